@@ -1,0 +1,24 @@
+#include "host/hostinstance.h"
+#include "shared/language.h"
+#include "shared/theme.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Brindlemark"));
+    QApplication::setApplicationName(QStringLiteral("Brindlehost"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    setSettingsScope(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+    initLanguage();
+    installStyleSheet(QStringLiteral(":/style.qss"));
+
+    if (brindlehostAlreadyRunning())
+        return 0;
+    listenAsBrindlehost(&app);
+
+    return app.exec();
+}

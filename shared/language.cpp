@@ -1,0 +1,137 @@
+#include "shared/language.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFont>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+struct LanguageService
+{
+    QList<QPair<QString, QString>> languages;
+    QHash<QString, int> indexByCode;
+    QList<QHash<QString, QString>> dictionaries;
+    std::atomic<int> current{0};
+    QString settingsOrganization;
+    QString settingsApplication;
+
+    LanguageService()
+    {
+        languages = {
+            {QStringLiteral("en"), QStringLiteral("English")},
+            {QStringLiteral("es"), QStringLiteral("Español")},
+            {QStringLiteral("fr"), QStringLiteral("Français")},
+            {QStringLiteral("pt"), QStringLiteral("Português")},
+            {QStringLiteral("ru"), QStringLiteral("Русский")},
+            {QStringLiteral("ja"), QStringLiteral("日本語")},
+            {QStringLiteral("de"), QStringLiteral("Deutsch")},
+            {QStringLiteral("tr"), QStringLiteral("Türkçe")},
+            {QStringLiteral("pl"), QStringLiteral("Polski")},
+            {QStringLiteral("zh_CN"), QStringLiteral("简体中文")},
+        };
+        for (int i = 0; i < languages.size(); ++i) {
+            indexByCode.insert(languages.at(i).first, i);
+            dictionaries.append(loadDictionary(languages.at(i).first));
+        }
+    }
+
+    static QHash<QString, QString> loadDictionary(const QString &code)
+    {
+        QHash<QString, QString> dict;
+        QFile file(QStringLiteral(":/i18n/%1.json").arg(code));
+        if (!file.open(QIODevice::ReadOnly))
+            return dict;
+        const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            dict.insert(it.key(), it.value().isString() ? it.value().toString() : QString());
+        return dict;
+    }
+
+    int indexOf(const QString &code) const { return indexByCode.value(code, 0); }
+
+    std::unique_ptr<QSettings> settings() const
+    {
+        if (settingsOrganization.isEmpty() && settingsApplication.isEmpty())
+            return std::make_unique<QSettings>();
+        return std::make_unique<QSettings>(settingsOrganization, settingsApplication);
+    }
+};
+
+LanguageService &service()
+{
+    static LanguageService instance;   // thread-safe static initialisation
+    return instance;
+}
+
+} // namespace
+
+QString translateText(const char *source)
+{
+    return translateText(QString::fromUtf8(source));
+}
+
+QString translateText(const QString &source)
+{
+    LanguageService &s = service();
+    const QHash<QString, QString> &dict = s.dictionaries.at(s.current.load(std::memory_order_relaxed));
+    const auto it = dict.constFind(source);
+    return it != dict.constEnd() ? it.value() : source;
+}
+
+void initLanguage()
+{
+    LanguageService &s = service();
+    QString code = s.settings()->value(QStringLiteral("language")).toString();
+    if (code.isEmpty())
+        code = QStringLiteral("en");
+    s.current = s.indexOf(code);
+    applyLanguageFont();
+}
+
+void setLanguage(const QString &code)
+{
+    LanguageService &s = service();
+    s.current = s.indexOf(code);
+    s.settings()->setValue(QStringLiteral("language"), currentLanguageCode());
+}
+
+QString fontFamilyForLanguage(const QString &code)
+{
+    if (code == QLatin1String("zh_CN"))
+        return QStringLiteral("Microsoft YaHei UI");
+    if (code == QLatin1String("ja"))
+        return QStringLiteral("Meiryo");
+    return QStringLiteral("Segoe UI");
+}
+
+void applyLanguageFont()
+{
+    QFont font(fontFamilyForLanguage(currentLanguageCode()));
+    font.setPixelSize(13);
+    QApplication::setFont(font);
+}
+
+QString currentLanguageCode()
+{
+    LanguageService &s = service();
+    return s.languages.at(s.current.load()).first;
+}
+
+QList<QPair<QString, QString>> languageList()
+{
+    return service().languages;
+}
+
+void setSettingsScope(const QString &organization, const QString &application)
+{
+    LanguageService &s = service();
+    s.settingsOrganization = organization;
+    s.settingsApplication = application;
+}

@@ -1,0 +1,7 @@
+#include "storage/annotation.h"
+
+void registerAnnotationMetaTypes()
+{
+    qRegisterMetaType<Annotation>("Annotation");
+    qRegisterMetaType<QList<Annotation>>("QList<Annotation>");
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+
+// One labelled shape, in image pixels. Plain value; crosses threads through queued signals.
+struct Annotation
+{
+    enum Kind { Rect = 0, Polygon = 1 };
+
+    quint32 id = 0;            // scene identity; 0 in every record read from a file
+    qint32 kind = Rect;
+    QRectF rect;               // box; for YOLO polygons the bounding box of the points
+    QList<QPointF> points;     // polygon vertices, not closed; empty for boxes
+    QString label;
+    double confidence = -1.0;  // -1 = none
+    qint32 pending = 0;        // 1 = unconfirmed model result
+    bool difficult = false;
+
+    // Writers treat a polygon with fewer than three points as a box.
+    bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
+
+    friend bool operator==(const Annotation &a, const Annotation &b)
+    {
+        return a.id == b.id && a.kind == b.kind && a.rect == b.rect && a.points == b.points
+            && a.label == b.label && a.confidence == b.confidence && a.pending == b.pending
+            && a.difficult == b.difficult;
+    }
+    friend bool operator!=(const Annotation &a, const Annotation &b) { return !(a == b); }
+};
+
+Q_DECLARE_METATYPE(Annotation)
+
+// Registers "Annotation" and QList<Annotation> for queued connections; safe to call repeatedly.
+void registerAnnotationMetaTypes();

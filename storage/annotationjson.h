@@ -1,0 +1,10 @@
+#pragma once
+
+#include "storage/annotation.h"
+
+#include <QJsonObject>
+
+// The command-line form of one annotation:
+// {"kind":"rect"|"polygon","label":L,"rect":[left,top,width,height],"points":[[x,y],...],
+//  "confidence":C,"difficult":bool,"pending":0|1}
+QJsonObject annotationToJson(const Annotation &annotation);

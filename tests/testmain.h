@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// A fresh HOME and XDG tree for one test process, so that no test reads or writes the real
+// user's settings, runtime sockets or trash. Child processes inherit it.
+class TestEnvironment
+{
+public:
+    TestEnvironment()
+    {
+        const QString root = m_dir.path();
+        const struct { const char *var; const char *sub; } dirs[] = {
+            {"HOME", "home"}, {"XDG_CONFIG_HOME", "home/.config"}, {"XDG_DATA_HOME", "home/.local/share"},
+            {"XDG_CACHE_HOME", "home/.cache"}, {"XDG_RUNTIME_DIR", "runtime"},
+        };
+        for (const auto &d : dirs) {
+            const QString path = root + QLatin1Char('/') + QLatin1String(d.sub);
+            QDir().mkpath(path);
+            qputenv(d.var, QFile::encodeName(path));
+        }
+        QFile::setPermissions(root + QStringLiteral("/runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QString root() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+#define BRINDLE_TEST_MAIN(TestObject)                  \
+    int main(int argc, char *argv[])                   \
+    {                                                  \
+        TestEnvironment environment;                   \
+        QApplication app(argc, argv);                  \
+        TestObject tc;                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                     \
+        return QTest::qExec(&tc, argc, argv);          \
+    }

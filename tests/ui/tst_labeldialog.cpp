@@ -1,0 +1,231 @@
+#include "ui/labeldialog.h"
+
+#include "canvas/labelcolor.h"
+#include "shared/language.h"
+
+#include "stylesheet.h"
+#include "testmain.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+enum class Finish { ReturnKey, OkButton, EscapeKey, CancelButton };
+
+QPushButton *buttonWithText(QWidget *dialog, const QString &text)
+{
+    const auto buttons = dialog->findChildren<QPushButton *>();
+    for (QPushButton *b : buttons) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestLabelDialog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void askLabel_data();
+    void askLabel();
+    void outFlagIsOptional();
+    void initialTextSelectedAndFocused();
+    void swatchFollowsText_data();
+    void swatchFollowsText();
+    void rendersAsDarkDialog();
+
+private:
+    // Runs askLabel; `interact` gets the modal dialog once it is up and must close it.
+    QString runAskLabel(const QStringList &labels, const QString &initial, bool *accepted,
+                        const std::function<void(LabelDialog *)> &interact);
+};
+
+void TestLabelDialog::initTestCase()
+{
+    QVERIFY(installSourceStyleSheet());
+    setLanguage(QStringLiteral("zh_CN"));
+}
+
+QString TestLabelDialog::runAskLabel(const QStringList &labels, const QString &initial, bool *accepted,
+                                     const std::function<void(LabelDialog *)> &interact)
+{
+    bool reached = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<LabelDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll.stop();
+        reached = true;
+        interact(dialog);
+    });
+    // Never hang the test on a dialog the interaction failed to close.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, this, [] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            dialog->done(-1);
+    });
+    poll.start();
+    guard.start(10000);
+    const QString result = LabelDialog::askLabel(nullptr, labels, initial, accepted, QStringLiteral("输入类别"));
+    if (!reached)
+        qWarning("the label dialog never came up");
+    return reached ? result : QStringLiteral("<no dialog>");
+}
+
+void TestLabelDialog::askLabel_data()
+{
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("finish");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("expectAccepted");
+
+    const int ret = int(Finish::ReturnKey);
+    const int ok = int(Finish::OkButton);
+    const int esc = int(Finish::EscapeKey);
+    const int cancel = int(Finish::CancelButton);
+    QTest::newRow("padded name, Return") << "" << "  dog  " << ret << "dog" << true;
+    QTest::newRow("new name, OK button") << "" << "traffic light" << ok << "traffic light" << true;
+    QTest::newRow("typing replaces the initial text") << "car" << "bus" << ret << "bus" << true;
+    QTest::newRow("untouched initial text") << "car" << "" << ok << "car" << true;
+    QTest::newRow("blank gives the initial text") << "car" << "   " << ret << "car" << true;
+    QTest::newRow("blank without initial text") << "" << "  " << ok << "" << true;
+    QTest::newRow("typed case is kept") << "" << "Person" << ret << "Person" << true;
+    QTest::newRow("Escape") << "car" << "bus" << esc << "" << false;
+    QTest::newRow("cancel button") << "" << "dog" << cancel << "" << false;
+}
+
+void TestLabelDialog::askLabel()
+{
+    QFETCH(QString, initial);
+    QFETCH(QString, typed);
+    QFETCH(int, finish);
+    QFETCH(QString, expected);
+    QFETCH(bool, expectAccepted);
+
+    const QStringList labels = {QStringLiteral("car"), QStringLiteral("person"), QStringLiteral("truck")};
+    int itemsAfter = -1;
+    QStringList itemTexts;
+    bool accepted = !expectAccepted;
+    const QString result = runAskLabel(labels, initial, &accepted, [&](LabelDialog *dialog) {
+        auto *combo = dialog->findChild<QComboBox *>();
+        QLineEdit *edit = combo->lineEdit();
+        if (!typed.isEmpty())
+            QTest::keyClicks(edit, typed);
+        switch (Finish(finish)) {
+        case Finish::ReturnKey:
+            QTest::keyClick(edit, Qt::Key_Return);
+            break;
+        case Finish::OkButton:
+            QTest::mouseClick(buttonWithText(dialog, translateText("确定")), Qt::LeftButton);
+            break;
+        case Finish::EscapeKey:
+            QTest::keyClick(edit, Qt::Key_Escape);
+            break;
+        case Finish::CancelButton:
+            QTest::mouseClick(buttonWithText(dialog, translateText("取消")), Qt::LeftButton);
+            break;
+        }
+        itemsAfter = combo->count();
+        for (int i = 0; i < combo->count(); ++i)
+            itemTexts << combo->itemText(i);
+    });
+
+    QCOMPARE(result, expected);
+    QCOMPARE(accepted, expectAccepted);
+    // The dialog never adds the typed name to the list.
+    QCOMPARE(itemsAfter, labels.size());
+    QCOMPARE(itemTexts, labels);
+}
+
+void TestLabelDialog::outFlagIsOptional()
+{
+    const QString result = runAskLabel({}, QString(), nullptr, [](LabelDialog *dialog) {
+        QTest::keyClicks(dialog->findChild<QComboBox *>()->lineEdit(), QStringLiteral("cat"));
+        QTest::keyClick(dialog->findChild<QComboBox *>()->lineEdit(), Qt::Key_Enter);
+    });
+    QCOMPARE(result, QStringLiteral("cat"));
+}
+
+void TestLabelDialog::initialTextSelectedAndFocused()
+{
+    LabelDialog dialog({QStringLiteral("car"), QStringLiteral("person")}, QStringLiteral("person"),
+                       QStringLiteral("修改类别"));
+    auto *combo = dialog.findChild<QComboBox *>();
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("修改类别"));
+    QCOMPARE(dialog.width(), 360);
+    QCOMPARE(combo->currentText(), QStringLiteral("person"));
+    QCOMPARE(combo->lineEdit()->selectedText(), QStringLiteral("person"));
+    QCOMPARE(combo->lineEdit()->placeholderText(), QStringLiteral("输入或选择类别"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QTRY_VERIFY(combo->hasFocus() || combo->lineEdit()->hasFocus());
+    // Still selected once shown, so the first key press replaces it.
+    QCOMPARE(combo->lineEdit()->selectedText(), QStringLiteral("person"));
+}
+
+void TestLabelDialog::swatchFollowsText_data()
+{
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QColor>("expected");
+    const QColor line(0x3A, 0x41, 0x50);
+    QTest::newRow("empty") << "" << "" << line;
+    QTest::newRow("blank") << "" << "    " << line;
+    QTest::newRow("initial text") << "person" << "" << labelColor(QStringLiteral("person"));
+    QTest::newRow("typed name") << "" << "bicycle" << labelColor(QStringLiteral("bicycle"));
+    QTest::newRow("padded name as the bare name") << "" << "  bicycle " << labelColor(QStringLiteral("bicycle"));
+    QTest::newRow("typed over the initial text") << "person" << "dog" << labelColor(QStringLiteral("dog"));
+}
+
+void TestLabelDialog::swatchFollowsText()
+{
+    QFETCH(QString, initial);
+    QFETCH(QString, typed);
+    QFETCH(QColor, expected);
+
+    LabelDialog dialog({QStringLiteral("car"), QStringLiteral("person")}, initial, QStringLiteral("输入类别"));
+    dialog.show();
+    QTest::keyClicks(dialog.findChild<QComboBox *>()->lineEdit(), typed);
+
+    auto *swatch = dialog.findChild<QLabel *>(QStringLiteral("labelSwatch"));
+    QVERIFY(swatch);
+    QCOMPARE(swatch->size(), QSize(20, 20));
+    const QImage pixels = swatch->grab().toImage();
+    QCOMPARE(pixels.pixelColor(10, 10).name(), expected.name());
+}
+
+void TestLabelDialog::rendersAsDarkDialog()
+{
+    LabelDialog dialog({QStringLiteral("car"), QStringLiteral("person")}, QStringLiteral("person"),
+                       QStringLiteral("输入类别"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QImage image = dialog.grab().toImage();
+    saveRender(image, QStringLiteral("labeldialog.png"));
+
+    QCOMPARE(image.pixelColor(3, 3).name(), QStringLiteral("#262a33"));
+    QPushButton *ok = buttonWithText(&dialog, QStringLiteral("确定"));
+    QVERIFY(ok && ok->isDefault());
+    const QPoint okCorner = ok->mapTo(&dialog, QPoint(6, 3));
+    QCOMPARE(image.pixelColor(okCorner).name(), QStringLiteral("#4c8dff"));
+    auto *combo = dialog.findChild<QComboBox *>();
+    const QPoint comboInside = combo->mapTo(&dialog, QPoint(combo->width() - 40, 3));
+    QCOMPARE(image.pixelColor(comboInside).name(), QStringLiteral("#333947"));
+}
+
+BRINDLE_TEST_MAIN(TestLabelDialog)
+#include "tst_labeldialog.moc"

@@ -1,0 +1,105 @@
+#include "ui/labeldialog.h"
+
+#include "canvas/labelcolor.h"
+#include "shared/language.h"
+
+#include <QComboBox>
+#include <QCompleter>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, const QString &title,
+                         QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(title);
+    setModal(true);
+    setFixedWidth(360);
+
+    auto *header = new QLabel(title, this);
+    header->setObjectName(QStringLiteral("h1"));
+
+    m_combo = new QComboBox(this);
+    m_combo->setEditable(true);
+    // Return in the line edit would otherwise append the typed text to the list.
+    m_combo->setInsertPolicy(QComboBox::NoInsert);
+    // Categories are case-sensitive: completion may extend what is typed, never re-case it.
+    m_combo->completer()->setCaseSensitivity(Qt::CaseSensitive);
+    m_combo->addItems(labels);
+    m_combo->setEditText(initialText);
+    QLineEdit *edit = m_combo->lineEdit();
+    edit->setPlaceholderText(translateText("输入或选择类别"));
+    if (!initialText.isEmpty())
+        edit->selectAll();
+
+    m_swatch = new QLabel(this);
+    m_swatch->setObjectName(QStringLiteral("labelSwatch"));
+    m_swatch->setFixedSize(20, 20);
+    m_swatch->setAlignment(Qt::AlignCenter);
+    updateSwatch();
+    connect(m_combo, &QComboBox::currentTextChanged, this, &LabelDialog::updateSwatch);
+    connect(edit, &QLineEdit::textChanged, this, &LabelDialog::updateSwatch);
+
+    auto *swatchRow = new QHBoxLayout;
+    swatchRow->setSpacing(8);
+    swatchRow->addWidget(m_swatch);
+    swatchRow->addWidget(m_combo, 1);
+
+    auto *cancel = new QPushButton(translateText("取消"), this);
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto *ok = new QPushButton(translateText("确定"), this);
+    ok->setObjectName(QStringLiteral("primary"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    buttonRow->addWidget(cancel);
+    buttonRow->addWidget(ok);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 16, 18, 16);
+    layout->setSpacing(12);
+    layout->addWidget(header);
+    layout->addLayout(swatchRow);
+    layout->addLayout(buttonRow);
+
+    connect(edit, &QLineEdit::returnPressed, this, &QDialog::accept);
+    m_combo->setFocus();
+}
+
+QString LabelDialog::askLabel(QWidget *parent, const QStringList &labels, const QString &initialText,
+                              bool *accepted, const QString &title)
+{
+    const QString shownTitle = title.isEmpty() ? translateText("输入类别") : title;
+    LabelDialog dialog(labels, initialText, shownTitle, parent);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    if (accepted)
+        *accepted = ok;
+    if (!ok)
+        return QString();
+    const QString text = dialog.currentText().trimmed();
+    return text.isEmpty() ? initialText : text;
+}
+
+QString LabelDialog::currentText() const
+{
+    return m_combo->currentText();
+}
+
+QColor LabelDialog::swatchColor(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    return trimmed.isEmpty() ? QColor(0x3A, 0x41, 0x50) : labelColor(trimmed);
+}
+
+void LabelDialog::updateSwatch()
+{
+    m_swatch->setStyleSheet(
+        QStringLiteral("background:%1; border:1px solid #3A4150; border-radius:4px;")
+            .arg(swatchColor(m_combo->currentText()).name()));
+}

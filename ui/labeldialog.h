@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+
+// The category prompt: an editable list of the known categories and a swatch in the colour the
+// typed category will have on the canvas.
+class LabelDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    LabelDialog(const QStringList &labels, const QString &initialText, const QString &title,
+                QWidget *parent = nullptr);
+
+    // Runs the dialog modally. Accepted: the trimmed text, or initialText when that is empty.
+    // Rejected: an empty string. *accepted (when given) tells which happened.
+    static QString askLabel(QWidget *parent, const QStringList &labels, const QString &initialText,
+                            bool *accepted = nullptr, const QString &title = QString());
+
+    QString currentText() const;
+    // The swatch colour for a typed text: the canvas colour of the trimmed text, or the line
+    // colour when it is blank.
+    static QColor swatchColor(const QString &text);
+
+private:
+    void updateSwatch();
+
+    QComboBox *m_combo = nullptr;
+    QLabel *m_swatch = nullptr;
+};

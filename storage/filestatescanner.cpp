@@ -1,0 +1,39 @@
+#include "storage/filestatescanner.h"
+
+#include "storage/annotationstore.h"
+
+#include <algorithm>
+
+FileStateScanner::FileStateScanner(QObject *parent)
+    : QThread(parent)
+{
+}
+
+FileStateScanner::~FileStateScanner()
+{
+    requestStop();
+    wait();
+}
+
+void FileStateScanner::restart(const QStringList &paths)
+{
+    m_stop.store(true);
+    wait();
+    m_paths = paths;
+    m_stop.store(false);
+    start();
+}
+
+void FileStateScanner::requestStop()
+{
+    m_stop.exchange(true);
+}
+
+void FileStateScanner::run()
+{
+    for (const QString &path : std::as_const(m_paths)) {
+        if (m_stop.load())
+            return;
+        emit stateReady(path, std::max(0, countAnnotations(path)));
+    }
+}

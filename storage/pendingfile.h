@@ -1,0 +1,21 @@
+#pragma once
+
+#include "storage/annotation.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// Unconfirmed model results of one image directory, kept in ".brindle_pending.json".
+// Main thread only. The file is replaced atomically, so readers never see half of it.
+
+using AnnotationCache = QHash<QString, QList<Annotation>>;
+
+QString pendingFilePath(const QString &imageDir);
+
+// Rewrites the file from the cache: only records with pending 1, only images that have one.
+// False (old file intact) when it cannot be written; callers show nothing.
+bool writePendingFile(const QString &imageDir, const AnnotationCache &cache);
+
+// Every record read is pending; images without records are absent. Corrupt files read as empty.
+AnnotationCache readPendingFile(const QString &imageDir);

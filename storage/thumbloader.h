@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+
+// Decodes small thumbnails for the file list, letting the image reader decode at reduced size.
+// restart() and requestStop() run on the owner's thread; run() only on the worker.
+class ThumbLoader : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int ThumbWidth = 60;
+    static constexpr int ThumbHeight = 44;
+
+    explicit ThumbLoader(QObject *parent = nullptr);
+    ~ThumbLoader() override;
+
+    void restart(const QStringList &paths);
+    void requestStop();
+
+    QStringList paths() const { return m_paths; }
+
+    // The smallest size of the image's shown aspect ratio that covers 60x44; exactly 60x44 when
+    // the size is unknown.
+    static QSize targetSize(const QSize &shownSize);
+    // One thumbnail, decoded at targetSize; a null image when the file cannot be decoded.
+    static QImage decodeThumbnail(const QString &path);
+
+signals:
+    void thumbReady(const QString &path, const QImage &img);
+
+protected:
+    void run() override;
+
+private:
+    QStringList m_paths;
+    std::atomic<bool> m_stop{false};
+};

@@ -1,0 +1,205 @@
+#include "storage/vocfile.h"
+
+#include "storage/datasetlayout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <cmath>
+
+namespace {
+
+double numberOrZero(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}
+
+QString twoDecimals(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+void writeObject(QXmlStreamWriter &xml, const Annotation &a)
+{
+    xml.writeStartElement(QStringLiteral("object"));
+    xml.writeTextElement(QStringLiteral("name"), a.label);
+    xml.writeTextElement(QStringLiteral("pose"), QStringLiteral("Unspecified"));
+    xml.writeTextElement(QStringLiteral("truncated"), QStringLiteral("0"));
+    xml.writeTextElement(QStringLiteral("difficult"), a.difficult ? QStringLiteral("1") : QStringLiteral("0"));
+    if (a.confidence >= 0)
+        xml.writeTextElement(QStringLiteral("confidence"), QString::number(a.confidence, 'f', 4));
+    if (a.isPolygon()) {
+        QStringList pairs;
+        pairs.reserve(a.points.size());
+        for (const QPointF &p : a.points)
+            pairs.append(twoDecimals(p.x()) + QLatin1Char(',') + twoDecimals(p.y()));
+        xml.writeStartElement(QStringLiteral("polygon"));
+        xml.writeTextElement(QStringLiteral("points"), pairs.join(QLatin1Char(' ')));
+        xml.writeEndElement();
+    } else {
+        xml.writeStartElement(QStringLiteral("bndbox"));
+        xml.writeTextElement(QStringLiteral("xmin"), twoDecimals(a.rect.left()));
+        xml.writeTextElement(QStringLiteral("ymin"), twoDecimals(a.rect.top()));
+        xml.writeTextElement(QStringLiteral("xmax"), twoDecimals(a.rect.left() + a.rect.width()));
+        xml.writeTextElement(QStringLiteral("ymax"), twoDecimals(a.rect.top() + a.rect.height()));
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+}
+
+// Reads the children of one container (bndbox or polygon) whose own children carry text.
+// Deeper markup is skipped. False on an XML error.
+template<typename Handler>
+bool readChildren(QXmlStreamReader &xml, Handler handle)
+{
+    while (xml.readNextStartElement())
+        handle(xml.name());
+    return !xml.hasError();
+}
+
+// Reads one <object> subtree, the reader standing on its start tag. Only the object's own
+// children (and those of its own bndbox and polygon) count, so nested <part> or
+// <attributes> elements of other tools cannot overwrite the object's fields.
+// Returns false on an XML error (the record is then incomplete).
+bool readObject(QXmlStreamReader &xml, Annotation &a, QString &pointsText)
+{
+    const bool ok = readChildren(xml, [&](QStringView name) {
+        if (name == u"name") {
+            a.label = xml.readElementText().trimmed();
+        } else if (name == u"difficult") {
+            a.difficult = xml.readElementText().trimmed() == u"1";
+        } else if (name == u"confidence") {
+            a.confidence = numberOrZero(xml.readElementText().trimmed());
+        } else if (name == u"bndbox") {
+            readChildren(xml, [&](QStringView edge) {
+                if (edge == u"xmin" || edge == u"ymin" || edge == u"xmax" || edge == u"ymax") {
+                    const double v = numberOrZero(xml.readElementText().trimmed());
+                    if (edge == u"xmin")
+                        a.rect.setLeft(v);
+                    else if (edge == u"ymin")
+                        a.rect.setTop(v);
+                    else if (edge == u"xmax")
+                        a.rect.setRight(v);
+                    else
+                        a.rect.setBottom(v);
+                } else {
+                    xml.skipCurrentElement();
+                }
+            });
+        } else if (name == u"polygon") {
+            a.kind = Annotation::Polygon;
+            readChildren(xml, [&](QStringView child) {
+                if (child == u"points")
+                    pointsText = xml.readElementText().trimmed();
+                else
+                    xml.skipCurrentElement();
+            });
+        } else {
+            xml.skipCurrentElement();
+        }
+    });
+    return ok;
+}
+
+bool finishObject(Annotation &a, const QString &pointsText)
+{
+    if (a.label.isEmpty())
+        return false;
+    if (a.kind == Annotation::Polygon && !pointsText.isEmpty()) {
+        const QStringList pieces = pointsText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &piece : pieces) {
+            const QStringList xy = piece.split(QLatin1Char(','));
+            if (xy.size() == 2)
+                a.points.append(QPointF(numberOrZero(xy.at(0)), numberOrZero(xy.at(1))));
+        }
+    }
+    if (a.kind == Annotation::Polygon)
+        return a.points.size() > 2;
+    return a.rect.width() > 0 && a.rect.height() > 0;
+}
+
+} // namespace
+
+QList<Annotation> readVocFile(const QString &xmlPath)
+{
+    QFile file(xmlPath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+
+    QList<Annotation> result;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"object")
+            continue;
+        Annotation a;
+        QString pointsText;
+        if (!readObject(xml, a, pointsText))
+            break;
+        if (finishObject(a, pointsText))
+            result.append(a);
+    }
+    return result;
+}
+
+bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations)
+{
+    QDir().mkpath(annotationsDirFor(imagePath));
+    QSaveFile file(vocXmlPath(imagePath));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+
+    const QFileInfo image(imagePath);
+    const QSize size = imageSize(imagePath);
+    const int width = size.isValid() ? size.width() : -1;
+    const int height = size.isValid() ? size.height() : -1;
+
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(4);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("annotation"));
+    xml.writeTextElement(QStringLiteral("folder"), QFileInfo(image.absolutePath()).fileName());
+    xml.writeTextElement(QStringLiteral("filename"), image.fileName());
+    xml.writeTextElement(QStringLiteral("path"), image.absoluteFilePath());
+    xml.writeStartElement(QStringLiteral("source"));
+    xml.writeTextElement(QStringLiteral("database"), QStringLiteral("Brindlemark"));
+    xml.writeEndElement();
+    xml.writeStartElement(QStringLiteral("size"));
+    xml.writeTextElement(QStringLiteral("width"), QString::number(width));
+    xml.writeTextElement(QStringLiteral("height"), QString::number(height));
+    xml.writeTextElement(QStringLiteral("depth"), QStringLiteral("3"));
+    xml.writeEndElement();
+    xml.writeTextElement(QStringLiteral("segmented"), QStringLiteral("0"));
+    for (const Annotation &a : annotations) {
+        if (!a.label.isEmpty())
+            writeObject(xml, a);
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+
+    if (xml.hasError()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+int countVocObjects(const QString &xmlPath)
+{
+    QFile file(xmlPath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    int count = 0;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"object")
+            ++count;
+    }
+    return count;
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QString>
+#include <QtGlobal>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// Small fixtures the storage tests build for themselves.
+namespace Fixtures {
+
+inline bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool makeImage(const QString &path, int width, int height, const QColor &color = Qt::darkGreen)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    return image.save(path);
+}
+
+// A JPEG of the given stored size carrying an EXIF orientation tag (6 shows it turned by 90°).
+inline bool makeOrientedJpeg(const QString &path, int storedWidth, int storedHeight, quint16 orientation)
+{
+    QImage image(storedWidth, storedHeight, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "JPEG"))
+            return false;
+    }
+    // APP1 "Exif" with a big-endian TIFF header and one IFD entry: Orientation (0x0112), SHORT.
+    QByteArray tiff("MM\x00\x2a\x00\x00\x00\x08", 8);
+    tiff += QByteArray("\x00\x01", 2);
+    tiff += QByteArray("\x01\x12\x00\x03\x00\x00\x00\x01", 8);
+    tiff += char(orientation >> 8);
+    tiff += char(orientation & 0xff);
+    tiff += QByteArray(2, '\0');
+    tiff += QByteArray(4, '\0');
+    const QByteArray payload = QByteArray("Exif\x00\x00", 6) + tiff;
+    QByteArray segment("\xff\xe1", 2);
+    const quint16 length = quint16(payload.size() + 2);
+    segment += char(length >> 8);
+    segment += char(length & 0xff);
+    segment += payload;
+    jpeg.insert(2, segment);
+    return writeBytes(path, jpeg);
+}
+
+// Makes a directory refuse new entries for the guard's lifetime. Root ignores permission bits,
+// so it gets the immutable attribute instead.
+class ReadOnlyDirectory
+{
+public:
+    explicit ReadOnlyDirectory(const QString &path)
+        : m_path(QFile::encodeName(path))
+    {
+#ifdef Q_OS_LINUX
+        if (geteuid() == 0)
+            m_ok = setImmutable(true);
+        else
+            m_ok = ::chmod(m_path.constData(), 0555) == 0;
+#endif
+    }
+    ~ReadOnlyDirectory()
+    {
+#ifdef Q_OS_LINUX
+        if (!m_ok)
+            return;
+        if (geteuid() == 0)
+            setImmutable(false);
+        else
+            ::chmod(m_path.constData(), 0755);
+#endif
+    }
+    ReadOnlyDirectory(const ReadOnlyDirectory &) = delete;
+    ReadOnlyDirectory &operator=(const ReadOnlyDirectory &) = delete;
+
+    bool ok() const { return m_ok; }
+
+private:
+#ifdef Q_OS_LINUX
+    bool setImmutable(bool on)
+    {
+        const int fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+#endif
+
+    QByteArray m_path;
+    bool m_ok = false;
+};
+
+} // namespace Fixtures

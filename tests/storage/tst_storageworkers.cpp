@@ -1,0 +1,276 @@
+#include "storage/annotation.h"
+#include "storage/directoryloader.h"
+#include "storage/filestatescanner.h"
+#include "storage/imagelibrary.h"
+#include "storage/thumbloader.h"
+
+#include "storagefixtures.h"
+#include "testmain.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestStorageWorkers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void isImageFile_data();
+    void isImageFile();
+    void imageLibrary();
+    void listing_data();
+    void listing();
+    void chunksOfThousand();
+    void emptyDirectory();
+    void supersededListing();
+    void thumbTarget_data();
+    void thumbTarget();
+    void thumbnails();
+    void thumbLoaderStopsAndRestarts();
+    void states();
+
+private:
+    static QStringList names(const QStringList &paths);
+};
+
+QStringList TestStorageWorkers::names(const QStringList &paths)
+{
+    QStringList out;
+    for (const QString &path : paths)
+        out.append(QFileInfo(path).fileName());
+    return out;
+}
+
+void TestStorageWorkers::initTestCase()
+{
+    registerAnnotationMetaTypes();
+}
+
+void TestStorageWorkers::isImageFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("tiff upper case") << "/x/photo.TIFF" << true;
+    QTest::newRow("gif") << "/x/photo.gif" << false;
+    QTest::newRow("jpeg mixed case") << "/x/a.JpEg" << true;
+    QTest::newRow("webp") << "b.webp" << true;
+    QTest::newRow("bmp") << "b.bmp" << true;
+    QTest::newRow("tif") << "b.tif" << true;
+    QTest::newRow("no suffix") << "/x/jpg" << false;
+    QTest::newRow("suffix in the middle") << "/x/a.jpg.txt" << false;
+}
+
+void TestStorageWorkers::isImageFile()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, expected);
+    QCOMPARE(ImageLibrary::isImageFile(path), expected);
+}
+
+void TestStorageWorkers::imageLibrary()
+{
+    ImageLibrary library;
+    library.setDirectory("/d", {"/d/a.jpg", "/d/b.jpg", "/d/a.jpg"});
+    library.removeFile("/d/a.jpg");
+    QCOMPARE(library.dir(), QString("/d"));
+    QCOMPARE(library.files(), QStringList{"/d/b.jpg"});
+}
+
+void TestStorageWorkers::listing_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("filters") << QStringList{"a.JPG", "b.png", "c.txt", "sub.jpg/", ".hidden.jpg", "d.gif"}
+                             << QStringList{"a.JPG", "b.png"};
+    QTest::newRow("numeric collation") << QStringList{"img10.jpg", "img1.jpg", "img2.jpg"}
+                                       << QStringList{"img1.jpg", "img2.jpg", "img10.jpg"};
+    QTest::newRow("case-insensitive") << QStringList{"B.jpg", "a.jpg", "C.png"} << QStringList{"a.jpg", "B.jpg", "C.png"};
+    QTest::newRow("all seven types, both cases")
+        << QStringList{"1.jpeg", "2.BMP", "3.webp", "4.TIF", "5.tiff", "6.Png", "7.jpg"}
+        << QStringList{"1.jpeg", "2.BMP", "3.webp", "4.TIF", "5.tiff", "6.Png", "7.jpg"};
+    QTest::newRow("digit runs inside names") << QStringList{"a2b10.jpg", "a2b9.jpg", "a10b1.jpg"}
+                                             << QStringList{"a2b9.jpg", "a2b10.jpg", "a10b1.jpg"};
+}
+
+void TestStorageWorkers::listing()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, expected);
+    QTemporaryDir tmp;
+    for (const QString &name : files) {
+        if (name.endsWith('/'))
+            QVERIFY(QDir().mkpath(tmp.path() + "/" + name));
+        else
+            QVERIFY(Fixtures::writeBytes(tmp.path() + "/" + name, "x"));
+    }
+    DirectoryLoader loader;
+    QSignalSpy done(&loader, &DirectoryLoader::done);
+    loader.load(tmp.path());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done.size(), 1);
+    QCOMPARE(done[0][0].toString(), tmp.path());
+    const QStringList all = done[0][1].toStringList();
+    QCOMPARE(names(all), expected);
+    for (const QString &path : all)
+        QCOMPARE(path, tmp.path() + "/" + QFileInfo(path).fileName());
+    QCOMPARE(DirectoryLoader::listImages(tmp.path()), all);
+}
+
+void TestStorageWorkers::chunksOfThousand()
+{
+    QTemporaryDir tmp;
+    for (int i = 0; i < 1000; ++i)
+        QVERIFY(Fixtures::writeBytes(tmp.path() + QString("/f%1.jpg").arg(i), ""));
+    DirectoryLoader loader;
+    QSignalSpy chunks(&loader, &DirectoryLoader::chunkReady);
+    QSignalSpy done(&loader, &DirectoryLoader::done);
+    loader.load(tmp.path());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(chunks.size(), 3);
+    QStringList joined;
+    const int expectedSizes[] = {400, 400, 200};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(chunks[i][0].toString(), tmp.path());
+        const QStringList chunk = chunks[i][1].toStringList();
+        QCOMPARE(chunk.size(), expectedSizes[i]);
+        joined += chunk;
+    }
+    const QStringList all = done[0][1].toStringList();
+    QCOMPARE(all, joined);
+    QCOMPARE(all.first(), tmp.path() + "/f0.jpg");
+    QCOMPARE(all.at(2), tmp.path() + "/f2.jpg");
+    QCOMPARE(all.last(), tmp.path() + "/f999.jpg");
+}
+
+void TestStorageWorkers::emptyDirectory()
+{
+    QTemporaryDir tmp;
+    DirectoryLoader loader;
+    QSignalSpy chunks(&loader, &DirectoryLoader::chunkReady);
+    QSignalSpy done(&loader, &DirectoryLoader::done);
+    loader.load(tmp.path());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(chunks.size(), 0);
+    QCOMPARE(done[0][1].toStringList(), QStringList{});
+}
+
+void TestStorageWorkers::supersededListing()
+{
+    QTemporaryDir a;
+    QTemporaryDir b;
+    for (int i = 0; i < 2000; ++i)
+        QVERIFY(Fixtures::writeBytes(a.path() + QString("/a%1.png").arg(i), ""));
+    QVERIFY(Fixtures::writeBytes(b.path() + "/b.png", ""));
+
+    DirectoryLoader loader;
+    QSignalSpy chunks(&loader, &DirectoryLoader::chunkReady);
+    QSignalSpy done(&loader, &DirectoryLoader::done);
+    loader.load(a.path());
+    loader.load(b.path()); // waits until A's run has stopped at a chunk boundary
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done.size(), 1);
+    QCOMPARE(done[0][0].toString(), b.path());
+    QCOMPARE(names(done[0][1].toStringList()), QStringList{"b.png"});
+    QCOMPARE(loader.dir(), b.path());
+    int chunksOfA = 0;
+    for (const QList<QVariant> &chunk : std::as_const(chunks))
+        chunksOfA += chunk[0].toString() == a.path() ? 1 : 0;
+    QVERIFY(chunksOfA < 5); // A never finished
+    QCOMPARE(chunks.size(), chunksOfA + 1);
+}
+
+void TestStorageWorkers::thumbTarget_data()
+{
+    QTest::addColumn<QSize>("shown");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("4:3 photo") << QSize(4000, 3000) << QSize(60, 45);
+    QTest::newRow("portrait") << QSize(3000, 4000) << QSize(60, 80);
+    QTest::newRow("wide") << QSize(1000, 100) << QSize(440, 44);
+    QTest::newRow("exactly the box") << QSize(60, 44) << QSize(60, 44);
+    QTest::newRow("tiny upscaled") << QSize(6, 4) << QSize(66, 44);
+    QTest::newRow("unknown size") << QSize() << QSize(60, 44);
+    QTest::newRow("zero width") << QSize(0, 10) << QSize(60, 44);
+}
+
+void TestStorageWorkers::thumbTarget()
+{
+    QFETCH(QSize, shown);
+    QFETCH(QSize, expected);
+    QCOMPARE(ThumbLoader::targetSize(shown), expected);
+}
+
+void TestStorageWorkers::thumbnails()
+{
+    QTemporaryDir tmp;
+    const QString big = tmp.path() + "/big.jpg";
+    const QString turned = tmp.path() + "/turned.jpg";
+    const QString broken = tmp.path() + "/broken.png";
+    const QString small = tmp.path() + "/small.png";
+    QVERIFY(Fixtures::makeImage(big, 4000, 3000));
+    QVERIFY(Fixtures::makeOrientedJpeg(turned, 400, 200, 6)); // shown 200x400
+    QVERIFY(Fixtures::writeBytes(broken, "not an image"));
+    QVERIFY(Fixtures::makeImage(small, 30, 20));
+
+    ThumbLoader loader;
+    QSignalSpy ready(&loader, &ThumbLoader::thumbReady);
+    loader.restart({big, broken, turned, small});
+    QTRY_VERIFY(loader.isFinished());
+    QTRY_COMPARE(ready.size(), 3);
+    QCOMPARE(ready[0][0].toString(), big);
+    QCOMPARE(ready[0][1].value<QImage>().size(), QSize(60, 45));
+    QCOMPARE(ready[1][0].toString(), turned);
+    QCOMPARE(ready[1][1].value<QImage>().size(), QSize(60, 120));
+    QCOMPARE(ready[2][0].toString(), small);
+    QCOMPARE(ready[2][1].value<QImage>().size(), QSize(66, 44));
+}
+
+void TestStorageWorkers::thumbLoaderStopsAndRestarts()
+{
+    QTemporaryDir tmp;
+    QStringList many;
+    for (int i = 0; i < 200; ++i) {
+        const QString path = tmp.path() + QString("/p%1.png").arg(i);
+        QVERIFY(Fixtures::makeImage(path, 320, 240));
+        many.append(path);
+    }
+    ThumbLoader loader;
+    QSignalSpy ready(&loader, &ThumbLoader::thumbReady);
+    loader.restart(many);
+    loader.restart({many.last()});
+    QCOMPARE(loader.paths(), QStringList{many.last()});
+    QTRY_VERIFY(loader.isFinished());
+    QCoreApplication::processEvents();
+    QVERIFY(ready.size() < many.size() + 1);
+    QCOMPARE(ready.last()[0].toString(), many.last());
+
+    loader.restart(many);
+    loader.requestStop();
+    QTRY_VERIFY(loader.isFinished());
+}
+
+void TestStorageWorkers::states()
+{
+    QTemporaryDir tmp;
+    const QString dir = tmp.path();
+    const QStringList images{dir + "/none.png", dir + "/empty.png", dir + "/two.png", dir + "/voc.png"};
+    for (const QString &image : images)
+        QVERIFY(Fixtures::makeImage(image, 20, 10));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/empty.txt", ""));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/two.txt", "0 0.5 0.5 0.1 0.1\n\n1 0.5 0.5 0.1 0.1\n"));
+    QVERIFY(Fixtures::writeBytes(dir + "/annotations/voc.xml", "<annotation><object/><object/><object/></annotation>"));
+
+    FileStateScanner scanner;
+    QSignalSpy ready(&scanner, &FileStateScanner::stateReady);
+    scanner.restart(images);
+    QTRY_COMPARE(ready.size(), 4);
+    const int expected[] = {0, 0, 2, 3};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(ready[i][0].toString(), images[i]);
+        QCOMPARE(ready[i][1].toInt(), expected[i]);
+    }
+}
+
+BRINDLE_TEST_MAIN(TestStorageWorkers)
+#include "tst_storageworkers.moc"

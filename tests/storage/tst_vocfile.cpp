@@ -1,0 +1,276 @@
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "storage/vocfile.h"
+
+#include "storagefixtures.h"
+#include "testmain.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+Annotation box(const QString &label, const QRectF &rect, double confidence = -1.0, bool difficult = false)
+{
+    Annotation a;
+    a.label = label;
+    a.rect = rect;
+    a.confidence = confidence;
+    a.difficult = difficult;
+    return a;
+}
+
+Annotation polygon(const QString &label, const QList<QPointF> &points)
+{
+    Annotation a;
+    a.kind = Annotation::Polygon;
+    a.label = label;
+    a.points = points;
+    return a;
+}
+
+QByteArray wrapObjects(const QByteArray &objects)
+{
+    return "<?xml version=\"1.0\"?>\n<annotation>\n<filename>pic.png</filename>\n"
+           "<size><width>200</width><height>100</height><depth>3</depth></size>\n"
+        + objects + "</annotation>\n";
+}
+
+} // namespace
+
+class TestVocFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void wholeDocument();
+    void objectElements_data();
+    void objectElements();
+    void roundTrip_data();
+    void roundTrip();
+    void read_data();
+    void read();
+    void countObjects_data();
+    void countObjects();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_image;
+    QString m_xml;
+};
+
+void TestVocFile::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    m_image = m_tmp->path() + "/photos/pic.png";
+    m_xml = m_tmp->path() + "/photos/annotations/pic.xml";
+    QVERIFY(Fixtures::makeImage(m_image, 200, 100));
+}
+
+void TestVocFile::wholeDocument()
+{
+    QVERIFY(saveAnnotations(m_image, {box("cat", QRectF(50, 25, 100, 50), 0.87)}, false, {}));
+    const QByteArray expected = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<annotation>\n"
+                                "    <folder>photos</folder>\n"
+                                "    <filename>pic.png</filename>\n"
+                                "    <path>" + m_image.toUtf8() + "</path>\n"
+                                "    <source>\n"
+                                "        <database>Brindlemark</database>\n"
+                                "    </source>\n"
+                                "    <size>\n"
+                                "        <width>200</width>\n"
+                                "        <height>100</height>\n"
+                                "        <depth>3</depth>\n"
+                                "    </size>\n"
+                                "    <segmented>0</segmented>\n"
+                                "    <object>\n"
+                                "        <name>cat</name>\n"
+                                "        <pose>Unspecified</pose>\n"
+                                "        <truncated>0</truncated>\n"
+                                "        <difficult>0</difficult>\n"
+                                "        <confidence>0.8700</confidence>\n"
+                                "        <bndbox>\n"
+                                "            <xmin>50.00</xmin>\n"
+                                "            <ymin>25.00</ymin>\n"
+                                "            <xmax>150.00</xmax>\n"
+                                "            <ymax>75.00</ymax>\n"
+                                "        </bndbox>\n"
+                                "    </object>\n"
+                                "</annotation>\n";
+    QCOMPARE(Fixtures::readBytes(m_xml), expected);
+}
+
+void TestVocFile::objectElements_data()
+{
+    QTest::addColumn<Annotation>("annotation");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QByteArray>("absent");
+
+    QTest::newRow("no confidence element for -1")
+        << box("cat", QRectF(1, 2, 3, 4)) << QByteArray("<difficult>0</difficult>\n        <bndbox>")
+        << QByteArray("<confidence>");
+    QTest::newRow("zero confidence written")
+        << box("cat", QRectF(1, 2, 3, 4), 0.0) << QByteArray("<confidence>0.0000</confidence>") << QByteArray("<polygon>");
+    QTest::newRow("difficult") << box("cat", QRectF(1, 2, 3, 4), -1, true) << QByteArray("<difficult>1</difficult>")
+                               << QByteArray("<difficult>0");
+    QTest::newRow("two decimals, unclamped")
+        << box("cat", QRectF(-10.125, 0.5, 300, 20.004))
+        << QByteArray("<xmin>-10.13</xmin>\n            <ymin>0.50</ymin>\n            <xmax>289.88</xmax>\n"
+                      "            <ymax>20.50</ymax>")
+        << QByteArray("<polygon>");
+    QTest::newRow("polygon, no bndbox")
+        << polygon("cat", {{10, 20.5}, {30, 40}, {25, 60.25}})
+        << QByteArray("        <polygon>\n            <points>10.00,20.50 30.00,40.00 25.00,60.25</points>\n"
+                      "        </polygon>\n    </object>")
+        << QByteArray("<bndbox>");
+    QTest::newRow("escaped label") << box("a<b & \"c\"", QRectF(1, 2, 3, 4)) << QByteArray("<name>a&lt;b &amp; &quot;c&quot;</name>")
+                                   << QByteArray("<name>a<b");
+    QTest::newRow("unicode label") << box("猫", QRectF(1, 2, 3, 4)) << QByteArray("<name>猫</name>") << QByteArray("&#");
+    QTest::newRow("empty label not written") << box("", QRectF(1, 2, 3, 4)) << QByteArray("<segmented>0</segmented>\n</annotation>\n")
+                                             << QByteArray("<object>");
+}
+
+void TestVocFile::objectElements()
+{
+    QFETCH(Annotation, annotation);
+    QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, absent);
+    QVERIFY(saveAnnotations(m_image, {annotation}, false, {}));
+    const QByteArray xml = Fixtures::readBytes(m_xml);
+    QVERIFY2(xml.contains(expected), xml.constData());
+    QVERIFY2(!xml.contains(absent), xml.constData());
+}
+
+void TestVocFile::roundTrip_data()
+{
+    QTest::addColumn<QList<Annotation>>("annotations");
+    QTest::addColumn<QList<Annotation>>("expected");
+
+    const Annotation cat = box("cat", QRectF(50, 25, 100, 50), 0.87);
+    QTest::newRow("box with confidence") << QList<Annotation>{cat} << QList<Annotation>{cat};
+    const Annotation hard = box("dog", QRectF(0, 0, 200, 100), -1, true);
+    QTest::newRow("difficult box") << QList<Annotation>{hard} << QList<Annotation>{hard};
+    const Annotation uni = box("猫 & Ñandú", QRectF(1.25, 2.5, 3, 4));
+    QTest::newRow("unicode label") << QList<Annotation>{uni} << QList<Annotation>{uni};
+    QTest::newRow("polygon to two decimals, empty rect")
+        << QList<Annotation>{[] { Annotation a = polygon("p", {{10.004, 20}, {30, 40.5}, {25, 60.256}});
+                                  a.rect = QRectF(1, 1, 5, 5); return a; }()}
+        << QList<Annotation>{polygon("p", {{10, 20}, {30, 40.5}, {25, 60.26}})};
+    QTest::newRow("ids and pending not kept")
+        << QList<Annotation>{[&] { Annotation a = cat; a.id = 7; a.pending = 1; return a; }()}
+        << QList<Annotation>{cat};
+    QTest::newRow("empty labels dropped, order kept")
+        << QList<Annotation>{box("", QRectF(1, 1, 1, 1)), hard, cat} << QList<Annotation>{hard, cat};
+}
+
+void TestVocFile::roundTrip()
+{
+    QFETCH(QList<Annotation>, annotations);
+    QFETCH(QList<Annotation>, expected);
+    QVERIFY(saveAnnotations(m_image, annotations, false, {}));
+    const QList<Annotation> got = loadAnnotations(m_image);
+    QCOMPARE(got.size(), expected.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+        QCOMPARE(got[i], expected[i]);
+    QCOMPARE(countAnnotations(m_image), int(expected.size()));
+}
+
+void TestVocFile::read_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<Annotation>>("expected");
+
+    const QByteArray catBox = "<bndbox><xmin>10</xmin><ymin>20</ymin><xmax>110</xmax><ymax>70</ymax></bndbox>";
+    const Annotation cat = box("cat", QRectF(10, 20, 100, 50));
+
+    QTest::newRow("plain") << wrapObjects("<object><name> cat </name>" + catBox + "</object>") << QList<Annotation>{cat};
+    QTest::newRow("difficult true is not 1")
+        << wrapObjects("<object><name>cat</name><difficult>true</difficult>" + catBox + "</object>")
+        << QList<Annotation>{cat};
+    QTest::newRow("difficult 1") << wrapObjects("<object><name>cat</name><difficult> 1 </difficult>" + catBox + "</object>")
+                                 << QList<Annotation>{box("cat", QRectF(10, 20, 100, 50), -1, true)};
+    QTest::newRow("confidence not a number gives 0")
+        << wrapObjects("<object><name>cat</name><confidence>high</confidence>" + catBox + "</object>")
+        << QList<Annotation>{box("cat", QRectF(10, 20, 100, 50), 0.0)};
+    QTest::newRow("edges in any order")
+        << wrapObjects("<object><bndbox><ymax>70</ymax><xmax>110</xmax><ymin>20</ymin><xmin>10</xmin></bndbox>"
+                       "<name>cat</name></object>")
+        << QList<Annotation>{cat};
+    QTest::newRow("zero-width box dropped")
+        << wrapObjects("<object><name>cat</name><bndbox><xmin>10</xmin><ymin>20</ymin><xmax>10</xmax><ymax>70</ymax>"
+                       "</bndbox></object>")
+        << QList<Annotation>{};
+    QTest::newRow("no bndbox dropped") << wrapObjects("<object><name>cat</name></object>") << QList<Annotation>{};
+    QTest::newRow("empty name dropped") << wrapObjects("<object><name>  </name>" + catBox + "</object>")
+                                        << QList<Annotation>{};
+    QTest::newRow("two-point polygon dropped despite bndbox")
+        << wrapObjects("<object><name>cat</name><polygon><points>1,1 5,5</points></polygon>" + catBox + "</object>")
+        << QList<Annotation>{};
+    QTest::newRow("polygon without points dropped")
+        << wrapObjects("<object><name>cat</name><polygon/>" + catBox + "</object>") << QList<Annotation>{};
+    QTest::newRow("polygon keeps bndbox rect, skips odd pieces")
+        << wrapObjects("<object><name>p</name><polygon><points> 1,2  3,4 junk 5,x 7,8,9 </points></polygon>" + catBox
+                       + "</object>")
+        << QList<Annotation>{[] { Annotation a = polygon("p", {{1, 2}, {3, 4}, {5, 0}}); a.rect = QRectF(10, 20, 100, 50);
+                                  return a; }()};
+    QTest::newRow("other tools' extras")
+        << wrapObjects("<object><name>cat</name><pose>Left</pose><truncated>1</truncated><occluded>0</occluded>"
+                       "<attributes><attribute><name>colour</name><value>black</value></attribute>"
+                       "<attribute><name>age</name><value/></attribute></attributes>"
+                       + catBox + "<extra/></object>")
+        << QList<Annotation>{cat};
+    QTest::newRow("VOC person layout parts")
+        << wrapObjects("<object><name>person</name><part><name>head</name><bndbox><xmin>1</xmin><ymin>2</ymin>"
+                       "<xmax>3</xmax><ymax>4</ymax></bndbox></part>"
+                       "<bndbox><xmin>10</xmin><ymin>20</ymin><xmax>110</xmax><ymax>70</ymax></bndbox>"
+                       "<part><name>hand</name><bndbox><xmin>5</xmin><ymin>6</ymin><xmax>7</xmax><ymax>8</ymax></bndbox>"
+                       "</part></object>"
+                       "<object><name>dog</name>" + catBox + "</object>")
+        << QList<Annotation>{box("person", QRectF(10, 20, 100, 50)), box("dog", QRectF(10, 20, 100, 50))};
+    QTest::newRow("CRLF, declaration with encoding")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<annotation>\r\n<object>\r\n<name>猫</name>\r\n"
+                      + catBox + "\r\n</object>\r\n</annotation>\r\n")
+        << QList<Annotation>{box("猫", QRectF(10, 20, 100, 50))};
+    QTest::newRow("truncated file keeps finished objects")
+        << QByteArray("<annotation><object><name>cat</name>" + catBox + "</object><object><name>dog</name><bndbox><xmin>1")
+        << QList<Annotation>{cat};
+    QTest::newRow("markup inside name ends reading")
+        << wrapObjects("<object><name>cat</name>" + catBox + "</object><object><name>a<b/>c</name>" + catBox
+                       + "</object><object><name>dog</name>" + catBox + "</object>")
+        << QList<Annotation>{cat};
+    QTest::newRow("not XML") << QByteArray("0 0.5 0.5 0.5 0.5\n") << QList<Annotation>{};
+}
+
+void TestVocFile::read()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QList<Annotation>, expected);
+    QVERIFY(Fixtures::writeBytes(m_xml, content));
+    const QList<Annotation> got = loadAnnotations(m_image);
+    QCOMPARE(got.size(), expected.size());
+    for (qsizetype i = 0; i < got.size(); ++i)
+        QCOMPARE(got[i], expected[i]);
+}
+
+void TestVocFile::countObjects_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("no objects") << wrapObjects("") << 0;
+    QTest::newRow("invalid objects still count") << wrapObjects("<object/><object><name/></object>") << 2;
+    QTest::newRow("stops at an error") << QByteArray("<annotation><object/><object></annotation><object/>") << 2;
+}
+
+void TestVocFile::countObjects()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, expected);
+    QVERIFY(Fixtures::writeBytes(m_xml, content));
+    QCOMPARE(countAnnotations(m_image), expected);
+    QCOMPARE(countVocObjects(m_tmp->path() + "/missing.xml"), -1);
+}
+
+BRINDLE_TEST_MAIN(TestVocFile)
+#include "tst_vocfile.moc"

@@ -1,0 +1,287 @@
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "storage/yolofile.h"
+
+#include "storagefixtures.h"
+#include "testmain.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+Annotation box(const QString &label, const QRectF &rect)
+{
+    Annotation a;
+    a.label = label;
+    a.rect = rect;
+    return a;
+}
+
+Annotation polygon(const QString &label, const QList<QPointF> &points)
+{
+    Annotation a;
+    a.kind = Annotation::Polygon;
+    a.label = label;
+    a.points = points;
+    return a;
+}
+
+} // namespace
+
+class TestYoloFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void writeLines_data();
+    void writeLines();
+    void readLines_data();
+    void readLines();
+    void roundTrip_data();
+    void roundTrip();
+    void outOfListClassSurvivesRoundTrip();
+    void orientedSizeDrivesNormalisation();
+    void unreadableImageWritesNothing();
+    void siblingFileUsesMappedClassList();
+    void countLines_data();
+    void countLines();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_image;
+    QString m_labelsDir;
+};
+
+void TestYoloFile::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    m_image = m_tmp->path() + "/ds/images/pic.png";
+    m_labelsDir = m_tmp->path() + "/ds/labels";
+    QVERIFY(Fixtures::makeImage(m_image, 200, 100));
+}
+
+void TestYoloFile::writeLines_data()
+{
+    QTest::addColumn<QList<Annotation>>("annotations");
+    QTest::addColumn<QByteArray>("classesOnDisk"); // empty: no classes.txt
+    QTest::addColumn<QStringList>("callerClasses");
+    QTest::addColumn<QByteArray>("expectedLines");
+    QTest::addColumn<QByteArray>("expectedClasses");
+
+    const QRectF centre(50, 25, 100, 50);
+    QTest::newRow("box at class 0") << QList<Annotation>{box("cat", centre)} << QByteArray() << QStringList{"cat"}
+                                    << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
+    QTest::newRow("box past the edge is not clamped")
+        << QList<Annotation>{box("cat", QRectF(-5, 0, 255, 100))} << QByteArray() << QStringList{"cat"}
+        << QByteArray("0 0.612500 0.500000 1.275000 1.000000\n") << QByteArray("cat\n");
+    QTest::newRow("polygon clamped to the image")
+        << QList<Annotation>{polygon("cat", {{-5, 0}, {250, 50}, {100, 100}})} << QByteArray() << QStringList{"cat"}
+        << QByteArray("0 0.000000 0.000000 1.000000 0.500000 0.500000 1.000000\n") << QByteArray("cat\n");
+    QTest::newRow("two-point polygon written as its box")
+        << QList<Annotation>{[&] { Annotation a = polygon("cat", {{0, 0}, {10, 10}}); a.rect = centre; return a; }()}
+        << QByteArray() << QStringList{"cat"} << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat\n");
+    QTest::newRow("new label appended") << QList<Annotation>{box("dog", centre)} << QByteArray() << QStringList{"cat"}
+                                        << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n")
+                                        << QByteArray("cat\ndog\n");
+    QTest::newRow("numeric label is the index, list unchanged")
+        << QList<Annotation>{box("7", centre)} << QByteArray() << QStringList{"cat"}
+        << QByteArray("7 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
+    QTest::newRow("case-sensitive match") << QList<Annotation>{box("Cat", centre)} << QByteArray() << QStringList{"cat"}
+                                          << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n")
+                                          << QByteArray("cat\nCat\n");
+    QTest::newRow("empty label skipped") << QList<Annotation>{box("", centre)} << QByteArray() << QStringList{"cat"}
+                                         << QByteArray() << QByteArray("cat\n");
+    QTest::newRow("no list anywhere: order of first use")
+        << QList<Annotation>{box("b", centre), box("a", centre), box("b", centre)} << QByteArray() << QStringList{}
+        << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n1 0.500000 0.500000 0.500000 0.500000\n"
+                      "0 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("b\na\n");
+    QTest::newRow("list on disk wins over the caller's")
+        << QList<Annotation>{box("y", centre)} << QByteArray(" x \n\ny\n") << QStringList{"y"}
+        << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("x\ny\n");
+    QTest::newRow("unicode label") << QList<Annotation>{box("猫", centre)} << QByteArray() << QStringList{}
+                                   << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("猫\n");
+    QTest::newRow("confidence, difficult and pending not written")
+        << QList<Annotation>{[&] { Annotation a = box("cat", centre); a.confidence = 0.9; a.difficult = true;
+                                   a.pending = 1; return a; }()}
+        << QByteArray() << QStringList{"cat"} << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat\n");
+    QTest::newRow("no objects: empty file") << QList<Annotation>{} << QByteArray() << QStringList{"cat"}
+                                            << QByteArray() << QByteArray("cat\n");
+}
+
+void TestYoloFile::writeLines()
+{
+    QFETCH(QList<Annotation>, annotations);
+    QFETCH(QByteArray, classesOnDisk);
+    QFETCH(QStringList, callerClasses);
+    QFETCH(QByteArray, expectedLines);
+    QFETCH(QByteArray, expectedClasses);
+
+    if (!classesOnDisk.isEmpty())
+        QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", classesOnDisk));
+    QVERIFY(saveAnnotations(m_image, annotations, true, callerClasses));
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/pic.txt"), expectedLines);
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/classes.txt"), expectedClasses);
+}
+
+void TestYoloFile::readLines_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<Annotation>>("expected");
+
+    const QRectF centre(50, 25, 100, 50);
+    auto withConfidence = [](Annotation a, double c) { a.confidence = c; return a; };
+    auto withRect = [](Annotation a, const QRectF &r) { a.rect = r; return a; };
+    const Annotation triangle = withRect(polygon("cat", {{20, 10}, {180, 10}, {100, 90}}), QRectF(20, 10, 160, 80));
+
+    QTest::newRow("box") << QByteArray("0 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("cat", centre)};
+    QTest::newRow("CRLF and no final newline")
+        << QByteArray("0 0.5 0.5 0.5 0.5\r\n1 0.5 0.5 0.5 0.5") << QList<Annotation>{box("cat", centre), box("dog", centre)};
+    QTest::newRow("extra spaces") << QByteArray("  0   0.5 0.5  0.5 0.5  \n") << QList<Annotation>{box("cat", centre)};
+    QTest::newRow("confidence field") << QByteArray("2 0.5 0.5 0.2 0.2 0.87\n")
+                                      << QList<Annotation>{withConfidence(box("bird", QRectF(80, 40, 40, 20)), 0.87)};
+    QTest::newRow("zero confidence means none") << QByteArray("2 0.5 0.5 0.2 0.2 0\n")
+                                                << QList<Annotation>{box("bird", QRectF(80, 40, 40, 20))};
+    QTest::newRow("polygon") << QByteArray("0 0.1 0.1 0.9 0.1 0.5 0.9\n") << QList<Annotation>{triangle};
+    QTest::newRow("polygon with confidence") << QByteArray("0 0.1 0.1 0.9 0.1 0.5 0.9 0.95\n")
+                                             << QList<Annotation>{withConfidence(triangle, 0.95)};
+    QTest::newRow("polygon clamped on reading")
+        << QByteArray("0 -0.1 0.1 1.5 0.1 0.5 0.9\n")
+        << QList<Annotation>{withRect(polygon("cat", {{0, 10}, {200, 10}, {100, 90}}), QRectF(0, 10, 200, 80))};
+    QTest::newRow("class past the list") << QByteArray("7 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("7", centre)};
+    QTest::newRow("negative class") << QByteArray("-1 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("-1", centre)};
+    QTest::newRow("tab between fields skipped") << QByteArray("0\t0.5 0.5 0.5 0.5\n0 0.5\t0.5 0.5 0.5\n")
+                                                << QList<Annotation>{};
+    QTest::newRow("malformed lines skipped, rest read")
+        << QByteArray("0 0.5 0.5 0.5\nx 0.5 0.5 0.5 0.5\n0.5 0.5 0.5 0.5 0.5\n\n1 0.5 0.5 0.5 0.5\n")
+        << QList<Annotation>{box("dog", centre)};
+    QTest::newRow("bad number counts as 0") << QByteArray("0 abc 0.5 0.5 0.5\n")
+                                            << QList<Annotation>{box("cat", QRectF(-50, 25, 100, 50))};
+    QTest::newRow("infinite number counts as 0") << QByteArray("0 inf 0.5 0.5 0.5\n")
+                                                 << QList<Annotation>{box("cat", QRectF(-50, 25, 100, 50))};
+    QTest::newRow("zero-size box kept") << QByteArray("0 0.5 0.5 0 0\n")
+                                        << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))};
+}
+
+void TestYoloFile::readLines()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QList<Annotation>, expected);
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", "cat\ndog\nbird\n"));
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", content));
+    const QList<Annotation> got = loadAnnotations(m_image);
+    QCOMPARE(got.size(), expected.size());
+    for (qsizetype i = 0; i < got.size(); ++i) {
+        QCOMPARE(got[i].label, expected[i].label);
+        QCOMPARE(got[i].kind, expected[i].kind);
+        QCOMPARE(got[i].rect, expected[i].rect);
+        QCOMPARE(got[i].points, expected[i].points);
+        QCOMPARE(got[i].confidence, expected[i].confidence);
+        QCOMPARE(got[i], expected[i]); // id, pending and difficult stay default
+    }
+}
+
+void TestYoloFile::roundTrip_data()
+{
+    QTest::addColumn<QList<Annotation>>("annotations");
+    QTest::newRow("boxes") << QList<Annotation>{box("cat", QRectF(10, 10, 50, 40)), box("dog", QRectF(0, 0, 200, 100))};
+    QTest::newRow("polygon") << QList<Annotation>{polygon("cat", {{10, 20}, {190, 30}, {100, 90}, {20, 80}})};
+    QTest::newRow("unicode labels") << QList<Annotation>{box("猫", QRectF(10, 10, 50, 40)), box("Ñandú ü", QRectF(1, 2, 3, 4))};
+    QTest::newRow("mixed") << QList<Annotation>{polygon("a", {{0, 0}, {200, 0}, {200, 100}}), box("b", QRectF(5, 5, 10, 10))};
+}
+
+void TestYoloFile::roundTrip()
+{
+    QFETCH(QList<Annotation>, annotations);
+    QVERIFY(saveAnnotations(m_image, annotations, true, {}));
+    const QList<Annotation> got = loadAnnotations(m_image);
+    QCOMPARE(got.size(), annotations.size());
+    for (qsizetype i = 0; i < got.size(); ++i) {
+        QCOMPARE(got[i].label, annotations[i].label);
+        QCOMPARE(got[i].kind, annotations[i].kind);
+        if (annotations[i].kind == Annotation::Polygon) {
+            QCOMPARE(got[i].points, annotations[i].points);
+            QCOMPARE(got[i].rect, QPolygonF(annotations[i].points).boundingRect());
+        } else {
+            QCOMPARE(got[i].rect, annotations[i].rect);
+        }
+    }
+}
+
+void TestYoloFile::outOfListClassSurvivesRoundTrip()
+{
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", "cat\n"));
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", "7 0.5 0.5 0.5 0.5\n0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(saveAnnotations(m_image, loadAnnotations(m_image), true, {"other"}));
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/pic.txt"),
+             QByteArray("7 0.500000 0.500000 0.500000 0.500000\n0 0.500000 0.500000 0.500000 0.500000\n"));
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/classes.txt"), QByteArray("cat\n"));
+}
+
+void TestYoloFile::orientedSizeDrivesNormalisation()
+{
+    // Stored 400x200, shown 200x400: coordinates are normalised to the shown size.
+    const QString photo = m_tmp->path() + "/photos/turned.jpg";
+    QVERIFY(Fixtures::makeOrientedJpeg(photo, 400, 200, 6));
+    QVERIFY(saveAnnotations(photo, {box("cat", QRectF(50, 100, 100, 200))}, true, {}));
+    QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/photos/labels/turned.txt"),
+             QByteArray("0 0.500000 0.500000 0.500000 0.500000\n"));
+    const QList<Annotation> got = loadAnnotations(photo);
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(got[0].rect, QRectF(50, 100, 100, 200));
+}
+
+void TestYoloFile::unreadableImageWritesNothing()
+{
+    const QString broken = m_tmp->path() + "/ds/images/broken.png";
+    QVERIFY(Fixtures::writeBytes(broken, "not a png"));
+    QVERIFY(!writeYoloFile(broken, {box("cat", QRectF(1, 1, 5, 5))}, {"cat"}));
+    QVERIFY(!QFile::exists(m_labelsDir + "/broken.txt"));
+    QVERIFY(!QFile::exists(m_labelsDir + "/classes.txt"));
+
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/broken.txt", "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(loadAnnotations(broken).isEmpty());
+}
+
+void TestYoloFile::siblingFileUsesMappedClassList()
+{
+    // The sibling folder has no class list: the mapped labels directory's list names the classes.
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", "cat\ndog\n"));
+    const QString sibling = m_tmp->path() + "/ds/images/labels/pic.txt";
+    QVERIFY(Fixtures::writeBytes(sibling, "1 0.5 0.5 0.5 0.5\n"));
+    QList<Annotation> got = readYoloFile(m_image, sibling);
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(got[0].label, QString("dog"));
+
+    // Its own class list comes first.
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/images/labels/classes.txt", "x\ny\n"));
+    got = readYoloFile(m_image, sibling);
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(got[0].label, QString("y"));
+}
+
+void TestYoloFile::countLines_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("empty") << QByteArray() << 0;
+    QTest::newRow("blank lines") << QByteArray("\n  \r\n\n") << 0;
+    QTest::newRow("two lines, CRLF") << QByteArray("0 1 1 1 1\r\n\r\n1 1 1 1 1\r\n") << 2;
+    QTest::newRow("no validation") << QByteArray("junk\nmore junk") << 2;
+}
+
+void TestYoloFile::countLines()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, expected);
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", content));
+    QCOMPARE(countAnnotations(m_image), expected);
+    QCOMPARE(countYoloLines(m_labelsDir + "/missing.txt"), -1);
+}
+
+BRINDLE_TEST_MAIN(TestYoloFile)
+#include "tst_yolofile.moc"

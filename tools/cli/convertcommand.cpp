@@ -1,0 +1,100 @@
+#include "tools/cli/cliio.h"
+#include "tools/cli/commands.h"
+
+#include "storage/annotationstore.h"
+#include "storage/directoryloader.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString convertUsage = QStringLiteral("convert --to yolo|voc [--classes a,b,...] PATH...");
+
+// Takes the value of "--opt value" or "--opt=value"; false when the value is missing.
+bool takeValue(const QStringList &args, qsizetype &i, const QString &option, QString &value)
+{
+    const QString arg = args.at(i);
+    if (arg.startsWith(option + QLatin1Char('='))) {
+        value = arg.mid(option.size() + 1);
+        return true;
+    }
+    if (i + 1 >= args.size())
+        return false;
+    value = args.at(++i);
+    return true;
+}
+
+} // namespace
+
+int runConvertCommand(const QStringList &args)
+{
+    QString format;
+    QStringList classes;
+    QStringList paths;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
+            paths.append(arg);
+        } else if (arg == u"--") {
+            optionsEnded = true;
+        } else if (arg == u"--to" || arg.startsWith(QLatin1String("--to="))) {
+            if (!takeValue(args, i, QStringLiteral("--to"), format))
+                return Cli::usage(convertUsage);
+        } else if (arg == u"--classes" || arg.startsWith(QLatin1String("--classes="))) {
+            QString list;
+            if (!takeValue(args, i, QStringLiteral("--classes"), list))
+                return Cli::usage(convertUsage);
+            classes.clear();
+            for (const QString &name : list.split(QLatin1Char(','))) {
+                if (!name.trimmed().isEmpty())
+                    classes.append(name.trimmed());
+            }
+        } else {
+            Cli::printError(QStringLiteral("unknown option: ") + arg);
+            return Cli::usage(convertUsage);
+        }
+    }
+    if ((format != u"yolo" && format != u"voc") || paths.isEmpty())
+        return Cli::usage(convertUsage);
+    const bool toYolo = format == u"yolo";
+
+    int status = Cli::Ok;
+    for (const QString &path : std::as_const(paths)) {
+        const QFileInfo info(path);
+        QStringList images;
+        if (info.isDir()) {
+            images = DirectoryLoader::listImages(path);
+        } else if (info.isFile()) {
+            images.append(info.absoluteFilePath());
+        } else {
+            Cli::printError(QStringLiteral("no such file or directory: ") + path);
+            status = Cli::ItemFailed;
+            continue;
+        }
+        for (const QString &image : std::as_const(images)) {
+            // An image without labels stays without: an empty file would mark it as labelled.
+            if (countAnnotations(image) < 0) {
+                Cli::printJson(QJsonObject{
+                    {QStringLiteral("image"), image},
+                    {QStringLiteral("format"), format},
+                    {QStringLiteral("count"), -1},
+                    {QStringLiteral("skipped"), true},
+                });
+                continue;
+            }
+            const QList<Annotation> annotations = loadAnnotations(image);
+            if (!saveAnnotations(image, annotations, toYolo, classes)) {
+                Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+                status = Cli::ItemFailed;
+                continue;
+            }
+            Cli::printJson(QJsonObject{
+                {QStringLiteral("image"), image},
+                {QStringLiteral("format"), format},
+                {QStringLiteral("count"), countAnnotations(image)},
+            });
+        }
+    }
+    return status;
+}

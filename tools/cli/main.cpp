@@ -1,0 +1,58 @@
+#include "tools/cli/cliio.h"
+#include "tools/cli/commands.h"
+
+#include "storage/annotation.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    const char *usage;
+    int (*run)(const QStringList &args);
+};
+
+// The subcommands. To add one: write <name>command.cpp with int run<Name>Command(const QStringList &),
+// declare it in commands.h, list the file in CMakeLists.txt and add its row here, for example
+//     {"parse", "parse ...", runParseCommand},
+const Command commands[] = {
+    {"list", "list DIR", runListCommand},
+    {"show", "show IMAGE...", runShowCommand},
+    {"pending", "pending DIR", runPendingCommand},
+    {"convert", "convert --to yolo|voc [--classes a,b,...] PATH...", runConvertCommand},
+};
+
+QString allUsages()
+{
+    QStringList lines;
+    for (const Command &command : commands)
+        lines.append(QLatin1String(command.usage));
+    return lines.join(QLatin1String(" | "));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    registerAnnotationMetaTypes();
+
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return Cli::usage(allUsages());
+    const QString name = args.takeFirst();
+    if (name == u"-h" || name == u"--help" || name == u"help") {
+        for (const Command &command : commands)
+            Cli::printLine(QStringLiteral("usage: brindlemark-cli ") + QLatin1String(command.usage));
+        return Cli::Ok;
+    }
+    for (const Command &command : commands) {
+        if (name == QLatin1String(command.name))
+            return command.run(args);
+    }
+    Cli::printError(QStringLiteral("unknown command: ") + name);
+    return Cli::usage(allUsages());
+}

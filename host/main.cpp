@@ -1,4 +1,5 @@
 #include "host/hostinstance.h"
+#include "host/trayapp.h"
 #include "shared/language.h"
 #include "shared/theme.h"
 
@@ -20,5 +21,6 @@ int main(int argc, char *argv[])
         return 0;
     listenAsBrindlehost(&app);
 
+    TrayApp tray;
     return app.exec();
 }

@@ -1,0 +1,565 @@
+#include "canvas/annotationscene.h"
+
+#include "canvas/boxitem.h"
+#include "canvas/polydraftitem.h"
+#include "canvas/polyitem.h"
+#include "shared/language.h"
+#include "shared/theme.h"
+
+#include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
+#include <QGraphicsSceneContextMenuEvent>
+#include <QGraphicsSceneMouseEvent>
+#include <QGraphicsView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QVarLengthArray>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+bool isShapeType(int type)
+{
+    return type == BoxItem::Type || type == PolyItem::Type;
+}
+} // namespace
+
+AnnotationScene::AnnotationScene(QObject *parent)
+    : QGraphicsScene(parent)
+{
+    setBackgroundBrush(Theme::canvasBackground);
+    connect(this, &QGraphicsScene::selectionChanged, this,
+            [this] { emit selectedIdChanged(selectedId()); });
+}
+
+AnnotationScene::~AnnotationScene()
+{
+    // Items go with the scene; the map only must not be used by signals emitted meanwhile.
+    m_batchUpdate = true;
+    blockSignals(true);
+}
+
+void AnnotationScene::setImage(const QImage &image)
+{
+    m_image = image;
+    if (image.isNull()) {
+        m_imageRect = QRectF();
+    } else {
+        m_imageRect = QRectF(0, 0, image.width(), image.height());
+    }
+    const QPixmap pixmap = QPixmap::fromImage(image);
+    if (!m_pixmapItem) {
+        m_pixmapItem = addPixmap(pixmap);
+        m_pixmapItem->setZValue(0);
+        m_pixmapItem->setAcceptedMouseButtons(Qt::NoButton);
+        m_pixmapItem->setShapeMode(QGraphicsPixmapItem::BoundingRectShape);
+    } else {
+        m_pixmapItem->setPixmap(pixmap);
+    }
+    setSceneRect(m_imageRect.isValid() ? m_imageRect.adjusted(-200, -200, 200, 200) : QRectF());
+}
+
+void AnnotationScene::clear()
+{
+    setAnnotations({});
+    delete m_pixmapItem;
+    m_pixmapItem = nullptr;
+    m_image = QImage();
+    m_imageRect = QRectF();
+    setSceneRect(QRectF());
+}
+
+void AnnotationScene::setAnnotations(const QList<Annotation> &annotations)
+{
+    m_batchUpdate = true;
+    clearSelection();
+    cancelDrawing();
+    const QList<ShapeItemBase *> old = m_items.values();
+    m_items.clear();
+    for (ShapeItemBase *item : old)
+        delete item;   // leaves the scene in its destructor
+    m_items.reserve(annotations.size());
+    for (const Annotation &a : annotations) {
+        const uint id = a.id != 0 ? a.id : uint(allocateId());
+        applyState(id, a);
+    }
+    m_batchUpdate = false;
+    emit annotationsChanged();
+    emit selectedIdChanged(0);
+}
+
+void AnnotationScene::applyState(uint id, const std::optional<Annotation> &state)
+{
+    ShapeItemBase *item = m_items.value(id);
+    if (!state) {
+        if (!item)
+            return;
+        if (item->isSelected())
+            item->setSelected(false);
+        m_items.remove(id);
+        removeItem(item);
+        delete item;
+        if (!m_batchUpdate)
+            emit annotationsChanged();
+        return;
+    }
+
+    Annotation copy = *state;
+    copy.id = id;
+    if (item) {
+        // Annotation's == compares geometry with the toolkit's fuzzy point equality.
+        if (item->annotation() != copy) {
+            item->setAnnotation(copy);
+            if (!m_batchUpdate)
+                emit annotationsChanged();
+        }
+        return;
+    }
+
+    if (copy.kind != Annotation::Rect)
+        item = new PolyItem(copy);
+    else
+        item = new BoxItem(copy);
+    item->setViewScale(viewScale());
+    connect(item, &ShapeItemBase::editFinished, this, &AnnotationScene::annotationEdited);
+    connect(item, &ShapeItemBase::confirmRequested, this, &AnnotationScene::confirmRequested);
+    addItem(item);
+    m_items.insert(id, item);
+    if (id >= uint(m_nextId))
+        m_nextId = int(id) + 1;
+    if (!m_batchUpdate)
+        emit annotationsChanged();
+}
+
+QList<Annotation> AnnotationScene::annotations() const
+{
+    QList<uint> ids = m_items.keys();
+    std::sort(ids.begin(), ids.end());
+    QList<Annotation> result;
+    result.reserve(ids.size());
+    for (uint id : ids)
+        result.append(m_items.value(id)->annotation());
+    return result;
+}
+
+int AnnotationScene::allocateId()
+{
+    return m_nextId++;
+}
+
+void AnnotationScene::setMode(int mode)
+{
+    m_mode = mode;
+    if (mode != PolygonMode)
+        cancelDrawing();
+}
+
+bool AnnotationScene::isInteracting() const
+{
+    return m_drawingRect || m_selecting || !m_draftPoints.isEmpty();
+}
+
+void AnnotationScene::cancelDrawing()
+{
+    const bool wasInteracting = isInteracting();
+    m_drawingRect = false;
+    m_selecting = false;
+    if (m_rectItem)
+        m_rectItem->hide();
+    if (m_selectRectItem)
+        m_selectRectItem->hide();
+    m_draftPoints.clear();
+    deleteDraftItem();
+    if (wasInteracting) {
+        emit statusHint(QString());
+        if (!m_batchUpdate)
+            update();
+    }
+}
+
+void AnnotationScene::deleteDraftItem()
+{
+    delete m_draftItem;
+    m_draftItem = nullptr;
+}
+
+uint AnnotationScene::selectedId() const
+{
+    const QList<QGraphicsItem *> selected = selectedItems();
+    for (QGraphicsItem *item : selected) {
+        if (isShapeType(item->type()))
+            return static_cast<ShapeItemBase *>(item)->id();
+    }
+    return 0;
+}
+
+QList<uint> AnnotationScene::selectedIds() const
+{
+    QList<uint> ids;
+    const QList<QGraphicsItem *> selected = selectedItems();
+    for (QGraphicsItem *item : selected) {
+        if (isShapeType(item->type()))
+            ids.append(static_cast<ShapeItemBase *>(item)->id());
+    }
+    return ids;
+}
+
+void AnnotationScene::selectId(uint id, bool ensureVisible)
+{
+    clearSelection();
+    ShapeItemBase *item = id != 0 ? m_items.value(id) : nullptr;
+    if (!item)
+        return;
+    item->setSelected(true);
+    if (ensureVisible && !views().isEmpty())
+        views().first()->ensureVisible(item, 80, 80);
+}
+
+int AnnotationScene::pendingCount() const
+{
+    int count = 0;
+    for (const ShapeItemBase *item : m_items) {
+        if (item->annotation().pending == 1)
+            ++count;
+    }
+    return count;
+}
+
+QList<uint> AnnotationScene::pendingIdsInReadingOrder() const
+{
+    struct Entry { uint id; QPointF centre; };
+    QList<Entry> entries;
+    for (const ShapeItemBase *item : m_items) {
+        const Annotation a = item->annotation();
+        if (a.pending != 1)
+            continue;
+        const QRectF box = a.kind != Annotation::Rect ? QPolygonF(a.points).boundingRect() : a.rect;
+        entries.append({a.id, box.center()});
+    }
+    // Start from id order so that equal positions come out the same way every time.
+    std::sort(entries.begin(), entries.end(), [](const Entry &l, const Entry &r) { return l.id < r.id; });
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry &l, const Entry &r) {
+        if (qFuzzyCompare(l.centre.y(), r.centre.y()))
+            return l.centre.x() < r.centre.x();
+        return l.centre.y() < r.centre.y();
+    });
+    QList<uint> ids;
+    for (const Entry &e : entries)
+        ids.append(e.id);
+    return ids;
+}
+
+void AnnotationScene::nudgeSelected(int dx, int dy)
+{
+    const QList<uint> ids = selectedIds();
+    for (uint id : ids) {
+        ShapeItemBase *item = m_items.value(id);
+        if (!item)
+            continue;
+        const Annotation before = item->annotation();
+        Annotation after = before;
+        if (after.kind != Annotation::Rect) {
+            for (QPointF &p : after.points)
+                p += QPointF(dx, dy);
+        } else {
+            after.rect.translate(dx, dy);
+        }
+        if (after.pending == 1)
+            after.pending = 0;   // nudging a model result confirms it
+        if (after == before)
+            continue;
+        applyState(id, after);
+        emit annotationNudged(id, before, after);
+    }
+}
+
+double AnnotationScene::viewScale() const
+{
+    if (views().isEmpty())
+        return 1.0;
+    const double m11 = views().first()->transform().m11();
+    return m11 > 0 ? m11 : 1.0;
+}
+
+void AnnotationScene::setViewScale(double s)
+{
+    for (ShapeItemBase *item : std::as_const(m_items))
+        item->setViewScale(s);
+}
+
+ShapeItemBase *AnnotationScene::shapeItemAt(const QPointF &scenePos) const
+{
+    const QList<QGraphicsItem *> hits = items(scenePos, Qt::IntersectsItemShape, Qt::DescendingOrder);
+    for (QGraphicsItem *item : hits) {
+        if (isShapeType(item->type()))
+            return static_cast<ShapeItemBase *>(item);
+    }
+    return nullptr;
+}
+
+void AnnotationScene::drawBackground(QPainter *painter, const QRectF &rect)
+{
+    painter->fillRect(rect, Theme::canvasBackground);
+    if (m_imageRect.isEmpty())
+        return;
+
+    // The grid lies only on the plain background (the image covers it), so RGB (154, 163, 178)
+    // at alpha 31 is drawn as its opaque blend over the background, without antialiasing:
+    // translucent hairlines cost the raster engine twenty times more.
+    const QColor line(154, 163, 178);
+    const QColor &bg = Theme::canvasBackground;
+    auto blend = [](int over, int under) { return under + ((over - under) * 31 + 127) / 255; };
+    QPen gridPen(QColor(blend(line.red(), bg.red()), blend(line.green(), bg.green()),
+                        blend(line.blue(), bg.blue())), 1);
+    gridPen.setCosmetic(true);
+    const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(gridPen);
+    painter->setBrush(Qt::NoBrush);
+    const double s = viewScale();
+    double g = 40;
+    while (g * s < 8)
+        g *= 2;
+    const double x0 = std::floor(rect.left() / g) * g;
+    const double y0 = std::floor(rect.top() / g) * g;
+    if ((rect.right() - x0) / g < 400 && (rect.bottom() - y0) / g < 400) {
+        QVarLengthArray<QLineF, 256> lines;
+        for (double x = x0; x <= rect.right(); x += g)
+            lines.append(QLineF(x, rect.top(), x, rect.bottom()));
+        for (double y = y0; y <= rect.bottom(); y += g)
+            lines.append(QLineF(rect.left(), y, rect.right(), y));
+        painter->drawLines(lines.constData(), int(lines.size()));
+    }
+    painter->setRenderHint(QPainter::Antialiasing, antialiased);
+
+    QPen borderPen(QColor(0x3A, 0x41, 0x50), 1);
+    borderPen.setCosmetic(true);
+    painter->setPen(borderPen);
+    painter->drawRect(m_imageRect);
+}
+
+// ---- drawing tools --------------------------------------------------------------------------
+
+QPointF AnnotationScene::clampedToImage(const QPointF &p) const
+{
+    if (!m_imageRect.isValid())
+        return p;
+    return QPointF(std::clamp(p.x(), m_imageRect.left(), m_imageRect.right()),
+                   std::clamp(p.y(), m_imageRect.top(), m_imageRect.bottom()));
+}
+
+QGraphicsRectItem *AnnotationScene::band(QGraphicsRectItem *&item, bool selection)
+{
+    if (!item) {
+        item = new QGraphicsRectItem;
+        QPen pen(Theme::accent, selection ? 1.0 : 1.6);
+        pen.setCosmetic(true);
+        if (selection)
+            pen.setStyle(Qt::DashLine);
+        QColor fill = Theme::accent;
+        fill.setAlpha(selection ? 25 : 30);
+        item->setPen(pen);
+        item->setBrush(fill);
+        item->setZValue(1000);
+        item->setAcceptedMouseButtons(Qt::NoButton);
+        addItem(item);
+    }
+    return item;
+}
+
+void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
+{
+    const QPointF pos = event->scenePos();
+    if (event->button() != Qt::LeftButton || !m_imageRect.isValid() || !m_imageRect.contains(pos)) {
+        QGraphicsScene::mousePressEvent(event);
+        return;
+    }
+
+    if (m_mode == PolygonMode) {
+        if (m_draftPoints.size() >= 3) {
+            const QPointF d = pos - m_draftPoints.first();
+            if (std::abs(d.x()) + std::abs(d.y()) <= screenToScene(8)) {
+                finishPolygon();
+                event->accept();
+                return;
+            }
+        }
+        if (m_draftPoints.isEmpty() && shapeItemAt(pos)) {
+            QGraphicsScene::mousePressEvent(event);   // shapes stay editable until drafting starts
+            return;
+        }
+        addDraftPoint(pos);
+        event->accept();
+        return;
+    }
+
+    if (shapeItemAt(pos)) {
+        QGraphicsScene::mousePressEvent(event);   // the item runs its own gesture
+        return;
+    }
+    if (m_mode == RectMode) {
+        m_drawingRect = true;
+        m_rectStart = pos;
+        QGraphicsRectItem *item = band(m_rectItem, false);
+        item->setRect(QRectF(pos, QSizeF(0, 0)));
+        item->show();
+    } else {
+        m_selecting = true;
+        m_selectStart = pos;
+        m_selectAdditive = event->modifiers() & Qt::ControlModifier;
+        m_selectBase = m_selectAdditive ? selectedIds() : QList<uint>();
+        QGraphicsRectItem *item = band(m_selectRectItem, true);
+        item->setRect(QRectF(pos, QSizeF(0, 0)));
+        item->show();
+    }
+    event->accept();
+}
+
+void AnnotationScene::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
+{
+    const QPointF p = clampedToImage(event->scenePos());
+    if (m_drawingRect) {
+        m_rectItem->setRect(QRectF(m_rectStart, p).normalized());
+        event->accept();
+    } else if (m_selecting) {
+        m_selectRectItem->setRect(QRectF(m_selectStart, p).normalized());
+        event->accept();
+    } else if (!m_draftPoints.isEmpty() && m_draftItem) {
+        m_draftItem->setPoints(QList<QPointF>(m_draftPoints) << p);
+        event->accept();
+    } else {
+        QGraphicsScene::mouseMoveEvent(event);
+    }
+}
+
+void AnnotationScene::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (m_selecting) {
+        finishRubberBand(event->scenePos());
+        event->accept();
+    } else if (m_drawingRect) {
+        finishBox(event->scenePos());
+        event->accept();
+    } else {
+        QGraphicsScene::mouseReleaseEvent(event);
+    }
+}
+
+void AnnotationScene::finishRubberBand(const QPointF &releasePos)
+{
+    m_selecting = false;
+    m_selectRectItem->hide();
+    const double s = viewScale();
+    const QRectF r = QRectF(m_selectStart, releasePos).normalized();
+    if (r.width() * s < 3 && r.height() * s < 3) {
+        if (!m_selectAdditive)
+            clearSelection();
+        return;
+    }
+    QList<uint> ids = m_selectBase;
+    const QList<QGraphicsItem *> hits = items(r, Qt::IntersectsItemShape);
+    for (QGraphicsItem *item : hits) {
+        if (!isShapeType(item->type()))
+            continue;
+        const uint id = static_cast<ShapeItemBase *>(item)->id();
+        if (!ids.contains(id))
+            ids.append(id);
+    }
+    clearSelection();
+    for (uint id : std::as_const(ids)) {
+        if (ShapeItemBase *item = m_items.value(id))
+            item->setSelected(true);
+    }
+}
+
+void AnnotationScene::finishBox(const QPointF &releasePos)
+{
+    m_drawingRect = false;
+    m_rectItem->hide();
+    const double s = viewScale();
+    const QRectF r = QRectF(m_rectStart, releasePos).normalized().intersected(m_imageRect);
+    if (r.width() * s < 3 || r.height() * s < 3) {
+        clearSelection();
+        return;
+    }
+    Annotation draft;
+    draft.kind = Annotation::Rect;
+    draft.rect = r;
+    emit shapeDrafted(draft);
+}
+
+void AnnotationScene::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (m_draftPoints.isEmpty()) {
+        QGraphicsScene::mouseDoubleClickEvent(event);
+        return;
+    }
+    addDraftPoint(event->scenePos());
+    finishPolygon();
+    event->accept();
+}
+
+void AnnotationScene::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_draftPoints.isEmpty() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        finishPolygon();
+        event->accept();
+        return;
+    }
+    QGraphicsScene::keyPressEvent(event);
+}
+
+void AnnotationScene::contextMenuEvent(QGraphicsSceneContextMenuEvent *event)
+{
+    if (ShapeItemBase *item = shapeItemAt(event->scenePos())) {
+        emit itemContextRequested(item->id(), event->screenPos(), event->scenePos());
+        event->accept();
+        return;
+    }
+    QGraphicsScene::contextMenuEvent(event);
+}
+
+void AnnotationScene::addDraftPoint(QPointF p)
+{
+    p = clampedToImage(p);
+    if (!m_draftPoints.isEmpty() && m_draftPoints.last() == p)
+        return;
+    m_draftPoints.append(p);
+    if (!m_draftItem) {
+        m_draftItem = new PolyDraftItem;
+        m_draftItem->setZValue(1000);
+        addItem(m_draftItem);
+    }
+    m_draftItem->setPoints(m_draftPoints);
+    if (m_draftPoints.size() == 1)
+        emit statusHint(translateText("多边形:左键加点 · 双击/Enter/点击起点闭合(≥3点) · Esc 取消"));
+}
+
+void AnnotationScene::finishPolygon()
+{
+    if (m_draftPoints.isEmpty())
+        return;
+    emit statusHint(QString());
+    if (m_draftPoints.size() <= 2) {
+        cancelDrawing();
+        return;
+    }
+    QList<QPointF> points = m_draftPoints;
+    const double s = viewScale();
+    // The second click of a double-click, then a closing click on the start point.
+    if (points.size() > 3 && QLineF(points.last(), points.at(points.size() - 2)).length() * s < 6)
+        points.removeLast();
+    if (points.size() > 3 && QLineF(points.last(), points.first()).length() * s < 6)
+        points.removeLast();
+    if (points.size() <= 2) {
+        cancelDrawing();
+        return;
+    }
+    m_draftPoints.clear();
+    deleteDraftItem();
+    Annotation draft;
+    draft.kind = Annotation::Polygon;
+    draft.points = points;
+    emit shapeDrafted(draft);
+}

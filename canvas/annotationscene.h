@@ -1,0 +1,111 @@
+#pragma once
+
+#include "storage/annotation.h"
+
+#include <QGraphicsScene>
+#include <QHash>
+#include <QImage>
+#include <optional>
+
+class QGraphicsPixmapItem;
+class QGraphicsRectItem;
+class PolyDraftItem;
+class ShapeItemBase;
+
+// The model of the canvas: the image, one shape item per annotation id, and the transient drawing
+// state. It never writes files and never records undo steps: every change to a shape comes in
+// through applyState, and every user gesture leaves as a signal.
+class AnnotationScene : public QGraphicsScene
+{
+    Q_OBJECT
+
+public:
+    enum Mode { SelectMode = 0, RectMode = 1, PolygonMode = 2 };
+
+    explicit AnnotationScene(QObject *parent = nullptr);
+    ~AnnotationScene() override;
+
+    void setImage(const QImage &image);
+    QImage image() const { return m_image; }
+    QRectF imageRect() const { return m_imageRect; }
+    void clear();
+
+    void setAnnotations(const QList<Annotation> &annotations);
+    // The single mutation entry point: no value removes the shape of id.
+    void applyState(uint id, const std::optional<Annotation> &state);
+    QList<Annotation> annotations() const;   // ascending id order
+    int allocateId();
+
+    int mode() const { return m_mode; }
+    void setMode(int mode);
+    void cancelDrawing();
+    bool isInteracting() const;
+    void finishPolygon();
+
+    uint selectedId() const;
+    QList<uint> selectedIds() const;
+    bool hasSelection() const { return !selectedIds().isEmpty(); }
+    void selectId(uint id, bool ensureVisible);
+
+    int pendingCount() const;
+    int confirmedCount() const { return int(m_items.size()) - pendingCount(); }
+    QList<uint> pendingIdsInReadingOrder() const;
+
+    void nudgeSelected(int dx, int dy);
+    double viewScale() const;
+    ShapeItemBase *shapeItemAt(const QPointF &scenePos) const;
+    ShapeItemBase *shapeItem(uint id) const { return m_items.value(id); }
+    QList<QPointF> draftPoints() const { return m_draftPoints; }
+
+public slots:
+    void setViewScale(double s);
+
+signals:
+    void annotationsChanged();
+    void selectedIdChanged(uint id);
+    void shapeDrafted(const Annotation &draft);
+    void annotationEdited(uint id, const Annotation &before, const Annotation &after);
+    void annotationNudged(uint id, const Annotation &before, const Annotation &after);
+    void confirmRequested(uint id);
+    void itemContextRequested(uint id, const QPoint &globalPos, const QPointF &scenePos);
+    void statusHint(const QString &text);
+
+protected:
+    void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseMoveEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override;
+    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
+    void drawBackground(QPainter *painter, const QRectF &rect) override;
+
+private:
+    double screenToScene(double pixels) const { return pixels / qMax(viewScale(), 0.1); }
+    QPointF clampedToImage(const QPointF &p) const;
+    QGraphicsRectItem *band(QGraphicsRectItem *&item, bool selection);
+    void addDraftPoint(QPointF p);
+    void deleteDraftItem();
+    void finishRubberBand(const QPointF &releasePos);
+    void finishBox(const QPointF &releasePos);
+
+    int m_mode = SelectMode;
+    QImage m_image;
+    QRectF m_imageRect;
+    QGraphicsPixmapItem *m_pixmapItem = nullptr;
+    QHash<uint, ShapeItemBase *> m_items;
+    int m_nextId = 1;
+    bool m_batchUpdate = false;
+
+    bool m_drawingRect = false;
+    QPointF m_rectStart;
+    QGraphicsRectItem *m_rectItem = nullptr;
+
+    bool m_selecting = false;
+    bool m_selectAdditive = false;
+    QPointF m_selectStart;
+    QList<uint> m_selectBase;
+    QGraphicsRectItem *m_selectRectItem = nullptr;
+
+    QList<QPointF> m_draftPoints;
+    PolyDraftItem *m_draftItem = nullptr;
+};

@@ -1,0 +1,244 @@
+#include "canvas/canvasview.h"
+
+#include "canvas/annotationscene.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+bool isArrowKey(int key)
+{
+    return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+}
+
+double clampScale(double k)
+{
+    if (!(k > CanvasView::kMinScale))   // also NaN
+        return CanvasView::kMinScale;
+    return std::min(k, CanvasView::kMaxScale);
+}
+} // namespace
+
+CanvasView::CanvasView(AnnotationScene *scene, QWidget *parent)
+    : QGraphicsView(scene, parent)
+    , m_scene(scene)
+{
+    setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    setMouseTracking(true);
+    viewport()->setMouseTracking(true);
+    setTransformationAnchor(QGraphicsView::NoAnchor);
+    setResizeAnchor(QGraphicsView::NoAnchor);
+    setDragMode(QGraphicsView::NoDrag);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFrameShape(QFrame::NoFrame);
+    setViewportUpdateMode(QGraphicsView::SmartViewportUpdate);
+    refreshCursor();
+}
+
+void CanvasView::setImage(const QImage &image)
+{
+    m_image = image;
+    m_scene->setImage(image);
+    m_fitPending = true;
+    zoomFit();
+}
+
+void CanvasView::clear()
+{
+    m_image = QImage();
+    m_fitPending = false;
+    m_scene->clear();
+    resetTransform();
+    m_scale = 1.0;
+    emit zoomChanged(100);
+    emit viewScaleChanged(1.0);
+}
+
+void CanvasView::setCanvasCursor(const QCursor &cursor)
+{
+    m_canvasCursor = cursor;
+    refreshCursor();
+}
+
+void CanvasView::refreshCursor()
+{
+    if (m_panning)
+        viewport()->setCursor(Qt::ClosedHandCursor);
+    else if (m_spaceHeld)
+        viewport()->setCursor(Qt::OpenHandCursor);
+    else
+        viewport()->setCursor(m_canvasCursor);
+}
+
+QPointF CanvasView::viewportCentre() const
+{
+    return QRectF(viewport()->rect()).center();
+}
+
+void CanvasView::setScale(double k, const QPointF &anchor)
+{
+    k = clampScale(k);
+    if (qFuzzyCompare(k, m_scale)) {
+        emit zoomChanged(qRound(m_scale * 100));
+        return;
+    }
+    const QPoint pixel(qRound(anchor.x()), qRound(anchor.y()));
+    const QPointF before = mapToScene(pixel);
+    setTransform(QTransform::fromScale(k, k));
+    const QPointF after = mapToScene(pixel);
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() + qRound((before.x() - after.x()) * k));
+    verticalScrollBar()->setValue(verticalScrollBar()->value() + qRound((before.y() - after.y()) * k));
+    m_scale = k;
+    emit zoomChanged(qRound(k * 100));
+    emit viewScaleChanged(k);
+}
+
+void CanvasView::zoomIn()
+{
+    setScale(m_scale * 1.2, viewportCentre());
+}
+
+void CanvasView::zoomOut()
+{
+    setScale(m_scale / 1.2, viewportCentre());
+}
+
+void CanvasView::zoom100()
+{
+    setScale(1.0, viewportCentre());
+}
+
+void CanvasView::zoomFit()
+{
+    // A hidden view reports a made-up viewport size (640 x 480 before the first show), so the
+    // fit waits for the show or a resize that gives room.
+    if (m_image.isNull() || !isVisible())
+        return;
+    const double availableWidth = viewport()->width() - 80;
+    const double availableHeight = viewport()->height() - 80;
+    if (availableWidth <= 0 || availableHeight <= 0)
+        return;   // stays pending until a resize gives room
+    m_fitPending = false;
+    const double k = clampScale(std::min(availableWidth / m_image.width(),
+                                         availableHeight / m_image.height()));
+    setScale(k, viewportCentre());
+    centerOn(m_scene->imageRect().center());
+}
+
+bool CanvasView::event(QEvent *event)
+{
+    if (event->type() == QEvent::Show && m_fitPending && !m_image.isNull()) {
+        const bool handled = QGraphicsView::event(event);
+        zoomFit();
+        return handled;
+    }
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        if (isArrowKey(keyEvent->key()) && m_scene->hasSelection()) {
+            event->accept();
+            return true;
+        }
+    }
+    return QGraphicsView::event(event);
+}
+
+void CanvasView::mousePressEvent(QMouseEvent *event)
+{
+    const bool panButton = event->button() == Qt::MiddleButton
+        || (event->button() == Qt::LeftButton && m_spaceHeld);
+    if (panButton && !m_image.isNull()) {
+        m_panning = true;
+        m_lastPanPos = event->position();
+        refreshCursor();
+        event->accept();
+        return;
+    }
+    QGraphicsView::mousePressEvent(event);
+}
+
+void CanvasView::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF pos = event->position();
+    const QPointF scenePos = mapToScene(pos.toPoint());
+    emit cursorMoved(QPoint(int(std::floor(scenePos.x())), int(std::floor(scenePos.y()))),
+                     m_scene->imageRect().contains(scenePos));
+    if (m_panning) {
+        const QPointF delta = pos - m_lastPanPos;
+        m_lastPanPos = pos;
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - qRound(delta.x()));
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - qRound(delta.y()));
+        event->accept();
+        return;
+    }
+    QGraphicsView::mouseMoveEvent(event);
+}
+
+void CanvasView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_panning) {
+        m_panning = false;
+        refreshCursor();
+        event->accept();
+        return;
+    }
+    QGraphicsView::mouseReleaseEvent(event);
+}
+
+void CanvasView::wheelEvent(QWheelEvent *event)
+{
+    if (m_image.isNull()) {
+        event->ignore();
+        return;
+    }
+    const double notches = event->angleDelta().y() / 120.0;
+    setScale(m_scale * std::pow(1.2, notches), event->position());
+    event->accept();
+}
+
+void CanvasView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat() && !m_spaceHeld) {
+        m_spaceHeld = true;
+        refreshCursor();
+        event->accept();
+        return;
+    }
+    if (isArrowKey(event->key()) && m_scene->hasSelection()) {
+        const int step = (event->modifiers() & Qt::ShiftModifier) ? 10 : 1;
+        int dx = 0, dy = 0;
+        switch (event->key()) {
+        case Qt::Key_Left: dx = -step; break;
+        case Qt::Key_Right: dx = step; break;
+        case Qt::Key_Up: dy = -step; break;
+        default: dy = step; break;
+        }
+        m_scene->nudgeSelected(dx, dy);
+        event->accept();
+        return;
+    }
+    QGraphicsView::keyPressEvent(event);
+}
+
+void CanvasView::keyReleaseEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space && !event->isAutoRepeat() && m_spaceHeld) {
+        m_spaceHeld = false;
+        refreshCursor();
+        event->accept();
+        return;
+    }
+    QGraphicsView::keyReleaseEvent(event);
+}
+
+void CanvasView::resizeEvent(QResizeEvent *event)
+{
+    QGraphicsView::resizeEvent(event);
+    if (m_fitPending && !m_image.isNull())
+        zoomFit();
+}

@@ -1,0 +1,252 @@
+#include "canvas/polyitem.h"
+
+#include <QCursor>
+#include <QGraphicsSceneMouseEvent>
+#include <QLineF>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+PolyItem::PolyItem(const Annotation &annotation, QGraphicsItem *parent)
+    : ShapeItemBase(annotation, parent)
+{
+}
+
+void PolyItem::setAnnotation(const Annotation &annotation)
+{
+    if (annotation.points != m_ann.points || decorationsDiffer(annotation))
+        prepareGeometryChange();
+    m_ann = annotation;
+    update();
+}
+
+void PolyItem::setViewScale(double s)
+{
+    storeViewScale(s);
+}
+
+QRectF PolyItem::boundingRect() const
+{
+    const double m = 4 / hitScale();
+    const QRectF r = polygon().boundingRect();
+    return r.adjusted(-m, -m, m, m) | decorationBounds(r, false);
+}
+
+QPainterPath PolyItem::shape() const
+{
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    path.addPolygon(polygon());
+    path.closeSubpath();
+    if (!isSelected() || m_ann.points.isEmpty())
+        return path;
+    // Vertices of a selected polygon are hit within their tolerance, also outside the outline.
+    const double radius = 5 / hitScale();
+    QPainterPath discs;
+    discs.setFillRule(Qt::WindingFill);
+    for (const QPointF &p : m_ann.points)
+        discs.addEllipse(p, radius, radius);
+    const double m = 4 / hitScale();
+    QPainterPath bounds;
+    bounds.addRect(polygon().boundingRect().adjusted(-m, -m, m, m));
+    return path.united(discs.intersected(bounds));
+}
+
+int PolyItem::vertexAt(const QPointF &pos) const
+{
+    if (!isSelected())
+        return -1;
+    const double tolerance = 5 / hitScale();
+    for (int i = 0; i < m_ann.points.size(); ++i) {
+        if (QLineF(m_ann.points.at(i), pos).length() <= tolerance)
+            return i;
+    }
+    return -1;
+}
+
+void PolyItem::setHoverVertex(int vertex)
+{
+    if (vertex == m_hoverVertex)
+        return;
+    m_hoverVertex = vertex;
+    update();
+}
+
+void PolyItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
+{
+    if (m_dragging)
+        return;
+    const int v = vertexAt(event->pos());
+    setHoverVertex(v);
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    if (v >= 0)
+        shape = Qt::CrossCursor;
+    else if (polygon().containsPoint(event->pos(), Qt::OddEvenFill))
+        shape = Qt::SizeAllCursor;
+    if (!hasCursor() || cursor().shape() != shape)
+        setCursor(shape);
+}
+
+void PolyItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
+{
+    setHoverVertex(-1);
+    setCursor(Qt::ArrowCursor);
+}
+
+void PolyItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        selectOnly(false);
+        event->accept();
+        return;
+    }
+    if (event->button() != Qt::LeftButton) {
+        ShapeItemBase::mousePressEvent(event);
+        return;
+    }
+    const int v = vertexAt(event->pos());
+    if (v < 0 && !polygon().containsPoint(event->pos(), Qt::OddEvenFill)) {
+        event->ignore();
+        return;
+    }
+    selectOnly(event->modifiers() & Qt::ControlModifier);
+    m_press = m_ann;
+    m_pressScenePos = event->scenePos();
+    m_startPoints = polygon();
+    m_dragIndex = v < 0 ? kMoveAll : v;
+    m_dragging = true;
+    m_dragMoved = false;
+    setHoverVertex(-1);
+    event->accept();
+}
+
+QList<QPointF> PolyItem::draggedPoints(const QPointF &scenePos) const
+{
+    const QRectF image = imageBounds();
+    if (m_dragIndex == kMoveAll) {
+        QPolygonF moved = m_startPoints.translated(scenePos - m_pressScenePos);
+        if (image.isValid()) {
+            const QRectF b = moved.boundingRect();
+            double cx = 0, cy = 0;
+            if (b.left() < image.left())
+                cx = image.left() - b.left();
+            else if (b.right() > image.right())
+                cx = image.right() - b.right();
+            if (b.top() < image.top())
+                cy = image.top() - b.top();
+            else if (b.bottom() > image.bottom())
+                cy = image.bottom() - b.bottom();
+            moved.translate(cx, cy);
+        }
+        return moved;
+    }
+    QList<QPointF> points = m_startPoints;
+    if (m_dragIndex < 0 || m_dragIndex >= points.size())
+        return m_ann.points;
+    QPointF p = scenePos;
+    if (image.isValid()) {
+        p.setX(std::clamp(p.x(), image.left(), image.right()));
+        p.setY(std::clamp(p.y(), image.top(), image.bottom()));
+    }
+    points[m_dragIndex] = p;
+    return points;
+}
+
+void PolyItem::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (!m_dragging) {
+        ShapeItemBase::mouseMoveEvent(event);
+        return;
+    }
+    const QPointF delta = event->scenePos() - m_pressScenePos;
+    if (!m_dragMoved) {
+        if (std::abs(delta.x()) + std::abs(delta.y()) <= 4 / hitScale()) {
+            event->accept();
+            return;
+        }
+        m_dragMoved = true;
+    }
+    prepareGeometryChange();
+    m_ann.points = draggedPoints(event->scenePos());
+    update();
+    event->accept();
+}
+
+void PolyItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (!m_dragging) {
+        ShapeItemBase::mouseReleaseEvent(event);
+        return;
+    }
+    m_dragging = false;
+    m_dragIndex = -2;
+    if (m_dragMoved) {
+        if (m_ann.pending == 1)
+            m_ann.pending = 0;   // editing a model result confirms it
+        update();
+        if (m_ann != m_press)
+            emit editFinished(m_ann.id, m_press, m_ann);
+    } else if (m_ann.points != m_press.points) {
+        prepareGeometryChange();
+        m_ann.points = m_press.points;
+        update();
+    }
+    event->accept();
+}
+
+void PolyItem::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        ShapeItemBase::mouseDoubleClickEvent(event);
+        return;
+    }
+    emit confirmRequested(m_ann.id);
+    event->accept();
+}
+
+QVariant PolyItem::itemChange(GraphicsItemChange change, const QVariant &value)
+{
+    if (change == ItemSelectedHasChanged)
+        update();
+    return ShapeItemBase::itemChange(change, value);
+}
+
+void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
+{
+    if (m_ann.points.size() < 2)
+        return;
+    const double s = paintScale();
+    const QPolygonF poly = polygon();
+    if (isSelected()) {
+        QPen halo(Qt::white, 6);
+        halo.setCosmetic(true);
+        painter->setPen(halo);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawPolygon(poly, Qt::OddEvenFill);
+    }
+    QColor fill = shapeColor();
+    fill.setAlpha(20);
+    // As for boxes: an aliased fill under an antialiased outline.
+    const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(fill);
+    painter->drawPolygon(poly, Qt::OddEvenFill);
+    painter->setRenderHint(QPainter::Antialiasing, antialiased);
+    painter->setPen(outlinePen());
+    painter->setBrush(Qt::NoBrush);
+    painter->drawPolygon(poly, Qt::OddEvenFill);
+
+    painter->save();
+    painter->scale(1 / s, 1 / s);
+    const QRectF b = poly.boundingRect();
+    const QRectF R(b.topLeft() * s, b.bottomRight() * s);
+    paintTag(painter, R, false);
+    paintBadge(painter, R);
+    if (isSelected()) {
+        for (int i = 0; i < poly.size(); ++i)
+            paintHandle(painter, poly.at(i) * s, i == m_hoverVertex);
+    }
+    painter->restore();
+}

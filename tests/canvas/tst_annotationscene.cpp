@@ -1,0 +1,501 @@
+#include "canvas/boxitem.h"
+#include "canvas/polydraftitem.h"
+#include "canvasfixture.h"
+#include "shared/language.h"
+#include "testmain.h"
+
+#include <QGraphicsSceneContextMenuEvent>
+#include <QSignalSpy>
+
+class TestAnnotationScene : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerAnnotationMetaTypes(); }
+
+    void drawBox_data();
+    void drawBox();
+    void tinyDragDraftsNothing_data();
+    void tinyDragDraftsNothing();
+    void rectModePressOnShapeEditsIt();
+
+    void clickOnEmptyCanvas_data();
+    void clickOnEmptyCanvas();
+    void rubberBand_data();
+    void rubberBand();
+
+    void closePolygon_data();
+    void closePolygon();
+    void polygonHintAndDraftItem();
+    void polygonWithTwoPointsIsDropped();
+    void switchingModeWhileDrafting_data();
+    void switchingModeWhileDrafting();
+    void polygonModeEditsShapesBeforeFirstPoint();
+
+    void idsFromSetAnnotations();
+    void applyStateSignals();
+    void applyStateRemovesSelected();
+    void nudge_data();
+    void nudge();
+    void pendingReadingOrder();
+    void contextMenuOnShape();
+    void clearResetsEverything();
+    void backgroundAndBorder();
+};
+
+void TestAnnotationScene::drawBox_data()
+{
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::addColumn<QRectF>("expected");
+    QTest::newRow("inside") << QPointF(50, 40) << QPointF(150, 120) << QRectF(50, 40, 100, 80);
+    QTest::newRow("dragged up-left") << QPointF(150, 120) << QPointF(50, 40) << QRectF(50, 40, 100, 80);
+    QTest::newRow("cut at right and bottom") << QPointF(300, 200) << QPointF(480, 390)
+                                             << QRectF(300, 200, 100, 100);
+    QTest::newRow("cut at left and top") << QPointF(60, 50) << QPointF(-70, -90) << QRectF(0, 0, 60, 50);
+}
+
+void TestAnnotationScene::drawBox()
+{
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    QFETCH(QRectF, expected);
+    CanvasFixture f(QSize(400, 300), 1.0, QSize(900, 800));
+    f.scene->setMode(AnnotationScene::RectMode);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::shapeDrafted);
+    f.drag(from, to);
+    QCOMPARE(spy.count(), 1);
+    const auto draft = spy.at(0).at(0).value<Annotation>();
+    QCOMPARE(draft.kind, int(Annotation::Rect));
+    QCOMPARE(draft.rect, expected);
+    QCOMPARE(draft.id, 0u);
+    QVERIFY(draft.label.isEmpty());
+    QCOMPARE(draft.confidence, -1.0);
+    QCOMPARE(draft.pending, 0);
+    QVERIFY(!f.scene->isInteracting());
+    QVERIFY(f.scene->annotations().isEmpty());   // a draft only becomes a shape through applyState
+}
+
+void TestAnnotationScene::tinyDragDraftsNothing_data()
+{
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<QPoint>("screenDelta");
+    QTest::newRow("2 px wide at 100%") << 1.0 << QPoint(2, 60);
+    QTest::newRow("2 px high at 400%") << 4.0 << QPoint(80, 2);
+    QTest::newRow("cut to a sliver at the border") << 1.0 << QPoint(0, 0);
+}
+
+void TestAnnotationScene::tinyDragDraftsNothing()
+{
+    QFETCH(double, zoom);
+    QFETCH(QPoint, screenDelta);
+    CanvasFixture f(QSize(400, 300), zoom);
+    const uint id = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    f.scene->selectId(id, false);
+    f.scene->setMode(AnnotationScene::RectMode);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::shapeDrafted);
+    QPoint start = f.at(QPointF(200, 150));
+    QPoint end = start + screenDelta;
+    if (screenDelta.isNull()) {   // 2 image pixels inside the right edge, dragged far out
+        start = f.at(QPointF(398, 100));
+        end = f.at(QPointF(398, 100)) + QPoint(60, 60);
+    }
+    f.pressAt(start, Qt::LeftButton);
+    f.moveTo(end);
+    f.releaseAt(end, Qt::LeftButton);
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(f.scene->selectedIds().isEmpty());
+}
+
+void TestAnnotationScene::rectModePressOnShapeEditsIt()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    f.scene->setMode(AnnotationScene::RectMode);
+    QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
+    QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.drag(QPointF(120, 120), QPointF(140, 120));
+    QCOMPARE(drafted.count(), 0);
+    QCOMPARE(edited.count(), 1);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(120, 100, 50, 50));
+}
+
+void TestAnnotationScene::clickOnEmptyCanvas_data()
+{
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<bool>("keepsSelection");
+    QTest::newRow("plain click clears") << Qt::KeyboardModifiers() << false;
+    QTest::newRow("ctrl click keeps") << Qt::KeyboardModifiers(Qt::ControlModifier) << true;
+}
+
+void TestAnnotationScene::clickOnEmptyCanvas()
+{
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(bool, keepsSelection);
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    f.scene->selectId(id, false);
+    QSignalSpy selected(f.scene.get(), &AnnotationScene::selectedIdChanged);
+    const QPoint p = f.at(QPointF(200, 150));
+    f.pressAt(p, Qt::LeftButton, modifiers);
+    f.moveTo(p + QPoint(2, 2), modifiers);   // under 3 x 3 screen pixels
+    f.releaseAt(p + QPoint(2, 2), Qt::LeftButton, modifiers);
+    QCOMPARE(f.scene->hasSelection(), keepsSelection);
+    if (!keepsSelection) {
+        QVERIFY(!selected.isEmpty());
+        QCOMPARE(selected.last().at(0).toUInt(), 0u);
+    }
+}
+
+void TestAnnotationScene::rubberBand_data()
+{
+    QTest::addColumn<bool>("ctrl");
+    QTest::newRow("replaces selection") << false;
+    QTest::newRow("ctrl adds to selection") << true;
+}
+
+void TestAnnotationScene::rubberBand()
+{
+    QFETCH(bool, ctrl);
+    CanvasFixture f;
+    const uint a = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    const uint b = f.add(makeBox(QRectF(200, 100, 40, 40)));
+    const uint c = f.add(makePolygon({{300, 200}, {350, 200}, {320, 260}}));
+    const uint far = f.add(makeBox(QRectF(350, 20, 30, 30)));
+    f.scene->selectId(a, false);
+    const Qt::KeyboardModifiers m = ctrl ? Qt::ControlModifier : Qt::NoModifier;
+    // The band touches b and c only partly: intersection is enough.
+    f.drag(QPointF(190, 250), QPointF(305, 125), m);
+    QList<uint> ids = f.scene->selectedIds();
+    std::sort(ids.begin(), ids.end());
+    QCOMPARE(ids, ctrl ? (QList<uint>{a, b, c}) : (QList<uint>{b, c}));
+    QVERIFY(!ids.contains(far));
+    QVERIFY(!f.scene->isInteracting());
+}
+
+void TestAnnotationScene::closePolygon_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("expectedPoints");
+    QTest::newRow("click within 8 px of the first point") << "start" << 4;
+    QTest::newRow("double-click") << "double" << 5;
+    QTest::newRow("enter") << "enter" << 4;
+    QTest::newRow("return") << "return" << 4;
+    QTest::newRow("double-click on the first point") << "doubleStart" << 4;
+    QTest::newRow("double-click whose second click moved 2 px") << "doubleJitter" << 5;
+}
+
+void TestAnnotationScene::closePolygon()
+{
+    QFETCH(QString, how);
+    QFETCH(int, expectedPoints);
+    CanvasFixture f;
+    f.scene->setMode(AnnotationScene::PolygonMode);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::shapeDrafted);
+    const QList<QPointF> corners{{100, 100}, {250, 100}, {250, 200}, {100, 200}};
+    for (const QPointF &p : corners) {
+        f.click(p);
+        f.move(p + QPointF(5, 5));   // live vertex
+    }
+    QCOMPARE(f.scene->draftPoints().size(), 4);
+    QCOMPARE(spy.count(), 0);
+    QList<QPointF> expected = corners;
+    if (how == "start") {
+        f.click(QPointF(104, 103));   // |dx| + |dy| = 7 <= 8
+    } else if (how == "double") {
+        f.doubleClick(QPointF(170, 240));
+        expected.append(QPointF(170, 240));
+    } else if (how == "doubleJitter") {
+        f.click(QPointF(170, 240));
+        QTest::mouseDClick(f.viewport(), Qt::LeftButton, {}, f.at(QPointF(172, 240)));
+        f.releaseAt(f.at(QPointF(172, 240)), Qt::LeftButton);
+        expected.append(QPointF(170, 240));
+    } else if (how == "doubleStart") {
+        // The first click closes already; the double-click that follows hits an empty draft.
+        f.doubleClick(QPointF(101, 101));
+    } else {
+        QTest::keyClick(f.view.get(), how == "enter" ? Qt::Key_Enter : Qt::Key_Return);
+    }
+    QCOMPARE(spy.count(), 1);
+    const auto draft = spy.at(0).at(0).value<Annotation>();
+    QCOMPARE(draft.kind, int(Annotation::Polygon));
+    QCOMPARE(draft.points.size(), expectedPoints);
+    QCOMPARE(draft.points, expected);
+    QVERIFY(draft.rect.isEmpty());
+    QVERIFY(!f.scene->isInteracting());
+    const auto items = f.scene->items();
+    QVERIFY(std::none_of(items.begin(), items.end(),
+                         [](QGraphicsItem *i) { return i->type() == PolyDraftItem::Type; }));
+}
+
+void TestAnnotationScene::polygonHintAndDraftItem()
+{
+    CanvasFixture f;
+    f.scene->setMode(AnnotationScene::PolygonMode);
+    QSignalSpy hints(f.scene.get(), &AnnotationScene::statusHint);
+    f.click(QPointF(50, 50));
+    QCOMPARE(hints.count(), 1);
+    QCOMPARE(hints.at(0).at(0).toString(),
+             translateText("多边形:左键加点 · 双击/Enter/点击起点闭合(≥3点) · Esc 取消"));
+    QVERIFY(!hints.at(0).at(0).toString().isEmpty());
+    f.click(QPointF(50, 50));   // same point again: not added
+    f.click(QPointF(-30, 80));  // outside the image: default handling, no point
+    QCOMPARE(f.scene->draftPoints(), QList<QPointF>{QPointF(50, 50)});
+    f.move(QPointF(600, 120));   // live vertex clamped into the image
+    PolyDraftItem *draft = nullptr;
+    for (QGraphicsItem *i : f.scene->items())
+        if (i->type() == PolyDraftItem::Type)
+            draft = static_cast<PolyDraftItem *>(i);
+    QVERIFY(draft);
+    QCOMPARE(draft->points(), (QList<QPointF>{{50, 50}, {400, 120}}));
+    QCOMPARE(draft->zValue(), 1000.0);
+    QCOMPARE(hints.count(), 1);
+}
+
+void TestAnnotationScene::polygonWithTwoPointsIsDropped()
+{
+    CanvasFixture f;
+    f.scene->setMode(AnnotationScene::PolygonMode);
+    QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
+    QSignalSpy hints(f.scene.get(), &AnnotationScene::statusHint);
+    f.click(QPointF(50, 50));
+    f.click(QPointF(150, 50));
+    QTest::keyClick(f.view.get(), Qt::Key_Return);
+    QCOMPARE(drafted.count(), 0);
+    QVERIFY(!f.scene->isInteracting());
+    QVERIFY(hints.last().at(0).toString().isEmpty());
+}
+
+void TestAnnotationScene::switchingModeWhileDrafting_data()
+{
+    QTest::addColumn<int>("newMode");
+    QTest::addColumn<bool>("keepsDraft");
+    QTest::newRow("to rectangle discards") << int(AnnotationScene::RectMode) << false;
+    QTest::newRow("to select discards") << int(AnnotationScene::SelectMode) << false;
+    QTest::newRow("polygon again keeps") << int(AnnotationScene::PolygonMode) << true;
+}
+
+void TestAnnotationScene::switchingModeWhileDrafting()
+{
+    QFETCH(int, newMode);
+    QFETCH(bool, keepsDraft);
+    CanvasFixture f;
+    f.scene->setMode(AnnotationScene::PolygonMode);
+    f.click(QPointF(50, 50));
+    f.click(QPointF(150, 50));
+    QSignalSpy hints(f.scene.get(), &AnnotationScene::statusHint);
+    f.scene->setMode(newMode);
+    QCOMPARE(f.scene->isInteracting(), keepsDraft);
+    QCOMPARE(f.scene->draftPoints().size(), keepsDraft ? 2 : 0);
+    if (keepsDraft) {
+        QCOMPARE(hints.count(), 0);
+    } else {
+        QCOMPARE(hints.count(), 1);
+        QCOMPARE(hints.at(0).at(0).toString(), QString());
+    }
+}
+
+void TestAnnotationScene::polygonModeEditsShapesBeforeFirstPoint()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    f.scene->setMode(AnnotationScene::PolygonMode);
+    f.click(QPointF(120, 120));
+    QVERIFY(f.scene->draftPoints().isEmpty());
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{id});
+    f.click(QPointF(20, 20));   // first point on empty canvas
+    f.click(QPointF(120, 120)); // now inside the box: another draft point
+    QCOMPARE(f.scene->draftPoints().size(), 2);
+}
+
+void TestAnnotationScene::idsFromSetAnnotations()
+{
+    AnnotationScene scene;
+    QCOMPARE(scene.allocateId(), 1);
+    QCOMPARE(scene.allocateId(), 2);
+    Annotation kept = makeBox(QRectF(0, 0, 5, 5));
+    kept.id = 40;
+    QSignalSpy changed(&scene, &AnnotationScene::annotationsChanged);
+    QSignalSpy selected(&scene, &AnnotationScene::selectedIdChanged);
+    scene.setAnnotations({makeBox(QRectF(0, 0, 5, 5)), kept, makePolygon({{0, 0}, {5, 0}, {0, 5}})});
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(selected.last().at(0).toUInt(), 0u);
+    QList<uint> ids;
+    for (const Annotation &a : scene.annotations())
+        ids.append(a.id);
+    QCOMPARE(ids, (QList<uint>{3, 40, 41}));   // fresh ids above every id used; ascending order
+    QCOMPARE(scene.annotations().at(2).kind, int(Annotation::Polygon));
+    QCOMPARE(scene.allocateId(), 42);
+    // A new image: ids are never reused.
+    scene.setAnnotations({makeBox(QRectF(0, 0, 5, 5))});
+    QCOMPARE(scene.annotations().first().id, 43u);
+    QVERIFY(!scene.shapeItem(40));
+}
+
+void TestAnnotationScene::applyStateSignals()
+{
+    AnnotationScene scene;
+    QSignalSpy changed(&scene, &AnnotationScene::annotationsChanged);
+    Annotation a = makeBox(QRectF(10, 10, 20, 20));
+    a.confidence = 0.5;
+    scene.applyState(7, a);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(scene.annotations().first().id, 7u);   // the id given wins over the record's
+    QCOMPARE(scene.allocateId(), 8);
+
+    scene.applyState(7, a);   // equal: nothing
+    Annotation nearlySame = a;
+    nearlySame.rect = QRectF(10 + 1e-14, 10, 20, 20);   // fuzzy-equal geometry
+    scene.applyState(7, nearlySame);
+    QCOMPARE(changed.count(), 1);
+
+    Annotation other = a;
+    other.confidence = 0.5000001;   // confidence compared exactly
+    scene.applyState(7, other);
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(scene.annotations().first().confidence, 0.5000001);
+
+    scene.applyState(99, std::nullopt);   // unknown id: nothing
+    QCOMPARE(changed.count(), 2);
+    scene.applyState(7, std::nullopt);
+    QCOMPARE(changed.count(), 3);
+    QVERIFY(scene.annotations().isEmpty());
+    QVERIFY(scene.items().isEmpty());
+}
+
+void TestAnnotationScene::applyStateRemovesSelected()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    f.scene->selectId(id, true);
+    QCOMPARE(f.scene->selectedId(), id);
+    QSignalSpy selected(f.scene.get(), &AnnotationScene::selectedIdChanged);
+    f.scene->applyState(id, std::nullopt);
+    QCOMPARE(selected.count(), 1);
+    QCOMPARE(selected.at(0).at(0).toUInt(), 0u);
+    QVERIFY(!f.scene->hasSelection());
+}
+
+void TestAnnotationScene::nudge_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<QPointF>("offset");
+    QTest::newRow("left") << int(Qt::Key_Left) << Qt::KeyboardModifiers() << QPointF(-1, 0);
+    QTest::newRow("down") << int(Qt::Key_Down) << Qt::KeyboardModifiers() << QPointF(0, 1);
+    QTest::newRow("shift right") << int(Qt::Key_Right) << Qt::KeyboardModifiers(Qt::ShiftModifier)
+                                 << QPointF(10, 0);
+    QTest::newRow("shift up") << int(Qt::Key_Up) << Qt::KeyboardModifiers(Qt::ShiftModifier)
+                              << QPointF(0, -10);
+}
+
+void TestAnnotationScene::nudge()
+{
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(QPointF, offset);
+    CanvasFixture f;
+    Annotation box = makeBox(QRectF(0, 10, 30, 30));
+    box.pending = 1;
+    const uint b = f.add(box);
+    const QList<QPointF> pts{{100, 100}, {150, 100}, {120, 150}};
+    const uint p = f.add(makePolygon(pts));
+    const uint untouched = f.add(makeBox(QRectF(300, 200, 20, 20)));
+    f.scene->selectId(b, false);
+    f.scene->shapeItem(p)->setSelected(true);
+    QSignalSpy nudged(f.scene.get(), &AnnotationScene::annotationNudged);
+    QTest::keyClick(f.view.get(), Qt::Key(key), modifiers);
+    QCOMPARE(nudged.count(), 2);
+    // Not clamped to the image (the box may leave it to the left).
+    QCOMPARE(f.scene->shapeItem(b)->annotation().rect, QRectF(0, 10, 30, 30).translated(offset));
+    QCOMPARE(f.scene->shapeItem(b)->annotation().pending, 0);   // nudging confirms
+    QList<QPointF> moved = pts;
+    for (QPointF &pt : moved)
+        pt += offset;
+    QCOMPARE(f.scene->shapeItem(p)->annotation().points, moved);
+    QCOMPARE(f.scene->shapeItem(untouched)->annotation().rect, QRectF(300, 200, 20, 20));
+    for (const auto &args : nudged) {
+        const auto before = args.at(1).value<Annotation>();
+        const auto after = args.at(2).value<Annotation>();
+        QCOMPARE(f.scene->shapeItem(args.at(0).toUInt())->annotation(), after);
+        QVERIFY(before != after);
+        if (args.at(0).toUInt() == b)
+            QCOMPARE(before.pending, 1);
+    }
+}
+
+void TestAnnotationScene::pendingReadingOrder()
+{
+    AnnotationScene scene;
+    auto pending = [](Annotation a) { a.pending = 1; return a; };
+    scene.applyState(1, pending(makeBox(QRectF(200, 100, 20, 20))));        // centre (210, 110)
+    scene.applyState(2, pending(makeBox(QRectF(0, 100, 20, 20))));          // centre (10, 110)
+    scene.applyState(3, pending(makePolygon({{50, 0}, {70, 0}, {60, 20}}))); // centre (60, 10)
+    scene.applyState(4, makeBox(QRectF(0, 0, 5, 5)));                        // confirmed
+    scene.applyState(5, pending(makeBox(QRectF(100, 300, 20, 20))));        // centre (110, 310)
+    QCOMPARE(scene.pendingIdsInReadingOrder(), (QList<uint>{3, 2, 1, 5}));
+    QCOMPARE(scene.pendingCount(), 4);
+    QCOMPARE(scene.confirmedCount(), 1);
+}
+
+void TestAnnotationScene::contextMenuOnShape()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::itemContextRequested);
+    const QPoint onBox = f.at(QPointF(120, 120));
+    f.press(QPointF(120, 120), Qt::RightButton);
+    f.release(QPointF(120, 120), Qt::RightButton);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, onBox, f.viewport()->mapToGlobal(onBox));
+    QApplication::sendEvent(f.viewport(), &menu);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toUInt(), id);
+    QCOMPARE(spy.at(0).at(1).toPoint(), f.viewport()->mapToGlobal(onBox));
+    QCOMPARE(spy.at(0).at(2).toPointF(), f.view->mapToScene(onBox));
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{id});
+
+    const QPoint empty = f.at(QPointF(300, 250));
+    QContextMenuEvent miss(QContextMenuEvent::Mouse, empty, f.viewport()->mapToGlobal(empty));
+    QApplication::sendEvent(f.viewport(), &miss);
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestAnnotationScene::clearResetsEverything()
+{
+    CanvasFixture f;
+    f.add(makeBox(QRectF(10, 10, 30, 30)));
+    f.scene->setMode(AnnotationScene::PolygonMode);
+    f.click(QPointF(200, 200));
+    f.scene->clear();
+    QVERIFY(f.scene->items().isEmpty());
+    QVERIFY(f.scene->image().isNull());
+    QVERIFY(!f.scene->imageRect().isValid());
+    QVERIFY(!f.scene->isInteracting());
+    // Without an image presses are not handled as drawing.
+    QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
+    f.scene->setMode(AnnotationScene::RectMode);
+    const QPoint p = f.viewport()->rect().center();
+    f.pressAt(p, Qt::LeftButton);
+    f.moveTo(p + QPoint(50, 50));
+    f.releaseAt(p + QPoint(50, 50), Qt::LeftButton);
+    QCOMPARE(drafted.count(), 0);
+}
+
+void TestAnnotationScene::backgroundAndBorder()
+{
+    CanvasFixture f;
+    const QImage img = f.grab();
+    const QColor background(0x17, 0x1A, 0x20);
+    // Far outside the image, between grid lines.
+    QCOMPARE(img.pixelColor(f.at(QPointF(-115, -115))), background);
+    // The grid line at x = -120 is a faint blend towards (154, 163, 178).
+    const QColor grid = img.pixelColor(f.at(QPointF(-120, -115)));
+    QVERIFY(grid != background);
+    QVERIFY(grid.red() > background.red() && grid.red() < 60);
+    // Inside the image the pixmap covers grid and background.
+    QCOMPARE(img.pixelColor(f.at(QPointF(200, 150))), QColor(0x20, 0x20, 0x20));
+}
+
+BRINDLE_TEST_MAIN(TestAnnotationScene)
+#include "tst_annotationscene.moc"

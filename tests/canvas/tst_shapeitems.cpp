@@ -1,0 +1,505 @@
+#include "canvas/boxitem.h"
+#include "canvas/labelcolor.h"
+#include "canvas/polyitem.h"
+#include "canvasfixture.h"
+#include "testmain.h"
+
+#include <QScreen>
+#include <QSignalSpy>
+
+class TestShapeItems : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerAnnotationMetaTypes(); }
+
+    void labelColorRule_data();
+    void labelColorRule();
+    void viewScaleValues();
+
+    void clickWithinThreshold_data();
+    void clickWithinThreshold();
+    void handleResize_data();
+    void handleResize();
+    void moveClampedToImage_data();
+    void moveClampedToImage();
+    void handlesOnlyOnSelectedBox();
+    void outerHalfOfHandleIsHit();
+    void ctrlPressKeepsSelection();
+    void rightPressSelectsOnlyThis();
+    void doubleClickRequestsConfirm();
+    void dragBackToStartIsNoEdit();
+
+    void vertexDragStaysOnBorder();
+    void polygonMoveClamped();
+    void polygonPressOutsideFallsThrough();
+
+    void pendingEditConfirms_data();
+    void pendingEditConfirms();
+
+    void paintPendingColour();
+    void paintSelectedHandles();
+    void paintOnePointPolygonDrawsNothing();
+    void paintDifficultTagWithEmptyLabel();
+    void hoverCursor_data();
+    void hoverCursor();
+    void hoveredHandleIsAccent();
+    void decorationsInsideBounds();
+    void movingLeavesNoTraces_data();
+    void movingLeavesNoTraces();
+};
+
+void TestShapeItems::labelColorRule_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QColor>("expected");
+    // h = h * 31 + c over UTF-16 units, read as unsigned 32-bit, mod 10.
+    QTest::newRow("empty -> 0") << QString() << QColor(0x4C8DFF);
+    QTest::newRow("a = 97 -> 7") << QStringLiteral("a") << QColor(0x4FB0C6);
+    QTest::newRow("cat = 98262 -> 2") << QStringLiteral("cat") << QColor(0x9B7BFF);
+    QTest::newRow("dog = 99644 -> 4") << QStringLiteral("dog") << QColor(0xF08C3A);
+    // 3303250773 is negative as signed 32-bit; the unsigned reading gives 3.
+    QTest::newRow("person = 3303250773 -> 3") << QStringLiteral("person") << QColor(0x22C3DD);
+    QTest::newRow("traffic light wraps -> 7") << QStringLiteral("traffic light") << QColor(0x4FB0C6);
+    QTest::newRow("cjk U+732B = 29483 -> 3") << QStringLiteral("猫") << QColor(0x22C3DD);
+}
+
+void TestShapeItems::labelColorRule()
+{
+    QFETCH(QString, label);
+    QFETCH(QColor, expected);
+    QCOMPARE(labelColor(label), expected);
+    QCOMPARE(labelColor(label).alpha(), 255);
+}
+
+void TestShapeItems::viewScaleValues()
+{
+    BoxItem box(makeBox(QRectF(10, 10, 100, 50)));
+    QCOMPARE(box.boundingRect(), QRectF(6, 6, 108, 58));   // 4 screen px at scale 1
+    box.setViewScale(2);
+    QCOMPARE(box.boundingRect(), QRectF(8, 8, 104, 54));
+    box.setViewScale(0);   // not positive: taken as 1
+    QCOMPARE(box.boundingRect(), QRectF(6, 6, 108, 58));
+    box.setViewScale(0.01);   // hit tolerances never use less than 0.1
+    QCOMPARE(box.boundingRect(), QRectF(-30, -30, 180, 130));
+}
+
+void TestShapeItems::clickWithinThreshold_data()
+{
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<QPointF>("delta");   // in screen pixels
+    QTest::addColumn<bool>("edited");
+    QTest::newRow("no move") << 1.0 << QPointF(0, 0) << false;
+    QTest::newRow("3+1 px at 100%") << 1.0 << QPointF(3, 1) << false;
+    QTest::newRow("3+2 px at 100%") << 1.0 << QPointF(3, 2) << true;
+    QTest::newRow("4 px at 200%") << 2.0 << QPointF(0, 4) << false;
+    QTest::newRow("6 px at 200%") << 2.0 << QPointF(0, 6) << true;
+}
+
+void TestShapeItems::clickWithinThreshold()
+{
+    QFETCH(double, zoom);
+    QFETCH(QPointF, delta);
+    QFETCH(bool, edited);
+    CanvasFixture f(QSize(400, 300), zoom);
+    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
+    const QPoint start = f.at(QPointF(140, 130));
+    QTest::mousePress(f.viewport(), Qt::LeftButton, {}, start);
+    const QPoint end = start + delta.toPoint();
+    QMouseEvent move(QEvent::MouseMove, end, f.viewport()->mapToGlobal(end), Qt::NoButton,
+                     Qt::LeftButton, {});
+    QApplication::sendEvent(f.viewport(), &move);
+    QTest::mouseRelease(f.viewport(), Qt::LeftButton, {}, end);
+
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{id});
+    QCOMPARE(spy.count(), edited ? 1 : 0);
+    const QRectF expected = edited ? QRectF(100, 100, 80, 60).translated(delta / zoom)
+                                   : QRectF(100, 100, 80, 60);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, expected);
+}
+
+void TestShapeItems::handleResize_data()
+{
+    QTest::addColumn<int>("handle");
+    QTest::addColumn<QPointF>("delta");
+    QTest::addColumn<QRectF>("expected");
+    QTest::newRow("top-left outwards") << 0 << QPointF(-10, -20) << QRectF(90, 80, 90, 80);
+    QTest::newRow("top-left past bottom-right stops at 2x2") << 0 << QPointF(200, 200)
+                                                           << QRectF(178, 158, 2, 2);
+    QTest::newRow("bottom-right past top-left stops at 2x2") << 3 << QPointF(-300, -300)
+                                                           << QRectF(100, 100, 2, 2);
+    QTest::newRow("top edge moves only top") << 4 << QPointF(30, 10) << QRectF(100, 110, 80, 50);
+    QTest::newRow("right edge") << 7 << QPointF(20, 50) << QRectF(100, 100, 100, 60);
+    QTest::newRow("bottom-left") << 2 << QPointF(10, 10) << QRectF(110, 100, 70, 70);
+    QTest::newRow("right edge stops at the image border") << 7 << QPointF(300, 0)
+                                                         << QRectF(100, 100, 300, 60);
+    QTest::newRow("top-left stops at the image corner") << 0 << QPointF(-300, -300)
+                                                       << QRectF(0, 0, 180, 160);
+    QTest::newRow("bottom edge stops at the image border") << 5 << QPointF(0, 500)
+                                                          << QRectF(100, 100, 80, 200);
+}
+
+void TestShapeItems::handleResize()
+{
+    QFETCH(int, handle);
+    QFETCH(QPointF, delta);
+    QFETCH(QRectF, expected);
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    f.scene->selectId(id, false);
+    const QPointF h = BoxItem::handlePosition(QRectF(100, 100, 80, 60), handle);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.drag(h, h + delta);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, expected);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(1).value<Annotation>().rect, QRectF(100, 100, 80, 60));
+    QCOMPARE(spy.at(0).at(2).value<Annotation>().rect, expected);
+}
+
+void TestShapeItems::moveClampedToImage_data()
+{
+    QTest::addColumn<QRectF>("start");
+    QTest::addColumn<QPointF>("delta");
+    QTest::addColumn<QRectF>("expected");
+    QTest::newRow("free move") << QRectF(100, 100, 80, 60) << QPointF(30, -20) << QRectF(130, 80, 80, 60);
+    QTest::newRow("against left edge keeps size") << QRectF(20, 100, 80, 60) << QPointF(-50, 0)
+                                                  << QRectF(0, 100, 80, 60);
+    QTest::newRow("against bottom-right corner") << QRectF(300, 200, 80, 60) << QPointF(60, 80)
+                                                 << QRectF(320, 240, 80, 60);
+    QTest::newRow("larger than image aligns right and bottom") << QRectF(-50, -50, 500, 400)
+                                                                << QPointF(10, 10)
+                                                                << QRectF(-100, -100, 500, 400);
+}
+
+void TestShapeItems::moveClampedToImage()
+{
+    QFETCH(QRectF, start);
+    QFETCH(QPointF, delta);
+    QFETCH(QRectF, expected);
+    CanvasFixture f(QSize(400, 300), 1.0, QSize(900, 800));
+    const uint id = f.add(makeBox(start));
+    const QPointF from = start.intersected(QRectF(0, 0, 400, 300)).center();
+    f.drag(from, from + delta);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, expected);
+}
+
+void TestShapeItems::handlesOnlyOnSelectedBox()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    // Just inside the top-left corner, where handle 0 sits once the box is selected.
+    f.drag(QPointF(102, 102), QPointF(122, 112));
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(120, 110, 80, 60));   // moved
+    f.drag(QPointF(122, 112), QPointF(112, 102));   // now selected: resizes
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(110, 100, 90, 70));
+}
+
+void TestShapeItems::outerHalfOfHandleIsHit()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    f.scene->selectId(id, false);
+    // 3 px outside the bottom-right corner: inside the handle's hit square, outside the box.
+    f.drag(QPointF(183, 163), QPointF(203, 173));
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(100, 100, 100, 70));
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{id});
+}
+
+void TestShapeItems::ctrlPressKeepsSelection()
+{
+    CanvasFixture f;
+    const uint a = f.add(makeBox(QRectF(20, 20, 50, 50)));
+    const uint b = f.add(makeBox(QRectF(200, 20, 50, 50)));
+    f.click(QPointF(40, 40));
+    f.click(QPointF(220, 40), Qt::ControlModifier);
+    QList<uint> ids = f.scene->selectedIds();
+    std::sort(ids.begin(), ids.end());
+    QCOMPARE(ids, (QList<uint>{a, b}));
+    f.click(QPointF(220, 40));   // without Ctrl only the pressed one stays
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{b});
+}
+
+void TestShapeItems::rightPressSelectsOnlyThis()
+{
+    CanvasFixture f;
+    const uint a = f.add(makeBox(QRectF(20, 20, 50, 50)));
+    const uint b = f.add(makePolygon({{200, 20}, {260, 20}, {230, 80}}));
+    f.scene->selectId(a, false);
+    QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.press(QPointF(230, 40), Qt::RightButton);
+    f.move(QPointF(260, 90));
+    f.release(QPointF(260, 90), Qt::RightButton);
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{b});
+    QCOMPARE(edited.count(), 0);
+    QCOMPARE(f.scene->shapeItem(b)->annotation().points.first(), QPointF(200, 20));
+}
+
+void TestShapeItems::doubleClickRequestsConfirm()
+{
+    CanvasFixture f;
+    const uint id = f.add(makePolygon({{100, 100}, {200, 100}, {150, 200}}));
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::confirmRequested);
+    f.doubleClick(QPointF(150, 130));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toUInt(), id);
+}
+
+void TestShapeItems::dragBackToStartIsNoEdit()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(0, 100, 80, 60)));
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.drag(QPointF(40, 130), QPointF(10, 130));   // pushed against the left border: no change
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(0, 100, 80, 60));
+    QCOMPARE(spy.count(), 0);
+}
+
+void TestShapeItems::vertexDragStaysOnBorder()
+{
+    CanvasFixture f;
+    const QList<QPointF> pts{{100, 100}, {200, 100}, {150, 200}};
+    const uint id = f.add(makePolygon(pts));
+    f.scene->selectId(id, false);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.drag(QPointF(202, 101), QPointF(450, 150));   // within 5 px of vertex 1, out to the right
+    const QList<QPointF> after = f.scene->shapeItem(id)->annotation().points;
+    QCOMPARE(after.size(), 3);
+    QCOMPARE(after.at(0), pts.at(0));
+    QCOMPARE(after.at(1), QPointF(400, 150));
+    QCOMPARE(after.at(2), pts.at(2));
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestShapeItems::polygonMoveClamped()
+{
+    CanvasFixture f;
+    const uint id = f.add(makePolygon({{100, 100}, {200, 100}, {150, 200}}));
+    f.drag(QPointF(150, 130), QPointF(150, 330));   // 200 down: bottom would be 400 > 300
+    const QList<QPointF> expected{{100, 200}, {200, 200}, {150, 300}};
+    QCOMPARE(f.scene->shapeItem(id)->annotation().points, expected);
+}
+
+void TestShapeItems::polygonPressOutsideFallsThrough()
+{
+    CanvasFixture f;
+    const uint poly = f.add(makePolygon({{100, 100}, {200, 100}, {100, 200}}));
+    f.scene->selectId(poly, false);
+    // Inside the polygon's bounding box but outside the triangle: rubber band, not a move.
+    f.drag(QPointF(190, 190), QPointF(230, 230));
+    QCOMPARE(f.scene->shapeItem(poly)->annotation().points.first(), QPointF(100, 100));
+    QVERIFY(f.scene->selectedIds().isEmpty());
+}
+
+void TestShapeItems::pendingEditConfirms_data()
+{
+    QTest::addColumn<bool>("polygon");
+    QTest::newRow("box") << false;
+    QTest::newRow("polygon") << true;
+}
+
+void TestShapeItems::pendingEditConfirms()
+{
+    QFETCH(bool, polygon);
+    CanvasFixture f;
+    Annotation a = polygon ? makePolygon({{100, 100}, {200, 100}, {150, 200}})
+                           : makeBox(QRectF(100, 100, 80, 60));
+    a.pending = 1;
+    a.confidence = 0.8712;
+    const uint id = f.add(a);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.drag(QPointF(150, 130), QPointF(170, 140));
+    QCOMPARE(spy.count(), 1);
+    const auto before = spy.at(0).at(1).value<Annotation>();
+    const auto after = spy.at(0).at(2).value<Annotation>();
+    QCOMPARE(spy.at(0).at(0).toUInt(), id);
+    QCOMPARE(before.pending, 1);
+    QCOMPARE(after.pending, 0);
+    QCOMPARE(after.confidence, 0.8712);
+    QCOMPARE(f.scene->shapeItem(id)->annotation(), after);
+    QCOMPARE(f.scene->pendingCount(), 0);
+}
+
+void TestShapeItems::paintPendingColour()
+{
+    CanvasFixture f;
+    Annotation a = makeBox(QRectF(100, 100, 120, 80), QStringLiteral("person"));
+    a.pending = 1;
+    const uint id = f.add(a);
+    const QColor pending(0xE2, 0xB9, 0x3D);
+    const QColor labelled = labelColor(QStringLiteral("person"));
+
+    auto countOnLeftEdge = [&](const QImage &img, const QColor &c) {
+        int n = 0;
+        for (int y = 130; y < 175; ++y) {   // below the tag
+            const QPoint p = f.at(QPointF(100, y));
+            if (nearColor(img.pixelColor(p), c, 24))
+                ++n;
+        }
+        return n;
+    };
+    QImage img = f.grab();
+    const int dashed = countOnLeftEdge(img, pending);
+    QVERIFY2(dashed > 10, qPrintable(QString::number(dashed)));
+    QVERIFY2(dashed < 45, "a pending outline is dashed");
+    QCOMPARE(countOnLeftEdge(img, labelled), 0);
+
+    f.drag(QPointF(150, 150), QPointF(160, 150));   // an edit confirms: solid label colour
+    QCOMPARE(f.scene->shapeItem(id)->annotation().pending, 0);
+    f.drag(QPointF(160, 150), QPointF(150, 150));
+    f.scene->selectId(0, false);   // no handles or halo over the edge
+    img = f.grab();
+    QCOMPARE(countOnLeftEdge(img, pending), 0);
+    QCOMPARE(countOnLeftEdge(img, labelled), 45);
+}
+
+void TestShapeItems::paintSelectedHandles()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 120, 80)));
+    const QColor handleFill(0xE6, 0xE9, 0xEF);
+    const QList<QPointF> corners{{100, 100}, {220, 100}, {100, 180}, {220, 180}, {160, 180}};
+    auto handlePixels = [&](const QImage &img) {
+        int n = 0;
+        for (const QPointF &c : corners) {
+            const QPoint p = f.at(c);
+            // Inside the 6 x 6 square, beside the outline.
+            if (nearColor(img.pixelColor(p + QPoint(1, 1)), handleFill, 8))
+                ++n;
+        }
+        return n;
+    };
+    QCOMPARE(handlePixels(f.grab()), 0);
+    f.scene->selectId(id, false);
+    QCOMPARE(handlePixels(f.grab()), int(corners.size()));
+    // White selection outline 2 px outside the box, mid left edge.
+    const QColor halo = f.grab().pixelColor(f.at(QPointF(100, 150)) - QPoint(2, 0));
+    QVERIFY(nearColor(halo, Qt::white, 40));
+}
+
+void TestShapeItems::paintOnePointPolygonDrawsNothing()
+{
+    CanvasFixture f;
+    const QImage empty = f.grab();
+    const uint id = f.add(makePolygon({{150, 150}}));
+    QCOMPARE(f.grab(), empty);
+    f.scene->selectId(id, false);
+    QCOMPARE(f.grab(), empty);
+    f.scene->applyState(id, makePolygon({{150, 150}, {200, 200}}));
+    QVERIFY(f.grab() != empty);
+}
+
+void TestShapeItems::paintDifficultTagWithEmptyLabel()
+{
+    CanvasFixture f;
+    Annotation a = makeBox(QRectF(100, 100, 150, 80), QString());
+    const uint id = f.add(a);
+    const QPoint probe = f.at(QPointF(100, 100)) + QPoint(3, 5);   // inside a tag, left of its text
+    QVERIFY(!nearColor(f.grab().pixelColor(probe), labelColor(QString()), 6));   // no text, no tag
+    a.difficult = true;
+    f.scene->applyState(id, a);
+    QVERIFY(nearColor(f.grab().pixelColor(probe), labelColor(QString()), 6));
+}
+
+void TestShapeItems::hoverCursor_data()
+{
+    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<QPointF>("pos");
+    QTest::addColumn<int>("cursor");
+    // Box (100, 100, 80, 60); polygon (100,100) (200,100) (150,200).
+    QTest::newRow("box top-left handle") << false << true << QPointF(101, 101) << int(Qt::SizeFDiagCursor);
+    QTest::newRow("box top-right handle") << false << true << QPointF(179, 100) << int(Qt::SizeBDiagCursor);
+    QTest::newRow("box bottom edge") << false << true << QPointF(140, 160) << int(Qt::SizeVerCursor);
+    QTest::newRow("box right edge") << false << true << QPointF(181, 130) << int(Qt::SizeHorCursor);
+    QTest::newRow("box inside") << false << true << QPointF(130, 120) << int(Qt::SizeAllCursor);
+    QTest::newRow("unselected box: no handles, arrow") << false << false << QPointF(101, 101) << int(Qt::ArrowCursor);
+    QTest::newRow("polygon vertex") << true << true << QPointF(199, 102) << int(Qt::CrossCursor);
+    QTest::newRow("polygon inside") << true << true << QPointF(150, 120) << int(Qt::SizeAllCursor);
+    QTest::newRow("unselected polygon vertex") << true << false << QPointF(149, 197) << int(Qt::SizeAllCursor);
+}
+
+void TestShapeItems::hoverCursor()
+{
+    QFETCH(bool, polygon);
+    QFETCH(bool, selected);
+    QFETCH(QPointF, pos);
+    QFETCH(int, cursor);
+    CanvasFixture f;
+    const uint id = f.add(polygon ? makePolygon({{100, 100}, {200, 100}, {150, 200}})
+                                  : makeBox(QRectF(100, 100, 80, 60)));
+    if (selected)
+        f.scene->selectId(id, false);
+    f.move(QPointF(350, 280));
+    f.move(pos);
+    ShapeItemBase *item = f.scene->shapeItem(id);
+    QVERIFY(item->hasCursor());
+    QCOMPARE(int(item->cursor().shape()), cursor);
+    QCOMPARE(int(f.viewport()->cursor().shape()), cursor);
+    f.move(QPointF(350, 280));   // leaving restores the arrow on the item
+    QCOMPARE(int(item->cursor().shape()), int(Qt::ArrowCursor));
+}
+
+void TestShapeItems::hoveredHandleIsAccent()
+{
+    CanvasFixture f;
+    const uint id = f.add(makeBox(QRectF(100, 100, 120, 80)));
+    f.scene->selectId(id, false);
+    const QPoint probe = f.at(QPointF(220, 180)) + QPoint(1, 1);   // inside handle 3
+    QVERIFY(nearColor(f.grab().pixelColor(probe), QColor(0xE6, 0xE9, 0xEF), 8));
+    f.move(QPointF(221, 181));
+    QVERIFY(nearColor(f.grab().pixelColor(probe), QColor(0x4C, 0x8D, 0xFF), 8));
+    f.move(QPointF(350, 280));
+    QVERIFY(nearColor(f.grab().pixelColor(probe), QColor(0xE6, 0xE9, 0xEF), 8));
+}
+
+void TestShapeItems::decorationsInsideBounds()
+{
+    CanvasFixture f;
+    // A flat box: its tag hangs below the outline.
+    Annotation flat = makeBox(QRectF(100, 100, 120, 4), QStringLiteral("person"));
+    const uint a = f.add(flat);
+    QVERIFY(f.scene->shapeItem(a)->boundingRect().bottom() >= 100 + 14);
+    // A thin polygon: its tag is never elided and reaches far to the right.
+    const uint b = f.add(makePolygon({{50, 200}, {54, 200}, {52, 260}}, QStringLiteral("traffic light")));
+    QVERIFY(f.scene->shapeItem(b)->boundingRect().right() >= 50 + 40);
+    // A narrow box with a confidence: the badge reaches left of the outline.
+    Annotation narrow = makeBox(QRectF(300, 100, 22, 40), QString());
+    narrow.confidence = 0.5;
+    const uint c = f.add(narrow);
+    QVERIFY(f.scene->shapeItem(c)->boundingRect().left() < 300 - 4);
+    // The hit shape stays the outline.
+    QVERIFY(!f.scene->shapeItem(a)->shape().contains(QPointF(110, 110)));
+}
+
+void TestShapeItems::movingLeavesNoTraces_data()
+{
+    QTest::addColumn<bool>("polygon");
+    QTest::newRow("flat box") << false;
+    QTest::newRow("thin polygon") << true;
+}
+
+void TestShapeItems::movingLeavesNoTraces()
+{
+    QFETCH(bool, polygon);
+    CanvasFixture f(QSize(400, 300), 2.0, QSize(900, 700));
+    QVERIFY(QTest::qWaitForWindowExposed(f.view.get()));
+    Annotation a = polygon ? makePolygon({{100, 100}, {104, 100}, {102, 160}}, QStringLiteral("traffic light"))
+                           : makeBox(QRectF(100, 100, 60, 3), QStringLiteral("traffic light"));
+    a.confidence = 0.93;
+    const uint id = f.add(a);
+    QApplication::processEvents();
+    // A real drag with partial repaints of the on-screen buffer.
+    f.drag(polygon ? QPointF(102, 120) : QPointF(120, 101.5), polygon ? QPointF(132, 170) : QPointF(150, 151.5));
+    QCOMPARE(f.scene->annotations().first().id, id);
+    QVERIFY(f.scene->annotations().first() != a);
+    f.scene->selectId(0, false);
+    QApplication::processEvents();
+    QImage onScreen;
+    QTRY_VERIFY((onScreen = f.view->screen()->grabWindow(f.view->winId()).toImage()
+                                .convertToFormat(QImage::Format_RGB32)) == f.view->grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+BRINDLE_TEST_MAIN(TestShapeItems)
+#include "tst_shapeitems.moc"

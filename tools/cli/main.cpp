@@ -1,5 +1,6 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/parsecommand.h"
 
 #include "storage/annotation.h"
 
@@ -23,6 +24,8 @@ const Command commands[] = {
     {"show", "show IMAGE...", runShowCommand},
     {"pending", "pending DIR", runPendingCommand},
     {"convert", "convert --to yolo|voc [--classes a,b,...] PATH...", runConvertCommand},
+    {"parse", "parse --source WxH [--sent WxH] [--min-score S] [--classes a,b,...] [--restrict] [--pending]",
+     runParseCommand},
 };
 
 QString allUsages()

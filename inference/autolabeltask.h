@@ -1,0 +1,18 @@
+#pragma once
+
+#include "inference/serverconfig.h"
+
+#include <QString>
+#include <QStringList>
+
+// One run handed to VllmClient: the images, in order, and how to treat the answers.
+struct AutoLabelTask
+{
+    QStringList paths;
+    ServerConfig server;
+    QString prompt;            // replaces the default user text when not blank
+    QStringList classes;
+    double minScore = 0.4;
+    bool markPending = true;
+    bool reviewMode = false;   // label checker: no category enumeration, minScore at most 0.25
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "inference/serverconfig.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QJsonObject>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// The pieces of one chat-completion request: the image as sent, the prompts and the body.
+
+// Longer side of the image that is sent; larger images are scaled down to fit.
+constexpr int kMaxSentSide = 1568;
+
+int effectiveConcurrency(const ServerConfig &server);
+int transferTimeoutMs(const ServerConfig &server);
+
+// Decodes the file with its stored orientation applied, already scaled to fit kMaxSentSide.
+// sourceSize receives the full oriented size. Null on failure.
+QImage loadImageForSending(const QString &path, QSize *sourceSize);
+
+// "data:image/jpeg;base64,..." of the image at the given JPEG quality; empty when encoding fails.
+QString jpegDataUrl(const QImage &image, int quality);
+
+QString systemText(bool secondLook);
+QString userText(const QString &prompt, const QStringList &classes, bool secondLook);
+
+// The "response_format" object; enumClasses empty leaves the label unconstrained.
+QJsonObject responseFormat(const QStringList &enumClasses);
+
+QJsonObject chatRequestBody(const QString &model, const QString &system, const QString &user,
+                            const QString &imageUrl, double temperature, const QStringList &enumClasses);

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "inference/autolabeltask.h"
+#include "inference/serverconfig.h"
+#include "storage/annotation.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Talks to an OpenAI-compatible vision server: probes it and runs auto-label tasks, at most
+// `concurrency` images at a time. GUI thread only; every call returns at once.
+// Each image of a started task is reported exactly once (unless dropped from the queue by cancel),
+// and each task ends with exactly one busyChanged(false) and one taskFinished.
+class VllmClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit VllmClient(QObject *parent = nullptr);
+    ~VllmClient() override;
+
+    void setServerConfig(const ServerConfig &config);
+    ServerConfig serverConfig() const { return m_server; }
+    bool isBusy() const { return m_busy; }
+    bool isPaused() const { return m_paused; }
+
+    void startTask(const AutoLabelTask &task);   // ignored while busy
+    void pause();
+    void resume();
+    void cancel();
+    void probeServer();
+
+signals:
+    void statusChanged(bool online, const QString &detail);
+    void busyChanged(bool busy);
+    void progress(int done, int total, const QString &currentFile);
+    void imageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
+    void taskFinished(int done, int total, int added, double avgConfidence, int failed, bool cancelled);
+
+private:
+    void pump();
+    // attempt 0 is the first request of an image; attempt 1 a retry or the second look.
+    void sendRequest(const QString &path, int attempt, bool secondLook);
+    void handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize, int attempt);
+    void reportImage(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
+    void endTask(bool cancelled);
+
+    QNetworkAccessManager *m_network;
+    ServerConfig m_server;
+    QStringList m_queue;
+    QSet<QNetworkReply *> m_inFlight;
+    QStringList m_classes;
+    bool m_restrictToClasses = false;
+    bool m_reviewMode = false;
+    int m_total = 0;
+    int m_done = 0;
+    int m_running = 0;
+    int m_added = 0;
+    int m_failed = 0;
+    double m_confidenceSum = 0.0;
+    int m_confidenceCount = 0;
+    bool m_paused = false;
+    bool m_cancelled = false;
+    bool m_busy = false;
+    bool m_pumping = false;   // a report made inside the pump loop must not start a nested pump
+    double m_minScore = 0.4;
+    bool m_markPending = true;
+    QString m_prompt;
+};

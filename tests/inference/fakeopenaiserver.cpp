@@ -1,0 +1,189 @@
+#include "fakeopenaiserver.h"
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+QByteArray reasonPhrase(int code)
+{
+    switch (code) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+QJsonObject FakeOpenAiServer::Request::json() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+FakeOpenAiServer::FakeOpenAiServer(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &FakeOpenAiServer::onNewConnection);
+}
+
+bool FakeOpenAiServer::listen()
+{
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
+
+quint16 FakeOpenAiServer::port() const
+{
+    return m_server->serverPort();
+}
+
+QString FakeOpenAiServer::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/v1").arg(port());
+}
+
+void FakeOpenAiServer::enqueue(const Answer &answer)
+{
+    m_script.append(answer);
+}
+
+void FakeOpenAiServer::setDefaultAnswer(const Answer &answer)
+{
+    m_default = answer;
+}
+
+FakeOpenAiServer::Answer FakeOpenAiServer::chat(const QString &content, int delayMs)
+{
+    return chatContent(content, delayMs);
+}
+
+FakeOpenAiServer::Answer FakeOpenAiServer::chatContent(const QJsonValue &content, int delayMs)
+{
+    const QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
+                              {QStringLiteral("content"), content}};
+    const QJsonObject choice{{QStringLiteral("index"), 0}, {QStringLiteral("message"), message}};
+    const QJsonObject body{{QStringLiteral("id"), QStringLiteral("chatcmpl-1")},
+                           {QStringLiteral("object"), QStringLiteral("chat.completion")},
+                           {QStringLiteral("choices"), QJsonArray{choice}}};
+    Answer a;
+    a.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    a.delayMs = delayMs;
+    return a;
+}
+
+FakeOpenAiServer::Answer FakeOpenAiServer::status(int code, const QByteArray &body, int delayMs)
+{
+    Answer a;
+    a.status = code;
+    a.body = body;
+    a.delayMs = delayMs;
+    return a;
+}
+
+FakeOpenAiServer::Answer FakeOpenAiServer::closeWithoutAnswer(int delayMs)
+{
+    Answer a;
+    a.action = Answer::Close;
+    a.delayMs = delayMs;
+    return a;
+}
+
+FakeOpenAiServer::Answer FakeOpenAiServer::neverAnswer()
+{
+    Answer a;
+    a.action = Answer::Hang;
+    return a;
+}
+
+void FakeOpenAiServer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        m_connections.insert(socket, Connection());
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            finishOpen(socket);   // the client gave up on it
+            m_connections.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
+{
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    Connection &c = it.value();
+    c.buffer += socket->readAll();
+    if (c.handled)
+        return;
+    const qsizetype headerEnd = c.buffer.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return;
+
+    Request request;
+    const QList<QByteArray> lines = c.buffer.left(headerEnd).split('\n');
+    const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+    request.method = first.value(0);
+    request.path = first.value(1);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines.at(i).indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+    }
+    const qsizetype length = request.headers.value("content-length").toLongLong();
+    if (c.buffer.size() < headerEnd + 4 + length)
+        return;
+    request.body = c.buffer.mid(headerEnd + 4, length);
+    c.handled = true;
+    c.open = true;
+    ++m_open;
+    m_maxOpen = qMax(m_maxOpen, m_open);
+    m_requests.append(request);
+
+    const Answer answer = m_script.isEmpty() ? m_default : m_script.takeFirst();
+    emit requestReceived(int(m_requests.size() - 1));
+    if (answer.action == Answer::Hang)
+        return;
+    if (answer.delayMs <= 0) {
+        act(socket, answer);
+        return;
+    }
+    QPointer<QTcpSocket> guard(socket);
+    QTimer::singleShot(answer.delayMs, this, [this, guard, answer] {
+        if (guard)
+            act(guard, answer);
+    });
+}
+
+void FakeOpenAiServer::act(QTcpSocket *socket, const Answer &answer)
+{
+    if (!m_connections.contains(socket))
+        return;
+    finishOpen(socket);
+    if (answer.action == Answer::Respond) {
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status)
+            + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(answer.body.size())
+            + "\r\nConnection: close\r\n\r\n";
+        socket->write(head + answer.body);
+    }
+    socket->disconnectFromHost();
+}
+
+void FakeOpenAiServer::finishOpen(QTcpSocket *socket)
+{
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end() || !it->open)
+        return;
+    it->open = false;
+    --m_open;
+}

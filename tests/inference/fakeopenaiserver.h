@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// An OpenAI-compatible HTTP server inside the test process, on 127.0.0.1 and a free port.
+// Each request gets the next scripted answer (or the default one) and is recorded with its body.
+class FakeOpenAiServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Answer
+    {
+        // Close: no byte of an answer. Qt's HTTP client resends such a request by itself a couple
+        // of times before it reports the error, so one client request may arrive more than once.
+        enum Action { Respond, Close, Hang };
+        Action action = Respond;
+        int status = 200;
+        QByteArray body;
+        int delayMs = 0;   // before responding or closing
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path;
+        QHash<QByteArray, QByteArray> headers;   // names in lower case
+        QByteArray body;
+        QJsonObject json() const;
+    };
+
+    explicit FakeOpenAiServer(QObject *parent = nullptr);
+
+    bool listen();
+    quint16 port() const;
+    QString baseUrl() const;   // "http://127.0.0.1:<port>/v1"
+
+    void enqueue(const Answer &answer);
+    void setDefaultAnswer(const Answer &answer);
+    const QList<Request> &requests() const { return m_requests; }
+    int openRequests() const { return m_open; }         // received and neither answered nor dropped
+    int maxOpenRequests() const { return m_maxOpen; }
+
+    // A 200 chat completion whose message content is the given text.
+    static Answer chat(const QString &content, int delayMs = 0);
+    // A 200 chat completion with a raw JSON value as the content (string or array of parts).
+    static Answer chatContent(const QJsonValue &content, int delayMs = 0);
+    static Answer status(int code, const QByteArray &body = QByteArray(), int delayMs = 0);
+    static Answer closeWithoutAnswer(int delayMs = 0);
+    static Answer neverAnswer();
+
+signals:
+    void requestReceived(int index);
+
+private:
+    struct Connection
+    {
+        QByteArray buffer;
+        bool open = false;       // a complete request waits for its answer
+        bool handled = false;    // one request per connection; we always close afterwards
+    };
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void act(QTcpSocket *socket, const Answer &answer);
+    void finishOpen(QTcpSocket *socket);
+
+    QTcpServer *m_server;
+    QHash<QTcpSocket *, Connection> m_connections;
+    QList<Answer> m_script;
+    Answer m_default;
+    QList<Request> m_requests;
+    int m_open = 0;
+    int m_maxOpen = 0;
+};

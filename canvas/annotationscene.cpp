@@ -298,6 +298,19 @@ ShapeItemBase *AnnotationScene::shapeItemAt(const QPointF &scenePos) const
     return nullptr;
 }
 
+QRectF AnnotationScene::coveredByImage(const QTransform &view) const
+{
+    if (!m_pixmapItem || !m_pixmapItem->isVisible() || m_pixmapItem->effectiveOpacity() < 1
+        || m_pixmapItem->pixmap().hasAlphaChannel() || m_pixmapItem->pixmap().devicePixelRatio() != 1
+        || m_pixmapItem->offset() != QPointF() || !m_pixmapItem->sceneTransform().isIdentity()
+        || m_pixmapItem->graphicsEffect() || view.type() > QTransform::TxScale
+        || !(view.m11() > 0) || !(view.m22() > 0))
+        return QRectF();
+    const QRectF covered = m_imageRect.adjusted(2 / view.m11(), 2 / view.m22(), -2 / view.m11(),
+                                                -2 / view.m22());
+    return covered.isValid() ? covered : QRectF();
+}
+
 void AnnotationScene::drawBackground(QPainter *painter, const QRectF &rect)
 {
     painter->fillRect(rect, Theme::canvasBackground);
@@ -324,11 +337,30 @@ void AnnotationScene::drawBackground(QPainter *painter, const QRectF &rect)
     const double x0 = std::floor(rect.left() / g) * g;
     const double y0 = std::floor(rect.top() / g) * g;
     if ((rect.right() - x0) / g < 400 && (rect.bottom() - y0) / g < 400) {
+        // Over an opaque image the lines would only be painted over: they stop two screen
+        // pixels inside its edge (edge pixels of the scaled image are blended, not covered).
+        const QRectF covered = coveredByImage(painter->worldTransform());
         QVarLengthArray<QLineF, 256> lines;
-        for (double x = x0; x <= rect.right(); x += g)
-            lines.append(QLineF(x, rect.top(), x, rect.bottom()));
-        for (double y = y0; y <= rect.bottom(); y += g)
-            lines.append(QLineF(rect.left(), y, rect.right(), y));
+        for (double x = x0; x <= rect.right(); x += g) {
+            if (!(x > covered.left() && x < covered.right())) {
+                lines.append(QLineF(x, rect.top(), x, rect.bottom()));
+                continue;
+            }
+            if (rect.top() < covered.top())
+                lines.append(QLineF(x, rect.top(), x, covered.top()));
+            if (rect.bottom() > covered.bottom())
+                lines.append(QLineF(x, covered.bottom(), x, rect.bottom()));
+        }
+        for (double y = y0; y <= rect.bottom(); y += g) {
+            if (!(y > covered.top() && y < covered.bottom())) {
+                lines.append(QLineF(rect.left(), y, rect.right(), y));
+                continue;
+            }
+            if (rect.left() < covered.left())
+                lines.append(QLineF(rect.left(), y, covered.left(), y));
+            if (rect.right() > covered.right())
+                lines.append(QLineF(covered.right(), y, rect.right(), y));
+        }
         painter->drawLines(lines.constData(), int(lines.size()));
     }
     painter->setRenderHint(QPainter::Antialiasing, antialiased);

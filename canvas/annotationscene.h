@@ -82,6 +82,8 @@ protected:
 private:
     double screenToScene(double pixels) const { return pixels / qMax(viewScale(), 0.1); }
     QPointF clampedToImage(const QPointF &p) const;
+    // Scene rect that the opaque image surely paints over under the view transform, or null.
+    QRectF coveredByImage(const QTransform &view) const;
     QGraphicsRectItem *band(QGraphicsRectItem *&item, bool selection);
     void addDraftPoint(QPointF p);
     void deleteDraftItem();

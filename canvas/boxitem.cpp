@@ -1,12 +1,12 @@
 #include "canvas/boxitem.h"
 
+#include "canvas/rectoutline.h"
+
 #include <QCursor>
-#include <QGraphicsScene>
 #include <QGraphicsSceneMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 Qt::CursorShape cursorForHandle(int handle)
@@ -46,10 +46,7 @@ BoxItem::BoxItem(const Annotation &annotation, QGraphicsItem *parent)
 
 void BoxItem::setAnnotation(const Annotation &annotation)
 {
-    if (annotation.rect != m_ann.rect || decorationsDiffer(annotation))
-        prepareGeometryChange();
-    m_ann = annotation;
-    update();
+    replaceAnnotation(annotation, &Annotation::rect);
 }
 
 void BoxItem::setViewScale(double s)
@@ -120,57 +117,30 @@ int BoxItem::handleAt(const QPointF &pos) const
     return r.contains(pos) ? kMoveHandle : -1;
 }
 
-void BoxItem::setHoverHandle(int handle)
-{
-    if (handle == m_hoverHandle)
-        return;
-    m_hoverHandle = handle;
-    update();
-}
-
 void BoxItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
 {
     if (m_dragging)
         return;
     const int h = handleAt(event->pos());
-    setHoverHandle(h);
-    const Qt::CursorShape shape = cursorForHandle(h);
-    if (!hasCursor() || cursor().shape() != shape)
-        setCursor(shape);
+    setHovered(m_hoverHandle, h);
+    showCursor(cursorForHandle(h));
 }
 
 void BoxItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
 {
-    setHoverHandle(-1);
+    setHovered(m_hoverHandle, -1);
     setCursor(Qt::ArrowCursor);
 }
 
 void BoxItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (event->button() == Qt::RightButton) {
-        selectOnly(false);
-        event->accept();
-        return;
-    }
-    if (event->button() != Qt::LeftButton) {
-        ShapeItemBase::mousePressEvent(event);
-        return;
-    }
     const QRectF r = m_ann.rect.normalized();
     const int h = handleAt(event->pos());
-    if (h == -1 && !r.contains(event->pos())) {
-        event->ignore();
+    if (!startGesture(event, h != -1 || r.contains(event->pos())))
         return;
-    }
-    selectOnly(event->modifiers() & Qt::ControlModifier);
-    m_press = m_ann;
-    m_pressScenePos = event->scenePos();
     m_startRect = r;
     m_dragHandle = h == -1 ? kMoveHandle : h;
-    m_dragging = true;
-    m_dragMoved = false;
-    setHoverHandle(-1);
-    event->accept();
+    setHovered(m_hoverHandle, -1);
 }
 
 QRectF BoxItem::draggedRect(const QPointF &delta) const
@@ -199,62 +169,25 @@ QRectF BoxItem::draggedRect(const QPointF &delta) const
 
 void BoxItem::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!m_dragging) {
-        ShapeItemBase::mouseMoveEvent(event);
-        return;
-    }
-    const QPointF delta = event->scenePos() - m_pressScenePos;
-    if (!m_dragMoved) {
-        if (std::abs(delta.x()) + std::abs(delta.y()) <= 4 / hitScale()) {
-            event->accept();
-            return;
-        }
-        m_dragMoved = true;
-    }
-    prepareGeometryChange();
-    m_ann.rect = draggedRect(delta);
-    update();
-    event->accept();
+    dragGesture(event, [this](const QPointF &scenePos) {
+        m_ann.rect = draggedRect(scenePos - m_pressScenePos);
+    });
 }
 
 void BoxItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!m_dragging) {
-        ShapeItemBase::mouseReleaseEvent(event);
-        return;
-    }
-    m_dragging = false;
-    m_dragHandle = -1;
-    if (m_dragMoved) {
-        if (m_ann.pending == 1)
-            m_ann.pending = 0;   // editing a model result confirms it
-        update();
-        // A drag that ends where it started (e.g. pushed against the border) is no edit.
-        if (m_ann != m_press)
-            emit editFinished(m_ann.id, m_press, m_ann);
-    } else if (m_ann.rect != m_press.rect) {
-        prepareGeometryChange();
-        m_ann.rect = m_press.rect;
-        update();
-    }
-    event->accept();
+    m_dragHandle = -1;   // -1 whenever no gesture runs
+    finishGesture(event, &Annotation::rect);
 }
 
 void BoxItem::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (event->button() != Qt::LeftButton) {
-        ShapeItemBase::mouseDoubleClickEvent(event);
-        return;
-    }
-    emit confirmRequested(m_ann.id);
-    event->accept();
+    confirmOnDoubleClick(event);
 }
 
 QVariant BoxItem::itemChange(GraphicsItemChange change, const QVariant &value)
 {
-    if (change == ItemSelectedHasChanged)
-        update();
-    return ShapeItemBase::itemChange(change, value);
+    return repaintOnSelection(change, value);
 }
 
 void BoxItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
@@ -270,9 +203,14 @@ void BoxItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget
     const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
     painter->setRenderHint(QPainter::Antialiasing, false);
     painter->fillRect(r, fill);
-    painter->setPen(outlinePen());
-    painter->setBrush(Qt::NoBrush);
-    painter->drawRect(r);
+    // A solid outline becomes fills, a dashed one is kept as pixels: the stroke's pixels either way.
+    if (m_ann.pending == 1 || !fillRectOutline(painter, r, c)) {
+        paintOutline(painter, r, [this, &r](QPainter *p) {
+            p->setPen(outlinePen());
+            p->setBrush(Qt::NoBrush);
+            p->drawRect(r);
+        });
+    }
     painter->setRenderHint(QPainter::Antialiasing, antialiased);
 
     painter->save();

@@ -40,12 +40,8 @@ private:
     QRectF frameRect() const;   // the rect grown by the 4-pixel outline margin
     QRectF handleHitRect(const QRectF &rect, int handle) const;
     QRectF draggedRect(const QPointF &delta) const;
-    void setHoverHandle(int handle);
 
     int m_dragHandle = -1;
-    bool m_dragging = false;
-    bool m_dragMoved = false;
-    QPointF m_pressScenePos;
     QRectF m_startRect;
     int m_hoverHandle = -1;
 };

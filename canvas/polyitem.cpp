@@ -6,7 +6,6 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <cmath>
 
 PolyItem::PolyItem(const Annotation &annotation, QGraphicsItem *parent)
     : ShapeItemBase(annotation, parent)
@@ -15,10 +14,7 @@ PolyItem::PolyItem(const Annotation &annotation, QGraphicsItem *parent)
 
 void PolyItem::setAnnotation(const Annotation &annotation)
 {
-    if (annotation.points != m_ann.points || decorationsDiffer(annotation))
-        prepareGeometryChange();
-    m_ann = annotation;
-    update();
+    replaceAnnotation(annotation, &Annotation::points);
 }
 
 void PolyItem::setViewScale(double s)
@@ -65,60 +61,34 @@ int PolyItem::vertexAt(const QPointF &pos) const
     return -1;
 }
 
-void PolyItem::setHoverVertex(int vertex)
-{
-    if (vertex == m_hoverVertex)
-        return;
-    m_hoverVertex = vertex;
-    update();
-}
-
 void PolyItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
 {
     if (m_dragging)
         return;
     const int v = vertexAt(event->pos());
-    setHoverVertex(v);
+    setHovered(m_hoverVertex, v);
     Qt::CursorShape shape = Qt::ArrowCursor;
     if (v >= 0)
         shape = Qt::CrossCursor;
     else if (polygon().containsPoint(event->pos(), Qt::OddEvenFill))
         shape = Qt::SizeAllCursor;
-    if (!hasCursor() || cursor().shape() != shape)
-        setCursor(shape);
+    showCursor(shape);
 }
 
 void PolyItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
 {
-    setHoverVertex(-1);
+    setHovered(m_hoverVertex, -1);
     setCursor(Qt::ArrowCursor);
 }
 
 void PolyItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (event->button() == Qt::RightButton) {
-        selectOnly(false);
-        event->accept();
-        return;
-    }
-    if (event->button() != Qt::LeftButton) {
-        ShapeItemBase::mousePressEvent(event);
-        return;
-    }
     const int v = vertexAt(event->pos());
-    if (v < 0 && !polygon().containsPoint(event->pos(), Qt::OddEvenFill)) {
-        event->ignore();
+    if (!startGesture(event, v >= 0 || polygon().containsPoint(event->pos(), Qt::OddEvenFill)))
         return;
-    }
-    selectOnly(event->modifiers() & Qt::ControlModifier);
-    m_press = m_ann;
-    m_pressScenePos = event->scenePos();
     m_startPoints = polygon();
     m_dragIndex = v < 0 ? kMoveAll : v;
-    m_dragging = true;
-    m_dragMoved = false;
-    setHoverVertex(-1);
-    event->accept();
+    setHovered(m_hoverVertex, -1);
 }
 
 QList<QPointF> PolyItem::draggedPoints(const QPointF &scenePos) const
@@ -155,61 +125,23 @@ QList<QPointF> PolyItem::draggedPoints(const QPointF &scenePos) const
 
 void PolyItem::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!m_dragging) {
-        ShapeItemBase::mouseMoveEvent(event);
-        return;
-    }
-    const QPointF delta = event->scenePos() - m_pressScenePos;
-    if (!m_dragMoved) {
-        if (std::abs(delta.x()) + std::abs(delta.y()) <= 4 / hitScale()) {
-            event->accept();
-            return;
-        }
-        m_dragMoved = true;
-    }
-    prepareGeometryChange();
-    m_ann.points = draggedPoints(event->scenePos());
-    update();
-    event->accept();
+    dragGesture(event, [this](const QPointF &scenePos) { m_ann.points = draggedPoints(scenePos); });
 }
 
 void PolyItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (!m_dragging) {
-        ShapeItemBase::mouseReleaseEvent(event);
-        return;
-    }
-    m_dragging = false;
-    m_dragIndex = -2;
-    if (m_dragMoved) {
-        if (m_ann.pending == 1)
-            m_ann.pending = 0;   // editing a model result confirms it
-        update();
-        if (m_ann != m_press)
-            emit editFinished(m_ann.id, m_press, m_ann);
-    } else if (m_ann.points != m_press.points) {
-        prepareGeometryChange();
-        m_ann.points = m_press.points;
-        update();
-    }
-    event->accept();
+    m_dragIndex = -2;   // -2 whenever no gesture runs
+    finishGesture(event, &Annotation::points);
 }
 
 void PolyItem::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (event->button() != Qt::LeftButton) {
-        ShapeItemBase::mouseDoubleClickEvent(event);
-        return;
-    }
-    emit confirmRequested(m_ann.id);
-    event->accept();
+    confirmOnDoubleClick(event);
 }
 
 QVariant PolyItem::itemChange(GraphicsItemChange change, const QVariant &value)
 {
-    if (change == ItemSelectedHasChanged)
-        update();
-    return ShapeItemBase::itemChange(change, value);
+    return repaintOnSelection(change, value);
 }
 
 void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
@@ -234,9 +166,11 @@ void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidge
     painter->setBrush(fill);
     painter->drawPolygon(poly, Qt::OddEvenFill);
     painter->setRenderHint(QPainter::Antialiasing, antialiased);
-    painter->setPen(outlinePen());
-    painter->setBrush(Qt::NoBrush);
-    painter->drawPolygon(poly, Qt::OddEvenFill);
+    paintOutline(painter, poly.boundingRect(), [this, &poly](QPainter *p) {
+        p->setPen(outlinePen());
+        p->setBrush(Qt::NoBrush);
+        p->drawPolygon(poly, Qt::OddEvenFill);
+    });
 
     painter->save();
     painter->scale(1 / s, 1 / s);

@@ -40,12 +40,8 @@ protected:
 private:
     QPolygonF polygon() const { return QPolygonF(m_ann.points); }
     QList<QPointF> draggedPoints(const QPointF &scenePos) const;
-    void setHoverVertex(int vertex);
 
     int m_dragIndex = -2;
-    bool m_dragging = false;
-    bool m_dragMoved = false;
-    QPointF m_pressScenePos;
     QPolygonF m_startPoints;
     int m_hoverVertex = -1;
 };

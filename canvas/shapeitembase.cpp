@@ -4,12 +4,12 @@
 #include "canvas/labelcolor.h"
 #include "shared/theme.h"
 
+#include <QCursor>
+#include <QGraphicsSceneMouseEvent>
 #include <QGuiApplication>
 #include <QPainter>
 
 #include <cmath>
-#include <tuple>
-#include <utility>
 
 namespace {
 const QColor kHandleBorder(0x1E, 0x21, 0x28);
@@ -72,6 +72,123 @@ QPen ShapeItemBase::outlinePen() const
     return pen;
 }
 
+template <typename Geometry>
+void ShapeItemBase::replaceAnnotation(const Annotation &annotation, Geometry Annotation::*geometry)
+{
+    // The tag and badge are part of the bounding rect.
+    const bool decorationsDiffer = annotation.label != m_ann.label
+        || annotation.difficult != m_ann.difficult || annotation.confidence != m_ann.confidence;
+    if (annotation.*geometry != m_ann.*geometry || decorationsDiffer)
+        prepareGeometryChange();
+    m_ann = annotation;
+    update();
+}
+
+template void ShapeItemBase::replaceAnnotation(const Annotation &, QRectF Annotation::*);
+template void ShapeItemBase::replaceAnnotation(const Annotation &, QList<QPointF> Annotation::*);
+
+bool ShapeItemBase::startGesture(QGraphicsSceneMouseEvent *event, bool hit)
+{
+    if (event->button() == Qt::RightButton) {
+        selectOnly(false);
+        event->accept();
+        return false;
+    }
+    if (event->button() != Qt::LeftButton) {
+        QGraphicsObject::mousePressEvent(event);
+        return false;
+    }
+    if (!hit) {
+        event->ignore();
+        return false;
+    }
+    selectOnly(event->modifiers() & Qt::ControlModifier);
+    m_press = m_ann;
+    m_pressScenePos = event->scenePos();
+    m_dragging = true;
+    m_dragMoved = false;
+    event->accept();
+    return true;
+}
+
+void ShapeItemBase::dragGesture(QGraphicsSceneMouseEvent *event,
+                                const std::function<void(const QPointF &)> &reshape)
+{
+    if (!m_dragging) {
+        QGraphicsObject::mouseMoveEvent(event);
+        return;
+    }
+    const QPointF delta = event->scenePos() - m_pressScenePos;
+    if (!m_dragMoved) {
+        if (std::abs(delta.x()) + std::abs(delta.y()) <= 4 / hitScale()) {
+            event->accept();
+            return;
+        }
+        m_dragMoved = true;
+    }
+    prepareGeometryChange();
+    reshape(event->scenePos());
+    update();
+    event->accept();
+}
+
+template <typename Geometry>
+void ShapeItemBase::finishGesture(QGraphicsSceneMouseEvent *event, Geometry Annotation::*geometry)
+{
+    if (!m_dragging) {
+        QGraphicsObject::mouseReleaseEvent(event);
+        return;
+    }
+    m_dragging = false;
+    if (m_dragMoved) {
+        if (m_ann.pending == 1)
+            m_ann.pending = 0;   // editing a model result confirms it
+        update();
+        // A drag that ends where it started (e.g. pushed against the border) is no edit.
+        if (m_ann != m_press)
+            emit editFinished(m_ann.id, m_press, m_ann);
+    } else if (m_ann.*geometry != m_press.*geometry) {
+        prepareGeometryChange();
+        m_ann.*geometry = m_press.*geometry;
+        update();
+    }
+    event->accept();
+}
+
+template void ShapeItemBase::finishGesture(QGraphicsSceneMouseEvent *, QRectF Annotation::*);
+template void ShapeItemBase::finishGesture(QGraphicsSceneMouseEvent *, QList<QPointF> Annotation::*);
+
+void ShapeItemBase::confirmOnDoubleClick(QGraphicsSceneMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QGraphicsObject::mouseDoubleClickEvent(event);
+        return;
+    }
+    emit confirmRequested(m_ann.id);
+    event->accept();
+}
+
+QVariant ShapeItemBase::repaintOnSelection(GraphicsItemChange change, const QVariant &value)
+{
+    if (change == ItemSelectedHasChanged)
+        update();   // selection changes the outline and the handles
+    return QGraphicsObject::itemChange(change, value);
+}
+
+void ShapeItemBase::setHovered(int &hovered, int part)
+{
+    if (part == hovered)
+        return;
+    hovered = part;
+    update();
+}
+
+void ShapeItemBase::showCursor(Qt::CursorShape shape)
+{
+    if (!hasCursor() || cursor().shape() != shape)
+        setCursor(shape);
+}
+
 void ShapeItemBase::layoutText(TextCache &cache, const QString &text, int maxWidth) const
 {
     if (cache.text == text && cache.maxWidth == maxWidth && cache.laidOutFont == cache.font)
@@ -86,39 +203,6 @@ void ShapeItemBase::layoutText(TextCache &cache, const QString &text, int maxWid
     cache.shown = QStaticText(shown);
     cache.shown.setTextFormat(Qt::PlainText);
     cache.shown.prepare(QTransform(), cache.font);
-}
-
-void ShapeItemBase::paintTextBox(QPainter *painter, const QRectF &box, const QColor &fill,
-                                 const QStaticText &text, qreal advance, qreal height)
-{
-    // The rounded rect (radius 2) as a polygon filled without antialiasing: the same shape to
-    // the pixel, at a third of the cost of an antialiased curved path on a busy repaint.
-    static const struct { double cos, sin; } arc[4] = {{1, 0}, {0.8660254, 0.5}, {0.5, 0.8660254}, {0, 1}};
-    const double radius = 2;
-    const QPointF centres[4] = {{box.right() - radius, box.bottom() - radius},
-                                {box.left() + radius, box.bottom() - radius},
-                                {box.left() + radius, box.top() + radius},
-                                {box.right() - radius, box.top() + radius}};
-    QPointF outline[16];
-    for (int corner = 0; corner < 4; ++corner) {
-        for (int k = 0; k < 4; ++k) {
-            // Quarter turns: (c, s) -> (-s, c) per corner, going round the box.
-            double c = arc[k].cos, s = arc[k].sin;
-            for (int turn = 0; turn < corner; ++turn)
-                std::tie(c, s) = std::make_pair(-s, c);
-            outline[corner * 4 + k] = centres[corner] + QPointF(c, s) * radius;
-        }
-    }
-    const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
-    painter->setRenderHint(QPainter::Antialiasing, false);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(fill);
-    painter->drawPolygon(outline, 16);
-    painter->setRenderHint(QPainter::Antialiasing, antialiased);
-    painter->setPen(Qt::white);
-    // Centred in the box, as drawText with Qt::AlignCenter would place it.
-    painter->drawStaticText(QPointF(box.left() + (box.width() - advance) / 2,
-                                    box.top() + (box.height() - height) / 2), text);
 }
 
 QString ShapeItemBase::tagText() const
@@ -202,7 +286,7 @@ void ShapeItemBase::paintTag(QPainter *painter, const QRectF &screenRect, bool e
     if (tag.isNull())
         return;
     painter->setFont(m_tagCache.font);
-    paintTextBox(painter, tag, shapeColor(), m_tagCache.shown, m_tagCache.advance, m_tagCache.height);
+    m_tagStamp.paint(painter, tag, shapeColor(), m_tagCache.shown, m_tagCache.advance, m_tagCache.height);
 }
 
 void ShapeItemBase::paintBadge(QPainter *painter, const QRectF &screenRect) const
@@ -211,8 +295,18 @@ void ShapeItemBase::paintBadge(QPainter *painter, const QRectF &screenRect) cons
     if (badge.isNull())
         return;
     painter->setFont(m_badgeCache.font);
-    paintTextBox(painter, badge, QColor(0, 0, 0, 153), m_badgeCache.shown, m_badgeCache.advance,
-                 m_badgeCache.height);
+    m_badgeStamp.paint(painter, badge, QColor(0, 0, 0, 153), m_badgeCache.shown, m_badgeCache.advance,
+                       m_badgeCache.height);
+}
+
+void ShapeItemBase::paintOutline(QPainter *painter, const QRectF &bounds,
+                                 const std::function<void(QPainter *)> &stroke)
+{
+    const bool changed = m_ann != m_outlineShape;
+    m_outlineShape = m_ann;
+    // Three pixels cover the width-2 pen with its caps, joins and antialiasing.
+    if (!m_outlineStamp.paint(painter, bounds, 3, changed, stroke))
+        stroke(painter);
 }
 
 void ShapeItemBase::paintHandle(QPainter *painter, const QPointF &centre, bool hovered)

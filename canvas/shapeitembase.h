@@ -1,11 +1,16 @@
 #pragma once
 
+#include "canvas/devicestamp.h"
+#include "canvas/textboxstamp.h"
 #include "storage/annotation.h"
 
 #include <QFont>
 #include <QGraphicsObject>
 #include <QStaticText>
 
+#include <functional>
+
+class QGraphicsSceneMouseEvent;
 class QPainter;
 
 // The on-canvas form of one Annotation. Items never touch the dataset: an edit gesture ends with
@@ -45,20 +50,42 @@ protected:
     void selectOnly(bool keepOthers);
     QPen outlinePen() const;
 
+    // Gesture bookkeeping shared by boxes and polygons; each shape keeps what it drags (handle or
+    // vertex) and the geometry at the press. The QGraphicsItem handlers of both shapes call these.
+    //
+    // Handles right presses (select only this item) and other buttons, and ignores a left press
+    // that does not hit the shape; returns true when a left-button gesture has started.
+    bool startGesture(QGraphicsSceneMouseEvent *event, bool hit);
+    // Once the drag has passed its threshold, reshape(scene position) stores the new geometry
+    // in m_ann, recomputed from the press state.
+    void dragGesture(QGraphicsSceneMouseEvent *event, const std::function<void(const QPointF &)> &reshape);
+    // geometry is the member of Annotation that holds the shape (rect or points).
+    template <typename Geometry>
+    void replaceAnnotation(const Annotation &annotation, Geometry Annotation::*geometry);
+    template <typename Geometry>
+    void finishGesture(QGraphicsSceneMouseEvent *event, Geometry Annotation::*geometry);
+    void confirmOnDoubleClick(QGraphicsSceneMouseEvent *event);
+    QVariant repaintOnSelection(GraphicsItemChange change, const QVariant &value);
+    // Hover state: a changed handle or vertex under the mouse repaints; the cursor is set only
+    // when it differs.
+    void setHovered(int &hovered, int part);
+    void showCursor(Qt::CursorShape shape);
+
     // Decorations, drawn with the painter already in screen pixels (scaled by 1 / s).
     void paintTag(QPainter *painter, const QRectF &screenRect, bool elideToRect) const;
     void paintBadge(QPainter *painter, const QRectF &screenRect) const;
     static void paintHandle(QPainter *painter, const QPointF &centre, bool hovered);
 
+    // Strokes the outline through stroke(painter), or copies the pixels it gave last time.
+    void paintOutline(QPainter *painter, const QRectF &bounds, const std::function<void(QPainter *)> &stroke);
+
     Annotation m_ann;     // held record
     Annotation m_press;   // record at the press that started a gesture
     double m_scale = 1.0; // screen pixels per image pixel
+    bool m_dragging = false;   // a left-button gesture is in progress
+    bool m_dragMoved = false;  // it has passed the drag threshold
+    QPointF m_pressScenePos;
 
-    bool decorationsDiffer(const Annotation &other) const
-    {
-        return other.label != m_ann.label || other.difficult != m_ann.difficult
-            || other.confidence != m_ann.confidence;
-    }
     // Scene rect of the tag and badge of a shape whose outline has the bounding rect sceneRect.
     QRectF decorationBounds(const QRectF &sceneRect, bool elideToRect) const;
 
@@ -76,8 +103,6 @@ private:
         qreal advance = 0;
         qreal height = 0;
     };
-    static void paintTextBox(QPainter *painter, const QRectF &box, const QColor &fill,
-                             const QStaticText &text, qreal advance, qreal height);
     void layoutText(TextCache &cache, const QString &text, int maxWidth) const;
     QString tagText() const;
     QRectF tagRect(const QRectF &screenRect, bool elideToRect, const QFont &baseFont) const;
@@ -85,6 +110,10 @@ private:
 
     mutable TextCache m_tagCache;
     mutable TextCache m_badgeCache;
+    DeviceStamp m_outlineStamp;
+    Annotation m_outlineShape;   // the record m_outlineStamp was last asked to show
+    mutable TextBoxStamp m_tagStamp;
+    mutable TextBoxStamp m_badgeStamp;
     mutable QFont m_paintFont;   // the painter's font at the last paint; sizes the tag until then
     mutable bool m_paintFontKnown = false;
 };

@@ -73,6 +73,9 @@ QStringList yoloLabelCandidates(const QString &imagePath)
     const bool haveMapped = mappedInfo.exists();
     const bool haveSibling = siblingInfo.exists();
     if (haveMapped && haveSibling) {
+        // A linked labels directory makes both one file; deleting the "stale copy" would delete it.
+        if (siblingInfo.canonicalFilePath() == mappedInfo.canonicalFilePath())
+            return {mapped};
         if (siblingInfo.lastModified() <= mappedInfo.lastModified())
             return {mapped, sibling};
         return {sibling, mapped};

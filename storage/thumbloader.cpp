@@ -36,8 +36,11 @@ QSize ThumbLoader::targetSize(const QSize &shownSize)
     if (!shownSize.isValid() || shownSize.width() <= 0 || shownSize.height() <= 0)
         return QSize(ThumbWidth, ThumbHeight);
     const double scale = std::max(double(ThumbWidth) / shownSize.width(), double(ThumbHeight) / shownSize.height());
-    const int w = std::max(ThumbWidth, int(std::lround(shownSize.width() * scale)));
-    const int h = std::max(ThumbHeight, int(std::lround(shownSize.height() * scale)));
+    // A long strip keeps its short side but not its aspect ratio: covering the box exactly
+    // would take gigabytes and crash the scaler.
+    const double longest = MaxThumbSide;
+    const int w = std::max(ThumbWidth, int(std::lround(std::min(longest, shownSize.width() * scale))));
+    const int h = std::max(ThumbHeight, int(std::lround(std::min(longest, shownSize.height() * scale))));
     return QSize(w, h);
 }
 

@@ -16,6 +16,7 @@ class ThumbLoader : public QThread
 public:
     static constexpr int ThumbWidth = 60;
     static constexpr int ThumbHeight = 44;
+    static constexpr int MaxThumbSide = 1024;
 
     explicit ThumbLoader(QObject *parent = nullptr);
     ~ThumbLoader() override;
@@ -25,8 +26,8 @@ public:
 
     QStringList paths() const { return m_paths; }
 
-    // The smallest size of the image's shown aspect ratio that covers 60x44; exactly 60x44 when
-    // the size is unknown.
+    // The smallest size of the image's shown aspect ratio that covers 60x44, no side above
+    // MaxThumbSide; exactly 60x44 when the size is unknown.
     static QSize targetSize(const QSize &shownSize);
     // One thumbnail, decoded at targetSize; a null image when the file cannot be decoded.
     static QImage decodeThumbnail(const QString &path);

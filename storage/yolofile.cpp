@@ -28,6 +28,15 @@ void appendNumber(QByteArray &line, double value)
     line += QByteArray::number(value, 'f', 6);
 }
 
+// The name as "classes.txt" reads it back (one trimmed line); anything else would shift the
+// index of every later class. Empty when nothing of the label survives.
+QString className(const QString &label)
+{
+    QString name = label;
+    name.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return name.trimmed();
+}
+
 int classIndexFor(const QString &label, QStringList &classes)
 {
     const qsizetype at = classes.indexOf(label);
@@ -155,14 +164,19 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
         return false;
 
     QStringList classes = readClassList(labelsDir);
-    if (classes.isEmpty())
-        classes = classNames;
+    if (classes.isEmpty()) {
+        for (const QString &name : classNames) {
+            if (!className(name).isEmpty())
+                classes.append(className(name));
+        }
+    }
 
     QByteArray content;
     for (const Annotation &a : annotations) {
-        if (a.label.isEmpty())
+        const QString name = className(a.label);
+        if (name.isEmpty())
             continue;
-        const int classIndex = classIndexFor(a.label, classes);
+        const int classIndex = classIndexFor(name, classes);
         content += lineFor(a, classIndex, size.width(), size.height());
     }
 

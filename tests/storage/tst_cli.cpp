@@ -16,6 +16,8 @@ private slots:
     void run_data();
     void run();
     void convertRewritesFiles();
+    void convertKeepsLabelsOfUnreadableImage_data();
+    void convertKeepsLabelsOfUnreadableImage();
 
 private:
     struct Result
@@ -142,6 +144,39 @@ void TestCli::convertRewritesFiles()
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/img2.txt"),
              QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")); // label "0" read back keeps its index
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/classes.txt"), QByteArray("dog\ncat\n"));
+}
+
+void TestCli::convertKeepsLabelsOfUnreadableImage_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("labelFile"); // relative to the dataset root
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("target"); // the file the conversion would write
+    QTest::newRow("YOLO labels to VOC") << "voc" << "labels/broken.txt" << QByteArray("0 0.5 0.5 0.5 0.5\n")
+                                        << "images/annotations/broken.xml";
+    QTest::newRow("VOC labels to YOLO")
+        << "yolo" << "images/annotations/broken.xml"
+        << QByteArray("<annotation><object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin>"
+                      "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>\n")
+        << "labels/broken.txt";
+}
+
+// Without the image's size the labels cannot be read or written, so they must stay as they are.
+void TestCli::convertKeepsLabelsOfUnreadableImage()
+{
+    QFETCH(QString, to);
+    QFETCH(QString, labelFile);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, target);
+    const QString labelPath = m_tmp->path() + "/ds/" + labelFile;
+    QVERIFY(Fixtures::writeBytes(m_dir + "/broken.png", "not an image"));
+    QVERIFY(Fixtures::writeBytes(labelPath, content));
+
+    const Result result = runCli({"convert", "--to", to, "broken.png"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(!result.err.isEmpty());
+    QCOMPARE(Fixtures::readBytes(labelPath), content);
+    QVERIFY(!QFile::exists(m_tmp->path() + "/ds/" + target));
 }
 
 BRINDLE_TEST_MAIN(TestCli)

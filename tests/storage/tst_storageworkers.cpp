@@ -192,6 +192,9 @@ void TestStorageWorkers::thumbTarget_data()
     QTest::newRow("tiny upscaled") << QSize(6, 4) << QSize(66, 44);
     QTest::newRow("unknown size") << QSize() << QSize(60, 44);
     QTest::newRow("zero width") << QSize(0, 10) << QSize(60, 44);
+    // Covering 60x44 at a strip's own aspect ratio would mean gigabytes (and a crash in the scaler).
+    QTest::newRow("tall strip capped") << QSize(1, 1000000) << QSize(60, 1024);
+    QTest::newRow("wide strip capped") << QSize(100000, 1) << QSize(1024, 44);
 }
 
 void TestStorageWorkers::thumbTarget()

@@ -102,6 +102,22 @@ void TestYoloFile::writeLines_data()
     QTest::newRow("list on disk wins over the caller's")
         << QList<Annotation>{box("y", centre)} << QByteArray(" x \n\ny\n") << QStringList{"y"}
         << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("x\ny\n");
+    // "classes.txt" is read back as trimmed non-empty lines; a name that does not survive that
+    // would shift the index of every later class, in every label file of the directory.
+    QTest::newRow("line break in a label stays on one line")
+        << QList<Annotation>{box("cat\ndog", centre), box("bird", centre)} << QByteArray() << QStringList{}
+        << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n1 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat dog\nbird\n");
+    QTest::newRow("blank label skipped") << QList<Annotation>{box("  ", centre), box("bird", centre)}
+                                         << QByteArray() << QStringList{}
+                                         << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")
+                                         << QByteArray("bird\n");
+    QTest::newRow("label with surrounding spaces matches the list")
+        << QList<Annotation>{box(" cat ", centre)} << QByteArray("cat\n") << QStringList{}
+        << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
+    QTest::newRow("caller's names kept one per line")
+        << QList<Annotation>{box("bird", centre)} << QByteArray() << QStringList{"a\nb", " ", "bird"}
+        << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("a b\nbird\n");
     QTest::newRow("unicode label") << QList<Annotation>{box("猫", centre)} << QByteArray() << QStringList{}
                                    << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("猫\n");
     QTest::newRow("confidence, difficult and pending not written")

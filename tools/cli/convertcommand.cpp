@@ -2,6 +2,7 @@
 #include "tools/cli/commands.h"
 
 #include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
 
 #include <QFileInfo>
@@ -81,6 +82,12 @@ int runConvertCommand(const QStringList &args)
                     {QStringLiteral("count"), -1},
                     {QStringLiteral("skipped"), true},
                 });
+                continue;
+            }
+            // Without a size YOLO labels read as nothing: converting would delete them.
+            if (imageSize(image).isEmpty()) {
+                Cli::printError(QStringLiteral("cannot read image: ") + image);
+                status = Cli::ItemFailed;
                 continue;
             }
             const QList<Annotation> annotations = loadAnnotations(image);

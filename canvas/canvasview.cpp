@@ -138,6 +138,11 @@ bool CanvasView::event(QEvent *event)
         zoomFit();
         return handled;
     }
+    if (event->type() == QEvent::FocusOut && m_spaceHeld) {
+        // The Space release will reach another widget: left presses must not keep panning.
+        m_spaceHeld = false;
+        refreshCursor();
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         if (isArrowKey(keyEvent->key()) && m_scene->hasSelection()) {

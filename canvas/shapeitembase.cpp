@@ -80,6 +80,9 @@ void ShapeItemBase::replaceAnnotation(const Annotation &annotation, Geometry Ann
         || annotation.difficult != m_ann.difficult || annotation.confidence != m_ann.confidence;
     if (annotation.*geometry != m_ann.*geometry || decorationsDiffer)
         prepareGeometryChange();
+    // A state applied while the button is down (undo, nudge, confirmation) wins: the rest of
+    // the gesture would overwrite it and report an edit from a press record that is gone.
+    m_dragging = false;
     m_ann = annotation;
     update();
 }
@@ -279,6 +282,9 @@ QRectF ShapeItemBase::decorationBounds(const QRectF &sceneRect, bool elideToRect
 void ShapeItemBase::paintTag(QPainter *painter, const QRectF &screenRect, bool elideToRect) const
 {
     if (!(m_paintFont == painter->font())) {
+        // The tag is sized with this font, and so is the bounding rect: a view whose font is not
+        // the application's would otherwise show only the part of the tag the old bounds held.
+        const_cast<ShapeItemBase *>(this)->prepareGeometryChange();
         m_paintFont = painter->font();
         m_paintFontKnown = true;
     }

@@ -31,6 +31,7 @@ private slots:
 
     void noImageNoZoomNoPan();
     void panWithMiddleButton();
+    void panWithSpaceDrag_data();
     void panWithSpaceDrag();
     void cursorReport_data();
     void cursorReport();
@@ -299,9 +300,22 @@ void TestCanvasView::panWithMiddleButton()
     QCOMPARE(drafted.count(), 0);   // the scene never saw the press
 }
 
+void TestCanvasView::panWithSpaceDrag_data()
+{
+    QTest::addColumn<bool>("focusLeaves");
+    QTest::newRow("space released over the canvas") << false;
+    // The release then goes to another widget (a dialog, another window): Space must not stay held.
+    QTest::newRow("focus leaves the canvas while space is down") << true;
+}
+
 void TestCanvasView::panWithSpaceDrag()
 {
+    QFETCH(bool, focusLeaves);
     CanvasFixture f(QSize(2000, 1500), 1.0, QSize(800, 600));
+    f.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+    f.view->setFocus();
+    QVERIFY(f.view->hasFocus());
     f.scene->setMode(AnnotationScene::RectMode);
     QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
     auto *h = f.view->horizontalScrollBar();
@@ -315,7 +329,10 @@ void TestCanvasView::panWithSpaceDrag()
     f.releaseAt(start - QPoint(100, 0));
     QCOMPARE(h->value(), h0 + 100);
     QCOMPARE(f.viewport()->cursor().shape(), Qt::OpenHandCursor);
-    QTest::keyRelease(f.view.get(), Qt::Key_Space);
+    if (focusLeaves)
+        f.view->clearFocus();
+    else
+        QTest::keyRelease(f.view.get(), Qt::Key_Space);
     QVERIFY(!f.view->spaceHeld());
     QCOMPARE(f.viewport()->cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(drafted.count(), 0);

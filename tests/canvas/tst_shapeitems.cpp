@@ -30,6 +30,8 @@ private slots:
     void rightPressSelectsOnlyThis();
     void doubleClickRequestsConfirm();
     void dragBackToStartIsNoEdit();
+    void stateAppliedDuringGestureStays_data();
+    void stateAppliedDuringGestureStays();
 
     void vertexDragStaysOnBorder();
     void polygonMoveClamped();
@@ -256,6 +258,41 @@ void TestShapeItems::dragBackToStartIsNoEdit()
     QCOMPARE(spy.count(), 0);
 }
 
+void TestShapeItems::stateAppliedDuringGestureStays_data()
+{
+    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<bool>("movedFirst");
+    QTest::newRow("box pressed, not moved") << false << false;
+    QTest::newRow("box mid-drag") << false << true;
+    QTest::newRow("polygon pressed, not moved") << true << false;
+    QTest::newRow("polygon vertex mid-drag") << true << true;
+}
+
+void TestShapeItems::stateAppliedDuringGestureStays()
+{
+    // An undo, nudge or confirmation that reaches the item while the button is still down: the
+    // state the window applied must survive the rest of the gesture, with no second edit.
+    QFETCH(bool, polygon);
+    QFETCH(bool, movedFirst);
+    CanvasFixture f;
+    const uint id = f.add(polygon ? makePolygon({{100, 100}, {200, 100}, {150, 200}})
+                                  : makeBox(QRectF(100, 100, 80, 60)));
+    f.scene->selectId(id, false);
+    const QPointF grip = polygon ? QPointF(200, 100) : QPointF(140, 130);
+    QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.press(grip);
+    if (movedFirst)
+        f.move(grip + QPointF(20, 10));
+    Annotation applied = polygon ? makePolygon({{10, 10}, {60, 10}, {30, 50}}) : makeBox(QRectF(10, 10, 50, 40));
+    applied.label = QStringLiteral("bus");
+    f.scene->applyState(id, applied);
+    f.move(grip + QPointF(40, 30));
+    f.release(grip + QPointF(40, 30));
+    applied.id = id;
+    QCOMPARE(f.scene->shapeItem(id)->annotation(), applied);
+    QCOMPARE(edited.count(), 0);
+}
+
 void TestShapeItems::vertexDragStaysOnBorder()
 {
     CanvasFixture f;
@@ -476,29 +513,42 @@ void TestShapeItems::decorationsInsideBounds()
 void TestShapeItems::movingLeavesNoTraces_data()
 {
     QTest::addColumn<bool>("polygon");
-    QTest::newRow("flat box") << false;
-    QTest::newRow("thin polygon") << true;
+    QTest::addColumn<bool>("wideViewFont");
+    QTest::newRow("flat box") << false << false;
+    QTest::newRow("thin polygon") << true << false;
+    // The window's style sheet gives the view another font than the application's; tags are
+    // sized with the painter's font.
+    QTest::newRow("thin polygon, view font wider than the application's") << true << true;
 }
 
 void TestShapeItems::movingLeavesNoTraces()
 {
     QFETCH(bool, polygon);
+    QFETCH(bool, wideViewFont);
     CanvasFixture f(QSize(400, 300), 2.0, QSize(900, 700));
+    if (wideViewFont) {
+        QFont font = f.view->font();
+        font.setLetterSpacing(QFont::AbsoluteSpacing, 6);
+        f.view->setFont(font);
+    }
     QVERIFY(QTest::qWaitForWindowExposed(f.view.get()));
+    auto onScreenIsWhole = [&f] {
+        return f.view->screen()->grabWindow(f.view->winId()).toImage().convertToFormat(QImage::Format_RGB32)
+            == f.view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
     Annotation a = polygon ? makePolygon({{100, 100}, {104, 100}, {102, 160}}, QStringLiteral("traffic light"))
                            : makeBox(QRectF(100, 100, 60, 3), QStringLiteral("traffic light"));
     a.confidence = 0.93;
     const uint id = f.add(a);
     QApplication::processEvents();
+    QTRY_VERIFY(onScreenIsWhole());   // the whole tag is on screen, not only what its old bounds held
     // A real drag with partial repaints of the on-screen buffer.
     f.drag(polygon ? QPointF(102, 120) : QPointF(120, 101.5), polygon ? QPointF(132, 170) : QPointF(150, 151.5));
     QCOMPARE(f.scene->annotations().first().id, id);
     QVERIFY(f.scene->annotations().first() != a);
     f.scene->selectId(0, false);
     QApplication::processEvents();
-    QImage onScreen;
-    QTRY_VERIFY((onScreen = f.view->screen()->grabWindow(f.view->winId()).toImage()
-                                .convertToFormat(QImage::Format_RGB32)) == f.view->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    QTRY_VERIFY(onScreenIsWhole());
 }
 
 BRINDLE_TEST_MAIN(TestShapeItems)

@@ -52,6 +52,16 @@ QProcess *createServerProcess(QObject *parent)
     return process;
 }
 
+void killServerProcess(QProcess *process)
+{
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    // Not reaped yet, so its id still names its own group and no stranger's.
+    const pid_t pid = pid_t(process->processId());
+    if (pid <= 1 || ::getpgid(pid) != pid || ::kill(-pid, SIGKILL) != 0)
+        process->kill();
+}
+
 namespace {
 
 // Socket inodes of the listening rows for the port in one /proc/net/tcp-style table.

@@ -18,6 +18,10 @@ QString healthUrl(int port);
 // is killed when the thread that started it ends (start it from the main thread).
 QProcess *createServerProcess(QObject *parent);
 
+// Kills a running server and everything it started (a wrapper script's llama-server too): the
+// process leads its own group.
+void killServerProcess(QProcess *process);
+
 // Ids of the processes that hold a socket listening on the TCP port (IPv4 or IPv6, any address).
 QList<qint64> listeningProcessIds(int port);
 

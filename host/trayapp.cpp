@@ -20,6 +20,13 @@
 
 #include <cstdio>
 
+namespace {
+
+// A server that runs for weeks logs every request; past this size the oldest output goes.
+constexpr qint64 kLogLimit = qint64(16) << 20;
+
+} // namespace
+
 TrayApp::TrayApp(QWidget *parent)
     : QMainWindow(parent)
     , appDir(QCoreApplication::applicationDirPath())
@@ -56,8 +63,9 @@ TrayApp::~TrayApp()
     // The server never outlives the tray program, even when it was not stopped from the menu.
     // Ending it here is a stop, not a failure.
     state = ServiceState::Stopped;
+    startAfterExit = false;
     if (process && process->state() != QProcess::NotRunning) {
-        process->kill();
+        killServerProcess(process);
         process->waitForFinished(3000);
     }
     // Processes still being deleted must not call back into a half-destroyed window.
@@ -148,7 +156,7 @@ void TrayApp::setStatus(ServiceState newState, const QString &detail, const QStr
     statusDetail = detail;
     statusArg = argument;
 
-    statusAction->setText(statusLine(state, detail, argument, settings.port));
+    statusAction->setText(statusLine(state, detail, argument, servingPort));
     trayIcon->setToolTip(statusToolTip(state, detail, argument, QFileInfo(files.modelPath).fileName()));
     trayIcon->setIcon(makeStatusIcon(statusColor(state)));
     startAction->setEnabled(state == ServiceState::Stopped || state == ServiceState::Error);
@@ -181,7 +189,7 @@ void TrayApp::sendHealthRequest(int timeoutMs, QPointer<QNetworkReply> &slot,
 {
     if (slot)
         return;   // the previous request of this kind is still in flight
-    QNetworkRequest request{QUrl(healthUrl(settings.port))};
+    QNetworkRequest request{QUrl(healthUrl(servingPort))};
     request.setTransferTimeout(timeoutMs);
     QNetworkReply *reply = network->get(request);
     slot = reply;
@@ -208,13 +216,14 @@ void TrayApp::probeExistingServer()
 {
     if (process || state != ServiceState::Stopped)
         return;   // the user started the service before the probe
+    servingPort = settings.port;
     sendHealthRequest(1500, probeReply, [this](bool ok) {
         if (process || state != ServiceState::Stopped)
             return;
         if (ok) {
             adopted = true;
             setStatus(ServiceState::Online);
-            onlineTimer.start(15000);
+            onlineTimer.start(onlinePollMs);
         } else {
             startServer();
         }
@@ -229,7 +238,7 @@ void TrayApp::startingPoll()
         if (ok) {
             startingTimer.stop();
             setStatus(ServiceState::Online);
-            onlineTimer.start(15000);
+            onlineTimer.start(onlinePollMs);
         } else if (adopted) {
             startingTimer.stop();
             adopted = false;
@@ -255,8 +264,13 @@ void TrayApp::onlinePoll()
 
 void TrayApp::startServer()
 {
-    if (process && process->state() != QProcess::NotRunning)
+    if (process && process->state() != QProcess::NotRunning) {
+        // A stopped server that has not ended yet holds the port: start once it is gone.
+        if (state == ServiceState::Stopped)
+            startAfterExit = true;
         return;
+    }
+    startAfterExit = false;
     adopted = false;
 
     if (files.modelPath.isEmpty())
@@ -275,12 +289,14 @@ void TrayApp::startServer()
     if (logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         const QString line = QStringLiteral("=== Brindlehost server start %1 ===\n")
                                  .arg(QDateTime::currentDateTime().toString(Qt::ISODate));
-        logFile.write(line.toUtf8());
+        logStartLine = line.toUtf8();
+        logFile.write(logStartLine);
         logFile.flush();
     }
 
     ++generation;
     abortHealthRequests();
+    servingPort = settings.port;
     QProcess *started = createServerProcess(this);
     process = started;
     connect(started, &QProcess::readyRead, this, [this, started] { appendLog(started); });
@@ -297,26 +313,34 @@ void TrayApp::startServer()
 
 void TrayApp::stopServer()
 {
+    startAfterExit = false;
     ++generation;
     abortHealthRequests();
     state = ServiceState::Stopped;
     startingTimer.stop();
     onlineTimer.stop();
     if (!adopted || process) {
-        if (process && process->state() != QProcess::NotRunning)
-            process->kill();
+        killServerProcess(process);
     } else {
         adopted = false;
-        endPortOwners(settings.port);
+        endPortOwners(servingPort);
     }
     setStatus(ServiceState::Stopped);
 }
 
 void TrayApp::appendLog(QProcess *source)
 {
-    const QByteArray output = source->readAll();
+    QByteArray output = source->readAll();
     if (source != process || !logFile.isOpen())
         return;
+    if (logFile.size() + output.size() > kLogLimit) {
+        // Start again with the start line; the newest output is what tells what went wrong.
+        const QByteArray dropped("=== earlier output dropped ===\n");
+        output = output.right(kLogLimit / 2);
+        logFile.resize(0);
+        logFile.seek(0);
+        logFile.write(logStartLine + dropped);
+    }
     logFile.write(output);
     logFile.flush();
 }
@@ -348,6 +372,8 @@ void TrayApp::handleExit(QProcess *source, int exitCode)
     process = nullptr;
     if (state != ServiceState::Stopped)
         setStatus(ServiceState::Error, QStringLiteral("服务进程退出 (%1)"), QString::number(exitCode));
+    else if (startAfterExit)
+        startServer();
 }
 
 void TrayApp::closeLog()

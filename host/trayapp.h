@@ -35,6 +35,8 @@ public:
     void openSettings();
     // Takes the values of an accepted settings dialog.
     void applySettings(const ServiceSettings &values);
+    // How often an online server is polled (15 s); tests shorten it.
+    void setOnlinePollInterval(int ms) { onlinePollMs = ms; }
 
     ServiceState serviceState() const { return state; }
     QString statusText() const;
@@ -95,6 +97,7 @@ private:
     QNetworkAccessManager *network = nullptr;
     QTimer startingTimer;
     QTimer onlineTimer;
+    int onlinePollMs = 15000;
     QPointer<QNetworkReply> probeReply;
     QPointer<QNetworkReply> startingReply;
     QPointer<QNetworkReply> onlineReply;
@@ -102,9 +105,12 @@ private:
     QPointer<SettingsDialog> settingsDialog;
 
     ServiceSettings settings;
+    int servingPort = 0;      // port of the server being run or adopted; settings may change meanwhile
     ModelFiles files;
     QString appDir;
     ServiceState state = ServiceState::Stopped;
     QFile logFile;
+    QByteArray logStartLine;   // written again when old output is dropped
     bool adopted = false;
+    bool startAfterExit = false;   // a start asked for while the stopped server is still ending
 };

@@ -4,6 +4,8 @@
 //   FAKE_LLAMA_DELAY_MS  time before the port opens (default 300)
 //   FAKE_LLAMA_MODE      "ok" (200), "http500" (answers 500), "silent" (accepts, never answers),
 //                        "exit:N" (prints an error and exits with code N instead of listening)
+//   FAKE_LLAMA_CHATTER_MB  prints that many MiB of log lines before it listens, then
+//                        "fake llama-server: chatter done"
 //   SIGUSR1              exits at once with code 3, as a server that dies while running
 #include <QCoreApplication>
 #include <QFile>
@@ -75,6 +77,13 @@ int main(int argc, char *argv[])
         ? qEnvironmentVariableIntValue("FAKE_LLAMA_DELAY_MS") : 300;
 
     say("fake llama-server: loading model");
+    const int chatterMb = qEnvironmentVariableIntValue("FAKE_LLAMA_CHATTER_MB");
+    if (chatterMb > 0) {
+        const QByteArray line = "fake llama-server: chatter " + QByteArray(100, 'x') + '\n';
+        for (qint64 written = 0; written < (qint64(chatterMb) << 20); written += line.size())
+            std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        say("fake llama-server: chatter done");
+    }
     QTcpServer server;
     QTimer::singleShot(delay, &app, [&] {
         if (mode.startsWith("exit:")) {

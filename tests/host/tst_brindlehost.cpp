@@ -1,5 +1,6 @@
 #include "testmain.h"
 
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
@@ -110,6 +111,18 @@ private slots:
         QFile log(install.path() + QStringLiteral("/models/server.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readLine().startsWith("=== Brindlehost server start "));
+    }
+
+    // Every start of Brindlemark asks whether Brindlehost runs; weeks of such questions must not
+    // make the running copy look absent, or a second copy would start and take over the name.
+    void answersEveryProbe()
+    {
+        const QString name = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/Brindlehost-singleton");
+        for (int i = 0; i < 120; ++i) {
+            QLocalSocket probe;
+            probe.connectToServer(name);
+            QVERIFY2(probe.waitForConnected(1000), qPrintable(QString::number(i)));
+        }
     }
 
     void secondInstanceExitsAtOnce()

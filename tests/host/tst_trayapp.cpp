@@ -1,4 +1,5 @@
 #include "host/autostart.h"
+#include "host/serverprocess.h"
 #include "host/servicesettings.h"
 #include "host/settingsdialog.h"
 #include "host/trayapp.h"
@@ -30,6 +31,17 @@ QStringList readLines(const QString &path)
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
+// A process that ended is gone or a zombie nobody has reaped yet.
+bool processGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')');
+    return close > 0 && line.mid(close + 2, 1) == "Z";
+}
+
 QAction *actionWithText(QMenu *menu, const QString &text)
 {
     for (QAction *action : menu->actions()) {
@@ -42,6 +54,7 @@ QAction *actionWithText(QMenu *menu, const QString &text)
 class TestTray : public TrayApp
 {
 public:
+    TestTray() { setOnlinePollInterval(1000); }
     int questions = 0;
     bool answer = true;
 
@@ -72,6 +85,7 @@ private slots:
         qputenv("FAKE_LLAMA_RECORD", record.toUtf8());
         qputenv("FAKE_LLAMA_DELAY_MS", "200");
         qunsetenv("FAKE_LLAMA_MODE");
+        qunsetenv("FAKE_LLAMA_CHATTER_MB");
         setLanguage(QStringLiteral("en"));
 
         settings = ServiceSettings();
@@ -89,6 +103,9 @@ private slots:
             external.reset();
         }
         QFile::remove(autostartEntryPath());
+        if (leftoverPid > 0 && !processGone(leftoverPid))
+            ::kill(pid_t(leftoverPid), SIGKILL);   // only after a failure
+        leftoverPid = 0;
     }
 
     void startsAndGoesOnline()
@@ -170,6 +187,27 @@ private slots:
         QCOMPARE(second.last(), QStringLiteral("=== exit code 9 ==="));
     }
 
+    // A server that runs for weeks keeps writing; its log keeps the start line and the newest
+    // output, not everything.
+    void chattyServerLogStaysBounded()
+    {
+        qputenv("FAKE_LLAMA_CHATTER_MB", "48");
+        TestTray tray;
+        QTRY_COMPARE_WITH_TIMEOUT(tray.serviceState(), ServiceState::Online, kWait);
+        qunsetenv("FAKE_LLAMA_CHATTER_MB");
+        QTRY_VERIFY_WITH_TIMEOUT(readLines(tray.logPath()).contains(
+                                     QStringLiteral("fake llama-server: chatter done")), kWait);
+        QVERIFY2(QFileInfo(tray.logPath()).size() < (qint64(48) << 20) / 2,
+                 qPrintable(QString::number(QFileInfo(tray.logPath()).size())));
+        tray.stopServer();
+        QTRY_VERIFY_WITH_TIMEOUT(!tray.serverProcess(), kWait);
+        const QStringList log = readLines(tray.logPath());
+        QVERIFY(log.first().startsWith(QStringLiteral("=== Brindlehost server start ")));
+        QCOMPARE(log.at(1), QStringLiteral("=== earlier output dropped ==="));
+        QVERIFY(log.contains(QStringLiteral("fake llama-server: chatter done")));
+        QVERIFY(log.last().startsWith(QStringLiteral("=== exit code ")));
+    }
+
     void keepsStartingWhileTheServerDoesNotAnswer_data()
     {
         QTest::addColumn<QByteArray>("mode");
@@ -194,6 +232,85 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!tray.serverProcess(), kWait);
         QCOMPARE(tray.serviceState(), ServiceState::Stopped);
         QCOMPARE(tray.statusText(), QStringLiteral("● Service not started"));
+    }
+
+    // A start right after a stop finds the killed server not yet reaped (a large model takes a
+    // while to unmap); it must follow once the old one is gone, unless a new stop cancelled it.
+    void startRightAfterStop_data()
+    {
+        QTest::addColumn<bool>("stopAgain");
+        QTest::newRow("start") << false;
+        QTest::newRow("start, then stop again") << true;
+    }
+
+    void startRightAfterStop()
+    {
+        QFETCH(bool, stopAgain);
+        TestTray tray;
+        QTRY_COMPARE_WITH_TIMEOUT(tray.serviceState(), ServiceState::Online, kWait);
+        const qint64 firstPid = tray.serverProcess()->processId();
+
+        tray.stopServer();
+        tray.startServer();
+        if (stopAgain)
+            tray.stopServer();
+        if (stopAgain) {
+            QTRY_VERIFY_WITH_TIMEOUT(!tray.serverProcess(), kWait);
+            QCOMPARE(tray.serviceState(), ServiceState::Stopped);
+            QCOMPARE(readLines(record).value(0), QString::number(firstPid));   // never started again
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(tray.serviceState(), ServiceState::Online, kWait);
+            QVERIFY(tray.serverProcess()->processId() != firstPid);
+            QCOMPARE(readLines(record).value(0), QString::number(tray.serverProcess()->processId()));
+        }
+    }
+
+    // llama-server is often run through a wrapper script that sets library paths; stopping or
+    // closing must end the real server too, not only the script. The paths hold spaces, quotes
+    // and non-ASCII letters.
+    void serverEndsWithItsWrapper_data()
+    {
+        QTest::addColumn<bool>("wrapped");
+        QTest::addColumn<bool>("closeTray");
+        QTest::newRow("direct, stop") << false << false;
+        QTest::newRow("wrapped, stop") << true << false;
+        QTest::newRow("wrapped, tray closed") << true << true;
+    }
+
+    void serverEndsWithItsWrapper()
+    {
+        QFETCH(bool, wrapped);
+        QFETCH(bool, closeTray);
+        const QString dir = models->path() + QStringLiteral("/llama \"bin\" 'ü' $x");
+        QVERIFY(QDir().mkpath(dir));
+        settings.modelDir = dir;
+        QVERIFY(QFile::copy(models->path() + QStringLiteral("/qwen-Q4_K_M.gguf"), dir + QStringLiteral("/qwen-Q4_K_M.gguf")));
+        if (wrapped) {
+            settings.llamaExe = dir + QStringLiteral("/run server.sh");
+            QFile script(settings.llamaExe);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\n'" FAKE_LLAMA_SERVER "' \"$@\"\n");   // no exec: the server is a grandchild
+            script.close();
+            QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        }
+        saveServiceSettings(settings);
+
+        auto tray = std::make_unique<TestTray>();
+        QTRY_COMPARE_WITH_TIMEOUT(tray->serviceState(), ServiceState::Online, kWait);
+        const QStringList args = readLines(record);
+        const qint64 serverPid = args.value(0).toLongLong();
+        QVERIFY(serverPid > 0);
+        leftoverPid = serverPid;
+        QCOMPARE(args.value(2), dir + QStringLiteral("/qwen-Q4_K_M.gguf"));
+        QCOMPARE(serverPid == tray->serverProcess()->processId(), !wrapped);
+
+        if (closeTray) {
+            tray.reset();
+        } else {
+            tray->stopServer();
+            QTRY_VERIFY_WITH_TIMEOUT(!tray->serverProcess(), kWait);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(serverPid), kWait);
     }
 
     void startErrors_data()
@@ -266,7 +383,7 @@ private slots:
         QVERIFY(tray.isAdopted());
         external->kill();
         external->waitForFinished();
-        // The online poll runs every 15 s; Starting then Error follow the lost answers.
+        // The online poll runs every second here; Starting then Error follow the lost answers.
         QTRY_COMPARE_WITH_TIMEOUT(tray.serviceState(), ServiceState::Error, 40000);
         QCOMPARE(tray.statusText(), QStringLiteral("● Server process exited"));
         QVERIFY(!tray.isAdopted());
@@ -321,6 +438,56 @@ private slots:
         const QStringList args = readLines(record);
         QCOMPARE(args.at(args.indexOf(QStringLiteral("--port")) + 1), QString::number(newPort));
         QCOMPARE(tray.statusText(), QStringLiteral("● Online http://127.0.0.1:%1/v1").arg(newPort));
+    }
+
+    // The adopted server keeps the port it was found on until it is restarted: a new port in the
+    // settings must neither end a stranger listening there nor lose sight of the running server.
+    void adoptedServerKeepsItsPortAfterSettingsChange_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("restart") << true;
+        QTest::newRow("keep running") << false;
+    }
+
+    void adoptedServerKeepsItsPortAfterSettingsChange()
+    {
+        QFETCH(bool, answer);
+        startExternalServer();
+        TestTray tray;
+        tray.answer = answer;
+        QTRY_COMPARE_WITH_TIMEOUT(tray.serviceState(), ServiceState::Online, kWait);
+        QVERIFY(tray.isAdopted());
+        const int oldPort = settings.port;
+
+        const int newPort = freePort();
+        QProcess stranger;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("FAKE_LLAMA_DELAY_MS"), QStringLiteral("0"));
+        env.remove(QStringLiteral("FAKE_LLAMA_RECORD"));
+        stranger.setProcessEnvironment(env);
+        stranger.start(QStringLiteral(FAKE_LLAMA_SERVER), {QStringLiteral("--port"), QString::number(newPort)});
+        QVERIFY(stranger.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(listeningProcessIds(newPort), QList<qint64>{stranger.processId()}, kWait);
+
+        tray.openSettings();
+        SettingsDialog *dialog = tray.openSettingsDialog();
+        dialog->findChildren<QSpinBox *>().first()->setValue(newPort);
+        dialog->accept();
+        QCOMPARE(tray.questions, 1);
+
+        if (answer) {
+            QVERIFY(external->waitForFinished(kWait));   // the adopted server was ended
+            QCOMPARE(stranger.state(), QProcess::Running);   // the stranger was not
+        } else {
+            // The online poll still reaches the adopted server, which stays Online.
+            QTRY_VERIFY_WITH_TIMEOUT((externalOutput += external->readAll())
+                                         .count("fake llama-server: request (ok)") >= 2, 25000);
+            QCOMPARE(tray.serviceState(), ServiceState::Online);
+            QCOMPARE(tray.statusText(), QStringLiteral("● Online http://127.0.0.1:%1/v1").arg(oldPort));
+            QCOMPARE(stranger.state(), QProcess::Running);
+        }
+        stranger.kill();
+        stranger.waitForFinished();
     }
 
     void languageChangeRelabelsWithoutBalloon()
@@ -394,12 +561,14 @@ private:
         external->setProcessChannelMode(QProcess::MergedChannels);
         external->start(QStringLiteral(FAKE_LLAMA_SERVER), {QStringLiteral("--port"), QString::number(settings.port)});
         QVERIFY(external->waitForStarted());
-        QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += external->readAll()).contains("listening"), kWait);
+        externalOutput.clear();
+        QTRY_VERIFY_WITH_TIMEOUT((externalOutput += external->readAll()).contains("listening"), kWait);
     }
 
     std::unique_ptr<QTemporaryDir> models;
     std::unique_ptr<QProcess> external;
+    QByteArray externalOutput;
+    qint64 leftoverPid = 0;
     ServiceSettings settings;
     QString record;
 };

@@ -28,6 +28,9 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     m_combo->setInsertPolicy(QComboBox::NoInsert);
     // Categories are case-sensitive: completion may extend what is typed, never re-case it.
     m_combo->completer()->setCaseSensitivity(Qt::CaseSensitive);
+    // Suggestions in a list, not written into the field: inline completion would turn a typed
+    // "person" into a "person_sitting" listed before it, and Return would take that.
+    m_combo->completer()->setCompletionMode(QCompleter::PopupCompletion);
     m_combo->addItems(labels);
     m_combo->setEditText(initialText);
     QLineEdit *edit = m_combo->lineEdit();

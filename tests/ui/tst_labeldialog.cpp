@@ -104,6 +104,8 @@ void TestLabelDialog::askLabel_data()
     QTest::newRow("blank gives the initial text") << "car" << "   " << ret << "car" << true;
     QTest::newRow("blank without initial text") << "" << "  " << ok << "" << true;
     QTest::newRow("typed case is kept") << "" << "Person" << ret << "Person" << true;
+    QTest::newRow("listed name, a longer one listed first") << "" << "person" << ret << "person" << true;
+    QTest::newRow("prefix of a listed name") << "" << "ca" << ok << "ca" << true;
     QTest::newRow("Escape") << "car" << "bus" << esc << "" << false;
     QTest::newRow("cancel button") << "" << "dog" << cancel << "" << false;
 }
@@ -116,7 +118,9 @@ void TestLabelDialog::askLabel()
     QFETCH(QString, expected);
     QFETCH(bool, expectAccepted);
 
-    const QStringList labels = {QStringLiteral("car"), QStringLiteral("person"), QStringLiteral("truck")};
+    // "person_sitting" before "person": completion must not turn a typed name into a longer one.
+    const QStringList labels = {QStringLiteral("car"), QStringLiteral("person_sitting"),
+                                QStringLiteral("person"), QStringLiteral("truck")};
     int itemsAfter = -1;
     QStringList itemTexts;
     bool accepted = !expectAccepted;

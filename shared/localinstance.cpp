@@ -1,14 +1,20 @@
 #include "shared/localinstance.h"
 
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+#include <unistd.h>
+
 QString localServerPath(const QString &name)
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        return name;
+    if (dir.isEmpty()) {
+        // No runtime directory: a per-user name in the temporary directory, so another user's
+        // socket can never answer for ours.
+        return QDir::tempPath() + QLatin1Char('/') + name + QLatin1Char('-') + QString::number(::getuid());
+    }
     return dir + QLatin1Char('/') + name;
 }
 

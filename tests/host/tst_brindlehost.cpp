@@ -1,3 +1,4 @@
+#include "hosttestutil.h"
 #include "testmain.h"
 
 #include <QLocalSocket>
@@ -10,24 +11,6 @@
 #include <memory>
 
 namespace {
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// A process that ended is gone or a zombie nobody has reaped yet.
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const int close = line.lastIndexOf(')');
-    return close > 0 && line.mid(close + 2, 1) == "Z";
-}
 
 bool copyExecutable(const QString &from, const QString &to)
 {

@@ -1,5 +1,6 @@
 #include "host/serverprocess.h"
 #include "host/servicesettings.h"
+#include "hosttestutil.h"
 #include "testmain.h"
 
 #include <QProcess>
@@ -7,17 +8,6 @@
 #include <QTcpSocket>
 
 #include <unistd.h>
-
-namespace {
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-} // namespace
 
 class TestServerProcess : public QObject
 {

@@ -4,6 +4,7 @@
 #include "host/settingsdialog.h"
 #include "host/trayapp.h"
 #include "shared/language.h"
+#include "hosttestutil.h"
 #include "testmain.h"
 
 #include <QMenu>
@@ -16,30 +17,12 @@
 
 namespace {
 
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 QStringList readLines(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-// A process that ended is gone or a zombie nobody has reaped yet.
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const int close = line.lastIndexOf(')');
-    return close > 0 && line.mid(close + 2, 1) == "Z";
 }
 
 QAction *actionWithText(QMenu *menu, const QString &text)

@@ -23,6 +23,9 @@ struct Annotation
     // Writers treat a polygon with fewer than three points as a box.
     bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
 
+    // Overflowing numbers in a file give infinite or NaN edges; such a shape is not kept or written.
+    bool hasFiniteGeometry() const;
+
     friend bool operator==(const Annotation &a, const Annotation &b)
     {
         return a.id == b.id && a.kind == b.kind && a.rect == b.rect && a.points == b.points

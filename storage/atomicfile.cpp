@@ -1,15 +1,45 @@
 #include "storage/atomicfile.h"
 
-#include <QSaveFile>
+PreparedFile::PreparedFile(const QString &path)
+    : m_file(path)
+{
+}
+
+bool PreparedFile::prepare(const QByteArray &bytes)
+{
+    m_ready = false;
+    // Unbuffered: a buffered write that fails at flush time can still be committed by QSaveFile.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = m_file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0) {
+            m_file.cancelWriting();
+            return false;
+        }
+        written += n;
+    }
+    if (!m_file.flush() || m_file.error() != QFileDevice::NoError) {
+        m_file.cancelWriting();
+        return false;
+    }
+    m_ready = true;
+    return true;
+}
+
+bool PreparedFile::commit()
+{
+    if (!m_ready || m_file.error() != QFileDevice::NoError) {
+        m_file.cancelWriting();
+        return false;
+    }
+    m_ready = false;
+    return m_file.commit();
+}
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    PreparedFile file(path);
+    return file.prepare(bytes) && file.commit();
 }

@@ -1,6 +1,7 @@
 #include "storage/datasetlayout.h"
 
 #include "storage/atomicfile.h"
+#include "storage/filebytes.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QImageIOHandler>
 #include <QImageReader>
-#include <QTextStream>
 
 namespace {
 
@@ -87,15 +87,14 @@ QStringList yoloLabelCandidates(const QString &imagePath)
     return {};
 }
 
-QStringList readClassList(const QString &labelsDir)
+QStringList readClassList(const QString &labelsDir, bool *ok)
 {
-    QFile file(joinPath(labelsDir, QStringLiteral("classes.txt")));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
+    QByteArray bytes;
+    const FileRead read = readRegularFile(joinPath(labelsDir, QStringLiteral("classes.txt")), &bytes);
+    if (ok)
+        *ok = read != FileRead::Unreadable;
     QStringList names;
-    QTextStream in(&file);
-    QString line;
-    while (in.readLineInto(&line)) {
+    for (const QString &line : splitLines(QString::fromUtf8(bytes))) {
         const QString name = line.trimmed();
         if (!name.isEmpty())
             names.append(name);
@@ -112,7 +111,11 @@ bool writeClassList(const QString &imagePath, const QStringList &classNames)
         bytes += name.toUtf8();
         bytes += '\n';
     }
-    return writeFileAtomically(joinPath(dir, QStringLiteral("classes.txt")), bytes);
+    const QString path = joinPath(dir, QStringLiteral("classes.txt"));
+    QByteArray current;
+    if (readRegularFile(path, &current) == FileRead::Ok && current == bytes)
+        return true;
+    return writeFileAtomically(path, bytes);
 }
 
 QSize imageSize(const QString &imagePath)

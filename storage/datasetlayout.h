@@ -19,8 +19,11 @@ QString vocXmlPath(const QString &imagePath);
 QStringList yoloLabelCandidates(const QString &imagePath);
 
 // "classes.txt" of a labels directory: trimmed non-empty lines in file order; empty when missing.
-QStringList readClassList(const QString &labelsDir);
+// ok (when given) is false when the file exists but cannot be read: such names are unknown, not
+// empty, and nothing may be written from a reading made with them.
+QStringList readClassList(const QString &labelsDir, bool *ok = nullptr);
 // Writes "classes.txt" into the image's labels directory; false (old file intact) on failure.
+// A file that already holds exactly these names is left alone.
 bool writeClassList(const QString &imagePath, const QStringList &classNames);
 
 // Width and height as shown, after the EXIF orientation; invalid when the header cannot be read.

@@ -1,8 +1,8 @@
 #include "storage/pendingfile.h"
 
 #include "storage/atomicfile.h"
+#include "storage/filebytes.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,7 +72,7 @@ bool writePendingFile(const QString &imageDir, const AnnotationCache &cache)
     for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
         QJsonArray records;
         for (const Annotation &a : it.value()) {
-            if (a.pending == 1)
+            if (a.pending == 1 && a.hasFiniteGeometry())
                 records.append(recordToJson(a));
         }
         if (!records.isEmpty())
@@ -82,12 +82,15 @@ bool writePendingFile(const QString &imageDir, const AnnotationCache &cache)
     return writeFileAtomically(pendingFilePath(imageDir), QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
-AnnotationCache readPendingFile(const QString &imageDir)
+AnnotationCache readPendingFile(const QString &imageDir, bool *readable)
 {
-    QFile file(pendingFilePath(imageDir));
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    const FileRead read = readRegularFile(pendingFilePath(imageDir), &bytes, kPendingFileLimit);
+    if (readable)
+        *readable = read != FileRead::Unreadable;
+    if (read != FileRead::Ok)
         return {};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
     if (!doc.isObject())
         return {};
 
@@ -95,8 +98,11 @@ AnnotationCache readPendingFile(const QString &imageDir)
     const QJsonObject pending = doc.object().value(QStringLiteral("pending")).toObject();
     for (auto it = pending.constBegin(); it != pending.constEnd(); ++it) {
         QList<Annotation> records;
-        for (const QJsonValue &value : it.value().toArray())
-            records.append(recordFromJson(value.toObject()));
+        for (const QJsonValue &value : it.value().toArray()) {
+            const Annotation a = recordFromJson(value.toObject());
+            if (a.hasFiniteGeometry())
+                records.append(a);
+        }
         if (!records.isEmpty())
             result.insert(it.key(), records);
     }

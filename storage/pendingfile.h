@@ -18,4 +18,6 @@ QString pendingFilePath(const QString &imageDir);
 bool writePendingFile(const QString &imageDir, const AnnotationCache &cache);
 
 // Every record read is pending; images without records are absent. Corrupt files read as empty.
-AnnotationCache readPendingFile(const QString &imageDir);
+// readable (when given) is false when the file exists but could not be read at all (not a regular
+// file, too large, an I/O error): unlike a corrupt file, it may hold results worth keeping.
+AnnotationCache readPendingFile(const QString &imageDir, bool *readable = nullptr);

@@ -1,11 +1,11 @@
 #include "storage/vocfile.h"
 
+#include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
+#include "storage/filebytes.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -126,14 +126,18 @@ bool finishObject(Annotation &a, const QString &pointsText)
 
 } // namespace
 
-QList<Annotation> readVocFile(const QString &xmlPath)
+QList<Annotation> readVocFile(const QString &xmlPath, bool *complete)
 {
-    QFile file(xmlPath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (complete)
+        *complete = false;
+    QByteArray bytes;
+    if (readRegularFile(xmlPath, &bytes) != FileRead::Ok)
         return {};
 
+    // The reader gets the bytes as they are: it detects the encoding (UTF-16 too) and line ends.
     QList<Annotation> result;
-    QXmlStreamReader xml(&file);
+    bool damagedRecord = false;
+    QXmlStreamReader xml(bytes);
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"object")
             continue;
@@ -141,25 +145,31 @@ QList<Annotation> readVocFile(const QString &xmlPath)
         QString pointsText;
         if (!readObject(xml, a, pointsText))
             break;
-        if (finishObject(a, pointsText))
+        if (!finishObject(a, pointsText))
+            continue;
+        if (a.hasFiniteGeometry())
             result.append(a);
+        else
+            damagedRecord = true;
     }
+    // An empty file holds nothing that could be lost.
+    const bool damagedXml = xml.hasError() && !bytes.trimmed().isEmpty();
+    if (complete)
+        *complete = !damagedXml && !damagedRecord;
     return result;
 }
 
 bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations)
 {
     QDir().mkpath(annotationsDirFor(imagePath));
-    QSaveFile file(vocXmlPath(imagePath));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
 
     const QFileInfo image(imagePath);
     const QSize size = imageSize(imagePath);
     const int width = size.isValid() ? size.width() : -1;
     const int height = size.isValid() ? size.height() : -1;
 
-    QXmlStreamWriter xml(&file);
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(4);
     xml.writeStartDocument();
@@ -177,26 +187,22 @@ bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations
     xml.writeEndElement();
     xml.writeTextElement(QStringLiteral("segmented"), QStringLiteral("0"));
     for (const Annotation &a : annotations) {
-        if (!a.label.isEmpty())
+        if (!a.label.isEmpty() && a.hasFiniteGeometry())
             writeObject(xml, a);
     }
     xml.writeEndElement();
     xml.writeEndDocument();
 
-    if (xml.hasError()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return !xml.hasError() && writeFileAtomically(vocXmlPath(imagePath), bytes);
 }
 
 int countVocObjects(const QString &xmlPath)
 {
-    QFile file(xmlPath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    QByteArray bytes;
+    if (readRegularFile(xmlPath, &bytes) != FileRead::Ok)
         return -1;
     int count = 0;
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(bytes);
     while (!xml.atEnd()) {
         if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"object")
             ++count;

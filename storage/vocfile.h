@@ -9,10 +9,12 @@
 // Reentrant; safe on worker threads.
 
 // Objects of an XML file in document order; reading stops at the first XML error.
-QList<Annotation> readVocFile(const QString &xmlPath);
+// complete (when given) is false when the file could not be read to its end: unreadable, an XML
+// error, or an object whose numbers overflow.
+QList<Annotation> readVocFile(const QString &xmlPath, bool *complete = nullptr);
 
 // Writes the image's XML file atomically; does not touch other files.
 bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations);
 
-// Start tags named "object" anywhere in the file; -1 when it cannot be opened.
+// Start tags named "object" anywhere in the file; -1 when it cannot be read.
 int countVocObjects(const QString &xmlPath);

@@ -1,25 +1,30 @@
 #include "storage/yolofile.h"
 
+#include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
+#include "storage/filebytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPolygonF>
-#include <QSaveFile>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// Non-numbers (and inf/nan, which would poison every later computation) count as 0.
-double numberOrZero(const QString &text)
+// Non-numbers count as 0. False only for numbers that overflow (or inf/nan): the line is damaged.
+bool parseNumber(QStringView text, double *value)
 {
     bool ok = false;
-    const double value = text.toDouble(&ok);
-    return ok && std::isfinite(value) ? value : 0.0;
+    const double v = text.toDouble(&ok);
+    if (ok && std::isfinite(v)) {
+        *value = v;
+        return true;
+    }
+    *value = 0.0;
+    return ok ? false : !std::isinf(v) && !std::isnan(v);
 }
 
 void appendNumber(QByteArray &line, double value)
@@ -54,28 +59,51 @@ int classIndexFor(const QString &label, QStringList &classes)
     return int(classes.size() - 1);
 }
 
+// Empty when the shape cannot be written with finite numbers.
 QByteArray lineFor(const Annotation &a, int classIndex, double w, double h)
 {
-    QByteArray line = QByteArray::number(classIndex);
+    QList<double> values;
     if (a.isPolygon()) {
         for (const QPointF &p : a.points) {
-            appendNumber(line, qBound(0.0, p.x(), w) / w);
-            appendNumber(line, qBound(0.0, p.y(), h) / h);
+            values.append(qBound(0.0, p.x(), w) / w);
+            values.append(qBound(0.0, p.y(), h) / h);
         }
     } else {
         const QRectF &r = a.rect;
-        appendNumber(line, (r.left() + r.right()) / 2.0 / w);
-        appendNumber(line, (r.top() + r.bottom()) / 2.0 / h);
-        appendNumber(line, r.width() / w);
-        appendNumber(line, r.height() / h);
+        values = {(r.left() + r.right()) / 2.0 / w, (r.top() + r.bottom()) / 2.0 / h, r.width() / w,
+                  r.height() / h};
+    }
+    QByteArray line = QByteArray::number(classIndex);
+    for (double v : std::as_const(values)) {
+        if (!std::isfinite(v))
+            return {};
+        appendNumber(line, v);
     }
     line += '\n';
     return line;
 }
 
-bool parseLine(const QString &rawLine, const QStringList &classes, double w, double h, Annotation &out)
+// Training tools split at any run of spaces or tabs.
+QList<QStringView> splitFields(QStringView line)
 {
-    const QStringList fields = rawLine.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QList<QStringView> fields;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i <= line.size(); ++i) {
+        const bool separator = i == line.size() || line.at(i) == u' ' || line.at(i) == u'\t';
+        if (separator) {
+            if (start >= 0)
+                fields.append(line.mid(start, i - start));
+            start = -1;
+        } else if (start < 0) {
+            start = i;
+        }
+    }
+    return fields;
+}
+
+bool parseLine(QStringView rawLine, const QStringList &classes, double w, double h, Annotation &out)
+{
+    const QList<QStringView> fields = splitFields(rawLine);
     if (fields.size() < 5)
         return false;
     bool ok = false;
@@ -83,68 +111,96 @@ bool parseLine(const QString &rawLine, const QStringList &classes, double w, dou
     if (!ok)
         return false;
 
+    // Geometry that overflows damages the line; a confidence that does is just no confidence.
+    QList<double> numbers(fields.size() - 1);
+    QList<bool> finite(fields.size() - 1);
+    for (qsizetype i = 1; i < fields.size(); ++i)
+        finite[i - 1] = parseNumber(fields.at(i), &numbers[i - 1]);
+    const qsizetype geometryFields = fields.size() <= 6 ? 4 : (numbers.size() / 2) * 2;
+    for (qsizetype i = 0; i < geometryFields; ++i) {
+        if (!finite.at(i))
+            return false;
+    }
+
     Annotation a;
     a.label = classIndex >= 0 && classIndex < classes.size() ? classes.at(classIndex)
                                                              : QString::number(classIndex);
     if (fields.size() <= 6) {
-        const double cx = numberOrZero(fields.at(1));
-        const double cy = numberOrZero(fields.at(2));
-        const double bw = numberOrZero(fields.at(3));
-        const double bh = numberOrZero(fields.at(4));
+        const double cx = numbers.at(0);
+        const double cy = numbers.at(1);
+        const double bw = numbers.at(2);
+        const double bh = numbers.at(3);
         a.rect = QRectF(w * cx - w * bw * 0.5, h * cy - h * bh * 0.5, w * bw, h * bh);
-        if (fields.size() == 6) {
-            const double confidence = numberOrZero(fields.at(5));
-            if (confidence > 0)
-                a.confidence = confidence;
+        if (fields.size() == 6 && numbers.at(4) > 0)
+            a.confidence = numbers.at(4);
+    } else {
+        const qsizetype n = numbers.size();
+        for (qsizetype i = 0; i + 1 < n; i += 2) {
+            const double x = qBound(0.0, numbers.at(i) * w, w);
+            const double y = qBound(0.0, numbers.at(i + 1) * h, h);
+            a.points.append(QPointF(x, y));
         }
-        out = a;
-        return true;
+        if (a.points.size() <= 2)
+            return false;
+        a.kind = Annotation::Polygon;
+        a.rect = QPolygonF(a.points).boundingRect();
+        if (n % 2 == 1 && numbers.last() > 0)
+            a.confidence = numbers.last();
     }
-
-    const qsizetype n = fields.size() - 1;
-    for (qsizetype i = 0; i + 1 < n; i += 2) {
-        const double x = qBound(0.0, numberOrZero(fields.at(1 + i)) * w, w);
-        const double y = qBound(0.0, numberOrZero(fields.at(2 + i)) * h, h);
-        a.points.append(QPointF(x, y));
-    }
-    if (a.points.size() <= 2)
+    if (!a.hasFiniteGeometry())
         return false;
-    a.kind = Annotation::Polygon;
-    a.rect = QPolygonF(a.points).boundingRect();
-    if (n % 2 == 1) {
-        const double confidence = numberOrZero(fields.last());
-        if (confidence > 0)
-            a.confidence = confidence;
-    }
     out = a;
     return true;
 }
 
 } // namespace
 
-QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath)
+QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged)
 {
-    QFile file(labelPath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return {};
+    if (damaged)
+        damaged->clear();
+    const auto fail = [damaged](const QString &file) {
+        if (damaged)
+            *damaged = file;
+        return QList<Annotation>();
+    };
+    QByteArray bytes;
+    if (readRegularFile(labelPath, &bytes) != FileRead::Ok)
+        return fail(labelPath);
+    const QStringList lines = splitLines(QString::fromUtf8(bytes));
 
-    QStringList classes = readClassList(QFileInfo(labelPath).absolutePath());
-    if (classes.isEmpty() && labelPath != yoloLabelPath(imagePath))
-        classes = readClassList(labelsDirFor(imagePath));
+    const QString labelDir = QFileInfo(labelPath).absolutePath();
+    bool classesOk = true;
+    QStringList classes = readClassList(labelDir, &classesOk);
+    QString classFile = labelDir + QStringLiteral("/classes.txt");
+    if (classesOk && classes.isEmpty() && labelPath != yoloLabelPath(imagePath)) {
+        classes = readClassList(labelsDirFor(imagePath), &classesOk);
+        classFile = labelsDirFor(imagePath) + QStringLiteral("/classes.txt");
+    }
 
+    const auto hasContent = [&lines] {
+        return std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) { return !l.trimmed().isEmpty(); });
+    };
     const QSize size = imageSize(imagePath);
     if (size.width() < 1 || size.height() < 1)
-        return {};
+        return hasContent() ? fail(labelPath) : QList<Annotation>();
     const double w = size.width();
     const double h = size.height();
 
     QList<Annotation> result;
-    QTextStream in(&file);
-    QString line;
-    while (in.readLineInto(&line)) {
+    bool skipped = false;
+    for (const QString &line : lines) {
         Annotation a;
         if (parseLine(line, classes, w, h, a))
             result.append(a);
+        else if (!line.trimmed().isEmpty())
+            skipped = true;
+    }
+    if (damaged) {
+        if (skipped)
+            *damaged = labelPath;
+        else if (!classesOk)
+            *damaged = classFile;
     }
     return result;
 }
@@ -159,11 +215,10 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
     if (size.width() < 1 || size.height() < 1)
         return false;
 
-    QSaveFile file(yoloLabelPath(imagePath));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-
-    QStringList classes = readClassList(labelsDir);
+    bool classesOk = true;
+    QStringList classes = readClassList(labelsDir, &classesOk);
+    if (!classesOk)
+        return false;   // writing our list over it would give every existing index a new name
     if (classes.isEmpty()) {
         for (const QString &name : classNames) {
             if (!className(name).isEmpty())
@@ -176,27 +231,32 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
         const QString name = className(a.label);
         if (name.isEmpty())
             continue;
-        const int classIndex = classIndexFor(name, classes);
-        content += lineFor(a, classIndex, size.width(), size.height());
+        QStringList extended = classes;
+        const QByteArray line = lineFor(a, classIndexFor(name, extended), size.width(), size.height());
+        if (line.isEmpty())
+            continue;
+        classes = extended;
+        content += line;
     }
 
-    if (file.write(content) != content.size() || !writeClassList(imagePath, classes)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    PreparedFile file(yoloLabelPath(imagePath));
+    return file.prepare(content) && writeClassList(imagePath, classes) && file.commit();
 }
 
 int countYoloLines(const QString &labelPath)
 {
-    QFile file(labelPath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    QByteArray bytes;
+    if (readRegularFile(labelPath, &bytes) != FileRead::Ok)
         return -1;
     int count = 0;
-    const QByteArray all = file.readAll();
-    for (const QByteArray &line : all.split('\n')) {
-        if (!line.trimmed().isEmpty())
-            ++count;
+    bool content = false;
+    for (const char c : std::as_const(bytes)) {
+        if (c == '\n' || c == '\r') {
+            count += content;
+            content = false;
+        } else if (c != ' ' && c != '\t' && c != '\v' && c != '\f') {
+            content = true;
+        }
     }
-    return count;
+    return count + content;
 }

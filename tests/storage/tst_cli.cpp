@@ -72,7 +72,7 @@ void TestCli::run_data()
     QTest::addColumn<bool>("errors");
 
     const QString catRow = R"({"annotations":[{"confidence":-1,"difficult":false,"kind":"rect","label":"cat",)"
-                           R"("pending":0,"points":[],"rect":[50,25,100,50]}],"count":1,"height":100,)"
+                           R"("pending":0,"points":[],"rect":[50,25,100,50]}],"complete":true,"count":1,"height":100,)"
                            R"("image":"%D/img2.png","width":200})";
     QTest::newRow("list in collation order")
         << QStringList{"list", "."} << 0 << QStringList{"%D/B1.png", "%D/img2.png", "%D/img10.png"} << false;
@@ -81,7 +81,7 @@ void TestCli::run_data()
     QTest::newRow("show labelled and unlabelled")
         << QStringList{"show", "img2.png", "%D/B1.png"} << 0
         << QStringList{catRow,
-                       R"({"annotations":[],"count":-1,"height":10,"image":"%D/B1.png","width":20})"}
+                       R"({"annotations":[],"complete":true,"count":-1,"height":10,"image":"%D/B1.png","width":20})"}
         << false;
     QTest::newRow("show with a missing image goes on, exits 1")
         << QStringList{"show", "missing.png", "img2.png"} << 1 << QStringList{catRow} << true;

@@ -170,15 +170,16 @@ void TestYoloFile::readLines_data()
         << QList<Annotation>{withRect(polygon("cat", {{0, 10}, {200, 10}, {100, 90}}), QRectF(0, 10, 200, 80))};
     QTest::newRow("class past the list") << QByteArray("7 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("7", centre)};
     QTest::newRow("negative class") << QByteArray("-1 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("-1", centre)};
-    QTest::newRow("tab between fields skipped") << QByteArray("0\t0.5 0.5 0.5 0.5\n0 0.5\t0.5 0.5 0.5\n")
-                                                << QList<Annotation>{};
+    QTest::newRow("tabs and runs of blanks separate fields")
+        << QByteArray("0\t0.5 0.5 0.5 0.5\n0 0.5\t \t0.5  0.5 0.5\n")
+        << QList<Annotation>{box("cat", QRectF(50, 25, 100, 50)), box("cat", QRectF(50, 25, 100, 50))};
     QTest::newRow("malformed lines skipped, rest read")
         << QByteArray("0 0.5 0.5 0.5\nx 0.5 0.5 0.5 0.5\n0.5 0.5 0.5 0.5 0.5\n\n1 0.5 0.5 0.5 0.5\n")
         << QList<Annotation>{box("dog", centre)};
     QTest::newRow("bad number counts as 0") << QByteArray("0 abc 0.5 0.5 0.5\n")
                                             << QList<Annotation>{box("cat", QRectF(-50, 25, 100, 50))};
-    QTest::newRow("infinite number counts as 0") << QByteArray("0 inf 0.5 0.5 0.5\n")
-                                                 << QList<Annotation>{box("cat", QRectF(-50, 25, 100, 50))};
+    QTest::newRow("infinite coordinate skips the line") << QByteArray("0 inf 0.5 0.5 0.5\n1 0.5 0.5 0.5 0.5\n")
+                                                        << QList<Annotation>{box("dog", QRectF(50, 25, 100, 50))};
     QTest::newRow("zero-size box kept") << QByteArray("0 0.5 0.5 0 0\n")
                                         << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))};
 }

@@ -3,7 +3,10 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace Cli {
 
@@ -36,6 +39,23 @@ int usage(const QString &usage)
 {
     writeOut(stderr, "usage: brindlemark-cli " + usage.toUtf8() + '\n');
     return UsageError;
+}
+
+bool readStandardInput(QByteArray *bytes)
+{
+    bytes->clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes->append(buffer, qsizetype(n));
+    }
 }
 
 QString absolutePath(const QString &path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -13,6 +14,8 @@ void printJson(const QJsonObject &object);
 void printError(const QString &message);
 // Prints "usage: brindlemark-cli <usage>" on stderr and returns UsageError.
 int usage(const QString &usage);
+// All of standard input; false when it cannot be read (closed, a directory, an I/O error).
+bool readStandardInput(QByteArray *bytes);
 // Absolute path with "/" separators, as the directory listing gives it.
 QString absolutePath(const QString &path);
 

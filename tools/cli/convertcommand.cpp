@@ -74,8 +74,10 @@ int runConvertCommand(const QStringList &args)
             continue;
         }
         for (const QString &image : std::as_const(images)) {
+            // What could not be read to its end must not replace the file it came from.
+            const StoredAnnotations stored = readStoredAnnotations(image);
             // An image without labels stays without: an empty file would mark it as labelled.
-            if (countAnnotations(image) < 0) {
+            if (stored.file.isEmpty()) {
                 Cli::printJson(QJsonObject{
                     {QStringLiteral("image"), image},
                     {QStringLiteral("format"), format},
@@ -84,14 +86,19 @@ int runConvertCommand(const QStringList &args)
                 });
                 continue;
             }
+            if (!stored.complete()) {
+                Cli::printError(QStringLiteral("cannot read %1 completely; %2 left as it is")
+                                    .arg(stored.damagedFile, image));
+                status = Cli::ItemFailed;
+                continue;
+            }
             // Without a size YOLO labels read as nothing: converting would delete them.
             if (imageSize(image).isEmpty()) {
                 Cli::printError(QStringLiteral("cannot read image: ") + image);
                 status = Cli::ItemFailed;
                 continue;
             }
-            const QList<Annotation> annotations = loadAnnotations(image);
-            if (!saveAnnotations(image, annotations, toYolo, classes)) {
+            if (!saveAnnotations(image, stored.annotations, toYolo, classes)) {
                 Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
                 status = Cli::ItemFailed;
                 continue;

@@ -4,7 +4,6 @@
 #include "storage/annotationjson.h"
 #include "tools/cli/cliio.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QSize>
 
@@ -91,12 +90,12 @@ int runParseCommand(const QStringList &args)
     if (!sent.isValid())
         sent = source;
 
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly)) {
-        Cli::printError(QStringLiteral("parse: cannot read standard input"));
+    QByteArray input;
+    if (!Cli::readStandardInput(&input)) {
+        Cli::printError(QStringLiteral("cannot read standard input"));
         return Cli::ItemFailed;
     }
-    const QString answer = QString::fromUtf8(in.readAll());
+    const QString answer = QString::fromUtf8(input);
 
     // No detection is a normal outcome of a model answer, not a failure.
     const QList<Annotation> anns = parseDetections(answer, source, sent, minScore, classes, restrict, pending);

@@ -17,7 +17,13 @@ int runPendingCommand(const QStringList &args)
         Cli::printError(QStringLiteral("not a directory: ") + args.first());
         return Cli::ItemFailed;
     }
-    const AnnotationCache pending = readPendingFile(QDir(args.first()).absolutePath());
+    bool readable = true;
+    const QString dir = QDir(args.first()).absolutePath();
+    const AnnotationCache pending = readPendingFile(dir, &readable);
+    if (!readable) {
+        Cli::printError(QStringLiteral("cannot read ") + pendingFilePath(dir));
+        return Cli::ItemFailed;
+    }
     QStringList images = pending.keys();
     DirectoryLoader::sortPaths(images);
     for (const QString &image : std::as_const(images)) {

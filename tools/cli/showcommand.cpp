@@ -26,16 +26,21 @@ int runShowCommand(const QStringList &args)
             status = Cli::ItemFailed;
             continue;
         }
+        const StoredAnnotations stored = readStoredAnnotations(image);
         QJsonArray annotations;
-        for (const Annotation &a : loadAnnotations(image))
+        for (const Annotation &a : stored.annotations)
             annotations.append(annotationToJson(a));
-        Cli::printJson(QJsonObject{
+        QJsonObject line{
             {QStringLiteral("image"), image},
             {QStringLiteral("width"), size.width()},
             {QStringLiteral("height"), size.height()},
             {QStringLiteral("count"), countAnnotations(image)},
             {QStringLiteral("annotations"), annotations},
-        });
+            {QStringLiteral("complete"), stored.complete()},
+        };
+        if (!stored.complete())
+            line.insert(QStringLiteral("damaged"), stored.damagedFile);
+        Cli::printJson(line);
     }
     return status;
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Reading dataset files whole. Label files, class lists and XML are read in one piece and split
+// by us: a text stream merges lines at its buffer boundary when a line ends in invalid UTF-8.
+
+// No real label file comes near this; a FIFO or /dev/zero would otherwise be read forever.
+constexpr qint64 kLabelFileLimit = 64ll * 1024 * 1024;
+// Pending results of a whole pre-labelled folder can be large; still bounded.
+constexpr qint64 kPendingFileLimit = 1024ll * 1024 * 1024;
+
+enum class FileRead {
+    Ok,
+    Missing,     // nothing at the path
+    Unreadable,  // exists but is not a regular file, is too large, or reading failed
+};
+
+// Reads a regular file up to maxBytes. Never blocks on FIFOs or devices.
+FileRead readRegularFile(const QString &path, QByteArray *bytes, qint64 maxBytes = kLabelFileLimit);
+
+// Splits at LF, CR LF and lone CR. A final line break does not start another line.
+QStringList splitLines(const QString &text);

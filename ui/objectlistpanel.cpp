@@ -255,7 +255,8 @@ bool ObjectListPanel::categoryPress(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
     QListWidgetItem *item = m_categories->itemAt(pos);
-    if (!item)
+    // Only the left button works the cross and the check mark; a right-click deletes nothing.
+    if (!item || event->button() != Qt::LeftButton)
         return false;
     const int x = int(std::lround(event->position().x()));
     const QRect row = m_categories->visualItemRect(item);

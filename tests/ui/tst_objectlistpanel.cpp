@@ -330,6 +330,8 @@ void TestObjectListPanel::categoryDelete_data()
                                                         << QStringList{} << QList<bool>{true, false, false};
     QTest::newRow("the check zone of a row not asking is its body") << QStringList{"1:check"} << QStringList{}
                                                                     << QStringList{"car"} << none;
+    QTest::newRow("a right-click on the cross deletes nothing") << QStringList{"2:rightCross"} << QStringList{}
+                                                               << QStringList{} << none;
 }
 
 void TestObjectListPanel::categoryDelete()
@@ -347,7 +349,11 @@ void TestObjectListPanel::categoryDelete()
     QListWidget *list = categoryList(panel);
     for (const QString &click : clicks) {
         const int row = click.section(QLatin1Char(':'), 0, 0).toInt();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, zonePoint(list, row, click.section(QLatin1Char(':'), 1)));
+        QString zone = click.section(QLatin1Char(':'), 1);
+        const bool right = zone.startsWith(QLatin1String("right"));
+        if (right)
+            zone = zone.mid(5).toLower();
+        QTest::mouseClick(list->viewport(), right ? Qt::RightButton : Qt::LeftButton, {}, zonePoint(list, row, zone));
     }
     QStringList gotDeleted;
     for (const QList<QVariant> &args : std::as_const(deleteSpy))

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QFrame>
+#include <QHash>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+
+class QButtonGroup;
+class QImage;
+class QLabel;
+class QListWidget;
+class QToolButton;
+class ThumbLoader;
+
+// The left panel: the images of the open directory with thumbnails and annotation states, a filter
+// bar and a footer. It keeps no model: the window pushes paths and per-image counts into it.
+// Rows are found by path through a hash and filtered by hiding, so tens of thousands stay fast.
+class FileListPanel : public QFrame
+{
+    Q_OBJECT
+public:
+    enum Filter { AllFiles = 0, UnlabelledFiles = 1, PendingFiles = 2, DoneFiles = 3 };
+
+    explicit FileListPanel(QWidget *parent = nullptr);
+    ~FileListPanel() override;
+
+    void beginLoading();
+    void appendPaths(const QStringList &paths);
+    void setDirectory(const QString &dir);
+    void updateCounts();
+    void setFileState(const QString &path, int confirmed, int pending, bool failed);
+    void removePath(const QString &path);
+    void selectPath(const QString &path, bool scrollTo);
+    bool isShown(const QString &path) const;
+    void requestThumbnails(const QStringList &paths);
+    void stopThumbnails();
+    void retranslate();
+
+    int filter() const { return m_filter; }
+    int rowCount() const;
+    int shownCount() const { return m_shownCount; }
+    QString currentPath() const;
+    QString footerText() const;
+    const QHash<QString, QPixmap> &thumbnails() const { return m_thumbnails; }
+
+    // Whether a row with these counts passes a filter.
+    static bool passesFilter(int filter, int confirmed, int pending);
+
+signals:
+    void currentPathChanged(const QString &path);
+    void fileDeleteRequested(const QString &path);
+    void fileAutoLabelRequested(const QString &path);
+
+private:
+    void setFilter(int filter);
+    bool rowPasses(int row) const;
+    void setRowShown(int row, bool shown);
+    void refreshFooter();
+    void storeThumbnail(const QString &path, const QImage &image);
+    void showContextMenu(const QPoint &pos);
+
+    QLabel *m_title = nullptr;
+    QToolButton *m_filterButtons[4] = {};
+    QButtonGroup *m_filterGroup = nullptr;
+    QListWidget *m_list = nullptr;
+    QLabel *m_footer = nullptr;
+    ThumbLoader *m_thumbLoader = nullptr;
+
+    int m_filter = AllFiles;
+    int m_shownCount = 0;      // rows passing the filter, kept in step with every change
+    bool m_loading = false;    // the listing runs: the footer shows the loading text
+    QHash<QString, int> m_rowByPath;
+    QHash<QString, QPixmap> m_thumbnails;
+    QString m_directory;
+};

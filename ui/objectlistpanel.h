@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QFrame>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "storage/annotation.h"
+
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QToolButton;
+
+// The right panel: the annotations of the current image above, the categories with their counts
+// below. It keeps no model: the window pushes the scene's annotations and the category list into
+// it and turns its signals into edits. A category row's cross asks inline before deleting.
+class ObjectListPanel : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit ObjectListPanel(QWidget *parent = nullptr);
+
+    void refreshObjects(const QList<Annotation> &annotations, uint selectedId);
+    void refreshCategories(const QStringList &labels, const QHash<QString, int> &counts,
+                           const QString &currentLabel);
+    void retranslate();
+
+    // The category of a row as shown from the top (the number keys 1-9 pick rows 0-8);
+    // empty when there is no such row.
+    QString categoryAtRow(int row) const;
+
+    // Texts of an object row, as shown.
+    static QString displayName(const Annotation &annotation);
+    static QString detailText(const Annotation &annotation);
+
+signals:
+    void rowActivated(uint id);
+    void rowConfirmed(uint id);
+    void categoryChosen(const QString &label);
+    void categoryApplied(const QString &label);
+    void categoryDeleteRequested(const QString &label, int annotationCount);
+    void addCategoryClicked();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void fillObjectRow(QListWidgetItem *item, const Annotation &annotation);
+    bool categoryPress(QMouseEvent *event);
+    bool clearConfirmations();
+
+    QLabel *m_title = nullptr;
+    QListWidget *m_objects = nullptr;
+    QLabel *m_emptyLabel = nullptr;
+    QLabel *m_categoryTitle = nullptr;
+    QToolButton *m_addButton = nullptr;
+    QListWidget *m_categories = nullptr;
+    QHash<QString, int> m_rowByLabel;
+    QList<Annotation> m_shown;   // last annotations, to re-word their rows on a language change
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <Qt>
+
+// Item roles of the panels' list rows; the delegates paint from these.
+namespace FileRole {
+enum : int {
+    Path = Qt::UserRole + 1,        // QString, full path
+    Confirmed = Qt::UserRole + 2,   // int, confirmed annotations
+    Pending = Qt::UserRole + 3,     // int, unconfirmed model results
+    Failed = Qt::UserRole + 4,      // bool, the last auto-label request failed
+};
+}
+
+namespace ObjectRole {
+enum : int {
+    Id = Qt::UserRole + 1,          // uint
+    Color = Qt::UserRole + 3,       // QColor
+    Detail = Qt::UserRole + 4,      // QString, "W×H" or the point count
+    Pending = Qt::UserRole + 5,     // bool
+    Polygon = Qt::UserRole + 22,    // bool
+    Confidence = Qt::UserRole + 23, // double, -1 = none
+};
+}
+
+namespace CategoryRole {
+enum : int {
+    Color = Qt::UserRole + 3,       // QColor
+    Count = Qt::UserRole + 20,      // int, annotations of the current image
+    Confirming = Qt::UserRole + 21, // bool, the row asks for delete confirmation
+};
+}

@@ -21,14 +21,16 @@
 #include <QTabWidget>
 #include <QTimer>
 
+Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
+
 namespace {
 
 template <typename T>
-T *withText(QWidget *root, const QString &text)
+T *withText(QWidget *root, const char *source)
 {
     const auto widgets = root->findChildren<T *>();
     for (T *w : widgets) {
-        if (w->text() == text)
+        if (w->text() == translateText(source))
             return w;
     }
     return nullptr;
@@ -37,12 +39,17 @@ T *withText(QWidget *root, const QString &text)
 QRadioButton *scopeButton(QWidget *dialog, int scope)
 {
     static const char *texts[] = {"当前图片", "当前目录全部图片", "仅未标注图片"};
-    return withText<QRadioButton>(dialog, translateText(texts[scope]));
+    return withText<QRadioButton>(dialog, texts[scope]);
 }
 
 void clickTab(QTabWidget *tabs, int index)
 {
     QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(index).center());
+}
+
+QString placeholder(QWidget *dialog)
+{
+    return dialog->findChild<QLineEdit *>("categoryPrompt")->placeholderText();
 }
 
 } // namespace
@@ -52,23 +59,20 @@ class TestAutoLabelDialog : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
+    void initTestCase() { QVERIFY(installSourceStyleSheet()); }
+    void init() { setLanguage(QStringLiteral("zh_CN")); }
     void defaults();
     void currentAvailability_data();
     void currentAvailability();
     void loadServerClamps_data();
     void loadServerClamps();
-    void typedAddressIsTrimmed();
     void closing_data();
     void closing();
     void connectionTest_data();
     void connectionTest();
-    void outsideProbeUpdatesStatus();
-    void testWithoutClientDoesNothing();
     void closeDuringTestReturnsAtOnce();
-    void placeholder_data();
-    void placeholder();
+    void placeholderText_data();
+    void placeholderText();
     void cardSizeFixedAcrossTabs_data();
     void cardSizeFixedAcrossTabs();
     void retranslate();
@@ -76,59 +80,26 @@ private Q_SLOTS:
     void render();
 };
 
-void TestAutoLabelDialog::initTestCase()
-{
-    QVERIFY(installSourceStyleSheet());
-}
-
-void TestAutoLabelDialog::init()
-{
-    setLanguage(QStringLiteral("zh_CN"));
-}
-
 void TestAutoLabelDialog::defaults()
 {
     AutoLabelDialog dialog(nullptr);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("自动标注"));
     QVERIFY(dialog.isModal());
     QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(dialog.testAttribute(Qt::WA_TranslucentBackground));
-
     QCOMPARE(dialog.scope(), 1);
-    QVERIFY(scopeButton(&dialog, 1)->isChecked());
     QCOMPARE(dialog.categoryPrompt(), QString());
-    QCOMPARE(dialog.findChild<QLineEdit *>("categoryPrompt")->placeholderText(), QStringLiteral("留空 = 使用全部历史类别"));
+    QCOMPARE(placeholder(&dialog), QStringLiteral("留空 = 使用全部历史类别"));
     QCOMPARE(dialog.threshold(), 0.4);
-    auto *threshold = dialog.findChild<QDoubleSpinBox *>("threshold");
-    QCOMPARE(threshold->minimum(), 0.0);
-    QCOMPARE(threshold->maximum(), 1.0);
-    QCOMPARE(threshold->singleStep(), 0.05);
-    QCOMPARE(threshold->decimals(), 2);
+    QCOMPARE(dialog.findChild<QDoubleSpinBox *>("threshold")->singleStep(), 0.05);
     QVERIFY(dialog.insertAsPending());
-
-    auto *concurrency = dialog.findChild<QSpinBox *>("concurrency");
-    QCOMPARE(concurrency->value(), 1);
-    QCOMPARE(concurrency->minimum(), 1);
-    QCOMPARE(concurrency->maximum(), 8);
-    QCOMPARE(concurrency->toolTip(), QStringLiteral("本地单显卡建议 1；并发会摊薄单张推理速度、易触发超时"));
-    auto *timeout = dialog.findChild<QSpinBox *>("timeout");
-    QCOMPARE(timeout->value(), 300);
-    QCOMPARE(timeout->minimum(), 10);
-    QCOMPARE(timeout->maximum(), 900);
-    QCOMPARE(timeout->suffix(), QStringLiteral(" 秒"));
+    QCOMPARE(dialog.serverConfig().concurrency, 1);
+    QCOMPARE(dialog.serverConfig().timeout, 300);
+    QCOMPARE(dialog.findChild<QSpinBox *>("timeout")->suffix(), QStringLiteral(" 秒"));
     QCOMPARE(dialog.testStatusText(), QStringLiteral("未测试"));
-    QCOMPARE(dialog.testStatusLabel()->objectName(), QStringLiteral("dim"));
-
+    QCOMPARE(dialog.findChild<QFrame *>("card")->width(), 460);
     auto *tabs = dialog.findChild<QTabWidget *>();
-    QCOMPARE(tabs->count(), 2);
-    QCOMPARE(tabs->tabText(0), QStringLiteral("自动标注"));
-    QCOMPARE(tabs->tabText(1), QStringLiteral("模型设置"));
     QCOMPARE(tabs->currentIndex(), 0);
     dialog.showModelTab();
     QCOMPARE(tabs->currentIndex(), 1);
-    auto *card = dialog.findChild<QFrame *>("card");
-    QVERIFY(card);
-    QCOMPARE(card->width(), 460);
 }
 
 void TestAutoLabelDialog::currentAvailability_data()
@@ -136,11 +107,9 @@ void TestAutoLabelDialog::currentAvailability_data()
     QTest::addColumn<int>("selected");
     QTest::addColumn<bool>("available");
     QTest::addColumn<int>("expected");
-
     QTest::newRow("current selected, image gone") << 0 << false << 1;
     QTest::newRow("current selected, image shown") << 0 << true << 0;
     QTest::newRow("unlabelled kept when image gone") << 2 << false << 2;
-    QTest::newRow("all kept when image gone") << 1 << false << 1;
 }
 
 void TestAutoLabelDialog::currentAvailability()
@@ -154,10 +123,8 @@ void TestAutoLabelDialog::currentAvailability()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTest::mouseClick(scopeButton(&dialog, selected), Qt::LeftButton);
     QCOMPARE(dialog.scope(), selected);
-
     dialog.setCurrentAvailable(available);
     QCOMPARE(dialog.scope(), expected);
-    QCOMPARE(scopeButton(&dialog, 0)->isEnabled(), available);
 
     // A disabled scope can be neither clicked nor set.
     QTest::mouseClick(scopeButton(&dialog, 0), Qt::LeftButton);
@@ -171,11 +138,10 @@ void TestAutoLabelDialog::loadServerClamps_data()
     QTest::addColumn<int>("timeout");
     QTest::addColumn<int>("shownConcurrency");
     QTest::addColumn<int>("shownTimeout");
-
-    QTest::newRow("12 and 5 clamp to 8 and 10") << 12 << 5 << 8 << 10;
+    QTest::newRow("12 and 5 show as 8 and 10") << 12 << 5 << 8 << 10;
     QTest::newRow("values in range") << 3 << 120 << 3 << 120;
     QTest::newRow("zero and negative") << 0 << -4 << 1 << 10;
-    QTest::newRow("negative concurrency, long time-out") << -2 << 3600 << 1 << 900;
+    QTest::newRow("time-out above 900") << 2 << 3600 << 2 << 900;
 }
 
 void TestAutoLabelDialog::loadServerClamps()
@@ -200,34 +166,22 @@ void TestAutoLabelDialog::loadServerClamps()
     QCOMPARE(read.model, QStringLiteral("qwen-vl"));
     QCOMPARE(read.concurrency, shownConcurrency);
     QCOMPARE(read.timeout, shownTimeout);
-}
 
-void TestAutoLabelDialog::typedAddressIsTrimmed()
-{
-    AutoLabelDialog dialog(nullptr);
-    dialog.showModelTab();
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // Typed text is trimmed too.
     auto *address = dialog.findChild<QLineEdit *>("serverAddress");
+    address->clear();
     QTest::keyClicks(address, QStringLiteral("  http://127.0.0.1:9000/v1  "));
-    auto *prompt = dialog.findChild<QLineEdit *>("categoryPrompt");
-    QTest::keyClicks(prompt, QStringLiteral("  only cats and dogs "));
     QCOMPARE(dialog.serverConfig().baseUrl, QStringLiteral("http://127.0.0.1:9000/v1"));
-    QCOMPARE(dialog.categoryPrompt(), QStringLiteral("only cats and dogs"));
 }
 
 void TestAutoLabelDialog::closing_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<int>("result");
-
-    QTest::newRow("press on the backdrop, top left") << "backdrop-corner" << int(QDialog::Rejected);
-    QTest::newRow("press on the backdrop beside the card") << "backdrop-beside" << int(QDialog::Rejected);
+    QTest::addColumn<int>("result");   // -1: stays open
+    QTest::newRow("press on the backdrop") << "backdrop" << int(QDialog::Rejected);
+    QTest::newRow("press just beside the card") << "beside" << int(QDialog::Rejected);
     QTest::newRow("press on the card's own frame") << "card" << -1;
-    QTest::newRow("close button of the run tab") << "close-run" << int(QDialog::Rejected);
-    QTest::newRow("close button of the model tab") << "close-model" << int(QDialog::Rejected);
-    QTest::newRow("start button") << "start" << int(QDialog::Accepted);
-    QTest::newRow("Escape") << "escape" << int(QDialog::Rejected);
+    QTest::newRow("close button of the model tab") << "close" << int(QDialog::Rejected);
     QTest::newRow("Return in the prompt starts") << "return" << int(QDialog::Accepted);
 }
 
@@ -237,7 +191,6 @@ void TestAutoLabelDialog::closing()
     QFETCH(int, result);
 
     QWidget window;
-    window.resize(900, 700);
     window.show();
     AutoLabelDialog dialog(nullptr, &window);
     QSignalSpy finished(&dialog, &QDialog::finished);
@@ -246,72 +199,54 @@ void TestAutoLabelDialog::closing()
     QCOMPARE(dialog.geometry(), window.screen()->availableGeometry());
 
     auto *card = dialog.findChild<QFrame *>("card");
-    auto *tabs = dialog.findChild<QTabWidget *>();
-    if (how == "backdrop-corner") {
+    const QRect cardRect = card->geometry();
+    if (how == "backdrop") {
         QTest::mouseClick(&dialog, Qt::LeftButton, {}, QPoint(4, 4));
-    } else if (how == "backdrop-beside") {
-        QTest::mouseClick(&dialog, Qt::LeftButton, {}, QPoint(card->geometry().left() - 3, card->geometry().center().y()));
+    } else if (how == "beside") {
+        QTest::mouseClick(&dialog, Qt::LeftButton, {}, QPoint(cardRect.left() - 2, cardRect.center().y()));
     } else if (how == "card") {
-        QTest::mouseClick(card, Qt::LeftButton, {}, QPoint(card->width() - 3, card->height() / 2));
-    } else if (how == "close-run" || how == "close-model") {
-        const int tab = how == "close-run" ? 0 : 1;
-        clickTab(tabs, tab);
-        QTest::mouseClick(withText<QPushButton>(tabs->widget(tab), translateText("关闭")), Qt::LeftButton);
-    } else if (how == "start") {
-        QTest::mouseClick(withText<QPushButton>(&dialog, translateText("开始")), Qt::LeftButton);
-    } else if (how == "escape") {
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-    } else if (how == "return") {
+        QTest::mouseClick(card, Qt::LeftButton, {}, QPoint(card->width() - 2, card->height() / 2));
+    } else if (how == "close") {
+        auto *tabs = dialog.findChild<QTabWidget *>();
+        clickTab(tabs, 1);
+        QTest::mouseClick(withText<QPushButton>(tabs->widget(1), "关闭"), Qt::LeftButton);
+    } else {
         auto *prompt = dialog.findChild<QLineEdit *>("categoryPrompt");
         QTest::keyClicks(prompt, QStringLiteral("cat"));
         QTest::keyClick(prompt, Qt::Key_Return);
     }
-
-    if (result < 0) {
-        QCOMPARE(finished.count(), 0);
-        QVERIFY(dialog.isVisible());
-    } else {
-        QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.count(), result < 0 ? 0 : 1);
+    if (result >= 0)
         QCOMPARE(finished.at(0).at(0).toInt(), result);
-        QVERIFY(!dialog.isVisible());
-    }
+    QCOMPARE(dialog.isVisible(), result < 0);
 }
 
 void TestAutoLabelDialog::connectionTest_data()
 {
-    QTest::addColumn<QString>("answer");
+    QTest::addColumn<FakeOpenAiServer::Answer>("answer");
     QTest::addColumn<QString>("expectedText");
     QTest::addColumn<QString>("expectedStyle");
-
-    QTest::newRow("404") << "404" << "● 离线 HTTP 404" << "color:#9AA3B2;";
-    QTest::newRow("500") << "500" << "● 离线 HTTP 500" << "color:#9AA3B2;";
-    QTest::newRow("online with a model") << "online" << "● 在线 qwen-test" << "color:#3FB27F;";
-    QTest::newRow("never answers") << "hang" << "● 测试超时（服务无响应）" << "color:#E2B93D;";
+    QTest::newRow("404") << FakeOpenAiServer::status(404) << "● 离线 HTTP 404" << "color:#9AA3B2;";
+    QTest::newRow("online") << FakeOpenAiServer::status(200, R"({"data":[{"id":"qwen-test"}]})")
+                            << "● 在线 qwen-test" << "color:#3FB27F;";
+    QTest::newRow("never answers") << FakeOpenAiServer::neverAnswer() << "● 测试超时（服务无响应）" << "color:#E2B93D;";
 }
 
 void TestAutoLabelDialog::connectionTest()
 {
-    QFETCH(QString, answer);
+    QFETCH(FakeOpenAiServer::Answer, answer);
     QFETCH(QString, expectedText);
     QFETCH(QString, expectedStyle);
 
     FakeOpenAiServer server;
     QVERIFY(server.listen());
-    if (answer == "404")
-        server.setDefaultAnswer(FakeOpenAiServer::status(404));
-    else if (answer == "500")
-        server.setDefaultAnswer(FakeOpenAiServer::status(500));
-    else if (answer == "online")
-        server.setDefaultAnswer(FakeOpenAiServer::status(200, R"({"object":"list","data":[{"id":"qwen-test"}]})"));
-    else
-        server.setDefaultAnswer(FakeOpenAiServer::neverAnswer());
-
+    server.setDefaultAnswer(answer);
     VllmClient client;
     AutoLabelDialog dialog(&client);
     // Well inside the probe's own 5 s transfer time-out, so a silent server hits the dialog's limit.
     dialog.setConnectionTestTimeout(300);
     ServerConfig config;
-    config.baseUrl = QStringLiteral("  ") + server.baseUrl() + QStringLiteral(" ");
+    config.baseUrl = QStringLiteral("  ") + server.baseUrl();
     dialog.loadServer(config);
     dialog.showModelTab();
     dialog.show();
@@ -320,47 +255,16 @@ void TestAutoLabelDialog::connectionTest()
     auto *button = dialog.findChild<QPushButton *>("testConnection");
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(dialog.testStatusText(), QStringLiteral("测试中…"));
-    QVERIFY(!button->isEnabled());
-    // The client now talks to the tested (trimmed) address.
-    QCOMPARE(client.serverConfig().baseUrl, server.baseUrl());
-
+    QCOMPARE(client.serverConfig().baseUrl, server.baseUrl());   // the tested address, trimmed
     QTRY_COMPARE_WITH_TIMEOUT(dialog.testStatusText(), expectedText, 5000);
     QCOMPARE(dialog.testStatusLabel()->styleSheet(), expectedStyle);
     QVERIFY(button->isEnabled());
     QCOMPARE(server.requests().size(), 1);
-    QCOMPARE(server.requests().first().path, QByteArray("/v1/models"));
-}
 
-void TestAutoLabelDialog::outsideProbeUpdatesStatus()
-{
-    FakeOpenAiServer server;
-    QVERIFY(server.listen());
-    server.setDefaultAnswer(FakeOpenAiServer::status(200, R"({"data":[{"id":"m1"}]})"));
-    VllmClient client;
-    ServerConfig config;
-    config.baseUrl = server.baseUrl();
-    client.setServerConfig(config);
-    AutoLabelDialog dialog(&client);
-
-    QSignalSpy status(&client, &VllmClient::statusChanged);
-    client.probeServer();
-    QVERIFY(status.wait(5000));
-    QCOMPARE(dialog.testStatusText(), QStringLiteral("● 在线 m1"));
-    QCOMPARE(dialog.testStatusLabel()->styleSheet(), QStringLiteral("color:#3FB27F;"));
-
+    // Probes started elsewhere show up too.
     emit client.statusChanged(false, QStringLiteral("Connection refused"));
     QCOMPARE(dialog.testStatusText(), QStringLiteral("● 离线 Connection refused"));
     QCOMPARE(dialog.testStatusLabel()->styleSheet(), QStringLiteral("color:#9AA3B2;"));
-}
-
-void TestAutoLabelDialog::testWithoutClientDoesNothing()
-{
-    AutoLabelDialog dialog(nullptr);
-    dialog.showModelTab();
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::mouseClick(dialog.findChild<QPushButton *>("testConnection"), Qt::LeftButton);
-    QCOMPARE(dialog.testStatusText(), QStringLiteral("未测试"));
 }
 
 void TestAutoLabelDialog::closeDuringTestReturnsAtOnce()
@@ -377,52 +281,42 @@ void TestAutoLabelDialog::closeDuringTestReturnsAtOnce()
 
     QTimer::singleShot(0, &dialog, [&] {
         QTest::mouseClick(dialog.findChild<QPushButton *>("testConnection"), Qt::LeftButton);
-        QTimer::singleShot(50, &dialog, [&] {
-            auto *tabs = dialog.findChild<QTabWidget *>();
-            QTest::mouseClick(withText<QPushButton>(tabs->widget(1), translateText("关闭")), Qt::LeftButton);
-        });
+        QTest::keyClick(&dialog, Qt::Key_Escape);
     });
     QElapsedTimer clock;
     clock.start();
-    const int result = dialog.exec();
-    // exec() must not wait for the test to run out.
-    QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(dialog.testStatusText(), QStringLiteral("测试中…"));
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QCOMPARE(dialog.testStatusText(), QStringLiteral("测试中…"));   // exec() did not wait for the test
     QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
 }
 
-void TestAutoLabelDialog::placeholder_data()
+void TestAutoLabelDialog::placeholderText_data()
 {
     QTest::addColumn<QStringList>("categories");
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("expected");
-
     QTest::newRow("no categories") << QStringList() << "zh_CN" << "留空 = 让模型自行检测并新增类别";
     QTest::newRow("three categories") << QStringList{"cat", "dog", "car"} << "zh_CN" << "留空 = 限定使用全部 3 个类别（不新增）";
-    QTest::newRow("one category") << QStringList{"cat"} << "zh_CN" << "留空 = 限定使用全部 1 个类别（不新增）";
     QTest::newRow("no categories, English") << QStringList() << "en" << "Empty = the model detects and adds categories itself";
-    QTest::newRow("two categories, English") << QStringList{"a", "b"} << "en" << "Empty = only the 2 known categories (no new ones)";
+    QTest::newRow("two, English") << QStringList{"a", "b"} << "en" << "Empty = only the 2 known categories (no new ones)";
 }
 
-void TestAutoLabelDialog::placeholder()
+void TestAutoLabelDialog::placeholderText()
 {
     QFETCH(QStringList, categories);
     QFETCH(QString, language);
     QFETCH(QString, expected);
-
     setLanguage(language);
     AutoLabelDialog dialog(nullptr);
     dialog.setCategoryHint(categories);
-    QCOMPARE(dialog.findChild<QLineEdit *>("categoryPrompt")->placeholderText(), expected);
+    QCOMPARE(placeholder(&dialog), expected);
 }
 
 void TestAutoLabelDialog::cardSizeFixedAcrossTabs_data()
 {
     QTest::addColumn<QString>("language");
     QTest::newRow("Chinese") << "zh_CN";
-    QTest::newRow("English") << "en";
     QTest::newRow("Russian") << "ru";
-    QTest::newRow("German") << "de";
 }
 
 void TestAutoLabelDialog::cardSizeFixedAcrossTabs()
@@ -437,26 +331,18 @@ void TestAutoLabelDialog::cardSizeFixedAcrossTabs()
     auto *card = dialog.findChild<QFrame *>("card");
     auto *tabs = dialog.findChild<QTabWidget *>();
     const QSize first = card->size();
-    QCOMPARE(first.width(), 460);
-
     clickTab(tabs, 1);
     QCOMPARE(tabs->currentIndex(), 1);
     QCoreApplication::processEvents();
     QCOMPARE(card->size(), first);
-    clickTab(tabs, 0);
-    QCoreApplication::processEvents();
-    QCOMPARE(card->size(), first);
 
-    // Neither page is squeezed below what its contents need.
+    // Neither page is squeezed below what its contents need; the card sits in the middle.
     for (int i = 0; i < tabs->count(); ++i) {
         QWidget *page = tabs->widget(i);
         const int needed = page->hasHeightForWidth() ? page->heightForWidth(page->width())
                                                      : page->minimumSizeHint().height();
-        QVERIFY2(page->height() >= needed, qPrintable(QStringLiteral("page %1: %2 < %3")
-                                                          .arg(i).arg(page->height()).arg(needed)));
+        QVERIFY2(page->height() >= needed, qPrintable(QStringLiteral("page %1: %2 < %3").arg(i).arg(page->height()).arg(needed)));
     }
-    // The card sits in the middle of the backdrop.
-    QVERIFY(qAbs(card->geometry().center().x() - dialog.rect().center().x()) <= 1);
     QVERIFY(qAbs(card->geometry().center().y() - dialog.rect().center().y()) <= 1);
 }
 
@@ -465,28 +351,18 @@ void TestAutoLabelDialog::retranslate()
     VllmClient client;
     AutoLabelDialog dialog(&client);
     dialog.setCategoryHint({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    emit client.statusChanged(false, QStringLiteral("HTTP 404"));
     setLanguage(QStringLiteral("en"));
     dialog.retranslate();
 
-    auto *tabs = dialog.findChild<QTabWidget *>();
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Auto Label"));
-    QCOMPARE(tabs->tabText(1), QStringLiteral("Model Settings"));
-    QVERIFY(withText<QPushButton>(&dialog, QStringLiteral("Start")));
-    QVERIFY(withText<QRadioButton>(&dialog, QStringLiteral("Unlabelled images only")));
-    QVERIFY(withText<QLabel>(&dialog, QStringLiteral("Confidence threshold")));
+    QCOMPARE(dialog.findChild<QTabWidget *>()->tabText(1), QStringLiteral("Model Settings"));
+    QVERIFY(withText<QRadioButton>(&dialog, "仅未标注图片"));   // looked up in English
+    QCOMPARE(translateText("仅未标注图片"), QStringLiteral("Unlabelled images only"));
     QCOMPARE(dialog.findChild<QSpinBox *>("timeout")->suffix(), QStringLiteral(" s"));
-    QCOMPARE(dialog.testStatusText(), QStringLiteral("Not tested"));
-    QCOMPARE(dialog.findChild<QLineEdit *>("categoryPrompt")->placeholderText(),
-             QStringLiteral("Empty = only the 3 known categories (no new ones)"));
-
-    // A result shown before a switch is shown again in the new language, colour kept.
-    emit client.statusChanged(false, QStringLiteral("HTTP 404"));
+    QCOMPARE(placeholder(&dialog), QStringLiteral("Empty = only the 3 known categories (no new ones)"));
+    // The last result is shown again in the new language, in its colour.
     QCOMPARE(dialog.testStatusText(), QStringLiteral("● Offline HTTP 404"));
-    setLanguage(QStringLiteral("zh_CN"));
-    dialog.retranslate();
-    QCOMPARE(dialog.testStatusText(), QStringLiteral("● 离线 HTTP 404"));
     QCOMPARE(dialog.testStatusLabel()->styleSheet(), QStringLiteral("color:#9AA3B2;"));
-    QCOMPARE(tabs->tabText(0), QStringLiteral("自动标注"));
 }
 
 void TestAutoLabelDialog::render_data()
@@ -508,8 +384,7 @@ void TestAutoLabelDialog::render()
 
     VllmClient client;
     AutoLabelDialog dialog(&client);
-    ServerConfig config;
-    dialog.loadServer(config);
+    dialog.loadServer(ServerConfig());
     dialog.setCategoryHint({QStringLiteral("cat"), QStringLiteral("dog")});
     if (tab == 1) {
         dialog.showModelTab();
@@ -520,19 +395,15 @@ void TestAutoLabelDialog::render()
     const QImage image = dialog.grab().toImage();
     saveRender(image, QStringLiteral("autolabeldialog_%1_%2.png").arg(language).arg(tab));
 
-    // Dimmed, see-through backdrop around an opaque card in the panel-2 colour.
+    // A see-through dimmed backdrop around an opaque card whose header strip is one colour.
     const QColor backdrop = image.pixelColor(3, 3);
     QVERIFY2(backdrop.alpha() > 100 && backdrop.alpha() < 180, qPrintable(QString::number(backdrop.alpha())));
-    QCOMPARE(backdrop.red(), 0);
-    auto *card = dialog.findChild<QFrame *>("card");
-    const QRect cardRect = card->geometry();
-    QCOMPARE(image.pixelColor(cardRect.center().x(), cardRect.top() + 3).name(), QStringLiteral("#2d323d"));
-    // The header strip beside the tabs is the card too, not a differently filled tab bar.
-    auto *tabs = dialog.findChild<QTabWidget *>();
-    const QRect bar(tabs->tabBar()->mapTo(&dialog, QPoint(0, 0)), tabs->tabBar()->size());
-    QCOMPARE(image.pixelColor(bar.left() + 4, bar.top() + 2).name(), QStringLiteral("#2d323d"));
-    QCOMPARE(image.pixelColor(cardRect.right() - 8, bar.center().y()).name(), QStringLiteral("#2d323d"));
-    QCOMPARE(image.pixelColor(cardRect.center()).alpha(), 255);
+    const QRect card = dialog.findChild<QFrame *>("card")->geometry();
+    QTabBar *bar = dialog.findChild<QTabWidget *>()->tabBar();
+    const QPoint barLeft = bar->mapTo(&dialog, QPoint(4, 2));
+    QCOMPARE(image.pixelColor(card.center().x(), card.top() + 3).name(), QStringLiteral("#2d323d"));
+    QCOMPARE(image.pixelColor(barLeft).name(), QStringLiteral("#2d323d"));
+    QCOMPARE(image.pixelColor(card.right() - 8, barLeft.y()).name(), QStringLiteral("#2d323d"));
 }
 
 BRINDLE_TEST_MAIN(TestAutoLabelDialog)

@@ -14,7 +14,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,11 +27,6 @@ QFont fixedFont()
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(13);
     return font;
-}
-
-bool isText(const QColor &c)
-{
-    return c.lightness() > 140;
 }
 
 // A bare list with the delegate, as the dialog uses it.
@@ -86,16 +82,10 @@ private Q_SLOTS:
     void fittedWidth();
     void fittedHeight_data();
     void fittedHeight();
-    void allRowsVisibleInTallWindow_data();
-    void allRowsVisibleInTallWindow();
-    void shortWindowScrolls();
-    void descriptionsFit_data();
-    void descriptionsFit();
-    void closeButtonCloses();
+    void everyLanguageFits_data();
+    void everyLanguageFits();
     void aboutBox_data();
     void aboutBox();
-    void render_data();
-    void render();
 };
 
 void TestShortcutDialog::initTestCase()
@@ -162,7 +152,6 @@ void TestShortcutDialog::chipsPainted_data()
     QTest::addColumn<QString>("keys");
     QTest::addColumn<bool>("rtl");
     QTest::newRow("two chips, left to right") << "Ctrl+Z / Ctrl+Y" << false;
-    QTest::newRow("arrows, left to right") << "←  /  →" << false;
     QTest::newRow("one chip, left to right") << "1–9" << false;
     QTest::newRow("two chips, right to left") << "Ctrl+Z / Ctrl+Y" << true;
     QTest::newRow("one chip, right to left") << "1–9" << true;
@@ -194,32 +183,27 @@ void TestShortcutDialog::chipsPainted()
     QCOMPARE(image.pixelColor(trail, y), kChipBorder);
     QVERIFY(image.pixelColor(trail + in, y) != kChipBorder);
     QVERIFY(image.pixelColor(lead - in, y) != kChipBorder);
-    // Chips are 22 high, centred.
+    // Chips are 22 high, centred, with a gap between two of them.
     const int middle = lead + firstChip / 2 * in;
     QCOMPARE(image.pixelColor(middle, row.top() + 6), kChipBorder);
     QCOMPARE(image.pixelColor(middle, row.top() + 27), kChipBorder);
     QVERIFY(image.pixelColor(middle, row.top() + 5) != kChipBorder);
-    QVERIFY(image.pixelColor(middle, row.top() + 28) != kChipBorder);
-    if (ShortcutDelegate::splitKeys(keys).size() == 2) {
-        // A gap between the chips.
-        QVERIFY(image.pixelColor(lead + (firstChip + 2) * in, y) != kChipFill);
-        QVERIFY(image.pixelColor(lead + (firstChip + 2) * in, y) != kChipBorder);
-    }
+    if (ShortcutDelegate::splitKeys(keys).size() == 2)
+        QCOMPARE(image.pixelColor(lead + (firstChip + 2) * in, y).name(), QStringLiteral("#262a33"));
 
-    // Description: nothing between the chips and its start, text soon after.
-    const int textStart = rtl ? row.left() + 6 + (row.width() - view.keyColumn - 30) - 1
-                              : row.left() + 12 + view.keyColumn + 18;
-    int textPixels = 0;
-    for (int x = textStart; x != textStart + 60 * -in; x -= in) {
-        for (int yy = row.top(); yy <= row.bottom(); ++yy)
-            textPixels += isText(image.pixelColor(x, yy)) ? 1 : 0;
-    }
-    QVERIFY(textPixels > 0);
-    for (int x = trail + in; x != textStart; x += in) {
-        for (int yy = row.top(); yy <= row.bottom(); ++yy)
-            QVERIFY2(!isText(image.pixelColor(x, yy)), qPrintable(QStringLiteral("text at %1,%2").arg(x).arg(yy)));
-    }
-    saveRender(image, QStringLiteral("shortcutrow_%1.png").arg(QString::number(qHash(keys)) + (rtl ? "_rtl" : "")));
+    // The description: no text between the chips and its start, text within 60 px after.
+    const int textStart = rtl ? row.right() - view.keyColumn - 24 : row.left() + 12 + view.keyColumn + 18;
+    auto textIn = [&](int from, int to) {
+        for (int x = std::min(from, to); x <= std::max(from, to); ++x) {
+            for (int yy = row.top(); yy <= row.bottom(); ++yy) {
+                if (image.pixelColor(x, yy).lightness() > 140)
+                    return true;
+            }
+        }
+        return false;
+    };
+    QVERIFY(!textIn(trail + in, textStart - in));
+    QVERIFY(textIn(textStart, textStart + 60 * in));
 }
 
 void TestShortcutDialog::rowBackgrounds()
@@ -237,35 +221,21 @@ void TestShortcutDialog::rowBackgrounds()
 
     QTest::mouseMove(view.list.viewport(), view.row(3).center());
     QTRY_COMPARE(view.grab().pixelColor(x, view.row(3).center().y()).name(), QStringLiteral("#2b303b"));
-    // Selected stays selected under the pointer.
-    QTest::mouseMove(view.list.viewport(), view.row(2).center());
-    QTRY_COMPARE(view.grab().pixelColor(x, view.row(3).center().y()), odd);
-    QCOMPARE(view.grab().pixelColor(x, view.row(2).center().y()).name(), QStringLiteral("#1c3a63"));
-
-    QSize hint = view.list.itemDelegate()->sizeHint(QStyleOptionViewItem(), view.list.model()->index(0, 0));
-    QCOMPARE(hint.height(), 34);
 }
 
 void TestShortcutDialog::rows()
 {
-    const QList<ShortcutRow> rows = ShortcutDialog::rows();
-    QCOMPARE(rows.size(), 17);
     QStringList keys;
-    for (const ShortcutRow &row : rows)
+    for (const ShortcutRow &row : ShortcutDialog::rows())
         keys << row.keys;
     const QStringList expected = {"W", "P", "E", "1–9", "Del", "Ctrl+S", "Ctrl+Z / Ctrl+Y", "←  /  →", "A / D",
                                   "Enter", "Esc", "空格+拖拽", "滚轮", "Ctrl+O", "Ctrl+G", "Ctrl+0 / Ctrl+1", "F2 / F3"};
     QCOMPARE(keys, expected);
-    QCOMPARE(rows.at(3).description, QStringLiteral("按行号给选中框指定类别（无选中时设为下一个框的类别）"));
-    QCOMPARE(rows.at(9).description, QStringLiteral("确认当前 ⚡框（双击同）"));
-    QCOMPARE(rows.at(16).description, QStringLiteral("显示/隐藏 文件列表 / 标注面板"));
+    QCOMPARE(ShortcutDialog::rows().at(3).description, QStringLiteral("按行号给选中框指定类别（无选中时设为下一个框的类别）"));
 
     setLanguage(QStringLiteral("en"));
-    const QList<ShortcutRow> english = ShortcutDialog::rows();
-    QCOMPARE(english.at(11).keys, QStringLiteral("Space+Drag"));
-    QCOMPARE(english.at(12).keys, QStringLiteral("Wheel"));
-    QCOMPARE(english.at(0).description, QStringLiteral("Rectangle Mode"));
-    QCOMPARE(english.at(3).keys, QStringLiteral("1–9"));
+    QCOMPARE(ShortcutDialog::rows().at(11).keys, QStringLiteral("Space+Drag"));
+    QCOMPARE(ShortcutDialog::rows().at(0).description, QStringLiteral("Rectangle Mode"));
 }
 
 void TestShortcutDialog::dialogLayout()
@@ -275,33 +245,27 @@ void TestShortcutDialog::dialogLayout()
     ShortcutDialog dialog(&window);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("快捷键一览"));
     QVERIFY(dialog.isModal());
-    auto *header = dialog.findChild<QLabel *>(QStringLiteral("h1"));
-    QVERIFY(header);
-    QCOMPARE(header->text(), QStringLiteral("快捷键一览"));
-
     QListWidget *list = dialog.list();
     QCOMPARE(list->count(), 17);
-    QVERIFY(list->hasMouseTracking());
-    QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QCOMPARE(list->verticalScrollMode(), QAbstractItemView::ScrollPerPixel);
     QCOMPARE(list->item(3)->data(Qt::DisplayRole).toString(), QStringLiteral("1–9"));
-    QCOMPARE(list->item(3)->data(Qt::UserRole).toString(),
-             QStringLiteral("按行号给选中框指定类别（无选中时设为下一个框的类别）"));
-    auto *delegate = qobject_cast<ShortcutDelegate *>(list->itemDelegate());
-    QVERIFY(delegate);
-    QCOMPARE(delegate->keyColumnWidth(), dialog.keyColumnWidth());
+    QCOMPARE(list->item(3)->data(Qt::UserRole).toString(), ShortcutDialog::rows().at(3).description);
+    QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
+    // The key column comes from the window's font.
     QStringList keys;
     for (const ShortcutRow &row : ShortcutDialog::rows())
         keys << row.keys;
     QCOMPARE(dialog.keyColumnWidth(), ShortcutDelegate::keyColumnWidth(window.fontMetrics(), keys));
-
+    QCOMPARE(qobject_cast<ShortcutDelegate *>(list->itemDelegate())->keyColumnWidth(), dialog.keyColumnWidth());
     auto *close = dialog.findChild<QPushButton *>();
-    QCOMPARE(close->text(), QStringLiteral("关闭"));
     QCOMPARE(close->objectName(), QStringLiteral("primary"));
     QVERIFY(close->isDefault());
-    QVERIFY(dialog.width() >= 440 && dialog.width() <= 640);
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+
+    // A short window caps the height; the list scrolls.
+    window.resize(900, 500);
+    ShortcutDialog small(&window);
+    QCOMPARE(small.height(), 440);
 }
 
 void TestShortcutDialog::fittedWidth_data()
@@ -341,97 +305,49 @@ void TestShortcutDialog::fittedHeight()
     QCOMPARE(ShortcutDialog::fittedHeight(17, 30, 17, windowHeight), expected);
 }
 
-void TestShortcutDialog::allRowsVisibleInTallWindow_data()
+void TestShortcutDialog::everyLanguageFits_data()
 {
     QTest::addColumn<QString>("language");
-    QTest::newRow("Chinese") << "zh_CN";
-    QTest::newRow("English") << "en";
-    QTest::newRow("Russian") << "ru";
-    QTest::newRow("Japanese") << "ja";
+    QTest::addColumn<bool>("rtl");
+    for (const auto &language : languageList())
+        QTest::newRow(qPrintable(language.first)) << language.first << false;
+    QTest::newRow("en, right to left") << "en" << true;
 }
 
-void TestShortcutDialog::allRowsVisibleInTallWindow()
+// In a normal window every row shows without scrolling, and no translation is elided at the
+// widest dialog. Saves a render of each language.
+void TestShortcutDialog::everyLanguageFits()
 {
     QFETCH(QString, language);
+    QFETCH(bool, rtl);
     setLanguage(language);
     applyLanguageFont();
 
     QWidget window;
     window.resize(1200, 900);
     ShortcutDialog dialog(&window);
+    if (rtl)
+        dialog.setLayoutDirection(Qt::RightToLeft);
+    dialog.list()->item(4)->setSelected(true);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QListWidget *list = dialog.list();
     QVERIFY(!list->verticalScrollBar()->isVisible());
     const QRect last = list->visualItemRect(list->item(list->count() - 1));
-    QVERIFY2(last.bottom() < list->viewport()->height(),
-             qPrintable(QStringLiteral("%1 >= %2").arg(last.bottom()).arg(list->viewport()->height())));
-    QCOMPARE(last.height(), 34);
-    QCOMPARE(last.width(), list->viewport()->width());
-}
+    QVERIFY2(last.bottom() < list->viewport()->height(), qPrintable(QString::number(last.bottom())));
+    QCOMPARE(last.size(), QSize(list->viewport()->width(), 34));
 
-void TestShortcutDialog::shortWindowScrolls()
-{
-    QWidget window;
-    window.resize(900, 500);
-    ShortcutDialog dialog(&window);
-    QCOMPARE(dialog.height(), 440);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QVERIFY(dialog.list()->verticalScrollBar()->isVisible());
-}
-
-void TestShortcutDialog::descriptionsFit_data()
-{
-    QTest::addColumn<QString>("language");
-    for (const auto &language : languageList())
-        QTest::newRow(qPrintable(language.first)) << language.first;
-}
-
-// Every translation fits the widest dialog without being elided.
-void TestShortcutDialog::descriptionsFit()
-{
-    QFETCH(QString, language);
-    setLanguage(language);
-    applyLanguageFont();
-
-    QWidget window;
-    window.ensurePolished();
-    ShortcutDialog dialog(&window);
-    const QFontMetrics metrics = window.fontMetrics();
     QStringList tooWide;
     for (const ShortcutRow &row : ShortcutDialog::rows()) {
-        if (metrics.horizontalAdvance(row.description) + dialog.keyColumnWidth() + 66 > 640)
-            tooWide << QStringLiteral("%1 (%2 px, key column %3 px)")
-                           .arg(row.description)
-                           .arg(metrics.horizontalAdvance(row.description))
-                           .arg(dialog.keyColumnWidth());
+        const int width = window.fontMetrics().horizontalAdvance(row.description);
+        if (width + dialog.keyColumnWidth() + 66 > 640)
+            tooWide << QStringLiteral("%1 (%2 px)").arg(row.description).arg(width);
     }
     QVERIFY2(tooWide.isEmpty(), qPrintable(tooWide.join(QLatin1Char('\n'))));
-}
 
-void TestShortcutDialog::closeButtonCloses()
-{
-    QWidget window;
-    window.resize(1000, 800);
-    bool shown = false;
-    QTimer::singleShot(0, &window, [&] {
-        auto *dialog = qobject_cast<ShortcutDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        shown = true;
-        QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
-    });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, this, [] {
-        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-            dialog->done(-1);
-    });
-    guard.start(10000);
-    showShortcutDialog(&window);
-    QVERIFY(shown);
-    QVERIFY(guard.isActive());   // closed by the button, not by the guard
+    const QImage image = dialog.grab().toImage();
+    saveRender(image, QStringLiteral("shortcuts_%1%2.png").arg(language, rtl ? "_rtl" : ""));
+    QCOMPARE(image.pixelColor(3, 3).name(), QStringLiteral("#262a33"));
 }
 
 void TestShortcutDialog::aboutBox_data()
@@ -443,8 +359,6 @@ void TestShortcutDialog::aboutBox_data()
     QTest::newRow("Chinese") << "zh_CN" << "关于 Brindlemark" << "目标检测与分割标注工具" << "确定";
     QTest::newRow("English") << "en" << "About Brindlemark" << "Labelling tool for object detection and segmentation"
                              << "OK";
-    QTest::newRow("German") << "de" << "Über Brindlemark" << "Beschriftungswerkzeug für Objekterkennung und Segmentierung"
-                            << "OK";
 }
 
 void TestShortcutDialog::aboutBox()
@@ -475,36 +389,6 @@ void TestShortcutDialog::aboutBox()
     saveRender(box->grab().toImage(), QStringLiteral("aboutbox_%1.png").arg(language));
     QTest::keyClick(box.data(), Qt::Key_Escape);
     QVERIFY(!box->isVisible());
-}
-
-void TestShortcutDialog::render_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<bool>("rtl");
-    QTest::newRow("Chinese") << "zh_CN" << false;
-    QTest::newRow("English") << "en" << false;
-    QTest::newRow("Polish") << "pl" << false;
-    QTest::newRow("English, right to left") << "en" << true;
-}
-
-void TestShortcutDialog::render()
-{
-    QFETCH(QString, language);
-    QFETCH(bool, rtl);
-    setLanguage(language);
-    applyLanguageFont();
-
-    QWidget window;
-    window.resize(1200, 900);
-    ShortcutDialog dialog(&window);
-    if (rtl)
-        dialog.setLayoutDirection(Qt::RightToLeft);
-    dialog.list()->item(4)->setSelected(true);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    const QImage image = dialog.grab().toImage();
-    saveRender(image, QStringLiteral("shortcuts_%1%2.png").arg(language, rtl ? "_rtl" : ""));
-    QCOMPARE(image.pixelColor(3, 3).name(), QStringLiteral("#262a33"));
 }
 
 BRINDLE_TEST_MAIN(TestShortcutDialog)

@@ -111,13 +111,14 @@ void VllmClient::probeServer()
     QNetworkReply *reply = m_network->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
-            emit statusChanged(false, reply->errorString());
+        // Qt flags 4xx and 5xx answers as errors too; the status says more than its error text.
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status != 0 && (status < 200 || status > 299)) {
+            emit statusChanged(false, QStringLiteral("HTTP %1").arg(status));
             return;
         }
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status < 200 || status > 299) {
-            emit statusChanged(false, QStringLiteral("HTTP %1").arg(status));
+        if (reply->error() != QNetworkReply::NoError) {
+            emit statusChanged(false, reply->errorString());
             return;
         }
         const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());

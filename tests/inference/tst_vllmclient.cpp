@@ -608,7 +608,8 @@ void TestVllmClient::probe_data()
     QTest::newRow("empty data") << FakeOpenAiServer::status(200, "{\"data\":[]}") << true << QString();
     QTest::newRow("id not a string") << FakeOpenAiServer::status(200, "{\"data\":[{\"id\":7}]}") << true << QString();
     QTest::newRow("not JSON") << FakeOpenAiServer::status(200, "ok") << true << QString();
-    QTest::newRow("not found") << FakeOpenAiServer::status(404) << false << QStringLiteral("*");
+    QTest::newRow("not found") << FakeOpenAiServer::status(404) << false << QStringLiteral("HTTP 404");
+    QTest::newRow("server error") << FakeOpenAiServer::status(503) << false << QStringLiteral("HTTP 503");
     QTest::newRow("closed") << FakeOpenAiServer::closeWithoutAnswer() << false << QStringLiteral("*");
     QTest::newRow("no answer within 5 s") << FakeOpenAiServer::neverAnswer() << false << QStringLiteral("*");
 }

@@ -1,0 +1,489 @@
+#include "ui/autolabeldialog.h"
+
+#include "inference/vllmclient.h"
+#include "shared/language.h"
+
+#include <QButtonGroup>
+#include <QDoubleSpinBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStyleOption>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kCardWidth = 460;
+constexpr int kDefaultTestTimeoutMs = 8000;
+
+QLabel *sectionLabel(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("dim"));
+    return label;
+}
+
+// Error texts from the network layer can be long; the card has a fixed width, so the status
+// line is elided and the whole text goes to the tool tip.
+class ElidedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+    void setFullText(const QString &text)
+    {
+        m_full = text;
+        setToolTip(text);
+        refresh();
+    }
+    QString fullText() const { return m_full; }
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        refresh();
+    }
+
+private:
+    void refresh()
+    {
+        const int available = contentsRect().width();
+        setText(available > 0 ? fontMetrics().elidedText(m_full, Qt::ElideRight, available) : m_full);
+    }
+
+    QString m_full;
+};
+
+} // namespace
+
+AutoLabelDialog::AutoLabelDialog(VllmClient *client, QWidget *parent)
+    : QDialog(parent)
+    , m_client(client)
+{
+    setModal(true);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    // The tab bar shows the card under it, so the header strip is one colour.
+    setStyleSheet(QStringLiteral("QDialog { background: rgba(0, 0, 0, 140); } QTabBar { background: transparent; }"));
+
+    m_card = new QFrame(this);
+    m_card->setObjectName(QStringLiteral("card"));
+    m_card->setFixedWidth(kCardWidth);
+
+    m_tabs = new QTabWidget(m_card);
+    m_tabs->addTab(buildRunPage(), QString());
+    m_tabs->addTab(buildModelPage(), QString());
+
+    auto *cardLayout = new QVBoxLayout(m_card);
+    cardLayout->setContentsMargins(1, 6, 1, 1);
+    cardLayout->addWidget(m_tabs);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    layout->addWidget(m_card, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+
+    m_testTimer = new QTimer(this);
+    m_testTimer->setSingleShot(true);
+    m_testTimer->setInterval(kDefaultTestTimeoutMs);
+    connect(m_testTimer, &QTimer::timeout, this, [this] {
+        m_testState = TestState::TimedOut;
+        m_testDetail.clear();
+        finishTest();
+    });
+
+    // Also shows the answers of probes the window starts by itself.
+    if (m_client)
+        connect(m_client, &VllmClient::statusChanged, this, &AutoLabelDialog::onStatusChanged, Qt::UniqueConnection);
+
+    retranslate();
+}
+
+QWidget *AutoLabelDialog::buildRunPage()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("tabPage"));
+
+    m_scopeTitle = sectionLabel(page);
+    m_scopeCurrent = new QRadioButton(page);
+    m_scopeAll = new QRadioButton(page);
+    m_scopeUnlabelled = new QRadioButton(page);
+    m_scopeAll->setChecked(true);
+    auto *scopeGroup = new QButtonGroup(this);
+    scopeGroup->addButton(m_scopeCurrent);
+    scopeGroup->addButton(m_scopeAll);
+    scopeGroup->addButton(m_scopeUnlabelled);
+    auto *scopeBox = new QVBoxLayout;
+    scopeBox->setContentsMargins(0, 0, 0, 0);
+    scopeBox->setSpacing(6);
+    scopeBox->addWidget(m_scopeCurrent);
+    scopeBox->addWidget(m_scopeAll);
+    scopeBox->addWidget(m_scopeUnlabelled);
+
+    m_promptTitle = sectionLabel(page);
+    m_prompt = new QLineEdit(page);
+    m_prompt->setObjectName(QStringLiteral("categoryPrompt"));
+
+    m_threshold = new QDoubleSpinBox(page);
+    m_threshold->setObjectName(QStringLiteral("threshold"));
+    m_threshold->setRange(0.0, 1.0);
+    m_threshold->setSingleStep(0.05);
+    m_threshold->setDecimals(2);
+    m_threshold->setValue(0.4);
+    m_thresholdLabel = new QLabel(page);
+    auto *form = new QFormLayout;
+    form->setContentsMargins(0, 0, 0, 0);
+    form->addRow(m_thresholdLabel, m_threshold);
+
+    m_insertPending = new QRadioButton(page);
+    m_insertConfirmed = new QRadioButton(page);
+    m_insertPending->setChecked(true);
+    auto *insertGroup = new QButtonGroup(this);
+    insertGroup->addButton(m_insertPending);
+    insertGroup->addButton(m_insertConfirmed);
+    auto *insertBox = new QVBoxLayout;
+    insertBox->setContentsMargins(0, 0, 0, 0);
+    insertBox->setSpacing(6);
+    insertBox->addWidget(m_insertPending);
+    insertBox->addWidget(m_insertConfirmed);
+
+    m_start = new QPushButton(page);
+    m_start->setObjectName(QStringLiteral("primary"));
+    m_start->setCursor(Qt::PointingHandCursor);
+    m_start->setMinimumSize(104, 28);
+    // Return in the prompt starts the run; the close buttons never take Return.
+    m_start->setDefault(true);
+    connect(m_start, &QPushButton::clicked, this, &QDialog::accept);
+    m_closeRun = new QPushButton(page);
+    m_closeRun->setMinimumSize(104, 28);
+    m_closeRun->setAutoDefault(false);
+    connect(m_closeRun, &QPushButton::clicked, this, &QDialog::reject);
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    buttons->addStretch(1);
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_closeRun);
+
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(18, 16, 18, 16);
+    layout->setSpacing(10);
+    layout->addWidget(m_scopeTitle);
+    layout->addLayout(scopeBox);
+    layout->addWidget(m_promptTitle);
+    layout->addWidget(m_prompt);
+    layout->addLayout(form);
+    layout->addLayout(insertBox);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+    return page;
+}
+
+QWidget *AutoLabelDialog::buildModelPage()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("tabPage"));
+
+    m_address = new QLineEdit(page);
+    m_address->setObjectName(QStringLiteral("serverAddress"));
+    m_model = new QLineEdit(page);
+    m_model->setObjectName(QStringLiteral("modelName"));
+    m_concurrency = new QSpinBox(page);
+    m_concurrency->setObjectName(QStringLiteral("concurrency"));
+    m_concurrency->setRange(1, 8);
+    m_concurrency->setValue(1);
+    m_timeout = new QSpinBox(page);
+    m_timeout->setObjectName(QStringLiteral("timeout"));
+    m_timeout->setRange(10, 900);
+    m_timeout->setValue(300);
+
+    m_addressLabel = new QLabel(page);
+    m_modelLabel = new QLabel(page);
+    m_concurrencyLabel = new QLabel(page);
+    m_timeoutLabel = new QLabel(page);
+    auto *form = new QFormLayout;
+    form->setContentsMargins(0, 0, 0, 0);
+    form->addRow(m_addressLabel, m_address);
+    form->addRow(m_modelLabel, m_model);
+    form->addRow(m_concurrencyLabel, m_concurrency);
+    form->addRow(m_timeoutLabel, m_timeout);
+
+    m_testButton = new QPushButton(page);
+    m_testButton->setObjectName(QStringLiteral("testConnection"));
+    m_testButton->setAutoDefault(false);
+    connect(m_testButton, &QPushButton::clicked, this, &AutoLabelDialog::testConnection);
+    m_testStatus = new ElidedLabel(page);
+    m_testStatus->setObjectName(QStringLiteral("dim"));
+    auto *testRow = new QHBoxLayout;
+    testRow->addWidget(m_testButton);
+    testRow->addWidget(m_testStatus, 1);
+
+    m_hint = new QLabel(page);
+    m_hint->setObjectName(QStringLiteral("hint"));
+    m_hint->setWordWrap(true);
+
+    m_closeModel = new QPushButton(page);
+    m_closeModel->setMinimumWidth(104);
+    m_closeModel->setAutoDefault(false);
+    connect(m_closeModel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(18, 16, 18, 16);
+    layout->setSpacing(10);
+    layout->addLayout(form);
+    layout->addLayout(testRow);
+    layout->addWidget(m_hint);
+    layout->addStretch(1);
+    layout->addWidget(m_closeModel, 0, Qt::AlignRight);
+    return page;
+}
+
+void AutoLabelDialog::retranslate()
+{
+    setWindowTitle(translateText("自动标注"));
+    m_tabs->setTabText(0, translateText("自动标注"));
+    m_tabs->setTabText(1, translateText("模型设置"));
+
+    m_scopeTitle->setText(translateText("范围"));
+    m_scopeCurrent->setText(translateText("当前图片"));
+    m_scopeAll->setText(translateText("当前目录全部图片"));
+    m_scopeUnlabelled->setText(translateText("仅未标注图片"));
+    m_promptTitle->setText(translateText("类别提示词"));
+    updatePlaceholder();
+    m_thresholdLabel->setText(translateText("置信度阈值"));
+    m_insertPending->setText(translateText("插入为 ⚡ 待确认（推荐）"));
+    m_insertConfirmed->setText(translateText("直接写入为已确认"));
+    m_start->setText(translateText("开始"));
+    m_closeRun->setText(translateText("关闭"));
+
+    m_addressLabel->setText(translateText("服务地址"));
+    m_modelLabel->setText(translateText("模型名称"));
+    m_concurrencyLabel->setText(translateText("并发数"));
+    m_timeoutLabel->setText(translateText("推理超时"));
+    m_concurrency->setToolTip(translateText("本地单显卡建议 1；并发会摊薄单张推理速度、易触发超时"));
+    m_timeout->setSuffix(translateText(" 秒"));
+    m_testButton->setText(translateText("测试连接"));
+    showTestState();
+#ifdef Q_OS_WIN
+    const QString manual = translateText("手动方式：tools\\llama\\llama-server.exe -m 模型.gguf --mmproj mmproj.gguf "
+                                         "--port 8000 -ngl 99 --jinja --no-webui");
+#else
+    const QString manual = translateText("手动方式：tools/llama/llama-server -m 模型.gguf --mmproj mmproj.gguf "
+                                         "--port 8000 -ngl 99 --jinja --no-webui");
+#endif
+    m_hint->setText(translateText("本地推理：由 Brindlehost 托盘程序自动拉起 llama-server（Qwen3.5-VL-2B INT4）。")
+                    + QLatin1Char('\n') + manual);
+    m_closeModel->setText(translateText("关闭"));
+
+    fixTabHeight();
+}
+
+void AutoLabelDialog::loadServer(const ServerConfig &config)
+{
+    m_address->setText(config.baseUrl);
+    m_model->setText(config.model);
+    m_concurrency->setValue(std::max(1, int(config.concurrency)));
+    m_timeout->setValue(config.timeout);
+}
+
+ServerConfig AutoLabelDialog::serverConfig() const
+{
+    ServerConfig config;
+    config.baseUrl = m_address->text().trimmed();
+    config.model = m_model->text().trimmed();
+    config.concurrency = m_concurrency->value();
+    config.timeout = m_timeout->value();
+    return config;
+}
+
+void AutoLabelDialog::setCategoryHint(const QStringList &categories)
+{
+    m_categoryCount = int(categories.size());
+    updatePlaceholder();
+}
+
+void AutoLabelDialog::updatePlaceholder()
+{
+    QString text;
+    if (m_categoryCount < 0)
+        text = translateText("留空 = 使用全部历史类别");
+    else if (m_categoryCount > 0)
+        text = translateText("留空 = 限定使用全部 %1 个类别（不新增）").arg(m_categoryCount);
+    else
+        text = translateText("留空 = 让模型自行检测并新增类别");
+    m_prompt->setPlaceholderText(text);
+}
+
+void AutoLabelDialog::setCurrentAvailable(bool available)
+{
+    m_scopeCurrent->setEnabled(available);
+    if (!available && m_scopeCurrent->isChecked())
+        m_scopeAll->setChecked(true);
+}
+
+void AutoLabelDialog::setScope(int scope)
+{
+    // Never leave a disabled scope selected: with no image on screen it would select nothing.
+    if (scope == 0 && m_scopeCurrent->isEnabled())
+        m_scopeCurrent->setChecked(true);
+    else if (scope == 2)
+        m_scopeUnlabelled->setChecked(true);
+    else
+        m_scopeAll->setChecked(true);
+}
+
+int AutoLabelDialog::scope() const
+{
+    if (m_scopeCurrent->isChecked())
+        return 0;
+    if (m_scopeUnlabelled->isChecked())
+        return 2;
+    return 1;
+}
+
+QString AutoLabelDialog::categoryPrompt() const
+{
+    return m_prompt->text().trimmed();
+}
+
+double AutoLabelDialog::threshold() const
+{
+    return m_threshold->value();
+}
+
+bool AutoLabelDialog::insertAsPending() const
+{
+    return m_insertPending->isChecked();
+}
+
+void AutoLabelDialog::showModelTab()
+{
+    m_tabs->setCurrentIndex(1);
+}
+
+void AutoLabelDialog::setConnectionTestTimeout(int ms)
+{
+    m_testTimer->setInterval(std::max(0, ms));
+}
+
+QString AutoLabelDialog::testStatusText() const
+{
+    return static_cast<ElidedLabel *>(m_testStatus)->fullText();
+}
+
+// The test does not spin a local event loop: the dialog stays responsive, and closing it or
+// the window during a test cannot return into a deleted dialog.
+void AutoLabelDialog::testConnection()
+{
+    if (!m_client)
+        return;
+    const ServerConfig config = serverConfig();
+    m_testState = TestState::Testing;
+    m_testDetail.clear();
+    showTestState();
+    m_testButton->setEnabled(false);
+    m_testTimer->start();
+    m_client->setServerConfig(config);
+    m_client->probeServer();
+}
+
+void AutoLabelDialog::onStatusChanged(bool online, const QString &detail)
+{
+    m_testState = online ? TestState::Online : TestState::Offline;
+    m_testDetail = detail;
+    finishTest();
+}
+
+void AutoLabelDialog::finishTest()
+{
+    m_testTimer->stop();
+    m_testButton->setEnabled(true);
+    showTestState();
+}
+
+void AutoLabelDialog::showTestState()
+{
+    QString text;
+    QString style;
+    switch (m_testState) {
+    case TestState::Untested:
+        text = translateText("未测试");
+        break;
+    case TestState::Testing:
+        text = translateText("测试中…");
+        break;
+    case TestState::Online:
+        text = translateText("● 在线 %1").arg(m_testDetail);
+        style = QStringLiteral("color:#3FB27F;");
+        break;
+    case TestState::Offline:
+        text = translateText("● 离线 %1").arg(m_testDetail);
+        style = QStringLiteral("color:#9AA3B2;");
+        break;
+    case TestState::TimedOut:
+        text = translateText("● 测试超时（服务无响应）");
+        style = QStringLiteral("color:#E2B93D;");
+        break;
+    }
+    static_cast<ElidedLabel *>(m_testStatus)->setFullText(text.trimmed());
+    m_testStatus->setStyleSheet(style);
+}
+
+// Both pages get the taller page's height, so switching tabs never resizes the card.
+void AutoLabelDialog::fixTabHeight()
+{
+    ensurePolished();
+    const QMargins margins = m_card->layout()->contentsMargins();
+    const int innerWidth = kCardWidth - margins.left() - margins.right();
+    int tallest = 0;
+    for (int i = 0; i < m_tabs->count(); ++i) {
+        QWidget *page = m_tabs->widget(i);
+        const int height = page->hasHeightForWidth() ? page->heightForWidth(innerWidth) : page->sizeHint().height();
+        tallest = std::max(tallest, height);
+    }
+    m_tabs->setFixedHeight(tallest + m_tabs->tabBar()->sizeHint().height() + 4);
+}
+
+void AutoLabelDialog::showEvent(QShowEvent *event)
+{
+    // The backdrop covers the screen the window is on.
+    QScreen *target = parentWidget() ? parentWidget()->screen() : screen();
+    if (target)
+        setGeometry(target->availableGeometry());
+    fixTabHeight();
+    QDialog::showEvent(event);
+}
+
+void AutoLabelDialog::mousePressEvent(QMouseEvent *event)
+{
+    if (!m_card->geometry().contains(event->position().toPoint())) {
+        reject();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+// A translucent window gets no styled background of its own; draw the backdrop from the style sheet.
+void AutoLabelDialog::paintEvent(QPaintEvent *)
+{
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "inference/serverconfig.h"
+
+#include <QDialog>
+#include <QStringList>
+
+class QDoubleSpinBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+class QTimer;
+class VllmClient;
+
+// The run and server settings, drawn as a card on a dimmed full-screen backdrop. The window keeps
+// one instance, so scope, prompt, threshold and insert mode persist between runs.
+// The client (may be null) is borrowed for the connection test and must outlive the dialog.
+class AutoLabelDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit AutoLabelDialog(VllmClient *client, QWidget *parent = nullptr);
+
+    void loadServer(const ServerConfig &config);
+    ServerConfig serverConfig() const;   // address and model trimmed
+
+    void setCategoryHint(const QStringList &categories);
+    void setCurrentAvailable(bool available);
+    void setScope(int scope);   // 0 current image, 1 all images, 2 unlabelled images
+    int scope() const;
+    QString categoryPrompt() const;   // trimmed
+    double threshold() const;
+    bool insertAsPending() const;
+    void showModelTab();
+
+    // Re-sets every text after the interface language changed.
+    void retranslate();
+
+    // How long the connection test waits for the client's answer (8000 ms).
+    void setConnectionTestTimeout(int ms);
+    // The status line of the connection test; its text may be elided, the whole text is here.
+    QLabel *testStatusLabel() const { return m_testStatus; }
+    QString testStatusText() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    enum class TestState { Untested, Testing, Online, Offline, TimedOut };
+
+    QWidget *buildRunPage();
+    QWidget *buildModelPage();
+    void testConnection();
+    void onStatusChanged(bool online, const QString &detail);
+    void finishTest();
+    void showTestState();
+    void updatePlaceholder();
+    void fixTabHeight();
+
+    QRadioButton *m_scopeCurrent = nullptr;
+    QRadioButton *m_scopeAll = nullptr;
+    QRadioButton *m_scopeUnlabelled = nullptr;
+    QLineEdit *m_prompt = nullptr;
+    QDoubleSpinBox *m_threshold = nullptr;
+    QRadioButton *m_insertPending = nullptr;
+    QRadioButton *m_insertConfirmed = nullptr;
+    QLineEdit *m_address = nullptr;
+    QLineEdit *m_model = nullptr;
+    QSpinBox *m_concurrency = nullptr;
+    QSpinBox *m_timeout = nullptr;
+    QLabel *m_testStatus = nullptr;
+    QFrame *m_card = nullptr;
+    VllmClient *m_client = nullptr;
+
+    QTabWidget *m_tabs = nullptr;
+    QLabel *m_scopeTitle = nullptr;
+    QLabel *m_promptTitle = nullptr;
+    QLabel *m_thresholdLabel = nullptr;
+    QLabel *m_addressLabel = nullptr;
+    QLabel *m_modelLabel = nullptr;
+    QLabel *m_concurrencyLabel = nullptr;
+    QLabel *m_timeoutLabel = nullptr;
+    QLabel *m_hint = nullptr;
+    QPushButton *m_start = nullptr;
+    QPushButton *m_closeRun = nullptr;
+    QPushButton *m_closeModel = nullptr;
+    QPushButton *m_testButton = nullptr;
+    QTimer *m_testTimer = nullptr;
+
+    int m_categoryCount = -1;   // -1: no hint given yet
+    TestState m_testState = TestState::Untested;
+    QString m_testDetail;
+};

@@ -1,0 +1,169 @@
+#include "ui/checkresultdialog.h"
+
+#include "shared/language.h"
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+CheckResultDialog::CheckResultDialog(QWidget *parent)
+    : QDialog(parent)
+{
+    setModal(false);
+    resize(860, 520);
+
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("dim"));
+
+    m_tree = new QTreeWidget(this);
+    m_tree->setColumnCount(3);
+    m_tree->setRootIsDecorated(false);
+    m_tree->setAlternatingRowColors(true);
+    // All rows have one height; without this the view asks every row for its size.
+    m_tree->setUniformRowHeights(true);
+    QHeaderView *header = m_tree->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(2, QHeaderView::Stretch);
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) { openItem(item); });
+    m_tree->installEventFilter(this);
+
+    m_flushTimer = new QTimer(this);
+    m_flushTimer->setSingleShot(true);
+    m_flushTimer->setInterval(100);
+    connect(m_flushTimer, &QTimer::timeout, this, &CheckResultDialog::flushRows);
+
+    m_hint = new QLabel(this);
+    // Secondary text on the dialog's own background, like the summary.
+    m_hint->setObjectName(QStringLiteral("dim"));
+    m_close = new QPushButton(this);
+    connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto *bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(m_hint);
+    bottom->addWidget(m_close);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setSpacing(8);
+    layout->addWidget(m_summary);
+    layout->addWidget(m_tree, 1);
+    layout->addLayout(bottom);
+
+    retranslate();
+    updateSummary();
+}
+
+CheckResultDialog::~CheckResultDialog()
+{
+    qDeleteAll(m_pendingRows);
+}
+
+void CheckResultDialog::addIssue(const QString &path, const QString &problem, const QString &detail)
+{
+    auto *item = new QTreeWidgetItem(QStringList{QFileInfo(path).fileName(), problem, detail});
+    item->setToolTip(0, path);
+    item->setData(0, Qt::UserRole, path);
+    m_pendingRows.append(item);
+    if (!m_flushTimer->isActive())
+        m_flushTimer->start();
+    ++m_rowCount;
+    // A green "no issues" line must not stay above rows that arrive late.
+    if (m_finished)
+        updateSummary();
+}
+
+void CheckResultDialog::flushRows()
+{
+    m_flushTimer->stop();
+    if (m_pendingRows.isEmpty())
+        return;
+    m_tree->addTopLevelItems(m_pendingRows);
+    m_pendingRows.clear();
+}
+
+void CheckResultDialog::setSummary(int checkedImages, int issueCount, int issueImages)
+{
+    m_checked = checkedImages;
+    m_issues = issueCount;
+    m_issueImages = issueImages;
+    m_finished = false;
+    updateSummary();
+}
+
+void CheckResultDialog::finishSummary()
+{
+    // The check has ended: show every row now.
+    flushRows();
+    if (m_rowCount != 0)
+        return;
+    m_finished = true;
+    updateSummary();
+}
+
+void CheckResultDialog::reset()
+{
+    m_flushTimer->stop();
+    qDeleteAll(m_pendingRows);
+    m_pendingRows.clear();
+    m_tree->clear();
+    m_rowCount = 0;
+    setSummary(0, 0, 0);
+}
+
+void CheckResultDialog::retranslate()
+{
+    setWindowTitle(translateText("检查标注"));
+    m_tree->setHeaderLabels({translateText("图片"), translateText("问题"), translateText("详情")});
+    m_hint->setText(translateText("双击行打开对应图片"));
+    m_close->setText(translateText("关闭"));
+    updateSummary();
+}
+
+QString CheckResultDialog::summaryText() const
+{
+    return m_summary->text();
+}
+
+void CheckResultDialog::updateSummary()
+{
+    const bool clean = m_finished && m_rowCount == 0;
+    if (!clean)
+        m_finished = false;
+    QString text = translateText("已检查 %1 张图片，发现 %2 个问题（涉及 %3 张图片）")
+                       .arg(m_checked)
+                       .arg(m_issues)
+                       .arg(m_issueImages);
+    if (clean)
+        text += translateText(" —— 未发现问题 ✓");
+    m_summary->setText(text);
+    m_summary->setStyleSheet(clean ? QStringLiteral("color:#3FB27F;") : QString());
+}
+
+void CheckResultDialog::openItem(QTreeWidgetItem *item)
+{
+    if (item)
+        emit openImageRequested(item->data(0, Qt::UserRole).toString());
+}
+
+// Return on a row opens it rather than pressing the dialog's default button (which closes).
+bool CheckResultDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_tree && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_tree->currentItem()) {
+            openItem(m_tree->currentItem());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

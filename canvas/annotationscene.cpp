@@ -40,15 +40,19 @@ AnnotationScene::~AnnotationScene()
     blockSignals(true);
 }
 
-void AnnotationScene::setImage(const QImage &image)
+void AnnotationScene::setImage(const QImage &image, const QSize &logicalSize)
 {
     m_image = image;
-    if (image.isNull()) {
+    const QSize size = logicalSize.isValid() ? logicalSize : image.size();
+    if (image.isNull() || size.isEmpty()) {
         m_imageRect = QRectF();
     } else {
-        m_imageRect = QRectF(0, 0, image.width(), image.height());
+        m_imageRect = QRectF(0, 0, size.width(), size.height());
     }
-    const QPixmap pixmap = QPixmap::fromImage(image);
+    QPixmap pixmap = QPixmap::fromImage(image);
+    // A reduced copy of a large photo is drawn over the photo's full extent.
+    if (!pixmap.isNull() && !size.isEmpty() && size.width() != image.width())
+        pixmap.setDevicePixelRatio(double(image.width()) / size.width());
     if (!m_pixmapItem) {
         m_pixmapItem = addPixmap(pixmap);
         m_pixmapItem->setZValue(0);
@@ -301,7 +305,7 @@ ShapeItemBase *AnnotationScene::shapeItemAt(const QPointF &scenePos) const
 QRectF AnnotationScene::coveredByImage(const QTransform &view) const
 {
     if (!m_pixmapItem || !m_pixmapItem->isVisible() || m_pixmapItem->effectiveOpacity() < 1
-        || m_pixmapItem->pixmap().hasAlphaChannel() || m_pixmapItem->pixmap().devicePixelRatio() != 1
+        || m_pixmapItem->pixmap().hasAlphaChannel()
         || m_pixmapItem->offset() != QPointF() || !m_pixmapItem->sceneTransform().isIdentity()
         || m_pixmapItem->graphicsEffect() || view.type() > QTransform::TxScale
         || !(view.m11() > 0) || !(view.m22() > 0))

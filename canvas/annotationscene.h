@@ -25,7 +25,9 @@ public:
     explicit AnnotationScene(QObject *parent = nullptr);
     ~AnnotationScene() override;
 
-    void setImage(const QImage &image);
+    // logicalSize: the image's size in image pixels when image is a reduced copy of it; the
+    // copy is then drawn over the whole extent. Invalid: the image is shown at its own size.
+    void setImage(const QImage &image, const QSize &logicalSize = QSize());
     QImage image() const { return m_image; }
     QRectF imageRect() const { return m_imageRect; }
     void clear();

@@ -41,17 +41,24 @@ CanvasView::CanvasView(AnnotationScene *scene, QWidget *parent)
     refreshCursor();
 }
 
-void CanvasView::setImage(const QImage &image)
+void CanvasView::setImage(const QImage &image, const QSize &logicalSize)
 {
-    m_image = image;
-    m_scene->setImage(image);
+    m_imageSize = image.isNull() ? QSize() : (logicalSize.isValid() ? logicalSize : image.size());
+    m_scene->setImage(image, logicalSize);
     m_fitPending = true;
     zoomFit();
 }
 
+void CanvasView::replaceImagePixels(const QImage &image)
+{
+    if (m_imageSize.isEmpty() || image.isNull())
+        return;
+    m_scene->setImage(image, m_imageSize);
+}
+
 void CanvasView::clear()
 {
-    m_image = QImage();
+    m_imageSize = QSize();
     m_fitPending = false;
     m_scene->clear();
     resetTransform();
@@ -118,22 +125,22 @@ void CanvasView::zoomFit()
 {
     // A hidden view reports a made-up viewport size (640 x 480 before the first show), so the
     // fit waits for the show or a resize that gives room.
-    if (m_image.isNull() || !isVisible())
+    if (m_imageSize.isEmpty() || !isVisible())
         return;
     const double availableWidth = viewport()->width() - 80;
     const double availableHeight = viewport()->height() - 80;
     if (availableWidth <= 0 || availableHeight <= 0)
         return;   // stays pending until a resize gives room
     m_fitPending = false;
-    const double k = clampScale(std::min(availableWidth / m_image.width(),
-                                         availableHeight / m_image.height()));
+    const double k = clampScale(std::min(availableWidth / m_imageSize.width(),
+                                         availableHeight / m_imageSize.height()));
     setScale(k, viewportCentre());
     centerOn(m_scene->imageRect().center());
 }
 
 bool CanvasView::event(QEvent *event)
 {
-    if (event->type() == QEvent::Show && m_fitPending && !m_image.isNull()) {
+    if (event->type() == QEvent::Show && m_fitPending && !m_imageSize.isEmpty()) {
         const bool handled = QGraphicsView::event(event);
         zoomFit();
         return handled;
@@ -157,7 +164,7 @@ void CanvasView::mousePressEvent(QMouseEvent *event)
 {
     const bool panButton = event->button() == Qt::MiddleButton
         || (event->button() == Qt::LeftButton && m_spaceHeld);
-    if (panButton && !m_image.isNull()) {
+    if (panButton && !m_imageSize.isEmpty()) {
         m_panning = true;
         m_lastPanPos = event->position();
         refreshCursor();
@@ -197,7 +204,7 @@ void CanvasView::mouseReleaseEvent(QMouseEvent *event)
 
 void CanvasView::wheelEvent(QWheelEvent *event)
 {
-    if (m_image.isNull()) {
+    if (m_imageSize.isEmpty()) {
         event->ignore();
         return;
     }
@@ -244,6 +251,6 @@ void CanvasView::keyReleaseEvent(QKeyEvent *event)
 void CanvasView::resizeEvent(QResizeEvent *event)
 {
     QGraphicsView::resizeEvent(event);
-    if (m_fitPending && !m_image.isNull())
+    if (m_fitPending && !m_imageSize.isEmpty())
         zoomFit();
 }

@@ -19,7 +19,11 @@ public:
 
     CanvasView(AnnotationScene *scene, QWidget *parent = nullptr);
 
-    void setImage(const QImage &image);
+    // logicalSize: see AnnotationScene::setImage. Fits the image into the view.
+    void setImage(const QImage &image, const QSize &logicalSize = QSize());
+    // Other pixels for the image shown (a sharper copy), keeping zoom, scroll and shapes.
+    void replaceImagePixels(const QImage &image);
+    QSize imageSize() const { return m_imageSize; }
     void clear();
     void setCanvasCursor(const QCursor &cursor);
     // The one zoom primitive; anchor is in viewport coordinates and keeps its scene point.
@@ -56,7 +60,7 @@ private:
     QPointF viewportCentre() const;
 
     AnnotationScene *m_scene;   // not owned
-    QImage m_image;
+    QSize m_imageSize;   // in image pixels; empty without an image
     double m_scale = 1.0;
     bool m_spaceHeld = false;
     bool m_panning = false;

@@ -1,11 +1,14 @@
 #include "storage/annotation.h"
 
+#include <QHash>
+
 #include <cmath>
 
 void registerAnnotationMetaTypes()
 {
     qRegisterMetaType<Annotation>("Annotation");
     qRegisterMetaType<QList<Annotation>>("QList<Annotation>");
+    qRegisterMetaType<QHash<QString, QList<Annotation>>>("AnnotationCache");
 }
 
 bool Annotation::hasFiniteGeometry() const

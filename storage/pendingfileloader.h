@@ -1,0 +1,30 @@
+#pragma once
+
+#include "storage/pendingfile.h"
+
+#include <QString>
+#include <QThread>
+
+// Reads a directory's pending results file off the GUI thread: after a whole folder has been
+// pre-labelled it holds every image's results and takes a while to parse.
+// load() runs on the owner's thread; run() only on the worker.
+class PendingFileLoader : public QThread
+{
+    Q_OBJECT
+public:
+    explicit PendingFileLoader(QObject *parent = nullptr);
+    ~PendingFileLoader() override;
+
+    // Waits for a running read to end, then reads dir's file.
+    void load(const QString &dir);
+
+signals:
+    // readable is false when the file exists but could not be read at all.
+    void loaded(const QString &dir, const AnnotationCache &pending, bool readable);
+
+protected:
+    void run() override;
+
+private:
+    QString m_dir;
+};

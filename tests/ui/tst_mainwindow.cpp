@@ -1,0 +1,626 @@
+#include "ui/mainwindow.h"
+
+#include "canvas/annotationscene.h"
+#include "canvas/canvasview.h"
+#include "shared/language.h"
+#include "storage/annotationstore.h"
+#include "storage/pendingfile.h"
+#include "ui/emptystate.h"
+#include "ui/filelistpanel.h"
+#include "ui/mainstatusbar.h"
+#include "ui/toastwidget.h"
+#include "ui/windowsettings.h"
+
+#include "../storage/storagefixtures.h"
+#include "stylesheet.h"
+#include "testmain.h"
+#include "windowfixture.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QComboBox>
+#include <QToolBar>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QUndoStack>
+#include <QUrl>
+
+using namespace WindowFixture;
+
+namespace {
+
+Annotation box(const QString &label, const QRectF &rect, int pending = 0)
+{
+    Annotation a;
+    a.label = label;
+    a.rect = rect;
+    a.pending = pending;
+    return a;
+}
+
+// An edit as the canvas makes it: the first shape moves by a few pixels.
+void editFirstShape(MainWindow &window)
+{
+    const QList<Annotation> shapes = window.scene()->annotations();
+    QVERIFY(!shapes.isEmpty());
+    Annotation moved = shapes.first();
+    moved.rect.translate(5, 3);
+    window.scene()->applyState(moved.id, moved);
+}
+
+// Every action reachable from the menu bar: text, shortcuts, checked state, in menu order.
+QStringList describeMenus(QMenuBar *bar)
+{
+    QStringList rows;
+    std::function<void(QMenu *, int)> walk = [&](QMenu *menu, int depth) {
+        const auto actions = menu->actions();
+        for (QAction *action : actions) {
+            if (action->isSeparator()) {
+                rows << QString(depth, QLatin1Char(' ')) + QStringLiteral("—");
+                continue;
+            }
+            QStringList keys;
+            for (const QKeySequence &k : action->shortcuts())
+                keys << k.toString(QKeySequence::PortableText);
+            // The checked language is the one switched to; everything else must survive.
+            const bool language = action->actionGroup() && action->data().typeId() == QMetaType::QString;
+            rows << QStringLiteral("%1%2|%3|%4").arg(QString(depth, QLatin1Char(' ')), keys.join(QLatin1Char(',')))
+                        .arg(action->isCheckable() && !language ? (action->isChecked() ? 1 : 0) : -1)
+                        .arg(action->menu() ? action->menu()->actions().size() : -1);
+            if (action->menu() && action->menu()->actions().size() < 20)
+                walk(action->menu(), depth + 1);
+        }
+    };
+    const auto menus = bar->actions();
+    for (QAction *action : menus) {
+        rows << QStringLiteral("[menu]");
+        if (action->menu())
+            walk(action->menu(), 1);
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void openFolderShowsFirstImage();
+    void imagePathOpensItsFolderAtThatImage();
+    void switchWithEditsSavesSilently();
+    void failingSaveKeepsImage();
+    void stepping_data();
+    void stepping();
+    void deleteImage_data();
+    void deleteImage();
+    void pendingResultsMerged();
+    void pendingFileNotRewrittenWhenUnchanged();
+    void closeQuestion_data();
+    void closeQuestion();
+    void openAnotherFolderWithEdits_data();
+    void openAnotherFolderWithEdits();
+    void recentDirectories();
+    void settingsQuirks_data();
+    void settingsQuirks();
+    void formatMenuAndComboAgree();
+    void languageSwitchKeepsActions();
+    void dropUrls_data();
+    void dropUrls();
+    void corruptImageKeepsPrevious();
+    void damagedLabelFileTrashedOnFirstSave();
+    void largePhotoOpens();
+
+private:
+    std::unique_ptr<MainWindow> openWindow(const QString &path = QString());
+    bool waitForImage(MainWindow &window, const QString &path);
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_dir;
+    QStringList m_images;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(installSourceStyleSheet());
+    setLanguage(QStringLiteral("zh_CN"));
+}
+
+void TestMainWindow::init()
+{
+    setLanguage(QStringLiteral("zh_CN"));
+    QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).clear();
+    QDir(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash")).removeRecursively();
+    m_tmp = std::make_unique<QTemporaryDir>();
+    m_dir = m_tmp->path() + QStringLiteral("/ds");
+    m_images = makeImages(m_dir, 4);
+    QCOMPARE(m_images.size(), 4);
+}
+
+void TestMainWindow::cleanup()
+{
+    m_tmp.reset();
+}
+
+std::unique_ptr<MainWindow> TestMainWindow::openWindow(const QString &path)
+{
+    auto window = std::make_unique<MainWindow>(path);
+    window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return nullptr;
+    return window;
+}
+
+bool TestMainWindow::waitForImage(MainWindow &window, const QString &path)
+{
+    return QTest::qWaitFor([&] { return window.currentImagePath() == path; }, 5000);
+}
+
+void TestMainWindow::openFolderShowsFirstImage()
+{
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat"), QStringLiteral("dog")}));
+    auto window = openWindow();
+    QVERIFY(window);
+    QVERIFY(window->emptyState()->isVisible());
+    window->openDirectory(m_dir);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_COMPARE(window->imagePaths(), m_images);
+    QTRY_VERIFY(!window->isLoadingDirectory());
+    QCOMPARE(window->scene()->annotations().size(), 2);
+    QVERIFY(!window->emptyState()->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Brindlemark — ") + m_dir);
+    QVERIFY(window->labelHistory().contains(QStringLiteral("cat")));
+    for (const QString &image : std::as_const(m_images))
+        QVERIFY(window->fileList()->isShown(image));
+    // The state scanner's count of the labelled image reaches the window.
+    QTRY_COMPARE(window->imageState(m_images.at(0)).confirmed, 2);
+    QCOMPARE(window->statusPanel()->savedText(), QStringLiteral("已保存"));
+}
+
+void TestMainWindow::imagePathOpensItsFolderAtThatImage()
+{
+    auto window = openWindow(m_images.at(2));
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(2)));
+    QCOMPARE(window->currentDirectory(), m_dir);
+}
+
+void TestMainWindow::switchWithEditsSavesSilently()
+{
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    editFirstShape(*window);
+    QVERIFY(window->isDirty());
+    QCOMPARE(window->statusPanel()->savedText(), QStringLiteral("● 未保存"));
+    // A real key press on the window: no question, the edit is written.
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QVERIFY(waitForImage(*window, m_images.at(1)));
+    const QList<Annotation> saved = loadAnnotations(m_images.at(0));
+    QCOMPARE(saved.size(), 1);
+    QCOMPARE(saved.first().rect, QRectF(15, 13, 20, 30));
+    QVERIFY(!window->isDirty());
+}
+
+void TestMainWindow::failingSaveKeepsImage()
+{
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    editFirstShape(*window);
+    Fixtures::ReadOnlyDirectory lock(m_dir + QStringLiteral("/annotations"));
+    if (!lock.ok())
+        QSKIP("cannot make a directory read-only here");
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QCOMPARE(window->currentImagePath(), m_images.at(0));
+    QVERIFY(window->isDirty());
+    QCOMPARE(window->toast()->text(), QStringLiteral("保存失败：无法写入标注文件"));
+    // The click on another row did not move the list away from the image shown.
+    window->fileList()->selectPath(m_images.at(2), false);
+    window->showImage(m_images.at(2));
+    QCOMPARE(window->currentImagePath(), m_images.at(0));
+}
+
+void TestMainWindow::stepping_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<bool>("unlabelledOnly");
+    QTest::addColumn<int>("expected");   // -1: stays
+
+    QTest::newRow("next on the last wraps to the first") << 3 << 1 << false << 0;
+    QTest::newRow("previous on the first wraps to the last") << 0 << -1 << false << 3;
+    QTest::newRow("next skips labelled images under the filter") << 0 << 1 << true << 2;
+    QTest::newRow("previous skips labelled images under the filter") << 2 << -1 << true << 0;
+}
+
+void TestMainWindow::stepping()
+{
+    QFETCH(int, start);
+    QFETCH(int, step);
+    QFETCH(bool, unlabelledOnly);
+    QFETCH(int, expected);
+    QVERIFY(writeVoc(m_images.at(1), {QStringLiteral("cat")}));
+    QVERIFY(writeVoc(m_images.at(3), {QStringLiteral("cat")}));
+    auto window = openWindow(m_images.at(start));
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(start)));
+    QTRY_COMPARE(window->imageState(m_images.at(1)).confirmed, 1);
+    QTRY_COMPARE(window->imageState(m_images.at(3)).confirmed, 1);
+    if (unlabelledOnly) {
+        const auto buttons = window->fileList()->findChildren<QToolButton *>();
+        for (QToolButton *button : buttons) {
+            if (button->text() == QStringLiteral("未标注"))
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+        QCOMPARE(window->fileList()->filter(), 1);
+    }
+    QTest::keyClick(window.get(), step > 0 ? Qt::Key_Right : Qt::Key_Left);
+    QCOMPARE(window->currentImagePath(), m_images.at(expected));
+}
+
+void TestMainWindow::deleteImage_data()
+{
+    QTest::addColumn<int>("imageCount");
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<int>("successor");   // -1: none, the empty state shows
+
+    QTest::newRow("current image in the middle") << 4 << 1 << 2;
+    QTest::newRow("last image shows the one before") << 4 << 3 << 2;
+    QTest::newRow("only image leaves the empty state") << 1 << 0 << -1;
+}
+
+void TestMainWindow::deleteImage()
+{
+    QFETCH(int, imageCount);
+    QFETCH(int, deleted);
+    QFETCH(int, successor);
+    for (int i = imageCount; i < m_images.size(); ++i)
+        QVERIFY(QFile::remove(m_images.at(i)));
+    const QString victim = m_images.at(deleted);
+    QVERIFY(writeVoc(victim, {QStringLiteral("cat")}));
+    QVERIFY(writeBytes(m_dir + QStringLiteral("/labels/img%1.txt").arg(deleted + 1), "0 0.5 0.5 0.1 0.1\n"));
+    auto window = openWindow(victim);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, victim));
+
+    answerMessageBox(QStringLiteral("删除"));
+    window->deleteImage(victim);
+    QVERIFY(!QFile::exists(victim));
+    QVERIFY(!QFile::exists(vocPath(victim)));
+    QVERIFY(!QFile::exists(m_dir + QStringLiteral("/labels/img%1.txt").arg(deleted + 1)));
+    // The labels went to the trash with the image, so restoring them restores both.
+    const QStringList trashed = trashedFiles();
+    QVERIFY2(trashed.contains(QFileInfo(victim).fileName()), qPrintable(trashed.join(u',')));
+    QVERIFY2(trashed.contains(QStringLiteral("img%1.xml").arg(deleted + 1)), qPrintable(trashed.join(u',')));
+    QVERIFY2(trashed.contains(QStringLiteral("img%1.txt").arg(deleted + 1)), qPrintable(trashed.join(u',')));
+    QVERIFY(!window->imagePaths().contains(victim));
+    QCOMPARE(window->toast()->text(), QStringLiteral("已删除 %1").arg(QFileInfo(victim).fileName()));
+    if (successor < 0) {
+        QVERIFY(window->currentImagePath().isEmpty());
+        QVERIFY(window->emptyState()->isVisible());
+    } else {
+        QCOMPARE(window->currentImagePath(), m_images.at(successor));
+    }
+}
+
+void TestMainWindow::pendingResultsMerged()
+{
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    AnnotationCache pending;
+    pending.insert(m_images.at(0), {box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1)});
+    pending.insert(m_images.at(2), {box(QStringLiteral("bird"), QRectF(5, 5, 10, 10), 1)});
+    pending.insert(m_dir + QStringLiteral("/gone.png"), {box(QStringLiteral("old"), QRectF(1, 1, 5, 5), 1)});
+    QVERIFY(writePendingFile(m_dir, pending));
+
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    // The first image shows its label file and its pending result from the start.
+    QCOMPARE(window->scene()->annotations().size(), 2);
+    QCOMPARE(window->scene()->pendingCount(), 1);
+    QTRY_COMPARE(window->imageState(m_images.at(2)).pending, 1);
+    // Rejecting the pending result is a change: the next write drops the stale entry too.
+    const uint pendingId = window->scene()->pendingIdsInReadingOrder().first();
+    window->scene()->applyState(pendingId, std::nullopt);
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QVERIFY(waitForImage(*window, m_images.at(1)));
+    const AnnotationCache written = readPendingFile(m_dir);
+    QCOMPARE(written.keys(), QStringList{m_images.at(2)});
+    // Nothing pending reached the label file.
+    QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
+}
+
+void TestMainWindow::pendingFileNotRewrittenWhenUnchanged()
+{
+    AnnotationCache pending;
+    for (const QString &image : std::as_const(m_images))
+        pending.insert(image, {box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1)});
+    QVERIFY(writePendingFile(m_dir, pending));
+    const QByteArray before = readBytes(pendingFilePath(m_dir));
+    const auto inodeOf = [this] { return QFileInfo(pendingFilePath(m_dir)).fileTime(QFileDevice::FileMetadataChangeTime); };
+    QFile::setPermissions(pendingFilePath(m_dir), QFile::ReadOwner | QFile::WriteOwner);
+    const QDateTime stamp = inodeOf();
+    QTest::qWait(20);
+
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    for (int i = 1; i < m_images.size(); ++i) {
+        QTest::keyClick(window.get(), Qt::Key_Right);
+        QVERIFY(waitForImage(*window, m_images.at(i)));
+    }
+    QCOMPARE(inodeOf(), stamp);
+    window->close();
+    QCOMPARE(readBytes(pendingFilePath(m_dir)), before);
+    QCOMPARE(inodeOf(), stamp);
+}
+
+void TestMainWindow::closeQuestion_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("save and quit") << "保存并退出" << true << true;
+    QTest::newRow("discard") << "放弃修改" << true << false;
+    QTest::newRow("cancel") << "取消" << false << false;
+}
+
+void TestMainWindow::closeQuestion()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, closed);
+    QFETCH(bool, saved);
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    const QByteArray original = readBytes(vocPath(m_images.at(0)));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    editFirstShape(*window);
+    QString question;
+    answerMessageBox(answer, &question);
+    QCOMPARE(window->close(), closed);
+    QCOMPARE(question, QStringLiteral("当前图片有未保存的修改，要如何处理？"));
+    QCOMPARE(window->isVisible(), !closed);
+    QCOMPARE(readBytes(vocPath(m_images.at(0))) != original, saved);
+    QCOMPARE(window->isDirty(), !closed);
+}
+
+void TestMainWindow::openAnotherFolderWithEdits_data()
+{
+    QTest::addColumn<bool>("saveFails");
+    QTest::newRow("edits saved first") << false;
+    QTest::newRow("failing save stays in the folder") << true;
+}
+
+void TestMainWindow::openAnotherFolderWithEdits()
+{
+    QFETCH(bool, saveFails);
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    const QString other = m_tmp->path() + QStringLiteral("/other");
+    QVERIFY(!makeImages(other, 2).isEmpty());
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    editFirstShape(*window);
+    std::unique_ptr<Fixtures::ReadOnlyDirectory> lock;
+    if (saveFails) {
+        lock = std::make_unique<Fixtures::ReadOnlyDirectory>(m_dir + QStringLiteral("/annotations"));
+        if (!lock->ok())
+            QSKIP("cannot make a directory read-only here");
+    }
+    window->openDirectory(other);
+    if (saveFails) {
+        QCOMPARE(window->currentDirectory(), m_dir);
+        QCOMPARE(window->currentImagePath(), m_images.at(0));
+        QVERIFY(window->isDirty());
+        QCOMPARE(window->toast()->text(), QStringLiteral("保存失败：无法写入标注文件"));
+    } else {
+        QCOMPARE(window->currentDirectory(), other);
+        QCOMPARE(loadAnnotations(m_images.at(0)).first().rect, QRectF(15, 13, 20, 30));
+        QVERIFY(waitForImage(*window, other + QStringLiteral("/img1.png")));
+    }
+}
+
+void TestMainWindow::recentDirectories()
+{
+    auto window = openWindow();
+    QVERIFY(window);
+    QStringList dirs;
+    for (int i = 0; i < 11; ++i) {
+        const QString dir = m_tmp->path() + QStringLiteral("/d%1").arg(i);
+        QVERIFY(QDir().mkpath(dir));
+        dirs.prepend(dir);
+        window->openDirectory(dir);
+    }
+    QStringList recent = WindowSettings::recentDirectories();
+    QCOMPARE(recent.size(), 10);
+    QCOMPARE(recent, dirs.mid(0, 10));
+    // Re-opening a listed directory moves it to the top without a duplicate.
+    window->openDirectory(dirs.at(5));
+    recent = WindowSettings::recentDirectories();
+    QCOMPARE(recent.size(), 10);
+    QCOMPARE(recent.first(), dirs.at(5));
+    QCOMPARE(recent.count(dirs.at(5)), 1);
+    QCOMPARE(window->actions().recentMenu->actions().size(), 10);
+    QCOMPARE(WindowSettings::lastDirectory(), dirs.at(5));
+}
+
+void TestMainWindow::settingsQuirks_data()
+{
+    QTest::addColumn<QVariant>("concurrency");
+    QTest::addColumn<QVariant>("timeout");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("expectedConcurrency");
+    QTest::addColumn<int>("expectedTimeout");
+    QTest::addColumn<bool>("expectedYolo");
+
+    QTest::newRow("stored 2 reads as 1, 180 as 300") << QVariant(2) << QVariant(180) << "yolo" << 1 << 300 << true;
+    QTest::newRow("other values kept") << QVariant(3) << QVariant(120) << "voc" << 3 << 120 << false;
+    QTest::newRow("upper-case YOLO is VOC") << QVariant(0) << QVariant() << "YOLO" << 1 << 300 << false;
+    QTest::newRow("defaults") << QVariant() << QVariant() << "" << 1 << 300 << false;
+}
+
+void TestMainWindow::settingsQuirks()
+{
+    QFETCH(QVariant, concurrency);
+    QFETCH(QVariant, timeout);
+    QFETCH(QString, format);
+    QFETCH(int, expectedConcurrency);
+    QFETCH(int, expectedTimeout);
+    QFETCH(bool, expectedYolo);
+    {
+        QSettings s(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+        if (concurrency.isValid())
+            s.setValue(QStringLiteral("model/concurrency"), concurrency);
+        if (timeout.isValid())
+            s.setValue(QStringLiteral("model/timeout"), timeout);
+        if (!format.isEmpty())
+            s.setValue(QStringLiteral("format"), format);
+    }
+    auto window = openWindow();
+    QVERIFY(window);
+    QCOMPARE(window->serverConfig().concurrency, expectedConcurrency);
+    QCOMPARE(window->serverConfig().timeout, expectedTimeout);
+    QCOMPARE(window->useYolo(), expectedYolo);
+    QCOMPARE(window->actions().formatYolo->isChecked(), expectedYolo);
+    QVERIFY(window->close());
+    QSettings s(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+    QCOMPARE(s.value(QStringLiteral("model/concurrency")).toInt(), expectedConcurrency);
+    QCOMPARE(s.value(QStringLiteral("model/timeout")).toInt(), expectedTimeout);
+    QCOMPARE(s.value(QStringLiteral("format")).toString(), expectedYolo ? QStringLiteral("yolo") : QStringLiteral("voc"));
+}
+
+void TestMainWindow::formatMenuAndComboAgree()
+{
+    auto window = openWindow();
+    QVERIFY(window);
+    window->statusPanel()->formatCombo()->setCurrentIndex(1);
+    QVERIFY(window->useYolo());
+    QVERIFY(window->actions().formatYolo->isChecked());
+    window->actions().formatVoc->trigger();
+    QVERIFY(!window->useYolo());
+    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 0);
+    QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).value(QStringLiteral("format")).toString(),
+             QStringLiteral("voc"));
+}
+
+void TestMainWindow::languageSwitchKeepsActions()
+{
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    window->actions().polyMode->trigger();
+    window->actions().formatYolo->trigger();
+    window->actions().toggleObjectPanel->trigger();
+    const QStringList before = describeMenus(window->menuBar());
+    const QString openText = window->actions().open->text();
+    window->switchLanguage(QStringLiteral("en"));
+    QCOMPARE(describeMenus(window->menuBar()), before);
+    QVERIFY(window->actions().polyMode->isChecked());
+    QVERIFY(!window->actions().toggleObjectPanel->isChecked());
+    QVERIFY(window->actions().open->text() != openText);
+    QCOMPARE(window->actions().open->text(), translateText("目录"));
+    QCOMPARE(window->scene()->mode(), int(AnnotationScene::PolygonMode));
+    QCOMPARE(window->actions().toolbar->actions().size(), 13);
+    window->switchLanguage(QStringLiteral("zh_CN"));
+    QCOMPARE(describeMenus(window->menuBar()), before);
+}
+
+void TestMainWindow::dropUrls_data()
+{
+    QTest::addColumn<QStringList>("names");   // relative to the temporary root
+    QTest::addColumn<QString>("expectedDir");  // empty: nothing opens
+
+    QTest::newRow("text file then image opens the image's folder")
+        << QStringList{"notes.txt", "ds/img3.png"} << "ds";
+    QTest::newRow("folder first") << QStringList{"ds", "notes.txt"} << "ds";
+    QTest::newRow("only unsupported files") << QStringList{"notes.txt", "clip.gif"} << "";
+}
+
+void TestMainWindow::dropUrls()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, expectedDir);
+    QVERIFY(writeBytes(m_tmp->path() + QStringLiteral("/notes.txt"), "x"));
+    QVERIFY(writeBytes(m_tmp->path() + QStringLiteral("/clip.gif"), "GIF89a"));
+    auto window = openWindow();
+    QVERIFY(window);
+    QList<QUrl> urls;
+    for (const QString &name : names)
+        urls.append(QUrl::fromLocalFile(m_tmp->path() + QLatin1Char('/') + name));
+    auto *data = new QMimeData;
+    data->setUrls(urls);
+    // As a drag from a file manager arrives: enter, then drop.
+    QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(300, 300), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    delete data;
+    if (expectedDir.isEmpty()) {
+        QVERIFY(window->currentDirectory().isEmpty());
+    } else {
+        QCOMPARE(window->currentDirectory(), m_tmp->path() + QLatin1Char('/') + expectedDir);
+        const QString expectedImage = names.first().endsWith(u".txt") ? m_images.at(2) : m_images.at(0);
+        QVERIFY(waitForImage(*window, expectedImage));
+    }
+}
+
+void TestMainWindow::corruptImageKeepsPrevious()
+{
+    QVERIFY(writeBytes(m_dir + QStringLiteral("/img2.png"), "not an image at all"));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QCOMPARE(window->currentImagePath(), m_images.at(0));
+    QCOMPARE(window->toast()->text(), QStringLiteral("图片解码失败：img2.png"));
+}
+
+void TestMainWindow::damagedLabelFileTrashedOnFirstSave()
+{
+    const QByteArray damaged = "<annotation><object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin>"
+                               "<xmax>30</xmax><ymax>30</ymax></bndbox></object><object><name>d<b/>og</name>";
+    QVERIFY(writeBytes(vocPath(m_images.at(0)), damaged));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QCOMPARE(window->scene()->annotations().size(), 1);
+    QVERIFY2(window->toast()->text().contains(QStringLiteral("img1.xml")), qPrintable(window->toast()->text()));
+    editFirstShape(*window);
+    QVERIFY(window->saveCurrent());
+    QVERIFY(trashedFiles().contains(QStringLiteral("img1.xml")));
+    QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
+    const QString trashedCopy = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash/files/img1.xml");
+    QCOMPARE(readBytes(trashedCopy), damaged);
+}
+
+void TestMainWindow::largePhotoOpens()
+{
+    // 105 megapixels: beyond the image reader's default allocation limit when decoded in full.
+    QImage huge(10240, 10240, QImage::Format_Grayscale8);
+    huge.fill(128);
+    const QString path = m_dir + QStringLiteral("/huge.jpg");
+    QVERIFY(huge.save(path, "JPEG", 50));
+    huge = QImage();
+    auto window = openWindow(path);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, path));
+    QCOMPARE(window->currentImageSize(), QSize(10240, 10240));
+    QCOMPARE(window->view()->imageSize(), QSize(10240, 10240));
+}
+
+BRINDLE_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

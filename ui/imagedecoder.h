@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QImage>
+#include <QMetaType>
+#include <QSize>
+#include <QString>
+
+// Decoding images for the canvas. A photo is decoded only as large as the canvas shows it:
+// JPEG decodes at 1/2, 1/4 or 1/8 of its size nearly for free, and a 100-megapixel photo then
+// needs a few megabytes instead of 400. The full resolution is decoded when the user zooms in.
+struct DecodedImage
+{
+    QString path;
+    QImage image;    // the pixels to show, possibly a reduced copy
+    QSize fullSize;  // the image's size as shown (EXIF orientation applied), in image pixels
+    QSize fitInto;   // the area the pixels were chosen for; invalid: full resolution
+
+    bool isNull() const { return image.isNull(); }
+    bool isFullResolution() const { return image.size() == fullSize; }
+};
+Q_DECLARE_METATYPE(DecodedImage)
+
+// Decodes path with its EXIF orientation applied. fitInto is the canvas area in device pixels
+// that the whole image must cover at "fit" zoom; an invalid size asks for full resolution.
+// Thread-safe (reentrant). Null image when the file cannot be decoded.
+DecodedImage decodeImage(const QString &path, const QSize &fitInto);
+
+// True when shown at scale (screen pixels per image pixel) times dpr, decoded would look
+// blurred: its pixels are stretched.
+bool needsMoreResolution(const DecodedImage &decoded, double scale, double dpr);

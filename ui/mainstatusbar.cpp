@@ -1,0 +1,159 @@
+#include "ui/mainstatusbar.h"
+
+#include "shared/language.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QStatusBar>
+
+namespace {
+
+const char *const kBusyStyle = "color:#E2B93D;";
+const char *const kOnlineStyle = "color:#3FB27F;";
+const char *const kOfflineStyle = "color:#9AA3B2;";
+
+QLabel *addLabel(QStatusBar *bar, const QString &text, int stretch = 0)
+{
+    auto *label = new QLabel(text, bar);
+    bar->addPermanentWidget(label, stretch);
+    return label;
+}
+
+} // namespace
+
+MainStatusBar::MainStatusBar(QStatusBar *bar)
+    : QObject(bar)
+{
+    bar->setFixedHeight(24);
+    bar->setSizeGripEnabled(false);
+    m_modelDot = addLabel(bar, QStringLiteral("●"));
+    m_modelText = addLabel(bar, QString());
+    m_file = addLabel(bar, QStringLiteral("--"));
+    m_size = addLabel(bar, QStringLiteral("--"));
+    m_zoom = addLabel(bar, QStringLiteral("100%"));
+    m_cursor = addLabel(bar, QStringLiteral("--"));
+    m_directory = addLabel(bar, QString(), 1);
+    m_directory->setMinimumWidth(120);
+    m_directory->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_directory->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_directory->setToolTipDuration(-1);
+    m_directory->installEventFilter(this);
+    m_pending = addLabel(bar, QString());
+    m_format = new QComboBox(bar);
+    m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
+    bar->addPermanentWidget(m_format);
+    m_saved = addLabel(bar, QString());
+    connect(m_format, &QComboBox::currentIndexChanged, this, [this](int index) { emit formatChanged(index == 1); });
+    retranslate();
+}
+
+void MainStatusBar::setModelState(bool busy, bool online)
+{
+    m_model = busy ? Model::Busy : (online ? Model::Online : Model::Offline);
+    retranslate();
+}
+
+void MainStatusBar::setModelChecking()
+{
+    m_model = Model::Checking;
+    retranslate();
+}
+
+void MainStatusBar::setImageInfo(const QString &fileName, const QSize &size, int pendingCount)
+{
+    m_hasImage = !fileName.isEmpty();
+    m_file->setText(m_hasImage ? fileName : QStringLiteral("--"));
+    m_size->setText(m_hasImage && size.isValid() ? QStringLiteral("%1×%2").arg(size.width()).arg(size.height())
+                                                 : QStringLiteral("--"));
+    m_pending->setText(QStringLiteral("⚡ %1").arg(pendingCount));
+    m_pending->setStyleSheet(QLatin1String(pendingCount > 0 ? kBusyStyle : kOfflineStyle));
+}
+
+void MainStatusBar::setZoom(int percent)
+{
+    m_zoom->setText(QStringLiteral("%1%").arg(percent));
+}
+
+void MainStatusBar::setCursorPixel(const QPoint &pixel, bool inside)
+{
+    m_cursor->setText(inside ? QStringLiteral("(%1, %2)").arg(pixel.x()).arg(pixel.y()) : QStringLiteral("--"));
+}
+
+void MainStatusBar::setDirectory(const QString &nativePath)
+{
+    m_directoryPath = nativePath;
+    elideDirectory();
+}
+
+void MainStatusBar::setUseYolo(bool yolo)
+{
+    const QSignalBlocker blocker(m_format);
+    m_format->setCurrentIndex(yolo ? 1 : 0);
+}
+
+void MainStatusBar::setDirty(bool dirty)
+{
+    m_dirty = dirty;
+    m_saved->setText(dirty ? translateText("● 未保存") : translateText("已保存"));
+    m_saved->setStyleSheet(QLatin1String(dirty ? kBusyStyle : kOnlineStyle));
+}
+
+void MainStatusBar::retranslate()
+{
+    switch (m_model) {
+    case Model::Checking:
+        m_modelDot->setStyleSheet(QLatin1String(kOfflineStyle));
+        m_modelText->setText(translateText("模型检测中…"));
+        break;
+    case Model::Busy:
+        m_modelDot->setStyleSheet(QLatin1String(kBusyStyle));
+        m_modelText->setText(translateText("推理中"));
+        break;
+    case Model::Online:
+        m_modelDot->setStyleSheet(QLatin1String(kOnlineStyle));
+        m_modelText->setText(translateText("模型在线"));
+        break;
+    case Model::Offline:
+        m_modelDot->setStyleSheet(QLatin1String(kOfflineStyle));
+        m_modelText->setText(translateText("模型离线"));
+        break;
+    }
+    setDirty(m_dirty);
+    elideDirectory();
+}
+
+QString MainStatusBar::modelText() const
+{
+    return m_modelText->text();
+}
+
+QString MainStatusBar::savedText() const
+{
+    return m_saved->text();
+}
+
+QString MainStatusBar::directoryText() const
+{
+    return m_directory->toolTip();
+}
+
+QString MainStatusBar::pendingText() const
+{
+    return m_pending->text();
+}
+
+bool MainStatusBar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_directory && event->type() == QEvent::Resize)
+        elideDirectory();
+    return QObject::eventFilter(watched, event);
+}
+
+void MainStatusBar::elideDirectory()
+{
+    const QString text = m_directoryPath.isEmpty() ? translateText("未打开目录") : m_directoryPath;
+    const int width = qMax(m_directory->width() - 8, 120);
+    m_directory->setText(m_directory->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+    m_directory->setToolTip(text);
+}

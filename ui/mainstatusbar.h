@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+class QComboBox;
+class QLabel;
+class QStatusBar;
+
+// The widgets of the main window's status bar: model state, file, size, zoom, cursor, directory,
+// pending count, save format and the saved indicator. Texts are set through the setters and
+// translated again by retranslate().
+class MainStatusBar : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MainStatusBar(QStatusBar *bar);
+
+    // busy wins over online (the first that holds of: running a task, online, offline).
+    void setModelState(bool busy, bool online);
+    void setModelChecking();
+    void setImageInfo(const QString &fileName, const QSize &size, int pendingCount);
+    void setZoom(int percent);
+    void setCursorPixel(const QPoint &pixel, bool inside);
+    // An empty directory shows "未打开目录". Elided in the middle to the label's width.
+    void setDirectory(const QString &nativePath);
+    void setUseYolo(bool yolo);
+    void setDirty(bool dirty);
+    void retranslate();
+
+    QString modelText() const;
+    QString savedText() const;
+    QString directoryText() const;
+    QString pendingText() const;
+    QComboBox *formatCombo() const { return m_format; }
+
+signals:
+    void formatChanged(bool useYolo);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void elideDirectory();
+
+    QLabel *m_modelDot;
+    QLabel *m_modelText;
+    QLabel *m_file;
+    QLabel *m_size;
+    QLabel *m_zoom;
+    QLabel *m_cursor;
+    QLabel *m_directory;
+    QLabel *m_pending;
+    QComboBox *m_format;
+    QLabel *m_saved;
+
+    enum class Model { Checking, Busy, Online, Offline } m_model = Model::Checking;
+    QString m_directoryPath;
+    bool m_dirty = false;
+    bool m_hasImage = false;
+    bool m_hasCursor = false;
+};

@@ -1,0 +1,339 @@
+#include "ui/mainwindow.h"
+
+#include "canvas/annotationscene.h"
+#include "canvas/canvasview.h"
+#include "inference/vllmclient.h"
+#include "shared/language.h"
+#include "ui/filelistpanel.h"
+#include "ui/mainstatusbar.h"
+#include "ui/objectlistpanel.h"
+#include "ui/progressoverlay.h"
+#include "ui/windowsettings.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QDir>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUndoStack>
+
+namespace {
+
+QIcon icon(const QString &name)
+{
+    return name.isEmpty() ? QIcon() : QIcon(QStringLiteral(":/icons/%1.svg").arg(name));
+}
+
+// The mode actions' plain and active icons.
+QString modeIconName(int mode, bool active)
+{
+    static const char *const names[] = {"edit", "rect", "poly"};
+    const QString name = QLatin1String(names[qBound(0, mode, 2)]);
+    return active ? name + QStringLiteral("_active") : name;
+}
+
+void makePrimary(QToolBar *toolbar, QAction *action)
+{
+    if (QWidget *button = toolbar->widgetForAction(action)) {
+        button->setObjectName(QStringLiteral("primary"));
+        button->style()->unpolish(button);
+        button->style()->polish(button);
+    }
+}
+
+} // namespace
+
+QAction *MainWindow::makeAction(const QString &iconName, const char *text)
+{
+    auto *action = new QAction(icon(iconName), translateText(text), m_actions.parent);
+    action->setShortcutContext(Qt::WindowShortcut);
+    return action;
+}
+
+void MainWindow::buildActions()
+{
+    m_actions = WindowActions();
+    m_actions.parent = new QObject(this);
+    WindowActions &a = m_actions;
+
+    a.open = makeAction(QStringLiteral("folder"), "目录");
+    a.open->setShortcut(QKeySequence::Open);
+    connect(a.open, &QAction::triggered, this, [this] { openDirectory(QString()); });
+    a.save = makeAction(QStringLiteral("save"), "保存");
+    a.save->setShortcut(QKeySequence::Save);
+    connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
+    a.quit = makeAction(QString(), "退出");
+    connect(a.quit, &QAction::triggered, this, &QWidget::close);
+
+    a.undo = m_undoStack->createUndoAction(a.parent, translateText("撤销"));
+    a.undo->setShortcut(QKeySequence::Undo);
+    a.redo = m_undoStack->createRedoAction(a.parent, translateText("重做"));
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    if (!redoKeys.contains(QKeySequence(QStringLiteral("Ctrl+Shift+Z"))))
+        redoKeys.append(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    a.redo->setShortcuts(redoKeys);
+    a.deleteSelected = makeAction(QStringLiteral("trash"), "删除选中");
+    a.deleteSelected->setShortcut(QKeySequence::Delete);
+    a.copyPrevious = makeAction(QString(), "复制上一张的标注");
+    a.copyPrevious->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+    a.confirmAll = makeAction(QString(), "全部确认 ⚡");
+    a.rejectAll = makeAction(QString(), "全部拒绝 ⚡");
+
+    a.zoomIn = makeAction(QString(), "放大");
+    a.zoomIn->setShortcut(QKeySequence::ZoomIn);
+    connect(a.zoomIn, &QAction::triggered, m_view, &CanvasView::zoomIn);
+    a.zoomOut = makeAction(QString(), "缩小");
+    a.zoomOut->setShortcut(QKeySequence::ZoomOut);
+    connect(a.zoomOut, &QAction::triggered, m_view, &CanvasView::zoomOut);
+    a.zoomFit = makeAction(QString(), "适合窗口");
+    a.zoomFit->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
+    connect(a.zoomFit, &QAction::triggered, m_view, &CanvasView::zoomFit);
+    a.zoom100 = makeAction(QString(), "原始尺寸 100%");
+    a.zoom100->setShortcut(QKeySequence(QStringLiteral("Ctrl+1")));
+    connect(a.zoom100, &QAction::triggered, m_view, &CanvasView::zoom100);
+    a.toggleFileList = makeAction(QString(), "文件列表");
+    a.toggleFileList->setCheckable(true);
+    a.toggleFileList->setChecked(!m_fileList->isHidden());
+    a.toggleFileList->setShortcut(QKeySequence(QStringLiteral("F2")));
+    connect(a.toggleFileList, &QAction::toggled, m_fileList, &QWidget::setVisible);
+    a.toggleObjectPanel = makeAction(QString(), "标注面板");
+    a.toggleObjectPanel->setCheckable(true);
+    a.toggleObjectPanel->setChecked(!m_objectPanel->isHidden());
+    a.toggleObjectPanel->setShortcut(QKeySequence(QStringLiteral("F3")));
+    connect(a.toggleObjectPanel, &QAction::toggled, m_objectPanel, &QWidget::setVisible);
+
+    a.modeGroup = new QActionGroup(a.parent);
+    a.modeGroup->setExclusive(true);
+    const int sceneMode = m_scene->mode();
+    const struct { QAction **slot; int mode; const char *text; const char *key; } modes[] = {
+        {&a.rectMode, AnnotationScene::RectMode, "矩形模式", "W"},
+        {&a.polyMode, AnnotationScene::PolygonMode, "多边形模式", "P"},
+        {&a.editMode, AnnotationScene::SelectMode, "编辑模式", "E"},
+    };
+    for (const auto &m : modes) {
+        QAction *action = makeAction(modeIconName(m.mode, false), m.text);
+        action->setCheckable(true);
+        action->setShortcut(QKeySequence(QLatin1String(m.key)));
+        action->setData(m.mode);
+        a.modeGroup->addAction(action);
+        *m.slot = action;
+        connect(action, &QAction::toggled, this, [this, action](bool on) {
+            action->setIcon(icon(modeIconName(action->data().toInt(), on)));
+            if (on)
+                setModeFromAction(action);
+        });
+    }
+    // The action of the scene's mode comes back checked after a rebuild.
+    QAction *current = sceneMode == AnnotationScene::RectMode
+        ? a.rectMode
+        : (sceneMode == AnnotationScene::PolygonMode ? a.polyMode : a.editMode);
+    current->setChecked(true);
+
+    a.prevPending = makeAction(QString(), "上一个待确认框");
+    a.prevPending->setShortcut(QKeySequence(QStringLiteral("A")));
+    a.nextPending = makeAction(QString(), "下一个待确认框");
+    a.nextPending->setShortcut(QKeySequence(QStringLiteral("D")));
+    a.confirmCurrent = makeAction(QString(), "确认当前 ⚡ 框");
+    a.confirmCurrent->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+
+    a.formatGroup = new QActionGroup(a.parent);
+    a.formatGroup->setExclusive(true);
+    a.formatVoc = new QAction(QStringLiteral("Pascal VOC XML"), a.parent);
+    a.formatYolo = new QAction(QStringLiteral("YOLO txt"), a.parent);
+    for (QAction *action : {a.formatVoc, a.formatYolo}) {
+        action->setCheckable(true);
+        a.formatGroup->addAction(action);
+    }
+    (m_useYolo ? a.formatYolo : a.formatVoc)->setChecked(true);
+    connect(a.formatVoc, &QAction::triggered, this, [this] { setUseYolo(false); });
+    connect(a.formatYolo, &QAction::triggered, this, [this] { setUseYolo(true); });
+
+    for (int i = 0; i < 9; ++i) {
+        a.numberKeys[i] = new QAction(a.parent);
+        a.numberKeys[i]->setShortcut(QKeySequence(QString::number(i + 1)));
+        a.numberKeys[i]->setShortcutContext(Qt::WindowShortcut);
+        addAction(a.numberKeys[i]);
+    }
+
+    a.autoLabel = makeAction(QStringLiteral("bolt"), "自动标注");
+    a.autoLabel->setShortcut(QKeySequence(QStringLiteral("Ctrl+G")));
+    a.modelSettings = makeAction(QStringLiteral("gear"), "模型设置");
+    a.checkServer = makeAction(QString(), "检查服务状态");
+    connect(a.checkServer, &QAction::triggered, m_client, &VllmClient::probeServer);
+
+    a.shortcuts = makeAction(QString(), "快捷键一览");
+    a.shortcuts->setShortcut(QKeySequence(QStringLiteral("F1")));
+    connect(a.shortcuts, &QAction::triggered, this, &MainWindow::showShortcuts);
+    a.about = makeAction(QString(), "关于 Brindlemark");
+    connect(a.about, &QAction::triggered, this, &MainWindow::showAbout);
+
+    a.prevImage = makeAction(QStringLiteral("prev"), "上一张");
+    a.prevImage->setShortcut(QKeySequence(Qt::Key_Left));
+    connect(a.prevImage, &QAction::triggered, this, [this] { stepImage(-1); });
+    a.nextImage = makeAction(QStringLiteral("next"), "下一张");
+    a.nextImage->setShortcut(QKeySequence(Qt::Key_Right));
+    connect(a.nextImage, &QAction::triggered, this, [this] { stepImage(1); });
+    a.check = makeAction(QStringLiteral("check"), "检查标注");
+    a.check->setToolTip(translateText("检查已标注图片：越界框/过小框/重复框/未知类别/格式冲突"));
+
+    buildMenus();
+    buildToolbar();
+    rebuildRecentMenu();
+}
+
+void MainWindow::buildMenus()
+{
+    WindowActions &a = m_actions;
+    QMenuBar *bar = menuBar();
+
+    QMenu *file = bar->addMenu(translateText("文件"));
+    file->addAction(a.open);
+    a.recentMenu = file->addMenu(translateText("最近目录"));
+    file->addSeparator();
+    file->addAction(a.save);
+    file->addSeparator();
+    file->addAction(a.quit);
+
+    QMenu *edit = bar->addMenu(translateText("编辑"));
+    edit->addAction(a.undo);
+    edit->addAction(a.redo);
+    edit->addSeparator();
+    edit->addAction(a.deleteSelected);
+    edit->addAction(a.copyPrevious);
+    edit->addSeparator();
+    edit->addAction(a.confirmAll);
+    edit->addAction(a.rejectAll);
+
+    QMenu *view = bar->addMenu(translateText("视图"));
+    view->addAction(a.zoomIn);
+    view->addAction(a.zoomOut);
+    view->addAction(a.zoomFit);
+    view->addAction(a.zoom100);
+    view->addSeparator();
+    view->addAction(a.toggleFileList);
+    view->addAction(a.toggleObjectPanel);
+
+    QMenu *annotate = bar->addMenu(translateText("标注"));
+    annotate->addAction(a.rectMode);
+    annotate->addAction(a.polyMode);
+    annotate->addAction(a.editMode);
+    annotate->addSeparator();
+    annotate->addAction(a.prevPending);
+    annotate->addAction(a.nextPending);
+    annotate->addAction(a.confirmCurrent);
+    annotate->addSeparator();
+    QMenu *format = annotate->addMenu(translateText("导出格式"));
+    format->addAction(a.formatVoc);
+    format->addAction(a.formatYolo);
+
+    QMenu *model = bar->addMenu(translateText("模型"));
+    model->addAction(a.autoLabel);
+    model->addAction(a.modelSettings);
+    model->addSeparator();
+    model->addAction(a.checkServer);
+
+    QMenu *language = bar->addMenu(translateText("语言"));
+    a.languageGroup = new QActionGroup(a.parent);
+    a.languageGroup->setExclusive(true);
+    const QString currentCode = currentLanguageCode();
+    for (const auto &[code, name] : languageList()) {
+        auto *action = new QAction(name, a.parent);
+        action->setCheckable(true);
+        action->setData(code);
+        action->setChecked(code == currentCode);
+        a.languageGroup->addAction(action);
+        language->addAction(action);
+        connect(action, &QAction::triggered, this, [this, code = code] { switchLanguage(code); });
+    }
+
+    QMenu *help = bar->addMenu(translateText("帮助"));
+    help->addAction(a.shortcuts);
+    help->addAction(a.about);
+}
+
+void MainWindow::buildToolbar()
+{
+    WindowActions &a = m_actions;
+    a.toolbar = new QToolBar(QStringLiteral("main"), this);
+    a.toolbar->setObjectName(QStringLiteral("mainToolbar"));
+    a.toolbar->setMovable(false);
+    a.toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    a.toolbar->setIconSize(QSize(20, 20));
+    a.toolbar->setStyleSheet(QStringLiteral(
+        "QToolBar{padding:0px 8px;} QToolButton{padding:2px 8px; min-height:26px; max-height:26px;} "
+        "QToolButton#primary{background:#4C8DFF;border-color:#4C8DFF;color:white;} "
+        "QToolButton#primary:hover{background:#5E9BFF;}"));
+    a.toolbar->addAction(a.open);
+    a.toolbar->addAction(a.prevImage);
+    a.toolbar->addAction(a.nextImage);
+    a.toolbar->addAction(a.save);
+    a.toolbar->addSeparator();
+    a.toolbar->addAction(a.rectMode);
+    a.toolbar->addAction(a.polyMode);
+    a.toolbar->addAction(a.editMode);
+    a.toolbar->addAction(a.deleteSelected);
+    a.toolbar->addSeparator();
+    a.toolbar->addAction(a.check);
+    a.toolbar->addAction(a.autoLabel);
+    a.toolbar->addAction(a.modelSettings);
+    addToolBar(a.toolbar);
+    makePrimary(a.toolbar, a.save);
+    makePrimary(a.toolbar, a.autoLabel);
+}
+
+void MainWindow::rebuildRecentMenu()
+{
+    QMenu *menu = m_actions.recentMenu;
+    if (!menu)
+        return;
+    menu->clear();
+    const QStringList recent = WindowSettings::recentDirectories();
+    for (const QString &dir : recent) {
+        QAction *action = menu->addAction(QDir::toNativeSeparators(dir));
+        connect(action, &QAction::triggered, this, [this, dir] { openDirectory(dir); });
+    }
+    menu->setEnabled(!recent.isEmpty());
+}
+
+void MainWindow::setModeFromAction(QAction *action)
+{
+    const int mode = action->data().toInt();
+    m_scene->setMode(mode);
+    m_view->setCanvasCursor(mode == AnnotationScene::SelectMode ? Qt::ArrowCursor : Qt::CrossCursor);
+}
+
+void MainWindow::switchLanguage(const QString &code)
+{
+    if (code == currentLanguageCode())
+        return;
+    setLanguage(code);
+
+    delete m_actions.parent;
+    m_actions.parent = nullptr;
+    menuBar()->clear();
+    const QList<QMenu *> menus = findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QMenu *menu : menus)
+        delete menu;
+    const QList<QToolBar *> toolbars = findChildren<QToolBar *>();
+    for (QToolBar *toolbar : toolbars)
+        delete toolbar;
+
+    buildActions();
+
+    retranslateWidgets();
+    m_status->retranslate();
+    updateModelIndicator();
+    updateSavedIndicator();
+    updateTitle();
+    m_fileList->retranslate();
+    m_objectPanel->retranslate();
+    m_progress->retranslate();
+    refreshObjects();
+    refreshCategories();
+    refreshImageState(m_currentImagePath);
+    refreshStatus();
+}

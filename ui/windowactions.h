@@ -1,0 +1,61 @@
+#pragma once
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QObject;
+class QToolBar;
+
+// Every menu and toolbar action of the main window. All are children of `parent`, which the
+// window deletes and rebuilds when the interface language changes; the pointers are valid until
+// then. Actions whose work is not wired yet exist with their texts and shortcuts.
+struct WindowActions
+{
+    QObject *parent = nullptr;
+
+    // 文件
+    QAction *open = nullptr;
+    QMenu *recentMenu = nullptr;
+    QAction *save = nullptr;
+    QAction *quit = nullptr;
+    // 编辑
+    QAction *undo = nullptr;
+    QAction *redo = nullptr;
+    QAction *deleteSelected = nullptr;
+    QAction *copyPrevious = nullptr;
+    QAction *confirmAll = nullptr;
+    QAction *rejectAll = nullptr;
+    // 视图
+    QAction *zoomIn = nullptr;
+    QAction *zoomOut = nullptr;
+    QAction *zoomFit = nullptr;
+    QAction *zoom100 = nullptr;
+    QAction *toggleFileList = nullptr;
+    QAction *toggleObjectPanel = nullptr;
+    // 标注
+    QActionGroup *modeGroup = nullptr;
+    QAction *rectMode = nullptr;
+    QAction *polyMode = nullptr;
+    QAction *editMode = nullptr;
+    QAction *prevPending = nullptr;
+    QAction *nextPending = nullptr;
+    QAction *confirmCurrent = nullptr;
+    QActionGroup *formatGroup = nullptr;
+    QAction *formatVoc = nullptr;
+    QAction *formatYolo = nullptr;
+    QAction *numberKeys[9] = {};
+    // 模型
+    QAction *autoLabel = nullptr;
+    QAction *modelSettings = nullptr;
+    QAction *checkServer = nullptr;
+    // 语言
+    QActionGroup *languageGroup = nullptr;
+    // 帮助
+    QAction *shortcuts = nullptr;
+    QAction *about = nullptr;
+    // toolbar only
+    QAction *prevImage = nullptr;
+    QAction *nextImage = nullptr;
+    QAction *check = nullptr;
+    QToolBar *toolbar = nullptr;
+};

@@ -1,0 +1,90 @@
+#include "ui/windowsettings.h"
+
+#include <QSettings>
+
+namespace WindowSettings {
+
+namespace {
+
+QSettings store()
+{
+    return QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+}
+
+} // namespace
+
+Values load()
+{
+    const QSettings s = store();
+    Values v;
+    v.labels = s.value(QStringLiteral("labels")).toStringList();
+    v.useYolo = s.value(QStringLiteral("format")).toString() == u"yolo";
+    const QString base = s.value(QStringLiteral("model/base")).toString();
+    if (!base.isEmpty())
+        v.server.baseUrl = base;
+    const QString name = s.value(QStringLiteral("model/name")).toString();
+    if (!name.isEmpty())
+        v.server.model = name;
+    // 2 and 180 were the defaults of an older release: they read as today's defaults.
+    bool ok = false;
+    int concurrency = s.value(QStringLiteral("model/concurrency"), 1).toInt(&ok);
+    if (!ok || concurrency == 2)
+        concurrency = 1;
+    v.server.concurrency = qMax(1, concurrency);
+    int timeout = s.value(QStringLiteral("model/timeout"), 300).toInt(&ok);
+    if (!ok || timeout == 180)
+        timeout = 300;
+    v.server.timeout = timeout;
+    return v;
+}
+
+void save(const Values &v)
+{
+    QSettings s = store();
+    s.setValue(QStringLiteral("labels"), v.labels);
+    s.setValue(QStringLiteral("format"), v.useYolo ? QStringLiteral("yolo") : QStringLiteral("voc"));
+    s.setValue(QStringLiteral("model/base"), v.server.baseUrl);
+    s.setValue(QStringLiteral("model/name"), v.server.model);
+    s.setValue(QStringLiteral("model/concurrency"), v.server.concurrency);
+    s.setValue(QStringLiteral("model/timeout"), v.server.timeout);
+}
+
+void saveLabels(const QStringList &labels)
+{
+    store().setValue(QStringLiteral("labels"), labels);
+}
+
+QByteArray geometry()
+{
+    return store().value(QStringLiteral("geometry")).toByteArray();
+}
+
+void saveGeometry(const QByteArray &geometry)
+{
+    store().setValue(QStringLiteral("geometry"), geometry);
+}
+
+QString lastDirectory()
+{
+    return store().value(QStringLiteral("dir/last")).toString();
+}
+
+QStringList recentDirectories()
+{
+    return store().value(QStringLiteral("recentDirs")).toStringList();
+}
+
+QStringList rememberDirectory(const QString &dir)
+{
+    QSettings s = store();
+    s.setValue(QStringLiteral("dir/last"), dir);
+    QStringList recent = s.value(QStringLiteral("recentDirs")).toStringList();
+    recent.removeAll(dir);
+    recent.prepend(dir);
+    while (recent.size() > kMaxRecentDirs)
+        recent.removeLast();
+    s.setValue(QStringLiteral("recentDirs"), recent);
+    return recent;
+}
+
+} // namespace WindowSettings

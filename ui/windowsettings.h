@@ -1,0 +1,38 @@
+#pragma once
+
+#include "inference/serverconfig.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Brindlemark's per-user settings. A fresh store is opened for every read and write, so another
+// part of the program (the language) never sees a stale copy.
+namespace WindowSettings {
+
+constexpr int kMaxRecentDirs = 10;
+constexpr int kMaxLabels = 50;
+
+struct Values
+{
+    QStringList labels;
+    bool useYolo = false;
+    ServerConfig server;
+};
+
+// Reads "labels", "format", "model/base", "model/name", "model/concurrency" (a stored 2 is read
+// as 1, below 1 becomes 1) and "model/timeout" (a stored 180 is read as 300).
+Values load();
+// Writes the same six keys, in that order.
+void save(const Values &values);
+void saveLabels(const QStringList &labels);
+
+QByteArray geometry();
+void saveGeometry(const QByteArray &geometry);
+
+QString lastDirectory();
+QStringList recentDirectories();
+// Stores dir as "dir/last" and moves it to the front of the recent list (at most ten).
+QStringList rememberDirectory(const QString &dir);
+
+} // namespace WindowSettings

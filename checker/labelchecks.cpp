@@ -70,8 +70,13 @@ bool regularFiles(const QString &path, const QString &xml, bool haveXml, const Q
     if (yolo.isEmpty())
         return true;
     const QFileInfo label(yolo.constFirst());
-    return label.isFile() && absentOrRegular(label.absolutePath() + QLatin1String("/classes.txt"))
-        && absentOrRegular(labelsDirFor(path) + QLatin1String("/classes.txt"));
+    if (!label.isFile())
+        return false;
+    // The reader may fall back from the label's own folder to the mapped labels folder.
+    const QString labelDir = label.absolutePath();
+    const QString mappedDir = labelsDirFor(path);
+    return absentOrRegular(labelDir + QLatin1String("/classes.txt"))
+        && (mappedDir == labelDir || absentOrRegular(mappedDir + QLatin1String("/classes.txt")));
 }
 
 } // namespace

@@ -94,7 +94,7 @@ QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
     if (!haveXml && yolo.isEmpty())
         return issues;
     if (!regularFiles(path, xml, haveXml, yolo))
-        return issues;   // unreadable: no findings, and no reader left blocking
+        return issues;   // unreadable: nothing more to find, and no reader left blocking
 
     const QList<Annotation> annotations = loadAnnotations(path);
     if (annotations.isEmpty())

@@ -40,6 +40,9 @@ struct LanguageService
             indexByCode.insert(languages.at(i).first, i);
             dictionaries.append(loadDictionary(languages.at(i).first));
         }
+        // Until initLanguage or setLanguage picks one, texts stay as written: the command-line
+        // tool prints them so, whatever the user chose for the windows.
+        current = indexOf(QStringLiteral("zh_CN"));
     }
 
     static QHash<QString, QString> loadDictionary(const QString &code)

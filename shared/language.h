@@ -6,6 +6,7 @@
 
 // The interface language of both programs. Every user-visible string is written in Chinese in the
 // code and looked up here at run time; placeholders are filled by the caller after translation.
+// Before initLanguage or setLanguage, translateText returns the source text.
 // translateText may be called from any thread; the other functions belong to the main thread.
 
 QString translateText(const char *source);

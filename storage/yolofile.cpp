@@ -15,10 +15,14 @@
 namespace {
 
 // Non-numbers count as 0. False only for numbers that overflow (or inf/nan): the line is damaged.
+// Plain ASCII numbers parse from bytes: QString::toDouble costs several times more, and a
+// label file is mostly numbers. Whatever the byte parser refuses gets the full parser.
 bool parseNumber(QStringView text, double *value)
 {
     bool ok = false;
-    const double v = text.toDouble(&ok);
+    double v = text.toLatin1().toDouble(&ok);
+    if (!ok)
+        v = text.toDouble(&ok);
     if (ok && std::isfinite(v)) {
         *value = v;
         return true;

@@ -8,6 +8,14 @@ class TestLanguage : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Must run first: no language has been chosen yet in this process.
+    void sourceTextsUntilALanguageIsChosen()
+    {
+        QCOMPARE(translateText("打开图片目录"), QStringLiteral("打开图片目录"));
+        initLanguage();
+        QCOMPARE(translateText("打开图片目录"), QStringLiteral("Open Image Folder"));
+    }
+
     void init()
     {
         setSettingsScope(QString(), QString());

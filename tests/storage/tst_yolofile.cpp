@@ -180,6 +180,11 @@ void TestYoloFile::readLines_data()
                                             << QList<Annotation>{box("cat", QRectF(-50, 25, 100, 50))};
     QTest::newRow("infinite coordinate skips the line") << QByteArray("0 inf 0.5 0.5 0.5\n1 0.5 0.5 0.5 0.5\n")
                                                         << QList<Annotation>{box("dog", QRectF(50, 25, 100, 50))};
+    // Beyond plain ASCII the full number parser decides, as for any other field.
+    QTest::newRow("no-break space after a number") << QByteArray("0 0.5\xc2\xa0 0.5 0.5 0.5\n")
+                                                   << QList<Annotation>{box("cat", centre)};
+    QTest::newRow("exponent and plus sign") << QByteArray("0 5e-1 +0.5 0.5E0 .5\n")
+                                            << QList<Annotation>{box("cat", centre)};
     QTest::newRow("zero-size box kept") << QByteArray("0 0.5 0.5 0 0\n")
                                         << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))};
 }

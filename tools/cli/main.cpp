@@ -26,6 +26,8 @@ const Command commands[] = {
     {"convert", "convert --to yolo|voc [--classes a,b,...] PATH...", runConvertCommand},
     {"parse", "parse --source WxH [--sent WxH] [--min-score S] [--classes a,b,...] [--restrict] [--pending]",
      runParseCommand},
+    {"check", "check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR",
+     runCheckCommand},
 };
 
 QString allUsages()

@@ -1,0 +1,64 @@
+#include "checker/labelchecker.h"
+
+#include "checker/labelchecks.h"
+
+#include <QSet>
+
+namespace {
+
+const unsigned long kStopWaitMs = 10000;
+
+} // namespace
+
+LabelChecker::LabelChecker(QObject *parent)
+    : QThread(parent)
+{
+    registerLabelIssueMetaType();
+}
+
+LabelChecker::~LabelChecker()
+{
+    requestStop();
+    wait();
+}
+
+bool LabelChecker::startCheck(const QStringList &paths, const QStringList &classes)
+{
+    m_stopRequested.exchange(true);
+    if (!wait(kStopWaitMs))
+        return false;
+    m_paths = paths;
+    m_classes = classes;
+    m_stopRequested.exchange(false);
+    start();
+    return true;
+}
+
+void LabelChecker::requestStop()
+{
+    m_stopRequested.exchange(true);
+}
+
+void LabelChecker::run()
+{
+    if (m_paths.isEmpty()) {
+        emit finished(0, 0, 0);
+        return;
+    }
+    int done = 0;
+    int issues = 0;
+    QSet<QString> issueImages;
+    for (const QString &path : std::as_const(m_paths)) {
+        if (m_stopRequested.load())
+            return;
+        const QList<LabelIssue> found = checkImage(path, m_classes);
+        if (!found.isEmpty())
+            issueImages.insert(path);
+        for (const LabelIssue &issue : found) {
+            ++issues;
+            emit issueFound(issue);
+        }
+        ++done;
+    }
+    emit finished(done, issues, int(issueImages.size()));
+}

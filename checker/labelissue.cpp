@@ -1,0 +1,6 @@
+#include "checker/labelissue.h"
+
+void registerLabelIssueMetaType()
+{
+    qRegisterMetaType<LabelIssue>("LabelIssue");
+}

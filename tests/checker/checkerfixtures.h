@@ -1,0 +1,30 @@
+#pragma once
+
+#include "storage/storagefixtures.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Label files written by hand, so the checker tests control every coordinate.
+namespace Fixtures {
+
+struct VocBox
+{
+    QString label;
+    double x1, y1, x2, y2;
+};
+
+inline QByteArray vocXml(const QList<VocBox> &boxes)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<annotation>\n";
+    for (const VocBox &b : boxes) {
+        xml += "  <object><name>" + b.label.toUtf8() + "</name><bndbox>"
+            + "<xmin>" + QByteArray::number(b.x1) + "</xmin><ymin>" + QByteArray::number(b.y1) + "</ymin>"
+            + "<xmax>" + QByteArray::number(b.x2) + "</xmax><ymax>" + QByteArray::number(b.y2) + "</ymax>"
+            + "</bndbox></object>\n";
+    }
+    return xml + "</annotation>\n";
+}
+
+} // namespace Fixtures

@@ -1,0 +1,255 @@
+#include "checkerfixtures.h"
+#include "inference/fakeopenaiserver.h"
+#include "testmain.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
+
+// Runs the built brindlemark-cli check. "%D" in arguments and expected lines stands for the
+// dataset's image directory, "%C" for a clean one, "%P" for one without labels, "%S" for the server.
+class TestCheckCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void rules_data();
+    void rules();
+    void withServer_data();
+    void withServer();
+    void serverNotAnswering_data();
+    void serverNotAnswering();
+
+private:
+    struct Result
+    {
+        int exitCode = -1;
+        QStringList out;
+        QByteArray err;
+    };
+    // Keeps the event loop running while the tool works, so an in-process server can answer.
+    Result runCli(const QStringList &args);
+    QString expand(QString text) const;
+
+    QTemporaryDir m_tmp;
+    QString m_serverUrl;
+};
+
+void TestCheckCli::initTestCase()
+{
+    const QString ds = m_tmp.path() + "/ds";
+    QVERIFY(Fixtures::writeBytes(ds + "/labels/classes.txt", "car\nbus\n"));
+    for (const char *name : {"a", "b", "c", "d"})
+        QVERIFY(Fixtures::makeImage(ds + "/images/" + name + ".png", 1000, 1000));
+    QVERIFY(Fixtures::writeBytes(ds + "/labels/a.txt", "0 0.25 0.25 0.3 0.3\n"));
+    QVERIFY(Fixtures::writeBytes(ds + "/labels/b.txt", "1 0.5 0.5 0.0015 0.2\n"));
+    QVERIFY(Fixtures::writeBytes(ds + "/images/annotations/c.xml", Fixtures::vocXml({{"truck", 10, 10, 200, 200}})));
+
+    const QString clean = m_tmp.path() + "/clean";
+    QVERIFY(Fixtures::makeImage(clean + "/x.png", 1000, 1000));
+    QVERIFY(Fixtures::writeBytes(clean + "/labels/classes.txt", "car\n"));
+    QVERIFY(Fixtures::writeBytes(clean + "/labels/x.txt", "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(Fixtures::makeImage(m_tmp.path() + "/plain/p.png", 100, 100));
+    QDir().mkpath(m_tmp.path() + "/empty");
+}
+
+QString TestCheckCli::expand(QString text) const
+{
+    return text.replace("%D", m_tmp.path() + "/ds/images")
+        .replace("%C", m_tmp.path() + "/clean")
+        .replace("%P", m_tmp.path() + "/plain")
+        .replace("%E", m_tmp.path() + "/empty")
+        .replace("%S", m_serverUrl);
+}
+
+TestCheckCli::Result TestCheckCli::runCli(const QStringList &args)
+{
+    QStringList expanded;
+    for (const QString &arg : args)
+        expanded << expand(arg);
+    QProcess process;
+    QSignalSpy done(&process, &QProcess::finished);
+    process.start(QStringLiteral(BRINDLE_CLI_PATH), QStringList{"check"} + expanded);
+    Result result;
+    if (!done.wait(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+void TestCheckCli::rules_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<QByteArray>("err");   // a piece of standard error
+
+    const QString tiny = R"j({"detail":"第1个「bus」尺寸 2x200","image":"%D/b.png","problem":"过小框"})j";
+    const QString unknown = R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","problem":"未知类别"})j";
+    QTest::newRow("categories from classes.txt")
+        << QStringList{"%D"} << 1 << QStringList{tiny, unknown, R"j({"checked":4,"issueImages":2,"issues":2})j"}
+        << QByteArray();
+    QTest::newRow("--classes replaces classes.txt")
+        << QStringList{"--classes", "car,bus,truck", "%D"} << 1
+        << QStringList{tiny, R"j({"checked":4,"issueImages":1,"issues":1})j"} << QByteArray();
+    QTest::newRow("--classes=, spaces trimmed") << QStringList{"%D", "--classes= car , bus,truck"} << 1
+                                                << QStringList{tiny, R"j({"checked":4,"issueImages":1,"issues":1})j"}
+                                                << QByteArray();
+    QTest::newRow("empty --classes: no category check")
+        << QStringList{"--classes", "", "%D"} << 1 << QStringList{tiny, R"j({"checked":4,"issueImages":1,"issues":1})j"}
+        << QByteArray();
+    QTest::newRow("clean dataset") << QStringList{"%C"} << 0
+                                   << QStringList{R"j({"checked":1,"issueImages":0,"issues":0})j"} << QByteArray();
+    QTest::newRow("no images") << QStringList{"%E"} << 0 << QStringList{R"j({"checked":0,"issueImages":0,"issues":0})j"}
+                               << QByteArray();
+    QTest::newRow("DIR does not exist")
+        << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("not a directory");
+
+    const QByteArray usage("usage: brindlemark-cli check");
+    QTest::newRow("no DIR") << QStringList() << 2 << QStringList() << usage;
+    QTest::newRow("option without value") << QStringList{"%D", "--classes"} << 2 << QStringList() << usage;
+    QTest::newRow("DIR taken as the value") << QStringList{"--classes", "%D"} << 2 << QStringList() << usage;
+    QTest::newRow("unknown option") << QStringList{"--fix", "%D"} << 2 << QStringList() << usage;
+    QTest::newRow("two directories") << QStringList{"%D", "%C"} << 2 << QStringList() << usage;
+    QTest::newRow("--model without --server") << QStringList{"--model", "m", "%D"} << 2 << QStringList() << usage;
+    QTest::newRow("concurrency 0")
+        << QStringList{"--server", "http://127.0.0.1:1/v1", "--concurrency", "0", "%D"} << 2 << QStringList() << usage;
+    QTest::newRow("timeout not a number")
+        << QStringList{"--server", "http://127.0.0.1:1/v1", "--timeout", "soon", "%D"} << 2 << QStringList() << usage;
+    QTest::newRow("server not http") << QStringList{"--server", "ftp://127.0.0.1/v1", "%D"} << 2 << QStringList()
+                                     << usage;
+}
+
+void TestCheckCli::rules()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    QFETCH(QByteArray, err);
+    const Result result = runCli(args);
+    QCOMPARE(result.exitCode, exitCode);
+    QStringList expected;
+    for (const QString &line : out)
+        expected << expand(line);
+    QCOMPARE(result.out, expected);
+    QVERIFY2(result.err.contains(err), result.err.constData());
+}
+
+void TestCheckCli::withServer_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QList<FakeOpenAiServer::Answer>>("answers");   // after the probe
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+
+    using S = FakeOpenAiServer;
+    QTest::newRow("findings of both halves, rules first")
+        << "%D"
+        << QList<S::Answer>{S::chat(R"([{"label":"bus","bbox_2d":[100,100,400,400],"score":0.9},)"
+                                    R"({"label":"car","bbox_2d":[700,700,900,900],"score":0.8}])"),
+                            S::status(404, "{}"),
+                            S::chat(R"([{"label":"car","bbox_2d":[10,10,200,100],"score":0.7}])")}
+        << 1
+        << QStringList{
+               R"j({"detail":"第1个「bus」尺寸 2x200","image":"%D/b.png","problem":"过小框"})j",
+               R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","problem":"未知类别"})j",
+               R"j({"detail":"第1个标注为「car」,模型识别为「bus」(IoU=1.00)","image":"%D/a.png","problem":"类别不符"})j",
+               R"j({"detail":"模型发现目标「car」(700,700)-(900,900) (置信度 0.80) 但标注中没有对应框","image":"%D/a.png","problem":"疑似漏标"})j",
+               "FAILED %D/b.png",
+               R"j({"detail":"第1个「truck」与模型框 IoU=0.47,建议核对位置","image":"%D/c.png","problem":"位置偏差"})j",
+               R"j({"checked":4,"issueImages":3,"issues":6,"reviewed":3})j"};
+    QTest::newRow("model agrees") << "%C" << QList<S::Answer>{S::chat(R"([{"label":"car","bbox_2d":[250,250,750,750]}])")}
+                                  << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":1})j"};
+    QTest::newRow("model sees nothing, after one retry")
+        << "%C" << QList<S::Answer>{S::chat(""), S::chat("")} << 1
+        << QStringList{
+               R"j({"detail":"第1个「car」(250,250)-(750,750) 在模型结果中无对应目标(可能漏标或难例,请人工复核)","image":"%C/x.png","problem":"模型未检出"})j",
+               R"j({"checked":1,"issueImages":1,"issues":1,"reviewed":1})j"};
+    QTest::newRow("nothing labelled: the probe only")
+        << "%P" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":0})j"};
+}
+
+void TestCheckCli::withServer()
+{
+    QFETCH(QString, dir);
+    QFETCH(QList<FakeOpenAiServer::Answer>, answers);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+
+    FakeOpenAiServer server;
+    QVERIFY(server.listen());
+    m_serverUrl = server.baseUrl();
+    server.enqueue(FakeOpenAiServer::status(200, R"j({"object":"list","data":[{"id":"served"}]})j"));
+    for (const FakeOpenAiServer::Answer &answer : answers)
+        server.enqueue(answer);
+    server.setDefaultAnswer(FakeOpenAiServer::status(500, "{}"));
+
+    const Result result = runCli({"--server", "%S/", "--model", "reviewer", "--timeout", "20", dir});
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.out.size(), out.size());
+    for (int i = 0; i < out.size(); ++i) {
+        const QString expected = expand(out.at(i));
+        if (expected.startsWith("FAILED ")) {
+            const QJsonObject line = QJsonDocument::fromJson(result.out.at(i).toUtf8()).object();
+            QCOMPARE(line.value("image").toString(), expected.mid(7));
+            QCOMPARE(line.value("problem").toString(), QStringLiteral("推理失败"));
+            QVERIFY2(line.value("detail").toString().startsWith(QStringLiteral("推理失败 (HTTP 404): ")),
+                     qPrintable(result.out.at(i)));
+        } else {
+            QCOMPARE(result.out.at(i), expected);
+        }
+    }
+
+    // One probe, then review-mode requests: no category enumeration, the chosen model.
+    QCOMPARE(server.requests().size(), answers.size() + 1);
+    QCOMPARE(server.requests().first().path, QByteArray("/v1/models"));
+    for (qsizetype i = 1; i < server.requests().size(); ++i) {
+        const QJsonObject body = server.requests().at(i).json();
+        QCOMPARE(server.requests().at(i).path, QByteArray("/v1/chat/completions"));
+        QCOMPARE(body.value("model").toString(), QStringLiteral("reviewer"));
+        const QJsonObject label = body["response_format"]["json_schema"]["schema"]["items"]["properties"]["label"]
+                                      .toObject();
+        QCOMPARE(label.value("type").toString(), QStringLiteral("string"));
+        QVERIFY(!label.contains("enum"));
+    }
+}
+
+void TestCheckCli::serverNotAnswering_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::newRow("connection refused") << false;
+    QTest::newRow("HTTP 404 on /models") << true;
+}
+
+void TestCheckCli::serverNotAnswering()
+{
+    QFETCH(bool, listening);
+    FakeOpenAiServer server;
+    QVERIFY(server.listen());
+    server.setDefaultAnswer(FakeOpenAiServer::status(404, "{}"));
+    m_serverUrl = server.baseUrl();
+    if (!listening) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        m_serverUrl = QStringLiteral("http://127.0.0.1:%1/v1").arg(closed.serverPort());
+    }
+    const Result result = runCli({"--server", "%S", "%D"});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out, QStringList());
+    QVERIFY2(result.err.contains("no inference server answers at"), result.err.constData());
+    QCOMPARE(server.requests().size(), listening ? 1 : 0);
+}
+
+BRINDLE_TEST_MAIN(TestCheckCli)
+#include "tst_checkcli.moc"

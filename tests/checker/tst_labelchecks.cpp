@@ -1,0 +1,295 @@
+#include "checkerfixtures.h"
+#include "testmain.h"
+
+#include "checker/labelchecks.h"
+#include "shared/language.h"
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+Annotation rect(const QString &label, double x1, double y1, double x2, double y2, double confidence = -1.0)
+{
+    Annotation a;
+    a.label = label;
+    a.rect = QRectF(QPointF(x1, y1), QPointF(x2, y2));
+    a.confidence = confidence;
+    return a;
+}
+
+Annotation polygon(const QString &label, const QList<QPointF> &points)
+{
+    Annotation a;
+    a.kind = Annotation::Polygon;
+    a.label = label;
+    a.points = points;
+    return a;
+}
+
+QStringList texts(const QList<LabelIssue> &issues, const QString &path)
+{
+    QStringList out;
+    for (const LabelIssue &issue : issues) {
+        if (issue.path != path)
+            out << QStringLiteral("wrong path ") + issue.path;
+        out << issue.problem + QLatin1Char('|') + issue.detail;
+    }
+    return out;
+}
+
+const QString kMissed = QStringLiteral(" 在模型结果中无对应目标(可能漏标或难例,请人工复核)");
+
+} // namespace
+
+class TestLabelChecks : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { setLanguage(QStringLiteral("zh_CN")); }
+    void init()
+    {
+        m_tmp = std::make_unique<QTemporaryDir>();
+        m_image = m_tmp->path() + QStringLiteral("/ds/x.png");
+    }
+
+    void rules_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<Annotation>>("stored");
+        QTest::addColumn<QStringList>("classes");
+        QTest::addColumn<QStringList>("expected");
+        const QSize s(100, 50);
+
+        QTest::newRow("within half a pixel of every edge")
+            << s << QList<Annotation>{rect("car", -0.4, -0.5, 100.5, 50.4)} << QStringList() << QStringList();
+        QTest::newRow("left 0.6 outside, top rounds to 0 not -0")
+            << s << QList<Annotation>{rect("car", -0.6, -0.4, 100, 50)} << QStringList()
+            << QStringList{"越界框|第1个「car」(-1,0)-(100,50) 超出图像 100x50"};
+        QTest::newRow("bottom 0.6 outside")
+            << s << QList<Annotation>{rect("car", 10, 10, 40, 50.6)} << QStringList()
+            << QStringList{"越界框|第1个「car」(10,10)-(40,51) 超出图像 100x50"};
+        QTest::newRow("1.5 px wide box at the edge: outside, then tiny")
+            << s << QList<Annotation>{rect("car", -1, 10, 0.5, 30)} << QStringList()
+            << QStringList{"越界框|第1个「car」(-1,10)-(1,30) 超出图像 100x50", "过小框|第1个「car」尺寸 2x20"};
+        QTest::newRow("1.9 px high") << s << QList<Annotation>{rect("car", 10, 10, 40, 11.9)} << QStringList()
+                                     << QStringList{"过小框|第1个「car」尺寸 30x2"};
+        QTest::newRow("2 px square is not tiny")
+            << s << QList<Annotation>{rect("car", 10, 10, 12, 12)} << QStringList() << QStringList();
+        QTest::newRow("category compared exactly")
+            << s << QList<Annotation>{rect("cat", 0, 0, 20, 20), rect("Cat", 30, 0, 50, 20)}
+            << QStringList{"cat", "dog"} << QStringList{"未知类别|第2个「Cat」不在类别表中"};
+        QTest::newRow("no category list, no category check")
+            << s << QList<Annotation>{rect("anything", 0, 0, 20, 20)} << QStringList() << QStringList();
+        QTest::newRow("three identical boxes")
+            << s << QList<Annotation>{rect("car", 0, 0, 20, 20), rect("car", 0, 0, 20, 20), rect("car", 0, 0, 20, 20)}
+            << QStringList()
+            << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第3个与第2个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("same box, other label is no duplicate")
+            << s << QList<Annotation>{rect("car", 0, 0, 20, 20), rect("bus", 0, 0, 20, 20)} << QStringList()
+            << QStringList();
+        QTest::newRow("IoU exactly 0.95 is no duplicate")
+            << QSize(200, 200) << QList<Annotation>{rect("car", 0, 0, 100, 100), rect("car", 0, 0, 100, 95)}
+            << QStringList() << QStringList();
+        QTest::newRow("IoU 0.96 is a duplicate")
+            << QSize(200, 200) << QList<Annotation>{rect("car", 0, 0, 100, 100), rect("car", 0, 0, 100, 96)}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("polygon tested by the box around its points")
+            << s << QList<Annotation>{polygon("road", {{10, 10}, {120, 10}, {60, 40}})} << QStringList{"road"}
+            << QStringList{"越界框|第1个「road」(10,10)-(120,40) 超出图像 100x50"};
+        QTest::newRow("placeholders in a label stay text")
+            << s << QList<Annotation>{rect("%1%3", 5, 5, 6, 6)} << QStringList{"car"}
+            << QStringList{"过小框|第1个「%1%3」尺寸 1x1", "未知类别|第1个「%1%3」不在类别表中"};
+        QTest::newRow("every test on one shape, in order")
+            << s << QList<Annotation>{rect("car", -3, 0, -2, 1), rect("car", -3, 0, -2, 1)} << QStringList{"bus"}
+            << QStringList{"越界框|第1个「car」(-3,0)-(-2,1) 超出图像 100x50", "过小框|第1个「car」尺寸 1x1",
+                           "未知类别|第1个「car」不在类别表中", "越界框|第2个「car」(-3,0)-(-2,1) 超出图像 100x50",
+                           "过小框|第2个「car」尺寸 1x1", "未知类别|第2个「car」不在类别表中",
+                           "重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
+    }
+    void rules()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QList<Annotation>, stored);
+        QFETCH(QStringList, classes);
+        QFETCH(QStringList, expected);
+        QVERIFY(Fixtures::makeImage(m_image, size.width(), size.height()));
+        QVERIFY(saveAnnotations(m_image, stored, false, {}));
+        QCOMPARE(loadAnnotations(m_image).size(), stored.size());
+        QCOMPARE(texts(checkImage(m_image, classes), m_image), expected);
+    }
+
+    // Which label files exist decides what is examined. Paths come from the layout functions.
+    void labelFiles_data()
+    {
+        QTest::addColumn<QByteArray>("xml");       // "" = no VOC file
+        QTest::addColumn<QByteArray>("yolo");      // "" = no mapped YOLO file
+        QTest::addColumn<QByteArray>("sibling");   // "" = no YOLO file beside the image
+        QTest::addColumn<bool>("readableImage");
+        QTest::addColumn<QStringList>("expected");
+        const QString conflict = QStringLiteral("格式冲突|annotations/*.xml 与 labels/*.txt 同时存在,以 XML 为准");
+        const QByteArray tinyYolo = "0 0.5 0.5 0.001 0.001\n";
+
+        QTest::newRow("no label file") << QByteArray() << QByteArray() << QByteArray() << true << QStringList();
+        QTest::newRow("both formats: conflict, XML objects only")
+            << Fixtures::vocXml({{"car", 10, 10, 60, 40}}) << tinyYolo << QByteArray() << true
+            << QStringList{conflict};
+        QTest::newRow("both formats, the XML object is tiny")
+            << Fixtures::vocXml({{"car", 10, 10, 11, 40}}) << QByteArray("0 0.5 0.5 0.5 0.5\n") << QByteArray() << true
+            << QStringList{conflict, "过小框|第1个「car」尺寸 1x30"};
+        QTest::newRow("XML with a sibling YOLO file conflicts too")
+            << Fixtures::vocXml({{"car", 10, 10, 60, 40}}) << QByteArray() << tinyYolo << true << QStringList{conflict};
+        QTest::newRow("two YOLO copies are no format conflict")
+            << QByteArray() << QByteArray("0 0.5 0.5 0.5 0.5\n") << QByteArray("0 0.5 0.5 0.5 0.5\n") << true
+            << QStringList();
+        QTest::newRow("YOLO only") << QByteArray() << tinyYolo << QByteArray() << true
+                                   << QStringList{"过小框|第1个「cat」尺寸 0x0"};
+        QTest::newRow("XML without objects") << Fixtures::vocXml({}) << QByteArray() << QByteArray() << true
+                                             << QStringList();
+        QTest::newRow("broken XML: objects before the error")
+            << QByteArray("<annotation><object><name>car</name><bndbox><xmin>1</xmin><ymin>1</ymin><xmax>2</xmax>"
+                          "<ymax>50</ymax></bndbox></object><object><name>")
+            << QByteArray() << QByteArray() << true << QStringList{"过小框|第1个「car」尺寸 1x49"};
+        QTest::newRow("unreadable image, XML: every shape outside -1x-1")
+            << Fixtures::vocXml({{"car", 10, 10, 60, 40}, {"bus", 0, 0, 5, 5}}) << QByteArray() << QByteArray() << false
+            << QStringList{"越界框|第1个「car」(10,10)-(60,40) 超出图像 -1x-1",
+                           "越界框|第2个「bus」(0,0)-(5,5) 超出图像 -1x-1"};
+        QTest::newRow("unreadable image, YOLO: nothing to read")
+            << QByteArray() << tinyYolo << QByteArray() << false << QStringList();
+    }
+    void labelFiles()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QByteArray, yolo);
+        QFETCH(QByteArray, sibling);
+        QFETCH(bool, readableImage);
+        QFETCH(QStringList, expected);
+        m_image = m_tmp->path() + QStringLiteral("/ds/images/x.png");
+        if (readableImage)
+            QVERIFY(Fixtures::makeImage(m_image, 100, 50));
+        else
+            QVERIFY(Fixtures::writeBytes(m_image, "not an image"));
+        QVERIFY(Fixtures::writeBytes(labelsDirFor(m_image) + "/classes.txt", "cat\n"));
+        if (!xml.isEmpty())
+            QVERIFY(Fixtures::writeBytes(vocXmlPath(m_image), xml));
+        if (!yolo.isEmpty())
+            QVERIFY(Fixtures::writeBytes(yoloLabelPath(m_image), yolo));
+        if (!sibling.isEmpty())
+            QVERIFY(Fixtures::writeBytes(siblingYoloLabelPath(m_image), sibling));
+        QCOMPARE(texts(checkImage(m_image, {}), m_image), expected);
+    }
+
+    // A FIFO where a file is expected would block its reader forever.
+    void specialFilesAreSkipped_data()
+    {
+        QTest::addColumn<QString>("fifo");   // which file is a FIFO: image, xml, yolo or classes
+        QTest::newRow("image") << "image";
+        QTest::newRow("XML") << "xml";
+        QTest::newRow("YOLO") << "yolo";
+        QTest::newRow("class list") << "classes";
+    }
+    void specialFilesAreSkipped()
+    {
+        QFETCH(QString, fifo);
+        m_image = m_tmp->path() + QStringLiteral("/ds/images/x.png");
+        const QString fifoPath = fifo == "image" ? m_image
+            : fifo == "xml"                      ? vocXmlPath(m_image)
+            : fifo == "yolo"                     ? yoloLabelPath(m_image)
+                                                 : labelsDirFor(m_image) + "/classes.txt";
+        QDir().mkpath(QFileInfo(fifoPath).absolutePath());
+        QCOMPARE(::mkfifo(QFile::encodeName(fifoPath).constData(), 0600), 0);
+        if (fifo != "image")
+            QVERIFY(Fixtures::makeImage(m_image, 100, 50));
+        if (fifo != "xml" && fifo != "yolo")
+            QVERIFY(Fixtures::writeBytes(yoloLabelPath(m_image), "0 0.5 0.5 0.001 0.001\n"));
+        QVERIFY(!hasOnlyRegularFiles(m_image));
+        QCOMPARE(checkImage(m_image, {}), QList<LabelIssue>());
+    }
+
+    void compare_data()
+    {
+        QTest::addColumn<QList<Annotation>>("stored");
+        QTest::addColumn<QList<Annotation>>("detections");
+        QTest::addColumn<QStringList>("expected");
+        const Annotation car = rect("car", 0, 0, 100, 100);
+
+        QTest::newRow("IoU 0.45, other label: position only")
+            << QList<Annotation>{car} << QList<Annotation>{rect("bus", 0, 0, 100, 45, 0.8)}
+            << QStringList{"位置偏差|第1个「car」与模型框 IoU=0.45,建议核对位置"};
+        QTest::newRow("IoU exactly 0.3 is a position offset")
+            << QList<Annotation>{car} << QList<Annotation>{rect("car", 0, 0, 100, 30, 0.8)}
+            << QStringList{"位置偏差|第1个「car」与模型框 IoU=0.30,建议核对位置"};
+        QTest::newRow("IoU 0.65, other label")
+            << QList<Annotation>{car} << QList<Annotation>{rect("bus", 0, 0, 100, 65, 0.8)}
+            << QStringList{"类别不符|第1个标注为「car」,模型识别为「bus」(IoU=0.65)"};
+        QTest::newRow("IoU exactly 0.6, other label")
+            << QList<Annotation>{car} << QList<Annotation>{rect("Car", 0, 0, 100, 60, 0.8)}
+            << QStringList{"类别不符|第1个标注为「car」,模型识别为「Car」(IoU=0.60)"};
+        QTest::newRow("IoU 0.65, same label") << QList<Annotation>{car}
+                                              << QList<Annotation>{rect("car", 0, 0, 100, 65, 0.8)} << QStringList();
+        QTest::newRow("IoU 0.29: not found, and the detection is unlabelled")
+            << QList<Annotation>{car} << QList<Annotation>{rect("car", 0, 0, 100, 29, 0.914)}
+            << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
+                           "疑似漏标|模型发现目标「car」(0,0)-(100,29) (置信度 0.91) 但标注中没有对应框"};
+        QTest::newRow("model returns nothing")
+            << QList<Annotation>{car, rect("dog", 200.4, 10, 250.6, 60)} << QList<Annotation>()
+            << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
+                           "模型未检出|第2个「dog」(200,10)-(251,60)" + kMissed};
+        QTest::newRow("nothing stored") << QList<Annotation>() << QList<Annotation>{rect("cat", 5, 5, 10, 10, 0.5)}
+                                        << QStringList{"疑似漏标|模型发现目标「cat」(5,5)-(10,10) (置信度 0.50) 但标注中没有对应框"};
+        QTest::newRow("the first of two equal best detections counts")
+            << QList<Annotation>{car}
+            << QList<Annotation>{rect("bus", 0, 0, 100, 65, 0.8), rect("car", 0, 35, 100, 100, 0.8)}
+            << QStringList{"类别不符|第1个标注为「car」,模型识别为「bus」(IoU=0.65)"};
+        QTest::newRow("a strictly better later detection replaces it")
+            << QList<Annotation>{car}
+            << QList<Annotation>{rect("bus", 0, 0, 100, 65, 0.8), rect("car", 0, 0, 100, 90, 0.8)} << QStringList();
+        QTest::newRow("touching boxes never match")
+            << QList<Annotation>{car} << QList<Annotation>{rect("car", 100, 0, 200, 100, 0.7)}
+            << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
+                           "疑似漏标|模型发现目标「car」(100,0)-(200,100) (置信度 0.70) 但标注中没有对应框"};
+        QTest::newRow("polygons compared by their boxes")
+            << QList<Annotation>{polygon("road", {{0, 0}, {100, 0}, {100, 100}, {0, 100}})}
+            << QList<Annotation>{polygon("road", {{0, 0}, {100, 0}, {50, 100}})} << QStringList();
+        QTest::newRow("stored shapes first, then detections in order")
+            << QList<Annotation>{car, rect("dog", 300, 300, 400, 400)}
+            << QList<Annotation>{rect("x", 500, 500, 600, 600, 0.3), rect("dog", 300, 300, 400, 350, 0.6),
+                                 rect("y", 700, 700, 710, 710, 0.99)}
+            << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
+                           "位置偏差|第2个「dog」与模型框 IoU=0.50,建议核对位置",
+                           "疑似漏标|模型发现目标「x」(500,500)-(600,600) (置信度 0.30) 但标注中没有对应框",
+                           "疑似漏标|模型发现目标「y」(700,700)-(710,710) (置信度 0.99) 但标注中没有对应框"};
+    }
+    void compare()
+    {
+        QFETCH(QList<Annotation>, stored);
+        QFETCH(QList<Annotation>, detections);
+        QFETCH(QStringList, expected);
+        QCOMPARE(texts(compareWithModel(m_image, stored, detections), m_image), expected);
+    }
+
+    // Templates are translated first, then filled.
+    void translatedTexts()
+    {
+        setLanguage(QStringLiteral("en"));
+        const QList<LabelIssue> issues =
+            compareWithModel(m_image, {rect("%2", 0, 0, 100, 100)}, {rect("bus", 0, 0, 100, 65, 0.8)});
+        setLanguage(QStringLiteral("zh_CN"));
+        QCOMPARE(issues.size(), 1);
+        QCOMPARE(issues.first().problem, QStringLiteral("Category mismatch"));
+        QCOMPARE(issues.first().detail, QStringLiteral("#1 is labelled “%2”, the model sees “bus” (IoU=0.65)"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_image;
+};
+
+BRINDLE_TEST_MAIN(TestLabelChecks)
+#include "tst_labelchecks.moc"

@@ -1,0 +1,239 @@
+#include "tools/cli/cliio.h"
+#include "tools/cli/commands.h"
+
+#include "checker/labelchecker.h"
+#include "checker/labelchecks.h"
+#include "inference/vllmclient.h"
+#include "shared/language.h"
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "storage/directoryloader.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSet>
+#include <QUrl>
+
+namespace {
+
+const char kUsage[] = "check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR";
+
+struct CheckOptions
+{
+    QString dir;
+    bool haveClasses = false;
+    QStringList classes;
+    bool haveServer = false;
+    ServerConfig server;
+};
+
+int usageError(const QString &problem)
+{
+    Cli::printError(QStringLiteral("check: ") + problem);
+    return Cli::usage(QLatin1String(kUsage));
+}
+
+bool parsePositive(const QString &text, qint32 &out)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < 1)
+        return false;
+    out = value;
+    return true;
+}
+
+// Returns Cli::Ok, or the exit code of a usage error already reported.
+int parseOptions(const QStringList &args, CheckOptions &o)
+{
+    QStringList serverOnly;
+    bool optionsEnded = false;
+    for (int i = 0; i < args.size(); ++i) {
+        QString name = args.at(i);
+        if (optionsEnded || !name.startsWith(QLatin1Char('-')) || name == u"-") {
+            if (!o.dir.isEmpty())
+                return usageError(QStringLiteral("only one DIR, got %1 and %2").arg(o.dir, name));
+            o.dir = name;
+            continue;
+        }
+        if (name == u"--") {
+            optionsEnded = true;
+            continue;
+        }
+        QString value;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        if (name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        } else {
+            const bool known = name == u"--classes" || name == u"--server" || name == u"--model"
+                || name == u"--concurrency" || name == u"--timeout";
+            if (!known)
+                return usageError(QStringLiteral("unknown option: %1").arg(name));
+            if (i + 1 >= args.size())
+                return usageError(QStringLiteral("%1 needs a value").arg(name));
+            value = args.at(++i);
+        }
+
+        if (name == u"--classes") {
+            o.haveClasses = true;
+            o.classes.clear();
+            for (const QString &c : value.split(QLatin1Char(','))) {
+                if (!c.trimmed().isEmpty())
+                    o.classes.append(c.trimmed());
+            }
+        } else if (name == u"--server") {
+            QString base = value.trimmed();
+            while (base.endsWith(QLatin1Char('/')))
+                base.chop(1);
+            const QUrl url(base, QUrl::StrictMode);
+            if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
+                return usageError(QStringLiteral("bad server URL: %1").arg(value));
+            o.haveServer = true;
+            o.server.baseUrl = base;
+        } else if (name == u"--model") {
+            if (value.trimmed().isEmpty())
+                return usageError(QStringLiteral("--model needs a name"));
+            o.server.model = value;
+            serverOnly.append(name);
+        } else if (name == u"--concurrency") {
+            if (!parsePositive(value, o.server.concurrency))
+                return usageError(QStringLiteral("bad concurrency: %1").arg(value));
+            serverOnly.append(name);
+        } else if (name == u"--timeout") {
+            if (!parsePositive(value, o.server.timeout))
+                return usageError(QStringLiteral("bad timeout: %1").arg(value));
+            serverOnly.append(name);
+        } else {
+            return usageError(QStringLiteral("unknown option: %1").arg(name));
+        }
+    }
+    if (!serverOnly.isEmpty() && !o.haveServer)
+        return usageError(QStringLiteral("%1 needs --server").arg(serverOnly.first()));
+    if (o.dir.isEmpty())
+        return usageError(QStringLiteral("DIR is missing"));
+    return Cli::Ok;
+}
+
+// Asks the server for its models; false (with the reason) when it does not answer.
+bool serverAnswers(VllmClient &client, QString &reason)
+{
+    QEventLoop loop;
+    bool online = false;
+    QObject::connect(&client, &VllmClient::statusChanged, &loop, [&](bool ok, const QString &detail) {
+        online = ok;
+        reason = detail;
+        loop.quit();
+    });
+    client.probeServer();
+    loop.exec();
+    return online;
+}
+
+} // namespace
+
+int runCheckCommand(const QStringList &args)
+{
+    CheckOptions o;
+    if (const int status = parseOptions(args, o); status != Cli::Ok)
+        return status;
+    if (!QFileInfo(o.dir).isDir()) {
+        Cli::printError(QStringLiteral("check: not a directory: ") + o.dir);
+        return Cli::ItemFailed;
+    }
+
+    const QStringList images = DirectoryLoader::listImages(o.dir);
+    QStringList classes = o.classes;
+    if (!o.haveClasses && !images.isEmpty()) {
+        const QString labelsDir = labelsDirFor(images.constFirst());
+        if (QFileInfo(labelsDir + QLatin1String("/classes.txt")).isFile())
+            classes = readClassList(labelsDir);
+    }
+
+    VllmClient client;
+    QStringList labelled;
+    if (o.haveServer) {
+        client.setServerConfig(o.server);
+        QString reason;
+        if (!serverAnswers(client, reason)) {
+            Cli::printError(QStringLiteral("check: no inference server answers at %1: %2").arg(o.server.baseUrl, reason));
+            return Cli::ItemFailed;
+        }
+        for (const QString &path : images) {
+            if (hasOnlyRegularFiles(path) && countAnnotations(path) > 0)
+                labelled.append(path);
+        }
+    }
+
+    int issueCount = 0;
+    QSet<QString> issueImages;
+    const auto print = [&](const LabelIssue &issue) {
+        ++issueCount;
+        issueImages.insert(issue.path);
+        Cli::printJson(QJsonObject{{QStringLiteral("image"), issue.path},
+                                   {QStringLiteral("problem"), issue.problem},
+                                   {QStringLiteral("detail"), issue.detail}});
+    };
+
+    QEventLoop loop;
+    int checked = 0;
+    int reviewed = 0;
+    bool rulesDone = false;
+    bool modelDone = labelled.isEmpty();
+    QList<LabelIssue> heldBack;   // model findings wait for the rule findings, so the order is stable
+    const auto quitWhenDone = [&] {
+        if (rulesDone && modelDone)
+            loop.quit();
+    };
+
+    LabelChecker checker;
+    QObject::connect(&checker, &LabelChecker::issueFound, &loop, print);
+    QObject::connect(&checker, &LabelChecker::finished, &loop, [&](int checkedImages, int, int) {
+        checked = checkedImages;
+        rulesDone = true;
+        for (const LabelIssue &issue : std::as_const(heldBack))
+            print(issue);
+        heldBack.clear();
+        quitWhenDone();
+    });
+
+    QObject::connect(&client, &VllmClient::imageFinished, &loop,
+                     [&](const QString &path, const QList<Annotation> &anns, bool ok, const QString &error) {
+                         ++reviewed;
+                         const QList<LabelIssue> found = ok
+                             ? compareWithModel(path, loadAnnotations(path), anns)
+                             : QList<LabelIssue>{{path, translateText("推理失败"), error}};
+                         for (const LabelIssue &issue : found) {
+                             if (rulesDone)
+                                 print(issue);
+                             else
+                                 heldBack.append(issue);
+                         }
+                     });
+    QObject::connect(&client, &VllmClient::taskFinished, &loop, [&] {
+        modelDone = true;
+        quitWhenDone();
+    });
+
+    checker.startCheck(images, classes);
+    if (!labelled.isEmpty()) {
+        AutoLabelTask task;
+        task.paths = labelled;
+        task.server = o.server;
+        task.classes = classes;
+        task.minScore = 0.4;
+        task.markPending = true;
+        task.reviewMode = true;
+        client.startTask(task);
+    }
+    loop.exec();
+
+    QJsonObject summary{{QStringLiteral("checked"), checked},
+                        {QStringLiteral("issues"), issueCount},
+                        {QStringLiteral("issueImages"), int(issueImages.size())}};
+    if (o.haveServer)
+        summary.insert(QStringLiteral("reviewed"), reviewed);
+    Cli::printJson(summary);
+    return issueCount > 0 ? Cli::ItemFailed : Cli::Ok;
+}

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "inference/autolabeltask.h"
+#include "inference/preparedrequest.h"
 #include "inference/serverconfig.h"
 #include "storage/annotation.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -13,9 +15,12 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class RequestPreparer;
 
 // Talks to an OpenAI-compatible vision server: probes it and runs auto-label tasks, at most
-// `concurrency` images at a time. GUI thread only; every call returns at once.
+// `concurrency` images at a time. GUI thread only; every call returns at once. Requests are built
+// on worker threads (see RequestPreparer) and spread over several network managers, because one
+// manager opens at most six connections to a host.
 // Each image of a started task is reported exactly once (unless dropped from the queue by cancel),
 // and each task ends with exactly one busyChanged(false) and one taskFinished.
 class VllmClient : public QObject
@@ -48,11 +53,22 @@ private:
     void pump();
     // attempt 0 is the first request of an image; attempt 1 a retry or the second look.
     void sendRequest(const QString &path, int attempt, bool secondLook);
+    void onPrepared(const PreparedRequest &request);
+    QNetworkAccessManager *networkForRequest();
     void handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize, int attempt);
     void reportImage(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
     void endTask(bool cancelled);
 
-    QNetworkAccessManager *m_network;
+    struct Preparation
+    {
+        QString path;
+        int attempt = 0;
+    };
+
+    QList<QNetworkAccessManager *> m_networks;   // the first one also serves probes
+    RequestPreparer *m_preparer;
+    QHash<quint64, Preparation> m_preparing;     // images whose request is being built, by ticket
+    quint64 m_nextTicket = 1;
     ServerConfig m_server;
     QStringList m_queue;
     QSet<QNetworkReply *> m_inFlight;

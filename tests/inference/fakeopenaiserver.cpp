@@ -61,6 +61,21 @@ void FakeOpenAiServer::setDefaultAnswer(const Answer &answer)
     m_default = answer;
 }
 
+void FakeOpenAiServer::setAnswerFor(const QByteArray &path, const Answer &answer)
+{
+    m_byPath.insert(path, answer);
+}
+
+QList<FakeOpenAiServer::Request> FakeOpenAiServer::requestsFor(const QByteArray &path) const
+{
+    QList<Request> out;
+    for (const Request &r : m_requests) {
+        if (r.path == path)
+            out.append(r);
+    }
+    return out;
+}
+
 FakeOpenAiServer::Answer FakeOpenAiServer::chat(const QString &content, int delayMs)
 {
     return chatContent(content, delayMs);
@@ -150,7 +165,10 @@ void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
     m_maxOpen = qMax(m_maxOpen, m_open);
     m_requests.append(request);
 
-    const Answer answer = m_script.isEmpty() ? m_default : m_script.takeFirst();
+    const auto byPath = m_byPath.constFind(request.path);
+    const Answer answer = byPath != m_byPath.cend() ? byPath.value()
+                          : m_script.isEmpty()      ? m_default
+                                                    : m_script.takeFirst();
     emit requestReceived(int(m_requests.size() - 1));
     if (answer.action == Answer::Hang)
         return;

@@ -45,7 +45,10 @@ public:
 
     void enqueue(const Answer &answer);
     void setDefaultAnswer(const Answer &answer);
+    // Every request for this path (for example "/v1/models") gets this answer; the script is not used.
+    void setAnswerFor(const QByteArray &path, const Answer &answer);
     const QList<Request> &requests() const { return m_requests; }
+    QList<Request> requestsFor(const QByteArray &path) const;
     int openRequests() const { return m_open; }         // received and neither answered nor dropped
     int maxOpenRequests() const { return m_maxOpen; }
 
@@ -76,6 +79,7 @@ private:
     QTcpServer *m_server;
     QHash<QTcpSocket *, Connection> m_connections;
     QList<Answer> m_script;
+    QHash<QByteArray, Answer> m_byPath;
     Answer m_default;
     QList<Request> m_requests;
     int m_open = 0;

@@ -26,6 +26,10 @@ const Command commands[] = {
     {"convert", "convert --to yolo|voc [--classes a,b,...] PATH...", runConvertCommand},
     {"parse", "parse --source WxH [--sent WxH] [--min-score S] [--classes a,b,...] [--restrict] [--pending]",
      runParseCommand},
+    {"label",
+     "label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] [--classes a,b,...] "
+     "[--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR",
+     runLabelCommand},
 };
 
 QString allUsages()

@@ -2,6 +2,7 @@
 
 #include "inference/requestbuilder.h"
 
+#include <QThread>
 #include <QThreadPool>
 
 #include <limits>
@@ -11,6 +12,8 @@ RequestPreparer::RequestPreparer(QObject *parent)
     , m_pool(new QThreadPool(this))
 {
     qRegisterMetaType<PreparedRequest>("PreparedRequest");
+    // One core stays free for the owner's thread, which must keep drawing while photos decode.
+    m_pool->setMaxThreadCount(qMax(1, QThread::idealThreadCount() - 1));
 }
 
 RequestPreparer::~RequestPreparer()

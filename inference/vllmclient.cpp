@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -65,6 +66,9 @@ void VllmClient::startTask(const AutoLabelTask &task)
     m_paused = m_cancelled = false;
     m_inFlight.clear();
     m_preparing.clear();
+    m_ahead.clear();
+    m_ready.clear();
+    m_preparer->dropBefore(m_nextTicket);
 
     m_minScore = task.minScore;
     m_markPending = task.markPending;
@@ -103,11 +107,19 @@ void VllmClient::cancel()
         return;
     m_cancelled = true;
     m_queue.clear();
-    // An image whose request is still being built has no reply to abort: it is reported here.
+    // Requests built ahead belong to images that never started: they go with the queue. An image
+    // whose request is still being built has no reply to abort: it is reported here.
+    m_ahead.clear();
+    m_ready.clear();
+    QList<quint64> tickets = m_preparing.keys();
+    std::sort(tickets.begin(), tickets.end());
     const QHash<quint64, Preparation> preparing = std::exchange(m_preparing, {});
     m_preparer->dropBefore(m_nextTicket);
-    for (const Preparation &p : preparing)
-        reportImage(p.path, {}, true, translateText("已取消"));
+    for (quint64 ticket : std::as_const(tickets)) {
+        const Preparation &p = preparing[ticket];
+        if (p.started)
+            reportImage(p.path, {}, true, translateText("已取消"));
+    }
     // Each abort finishes its reply at once, which reports the image as cancelled.
     QList<QPointer<QNetworkReply>> replies;
     for (QNetworkReply *reply : std::as_const(m_inFlight))
@@ -152,23 +164,49 @@ void VllmClient::pump()
     m_pumping = true;
     while (!m_cancelled && !m_paused && m_running < effectiveConcurrency(m_server) && !m_queue.isEmpty()) {
         const QString path = m_queue.takeFirst();
+        const quint64 ticket = m_ahead.isEmpty() ? 0 : m_ahead.takeFirst();
         ++m_running;
         emit progress(m_done, m_total, path);
-        sendRequest(path, 0, false);
+        if (ticket == 0) {
+            sendRequest(path, 0, false);
+        } else if (m_ready.contains(ticket)) {
+            dispatch(m_ready.take(ticket), Preparation{path, 0, true});
+        } else {
+            m_preparing[ticket].started = true;   // sent as soon as it is built
+        }
     }
+    buildAhead();
     m_pumping = false;
     if (m_cancelled && m_busy && m_running == 0)
         endTask(true);
 }
 
-void VllmClient::sendRequest(const QString &path, int attempt, bool secondLook)
+void VllmClient::buildAhead()
 {
-    // A missing file is reported at once, as it always was; a task of vanished files stays cheap.
-    const QFileInfo file(path);
-    if (!file.isFile() || !file.isReadable()) {
-        reportImage(path, {}, false, translateText("图片解码失败"));
-        return;
+    // Answers tend to come back together; with the next requests already built, every freed slot
+    // is refilled at once instead of waiting for a decode.
+    const int depth = effectiveConcurrency(m_server);
+    while (!m_cancelled && m_ahead.size() < qMin(qsizetype(depth), m_queue.size())) {
+        const QString path = m_queue.at(m_ahead.size());
+        if (!isReadableFile(path)) {
+            m_ahead.append(0);   // reported when its turn comes
+            continue;
+        }
+        const RequestJob job = jobFor(path, false);
+        m_preparing.insert(job.ticket, Preparation{path, 0, false});
+        m_ahead.append(job.ticket);
+        m_preparer->prepare(job);
     }
+}
+
+bool VllmClient::isReadableFile(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.isFile() && file.isReadable();
+}
+
+RequestJob VllmClient::jobFor(const QString &path, bool secondLook)
+{
     RequestJob job;
     job.ticket = m_nextTicket++;
     job.path = path;
@@ -177,7 +215,18 @@ void VllmClient::sendRequest(const QString &path, int attempt, bool secondLook)
     job.classes = m_classes;
     job.enumClasses = m_reviewMode ? QStringList() : m_classes;
     job.secondLook = secondLook;
-    m_preparing.insert(job.ticket, Preparation{path, attempt});
+    return job;
+}
+
+void VllmClient::sendRequest(const QString &path, int attempt, bool secondLook)
+{
+    // A missing file is reported at once, as it always was; a task of vanished files stays cheap.
+    if (!isReadableFile(path)) {
+        reportImage(path, {}, false, translateText("图片解码失败"));
+        return;
+    }
+    const RequestJob job = jobFor(path, secondLook);
+    m_preparing.insert(job.ticket, Preparation{path, attempt, true});
     m_preparer->prepare(job);
 }
 
@@ -188,11 +237,18 @@ void VllmClient::onPrepared(const PreparedRequest &prepared)
         return;   // dropped by cancel, which has reported the image already
     const Preparation p = it.value();
     m_preparing.erase(it);
+    if (p.started)
+        dispatch(prepared, p);
+    else
+        m_ready.insert(prepared.ticket, prepared);
+}
+
+void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
+{
     if (!prepared.ok) {
         reportImage(p.path, {}, false, translateText("图片解码失败"));
         return;
     }
-
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs(m_server));

@@ -177,7 +177,7 @@ void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
         return;
     }
     QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(answer.delayMs, this, [this, guard, answer] {
+    QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, this, [this, guard, answer] {
         if (guard)
             act(guard, answer);
     });

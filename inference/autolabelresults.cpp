@@ -2,10 +2,25 @@
 
 #include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+
+#include <QFileInfo>
 
 #include <QSet>
 
 namespace {
+
+// True when the image's label file holds more than the records read from it, or cannot be read.
+bool labelsUnreadable(const QString &imagePath, const QList<Annotation> &existing)
+{
+    qsizetype stored = 0;
+    for (const Annotation &a : existing)
+        stored += a.pending == 0 ? 1 : 0;
+    const int count = countAnnotations(imagePath);
+    if (count >= 0)
+        return count > stored;
+    return QFileInfo::exists(vocXmlPath(imagePath)) || !yoloLabelCandidates(imagePath).isEmpty();
+}
 
 bool hasArea(const QRectF &box)
 {
@@ -97,19 +112,24 @@ CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath
                                 const QList<Annotation> &results, bool useYolo, const QStringList &classNames)
 {
     CacheMergeResult out;
-    auto entry = cache.find(imagePath);
-    const QList<Annotation> existing = entry != cache.end() ? entry.value() : loadAnnotations(imagePath);
-    OverlapFilterResult filtered = filterOverlapping(existing, results);
+    const auto entry = cache.constFind(imagePath);
+    const QList<Annotation> existing = entry != cache.cend() ? entry.value() : loadAnnotations(imagePath);
+    const OverlapFilterResult filtered = filterOverlapping(existing, results);
     out.kept = filtered.kept;
     out.dropped = filtered.dropped;
     if (out.kept.isEmpty())
         return out;
 
-    const QList<Annotation> merged = mergeResults(existing, out.kept);
-    cache.insert(imagePath, merged);
     if (hasConfirmed(out.kept)) {
-        out.labelsWritten = writeConfirmedResults(imagePath, merged, useYolo, classNames);
+        out.labelsUnreadable = labelsUnreadable(imagePath, existing);
+        out.labelsWritten = !out.labelsUnreadable
+            && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), useYolo, classNames);
         out.writeFailed = !out.labelsWritten;
+        if (out.writeFailed) {
+            for (Annotation &a : out.kept)
+                a.pending = 1;
+        }
     }
+    cache.insert(imagePath, mergeResults(existing, out.kept));
     return out;
 }

@@ -45,10 +45,13 @@ AnnotationCache loadPendingCache(const QString &imageDir, const QStringList &lis
 
 struct CacheMergeResult
 {
-    QList<Annotation> kept;
+    QList<Annotation> kept;         // as they went into the cache
     int dropped = 0;
     bool labelsWritten = false;
-    bool writeFailed = false;   // kept results were confirmed but the label file could not be written
+    // Confirmed results that could not be written, or whose label file holds records that could
+    // not be read (rewriting it would lose them): they are kept as pending results instead.
+    bool writeFailed = false;
+    bool labelsUnreadable = false;
 };
 
 // Results of an image that is not on screen: filtered against its cache entry (loaded from disk

@@ -51,6 +51,7 @@ private slots:
     void pendingCacheOfListedImages();
     void mergeIntoCache_data();
     void mergeIntoCache();
+    void confirmedWriteFailure_data();
     void confirmedWriteFailure();
     void throttleSpacesWrites();
     void throttleFlushesOnlyChanges();
@@ -197,20 +198,44 @@ void TestAutoLabelResults::mergeIntoCache()
     QCOMPARE(QFileInfo::exists(vocXmlPath(m_image)), !useYolo || pending != 0);
 }
 
+void TestAutoLabelResults::confirmedWriteFailure_data()
+{
+    QTest::addColumn<QString>("labelFile");   // "annotations": a file where the VOC directory belongs
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("unreadable");
+
+    QTest::newRow("VOC directory cannot be made") << QStringLiteral("annotations") << QByteArray("x") << false;
+    QTest::newRow("YOLO line that does not parse")
+        << QStringLiteral("labels/cat.txt") << QByteArray("0 0.5 0.5 0.2 0.2\n0 0.5 nonsense\n") << true;
+    QTest::newRow("VOC cut off after its first object")
+        << QStringLiteral("annotations/cat.xml")
+        << QByteArray("<annotation><object><name>a</name><bndbox><xmin>1</xmin><ymin>1</ymin><xmax>9</xmax>"
+                      "<ymax>9</ymax></bndbox></object><object><name>b</name><bndbox><xmin>1<")
+        << true;
+}
+
 void TestAutoLabelResults::confirmedWriteFailure()
 {
-    // A file where the annotations directory belongs: the label file cannot be written.
-    QVERIFY(Fixtures::writeBytes(annotationsDirFor(m_image), "x"));
+    QFETCH(QString, labelFile);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, unreadable);
+    const QString path = QFileInfo(m_image).absolutePath() + QLatin1Char('/') + labelFile;
+    QVERIFY(Fixtures::writeBytes(path, content));
+
+    // Nothing is lost: the label file stays as it was and the results wait as pending ones.
     AnnotationCache cache;
-    const CacheMergeResult out = ::mergeIntoCache(cache, m_image, {box("cat", {0, 0, 50, 50})}, false, {});
+    const CacheMergeResult out = ::mergeIntoCache(cache, m_image, {box("cat", {200, 150, 50, 50})}, false, {});
     QVERIFY(out.writeFailed);
     QVERIFY(!out.labelsWritten);
-    QCOMPARE(labelsOf(cache.value(m_image)), QStringList{"cat"});
+    QCOMPARE(out.labelsUnreadable, unreadable);
+    QCOMPARE(Fixtures::readBytes(path), content);
+    QCOMPARE(labelsOf(out.kept), QStringList{"cat*"});
+    QCOMPARE(labelsOf(cache.value(m_image)).last(), QStringLiteral("cat*"));
 
-    const CacheMergeResult nothing = ::mergeIntoCache(cache, m_image, {box("Cat", {0, 0, 50, 50})}, false, {});
-    QCOMPARE(nothing.dropped, 1);
-    QVERIFY(!nothing.writeFailed);
-    QVERIFY(!nothing.labelsWritten);
+    const CacheMergeResult again = ::mergeIntoCache(cache, m_image, {box("Cat", {200, 150, 50, 50})}, false, {});
+    QCOMPARE(again.dropped, 1);
+    QVERIFY(!again.writeFailed);
+    QVERIFY(!again.labelsWritten);
 }
 
 void TestAutoLabelResults::throttleSpacesWrites()

@@ -49,6 +49,7 @@ private slots:
     void pendingRun();
     void confirmedRun_data();
     void confirmedRun();
+    void unreadableLabelFileKept();
     void resumedUnlabelledRun();
     void secondPendingRunAddsNothing();
     void usageErrors_data();
@@ -196,6 +197,20 @@ void TestLabelCli::confirmedRun()
     QCOMPARE(pending.keys(), QStringList{withPending});
     QCOMPARE(labelsOf(pending.value(withPending)), QStringList{"dog*"});
     QCOMPARE(m_server->requestsFor(kChatPath).first().json().value("model").toString(), QStringLiteral("mine"));
+}
+
+void TestLabelCli::unreadableLabelFileKept()
+{
+    // A label file with a line that does not parse would lose that line if rewritten.
+    const QString image = addImage(QStringLiteral("u.png"));
+    const QByteArray labels("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n");
+    QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), labels));
+    const Result r = runCli(serverArgs() + QStringList{"--confirmed", m_dir});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.summary().value("failed").toInt(), 1);
+    QVERIFY2(r.err.contains("u.png: the label file holds records that cannot be read"), r.err.constData());
+    QCOMPARE(Fixtures::readBytes(yoloLabelPath(image)), labels);
+    QCOMPARE(labelsOf(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
 }
 
 void TestLabelCli::resumedUnlabelledRun()

@@ -15,6 +15,15 @@
 
 namespace {
 
+bool hasPending(const QList<Annotation> &annotations)
+{
+    for (const Annotation &a : annotations) {
+        if (a.pending != 0)
+            return true;
+    }
+    return false;
+}
+
 QString duration(qint64 seconds)
 {
     const qint64 h = seconds / 3600;
@@ -118,9 +127,13 @@ void LabelRun::onImageFinished(const QString &path, const QList<Annotation> &ann
     }
     if (merged.writeFailed) {
         ++m_failed;
-        Cli::printError(path + QStringLiteral(": cannot write the label file"));
+        Cli::printError(path
+                        + (merged.labelsUnreadable
+                               ? QStringLiteral(": the label file holds records that cannot be read; not rewritten")
+                               : QStringLiteral(": cannot write the label file"))
+                        + QStringLiteral(", results kept as unconfirmed"));
     }
-    if (!merged.kept.isEmpty() && !m_options.confirmed)
+    if (hasPending(merged.kept))
         m_throttle->markChanged();
 }
 

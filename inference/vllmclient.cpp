@@ -167,6 +167,11 @@ void VllmClient::pump()
         const quint64 ticket = m_ahead.isEmpty() ? 0 : m_ahead.takeFirst();
         ++m_running;
         emit progress(m_done, m_total, path);
+        if (m_cancelled) {
+            // Cancelled from a progress slot: the image started but will get no request.
+            reportImage(path, {}, true, translateText("已取消"));
+            continue;
+        }
         if (ticket == 0) {
             sendRequest(path, 0, false);
         } else if (m_ready.contains(ticket)) {

@@ -75,6 +75,7 @@ private slots:
     void manyConnectionsAtOnce();
     void bodiesAsBuilt();
     void cancelWhilePreparing();
+    void cancelFromProgressSlot();
     void failureRules_data();
     void failureRules();
     void closedWithoutAnswer();
@@ -331,6 +332,30 @@ void TestVllmClient::cancelWhilePreparing()
     m_client->startTask(task({small}));
     QTRY_COMPARE(run.finished.count(), 2);
     QCOMPARE(run.images.count(), 3);
+    QCOMPARE(m_server->requests().size(), 1);
+}
+
+void TestVllmClient::cancelFromProgressSlot()
+{
+    // A window may cancel while it handles the progress of an image that is just starting.
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
+    const QStringList paths{image(QSize(40, 40)), image(QSize(40, 40)), image(QSize(40, 40))};
+    Run run(m_client);
+    connect(m_client, &VllmClient::progress, this, [this, &paths](int done, int, const QString &file) {
+        if (done == 1 && file == paths.at(1))
+            m_client->cancel();
+    });
+    m_client->startTask(task(paths, 1));
+    m_client->pause();   // builds ahead the second image
+    QTRY_COMPARE(run.images.count(), 1);
+    m_client->resume();
+    QTRY_COMPARE(run.finished.count(), 1);
+    QCOMPARE(run.images.count(), 2);
+    QCOMPARE(run.images.at(1).at(0).toString(), paths.at(1));
+    QCOMPARE(run.images.at(1).at(3).toString(), translateText("已取消"));
+    QCOMPARE(run.finished.first().at(5).toBool(), true);
+    QCOMPARE(run.busy.count(), 2);
+    QTRY_COMPARE(m_server->openRequests(), 0);
     QCOMPARE(m_server->requests().size(), 1);
 }
 

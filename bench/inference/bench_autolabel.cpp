@@ -1,6 +1,7 @@
 // Throughput of a headless auto-label run, and how long the client's thread stalls while requests
 // for huge photos are prepared. Prints figures; never run as a test.
-// bench_autolabel [--images N] [--concurrency N] [--delay MS] [--no-stall]
+// bench_autolabel [--images N] [--concurrency N] [--delay MS] [--close] [--no-stall]
+// --close: the server closes every connection after its answer instead of keeping it alive.
 #include "fakeopenaiserver.h"
 #include "inference/requestbuilder.h"
 #include "inference/vllmclient.h"
@@ -39,7 +40,7 @@ QByteArray smallPng()
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void cliThroughput(int images, int concurrency, int delayMs)
+void cliThroughput(int images, int concurrency, int delayMs, bool keepAlive)
 {
     QTemporaryDir dir;
     const QByteArray png = smallPng();
@@ -64,6 +65,7 @@ void cliThroughput(int images, int concurrency, int delayMs)
         std::printf("cannot listen\n");
         return;
     }
+    server.setKeepAlive(keepAlive);   // as vLLM and llama-server do
     server.setAnswerFor("/v1/models", FakeOpenAiServer::status(200, R"({"data":[{"id":"bench"}]})"));
     server.setDefaultAnswer(FakeOpenAiServer::chat(
         QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.9}]"), delayMs));
@@ -90,7 +92,8 @@ void cliThroughput(int images, int concurrency, int delayMs)
     const double seconds = clock.elapsed() / 1000.0;
     const qint64 end = clock.elapsed();
     const double ideal = images * (delayMs / 1000.0) / concurrency;
-    std::printf("label %d images, concurrency %d, answers after %d ms\n", images, concurrency, delayMs);
+    std::printf("label %d images, concurrency %d, answers after %d ms, connections %s\n", images, concurrency,
+                delayMs, keepAlive ? "kept alive" : "closed");
     std::printf("  wall time %8.2f s   ideal %6.2f s   overhead %+6.1f %%   (goal: within 10 %%)\n", seconds, ideal,
                 (seconds / ideal - 1.0) * 100.0);
     std::printf("  first request after %lld ms, last request at %.2f s, exit %lld ms after it\n", firstChat,
@@ -150,7 +153,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     cliThroughput(option(args, QStringLiteral("--images"), 1000), option(args, QStringLiteral("--concurrency"), 16),
-                  option(args, QStringLiteral("--delay"), 200));
+                  option(args, QStringLiteral("--delay"), 200), !args.contains(QStringLiteral("--close")));
     if (!args.contains(QStringLiteral("--no-stall")))
         stallWhilePreparing();
     return 0;

@@ -61,6 +61,11 @@ void FakeOpenAiServer::setDefaultAnswer(const Answer &answer)
     m_default = answer;
 }
 
+void FakeOpenAiServer::setKeepAlive(bool keepAlive)
+{
+    m_keepAlive = keepAlive;
+}
+
 void FakeOpenAiServer::setAnswerFor(const QByteArray &path, const Answer &answer)
 {
     m_byPath.insert(path, answer);
@@ -159,6 +164,7 @@ void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
     if (c.buffer.size() < headerEnd + 4 + length)
         return;
     request.body = c.buffer.mid(headerEnd + 4, length);
+    c.buffer.remove(0, headerEnd + 4 + length);
     c.handled = true;
     c.open = true;
     ++m_open;
@@ -188,13 +194,20 @@ void FakeOpenAiServer::act(QTcpSocket *socket, const Answer &answer)
     if (!m_connections.contains(socket))
         return;
     finishOpen(socket);
+    const bool keepOpen = m_keepAlive && answer.action == Answer::Respond;
     if (answer.action == Answer::Respond) {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status)
             + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(answer.body.size())
-            + "\r\nConnection: close\r\n\r\n";
+            + (keepOpen ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n");
         socket->write(head + answer.body);
     }
-    socket->disconnectFromHost();
+    if (!keepOpen) {
+        socket->disconnectFromHost();
+        return;
+    }
+    m_connections[socket].handled = false;
+    if (!m_connections[socket].buffer.isEmpty())
+        onReadyRead(socket);   // the next request came in while this one waited
 }
 
 void FakeOpenAiServer::finishOpen(QTcpSocket *socket)

@@ -45,6 +45,8 @@ public:
 
     void enqueue(const Answer &answer);
     void setDefaultAnswer(const Answer &answer);
+    // Answered connections stay open for further requests, as real servers do (default: closed).
+    void setKeepAlive(bool keepAlive);
     // Every request for this path (for example "/v1/models") gets this answer; the script is not used.
     void setAnswerFor(const QByteArray &path, const Answer &answer);
     const QList<Request> &requests() const { return m_requests; }
@@ -68,7 +70,7 @@ private:
     {
         QByteArray buffer;
         bool open = false;       // a complete request waits for its answer
-        bool handled = false;    // one request per connection; we always close afterwards
+        bool handled = false;    // a request is being answered; unless kept alive, the last one
     };
 
     void onNewConnection();
@@ -80,6 +82,7 @@ private:
     QHash<QTcpSocket *, Connection> m_connections;
     QList<Answer> m_script;
     QHash<QByteArray, Answer> m_byPath;
+    bool m_keepAlive = false;
     Answer m_default;
     QList<Request> m_requests;
     int m_open = 0;

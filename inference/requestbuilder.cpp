@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace {
 
@@ -26,7 +27,7 @@ QString quotesToDouble(QString text)
 
 int effectiveConcurrency(const ServerConfig &server)
 {
-    return qMax(1, server.concurrency);
+    return qBound(1, server.concurrency, kMaxConcurrency);
 }
 
 int transferTimeoutMs(const ServerConfig &server)
@@ -195,4 +196,23 @@ QJsonObject chatRequestBody(const QString &model, const QString &system, const Q
         {QStringLiteral("max_tokens"), 4096},
         {QStringLiteral("response_format"), responseFormat(enumClasses)},
     };
+}
+
+PreparedRequest buildChatRequest(const RequestJob &job)
+{
+    PreparedRequest prepared;
+    prepared.ticket = job.ticket;
+    QSize sourceSize;
+    const QImage image = loadImageForSending(job.path, &sourceSize);
+    const QString imageUrl = image.isNull() ? QString() : jpegDataUrl(image, job.secondLook ? 88 : 85);
+    if (imageUrl.isEmpty())
+        return prepared;
+    prepared.ok = true;
+    prepared.sourceSize = sourceSize;
+    prepared.sentSize = image.size();
+    const QJsonObject body = chatRequestBody(job.model, systemText(job.secondLook),
+                                             userText(job.prompt, job.classes, job.secondLook), imageUrl,
+                                             job.secondLook ? 0.3 : 0.0, job.enumClasses);
+    prepared.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    return prepared;
 }

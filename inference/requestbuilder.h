@@ -1,5 +1,7 @@
 #pragma once
 
+#include "inference/preparedrequest.h"
+#include "inference/requestjob.h"
 #include "inference/serverconfig.h"
 
 #include <QByteArray>
@@ -13,7 +15,10 @@
 
 // Longer side of the image that is sent; larger images are scaled down to fit.
 constexpr int kMaxSentSide = 1568;
+// Most images in flight at once: a vLLM deployment with several replicas behind one address.
+constexpr int kMaxConcurrency = 64;
 
+// The server's concurrency within 1..kMaxConcurrency.
 int effectiveConcurrency(const ServerConfig &server);
 int transferTimeoutMs(const ServerConfig &server);
 
@@ -32,3 +37,7 @@ QJsonObject responseFormat(const QStringList &enumClasses);
 
 QJsonObject chatRequestBody(const QString &model, const QString &system, const QString &user,
                             const QString &imageUrl, double temperature, const QStringList &enumClasses);
+
+// The whole request of a job: decoding, scaling, JPEG and Base64 encoding and the compact body.
+// Reentrant; the client runs it on worker threads.
+PreparedRequest buildChatRequest(const RequestJob &job);

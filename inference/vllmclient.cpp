@@ -2,8 +2,10 @@
 
 #include "inference/detectionparser.h"
 #include "inference/requestbuilder.h"
+#include "inference/requestpreparer.h"
 #include "shared/language.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,22 +15,32 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const int kProbeTimeoutMs = 5000;
 const double kReviewMinScore = 0.25;
+// Qt's HTTP client keeps at most this many connections to one host per network manager.
+const int kConnectionsPerManager = 6;
 
 } // namespace
 
 VllmClient::VllmClient(QObject *parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
+    , m_preparer(new RequestPreparer(this))
 {
     registerAnnotationMetaTypes();
+    m_networks.append(new QNetworkAccessManager(this));
+    connect(m_preparer, &RequestPreparer::prepared, this, &VllmClient::onPrepared);
 }
 
 VllmClient::~VllmClient()
 {
+    // No build may finish into this half-destroyed object.
+    m_preparer->disconnect(this);
+    m_preparer->shutdown();
     // Aborting emits finished at once; nothing may reach this half-destroyed object.
     const QSet<QNetworkReply *> replies = m_inFlight;
     m_inFlight.clear();
@@ -53,6 +65,10 @@ void VllmClient::startTask(const AutoLabelTask &task)
     m_confidenceSum = 0.0;
     m_paused = m_cancelled = false;
     m_inFlight.clear();
+    m_preparing.clear();
+    m_ahead.clear();
+    m_ready.clear();
+    m_preparer->dropBefore(m_nextTicket);
 
     m_minScore = task.minScore;
     m_markPending = task.markPending;
@@ -91,6 +107,19 @@ void VllmClient::cancel()
         return;
     m_cancelled = true;
     m_queue.clear();
+    // Requests built ahead belong to images that never started: they go with the queue. An image
+    // whose request is still being built has no reply to abort: it is reported here.
+    m_ahead.clear();
+    m_ready.clear();
+    QList<quint64> tickets = m_preparing.keys();
+    std::sort(tickets.begin(), tickets.end());
+    const QHash<quint64, Preparation> preparing = std::exchange(m_preparing, {});
+    m_preparer->dropBefore(m_nextTicket);
+    for (quint64 ticket : std::as_const(tickets)) {
+        const Preparation &p = preparing[ticket];
+        if (p.started)
+            reportImage(p.path, {}, true, translateText("已取消"));
+    }
     // Each abort finishes its reply at once, which reports the image as cancelled.
     QList<QPointer<QNetworkReply>> replies;
     for (QNetworkReply *reply : std::as_const(m_inFlight))
@@ -108,7 +137,7 @@ void VllmClient::probeServer()
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/models")));
     request.setTransferTimeout(kProbeTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply *reply = m_network->get(request);
+    QNetworkReply *reply = m_networks.first()->get(request);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         // Qt flags 4xx and 5xx answers as errors too; the status says more than its error text.
@@ -136,39 +165,128 @@ void VllmClient::pump()
     m_pumping = true;
     while (!m_cancelled && !m_paused && m_running < effectiveConcurrency(m_server) && !m_queue.isEmpty()) {
         const QString path = m_queue.takeFirst();
+        const quint64 ticket = m_ahead.isEmpty() ? 0 : m_ahead.takeFirst();
         ++m_running;
         emit progress(m_done, m_total, path);
-        sendRequest(path, 0, false);
+        if (m_cancelled) {
+            // Cancelled from a progress slot: the image started but will get no request.
+            reportImage(path, {}, true, translateText("已取消"));
+            continue;
+        }
+        if (ticket == 0) {
+            sendRequest(path, 0, false);
+        } else if (m_ready.contains(ticket)) {
+            dispatch(m_ready.take(ticket), Preparation{path, 0, true});
+        } else {
+            m_preparing[ticket].started = true;   // sent as soon as it is built
+        }
     }
+    buildAhead();
     m_pumping = false;
     if (m_cancelled && m_busy && m_running == 0)
         endTask(true);
 }
 
+void VllmClient::buildAhead()
+{
+    // Answers tend to come back together; with the next requests already built, every freed slot
+    // is refilled at once instead of waiting for a decode.
+    const int depth = effectiveConcurrency(m_server);
+    while (!m_cancelled && m_ahead.size() < qMin(qsizetype(depth), m_queue.size())) {
+        const QString path = m_queue.at(m_ahead.size());
+        if (!isReadableFile(path)) {
+            m_ahead.append(0);   // reported when its turn comes
+            continue;
+        }
+        const RequestJob job = jobFor(path, false);
+        m_preparing.insert(job.ticket, Preparation{path, 0, false});
+        m_ahead.append(job.ticket);
+        m_preparer->prepare(job);
+    }
+}
+
+bool VllmClient::isReadableFile(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.isFile() && file.isReadable();
+}
+
+RequestJob VllmClient::jobFor(const QString &path, bool secondLook)
+{
+    RequestJob job;
+    job.ticket = m_nextTicket++;
+    job.path = path;
+    job.model = m_server.model;
+    job.prompt = m_prompt;
+    job.classes = m_classes;
+    job.enumClasses = m_reviewMode ? QStringList() : m_classes;
+    job.secondLook = secondLook;
+    return job;
+}
+
 void VllmClient::sendRequest(const QString &path, int attempt, bool secondLook)
 {
-    QSize sourceSize;
-    const QImage image = loadImageForSending(path, &sourceSize);
-    const QString imageUrl = image.isNull() ? QString() : jpegDataUrl(image, secondLook ? 88 : 85);
-    if (imageUrl.isEmpty()) {
+    // A missing file is reported at once, as it always was; a task of vanished files stays cheap.
+    if (!isReadableFile(path)) {
         reportImage(path, {}, false, translateText("图片解码失败"));
         return;
     }
-    const QSize sentSize = image.size();
+    const RequestJob job = jobFor(path, secondLook);
+    m_preparing.insert(job.ticket, Preparation{path, attempt, true});
+    m_preparer->prepare(job);
+}
 
-    const QStringList enumClasses = m_reviewMode ? QStringList() : m_classes;
-    const QJsonObject body = chatRequestBody(m_server.model, systemText(secondLook),
-                                             userText(m_prompt, m_classes, secondLook), imageUrl,
-                                             secondLook ? 0.3 : 0.0, enumClasses);
+void VllmClient::onPrepared(const PreparedRequest &prepared)
+{
+    const auto it = m_preparing.find(prepared.ticket);
+    if (it == m_preparing.end())
+        return;   // dropped by cancel, which has reported the image already
+    const Preparation p = it.value();
+    m_preparing.erase(it);
+    if (p.started)
+        dispatch(prepared, p);
+    else
+        m_ready.insert(prepared.ticket, prepared);
+}
 
+void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
+{
+    if (!prepared.ok) {
+        reportImage(p.path, {}, false, translateText("图片解码失败"));
+        return;
+    }
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs(m_server));
-    QNetworkReply *reply = m_network->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QNetworkReply *reply = networkForRequest()->post(request, prepared.body);
     m_inFlight.insert(reply);
+    const QString path = p.path;
+    const QSize sourceSize = prepared.sourceSize;
+    const QSize sentSize = prepared.sentSize;
+    const int attempt = p.attempt;
     connect(reply, &QNetworkReply::finished, this, [this, reply, path, sourceSize, sentSize, attempt] {
         handleReply(reply, path, sourceSize, sentSize, attempt);
     });
+}
+
+QNetworkAccessManager *VllmClient::networkForRequest()
+{
+    const int wanted = (effectiveConcurrency(m_server) + kConnectionsPerManager - 1) / kConnectionsPerManager;
+    while (m_networks.size() < wanted)
+        m_networks.append(new QNetworkAccessManager(this));
+    // The least busy manager always has a free connection: no more than `concurrency` replies are open.
+    QNetworkAccessManager *best = nullptr;
+    int bestLoad = 0;
+    for (QNetworkAccessManager *network : std::as_const(m_networks)) {
+        int load = 0;
+        for (const QNetworkReply *reply : std::as_const(m_inFlight))
+            load += reply->manager() == network ? 1 : 0;
+        if (!best || load < bestLoad) {
+            best = network;
+            bestLoad = load;
+        }
+    }
+    return best;
 }
 
 void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize,

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "inference/autolabeltask.h"
+#include "inference/preparedrequest.h"
+#include "inference/requestjob.h"
 #include "inference/serverconfig.h"
 #include "storage/annotation.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -13,9 +16,12 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class RequestPreparer;
 
 // Talks to an OpenAI-compatible vision server: probes it and runs auto-label tasks, at most
-// `concurrency` images at a time. GUI thread only; every call returns at once.
+// `concurrency` images at a time. GUI thread only; every call returns at once. Requests are built
+// on worker threads (see RequestPreparer), the next `concurrency` of them ahead of time, and spread
+// over several network managers, because one manager opens at most six connections to a host.
 // Each image of a started task is reported exactly once (unless dropped from the queue by cancel),
 // and each task ends with exactly one busyChanged(false) and one taskFinished.
 class VllmClient : public QObject
@@ -47,12 +53,30 @@ signals:
 private:
     void pump();
     // attempt 0 is the first request of an image; attempt 1 a retry or the second look.
+    struct Preparation
+    {
+        QString path;
+        int attempt = 0;
+        bool started = true;   // false: built ahead for an image still in the queue
+    };
+
+    void buildAhead();
+    static bool isReadableFile(const QString &path);
+    RequestJob jobFor(const QString &path, bool secondLook);
     void sendRequest(const QString &path, int attempt, bool secondLook);
+    void onPrepared(const PreparedRequest &request);
+    void dispatch(const PreparedRequest &prepared, const Preparation &p);
+    QNetworkAccessManager *networkForRequest();
     void handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize, int attempt);
     void reportImage(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
     void endTask(bool cancelled);
 
-    QNetworkAccessManager *m_network;
+    QList<QNetworkAccessManager *> m_networks;   // the first one also serves probes
+    RequestPreparer *m_preparer;
+    QHash<quint64, Preparation> m_preparing;     // requests being built, by ticket
+    QList<quint64> m_ahead;                      // tickets for the queue's first paths; 0: not built
+    QHash<quint64, PreparedRequest> m_ready;     // built ahead, their image not started yet
+    quint64 m_nextTicket = 1;
     ServerConfig m_server;
     QStringList m_queue;
     QSet<QNetworkReply *> m_inFlight;

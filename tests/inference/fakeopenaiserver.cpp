@@ -61,6 +61,26 @@ void FakeOpenAiServer::setDefaultAnswer(const Answer &answer)
     m_default = answer;
 }
 
+void FakeOpenAiServer::setKeepAlive(bool keepAlive)
+{
+    m_keepAlive = keepAlive;
+}
+
+void FakeOpenAiServer::setAnswerFor(const QByteArray &path, const Answer &answer)
+{
+    m_byPath.insert(path, answer);
+}
+
+QList<FakeOpenAiServer::Request> FakeOpenAiServer::requestsFor(const QByteArray &path) const
+{
+    QList<Request> out;
+    for (const Request &r : m_requests) {
+        if (r.path == path)
+            out.append(r);
+    }
+    return out;
+}
+
 FakeOpenAiServer::Answer FakeOpenAiServer::chat(const QString &content, int delayMs)
 {
     return chatContent(content, delayMs);
@@ -144,13 +164,17 @@ void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
     if (c.buffer.size() < headerEnd + 4 + length)
         return;
     request.body = c.buffer.mid(headerEnd + 4, length);
+    c.buffer.remove(0, headerEnd + 4 + length);
     c.handled = true;
     c.open = true;
     ++m_open;
     m_maxOpen = qMax(m_maxOpen, m_open);
     m_requests.append(request);
 
-    const Answer answer = m_script.isEmpty() ? m_default : m_script.takeFirst();
+    const auto byPath = m_byPath.constFind(request.path);
+    const Answer answer = byPath != m_byPath.cend() ? byPath.value()
+                          : m_script.isEmpty()      ? m_default
+                                                    : m_script.takeFirst();
     emit requestReceived(int(m_requests.size() - 1));
     if (answer.action == Answer::Hang)
         return;
@@ -159,7 +183,7 @@ void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
         return;
     }
     QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(answer.delayMs, this, [this, guard, answer] {
+    QTimer::singleShot(answer.delayMs, Qt::PreciseTimer, this, [this, guard, answer] {
         if (guard)
             act(guard, answer);
     });
@@ -170,13 +194,20 @@ void FakeOpenAiServer::act(QTcpSocket *socket, const Answer &answer)
     if (!m_connections.contains(socket))
         return;
     finishOpen(socket);
+    const bool keepOpen = m_keepAlive && answer.action == Answer::Respond;
     if (answer.action == Answer::Respond) {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status)
             + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(answer.body.size())
-            + "\r\nConnection: close\r\n\r\n";
+            + (keepOpen ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n");
         socket->write(head + answer.body);
     }
-    socket->disconnectFromHost();
+    if (!keepOpen) {
+        socket->disconnectFromHost();
+        return;
+    }
+    m_connections[socket].handled = false;
+    if (!m_connections[socket].buffer.isEmpty())
+        onReadyRead(socket);   // the next request came in while this one waited
 }
 
 void FakeOpenAiServer::finishOpen(QTcpSocket *socket)

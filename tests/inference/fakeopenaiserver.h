@@ -45,7 +45,12 @@ public:
 
     void enqueue(const Answer &answer);
     void setDefaultAnswer(const Answer &answer);
+    // Answered connections stay open for further requests, as real servers do (default: closed).
+    void setKeepAlive(bool keepAlive);
+    // Every request for this path (for example "/v1/models") gets this answer; the script is not used.
+    void setAnswerFor(const QByteArray &path, const Answer &answer);
     const QList<Request> &requests() const { return m_requests; }
+    QList<Request> requestsFor(const QByteArray &path) const;
     int openRequests() const { return m_open; }         // received and neither answered nor dropped
     int maxOpenRequests() const { return m_maxOpen; }
 
@@ -65,7 +70,7 @@ private:
     {
         QByteArray buffer;
         bool open = false;       // a complete request waits for its answer
-        bool handled = false;    // one request per connection; we always close afterwards
+        bool handled = false;    // a request is being answered; unless kept alive, the last one
     };
 
     void onNewConnection();
@@ -76,6 +81,8 @@ private:
     QTcpServer *m_server;
     QHash<QTcpSocket *, Connection> m_connections;
     QList<Answer> m_script;
+    QHash<QByteArray, Answer> m_byPath;
+    bool m_keepAlive = false;
     Answer m_default;
     QList<Request> m_requests;
     int m_open = 0;

@@ -1,4 +1,5 @@
 #include "inference/requestbuilder.h"
+#include "inference/requestpreparer.h"
 #include "testmain.h"
 
 #include <QBuffer>
@@ -6,6 +7,7 @@
 #include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSignalSpy>
 
 namespace {
 
@@ -89,6 +91,10 @@ private slots:
     void systemTextUsesDoubleQuotes();
     void responseFormat_data();
     void responseFormat();
+    void builtRequest_data();
+    void builtRequest();
+    void preparedOnAWorker();
+    void droppedJobsAreNotSignalled();
 
 private:
     QTemporaryDir m_dir;
@@ -110,6 +116,8 @@ void TestRequestBuilder::limits_data()
     QTest::newRow("zero and short") << 0 << 3 << 1 << 5000;
     QTest::newRow("negative") << -4 << -1 << 1 << 5000;
     QTest::newRow("at the floor") << 4 << 5 << 4 << 5000;
+    QTest::newRow("the ceiling") << 64 << 300 << 64 << 300000;
+    QTest::newRow("above the ceiling") << 500 << 300 << 64 << 300000;
 }
 
 void TestRequestBuilder::limits()
@@ -327,6 +335,101 @@ void TestRequestBuilder::responseFormat()
     QVERIFY(written.contains("\"minItems\":4"));
     QVERIFY(written.contains("\"maxItems\":64"));
     QVERIFY(!written.contains("\"items\":["));
+}
+
+void TestRequestBuilder::builtRequest_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("secondLook");
+    QTest::addColumn<QStringList>("classes");
+    QTest::addColumn<QStringList>("enumClasses");
+    QTest::addColumn<QString>("prompt");
+
+    const QStringList classes{QStringLiteral("cat"), QStringLiteral("狗")};
+    QTest::newRow("main request") << QSize(300, 200) << false << classes << classes << QString();
+    QTest::newRow("second look, own prompt") << QSize(300, 200) << true << classes << classes << QStringLiteral("find");
+    QTest::newRow("downscaled, no enum") << QSize(2000, 1000) << false << classes << QStringList() << QString();
+}
+
+void TestRequestBuilder::builtRequest()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, secondLook);
+    QFETCH(QStringList, classes);
+    QFETCH(QStringList, enumClasses);
+    QFETCH(QString, prompt);
+
+    const QString path = writeImage(m_dir.path(), QStringLiteral("built.png"), size);
+    RequestJob job;
+    job.ticket = 7;
+    job.path = path;
+    job.model = QStringLiteral("m");
+    job.prompt = prompt;
+    job.classes = classes;
+    job.enumClasses = enumClasses;
+    job.secondLook = secondLook;
+    const PreparedRequest built = buildChatRequest(job);
+
+    // The same bytes as the pieces put together by hand.
+    QSize source;
+    const QImage image = loadImageForSending(path, &source);
+    const QJsonObject body = chatRequestBody(QStringLiteral("m"), systemText(secondLook),
+                                             ::userText(prompt, classes, secondLook),
+                                             jpegDataUrl(image, secondLook ? 88 : 85), secondLook ? 0.3 : 0.0,
+                                             enumClasses);
+    QVERIFY(built.ok);
+    QCOMPARE(built.ticket, quint64(7));
+    QCOMPARE(built.sourceSize, size);
+    QCOMPARE(built.sentSize, image.size());
+    QCOMPARE(built.body, QJsonDocument(body).toJson(QJsonDocument::Compact));
+
+    job.path = m_dir.filePath(QStringLiteral("missing.png"));
+    const PreparedRequest failed = buildChatRequest(job);
+    QVERIFY(!failed.ok);
+    QVERIFY(failed.body.isEmpty());
+}
+
+void TestRequestBuilder::preparedOnAWorker()
+{
+    const QString path = writeImage(m_dir.path(), QStringLiteral("worker.png"), QSize(640, 480));
+    RequestJob job;
+    job.ticket = 1;
+    job.path = path;
+    job.model = QStringLiteral("m");
+
+    RequestPreparer preparer;
+    QThread *builtOn = nullptr;
+    connect(&preparer, &RequestPreparer::prepared, this, [&builtOn] { builtOn = QThread::currentThread(); },
+            Qt::DirectConnection);
+    QSignalSpy spy(&preparer, &RequestPreparer::prepared);
+    preparer.prepare(job);
+    QTRY_COMPARE(spy.count(), 1);
+    QVERIFY(builtOn != nullptr);
+    QVERIFY(builtOn != QThread::currentThread());
+    const PreparedRequest request = spy.first().first().value<PreparedRequest>();
+    QCOMPARE(request.body, buildChatRequest(job).body);
+}
+
+void TestRequestBuilder::droppedJobsAreNotSignalled()
+{
+    const QString path = writeImage(m_dir.path(), QStringLiteral("drop.png"), QSize(64, 64));
+    QList<quint64> tickets;
+    {
+        RequestPreparer preparer;
+        connect(&preparer, &RequestPreparer::prepared, this,
+                [&tickets](const PreparedRequest &r) { tickets.append(r.ticket); });
+        preparer.dropBefore(3);
+        for (quint64 ticket = 1; ticket <= 4; ++ticket) {
+            RequestJob job;
+            job.ticket = ticket;
+            job.path = path;
+            preparer.prepare(job);
+        }
+        QTRY_COMPARE(tickets.size(), 2);
+    }   // the destructor waits for every worker; nothing may arrive afterwards
+    QCoreApplication::processEvents();
+    std::sort(tickets.begin(), tickets.end());
+    QCOMPARE(tickets, (QList<quint64>{3, 4}));
 }
 
 BRINDLE_TEST_MAIN(TestRequestBuilder)

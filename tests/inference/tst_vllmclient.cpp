@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QThreadPool>
 
 Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
 
@@ -70,6 +71,11 @@ private slots:
     void downscaledAnswerMapsToSource();
     void concurrencyAtTheServer_data();
     void concurrencyAtTheServer();
+    void manyConnectionsAtOnce_data();
+    void manyConnectionsAtOnce();
+    void bodiesAsBuilt();
+    void cancelWhilePreparing();
+    void cancelFromProgressSlot();
     void failureRules_data();
     void failureRules();
     void closedWithoutAnswer();
@@ -245,6 +251,112 @@ void TestVllmClient::concurrencyAtTheServer()
     QCOMPARE(m_server->maxOpenRequests(), expected);
     QCOMPARE(run.finished.first().at(0).toInt(), 5);
     QCOMPARE(run.finished.first().at(2).toInt(), 5);
+}
+
+void TestVllmClient::manyConnectionsAtOnce_data()
+{
+    QTest::addColumn<int>("concurrency");
+    QTest::addColumn<int>("atLeast");
+    QTest::newRow("seven, beyond one manager's six") << 7 << 7;
+    QTest::newRow("twelve") << 12 << 10;
+    QTest::newRow("twenty") << 20 << 18;
+}
+
+void TestVllmClient::manyConnectionsAtOnce()
+{
+    QFETCH(int, concurrency);
+    QFETCH(int, atLeast);
+    const QString path = image(QSize(64, 64));
+    QStringList paths;
+    for (int i = 0; i < concurrency + 2; ++i)
+        paths << path;
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat, 1500));
+    Run run(m_client);
+    m_client->startTask(task(paths, concurrency));
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished.count(), 1, 30000);
+    QCOMPARE(m_server->requests().size(), paths.size());
+    QVERIFY2(m_server->maxOpenRequests() >= atLeast, qPrintable(QString::number(m_server->maxOpenRequests())));
+    QVERIFY(m_server->maxOpenRequests() <= concurrency);
+    QCOMPARE(run.finished.first().at(2).toInt(), paths.size());
+}
+
+void TestVllmClient::bodiesAsBuilt()
+{
+    // What reaches the server is byte for byte what the request builder makes for the image.
+    const QString path = image(QSize(2000, 900));
+    m_server->enqueue(FakeOpenAiServer::chat(QStringLiteral("[]")));
+    m_server->enqueue(FakeOpenAiServer::chat(QStringLiteral("[]")));
+    AutoLabelTask t = task({path});
+    t.classes = QStringList{QStringLiteral("cat"), QStringLiteral("狗")};
+    Run run(m_client);
+    m_client->startTask(t);
+    QTRY_COMPARE(run.finished.count(), 1);
+    QCOMPARE(m_server->requests().size(), 2);
+
+    RequestJob job;
+    job.path = path;
+    job.model = t.server.model;
+    job.classes = t.classes;
+    job.enumClasses = t.classes;
+    QCOMPARE(m_server->requests().at(0).body, buildChatRequest(job).body);
+    job.secondLook = true;
+    QCOMPARE(m_server->requests().at(1).body, buildChatRequest(job).body);
+}
+
+void TestVllmClient::cancelWhilePreparing()
+{
+    const QString big = image(QSize(6000, 4000));
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
+    Run run(m_client);
+    m_client->startTask(task({big, big, big}, 2));
+    m_client->cancel();
+    // Both images being prepared are reported at once; the third never started.
+    QCOMPARE(run.images.count(), 2);
+    for (const QList<QVariant> &report : std::as_const(run.images)) {
+        QVERIFY(report.at(2).toBool());
+        QCOMPARE(report.at(3).toString(), translateText("已取消"));
+    }
+    QCOMPARE(run.finished.count(), 1);
+    QCOMPARE(run.finished.first(), (QList<QVariant>{2, 3, 0, 0.0, 0, true}));
+    QCOMPARE(run.busy.count(), 2);
+
+    // The builds that were under way finish into nothing.
+    QThreadPool *pool = m_client->findChild<QThreadPool *>();
+    QVERIFY(pool);
+    pool->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(run.images.count(), 2);
+    QCOMPARE(m_server->requests().size(), 0);
+
+    const QString small = image(QSize(40, 40));
+    m_client->startTask(task({small}));
+    QTRY_COMPARE(run.finished.count(), 2);
+    QCOMPARE(run.images.count(), 3);
+    QCOMPARE(m_server->requests().size(), 1);
+}
+
+void TestVllmClient::cancelFromProgressSlot()
+{
+    // A window may cancel while it handles the progress of an image that is just starting.
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
+    const QStringList paths{image(QSize(40, 40)), image(QSize(40, 40)), image(QSize(40, 40))};
+    Run run(m_client);
+    connect(m_client, &VllmClient::progress, this, [this, &paths](int done, int, const QString &file) {
+        if (done == 1 && file == paths.at(1))
+            m_client->cancel();
+    });
+    m_client->startTask(task(paths, 1));
+    m_client->pause();   // builds ahead the second image
+    QTRY_COMPARE(run.images.count(), 1);
+    m_client->resume();
+    QTRY_COMPARE(run.finished.count(), 1);
+    QCOMPARE(run.images.count(), 2);
+    QCOMPARE(run.images.at(1).at(0).toString(), paths.at(1));
+    QCOMPARE(run.images.at(1).at(3).toString(), translateText("已取消"));
+    QCOMPARE(run.finished.first().at(5).toBool(), true);
+    QCOMPARE(run.busy.count(), 2);
+    QTRY_COMPARE(m_server->openRequests(), 0);
+    QCOMPARE(m_server->requests().size(), 1);
 }
 
 void TestVllmClient::failureRules_data()

@@ -9,3 +9,4 @@ int runShowCommand(const QStringList &args);
 int runPendingCommand(const QStringList &args);
 int runConvertCommand(const QStringList &args);
 int runCheckCommand(const QStringList &args);
+int runLabelCommand(const QStringList &args);

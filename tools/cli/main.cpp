@@ -28,6 +28,10 @@ const Command commands[] = {
      runParseCommand},
     {"check", "check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR",
      runCheckCommand},
+    {"label",
+     "label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] [--classes a,b,...] "
+     "[--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR",
+     runLabelCommand},
 };
 
 QString allUsages()

@@ -1,0 +1,379 @@
+#include "fakeopenaiserver.h"
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "storage/pendingfile.h"
+#include "storage/storagefixtures.h"
+#include "testmain.h"
+
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+
+#include <csignal>
+
+namespace {
+
+// On a 200 x 100 image this is the box (20, 20)-(60, 40).
+const QString kCat = QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.9}]");
+const QByteArray kChatPath = "/v1/chat/completions";
+
+Annotation catBox(int pending)
+{
+    Annotation a;
+    a.label = QStringLiteral("Cat");
+    a.rect = QRectF(QPointF(20, 20), QPointF(60, 40));
+    a.pending = pending;
+    return a;
+}
+
+QStringList labelsOf(const QList<Annotation> &anns)
+{
+    QStringList out;
+    for (const Annotation &a : anns)
+        out << a.label + (a.pending ? QStringLiteral("*") : QString());
+    return out;
+}
+
+} // namespace
+
+// brindlemark-cli label, run as a process against a fake server in this process. The test's event
+// loop keeps running while the child runs, so the server can answer.
+class TestLabelCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void pendingRun();
+    void confirmedRun_data();
+    void confirmedRun();
+    void unreadableLabelFileKept();
+    void resumedUnlabelledRun();
+    void secondPendingRunAddsNothing();
+    void usageErrors_data();
+    void usageErrors();
+    void unreachableServer();
+    void interrupted_data();
+    void interrupted();
+    void concurrencyAtTheServer();
+
+private:
+    struct Result
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+        QJsonObject summary() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
+    };
+    QString addImage(const QString &name);
+    void startCli(QProcess &process, const QStringList &args);
+    Result finish(QProcess &process, int timeoutMs = 60000);
+    Result runCli(const QStringList &args);
+    QStringList serverArgs() const { return {QStringLiteral("--server"), m_server->baseUrl()}; }
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_dir;
+    QStringList m_images;
+    FakeOpenAiServer *m_server = nullptr;
+};
+
+void TestLabelCli::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    m_dir = m_tmp->path() + QStringLiteral("/images");
+    m_images.clear();
+    m_server = new FakeOpenAiServer(this);
+    QVERIFY(m_server->listen());
+    m_server->setAnswerFor("/v1/models", FakeOpenAiServer::status(200, R"({"data":[{"id":"served-model"}]})"));
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
+}
+
+void TestLabelCli::cleanup()
+{
+    delete m_server;
+    m_server = nullptr;
+}
+
+QString TestLabelCli::addImage(const QString &name)
+{
+    const QString path = m_dir + QLatin1Char('/') + name;
+    if (!Fixtures::makeImage(path, 200, 100))
+        return QString();
+    m_images.append(path);
+    return path;
+}
+
+void TestLabelCli::startCli(QProcess &process, const QStringList &args)
+{
+    process.start(QStringLiteral(BRINDLE_CLI_PATH), QStringList{QStringLiteral("label")} + args);
+}
+
+TestLabelCli::Result TestLabelCli::finish(QProcess &process, int timeoutMs)
+{
+    QSignalSpy finished(&process, &QProcess::finished);
+    if (process.state() != QProcess::NotRunning && finished.isEmpty())
+        finished.wait(timeoutMs);
+    Result result;
+    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+TestLabelCli::Result TestLabelCli::runCli(const QStringList &args)
+{
+    QProcess process;
+    startCli(process, args);
+    return finish(process);
+}
+
+void TestLabelCli::pendingRun()
+{
+    const QString stored = addImage(QStringLiteral("a1.png"));
+    addImage(QStringLiteral("a2.png"));
+    addImage(QStringLiteral("a10.png"));
+    QVERIFY(saveAnnotations(stored, {catBox(0)}, false, {}));
+    const QByteArray storedXml = Fixtures::readBytes(vocXmlPath(stored));
+
+    const Result r = runCli(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.count('\n'), 1);
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":0,"cancelled":false,"avgConfidence":0.9})"));
+    QVERIFY2(r.err.contains("3/3 images"), r.err.constData());
+
+    // The stored cat repeats the model's; the other two images get a pending cat each.
+    const AnnotationCache pending = readPendingFile(m_dir);
+    QCOMPARE(pending.size(), 2);
+    QCOMPARE(labelsOf(pending.value(m_images.at(1))), QStringList{"cat*"});
+    QCOMPARE(pending.value(m_images.at(1)).first().rect, QRectF(QPointF(20, 20), QPointF(60, 40)));
+    QCOMPARE(labelsOf(pending.value(m_images.at(2))), QStringList{"cat*"});
+    QCOMPARE(Fixtures::readBytes(vocXmlPath(stored)), storedXml);
+    QCOMPARE(countAnnotations(m_images.at(1)), -1);
+
+    // Requests in listing order, with the served model and the classes of the command line.
+    const QList<FakeOpenAiServer::Request> chats = m_server->requestsFor(kChatPath);
+    QCOMPARE(chats.size(), 3);
+    QCOMPARE(chats.first().json().value("model").toString(), QStringLiteral("served-model"));
+    QVERIFY(QString::fromUtf8(chats.first().body).contains(QStringLiteral("cat、dog")));
+}
+
+void TestLabelCli::confirmedRun_data()
+{
+    QTest::addColumn<QStringList>("format");
+    QTest::addColumn<bool>("yolo");
+    QTest::newRow("VOC by default") << QStringList{} << false;
+    QTest::newRow("YOLO") << QStringList{"--format", "yolo"} << true;
+}
+
+void TestLabelCli::confirmedRun()
+{
+    QFETCH(QStringList, format);
+    QFETCH(bool, yolo);
+    const QString withPending = addImage(QStringLiteral("p.png"));
+    const QString withLabels = addImage(QStringLiteral("q.png"));
+    Annotation dog;
+    dog.label = QStringLiteral("dog");
+    dog.rect = QRectF(100, 10, 50, 50);
+    Annotation waiting = dog;
+    waiting.pending = 1;
+    QVERIFY(saveAnnotations(withLabels, {dog}, false, {}));
+    QVERIFY(writePendingFile(m_dir, {{withPending, {waiting}}}));
+
+    const Result r = runCli(serverArgs() + QStringList{"--confirmed", "--model", "mine"} + format + QStringList{m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.summary().value("added").toInt(), 2);
+
+    // Label files hold what was there plus the confirmed result; the pending dog stays pending.
+    QCOMPARE(labelsOf(loadAnnotations(withPending)), QStringList{"cat"});
+    QCOMPARE(labelsOf(loadAnnotations(withLabels)), (QStringList{"dog", "cat"}));
+    for (const QString &image : {withPending, withLabels}) {
+        QCOMPARE(QFileInfo::exists(yoloLabelPath(image)), yolo);
+        QCOMPARE(QFileInfo::exists(vocXmlPath(image)), !yolo);
+    }
+    const AnnotationCache pending = readPendingFile(m_dir);
+    QCOMPARE(pending.keys(), QStringList{withPending});
+    QCOMPARE(labelsOf(pending.value(withPending)), QStringList{"dog*"});
+    QCOMPARE(m_server->requestsFor(kChatPath).first().json().value("model").toString(), QStringLiteral("mine"));
+}
+
+void TestLabelCli::unreadableLabelFileKept()
+{
+    // A label file with a line that does not parse would lose that line if rewritten.
+    const QString image = addImage(QStringLiteral("u.png"));
+    const QByteArray labels("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n");
+    QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), labels));
+    const Result r = runCli(serverArgs() + QStringList{"--confirmed", m_dir});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.summary().value("failed").toInt(), 1);
+    QVERIFY2(r.err.contains("u.png: the label file holds records that cannot be read"), r.err.constData());
+    QCOMPARE(Fixtures::readBytes(yoloLabelPath(image)), labels);
+    QCOMPARE(labelsOf(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
+}
+
+void TestLabelCli::resumedUnlabelledRun()
+{
+    for (int i = 1; i <= 3; ++i)
+        addImage(QStringLiteral("r%1.png").arg(i));
+    m_server->enqueue(FakeOpenAiServer::chat(kCat));
+    m_server->enqueue(FakeOpenAiServer::chat(kCat));
+    m_server->enqueue(FakeOpenAiServer::status(404));
+    Result r = runCli(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9})"));
+    QVERIFY2(r.err.contains("r3.png: "), r.err.constData());
+    QCOMPARE(countAnnotations(m_images.at(2)), -1);
+
+    // The second run sends only the image the first one could not label.
+    const qsizetype before = m_server->requestsFor(kChatPath).size();
+    r = runCli(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.summary().value("total").toInt(), 1);
+    QCOMPARE(m_server->requestsFor(kChatPath).size(), before + 1);
+    for (const QString &image : std::as_const(m_images))
+        QCOMPARE(countAnnotations(image), 1);
+
+    // Nothing left to do: no request at all, exit 0.
+    const qsizetype all = m_server->requests().size();
+    r = runCli(serverArgs() + QStringList{"--unlabelled", m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.summary().value("total").toInt(), 0);
+    QCOMPARE(m_server->requests().size(), all);
+}
+
+void TestLabelCli::secondPendingRunAddsNothing()
+{
+    addImage(QStringLiteral("s1.png"));
+    addImage(QStringLiteral("s2.png"));
+    Result r = runCli(serverArgs() << m_dir);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.summary().value("added").toInt(), 2);
+    const QByteArray first = Fixtures::readBytes(pendingFilePath(m_dir));
+
+    // The model now sees the cat slightly shifted, and a new dog in one of the images.
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(
+        QStringLiteral("[{\"label\":\"CAT\",\"bbox_2d\":[102,200,302,400],\"score\":0.8}]")));
+    m_server->enqueue(FakeOpenAiServer::chat(QStringLiteral(
+        "[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.9},"
+        "{\"label\":\"dog\",\"bbox_2d\":[500,500,900,900],\"score\":0.7}]")));
+    r = runCli(serverArgs() << m_dir);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":2,"added":1,"failed":0,"cancelled":false,"avgConfidence":0.7})"));
+    const AnnotationCache pending = readPendingFile(m_dir);
+    QCOMPARE(labelsOf(pending.value(m_images.at(0))), (QStringList{"cat*", "dog*"}));
+    QCOMPARE(labelsOf(pending.value(m_images.at(1))), QStringList{"cat*"});
+
+    // A third run that finds only repeats leaves the file as it is.
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
+    const QByteArray second = Fixtures::readBytes(pendingFilePath(m_dir));
+    QVERIFY(second != first);
+    r = runCli(serverArgs() << m_dir);
+    QCOMPARE(r.summary().value("added").toInt(), 0);
+    QCOMPARE(Fixtures::readBytes(pendingFilePath(m_dir)), second);
+}
+
+void TestLabelCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    const QString url = QStringLiteral("http://127.0.0.1:9/v1");
+    QTest::newRow("nothing") << QStringList{} << 2;
+    QTest::newRow("no server") << QStringList{"DIR"} << 2;
+    QTest::newRow("server without value") << QStringList{"DIR", "--server"} << 2;
+    QTest::newRow("server not http") << QStringList{"--server", "ftp://x/v1", "DIR"} << 2;
+    QTest::newRow("no directory") << QStringList{"--server", url} << 2;
+    QTest::newRow("two directories") << QStringList{"--server", url, "DIR", "DIR"} << 2;
+    QTest::newRow("concurrency 0") << QStringList{"--server", url, "--concurrency", "0", "DIR"} << 2;
+    QTest::newRow("concurrency 65") << QStringList{"--server", url, "--concurrency=65", "DIR"} << 2;
+    QTest::newRow("concurrency not a number") << QStringList{"--server", url, "--concurrency", "many", "DIR"} << 2;
+    QTest::newRow("timeout 0") << QStringList{"--server", url, "--timeout", "0", "DIR"} << 2;
+    QTest::newRow("min-score above 1") << QStringList{"--server", url, "--min-score", "1.5", "DIR"} << 2;
+    QTest::newRow("min-score nan") << QStringList{"--server", url, "--min-score", "nan", "DIR"} << 2;
+    QTest::newRow("format xml") << QStringList{"--server", url, "--format", "xml", "DIR"} << 2;
+    QTest::newRow("model empty") << QStringList{"--server", url, "--model", "", "DIR"} << 2;
+    QTest::newRow("flag with a value") << QStringList{"--server", url, "--confirmed=yes", "DIR"} << 2;
+    QTest::newRow("unknown option") << QStringList{"--server", url, "--fast", "DIR"} << 2;
+    QTest::newRow("missing directory") << QStringList{"--server", url, "--concurrency", "64", "nope"} << 1;
+}
+
+void TestLabelCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    addImage(QStringLiteral("u.png"));
+    args.replaceInStrings(QStringLiteral("DIR"), m_dir);
+    const Result r = runCli(args);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.contains("usage: brindlemark-cli label --server URL"), exitCode == 2);
+    QVERIFY(m_server->requests().isEmpty());
+    QVERIFY(!QFileInfo::exists(pendingFilePath(m_dir)));
+}
+
+void TestLabelCli::unreachableServer()
+{
+    addImage(QStringLiteral("x.png"));
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }   // closed: connections to it are refused
+    const Result r = runCli({"--server", QStringLiteral("http://127.0.0.1:%1/v1").arg(port), m_dir});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY2(r.err.contains("server not reachable at http://127.0.0.1:"), r.err.constData());
+    QVERIFY(!QFileInfo::exists(pendingFilePath(m_dir)));
+}
+
+void TestLabelCli::interrupted_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestLabelCli::interrupted()
+{
+    QFETCH(int, signalNumber);
+    for (int i = 1; i <= 6; ++i)
+        addImage(QStringLiteral("i%1.png").arg(i));
+    // Two answers a second apart, then a server that keeps the rest waiting.
+    m_server->enqueue(FakeOpenAiServer::chat(kCat));
+    m_server->enqueue(FakeOpenAiServer::chat(kCat, 1000));
+    m_server->setDefaultAnswer(FakeOpenAiServer::neverAnswer());
+
+    QProcess process;
+    startCli(process, serverArgs() + QStringList{"--concurrency", "2", m_dir});
+    // Written during the run: the first result at once, the second within a few seconds.
+    QTRY_COMPARE_WITH_TIMEOUT(readPendingFile(m_dir).size(), 1, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(readPendingFile(m_dir).size(), 2, 20000);
+    QCOMPARE(process.state(), QProcess::Running);
+    QTRY_COMPARE(m_server->openRequests(), 2);
+
+    QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
+    const Result r = finish(process);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":6,"added":2,"failed":0,"cancelled":true,"avgConfidence":0.9})"));
+    const AnnotationCache pending = readPendingFile(m_dir);
+    QCOMPARE(pending.size(), 2);
+    QVERIFY(pending.contains(m_images.at(0)) && pending.contains(m_images.at(1)));
+    QCOMPARE(m_server->requestsFor(kChatPath).size(), 4);
+}
+
+void TestLabelCli::concurrencyAtTheServer()
+{
+    for (int i = 0; i < 14; ++i)
+        addImage(QStringLiteral("c%1.png").arg(i));
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat, 1500));
+    const Result r = runCli(serverArgs() + QStringList{"--concurrency", "12", m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.summary().value("done").toInt(), 14);
+    QVERIFY2(m_server->maxOpenRequests() >= 10, qPrintable(QString::number(m_server->maxOpenRequests())));
+    QVERIFY(m_server->maxOpenRequests() <= 12);
+}
+
+BRINDLE_TEST_MAIN(TestLabelCli)
+#include "tst_labelcli.moc"

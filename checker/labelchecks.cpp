@@ -55,30 +55,6 @@ QString corners(const QRectF &box)
         .arg(whole(box.left()), whole(box.top()), whole(box.right()), whole(box.bottom()));
 }
 
-bool absentOrRegular(const QString &path)
-{
-    const QFileInfo info(path);
-    return !info.exists() || info.isFile();
-}
-
-bool regularFiles(const QString &path, const QString &xml, bool haveXml, const QStringList &yolo)
-{
-    if (!QFileInfo(path).isFile())
-        return false;
-    if (haveXml)
-        return QFileInfo(xml).isFile();
-    if (yolo.isEmpty())
-        return true;
-    const QFileInfo label(yolo.constFirst());
-    if (!label.isFile())
-        return false;
-    // The reader may fall back from the label's own folder to the mapped labels folder.
-    const QString labelDir = label.absolutePath();
-    const QString mappedDir = labelsDirFor(path);
-    return absentOrRegular(labelDir + QLatin1String("/classes.txt"))
-        && (mappedDir == labelDir || absentOrRegular(mappedDir + QLatin1String("/classes.txt")));
-}
-
 } // namespace
 
 QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
@@ -93,8 +69,6 @@ QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
     }
     if (!haveXml && yolo.isEmpty())
         return issues;
-    if (!regularFiles(path, xml, haveXml, yolo))
-        return issues;   // unreadable: nothing more to find, and no reader left blocking
 
     const QList<Annotation> annotations = loadAnnotations(path);
     if (annotations.isEmpty())
@@ -196,10 +170,4 @@ QList<LabelIssue> compareWithModel(const QString &path, const QList<Annotation> 
         }
     }
     return issues;
-}
-
-bool hasOnlyRegularFiles(const QString &path)
-{
-    const QString xml = vocXmlPath(path);
-    return regularFiles(path, xml, QFileInfo::exists(xml), yoloLabelCandidates(path));
 }

@@ -19,6 +19,3 @@ QList<LabelIssue> checkImage(const QString &path, const QStringList &classes);
 QList<LabelIssue> compareWithModel(const QString &path, const QList<Annotation> &stored,
                                    const QList<Annotation> &detections);
 
-// False when the image, the label file the storage would read or a class list beside it is not a
-// regular file: reading a FIFO or device would block forever. Callers skip such images.
-bool hasOnlyRegularFiles(const QString &path);

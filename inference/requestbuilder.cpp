@@ -1,5 +1,7 @@
 #include "inference/requestbuilder.h"
 
+#include "storage/filebytes.h"
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
@@ -37,6 +39,8 @@ int transferTimeoutMs(const ServerConfig &server)
 
 QImage loadImageForSending(const QString &path, QSize *sourceSize)
 {
+    if (!isRegularFile(path))
+        return QImage();
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);

@@ -120,6 +120,8 @@ bool writeClassList(const QString &imagePath, const QStringList &classNames)
 
 QSize imageSize(const QString &imagePath)
 {
+    if (!isRegularFile(imagePath))
+        return QSize();
     QImageReader reader(imagePath);
     reader.setAutoTransform(true);
     QSize size = reader.size();

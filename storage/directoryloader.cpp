@@ -1,5 +1,7 @@
 #include "storage/directoryloader.h"
 
+#include "storage/filebytes.h"
+
 #include "storage/imagelibrary.h"
 
 #include <QCollator>
@@ -62,7 +64,11 @@ QStringList DirectoryLoader::listImages(const QString &dir)
     QDirIterator it(QDir(dir).absolutePath(), filters, QDir::Files | QDir::Readable);
     while (it.hasNext()) {
         it.next();
-        paths.append(it.fileInfo().absoluteFilePath());
+        const QFileInfo info = it.fileInfo();
+        // A link to a FIFO or a device passes the filter; reading one would block or never end.
+        if (info.isSymLink() && !isRegularFile(info.absoluteFilePath()))
+            continue;
+        paths.append(info.absoluteFilePath());
     }
     sortPaths(paths);
     return paths;

@@ -10,6 +10,16 @@
 #include <unistd.h>
 #endif
 
+bool isRegularFile(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+#else
+    return QFileInfo(path).isFile();
+#endif
+}
+
 FileRead readRegularFile(const QString &path, QByteArray *bytes, qint64 maxBytes)
 {
     bytes->clear();

@@ -19,6 +19,10 @@ enum class FileRead {
     Unreadable,  // exists but is not a regular file, is too large, or reading failed
 };
 
+// True when path (links followed) is a regular file. Image readers block on a FIFO and never end
+// on a device: everything that opens a file by a path it did not list itself asks this first.
+bool isRegularFile(const QString &path);
+
 // Reads a regular file up to maxBytes. Never blocks on FIFOs or devices.
 FileRead readRegularFile(const QString &path, QByteArray *bytes, qint64 maxBytes = kLabelFileLimit);
 

@@ -1,5 +1,7 @@
 #include "storage/thumbloader.h"
 
+#include "storage/filebytes.h"
+
 #include <QImageIOHandler>
 #include <QImageReader>
 
@@ -46,6 +48,8 @@ QSize ThumbLoader::targetSize(const QSize &shownSize)
 
 QImage ThumbLoader::decodeThumbnail(const QString &path)
 {
+    if (!isRegularFile(path))
+        return QImage();
     QImageReader reader(path);
     reader.setAutoTransform(true);
     QSize stored = reader.size();

@@ -1,5 +1,7 @@
 #include "ui/imagedecoder.h"
 
+#include "storage/filebytes.h"
+
 #include <QImageIOHandler>
 #include <QImageReader>
 
@@ -22,6 +24,8 @@ DecodedImage decodeImage(const QString &path, const QSize &fitInto)
     DecodedImage result;
     result.path = path;
     result.fitInto = fitInto;
+    if (!isRegularFile(path))
+        return result;
 
     QImageReader reader(path);
     reader.setAutoTransform(true);

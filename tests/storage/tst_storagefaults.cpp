@@ -1,5 +1,6 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/directoryloader.h"
 #include "storage/filebytes.h"
 #include "storage/pendingfile.h"
 
@@ -108,6 +109,7 @@ private slots:
     void specialFilesDoNotHang();
     void specialFilesAsProcess_data();
     void specialFilesAsProcess();
+    void listingSkipsSpecialFiles();
     void unreadableStandardInput();
     void readOnlyLabelsFolderFailsVocSave();
 
@@ -564,6 +566,18 @@ void TestStorageFaults::specialFilesAsProcess()
     const Result converted = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(converted.exitCode, 1);
     QVERIFY(!QFile::exists(m_xml));
+}
+
+void TestStorageFaults::listingSkipsSpecialFiles()
+{
+    // Named like images, but reading them would block or never end.
+    const QString dir = m_root + QStringLiteral("/images");
+    QCOMPARE(::mkfifo(QFile::encodeName(dir + QStringLiteral("/pipe.jpg")).constData(), 0644), 0);
+    QVERIFY(QFile::link(dir + QStringLiteral("/pipe.jpg"), dir + QStringLiteral("/link-to-pipe.jpg")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir + QStringLiteral("/zero.png")));
+    QVERIFY(QFile::link(m_image, dir + QStringLiteral("/link-to-pic.png")));
+    QCOMPARE(DirectoryLoader::listImages(dir), QStringList({dir + QStringLiteral("/link-to-pic.png"), m_image}));
+    QVERIFY(!imageSize(dir + QStringLiteral("/link-to-pipe.jpg")).isValid());
 }
 
 void TestStorageFaults::unreadableStandardInput()

@@ -161,7 +161,7 @@ int runCheckCommand(const QStringList &args)
             return Cli::ItemFailed;
         }
         for (const QString &path : images) {
-            if (hasOnlyRegularFiles(path) && countAnnotations(path) > 0)
+            if (countAnnotations(path) > 0)
                 labelled.append(path);
         }
     }

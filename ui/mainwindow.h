@@ -122,7 +122,7 @@ private:
     void buildToolbar();
     void rebuildRecentMenu();
     void setModeFromAction(QAction *action);
-    QAction *makeAction(const QString &iconName, const char *text);
+    QAction *makeAction(const QString &iconName, const QString &text);
 
     // mainwindow_directory.cpp
     void openImageFolder(const QString &imagePath);

@@ -47,9 +47,9 @@ void makePrimary(QToolBar *toolbar, QAction *action)
 
 } // namespace
 
-QAction *MainWindow::makeAction(const QString &iconName, const char *text)
+QAction *MainWindow::makeAction(const QString &iconName, const QString &text)
 {
-    auto *action = new QAction(icon(iconName), translateText(text), m_actions.parent);
+    auto *action = new QAction(icon(iconName), text, m_actions.parent);
     action->setShortcutContext(Qt::WindowShortcut);
     return action;
 }
@@ -60,13 +60,13 @@ void MainWindow::buildActions()
     m_actions.parent = new QObject(this);
     WindowActions &a = m_actions;
 
-    a.open = makeAction(QStringLiteral("folder"), "目录");
+    a.open = makeAction(QStringLiteral("folder"), translateText("目录"));
     a.open->setShortcut(QKeySequence::Open);
     connect(a.open, &QAction::triggered, this, [this] { openDirectory(QString()); });
-    a.save = makeAction(QStringLiteral("save"), "保存");
+    a.save = makeAction(QStringLiteral("save"), translateText("保存"));
     a.save->setShortcut(QKeySequence::Save);
     connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
-    a.quit = makeAction(QString(), "退出");
+    a.quit = makeAction(QString(), translateText("退出"));
     connect(a.quit, &QAction::triggered, this, &QWidget::close);
 
     a.undo = m_undoStack->createUndoAction(a.parent, translateText("撤销"));
@@ -76,31 +76,32 @@ void MainWindow::buildActions()
     if (!redoKeys.contains(QKeySequence(QStringLiteral("Ctrl+Shift+Z"))))
         redoKeys.append(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
     a.redo->setShortcuts(redoKeys);
-    a.deleteSelected = makeAction(QStringLiteral("trash"), "删除选中");
+    a.deleteSelected = makeAction(QStringLiteral("trash"), translateText("删除选中"));
+    a.deleteSelected->setIconText(translateText("删除"));
     a.deleteSelected->setShortcut(QKeySequence::Delete);
-    a.copyPrevious = makeAction(QString(), "复制上一张的标注");
+    a.copyPrevious = makeAction(QString(), translateText("复制上一张的标注"));
     a.copyPrevious->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
-    a.confirmAll = makeAction(QString(), "全部确认 ⚡");
-    a.rejectAll = makeAction(QString(), "全部拒绝 ⚡");
+    a.confirmAll = makeAction(QString(), translateText("全部确认 ⚡"));
+    a.rejectAll = makeAction(QString(), translateText("全部拒绝 ⚡"));
 
-    a.zoomIn = makeAction(QString(), "放大");
+    a.zoomIn = makeAction(QString(), translateText("放大"));
     a.zoomIn->setShortcut(QKeySequence::ZoomIn);
     connect(a.zoomIn, &QAction::triggered, m_view, &CanvasView::zoomIn);
-    a.zoomOut = makeAction(QString(), "缩小");
+    a.zoomOut = makeAction(QString(), translateText("缩小"));
     a.zoomOut->setShortcut(QKeySequence::ZoomOut);
     connect(a.zoomOut, &QAction::triggered, m_view, &CanvasView::zoomOut);
-    a.zoomFit = makeAction(QString(), "适合窗口");
+    a.zoomFit = makeAction(QString(), translateText("适合窗口"));
     a.zoomFit->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
     connect(a.zoomFit, &QAction::triggered, m_view, &CanvasView::zoomFit);
-    a.zoom100 = makeAction(QString(), "原始尺寸 100%");
+    a.zoom100 = makeAction(QString(), translateText("原始尺寸 100%"));
     a.zoom100->setShortcut(QKeySequence(QStringLiteral("Ctrl+1")));
     connect(a.zoom100, &QAction::triggered, m_view, &CanvasView::zoom100);
-    a.toggleFileList = makeAction(QString(), "文件列表");
+    a.toggleFileList = makeAction(QString(), translateText("文件列表"));
     a.toggleFileList->setCheckable(true);
     a.toggleFileList->setChecked(!m_fileList->isHidden());
     a.toggleFileList->setShortcut(QKeySequence(QStringLiteral("F2")));
     connect(a.toggleFileList, &QAction::toggled, m_fileList, &QWidget::setVisible);
-    a.toggleObjectPanel = makeAction(QString(), "标注面板");
+    a.toggleObjectPanel = makeAction(QString(), translateText("标注面板"));
     a.toggleObjectPanel->setCheckable(true);
     a.toggleObjectPanel->setChecked(!m_objectPanel->isHidden());
     a.toggleObjectPanel->setShortcut(QKeySequence(QStringLiteral("F3")));
@@ -109,13 +110,16 @@ void MainWindow::buildActions()
     a.modeGroup = new QActionGroup(a.parent);
     a.modeGroup->setExclusive(true);
     const int sceneMode = m_scene->mode();
-    const struct { QAction **slot; int mode; const char *text; const char *key; } modes[] = {
-        {&a.rectMode, AnnotationScene::RectMode, "矩形模式", "W"},
-        {&a.polyMode, AnnotationScene::PolygonMode, "多边形模式", "P"},
-        {&a.editMode, AnnotationScene::SelectMode, "编辑模式", "E"},
+    // The toolbar shows the short texts: the long ones do not fit beside the icons in every language.
+    const struct { QAction **slot; int mode; QString text; QString shortText; const char *key; } modes[] = {
+        {&a.rectMode, AnnotationScene::RectMode, translateText("矩形模式"), translateText("矩形"), "W"},
+        {&a.polyMode, AnnotationScene::PolygonMode, translateText("多边形模式"), translateText("多边形"), "P"},
+        {&a.editMode, AnnotationScene::SelectMode, translateText("编辑模式"), translateText("选择"), "E"},
     };
     for (const auto &m : modes) {
         QAction *action = makeAction(modeIconName(m.mode, false), m.text);
+        action->setIconText(m.shortText);
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(m.text, QLatin1String(m.key)));
         action->setCheckable(true);
         action->setShortcut(QKeySequence(QLatin1String(m.key)));
         action->setData(m.mode);
@@ -133,11 +137,11 @@ void MainWindow::buildActions()
         : (sceneMode == AnnotationScene::PolygonMode ? a.polyMode : a.editMode);
     current->setChecked(true);
 
-    a.prevPending = makeAction(QString(), "上一个待确认框");
+    a.prevPending = makeAction(QString(), translateText("上一个待确认框"));
     a.prevPending->setShortcut(QKeySequence(QStringLiteral("A")));
-    a.nextPending = makeAction(QString(), "下一个待确认框");
+    a.nextPending = makeAction(QString(), translateText("下一个待确认框"));
     a.nextPending->setShortcut(QKeySequence(QStringLiteral("D")));
-    a.confirmCurrent = makeAction(QString(), "确认当前 ⚡ 框");
+    a.confirmCurrent = makeAction(QString(), translateText("确认当前 ⚡ 框"));
     a.confirmCurrent->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
 
     a.formatGroup = new QActionGroup(a.parent);
@@ -159,25 +163,28 @@ void MainWindow::buildActions()
         addAction(a.numberKeys[i]);
     }
 
-    a.autoLabel = makeAction(QStringLiteral("bolt"), "自动标注");
+    a.autoLabel = makeAction(QStringLiteral("bolt"), translateText("自动标注"));
     a.autoLabel->setShortcut(QKeySequence(QStringLiteral("Ctrl+G")));
-    a.modelSettings = makeAction(QStringLiteral("gear"), "模型设置");
-    a.checkServer = makeAction(QString(), "检查服务状态");
+    a.modelSettings = makeAction(QStringLiteral("gear"), translateText("模型设置"));
+    a.checkServer = makeAction(QString(), translateText("检查服务状态"));
     connect(a.checkServer, &QAction::triggered, m_client, &VllmClient::probeServer);
 
-    a.shortcuts = makeAction(QString(), "快捷键一览");
+    a.shortcuts = makeAction(QString(), translateText("快捷键一览"));
     a.shortcuts->setShortcut(QKeySequence(QStringLiteral("F1")));
     connect(a.shortcuts, &QAction::triggered, this, &MainWindow::showShortcuts);
-    a.about = makeAction(QString(), "关于 Brindlemark");
+    a.about = makeAction(QString(), translateText("关于 Brindlemark"));
     connect(a.about, &QAction::triggered, this, &MainWindow::showAbout);
 
-    a.prevImage = makeAction(QStringLiteral("prev"), "上一张");
+    a.prevImage = makeAction(QStringLiteral("prev"), translateText("上一张"));
+    a.prevImage->setToolTip(translateText("上一张") + QStringLiteral(" (←)"));
     a.prevImage->setShortcut(QKeySequence(Qt::Key_Left));
     connect(a.prevImage, &QAction::triggered, this, [this] { stepImage(-1); });
-    a.nextImage = makeAction(QStringLiteral("next"), "下一张");
+    a.nextImage = makeAction(QStringLiteral("next"), translateText("下一张"));
+    a.nextImage->setToolTip(translateText("下一张") + QStringLiteral(" (→)"));
     a.nextImage->setShortcut(QKeySequence(Qt::Key_Right));
     connect(a.nextImage, &QAction::triggered, this, [this] { stepImage(1); });
-    a.check = makeAction(QStringLiteral("check"), "检查标注");
+    a.check = makeAction(QStringLiteral("check"), translateText("检查标注"));
+    a.check->setIconText(translateText("检查"));
     a.check->setToolTip(translateText("检查已标注图片：越界框/过小框/重复框/未知类别/格式冲突"));
 
     buildMenus();
@@ -281,6 +288,12 @@ void MainWindow::buildToolbar()
     a.toolbar->addAction(a.autoLabel);
     a.toolbar->addAction(a.modelSettings);
     addToolBar(a.toolbar);
+    // The arrows and the gear speak for themselves; their room keeps the toolbar whole in long
+    // languages.
+    for (QAction *arrow : {a.prevImage, a.nextImage, a.modelSettings}) {
+        if (auto *button = qobject_cast<QToolButton *>(a.toolbar->widgetForAction(arrow)))
+            button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
     makePrimary(a.toolbar, a.save);
     makePrimary(a.toolbar, a.autoLabel);
 }

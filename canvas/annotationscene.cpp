@@ -50,9 +50,11 @@ void AnnotationScene::setImage(const QImage &image, const QSize &logicalSize)
         m_imageRect = QRectF(0, 0, size.width(), size.height());
     }
     QPixmap pixmap = QPixmap::fromImage(image);
-    // A reduced copy of a large photo is drawn over the photo's full extent.
-    if (!pixmap.isNull() && !size.isEmpty() && size.width() != image.width())
-        pixmap.setDevicePixelRatio(double(image.width()) / size.width());
+    // A reduced copy of a large photo is drawn over the photo's full extent. Setting the ratio
+    // copies the pixels when they are shared: callers that can set it on the image beforehand.
+    const double ratio = size.isEmpty() ? 1.0 : double(image.width()) / size.width();
+    if (!pixmap.isNull() && !qFuzzyCompare(pixmap.devicePixelRatio(), ratio))
+        pixmap.setDevicePixelRatio(ratio);
     if (!m_pixmapItem) {
         m_pixmapItem = addPixmap(pixmap);
         m_pixmapItem->setZValue(0);

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QThread>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -97,6 +98,9 @@ FileListPanel::FileListPanel(QWidget *parent)
 
     m_thumbLoader = new ThumbLoader(this);
     connect(m_thumbLoader, &ThumbLoader::thumbReady, this, &FileListPanel::storeThumbnail, Qt::QueuedConnection);
+    // Queued after the pass's last thumbnail, so every one of them is stored by then.
+    connect(m_thumbLoader, &QThread::finished, this, [this] { emit thumbnailsFinished(int(m_thumbnails.size())); },
+            Qt::QueuedConnection);
 
     retranslate();
 }

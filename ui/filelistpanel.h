@@ -51,6 +51,8 @@ signals:
     void currentPathChanged(const QString &path);
     void fileDeleteRequested(const QString &path);
     void fileAutoLabelRequested(const QString &path);
+    // A pass of the thumbnail loader ended (done or stopped); held = thumbnails in the cache.
+    void thumbnailsFinished(int held);
 
 private:
     void setFilter(int filter);

@@ -164,6 +164,9 @@ void MainWindow::connectSignals()
             showImage(path);
     });
     connect(m_fileList, &FileListPanel::fileDeleteRequested, this, &MainWindow::deleteImage);
+    connect(m_fileList, &FileListPanel::thumbnailsFinished, this, [](int held) {
+        logTiming(QStringLiteral("thumbnails done %1").arg(held));
+    });
     connect(m_objectPanel, &ObjectListPanel::rowActivated, this, [this](uint id) { m_scene->selectId(id, true); });
     connect(m_objectPanel, &ObjectListPanel::categoryChosen, this, [this](const QString &label) {
         m_lastLabel = label;

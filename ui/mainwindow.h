@@ -133,6 +133,7 @@ private:
     void onStateReady(const QString &path, int confirmed);
 
     // mainwindow_navigation.cpp
+    qsizetype indexOfImage(const QString &path) const;
     QSize canvasFitArea() const;
     void prefetchNeighbours();
     QList<Annotation> annotationsFor(const QString &path);
@@ -195,6 +196,7 @@ private:
     bool m_loadingImage = false;
     QString m_paintWatchPath;
     QString m_fullResolutionRequested;
+    mutable qsizetype m_indexHint = 0;
 
     // Settings and history
     QStringList m_labelHistory;

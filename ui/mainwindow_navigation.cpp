@@ -105,12 +105,22 @@ void MainWindow::forgetCurrentImage()
     m_loadingImage = false;
 }
 
+qsizetype MainWindow::indexOfImage(const QString &path) const
+{
+    // Steps move one place: look next to the last answer before searching ten thousand paths.
+    for (qsizetype i = m_indexHint - 1; i <= m_indexHint + 1; ++i) {
+        if (i >= 0 && i < m_imagePaths.size() && m_imagePaths.at(i) == path)
+            return m_indexHint = i;
+    }
+    return m_indexHint = m_imagePaths.indexOf(path);
+}
+
 void MainWindow::stepImage(int step)
 {
     const qsizetype n = m_imagePaths.size();
     if (n == 0 || step == 0)
         return;
-    const qsizetype c = std::max<qsizetype>(0, m_imagePaths.indexOf(m_currentImagePath));
+    const qsizetype c = std::max<qsizetype>(0, indexOfImage(m_currentImagePath));
     for (qsizetype i = 1; i <= n; ++i) {
         const qsizetype index = ((c + i * step) % n + n) % n;
         const QString &candidate = m_imagePaths.at(index);
@@ -134,7 +144,7 @@ QSize MainWindow::canvasFitArea() const
 void MainWindow::prefetchNeighbours()
 {
     const qsizetype n = m_imagePaths.size();
-    const qsizetype c = m_imagePaths.indexOf(m_currentImagePath);
+    const qsizetype c = indexOfImage(m_currentImagePath);
     if (n < 2 || c < 0)
         return;
     // The images a step would show: next, previous, and the one after next.

@@ -163,7 +163,7 @@ void MainWindow::deleteImage(const QString &path)
         return;
 
     QString successor;
-    const qsizetype i = m_imagePaths.indexOf(path);
+    const qsizetype i = indexOfImage(path);
     if (m_imagePaths.size() > 1 && i >= 0) {
         const QString candidate = m_imagePaths.at(i + 1 < m_imagePaths.size() ? i + 1 : i - 1);
         if (candidate != path)

@@ -1,16 +1,22 @@
 #include "storage/directoryloader.h"
 
-#include "storage/filebytes.h"
-
 #include "storage/imagelibrary.h"
 
 #include <QCollator>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QLocale>
 
 #include <algorithm>
 #include <numeric>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -24,6 +30,57 @@ QCollator listingCollator()
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;
+}
+
+bool hasImageSuffix(QStringView name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return false;
+    const QStringView suffix = name.mid(dot + 1);
+    for (const char *known : {"jpg", "jpeg", "png", "bmp", "webp", "tif", "tiff"}) {
+        if (suffix.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Readable regular files (links followed) with an image suffix, not hidden. Straight from the
+// directory entries: a file-info object and fourteen wildcard patterns per entry cost ten times
+// more than the listing itself.
+QStringList imageNamesIn(const QString &root)
+{
+    QStringList names;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(root).constData());
+    if (!dir)
+        return names;
+    const int fd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (!hasImageSuffix(name))
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // A link to a FIFO or a device would block its reader or never end.
+            struct stat info;
+            regular = ::fstatat(fd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+        }
+        if (regular && ::faccessat(fd, entry->d_name, R_OK, 0) == 0)
+            names.append(name);
+    }
+    ::closedir(dir);
+#else
+    QDirIterator it(root, QDir::Files | QDir::Readable);
+    while (it.hasNext()) {
+        it.next();
+        if (hasImageSuffix(it.fileName()))
+            names.append(it.fileName());
+    }
+#endif
+    return names;
 }
 
 } // namespace
@@ -55,23 +112,14 @@ void DirectoryLoader::requestStop()
 
 QStringList DirectoryLoader::listImages(const QString &dir)
 {
-    QStringList filters;
-    for (const QString &suffix : ImageLibrary::imageSuffixes()) {
-        filters.append(QStringLiteral("*.") + suffix);
-        filters.append(QStringLiteral("*.") + suffix.toUpper());
-    }
-    QStringList paths;
-    QDirIterator it(QDir(dir).absolutePath(), filters, QDir::Files | QDir::Readable);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        // A link to a FIFO or a device passes the filter; reading one would block or never end.
-        if (info.isSymLink() && !isRegularFile(info.absoluteFilePath()))
-            continue;
-        paths.append(info.absoluteFilePath());
-    }
-    sortPaths(paths);
-    return paths;
+    const QString root = QDir(dir).absolutePath();
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    QStringList names = imageNamesIn(root);
+    // One folder: collating the names orders the paths, at a fraction of the cost.
+    sortPaths(names);
+    for (QString &name : names)
+        name.prepend(prefix);
+    return names;
 }
 
 void DirectoryLoader::sortPaths(QStringList &paths)

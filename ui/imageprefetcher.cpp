@@ -80,8 +80,9 @@ DecodedImage ImagePrefetcher::cached(const QString &path, const QSize &fitInto) 
     // Pixels chosen for a smaller canvas would look blurred on this one.
     if (it->isFullResolution() || it->fitInto == fitInto)
         return *it;
+    // A few pixels less than asked for do not show: the decoder rounds up to whole steps anyway.
     const QSize &held = it->fitInto;
-    if (held.isValid() && held.width() >= fitInto.width() && held.height() >= fitInto.height())
+    if (held.isValid() && held.width() * 10 >= fitInto.width() * 9 && held.height() * 10 >= fitInto.height() * 9)
         return *it;
     return {};
 }

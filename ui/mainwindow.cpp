@@ -73,6 +73,10 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_stateScanner = new FileStateScanner(this);
     m_pendingLoader = new PendingFileLoader(this);
     m_prefetcher = new ImagePrefetcher(this);
+    m_pendingStateTimer = new QTimer(this);
+    m_pendingStateTimer->setSingleShot(true);
+    m_pendingStateTimer->setInterval(0);
+    connect(m_pendingStateTimer, &QTimer::timeout, this, &MainWindow::refreshSomePendingStates);
 
     buildCentralWidget();
     m_status = new MainStatusBar(statusBar());
@@ -100,17 +104,17 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     refreshStatus();
     updateTitle();
 
-    QTimer::singleShot(0, this, [this] {
-        QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
-        if (start.isEmpty())
-            return;
+    // The listing starts now, on its threads, while the window is still being shown: the first
+    // chunk is ready when the event loop starts.
+    const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
+    if (!start.isEmpty()) {
         const QFileInfo info(start);
         // An image opens its folder and is shown first.
         if (info.isFile() && ImageLibrary::isImageFile(start))
             openImageFolder(info.absoluteFilePath());
         else if (info.isDir())
             openDirectory(info.absoluteFilePath());
-    });
+    }
 }
 
 MainWindow::~MainWindow() = default;

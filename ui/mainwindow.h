@@ -24,6 +24,7 @@ class ObjectListPanel;
 class PendingFileLoader;
 class ProgressOverlay;
 class QLabel;
+class QTimer;
 class QUndoStack;
 class ToastWidget;
 class VllmClient;
@@ -130,6 +131,8 @@ private:
     void onListingDone(const QString &dir, const QStringList &paths);
     void onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable);
     void showFirstImageWhenReady();
+    void schedulePendingStates();
+    void refreshSomePendingStates();
     void onStateReady(const QString &path, int confirmed);
 
     // mainwindow_navigation.cpp
@@ -184,6 +187,8 @@ private:
     bool m_pendingLoaded = false;     // the file has been read; writing it before would lose results
     bool m_pendingWritable = true;    // false when the file exists but cannot be read
     bool m_pendingChanged = false;    // something pending changed since the last write
+    QStringList m_pendingStateQueue;   // images whose pending count still has to reach the file list
+    QTimer *m_pendingStateTimer = nullptr;
     QHash<QString, QList<Annotation>> m_annotationCache;
     QHash<QString, ImageState> m_imageStates;
     QHash<QString, QString> m_damagedFiles;   // image → label file that could not be read to its end

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUndoStack>
 
 void MainWindow::openDirectory(const QString &path)
@@ -53,6 +54,7 @@ void MainWindow::openDirectory(const QString &path)
     m_pendingLoaded = false;
     m_pendingWritable = true;
     m_pendingChanged = false;
+    m_pendingStateQueue.clear();
     m_prefetcher->clear();
     forgetCurrentImage();
 
@@ -105,8 +107,7 @@ void MainWindow::onListingDone(const QString &dir, const QStringList &paths)
             else
                 ++it;
         }
-        for (auto it = m_pendingFromFile.cbegin(); it != m_pendingFromFile.cend(); ++it)
-            refreshImageState(it.key());
+        schedulePendingStates();
     }
 
     updateTitle();
@@ -152,9 +153,24 @@ void MainWindow::onPendingLoaded(const QString &dir, const AnnotationCache &pend
                 ++it;
         }
     }
-    for (auto it = m_pendingFromFile.cbegin(); it != m_pendingFromFile.cend(); ++it)
-        refreshImageState(it.key());
     showFirstImageWhenReady();
+    schedulePendingStates();
+}
+
+void MainWindow::schedulePendingStates()
+{
+    // Ten thousand rows updated at once would hold up the first image and the first steps.
+    m_pendingStateQueue = m_pendingFromFile.keys();
+    if (!m_pendingStateQueue.isEmpty())
+        m_pendingStateTimer->start();
+}
+
+void MainWindow::refreshSomePendingStates()
+{
+    for (int i = 0; i < 400 && !m_pendingStateQueue.isEmpty(); ++i)
+        refreshImageState(m_pendingStateQueue.takeLast());
+    if (!m_pendingStateQueue.isEmpty())
+        m_pendingStateTimer->start();
 }
 
 void MainWindow::showFirstImageWhenReady()

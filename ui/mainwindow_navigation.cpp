@@ -133,9 +133,10 @@ void MainWindow::stepImage(int step)
 
 QSize MainWindow::canvasFitArea() const
 {
-    // The view keeps 40 pixels around a fitted image.
+    // The view keeps 40 pixels around a fitted image. Its whole size, not the viewport's, so that
+    // scroll bars coming and going do not make the decoded neighbours look too small.
     const double dpr = devicePixelRatioF();
-    QSize area = m_view->viewport()->size() - QSize(80, 80);
+    QSize area = m_view->size() - QSize(80, 80);
     if (!m_view->isVisible() || area.width() < 100 || area.height() < 100)
         area = QSize(1600, 1000);
     return QSize(int(area.width() * dpr), int(area.height() * dpr));

@@ -9,6 +9,7 @@
 #include "storage/imagelibrary.h"
 #include "storage/pendingfileloader.h"
 #include "ui/aboutbox.h"
+#include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
@@ -64,7 +65,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_undoStack = new QUndoStack(this);
 
     const WindowSettings::Values settings = WindowSettings::load();
-    m_labelHistory = settings.labels;
+    m_categories = new CategoryHistory(settings.labels, this);
     m_useYolo = settings.useYolo;
     m_serverConfig = settings.server;
     m_client->setServerConfig(m_serverConfig);
@@ -172,8 +173,12 @@ void MainWindow::connectSignals()
         logTiming(QStringLiteral("thumbnails done %1").arg(held));
     });
     connect(m_objectPanel, &ObjectListPanel::rowActivated, this, [this](uint id) { m_scene->selectId(id, true); });
+    connect(m_objectPanel, &ObjectListPanel::rowConfirmed, this, &MainWindow::confirmOne);
+    connect(m_objectPanel, &ObjectListPanel::categoryApplied, this, &MainWindow::applyCategory);
+    connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::deleteCategory);
+    connect(m_objectPanel, &ObjectListPanel::addCategoryClicked, this, &MainWindow::addCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryChosen, this, [this](const QString &label) {
-        m_lastLabel = label;
+        m_categories->setLastLabel(label);
     });
 
     connect(m_scene, &AnnotationScene::annotationsChanged, this, &MainWindow::markDirty);
@@ -181,6 +186,15 @@ void MainWindow::connectSignals()
         if (!m_loadingImage)
             refreshObjects();
     });
+    // Queued: the label dialog and the menu run their own event loops, not inside a mouse handler.
+    connect(m_scene, &AnnotationScene::shapeDrafted, this, &MainWindow::addDrafted, Qt::QueuedConnection);
+    connect(m_scene, &AnnotationScene::itemContextRequested, this,
+            [this](uint id, const QPoint &globalPos) { showAnnotationMenu(id, globalPos); }, Qt::QueuedConnection);
+    connect(m_scene, &AnnotationScene::annotationEdited, this, &MainWindow::onAnnotationEdited);
+    connect(m_scene, &AnnotationScene::annotationNudged, this, &MainWindow::onAnnotationNudged);
+    connect(m_scene, &AnnotationScene::confirmRequested, this, &MainWindow::confirmOne);
+    connect(m_escapeAction, &QAction::triggered, this, &MainWindow::escapeAction);
+    connect(m_categories, &CategoryHistory::changed, this, &MainWindow::refreshCategories);
     connect(m_scene, &AnnotationScene::statusHint, this, [this](const QString &text) {
         if (text.isEmpty())
             statusBar()->clearMessage();
@@ -294,34 +308,16 @@ void MainWindow::refreshCategories()
 {
     QHash<QString, int> counts;
     QStringList extra;
+    const QStringList history = m_categories->labels();
     const QList<Annotation> annotations = m_scene->annotations();
     for (const Annotation &a : annotations) {
         if (a.label.isEmpty())
             continue;
-        if (!counts.contains(a.label) && !m_labelHistory.contains(a.label))
+        if (!counts.contains(a.label) && !history.contains(a.label))
             extra.append(a.label);
         ++counts[a.label];
     }
-    m_objectPanel->refreshCategories(m_labelHistory + extra, counts, m_lastLabel);
-}
-
-void MainWindow::rememberLabel(const QString &label, bool store)
-{
-    if (label.isEmpty())
-        return;
-    if (!m_labelHistory.isEmpty() && m_labelHistory.first() == label && m_labelHistory.count(label) == 1)
-        return;   // already first: nothing changes
-    m_labelHistory.removeAll(label);
-    m_labelHistory.prepend(label);
-    while (m_labelHistory.size() > WindowSettings::kMaxLabels)
-        m_labelHistory.removeLast();
-    if (store)
-        saveLabelHistory();
-}
-
-void MainWindow::saveLabelHistory()
-{
-    WindowSettings::saveLabels(m_labelHistory);
+    m_objectPanel->refreshCategories(history + extra, counts, m_categories->lastLabel());
 }
 
 void MainWindow::markDirty()
@@ -346,7 +342,7 @@ void MainWindow::setUseYolo(bool yolo)
 
 void MainWindow::saveSettings()
 {
-    WindowSettings::save({m_labelHistory, m_useYolo, m_serverConfig});
+    WindowSettings::save({m_categories->labels(), m_useYolo, m_serverConfig});
 }
 
 void MainWindow::showAbout()

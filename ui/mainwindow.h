@@ -12,7 +12,10 @@
 #include <QSet>
 #include <QStringList>
 
+#include <optional>
+
 class AnnotationScene;
+class CategoryHistory;
 class CanvasView;
 class DirectoryLoader;
 class EmptyState;
@@ -33,7 +36,8 @@ class VllmClient;
 // per-image state of the open directory, and wires them together. Its work is split by topic:
 // mainwindow.cpp (frame, wiring, closing), mainwindow_actions.cpp (menus, toolbar, language),
 // mainwindow_directory.cpp (opening and listing), mainwindow_navigation.cpp (showing images),
-// mainwindow_saving.cpp (saving, pending file, deleting, per-image states).
+// mainwindow_saving.cpp (saving, pending file, deleting, per-image states), mainwindow_edits.cpp
+// (undoable edits), mainwindow_pending.cpp (confirming and rejecting model results).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -60,6 +64,27 @@ public:
     void switchLanguage(const QString &code);
     void showShortcuts();
 
+    // Edits, each an undo step (mainwindow_edits.cpp).
+    void addDrafted(const Annotation &draft);
+    void editCategory(uint id);
+    void applyCategory(const QString &label);
+    void applyNumberKey(int number);
+    void toggleDifficult(uint id);
+    void deleteSelected();
+    void deleteCategory(const QString &label, int annotationCount);
+    void addCategory();
+    void copyPreviousShapes();
+    void showAnnotationMenu(uint id, const QPoint &globalPos);
+
+    // Pending model results (mainwindow_pending.cpp).
+    void confirmOne(uint id);
+    void confirmCurrent();
+    void confirmAll();
+    void rejectOne(uint id);
+    void rejectAll();
+    void stepPending(int direction);
+    void escapeAction();
+
     // State, for the panels' owners and for tests.
     QString initialPath() const { return m_initialPath; }
     QString currentDirectory() const { return m_currentDir; }
@@ -69,7 +94,9 @@ public:
     bool isDirty() const { return m_dirty; }
     bool isLoadingDirectory() const { return m_loadingDirectory; }
     bool useYolo() const { return m_useYolo; }
-    QStringList labelHistory() const { return m_labelHistory; }
+    QStringList labelHistory() const;
+    QString lastLabel() const;
+    CategoryHistory *categories() const { return m_categories; }
     ServerConfig serverConfig() const { return m_serverConfig; }
     ImageState imageState(const QString &path) const { return m_imageStates.value(path); }
     QList<Annotation> cachedAnnotations(const QString &path) const { return m_annotationCache.value(path); }
@@ -108,9 +135,6 @@ private:
     void refreshPanels();
     void refreshObjects();
     void refreshCategories();
-    // Moves label to the front of the history; store false leaves writing it to saveLabelHistory.
-    void rememberLabel(const QString &label, bool store = true);
-    void saveLabelHistory();
     void markDirty();
     void setUseYolo(bool yolo);
     void saveSettings();
@@ -145,6 +169,13 @@ private:
     void watchForPaint(const QString &path);
     void onZoomChanged();
     void onFullResolution(const DecodedImage &image);
+
+    // mainwindow_edits.cpp
+    std::optional<Annotation> sceneAnnotation(uint id) const;
+    void pushState(uint id, const std::optional<Annotation> &before, const std::optional<Annotation> &after,
+                   const QString &text, bool mergeable = false);
+    void onAnnotationEdited(uint id, const Annotation &before, const Annotation &after);
+    void onAnnotationNudged(uint id, const Annotation &before, const Annotation &after);
 
     // mainwindow_saving.cpp
     static QList<Annotation> pendingRecords(const QList<Annotation> &annotations);
@@ -195,6 +226,7 @@ private:
 
     // The image shown
     QString m_currentImagePath;
+    QString m_previousImagePath;   // the image shown before the current one
     DecodedImage m_current;
     QList<Annotation> m_flushedPending;   // the current image's pending records at the last flush
     bool m_dirty = false;
@@ -204,8 +236,7 @@ private:
     mutable qsizetype m_indexHint = 0;
 
     // Settings and history
-    QStringList m_labelHistory;
-    QString m_lastLabel;
+    CategoryHistory *m_categories = nullptr;
     bool m_useYolo = false;
     ServerConfig m_serverConfig;
     bool m_modelOnline = false;

@@ -78,11 +78,15 @@ void MainWindow::buildActions()
     a.redo->setShortcuts(redoKeys);
     a.deleteSelected = makeAction(QStringLiteral("trash"), translateText("删除选中"));
     a.deleteSelected->setIconText(translateText("删除"));
+    connect(a.deleteSelected, &QAction::triggered, this, &MainWindow::deleteSelected);
     a.deleteSelected->setShortcut(QKeySequence::Delete);
     a.copyPrevious = makeAction(QString(), translateText("复制上一张的标注"));
     a.copyPrevious->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+    connect(a.copyPrevious, &QAction::triggered, this, &MainWindow::copyPreviousShapes);
     a.confirmAll = makeAction(QString(), translateText("全部确认 ⚡"));
     a.rejectAll = makeAction(QString(), translateText("全部拒绝 ⚡"));
+    connect(a.confirmAll, &QAction::triggered, this, &MainWindow::confirmAll);
+    connect(a.rejectAll, &QAction::triggered, this, &MainWindow::rejectAll);
 
     a.zoomIn = makeAction(QString(), translateText("放大"));
     a.zoomIn->setShortcut(QKeySequence::ZoomIn);
@@ -143,6 +147,9 @@ void MainWindow::buildActions()
     a.nextPending->setShortcut(QKeySequence(QStringLiteral("D")));
     a.confirmCurrent = makeAction(QString(), translateText("确认当前 ⚡ 框"));
     a.confirmCurrent->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    connect(a.prevPending, &QAction::triggered, this, [this] { stepPending(-1); });
+    connect(a.nextPending, &QAction::triggered, this, [this] { stepPending(1); });
+    connect(a.confirmCurrent, &QAction::triggered, this, &MainWindow::confirmCurrent);
 
     a.formatGroup = new QActionGroup(a.parent);
     a.formatGroup->setExclusive(true);
@@ -161,6 +168,7 @@ void MainWindow::buildActions()
         a.numberKeys[i]->setShortcut(QKeySequence(QString::number(i + 1)));
         a.numberKeys[i]->setShortcutContext(Qt::WindowShortcut);
         addAction(a.numberKeys[i]);
+        connect(a.numberKeys[i], &QAction::triggered, this, [this, i] { applyNumberKey(i + 1); });
     }
 
     a.autoLabel = makeAction(QStringLiteral("bolt"), translateText("自动标注"));

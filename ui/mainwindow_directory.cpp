@@ -50,6 +50,7 @@ void MainWindow::openDirectory(const QString &path)
     m_annotationCache.clear();
     m_imageStates.clear();
     m_damagedFiles.clear();
+    m_previousImagePath.clear();
     m_pendingFromFile.clear();
     m_pendingLoaded = false;
     m_pendingWritable = true;

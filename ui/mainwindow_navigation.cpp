@@ -4,6 +4,7 @@
 #include "canvas/canvasview.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
+#include "ui/categoryhistory.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
 #include "ui/timinglog.h"
@@ -40,6 +41,8 @@ void MainWindow::showImage(const QString &path)
 void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
 {
     m_loadingImage = true;
+    if (!m_currentImagePath.isEmpty())
+        m_previousImagePath = m_currentImagePath;
     m_currentImagePath = path;
     m_current = decoded;
     m_fullResolutionRequested.clear();
@@ -80,11 +83,10 @@ QList<Annotation> MainWindow::annotationsFor(const QString &path)
     if (!stored.complete())
         m_damagedFiles.insert(path, stored.damagedFile);
     // Categories found in label files join the history, stored once.
-    const QStringList before = m_labelHistory;
+    QStringList labels;
     for (const Annotation &a : stored.annotations)
-        rememberLabel(a.label, false);
-    if (m_labelHistory != before)
-        saveLabelHistory();
+        labels.append(a.label);
+    m_categories->rememberAll(labels);
     QList<Annotation> list = stored.annotations;
     list += m_pendingFromFile.take(path);
     m_annotationCache.insert(path, list);

@@ -5,6 +5,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
@@ -59,13 +60,12 @@ bool MainWindow::saveCurrent()
     if (m_currentImagePath.isEmpty() || !m_dirty)
         return true;
     const QList<Annotation> kept = confirmedForSaving();
-    const QStringList before = m_labelHistory;
+    QStringList labels;
     for (const Annotation &a : kept)
-        rememberLabel(a.label, false);
-    if (m_labelHistory != before)
-        saveLabelHistory();
+        labels.append(a.label);
+    m_categories->rememberAll(labels);
 
-    if (!trashDamagedOriginal() || !saveAnnotations(m_currentImagePath, kept, m_useYolo, m_labelHistory)) {
+    if (!trashDamagedOriginal() || !saveAnnotations(m_currentImagePath, kept, m_useYolo, m_categories->labels())) {
         m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
         return false;
     }

@@ -8,3 +8,4 @@ int runListCommand(const QStringList &args);
 int runShowCommand(const QStringList &args);
 int runPendingCommand(const QStringList &args);
 int runConvertCommand(const QStringList &args);
+int runExportCommand(const QStringList &args);

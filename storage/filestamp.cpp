@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
 #include <sys/stat.h>
 #endif
 
@@ -23,7 +23,7 @@ FileStamp FileStamp::of(const QString &path)
 {
     FileStamp stamp;
     stamp.m_path = path;
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return stamp;

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -23,19 +25,16 @@ bool canRemove(const QString &path)
 #endif
 }
 
-// False when a class list that a reading of the image's YOLO files uses cannot be read.
-bool classListsReadable(const QString &imagePath, const QStringList &candidates)
+// False when class names that a reading of the image's YOLO files uses cannot be read.
+bool classNamesReadable(const QString &imagePath, const QStringList &candidates)
 {
     if (candidates.isEmpty())
         return true;
-    bool ok = true;
-    readClassList(labelsDirFor(imagePath), &ok);
-    for (const QString &candidate : candidates) {
-        if (!ok)
-            break;
-        readClassList(QFileInfo(candidate).absolutePath(), &ok);
-    }
-    return ok;
+    if (!findClassNames(labelsDirFor(imagePath)).ok)
+        return false;
+    return std::all_of(candidates.cbegin(), candidates.cend(), [](const QString &candidate) {
+        return findClassNames(QFileInfo(candidate).absolutePath()).ok;
+    });
 }
 
 } // namespace
@@ -43,19 +42,18 @@ bool classListsReadable(const QString &imagePath, const QStringList &candidates)
 StoredAnnotations readStoredAnnotations(const QString &imagePath)
 {
     StoredAnnotations stored;
-    const QString xml = vocXmlPath(imagePath);
-    if (QFileInfo::exists(xml)) {
-        stored.file = xml;
-        bool complete = false;
-        stored.annotations = readVocFile(xml, &complete);
-        if (!complete)
-            stored.damagedFile = xml;
+    const FoundLabelFile found = findLabelFile(imagePath);
+    stored.file = found.path;
+    if (found.path.isEmpty())
         return stored;
-    }
-    const QStringList candidates = yoloLabelCandidates(imagePath);
-    if (!candidates.isEmpty()) {
-        stored.file = candidates.first();
-        stored.annotations = readYoloFile(imagePath, stored.file, &stored.damagedFile);
+    if (found.isVoc) {
+        bool complete = false;
+        stored.annotations = found.haveContent ? readVocBytes(found.content, &complete)
+                                               : readVocFile(found.path, &complete);
+        if (!complete)
+            stored.damagedFile = found.path;
+    } else {
+        stored.annotations = readYoloFile(imagePath, found.path, &stored.damagedFile);
     }
     return stored;
 }
@@ -68,33 +66,45 @@ QList<Annotation> loadAnnotations(const QString &imagePath)
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames)
 {
+    return saveAnnotations(imagePath, annotations, saveAsYolo, classNames, nullptr);
+}
+
+bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
+                     const QStringList &classNames, SaveReport *report)
+{
+    if (report)
+        *report = SaveReport();
     const QStringList candidates = yoloLabelCandidates(imagePath);
     // Labels read with unknown class names are numbers; writing them would lose the names.
-    if (!classListsReadable(imagePath, candidates))
+    if (!classNamesReadable(imagePath, candidates))
         return false;
+    const QString xml = findVocFile(imagePath);
 
     if (saveAsYolo) {
-        const QString xml = vocXmlPath(imagePath);
-        const bool haveXml = QFileInfo::exists(xml);
         // A VOC file that survives would be read instead of the labels just written.
-        if (haveXml && !canRemove(xml))
+        if (!xml.isEmpty() && !canRemove(xml))
             return false;
-        if (!writeYoloFile(imagePath, annotations, classNames))
+        const QString target = yoloSaveTarget(imagePath, candidates);
+        if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr))
             return false;
-        const QString mapped = yoloLabelPath(imagePath);
+        if (report)
+            report->labelFile = target;
         for (const QString &candidate : candidates) {
-            if (candidate != mapped)
+            if (candidate != target)
                 QFile::remove(candidate);
         }
-        return !haveXml || QFile::remove(xml);
+        return xml.isEmpty() || QFile::remove(xml);
     }
 
     for (const QString &candidate : candidates) {
         if (!canRemove(candidate))
             return false;
     }
-    if (!writeVocFile(imagePath, annotations))
+    const QString target = xml.isEmpty() ? vocXmlPath(imagePath) : xml;
+    if (!writeVocFile(imagePath, annotations, target))
         return false;
+    if (report)
+        report->labelFile = target;
     bool removed = true;
     for (const QString &candidate : candidates)
         removed = QFile::remove(candidate) && removed;
@@ -103,11 +113,10 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 
 int countAnnotations(const QString &imagePath)
 {
-    const QString xml = vocXmlPath(imagePath);
-    if (QFileInfo::exists(xml))
-        return countVocObjects(xml);
-    const QStringList candidates = yoloLabelCandidates(imagePath);
-    if (!candidates.isEmpty())
-        return countYoloLines(candidates.first());
-    return -1;
+    const FoundLabelFile found = findLabelFile(imagePath);
+    if (found.path.isEmpty())
+        return -1;
+    if (!found.isVoc)
+        return countYoloLines(found.path);
+    return found.haveContent ? countVocObjectsIn(found.content) : countVocObjects(found.path);
 }

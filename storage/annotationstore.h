@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/annotation.h"
+#include "storage/classnames.h"
 
 #include <QList>
 #include <QString>
@@ -19,17 +20,28 @@ struct StoredAnnotations
     bool complete() const { return damagedFile.isEmpty(); }
 };
 
-// The VOC file when it exists (even if unreadable), else the newest YOLO file, else nothing.
+// The VOC file as found (even if unreadable), else the first YOLO file found, else nothing
+// (datasetlayout.h says where they are looked for).
 StoredAnnotations readStoredAnnotations(const QString &imagePath);
 QList<Annotation> loadAnnotations(const QString &imagePath);
 
-// Writes YOLO (saveAsYolo) or VOC, then removes the image's files of the other format and any
+// What a save did that its caller may have to tell the user.
+struct SaveReport
+{
+    QString labelFile;            // the file written
+    NamesFileNotice namesNotice;  // new categories another tool's names file lacks (YOLO only)
+};
+
+// Writes YOLO (saveAsYolo) or VOC into the file of that format found for the image (else into our
+// layout), then removes the image's files of the other format, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns
-// false: a failed write, a class list that exists but cannot be read (its names are unknown),
-// or a file of the other format that could not be removed afterwards.
-// classNames start the class list when the labels directory has none.
+// false: a failed write, class names that exist but cannot be read (they are unknown), or a file
+// of the other format that could not be removed afterwards.
+// classNames start the class list when the labels folder has no names at all.
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames);
+bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
+                     const QStringList &classNames, SaveReport *report);
 
 // Stored objects of the image, or -1 when it has no annotation file. Never parses coordinates.
 int countAnnotations(const QString &imagePath);

@@ -1,14 +1,23 @@
 #include "storage/datasetlayout.h"
 
 #include "storage/atomicfile.h"
+#include "storage/classnames.h"
 #include "storage/filebytes.h"
+#include "storage/folderlisting.h"
+#include "storage/vocfile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImageIOHandler>
 #include <QImageReader>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -18,21 +27,43 @@ QString joinPath(const QString &dir, const QString &name)
     return dir.endsWith(QLatin1Char('/')) ? dir + name : dir + QLatin1Char('/') + name;
 }
 
-QString imageDir(const QString &imagePath)
+struct ImageParts
 {
-    return QFileInfo(imagePath).absolutePath();
+    QString dir;   // absolute, no trailing slash (except the root)
+    QString base;  // file name without its last suffix
+};
+
+// An absolute path without "." or ".." parts, as the directory listing gives it.
+bool isPlainAbsolute(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) && !path.endsWith(QLatin1Char('/'))
+        && !path.contains(QLatin1String("//")) && !path.contains(QLatin1String("/./"))
+        && !path.contains(QLatin1String("/../")) && !path.endsWith(QLatin1String("/."))
+        && !path.endsWith(QLatin1String("/.."));
 }
 
-QString baseName(const QString &imagePath)
+// The state scanner asks for every image: plain paths are split without a QFileInfo.
+ImageParts partsOf(const QString &imagePath)
 {
-    return QFileInfo(imagePath).completeBaseName();
+    if (!isPlainAbsolute(imagePath)) {
+        const QFileInfo info(imagePath);
+        return {info.absolutePath(), info.completeBaseName()};
+    }
+    const qsizetype slash = imagePath.lastIndexOf(QLatin1Char('/'));
+    const QStringView name = QStringView(imagePath).mid(slash + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return {slash == 0 ? QStringLiteral("/") : imagePath.left(slash),
+            (dot < 0 ? name : name.left(dot)).toString()};
 }
 
-} // namespace
-
-QString labelsDirFor(const QString &imagePath)
+// The last component of a folder path.
+QStringView folderName(const QString &dir)
 {
-    const QString dir = imageDir(imagePath);
+    return QStringView(dir).mid(dir.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString mappedLabelsDir(const QString &dir)
+{
     const QString withSlash = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
     const QLatin1String images("/images/");
     const qsizetype at = withSlash.lastIndexOf(images, -1, Qt::CaseInsensitive);
@@ -41,38 +72,76 @@ QString labelsDirFor(const QString &imagePath)
     return QDir::cleanPath(withSlash.left(at) + QLatin1String("/labels") + withSlash.mid(at + images.size() - 1));
 }
 
-QString yoloLabelPath(const QString &imagePath)
+// Called a few times per image by the state scanner: a plain stat, without QFileInfo's caching.
+bool fileExists(const QString &path)
 {
-    return joinPath(labelsDirFor(imagePath), baseName(imagePath) + QLatin1String(".txt"));
+#ifdef Q_OS_UNIX
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0;
+#else
+    return QFileInfo::exists(path);
+#endif
 }
 
-QString siblingYoloLabelPath(const QString &imagePath)
+// Whether dir/name exists, from the listing when it is known.
+bool entryExists(const FolderListing &listing, const QString &dir, const QString &name)
 {
-    return joinPath(imageDir(imagePath), QLatin1String("labels/") + baseName(imagePath) + QLatin1String(".txt"));
+    return listing.known() ? listing.contains(name) : fileExists(joinPath(dir, name));
 }
 
-QString annotationsDirFor(const QString &imagePath)
+bool isClassListName(const QString &base)
 {
-    return joinPath(imageDir(imagePath), QStringLiteral("annotations"));
+    return base.compare(QLatin1String("classes"), Qt::CaseInsensitive) == 0;
 }
 
-QString vocXmlPath(const QString &imagePath)
+// A .txt beside an image is a label file only in a folder that a YOLO tool wrote: one with a
+// names file in it or in its parent. Known folders are remembered per thread while the names
+// file that made them known still exists.
+bool besideTextIsLabels(const QString &dir, const FolderListing &listing)
 {
-    return annotationsDirFor(imagePath) + QLatin1Char('/') + baseName(imagePath) + QLatin1String(".xml");
+    const QString objNames = QStringLiteral("obj.names");
+    const QString classes = QStringLiteral("classes.txt");
+    if (listing.known() && (listing.contains(objNames) || listing.contains(classes)))
+        return true;
+    thread_local QHash<QString, QString> known;
+    const auto it = known.constFind(dir);
+    if (it != known.cend() && fileExists(*it))
+        return true;
+    const QString parent = QFileInfo(dir).absolutePath();
+    for (const QString &folder : {dir, parent}) {
+        for (const QString &name : {objNames, classes}) {
+            const QString path = joinPath(folder, name);
+            if (fileExists(path)) {
+                if (known.size() >= 256)
+                    known.clear();
+                known.insert(dir, path);
+                return true;
+            }
+        }
+    }
+    known.remove(dir);
+    return false;
 }
 
-QStringList yoloLabelCandidates(const QString &imagePath)
+bool sameFile(const QString &a, const QString &b)
 {
-    const QString mapped = yoloLabelPath(imagePath);
-    const QString sibling = siblingYoloLabelPath(imagePath);
-    const QFileInfo mappedInfo(mapped);
+    const QString canonical = QFileInfo(a).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
+}
+
+// Our two YOLO places, the newer first. Either may be ruled out beforehand (the listing of the
+// image folder shows no "labels" folder), which spares the state scanner a lookup.
+QStringList ourCandidates(const QString &mapped, bool mappedMayExist, const QString &sibling,
+                          bool siblingMayExist)
+{
     if (mapped == sibling)
-        return mappedInfo.exists() ? QStringList{mapped} : QStringList{};
+        return mappedMayExist && fileExists(mapped) ? QStringList{mapped} : QStringList{};
 
-    const QFileInfo siblingInfo(sibling);
-    const bool haveMapped = mappedInfo.exists();
-    const bool haveSibling = siblingInfo.exists();
+    const bool haveMapped = mappedMayExist && fileExists(mapped);
+    const bool haveSibling = siblingMayExist && fileExists(sibling);
     if (haveMapped && haveSibling) {
+        const QFileInfo mappedInfo(mapped);
+        const QFileInfo siblingInfo(sibling);
         // A linked labels directory makes both one file; deleting the "stale copy" would delete it.
         if (siblingInfo.canonicalFilePath() == mappedInfo.canonicalFilePath())
             return {mapped};
@@ -87,31 +156,156 @@ QStringList yoloLabelCandidates(const QString &imagePath)
     return {};
 }
 
+struct VocFile
+{
+    QString path;        // empty when none
+    QByteArray content;  // the whole file when the search read it
+    bool haveContent = false;
+};
+
+VocFile vocFileOf(const ImageParts &p, const FolderListing &listing)
+{
+    VocFile found;
+    const QString xmlName = p.base + QLatin1String(".xml");
+    const QString ours = joinPath(p.dir, QLatin1String("annotations/") + xmlName);
+    if (listing.mayContain(QStringLiteral("annotations")) && fileExists(ours)) {
+        found.path = ours;
+        return found;
+    }
+    const QString beside = joinPath(p.dir, xmlName);
+    if (listing.mayContain(xmlName) && isVocAnnotationFile(beside, &found.content, &found.haveContent)) {
+        found.path = beside;
+        return found;
+    }
+    if (folderName(p.dir).compare(QLatin1String("JPEGImages"), Qt::CaseInsensitive) == 0) {
+        const QString devkit =
+            joinPath(QFileInfo(p.dir).absolutePath(), QLatin1String("Annotations/") + xmlName);
+        if (isVocAnnotationFile(devkit, &found.content, &found.haveContent)) {
+            found.path = devkit;
+            return found;
+        }
+    }
+    return VocFile();
+}
+
+QStringList yoloFilesOf(const ImageParts &p, const FolderListing &listing)
+{
+    if (isClassListName(p.base))
+        return {};
+    const QString txtName = p.base + QLatin1String(".txt");
+    const QString labelsDir = mappedLabelsDir(p.dir);
+    const bool labelsBeside = listing.mayContain(QStringLiteral("labels"));
+    const bool mappedBeside = labelsDir == joinPath(p.dir, QStringLiteral("labels"));
+    QStringList found = ourCandidates(joinPath(labelsDir, txtName), !mappedBeside || labelsBeside,
+                                      joinPath(p.dir, QLatin1String("labels/") + txtName), labelsBeside);
+    const QString beside = joinPath(p.dir, txtName);
+    if (entryExists(listing, p.dir, txtName) && besideTextIsLabels(p.dir, listing)) {
+        const bool linked = std::any_of(found.cbegin(), found.cend(),
+                                        [&beside](const QString &file) { return sameFile(file, beside); });
+        if (!linked)
+            found.append(beside);
+    }
+    return found;
+}
+
+} // namespace
+
+QString labelsDirFor(const QString &imagePath)
+{
+    return mappedLabelsDir(QFileInfo(imagePath).absolutePath());
+}
+
+QString yoloLabelPath(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    return joinPath(mappedLabelsDir(p.dir), p.base + QLatin1String(".txt"));
+}
+
+QString siblingYoloLabelPath(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    return joinPath(p.dir, QLatin1String("labels/") + p.base + QLatin1String(".txt"));
+}
+
+QString annotationsDirFor(const QString &imagePath)
+{
+    return joinPath(QFileInfo(imagePath).absolutePath(), QStringLiteral("annotations"));
+}
+
+QString vocXmlPath(const QString &imagePath)
+{
+    return annotationsDirFor(imagePath) + QLatin1Char('/') + QFileInfo(imagePath).completeBaseName()
+        + QLatin1String(".xml");
+}
+
+QString findVocFile(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    return vocFileOf(p, FolderListing::of(p.dir)).path;
+}
+
+QStringList yoloLabelCandidates(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    return yoloFilesOf(p, FolderListing::of(p.dir));
+}
+
+FoundLabelFile findLabelFile(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    const FolderListing listing = FolderListing::of(p.dir);
+    FoundLabelFile found;
+    VocFile xml = vocFileOf(p, listing);
+    if (!xml.path.isEmpty()) {
+        found.path = xml.path;
+        found.isVoc = true;
+        found.content = std::move(xml.content);
+        found.haveContent = xml.haveContent;
+        return found;
+    }
+    const QStringList yolo = yoloFilesOf(p, listing);
+    if (!yolo.isEmpty())
+        found.path = yolo.first();
+    return found;
+}
+
+QString yoloSaveTarget(const QString &imagePath, const QStringList &candidates)
+{
+    const ImageParts p = partsOf(imagePath);
+    const QString beside = joinPath(p.dir, p.base + QLatin1String(".txt"));
+    if (!candidates.isEmpty() && candidates.first() == beside)
+        return beside;
+    return joinPath(mappedLabelsDir(p.dir), p.base + QLatin1String(".txt"));
+}
+
+QStringList labelFilesOf(const QString &imagePath)
+{
+    QStringList files = yoloLabelCandidates(imagePath);
+    const QString xml = findVocFile(imagePath);
+    if (!xml.isEmpty())
+        files.prepend(xml);
+    return files;
+}
+
 QStringList readClassList(const QString &labelsDir, bool *ok)
 {
-    QByteArray bytes;
-    const FileRead read = readRegularFile(joinPath(labelsDir, QStringLiteral("classes.txt")), &bytes);
-    if (ok)
-        *ok = read != FileRead::Unreadable;
-    QStringList names;
-    for (const QString &line : splitLines(QString::fromUtf8(bytes))) {
-        const QString name = line.trimmed();
-        if (!name.isEmpty())
-            names.append(name);
-    }
-    return names;
+    return readNamesFile(joinPath(labelsDir, QStringLiteral("classes.txt")), ok);
 }
 
 bool writeClassList(const QString &imagePath, const QStringList &classNames)
 {
-    const QString dir = labelsDirFor(imagePath);
-    QDir().mkpath(dir);
+    return writeClassListIn(labelsDirFor(imagePath), classNames);
+}
+
+bool writeClassListIn(const QString &labelsDir, const QStringList &classNames)
+{
+    QDir().mkpath(labelsDir);
     QByteArray bytes;
     for (const QString &name : classNames) {
         bytes += name.toUtf8();
         bytes += '\n';
     }
-    const QString path = joinPath(dir, QStringLiteral("classes.txt"));
+    const QString path = joinPath(labelsDir, QStringLiteral("classes.txt"));
     QByteArray current;
     if (readRegularFile(path, &current) == FileRead::Ok && current == bytes)
         return true;

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 
-// Where an image's label files live. Free functions on paths, no state: safe on any thread.
+// Where an image's label files live. Free functions on paths: safe on any thread. Loading,
+// saving, counting, deleting, converting and checking all find an image's files through here.
 
-// The labels directory of an image: its directory with the last "/images/" mapped to "/labels/",
-// or its directory + "/labels".
+// Our layout. The labels directory of an image: its directory with the last "/images/" mapped to
+// "/labels/", or its directory + "/labels".
 QString labelsDirFor(const QString &imagePath);
 QString yoloLabelPath(const QString &imagePath);
 // The "labels" folder right beside the image, whatever the mapping says.
@@ -15,8 +17,33 @@ QString siblingYoloLabelPath(const QString &imagePath);
 QString annotationsDirFor(const QString &imagePath);
 QString vocXmlPath(const QString &imagePath);
 
-// Existing YOLO label files of the image, most recently modified first.
+// The image's VOC file as found, the first that exists: ours (even if unreadable); B.xml beside
+// the image; <parent>/Annotations/B.xml for an image in a "JPEGImages" folder. The last two count
+// only when their root element is <annotation>. Empty when the image has none.
+QString findVocFile(const QString &imagePath);
+
+// Existing YOLO label files of the image: ours, most recently modified first; then B.txt beside
+// the image when its folder or the folder's parent holds "obj.names" or "classes.txt" (otherwise
+// a .txt beside an image is a caption or a note, not labels). A file named "classes.txt" is a
+// class list, never an image's labels.
 QStringList yoloLabelCandidates(const QString &imagePath);
+
+// The file an image's annotations are read from: its VOC file as found, else its first YOLO file.
+struct FoundLabelFile
+{
+    QString path;             // empty when the image has none
+    bool isVoc = false;
+    QByteArray content;       // the whole file, when finding it meant reading it
+    bool haveContent = false;
+};
+FoundLabelFile findLabelFile(const QString &imagePath);
+
+// The file a YOLO save writes: B.txt beside the image when that is the labels found, else ours.
+QString yoloSaveTarget(const QString &imagePath, const QStringList &candidates);
+
+// Every existing label file of the image as found above (VOC file, then the YOLO files): what
+// goes when the image is deleted. Class lists and names files are shared and never listed.
+QStringList labelFilesOf(const QString &imagePath);
 
 // "classes.txt" of a labels directory: trimmed non-empty lines in file order; empty when missing.
 // ok (when given) is false when the file exists but cannot be read: such names are unknown, not
@@ -25,6 +52,8 @@ QStringList readClassList(const QString &labelsDir, bool *ok = nullptr);
 // Writes "classes.txt" into the image's labels directory; false (old file intact) on failure.
 // A file that already holds exactly these names is left alone.
 bool writeClassList(const QString &imagePath, const QStringList &classNames);
+// The same for a given labels directory.
+bool writeClassListIn(const QString &labelsDir, const QStringList &classNames);
 
 // Width and height as shown, after the EXIF orientation; invalid when the header cannot be read.
 QSize imageSize(const QString &imagePath);

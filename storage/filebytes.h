@@ -26,5 +26,9 @@ bool isRegularFile(const QString &path);
 // Reads a regular file up to maxBytes. Never blocks on FIFOs or devices.
 FileRead readRegularFile(const QString &path, QByteArray *bytes, qint64 maxBytes = kLabelFileLimit);
 
+// Reads at most maxBytes from the start of a regular file; whole (when given) tells whether that
+// was all of it. For a look at a header without reading a large file.
+FileRead readFileHead(const QString &path, QByteArray *bytes, qint64 maxBytes, bool *whole = nullptr);
+
 // Splits at LF, CR LF and lone CR. A final line break does not start another line.
 QStringList splitLines(const QString &text);

@@ -6,10 +6,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QVarLengthArray>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -124,6 +126,101 @@ bool finishObject(Annotation &a, const QString &pointsText)
     return a.rect.width() > 0 && a.rect.height() > 0;
 }
 
+// The root element of plain UTF-8 XML, read without an XML reader (the state scanner looks at
+// every XML file beside an image): 1 it is <annotation>, 0 it is another element, -1 cannot tell
+// quickly (another encoding, a DOCTYPE, a prologue longer than bytes).
+int quickRootCheck(const QByteArray &bytes)
+{
+    QByteArrayView rest(bytes);
+    if (rest.startsWith("\xEF\xBB\xBF"))
+        rest = rest.sliced(3);
+    for (;;) {
+        rest = rest.trimmed();
+        if (!rest.startsWith('<'))
+            return -1;
+        if (rest.startsWith("<?") || rest.startsWith("<!--")) {
+            const QByteArrayView close = rest.startsWith("<?") ? QByteArrayView("?>") : QByteArrayView("-->");
+            const qsizetype end = rest.indexOf(close, 2);
+            if (end < 0)
+                return -1;
+            rest = rest.sliced(end + close.size());
+            continue;
+        }
+        if (rest.startsWith("<!"))
+            return -1;
+        qsizetype n = 1;
+        while (n < rest.size() && !std::strchr(" \t\r\n/>", rest.at(n)))
+            ++n;
+        if (n == rest.size())
+            return -1;
+        QByteArrayView name = rest.sliced(1, n - 1);
+        name = name.sliced(name.lastIndexOf(QByteArrayView(":")) + 1);
+        return name == "annotation" ? 1 : 0;
+    }
+}
+
+// Start tags named "object" in plain UTF-8 XML, counted without an XML reader (the state scanner
+// counts every file). -1 whenever the XML reader might see it differently: comments, CDATA, a
+// DOCTYPE or entities (where such a tag may be mere text), another encoding, or tags that do not
+// nest (the reader stops at the error).
+int quickObjectCount(const QByteArray &bytes)
+{
+    const uchar first = bytes.isEmpty() ? 0 : uchar(bytes.at(0));
+    if (first == 0xfe || first == 0xff || bytes.contains('\0') || bytes.contains("<!") || bytes.contains('&'))
+        return -1;
+    const auto nameEnd = [&bytes](qsizetype from) {
+        while (from < bytes.size() && !std::strchr(" \t\r\n/>", bytes.at(from)))
+            ++from;
+        return from;
+    };
+    QVarLengthArray<QByteArrayView, 16> open;
+    bool rootClosed = false;
+    int count = 0;
+    for (qsizetype at = bytes.indexOf('<'); at >= 0; at = bytes.indexOf('<', at + 1)) {
+        if (at + 1 < bytes.size() && bytes.at(at + 1) == '?') {
+            at = bytes.indexOf("?>", at + 2);
+            if (at < 0)
+                return -1;
+            continue;
+        }
+        const bool endTag = at + 1 < bytes.size() && bytes.at(at + 1) == '/';
+        const qsizetype start = at + (endTag ? 2 : 1);
+        const qsizetype end = nameEnd(start);
+        const QByteArrayView name(bytes.constData() + start, end - start);
+        // The tag's closing '>', past quoted attribute values that may hold one.
+        qsizetype close = end;
+        char quote = 0;
+        for (; close < bytes.size(); ++close) {
+            const char c = bytes.at(close);
+            if (quote)
+                quote = c == quote ? 0 : quote;
+            else if (c == '"' || c == '\'')
+                quote = c;
+            else if (c == '>')
+                break;
+        }
+        if (name.isEmpty() || close >= bytes.size())
+            return -1;
+        if (endTag) {
+            if (open.isEmpty() || open.last() != name)
+                return -1;
+            open.removeLast();
+            rootClosed = open.isEmpty();
+        } else {
+            if (rootClosed)
+                return -1;
+            if (name.sliced(name.lastIndexOf(QByteArrayView(":")) + 1) == QByteArrayView("object"))
+                ++count;
+            if (bytes.at(close - 1) != '/')
+                open.append(name);
+            else if (open.isEmpty())
+                rootClosed = true;
+        }
+        at = close;
+    }
+    return count;
+}
+
 } // namespace
 
 QList<Annotation> readVocFile(const QString &xmlPath, bool *complete)
@@ -133,6 +230,11 @@ QList<Annotation> readVocFile(const QString &xmlPath, bool *complete)
     QByteArray bytes;
     if (readRegularFile(xmlPath, &bytes) != FileRead::Ok)
         return {};
+    return readVocBytes(bytes, complete);
+}
+
+QList<Annotation> readVocBytes(const QByteArray &bytes, bool *complete)
+{
 
     // The reader gets the bytes as they are: it detects the encoding (UTF-16 too) and line ends.
     QList<Annotation> result;
@@ -159,9 +261,10 @@ QList<Annotation> readVocFile(const QString &xmlPath, bool *complete)
     return result;
 }
 
-bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations)
+bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations, const QString &xmlPath)
 {
-    QDir().mkpath(annotationsDirFor(imagePath));
+    const QString target = xmlPath.isEmpty() ? vocXmlPath(imagePath) : xmlPath;
+    QDir().mkpath(QFileInfo(target).absolutePath());
 
     const QFileInfo image(imagePath);
     const QSize size = imageSize(imagePath);
@@ -193,7 +296,37 @@ bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations
     xml.writeEndElement();
     xml.writeEndDocument();
 
-    return !xml.hasError() && writeFileAtomically(vocXmlPath(imagePath), bytes);
+    return !xml.hasError() && writeFileAtomically(target, bytes);
+}
+
+bool isVocAnnotationFile(const QString &xmlPath, QByteArray *content, bool *whole)
+{
+    // The root comes first; a long prologue (comments, a DOCTYPE) needs the rest of the file.
+    QByteArray bytes;
+    bool all = false;
+    if (whole)
+        *whole = false;
+    if (readFileHead(xmlPath, &bytes, 65536, &all) != FileRead::Ok)
+        return false;
+    if (whole)
+        *whole = all;
+    if (content && all)
+        *content = bytes;
+    const int quick = quickRootCheck(bytes);
+    if (quick >= 0)
+        return quick == 1;
+    for (;;) {
+        QXmlStreamReader xml(bytes);
+        while (!xml.atEnd()) {
+            if (xml.readNext() == QXmlStreamReader::StartElement)
+                return xml.name() == u"annotation";
+        }
+        if (all || xml.error() != QXmlStreamReader::PrematureEndOfDocumentError)
+            return false;
+        if (readRegularFile(xmlPath, &bytes) != FileRead::Ok)
+            return false;
+        all = true;
+    }
 }
 
 int countVocObjects(const QString &xmlPath)
@@ -201,6 +334,14 @@ int countVocObjects(const QString &xmlPath)
     QByteArray bytes;
     if (readRegularFile(xmlPath, &bytes) != FileRead::Ok)
         return -1;
+    return countVocObjectsIn(bytes);
+}
+
+int countVocObjectsIn(const QByteArray &bytes)
+{
+    const int quick = quickObjectCount(bytes);
+    if (quick >= 0)
+        return quick;
     int count = 0;
     QXmlStreamReader xml(bytes);
     while (!xml.atEnd()) {

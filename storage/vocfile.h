@@ -12,9 +12,19 @@
 // complete (when given) is false when the file could not be read to its end: unreadable, an XML
 // error, or an object whose numbers overflow.
 QList<Annotation> readVocFile(const QString &xmlPath, bool *complete = nullptr);
+// The same for the bytes of a file already read.
+QList<Annotation> readVocBytes(const QByteArray &bytes, bool *complete = nullptr);
 
-// Writes the image's XML file atomically; does not touch other files.
-bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations);
+// Writes the image's XML file atomically, to xmlPath or, when that is empty, to our layout's place;
+// does not touch other files.
+bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations,
+                  const QString &xmlPath = QString());
+
+// A readable XML file whose root element is <annotation>. Any other XML file beside an image
+// belongs to somebody else and is neither read as labels nor overwritten. When the check read the
+// whole file (most VOC files are small), content (when given) receives it and whole is set.
+bool isVocAnnotationFile(const QString &xmlPath, QByteArray *content = nullptr, bool *whole = nullptr);
 
 // Start tags named "object" anywhere in the file; -1 when it cannot be read.
 int countVocObjects(const QString &xmlPath);
+int countVocObjectsIn(const QByteArray &bytes);

@@ -37,18 +37,9 @@ void appendNumber(QByteArray &line, double value)
     line += QByteArray::number(value, 'f', 6);
 }
 
-// The name as "classes.txt" reads it back (one trimmed line); anything else would shift the
-// index of every later class. Empty when nothing of the label survives.
-QString className(const QString &label)
-{
-    QString name = label;
-    name.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return name.trimmed();
-}
-
 int classIndexFor(const QString &label, QStringList &classes)
 {
-    const qsizetype at = classes.indexOf(label);
+    const qsizetype at = label.isEmpty() ? -1 : classes.indexOf(label);
     if (at >= 0)
         return int(at);
     // A bare number is a class index of its own (a class past the list survives a round trip).
@@ -127,8 +118,9 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
     }
 
     Annotation a;
-    a.label = classIndex >= 0 && classIndex < classes.size() ? classes.at(classIndex)
-                                                             : QString::number(classIndex);
+    // An index the names leave out (past the list, or a gap in a YAML map) stays a number.
+    const bool named = classIndex >= 0 && classIndex < classes.size() && !classes.at(classIndex).isEmpty();
+    a.label = named ? classes.at(classIndex) : QString::number(classIndex);
     if (fields.size() <= 6) {
         const double cx = numbers.at(0);
         const double cy = numbers.at(1);
@@ -159,6 +151,14 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
 
 } // namespace
 
+ClassNames classNamesFor(const QString &imagePath, const QString &labelPath)
+{
+    ClassNames names = findClassNames(QFileInfo(labelPath).absolutePath());
+    if (names.ok && names.names.isEmpty() && labelPath != yoloLabelPath(imagePath))
+        names = findClassNames(labelsDirFor(imagePath));
+    return names;
+}
+
 QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged)
 {
     if (damaged)
@@ -173,14 +173,8 @@ QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPat
         return fail(labelPath);
     const QStringList lines = splitLines(QString::fromUtf8(bytes));
 
-    const QString labelDir = QFileInfo(labelPath).absolutePath();
-    bool classesOk = true;
-    QStringList classes = readClassList(labelDir, &classesOk);
-    QString classFile = labelDir + QStringLiteral("/classes.txt");
-    if (classesOk && classes.isEmpty() && labelPath != yoloLabelPath(imagePath)) {
-        classes = readClassList(labelsDirFor(imagePath), &classesOk);
-        classFile = labelsDirFor(imagePath) + QStringLiteral("/classes.txt");
-    }
+    const ClassNames names = classNamesFor(imagePath, labelPath);
+    const QStringList &classes = names.names;
 
     const auto hasContent = [&lines] {
         return std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) { return !l.trimmed().isEmpty(); });
@@ -203,36 +197,45 @@ QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPat
     if (damaged) {
         if (skipped)
             *damaged = labelPath;
-        else if (!classesOk)
-            *damaged = classFile;
+        else if (!names.ok)
+            *damaged = names.file;
     }
     return result;
 }
 
 bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotations,
-                   const QStringList &classNames)
+                   const QStringList &classNames, const QString &labelPath, NamesFileNotice *notice)
 {
-    const QString labelsDir = labelsDirFor(imagePath);
-    QDir().mkpath(labelsDir);
+    if (notice)
+        *notice = NamesFileNotice();
+    const QString target = labelPath.isEmpty() ? yoloLabelPath(imagePath) : labelPath;
+    const QFileInfo targetInfo(target);
+    // An image called "classes" would write its labels over the class list of the folder.
+    if (targetInfo.fileName().compare(QLatin1String("classes.txt"), Qt::CaseInsensitive) == 0)
+        return false;
+    const QString labelsDir = targetInfo.absolutePath();
 
     const QSize size = imageSize(imagePath);
     if (size.width() < 1 || size.height() < 1)
         return false;
 
-    bool classesOk = true;
-    QStringList classes = readClassList(labelsDir, &classesOk);
-    if (!classesOk)
-        return false;   // writing our list over it would give every existing index a new name
+    const ClassNames found = findClassNames(labelsDir);
+    if (!found.ok)
+        return false;   // writing a list over it would give every existing index a new name
+    QStringList classes = found.names;
+    // Another tool's names keep their indices; an empty list has none to keep.
+    const bool theirs = found.source == NamesSource::OtherTool && !classes.isEmpty();
     if (classes.isEmpty()) {
         for (const QString &name : classNames) {
-            if (!className(name).isEmpty())
-                classes.append(className(name));
+            if (!classListEntry(name).isEmpty())
+                classes.append(classListEntry(name));
         }
     }
+    const qsizetype known = classes.size();
 
     QByteArray content;
     for (const Annotation &a : annotations) {
-        const QString name = className(a.label);
+        const QString name = classListEntry(a.label);
         if (name.isEmpty())
             continue;
         QStringList extended = classes;
@@ -242,9 +245,30 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
         classes = extended;
         content += line;
     }
+    const QStringList added = classes.mid(known);
 
-    PreparedFile file(yoloLabelPath(imagePath));
-    return file.prepare(content) && writeClassList(imagePath, classes) && file.commit();
+    // Another tool's names file stays as it is; only a new category needs a list of our own.
+    const bool writeList = !theirs || !added.isEmpty();
+    QDir().mkpath(labelsDir);
+    PreparedFile file(target);
+    if (!file.prepare(content) || (writeList && !writeClassListIn(labelsDir, classListLines(classes)))
+        || !file.commit())
+        return false;
+
+    if (notice && !added.isEmpty()) {
+        const ClassNames other = theirs ? found : findOtherToolNames(labelsDir);
+        if (!other.file.isEmpty()) {
+            for (const QString &name : added) {
+                if (!other.names.contains(name))
+                    notice->missingNames.append(name);
+            }
+            if (!notice->missingNames.isEmpty()) {
+                notice->namesFile = other.file;
+                notice->classListFile = labelsDir + QStringLiteral("/classes.txt");
+            }
+        }
+    }
+    return true;
 }
 
 int countYoloLines(const QString &labelPath)

@@ -1,13 +1,15 @@
 #pragma once
 
 #include "storage/annotation.h"
+#include "storage/classnames.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 // YOLO text labels: one line per object, coordinates normalised to the oriented image size,
-// class numbers indexing "classes.txt". Reentrant; safe on worker threads.
+// class numbers indexing the class names of the labels folder (see classnames.h). Reentrant; safe
+// on worker threads.
 
 // Reads the given label file of the image; empty when unreadable or the image has no size.
 // damaged (when given) receives the file that could not be read to its end: the label file when
@@ -15,12 +17,20 @@
 // be read; empty when everything was read.
 QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged = nullptr);
 
-// Writes the image's label file and its class list (atomically, in that order of commit:
-// the class list first, so a committed label file never names a class the list lacks).
-// classNames start the list when the labels directory has none. Fails, touching nothing, when
-// the labels directory has a class list that cannot be read. Does not touch other files.
+// The class names that give the numbers of the image's label file their meaning: those of the
+// file's folder, or of our labels folder when the file's folder names none.
+ClassNames classNamesFor(const QString &imagePath, const QString &labelPath);
+
+// Writes the image's label file (labelPath, or our layout's place when empty) and the class list
+// of its folder, atomically, the class list committed first so that a committed label file never
+// names a class the list lacks. classNames start the list when the folder has no names at all.
+// Names from another tool's file keep their indices and that file is never written: only a new
+// category makes a "classes.txt" with the full list, and notice (when given) then tells which
+// categories the other file lacks. Fails, touching nothing, when the names cannot be read, when
+// the image has no size, or when the label file would be a class list ("classes.txt").
 bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotations,
-                   const QStringList &classNames);
+                   const QStringList &classNames, const QString &labelPath = QString(),
+                   NamesFileNotice *notice = nullptr);
 
 // Lines of a label file that are non-empty after trimming; -1 when it cannot be read.
 int countYoloLines(const QString &labelPath);

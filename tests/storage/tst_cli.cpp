@@ -1,6 +1,10 @@
+#include "layoutfixtures.h"
 #include "storagefixtures.h"
 #include "testmain.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,6 +22,11 @@ private slots:
     void convertRewritesFiles();
     void convertKeepsLabelsOfUnreadableImage_data();
     void convertKeepsLabelsOfUnreadableImage();
+    void otherLayouts_data();
+    void otherLayouts();
+    void exportCoco_data();
+    void exportCoco();
+    void exportLeavesOutWhatCannotBeRead();
 
 private:
     struct Result
@@ -97,6 +106,15 @@ void TestCli::run_data()
     QTest::newRow("convert without paths") << QStringList{"convert", "--to", "voc"} << 2 << QStringList{} << true;
     QTest::newRow("convert a missing path") << QStringList{"convert", "--to", "voc", "gone.png"} << 1 << QStringList{}
                                             << true;
+    QTest::newRow("export without format") << QStringList{"export", "."} << 2 << QStringList{} << true;
+    QTest::newRow("export to an unknown format") << QStringList{"export", "--to", "yolo", "."} << 2 << QStringList{}
+                                                 << true;
+    QTest::newRow("export of two directories") << QStringList{"export", "--to", "coco", ".", ".."} << 2
+                                               << QStringList{} << true;
+    QTest::newRow("export with an empty output") << QStringList{"export", "--to", "coco", "--output=", "."} << 2
+                                                 << QStringList{} << true;
+    QTest::newRow("export of a missing directory") << QStringList{"export", "--to", "coco", "nope"} << 1
+                                                   << QStringList{} << true;
     QTest::newRow("no command") << QStringList{} << 2 << QStringList{} << true;
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << QStringList{} << true;
 }
@@ -177,6 +195,136 @@ void TestCli::convertKeepsLabelsOfUnreadableImage()
     QVERIFY(!result.err.isEmpty());
     QCOMPARE(Fixtures::readBytes(labelPath), content);
     QVERIFY(!QFile::exists(m_tmp->path() + "/ds/" + target));
+}
+
+void TestCli::otherLayouts_data()
+{
+    QTest::addColumn<QString>("layout");
+    for (const char *name : {"voc devkit", "xml beside", "yolo 1.1", "ultralytics map with a gap", "label studio",
+                             "captions", "foreign xml beside"})
+        QTest::newRow(name) << QString(name);
+}
+
+// show reads and convert rewrites the files found where other tools keep them, and leaves alone
+// the files that are not labels.
+void TestCli::otherLayouts()
+{
+    QFETCH(QString, layout);
+    const Layouts::Layout l = Layouts::build(m_tmp->path() + "/other", layout);
+    QVERIFY(!l.image.isEmpty());
+    QMap<QString, QByteArray> kept;
+    for (const QString &file : l.untouchable)
+        kept.insert(file, Fixtures::readBytes(file));
+
+    Result result = runCli({"show", l.image});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out.size(), 1);
+    const QJsonObject shown = QJsonDocument::fromJson(result.out[0].toUtf8()).object();
+    QCOMPARE(shown["count"].toInt(), l.labelFile.isEmpty() ? -1 : int(l.labels.size()));
+    QStringList labels;
+    for (const QJsonValue &a : shown["annotations"].toArray())
+        labels.append(a.toObject()["label"].toString());
+    QCOMPARE(labels, l.labels);
+
+    const bool voc = l.labelFile.endsWith(".xml");
+    const QString to = voc ? "yolo" : "voc";
+    result = runCli({"convert", "--to", to, QFileInfo(l.image).absolutePath()});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out.size(), 1);
+    const QJsonObject converted = QJsonDocument::fromJson(result.out[0].toUtf8()).object();
+    QCOMPARE(converted["count"].toInt(), l.labelFile.isEmpty() ? -1 : int(l.labels.size()));
+    QCOMPARE(converted["skipped"].toBool(), l.labelFile.isEmpty());
+    if (!l.labelFile.isEmpty()) {
+        QVERIFY(!QFile::exists(l.labelFile));
+        QCOMPARE(runCli({"convert", "--to", voc ? "voc" : "yolo", l.image}).exitCode, 0);
+    }
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        QCOMPARE(Fixtures::readBytes(it.key()), it.value());
+}
+
+void TestCli::exportCoco_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::newRow("standard output") << false;
+    QTest::newRow("--output") << true;
+}
+
+void TestCli::exportCoco()
+{
+    QFETCH(bool, toFile);
+    // a.png: YOLO, a box and a polygon; b.png: VOC, a box of a category only files name and a
+    // polygon; c.png: no labels but a pending result, which is not exported.
+    const QString dir = m_tmp->path() + "/coco";
+    QVERIFY(Fixtures::makeImage(dir + "/a.png", 200, 100));
+    QVERIFY(Fixtures::makeImage(dir + "/b.png", 100, 100));
+    QVERIFY(Fixtures::makeImage(dir + "/c.png", 50, 40));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/classes.txt", "cat\ndog\nbird\n"));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/a.txt", "0 0.5 0.5 0.5 0.5\n1 0.1 0.1 0.9 0.1 0.5 0.9\n"));
+    QVERIFY(Fixtures::writeBytes(dir + "/annotations/b.xml",
+                                 "<annotation><object><name>owl</name><bndbox><xmin>10</xmin><ymin>10</ymin>"
+                                 "<xmax>30</xmax><ymax>40</ymax></bndbox></object><object><name>cat</name>"
+                                 "<polygon><points>10,10 50,10 50,50</points></polygon></object></annotation>"));
+    QVERIFY(Fixtures::writeBytes(dir + "/.brindle_pending.json",
+                                 "{\"pending\":{\"" + dir.toUtf8() + "/c.png\":[{\"b\":[1,2,3,4],\"l\":\"dog\",\"t\":\"r\"}]},"
+                                 "\"version\":1}"));
+
+    QStringList args{"export", "--to", "coco", dir};
+    const QString output = m_tmp->path() + "/out/instances.json";
+    QVERIFY(QDir().mkpath(m_tmp->path() + "/out"));
+    if (toFile)
+        args = QStringList{"export", "--to=coco", "--output", output, dir};
+    const Result result = runCli(args);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    QByteArray json;
+    if (toFile) {
+        QCOMPARE(result.out, QStringList{QString(R"({"annotations":4,"categories":4,"images":3,"output":"%1"})")
+                                             .arg(output)});
+        json = Fixtures::readBytes(output);
+    } else {
+        QCOMPARE(result.out.size(), 1);
+        json = result.out[0].toUtf8();
+    }
+    const QJsonObject coco = QJsonDocument::fromJson(json).object();
+
+    const auto image = [](int id, const char *name, int w, int h) {
+        return QJsonObject{{"id", id}, {"file_name", name}, {"width", w}, {"height", h}};
+    };
+    QCOMPARE(coco["images"].toArray(),
+             QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40)}));
+    const auto category = [](int id, const char *name) { return QJsonObject{{"id", id}, {"name", name}}; };
+    QCOMPARE(coco["categories"].toArray(),
+             QJsonArray({category(1, "cat"), category(2, "dog"), category(3, "bird"), category(4, "owl")}));
+    const auto shape = [](int id, int image, int category, const QJsonArray &bbox, double area,
+                          const QJsonArray &segmentation) {
+        return QJsonObject{{"id", id}, {"image_id", image}, {"category_id", category}, {"bbox", bbox},
+                           {"area", area}, {"iscrowd", 0}, {"segmentation", segmentation}};
+    };
+    QCOMPARE(coco["annotations"].toArray(),
+             QJsonArray({shape(1, 1, 1, {50, 25, 100, 50}, 5000, {}),
+                         shape(2, 1, 2, {20, 10, 160, 80}, 6400, {QJsonValue(QJsonArray{20, 10, 180, 10, 100, 90})}),
+                         shape(3, 2, 4, {10, 10, 20, 30}, 600, {}),
+                         shape(4, 2, 1, {10, 10, 40, 40}, 800, {QJsonValue(QJsonArray{10, 10, 50, 10, 50, 50})})}));
+}
+
+void TestCli::exportLeavesOutWhatCannotBeRead()
+{
+    // An image without a size and one whose labels are damaged: left out, named on stderr, exit 1.
+    const QString dir = m_tmp->path() + "/coco";
+    QVERIFY(Fixtures::makeImage(dir + "/a.png", 200, 100));
+    QVERIFY(Fixtures::writeBytes(dir + "/b.png", "not an image"));
+    QVERIFY(Fixtures::makeImage(dir + "/c.png", 200, 100));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/a.txt", "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/b.txt", "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/c.txt", "0 0.5 0.5 0.5 0.5\nnot a label line\n"));
+    const Result result = runCli({"export", "--to", "coco", dir});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("b.png") && result.err.contains("c.txt"), result.err.constData());
+    const QJsonObject coco = QJsonDocument::fromJson(result.out.value(0).toUtf8()).object();
+    QCOMPARE(coco["images"].toArray().size(), 1);
+    QCOMPARE(coco["images"].toArray()[0].toObject()["file_name"].toString(), QString("a.png"));
+    QCOMPARE(coco["annotations"].toArray().size(), 1);
+    QCOMPARE(coco["categories"].toArray(), QJsonArray{QJsonObject({{"id", 1}, {"name", "0"}})});
 }
 
 BRINDLE_TEST_MAIN(TestCli)

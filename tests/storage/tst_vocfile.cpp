@@ -5,6 +5,7 @@
 #include "storagefixtures.h"
 #include "testmain.h"
 
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -53,6 +54,8 @@ private slots:
     void read();
     void countObjects_data();
     void countObjects();
+    void rootElement_data();
+    void rootElement();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -261,6 +264,20 @@ void TestVocFile::countObjects_data()
     QTest::newRow("no objects") << wrapObjects("") << 0;
     QTest::newRow("invalid objects still count") << wrapObjects("<object/><object><name/></object>") << 2;
     QTest::newRow("stops at an error") << QByteArray("<annotation><object/><object></annotation><object/>") << 2;
+    QTest::newRow("comment is not an object") << wrapObjects("<!-- <object> --><object/>") << 1;
+    QTest::newRow("CDATA is not an object") << wrapObjects("<name><![CDATA[<object>]]></name><object/>") << 1;
+    QTest::newRow("processing instruction is not an object")
+        << QByteArray("<?xml version=\"1.0\"?><?pi <object>?><annotation><object/></annotation>") << 1;
+    QTest::newRow("namespace prefix") << QByteArray("<v:annotation xmlns:v=\"u\"><v:object/></v:annotation>") << 1;
+    QTest::newRow("quoted > in an attribute") << wrapObjects("<object note=\"a>b\" x='<object>'><name>a</name></object>")
+                                              << 1;
+    QTest::newRow("similar names") << wrapObjects("<objects/><object_2/><Object/>") << 0;
+    QTest::newRow("entities") << wrapObjects("<object><name>a &amp; b</name></object>") << 1;
+    QTest::newRow("truncated after an object") << QByteArray("<annotation><object><name>x</name></object><obj") << 1;
+    QTest::newRow("content after the root") << QByteArray("<annotation/><object/>") << 0;
+    QTest::newRow("CRLF and tabs") << QByteArray("<annotation>\r\n\t<object\r\n>\r\n\t</object>\r\n</annotation>\r\n") << 1;
+    QStringEncoder utf16(QStringEncoder::Utf16, QStringEncoder::Flag::WriteBom);
+    QTest::newRow("UTF-16") << QByteArray(utf16(QString::fromUtf8(wrapObjects("<object/><object/>")))) << 2;
 }
 
 void TestVocFile::countObjects()
@@ -270,6 +287,41 @@ void TestVocFile::countObjects()
     QVERIFY(Fixtures::writeBytes(m_xml, content));
     QCOMPARE(countAnnotations(m_image), expected);
     QCOMPARE(countVocObjects(m_tmp->path() + "/missing.xml"), -1);
+}
+
+void TestVocFile::rootElement_data()
+{
+    QTest::addColumn<QByteArray>("content"); // null: no file; "dir": a directory
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("declaration and comment") << QByteArray("<?xml version=\"1.0\"?>\n<!-- x -->\n<annotation/>") << true;
+    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf<annotation><object/></annotation>") << true;
+    QTest::newRow("doctype") << QByteArray("<!DOCTYPE annotation [<!ELEMENT annotation ANY>]><annotation/>") << true;
+    QTest::newRow("namespace prefix") << QByteArray("<voc:annotation xmlns:voc=\"u\"/>") << true;
+    QTest::newRow("long prologue") << QByteArray("<!--") + QByteArray(70000, 'x') + "-->\n<annotation/>" << true;
+    QStringEncoder utf16(QStringEncoder::Utf16, QStringEncoder::Flag::WriteBom);
+    QTest::newRow("UTF-16") << QByteArray(utf16(QStringLiteral("<?xml version=\"1.0\"?><annotation/>"))) << true;
+    QTest::newRow("svg") << QByteArray("<?xml version=\"1.0\"?>\n<svg><annotation/></svg>") << false;
+    QTest::newRow("plural") << QByteArray("<annotations><annotation/></annotations>") << false;
+    QTest::newRow("upper case") << QByteArray("<Annotation/>") << false;
+    QTest::newRow("text, not XML") << QByteArray("annotation") << false;
+    QTest::newRow("empty") << QByteArray("") << false;
+    QTest::newRow("missing") << QByteArray() << false;
+    QTest::newRow("a directory") << QByteArray("dir") << false;
+}
+
+// Only a file whose root is <annotation> beside an image is a VOC file; anything else belongs to
+// somebody else.
+void TestVocFile::rootElement()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, expected);
+    const QString path = m_tmp->path() + "/photos/pic.xml";
+    if (content == "dir")
+        QVERIFY(QDir().mkpath(path));
+    else if (!content.isNull())
+        QVERIFY(Fixtures::writeBytes(path, content));
+    QCOMPARE(isVocAnnotationFile(path), expected);
+    QCOMPARE(findVocFile(m_image), expected ? path : QString());
 }
 
 BRINDLE_TEST_MAIN(TestVocFile)

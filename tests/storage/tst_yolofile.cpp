@@ -102,6 +102,9 @@ void TestYoloFile::writeLines_data()
     QTest::newRow("list on disk wins over the caller's")
         << QList<Annotation>{box("y", centre)} << QByteArray(" x \n\ny\n") << QStringList{"y"}
         << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("x\ny\n");
+    QTest::newRow("list on disk without names: the caller's")
+        << QList<Annotation>{box("dog", centre)} << QByteArray("\n \n") << QStringList{"cat", "dog"}
+        << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\ndog\n");
     // "classes.txt" is read back as trimmed non-empty lines; a name that does not survive that
     // would shift the index of every later class, in every label file of the directory.
     QTest::newRow("line break in a label stays on one line")

@@ -10,3 +10,4 @@ int runPendingCommand(const QStringList &args);
 int runConvertCommand(const QStringList &args);
 int runCheckCommand(const QStringList &args);
 int runLabelCommand(const QStringList &args);
+int runExportCommand(const QStringList &args);

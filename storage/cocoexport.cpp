@@ -1,0 +1,165 @@
+#include "storage/cocoexport.h"
+
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "storage/yolofile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QPolygonF>
+#include <QSet>
+
+#include <cmath>
+
+namespace {
+
+struct ImageLabels
+{
+    QString path;
+    QSize size;
+    QList<Annotation> annotations;
+};
+
+// Millipixels are far below any labelling precision and keep 0.1 * 3 from printing 17 digits.
+double rounded(double value)
+{
+    return std::round(value * 1000.0) / 1000.0;
+}
+
+double polygonArea(const QList<QPointF> &points)
+{
+    double twice = 0.0;
+    for (qsizetype i = 0; i < points.size(); ++i) {
+        const QPointF &a = points.at(i);
+        const QPointF &b = points.at((i + 1) % points.size());
+        twice += a.x() * b.y() - b.x() * a.y();
+    }
+    return std::abs(twice) / 2.0;
+}
+
+QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categoryId)
+{
+    QRectF box;
+    QJsonArray segmentation;
+    double area = 0.0;
+    if (a.isPolygon()) {
+        box = QPolygonF(a.points).boundingRect();
+        QJsonArray flat;
+        for (const QPointF &p : a.points) {
+            flat.append(rounded(p.x()));
+            flat.append(rounded(p.y()));
+        }
+        segmentation.append(flat);
+        area = polygonArea(a.points);
+    } else {
+        box = a.rect.normalized();
+        area = box.width() * box.height();
+    }
+    return QJsonObject{
+        {QStringLiteral("id"), id},
+        {QStringLiteral("image_id"), imageId},
+        {QStringLiteral("category_id"), categoryId},
+        {QStringLiteral("bbox"),
+         QJsonArray{rounded(box.x()), rounded(box.y()), rounded(box.width()), rounded(box.height())}},
+        {QStringLiteral("area"), rounded(area)},
+        {QStringLiteral("iscrowd"), 0},
+        {QStringLiteral("segmentation"), segmentation},
+    };
+}
+
+class Categories
+{
+public:
+    void add(const QString &name)
+    {
+        if (!name.isEmpty() && !m_ids.contains(name)) {
+            m_names.append(name);
+            m_ids.insert(name, int(m_names.size()));
+        }
+    }
+    int idOf(const QString &name) const { return m_ids.value(name); }
+    QJsonArray toJson() const
+    {
+        QJsonArray list;
+        for (qsizetype i = 0; i < m_names.size(); ++i)
+            list.append(QJsonObject{{QStringLiteral("id"), int(i + 1)}, {QStringLiteral("name"), m_names.at(i)}});
+        return list;
+    }
+    int size() const { return int(m_names.size()); }
+
+private:
+    QStringList m_names;
+    QHash<QString, int> m_ids;
+};
+
+} // namespace
+
+CocoExport exportCoco(const QString &dir, const QStringList &images)
+{
+    CocoExport result;
+    QList<ImageLabels> kept;
+    Categories categories;
+    QSet<QString> folders;
+    const auto addClassList = [&](const ClassNames &names) {
+        if (folders.contains(names.file))
+            return;
+        folders.insert(names.file);
+        for (const QString &name : names.names)
+            categories.add(name);
+    };
+    if (!images.isEmpty())
+        addClassList(findClassNames(labelsDirFor(images.first())));
+
+    for (const QString &image : images) {
+        const QSize size = imageSize(image);
+        if (!size.isValid()) {
+            result.problems.append(QStringLiteral("cannot read image: ") + image);
+            continue;
+        }
+        const StoredAnnotations stored = readStoredAnnotations(image);
+        if (!stored.complete()) {
+            // Half of an image's shapes would teach a model that the rest is background.
+            result.problems.append(QStringLiteral("cannot read %1 completely; %2 left out")
+                                       .arg(stored.damagedFile, image));
+            continue;
+        }
+        if (!stored.file.isEmpty() && stored.file.endsWith(QLatin1String(".txt")))
+            addClassList(classNamesFor(image, stored.file));
+        kept.append({image, size, stored.annotations});
+    }
+    for (const ImageLabels &labels : std::as_const(kept)) {
+        for (const Annotation &a : labels.annotations)
+            categories.add(a.label);
+    }
+
+    const QDir base(dir);
+    QJsonArray imageList;
+    QJsonArray annotationList;
+    int imageId = 0;
+    for (const ImageLabels &labels : std::as_const(kept)) {
+        ++imageId;
+        imageList.append(QJsonObject{
+            {QStringLiteral("id"), imageId},
+            {QStringLiteral("file_name"), base.relativeFilePath(labels.path)},
+            {QStringLiteral("width"), labels.size.width()},
+            {QStringLiteral("height"), labels.size.height()},
+        });
+        for (const Annotation &a : labels.annotations) {
+            if (a.label.isEmpty() || a.pending || !a.hasFiniteGeometry())
+                continue;
+            const int id = int(annotationList.size()) + 1;
+            annotationList.append(annotationObject(a, id, imageId, categories.idOf(a.label)));
+        }
+    }
+    result.document = QJsonObject{
+        {QStringLiteral("images"), imageList},
+        {QStringLiteral("categories"), categories.toJson()},
+        {QStringLiteral("annotations"), annotationList},
+    };
+    result.imageCount = int(imageList.size());
+    result.annotationCount = int(annotationList.size());
+    result.categoryCount = categories.size();
+    return result;
+}

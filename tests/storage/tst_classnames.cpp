@@ -1,0 +1,230 @@
+#include "storage/annotationstore.h"
+#include "storage/classnames.h"
+#include "storage/folderlisting.h"
+
+#include "layoutfixtures.h"
+#include "storagefixtures.h"
+#include "testmain.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Files = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(Files)
+
+// Where the names of YOLO class numbers are found, how YAML files are read, and that a names
+// file changed on disk is read again.
+class TestClassNames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void search_data();
+    void search();
+    void yaml_data();
+    void yaml();
+    void datasetRoot_data();
+    void datasetRoot();
+    void changedNamesAreReadAgain();
+    void labelFileCreatedAfterAScanIsFound();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+};
+
+void TestClassNames::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+}
+
+void TestClassNames::search_data()
+{
+    QTest::addColumn<Files>("files");        // relative to the root
+    QTest::addColumn<QString>("labelsDir");  // relative
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("file");       // relative; empty for none
+    QTest::addColumn<int>("source");
+
+    const int ours = int(NamesSource::ClassList);
+    const int other = int(NamesSource::OtherTool);
+    const int none = int(NamesSource::None);
+    const QByteArray yaml = "names: [p, q]\n";
+    QTest::newRow("our classes.txt first")
+        << Files{{"ds/labels/classes.txt", "a\nb\n"}, {"ds/labels/obj.names", "x\n"}, {"ds/data.yaml", yaml}}
+        << "ds/labels" << QStringList{"a", "b"} << "ds/labels/classes.txt" << ours;
+    QTest::newRow("obj.names in the folder before the parent's")
+        << Files{{"t/obj_train_data/obj.names", "x\n"}, {"t/obj.names", "y\n"}} << "t/obj_train_data"
+        << QStringList{"x"} << "t/obj_train_data/obj.names" << other;
+    QTest::newRow("obj.names in the parent")
+        << Files{{"t/obj.names", "cat\n\n dog \n"}, {"t/classes.txt", "z\n"}} << "t/obj_train_data"
+        << QStringList{"cat", "dog"} << "t/obj.names" << other;
+    QTest::newRow("classes.txt of the dataset root")
+        << Files{{"ls/classes.txt", "crack\nrust\n"}, {"ls/data.yaml", yaml}} << "ls/labels/train"
+        << QStringList{"crack", "rust"} << "ls/classes.txt" << other;
+    QTest::newRow("YAML in the dataset root") << Files{{"ul/data.yaml", yaml}} << "ul/labels/train"
+                                              << QStringList{"p", "q"} << "ul/data.yaml" << other;
+    QTest::newRow("nearest YAML wins")
+        << Files{{"ul/data.yaml", yaml}, {"ul/labels/data.yaml", "names: [near]\n"}} << "ul/labels/train"
+        << QStringList{"near"} << "ul/labels/data.yaml" << other;
+    QTest::newRow("data.yaml before dataset.yaml before others")
+        << Files{{"r/a.yaml", "names: [a]\n"}, {"r/dataset.yaml", "names: [d]\n"}, {"r/data.yaml", "names: [x]\n"}}
+        << "r/labels" << QStringList{"x"} << "r/data.yaml" << other;
+    QTest::newRow("YAML files without names are passed over")
+        << Files{{"r/data.yaml", "train: images\n"}, {"r/dataset.yaml", "- a list\n"}, {"r/b.yaml", "names: [b]\n"},
+                 {"r/c.yaml", "names: [c]\n"}}
+        << "r/labels" << QStringList{"b"} << "r/b.yaml" << other;
+    QTest::newRow("YAML three folders up") << Files{{"a/data.yaml", yaml}} << "a/b/c/d" << QStringList{"p", "q"}
+                                           << "a/data.yaml" << other;
+    QTest::newRow("YAML four folders up is too far") << Files{{"a/data.yaml", yaml}} << "a/b/c/d/e" << QStringList()
+                                                     << "" << none;
+    QTest::newRow("nothing") << Files{{"x/labels/a.txt", "0 1 1 1 1\n"}} << "x/labels" << QStringList() << ""
+                             << none;
+}
+
+void TestClassNames::search()
+{
+    QFETCH(Files, files);
+    QFETCH(QString, labelsDir);
+    QFETCH(QStringList, names);
+    QFETCH(QString, file);
+    QFETCH(int, source);
+    // Deep enough that "four folders up" still lies inside the temporary folder.
+    const QString root = m_tmp->path() + "/1/2/3/4/5";
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QVERIFY(Fixtures::writeBytes(root + "/" + it.key(), it.value()));
+    QDir().mkpath(root + "/" + labelsDir);
+
+    const ClassNames found = findClassNames(root + "/" + labelsDir);
+    QCOMPARE(found.names, names);
+    QCOMPARE(found.file, file.isEmpty() ? QString() : root + "/" + file);
+    QCOMPARE(int(found.source), source);
+    QVERIFY(found.ok);
+}
+
+void TestClassNames::yaml_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("block list") << QByteArray("names:\n  - person\n  - traffic light\n") << QStringList{"person", "traffic light"} << true;
+    QTest::newRow("flow list with quotes") << QByteArray("nc: 2\nnames: ['helmet', \"no helmet\"]\n")
+                                           << QStringList{"helmet", "no helmet"} << true;
+    QTest::newRow("map from index, out of order") << QByteArray("names:\n  1: car\n  0: person\n")
+                                                  << QStringList{"person", "car"} << true;
+    QTest::newRow("map with a gap and quoted keys") << QByteArray("names: {0: a, '3': d}\n")
+                                                    << QStringList{"a", "", "", "d"} << true;
+    QTest::newRow("map keys that are not indices ignored") << QByteArray("names: {0: a, x: b, -1: c}\n")
+                                                           << QStringList{"a"} << true;
+    QTest::newRow("huge index ignored") << QByteArray("names: {0: a, 123456789: b}\n") << QStringList{"a"} << true;
+    QTest::newRow("names that are not text are gaps") << QByteArray("names: [a, [b], ~, {c: d}, e]\n")
+                                                      << QStringList{"a", "", "", "", "e"} << true;
+    QTest::newRow("line breaks in a name") << QByteArray("names: [\"two\\nlines \"]\n") << QStringList{"two lines"}
+                                           << true;
+    QTest::newRow("anchors") << QByteArray("base: &n [a, b]\nnames: *n\n") << QStringList{"a", "b"} << true;
+    QTest::newRow("syntax error") << QByteArray("names: [a, b\ntrain: {\n") << QStringList() << false;
+    QTest::newRow("tabs for indentation") << QByteArray("names:\n\t- a\n") << QStringList() << false;
+    QTest::newRow("nested too deep") << QByteArray("names: ") + QByteArray(100000, '[') << QStringList() << false;
+    QTest::newRow("not a mapping") << QByteArray("- a\n- b\n") << QStringList() << true;
+    QTest::newRow("names is text") << QByteArray("names: obj.names\n") << QStringList() << true;
+}
+
+// data.yaml is the dataset's own file: when it cannot be parsed the names are unknown, and files
+// read with them are incomplete.
+void TestClassNames::yaml()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, names);
+    QFETCH(bool, ok);
+    const QString root = m_tmp->path() + "/ul";
+    QVERIFY(Fixtures::writeBytes(root + "/data.yaml", content));
+    QDir().mkpath(root + "/labels/train");
+    const ClassNames found = findClassNames(root + "/labels/train");
+    QCOMPARE(found.names, names);
+    QCOMPARE(found.ok, ok);
+    QCOMPARE(found.file.isEmpty(), ok && names.isEmpty());
+
+    // Another YAML file that cannot be parsed is somebody else's and passed over.
+    QVERIFY(QFile::rename(root + "/data.yaml", root + "/other.yaml"));
+    QVERIFY(Fixtures::writeBytes(root + "/zz.yaml", "names: [z]\n"));
+    const ClassNames other = findClassNames(root + "/labels/train");
+    QVERIFY(other.ok);
+    QCOMPARE(other.names, names.isEmpty() ? QStringList{"z"} : names);
+
+    // Labels read with unknown names are incomplete, and nothing is written from them.
+    if (!ok) {
+        QVERIFY(QFile::rename(root + "/other.yaml", root + "/data.yaml"));
+        const QString image = root + "/images/train/a.png";
+        QVERIFY(Fixtures::makeImage(image, 200, 100));
+        QVERIFY(Fixtures::writeBytes(root + "/labels/train/a.txt", "0 0.5 0.5 0.2 0.2\n"));
+        const StoredAnnotations stored = readStoredAnnotations(image);
+        QCOMPARE(stored.annotations.size(), 1);
+        QCOMPARE(stored.damagedFile, root + "/data.yaml");
+        Annotation a = stored.annotations.first();
+        a.label = "new";
+        QVERIFY(!saveAnnotations(image, {a}, true, {}));
+        QVERIFY(!saveAnnotations(image, {a}, false, {}));
+        QCOMPARE(Fixtures::readBytes(root + "/labels/train/a.txt"), QByteArray("0 0.5 0.5 0.2 0.2\n"));
+        QVERIFY(!QFile::exists(root + "/labels/train/classes.txt"));
+    }
+}
+
+void TestClassNames::datasetRoot_data()
+{
+    QTest::addColumn<QString>("labelsDir");
+    QTest::addColumn<QString>("root");
+    QTest::newRow("labels of a split") << "/ds/labels/train" << "/ds";
+    QTest::newRow("labels directly") << "/ds/labels" << "/ds";
+    QTest::newRow("labels twice, last counts") << "/a/labels/b/labels/c" << "/a/labels/b";
+    QTest::newRow("upper case") << "/ds/Labels/val" << "/ds";
+    QTest::newRow("top-level labels") << "/labels" << "/";
+    QTest::newRow("labels beside the images") << "/task/obj_train_data" << "/task";
+}
+
+void TestClassNames::datasetRoot()
+{
+    QFETCH(QString, labelsDir);
+    QFETCH(QString, root);
+    QCOMPARE(datasetRootFor(labelsDir), root);
+}
+
+void TestClassNames::changedNamesAreReadAgain()
+{
+    const Layouts::Layout l = Layouts::build(m_tmp->path(), "ultralytics list");
+    QVERIFY(!l.image.isEmpty());
+    const QString ul = m_tmp->path() + "/ul";
+    // Once the folders have settled the names are kept per thread; every change must still show.
+    QTRY_VERIFY(FolderListing::of(ul).known() && FolderListing::of(ul + "/labels/train").known());
+    QCOMPARE(loadAnnotations(l.image).first().label, QString("car"));
+
+    QVERIFY(Fixtures::writeBytes(ul + "/data.yaml", "names: [person, truck]\n"));
+    QCOMPARE(loadAnnotations(l.image).first().label, QString("truck"));
+    QVERIFY(Fixtures::writeBytes(ul + "/data.yaml", "names: [person, lorry]\n")); // same size
+    QCOMPARE(loadAnnotations(l.image).first().label, QString("lorry"));
+    QVERIFY(Fixtures::writeBytes(ul + "/labels/obj.names", "a\nb\n")); // comes before the YAML file
+    QCOMPARE(loadAnnotations(l.image).first().label, QString("b"));
+    QVERIFY(QFile::remove(ul + "/labels/obj.names"));
+    QCOMPARE(loadAnnotations(l.image).first().label, QString("lorry"));
+}
+
+void TestClassNames::labelFileCreatedAfterAScanIsFound()
+{
+    const Layouts::Layout l = Layouts::build(m_tmp->path(), "yolo 1.1");
+    QVERIFY(!l.image.isEmpty());
+    const QString folder = QFileInfo(l.image).absolutePath();
+    const QString next = folder + "/next.png";
+    QVERIFY(Fixtures::makeImage(next, 200, 100));
+    QTRY_VERIFY(FolderListing::of(folder).known());
+    QCOMPARE(countAnnotations(next), -1);
+    QCOMPARE(countAnnotations(l.image), 1);
+
+    QVERIFY(Fixtures::writeBytes(folder + "/next.txt", "0 0.5 0.5 0.1 0.1\n1 0.5 0.5 0.1 0.1\n"));
+    QCOMPARE(countAnnotations(next), 2);
+    QVERIFY(Fixtures::writeBytes(folder + "/next.xml", Layouts::vocXml({"owl"})));
+    QCOMPARE(loadAnnotations(next).first().label, QString("owl"));
+    QVERIFY(QFile::remove(l.labelFile));
+    QCOMPARE(countAnnotations(l.image), -1);
+}
+
+BRINDLE_TEST_MAIN(TestClassNames)
+#include "tst_classnames.moc"

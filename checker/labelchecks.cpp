@@ -5,7 +5,6 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 
-#include <QFileInfo>
 #include <QRectF>
 #include <QSize>
 
@@ -60,8 +59,8 @@ QString corners(const QRectF &box)
 QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
 {
     QList<LabelIssue> issues;
-    const QString xml = vocXmlPath(path);
-    const bool haveXml = QFileInfo::exists(xml);
+    // The label files as found, in our layout or in another tool's.
+    const bool haveXml = !findVocFile(path).isEmpty();
     const QStringList yolo = yoloLabelCandidates(path);
     if (haveXml && !yolo.isEmpty()) {
         issues.append({path, translateText("格式冲突"),

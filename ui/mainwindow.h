@@ -25,6 +25,7 @@ class ImagePrefetcher;
 class MainStatusBar;
 class ObjectListPanel;
 class PendingFileLoader;
+struct NamesFileNotice;
 class ProgressOverlay;
 class QLabel;
 class QTimer;
@@ -179,6 +180,7 @@ private:
 
     // mainwindow_saving.cpp
     static QList<Annotation> pendingRecords(const QList<Annotation> &annotations);
+    void noticeNamesFile(const NamesFileNotice &notice);
     bool trashDamagedOriginal();
     QList<Annotation> confirmedForSaving() const;
     AnnotationCache pendingSnapshot() const;
@@ -223,6 +225,7 @@ private:
     QHash<QString, QList<Annotation>> m_annotationCache;
     QHash<QString, ImageState> m_imageStates;
     QHash<QString, QString> m_damagedFiles;   // image → label file that could not be read to its end
+    QSet<QString> m_namesNoticesShown;        // other tools' names files the user was told about
 
     // The image shown
     QString m_currentImagePath;

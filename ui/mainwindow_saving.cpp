@@ -65,16 +65,31 @@ bool MainWindow::saveCurrent()
         labels.append(a.label);
     m_categories->rememberAll(labels);
 
-    if (!trashDamagedOriginal() || !saveAnnotations(m_currentImagePath, kept, m_useYolo, m_categories->labels())) {
+    SaveReport report;
+    if (!trashDamagedOriginal()
+        || !saveAnnotations(m_currentImagePath, kept, m_useYolo, m_categories->labels(), &report)) {
         m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
         return false;
     }
+    noticeNamesFile(report.namesNotice);
     m_damagedFiles.remove(m_currentImagePath);
     m_dirty = false;
     updateSavedIndicator();
     refreshImageState(m_currentImagePath);
     flushPending();
     return true;
+}
+
+void MainWindow::noticeNamesFile(const NamesFileNotice &notice)
+{
+    // Once per names file and session: the user learns it, repeating it on every save would nag.
+    if (notice.isEmpty() || m_namesNoticesShown.contains(notice.namesFile))
+        return;
+    m_namesNoticesShown.insert(notice.namesFile);
+    m_toast->showMessage(translateText("新类别 %1 已写入 %2，请同时把它加入 %3")
+                             .arg(notice.missingNames.join(QStringLiteral(", ")),
+                                  QDir::toNativeSeparators(notice.classListFile),
+                                  QDir::toNativeSeparators(notice.namesFile)));
 }
 
 AnnotationCache MainWindow::pendingSnapshot() const
@@ -132,10 +147,7 @@ void MainWindow::refreshImageState(const QString &path)
 
 bool MainWindow::moveLabelFilesToTrash(const QString &imagePath)
 {
-    QStringList files = yoloLabelCandidates(imagePath);
-    const QString xml = vocXmlPath(imagePath);
-    if (QFileInfo::exists(xml))
-        files.prepend(xml);
+    const QStringList files = labelFilesOf(imagePath);
     bool removed = true;
     for (const QString &file : std::as_const(files)) {
         // Restoring the image from the trash then restores its labels too.

@@ -8,7 +8,10 @@
 #include "storage/filestatescanner.h"
 #include "storage/imagelibrary.h"
 #include "storage/pendingfileloader.h"
+#include "checker/labelchecker.h"
+#include "inference/pendingwritethrottle.h"
 #include "ui/aboutbox.h"
+#include "ui/checkresultdialog.h"
 #include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
@@ -53,6 +56,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     , m_initialPath(initialPath)
 {
     registerAnnotationMetaTypes();
+    registerLabelIssueMetaType();
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0x1E, 0x21, 0x28));
@@ -74,6 +78,8 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_stateScanner = new FileStateScanner(this);
     m_pendingLoader = new PendingFileLoader(this);
     m_prefetcher = new ImagePrefetcher(this);
+    m_pendingThrottle = new PendingWriteThrottle(this);
+    connect(m_pendingThrottle, &PendingWriteThrottle::writeRequested, this, &MainWindow::flushPending);
     m_pendingStateTimer = new QTimer(this);
     m_pendingStateTimer->setSingleShot(true);
     m_pendingStateTimer->setInterval(0);
@@ -169,6 +175,10 @@ void MainWindow::connectSignals()
             showImage(path);
     });
     connect(m_fileList, &FileListPanel::fileDeleteRequested, this, &MainWindow::deleteImage);
+    connect(m_fileList, &FileListPanel::fileAutoLabelRequested, this, [this](const QString &path) {
+        showImage(path);
+        startAutoLabel(false, path == m_currentImagePath);
+    });
     connect(m_fileList, &FileListPanel::thumbnailsFinished, this, [](int held) {
         logTiming(QStringLiteral("thumbnails done %1").arg(held));
     });
@@ -229,6 +239,21 @@ void MainWindow::connectSignals()
         updateModelIndicator();
     });
     connect(m_client, &VllmClient::progress, m_progress, &ProgressOverlay::setProgress);
+    // While the checker compares with the model, the client's results are the checker's.
+    connect(m_client, &VllmClient::imageFinished, this,
+            [this](const QString &path, const QList<Annotation> &anns, bool ok, const QString &error) {
+                if (m_reviewRunning)
+                    onReviewImageFinished(path, anns, ok, error);
+                else
+                    onImageFinished(path, anns, ok, error);
+            });
+    connect(m_client, &VllmClient::taskFinished, this,
+            [this](int done, int total, int added, double avg, int failed, bool cancelled) {
+                if (m_reviewRunning)
+                    onReviewFinished(cancelled);
+                else
+                    onTaskFinished(done, total, added, avg, failed, cancelled);
+            });
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -380,6 +405,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     if (m_inferenceBusy || m_reviewRunning)
         m_client->cancel();
+    if (m_checker && m_checker->isRunning()) {
+        m_checker->requestStop();
+        m_checker->wait(3000);
+    }
     m_directoryLoader->requestStop();
     m_stateScanner->requestStop();
     m_directoryLoader->wait(3000);

@@ -9,12 +9,18 @@
 #include <QHash>
 #include <QImage>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 
 #include <optional>
 
 class AnnotationScene;
+class AutoLabelDialog;
+class CheckResultDialog;
+class LabelChecker;
+class PendingWriteThrottle;
+struct LabelIssue;
 class CategoryHistory;
 class CanvasView;
 class DirectoryLoader;
@@ -85,6 +91,12 @@ public:
     void rejectAll();
     void stepPending(int direction);
     void escapeAction();
+
+    // Auto-label runs (mainwindow_autolabel.cpp) and label checks (mainwindow_checker.cpp).
+    void startAutoLabel(bool settingsOnly, bool preferCurrent);
+    bool checkServerNow(QString *error);
+    void applyDialogServer();
+    void startCheck();
 
     // State, for the panels' owners and for tests.
     QString initialPath() const { return m_initialPath; }
@@ -178,6 +190,17 @@ private:
     void onAnnotationEdited(uint id, const Annotation &before, const Annotation &after);
     void onAnnotationNudged(uint id, const Annotation &before, const Annotation &after);
 
+    // mainwindow_autolabel.cpp
+    AutoLabelDialog *autoLabelDialog();
+    void onImageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
+    void onTaskFinished(int done, int total, int added, double avgConfidence, int failed, bool cancelled);
+
+    // mainwindow_checker.cpp
+    void onIssueFound(const LabelIssue &issue);
+    void onReviewImageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
+    void onRuleCheckFinished(int checkedImages, int issueCount, int issueImages);
+    void onReviewFinished(bool cancelled);
+
     // mainwindow_saving.cpp
     static QList<Annotation> pendingRecords(const QList<Annotation> &annotations);
     void noticeNamesFile(const NamesFileNotice &notice);
@@ -246,4 +269,20 @@ private:
     bool m_inferenceBusy = false;
     bool m_reviewRunning = false;
     bool m_firstShow = true;
+
+    // Auto-label run
+    AutoLabelDialog *m_autoLabelDialog = nullptr;
+    PendingWriteThrottle *m_pendingThrottle = nullptr;
+    int m_runAdded = 0;   // results kept after the overlap filter
+
+    // Label check
+    LabelChecker *m_checker = nullptr;
+    QPointer<CheckResultDialog> m_checkDialog;   // deletes itself when closed
+    int m_ruleIssueCount = 0;
+    int m_ruleIssueImages = 0;
+    int m_ruleCheckedImages = 0;
+    QSet<QString> m_ruleIssuePaths;
+    int m_modelReviewedCount = 0;
+    int m_modelIssueCount = 0;
+    QSet<QString> m_modelIssueImages;
 };

@@ -4,6 +4,8 @@
 #include "canvas/canvasview.h"
 #include "inference/vllmclient.h"
 #include "shared/language.h"
+#include "ui/autolabeldialog.h"
+#include "ui/checkresultdialog.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
@@ -174,6 +176,8 @@ void MainWindow::buildActions()
     a.autoLabel = makeAction(QStringLiteral("bolt"), translateText("自动标注"));
     a.autoLabel->setShortcut(QKeySequence(QStringLiteral("Ctrl+G")));
     a.modelSettings = makeAction(QStringLiteral("gear"), translateText("模型设置"));
+    connect(a.autoLabel, &QAction::triggered, this, [this] { startAutoLabel(false, false); });
+    connect(a.modelSettings, &QAction::triggered, this, [this] { startAutoLabel(true, false); });
     a.checkServer = makeAction(QString(), translateText("检查服务状态"));
     connect(a.checkServer, &QAction::triggered, m_client, &VllmClient::probeServer);
 
@@ -193,6 +197,8 @@ void MainWindow::buildActions()
     connect(a.nextImage, &QAction::triggered, this, [this] { stepImage(1); });
     a.check = makeAction(QStringLiteral("check"), translateText("检查标注"));
     a.check->setIconText(translateText("检查"));
+    connect(a.check, &QAction::triggered, this, &MainWindow::startCheck);
+    a.check->setEnabled(!m_reviewRunning);
     a.check->setToolTip(translateText("检查已标注图片：越界框/过小框/重复框/未知类别/格式冲突"));
 
     buildMenus();
@@ -353,6 +359,10 @@ void MainWindow::switchLanguage(const QString &code)
     m_fileList->retranslate();
     m_objectPanel->retranslate();
     m_progress->retranslate();
+    if (m_checkDialog)
+        m_checkDialog->retranslate();
+    if (m_autoLabelDialog)
+        m_autoLabelDialog->retranslate();
     refreshObjects();
     refreshCategories();
     refreshImageState(m_currentImagePath);

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 #include "shared/language.h"
 #include "shared/theme.h"
+#include "storage/imagescaling.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // Before any thread decodes: photos of a few hundred megapixels open at full resolution.
+    raiseImageAllocationLimit(4096);
     QApplication::setOrganizationName(QStringLiteral("Brindlemark"));
     QApplication::setApplicationName(QStringLiteral("Brindlemark"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.0"));

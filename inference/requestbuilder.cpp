@@ -1,6 +1,7 @@
 #include "inference/requestbuilder.h"
 
 #include "storage/filebytes.h"
+#include "storage/imagescaling.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -48,28 +49,29 @@ QImage loadImageForSending(const QString &path, QSize *sourceSize)
     // The reader reports the stored size; a 90° orientation swaps it.
     const QSize stored = reader.size();
     QSize oriented;
+    QSize decodeAt;   // in stored orientation; invalid: as stored
     if (stored.isValid()) {
         const bool rotated = reader.transformation() & QImageIOHandler::TransformationRotate90;
         oriented = rotated ? stored.transposed() : stored;
         const QSize target = fitToSendLimit(oriented);
-        if (target != oriented && reader.supportsOption(QImageIOHandler::ScaledSize)) {
-            // Decoding at the sent size keeps huge aerial photos within the allocation limit.
-            reader.setScaledSize(rotated ? target.transposed() : target);
-        } else {
-            const qint64 neededMb = qint64(stored.width()) * stored.height() * 8 / (1024 * 1024) + 1;
-            if (neededMb > reader.allocationLimit())
-                reader.setAllocationLimit(int(qMin(neededMb, kMaxAllocationMb)));
-        }
+        // Decoding at the sent size keeps huge aerial photos within the allocation limit.
+        if (target != oriented)
+            decodeAt = rotated ? target.transposed() : target;
+        // The limit is the whole program's: raised only for an image that is decoded in full.
+        const qint64 neededMb = qint64(stored.width()) * stored.height() * 8 / (1024 * 1024) + 1;
+        const bool full = !decodeAt.isValid() || !readsScaledNatively(reader);
+        if (full)
+            raiseImageAllocationLimit(int(qMin(neededMb, kMaxAllocationMb)));
     }
 
-    QImage image = reader.read();
+    QImage image = readScaled(reader, decodeAt);
     if (image.isNull())
         return QImage();
     if (!oriented.isValid())
         oriented = image.size();
     const QSize target = fitToSendLimit(oriented);
     if (image.size() != target)
-        image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        image = smoothScaled(image, target);
     if (sourceSize)
         *sourceSize = oriented;
     return image;

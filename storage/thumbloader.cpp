@@ -1,6 +1,7 @@
 #include "storage/thumbloader.h"
 
 #include "storage/filebytes.h"
+#include "storage/imagescaling.h"
 
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -59,8 +60,11 @@ QImage ThumbLoader::decodeThumbnail(const QString &path)
     QSize target = targetSize(turned ? stored.transposed() : stored);
     if (turned)
         target.transpose();
-    reader.setScaledSize(target);
-    return reader.read();
+    QImage image = readScaled(reader, target);
+    // The file list scales it once more: one-bit and palette thumbnails would turn to noise there.
+    if (!image.isNull() && image.depth() < 32)
+        image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    return image;
 }
 
 void ThumbLoader::run()

@@ -1,6 +1,7 @@
 #include "ui/imagedecoder.h"
 
 #include "storage/filebytes.h"
+#include "storage/imagescaling.h"
 
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -55,12 +56,10 @@ DecodedImage decodeImage(const QString &path, const QSize &fitInto)
             }
         }
     }
-    if (decodeStored.isValid())
-        reader.setScaledSize(decodeStored);
     // Large photos exceed the reader's default limit only when decoded in full.
-    reader.setAllocationLimit(allocationLimitFor(stored.isValid() ? stored : QSize(1, 1)));
-
-    QImage image = reader.read();
+    if (!decodeStored.isValid() || !readsScaledNatively(reader))
+        raiseImageAllocationLimit(allocationLimitFor(stored.isValid() ? stored : QSize(1, 1)));
+    QImage image = readScaled(reader, decodeStored);
     if (image.isNull())
         return result;
     if (!shown.isValid() || shown.isEmpty())

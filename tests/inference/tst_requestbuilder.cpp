@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -82,6 +83,8 @@ private slots:
     void hugeImages_data();
     void hugeImages();
     void orientation();
+    void paletteImagesKeepTheirColours_data();
+    void paletteImagesKeepTheirColours();
     void undecodable();
     void jpegQuality_data();
     void jpegQuality();
@@ -433,4 +436,29 @@ void TestRequestBuilder::droppedJobsAreNotSignalled()
 }
 
 BRINDLE_TEST_MAIN(TestRequestBuilder)
+void TestRequestBuilder::paletteImagesKeepTheirColours_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("one bit per pixel") << int(QImage::Format_Mono);
+    QTest::newRow("eight-bit palette") << int(QImage::Format_Indexed8);
+}
+
+void TestRequestBuilder::paletteImagesKeepTheirColours()
+{
+    // Scaled down to the sent size, a flat two-colour image must not turn into dithered noise.
+    QFETCH(int, format);
+    QTemporaryDir tmp;
+    QImage image(3200, 2400, QImage::Format(format));
+    image.setColorTable({qRgb(0x4a, 0x6b, 0x8a), qRgb(0, 0, 0)});
+    image.fill(0);
+    const QString path = tmp.path() + QStringLiteral("/mask.png");
+    QVERIFY(image.save(path));
+    QSize source;
+    const QImage sent = loadImageForSending(path, &source);
+    QCOMPARE(source, QSize(3200, 2400));
+    QCOMPARE(sent.size(), QSize(1568, 1176));
+    for (const QPoint p : {QPoint(0, 0), QPoint(700, 500), QPoint(1567, 1175)})
+        QCOMPARE(QColor(sent.pixel(p)), QColor(0x4a, 0x6b, 0x8a));
+}
+
 #include "tst_requestbuilder.moc"

@@ -28,6 +28,8 @@ private slots:
     void thumbTarget_data();
     void thumbTarget();
     void thumbnails();
+    void thumbnailsOfPaletteImages_data();
+    void thumbnailsOfPaletteImages();
     void thumbLoaderStopsAndRestarts();
     void states();
 
@@ -227,6 +229,30 @@ void TestStorageWorkers::thumbnails()
     QCOMPARE(ready[1][1].value<QImage>().size(), QSize(60, 120));
     QCOMPARE(ready[2][0].toString(), small);
     QCOMPARE(ready[2][1].value<QImage>().size(), QSize(66, 44));
+}
+
+void TestStorageWorkers::thumbnailsOfPaletteImages_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("one bit per pixel") << int(QImage::Format_Mono);
+    QTest::newRow("eight-bit palette") << int(QImage::Format_Indexed8);
+}
+
+void TestStorageWorkers::thumbnailsOfPaletteImages()
+{
+    // A flat colour must stay flat: a one-bit thumbnail scaled again by the file list was noise.
+    QFETCH(int, format);
+    QTemporaryDir tmp;
+    QImage image(640, 480, QImage::Format(format));
+    image.setColorTable({qRgb(0x4a, 0x6b, 0x8a), qRgb(0, 0, 0)});
+    image.fill(0);
+    const QString path = tmp.path() + "/flat.png";
+    QVERIFY(image.save(path));
+    const QImage thumb = ThumbLoader::decodeThumbnail(path);
+    QVERIFY(thumb.format() != QImage::Format_Mono && thumb.format() != QImage::Format_Indexed8);
+    const QImage small = thumb.scaled(QSize(29, 22), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    for (const QPoint p : {QPoint(0, 0), QPoint(14, 11), QPoint(28, 21)})
+        QCOMPARE(QColor(small.pixel(p)), QColor(0x4a, 0x6b, 0x8a));
 }
 
 void TestStorageWorkers::thumbLoaderStopsAndRestarts()

@@ -3,6 +3,7 @@
 #include "tools/cli/parsecommand.h"
 
 #include "storage/annotation.h"
+#include "storage/imagescaling.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -48,6 +49,8 @@ QString allUsages()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Before any thread decodes (label runs prepare requests on worker threads).
+    raiseImageAllocationLimit(4096);
     registerAnnotationMetaTypes();
 
     QStringList args = app.arguments().mid(1);

@@ -1,0 +1,362 @@
+#!/usr/bin/env python3
+"""A labelling session with the installed programs, driven like a person would.
+
+Installs the build into a temporary prefix, starts the installed Brindlemark under Xvfb (1280x800)
+in a fresh HOME, and with xdotool: opens a folder from the command line, draws a box and names it,
+nudges it with the arrow keys, undoes and redoes, saves with Ctrl+S, switches images, pre-labels
+with a fake OpenAI-compatible server, confirms a result with Enter and rejects one with Esc,
+relabels with a number key, runs the label check and opens an image from its dialog, then closes
+with unsaved edits and answers "save and quit". The files on disk are then read back with
+brindlemark-cli.
+
+Exit 0 when everything holds, 1 on a failure, 77 (skipped) when Xvfb or xdotool is missing.
+
+Usage: e2e_session.py BUILD_DIR [--keep]
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Display:
+    """An Xvfb of our own; the display number is picked by the server."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        with os.fdopen(read, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        self.name = ":" + number.decode().strip()
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class App:
+    """The program under test; its stderr (with the timing log) is collected line by line."""
+
+    def __init__(self, argv, env):
+        self.lines = []
+        self.lock = threading.Lock()
+        self.process = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                        text=True, start_new_session=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stderr:
+            with self.lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def wait_for(self, text, timeout=20, after=0):
+        """Waits for a log line containing text, among the lines from index `after` on."""
+        end = time.time() + timeout
+        while time.time() < end:
+            with self.lock:
+                for i in range(after, len(self.lines)):
+                    if text in self.lines[i]:
+                        return i
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise Failure("no log line with %r; last lines: %s" % (text, self.lines[-8:]))
+
+    def count(self):
+        with self.lock:
+            return len(self.lines)
+
+
+class Session:
+    def __init__(self, build, keep):
+        self.build = build
+        self.keep = keep
+        self.root = tempfile.mkdtemp(prefix="brindle-e2e-")
+        self.prefix = os.path.join(self.root, "prefix")
+        self.data = os.path.join(self.root, "photos")
+        self.home = os.path.join(self.root, "home")
+        self.display = None
+        self.server = None
+        self.app = None
+
+    # --- set-up --------------------------------------------------------------------------
+
+    def install(self):
+        result = subprocess.run(["cmake", "--install", self.build, "--prefix", self.prefix],
+                                capture_output=True, text=True)
+        check(result.returncode == 0, "cmake --install failed: " + result.stderr[-2000:])
+        for program in ("Brindlemark", "Brindlehost", "brindlemark-cli"):
+            check(os.access(os.path.join(self.prefix, "bin", program), os.X_OK), program + " not installed")
+        desktop = os.path.join(self.prefix, "share", "applications", "brindlemark.desktop")
+        check(os.path.exists(desktop), "no .desktop entry installed")
+
+    def make_dataset(self):
+        os.makedirs(self.data)
+        colours = ["#4a6b8a", "#6b8a4a", "#8a4a6b"]
+        for i, colour in enumerate(colours, 1):
+            subprocess.run(["convert", "-size", "640x480", "xc:" + colour,
+                            os.path.join(self.data, "photo%d.png" % i)], check=True)
+        # photo3 has a box too small to be right: the label check must find it.
+        os.makedirs(os.path.join(self.data, "annotations"))
+        with open(os.path.join(self.data, "annotations", "photo3.xml"), "w") as f:
+            f.write("<annotation><object><name>dot</name><bndbox><xmin>10</xmin><ymin>10</ymin>"
+                    "<xmax>11</xmax><ymax>40</ymax></bndbox></object></annotation>")
+
+    def start_server(self):
+        self.server = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_openai_server.py")],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.port = int(self.server.stdout.readline())
+
+    def environment(self):
+        env = dict(os.environ)
+        for key in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"):
+            env.pop(key, None)
+        runtime = os.path.join(self.home, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        os.makedirs(os.path.join(self.home, ".local", "share"))
+        env.update({
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
+            "XDG_RUNTIME_DIR": runtime,
+            "DISPLAY": self.display.name,
+            "QT_LOGGING_RULES": "brindlemark.timing.debug=true",
+            "LANG": "C.UTF-8",
+        })
+        config = os.path.join(self.home, ".config", "Brindlemark")
+        os.makedirs(config)
+        with open(os.path.join(config, "Brindlemark.conf"), "w") as f:
+            f.write("[General]\nlanguage=en\n\n[model]\nbase=http://127.0.0.1:%d/v1\nname=fake-vision\n" % self.port)
+        return env
+
+    # --- driving ----------------------------------------------------------------------------
+
+    def xdo(self, *args):
+        result = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, capture_output=True, text=True)
+        check(result.returncode == 0, "xdotool %s failed: %s" % (" ".join(map(str, args)), result.stderr))
+        return result.stdout.strip()
+
+    def key(self, *keys, pause=0.25):
+        for k in keys:
+            self.xdo("key", k)
+            time.sleep(pause)
+
+    def window(self, name):
+        ids = self.xdo("search", "--sync", "--onlyvisible", "--name", name).split()
+        check(ids, "no window named " + name)
+        return ids[-1]
+
+    def focus_main(self):
+        self.xdo("windowfocus", "--sync", self.window("^Brindlemark"))
+        time.sleep(0.3)
+
+    def drag(self, x1, y1, x2, y2):
+        self.xdo("mousemove", "--sync", x1, y1)
+        self.xdo("mousedown", 1)
+        for i in range(1, 6):
+            self.xdo("mousemove", "--sync", x1 + (x2 - x1) * i // 5, y1 + (y2 - y1) * i // 5)
+        self.xdo("mouseup", 1)
+        time.sleep(0.3)
+
+    def click(self, x, y, repeat=1):
+        self.xdo("mousemove", "--sync", x, y)
+        self.xdo("click", "--repeat", repeat, "--delay", 80, 1)
+        time.sleep(0.4)
+
+    def snap(self, name):
+        """A screenshot for people debugging the test (E2E_SHOTS=DIR)."""
+        folder = os.environ.get("E2E_SHOTS")
+        if folder:
+            subprocess.run(["import", "-window", "root", os.path.join(folder, name + ".png")], env=self.env)
+
+    def cli(self, *args):
+        result = subprocess.run([os.path.join(self.prefix, "bin", "brindlemark-cli")] + list(args),
+                                env=self.env, capture_output=True, text=True)
+        return result.returncode, [json.loads(line) for line in result.stdout.splitlines() if line.startswith("{")]
+
+    def image(self, n):
+        return os.path.join(self.data, "photo%d.png" % n)
+
+    def shown(self, n, after=0, timeout=20):
+        return self.app.wait_for("image painted " + self.image(n), timeout, after)
+
+    # --- the session --------------------------------------------------------------------------
+
+    def run(self):
+        self.install()
+        self.make_dataset()
+        self.start_server()
+        self.display = Display()
+        self.env = self.environment()
+        self.app = App([os.path.join(self.prefix, "bin", "Brindlemark"), self.data], self.env)
+
+        # Open a folder from the command line: the first image is shown.
+        self.shown(1)
+        self.focus_main()
+
+        # Draw a box on the canvas and name it.
+        self.drag(420, 300, 580, 420)
+        time.sleep(0.5)
+        self.snap("1-drawn")
+        self.xdo("type", "--delay", 60, "kite")
+        self.snap("2-named")
+        self.key("Return")
+        # Nudge it three pixels to the right, undo the nudges, redo them.
+        self.key("Right", "Right", "Right")
+        self.key("ctrl+z")
+        self.key("ctrl+y")
+        self.key("ctrl+s")
+        self.snap("3-saved")
+        code, shown = self.cli("show", self.image(1))
+        check(code == 0 and shown[0]["count"] == 1, "the box was not saved: %s" % shown)
+        kite = shown[0]["annotations"][0]
+        check(kite["label"] == "kite", "the box is named %r" % kite["label"])
+        drawn_left = kite["rect"][0]
+
+        # Switch images: Escape clears the selection, so the arrow steps instead of nudging.
+        mark = self.app.count()
+        self.key("Escape", "Right")
+        self.shown(2, mark)
+
+        # Pre-label every image with the fake server.
+        self.key("ctrl+g", pause=1.0)
+        self.window("Auto Label")
+        self.key("Return", pause=0.5)    # "Start" is the dialog's default button
+        end = time.time() + 30
+        while time.time() < end:
+            code, pending = self.cli("pending", self.data)
+            if code == 0 and {p["image"] for p in pending} >= {self.image(1), self.image(3)}:
+                break
+            time.sleep(0.5)
+        check({p["image"] for p in pending} >= {self.image(1), self.image(3)},
+              "results for the images not on screen did not reach the pending file: %s" % pending)
+        time.sleep(2.0)   # the run's closing toast
+
+        # photo2 is on screen with two pending results: Enter confirms the first, D selects the
+        # other and Esc rejects it.
+        self.focus_main()
+        self.key("Return")
+        self.key("d", "Escape")
+        # Number key: select the confirmed shape (A/D only step through pending ones), so draw a
+        # new box and relabel it with the first category row.
+        self.drag(300, 200, 380, 280)
+        time.sleep(0.5)
+        self.xdo("type", "--delay", 60, "tree")
+        self.key("Return")
+        self.key("2")   # the second category row
+        mark = self.app.count()
+        self.key("Escape", "Right")   # saves photo2 on the way
+        self.shown(3, mark)
+        code, shown = self.cli("show", self.image(2))
+        labels = sorted(a["label"] for a in shown[0]["annotations"])
+        check(code == 0 and len(labels) == 2, "photo2 should hold the confirmed result and the relabelled box: %s" % labels)
+        check("tree" not in labels, "the number key did not relabel the box: %s" % labels)
+
+        # The label check: toolbar button, its dialog, and a double-click on a finding. From
+        # photo1, so that opening photo3's finding is a real switch.
+        mark = self.app.count()
+        self.key("Right")
+        self.shown(1, mark)
+        self.focus_main()
+        self.click(745, 52)
+        dialog = self.window("Check Labels")
+        time.sleep(3.0)
+        geometry = self.xdo("getwindowgeometry", dialog)
+        position = [line for line in geometry.splitlines() if "Position" in line][0]
+        x, y = [int(v) for v in position.split()[1].split(",")]
+        mark = self.app.count()
+        self.click(x + 120, y + 70, repeat=2)
+        self.shown(3, mark, timeout=10)
+        self.key("Escape")   # closes the dialog
+
+        # An unsaved edit, then quit from the File menu and answer "Save and Quit".
+        self.focus_main()
+        self.drag(700, 500, 800, 600)
+        time.sleep(0.5)
+        self.xdo("type", "--delay", 60, "boat")
+        self.key("Return")
+        self.click(32, 14)
+        self.key("Up", "Return", pause=0.8)
+        self.key("Return", pause=1.0)   # the question's default button saves and quits
+        try:
+            self.app.process.wait(15)
+        except subprocess.TimeoutExpired:
+            raise Failure("the window did not close after \"Save and Quit\"")
+
+        # What is on disk.
+        code, shown = self.cli("show", self.image(1), self.image(2), self.image(3))
+        check(code == 0, "show failed")
+        by_image = {s["image"]: s for s in shown}
+        first = by_image[self.image(1)]
+        check(abs(first["annotations"][0]["rect"][0] - drawn_left) < 1e-6, "the saved box moved after saving")
+        saved_labels = [a["label"] for s in shown for a in s["annotations"]]
+        check("boat" in saved_labels, "the edit made before quitting was not saved: %s" % saved_labels)
+        check(all(a["pending"] == 0 for s in shown for a in s["annotations"]), "a pending result reached a label file")
+        code, pending = self.cli("pending", self.data)
+        pending_images = {p["image"] for p in pending}
+        check(self.image(1) in pending_images, "photo1's results should still wait unconfirmed")
+        check(self.image(2) not in pending_images, "photo2's results were all decided, none may wait")
+
+    def close(self):
+        if self.app and self.app.process.poll() is None:
+            os.killpg(self.app.process.pid, signal.SIGKILL)
+        subprocess.run(["pkill", "-f", os.path.join(self.prefix, "bin", "Brindlehost")])
+        if self.server:
+            self.server.kill()
+        if self.display:
+            self.display.close()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__)
+        return 2
+    for program in ("Xvfb", "xdotool", "convert"):
+        if not shutil.which(program):
+            print("SKIP: %s is not installed (scripts/packages.txt lists it)" % program)
+            return SKIP
+    session = Session(os.path.abspath(sys.argv[1]), "--keep" in sys.argv)
+    try:
+        session.run()
+    except Failure as failure:
+        print("FAIL:", failure)
+        if session.app:
+            print("\n".join(session.app.lines[-30:]))
+        print("files kept in", session.root) if session.keep else None
+        return 1
+    finally:
+        session.close()
+    print("PASS: the labelling session ran through and its files are right")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -36,10 +36,12 @@ QImage readScaled(QImageReader &reader, const QSize &size)
         reader.setScaledSize(size);
         return reader.read();
     }
+    // Asked before reading: once the file is read, asking again makes the decoder read past its end.
+    const QSize stored = reader.size();
     QImage image = reader.read();
     if (image.isNull())
         return image;
     // The size asked for is in stored orientation; a turned image comes back turned.
-    const bool turned = image.size() != reader.size() && image.size() == reader.size().transposed();
+    const bool turned = image.size() != stored && image.size() == stored.transposed();
     return smoothScaled(image, turned ? size.transposed() : size);
 }

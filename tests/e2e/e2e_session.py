@@ -176,6 +176,22 @@ class Session:
         self.xdo("windowfocus", "--sync", self.window("^Brindlemark"))
         time.sleep(0.3)
 
+    def name_shape(self, label):
+        """Answers the category prompt that drawing a shape brings up."""
+        self.window("Enter Category")
+        self.xdo("type", "--delay", 60, label)
+        self.key("Return")
+        self.focus_main()   # a window manager gives the focus back when a dialog closes
+
+    def until(self, what, condition, timeout=15):
+        end = time.time() + timeout
+        while time.time() < end:
+            value = condition()
+            if value:
+                return value
+            time.sleep(0.2)
+        raise Failure(what)
+
     def drag(self, x1, y1, x2, y2):
         self.xdo("mousemove", "--sync", x1, y1)
         self.xdo("mousedown", 1)
@@ -222,19 +238,17 @@ class Session:
 
         # Draw a box on the canvas and name it.
         self.drag(420, 300, 580, 420)
-        time.sleep(0.5)
         self.snap("1-drawn")
-        self.xdo("type", "--delay", 60, "kite")
-        self.snap("2-named")
-        self.key("Return")
+        self.name_shape("kite")
         # Nudge it three pixels to the right, undo the nudges, redo them.
         self.key("Right", "Right", "Right")
         self.key("ctrl+z")
         self.key("ctrl+y")
         self.key("ctrl+s")
         self.snap("3-saved")
-        code, shown = self.cli("show", self.image(1))
-        check(code == 0 and shown[0]["count"] == 1, "the box was not saved: %s" % shown)
+        code, shown = self.until("the box was not saved",
+                                 lambda: (lambda r: r if r[0] == 0 and r[1][0]["count"] == 1 else None)(
+                                     self.cli("show", self.image(1))))
         kite = shown[0]["annotations"][0]
         check(kite["label"] == "kite", "the box is named %r" % kite["label"])
         drawn_left = kite["rect"][0]
@@ -247,7 +261,13 @@ class Session:
         # Pre-label every image with the fake server.
         self.key("ctrl+g", pause=1.0)
         self.window("Auto Label")
+        # Without a prompt the model may only use the known categories: ask for cars and people.
+        self.click(640, 400)   # the category prompt, in the middle of the screen
+        self.xdo("type", "--delay", 40, "car, person")
+        self.snap("4-autolabel")
         self.key("Return", pause=0.5)    # "Start" is the dialog's default button
+        self.snap("5-started")
+        self.focus_main()
         end = time.time() + 30
         while time.time() < end:
             code, pending = self.cli("pending", self.data)
@@ -266,9 +286,7 @@ class Session:
         # Number key: select the confirmed shape (A/D only step through pending ones), so draw a
         # new box and relabel it with the first category row.
         self.drag(300, 200, 380, 280)
-        time.sleep(0.5)
-        self.xdo("type", "--delay", 60, "tree")
-        self.key("Return")
+        self.name_shape("tree")
         self.key("2")   # the second category row
         mark = self.app.count()
         self.key("Escape", "Right")   # saves photo2 on the way
@@ -298,9 +316,7 @@ class Session:
         # An unsaved edit, then quit from the File menu and answer "Save and Quit".
         self.focus_main()
         self.drag(700, 500, 800, 600)
-        time.sleep(0.5)
-        self.xdo("type", "--delay", 60, "boat")
-        self.key("Return")
+        self.name_shape("boat")
         self.click(32, 14)
         self.key("Up", "Return", pause=0.8)
         self.key("Return", pause=1.0)   # the question's default button saves and quits

@@ -1,6 +1,7 @@
 #include "storage/filestatescanner.h"
 
 #include "storage/annotationstore.h"
+#include "storage/threadpriority.h"
 
 #include <algorithm>
 
@@ -31,6 +32,7 @@ void FileStateScanner::requestStop()
 
 void FileStateScanner::run()
 {
+    lowerCurrentThreadPriority();
     for (const QString &path : std::as_const(m_paths)) {
         if (m_stop.load())
             return;

@@ -2,6 +2,7 @@
 
 #include "storage/filebytes.h"
 #include "storage/imagescaling.h"
+#include "storage/threadpriority.h"
 
 #include <QImageIOHandler>
 #include <QImageReader>
@@ -69,6 +70,7 @@ QImage ThumbLoader::decodeThumbnail(const QString &path)
 
 void ThumbLoader::run()
 {
+    lowerCurrentThreadPriority();
     for (const QString &path : std::as_const(m_paths)) {
         if (m_stop.load())
             return;

@@ -1,6 +1,9 @@
 #include "ui/imageprefetcher.h"
 
+#include "storage/threadpriority.h"
+
 #include <QThread>
+
 
 // Decodes on its own thread; a request of an older generation is skipped unread.
 class PrefetchWorker : public QObject
@@ -14,6 +17,7 @@ public:
 
     void decode(const QString &path, const QSize &fitInto, quint64 generation, bool full)
     {
+        lowerPriorityOnce();
         if (!full && generation != m_generation->load())
             return;
         emit decoded(decodeImage(path, full ? QSize() : fitInto), generation, full);
@@ -23,7 +27,15 @@ signals:
     void decoded(const DecodedImage &image, quint64 generation, bool full);
 
 private:
+    void lowerPriorityOnce()
+    {
+        if (!m_lowered)
+            lowerCurrentThreadPriority();
+        m_lowered = true;
+    }
+
     std::shared_ptr<std::atomic<quint64>> m_generation;
+    bool m_lowered = false;
 };
 
 ImagePrefetcher::ImagePrefetcher(QObject *parent)

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUndoStack>
 #include <QWindow>
 
@@ -62,7 +63,8 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     refreshPanels();
     watchForPaint(path);
     m_prefetcher->insert(decoded);
-    prefetchNeighbours();
+    // After this image is painted: the decoding of its neighbours must not delay it.
+    QTimer::singleShot(0, this, &MainWindow::prefetchNeighbours);
 
     const QString damaged = m_damagedFiles.value(path);
     if (!damaged.isEmpty()) {

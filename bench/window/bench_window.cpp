@@ -274,6 +274,9 @@ std::optional<RunFigures> runOnce(const QString &binDir, const QString &dataset,
             break;
         }
         figures.steps.append(painted->ms - requested->ms);
+        if (qEnvironmentVariableIsSet("BENCH_VERBOSE"))
+            say(QStringLiteral("  step %1 %2: %3 ms").arg(i).arg(images.at(i).section(QLatin1Char('/'), -1))
+                    .arg(painted->ms - requested->ms, 0, 'f', 1));
         QThread::msleep(ulong(pauseMs));
     }
     figures.peakMiB = double(peakResidentKiB(app.processId())) / 1024.0;

@@ -124,6 +124,7 @@ void MainWindow::onPendingLoaded(const QString &dir, const AnnotationCache &pend
 {
     if (dir != m_currentDir)
         return;
+    logTiming(QStringLiteral("pending results read %1 images").arg(pending.size()));
     m_pendingLoaded = true;
     m_pendingWritable = readable;
     if (!readable)

@@ -509,22 +509,36 @@ void TestWindowEdits::mergeRules_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("texts");
-    QTest::addColumn<QString>("afterOneUndo");   // shape 1 after the first undo
+    QTest::addColumn<QString>("afterOneUndo");
 
-    const QString original = QStringLiteral("1 cat 400,300 80x60");
+    const QString start = QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60");
+    const auto with = [&](const char *from, const char *to) {
+        return QString(start).replace(QString::fromUtf8(from), QString::fromUtf8(to));
+    };
     QTest::newRow("five arrow-key moves are one step")
-        << "click 1; key Right; key Right; key Right; key Down; key Down" << QStringList{"移动标注"} << original;
+        << "click 1; key Right; key Right; key Right; key Down; key Down" << QStringList{"移动标注"} << start;
     QTest::newRow("a mouse drag between arrow-key moves splits them")
         << "click 1; key Right; drag 1 10 0; key Right" << QStringList{"移动标注", "调整标注", "移动标注"}
-        << "1 cat 411,300 80x60";
+        << with("1 cat 400,300", "1 cat 411,300");
     QTest::newRow("two resizes are one step") << "click 1; resize 1 10 10; resize 1 10 0"
-                                              << QStringList{"调整标注"} << original;
+                                              << QStringList{"调整标注"} << start;
     QTest::newRow("relabel then resize is one step named after the relabel")
-        << "click 1; key 2; resize 1 20 0" << QStringList{"修改类别"} << original;
+        << "click 1; key 2; resize 1 20 0" << QStringList{"修改类别"} << start;
     QTest::newRow("a resize and a later arrow-key move stay apart")
-        << "click 1; resize 1 20 0; key Left" << QStringList{"调整标注", "移动标注"} << "1 cat 400,300 100x60";
+        << "click 1; resize 1 20 0; key Left" << QStringList{"调整标注", "移动标注"}
+        << with("1 cat 400,300 80x60", "1 cat 400,300 100x60");
     QTest::newRow("moves of two shapes stay apart") << "click 2; key Up; click 1; key Up"
-                                                   << QStringList{"移动标注", "移动标注"} << original;
+                                                   << QStringList{"移动标注", "移动标注"}
+                                                   << with("2 dog 600,300", "2 dog 600,299");
+    // Undo after a deletion brings the shape back as it was just before.
+    QTest::newRow("deleting a box just drawn is a step of its own")
+        << "draw 700 550 780 620 fox; key Del" << QStringList{"添加标注", "删除标注"}
+        << start + "; 4 fox 700,550 80x70";
+    QTest::newRow("a relabel then a deletion: undo brings back the relabelled shape")
+        << "click 1; key 2; key Del" << QStringList{"修改类别", "删除标注"} << with("1 cat", "1 dog");
+    QTest::newRow("a resize then a deletion through the menu")
+        << "click 3; resize 3 10 10; menu 3 delete" << QStringList{"调整标注", "删除标注"}
+        << with("3 cat 400,450 80x60", "3 cat 400,450 90x70");
 }
 
 void TestWindowEdits::mergeRules()
@@ -540,7 +554,7 @@ void TestWindowEdits::mergeRules()
     QCOMPARE(undoTexts(window->undoStack()), texts);
 
     run(*window, QStringLiteral("key Ctrl+Z"));
-    QCOMPARE(describe(window->scene()->annotations().first()), afterOneUndo);
+    QCOMPARE(describe(window->scene()->annotations()), afterOneUndo);
     for (qsizetype i = 1; i < texts.size(); ++i)
         run(*window, QStringLiteral("key Ctrl+Z"));
     QCOMPARE(describe(window->scene()->annotations()),

@@ -626,6 +626,13 @@ void TestWindowEdits::categoryDeleteByClicks()
     }
     QVERIFY(!window->actions().undo->isEnabled());
     QCOMPARE(WindowSettings::load().labels, window->labelHistory());
+
+    // Redo deletes again, in the same order.
+    for (qsizetype i = 0; i < stack->count(); ++i)
+        run(*window, QStringLiteral("key Ctrl+Y"));
+    QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
+    QVERIFY(!window->labelHistory().contains(category));
+    QVERIFY(!rowTexts(list).contains(category));
 }
 
 // ---- the category history keeps fifty --------------------------------------------------------

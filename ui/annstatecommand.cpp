@@ -35,6 +35,10 @@ bool AnnStateCommand::mergeWith(const QUndoCommand *other)
     const auto *next = dynamic_cast<const AnnStateCommand *>(other);
     if (!next || next->m_annotationId != m_annotationId)
         return false;
+    // A removal stays a step of its own: merged, its undo would skip the state it removed (a box
+    // drawn and deleted would not come back at all).
+    if (!m_after || !next->m_after)
+        return false;
     m_after = next->m_after;
     return true;
 }

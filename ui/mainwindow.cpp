@@ -16,6 +16,7 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
+#include "ui/inputtimingprobe.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
@@ -103,6 +104,11 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
 
     connectSignals();
     m_client->probeServer();
+    if (timingEnabled()) {
+        new InputTimingProbe(this, m_view->viewport(), [this] {
+            return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_undoStack->index());
+        }, this);
+    }
 
     m_status->setModelChecking();
     m_status->setUseYolo(m_useYolo);

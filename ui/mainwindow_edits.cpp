@@ -222,6 +222,7 @@ void MainWindow::copyPreviousShapes()
     m_undoStack->beginMacro(translateText("复制上一张的标注"));
     for (Annotation a : filtered.kept) {
         a.id = 0;
+        a.confidence = -1;   // a model's score was for the other image, not for this one
         pushState(uint(m_scene->allocateId()), std::nullopt, a, translateText("添加标注"));
     }
     m_undoStack->endMacro();

@@ -59,7 +59,13 @@ double msSinceProcessStart()
 
 void logTiming(const QString &milestone)
 {
+    if (timingEnabled())
+        logTimingAt(msSinceProcessStart(), milestone);
+}
+
+void logTimingAt(double ms, const QString &milestone)
+{
     if (!timingEnabled())
         return;
-    qCDebug(lcTiming).noquote() << QString::number(msSinceProcessStart(), 'f', 1) << milestone;
+    qCDebug(lcTiming).noquote() << QString::number(ms, 'f', 1) << milestone;
 }

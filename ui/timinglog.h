@@ -10,4 +10,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcTiming)
 
 double msSinceProcessStart();
 void logTiming(const QString &milestone);
+// The same for a moment already past (ms as msSinceProcessStart gave it).
+void logTimingAt(double ms, const QString &milestone);
 inline bool timingEnabled() { return lcTiming().isDebugEnabled(); }

@@ -3,6 +3,8 @@
 // log: launch to first image painted, the time of each step, and the peak memory once every
 // thumbnail has arrived. Run: build/bin/bench_window [--images N] [--runs R] [--steps S] [--pause MS]
 // Needs Xvfb and xdotool (scripts/packages.txt); starts its own Xvfb when DISPLAY is not set.
+#include "benchsupport.h"
+
 #include <QBuffer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,12 +26,6 @@
 #include <optional>
 
 namespace {
-
-void say(const QString &text)
-{
-    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
-    std::fflush(stdout);
-}
 
 // A JPEG carrying an EXIF orientation tag (6: shown turned by 90 degrees).
 QByteArray withOrientation(const QByteArray &jpeg, quint16 orientation)
@@ -121,57 +117,6 @@ bool writePending(const QString &dir, int count)
         > 0;
 }
 
-struct Milestone
-{
-    double ms = 0;
-    QString text;
-};
-
-// Reads the program's timing lines as they come.
-class TimingReader
-{
-public:
-    explicit TimingReader(QProcess *process) : m_process(process) {}
-
-    // Waits for the first line (after those already consumed) that starts with prefix.
-    std::optional<Milestone> waitFor(const QString &prefix, int timeoutMs)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        for (;;) {
-            while (m_next < m_lines.size()) {
-                const Milestone &m = m_lines.at(m_next++);
-                if (m.text.startsWith(prefix))
-                    return m;
-            }
-            if (timer.elapsed() > timeoutMs || m_process->state() == QProcess::NotRunning)
-                return std::nullopt;
-            m_process->waitForReadyRead(50);
-            readMore();
-        }
-    }
-
-private:
-    void readMore()
-    {
-        static const QRegularExpression line(QStringLiteral("^brindlemark\\.timing: ([0-9.]+) (.*)$"));
-        m_buffer += m_process->readAllStandardError();
-        qsizetype end;
-        while ((end = m_buffer.indexOf('\n')) >= 0) {
-            const QString text = QString::fromUtf8(m_buffer.left(end));
-            m_buffer.remove(0, end + 1);
-            const auto match = line.match(text);
-            if (match.hasMatch())
-                m_lines.append({match.captured(1).toDouble(), match.captured(2)});
-        }
-    }
-
-    QProcess *m_process;
-    QByteArray m_buffer;
-    QList<Milestone> m_lines;
-    qsizetype m_next = 0;
-};
-
 qint64 peakResidentKiB(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -182,17 +127,6 @@ qint64 peakResidentKiB(qint64 pid)
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return -1;
-}
-
-bool xdotool(const QStringList &args, QString *out = nullptr)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    if (!p.waitForFinished(10000) || p.exitCode() != 0)
-        return false;
-    if (out)
-        *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    return true;
 }
 
 struct RunFigures

@@ -1,16 +1,21 @@
 #pragma once
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 // Small datasets and helpers for driving the real main window in tests.
 namespace WindowFixture {
@@ -101,6 +106,84 @@ inline void answerMessageBox(const QString &buttonText, QString *seenText = null
         delete tries;
     });
     timer->start(10);
+}
+
+// What a helper saw of the dialog or menu it answered.
+struct Answered
+{
+    bool done = false;
+    QString title;        // the dialog's window title
+    QString offered;      // the text in the label dialog's field when it came up
+    QStringList entries;  // the menu's entries, separators left out
+};
+
+// Polls every 10 ms for up to five seconds until `found` returns true.
+inline void whenShown(const std::function<bool()> &found)
+{
+    auto *timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, found] {
+        if (found() || ++*tries > 500) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+enum class LabelFinish { Return, Escape };
+
+// Answers the next label dialog as a user does: Backspace first when clearField (the offered
+// text comes up selected, so this empties the field), then the typed text, then Return or Escape.
+inline std::shared_ptr<Answered> answerLabelDialog(const QString &typed, LabelFinish finish = LabelFinish::Return,
+                                                   bool clearField = false)
+{
+    auto seen = std::make_shared<Answered>();
+    whenShown([seen, typed, finish, clearField] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        auto *combo = dialog ? dialog->findChild<QComboBox *>() : nullptr;
+        if (!combo || !combo->lineEdit())
+            return false;
+        seen->title = dialog->windowTitle();
+        seen->offered = combo->currentText();
+        QLineEdit *edit = combo->lineEdit();
+        if (clearField)
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        if (!typed.isEmpty())
+            QTest::keyClicks(edit, typed);
+        QTest::keyClick(edit, finish == LabelFinish::Return ? Qt::Key_Return : Qt::Key_Escape);
+        seen->done = true;
+        return true;
+    });
+    return seen;
+}
+
+// Clicks the entry with the given text of the next popup menu (closes the menu when there is no
+// such entry).
+inline std::shared_ptr<Answered> answerPopupMenu(const QString &entry)
+{
+    auto seen = std::make_shared<Answered>();
+    whenShown([seen, entry] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible())
+            return false;
+        QAction *chosen = nullptr;
+        const auto actions = menu->actions();
+        for (QAction *action : actions) {
+            if (action->isSeparator())
+                continue;
+            seen->entries.append(action->text());
+            if (action->text() == entry)
+                chosen = action;
+        }
+        if (chosen)
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        else
+            menu->close();
+        seen->done = true;
+        return true;
+    });
+    return seen;
 }
 
 inline QStringList trashedFiles()

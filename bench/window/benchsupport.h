@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+// What the window benchmarks share: printing, the timing log reader, xdotool.
+
+inline void say(const QString &text)
+{
+    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+inline bool xdotool(const QStringList &args, QString *out = nullptr)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return false;
+    if (out)
+        *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// One line of the program's "brindlemark.timing" log: milliseconds since its start, then text.
+struct Milestone
+{
+    double ms = 0;
+    QString text;
+};
+
+// Reads the timing lines of a running program from its standard error as they come.
+class TimingReader
+{
+public:
+    explicit TimingReader(QProcess *process) : m_process(process) {}
+
+    // Waits for the first line (after those already consumed) that starts with prefix.
+    std::optional<Milestone> waitFor(const QString &prefix, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            while (m_next < m_lines.size()) {
+                const Milestone &m = m_lines.at(m_next++);
+                if (m.text.startsWith(prefix))
+                    return m;
+            }
+            if (timer.elapsed() > timeoutMs || m_process->state() == QProcess::NotRunning)
+                return std::nullopt;
+            m_process->waitForReadyRead(50);
+            readMore();
+        }
+    }
+
+    // The last line read so far that starts with prefix, consumed or not.
+    std::optional<Milestone> latest(const QString &prefix)
+    {
+        readMore();
+        for (qsizetype i = m_lines.size() - 1; i >= 0; --i) {
+            if (m_lines.at(i).text.startsWith(prefix))
+                return m_lines.at(i);
+        }
+        return std::nullopt;
+    }
+
+    // Consumes everything read so far.
+    void skipAll()
+    {
+        readMore();
+        m_next = m_lines.size();
+    }
+
+private:
+    void readMore()
+    {
+        static const QRegularExpression line(QStringLiteral("^brindlemark\\.timing: ([0-9.]+) (.*)$"));
+        m_buffer += m_process->readAllStandardError();
+        qsizetype end;
+        while ((end = m_buffer.indexOf('\n')) >= 0) {
+            const QString text = QString::fromUtf8(m_buffer.left(end));
+            m_buffer.remove(0, end + 1);
+            const auto match = line.match(text);
+            if (match.hasMatch())
+                m_lines.append({match.captured(1).toDouble(), match.captured(2)});
+        }
+    }
+
+    QProcess *m_process;
+    QByteArray m_buffer;
+    QList<Milestone> m_lines;
+    qsizetype m_next = 0;
+};

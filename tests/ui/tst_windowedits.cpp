@@ -1,0 +1,930 @@
+#include "ui/mainwindow.h"
+
+#include "canvas/annotationscene.h"
+#include "canvas/canvasview.h"
+#include "shared/language.h"
+#include "storage/annotationstore.h"
+#include "storage/pendingfile.h"
+#include "ui/objectlistpanel.h"
+#include "ui/toastwidget.h"
+#include "ui/windowsettings.h"
+
+#include "stylesheet.h"
+#include "testmain.h"
+#include "windowfixture.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QToolButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QUndoStack>
+
+using namespace WindowFixture;
+
+namespace {
+
+Annotation box(const QString &label, const QRectF &rect, int pending = 0)
+{
+    Annotation a;
+    a.label = label;
+    a.rect = rect;
+    a.pending = pending;
+    if (pending)
+        a.confidence = 0.9;
+    return a;
+}
+
+// One shape as the tests compare it: "id label x,y wxh", then " pending" / " difficult".
+QString describe(const Annotation &a, bool withId = true)
+{
+    const QRectF r = a.rect.normalized();
+    QString text = QStringLiteral("%1 %2,%3 %4x%5").arg(a.label).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    if (withId)
+        text.prepend(QString::number(a.id) + QLatin1Char(' '));
+    if (a.pending)
+        text += QStringLiteral(" pending");
+    if (a.difficult)
+        text += QStringLiteral(" difficult");
+    return text;
+}
+
+QString describe(const QList<Annotation> &list, bool withIds = true)
+{
+    QStringList parts;
+    for (const Annotation &a : list)
+        parts.append(describe(a, withIds));
+    return parts.join(QStringLiteral("; "));
+}
+
+// The shapes of the first image in most cases: ids 1-3 come from its VOC file, 4 from the
+// pending file. All lie in the part of the image a 100% view shows.
+const QList<Annotation> kConfirmed = {
+    box(QStringLiteral("cat"), QRectF(400, 300, 80, 60)),
+    box(QStringLiteral("dog"), QRectF(600, 300, 80, 60)),
+    box(QStringLiteral("cat"), QRectF(400, 450, 80, 60)),
+};
+const QList<Annotation> kPending = {box(QStringLiteral("cat"), QRectF(600, 450, 80, 60), 1)};
+const QString kStart = QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60; "
+                                      "4 cat 600,450 80x60 pending");
+
+QListWidget *categoryList(MainWindow &window)
+{
+    return window.objectPanel()->findChild<QListWidget *>(QStringLiteral("categoryList"));
+}
+
+QListWidget *objectList(MainWindow &window)
+{
+    return window.objectPanel()->findChild<QListWidget *>(QStringLiteral("objectList"));
+}
+
+QStringList rowTexts(QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.append(list->item(i)->text());
+    return texts;
+}
+
+// A point of a category row: its body, the check mark or the cross (the delegate's hit zones).
+QPoint categoryPoint(QListWidget *list, const QString &name, const QString &zone)
+{
+    const QList<QListWidgetItem *> found = list->findItems(name, Qt::MatchExactly);
+    if (found.isEmpty())
+        return QPoint(-1, -1);
+    const QRect r = list->visualItemRect(found.first());
+    if (zone == QLatin1String("check"))
+        return QPoint(r.right() - 37, r.center().y());
+    if (zone == QLatin1String("cross"))
+        return QPoint(r.right() - 13, r.center().y());
+    return QPoint(r.left() + 60, r.center().y());
+}
+
+bool categoryAsking(QListWidget *list, const QString &name)
+{
+    const QList<QListWidgetItem *> found = list->findItems(name, Qt::MatchExactly);
+    return !found.isEmpty() && found.first()->data(Qt::UserRole + 21).toBool();
+}
+
+QStringList undoTexts(const QUndoStack *stack)
+{
+    QStringList texts;
+    for (int i = 0; i < stack->count(); ++i)
+        texts.append(stack->text(i));
+    return texts;
+}
+
+bool noPopupOrDialog()
+{
+    return !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+}
+
+} // namespace
+
+class TestWindowEdits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void drawnBoxIsNamed_data();
+    void drawnBoxIsNamed();
+    void everyEditUndoesAndRedoes_data();
+    void everyEditUndoesAndRedoes();
+    void mergeRules_data();
+    void mergeRules();
+    void categoryDeleteByClicks_data();
+    void categoryDeleteByClicks();
+    void fiftyFirstCategory_data();
+    void fiftyFirstCategory();
+    void panelsRefreshInPlace_data();
+    void panelsRefreshInPlace();
+    void numberKeys_data();
+    void numberKeys();
+    void copyPreviousShapes_data();
+    void copyPreviousShapes();
+    void pendingKeys_data();
+    void pendingKeys();
+
+private:
+    std::unique_ptr<MainWindow> openWindow(const QString &imagePath);
+    void writeFirstImage(const QList<Annotation> &confirmed, const QList<Annotation> &pending);
+    void run(MainWindow &window, const QString &script);
+    void step(MainWindow &window, const QString &step);
+    QPoint at(MainWindow &window, const QPointF &scenePos);
+    QPointF centreOf(MainWindow &window, uint id);
+    void drag(MainWindow &window, const QPointF &from, const QPointF &to);
+    void waitUntilAnswered(MainWindow &window, const std::shared_ptr<Answered> &answer);
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_dir;
+    QStringList m_images;
+};
+
+void TestWindowEdits::initTestCase()
+{
+    QVERIFY(installSourceStyleSheet());
+}
+
+void TestWindowEdits::init()
+{
+    setLanguage(QStringLiteral("zh_CN"));
+    QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).clear();
+    WindowSettings::saveLabels({QStringLiteral("cat"), QStringLiteral("dog"), QStringLiteral("bird")});
+    m_tmp = std::make_unique<QTemporaryDir>();
+    m_dir = m_tmp->path() + QStringLiteral("/ds");
+    m_images.clear();
+    for (int i = 1; i <= 3; ++i) {
+        const QString path = QStringLiteral("%1/img%2.png").arg(m_dir).arg(i);
+        QVERIFY(makeImage(path, 1200, 900));
+        m_images.append(path);
+    }
+}
+
+void TestWindowEdits::cleanup()
+{
+    m_tmp.reset();
+}
+
+void TestWindowEdits::writeFirstImage(const QList<Annotation> &confirmed, const QList<Annotation> &pending)
+{
+    if (!confirmed.isEmpty())
+        QVERIFY(saveAnnotations(m_images.at(0), confirmed, false, {}));
+    if (!pending.isEmpty())
+        QVERIFY(writePendingFile(m_dir, {{m_images.at(0), pending}}));
+}
+
+// The window opened on an image, shown at 100% (Ctrl+1) so that image pixels are screen pixels,
+// and the canvas clicked once on an empty spot, as a user starts.
+std::unique_ptr<MainWindow> TestWindowEdits::openWindow(const QString &imagePath)
+{
+    auto window = std::make_unique<MainWindow>(imagePath);
+    window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return nullptr;
+    if (!QTest::qWaitFor([&] { return window->currentImagePath() == imagePath; }, 5000))
+        return nullptr;
+    QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);
+    if (!QTest::qWaitFor([&] { return window->view()->zoomFactor() == 1.0; }, 2000))
+        return nullptr;
+    QTest::mouseClick(window->view()->viewport(), Qt::LeftButton, {}, at(*window, QPointF(800, 650)));
+    if (QApplication::focusWidget() != window->view())
+        return nullptr;
+    return window;
+}
+
+QPoint TestWindowEdits::at(MainWindow &window, const QPointF &scenePos)
+{
+    const QPoint p = window.view()->mapFromScene(scenePos);
+    [&] { QVERIFY2(window.view()->viewport()->rect().contains(p), "the point is not on screen"); }();
+    return p;
+}
+
+QPointF TestWindowEdits::centreOf(MainWindow &window, uint id)
+{
+    const QList<Annotation> shapes = window.scene()->annotations();
+    for (const Annotation &a : shapes) {
+        if (a.id == id)
+            return a.rect.center();
+    }
+    [&] { QFAIL(qPrintable(QStringLiteral("no shape %1").arg(id))); }();
+    return QPointF();
+}
+
+// Press, four moves with the button held, release: a real drag on the canvas.
+void TestWindowEdits::drag(MainWindow &window, const QPointF &from, const QPointF &to)
+{
+    QWidget *viewport = window.view()->viewport();
+    const QPoint a = at(window, from);
+    const QPoint b = at(window, to);
+    QTest::mousePress(viewport, Qt::LeftButton, {}, a);
+    for (int i = 1; i <= 4; ++i)
+        QTest::mouseMove(viewport, a + (b - a) * i / 4);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, b);
+}
+
+void TestWindowEdits::waitUntilAnswered(MainWindow &window, const std::shared_ptr<Answered> &answer)
+{
+    QTRY_VERIFY2(answer->done, "the dialog or menu never came up");
+    QTRY_VERIFY(noPopupOrDialog());
+    // A window manager hands activation back to the main window; the offscreen platform does not.
+    if (!window.isActiveWindow()) {
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+    }
+}
+
+void TestWindowEdits::run(MainWindow &window, const QString &script)
+{
+    const QStringList steps = script.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString &s : steps) {
+        step(window, s.trimmed());
+        if (QTest::currentTestFailed()) {
+            qWarning("at step \"%s\"", qPrintable(s.trimmed()));
+            return;
+        }
+    }
+}
+
+// One user action of a script:
+//   click N / ctrl-click N / dblclick N       left button on the centre of shape N
+//   point x y                                  left button on an image point
+//   drag N dx dy                               drag shape N by (dx, dy) image pixels
+//   resize N dx dy                             drag the bottom-right handle of selected shape N
+//   band x1 y1 x2 y2                           drag on the canvas between two image points
+//   draw x1 y1 x2 y2 [name]                    drag a box and answer the label dialog with the
+//                                              name, or with an emptied field when none is given
+//   key SEQUENCE                               a key press on the widget that has the focus
+//   menu N relabel NAME|confirm|difficult|delete   the shape's context menu
+//   category-click NAME / category-dblclick NAME   the category panel's row
+void TestWindowEdits::step(MainWindow &window, const QString &step)
+{
+    const QStringList w = step.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QVERIFY(!w.isEmpty());
+    const QString &verb = w.first();
+    QWidget *viewport = window.view()->viewport();
+    auto number = [&](int i) { return w.value(i).toDouble(); };
+
+    if (verb == QLatin1String("click") || verb == QLatin1String("ctrl-click")) {
+        const Qt::KeyboardModifiers mods = verb == QLatin1String("click") ? Qt::NoModifier : Qt::ControlModifier;
+        QTest::mouseClick(viewport, Qt::LeftButton, mods, at(window, centreOf(window, w.value(1).toUInt())));
+    } else if (verb == QLatin1String("point")) {
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at(window, QPointF(number(1), number(2))));
+    } else if (verb == QLatin1String("dblclick")) {
+        const QPoint p = at(window, centreOf(window, w.value(1).toUInt()));
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, p);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, p);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, p);
+    } else if (verb == QLatin1String("drag")) {
+        const QPointF c = centreOf(window, w.value(1).toUInt());
+        drag(window, c, c + QPointF(number(2), number(3)));
+    } else if (verb == QLatin1String("resize")) {
+        const uint id = w.value(1).toUInt();
+        QRectF r;
+        for (const Annotation &a : window.scene()->annotations()) {
+            if (a.id == id)
+                r = a.rect;
+        }
+        drag(window, r.bottomRight(), r.bottomRight() + QPointF(number(2), number(3)));
+    } else if (verb == QLatin1String("band")) {
+        drag(window, QPointF(number(1), number(2)), QPointF(number(3), number(4)));
+    } else if (verb == QLatin1String("draw")) {
+        const QString name = w.value(5);
+        const auto answer = answerLabelDialog(name, LabelFinish::Return, name.isEmpty());
+        drag(window, QPointF(number(1), number(2)), QPointF(number(3), number(4)));
+        waitUntilAnswered(window, answer);
+    } else if (verb == QLatin1String("key")) {
+        const QKeyCombination key = QKeySequence::fromString(w.value(1))[0];
+        QWidget *target = QApplication::focusWidget();
+        if (!target || target->window() != &window)
+            target = &window;
+        QTest::keyClick(target, key.key(), key.keyboardModifiers());
+    } else if (verb == QLatin1String("menu")) {
+        static const QHash<QString, QString> entries = {
+            {QStringLiteral("relabel"), QStringLiteral("改类别…")},
+            {QStringLiteral("confirm"), QStringLiteral("确认 ⚡")},
+            {QStringLiteral("difficult"), QStringLiteral("设为困难样本")},
+            {QStringLiteral("delete"), QStringLiteral("删除")},
+        };
+        const QString entry = entries.value(w.value(2));
+        QVERIFY(!entry.isEmpty());
+        const auto menu = answerPopupMenu(entry);
+        const auto label = w.value(2) == QLatin1String("relabel") ? answerLabelDialog(w.value(3)) : nullptr;
+        // A right press selects the shape; the platform then sends the context-menu event.
+        const QPoint p = at(window, centreOf(window, w.value(1).toUInt()));
+        QTest::mouseClick(viewport, Qt::RightButton, {}, p);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, p, viewport->mapToGlobal(p));
+        QApplication::sendEvent(viewport, &event);
+        waitUntilAnswered(window, menu);
+        QVERIFY2(menu->entries.contains(entry), qPrintable(menu->entries.join(QLatin1Char('|'))));
+        if (label) {
+            waitUntilAnswered(window, label);
+            QCOMPARE(label->title, QStringLiteral("修改类别"));
+        }
+    } else if (verb == QLatin1String("category-click") || verb == QLatin1String("category-dblclick")) {
+        QListWidget *list = categoryList(window);
+        const QPoint p = categoryPoint(list, w.value(1), QStringLiteral("body"));
+        QVERIFY2(list->viewport()->rect().contains(p), "no such category row on screen");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
+        if (verb == QLatin1String("category-dblclick")) {
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, p);
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, p);
+        }
+    } else {
+        QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+    }
+}
+
+// ---- adding a drawn box --------------------------------------------------------------------
+
+void TestWindowEdits::drawnBoxIsNamed_data()
+{
+    QTest::addColumn<QString>("offer");        // category clicked in the panel first: lastLabel
+    QTest::addColumn<bool>("clearField");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("escape");
+    QTest::addColumn<QString>("expected");     // the new shape's label; empty: nothing added
+
+    QTest::newRow("typed name and Return") << "" << false << "bird" << false << "bird";
+    QTest::newRow("surrounding spaces are dropped") << "" << false << "  fox  " << false << "fox";
+    QTest::newRow("typing replaces the offered category") << "dog" << false << "fox" << false << "fox";
+    QTest::newRow("Escape adds nothing") << "dog" << false << "fox" << true << "";
+    QTest::newRow("emptied field takes the offered category") << "dog" << true << "" << false << "dog";
+    QTest::newRow("emptied field without an offer adds nothing") << "" << true << "" << false << "";
+}
+
+void TestWindowEdits::drawnBoxIsNamed()
+{
+    QFETCH(QString, offer);
+    QFETCH(bool, clearField);
+    QFETCH(QString, typed);
+    QFETCH(bool, escape);
+    QFETCH(QString, expected);
+
+    writeFirstImage(kConfirmed, {});
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    if (!offer.isEmpty())
+        run(*window, QStringLiteral("category-click ") + offer);
+    QCOMPARE(window->lastLabel(), offer);
+
+    const QPointF from(700, 550), to(780, 620);
+    const auto answer = answerLabelDialog(typed, escape ? LabelFinish::Escape : LabelFinish::Return, clearField);
+    drag(*window, from, to);
+    waitUntilAnswered(*window, answer);
+    QCOMPARE(answer->title, QStringLiteral("输入类别"));
+    QCOMPARE(answer->offered, offer);
+
+    QUndoStack *stack = window->undoStack();
+    const QList<Annotation> shapes = window->scene()->annotations();
+    if (expected.isEmpty()) {
+        QCOMPARE(shapes.size(), 3);
+        QCOMPARE(stack->count(), 0);
+        QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销"));
+        QVERIFY(!window->actions().undo->isEnabled());
+        return;
+    }
+    QCOMPARE(shapes.size(), 4);
+    QCOMPARE(describe(shapes.last()), QStringLiteral("4 %1 700,550 80x70").arg(expected));
+    QCOMPARE(window->scene()->selectedIds(), QList<uint>{4});
+    QCOMPARE(stack->count(), 1);
+    QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销 添加标注"));
+    QCOMPARE(window->labelHistory().first(), expected);
+    QCOMPARE(window->lastLabel(), expected);
+
+    run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(window->scene()->annotations().size(), 3);
+    QCOMPARE(window->actions().redo->text(), QStringLiteral("重做 添加标注"));
+    run(*window, QStringLiteral("key Ctrl+Y"));
+    QCOMPARE(describe(window->scene()->annotations().last()), QStringLiteral("4 %1 700,550 80x70").arg(expected));
+}
+
+// ---- every command: its text, its undo and its redo ----------------------------------------
+
+void TestWindowEdits::everyEditUndoesAndRedoes_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("text");      // of the one undo step
+    QTest::addColumn<QString>("after");
+
+    const auto row = [](const char *name, const char *script, const char *text, const QString &after) {
+        QTest::newRow(name) << QString::fromUtf8(script) << QString::fromUtf8(text) << after;
+    };
+    QString s = kStart;
+    row("resize by a handle", "click 1; resize 1 20 10", "调整标注",
+        s.replace(QStringLiteral("1 cat 400,300 80x60"), QStringLiteral("1 cat 400,300 100x70")));
+    s = kStart;
+    row("move by a mouse drag", "drag 1 30 -20", "调整标注",
+        s.replace(QStringLiteral("1 cat 400,300"), QStringLiteral("1 cat 430,280")));
+    s = kStart;
+    row("move by arrow keys", "click 1; key Right; key Right; key Shift+Down", "移动标注",
+        s.replace(QStringLiteral("1 cat 400,300"), QStringLiteral("1 cat 402,310")));
+    s = kStart;
+    row("relabel through the context menu", "menu 1 relabel bird", "修改类别",
+        s.replace(QStringLiteral("1 cat"), QStringLiteral("1 bird")));
+    s = kStart;
+    row("relabel by double-clicking a category", "click 1; category-dblclick dog", "修改类别",
+        s.replace(QStringLiteral("1 cat"), QStringLiteral("1 dog")));
+    s = kStart;
+    row("difficult through the context menu", "menu 2 difficult", "设为困难样本",
+        s.replace(QStringLiteral("600,300 80x60"), QStringLiteral("600,300 80x60 difficult")));
+    row("delete one with Del", "click 2; key Del", "删除标注",
+        QStringLiteral("1 cat 400,300 80x60; 3 cat 400,450 80x60; 4 cat 600,450 80x60 pending"));
+    row("delete through the context menu", "menu 3 delete", "删除标注",
+        QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 4 cat 600,450 80x60 pending"));
+    row("delete three selected", "click 1; ctrl-click 2; ctrl-click 4; key Del", "删除 3 个标注",
+        QStringLiteral("3 cat 400,450 80x60"));
+    s = kStart;
+    const QString confirmed = s.replace(QStringLiteral(" pending"), QString());
+    row("confirm the selected pending shape with Enter", "click 4; key Return", "确认标注", confirmed);
+    row("confirm by double-clicking the shape", "dblclick 4", "确认标注", confirmed);
+    row("confirm through the context menu", "menu 4 confirm", "确认标注", confirmed);
+    s = kStart;
+    row("a pending shape given a category becomes confirmed", "click 4; category-dblclick dog", "修改类别",
+        s.replace(QStringLiteral("4 cat 600,450 80x60 pending"), QStringLiteral("4 dog 600,450 80x60")));
+    s = kStart;
+    row("dragging a pending shape confirms it", "drag 4 10 10", "调整标注",
+        s.replace(QStringLiteral("4 cat 600,450 80x60 pending"), QStringLiteral("4 cat 610,460 80x60")));
+    row("reject the selected pending shape with Esc", "click 4; key Esc", "拒绝标注",
+        QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60"));
+}
+
+void TestWindowEdits::everyEditUndoesAndRedoes()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, text);
+    QFETCH(QString, after);
+
+    writeFirstImage(kConfirmed, kPending);
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    AnnotationScene *scene = window->scene();
+    QCOMPARE(describe(scene->annotations()), kStart);
+
+    run(*window, script);
+    QCOMPARE(describe(scene->annotations()), after);
+    QCOMPARE(undoTexts(window->undoStack()), QStringList{text});
+    QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销 ") + text);
+    QVERIFY(window->isDirty());
+
+    run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(describe(scene->annotations()), kStart);
+    QCOMPARE(window->actions().redo->text(), QStringLiteral("重做 ") + text);
+    QVERIFY(!window->actions().undo->isEnabled());
+
+    run(*window, QStringLiteral("key Ctrl+Shift+Z"));
+    QCOMPARE(describe(scene->annotations()), after);
+    QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销 ") + text);
+
+    // The object panel follows the scene through undo and redo.
+    QCOMPARE(objectList(*window)->count(), scene->annotations().size());
+}
+
+// ---- which edits become one undo step ------------------------------------------------------
+
+void TestWindowEdits::mergeRules_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QString>("afterOneUndo");
+
+    const QString start = QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60");
+    const auto with = [&](const char *from, const char *to) {
+        return QString(start).replace(QString::fromUtf8(from), QString::fromUtf8(to));
+    };
+    QTest::newRow("five arrow-key moves are one step")
+        << "click 1; key Right; key Right; key Right; key Down; key Down" << QStringList{"移动标注"} << start;
+    QTest::newRow("a mouse drag between arrow-key moves splits them")
+        << "click 1; key Right; drag 1 10 0; key Right" << QStringList{"移动标注", "调整标注", "移动标注"}
+        << with("1 cat 400,300", "1 cat 411,300");
+    QTest::newRow("two resizes are one step") << "click 1; resize 1 10 10; resize 1 10 0"
+                                              << QStringList{"调整标注"} << start;
+    QTest::newRow("relabel then resize is one step named after the relabel")
+        << "click 1; key 2; resize 1 20 0" << QStringList{"修改类别"} << start;
+    QTest::newRow("a resize and a later arrow-key move stay apart")
+        << "click 1; resize 1 20 0; key Left" << QStringList{"调整标注", "移动标注"}
+        << with("1 cat 400,300 80x60", "1 cat 400,300 100x60");
+    QTest::newRow("moves of two shapes stay apart") << "click 2; key Up; click 1; key Up"
+                                                   << QStringList{"移动标注", "移动标注"}
+                                                   << with("2 dog 600,300", "2 dog 600,299");
+    // Undo after a deletion brings the shape back as it was just before.
+    QTest::newRow("deleting a box just drawn is a step of its own")
+        << "draw 700 550 780 620 fox; key Del" << QStringList{"添加标注", "删除标注"}
+        << start + "; 4 fox 700,550 80x70";
+    QTest::newRow("a relabel then a deletion: undo brings back the relabelled shape")
+        << "click 1; key 2; key Del" << QStringList{"修改类别", "删除标注"} << with("1 cat", "1 dog");
+    QTest::newRow("a resize then a deletion through the menu")
+        << "click 3; resize 3 10 10; menu 3 delete" << QStringList{"调整标注", "删除标注"}
+        << with("3 cat 400,450 80x60", "3 cat 400,450 90x70");
+}
+
+void TestWindowEdits::mergeRules()
+{
+    QFETCH(QString, script);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, afterOneUndo);
+
+    writeFirstImage(kConfirmed, {});
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    run(*window, script);
+    QCOMPARE(undoTexts(window->undoStack()), texts);
+
+    run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(describe(window->scene()->annotations()), afterOneUndo);
+    for (qsizetype i = 1; i < texts.size(); ++i)
+        run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(describe(window->scene()->annotations()),
+             QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60"));
+    QVERIFY(!window->actions().undo->isEnabled());
+}
+
+// ---- deleting a category from its row ------------------------------------------------------
+
+void TestWindowEdits::categoryDeleteByClicks_data()
+{
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QStringList>("clicks");   // zones of the row: cross, check, or "body:<other>"
+    QTest::addColumn<QString>("toast");        // empty: nothing deleted
+    QTest::addColumn<QString>("shapesLeft");
+
+    QTest::newRow("with annotations: cross, then check")
+        << "cat" << QStringList{"cross", "check"} << "已删除类别 cat（含 3 个标注）" << "2 dog 600,300 80x60";
+    QTest::newRow("without annotations: one click on the cross")
+        << "bird" << QStringList{"cross"} << "已删除类别 bird" << kStart;
+    QTest::newRow("the cross cancels the question") << "dog" << QStringList{"cross", "cross"} << "" << kStart;
+    QTest::newRow("another row cancels the question") << "dog" << QStringList{"cross", "body:cat"} << "" << kStart;
+}
+
+void TestWindowEdits::categoryDeleteByClicks()
+{
+    QFETCH(QString, category);
+    QFETCH(QStringList, clicks);
+    QFETCH(QString, toast);
+    QFETCH(QString, shapesLeft);
+
+    writeFirstImage(kConfirmed, kPending);
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QListWidget *list = categoryList(*window);
+    const QStringList rowsBefore = rowTexts(list);
+    QCOMPARE(rowsBefore, (QStringList{"cat", "dog", "bird"}));
+
+    for (const QString &zone : clicks) {
+        const bool other = zone.startsWith(QLatin1String("body:"));
+        const QPoint p = categoryPoint(list, other ? zone.mid(5) : category, other ? QStringLiteral("body") : zone);
+        QVERIFY(list->viewport()->rect().contains(p));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
+    }
+    QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
+    QUndoStack *stack = window->undoStack();
+    if (toast.isEmpty()) {
+        QCOMPARE(rowTexts(list), rowsBefore);
+        QVERIFY(!categoryAsking(list, category));
+        QCOMPARE(stack->count(), 0);
+        return;
+    }
+    QCOMPARE(window->toast()->text(), toast);
+    QVERIFY(!window->labelHistory().contains(category));
+    QVERIFY(!rowTexts(list).contains(category));
+    const bool withShapes = shapesLeft != kStart;
+    const QString text = QStringLiteral("删除类别 ") + category;
+    QCOMPARE(undoTexts(stack), withShapes ? (QStringList{text, text}) : (QStringList{text}));
+
+    // First undo: the category comes back at the end of the list; its shapes are still gone.
+    run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(window->labelHistory().last(), category);
+    QCOMPARE(rowTexts(list).last(), category);
+    QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
+    if (withShapes) {
+        // Second undo: the shapes, with their ids.
+        run(*window, QStringLiteral("key Ctrl+Z"));
+        QCOMPARE(describe(window->scene()->annotations()), kStart);
+    }
+    QVERIFY(!window->actions().undo->isEnabled());
+    QCOMPARE(WindowSettings::load().labels, window->labelHistory());
+
+    // Redo deletes again, in the same order.
+    for (qsizetype i = 0; i < stack->count(); ++i)
+        run(*window, QStringLiteral("key Ctrl+Y"));
+    QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
+    QVERIFY(!window->labelHistory().contains(category));
+    QVERIFY(!rowTexts(list).contains(category));
+}
+
+// ---- the category history keeps fifty --------------------------------------------------------
+
+void TestWindowEdits::fiftyFirstCategory_data()
+{
+    QTest::addColumn<bool>("byDrawing");
+    QTest::newRow("through the add button") << false;
+    QTest::newRow("through a drawn box") << true;
+}
+
+void TestWindowEdits::fiftyFirstCategory()
+{
+    QFETCH(bool, byDrawing);
+    QStringList fifty;
+    for (int i = 1; i <= 50; ++i)
+        fifty.append(QStringLiteral("c%1").arg(i, 2, 10, QLatin1Char('0')));   // c01 most recent
+    WindowSettings::saveLabels(fifty);
+    auto window = openWindow(m_images.at(1));
+    QVERIFY(window);
+    QCOMPARE(window->labelHistory(), fifty);
+
+    if (byDrawing) {
+        run(*window, QStringLiteral("draw 500 400 600 480 newcomer"));
+        QCOMPARE(window->scene()->annotations().size(), 1);
+    } else {
+        const auto answer = answerLabelDialog(QStringLiteral("newcomer"));
+        auto *add = window->objectPanel()->findChild<QToolButton *>();
+        QVERIFY(add);
+        QTest::mouseClick(add, Qt::LeftButton);
+        waitUntilAnswered(*window, answer);
+        QCOMPARE(answer->title, QStringLiteral("新增类别"));
+        QCOMPARE(window->undoStack()->count(), 0);   // not an undo step
+    }
+    const QStringList expected = QStringList{QStringLiteral("newcomer")} + fifty.mid(0, 49);
+    QCOMPARE(window->labelHistory(), expected);   // c50, the least recently used, is gone
+    QCOMPARE(window->lastLabel(), QStringLiteral("newcomer"));
+    QCOMPARE(rowTexts(categoryList(*window)), expected);
+    QCOMPARE(WindowSettings::load().labels, expected);
+}
+
+// ---- the panels refresh without rebuilding ---------------------------------------------------
+
+void TestWindowEdits::panelsRefreshInPlace_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("rowText");     // shape 2's row afterwards: name | detail
+    QTest::addColumn<bool>("stillAsking");    // the "dog" row's delete question survives
+
+    QTest::newRow("arrow-key move") << "key Right; key Right" << "dog|80×60" << true;
+    QTest::newRow("resize") << "resize 2 15 5" << "dog|95×65" << true;
+    QTest::newRow("relabel by number key") << "key 3" << "bird|80×60" << true;
+    QTest::newRow("undo of a move") << "key Up; key Ctrl+Z" << "dog|80×60" << true;
+}
+
+void TestWindowEdits::panelsRefreshInPlace()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, rowText);
+    QFETCH(bool, stillAsking);
+
+    writeFirstImage(kConfirmed, kPending);
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QListWidget *objects = objectList(*window);
+    QListWidget *categories = categoryList(*window);
+
+    // Select shape 2 by its row in the panel, then ask to delete "dog" (and leave it asking).
+    QTest::mouseClick(objects->viewport(), Qt::LeftButton, {}, objects->visualItemRect(objects->item(1)).center());
+    QCOMPARE(window->scene()->selectedIds(), QList<uint>{2});
+    QTest::mouseClick(categories->viewport(), Qt::LeftButton, {}, categoryPoint(categories, "dog", "cross"));
+    QVERIFY(categoryAsking(categories, QStringLiteral("dog")));
+    QList<QListWidgetItem *> rowsBefore;
+    for (int i = 0; i < objects->count(); ++i)
+        rowsBefore.append(objects->item(i));
+
+    // The canvas takes the keys again, as after a click on the selected shape.
+    run(*window, QStringLiteral("click 2; ") + script);
+    QList<QListWidgetItem *> rowsAfter;
+    QList<uint> ids;
+    for (int i = 0; i < objects->count(); ++i) {
+        rowsAfter.append(objects->item(i));
+        ids.append(objects->item(i)->data(Qt::UserRole + 1).toUInt());
+    }
+    QCOMPARE(rowsAfter, rowsBefore);   // the same row objects: refilled, not rebuilt
+    QCOMPARE(ids, (QList<uint>{1, 2, 3, 4}));
+    const QListWidgetItem *row = objects->item(1);
+    QCOMPARE(row->text() + QLatin1Char('|') + row->data(Qt::UserRole + 4).toString(), rowText);
+    QVERIFY(row->isSelected());
+    QCOMPARE(categoryAsking(categories, QStringLiteral("dog")), stillAsking);
+}
+
+// ---- number keys -----------------------------------------------------------------------------
+
+void TestWindowEdits::numberKeys_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QString>("lastLabel");
+
+    QTest::newRow("nothing selected: the key offers the category for the next box")
+        << "key 3; draw 700 550 780 620" << kStart + "; 5 bird 700,550 80x70" << QStringList{"添加标注"} << "bird";
+    QString s = kStart;
+    QTest::newRow("one selected: the key relabels it")
+        << "click 1; key 2" << s.replace(QStringLiteral("1 cat"), QStringLiteral("1 dog")) << QStringList{"修改类别"}
+        << "dog";
+    QTest::newRow("several selected: one step relabels all")
+        << "key E; band 380 280 700 380; key 3"
+        << "1 bird 400,300 80x60; 2 bird 600,300 80x60; 3 cat 400,450 80x60; 4 cat 600,450 80x60 pending"
+        << QStringList{"修改类别"} << "bird";
+    QTest::newRow("several selected, pending among them: confirmed with the category")
+        << "click 1; ctrl-click 4; key 2"
+        << "1 dog 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60; 4 dog 600,450 80x60"
+        << QStringList{"修改类别"} << "dog";
+    QTest::newRow("the shape carries the category already") << "click 1; key 1" << kStart << QStringList{} << "";
+    QTest::newRow("a key without a row does nothing") << "click 1; key 9" << kStart << QStringList{} << "";
+}
+
+void TestWindowEdits::numberKeys()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, after);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, lastLabel);
+
+    writeFirstImage(kConfirmed, kPending);
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    // The rows as shown are what the keys count.
+    QCOMPARE(rowTexts(categoryList(*window)), (QStringList{"cat", "dog", "bird"}));
+
+    run(*window, script);
+    QCOMPARE(describe(window->scene()->annotations()), after);
+    QCOMPARE(undoTexts(window->undoStack()), texts);
+    QCOMPARE(window->lastLabel(), lastLabel);
+    if (script.startsWith(QLatin1String("key 3; draw")))
+        QCOMPARE(window->toast()->text(), QStringLiteral("下一个框的类别：bird"));
+    if (!texts.isEmpty()) {
+        run(*window, QStringLiteral("key Ctrl+Z"));
+        QCOMPARE(describe(window->scene()->annotations()), kStart);
+    }
+}
+
+// ---- copying the previous image's shapes -----------------------------------------------------
+
+void TestWindowEdits::copyPreviousShapes_data()
+{
+    QTest::addColumn<QList<Annotation>>("present");   // the second image's own shapes
+    QTest::addColumn<QString>("copied");             // what the copy adds, without ids
+
+    QTest::newRow("into an empty image")
+        << QList<Annotation>{} << "cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60";
+    QTest::newRow("a box of the same label in another case at IoU 0.702 is left out")
+        << QList<Annotation>{box(QStringLiteral("CAT"), QRectF(414, 300, 80, 60))}
+        << "dog 600,300 80x60; cat 400,450 80x60";
+    QTest::newRow("the same place with another label is kept")
+        << QList<Annotation>{box(QStringLiteral("bird"), QRectF(400, 300, 80, 60))}
+        << "cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60";
+    QTest::newRow("the same label at IoU 0.684 is kept")
+        << QList<Annotation>{box(QStringLiteral("cat"), QRectF(415, 300, 80, 60))}
+        << "cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60";
+}
+
+void TestWindowEdits::copyPreviousShapes()
+{
+    QFETCH(QList<Annotation>, present);
+    QFETCH(QString, copied);
+
+    // The dog was a model result, confirmed: its score belongs to the first image only.
+    QList<Annotation> first = kConfirmed;
+    first[1].confidence = 0.83;
+    writeFirstImage(first, kPending);
+    if (!present.isEmpty())
+        QVERIFY(saveAnnotations(m_images.at(1), present, false, {}));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    run(*window, QStringLiteral("key Right"));
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
+    QUndoStack *stack = window->undoStack();
+    QCOMPARE(stack->count(), 0);
+
+    const QString before = describe(window->scene()->annotations(), false);
+    const QString expected = before.isEmpty() ? copied : before + QStringLiteral("; ") + copied;
+    run(*window, QStringLiteral("key Ctrl+Shift+V"));
+    QCOMPARE(describe(window->scene()->annotations(), false), expected);
+    QCOMPARE(undoTexts(stack), QStringList{"复制上一张的标注"});
+    QCOMPARE(window->toast()->text(), QStringLiteral("已复制 %1 个标注").arg(copied.count(QLatin1Char(';')) + 1));
+    for (const Annotation &a : window->scene()->annotations())
+        QCOMPARE(a.confidence, -1.0);
+
+    // The second copy finds everything there already.
+    run(*window, QStringLiteral("key Ctrl+Shift+V"));
+    QCOMPARE(describe(window->scene()->annotations(), false), expected);
+    QCOMPARE(stack->count(), 1);
+    QCOMPARE(window->toast()->text(), QStringLiteral("上一张的标注都已在本图中"));
+
+    run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(describe(window->scene()->annotations(), false), before);
+    run(*window, QStringLiteral("key Ctrl+Y"));
+    QCOMPARE(describe(window->scene()->annotations(), false), expected);
+
+    // Switching saves the copies; the new image starts with an empty history.
+    run(*window, QStringLiteral("key Right"));
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(2));
+    const QList<Annotation> saved = loadAnnotations(m_images.at(1));
+    QCOMPARE(describe(saved, false), expected);
+    QVERIFY(std::all_of(saved.cbegin(), saved.cend(), [](const Annotation &a) { return a.confidence < 0; }));
+    QCOMPARE(stack->count(), 0);
+    run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(window->scene()->annotations().size(), 0);
+}
+
+// ---- Enter, Esc, A and D on pending shapes ----------------------------------------------------
+
+void TestWindowEdits::pendingKeys_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<uint>>("selected");
+    QTest::addColumn<QString>("toast");   // empty: not checked
+
+    // 1 is confirmed; 2, 3, 4 are pending, in this reading order.
+    const QString start = QStringLiteral("1 cat 400,300 80x60; 2 car 600,300 60x40 pending; "
+                                         "3 car 400,450 60x40 pending; 4 car 600,450 60x40 pending");
+    QString s = start;
+    QTest::newRow("Enter with nothing selected confirms the first in reading order")
+        << "key Return" << s.replace(QStringLiteral("60x40 pending; 3"), QStringLiteral("60x40; 3"))
+        << QStringList{"确认标注"} << QList<uint>{} << "";
+    QTest::newRow("Enter on a confirmed shape says so") << "click 1; key Return" << start << QStringList{}
+                                                       << QList<uint>{1} << "该框已是已确认状态";
+    QTest::newRow("Enter with two pending selected confirms both in one step")
+        << "click 3; ctrl-click 4; key Enter"
+        << "1 cat 400,300 80x60; 2 car 600,300 60x40 pending; 3 car 400,450 60x40; 4 car 600,450 60x40"
+        << QStringList{"确认 2 个标注"} << QList<uint>{3, 4} << "已确认 2 个标注";
+    QTest::newRow("Esc rejects the selected pending shape")
+        << "click 3; key Esc" << "1 cat 400,300 80x60; 2 car 600,300 60x40 pending; 4 car 600,450 60x40 pending"
+        << QStringList{"拒绝标注"} << QList<uint>{} << "";
+    QTest::newRow("Esc on a confirmed shape only clears the selection")
+        << "click 1; key Esc" << start << QStringList{} << QList<uint>{} << "";
+    QTest::newRow("Esc while drawing a polygon cancels it and rejects nothing")
+        << "click 3; key P; point 800 200; key Esc" << start << QStringList{} << QList<uint>{3} << "";
+    QTest::newRow("D with nothing selected selects the first") << "key D" << start << QStringList{}
+                                                              << QList<uint>{2} << "";
+    QTest::newRow("D on the last wraps to the first") << "click 4; key D" << start << QStringList{}
+                                                     << QList<uint>{2} << "";
+    QTest::newRow("A with nothing selected selects the last") << "key A" << start << QStringList{}
+                                                             << QList<uint>{4} << "";
+    QTest::newRow("A steps back in reading order") << "click 4; key A" << start << QStringList{}
+                                                  << QList<uint>{3} << "";
+}
+
+void TestWindowEdits::pendingKeys()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, after);
+    QFETCH(QStringList, texts);
+    QFETCH(QList<uint>, selected);
+    QFETCH(QString, toast);
+
+    const QList<Annotation> pending = {
+        box(QStringLiteral("car"), QRectF(600, 300, 60, 40), 1),
+        box(QStringLiteral("car"), QRectF(400, 450, 60, 40), 1),
+        box(QStringLiteral("car"), QRectF(600, 450, 60, 40), 1),
+    };
+    writeFirstImage({kConfirmed.first()}, pending);
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QCOMPARE(window->scene()->pendingCount(), 3);
+
+    run(*window, script);
+    QCOMPARE(describe(window->scene()->annotations()), after);
+    QCOMPARE(undoTexts(window->undoStack()), texts);
+    QList<uint> ids = window->scene()->selectedIds();
+    std::sort(ids.begin(), ids.end());
+    QCOMPARE(ids, selected);
+    QVERIFY(!window->scene()->isInteracting());
+    if (!toast.isEmpty())
+        QCOMPARE(window->toast()->text(), toast);
+
+    // After a switch the label file holds the confirmed shapes, the pending file the others.
+    QList<Annotation> confirmedNow, pendingNow;
+    for (Annotation a : window->scene()->annotations()) {
+        (a.pending ? pendingNow : confirmedNow).append(a);
+    }
+    run(*window, QStringLiteral("key W; point 800 650; key Right"));
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
+    const QString savedNow = describe(confirmedNow, false);
+    QCOMPARE(describe(loadAnnotations(m_images.at(0)), false), savedNow);
+    QCOMPARE(describe(readPendingFile(m_dir).value(m_images.at(0)), false), describe(pendingNow, false));
+}
+
+BRINDLE_TEST_MAIN(TestWindowEdits)
+#include "tst_windowedits.moc"

@@ -1,0 +1,110 @@
+#include "ui/inputtimingprobe.h"
+
+#include "ui/timinglog.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QTimer>
+#include <QWidget>
+
+#ifdef Q_OS_LINUX
+#include <ctime>
+#endif
+
+namespace {
+
+// CPU time of the calling thread: with it a slow answer tells work from waiting for the CPU.
+double threadCpuMs()
+{
+#ifdef Q_OS_LINUX
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0)
+        return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+#endif
+    return -1;
+}
+
+} // namespace
+
+InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::function<QString()> state, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_canvas(canvas)
+    , m_state(std::move(state))
+    , m_afterPaint(new QTimer(this))
+    , m_quiet(new QTimer(this))
+{
+    // A zero timer runs once the events queued before it have been handled: the end of a
+    // repaint. Layouts and labels settle in later passes, so the answer counts as complete only
+    // when 50 ms have gone by without another repaint.
+    m_afterPaint->setSingleShot(true);
+    m_afterPaint->setInterval(0);
+    m_quiet->setSingleShot(true);
+    m_quiet->setInterval(50);
+    connect(m_afterPaint, &QTimer::timeout, this, &InputTimingProbe::afterPaint);
+    connect(m_quiet, &QTimer::timeout, this, &InputTimingProbe::quietPass);
+    qApp->installEventFilter(this);
+}
+
+bool InputTimingProbe::inWindow(QObject *object) const
+{
+    return object->isWidgetType() && static_cast<QWidget *>(object)->window() == m_window;
+}
+
+bool InputTimingProbe::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:   // comes first for every key press, shortcut or not
+    case QEvent::MouseButtonPress: {
+        auto *input = static_cast<QInputEvent *>(event);
+        // One press is offered to a widget and then to its parents: log it once.
+        if (!event->spontaneous() || !inWindow(watched) || input->timestamp() == m_lastTimestamp)
+            break;
+        m_lastTimestamp = input->timestamp();
+        m_waiting = true;
+        m_lastPaintDone = -1;
+        m_inputCpu = threadCpuMs();
+        m_quiet->stop();
+        if (event->type() == QEvent::ShortcutOverride)
+            logTiming(QStringLiteral("input key ")
+                      + QKeySequence(static_cast<QKeyEvent *>(event)->keyCombination()).toString());
+        else
+            logTiming(QStringLiteral("input press"));
+        break;
+    }
+    case QEvent::Paint:
+        if (watched == m_canvas) {
+            const QRect place(m_canvas->mapToGlobal(QPoint(0, 0)), m_canvas->size());
+            if (place != m_canvasLogged) {
+                m_canvasLogged = place;
+                logTiming(QStringLiteral("canvas %1 %2 %3 %4")
+                              .arg(place.x()).arg(place.y()).arg(place.width()).arg(place.height()));
+            }
+        }
+        if (m_waiting && inWindow(watched)) {
+            m_quiet->stop();
+            m_afterPaint->start();
+        }
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void InputTimingProbe::afterPaint()
+{
+    m_lastPaintDone = msSinceProcessStart();
+    m_lastPaintCpu = threadCpuMs();
+    m_quiet->start();
+}
+
+void InputTimingProbe::quietPass()
+{
+    if (!m_waiting || m_lastPaintDone < 0)
+        return;
+    m_waiting = false;
+    const double cpu = m_inputCpu < 0 ? -1 : m_lastPaintCpu - m_inputCpu;
+    logTimingAt(m_lastPaintDone, QStringLiteral("input settled %1 cpu=%2").arg(m_state()).arg(cpu, 0, 'f', 1));
+}

@@ -188,7 +188,11 @@ void MainWindow::connectSignals()
     connect(m_fileList, &FileListPanel::thumbnailsFinished, this, [](int held) {
         logTiming(QStringLiteral("thumbnails done %1").arg(held));
     });
-    connect(m_objectPanel, &ObjectListPanel::rowActivated, this, [this](uint id) { m_scene->selectId(id, true); });
+    connect(m_objectPanel, &ObjectListPanel::rowActivated, this, [this](uint id) {
+        m_scene->selectId(id, true);
+        // The arrow keys then move the shape, as after selecting it on the canvas.
+        m_view->setFocus(Qt::OtherFocusReason);
+    });
     connect(m_objectPanel, &ObjectListPanel::rowConfirmed, this, &MainWindow::confirmOne);
     connect(m_objectPanel, &ObjectListPanel::categoryApplied, this, &MainWindow::applyCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::deleteCategory);

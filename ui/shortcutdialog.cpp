@@ -30,6 +30,7 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {QStringLiteral("1–9"), translateText("按行号给选中框指定类别（无选中时设为下一个框的类别）")},
         {QStringLiteral("Del"), translateText("删除选中")},
         {QStringLiteral("Ctrl+S"), translateText("保存")},
+        {QStringLiteral("Ctrl+Shift+V"), translateText("复制上一张的标注")},
         {QStringLiteral("Ctrl+Z / Ctrl+Y"), translateText("撤销 / 重做")},
         {QStringLiteral("←  /  →"), translateText("上一张 / 下一张")},
         {QStringLiteral("A / D"), translateText("上一个 / 下一个待确认框")},

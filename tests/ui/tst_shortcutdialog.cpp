@@ -228,13 +228,13 @@ void TestShortcutDialog::rows()
     QStringList keys;
     for (const ShortcutRow &row : ShortcutDialog::rows())
         keys << row.keys;
-    const QStringList expected = {"W", "P", "E", "1–9", "Del", "Ctrl+S", "Ctrl+Z / Ctrl+Y", "←  /  →", "A / D",
+    const QStringList expected = {"W", "P", "E", "1–9", "Del", "Ctrl+S", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y", "←  /  →", "A / D",
                                   "Enter", "Esc", "空格+拖拽", "滚轮", "Ctrl+O", "Ctrl+G", "Ctrl+0 / Ctrl+1", "F2 / F3"};
     QCOMPARE(keys, expected);
     QCOMPARE(ShortcutDialog::rows().at(3).description, QStringLiteral("按行号给选中框指定类别（无选中时设为下一个框的类别）"));
 
     setLanguage(QStringLiteral("en"));
-    QCOMPARE(ShortcutDialog::rows().at(11).keys, QStringLiteral("Space+Drag"));
+    QCOMPARE(ShortcutDialog::rows().at(12).keys, QStringLiteral("Space+Drag"));
     QCOMPARE(ShortcutDialog::rows().at(0).description, QStringLiteral("Rectangle Mode"));
 }
 
@@ -246,7 +246,7 @@ void TestShortcutDialog::dialogLayout()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("快捷键一览"));
     QVERIFY(dialog.isModal());
     QListWidget *list = dialog.list();
-    QCOMPARE(list->count(), 17);
+    QCOMPARE(list->count(), 18);
     QCOMPARE(list->item(3)->data(Qt::DisplayRole).toString(), QStringLiteral("1–9"));
     QCOMPARE(list->item(3)->data(Qt::UserRole).toString(), ShortcutDialog::rows().at(3).description);
     QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);

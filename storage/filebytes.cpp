@@ -22,62 +22,16 @@ bool isRegularFile(const QString &path)
 
 FileRead readRegularFile(const QString &path, QByteArray *bytes, qint64 maxBytes)
 {
-    bytes->clear();
-#ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
-    // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
-        ::close(fd);
-        return FileRead::Unreadable;
-    }
-    QByteArray data;
-    data.resize(qsizetype(info.st_size));
-    qint64 total = 0;
-    bool failed = false;
-    for (;;) {
-        if (total == data.size()) {
-            // The file may have grown since fstat; keep reading up to the limit.
-            if (total >= maxBytes + 1)
-                break;
-            data.resize(qsizetype(qMin<qint64>(maxBytes + 1, total + 65536)));
-        }
-        const ssize_t n = ::read(fd, data.data() + total, size_t(data.size() - total));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            failed = true;
-            break;
-        }
-        if (n == 0)
-            break;
-        total += n;
-    }
-    ::close(fd);
-    if (failed || total > maxBytes)
-        return FileRead::Unreadable;
-    data.resize(qsizetype(total));
-    *bytes = data;
-    return FileRead::Ok;
-#else
-    const QFileInfo info(path);
-    if (!info.exists())
-        return FileRead::Missing;
-    if (!info.isFile() || info.size() > maxBytes)
-        return FileRead::Unreadable;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return FileRead::Unreadable;
-    *bytes = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError || bytes->size() > maxBytes) {
+    // One byte more than allowed tells a file at the limit from one beyond it.
+    bool whole = false;
+    const FileRead read = readFileHead(path, bytes, maxBytes + 1, &whole);
+    if (read != FileRead::Ok)
+        return read;
+    if (!whole || bytes->size() > maxBytes) {
         bytes->clear();
         return FileRead::Unreadable;
     }
     return FileRead::Ok;
-#endif
 }
 
 FileRead readFileHead(const QString &path, QByteArray *bytes, qint64 maxBytes, bool *whole)

@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSet>
-#include <QUrl>
 
 namespace {
 
@@ -47,66 +46,43 @@ bool parsePositive(const QString &text, qint32 &out)
 // Returns Cli::Ok, or the exit code of a usage error already reported.
 int parseOptions(const QStringList &args, CheckOptions &o)
 {
+    QString error;
+    const QList<Cli::Argument> arguments = Cli::splitArguments(
+        args,
+        {QStringLiteral("--classes"), QStringLiteral("--server"), QStringLiteral("--model"),
+         QStringLiteral("--concurrency"), QStringLiteral("--timeout")},
+        {}, &error);
+    if (!error.isEmpty())
+        return usageError(error);
     QStringList serverOnly;
-    bool optionsEnded = false;
-    for (int i = 0; i < args.size(); ++i) {
-        QString name = args.at(i);
-        if (optionsEnded || !name.startsWith(QLatin1Char('-')) || name == u"-") {
+    for (const Cli::Argument &a : arguments) {
+        const QString &value = a.value;
+        if (a.isWord()) {
             if (!o.dir.isEmpty())
-                return usageError(QStringLiteral("only one DIR, got %1 and %2").arg(o.dir, name));
-            o.dir = name;
-            continue;
-        }
-        if (name == u"--") {
-            optionsEnded = true;
-            continue;
-        }
-        QString value;
-        const qsizetype eq = name.indexOf(QLatin1Char('='));
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-        } else {
-            const bool known = name == u"--classes" || name == u"--server" || name == u"--model"
-                || name == u"--concurrency" || name == u"--timeout";
-            if (!known)
-                return usageError(QStringLiteral("unknown option: %1").arg(name));
-            if (i + 1 >= args.size())
-                return usageError(QStringLiteral("%1 needs a value").arg(name));
-            value = args.at(++i);
-        }
-
-        if (name == u"--classes") {
+                return usageError(QStringLiteral("only one DIR, got %1 and %2").arg(o.dir, value));
+            o.dir = value;
+        } else if (a.name == u"--classes") {
             o.haveClasses = true;
-            o.classes.clear();
-            for (const QString &c : value.split(QLatin1Char(','))) {
-                if (!c.trimmed().isEmpty())
-                    o.classes.append(c.trimmed());
-            }
-        } else if (name == u"--server") {
-            QString base = value.trimmed();
-            while (base.endsWith(QLatin1Char('/')))
-                base.chop(1);
-            const QUrl url(base, QUrl::StrictMode);
-            if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
+            o.classes = Cli::classList(value);
+        } else if (a.name == u"--server") {
+            const QString base = Cli::serverBaseUrl(value);
+            if (base.isEmpty())
                 return usageError(QStringLiteral("bad server URL: %1").arg(value));
             o.haveServer = true;
             o.server.baseUrl = base;
-        } else if (name == u"--model") {
+        } else if (a.name == u"--model") {
             if (value.trimmed().isEmpty())
                 return usageError(QStringLiteral("--model needs a name"));
             o.server.model = value;
-            serverOnly.append(name);
-        } else if (name == u"--concurrency") {
+            serverOnly.append(a.name);
+        } else if (a.name == u"--concurrency") {
             if (!parsePositive(value, o.server.concurrency))
                 return usageError(QStringLiteral("bad concurrency: %1").arg(value));
-            serverOnly.append(name);
-        } else if (name == u"--timeout") {
+            serverOnly.append(a.name);
+        } else {
             if (!parsePositive(value, o.server.timeout))
                 return usageError(QStringLiteral("bad timeout: %1").arg(value));
-            serverOnly.append(name);
-        } else {
-            return usageError(QStringLiteral("unknown option: %1").arg(name));
+            serverOnly.append(a.name);
         }
     }
     if (!serverOnly.isEmpty() && !o.haveServer)

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstdio>
@@ -61,6 +62,68 @@ bool readStandardInput(QByteArray *bytes)
 QString absolutePath(const QString &path)
 {
     return QFileInfo(path).absoluteFilePath();
+}
+
+QList<Argument> splitArguments(const QStringList &args, const QStringList &valueOptions,
+                               const QStringList &flags, QString *error)
+{
+    QList<Argument> out;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == u"-") {
+            out.append({QString(), arg});
+            continue;
+        }
+        if (arg == u"--") {
+            optionsEnded = true;
+            continue;
+        }
+        const qsizetype eq = arg.indexOf(QLatin1Char('='));
+        const QString name = eq > 0 ? arg.left(eq) : arg;
+        if (flags.contains(name)) {
+            if (eq > 0) {
+                *error = QStringLiteral("%1 takes no value").arg(name);
+                return {};
+            }
+            out.append({name, QString()});
+        } else if (valueOptions.contains(name)) {
+            if (eq > 0) {
+                out.append({name, arg.mid(eq + 1)});
+            } else if (i + 1 < args.size()) {
+                out.append({name, args.at(++i)});
+            } else {
+                *error = QStringLiteral("%1 needs a value").arg(name);
+                return {};
+            }
+        } else {
+            *error = QStringLiteral("unknown option: %1").arg(name);
+            return {};
+        }
+    }
+    return out;
+}
+
+QStringList classList(const QString &value)
+{
+    QStringList names;
+    for (const QString &name : value.split(QLatin1Char(','))) {
+        if (!name.trimmed().isEmpty())
+            names.append(name.trimmed());
+    }
+    return names;
+}
+
+QString serverBaseUrl(const QString &value)
+{
+    QString base = value.trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    const QUrl url(base, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
+        return QString();
+    return base;
 }
 
 } // namespace Cli

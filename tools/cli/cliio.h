@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // Output of the command-line tool: JSON Lines and plain lines on stdout, messages on stderr.
 namespace Cli {
@@ -18,5 +20,24 @@ int usage(const QString &usage);
 bool readStandardInput(QByteArray *bytes);
 // Absolute path with "/" separators, as the directory listing gives it.
 QString absolutePath(const QString &path);
+
+// One option or one plain word of a command line, in the order given.
+struct Argument
+{
+    QString name;    // "--to"; empty for a plain word
+    QString value;   // the option's value, or the word
+    bool isWord() const { return name.isEmpty(); }
+};
+
+// Splits a command's arguments into options and plain words. Options with a value are written
+// "--name value" or "--name=value"; flags have none; "--" makes every later argument a word.
+// On a usage error the result is empty and *error says what is wrong.
+QList<Argument> splitArguments(const QStringList &args, const QStringList &valueOptions,
+                               const QStringList &flags, QString *error);
+
+// "--classes a, b,,c" gives a, b and c.
+QStringList classList(const QString &value);
+// The http(s) base URL of a server without trailing slashes; empty when value is not one.
+QString serverBaseUrl(const QString &value);
 
 } // namespace Cli

@@ -11,50 +11,27 @@ namespace {
 
 const QString convertUsage = QStringLiteral("convert --to yolo|voc [--classes a,b,...] PATH...");
 
-// Takes the value of "--opt value" or "--opt=value"; false when the value is missing.
-bool takeValue(const QStringList &args, qsizetype &i, const QString &option, QString &value)
-{
-    const QString arg = args.at(i);
-    if (arg.startsWith(option + QLatin1Char('='))) {
-        value = arg.mid(option.size() + 1);
-        return true;
-    }
-    if (i + 1 >= args.size())
-        return false;
-    value = args.at(++i);
-    return true;
-}
-
 } // namespace
 
 int runConvertCommand(const QStringList &args)
 {
+    QString error;
+    const QList<Cli::Argument> arguments =
+        Cli::splitArguments(args, {QStringLiteral("--to"), QStringLiteral("--classes")}, {}, &error);
+    if (!error.isEmpty()) {
+        Cli::printError(error);
+        return Cli::usage(convertUsage);
+    }
     QString format;
     QStringList classes;
     QStringList paths;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
-            paths.append(arg);
-        } else if (arg == u"--") {
-            optionsEnded = true;
-        } else if (arg == u"--to" || arg.startsWith(QLatin1String("--to="))) {
-            if (!takeValue(args, i, QStringLiteral("--to"), format))
-                return Cli::usage(convertUsage);
-        } else if (arg == u"--classes" || arg.startsWith(QLatin1String("--classes="))) {
-            QString list;
-            if (!takeValue(args, i, QStringLiteral("--classes"), list))
-                return Cli::usage(convertUsage);
-            classes.clear();
-            for (const QString &name : list.split(QLatin1Char(','))) {
-                if (!name.trimmed().isEmpty())
-                    classes.append(name.trimmed());
-            }
-        } else {
-            Cli::printError(QStringLiteral("unknown option: ") + arg);
-            return Cli::usage(convertUsage);
-        }
+    for (const Cli::Argument &a : arguments) {
+        if (a.isWord())
+            paths.append(a.value);
+        else if (a.name == u"--to")
+            format = a.value;
+        else
+            classes = Cli::classList(a.value);
     }
     if ((format != u"yolo" && format != u"voc") || paths.isEmpty())
         return Cli::usage(convertUsage);

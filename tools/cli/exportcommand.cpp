@@ -19,41 +19,25 @@ const QString exportUsage = QStringLiteral("export --to coco [--output FILE] DIR
 
 int runExportCommand(const QStringList &args)
 {
+    QString error;
+    const QList<Cli::Argument> arguments =
+        Cli::splitArguments(args, {QStringLiteral("--to"), QStringLiteral("--output")}, {}, &error);
+    if (!error.isEmpty()) {
+        Cli::printError(error);
+        return Cli::usage(exportUsage);
+    }
     QString format;
     QString output;
     QStringList dirs;
-    bool optionsEnded = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
-            dirs.append(arg);
-            continue;
-        }
-        if (arg == u"--") {
-            optionsEnded = true;
-            continue;
-        }
-        QString *target = nullptr;
-        QString name = arg;
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        if (eq > 0)
-            name = arg.left(eq);
-        if (name == u"--to")
-            target = &format;
-        else if (name == u"--output")
-            target = &output;
-        if (!target) {
-            Cli::printError(QStringLiteral("unknown option: ") + arg);
+    for (const Cli::Argument &a : arguments) {
+        if (a.isWord())
+            dirs.append(a.value);
+        else if (a.value.isEmpty())
             return Cli::usage(exportUsage);
-        }
-        if (eq > 0)
-            *target = arg.mid(eq + 1);
-        else if (i + 1 < args.size())
-            *target = args.at(++i);
+        else if (a.name == u"--to")
+            format = a.value;
         else
-            return Cli::usage(exportUsage);
-        if (target->isEmpty())
-            return Cli::usage(exportUsage);
+            output = a.value;
     }
     if (format != u"coco" || dirs.size() != 1)
         return Cli::usage(exportUsage);

@@ -1,8 +1,7 @@
 #include "tools/cli/labeloptions.h"
 
 #include "inference/requestbuilder.h"
-
-#include <QUrl>
+#include "tools/cli/cliio.h"
 
 #include <cmath>
 
@@ -32,78 +31,51 @@ QString LabelOptions::parse(const QStringList &args)
 {
     server.model.clear();
     bool haveServer = false;
-    bool optionsEnded = false;
+    QString error;
+    const QList<Cli::Argument> arguments = Cli::splitArguments(
+        args,
+        {QStringLiteral("--server"), QStringLiteral("--model"), QStringLiteral("--concurrency"),
+         QStringLiteral("--timeout"), QStringLiteral("--prompt"), QStringLiteral("--classes"),
+         QStringLiteral("--min-score"), QStringLiteral("--format")},
+        {QStringLiteral("--unlabelled"), QStringLiteral("--confirmed")}, &error);
+    if (!error.isEmpty())
+        return error;
     QStringList dirs;
-    for (int i = 0; i < args.size(); ++i) {
-        QString name = args.at(i);
-        if (optionsEnded || !name.startsWith(QLatin1Char('-')) || name == QLatin1String("-")) {
-            dirs.append(name);
-            continue;
-        }
-        if (name == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        QString value;
-        bool inlineValue = false;
-        const qsizetype eq = name.indexOf(QLatin1Char('='));
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-            inlineValue = true;
-        }
-        if (name == QLatin1String("--unlabelled") || name == QLatin1String("--confirmed")) {
-            if (inlineValue)
-                return QStringLiteral("%1 takes no value").arg(name);
-            if (name == QLatin1String("--confirmed"))
-                confirmed = true;
-            else
-                unlabelledOnly = true;
-            continue;
-        }
-        static const QStringList valued{"--server", "--model", "--concurrency", "--timeout", "--prompt",
-                                        "--classes", "--min-score", "--format"};
-        if (!valued.contains(name))
-            return QStringLiteral("unknown option %1").arg(name);
-        if (!inlineValue) {
-            if (i + 1 >= args.size())
-                return QStringLiteral("%1 needs a value").arg(name);
-            value = args.at(++i);
-        }
-
-        if (name == QLatin1String("--server")) {
-            while (value.endsWith(QLatin1Char('/')))
-                value.chop(1);
-            const QUrl url(value, QUrl::StrictMode);
-            const QString scheme = url.scheme().toLower();
-            if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty())
+    for (const Cli::Argument &a : arguments) {
+        const QString &name = a.name;
+        const QString &value = a.value;
+        if (a.isWord()) {
+            dirs.append(value);
+        } else if (name == u"--unlabelled") {
+            unlabelledOnly = true;
+        } else if (name == u"--confirmed") {
+            confirmed = true;
+        } else if (name == u"--server") {
+            const QString base = Cli::serverBaseUrl(value);
+            if (base.isEmpty())
                 return QStringLiteral("bad server URL: %1").arg(value);
-            server.baseUrl = value;
+            server.baseUrl = base;
             haveServer = true;
-        } else if (name == QLatin1String("--model")) {
+        } else if (name == u"--model") {
             if (value.trimmed().isEmpty())
                 return QStringLiteral("--model needs a name");
             server.model = value;
-        } else if (name == QLatin1String("--concurrency")) {
+        } else if (name == u"--concurrency") {
             if (!parseInt(value, 1, kMaxConcurrency, server.concurrency))
                 return QStringLiteral("bad concurrency: %1 (1 to %2)").arg(value).arg(kMaxConcurrency);
-        } else if (name == QLatin1String("--timeout")) {
+        } else if (name == u"--timeout") {
             if (!parseInt(value, 1, kMaxTimeoutSeconds, server.timeout))
                 return QStringLiteral("bad timeout: %1 (seconds, 1 to %2)").arg(value).arg(kMaxTimeoutSeconds);
-        } else if (name == QLatin1String("--prompt")) {
+        } else if (name == u"--prompt") {
             prompt = value;
-        } else if (name == QLatin1String("--classes")) {
-            classes.clear();
-            for (const QString &c : value.split(QLatin1Char(','))) {
-                if (!c.trimmed().isEmpty())
-                    classes << c.trimmed();
-            }
-        } else if (name == QLatin1String("--min-score")) {
+        } else if (name == u"--classes") {
+            classes = Cli::classList(value);
+        } else if (name == u"--min-score") {
             bool ok = false;
             minScore = value.toDouble(&ok);
             if (!ok || !std::isfinite(minScore) || minScore < 0.0 || minScore > 1.0)
                 return QStringLiteral("bad score: %1 (0 to 1)").arg(value);
-        } else if (name == QLatin1String("--format")) {
+        } else {
             if (value != u"voc" && value != u"yolo")
                 return QStringLiteral("bad format: %1 (voc or yolo)").arg(value);
             useYolo = value == u"yolo";

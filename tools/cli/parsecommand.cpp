@@ -40,49 +40,34 @@ int runParseCommand(const QStringList &args)
     bool restrict = false;
     bool pending = false;
 
-    for (int i = 0; i < args.size(); ++i) {
-        QString name = args.at(i);
-        QString value;
-        bool inlineValue = false;
-        const qsizetype eq = name.indexOf(QLatin1Char('='));
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-            inlineValue = true;
-        }
-        const bool takesValue = name == QLatin1String("--source") || name == QLatin1String("--sent")
-            || name == QLatin1String("--min-score") || name == QLatin1String("--classes");
-        if (takesValue && !inlineValue) {
-            if (i + 1 >= args.size())
-                return usageError(QStringLiteral("%1 needs a value").arg(name));
-            value = args.at(++i);
-        } else if (!takesValue && inlineValue) {
-            return usageError(QStringLiteral("%1 takes no value").arg(name));
-        }
-
-        if (name == QLatin1String("--source")) {
+    QString error;
+    const QList<Cli::Argument> arguments = Cli::splitArguments(
+        args,
+        {QStringLiteral("--source"), QStringLiteral("--sent"), QStringLiteral("--min-score"), QStringLiteral("--classes")},
+        {QStringLiteral("--restrict"), QStringLiteral("--pending")}, &error);
+    if (!error.isEmpty())
+        return usageError(error);
+    for (const Cli::Argument &a : arguments) {
+        const QString &value = a.value;
+        if (a.isWord()) {
+            return usageError(QStringLiteral("unknown argument: %1").arg(value));
+        } else if (a.name == u"--source") {
             if (!parseSize(value, source))
                 return usageError(QStringLiteral("bad size: %1").arg(value));
-        } else if (name == QLatin1String("--sent")) {
+        } else if (a.name == u"--sent") {
             if (!parseSize(value, sent))
                 return usageError(QStringLiteral("bad size: %1").arg(value));
-        } else if (name == QLatin1String("--min-score")) {
+        } else if (a.name == u"--min-score") {
             bool ok = false;
             minScore = value.toDouble(&ok);
             if (!ok || !std::isfinite(minScore))
                 return usageError(QStringLiteral("bad score: %1").arg(value));
-        } else if (name == QLatin1String("--classes")) {
-            classes.clear();
-            for (const QString &c : value.split(QLatin1Char(','))) {
-                if (!c.trimmed().isEmpty())
-                    classes << c.trimmed();
-            }
-        } else if (name == QLatin1String("--restrict")) {
+        } else if (a.name == u"--classes") {
+            classes = Cli::classList(value);
+        } else if (a.name == u"--restrict") {
             restrict = true;
-        } else if (name == QLatin1String("--pending")) {
-            pending = true;
         } else {
-            return usageError(QStringLiteral("unknown argument: %1").arg(name));
+            pending = true;
         }
     }
     if (!source.isValid())

@@ -54,10 +54,14 @@ AutoLabelDialog *MainWindow::autoLabelDialog()
 
 void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
 {
-    if (!settingsOnly && (m_inferenceBusy || m_reviewRunning)) {
+    const auto refusedWhileBusy = [this] {
+        if (!m_inferenceBusy && !m_reviewRunning)
+            return false;
         m_toast->showMessage(translateText("推理任务进行中，请稍后再试"));
+        return true;
+    };
+    if (!settingsOnly && refusedWhileBusy())
         return;
-    }
     AutoLabelDialog *dialog = autoLabelDialog();
     dialog->loadServer(m_serverConfig);
     dialog->setCategoryHint(m_categories->labels());
@@ -69,9 +73,12 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
         return;
     }
 
+    // Each probe waits in an event loop, where the user may start a check or another run.
     QString error;
     m_modelOnline = checkServerNow(&error);
     updateModelIndicator();
+    if (refusedWhileBusy())
+        return;
     if (!m_modelOnline) {
         QMessageBox box(QMessageBox::Warning, translateText("推理服务未就绪"),
                         translateText("无法连接本地推理服务：%1\n%2\n\n请先启动 Brindlehost 托盘程序（它会自动拉起 "
@@ -97,6 +104,8 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
     saveSettings();
     m_modelOnline = checkServerNow(&error);
     updateModelIndicator();
+    if (refusedWhileBusy())
+        return;
     if (!m_modelOnline) {
         m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
         return;

@@ -247,7 +247,7 @@ void MainWindow::onTaskFinished(int done, int total, int added, double avgConfid
                                               .arg(QString::number(avgConfidence, 'f', 2), failedPart),
                               1500);
     refreshPanels();
-    flushPending();
+    flushPending(true);
 }
 
 void MainWindow::applyDialogServer()

@@ -8,6 +8,12 @@ CategoryHistory::CategoryHistory(const QStringList &labels, QObject *parent)
 {
 }
 
+CategoryHistory::~CategoryHistory()
+{
+    if (m_unstored)
+        WindowSettings::saveLabels(m_labels);
+}
+
 void CategoryHistory::setLastLabel(const QString &label)
 {
     if (m_lastLabel == label)
@@ -62,8 +68,20 @@ void CategoryHistory::restore(const QString &label)
     store();
 }
 
+void CategoryHistory::holdStores(bool hold)
+{
+    m_holding = hold;
+    if (!hold && m_unstored) {
+        m_unstored = false;
+        WindowSettings::saveLabels(m_labels);
+    }
+}
+
 void CategoryHistory::store()
 {
-    WindowSettings::saveLabels(m_labels);
+    if (m_holding)
+        m_unstored = true;
+    else
+        WindowSettings::saveLabels(m_labels);
     emit changed();
 }

@@ -13,6 +13,7 @@ public:
     static constexpr int kMaxLabels = 50;
 
     explicit CategoryHistory(const QStringList &labels, QObject *parent = nullptr);
+    ~CategoryHistory() override;   // writes a change still held back
 
     QStringList labels() const { return m_labels; }
     QString lastLabel() const { return m_lastLabel; }
@@ -28,6 +29,11 @@ public:
     // Undoing that: the category comes back at the end, unless it is there already.
     void restore(const QString &label);
 
+    // While held, changes take effect and signal at once but reach the settings only when the
+    // hold ends (or the history is destroyed): a model run reorders the list with every image,
+    // and each write of the settings file waits for the disk.
+    void holdStores(bool hold);
+
 signals:
     void changed();
 
@@ -37,4 +43,6 @@ private:
 
     QStringList m_labels;
     QString m_lastLabel;
+    bool m_holding = false;
+    bool m_unstored = false;
 };

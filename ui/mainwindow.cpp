@@ -8,6 +8,7 @@
 #include "storage/filestatescanner.h"
 #include "storage/imagelibrary.h"
 #include "storage/pendingfileloader.h"
+#include "storage/pendingfilewriter.h"
 #include "checker/labelchecker.h"
 #include "inference/pendingwritethrottle.h"
 #include "ui/aboutbox.h"
@@ -80,7 +81,12 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_pendingLoader = new PendingFileLoader(this);
     m_prefetcher = new ImagePrefetcher(this);
     m_pendingThrottle = new PendingWriteThrottle(this);
-    connect(m_pendingThrottle, &PendingWriteThrottle::writeRequested, this, &MainWindow::flushPending);
+    m_pendingWriter = new PendingFileWriter(this);
+    connect(m_pendingThrottle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
+    connect(m_pendingWriter, &PendingFileWriter::written, this, [this](const QString &dir, bool ok) {
+        if (!ok && dir == m_currentDir)
+            m_pendingChanged = true;   // the next flush tries again
+    });
     m_pendingStateTimer = new QTimer(this);
     m_pendingStateTimer->setSingleShot(true);
     m_pendingStateTimer->setInterval(0);
@@ -246,6 +252,8 @@ void MainWindow::connectSignals()
     });
     connect(m_client, &VllmClient::busyChanged, this, [this](bool busy) {
         m_inferenceBusy = busy;
+        // Every image of a run may reorder the categories: they are stored once, at its end.
+        m_categories->holdStores(busy);
         updateModelIndicator();
     });
     connect(m_client, &VllmClient::progress, m_progress, &ProgressOverlay::setProgress);

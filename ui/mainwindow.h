@@ -19,6 +19,7 @@ class AnnotationScene;
 class AutoLabelDialog;
 class CheckResultDialog;
 class LabelChecker;
+class PendingFileWriter;
 class PendingWriteThrottle;
 struct LabelIssue;
 class CategoryHistory;
@@ -66,7 +67,9 @@ public:
     void stepImage(int step);
     bool saveCurrent();
     void deleteImage(const QString &path);
-    void flushPending();
+    // The current image's records into the cache, then the pending file written when something
+    // changed; in the background (no wait for the disk) during a run.
+    void flushPending(bool inBackground = false);
     void refreshImageState(const QString &path);
     void switchLanguage(const QString &code);
     void showShortcuts();
@@ -273,6 +276,7 @@ private:
     // Auto-label run
     AutoLabelDialog *m_autoLabelDialog = nullptr;
     PendingWriteThrottle *m_pendingThrottle = nullptr;
+    PendingFileWriter *m_pendingWriter = nullptr;
     int m_runAdded = 0;   // results kept after the overlap filter
 
     // Label check

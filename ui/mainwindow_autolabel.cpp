@@ -23,6 +23,32 @@
 #include <QPushButton>
 #include <QUndoStack>
 
+#include <algorithm>
+
+namespace {
+
+// Results for an image of a folder that is no longer open: merged straight into that folder's
+// label and pending files, as the window would have done with the folder open.
+CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &anns, bool useYolo,
+                                    const QStringList &classNames)
+{
+    const QString dir = QFileInfo(path).absolutePath();
+    bool readable = true;
+    AnnotationCache cache = readPendingFile(dir, &readable);
+    const auto own = cache.constFind(path);
+    if (own != cache.cend())
+        cache.insert(path, cacheEntry(path, own.value()));
+    const CacheMergeResult merged = mergeIntoCache(cache, path, anns, useYolo, classNames);
+    const bool anyPending = std::any_of(merged.kept.cbegin(), merged.kept.cend(),
+                                        [](const Annotation &a) { return a.pending != 0; });
+    // A file that exists but cannot be read may hold results: it is not overwritten.
+    if (anyPending && readable)
+        writePendingFile(dir, cache);
+    return merged;
+}
+
+} // namespace
+
 bool MainWindow::checkServerNow(QString *error)
 {
     QNetworkAccessManager network;
@@ -54,10 +80,14 @@ AutoLabelDialog *MainWindow::autoLabelDialog()
 
 void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
 {
-    if (!settingsOnly && (m_inferenceBusy || m_reviewRunning)) {
+    const auto refusedWhileBusy = [this] {
+        if (!m_inferenceBusy && !m_reviewRunning)
+            return false;
         m_toast->showMessage(translateText("推理任务进行中，请稍后再试"));
+        return true;
+    };
+    if (!settingsOnly && refusedWhileBusy())
         return;
-    }
     AutoLabelDialog *dialog = autoLabelDialog();
     dialog->loadServer(m_serverConfig);
     dialog->setCategoryHint(m_categories->labels());
@@ -69,9 +99,12 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
         return;
     }
 
+    // Each probe waits in an event loop, where the user may start a check or another run.
     QString error;
     m_modelOnline = checkServerNow(&error);
     updateModelIndicator();
+    if (refusedWhileBusy())
+        return;
     if (!m_modelOnline) {
         QMessageBox box(QMessageBox::Warning, translateText("推理服务未就绪"),
                         translateText("无法连接本地推理服务：%1\n%2\n\n请先启动 Brindlehost 托盘程序（它会自动拉起 "
@@ -97,6 +130,8 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
     saveSettings();
     m_modelOnline = checkServerNow(&error);
     updateModelIndicator();
+    if (refusedWhileBusy())
+        return;
     if (!m_modelOnline) {
         m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
         return;
@@ -141,6 +176,20 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
 
 void MainWindow::onImageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error)
 {
+    // The user opened another folder during the run: the results belong to their own folder.
+    if (QFileInfo(path).absolutePath() != m_currentDir) {
+        if (!ok)
+            return;
+        const CacheMergeResult merged = storeInFolderFiles(path, anns, m_useYolo, m_categories->labels());
+        QStringList labels;
+        for (const Annotation &a : merged.kept)
+            labels.append(a.label);
+        m_categories->rememberAll(labels);
+        m_runAdded += int(merged.kept.size());
+        if (merged.writeFailed || merged.labelsUnreadable)
+            m_toast->showMessage(translateText("保存失败：%1").arg(QFileInfo(path).fileName()));
+        return;
+    }
     ImageState &state = m_imageStates[path];
     const bool onScreen = path == m_currentImagePath;
     if (!ok) {
@@ -198,7 +247,7 @@ void MainWindow::onTaskFinished(int done, int total, int added, double avgConfid
                                               .arg(QString::number(avgConfidence, 'f', 2), failedPart),
                               1500);
     refreshPanels();
-    flushPending();
+    flushPending(true);
 }
 
 void MainWindow::applyDialogServer()

@@ -52,6 +52,9 @@ void MainWindow::startCheck()
     m_ruleIssueCount = 0;
     m_ruleIssueImages = 0;
     m_ruleIssuePaths.clear();
+    m_modelReviewedCount = 0;
+    m_modelIssueCount = 0;
+    m_modelIssueImages.clear();
     m_checkDialog->reset();
     m_checker->startCheck(m_imagePaths, m_categories->labels());
 
@@ -81,9 +84,6 @@ void MainWindow::startCheck()
     task.markPending = true;
     task.reviewMode = true;
     m_reviewRunning = true;
-    m_modelReviewedCount = 0;
-    m_modelIssueCount = 0;
-    m_modelIssueImages.clear();
     if (m_actions.check)
         m_actions.check->setEnabled(false);
     m_progress->start(int(labelled.size()), labelled.first());
@@ -101,6 +101,10 @@ void MainWindow::onIssueFound(const LabelIssue &issue)
 void MainWindow::onReviewImageFinished(const QString &path, const QList<Annotation> &anns, bool ok,
                                        const QString &error)
 {
+    // An image whose request was cancelled is reported ok with a note and no detections: the
+    // model never looked at it, so it is neither reviewed nor missing anything.
+    if (ok && !error.isEmpty())
+        return;
     ++m_modelReviewedCount;
     if (!ok) {
         ++m_modelIssueCount;
@@ -126,13 +130,20 @@ void MainWindow::onRuleCheckFinished(int checkedImages, int issueCount, int issu
     Q_UNUSED(issueCount)
     m_ruleIssueImages = issueImages;
     m_ruleCheckedImages = checkedImages;
+    unsetCursor();
     if (m_reviewRunning)
         return;   // the model half writes the summary when it ends
-    unsetCursor();
     if (m_actions.check)
         m_actions.check->setEnabled(true);
     if (m_checkDialog) {
-        m_checkDialog->setSummary(checkedImages, m_ruleIssueCount, m_ruleIssueImages);
+        if (m_modelReviewedCount > 0) {
+            // The model half ended first: the summary counts both halves, as it does when the
+            // model half ends last.
+            m_checkDialog->setSummary(m_modelReviewedCount, m_ruleIssueCount + m_modelIssueCount,
+                                      int((m_ruleIssuePaths | m_modelIssueImages).size()));
+        } else {
+            m_checkDialog->setSummary(checkedImages, m_ruleIssueCount, m_ruleIssueImages);
+        }
         m_checkDialog->finishSummary();
         m_checkDialog->show();
         m_checkDialog->raise();

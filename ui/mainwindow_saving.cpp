@@ -5,6 +5,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/pendingfilewriter.h"
 #include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
@@ -101,8 +102,11 @@ AnnotationCache MainWindow::pendingSnapshot() const
     return all;
 }
 
-void MainWindow::flushPending()
+void MainWindow::flushPending(bool inBackground)
 {
+    // A write still on its way must not land after this one.
+    if (!inBackground)
+        m_pendingWriter->waitForIdle();
     if (!m_currentImagePath.isEmpty()) {
         const QList<Annotation> annotations = m_scene->annotations();
         m_annotationCache.insert(m_currentImagePath, annotations);
@@ -115,6 +119,11 @@ void MainWindow::flushPending()
     // Before the file has been read, writing it would drop the results it holds.
     if (m_currentDir.isEmpty() || !m_pendingLoaded || !m_pendingWritable || !m_pendingChanged)
         return;
+    if (inBackground) {
+        m_pendingWriter->write(m_currentDir, pendingSnapshot());
+        m_pendingChanged = false;   // set again if the write fails
+        return;
+    }
     if (writePendingFile(m_currentDir, pendingSnapshot()))
         m_pendingChanged = false;
 }

@@ -142,7 +142,7 @@ class Shots:
         time.sleep(0.5)
 
         self.xdo("windowfocus", "--sync", main)
-        self.xdo("mousemove", "--sync", 745 if self.lang == "en" else 778, 52)
+        self.xdo("mousemove", "--sync", 745 if self.lang == "en" else 675, 52)
         self.xdo("click", 1)
         dialog = self.window("^(Check Labels|检查标注)$", 20)
         time.sleep(6.0)   # the model half of the check

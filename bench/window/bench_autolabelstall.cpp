@@ -12,6 +12,8 @@
 #include "ui/filelistpanel.h"
 #include "ui/mainwindow.h"
 
+#include "benchsupport.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -51,12 +53,6 @@
 extern char **environ;
 
 namespace {
-
-void say(const QString &text)
-{
-    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
-    std::fflush(stdout);
-}
 
 // Photo-like content: smooth colour fields with grain, so the JPEG decodes like a real photo.
 QImage photo(int w, int h, quint32 seed)
@@ -394,17 +390,6 @@ std::optional<RunFigures> runOnce(const QString &dir, const QStringList &images,
     figures.above16 = monitor.countAbove(16.0);
     figures.top = monitor.stalls().mid(0, top);
     return figures;
-}
-
-QString spread(QList<double> values)
-{
-    if (values.isEmpty())
-        return QStringLiteral("-");
-    std::sort(values.begin(), values.end());
-    return QStringLiteral("min %1  median %2  max %3")
-        .arg(values.first(), 0, 'f', 1)
-        .arg(values.at(values.size() / 2), 0, 'f', 1)
-        .arg(values.last(), 0, 'f', 1);
 }
 
 pid_t startXvfb()

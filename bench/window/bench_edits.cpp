@@ -80,17 +80,6 @@ std::optional<Settled> measure(TimingReader &log, const QString &inputPrefix)
                    match.captured(2).toInt()};
 }
 
-QString spread(QList<double> values)
-{
-    if (values.isEmpty())
-        return QStringLiteral("-");
-    std::sort(values.begin(), values.end());
-    return QStringLiteral("min %1  median %2  max %3")
-        .arg(values.first(), 0, 'f', 1)
-        .arg(values.at(values.size() / 2), 0, 'f', 1)
-        .arg(values.last(), 0, 'f', 1);
-}
-
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
@@ -140,17 +129,7 @@ int main(int argc, char *argv[])
         stopXvfb();
         return 1;
     }
-    const QString runtime = home.path() + QStringLiteral("/runtime");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/.cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brindlemark.timing.debug=true"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const QProcessEnvironment env = programEnvironment(home.path());
 
     // The tray companion runs already, as on a labeller's machine; Brindlemark would start it.
     QProcess host;

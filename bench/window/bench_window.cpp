@@ -141,17 +141,7 @@ std::optional<RunFigures> runOnce(const QString &binDir, const QString &dataset,
                                   int pauseMs)
 {
     QTemporaryDir home;
-    const QString runtime = home.path() + QStringLiteral("/runtime");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/.cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brindlemark.timing.debug=true"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    const QProcessEnvironment env = programEnvironment(home.path());
 
     // A labeller's tray companion is already running; it is not part of the launch.
     QProcess host;
@@ -215,17 +205,6 @@ std::optional<RunFigures> runOnce(const QString &binDir, const QString &dataset,
     }
     figures.peakMiB = double(peakResidentKiB(app.processId())) / 1024.0;
     return finish();
-}
-
-QString spread(QList<double> values, int decimals)
-{
-    if (values.isEmpty())
-        return QStringLiteral("-");
-    std::sort(values.begin(), values.end());
-    return QStringLiteral("min %1  median %2  max %3")
-        .arg(values.first(), 0, 'f', decimals)
-        .arg(values.at(values.size() / 2), 0, 'f', decimals)
-        .arg(values.last(), 0, 'f', decimals);
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QList>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -27,6 +30,36 @@ inline bool xdotool(const QStringList &args, QString *out = nullptr)
     if (out)
         *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     return true;
+}
+
+// "min  median  max" of a list of figures.
+inline QString spread(QList<double> values, int decimals = 1)
+{
+    if (values.isEmpty())
+        return QStringLiteral("-");
+    std::sort(values.begin(), values.end());
+    return QStringLiteral("min %1  median %2  max %3")
+        .arg(values.first(), 0, 'f', decimals)
+        .arg(values.at(values.size() / 2), 0, 'f', decimals)
+        .arg(values.last(), 0, 'f', decimals);
+}
+
+// The programs' environment: their own HOME, XDG folders and runtime folder under home, the timing
+// log on, and the X server rather than the offscreen platform.
+inline QProcessEnvironment programEnvironment(const QString &home)
+{
+    const QString runtime = home + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("brindlemark.timing.debug=true"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    return env;
 }
 
 // One line of the program's "brindlemark.timing" log: milliseconds since its start, then text.

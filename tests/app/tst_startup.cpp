@@ -38,7 +38,10 @@ QString writeFakeCompanion(const QString &dir, const QString &marker)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {};
-    file.write("#!/bin/sh\necho started \"$PWD\" > '" + QFile::encodeName(marker) + "'\n");
+    // Written aside and renamed, so that the marker never exists half-written.
+    const QByteArray target = QFile::encodeName(marker);
+    file.write("#!/bin/sh\necho started \"$PWD\" > '" + target + ".part' && mv '" + target + ".part' '" + target
+               + "'\n");
     file.close();
     file.setPermissions(file.permissions() | QFile::ExeOwner);
     return path;

@@ -13,9 +13,19 @@ PendingFileLoader::~PendingFileLoader()
 
 void PendingFileLoader::load(const QString &dir)
 {
+    const bool preloaded = dir == m_preloaded;
+    m_preloaded.clear();
+    if (preloaded)
+        return;
     wait();
     m_dir = dir;
     start();
+}
+
+void PendingFileLoader::preload(const QString &dir)
+{
+    load(dir);
+    m_preloaded = dir;
 }
 
 void PendingFileLoader::run()

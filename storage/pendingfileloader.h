@@ -15,8 +15,12 @@ public:
     explicit PendingFileLoader(QObject *parent = nullptr);
     ~PendingFileLoader() override;
 
-    // Waits for a running read to end, then reads dir's file.
+    // Waits for a running read to end, then reads dir's file; the first load() of a dir read
+    // ahead of time by preload() only takes that read.
     void load(const QString &dir);
+    // Starts reading dir's file before its folder is opened (at start-up, while the window is
+    // built), so that the first image need not wait for the parse.
+    void preload(const QString &dir);
 
 signals:
     // readable is false when the file exists but could not be read at all.
@@ -27,4 +31,5 @@ protected:
 
 private:
     QString m_dir;
+    QString m_preloaded;
 };

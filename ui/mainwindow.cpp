@@ -79,6 +79,11 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_directoryLoader = new DirectoryLoader(this);
     m_stateScanner = new FileStateScanner(this);
     m_pendingLoader = new PendingFileLoader(this);
+    connect(m_pendingLoader, &PendingFileLoader::loaded, this, &MainWindow::onPendingLoaded);
+    // The folder's pending results are parsed while the window is built.
+    const QString startDir = startDirectory();
+    if (!startDir.isEmpty())
+        m_pendingLoader->preload(startDir);
     m_prefetcher = new ImagePrefetcher(this);
     m_pendingThrottle = new PendingWriteThrottle(this);
     m_pendingWriter = new PendingFileWriter(this);
@@ -126,14 +131,26 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     // The listing starts now, on its threads, while the window is still being shown: the first
     // chunk is ready when the event loop starts.
     const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
-    if (!start.isEmpty()) {
-        const QFileInfo info(start);
+    if (!startDir.isEmpty()) {
         // An image opens its folder and is shown first.
-        if (info.isFile() && ImageLibrary::isImageFile(start))
-            openImageFolder(info.absoluteFilePath());
-        else if (info.isDir())
-            openDirectory(info.absoluteFilePath());
+        if (QFileInfo(start).isFile())
+            openImageFolder(QFileInfo(start).absoluteFilePath());
+        else
+            openDirectory(startDir);
     }
+}
+
+QString MainWindow::startDirectory() const
+{
+    const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
+    if (start.isEmpty())
+        return {};
+    const QFileInfo info(start);
+    if (info.isFile() && ImageLibrary::isImageFile(start))
+        return QDir::cleanPath(info.absolutePath());
+    if (info.isDir())
+        return QDir::cleanPath(info.absoluteFilePath());
+    return {};
 }
 
 MainWindow::~MainWindow() = default;
@@ -235,7 +252,6 @@ void MainWindow::connectSignals()
 
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &MainWindow::onChunkReady);
     connect(m_directoryLoader, &DirectoryLoader::done, this, &MainWindow::onListingDone);
-    connect(m_pendingLoader, &PendingFileLoader::loaded, this, &MainWindow::onPendingLoaded);
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &MainWindow::onStateReady);
     connect(m_prefetcher, &ImagePrefetcher::fullResolutionReady, this, &MainWindow::onFullResolution);
 

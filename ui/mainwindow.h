@@ -167,6 +167,8 @@ private:
 
     // mainwindow_directory.cpp
     void openImageFolder(const QString &imagePath);
+    // The folder the window opens at start: the one given, or the last one.
+    QString startDirectory() const;
     void onChunkReady(const QString &dir, const QStringList &paths);
     void onListingDone(const QString &dir, const QStringList &paths);
     void onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable);

@@ -32,6 +32,8 @@
 // detection's 0-1000 coordinates are its pixels.
 namespace RunFixture {
 
+using WindowFixture::withText;
+
 constexpr int kSide = 1000;
 
 struct Box
@@ -116,17 +118,6 @@ inline std::unique_ptr<MainWindow> openWindow(const QString &dir, const QStringL
         },
         10000);
     return ready ? std::move(window) : nullptr;
-}
-
-template <typename T>
-T *withText(QWidget *root, const char *source)
-{
-    const auto widgets = root->findChildren<T *>();
-    for (T *w : widgets) {
-        if (w->text() == translateText(source))
-            return w;
-    }
-    return nullptr;
 }
 
 enum Scope { CurrentImage = 0, AllImages = 1, UnlabelledImages = 2 };

@@ -6,6 +6,7 @@
 #include "../inference/fakeopenaiserver.h"
 #include "stylesheet.h"
 #include "testmain.h"
+#include "windowfixture.h"
 
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
@@ -23,18 +24,9 @@
 
 Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
 
-namespace {
+using WindowFixture::withText;
 
-template <typename T>
-T *withText(QWidget *root, const char *source)
-{
-    const auto widgets = root->findChildren<T *>();
-    for (T *w : widgets) {
-        if (w->text() == translateText(source))
-            return w;
-    }
-    return nullptr;
-}
+namespace {
 
 QRadioButton *scopeButton(QWidget *dialog, int scope)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shared/language.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -19,6 +21,18 @@
 
 // Small datasets and helpers for driving the real main window in tests.
 namespace WindowFixture {
+
+// The first widget of type T under root showing the translation of source.
+template <typename T>
+T *withText(QWidget *root, const char *source)
+{
+    const auto widgets = root->findChildren<T *>();
+    for (T *w : widgets) {
+        if (w->text() == translateText(source))
+            return w;
+    }
+    return nullptr;
+}
 
 inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {

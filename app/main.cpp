@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "shared/language.h"
+#include "shared/languagefont.h"
 #include "shared/theme.h"
 #include "storage/imagescaling.h"
 #include "ui/mainwindow.h"

@@ -1,6 +1,5 @@
 #include "checker/labelchecks.h"
 
-#include "shared/language.h"
 #include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
@@ -63,8 +62,7 @@ QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
     const bool haveXml = !findVocFile(path).isEmpty();
     const QStringList yolo = yoloLabelCandidates(path);
     if (haveXml && !yolo.isEmpty()) {
-        issues.append({path, translateText("格式冲突"),
-                       translateText("annotations/*.xml 与 labels/*.txt 同时存在,以 XML 为准")});
+        issues.append({path, LabelIssue::Kind::FormatConflict, {}});
     }
     if (!haveXml && yolo.isEmpty())
         return issues;
@@ -89,25 +87,19 @@ QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
 
         if (box.left() < -kEdgeTolerance || box.top() < -kEdgeTolerance || box.right() > w + kEdgeTolerance
             || box.bottom() > h + kEdgeTolerance) {
-            issues.append({path, translateText("越界框"),
-                           translateText("第%1个「%2」(%3,%4)-(%5,%6) 超出图像 %7x%8")
-                               .arg(n, a.label, whole(box.left()), whole(box.top()), whole(box.right()),
-                                    whole(box.bottom()), sizeW, sizeH)});
+            issues.append({path, LabelIssue::Kind::OutsideImage,
+                           {n, a.label, whole(box.left()), whole(box.top()), whole(box.right()), whole(box.bottom()),
+                            sizeW, sizeH}});
         }
         if (box.width() < kTinySide || box.height() < kTinySide) {
-            issues.append({path, translateText("过小框"),
-                           translateText("第%1个「%2」尺寸 %3x%4")
-                               .arg(n, a.label, whole(box.width()), whole(box.height()))});
+            issues.append({path, LabelIssue::Kind::TinyBox, {n, a.label, whole(box.width()), whole(box.height())}});
         }
         if (!classes.isEmpty() && !classes.contains(a.label)) {
-            issues.append({path, translateText("未知类别"),
-                           translateText("第%1个「%2」不在类别表中").arg(n, a.label)});
+            issues.append({path, LabelIssue::Kind::UnknownCategory, {n, a.label}});
         }
         for (qsizetype m = 0; m < i; ++m) {
             if (annotations.at(m).label == a.label && boxIoU(box, boxes[size_t(m)]) > kDuplicateIoU) {
-                issues.append({path, translateText("重复框"),
-                               translateText("第%1个与第%2个「%3」几乎完全重叠(IoU>0.95)")
-                                   .arg(n, number(m + 1), a.label)});
+                issues.append({path, LabelIssue::Kind::Duplicate, {n, number(m + 1), a.label}});
             }
         }
     }
@@ -143,17 +135,12 @@ QList<LabelIssue> compareWithModel(const QString &path, const QList<Annotation> 
 
         const QString n = number(i + 1);
         if (best < 0 || bestIoU < kMatchIoU) {
-            issues.append({path, translateText("模型未检出"),
-                           translateText("第%1个「%2」%3 在模型结果中无对应目标(可能漏标或难例,请人工复核)")
-                               .arg(n, s.label, corners(box))});
+            issues.append({path, LabelIssue::Kind::ModelMissed, {n, s.label, corners(box)}});
         } else if (bestIoU < kGoodIoU) {
-            issues.append({path, translateText("位置偏差"),
-                           translateText("第%1个「%2」与模型框 IoU=%3,建议核对位置")
-                               .arg(n, s.label, twoDecimals(bestIoU))});
+            issues.append({path, LabelIssue::Kind::ModelOffset, {n, s.label, twoDecimals(bestIoU)}});
         } else if (detections.at(best).label != s.label) {
-            issues.append({path, translateText("类别不符"),
-                           translateText("第%1个标注为「%2」,模型识别为「%3」(IoU=%4)")
-                               .arg(n, s.label, detections.at(best).label, twoDecimals(bestIoU))});
+            issues.append({path, LabelIssue::Kind::ModelMislabel,
+                           {n, s.label, detections.at(best).label, twoDecimals(bestIoU)}});
         }
     }
 
@@ -163,9 +150,8 @@ QList<LabelIssue> compareWithModel(const QString &path, const QList<Annotation> 
             bestIoU = qMax(bestIoU, boxIoU(modelBoxes[size_t(k)], box));
         if (bestIoU < kMatchIoU) {
             const Annotation &d = detections.at(k);
-            issues.append({path, translateText("疑似漏标"),
-                           translateText("模型发现目标「%1」%2 (置信度 %3) 但标注中没有对应框")
-                               .arg(d.label, corners(modelBoxes[size_t(k)]), twoDecimals(d.confidence))});
+            issues.append({path, LabelIssue::Kind::ModelUnlabelled,
+                           {d.label, corners(modelBoxes[size_t(k)]), twoDecimals(d.confidence)}});
         }
     }
     return issues;

@@ -2,17 +2,40 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 
-// One finding of the label checker. Plain value; crosses threads through queued signals.
+// One finding of the label checker. Plain value; crosses threads through queued signals. It holds
+// what was found, not words: the texts are made in the interface language when they are shown.
 struct LabelIssue
 {
-    QString path;      // the image's full path
-    QString problem;   // short name of the finding
-    QString detail;    // the finding in words
+    enum class Kind {
+        FormatConflict,
+        OutsideImage,
+        TinyBox,
+        UnknownCategory,
+        Duplicate,
+        ModelMissed,
+        ModelOffset,
+        ModelMislabel,
+        ModelUnlabelled,
+        InferenceFailed,
+    };
+
+    QString path;       // the image's full path
+    Kind kind = Kind::FormatConflict;
+    QStringList args;   // the values the finding names, in the order of its text's placeholders
+
+    // Machine-readable name of the kind, for scripts: "tiny_box", "model_missed", ...
+    QString kindName() const;
+    // Found by comparing with the model's view (or by failing to get it), not by a rule.
+    bool fromModel() const { return kind >= Kind::ModelMissed; }
+    // Short name and sentence of the finding, in the current interface language.
+    QString problem() const;
+    QString detail() const;
 
     friend bool operator==(const LabelIssue &a, const LabelIssue &b)
     {
-        return a.path == b.path && a.problem == b.problem && a.detail == b.detail;
+        return a.path == b.path && a.kind == b.kind && a.args == b.args;
     }
     friend bool operator!=(const LabelIssue &a, const LabelIssue &b) { return !(a == b); }
 };

@@ -1,6 +1,7 @@
 #include "host/hostinstance.h"
 #include "host/trayapp.h"
 #include "shared/language.h"
+#include "shared/languagefont.h"
 #include "shared/theme.h"
 
 #include <QApplication>

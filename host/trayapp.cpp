@@ -4,6 +4,7 @@
 #include "host/serverprocess.h"
 #include "host/settingsdialog.h"
 #include "shared/language.h"
+#include "shared/languagefont.h"
 
 #include <QActionGroup>
 #include <QApplication>

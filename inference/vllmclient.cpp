@@ -32,6 +32,8 @@ VllmClient::VllmClient(QObject *parent)
     , m_preparer(new RequestPreparer(this))
 {
     registerAnnotationMetaTypes();
+    qRegisterMetaType<ImageResult>("ImageResult");
+    qRegisterMetaType<TaskSummary>("TaskSummary");
     m_networks.append(new QNetworkAccessManager(this));
     connect(m_preparer, &RequestPreparer::prepared, this, &VllmClient::onPrepared);
 }
@@ -118,7 +120,7 @@ void VllmClient::cancel()
     for (quint64 ticket : std::as_const(tickets)) {
         const Preparation &p = preparing[ticket];
         if (p.started)
-            reportImage(p.path, {}, true, translateText("已取消"));
+            reportImage(p.path, ImageResult::Outcome::Cancelled);
     }
     // Each abort finishes its reply at once, which reports the image as cancelled.
     QList<QPointer<QNetworkReply>> replies;
@@ -170,7 +172,7 @@ void VllmClient::pump()
         emit progress(m_done, m_total, path);
         if (m_cancelled) {
             // Cancelled from a progress slot: the image started but will get no request.
-            reportImage(path, {}, true, translateText("已取消"));
+            reportImage(path, ImageResult::Outcome::Cancelled);
             continue;
         }
         if (ticket == 0) {
@@ -228,7 +230,7 @@ void VllmClient::sendRequest(const QString &path, int attempt, bool secondLook)
 {
     // A missing file is reported at once, as it always was; a task of vanished files stays cheap.
     if (!isReadableFile(path)) {
-        reportImage(path, {}, false, translateText("图片解码失败"));
+        reportImage(path, ImageResult::Outcome::Failed, {}, translateText("图片解码失败"));
         return;
     }
     const RequestJob job = jobFor(path, secondLook);
@@ -252,7 +254,7 @@ void VllmClient::onPrepared(const PreparedRequest &prepared)
 void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
 {
     if (!prepared.ok) {
-        reportImage(p.path, {}, false, translateText("图片解码失败"));
+        reportImage(p.path, ImageResult::Outcome::Failed, {}, translateText("图片解码失败"));
         return;
     }
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));
@@ -295,7 +297,7 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
     reply->deleteLater();
     m_inFlight.remove(reply);
     if (m_cancelled) {
-        reportImage(path, {}, true, translateText("已取消"));
+        reportImage(path, ImageResult::Outcome::Cancelled);
         return;
     }
 
@@ -309,7 +311,7 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
             sendRequest(path, attempt + 1, false);
             return;
         }
-        reportImage(path, {}, false,
+        reportImage(path, ImageResult::Outcome::Failed, {},
                     translateText("推理失败 (HTTP %1): %2").arg(QString::number(status), reply->errorString()));
         return;
     }
@@ -327,16 +329,17 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
     if (anns.isEmpty() && text.trimmed().isEmpty() && attempt <= 0)
         sendRequest(path, attempt + 1, false);
     else if (!anns.isEmpty() || attempt > 0 || m_cancelled)
-        reportImage(path, anns, true, QString());
+        reportImage(path, ImageResult::Outcome::Answered, anns);
     else
         sendRequest(path, 1, true);
 }
 
-void VllmClient::reportImage(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error)
+void VllmClient::reportImage(const QString &path, ImageResult::Outcome outcome, const QList<Annotation> &anns,
+                             const QString &error)
 {
     --m_running;
     ++m_done;
-    if (ok) {
+    if (outcome == ImageResult::Outcome::Answered) {
         m_added += int(anns.size());
         for (const Annotation &a : anns) {
             if (a.confidence >= 0) {
@@ -344,10 +347,10 @@ void VllmClient::reportImage(const QString &path, const QList<Annotation> &anns,
                 ++m_confidenceCount;
             }
         }
-    } else if (!m_cancelled) {
+    } else if (outcome == ImageResult::Outcome::Failed && !m_cancelled) {
         ++m_failed;
     }
-    emit imageFinished(path, anns, ok, error);
+    emit imageFinished(ImageResult{path, anns, outcome, error});
     emit progress(m_done, m_total, path);
     pump();
     if (m_busy && m_running == 0 && (m_queue.isEmpty() || m_cancelled))
@@ -360,5 +363,5 @@ void VllmClient::endTask(bool cancelled)
     m_busy = false;
     emit busyChanged(false);
     const double average = m_confidenceCount > 0 ? m_confidenceSum / m_confidenceCount : 0.0;
-    emit taskFinished(m_done, m_total, m_added, average, m_failed, cancelled);
+    emit taskFinished(TaskSummary{m_done, m_total, m_added, average, m_failed, cancelled});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inference/autolabeltask.h"
+#include "inference/imageresult.h"
 #include "inference/preparedrequest.h"
 #include "inference/requestjob.h"
 #include "inference/serverconfig.h"
@@ -47,8 +48,8 @@ signals:
     void statusChanged(bool online, const QString &detail);
     void busyChanged(bool busy);
     void progress(int done, int total, const QString &currentFile);
-    void imageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
-    void taskFinished(int done, int total, int added, double avgConfidence, int failed, bool cancelled);
+    void imageFinished(const ImageResult &result);
+    void taskFinished(const TaskSummary &summary);
 
 private:
     void pump();
@@ -68,7 +69,8 @@ private:
     void dispatch(const PreparedRequest &prepared, const Preparation &p);
     QNetworkAccessManager *networkForRequest();
     void handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize, int attempt);
-    void reportImage(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
+    void reportImage(const QString &path, ImageResult::Outcome outcome, const QList<Annotation> &anns = {},
+                     const QString &error = QString());
     void endTask(bool cancelled);
 
     QList<QNetworkAccessManager *> m_networks;   // the first one also serves probes

@@ -1,8 +1,6 @@
 #include "shared/language.h"
 
-#include <QApplication>
 #include <QFile>
-#include <QFont>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,14 +86,13 @@ QString translateText(const QString &source)
     return it != dict.constEnd() ? it.value() : source;
 }
 
-void initLanguage()
+void loadLanguageSetting()
 {
     LanguageService &s = service();
     QString code = s.settings()->value(QStringLiteral("language")).toString();
     if (code.isEmpty())
         code = QStringLiteral("en");
     s.current = s.indexOf(code);
-    applyLanguageFont();
 }
 
 void setLanguage(const QString &code)
@@ -112,13 +109,6 @@ QString fontFamilyForLanguage(const QString &code)
     if (code == QLatin1String("ja"))
         return QStringLiteral("Meiryo");
     return QStringLiteral("Segoe UI");
-}
-
-void applyLanguageFont()
-{
-    QFont font(fontFamilyForLanguage(currentLanguageCode()));
-    font.setPixelSize(13);
-    QApplication::setFont(font);
 }
 
 QString currentLanguageCode()

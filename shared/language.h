@@ -12,9 +12,10 @@
 QString translateText(const char *source);
 QString translateText(const QString &source);
 
-void initLanguage();
+// Reads the language setting ("language", English when unset or unknown). initLanguage in
+// languagefont.h also applies the language's font.
+void loadLanguageSetting();
 void setLanguage(const QString &code);
-void applyLanguageFont();
 QString currentLanguageCode();
 QList<QPair<QString, QString>> languageList();   // (code, native name), menu order
 void setSettingsScope(const QString &organization, const QString &application);

@@ -1,7 +1,5 @@
 #include "storage/directoryloader.h"
 
-#include "storage/imagelibrary.h"
-
 #include <QCollator>
 #include <QDir>
 #include <QDirIterator>
@@ -84,6 +82,12 @@ QStringList imageNamesIn(const QString &root)
 }
 
 } // namespace
+
+bool isImageFile(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return hasImageSuffix(QStringView(path).mid(slash + 1));
+}
 
 DirectoryLoader::DirectoryLoader(QObject *parent)
     : QThread(parent)

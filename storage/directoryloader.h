@@ -6,6 +6,10 @@
 
 #include <atomic>
 
+// True when the file name has one of the image suffixes the listing takes ("jpg", "jpeg", "png",
+// "bmp", "webp", "tif", "tiff"), in any case.
+bool isImageFile(const QString &path);
+
 // Lists the images of one directory in collated order and hands them over in chunks.
 // load() and requestStop() run on the owner's thread; run() only on the worker. The
 // directory is replaced only while the thread is stopped, so the two share nothing else.

@@ -1,6 +1,6 @@
 #include "ui/inputtimingprobe.h"
 
-#include "ui/timinglog.h"
+#include "session/timinglog.h"
 
 #include <QApplication>
 #include <QKeyEvent>

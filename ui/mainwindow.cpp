@@ -2,17 +2,14 @@
 
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
+#include "inference/imageresult.h"
 #include "inference/vllmclient.h"
-#include "shared/language.h"
+#include "session/checkrun.h"
+#include "session/foldersession.h"
+#include "session/timinglog.h"
 #include "storage/directoryloader.h"
-#include "storage/filestatescanner.h"
-#include "storage/imagelibrary.h"
-#include "storage/pendingfileloader.h"
-#include "storage/pendingfilewriter.h"
-#include "checker/labelchecker.h"
-#include "inference/pendingwritethrottle.h"
-#include "ui/aboutbox.h"
-#include "ui/checkresultdialog.h"
+#include "shared/language.h"
+#include "ui/annotationeditor.h"
 #include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
@@ -21,8 +18,6 @@
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
-#include "ui/shortcutdialog.h"
-#include "ui/timinglog.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
 
@@ -67,45 +62,35 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     setAcceptDrops(true);
     setMinimumSize(1100, 700);
 
-    m_client = new VllmClient(this);
-    m_undoStack = new QUndoStack(this);
-
     const WindowSettings::Values settings = WindowSettings::load();
     m_categories = new CategoryHistory(settings.labels, this);
-    m_useYolo = settings.useYolo;
     m_serverConfig = settings.server;
+    m_client = new VllmClient(this);
     m_client->setServerConfig(m_serverConfig);
+    m_checkRun = new CheckRun(m_client, this);
 
-    m_directoryLoader = new DirectoryLoader(this);
-    m_stateScanner = new FileStateScanner(this);
-    m_pendingLoader = new PendingFileLoader(this);
-    connect(m_pendingLoader, &PendingFileLoader::loaded, this, &MainWindow::onPendingLoaded);
+    m_session = new FolderSession(this);
+    m_session->setUseYolo(settings.useYolo);
+    m_session->setClassNames(m_categories->labels());
     // The folder's pending results are parsed while the window is built.
     const QString startDir = startDirectory();
     if (!startDir.isEmpty())
-        m_pendingLoader->preload(startDir);
+        m_session->preload(startDir);
     m_prefetcher = new ImagePrefetcher(this);
-    m_pendingThrottle = new PendingWriteThrottle(this);
-    m_pendingWriter = new PendingFileWriter(this);
-    connect(m_pendingThrottle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
-    connect(m_pendingWriter, &PendingFileWriter::written, this, [this](const QString &dir, bool ok) {
-        if (!ok && dir == m_currentDir)
-            m_pendingChanged = true;   // the next flush tries again
-    });
-    m_pendingStateTimer = new QTimer(this);
-    m_pendingStateTimer->setSingleShot(true);
-    m_pendingStateTimer->setInterval(0);
-    connect(m_pendingStateTimer, &QTimer::timeout, this, &MainWindow::refreshSomePendingStates);
 
     buildCentralWidget();
+    m_editor = new AnnotationEditor(m_scene, m_categories, this);
+    m_session->setLiveAnnotations(m_editor);
     m_status = new MainStatusBar(statusBar());
     m_scene->setMode(AnnotationScene::RectMode);   // a fresh window starts drawing boxes
     buildActions();
 
-    m_escapeAction = new QAction(this);
-    m_escapeAction->setShortcut(QKeySequence(Qt::Key_Escape));
-    m_escapeAction->setShortcutContext(Qt::WindowShortcut);
-    addAction(m_escapeAction);
+    // Escape is in no menu: it decides what it does from the canvas's state.
+    auto *escape = new QAction(this);
+    escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    escape->setShortcutContext(Qt::WindowShortcut);
+    addAction(escape);
+    connect(escape, &QAction::triggered, m_editor, &AnnotationEditor::escape);
 
     const QByteArray geometry = WindowSettings::geometry();
     if (!geometry.isEmpty())
@@ -117,12 +102,12 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_client->probeServer();
     if (timingEnabled()) {
         new InputTimingProbe(this, m_view->viewport(), [this] {
-            return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_undoStack->index());
+            return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_editor->undoStack()->index());
         }, this);
     }
 
     m_status->setModelChecking();
-    m_status->setUseYolo(m_useYolo);
+    m_status->setUseYolo(settings.useYolo);
     updateEmptyState();
     updateSavedIndicator();
     refreshStatus();
@@ -130,30 +115,29 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
 
     // The listing starts now, on its threads, while the window is still being shown: the first
     // chunk is ready when the event loop starts.
-    const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
     if (!startDir.isEmpty()) {
         // An image opens its folder and is shown first.
-        if (QFileInfo(start).isFile())
-            openImageFolder(QFileInfo(start).absoluteFilePath());
-        else
-            openDirectory(startDir);
+        const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
+        openFolder(startDir, QFileInfo(start).isFile() ? QFileInfo(start).absoluteFilePath() : QString());
     }
 }
 
-QString MainWindow::startDirectory() const
+MainWindow::~MainWindow() = default;
+
+QString MainWindow::currentDirectory() const
 {
-    const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
-    if (start.isEmpty())
-        return {};
-    const QFileInfo info(start);
-    if (info.isFile() && ImageLibrary::isImageFile(start))
-        return QDir::cleanPath(info.absolutePath());
-    if (info.isDir())
-        return QDir::cleanPath(info.absoluteFilePath());
-    return {};
+    return m_session->directory();
 }
 
-MainWindow::~MainWindow() = default;
+QString MainWindow::currentImagePath() const
+{
+    return m_session->currentImage();
+}
+
+bool MainWindow::isDirty() const
+{
+    return m_editor->isDirty();
+}
 
 void MainWindow::buildCentralWidget()
 {
@@ -199,45 +183,57 @@ void MainWindow::buildCentralWidget()
 
 void MainWindow::connectSignals()
 {
+    // The folder
+    connect(m_session, &FolderSession::pathsListed, m_fileList, &FileListPanel::appendPaths);
+    connect(m_session, &FolderSession::listingFinished, this, &MainWindow::onListingFinished);
+    connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showImage);
+    connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
+    connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });
+    connect(m_session, &FolderSession::labelsUsed, m_categories, &CategoryHistory::rememberAll);
+    connect(m_session, &FolderSession::currentResultsArrived, this, [this](const QList<Annotation> &records) {
+        m_editor->addLoaded(records);
+        refreshPanels();
+    });
+    connect(m_categories, &CategoryHistory::changed, this, [this] {
+        m_session->setClassNames(m_categories->labels());
+        refreshCategories();
+    });
+
     connect(m_fileList, &FileListPanel::currentPathChanged, this, [this](const QString &path) {
-        if (!path.isEmpty() && !m_loadingImage)
+        if (!path.isEmpty() && !m_editor->isLoading())
             showImage(path);
     });
     connect(m_fileList, &FileListPanel::fileDeleteRequested, this, &MainWindow::deleteImage);
     connect(m_fileList, &FileListPanel::fileAutoLabelRequested, this, [this](const QString &path) {
         showImage(path);
-        startAutoLabel(false, path == m_currentImagePath);
+        startAutoLabel(false, path == currentImagePath());
     });
     connect(m_fileList, &FileListPanel::thumbnailsFinished, this, [](int held) {
         logTiming(QStringLiteral("thumbnails done %1").arg(held));
     });
+
+    // The image on screen
     connect(m_objectPanel, &ObjectListPanel::rowActivated, this, [this](uint id) {
         m_scene->selectId(id, true);
         // The arrow keys then move the shape, as after selecting it on the canvas.
         m_view->setFocus(Qt::OtherFocusReason);
     });
-    connect(m_objectPanel, &ObjectListPanel::rowConfirmed, this, &MainWindow::confirmOne);
-    connect(m_objectPanel, &ObjectListPanel::categoryApplied, this, &MainWindow::applyCategory);
+    connect(m_objectPanel, &ObjectListPanel::rowConfirmed, m_editor, &AnnotationEditor::confirmOne);
+    connect(m_objectPanel, &ObjectListPanel::categoryApplied, m_editor, &AnnotationEditor::applyCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::deleteCategory);
     connect(m_objectPanel, &ObjectListPanel::addCategoryClicked, this, &MainWindow::addCategory);
-    connect(m_objectPanel, &ObjectListPanel::categoryChosen, this, [this](const QString &label) {
-        m_categories->setLastLabel(label);
-    });
+    connect(m_objectPanel, &ObjectListPanel::categoryChosen, m_categories, &CategoryHistory::setLastLabel);
 
-    connect(m_scene, &AnnotationScene::annotationsChanged, this, &MainWindow::markDirty);
+    connect(m_editor, &AnnotationEditor::edited, this, &MainWindow::onEdited);
     connect(m_scene, &AnnotationScene::selectedIdChanged, this, [this] {
-        if (!m_loadingImage)
+        if (!m_editor->isLoading())
             refreshObjects();
     });
     // Queued: the label dialog and the menu run their own event loops, not inside a mouse handler.
     connect(m_scene, &AnnotationScene::shapeDrafted, this, &MainWindow::addDrafted, Qt::QueuedConnection);
     connect(m_scene, &AnnotationScene::itemContextRequested, this,
             [this](uint id, const QPoint &globalPos) { showAnnotationMenu(id, globalPos); }, Qt::QueuedConnection);
-    connect(m_scene, &AnnotationScene::annotationEdited, this, &MainWindow::onAnnotationEdited);
-    connect(m_scene, &AnnotationScene::annotationNudged, this, &MainWindow::onAnnotationNudged);
-    connect(m_scene, &AnnotationScene::confirmRequested, this, &MainWindow::confirmOne);
-    connect(m_escapeAction, &QAction::triggered, this, &MainWindow::escapeAction);
-    connect(m_categories, &CategoryHistory::changed, this, &MainWindow::refreshCategories);
+    connect(m_scene, &AnnotationScene::confirmRequested, m_editor, &AnnotationEditor::confirmOne);
     connect(m_scene, &AnnotationScene::statusHint, this, [this](const QString &text) {
         if (text.isEmpty())
             statusBar()->clearMessage();
@@ -249,12 +245,9 @@ void MainWindow::connectSignals()
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
     connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setUseYolo);
-
-    connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &MainWindow::onChunkReady);
-    connect(m_directoryLoader, &DirectoryLoader::done, this, &MainWindow::onListingDone);
-    connect(m_stateScanner, &FileStateScanner::stateReady, this, &MainWindow::onStateReady);
     connect(m_prefetcher, &ImagePrefetcher::fullResolutionReady, this, &MainWindow::onFullResolution);
 
+    // The model server
     connect(m_progress, &ProgressOverlay::pauseToggled, this, [this](bool paused) {
         if (paused)
             m_client->pause();
@@ -273,21 +266,11 @@ void MainWindow::connectSignals()
         updateModelIndicator();
     });
     connect(m_client, &VllmClient::progress, m_progress, &ProgressOverlay::setProgress);
-    // While the checker compares with the model, the client's results are the checker's.
-    connect(m_client, &VllmClient::imageFinished, this,
-            [this](const QString &path, const QList<Annotation> &anns, bool ok, const QString &error) {
-                if (m_reviewRunning)
-                    onReviewImageFinished(path, anns, ok, error);
-                else
-                    onImageFinished(path, anns, ok, error);
-            });
-    connect(m_client, &VllmClient::taskFinished, this,
-            [this](int done, int total, int added, double avg, int failed, bool cancelled) {
-                if (m_reviewRunning)
-                    onReviewFinished(cancelled);
-                else
-                    onTaskFinished(done, total, added, avg, failed, cancelled);
-            });
+    connect(m_client, &VllmClient::imageFinished, this, &MainWindow::onImageFinished);
+    connect(m_client, &VllmClient::taskFinished, this, &MainWindow::onTaskFinished);
+    connect(m_checkRun, &CheckRun::rulesFinished, this, [this] { unsetCursor(); });
+    connect(m_checkRun, &CheckRun::reviewFinished, this, &MainWindow::onReviewFinished);
+    connect(m_checkRun, &CheckRun::finished, this, &MainWindow::showCheckSummary);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -322,27 +305,29 @@ void MainWindow::retranslateWidgets()
 
 void MainWindow::updateTitle()
 {
-    setWindowTitle(m_currentDir.isEmpty() ? QStringLiteral("Brindlemark")
-                                          : QStringLiteral("Brindlemark — %1").arg(m_currentDir));
-    m_status->setDirectory(QDir::toNativeSeparators(m_currentDir));
+    const QString dir = m_session->directory();
+    setWindowTitle(dir.isEmpty() ? QStringLiteral("Brindlemark") : QStringLiteral("Brindlemark — %1").arg(dir));
+    m_status->setDirectory(QDir::toNativeSeparators(dir));
 }
 
 void MainWindow::updateEmptyState()
 {
-    m_emptyState->setVisible(m_imagePaths.isEmpty() && !m_loadingDirectory && m_currentImagePath.isEmpty());
+    m_emptyState->setVisible(m_session->imagePaths().isEmpty() && !m_session->isListing()
+                             && currentImagePath().isEmpty());
     if (m_emptyState->isVisible())
         m_emptyState->raise();
 }
 
 void MainWindow::refreshStatus()
 {
-    const QString name = m_currentImagePath.isEmpty() ? QString() : QFileInfo(m_currentImagePath).fileName();
-    m_status->setImageInfo(name, m_current.fullSize, m_currentImagePath.isEmpty() ? 0 : m_scene->pendingCount());
+    const QString path = currentImagePath();
+    m_status->setImageInfo(path.isEmpty() ? QString() : QFileInfo(path).fileName(), m_current.fullSize,
+                           path.isEmpty() ? 0 : m_scene->pendingCount());
 }
 
 void MainWindow::updateSavedIndicator()
 {
-    m_status->setDirty(m_dirty);
+    m_status->setDirty(m_editor->isDirty());
 }
 
 void MainWindow::updateModelIndicator()
@@ -355,7 +340,7 @@ void MainWindow::refreshPanels()
     refreshObjects();
     refreshCategories();
     refreshStatus();
-    refreshImageState(m_currentImagePath);
+    m_session->refreshImageState(currentImagePath());
 }
 
 void MainWindow::refreshObjects()
@@ -379,18 +364,9 @@ void MainWindow::refreshCategories()
     m_objectPanel->refreshCategories(history + extra, counts, m_categories->lastLabel());
 }
 
-void MainWindow::markDirty()
-{
-    if (m_loadingImage || m_currentImagePath.isEmpty())
-        return;
-    m_dirty = true;
-    updateSavedIndicator();
-    refreshPanels();
-}
-
 void MainWindow::setUseYolo(bool yolo)
 {
-    m_useYolo = yolo;
+    m_session->setUseYolo(yolo);
     m_status->setUseYolo(yolo);
     if (m_actions.formatYolo) {
         m_actions.formatYolo->setChecked(yolo);
@@ -401,22 +377,12 @@ void MainWindow::setUseYolo(bool yolo)
 
 void MainWindow::saveSettings()
 {
-    WindowSettings::save({m_categories->labels(), m_useYolo, m_serverConfig});
-}
-
-void MainWindow::showAbout()
-{
-    showAboutBox(this);
-}
-
-void MainWindow::showShortcuts()
-{
-    showShortcutDialog(this);
+    WindowSettings::save({m_categories->labels(), m_session->useYolo(), m_serverConfig});
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_dirty) {
+    if (m_editor->isDirty()) {
         QMessageBox box(QMessageBox::Question, translateText("退出 Brindlemark"),
                         translateText("当前图片有未保存的修改，要如何处理？"), QMessageBox::NoButton, this);
         QPushButton *saveButton = box.addButton(translateText("保存并退出"), QMessageBox::AcceptRole);
@@ -431,25 +397,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
                 return;
             }
         } else if (box.clickedButton() == discardButton) {
-            m_dirty = false;
+            m_editor->markSaved();
         } else {
             event->ignore();
             return;
         }
     }
-    if (m_inferenceBusy || m_reviewRunning)
+    if (m_inferenceBusy || m_checkRun->isReviewing())
         m_client->cancel();
-    if (m_checker && m_checker->isRunning()) {
-        m_checker->requestStop();
-        m_checker->wait(3000);
-    }
-    m_directoryLoader->requestStop();
-    m_stateScanner->requestStop();
-    m_directoryLoader->wait(3000);
-    m_stateScanner->wait(3000);
-    m_pendingLoader->wait(3000);
+    m_checkRun->stopRules();
     m_fileList->stopThumbnails();
-    flushPending();
+    m_session->close();
     saveSettings();
     WindowSettings::saveGeometry(saveGeometry());
     event->accept();
@@ -473,8 +431,8 @@ void MainWindow::dropEvent(QDropEvent *event)
             openDirectory(info.absoluteFilePath());
             break;
         }
-        if (info.isFile() && ImageLibrary::isImageFile(path)) {
-            openImageFolder(info.absoluteFilePath());
+        if (info.isFile() && isImageFile(path)) {
+            openFolder(info.absolutePath(), info.absoluteFilePath());
             break;
         }
     }

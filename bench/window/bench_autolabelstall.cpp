@@ -10,6 +10,7 @@
 #include "shared/theme.h"
 #include "ui/autolabeldialog.h"
 #include "ui/filelistpanel.h"
+#include "session/foldersession.h"
 #include "ui/mainwindow.h"
 
 #include "benchsupport.h"
@@ -354,7 +355,7 @@ std::optional<RunFigures> runOnce(const QString &dir, const QStringList &images,
     bool thumbnailsDone = false;
     QObject::connect(window.fileList(), &FileListPanel::thumbnailsFinished, &window, [&] { thumbnailsDone = true; });
     window.show();
-    if (!waitFor([&] { return window.currentImagePath() == images.first() && !window.isLoadingDirectory(); }, 30000)) {
+    if (!waitFor([&] { return window.currentImagePath() == images.first() && !window.session()->isListing(); }, 30000)) {
         say(QStringLiteral("the folder did not open"));
         return std::nullopt;
     }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "checker/labelissue.h"
 #include "storage/storagefixtures.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Label files written by hand, so the checker tests control every coordinate.
 namespace Fixtures {
@@ -25,6 +27,15 @@ inline QByteArray vocXml(const QList<VocBox> &boxes)
             + "</bndbox></object>\n";
     }
     return xml + "</annotation>\n";
+}
+
+// "path|kind|problem|detail" of each finding, worded in the current language.
+inline QStringList words(const QList<LabelIssue> &issues)
+{
+    QStringList out;
+    for (const LabelIssue &issue : issues)
+        out << QStringList{issue.path, issue.kindName(), issue.problem(), issue.detail()}.join(QLatin1Char('|'));
+    return out;
 }
 
 } // namespace Fixtures

@@ -95,8 +95,8 @@ void TestCheckCli::rules_data()
     QTest::addColumn<QStringList>("out");
     QTest::addColumn<QByteArray>("err");   // a piece of standard error
 
-    const QString tiny = R"j({"detail":"第1个「bus」尺寸 2x200","image":"%D/b.png","problem":"过小框"})j";
-    const QString unknown = R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","problem":"未知类别"})j";
+    const QString tiny = R"j({"detail":"第1个「bus」尺寸 2x200","image":"%D/b.png","kind":"tiny_box","problem":"过小框"})j";
+    const QString unknown = R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","kind":"unknown_category","problem":"未知类别"})j";
     QTest::newRow("categories from classes.txt")
         << QStringList{"%D"} << 1 << QStringList{tiny, unknown, R"j({"checked":4,"issueImages":2,"issues":2})j"}
         << QByteArray();
@@ -162,19 +162,19 @@ void TestCheckCli::withServer_data()
                             S::chat(R"([{"label":"car","bbox_2d":[10,10,200,100],"score":0.7}])")}
         << 1
         << QStringList{
-               R"j({"detail":"第1个「bus」尺寸 2x200","image":"%D/b.png","problem":"过小框"})j",
-               R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","problem":"未知类别"})j",
-               R"j({"detail":"第1个标注为「car」,模型识别为「bus」(IoU=1.00)","image":"%D/a.png","problem":"类别不符"})j",
-               R"j({"detail":"模型发现目标「car」(700,700)-(900,900) (置信度 0.80) 但标注中没有对应框","image":"%D/a.png","problem":"疑似漏标"})j",
+               R"j({"detail":"第1个「bus」尺寸 2x200","image":"%D/b.png","kind":"tiny_box","problem":"过小框"})j",
+               R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","kind":"unknown_category","problem":"未知类别"})j",
+               R"j({"detail":"第1个标注为「car」,模型识别为「bus」(IoU=1.00)","image":"%D/a.png","kind":"model_mislabel","problem":"类别不符"})j",
+               R"j({"detail":"模型发现目标「car」(700,700)-(900,900) (置信度 0.80) 但标注中没有对应框","image":"%D/a.png","kind":"model_unlabelled","problem":"疑似漏标"})j",
                "FAILED %D/b.png",
-               R"j({"detail":"第1个「truck」与模型框 IoU=0.47,建议核对位置","image":"%D/c.png","problem":"位置偏差"})j",
+               R"j({"detail":"第1个「truck」与模型框 IoU=0.47,建议核对位置","image":"%D/c.png","kind":"model_offset","problem":"位置偏差"})j",
                R"j({"checked":4,"issueImages":3,"issues":6,"reviewed":3})j"};
     QTest::newRow("model agrees") << "%C" << QList<S::Answer>{S::chat(R"([{"label":"car","bbox_2d":[250,250,750,750]}])")}
                                   << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":1})j"};
     QTest::newRow("model sees nothing, after one retry")
         << "%C" << QList<S::Answer>{S::chat(""), S::chat("")} << 1
         << QStringList{
-               R"j({"detail":"第1个「car」(250,250)-(750,750) 在模型结果中无对应目标(可能漏标或难例,请人工复核)","image":"%C/x.png","problem":"模型未检出"})j",
+               R"j({"detail":"第1个「car」(250,250)-(750,750) 在模型结果中无对应目标(可能漏标或难例,请人工复核)","image":"%C/x.png","kind":"model_missed","problem":"模型未检出"})j",
                R"j({"checked":1,"issueImages":1,"issues":1,"reviewed":1})j"};
     QTest::newRow("nothing labelled: the probe only")
         << "%P" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":0})j"};
@@ -203,6 +203,7 @@ void TestCheckCli::withServer()
         if (expected.startsWith("FAILED ")) {
             const QJsonObject line = QJsonDocument::fromJson(result.out.at(i).toUtf8()).object();
             QCOMPARE(line.value("image").toString(), expected.mid(7));
+            QCOMPARE(line.value("kind").toString(), QStringLiteral("inference_failed"));
             QCOMPARE(line.value("problem").toString(), QStringLiteral("推理失败"));
             QVERIFY2(line.value("detail").toString().startsWith(QStringLiteral("推理失败 (HTTP 404): ")),
                      qPrintable(result.out.at(i)));

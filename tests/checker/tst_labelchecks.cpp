@@ -36,7 +36,7 @@ QStringList texts(const QList<LabelIssue> &issues, const QString &path)
     for (const LabelIssue &issue : issues) {
         if (issue.path != path)
             out << QStringLiteral("wrong path ") + issue.path;
-        out << issue.problem + QLatin1Char('|') + issue.detail;
+        out << issue.problem() + QLatin1Char('|') + issue.detail();
     }
     return out;
 }
@@ -213,7 +213,7 @@ private Q_SLOTS:
             QVERIFY(Fixtures::writeBytes(yoloLabelPath(m_image), "0 0.5 0.5 0.001 0.001\n"));
         QStringList found;
         for (const LabelIssue &issue : checkImage(m_image, {}))
-            found.append(issue.problem);
+            found.append(issue.problem());
         QCOMPARE(found, problems);
     }
 
@@ -279,16 +279,21 @@ private Q_SLOTS:
         QCOMPARE(texts(compareWithModel(m_image, stored, detections), m_image), expected);
     }
 
-    // Templates are translated first, then filled.
+    // Findings are worded in the language of the moment they are shown; templates are translated
+    // first, then filled.
     void translatedTexts()
     {
-        setLanguage(QStringLiteral("en"));
         const QList<LabelIssue> issues =
             compareWithModel(m_image, {rect("%2", 0, 0, 100, 100)}, {rect("bus", 0, 0, 100, 65, 0.8)});
-        setLanguage(QStringLiteral("zh_CN"));
         QCOMPARE(issues.size(), 1);
-        QCOMPARE(issues.first().problem, QStringLiteral("Category mismatch"));
-        QCOMPARE(issues.first().detail, QStringLiteral("#1 is labelled “%2”, the model sees “bus” (IoU=0.65)"));
+        QCOMPARE(issues.first().kindName(), QStringLiteral("model_mislabel"));
+        setLanguage(QStringLiteral("en"));
+        const QString problem = issues.first().problem();
+        const QString detail = issues.first().detail();
+        setLanguage(QStringLiteral("zh_CN"));
+        QCOMPARE(problem, QStringLiteral("Category mismatch"));
+        QCOMPARE(detail, QStringLiteral("#1 is labelled “%2”, the model sees “bus” (IoU=0.65)"));
+        QCOMPARE(issues.first().problem(), QStringLiteral("类别不符"));
     }
 
 private:

@@ -31,7 +31,22 @@ struct Run
     QSignalSpy progress;
     QSignalSpy finished;
 
-    QList<Annotation> anns(int i) const { return images.at(i).at(1).value<QList<Annotation>>(); }
+    ImageResult image(int i) const { return images.at(i).at(0).value<ImageResult>(); }
+    TaskSummary end() const { return finished.first().at(0).value<TaskSummary>(); }
+    // done, total, added, average confidence, failed, cancelled of the task's nth end.
+    QList<QVariant> endFields(qsizetype i) const
+    {
+        const TaskSummary e = finished.at(i).at(0).value<TaskSummary>();
+        return {e.done, e.total, e.added, e.avgConfidence, e.failed, e.cancelled};
+    }
+    QList<ImageResult> results() const
+    {
+        QList<ImageResult> all;
+        for (const QList<QVariant> &report : images)
+            all.append(report.at(0).value<ImageResult>());
+        return all;
+    }
+    QList<Annotation> anns(int i) const { return image(i).annotations; }
 };
 
 QString jpegSizeOf(const QString &dataUrl)
@@ -249,8 +264,8 @@ void TestVllmClient::concurrencyAtTheServer()
     QTRY_COMPARE_WITH_TIMEOUT(run.finished.count(), 1, 20000);
     QCOMPARE(m_server->requests().size(), 5);
     QCOMPARE(m_server->maxOpenRequests(), expected);
-    QCOMPARE(run.finished.first().at(0).toInt(), 5);
-    QCOMPARE(run.finished.first().at(2).toInt(), 5);
+    QCOMPARE(run.end().done, 5);
+    QCOMPARE(run.end().added, 5);
 }
 
 void TestVllmClient::manyConnectionsAtOnce_data()
@@ -277,7 +292,7 @@ void TestVllmClient::manyConnectionsAtOnce()
     QCOMPARE(m_server->requests().size(), paths.size());
     QVERIFY2(m_server->maxOpenRequests() >= atLeast, qPrintable(QString::number(m_server->maxOpenRequests())));
     QVERIFY(m_server->maxOpenRequests() <= concurrency);
-    QCOMPARE(run.finished.first().at(2).toInt(), paths.size());
+    QCOMPARE(run.end().added, paths.size());
 }
 
 void TestVllmClient::bodiesAsBuilt()
@@ -312,12 +327,10 @@ void TestVllmClient::cancelWhilePreparing()
     m_client->cancel();
     // Both images being prepared are reported at once; the third never started.
     QCOMPARE(run.images.count(), 2);
-    for (const QList<QVariant> &report : std::as_const(run.images)) {
-        QVERIFY(report.at(2).toBool());
-        QCOMPARE(report.at(3).toString(), translateText("已取消"));
-    }
+    for (const ImageResult &report : run.results())
+        QVERIFY(report.cancelled());
     QCOMPARE(run.finished.count(), 1);
-    QCOMPARE(run.finished.first(), (QList<QVariant>{2, 3, 0, 0.0, 0, true}));
+    QCOMPARE(run.endFields(0), (QList<QVariant>{2, 3, 0, 0.0, 0, true}));
     QCOMPARE(run.busy.count(), 2);
 
     // The builds that were under way finish into nothing.
@@ -351,9 +364,9 @@ void TestVllmClient::cancelFromProgressSlot()
     m_client->resume();
     QTRY_COMPARE(run.finished.count(), 1);
     QCOMPARE(run.images.count(), 2);
-    QCOMPARE(run.images.at(1).at(0).toString(), paths.at(1));
-    QCOMPARE(run.images.at(1).at(3).toString(), translateText("已取消"));
-    QCOMPARE(run.finished.first().at(5).toBool(), true);
+    QCOMPARE(run.image(1).path, paths.at(1));
+    QVERIFY(run.image(1).cancelled());
+    QCOMPARE(run.end().cancelled, true);
     QCOMPARE(run.busy.count(), 2);
     QTRY_COMPARE(m_server->openRequests(), 0);
     QCOMPARE(m_server->requests().size(), 1);
@@ -441,26 +454,26 @@ void TestVllmClient::failureRules()
     }
 
     QCOMPARE(run.images.count(), 1);
-    const QList<QVariant> report = run.images.first();
-    QCOMPARE(report.at(0).toString(), path);
-    QCOMPARE(report.at(2).toBool(), failStatus < 0);
+    const ImageResult report = run.image(0);
+    QCOMPARE(report.path, path);
+    QCOMPARE(report.answered(), failStatus < 0);
     QCOMPARE(run.anns(0).size(), detections);
     if (failStatus < 0) {
-        QCOMPARE(report.at(3).toString(), QString());
+        QCOMPARE(report.error, QString());
     } else {
         const QString prefix =
             translateText("推理失败 (HTTP %1): %2").arg(QString::number(failStatus), QString());
-        QVERIFY2(report.at(3).toString().startsWith(prefix), qPrintable(report.at(3).toString()));
-        QVERIFY(report.at(3).toString().size() > prefix.size());
+        QVERIFY2(report.error.startsWith(prefix), qPrintable(report.error));
+        QVERIFY(report.error.size() > prefix.size());
     }
     QCOMPARE(run.busy.count(), 2);
     QCOMPARE(run.busy.at(1).at(0).toBool(), false);
-    const QList<QVariant> end = run.finished.first();
-    QCOMPARE(end.at(0).toInt(), 1);
-    QCOMPARE(end.at(1).toInt(), 1);
-    QCOMPARE(end.at(2).toInt(), detections);
-    QCOMPARE(end.at(4).toInt(), failStatus < 0 ? 0 : 1);
-    QCOMPARE(end.at(5).toBool(), false);
+    const TaskSummary end = run.end();
+    QCOMPARE(end.done, 1);
+    QCOMPARE(end.total, 1);
+    QCOMPARE(end.added, detections);
+    QCOMPARE(end.failed, failStatus < 0 ? 0 : 1);
+    QCOMPARE(end.cancelled, false);
 }
 
 void TestVllmClient::closedWithoutAnswer()
@@ -472,10 +485,10 @@ void TestVllmClient::closedWithoutAnswer()
     QTRY_COMPARE(run.finished.count(), 1);
     QVERIFY(m_server->requests().size() >= 2);
     QCOMPARE(run.images.count(), 1);
-    QCOMPARE(run.images.first().at(2).toBool(), false);
-    QVERIFY(run.images.first().at(3).toString().startsWith(
+    QVERIFY(run.image(0).failed());
+    QVERIFY(run.image(0).error.startsWith(
         translateText("推理失败 (HTTP %1): %2").arg(QStringLiteral("0"), QString())));
-    QCOMPARE(run.finished.first().at(4).toInt(), 1);
+    QCOMPARE(run.end().failed, 1);
 }
 
 void TestVllmClient::transferTimeout_data()
@@ -501,9 +514,9 @@ void TestVllmClient::transferTimeout()
     QTRY_COMPARE_WITH_TIMEOUT(run.finished.count(), 1, 30000);
     QCOMPARE(m_server->requests().size(), 2);
     QCOMPARE(run.images.count(), 1);
-    QCOMPARE(run.images.first().at(2).toBool(), ok);
+    QCOMPARE(!run.image(0).failed(), ok);
     if (!ok)
-        QVERIFY(run.images.first().at(3).toString().startsWith(
+        QVERIFY(run.image(0).error.startsWith(
             translateText("推理失败 (HTTP %1): %2").arg(QStringLiteral("0"), QString())));
 }
 
@@ -542,7 +555,7 @@ void TestVllmClient::filtersOfTheTask()
     m_client->startTask(t);
     QTRY_COMPARE(run.finished.count(), 1);
     QCOMPARE(m_server->requests().size(), requests);
-    QCOMPARE(run.images.first().at(2).toBool(), true);
+    QVERIFY(run.image(0).answered());
     const QList<Annotation> anns = run.anns(0);
     QCOMPARE(anns.size(), label.isEmpty() ? 0 : 1);
     if (!label.isEmpty())
@@ -560,12 +573,12 @@ void TestVllmClient::totals()
     Run run(m_client);
     m_client->startTask(t);
     QTRY_COMPARE(run.finished.count(), 1);
-    const QList<QVariant> end = run.finished.first();
-    QCOMPARE(end.at(0).toInt(), 3);
-    QCOMPARE(end.at(1).toInt(), 3);
-    QCOMPARE(end.at(2).toInt(), 3);
-    QCOMPARE(end.at(3).toDouble(), (0.9 + 0.5 + 1.0) / 3);
-    QCOMPARE(end.at(4).toInt(), 1);
+    const TaskSummary end = run.end();
+    QCOMPARE(end.done, 3);
+    QCOMPARE(end.total, 3);
+    QCOMPARE(end.added, 3);
+    QCOMPARE(end.avgConfidence, (0.9 + 0.5 + 1.0) / 3);
+    QCOMPARE(end.failed, 1);
     QCOMPARE(run.anns(0).first().pending, 0);
 
     // progress: the start, then per image its start and its report.
@@ -589,17 +602,17 @@ void TestVllmClient::undecodableImages()
     QCOMPARE(m_server->requests().size(), 1);
     QCOMPARE(run.images.count(), 3);
     int failed = 0;
-    for (const QList<QVariant> &report : std::as_const(run.images)) {
-        if (report.at(0).toString() == good) {
-            QVERIFY(report.at(2).toBool());
+    for (const ImageResult &report : run.results()) {
+        if (report.path == good) {
+            QVERIFY(report.answered());
         } else {
-            QVERIFY(!report.at(2).toBool());
-            QCOMPARE(report.at(3).toString(), translateText("图片解码失败"));
+            QVERIFY(report.failed());
+            QCOMPARE(report.error, translateText("图片解码失败"));
             ++failed;
         }
     }
     QCOMPARE(failed, 2);
-    QCOMPARE(run.finished.first().at(4).toInt(), 2);
+    QCOMPARE(run.end().failed, 2);
 }
 
 void TestVllmClient::thousandsOfUndecodableImages()
@@ -612,8 +625,8 @@ void TestVllmClient::thousandsOfUndecodableImages()
     m_client->startTask(task(paths, 4));
     QCOMPARE(run.finished.count(), 1);
     QCOMPARE(run.images.count(), 30000);
-    QCOMPARE(run.finished.first().at(0).toInt(), 30000);
-    QCOMPARE(run.finished.first().at(4).toInt(), 30000);
+    QCOMPARE(run.end().done, 30000);
+    QCOMPARE(run.end().failed, 30000);
     QCOMPARE(run.busy.count(), 2);
     QVERIFY(!m_client->isBusy());
 }
@@ -632,9 +645,9 @@ void TestVllmClient::emptyTaskAndBusyTask()
     QVERIFY(m_client->isBusy());
     m_client->startTask(task({image(QSize(50, 50)), image(QSize(50, 50))}));
     QTRY_COMPARE(run.finished.count(), 1);
-    QCOMPARE(run.finished.first().at(1).toInt(), 1);
+    QCOMPARE(run.end().total, 1);
     QCOMPARE(m_server->requests().size(), 1);
-    QCOMPARE(run.images.first().at(0).toString(), first);
+    QCOMPARE(run.image(0).path, first);
     QCOMPARE(run.busy.count(), 2);
 }
 
@@ -648,13 +661,12 @@ void TestVllmClient::cancelInFlight()
 
     m_client->cancel();
     QCOMPARE(run.images.count(), 2);
-    for (const QList<QVariant> &report : std::as_const(run.images)) {
-        QVERIFY(report.at(2).toBool());
-        QCOMPARE(report.at(3).toString(), translateText("已取消"));
-        QVERIFY(report.at(1).value<QList<Annotation>>().isEmpty());
+    for (const ImageResult &report : run.results()) {
+        QVERIFY(report.cancelled());
+        QVERIFY(report.annotations.isEmpty());
     }
     QCOMPARE(run.finished.count(), 1);
-    QCOMPARE(run.finished.first(), (QList<QVariant>{2, 3, 0, 0.0, 0, true}));
+    QCOMPARE(run.endFields(0), (QList<QVariant>{2, 3, 0, 0.0, 0, true}));
     QCOMPARE(run.busy.count(), 2);
     QVERIFY(!m_client->isBusy());
 
@@ -670,7 +682,7 @@ void TestVllmClient::cancelInFlight()
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
     m_client->startTask(task({paths.at(2)}));
     QTRY_COMPARE(run.finished.count(), 2);
-    QCOMPARE(run.finished.last(), (QList<QVariant>{1, 1, 1, 0.9, 0, false}));
+    QCOMPARE(run.endFields(run.finished.size() - 1), (QList<QVariant>{1, 1, 1, 0.9, 0, false}));
 }
 
 void TestVllmClient::pauseThenCancel()
@@ -689,7 +701,7 @@ void TestVllmClient::pauseThenCancel()
 
     m_client->cancel();
     QCOMPARE(run.finished.count(), 1);
-    QCOMPARE(run.finished.first(), (QList<QVariant>{1, 3, 1, 0.9, 0, true}));
+    QCOMPARE(run.endFields(0), (QList<QVariant>{1, 3, 1, 0.9, 0, true}));
     QCOMPARE(run.busy.count(), 2);
     QCOMPARE(run.images.count(), 1);
 }
@@ -705,7 +717,7 @@ void TestVllmClient::pauseThenResume()
     QVERIFY(m_client->isPaused());
     m_client->resume();
     QTRY_COMPARE(run.finished.count(), 1);
-    QCOMPARE(run.finished.first(), (QList<QVariant>{3, 3, 3, 0.9, 0, false}));
+    QCOMPARE(run.endFields(0), (QList<QVariant>{3, 3, 3, 0.9, 0, false}));
     QCOMPARE(m_server->requests().size(), 3);
 }
 

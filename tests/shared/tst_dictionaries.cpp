@@ -11,7 +11,7 @@
 namespace {
 
 const QStringList kTranslated = {"en", "es", "fr", "pt", "ru", "ja", "de", "tr", "pl"};
-const QStringList kSourceDirs = {"shared", "app", "storage", "canvas", "inference", "checker", "ui", "host", "tools"};
+const QStringList kSourceDirs = {"shared", "app", "storage", "canvas", "inference", "checker", "session", "ui", "host", "tools"};
 
 QString unescapeCppLiteral(const QString &body)
 {

@@ -1,4 +1,5 @@
 #include "shared/language.h"
+#include "shared/languagefont.h"
 #include "testmain.h"
 
 #include <QSettings>

@@ -1,7 +1,6 @@
 #include "storage/annotation.h"
 #include "storage/directoryloader.h"
 #include "storage/filestatescanner.h"
-#include "storage/imagelibrary.h"
 #include "storage/thumbloader.h"
 
 #include "storagefixtures.h"
@@ -19,7 +18,6 @@ private slots:
     void initTestCase();
     void isImageFile_data();
     void isImageFile();
-    void imageLibrary();
     void listing_data();
     void listing();
     void chunksOfThousand();
@@ -68,16 +66,7 @@ void TestStorageWorkers::isImageFile()
 {
     QFETCH(QString, path);
     QFETCH(bool, expected);
-    QCOMPARE(ImageLibrary::isImageFile(path), expected);
-}
-
-void TestStorageWorkers::imageLibrary()
-{
-    ImageLibrary library;
-    library.setDirectory("/d", {"/d/a.jpg", "/d/b.jpg", "/d/a.jpg"});
-    library.removeFile("/d/a.jpg");
-    QCOMPARE(library.dir(), QString("/d"));
-    QCOMPARE(library.files(), QStringList{"/d/b.jpg"});
+    QCOMPARE(::isImageFile(path), expected);
 }
 
 void TestStorageWorkers::listing_data()

@@ -108,10 +108,10 @@ inline std::unique_ptr<MainWindow> openWindow(const QString &dir, const QStringL
         return nullptr;
     const bool ready = QTest::qWaitFor(
         [&] {
-            if (window->currentImagePath() != images.value(0) || window->isLoadingDirectory())
+            if (window->currentImagePath() != images.value(0) || window->session()->isListing())
                 return false;
             for (const QString &path : images) {
-                if (!window->imageState(path).known)
+                if (!window->session()->imageState(path).known)
                     return false;
             }
             return true;

@@ -2,6 +2,7 @@
 
 #include "inference/vllmclient.h"
 #include "shared/language.h"
+#include "shared/languagefont.h"
 
 #include "../inference/fakeopenaiserver.h"
 #include "stylesheet.h"

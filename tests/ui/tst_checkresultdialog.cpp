@@ -1,6 +1,7 @@
 #include "ui/checkresultdialog.h"
 
 #include "shared/language.h"
+#include "shared/languagefont.h"
 
 #include "stylesheet.h"
 #include "testmain.h"

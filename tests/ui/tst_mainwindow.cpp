@@ -173,16 +173,16 @@ void TestMainWindow::openFolderShowsFirstImage()
     QVERIFY(window->emptyState()->isVisible());
     window->openDirectory(m_dir);
     QVERIFY(waitForImage(*window, m_images.at(0)));
-    QTRY_COMPARE(window->imagePaths(), m_images);
-    QTRY_VERIFY(!window->isLoadingDirectory());
+    QTRY_COMPARE(window->session()->imagePaths(), m_images);
+    QTRY_VERIFY(!window->session()->isListing());
     QCOMPARE(window->scene()->annotations().size(), 2);
     QVERIFY(!window->emptyState()->isVisible());
     QCOMPARE(window->windowTitle(), QStringLiteral("Brindlemark — ") + m_dir);
-    QVERIFY(window->labelHistory().contains(QStringLiteral("cat")));
+    QVERIFY(window->categories()->labels().contains(QStringLiteral("cat")));
     for (const QString &image : std::as_const(m_images))
         QVERIFY(window->fileList()->isShown(image));
     // The state scanner's count of the labelled image reaches the window.
-    QTRY_COMPARE(window->imageState(m_images.at(0)).confirmed, 2);
+    QTRY_COMPARE(window->session()->imageState(m_images.at(0)).confirmed, 2);
     QCOMPARE(window->statusPanel()->savedText(), QStringLiteral("已保存"));
 }
 
@@ -256,8 +256,8 @@ void TestMainWindow::stepping()
     auto window = openWindow(m_images.at(start));
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(start)));
-    QTRY_COMPARE(window->imageState(m_images.at(1)).confirmed, 1);
-    QTRY_COMPARE(window->imageState(m_images.at(3)).confirmed, 1);
+    QTRY_COMPARE(window->session()->imageState(m_images.at(1)).confirmed, 1);
+    QTRY_COMPARE(window->session()->imageState(m_images.at(3)).confirmed, 1);
     if (unlabelledOnly) {
         const auto buttons = window->fileList()->findChildren<QToolButton *>();
         for (QToolButton *button : buttons) {
@@ -305,7 +305,7 @@ void TestMainWindow::deleteImage()
     QVERIFY2(trashed.contains(QFileInfo(victim).fileName()), qPrintable(trashed.join(u',')));
     QVERIFY2(trashed.contains(QStringLiteral("img%1.xml").arg(deleted + 1)), qPrintable(trashed.join(u',')));
     QVERIFY2(trashed.contains(QStringLiteral("img%1.txt").arg(deleted + 1)), qPrintable(trashed.join(u',')));
-    QVERIFY(!window->imagePaths().contains(victim));
+    QVERIFY(!window->session()->imagePaths().contains(victim));
     QCOMPARE(window->toast()->text(), QStringLiteral("已删除 %1").arg(QFileInfo(victim).fileName()));
     if (successor < 0) {
         QVERIFY(window->currentImagePath().isEmpty());
@@ -330,7 +330,7 @@ void TestMainWindow::pendingResultsMerged()
     // The first image shows its label file and its pending result from the start.
     QCOMPARE(window->scene()->annotations().size(), 2);
     QCOMPARE(window->scene()->pendingCount(), 1);
-    QTRY_COMPARE(window->imageState(m_images.at(2)).pending, 1);
+    QTRY_COMPARE(window->session()->imageState(m_images.at(2)).pending, 1);
     // Rejecting the pending result is a change: the next write drops the stale entry too.
     const uint pendingId = window->scene()->pendingIdsInReadingOrder().first();
     window->scene()->applyState(pendingId, std::nullopt);
@@ -493,7 +493,7 @@ void TestMainWindow::settingsQuirks()
     QVERIFY(window);
     QCOMPARE(window->serverConfig().concurrency, expectedConcurrency);
     QCOMPARE(window->serverConfig().timeout, expectedTimeout);
-    QCOMPARE(window->useYolo(), expectedYolo);
+    QCOMPARE(window->session()->useYolo(), expectedYolo);
     QCOMPARE(window->actions().formatYolo->isChecked(), expectedYolo);
     QVERIFY(window->close());
     QSettings s(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
@@ -507,10 +507,10 @@ void TestMainWindow::formatMenuAndComboAgree()
     auto window = openWindow();
     QVERIFY(window);
     window->statusPanel()->formatCombo()->setCurrentIndex(1);
-    QVERIFY(window->useYolo());
+    QVERIFY(window->session()->useYolo());
     QVERIFY(window->actions().formatYolo->isChecked());
     window->actions().formatVoc->trigger();
-    QVERIFY(!window->useYolo());
+    QVERIFY(!window->session()->useYolo());
     QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 0);
     QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).value(QStringLiteral("format")).toString(),
              QStringLiteral("voc"));

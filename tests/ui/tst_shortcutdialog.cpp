@@ -3,6 +3,7 @@
 #include "ui/shortcutdialog.h"
 
 #include "shared/language.h"
+#include "shared/languagefont.h"
 
 #include "stylesheet.h"
 #include "testmain.h"

@@ -164,13 +164,13 @@ void TestWindowAutoLabel::onScreenResultsAreOneStep()
     QCOMPARE(labelsOf(scene->annotations()), (QStringList{"cat", "dog", "bird"}));
     QCOMPARE(scene->pendingCount(), 3);
     QCOMPARE(scene->annotations().at(1).rect, QRectF(400, 100, 200, 200));
-    QUndoStack *undo = m_window->undoStack();
+    QUndoStack *undo = m_window->editor()->undoStack();
     QCOMPARE(undo->count(), 1);
     QCOMPARE(undo->text(0), QStringLiteral("AI 插入 3 个标注"));
     QCOMPARE(undo->command(0)->childCount(), 3);
     QCOMPARE(undo->command(0)->child(0)->text(), QStringLiteral("AI 插入标注"));
     QVERIFY(!hasLabelFiles(m_images.at(0)));
-    QVERIFY(m_window->labelHistory().contains(QStringLiteral("bird")));
+    QVERIFY(m_window->categories()->labels().contains(QStringLiteral("bird")));
     QCOMPARE(m_window->statusPanel()->modelText(), QStringLiteral("模型在线"));
     QTRY_COMPARE_WITH_TIMEOUT(toastText(), QStringLiteral("完成 1 张 · 新增 3 框 · 平均置信度 0.80"), 5000);
 
@@ -206,12 +206,12 @@ void TestWindowAutoLabel::otherImagesGoToCacheAndPendingFile()
     QCOMPARE(m_server->requestsFor(kChat.toUtf8()).size(), 4);
 
     QCOMPARE(m_window->scene()->pendingCount(), 1);
-    QCOMPARE(labelsOf(m_window->cachedAnnotations(m_images.at(1))), (QStringList{"cat", "cow"}));
-    QCOMPARE(pendingCount(m_window->cachedAnnotations(m_images.at(1))), 2);
-    QCOMPARE(labelsOf(m_window->cachedAnnotations(m_images.at(2))), (QStringList{"dog", "cat"}));
-    QCOMPARE(pendingCount(m_window->cachedAnnotations(m_images.at(2))), 1);
+    QCOMPARE(labelsOf(m_window->session()->cachedAnnotations(m_images.at(1))), (QStringList{"cat", "cow"}));
+    QCOMPARE(pendingCount(m_window->session()->cachedAnnotations(m_images.at(1))), 2);
+    QCOMPARE(labelsOf(m_window->session()->cachedAnnotations(m_images.at(2))), (QStringList{"dog", "cat"}));
+    QCOMPARE(pendingCount(m_window->session()->cachedAnnotations(m_images.at(2))), 1);
 
-    const MainWindow::ImageState third = m_window->imageState(m_images.at(2));
+    const ImageState third = m_window->session()->imageState(m_images.at(2));
     QCOMPARE(third.confirmed, 1);
     QCOMPARE(third.pending, 1);
     QListWidgetItem *row = fileRow(*m_window, m_images.at(2));
@@ -235,7 +235,7 @@ void TestWindowAutoLabel::otherImagesGoToCacheAndPendingFile()
 
     // The run's categories (and those read from label files on the way) lead the history, in
     // memory and in the settings.
-    QCOMPARE(m_window->labelHistory().mid(0, 3), (QStringList{"fox", "cat", "dog"}));
+    QCOMPARE(m_window->categories()->labels().mid(0, 3), (QStringList{"fox", "cat", "dog"}));
     QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
                  .value(QStringLiteral("labels"))
                  .toStringList()
@@ -285,13 +285,13 @@ void TestWindowAutoLabel::overlapFilter()
 
     m_window = openWindow(m_dir, m_images);
     QVERIFY(m_window);
-    QTRY_COMPARE(m_window->imageState(target).pending, 1);
+    QTRY_COMPARE(m_window->session()->imageState(target).pending, 1);
     QVERIFY(startRun(onScreen ? CurrentImage : AllImages, true));
     QVERIFY(waitForRunEnd());
 
-    const QList<Annotation> after = onScreen ? m_window->scene()->annotations() : m_window->cachedAnnotations(target);
+    const QList<Annotation> after = onScreen ? m_window->scene()->annotations() : m_window->session()->cachedAnnotations(target);
     QCOMPARE(labelsOf(after), kept ? (QStringList{"Cat", label}) : QStringList{"Cat"});
-    QCOMPARE(m_window->imageState(target).pending, kept ? 2 : 1);
+    QCOMPARE(m_window->session()->imageState(target).pending, kept ? 2 : 1);
     if (onScreen && !kept)
         QCOMPARE(toastText(), QStringLiteral("已忽略 1 个与已有标注重叠的结果"));
     QTRY_COMPARE(readPendingFile(m_dir).value(target).size(), kept ? 2 : 1);
@@ -325,8 +325,8 @@ void TestWindowAutoLabel::insertAsConfirmed()
         const QStringList expected = i == 1 ? QStringList{"dog", "cat"} : QStringList{"cat"};
         QCOMPARE(labelsOf(stored), expected);
         QCOMPARE(stored.last().rect, QRectF(100, 200, 300, 400));
-        QCOMPARE(pendingCount(m_window->cachedAnnotations(image)), 0);
-        QCOMPARE(m_window->imageState(image).confirmed, expected.size());
+        QCOMPARE(pendingCount(m_window->session()->cachedAnnotations(image)), 0);
+        QCOMPARE(m_window->session()->imageState(image).confirmed, expected.size());
     }
     const QString yoloFile = m_dir + QStringLiteral("/labels/img3.txt");
     QCOMPARE(QFileInfo::exists(yoloFile), yolo);
@@ -365,13 +365,13 @@ void TestWindowAutoLabel::pendingFileMidRunThenCancel()
     QVERIFY(cancel);
     QTest::mouseClick(cancel, Qt::LeftButton);
     QVERIFY(waitForRunEnd());
-    QCOMPARE(m_finished->first().at(5).toBool(), true);
+    QCOMPARE(m_finished->first().at(0).value<TaskSummary>().cancelled, true);
     QCOMPARE(m_server->requestsFor(kChat.toUtf8()).size(), 3);
 
     QCOMPARE(labelsOf(m_window->scene()->annotations()), QStringList{"cat"});
-    QCOMPARE(labelsOf(m_window->cachedAnnotations(m_images.at(1))), QStringList{"dog"});
+    QCOMPARE(labelsOf(m_window->session()->cachedAnnotations(m_images.at(1))), QStringList{"dog"});
     for (int i : {2, 3}) {
-        QCOMPARE(m_window->imageState(m_images.at(i)).pending, 0);
+        QCOMPARE(m_window->session()->imageState(m_images.at(i)).pending, 0);
         QVERIFY(!fileRow(*m_window, m_images.at(i))->data(FileRole::Failed).toBool());
     }
     QTRY_COMPARE(readPendingFile(m_dir).size(), 2);
@@ -408,15 +408,15 @@ void TestWindowAutoLabel::anotherFolderOpenedDuringRun()
     QCOMPARE(labelsOf(own.value(m_images.at(3))), QStringList{"fox"});
     const AnnotationCache shown = readPendingFile(other);
     QVERIFY2(shown.isEmpty(), qPrintable(shown.keys().join(QLatin1Char(' '))));
-    QCOMPARE(m_window->imagePaths(), otherImages);
+    QCOMPARE(m_window->session()->imagePaths(), otherImages);
     for (const QString &image : std::as_const(m_images))
-        QVERIFY(!m_window->hasCachedAnnotations(image));
+        QVERIFY(!m_window->session()->hasCachedAnnotations(image));
 
     // Back in the first folder, the results are there as pending shapes.
     m_window->openDirectory(m_dir);
     QTRY_COMPARE(m_window->currentImagePath(), m_images.first());
     QCOMPARE(labelsOf(m_window->scene()->annotations()), QStringList{"cat"});
-    QTRY_COMPARE(m_window->imageState(m_images.at(2)).pending, 1);
+    QTRY_COMPARE(m_window->session()->imageState(m_images.at(2)).pending, 1);
 }
 
 void TestWindowAutoLabel::failedImageMarked_data()
@@ -438,13 +438,13 @@ void TestWindowAutoLabel::failedImageMarked()
     QVERIFY(m_window);
     QVERIFY(startRun(AllImages, true));
     QVERIFY(waitForRunEnd());
-    QCOMPARE(m_finished->first().at(4).toInt(), 1);
+    QCOMPARE(m_finished->first().at(0).value<TaskSummary>().failed, 1);
 
     for (int i = 0; i < 4; ++i) {
         const QString &image = m_images.at(i);
         QCOMPARE(fileRow(*m_window, image)->data(FileRole::Failed).toBool(), i == failing);
-        QCOMPARE(m_window->imageState(image).failed, i == failing);
-        QCOMPARE(m_window->imageState(image).pending, i == failing ? 0 : 1);
+        QCOMPARE(m_window->session()->imageState(image).failed, i == failing);
+        QCOMPARE(m_window->session()->imageState(image).pending, i == failing ? 0 : 1);
     }
     if (failing == 0)
         QVERIFY2(toastText().startsWith(QStringLiteral("推理失败：推理失败 (HTTP 404)")), qPrintable(toastText()));

@@ -273,8 +273,8 @@ void TestWindowCheck::findings()
     if (!toast.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(toastText(), toast, 5000);
     // The model's detections never reach the window.
-    QCOMPARE(m_window->undoStack()->count(), 0);
-    QCOMPARE(m_window->imageState(m_images.at(3)).pending, 0);
+    QCOMPARE(m_window->editor()->undoStack()->count(), 0);
+    QCOMPARE(m_window->session()->imageState(m_images.at(3)).pending, 0);
     QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
 }
 

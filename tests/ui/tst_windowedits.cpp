@@ -292,7 +292,7 @@ void TestWindowEdits::drawnBoxIsNamed()
     QVERIFY(window);
     if (!offer.isEmpty())
         run(*window, QStringLiteral("category-click ") + offer);
-    QCOMPARE(window->lastLabel(), offer);
+    QCOMPARE(window->categories()->lastLabel(), offer);
 
     const QPointF from(700, 550), to(780, 620);
     const auto answer = answerLabelDialog(typed, escape ? LabelFinish::Escape : LabelFinish::Return, clearField);
@@ -301,7 +301,7 @@ void TestWindowEdits::drawnBoxIsNamed()
     QCOMPARE(answer->title, QStringLiteral("输入类别"));
     QCOMPARE(answer->offered, offer);
 
-    QUndoStack *stack = window->undoStack();
+    QUndoStack *stack = window->editor()->undoStack();
     const QList<Annotation> shapes = window->scene()->annotations();
     if (expected.isEmpty()) {
         QCOMPARE(shapes.size(), 3);
@@ -315,8 +315,8 @@ void TestWindowEdits::drawnBoxIsNamed()
     QCOMPARE(window->scene()->selectedIds(), QList<uint>{4});
     QCOMPARE(stack->count(), 1);
     QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销 添加标注"));
-    QCOMPARE(window->labelHistory().first(), expected);
-    QCOMPARE(window->lastLabel(), expected);
+    QCOMPARE(window->categories()->labels().first(), expected);
+    QCOMPARE(window->categories()->lastLabel(), expected);
 
     run(*window, QStringLiteral("key Ctrl+Z"));
     QCOMPARE(window->scene()->annotations().size(), 3);
@@ -389,7 +389,7 @@ void TestWindowEdits::everyEditUndoesAndRedoes()
 
     run(*window, script);
     QCOMPARE(describe(scene->annotations()), after);
-    QCOMPARE(undoTexts(window->undoStack()), QStringList{text});
+    QCOMPARE(undoTexts(window->editor()->undoStack()), QStringList{text});
     QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销 ") + text);
     QVERIFY(window->isDirty());
 
@@ -454,7 +454,7 @@ void TestWindowEdits::mergeRules()
     auto window = openWindow(m_images.at(0));
     QVERIFY(window);
     run(*window, script);
-    QCOMPARE(undoTexts(window->undoStack()), texts);
+    QCOMPARE(undoTexts(window->editor()->undoStack()), texts);
 
     run(*window, QStringLiteral("key Ctrl+Z"));
     QCOMPARE(describe(window->scene()->annotations()), afterOneUndo);
@@ -503,7 +503,7 @@ void TestWindowEdits::categoryDeleteByClicks()
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
     }
     QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
-    QUndoStack *stack = window->undoStack();
+    QUndoStack *stack = window->editor()->undoStack();
     if (toast.isEmpty()) {
         QCOMPARE(rowTexts(list), rowsBefore);
         QVERIFY(!categoryAsking(list, category));
@@ -511,7 +511,7 @@ void TestWindowEdits::categoryDeleteByClicks()
         return;
     }
     QCOMPARE(window->toast()->text(), toast);
-    QVERIFY(!window->labelHistory().contains(category));
+    QVERIFY(!window->categories()->labels().contains(category));
     QVERIFY(!rowTexts(list).contains(category));
     const bool withShapes = shapesLeft != kStart;
     const QString text = QStringLiteral("删除类别 ") + category;
@@ -519,7 +519,7 @@ void TestWindowEdits::categoryDeleteByClicks()
 
     // First undo: the category comes back at the end of the list; its shapes are still gone.
     run(*window, QStringLiteral("key Ctrl+Z"));
-    QCOMPARE(window->labelHistory().last(), category);
+    QCOMPARE(window->categories()->labels().last(), category);
     QCOMPARE(rowTexts(list).last(), category);
     QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
     if (withShapes) {
@@ -528,13 +528,13 @@ void TestWindowEdits::categoryDeleteByClicks()
         QCOMPARE(describe(window->scene()->annotations()), kStart);
     }
     QVERIFY(!window->actions().undo->isEnabled());
-    QCOMPARE(WindowSettings::load().labels, window->labelHistory());
+    QCOMPARE(WindowSettings::load().labels, window->categories()->labels());
 
     // Redo deletes again, in the same order.
     for (qsizetype i = 0; i < stack->count(); ++i)
         run(*window, QStringLiteral("key Ctrl+Y"));
     QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
-    QVERIFY(!window->labelHistory().contains(category));
+    QVERIFY(!window->categories()->labels().contains(category));
     QVERIFY(!rowTexts(list).contains(category));
 }
 
@@ -556,7 +556,7 @@ void TestWindowEdits::fiftyFirstCategory()
     WindowSettings::saveLabels(fifty);
     auto window = openWindow(m_images.at(1));
     QVERIFY(window);
-    QCOMPARE(window->labelHistory(), fifty);
+    QCOMPARE(window->categories()->labels(), fifty);
 
     if (byDrawing) {
         run(*window, QStringLiteral("draw 500 400 600 480 newcomer"));
@@ -568,11 +568,11 @@ void TestWindowEdits::fiftyFirstCategory()
         QTest::mouseClick(add, Qt::LeftButton);
         waitUntilAnswered(*window, answer);
         QCOMPARE(answer->title, QStringLiteral("新增类别"));
-        QCOMPARE(window->undoStack()->count(), 0);   // not an undo step
+        QCOMPARE(window->editor()->undoStack()->count(), 0);   // not an undo step
     }
     const QStringList expected = QStringList{QStringLiteral("newcomer")} + fifty.mid(0, 49);
-    QCOMPARE(window->labelHistory(), expected);   // c50, the least recently used, is gone
-    QCOMPARE(window->lastLabel(), QStringLiteral("newcomer"));
+    QCOMPARE(window->categories()->labels(), expected);   // c50, the least recently used, is gone
+    QCOMPARE(window->categories()->lastLabel(), QStringLiteral("newcomer"));
     QCOMPARE(rowTexts(categoryList(*window)), expected);
     QCOMPARE(WindowSettings::load().labels, expected);
 }
@@ -670,8 +670,8 @@ void TestWindowEdits::numberKeys()
 
     run(*window, script);
     QCOMPARE(describe(window->scene()->annotations()), after);
-    QCOMPARE(undoTexts(window->undoStack()), texts);
-    QCOMPARE(window->lastLabel(), lastLabel);
+    QCOMPARE(undoTexts(window->editor()->undoStack()), texts);
+    QCOMPARE(window->categories()->lastLabel(), lastLabel);
     if (script.startsWith(QLatin1String("key 3; draw")))
         QCOMPARE(window->toast()->text(), QStringLiteral("下一个框的类别：bird"));
     if (!texts.isEmpty()) {
@@ -715,7 +715,7 @@ void TestWindowEdits::copyPreviousShapes()
     QVERIFY(window);
     run(*window, QStringLiteral("key Right"));
     QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
-    QUndoStack *stack = window->undoStack();
+    QUndoStack *stack = window->editor()->undoStack();
     QCOMPARE(stack->count(), 0);
 
     const QString before = describe(window->scene()->annotations(), false);
@@ -809,7 +809,7 @@ void TestWindowEdits::pendingKeys()
 
     run(*window, script);
     QCOMPARE(describe(window->scene()->annotations()), after);
-    QCOMPARE(undoTexts(window->undoStack()), texts);
+    QCOMPARE(undoTexts(window->editor()->undoStack()), texts);
     QList<uint> ids = window->scene()->selectedIds();
     std::sort(ids.begin(), ids.end());
     QCOMPARE(ids, selected);

@@ -1,10 +1,8 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
-#include "checker/labelchecker.h"
-#include "checker/labelchecks.h"
 #include "inference/vllmclient.h"
-#include "shared/language.h"
+#include "session/checkrun.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
@@ -12,7 +10,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QSet>
 
 namespace {
 
@@ -142,74 +139,41 @@ int runCheckCommand(const QStringList &args)
         }
     }
 
-    int issueCount = 0;
-    QSet<QString> issueImages;
-    const auto print = [&](const LabelIssue &issue) {
-        ++issueCount;
-        issueImages.insert(issue.path);
+    const auto print = [](const LabelIssue &issue) {
         Cli::printJson(QJsonObject{{QStringLiteral("image"), issue.path},
-                                   {QStringLiteral("problem"), issue.problem},
-                                   {QStringLiteral("detail"), issue.detail}});
+                                   {QStringLiteral("kind"), issue.kindName()},
+                                   {QStringLiteral("problem"), issue.problem()},
+                                   {QStringLiteral("detail"), issue.detail()}});
     };
-
     QEventLoop loop;
-    int checked = 0;
-    int reviewed = 0;
+    CheckRun run(&client);
     bool rulesDone = false;
-    bool modelDone = labelled.isEmpty();
     QList<LabelIssue> heldBack;   // model findings wait for the rule findings, so the order is stable
-    const auto quitWhenDone = [&] {
-        if (rulesDone && modelDone)
-            loop.quit();
-    };
-
-    LabelChecker checker;
-    QObject::connect(&checker, &LabelChecker::issueFound, &loop, print);
-    QObject::connect(&checker, &LabelChecker::finished, &loop, [&](int checkedImages, int, int) {
-        checked = checkedImages;
+    QObject::connect(&run, &CheckRun::issueFound, &loop, [&](const LabelIssue &issue) {
+        if (rulesDone || !issue.fromModel())
+            print(issue);
+        else
+            heldBack.append(issue);
+    });
+    QObject::connect(&run, &CheckRun::rulesFinished, &loop, [&] {
         rulesDone = true;
         for (const LabelIssue &issue : std::as_const(heldBack))
             print(issue);
         heldBack.clear();
-        quitWhenDone();
     });
-
-    QObject::connect(&client, &VllmClient::imageFinished, &loop,
-                     [&](const QString &path, const QList<Annotation> &anns, bool ok, const QString &error) {
-                         ++reviewed;
-                         const QList<LabelIssue> found = ok
-                             ? compareWithModel(path, loadAnnotations(path), anns)
-                             : QList<LabelIssue>{{path, translateText("推理失败"), error}};
-                         for (const LabelIssue &issue : found) {
-                             if (rulesDone)
-                                 print(issue);
-                             else
-                                 heldBack.append(issue);
-                         }
-                     });
-    QObject::connect(&client, &VllmClient::taskFinished, &loop, [&] {
-        modelDone = true;
-        quitWhenDone();
+    CheckSummary result;
+    QObject::connect(&run, &CheckRun::finished, &loop, [&](const CheckSummary &summary) {
+        result = summary;
+        loop.quit();
     });
-
-    checker.startCheck(images, classes);
-    if (!labelled.isEmpty()) {
-        AutoLabelTask task;
-        task.paths = labelled;
-        task.server = o.server;
-        task.classes = classes;
-        task.minScore = 0.4;
-        task.markPending = true;
-        task.reviewMode = true;
-        client.startTask(task);
-    }
+    run.start(images, classes, labelled, o.server);
     loop.exec();
 
-    QJsonObject summary{{QStringLiteral("checked"), checked},
-                        {QStringLiteral("issues"), issueCount},
-                        {QStringLiteral("issueImages"), int(issueImages.size())}};
+    QJsonObject summary{{QStringLiteral("checked"), result.checkedImages},
+                        {QStringLiteral("issues"), result.issues()},
+                        {QStringLiteral("issueImages"), result.issueImages}};
     if (o.haveServer)
-        summary.insert(QStringLiteral("reviewed"), reviewed);
+        summary.insert(QStringLiteral("reviewed"), result.reviewedImages);
     Cli::printJson(summary);
-    return issueCount > 0 ? Cli::ItemFailed : Cli::Ok;
+    return result.issues() > 0 ? Cli::ItemFailed : Cli::Ok;
 }

@@ -1,28 +1,18 @@
 #include "tools/cli/labelrun.h"
 
-#include "inference/autolabelresults.h"
-#include "inference/pendingwritethrottle.h"
+#include "inference/imageresult.h"
 #include "inference/vllmclient.h"
-#include "storage/annotationstore.h"
-#include "storage/directoryloader.h"
+#include "session/foldersession.h"
+#include "storage/pendingfile.h"
 #include "tools/cli/cliio.h"
 
 #include <QDir>
 #include <QTimer>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
-bool hasPending(const QList<Annotation> &annotations)
-{
-    for (const Annotation &a : annotations) {
-        if (a.pending != 0)
-            return true;
-    }
-    return false;
-}
 
 QString duration(qint64 seconds)
 {
@@ -39,33 +29,34 @@ QString duration(qint64 seconds)
 LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
-    , m_dir(QDir(options.dir).absolutePath())
+    , m_session(new FolderSession(this))
     , m_client(new VllmClient(this))
-    , m_throttle(new PendingWriteThrottle(this))
     , m_progressTimer(new QTimer(this))
 {
+    m_session->setUseYolo(options.useYolo);
+    m_session->setClassNames(options.classes);
     m_progressTimer->setInterval(1000);
     connect(m_progressTimer, &QTimer::timeout, this, &LabelRun::printProgress);
-    connect(m_throttle, &PendingWriteThrottle::writeRequested, this, &LabelRun::writePending);
+    connect(m_session, &FolderSession::pendingWritten, this, [this](bool ok) {
+        if (!ok && !m_pendingWriteFailed)
+            Cli::printError(QStringLiteral("cannot write ") + pendingFilePath(m_session->directory()));
+        m_pendingWriteFailed = !ok;
+    });
     connect(m_client, &VllmClient::statusChanged, this, &LabelRun::onProbed);
     connect(m_client, &VllmClient::imageFinished, this, &LabelRun::onImageFinished);
     connect(m_client, &VllmClient::taskFinished, this,
-            [this](int, int, int, double, int, bool cancelled) { finish(cancelled); });
+            [this](const TaskSummary &summary) { finish(summary.cancelled); });
 }
 
 void LabelRun::start()
 {
-    const QStringList listed = DirectoryLoader::listImages(m_dir);
-    for (const QString &path : listed) {
-        if (!m_options.unlabelledOnly || countAnnotations(path) <= 0)
-            m_paths.append(path);
-    }
+    // The folder as the window opens it, so that results merge the same way.
+    m_session->openNow(QDir(m_options.dir).absolutePath());
+    m_paths = m_options.unlabelledOnly ? m_session->unlabelledImages() : m_session->imagePaths();
     if (m_paths.isEmpty()) {
         finish(false);
         return;
     }
-    // The cache the window builds on opening the directory, so that results merge the same way.
-    m_cache = loadPendingCache(m_dir, listed);
     m_stage = Stage::Probing;
     m_client->setServerConfig(m_options.server);
     m_client->probeServer();
@@ -105,19 +96,17 @@ void LabelRun::onProbed(bool online, const QString &detail)
     m_client->startTask(task);
 }
 
-void LabelRun::onImageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error)
+void LabelRun::onImageFinished(const ImageResult &result)
 {
-    if (!ok) {
-        ++m_done;
-        ++m_failed;
-        Cli::printError(path + QStringLiteral(": ") + error);
-        return;
-    }
-    if (!error.isEmpty())
+    if (result.cancelled())
         return;   // cut off by Ctrl+C: no answer, nothing to keep
     ++m_done;
-    const CacheMergeResult merged =
-        mergeIntoCache(m_cache, path, anns, m_options.useYolo, m_options.classes);
+    if (result.failed()) {
+        ++m_failed;
+        Cli::printError(result.path + QStringLiteral(": ") + result.error);
+        return;
+    }
+    const FolderSession::MergeOutcome merged = m_session->mergeResults(result.path, result.annotations);
     m_added += int(merged.kept.size());
     for (const Annotation &a : merged.kept) {
         if (a.confidence >= 0) {
@@ -125,24 +114,14 @@ void LabelRun::onImageFinished(const QString &path, const QList<Annotation> &ann
             ++m_confidenceCount;
         }
     }
-    if (merged.writeFailed) {
+    if (merged.saveFailed) {
         ++m_failed;
-        Cli::printError(path
+        Cli::printError(result.path
                         + (merged.labelsUnreadable
                                ? QStringLiteral(": the label file holds records that cannot be read; not rewritten")
                                : QStringLiteral(": cannot write the label file"))
                         + QStringLiteral(", results kept as unconfirmed"));
     }
-    if (hasPending(merged.kept))
-        m_throttle->markChanged();
-}
-
-void LabelRun::writePending()
-{
-    const bool written = writePendingFile(m_dir, m_cache);
-    if (!written && !m_pendingWriteFailed)
-        Cli::printError(QStringLiteral("cannot write ") + pendingFilePath(m_dir));
-    m_pendingWriteFailed = !written;
 }
 
 void LabelRun::printProgress()
@@ -167,7 +146,12 @@ void LabelRun::finish(bool cancelled)
     m_progressTimer->stop();
     if (ran)
         printProgress();
-    m_throttle->flush();
+    // A pending file that exists but cannot be read is never overwritten: this run's results could
+    // not be stored.
+    if (!m_session->close() && !m_pendingWriteFailed) {
+        Cli::printError(QStringLiteral("cannot write ") + pendingFilePath(m_session->directory()));
+        m_pendingWriteFailed = true;
+    }
 
     const double average = m_confidenceCount > 0 ? m_confidenceSum / m_confidenceCount : 0.0;
     // Written by hand to keep the documented field order.

@@ -1,20 +1,20 @@
 #pragma once
 
-#include "storage/annotation.h"
-#include "storage/pendingfile.h"
 #include "tools/cli/labeloptions.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 
-class PendingWriteThrottle;
+class FolderSession;
 class QTimer;
 class VllmClient;
+struct ImageResult;
+struct TaskSummary;
 
 // One headless auto-label run over a directory: probe, send every image through the client, merge
-// each image's results as the window does, keep the pending file current, print progress on stderr
-// and the summary line on stdout. Main thread only; finished carries the exit code.
+// each image's results into the folder as the window does, print progress on stderr and the
+// summary line on stdout. Main thread only; finished carries the exit code.
 class LabelRun : public QObject
 {
     Q_OBJECT
@@ -33,17 +33,14 @@ private:
     enum class Stage { Idle, Probing, Running, Done };
 
     void onProbed(bool online, const QString &detail);
-    void onImageFinished(const QString &path, const QList<Annotation> &anns, bool ok, const QString &error);
-    void writePending();
+    void onImageFinished(const ImageResult &result);
     void printProgress();
     void finish(bool cancelled);
 
     LabelOptions m_options;
-    QString m_dir;
     QStringList m_paths;
-    AnnotationCache m_cache;
+    FolderSession *m_session;
     VllmClient *m_client;
-    PendingWriteThrottle *m_throttle;
     QTimer *m_progressTimer;
     QElapsedTimer m_clock;
     Stage m_stage = Stage::Idle;

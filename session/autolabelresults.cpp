@@ -1,4 +1,4 @@
-#include "inference/autolabelresults.h"
+#include "session/autolabelresults.h"
 
 #include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"

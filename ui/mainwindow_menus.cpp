@@ -3,13 +3,18 @@
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
 #include "inference/vllmclient.h"
+#include "session/checkrun.h"
+#include "session/foldersession.h"
 #include "shared/language.h"
+#include "ui/aboutbox.h"
+#include "ui/annotationeditor.h"
 #include "ui/autolabeldialog.h"
 #include "ui/checkresultdialog.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
+#include "ui/shortcutdialog.h"
 #include "ui/windowsettings.h"
 
 #include <QAction>
@@ -71,16 +76,16 @@ void MainWindow::buildActions()
     a.quit = makeAction(QString(), translateText("退出"));
     connect(a.quit, &QAction::triggered, this, &QWidget::close);
 
-    a.undo = m_undoStack->createUndoAction(a.parent, translateText("撤销"));
+    a.undo = m_editor->undoStack()->createUndoAction(a.parent, translateText("撤销"));
     a.undo->setShortcut(QKeySequence::Undo);
-    a.redo = m_undoStack->createRedoAction(a.parent, translateText("重做"));
+    a.redo = m_editor->undoStack()->createRedoAction(a.parent, translateText("重做"));
     QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
     if (!redoKeys.contains(QKeySequence(QStringLiteral("Ctrl+Shift+Z"))))
         redoKeys.append(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
     a.redo->setShortcuts(redoKeys);
     a.deleteSelected = makeAction(QStringLiteral("trash"), translateText("删除选中"));
     a.deleteSelected->setIconText(translateText("删除"));
-    connect(a.deleteSelected, &QAction::triggered, this, &MainWindow::deleteSelected);
+    connect(a.deleteSelected, &QAction::triggered, m_editor, &AnnotationEditor::deleteSelected);
     a.deleteSelected->setShortcut(QKeySequence::Delete);
     a.copyPrevious = makeAction(QString(), translateText("复制上一张的标注"));
     a.copyPrevious->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
@@ -149,8 +154,8 @@ void MainWindow::buildActions()
     a.nextPending->setShortcut(QKeySequence(QStringLiteral("D")));
     a.confirmCurrent = makeAction(QString(), translateText("确认当前 ⚡ 框"));
     a.confirmCurrent->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    connect(a.prevPending, &QAction::triggered, this, [this] { stepPending(-1); });
-    connect(a.nextPending, &QAction::triggered, this, [this] { stepPending(1); });
+    connect(a.prevPending, &QAction::triggered, m_editor, [this] { m_editor->stepPending(-1); });
+    connect(a.nextPending, &QAction::triggered, m_editor, [this] { m_editor->stepPending(1); });
     connect(a.confirmCurrent, &QAction::triggered, this, &MainWindow::confirmCurrent);
 
     a.formatGroup = new QActionGroup(a.parent);
@@ -161,7 +166,7 @@ void MainWindow::buildActions()
         action->setCheckable(true);
         a.formatGroup->addAction(action);
     }
-    (m_useYolo ? a.formatYolo : a.formatVoc)->setChecked(true);
+    (m_session->useYolo() ? a.formatYolo : a.formatVoc)->setChecked(true);
     connect(a.formatVoc, &QAction::triggered, this, [this] { setUseYolo(false); });
     connect(a.formatYolo, &QAction::triggered, this, [this] { setUseYolo(true); });
 
@@ -185,7 +190,7 @@ void MainWindow::buildActions()
     a.shortcuts->setShortcut(QKeySequence(QStringLiteral("F1")));
     connect(a.shortcuts, &QAction::triggered, this, &MainWindow::showShortcuts);
     a.about = makeAction(QString(), translateText("关于 Brindlemark"));
-    connect(a.about, &QAction::triggered, this, &MainWindow::showAbout);
+    connect(a.about, &QAction::triggered, this, [this] { showAboutBox(this); });
 
     a.prevImage = makeAction(QStringLiteral("prev"), translateText("上一张"));
     a.prevImage->setToolTip(translateText("上一张") + QStringLiteral(" (←)"));
@@ -198,7 +203,7 @@ void MainWindow::buildActions()
     a.check = makeAction(QStringLiteral("check"), translateText("检查标注"));
     a.check->setIconText(translateText("检查"));
     connect(a.check, &QAction::triggered, this, &MainWindow::startCheck);
-    a.check->setEnabled(!m_reviewRunning);
+    a.check->setEnabled(!m_checkRun->isReviewing());
     a.check->setToolTip(translateText("检查已标注图片：越界框/过小框/重复框/未知类别/格式冲突"));
 
     buildMenus();
@@ -365,6 +370,11 @@ void MainWindow::switchLanguage(const QString &code)
         m_autoLabelDialog->retranslate();
     refreshObjects();
     refreshCategories();
-    refreshImageState(m_currentImagePath);
+    m_session->refreshImageState(currentImagePath());
     refreshStatus();
+}
+
+void MainWindow::showShortcuts()
+{
+    showShortcutDialog(this);
 }

@@ -1,4 +1,4 @@
-#include "inference/pendingwritethrottle.h"
+#include "session/pendingwritethrottle.h"
 
 #include <QTimer>
 

@@ -1,5 +1,5 @@
-#include "inference/autolabelresults.h"
-#include "inference/pendingwritethrottle.h"
+#include "session/autolabelresults.h"
+#include "session/pendingwritethrottle.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/storagefixtures.h"

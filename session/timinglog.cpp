@@ -1,4 +1,4 @@
-#include "ui/timinglog.h"
+#include "session/timinglog.h"
 
 #include <QElapsedTimer>
 #include <QFile>

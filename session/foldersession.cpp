@@ -1,0 +1,543 @@
+#include "session/foldersession.h"
+
+#include "session/liveannotations.h"
+#include "session/pendingwritethrottle.h"
+#include "session/timinglog.h"
+#include "shared/language.h"
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "storage/directoryloader.h"
+#include "storage/filestatescanner.h"
+#include "storage/pendingfileloader.h"
+#include "storage/pendingfilewriter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const unsigned long kWorkerStopWaitMs = 3000;
+// Rows whose pending count is reported per event-loop pass after the pending file arrives.
+const int kStatesPerPass = 400;
+
+QList<Annotation> pendingRecords(const QList<Annotation> &annotations)
+{
+    QList<Annotation> pending;
+    for (Annotation a : annotations) {
+        if (a.pending) {
+            a.id = 0;   // ids are the scene's, not part of what is stored
+            pending.append(a);
+        }
+    }
+    return pending;
+}
+
+QStringList labelsOf(const QList<Annotation> &annotations)
+{
+    QStringList labels;
+    for (const Annotation &a : annotations)
+        labels.append(a.label);
+    return labels;
+}
+
+bool anyPending(const QList<Annotation> &annotations)
+{
+    return std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) { return a.pending != 0; });
+}
+
+// Results for an image of a folder that is not open: merged straight into that folder's label and
+// pending files, as the session would have done with the folder open.
+CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, bool useYolo,
+                                    const QStringList &classNames)
+{
+    const QString dir = QFileInfo(path).absolutePath();
+    bool readable = true;
+    AnnotationCache cache = readPendingFile(dir, &readable);
+    const auto own = cache.constFind(path);
+    if (own != cache.cend())
+        cache.insert(path, cacheEntry(path, own.value()));
+    const CacheMergeResult merged = mergeIntoCache(cache, path, results, useYolo, classNames);
+    // A file that exists but cannot be read may hold results: it is not overwritten.
+    if (anyPending(merged.kept) && readable)
+        writePendingFile(dir, cache);
+    return merged;
+}
+
+bool moveLabelFilesToTrash(const QString &imagePath)
+{
+    const QStringList files = labelFilesOf(imagePath);
+    bool removed = true;
+    for (const QString &file : files) {
+        // Restoring the image from the trash then restores its labels too.
+        if (!QFile::moveToTrash(file))
+            removed = QFile::remove(file) && removed;
+    }
+    return removed;
+}
+
+} // namespace
+
+FolderSession::FolderSession(QObject *parent)
+    : QObject(parent)
+    , m_directoryLoader(new DirectoryLoader(this))
+    , m_stateScanner(new FileStateScanner(this))
+    , m_pendingLoader(new PendingFileLoader(this))
+    , m_pendingWriter(new PendingFileWriter(this))
+    , m_throttle(new PendingWriteThrottle(this))
+    , m_stateTimer(new QTimer(this))
+{
+    registerAnnotationMetaTypes();
+    connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
+    connect(m_directoryLoader, &DirectoryLoader::done, this, &FolderSession::onListingDone);
+    connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
+    connect(m_pendingLoader, &PendingFileLoader::loaded, this, &FolderSession::onPendingLoaded);
+    connect(m_throttle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
+    connect(m_pendingWriter, &PendingFileWriter::written, this, [this](const QString &dir, bool ok) {
+        if (!ok && dir == m_dir)
+            m_pendingChanged = true;   // the next flush tries again
+        emit pendingWritten(ok);
+    });
+    m_stateTimer->setSingleShot(true);
+    m_stateTimer->setInterval(0);
+    connect(m_stateTimer, &QTimer::timeout, this, &FolderSession::refreshSomePendingStates);
+}
+
+FolderSession::~FolderSession()
+{
+    m_directoryLoader->requestStop();
+    m_stateScanner->requestStop();
+}
+
+void FolderSession::setLiveAnnotations(const LiveAnnotations *live)
+{
+    m_live = live;
+}
+
+void FolderSession::setClassNames(const QStringList &names)
+{
+    m_classNames = names;
+}
+
+void FolderSession::preload(const QString &dir)
+{
+    m_pendingLoader->preload(dir);
+}
+
+void FolderSession::resetFolder(const QString &dir)
+{
+    if (!m_dir.isEmpty())
+        flushPending();
+    m_dir = dir;
+    m_listing = true;
+    m_imagePaths.clear();
+    m_cache.clear();
+    m_imageStates.clear();
+    m_damagedFiles.clear();
+    m_previousImage.clear();
+    m_pendingFromFile.clear();
+    m_pendingLoaded = false;
+    m_pendingWritable = true;
+    m_pendingChanged = false;
+    m_stateQueue.clear();
+    m_indexHint = 0;
+    leaveImage();
+}
+
+void FolderSession::open(const QString &dir, const QString &preferredImage)
+{
+    resetFolder(dir);
+    m_preferredImage = preferredImage;
+    m_directoryLoader->load(dir);
+    m_pendingLoader->load(dir);
+}
+
+void FolderSession::openNow(const QString &dir)
+{
+    resetFolder(dir);
+    m_preferredImage.clear();
+    m_imagePaths = DirectoryLoader::listImages(dir);
+    m_listing = false;
+    bool readable = true;
+    const AnnotationCache pending = readPendingFile(dir, &readable);
+    onPendingLoaded(dir, pending, readable);
+}
+
+bool FolderSession::close()
+{
+    m_directoryLoader->requestStop();
+    m_stateScanner->requestStop();
+    m_directoryLoader->wait(kWorkerStopWaitMs);
+    m_stateScanner->wait(kWorkerStopWaitMs);
+    m_pendingLoader->wait(kWorkerStopWaitMs);
+    return flushPending();
+}
+
+void FolderSession::onChunkReady(const QString &dir, const QStringList &paths)
+{
+    if (dir != m_dir)
+        return;   // a chunk of a folder the user has left
+    m_imagePaths += paths;
+    emit pathsListed(paths);
+    wantFirstImage();
+}
+
+void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
+{
+    if (dir != m_dir)
+        return;
+    logTiming(QStringLiteral("listing done %1 images").arg(paths.size()));
+    m_listing = false;
+    m_imagePaths = paths;
+    emit listingFinished(paths);
+    m_stateScanner->restart(paths);
+    if (m_pendingLoaded) {
+        dropUnlisted();
+        schedulePendingStates();
+    }
+    wantFirstImage();
+}
+
+void FolderSession::onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable)
+{
+    if (dir != m_dir)
+        return;
+    logTiming(QStringLiteral("pending results read %1 images").arg(pending.size()));
+    m_pendingLoaded = true;
+    m_pendingWritable = readable;
+    if (!readable) {
+        emit notice(translateText("无法读取待确认结果文件，本次不会改写它：%1")
+                        .arg(QDir::toNativeSeparators(pendingFilePath(dir))));
+    }
+    for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
+        // An image shown before the file arrived has a list already: the file's records join it.
+        if (it.key() == m_currentImage) {
+            emit currentResultsArrived(it.value());
+            const QList<Annotation> now = m_live ? m_live->annotations() : m_cache.value(it.key()) + it.value();
+            m_cache.insert(it.key(), now);
+            m_flushedPending = pendingRecords(now);
+        } else if (m_cache.contains(it.key())) {
+            m_cache[it.key()] += it.value();
+        } else {
+            m_pendingFromFile.insert(it.key(), it.value());
+        }
+    }
+    if (!m_listing)
+        dropUnlisted();
+    wantFirstImage();
+    schedulePendingStates();
+}
+
+void FolderSession::dropUnlisted()
+{
+    // Results of images no longer in the folder are not loaded; the next write drops them.
+    const QSet<QString> listed(m_imagePaths.cbegin(), m_imagePaths.cend());
+    for (auto it = m_pendingFromFile.begin(); it != m_pendingFromFile.end();) {
+        if (!listed.contains(it.key()))
+            it = m_pendingFromFile.erase(it);
+        else
+            ++it;
+    }
+}
+
+void FolderSession::schedulePendingStates()
+{
+    // Ten thousand rows updated at once would hold up the first image and the first steps.
+    m_stateQueue = m_pendingFromFile.keys();
+    if (!m_stateQueue.isEmpty())
+        m_stateTimer->start();
+}
+
+void FolderSession::refreshSomePendingStates()
+{
+    for (int i = 0; i < kStatesPerPass && !m_stateQueue.isEmpty(); ++i)
+        refreshImageState(m_stateQueue.takeLast());
+    if (!m_stateQueue.isEmpty())
+        m_stateTimer->start();
+}
+
+void FolderSession::wantFirstImage()
+{
+    // The first image needs its results from the pending file before it can be shown.
+    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || !m_pendingLoaded)
+        return;
+    QString first = m_imagePaths.first();
+    if (!m_preferredImage.isEmpty()) {
+        if (m_imagePaths.contains(m_preferredImage))
+            first = m_preferredImage;
+        else if (m_listing)
+            return;   // it may come with a later chunk
+        m_preferredImage.clear();
+    }
+    emit imageWanted(first);
+}
+
+void FolderSession::onStateReady(const QString &path, int confirmed)
+{
+    if (path == m_currentImage)
+        return;
+    const auto cached = m_cache.constFind(path);
+    if (cached != m_cache.constEnd() && !cached->isEmpty()) {
+        refreshImageState(path);
+        return;
+    }
+    ImageState &state = m_imageStates[path];
+    state.confirmed = confirmed;
+    state.pending = int(m_pendingFromFile.value(path).size());
+    state.known = true;
+    emit imageStateChanged(path, state);
+}
+
+qsizetype FolderSession::indexOf(const QString &path) const
+{
+    // Steps move one place: look next to the last answer before searching ten thousand paths.
+    for (qsizetype i = m_indexHint - 1; i <= m_indexHint + 1; ++i) {
+        if (i >= 0 && i < m_imagePaths.size() && m_imagePaths.at(i) == path)
+            return m_indexHint = i;
+    }
+    return m_indexHint = m_imagePaths.indexOf(path);
+}
+
+QList<Annotation> FolderSession::annotationsFor(const QString &path)
+{
+    const auto cached = m_cache.constFind(path);
+    if (cached != m_cache.constEnd())
+        return *cached;
+    const StoredAnnotations stored = readStoredAnnotations(path);
+    if (!stored.complete())
+        m_damagedFiles.insert(path, stored.damagedFile);
+    emit labelsUsed(labelsOf(stored.annotations));
+    QList<Annotation> list = stored.annotations;
+    list += m_pendingFromFile.take(path);
+    m_cache.insert(path, list);
+    return list;
+}
+
+QList<Annotation> FolderSession::enterImage(const QString &path)
+{
+    if (!m_currentImage.isEmpty())
+        m_previousImage = m_currentImage;
+    m_currentImage = path;
+    const QList<Annotation> annotations = annotationsFor(path);
+    m_flushedPending = pendingRecords(annotations);
+    const QString damaged = m_damagedFiles.value(path);
+    if (!damaged.isEmpty()) {
+        const QString name = QDir::toNativeSeparators(damaged);
+        if (QFileInfo(damaged).fileName() == u"classes.txt")
+            emit notice(translateText("无法读取类别文件，类别暂以编号显示，此图片不能保存：%1").arg(name));
+        else
+            emit notice(translateText("标注文件已损坏，只读出了一部分；保存时原文件会先移入回收站：%1").arg(name));
+    }
+    return annotations;
+}
+
+void FolderSession::leaveImage()
+{
+    m_currentImage.clear();
+    m_flushedPending.clear();
+}
+
+bool FolderSession::trashDamagedOriginal(const QString &path)
+{
+    const QString damaged = m_damagedFiles.value(path);
+    // A class list that cannot be read is not ours to move: the save itself refuses.
+    if (damaged.isEmpty() || !QFileInfo::exists(damaged) || QFileInfo(damaged).fileName() == u"classes.txt")
+        return true;
+    if (QFile::moveToTrash(damaged))
+        return true;
+    // Without a trash the original is kept beside itself under a name no reader takes for labels.
+    const QString aside = damaged + QStringLiteral(".damaged-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    return QFile::rename(damaged, aside);
+}
+
+bool FolderSession::saveImage(const QString &path, const QList<Annotation> &annotations)
+{
+    const QList<Annotation> kept = labelFileRecords(annotations);
+    emit labelsUsed(labelsOf(kept));
+    SaveReport report;
+    if (!trashDamagedOriginal(path) || !saveAnnotations(path, kept, m_useYolo, m_classNames, &report))
+        return false;
+    noticeNamesFile(report.namesNotice);
+    m_damagedFiles.remove(path);
+    refreshImageState(path);
+    flushPending();
+    return true;
+}
+
+void FolderSession::noticeNamesFile(const NamesFileNotice &notice)
+{
+    // Once per names file and session: the user learns it, repeating it on every save would nag.
+    if (notice.isEmpty() || m_namesNoticesShown.contains(notice.namesFile))
+        return;
+    m_namesNoticesShown.insert(notice.namesFile);
+    emit this->notice(translateText("新类别 %1 已写入 %2，请同时把它加入 %3")
+                          .arg(notice.missingNames.join(QStringLiteral(", ")),
+                               QDir::toNativeSeparators(notice.classListFile),
+                               QDir::toNativeSeparators(notice.namesFile)));
+}
+
+AnnotationCache FolderSession::pendingSnapshot() const
+{
+    // Images whose results were never merged keep the records read from the file.
+    AnnotationCache all = m_pendingFromFile;
+    for (auto it = m_cache.cbegin(); it != m_cache.cend(); ++it)
+        all.insert(it.key(), it.value());
+    return all;
+}
+
+bool FolderSession::flushPending(bool inBackground)
+{
+    // A write still on its way must not land after this one.
+    if (!inBackground)
+        m_pendingWriter->waitForIdle();
+    if (!m_currentImage.isEmpty() && m_live) {
+        const QList<Annotation> annotations = m_live->annotations();
+        m_cache.insert(m_currentImage, annotations);
+        const QList<Annotation> pending = pendingRecords(annotations);
+        if (pending != m_flushedPending) {
+            m_flushedPending = pending;
+            m_pendingChanged = true;
+        }
+    }
+    if (m_dir.isEmpty() || !m_pendingChanged)
+        return true;
+    // Before the file has been read, writing it would drop the results it holds; a file that
+    // cannot be read is never overwritten.
+    if (!m_pendingLoaded)
+        return true;
+    if (!m_pendingWritable)
+        return false;
+    if (inBackground) {
+        m_pendingWriter->write(m_dir, pendingSnapshot());
+        m_pendingChanged = false;   // set again if the write fails
+        return true;
+    }
+    const bool written = writePendingFile(m_dir, pendingSnapshot());
+    if (written)
+        m_pendingChanged = false;
+    emit pendingWritten(written);
+    return written;
+}
+
+void FolderSession::refreshImageState(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    ImageState state = m_imageStates.value(path);
+    if (path == m_currentImage && m_live) {
+        state.confirmed = m_live->confirmedCount();
+        state.pending = m_live->pendingCount();
+    } else if (const auto cached = m_cache.constFind(path); cached != m_cache.constEnd()) {
+        state.confirmed = 0;
+        state.pending = 0;
+        for (const Annotation &a : *cached)
+            ++(a.pending ? state.pending : state.confirmed);
+    } else if (const auto fromFile = m_pendingFromFile.constFind(path); fromFile != m_pendingFromFile.constEnd()) {
+        // The confirmed count comes from the state scanner.
+        state.pending = int(fromFile->size());
+    } else {
+        return;
+    }
+    state.known = true;
+    m_imageStates.insert(path, state);
+    emit imageStateChanged(path, state);
+}
+
+void FolderSession::setFailed(const QString &path, bool failed)
+{
+    if (QFileInfo(path).absolutePath() != m_dir)
+        return;   // an image of a folder that is no longer open
+    ImageState &state = m_imageStates[path];
+    state.failed = failed;
+    emit imageStateChanged(path, state);
+}
+
+FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, const QList<Annotation> &results)
+{
+    MergeOutcome out;
+    const bool inFolder = QFileInfo(path).absolutePath() == m_dir;
+    CacheMergeResult merged;
+    if (inFolder) {
+        m_imageStates[path].failed = false;
+        annotationsFor(path);   // the cache entry, with the image's records from the pending file
+        merged = mergeIntoCache(m_cache, path, results, m_useYolo, m_classNames);
+    } else {
+        merged = storeInFolderFiles(path, results, m_useYolo, m_classNames);
+    }
+    out.kept = merged.kept;
+    out.dropped = merged.dropped;
+    out.saveFailed = merged.writeFailed;
+    out.labelsUnreadable = merged.labelsUnreadable;
+    emit labelsUsed(labelsOf(merged.kept));
+    if (inFolder) {
+        if (anyPending(merged.kept)) {
+            // Written every few seconds during a run: a crash loses only the last results.
+            m_pendingChanged = true;
+            m_throttle->markChanged();
+        }
+        refreshImageState(path);
+    }
+    return out;
+}
+
+FolderSession::Removal FolderSession::deleteImage(const QString &path)
+{
+    Removal removal;
+    const qsizetype i = indexOf(path);
+    if (m_imagePaths.size() > 1 && i >= 0) {
+        const QString candidate = m_imagePaths.at(i + 1 < m_imagePaths.size() ? i + 1 : i - 1);
+        if (candidate != path)
+            removal.successor = candidate;
+    }
+    if (!QFile::moveToTrash(path))
+        return removal;
+    moveLabelFilesToTrash(path);
+    removal.removed = true;
+    removal.wasCurrent = path == m_currentImage;
+
+    m_imagePaths.removeAll(path);
+    const bool hadPending = !pendingRecords(m_cache.value(path)).isEmpty() || m_pendingFromFile.contains(path)
+        || (removal.wasCurrent && m_live && m_live->pendingCount() > 0);
+    m_cache.remove(path);
+    m_pendingFromFile.remove(path);
+    m_imageStates.remove(path);
+    m_damagedFiles.remove(path);
+    if (hadPending)
+        m_pendingChanged = true;
+    if (removal.wasCurrent)
+        leaveImage();
+    flushPending();
+    return removal;
+}
+
+QStringList FolderSession::unlabelledImages() const
+{
+    QStringList paths;
+    for (const QString &path : m_imagePaths) {
+        const ImageState state = m_imageStates.value(path);
+        const bool unlabelled = state.known ? state.confirmed == 0
+                                            : (m_cache.contains(path) || countAnnotations(path) <= 0);
+        if (unlabelled)
+            paths.append(path);
+    }
+    return paths;
+}
+
+QStringList FolderSession::labelledImages() const
+{
+    // The counts the file list shows, from disk where none is known yet.
+    QStringList paths;
+    for (const QString &path : m_imagePaths) {
+        const ImageState state = m_imageStates.value(path);
+        const int count = state.known && path != m_currentImage && !m_cache.contains(path) ? state.confirmed
+                                                                                          : countAnnotations(path);
+        if (count > 0)
+            paths.append(path);
+    }
+    return paths;
+}

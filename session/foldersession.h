@@ -1,0 +1,173 @@
+#pragma once
+
+#include "session/autolabelresults.h"
+#include "session/imagestate.h"
+#include "storage/annotation.h"
+#include "storage/pendingfile.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class DirectoryLoader;
+class FileStateScanner;
+class LiveAnnotations;
+class PendingFileLoader;
+class PendingFileWriter;
+class PendingWriteThrottle;
+class QTimer;
+struct NamesFileNotice;
+
+// The open image folder, shared by the window and the command-line runs: its listing, the
+// per-image annotation cache and counts, the pending results file, and the rules for loading,
+// saving, merging model results and deleting images. No widgets; it never asks the user anything
+// (its owner asks first) and reports what the user should hear through notice().
+//
+// While an image is on screen its records live in the editor (setLiveAnnotations); the cache entry
+// of that image is brought up to date whenever the pending file is written. Owner's thread only;
+// the workers it owns report by queued signals.
+class FolderSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FolderSession(QObject *parent = nullptr);
+    ~FolderSession() override;   // stops the workers; the owner calls close() to write first
+
+    void setLiveAnnotations(const LiveAnnotations *live);
+    // The category list that starts a labels folder's class list when it has none yet.
+    void setClassNames(const QStringList &names);
+    QStringList classNames() const { return m_classNames; }
+    void setUseYolo(bool yolo) { m_useYolo = yolo; }
+    bool useYolo() const { return m_useYolo; }
+
+    // Reads dir's pending file ahead, before the folder is opened (while the window is built).
+    void preload(const QString &dir);
+    // Writes the old folder's pending file, then lists dir on worker threads: pathsListed for
+    // each chunk, listingFinished at the end, imageWanted when an image can be shown first (the
+    // preferred one when it is listed, else the first). Unsaved edits are the owner's to save.
+    void open(const QString &dir, const QString &preferredImage = QString());
+    // The same on the calling thread, without counting every image's labels: for headless runs.
+    void openNow(const QString &dir);
+    // Stops the workers (waiting up to 3 s each) and writes the pending file; false when that
+    // write failed.
+    bool close();
+
+    QString directory() const { return m_dir; }
+    QStringList imagePaths() const { return m_imagePaths; }
+    bool isListing() const { return m_listing; }
+    qsizetype indexOf(const QString &path) const;
+
+    // The image on screen. enterImage makes path the current image and returns its records: the
+    // cache entry, else its label file followed by its results from the pending file.
+    QList<Annotation> enterImage(const QString &path);
+    void leaveImage();
+    QString currentImage() const { return m_currentImage; }
+    QString previousImage() const { return m_previousImage; }
+
+    // Writes the confirmed, labelled records of an image to its label file (a damaged original
+    // goes to the trash first), then the pending file. False, nothing changed, when it fails.
+    bool saveImage(const QString &path, const QList<Annotation> &annotations);
+    // The current image's records into the cache, then the pending file written when something
+    // changed since the last write; in the background (no wait for the disk) when asked.
+    // False when a write on this thread failed.
+    bool flushPending(bool inBackground = false);
+
+    ImageState imageState(const QString &path) const { return m_imageStates.value(path); }
+    // Counts the image again (from the editor when on screen, else from the cache).
+    void refreshImageState(const QString &path);
+    void setFailed(const QString &path, bool failed);
+    QList<Annotation> cachedAnnotations(const QString &path) const { return m_cache.value(path); }
+    bool hasCachedAnnotations(const QString &path) const { return m_cache.contains(path); }
+
+    struct MergeOutcome
+    {
+        QList<Annotation> kept;   // as stored
+        int dropped = 0;          // repeated an existing shape
+        // Confirmed results that could not be written (or whose label file holds records that
+        // could not be read, which a rewrite would lose): they are kept as pending results instead.
+        bool saveFailed = false;
+        bool labelsUnreadable = false;
+    };
+    // A model's results for an image that is not on screen (in this folder or another): filtered
+    // against what it has, stored in the cache and, when confirmed, in its label file; the pending
+    // file follows within a few seconds.
+    MergeOutcome mergeResults(const QString &path, const QList<Annotation> &results);
+
+    struct Removal
+    {
+        bool removed = false;   // false: the image could not be moved to the trash; nothing changed
+        bool wasCurrent = false;
+        QString successor;      // the image to show next when it was the current one
+    };
+    // Moves the image and its label files to the trash and forgets it.
+    Removal deleteImage(const QString &path);
+
+    // Images without stored labels, in listing order (the auto-label scope).
+    QStringList unlabelledImages() const;
+    // Images with stored labels, in listing order, counted from disk where nothing is known.
+    QStringList labelledImages() const;
+
+signals:
+    void pathsListed(const QStringList &paths);
+    void listingFinished(const QStringList &paths);
+    void imageWanted(const QString &path);
+    void imageStateChanged(const QString &path, const ImageState &state);
+    // Results from the pending file for the image already on screen; the owner adds them to it.
+    void currentResultsArrived(const QList<Annotation> &records);
+    // Categories met in label files and in saved records, in order.
+    void labelsUsed(const QStringList &labels);
+    // Something the user should be told (a damaged file, an unreadable pending file, ...).
+    void notice(const QString &text);
+    // A write of the pending file has ended.
+    void pendingWritten(bool ok);
+
+private:
+    void resetFolder(const QString &dir);
+    void onChunkReady(const QString &dir, const QStringList &paths);
+    void onListingDone(const QString &dir, const QStringList &paths);
+    void onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable);
+    void dropUnlisted();
+    void schedulePendingStates();
+    void refreshSomePendingStates();
+    void wantFirstImage();
+    void onStateReady(const QString &path, int confirmed);
+    QList<Annotation> annotationsFor(const QString &path);
+    bool trashDamagedOriginal(const QString &path);
+    void noticeNamesFile(const NamesFileNotice &notice);
+    AnnotationCache pendingSnapshot() const;
+
+    DirectoryLoader *m_directoryLoader;
+    FileStateScanner *m_stateScanner;
+    PendingFileLoader *m_pendingLoader;
+    PendingFileWriter *m_pendingWriter;
+    PendingWriteThrottle *m_throttle;
+    QTimer *m_stateTimer;
+    const LiveAnnotations *m_live = nullptr;
+    QStringList m_classNames;
+    bool m_useYolo = false;
+
+    QString m_dir;
+    QStringList m_imagePaths;
+    bool m_listing = false;
+    QString m_preferredImage;
+    mutable qsizetype m_indexHint = 0;
+
+    // Results as read from the pending file, for images not merged into the cache yet: an image's
+    // entry is merged (label file + these) the first time the image is needed.
+    AnnotationCache m_pendingFromFile;
+    bool m_pendingLoaded = false;     // the file has been read; writing it before would lose results
+    bool m_pendingWritable = true;    // false when the file exists but cannot be read
+    bool m_pendingChanged = false;    // something pending changed since the last write
+    QStringList m_stateQueue;         // images whose pending count still has to be reported
+    AnnotationCache m_cache;
+    QHash<QString, ImageState> m_imageStates;
+    QHash<QString, QString> m_damagedFiles;   // image → label file that could not be read to its end
+    QSet<QString> m_namesNoticesShown;        // other tools' names files the user was told about
+
+    QString m_currentImage;
+    QString m_previousImage;
+    QList<Annotation> m_flushedPending;   // the current image's pending records at the last flush
+};

@@ -1,0 +1,367 @@
+#include "ui/annotationeditor.h"
+
+#include "canvas/annotationscene.h"
+#include "shared/language.h"
+#include "ui/annstatecommand.h"
+#include "ui/categoryhistory.h"
+#include "ui/categoryhistorycommand.h"
+
+#include <QUndoStack>
+
+#include <algorithm>
+
+AnnotationEditor::AnnotationEditor(AnnotationScene *scene, CategoryHistory *categories, QObject *parent)
+    : QObject(parent)
+    , m_scene(scene)
+    , m_categories(categories)
+    , m_undoStack(new QUndoStack(this))
+{
+    connect(m_scene, &AnnotationScene::annotationsChanged, this, &AnnotationEditor::onSceneChanged);
+    connect(m_scene, &AnnotationScene::annotationEdited, this, &AnnotationEditor::onShapeEdited);
+    connect(m_scene, &AnnotationScene::annotationNudged, this, &AnnotationEditor::onShapeNudged);
+}
+
+void AnnotationEditor::load(const QList<Annotation> &annotations)
+{
+    const bool wasLoading = m_loading;
+    m_loading = true;
+    m_scene->setAnnotations(annotations);
+    m_undoStack->clear();
+    m_hasImage = true;
+    m_dirty = false;
+    m_loading = wasLoading;
+}
+
+void AnnotationEditor::addLoaded(const QList<Annotation> &records)
+{
+    const bool wasLoading = m_loading;
+    m_loading = true;
+    for (const Annotation &a : records)
+        m_scene->applyState(uint(m_scene->allocateId()), a);
+    m_loading = wasLoading;
+}
+
+void AnnotationEditor::clear()
+{
+    const bool wasLoading = m_loading;
+    m_loading = true;
+    m_undoStack->clear();
+    m_scene->clear();
+    m_hasImage = false;
+    m_dirty = false;
+    m_loading = wasLoading;
+}
+
+QList<Annotation> AnnotationEditor::annotations() const
+{
+    return m_scene->annotations();
+}
+
+int AnnotationEditor::confirmedCount() const
+{
+    return m_scene->confirmedCount();
+}
+
+int AnnotationEditor::pendingCount() const
+{
+    return m_scene->pendingCount();
+}
+
+std::optional<Annotation> AnnotationEditor::annotation(uint id) const
+{
+    const QList<Annotation> all = m_scene->annotations();
+    const auto it = std::find_if(all.cbegin(), all.cend(), [id](const Annotation &a) { return a.id == id; });
+    if (it == all.cend())
+        return std::nullopt;
+    return *it;
+}
+
+void AnnotationEditor::onSceneChanged()
+{
+    if (m_loading || !m_hasImage)
+        return;
+    m_dirty = true;
+    emit edited();
+}
+
+void AnnotationEditor::onShapeEdited(uint id, const Annotation &before, const Annotation &after)
+{
+    if (m_loading)
+        return;
+    if (before != after)
+        pushState(id, before, after, translateText("调整标注"));
+    // A drag that ended where it began still counts as an edit.
+    m_dirty = true;
+    emit edited();
+}
+
+void AnnotationEditor::onShapeNudged(uint id, const Annotation &before, const Annotation &after)
+{
+    if (m_loading)
+        return;
+    pushState(id, before, after, translateText("移动标注"), true);
+}
+
+void AnnotationEditor::pushState(uint id, const std::optional<Annotation> &before,
+                                 const std::optional<Annotation> &after, const QString &text, bool mergeable)
+{
+    m_undoStack->push(new AnnStateCommand(m_scene, id, before, after, mergeable, text));
+}
+
+uint AnnotationEditor::addShape(const Annotation &draft, const QString &label)
+{
+    m_categories->remember(label);
+    m_categories->setLastLabel(label);
+    Annotation shape = draft;
+    shape.label = label;
+    shape.pending = 0;
+    const uint id = uint(m_scene->allocateId());
+    pushState(id, std::nullopt, shape, translateText("添加标注"));
+    m_scene->selectId(id, true);
+    return id;
+}
+
+bool AnnotationEditor::relabel(uint id, const QString &label)
+{
+    const std::optional<Annotation> current = annotation(id);
+    if (!current || label.isEmpty() || label == current->label)
+        return false;
+    Annotation relabelled = *current;
+    relabelled.label = label;
+    relabelled.pending = 0;   // giving a model result a category confirms it
+    m_categories->remember(label);
+    pushState(id, current, relabelled, translateText("修改类别"));
+    return true;
+}
+
+int AnnotationEditor::applyCategory(const QString &label)
+{
+    if (label.isEmpty())
+        return 0;
+    // Every selected shape that carries another label, in id order.
+    QList<Annotation> changed;
+    const QList<uint> selected = m_scene->selectedIds();
+    const QList<Annotation> all = m_scene->annotations();
+    for (const Annotation &a : all) {
+        if (selected.contains(a.id) && a.label != label)
+            changed.append(a);
+    }
+    if (changed.isEmpty())
+        return 0;
+    m_categories->remember(label);
+    m_categories->setLastLabel(label);
+    const QString text = translateText("修改类别");
+    if (changed.size() > 1)
+        m_undoStack->beginMacro(text);
+    for (const Annotation &before : std::as_const(changed)) {
+        Annotation after = before;
+        after.label = label;
+        after.pending = 0;
+        pushState(before.id, before, after, text);
+    }
+    if (changed.size() > 1)
+        m_undoStack->endMacro();
+    return int(changed.size());
+}
+
+bool AnnotationEditor::toggleDifficult(uint id)
+{
+    const std::optional<Annotation> current = annotation(id);
+    if (!current)
+        return false;
+    Annotation toggled = *current;
+    toggled.difficult = !toggled.difficult;
+    pushState(id, current, toggled, toggled.difficult ? translateText("设为困难样本") : translateText("取消困难样本"));
+    return true;
+}
+
+int AnnotationEditor::deleteSelected()
+{
+    const QList<uint> selected = m_scene->selectedIds();
+    if (selected.isEmpty())
+        return 0;
+    QList<Annotation> doomed;
+    const QList<Annotation> all = m_scene->annotations();
+    for (const Annotation &a : all) {
+        if (selected.contains(a.id))
+            doomed.append(a);
+    }
+    if (doomed.size() > 1)
+        m_undoStack->beginMacro(translateText("删除 %1 个标注").arg(doomed.size()));
+    for (const Annotation &a : std::as_const(doomed))
+        pushState(a.id, a, std::nullopt, translateText("删除标注"));
+    if (doomed.size() > 1)
+        m_undoStack->endMacro();
+    return int(doomed.size());
+}
+
+void AnnotationEditor::deleteCategory(const QString &label, int annotationCount)
+{
+    if (label.isEmpty())
+        return;
+    if (annotationCount > 0) {
+        m_undoStack->beginMacro(translateText("删除类别 %1").arg(label));
+        const QList<Annotation> all = m_scene->annotations();
+        for (const Annotation &a : all) {
+            if (a.label == label)
+                pushState(a.id, a, std::nullopt, translateText("删除标注"));
+        }
+        m_undoStack->endMacro();
+    }
+    m_undoStack->push(new CategoryHistoryCommand(m_categories, label, translateText("删除类别 %1").arg(label)));
+}
+
+AnnotationEditor::CopyOutcome AnnotationEditor::copyShapes(const QList<Annotation> &source)
+{
+    CopyOutcome out;
+    QList<Annotation> confirmed;
+    for (const Annotation &a : source) {
+        if (a.pending == 0 && !a.label.isEmpty())
+            confirmed.append(a);
+    }
+    if (confirmed.isEmpty()) {
+        out.nothingToCopy = true;
+        return out;
+    }
+    // The rule that keeps model results from doubling existing shapes keeps copies from it too.
+    const OverlapFilterResult filtered = filterOverlapping(m_scene->annotations(), confirmed);
+    if (filtered.kept.isEmpty())
+        return out;
+    m_undoStack->beginMacro(translateText("复制上一张的标注"));
+    for (Annotation a : filtered.kept) {
+        a.id = 0;
+        a.confidence = -1;   // a model's score was for the other image, not for this one
+        pushState(uint(m_scene->allocateId()), std::nullopt, a, translateText("添加标注"));
+    }
+    m_undoStack->endMacro();
+    out.copied = int(filtered.kept.size());
+    return out;
+}
+
+OverlapFilterResult AnnotationEditor::insertResults(const QList<Annotation> &results)
+{
+    const OverlapFilterResult filtered = filterOverlapping(m_scene->annotations(), results);
+    if (filtered.kept.isEmpty())
+        return filtered;
+    m_undoStack->beginMacro(translateText("AI 插入 %1 个标注").arg(filtered.kept.size()));
+    for (const Annotation &a : filtered.kept)
+        pushState(uint(m_scene->allocateId()), std::nullopt, a, translateText("AI 插入标注"));
+    m_undoStack->endMacro();
+    return filtered;
+}
+
+bool AnnotationEditor::confirmOne(uint id)
+{
+    if (id == 0)
+        return false;
+    const std::optional<Annotation> current = annotation(id);
+    if (!current || current->pending != 1)
+        return false;
+    Annotation confirmed = *current;
+    confirmed.pending = 0;
+    pushState(id, current, confirmed, translateText("确认标注"));
+    return true;
+}
+
+AnnotationEditor::Confirmation AnnotationEditor::confirmCurrent()
+{
+    Confirmation out;
+    if (m_scene->isInteracting()) {
+        m_scene->finishPolygon();
+        out.finishedDrawing = true;
+        return out;
+    }
+    QList<uint> pendingSelected;
+    const QList<uint> selected = m_scene->selectedIds();
+    const QList<Annotation> all = m_scene->annotations();
+    for (const Annotation &a : all) {
+        if (a.pending == 1 && selected.contains(a.id))
+            pendingSelected.append(a.id);
+    }
+    if (pendingSelected.size() >= 2) {
+        m_undoStack->beginMacro(translateText("确认 %1 个标注").arg(pendingSelected.size()));
+        for (uint id : std::as_const(pendingSelected))
+            confirmOne(id);
+        m_undoStack->endMacro();
+        out.confirmed = int(pendingSelected.size());
+        return out;
+    }
+    uint target = m_scene->selectedId();
+    if (target == 0) {
+        const QList<uint> pending = m_scene->pendingIdsInReadingOrder();
+        target = pending.isEmpty() ? 0 : pending.first();
+    }
+    if (target == 0)
+        return out;
+    const std::optional<Annotation> current = annotation(target);
+    if (current && current->pending != 1) {
+        out.alreadyConfirmed = true;
+        return out;
+    }
+    out.confirmed = confirmOne(target) ? 1 : 0;
+    return out;
+}
+
+int AnnotationEditor::confirmAll()
+{
+    const QList<uint> ids = m_scene->pendingIdsInReadingOrder();
+    if (ids.isEmpty())
+        return 0;
+    m_undoStack->beginMacro(translateText("全部确认"));
+    for (uint id : ids)
+        confirmOne(id);
+    m_undoStack->endMacro();
+    return int(ids.size());
+}
+
+bool AnnotationEditor::rejectOne(uint id)
+{
+    if (id == 0)
+        return false;
+    const std::optional<Annotation> current = annotation(id);
+    if (!current || current->pending != 1)
+        return false;
+    pushState(id, current, std::nullopt, translateText("拒绝标注"));
+    return true;
+}
+
+int AnnotationEditor::rejectAll()
+{
+    const QList<uint> ids = m_scene->pendingIdsInReadingOrder();
+    if (ids.isEmpty())
+        return 0;
+    m_undoStack->beginMacro(translateText("全部拒绝"));
+    for (uint id : ids)
+        rejectOne(id);
+    m_undoStack->endMacro();
+    return int(ids.size());
+}
+
+void AnnotationEditor::stepPending(int direction)
+{
+    if (m_scene->isInteracting())
+        return;
+    const QList<uint> ids = m_scene->pendingIdsInReadingOrder();
+    if (ids.isEmpty())
+        return;
+    const qsizetype n = ids.size();
+    const qsizetype i = ids.indexOf(m_scene->selectedId());
+    if (i >= 0)
+        m_scene->selectId(ids.at((n + direction + i) % n), true);
+    else
+        m_scene->selectId(direction < 1 ? ids.last() : ids.first(), true);
+}
+
+void AnnotationEditor::escape()
+{
+    if (m_scene->isInteracting()) {
+        m_scene->cancelDrawing();
+        return;
+    }
+    const uint selected = m_scene->selectedId();
+    if (selected != 0 && m_scene->pendingIdsInReadingOrder().contains(selected)) {
+        rejectOne(selected);
+        return;
+    }
+    m_scene->selectId(0, false);
+}

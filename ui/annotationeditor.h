@@ -1,0 +1,105 @@
+#pragma once
+
+#include "session/autolabelresults.h"
+#include "session/liveannotations.h"
+#include "storage/annotation.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class AnnotationScene;
+class CategoryHistory;
+class QUndoStack;
+
+// The edit rules of the image on screen: every change to its shapes is one step on the undo stack
+// (drawn, adjusted, moved, relabelled, deleted, copied, inserted by the model, confirmed,
+// rejected). It asks nothing and shows nothing: it returns what happened and its owner words it.
+// It also keeps the dirty flag: any change after the image was loaded leaves it dirty, undoing
+// back to the saved state included; only load, clear and markSaved make it clean.
+class AnnotationEditor : public QObject, public LiveAnnotations
+{
+    Q_OBJECT
+
+public:
+    AnnotationEditor(AnnotationScene *scene, CategoryHistory *categories, QObject *parent = nullptr);
+
+    AnnotationScene *scene() const { return m_scene; }
+    QUndoStack *undoStack() const { return m_undoStack; }
+
+    // While loading, changes of the scene are not edits (an image being installed).
+    void setLoading(bool loading) { m_loading = loading; }
+    bool isLoading() const { return m_loading; }
+    // Installs an image's records: no undo step, an empty history, clean.
+    void load(const QList<Annotation> &annotations);
+    // Records that arrived for the image after it was shown: added without an undo step.
+    void addLoaded(const QList<Annotation> &records);
+    // No image: no shapes, no history, clean.
+    void clear();
+    bool hasImage() const { return m_hasImage; }
+    bool isDirty() const { return m_dirty; }
+    void markSaved() { m_dirty = false; }
+
+    QList<Annotation> annotations() const override;
+    int confirmedCount() const override;
+    int pendingCount() const override;
+    std::optional<Annotation> annotation(uint id) const;
+
+    // A drawn shape named label (confirmed); returns its id, selected.
+    uint addShape(const Annotation &draft, const QString &label);
+    // False when nothing changed.
+    bool relabel(uint id, const QString &label);
+    // The selected shapes that carry another label get this one; returns how many.
+    int applyCategory(const QString &label);
+    bool toggleDifficult(uint id);
+    int deleteSelected();
+    // Removes the category's shapes (one step) and then the category itself (a step of its own,
+    // so the first undo brings the category back, the second its shapes).
+    void deleteCategory(const QString &label, int annotationCount);
+
+    struct CopyOutcome
+    {
+        int copied = 0;
+        bool nothingToCopy = false;   // the source has no confirmed, labelled shape
+    };
+    // The confirmed shapes of another image, without those this one has already (one step).
+    CopyOutcome copyShapes(const QList<Annotation> &source);
+    // A model's results for this image, without those that repeat a shape (one step).
+    OverlapFilterResult insertResults(const QList<Annotation> &results);
+
+    bool confirmOne(uint id);
+    struct Confirmation
+    {
+        int confirmed = 0;
+        bool alreadyConfirmed = false;   // the target was not a model result
+        bool finishedDrawing = false;    // Enter closed the polygon being drawn instead
+    };
+    // Enter: the selected model results, else the first in reading order.
+    Confirmation confirmCurrent();
+    int confirmAll();
+    bool rejectOne(uint id);
+    int rejectAll();
+    // A / D: selects the previous or next model result in reading order.
+    void stepPending(int direction);
+    // Esc: cancels drawing, else rejects the selected model result, else clears the selection.
+    void escape();
+
+signals:
+    // The shapes changed by an edit, an undo or a redo (never while loading).
+    void edited();
+
+private:
+    void onSceneChanged();
+    void onShapeEdited(uint id, const Annotation &before, const Annotation &after);
+    void onShapeNudged(uint id, const Annotation &before, const Annotation &after);
+    void pushState(uint id, const std::optional<Annotation> &before, const std::optional<Annotation> &after,
+                   const QString &text, bool mergeable = false);
+
+    AnnotationScene *m_scene;            // not owned
+    CategoryHistory *m_categories;       // not owned
+    QUndoStack *m_undoStack;
+    bool m_loading = false;
+    bool m_hasImage = false;
+    bool m_dirty = false;
+};

@@ -1,0 +1,290 @@
+#include "ui/mainwindow.h"
+
+#include "canvas/annotationscene.h"
+#include "canvas/canvasview.h"
+#include "session/foldersession.h"
+#include "session/timinglog.h"
+#include "shared/language.h"
+#include "ui/annotationeditor.h"
+#include "ui/categoryhistory.h"
+#include "ui/emptystate.h"
+#include "ui/filelistpanel.h"
+#include "ui/imageprefetcher.h"
+#include "ui/labeldialog.h"
+#include "ui/objectlistpanel.h"
+#include "ui/toastwidget.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTimer>
+
+void MainWindow::showImage(const QString &path)
+{
+    if (m_editor->isLoading() || path.isEmpty() || path == currentImagePath())
+        return;
+    logTiming(QStringLiteral("image requested ") + path);
+    if (m_editor->isDirty() && !saveCurrent()) {
+        m_fileList->selectPath(currentImagePath(), true);
+        return;
+    }
+    m_session->flushPending();
+
+    const QSize fitArea = canvasFitArea();
+    DecodedImage decoded = m_prefetcher->cached(path, fitArea);
+    if (decoded.isNull())
+        decoded = decodeImage(path, fitArea);
+    if (decoded.isNull()) {
+        m_toast->showMessage(translateText("图片解码失败：%1").arg(QFileInfo(path).fileName()));
+        m_fileList->selectPath(currentImagePath(), true);
+        return;
+    }
+    installImage(path, decoded);
+}
+
+void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
+{
+    m_editor->setLoading(true);
+    m_current = decoded;
+    m_fullResolutionRequested.clear();
+    const QList<Annotation> annotations = m_session->enterImage(path);
+    m_view->setImage(decoded.image, decoded.fullSize);
+    m_editor->load(annotations);
+    m_editor->setLoading(false);
+
+    m_fileList->selectPath(path, true);
+    updateTitle();
+    updateSavedIndicator();
+    updateEmptyState();
+    refreshPanels();
+    watchForPaint(path);
+    m_prefetcher->insert(decoded);
+    // After this image is painted: the decoding of its neighbours must not delay it.
+    QTimer::singleShot(0, this, &MainWindow::prefetchNeighbours);
+}
+
+void MainWindow::forgetCurrentImage()
+{
+    m_editor->setLoading(true);
+    m_session->leaveImage();
+    m_current = DecodedImage();
+    m_fullResolutionRequested.clear();
+    m_view->clear();
+    m_editor->clear();
+    m_editor->setLoading(false);
+}
+
+void MainWindow::stepImage(int step)
+{
+    const QStringList &paths = m_session->imagePaths();
+    const qsizetype n = paths.size();
+    if (n == 0 || step == 0)
+        return;
+    const qsizetype c = std::max<qsizetype>(0, m_session->indexOf(currentImagePath()));
+    for (qsizetype i = 1; i <= n; ++i) {
+        const QString &candidate = paths.at(((c + i * step) % n + n) % n);
+        if (m_fileList->isShown(candidate)) {
+            showImage(candidate);
+            return;
+        }
+    }
+}
+
+QSize MainWindow::canvasFitArea() const
+{
+    // The view keeps 40 pixels around a fitted image. Its whole size, not the viewport's, so that
+    // scroll bars coming and going do not make the decoded neighbours look too small.
+    const double dpr = devicePixelRatioF();
+    QSize area = m_view->size() - QSize(80, 80);
+    if (!m_view->isVisible() || area.width() < 100 || area.height() < 100)
+        area = QSize(1600, 1000);
+    return QSize(int(area.width() * dpr), int(area.height() * dpr));
+}
+
+void MainWindow::prefetchNeighbours()
+{
+    const QString current = currentImagePath();
+    const QStringList paths = m_session->imagePaths();
+    const qsizetype n = paths.size();
+    const qsizetype c = m_session->indexOf(current);
+    if (n < 2 || c < 0)
+        return;
+    // The images a step would show: next, previous, and the one after next.
+    QStringList wanted;
+    auto nextShown = [&](qsizetype from, int step) -> qsizetype {
+        for (qsizetype i = 1; i < n; ++i) {
+            const qsizetype index = ((from + i * step) % n + n) % n;
+            if (m_fileList->isShown(paths.at(index)))
+                return index;
+        }
+        return -1;
+    };
+    const qsizetype next = nextShown(c, 1);
+    const qsizetype previous = nextShown(c, -1);
+    if (next >= 0)
+        wanted.append(paths.at(next));
+    if (previous >= 0 && previous != next)
+        wanted.append(paths.at(previous));
+    if (next >= 0) {
+        const qsizetype afterNext = nextShown(next, 1);
+        if (afterNext >= 0 && afterNext != c && !wanted.contains(paths.at(afterNext)))
+            wanted.append(paths.at(afterNext));
+    }
+    // The image shown stays held so that stepping back to it is instant.
+    m_prefetcher->prefetch(QStringList{current} + wanted, canvasFitArea());
+}
+
+void MainWindow::watchForPaint(const QString &path)
+{
+    if (!timingEnabled())
+        return;
+    m_paintWatchPath = path;
+    m_view->viewport()->update();
+}
+
+void MainWindow::onZoomChanged()
+{
+    const QString current = currentImagePath();
+    if (current.isEmpty() || m_fullResolutionRequested == current)
+        return;
+    if (needsMoreResolution(m_current, m_view->zoomFactor(), devicePixelRatioF())) {
+        m_fullResolutionRequested = current;
+        m_prefetcher->requestFullResolution(current);
+    }
+}
+
+void MainWindow::onFullResolution(const DecodedImage &image)
+{
+    if (image.path != currentImagePath() || image.fullSize != m_current.fullSize)
+        return;
+    m_current = image;
+    m_view->replaceImagePixels(image.image);
+}
+
+void MainWindow::onEdited()
+{
+    updateSavedIndicator();
+    refreshPanels();
+}
+
+void MainWindow::addDrafted(const Annotation &draft)
+{
+    if (!m_editor->hasImage())
+        return;
+    const QString label = LabelDialog::askLabel(this, m_categories->labels(), m_categories->lastLabel(), nullptr,
+                                                translateText("输入类别"));
+    if (label.isEmpty())
+        return;   // cancelled: the drawn shape is dropped, nothing to undo
+    m_editor->addShape(draft, label);
+}
+
+void MainWindow::editCategory(uint id)
+{
+    const std::optional<Annotation> current = m_editor->annotation(id);
+    if (!current)
+        return;
+    const QString label = LabelDialog::askLabel(this, m_categories->labels(), current->label, nullptr,
+                                                translateText("修改类别"));
+    m_editor->relabel(id, label);
+}
+
+void MainWindow::applyNumberKey(int number)
+{
+    const QString label = m_objectPanel->categoryAtRow(number - 1);
+    if (label.isEmpty() || !m_editor->hasImage())
+        return;
+    if (m_scene->hasSelection()) {
+        m_editor->applyCategory(label);
+        return;
+    }
+    // Nothing selected: the category is offered for the next shape.
+    m_categories->setLastLabel(label);
+    m_toast->showMessage(translateText("下一个框的类别：%1").arg(label));
+}
+
+void MainWindow::deleteCategory(const QString &label, int annotationCount)
+{
+    if (label.isEmpty())
+        return;
+    m_editor->deleteCategory(label, annotationCount);
+    refreshCategories();
+    m_toast->showMessage(annotationCount <= 0
+                             ? translateText("已删除类别 %1").arg(label)
+                             : translateText("已删除类别 %1（含 %2 个标注）").arg(label).arg(annotationCount));
+}
+
+void MainWindow::addCategory()
+{
+    const QString label = LabelDialog::askLabel(this, m_categories->labels(), m_categories->lastLabel(), nullptr,
+                                                translateText("新增类别"));
+    if (label.isEmpty())
+        return;
+    m_categories->remember(label);
+    m_categories->setLastLabel(label);
+    refreshCategories();
+}
+
+void MainWindow::copyPreviousShapes()
+{
+    if (!m_editor->hasImage())
+        return;
+    const QString previous = m_session->previousImage();
+    const AnnotationEditor::CopyOutcome copied =
+        m_editor->copyShapes(previous.isEmpty() ? QList<Annotation>() : m_session->cachedAnnotations(previous));
+    if (copied.nothingToCopy)
+        m_toast->showMessage(translateText("上一张图片没有可复制的标注"));
+    else if (copied.copied == 0)
+        m_toast->showMessage(translateText("上一张的标注都已在本图中"));
+    else
+        m_toast->showMessage(translateText("已复制 %1 个标注").arg(copied.copied));
+}
+
+void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
+{
+    const std::optional<Annotation> current = m_editor->annotation(id);
+    if (!current)
+        return;
+    QMenu menu(this);
+    QAction *relabel = menu.addAction(translateText("改类别…"));
+    menu.addSeparator();
+    QAction *confirm = current->pending == 1 ? menu.addAction(translateText("确认 ⚡")) : nullptr;
+    QAction *difficult = menu.addAction(translateText("设为困难样本"));
+    difficult->setCheckable(true);
+    difficult->setChecked(current->difficult);
+    menu.addSeparator();
+    QAction *remove = menu.addAction(translateText("删除"));
+    QAction *chosen = menu.exec(globalPos);
+    if (!chosen)
+        return;
+    if (chosen == relabel)
+        editCategory(id);
+    else if (confirm && chosen == confirm)
+        m_editor->confirmOne(id);
+    else if (chosen == difficult)
+        m_editor->toggleDifficult(id);
+    else if (chosen == remove)
+        m_editor->deleteSelected();
+}
+
+void MainWindow::confirmCurrent()
+{
+    const AnnotationEditor::Confirmation done = m_editor->confirmCurrent();
+    if (done.alreadyConfirmed)
+        m_toast->showMessage(translateText("该框已是已确认状态"));
+    else if (done.confirmed >= 2)
+        m_toast->showMessage(translateText("已确认 %1 个标注").arg(done.confirmed));
+}
+
+void MainWindow::confirmAll()
+{
+    const int confirmed = m_editor->confirmAll();
+    if (confirmed > 0)
+        m_toast->showMessage(translateText("已确认 %1 个标注").arg(confirmed));
+}
+
+void MainWindow::rejectAll()
+{
+    const int rejected = m_editor->rejectAll();
+    if (rejected > 0)
+        m_toast->showMessage(translateText("已拒绝 %1 个标注").arg(rejected));
+}

@@ -1,0 +1,290 @@
+#include "ui/mainwindow.h"
+
+#include "inference/autolabeltask.h"
+#include "inference/imageresult.h"
+#include "inference/vllmclient.h"
+#include "session/checkrun.h"
+#include "session/foldersession.h"
+#include "shared/language.h"
+#include "ui/annotationeditor.h"
+#include "ui/autolabeldialog.h"
+#include "ui/categoryhistory.h"
+#include "ui/checkresultdialog.h"
+#include "ui/progressoverlay.h"
+#include "ui/toastwidget.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+
+#include <algorithm>
+
+bool MainWindow::checkServerNow(QString *error)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(m_serverConfig.baseUrl + QStringLiteral("/models")));
+    request.setTransferTimeout(4000);
+    QNetworkReply *reply = network.get(request);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // An error status arrives as a network error too: the status is what tells the user most.
+    const bool online = status.isValid() && status.toInt() / 100 == 2;
+    if (!online && error) {
+        *error = status.isValid() ? translateText("HTTP %1（服务启动中或地址不对）").arg(status.toInt())
+                                  : reply->errorString();
+    }
+    reply->deleteLater();
+    return online;
+}
+
+AutoLabelDialog *MainWindow::autoLabelDialog()
+{
+    if (!m_autoLabelDialog) {
+        m_autoLabelDialog = new AutoLabelDialog(m_client, this);
+        connect(m_autoLabelDialog, &QDialog::finished, this, &MainWindow::applyDialogServer);
+    }
+    return m_autoLabelDialog;
+}
+
+bool MainWindow::refusedWhileBusy()
+{
+    if (!m_inferenceBusy && !m_checkRun->isReviewing())
+        return false;
+    m_toast->showMessage(translateText("推理任务进行中，请稍后再试"));
+    return true;
+}
+
+void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
+{
+    if (!settingsOnly && refusedWhileBusy())
+        return;
+    const QString current = currentImagePath();
+    AutoLabelDialog *dialog = autoLabelDialog();
+    dialog->loadServer(m_serverConfig);
+    dialog->setCategoryHint(m_categories->labels());
+    dialog->setCurrentAvailable(!current.isEmpty());
+    if (preferCurrent && !current.isEmpty())
+        dialog->setScope(0);
+    if (settingsOnly) {
+        dialog->exec();
+        return;
+    }
+
+    // Each probe waits in an event loop, where the user may start a check or another run.
+    QString error;
+    m_modelOnline = checkServerNow(&error);
+    updateModelIndicator();
+    if (refusedWhileBusy())
+        return;
+    if (!m_modelOnline) {
+        QMessageBox box(QMessageBox::Warning, translateText("推理服务未就绪"),
+                        translateText("无法连接本地推理服务：%1\n%2\n\n请先启动 Brindlehost 托盘程序（它会自动拉起 "
+                                      "llama-server），等服务在线后再点「⚡ 自动标注」。")
+                            .arg(m_serverConfig.baseUrl, error),
+                        QMessageBox::NoButton, this);
+        QPushButton *settings = box.addButton(translateText("打开模型设置…"), QMessageBox::AcceptRole);
+        box.addButton(translateText("取消"), QMessageBox::RejectRole);
+        box.exec();
+        if (box.clickedButton() == settings) {
+            dialog->showModelTab();
+            dialog->exec();
+        }
+        return;
+    }
+
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+    ServerConfig chosen = dialog->serverConfig();
+    chosen.concurrency = qMax(1, chosen.concurrency);
+    m_serverConfig = chosen;
+    m_client->setServerConfig(m_serverConfig);
+    saveSettings();
+    m_modelOnline = checkServerNow(&error);
+    updateModelIndicator();
+    if (refusedWhileBusy())
+        return;
+    if (!m_modelOnline) {
+        m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
+        return;
+    }
+
+    // The image on screen may have changed while the probes waited.
+    const QString shown = currentImagePath();
+    QStringList paths;
+    switch (dialog->scope()) {
+    case 0:
+        if (!shown.isEmpty())
+            paths.append(shown);
+        break;
+    case 2:
+        paths = m_session->unlabelledImages();
+        break;
+    default:
+        paths = m_session->imagePaths();
+        break;
+    }
+    if (paths.isEmpty()) {
+        m_toast->showMessage(translateText("没有符合范围的目标图片"));
+        return;
+    }
+
+    AutoLabelTask task;
+    task.paths = paths;
+    task.server = m_serverConfig;
+    task.prompt = dialog->categoryPrompt();
+    task.classes = m_categories->labels();
+    task.minScore = dialog->threshold();
+    task.markPending = dialog->insertAsPending();
+    task.reviewMode = false;
+    m_runAdded = 0;
+    m_progress->start(int(paths.size()), paths.first());
+    m_client->startTask(task);
+}
+
+void MainWindow::onImageFinished(const ImageResult &result)
+{
+    // The check's model half has its own listener; a cancelled image brought nothing.
+    if (m_checkRun->isReviewing() || result.cancelled())
+        return;
+    const QString &path = result.path;
+    const bool onScreen = path == currentImagePath();
+    if (result.failed()) {
+        m_session->setFailed(path, true);
+        if (onScreen)
+            m_toast->showMessage(translateText("推理失败：%1").arg(result.error));
+        return;
+    }
+    if (!onScreen) {
+        // Another image of the folder, or of a folder the user has left meanwhile.
+        const FolderSession::MergeOutcome merged = m_session->mergeResults(path, result.annotations);
+        m_runAdded += int(merged.kept.size());
+        if (merged.saveFailed || merged.labelsUnreadable)
+            m_toast->showMessage(translateText("保存失败：%1").arg(QFileInfo(path).fileName()));
+        return;
+    }
+    m_session->setFailed(path, false);
+    const OverlapFilterResult filtered = m_editor->insertResults(result.annotations);
+    if (filtered.dropped > 0)
+        m_toast->showMessage(translateText("已忽略 %1 个与已有标注重叠的结果").arg(filtered.dropped));
+    m_runAdded += int(filtered.kept.size());
+    QStringList labels;
+    for (const Annotation &a : filtered.kept)
+        labels.append(a.label);
+    m_categories->rememberAll(labels);
+    refreshPanels();
+}
+
+void MainWindow::onTaskFinished(const TaskSummary &summary)
+{
+    if (m_checkRun->isReviewing())
+        return;
+    m_progress->finish();
+    const QString failedPart = summary.failed > 0 ? translateText(" · 失败 %1 张").arg(summary.failed) : QString();
+    // The run's own count is of what the overlap filter kept, not of what the model returned.
+    m_toast->showMessageLater(summary.cancelled
+                                  ? translateText("已取消（完成 %1/%2 张）").arg(summary.done).arg(summary.total)
+                                  : translateText("完成 %1 张 · 新增 %2 框 · 平均置信度 %3%4")
+                                        .arg(summary.total)
+                                        .arg(m_runAdded)
+                                        .arg(QString::number(summary.avgConfidence, 'f', 2), failedPart),
+                              1500);
+    refreshPanels();
+    m_session->flushPending(true);
+}
+
+void MainWindow::applyDialogServer()
+{
+    if (!m_autoLabelDialog)
+        return;
+    ServerConfig chosen = m_autoLabelDialog->serverConfig();
+    chosen.concurrency = qMax(1, chosen.concurrency);
+    const ServerConfig &current = m_serverConfig;
+    if (chosen.baseUrl == current.baseUrl && chosen.model == current.model && chosen.concurrency == current.concurrency
+        && chosen.timeout == current.timeout)
+        return;
+    const bool addressChanged = chosen.baseUrl != current.baseUrl;
+    m_serverConfig = chosen;
+    m_client->setServerConfig(m_serverConfig);
+    saveSettings();
+    if (addressChanged) {
+        m_modelOnline = false;
+        updateModelIndicator();
+        m_client->probeServer();
+    }
+}
+
+void MainWindow::startCheck()
+{
+    if (m_session->imagePaths().isEmpty()) {
+        m_toast->showMessage(translateText("未打开图片目录"));
+        return;
+    }
+    if (refusedWhileBusy())
+        return;
+    if (m_checkRun->isRunning()) {
+        m_toast->showMessage(translateText("正在规则检查中，请稍候"));
+        return;
+    }
+    if (!m_checkDialog) {
+        m_checkDialog = new CheckResultDialog(this);
+        m_checkDialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_checkDialog, &CheckResultDialog::openImageRequested, this, [this](const QString &path) {
+            raise();
+            activateWindow();
+            showImage(path);
+        });
+        connect(m_checkRun, &CheckRun::issueFound, m_checkDialog, [this](const LabelIssue &issue) {
+            m_checkDialog->addIssue(issue.path, issue.problem(), issue.detail());
+        });
+    }
+    // The checker reads the files: what the user did here must be on disk first.
+    if (m_editor->isDirty() && !saveCurrent())
+        return;
+    m_session->flushPending();
+
+    m_checkDialog->reset();
+    const QStringList labelled = m_session->labelledImages();
+    setCursor(Qt::WaitCursor);
+    if (labelled.isEmpty()) {
+        m_toast->showMessage(translateText("没有已标注图片，仅完成规则检查"));
+    } else {
+        m_toast->showMessage(translateText("将对 %1 张已标注图片重新推理（约 %2 分钟），可随时取消")
+                                 .arg(labelled.size())
+                                 .arg(std::max(1, int(labelled.size() * 1.8 / 60))));
+        if (m_actions.check)
+            m_actions.check->setEnabled(false);
+        m_progress->start(int(labelled.size()), labelled.first());
+    }
+    m_checkRun->start(m_session->imagePaths(), m_categories->labels(), labelled, m_serverConfig);
+}
+
+void MainWindow::onReviewFinished(const CheckSummary &summary)
+{
+    m_progress->finish();
+    unsetCursor();
+    showCheckSummary(summary);
+    m_toast->showMessageLater(summary.cancelled ? translateText("校验已取消")
+                                                : translateText("校验完成，共 %1 个问题").arg(summary.issues()),
+                              1500);
+}
+
+void MainWindow::showCheckSummary(const CheckSummary &summary)
+{
+    // Shown when the model half ends and again when the rule half does, whichever is last.
+    if (m_actions.check)
+        m_actions.check->setEnabled(true);
+    if (!m_checkDialog)
+        return;
+    // With the model half, the images it looked at are the ones counted.
+    m_checkDialog->setSummary(summary.reviewedImages > 0 ? summary.reviewedImages : summary.checkedImages,
+                              summary.issues(), summary.issueImages);
+    m_checkDialog->finishSummary();
+    m_checkDialog->show();
+    m_checkDialog->raise();
+}

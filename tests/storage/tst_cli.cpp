@@ -292,7 +292,9 @@ void TestCli::exportCoco()
     };
     QCOMPARE(coco["images"].toArray(),
              QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40)}));
-    const auto category = [](int id, const char *name) { return QJsonObject{{"id", id}, {"name", name}}; };
+    const auto category = [](int id, const char *name) {
+        return QJsonObject{{"id", id}, {"name", name}, {"supercategory", name}};
+    };
     QCOMPARE(coco["categories"].toArray(),
              QJsonArray({category(1, "cat"), category(2, "dog"), category(3, "bird"), category(4, "owl")}));
     const auto shape = [](int id, int image, int category, const QJsonArray &bbox, double area,
@@ -301,10 +303,16 @@ void TestCli::exportCoco()
                            {"area", area}, {"iscrowd", 0}, {"segmentation", segmentation}};
     };
     QCOMPARE(coco["annotations"].toArray(),
-             QJsonArray({shape(1, 1, 1, {50, 25, 100, 50}, 5000, {}),
+             QJsonArray({shape(1, 1, 1, {50, 25, 100, 50}, 5000,
+                               {QJsonValue(QJsonArray{50, 25, 150, 25, 150, 75, 50, 75})}),
                          shape(2, 1, 2, {20, 10, 160, 80}, 6400, {QJsonValue(QJsonArray{20, 10, 180, 10, 100, 90})}),
-                         shape(3, 2, 4, {10, 10, 20, 30}, 600, {}),
+                         shape(3, 2, 4, {10, 10, 20, 30}, 600, {QJsonValue(QJsonArray{10, 10, 30, 10, 30, 40, 10, 40})}),
                          shape(4, 2, 1, {10, 10, 40, 40}, 800, {QJsonValue(QJsonArray{10, 10, 50, 10, 50, 50})})}));
+    // What the COCO API reads besides: info() and the licenses of the format.
+    QCOMPARE(coco["info"].toObject()["description"].toString(), QString("coco"));
+    QCOMPARE(coco["info"].toObject()["version"].toString(), QString("1.0"));
+    QVERIFY(coco["licenses"].isArray());
+    QCOMPARE(coco.keys(), (QStringList{"annotations", "categories", "images", "info", "licenses"}));
 }
 
 void TestCli::exportLeavesOutWhatCannotBeRead()
@@ -324,7 +332,8 @@ void TestCli::exportLeavesOutWhatCannotBeRead()
     QCOMPARE(coco["images"].toArray().size(), 1);
     QCOMPARE(coco["images"].toArray()[0].toObject()["file_name"].toString(), QString("a.png"));
     QCOMPARE(coco["annotations"].toArray().size(), 1);
-    QCOMPARE(coco["categories"].toArray(), QJsonArray{QJsonObject({{"id", 1}, {"name", "0"}})});
+    QCOMPARE(coco["categories"].toArray(),
+             QJsonArray{QJsonObject({{"id", 1}, {"name", "0"}, {"supercategory", "0"}})});
 }
 
 BRINDLE_TEST_MAIN(TestCli)

@@ -5,8 +5,9 @@
 #include "storage/datasetlayout.h"
 
 #include <QFileInfo>
-
 #include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -27,35 +28,64 @@ bool hasArea(const QRectF &box)
     return box.width() > 0.0 && box.height() > 0.0;
 }
 
-bool repeats(const Annotation &result, const QRectF &resultBox, const Annotation &existing)
+// A shape as the filter compares it; the box is worked out once per shape, not once per pair.
+struct Compared
 {
-    if (result.label.compare(existing.label, Qt::CaseInsensitive) != 0)
-        return false;
-    const QRectF existingBox = annotationBox(existing);
-    return hasArea(existingBox) && boxIoU(resultBox, existingBox) > kOverlapIoU;
+    const Annotation *annotation;
+    QRectF box;
+};
+
+QList<Compared> compared(const QList<Annotation> &annotations)
+{
+    QList<Compared> out;
+    out.reserve(annotations.size());
+    for (const Annotation &a : annotations)
+        out.append({&a, annotationBox(a)});
+    return out;
+}
+
+// Boxes without a positive area never repeat anything. The cheap test first: a model may answer
+// with thousands of shapes.
+bool repeats(const Compared &a, const Compared &b)
+{
+    return hasArea(a.box) && hasArea(b.box) && boxIoU(a.box, b.box) > kOverlapIoU
+        && a.annotation->label.compare(b.annotation->label, Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
 
 OverlapFilterResult filterOverlapping(const QList<Annotation> &existing, const QList<Annotation> &results)
 {
-    OverlapFilterResult out;
-    for (const Annotation &result : results) {
-        const QRectF box = annotationBox(result);
-        bool dropped = false;
-        if (hasArea(box)) {
-            for (const Annotation &e : existing) {
-                if (repeats(result, box, e)) {
-                    dropped = true;
-                    break;
-                }
-            }
-        }
-        if (dropped)
-            ++out.dropped;
-        else
-            out.kept.append(result);
+    const QList<Compared> there = compared(existing);
+    const QList<Compared> answer = compared(results);
+    // First against what is there, then among the survivors: a model that repeats itself keeps
+    // its most confident copy (the first of equals), so the image holds no duplicate either way.
+    QList<qsizetype> survivors;
+    for (qsizetype i = 0; i < answer.size(); ++i) {
+        const auto repeated = [&](const Compared &e) { return repeats(answer.at(i), e); };
+        if (std::none_of(there.cbegin(), there.cend(), repeated))
+            survivors.append(i);
     }
+    QList<qsizetype> byConfidence = survivors;
+    std::stable_sort(byConfidence.begin(), byConfidence.end(), [&results](qsizetype a, qsizetype b) {
+        return results.at(a).confidence > results.at(b).confidence;
+    });
+    QList<bool> keep(results.size(), false);
+    QList<qsizetype> kept;
+    for (const qsizetype i : std::as_const(byConfidence)) {
+        const auto repeated = [&](qsizetype k) { return repeats(answer.at(i), answer.at(k)); };
+        if (std::none_of(kept.cbegin(), kept.cend(), repeated)) {
+            kept.append(i);
+            keep[i] = true;
+        }
+    }
+
+    OverlapFilterResult out;
+    for (const qsizetype i : std::as_const(survivors)) {
+        if (keep.at(i))
+            out.kept.append(results.at(i));
+    }
+    out.dropped = int(results.size() - out.kept.size());
     return out;
 }
 

@@ -19,8 +19,9 @@ struct OverlapFilterResult
     int dropped = 0;
 };
 
-// Drops every result that repeats one of the existing annotations (confirmed or pending). Boxes
-// without a positive area never repeat anything; results are not compared with each other.
+// Drops every result that repeats one of the existing annotations (confirmed or pending), then
+// every result that repeats a more confident one of the same list (of equals, the first stays).
+// Boxes without a positive area never repeat anything.
 OverlapFilterResult filterOverlapping(const QList<Annotation> &existing, const QList<Annotation> &results);
 
 // The image's list after a run: what was there, then the kept results.

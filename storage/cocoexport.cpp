@@ -39,6 +39,16 @@ double polygonArea(const QList<QPointF> &points)
     return std::abs(twice) / 2.0;
 }
 
+QJsonArray flatPoints(const QList<QPointF> &points)
+{
+    QJsonArray flat;
+    for (const QPointF &p : points) {
+        flat.append(rounded(p.x()));
+        flat.append(rounded(p.y()));
+    }
+    return flat;
+}
+
 QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categoryId)
 {
     QRectF box;
@@ -46,15 +56,12 @@ QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categ
     double area = 0.0;
     if (a.isPolygon()) {
         box = QPolygonF(a.points).boundingRect();
-        QJsonArray flat;
-        for (const QPointF &p : a.points) {
-            flat.append(rounded(p.x()));
-            flat.append(rounded(p.y()));
-        }
-        segmentation.append(flat);
+        segmentation.append(flatPoints(a.points));
         area = polygonArea(a.points);
     } else {
         box = a.rect.normalized();
+        // The mask code of the COCO API and of common training recipes indexes the first polygon.
+        segmentation.append(flatPoints({box.topLeft(), box.topRight(), box.bottomRight(), box.bottomLeft()}));
         area = box.width() * box.height();
     }
     return QJsonObject{
@@ -84,7 +91,9 @@ public:
     {
         QJsonArray list;
         for (qsizetype i = 0; i < m_names.size(); ++i)
-            list.append(QJsonObject{{QStringLiteral("id"), int(i + 1)}, {QStringLiteral("name"), m_names.at(i)}});
+            list.append(QJsonObject{{QStringLiteral("id"), int(i + 1)},
+                                    {QStringLiteral("name"), m_names.at(i)},
+                                    {QStringLiteral("supercategory"), m_names.at(i)}});
         return list;
     }
     int size() const { return int(m_names.size()); }
@@ -153,7 +162,16 @@ CocoExport exportCoco(const QString &dir, const QStringList &images)
             annotationList.append(annotationObject(a, id, imageId, categories.idOf(a.label)));
         }
     }
+    // The COCO API's info() reads "info"; "licenses" is part of the format. Nothing here depends
+    // on the day of the export, so the same labels give the same file.
+    const QJsonObject info{
+        {QStringLiteral("description"), QFileInfo(dir).fileName()},
+        {QStringLiteral("version"), QStringLiteral("1.0")},
+        {QStringLiteral("contributor"), QStringLiteral("Brindlemark")},
+    };
     result.document = QJsonObject{
+        {QStringLiteral("info"), info},
+        {QStringLiteral("licenses"), QJsonArray()},
         {QStringLiteral("images"), imageList},
         {QStringLiteral("categories"), categories.toJson()},
         {QStringLiteral("annotations"), annotationList},

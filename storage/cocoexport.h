@@ -8,7 +8,7 @@
 // most training pipelines other than YOLO's start from. Reentrant.
 struct CocoExport
 {
-    QJsonObject document;   // "images", "categories", "annotations"
+    QJsonObject document;   // "info", "licenses", "images", "categories", "annotations"
     QStringList problems;   // one message per image left out: it or its labels cannot be read
     int imageCount = 0;
     int annotationCount = 0;

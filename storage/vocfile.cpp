@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
+#include <QPolygonF>
 #include <QVarLengthArray>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -27,7 +29,31 @@ QString twoDecimals(double value)
     return QString::number(value, 'f', 2);
 }
 
-void writeObject(QXmlStreamWriter &xml, const Annotation &a)
+void writeBox(QXmlStreamWriter &xml, const QRectF &box)
+{
+    xml.writeStartElement(QStringLiteral("bndbox"));
+    xml.writeTextElement(QStringLiteral("xmin"), twoDecimals(box.left()));
+    xml.writeTextElement(QStringLiteral("ymin"), twoDecimals(box.top()));
+    xml.writeTextElement(QStringLiteral("xmax"), twoDecimals(box.left() + box.width()));
+    xml.writeTextElement(QStringLiteral("ymax"), twoDecimals(box.top() + box.height()));
+    xml.writeEndElement();
+}
+
+// A polygon object carries its bounds too: VOC readers take <bndbox> as required, and some stop
+// reading the file at an object without one. size is invalid when the image cannot be read.
+QRectF polygonBox(const QList<QPointF> &points, const QSize &size)
+{
+    QRectF box = QPolygonF(points).boundingRect();
+    if (size.isValid()) {
+        const double w = size.width();
+        const double h = size.height();
+        box = QRectF(QPointF(qBound(0.0, box.left(), w), qBound(0.0, box.top(), h)),
+                     QPointF(qBound(0.0, box.right(), w), qBound(0.0, box.bottom(), h)));
+    }
+    return box;
+}
+
+void writeObject(QXmlStreamWriter &xml, const Annotation &a, const QSize &size)
 {
     xml.writeStartElement(QStringLiteral("object"));
     xml.writeTextElement(QStringLiteral("name"), a.label);
@@ -44,15 +70,19 @@ void writeObject(QXmlStreamWriter &xml, const Annotation &a)
         xml.writeStartElement(QStringLiteral("polygon"));
         xml.writeTextElement(QStringLiteral("points"), pairs.join(QLatin1Char(' ')));
         xml.writeEndElement();
+        writeBox(xml, polygonBox(a.points, size));
     } else {
-        xml.writeStartElement(QStringLiteral("bndbox"));
-        xml.writeTextElement(QStringLiteral("xmin"), twoDecimals(a.rect.left()));
-        xml.writeTextElement(QStringLiteral("ymin"), twoDecimals(a.rect.top()));
-        xml.writeTextElement(QStringLiteral("xmax"), twoDecimals(a.rect.left() + a.rect.width()));
-        xml.writeTextElement(QStringLiteral("ymax"), twoDecimals(a.rect.top() + a.rect.height()));
-        xml.writeEndElement();
+        writeBox(xml, a.rect);
     }
     xml.writeEndElement();
+}
+
+// 1 for grayscale images, as other VOC writers say; 3 for anything else or when the header
+// does not tell.
+int imageDepth(const QString &imagePath)
+{
+    const QImage::Format format = QImageReader(imagePath).imageFormat();
+    return format == QImage::Format_Grayscale8 || format == QImage::Format_Grayscale16 ? 1 : 3;
 }
 
 // Reads the children of one container (bndbox or polygon) whose own children carry text.
@@ -286,12 +316,12 @@ bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations
     xml.writeStartElement(QStringLiteral("size"));
     xml.writeTextElement(QStringLiteral("width"), QString::number(width));
     xml.writeTextElement(QStringLiteral("height"), QString::number(height));
-    xml.writeTextElement(QStringLiteral("depth"), QStringLiteral("3"));
+    xml.writeTextElement(QStringLiteral("depth"), QString::number(size.isValid() ? imageDepth(imagePath) : 3));
     xml.writeEndElement();
     xml.writeTextElement(QStringLiteral("segmented"), QStringLiteral("0"));
     for (const Annotation &a : annotations) {
         if (!a.label.isEmpty() && a.hasFiniteGeometry())
-            writeObject(xml, a);
+            writeObject(xml, a, size);
     }
     xml.writeEndElement();
     xml.writeEndDocument();

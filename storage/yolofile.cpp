@@ -54,15 +54,25 @@ int classIndexFor(const QString &label, QStringList &classes)
     return int(classes.size() - 1);
 }
 
-// Empty when the shape cannot be written with finite numbers.
-QByteArray lineFor(const Annotation &a, int classIndex, double w, double h)
+// Empty when the shape cannot be written with finite numbers. In a file that holds polygons a box
+// is written as the polygon of its corners: training tools read such a file as segmentation and
+// would take a 5-value row for a two-point segment.
+QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool segmentation)
 {
     QList<double> values;
+    const auto addPoint = [&values, w, h](const QPointF &p) {
+        values.append(qBound(0.0, p.x(), w) / w);
+        values.append(qBound(0.0, p.y(), h) / h);
+    };
     if (a.isPolygon()) {
-        for (const QPointF &p : a.points) {
-            values.append(qBound(0.0, p.x(), w) / w);
-            values.append(qBound(0.0, p.y(), h) / h);
-        }
+        for (const QPointF &p : a.points)
+            addPoint(p);
+    } else if (segmentation) {
+        if (!a.hasFiniteGeometry())
+            return {};
+        const QRectF r = a.rect.normalized();
+        for (const QPointF &p : {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()})
+            addPoint(p);
     } else {
         const QRectF &r = a.rect;
         values = {(r.left() + r.right()) / 2.0 / w, (r.top() + r.bottom()) / 2.0 / h, r.width() / w,
@@ -76,6 +86,14 @@ QByteArray lineFor(const Annotation &a, int classIndex, double w, double h)
     }
     line += '\n';
     return line;
+}
+
+// The corners of a box as the writer gives them to a file with polygons: top left, top right,
+// bottom right, bottom left.
+bool isBoxCorners(const QList<QPointF> &p)
+{
+    return p.size() == 4 && p[0].y() == p[1].y() && p[1].x() == p[2].x() && p[2].y() == p[3].y()
+        && p[3].x() == p[0].x() && p[0].x() <= p[1].x() && p[0].y() <= p[2].y();
 }
 
 // Training tools split at any run of spaces or tabs.
@@ -138,8 +156,13 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
         }
         if (a.points.size() <= 2)
             return false;
-        a.kind = Annotation::Polygon;
-        a.rect = QPolygonF(a.points).boundingRect();
+        if (isBoxCorners(a.points)) {
+            a.rect = QRectF(a.points.at(0), a.points.at(2));
+            a.points.clear();
+        } else {
+            a.kind = Annotation::Polygon;
+            a.rect = QPolygonF(a.points).boundingRect();
+        }
         if (n % 2 == 1 && numbers.last() > 0)
             a.confidence = numbers.last();
     }
@@ -233,13 +256,17 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
     }
     const qsizetype known = classes.size();
 
+    const bool segmentation = std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) {
+        return a.isPolygon() && !classListEntry(a.label).isEmpty();
+    });
     QByteArray content;
     for (const Annotation &a : annotations) {
         const QString name = classListEntry(a.label);
         if (name.isEmpty())
             continue;
         QStringList extended = classes;
-        const QByteArray line = lineFor(a, classIndexFor(name, extended), size.width(), size.height());
+        const QByteArray line =
+            lineFor(a, classIndexFor(name, extended), size.width(), size.height(), segmentation);
         if (line.isEmpty())
             continue;
         classes = extended;
@@ -269,6 +296,20 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
         }
     }
     return true;
+}
+
+YoloRowKinds yoloRowKinds(const QString &labelPath)
+{
+    YoloRowKinds kinds;
+    QByteArray bytes;
+    if (readRegularFile(labelPath, &bytes) != FileRead::Ok)
+        return kinds;
+    for (const QString &line : splitLines(QString::fromUtf8(bytes))) {
+        const qsizetype fields = splitFields(line).size();
+        kinds.boxes = kinds.boxes || fields == 5 || fields == 6;
+        kinds.polygons = kinds.polygons || fields > 6;
+    }
+    return kinds;
 }
 
 int countYoloLines(const QString &labelPath)

@@ -32,5 +32,16 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
                    const QStringList &classNames, const QString &labelPath = QString(),
                    NamesFileNotice *notice = nullptr);
 
+// The kinds of rows a label file holds: box rows (5 or 6 values) and polygon rows (more). Both in
+// one file is what we wrote before boxes in such files became corner polygons: training tools read
+// all its rows as polygons, a box as two points; saving the image again writes it right. Nothing
+// when the file cannot be read.
+struct YoloRowKinds
+{
+    bool boxes = false;
+    bool polygons = false;
+};
+YoloRowKinds yoloRowKinds(const QString &labelPath);
+
 // Lines of a label file that are non-empty after trimming; -1 when it cannot be read.
 int countYoloLines(const QString &labelPath);

@@ -164,14 +164,23 @@ void TestLabelCli::confirmedRun_data()
 {
     QTest::addColumn<QStringList>("format");
     QTest::addColumn<bool>("yolo");
-    QTest::newRow("VOC by default") << QStringList{} << false;
-    QTest::newRow("YOLO") << QStringList{"--format", "yolo"} << true;
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("VOC by default") << QStringList{} << false << kCat;
+    QTest::newRow("YOLO") << QStringList{"--format", "yolo"} << true << kCat;
+    // A model that repeats itself: one cat per image, the most confident copy.
+    QTest::newRow("YOLO, a model that repeats itself")
+        << QStringList{"--format", "yolo"} << true
+        << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.5},"
+                          "{\"label\":\"cat\",\"bbox_2d\":[104,200,304,400],\"score\":0.9},"
+                          "{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.5}]");
 }
 
 void TestLabelCli::confirmedRun()
 {
     QFETCH(QStringList, format);
     QFETCH(bool, yolo);
+    QFETCH(QString, answer);
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(answer));
     const QString withPending = addImage(QStringLiteral("p.png"));
     const QString withLabels = addImage(QStringLiteral("q.png"));
     Annotation dog;
@@ -185,6 +194,7 @@ void TestLabelCli::confirmedRun()
     const Result r = runCli(serverArgs() + QStringList{"--confirmed", "--model", "mine"} + format + QStringList{m_dir});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.summary().value("added").toInt(), 2);
+    QCOMPARE(r.summary().value("avgConfidence").toDouble(), 0.9);
 
     // Label files hold what was there plus the confirmed result; the pending dog stays pending.
     QCOMPARE(labelsOf(loadAnnotations(withPending)), QStringList{"cat"});

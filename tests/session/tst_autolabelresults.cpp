@@ -93,9 +93,34 @@ void TestAutoLabelResults::overlapFilter_data()
                                                     << QStringList{"cat"} << 0;
     QTest::newRow("zero-area result is kept") << cat << QList<Annotation>{box("cat", {0, 0, 100, 0})}
                                               << QStringList{"cat"} << 0;
-    QTest::newRow("results are not compared with each other")
+    // A model that repeats itself: among one answer's results the most confident copy stays.
+    const auto scored = [](Annotation a, double confidence) { a.confidence = confidence; return a; };
+    QTest::newRow("identical results of one answer: one stays")
         << QList<Annotation>{} << QList<Annotation>{box("cat", square), box("cat", square)}
+        << QStringList{"cat"} << 1;
+    QTest::newRow("repeat in one answer: the more confident stays, order kept")
+        << QList<Annotation>{}
+        << QList<Annotation>{scored(box("cat", square), 0.5), scored(box("dog", square), 0.4),
+                             scored(box("CAT", {0, 0, 100, 90}), 0.9)}
+        << QStringList{"dog", "CAT"} << 1;
+    QTest::newRow("repeat in one answer: of equals the first stays")
+        << QList<Annotation>{} << QList<Annotation>{scored(box("Cat", square), 0.8), scored(box("cAT", square), 0.8)}
+        << QStringList{"Cat"} << 1;
+    QTest::newRow("one answer, IoU exactly 0.7: both stay")
+        << QList<Annotation>{} << QList<Annotation>{box("cat", square), box("cat", {0, 0, 100, 70})}
         << QStringList{"cat", "cat"} << 0;
+    QTest::newRow("one answer, zero-area results both stay")
+        << QList<Annotation>{} << QList<Annotation>{box("cat", {10, 10, 0, 50}), box("cat", {10, 10, 0, 50})}
+        << QStringList{"cat", "cat"} << 0;
+    QTest::newRow("one answer, polygon repeats a box")
+        << QList<Annotation>{}
+        << QList<Annotation>{scored(box("cat", square), 0.6),
+                             scored(polygon("Cat", {{0, 0}, {100, 0}, {100, 100}, {0, 90}}), 0.7)}
+        << QStringList{"Cat"} << 1;
+    // The copy that repeats a shape already there goes first, so it cannot take a neighbour along.
+    QTest::newRow("a result dropped for an existing shape drops no other")
+        << cat << QList<Annotation>{scored(box("Cat", {0, 0, 100, 120}), 0.9), scored(box("cAt", {0, 20, 100, 120}), 0.5)}
+        << QStringList{"cAt"} << 1;
     QTest::newRow("pending shapes count as existing") << QList<Annotation>{box("cat", square, 1)}
                                                       << QList<Annotation>{box("cat", square, 1)} << QStringList{} << 1;
     QTest::newRow("polygon result against a box")

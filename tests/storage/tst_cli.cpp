@@ -2,6 +2,8 @@
 #include "storagefixtures.h"
 #include "testmain.h"
 
+#include <QDateTime>
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -27,6 +29,8 @@ private slots:
     void exportCoco_data();
     void exportCoco();
     void exportLeavesOutWhatCannotBeRead();
+    void exportUltralytics_data();
+    void exportUltralytics();
 
 private:
     struct Result
@@ -115,6 +119,16 @@ void TestCli::run_data()
                                                  << QStringList{} << true;
     QTest::newRow("export of a missing directory") << QStringList{"export", "--to", "coco", "nope"} << 1
                                                    << QStringList{} << true;
+    QTest::newRow("export to coco with a split") << QStringList{"export", "--to", "coco", "--val", "0.2", "."} << 2
+                                                 << QStringList{} << true;
+    QTest::newRow("export val fraction 1") << QStringList{"export", "--to", "ultralytics", "--val", "1", "."} << 2
+                                           << QStringList{} << true;
+    QTest::newRow("export val fraction 0") << QStringList{"export", "--to", "ultralytics", "--val=0", "."} << 2
+                                           << QStringList{} << true;
+    QTest::newRow("export negative seed") << QStringList{"export", "--to", "ultralytics", "--seed", "-1", "."} << 2
+                                          << QStringList{} << true;
+    QTest::newRow("export to ultralytics, no images") << QStringList{"export", "--to", "ultralytics", ".."} << 1
+                                                      << QStringList{} << true;
     QTest::newRow("no command") << QStringList{} << 2 << QStringList{} << true;
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << QStringList{} << true;
 }
@@ -292,7 +306,9 @@ void TestCli::exportCoco()
     };
     QCOMPARE(coco["images"].toArray(),
              QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40)}));
-    const auto category = [](int id, const char *name) { return QJsonObject{{"id", id}, {"name", name}}; };
+    const auto category = [](int id, const char *name) {
+        return QJsonObject{{"id", id}, {"name", name}, {"supercategory", name}};
+    };
     QCOMPARE(coco["categories"].toArray(),
              QJsonArray({category(1, "cat"), category(2, "dog"), category(3, "bird"), category(4, "owl")}));
     const auto shape = [](int id, int image, int category, const QJsonArray &bbox, double area,
@@ -301,10 +317,16 @@ void TestCli::exportCoco()
                            {"area", area}, {"iscrowd", 0}, {"segmentation", segmentation}};
     };
     QCOMPARE(coco["annotations"].toArray(),
-             QJsonArray({shape(1, 1, 1, {50, 25, 100, 50}, 5000, {}),
+             QJsonArray({shape(1, 1, 1, {50, 25, 100, 50}, 5000,
+                               {QJsonValue(QJsonArray{50, 25, 150, 25, 150, 75, 50, 75})}),
                          shape(2, 1, 2, {20, 10, 160, 80}, 6400, {QJsonValue(QJsonArray{20, 10, 180, 10, 100, 90})}),
-                         shape(3, 2, 4, {10, 10, 20, 30}, 600, {}),
+                         shape(3, 2, 4, {10, 10, 20, 30}, 600, {QJsonValue(QJsonArray{10, 10, 30, 10, 30, 40, 10, 40})}),
                          shape(4, 2, 1, {10, 10, 40, 40}, 800, {QJsonValue(QJsonArray{10, 10, 50, 10, 50, 50})})}));
+    // What the COCO API reads besides: info() and the licenses of the format.
+    QCOMPARE(coco["info"].toObject()["description"].toString(), QString("coco"));
+    QCOMPARE(coco["info"].toObject()["version"].toString(), QString("1.0"));
+    QVERIFY(coco["licenses"].isArray());
+    QCOMPARE(coco.keys(), (QStringList{"annotations", "categories", "images", "info", "licenses"}));
 }
 
 void TestCli::exportLeavesOutWhatCannotBeRead()
@@ -324,7 +346,222 @@ void TestCli::exportLeavesOutWhatCannotBeRead()
     QCOMPARE(coco["images"].toArray().size(), 1);
     QCOMPARE(coco["images"].toArray()[0].toObject()["file_name"].toString(), QString("a.png"));
     QCOMPARE(coco["annotations"].toArray().size(), 1);
-    QCOMPARE(coco["categories"].toArray(), QJsonArray{QJsonObject({{"id", 1}, {"name", "0"}})});
+    QCOMPARE(coco["categories"].toArray(),
+             QJsonArray{QJsonObject({{"id", 1}, {"name", "0"}, {"supercategory", "0"}})});
+}
+
+namespace {
+
+// Every file under root with its content.
+QMap<QString, QByteArray> filesUnder(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path, Fixtures::readBytes(path));
+    }
+    return files;
+}
+
+// An image list line as Ultralytics reads it: "./" stands for the list's folder (every "./" of
+// the line is replaced), anything else is taken as it is.
+QString resolvedListLine(const QString &line, const QString &listDir)
+{
+    QString path = line;
+    if (path.startsWith("./"))
+        path.replace("./", listDir + "/");
+    return path;
+}
+
+// Where Ultralytics looks for an image's labels.
+QString ultralyticsLabels(const QString &image)
+{
+    QString path = image;
+    const qsizetype at = path.lastIndexOf("/images/");
+    if (at >= 0)
+        path.replace(at, 8, "/labels/");
+    return path.left(path.lastIndexOf('.')) + ".txt";
+}
+
+} // namespace
+
+void TestCli::exportUltralytics_data()
+{
+    QTest::addColumn<QString>("setup");       // what exportUltralytics builds; DIR is the image folder
+    QTest::addColumn<QStringList>("args");    // before DIR
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("yaml");        // relative to the work folder; empty: nothing written
+    QTest::addColumn<QStringList>("labelled"); // images of DIR that go to train or val
+    QTest::addColumn<QStringList>("background"); // images of DIR that go to train
+    QTest::addColumn<int>("val");
+    QTest::addColumn<QByteArray>("err");      // part of stderr; empty: no message
+
+    const QStringList split{"a.png", "b.png", "c.png"};
+    const QStringList splitBackground{"d.png", "e.png"};
+    // Ultralytics keeps polygons for segmentation only when every object of the dataset has one.
+    const QByteArray note("`yolo segment train` would drop every polygon");
+    QTest::newRow("images/train and labels/train") << "split" << QStringList{} << 0 << "ds/data.yaml" << split
+                                                   << splitBackground << 1 << note;
+    QTest::newRow("--val, --seed and --output elsewhere")
+        << "split" << QStringList{"--val", "0.5", "--seed=7", "--output", "out/train.yaml"} << 0 << "out/train.yaml"
+        << split << splitBackground << 2 << note;
+    QTest::newRow("flat folder, labels beside the images")
+        << "flat beside" << QStringList{} << 0 << "flat/data.yaml" << QStringList{"a.png", "b.png"}
+        << QStringList{"c.png", "d.png", "e.png"} << 1 << QByteArray();
+    QTest::newRow("flat folder, labels in labels/: Ultralytics would not find them")
+        << "flat labels" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
+        << QByteArray("Ultralytics looks for the labels of");
+    QTest::newRow("earlier file mixing box and polygon rows left out")
+        << "split, mixed file" << QStringList{} << 1 << "ds/data.yaml" << split << splitBackground << 1
+        << QByteArray("box rows beside polygon rows");
+    QTest::newRow("stale copy where Ultralytics looks left out")
+        << "split, stale copy" << QStringList{} << 1 << "ds/data.yaml" << split << QStringList{"d.png"} << 1
+        << QByteArray("Ultralytics would read");
+    QTest::newRow("class past the list left out") << "split, class past the list" << QStringList{} << 1
+                                                  << "ds/data.yaml" << split << splitBackground << 1
+                                                  << QByteArray("which the class list");
+    QTest::newRow("VOC labels refused") << "voc" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
+                                        << QByteArray("VOC");
+    QTest::newRow("no class list refused") << "no class list" << QStringList{} << 1 << "" << QStringList{}
+                                           << QStringList{} << 0 << QByteArray("no class list");
+    QTest::newRow("unreadable class list refused") << "unreadable class list" << QStringList{} << 1 << ""
+                                                   << QStringList{} << QStringList{} << 0
+                                                   << QByteArray("cannot read the class list");
+    QTest::newRow("another tool's data.yaml kept") << "split, their data.yaml" << QStringList{} << 1 << ""
+                                                   << QStringList{} << QStringList{} << 0
+                                                   << QByteArray("not written by brindlemark-cli");
+    QTest::newRow("another tool's train.txt kept") << "split, their train.txt" << QStringList{} << 1 << ""
+                                                   << QStringList{} << QStringList{} << 0
+                                                   << QByteArray("not written by brindlemark-cli");
+    QTest::newRow("one labelled image cannot be split") << "one labelled" << QStringList{} << 1 << ""
+                                                        << QStringList{} << QStringList{} << 0
+                                                        << QByteArray("at least 2");
+}
+
+// The data.yaml and image lists are checked the way Ultralytics reads them: list lines resolved by
+// its rule, and the labels of every listed image found where it looks for them.
+void TestCli::exportUltralytics()
+{
+    QFETCH(QString, setup);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, yaml);
+    QFETCH(QStringList, labelled);
+    QFETCH(QStringList, background);
+    QFETCH(int, val);
+    QFETCH(QByteArray, err);
+
+    const QString work = m_tmp->path() + "/u";
+    const bool flat = setup.startsWith("flat");
+    const QString root = work + (flat ? "/flat" : "/ds");
+    const QString dir = flat ? root : root + "/images/train";
+    const QString labels = setup == "flat beside" ? root : flat ? root + "/labels" : root + "/labels/train";
+    for (const char *name : {"a.png", "b.png", "c.png", "d.png", "e.png"})
+        QVERIFY(Fixtures::makeImage(dir + "/" + name, 200, 100));
+    if (setup == "unreadable class list")
+        QVERIFY(QDir().mkpath(labels + "/classes.txt"));
+    else if (setup != "no class list")
+        QVERIFY(Fixtures::writeBytes(labels + "/classes.txt", "cat\n狗 dog\n"));
+    if (setup == "voc") {
+        QVERIFY(Fixtures::writeBytes(dir + "/annotations/a.xml",
+                                     "<annotation><object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin>"
+                                     "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>"));
+    } else {
+        QVERIFY(Fixtures::writeBytes(labels + "/a.txt", "0 0.5 0.5 0.5 0.5\n"));
+        QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup == "flat beside"
+                                                            ? "1 0.5 0.5 0.2 0.2\n"
+                                                            : "1 0.1 0.1 0.9 0.1 0.5 0.9\n"
+                                                              "0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n"));
+        if (!setup.startsWith("flat") && setup != "one labelled")
+            QVERIFY(Fixtures::writeBytes(labels + "/c.txt", "1 0.5 0.5 0.2 0.2\n"));
+        if (setup == "one labelled")
+            QVERIFY(QFile::remove(labels + "/b.txt"));
+        QVERIFY(Fixtures::writeBytes(labels + "/d.txt", ""));
+    }
+    if (setup == "split, mixed file" || setup == "split, class past the list") {
+        QVERIFY(Fixtures::makeImage(dir + "/f.png", 200, 100));
+        QVERIFY(Fixtures::writeBytes(labels + "/f.txt", setup == "split, mixed file"
+                                                            ? "0 0.5 0.5 0.5 0.5\n1 0.1 0.1 0.9 0.1 0.5 0.9\n"
+                                                            : "5 0.5 0.5 0.5 0.5\n"));
+    }
+    if (setup == "split, stale copy") {
+        // The newer copy beside the image is what Brindlemark shows; Ultralytics reads the other.
+        QVERIFY(Fixtures::writeBytes(labels + "/e.txt", "0 0.5 0.5 0.5 0.5\n"));
+        QVERIFY(Fixtures::writeBytes(dir + "/labels/e.txt", "1 0.5 0.5 0.2 0.2\n"));
+        QFile old(labels + "/e.txt");
+        QVERIFY(old.open(QIODevice::ReadWrite));
+        QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    if (setup == "split, their data.yaml")
+        QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "path: .\nnames: [cat, dog]\n"));
+    if (setup == "split, their train.txt")
+        QVERIFY(Fixtures::writeBytes(root + "/train.txt", "images/train/a.png\n"));
+    QVERIFY(QDir().mkpath(work + "/out"));
+    for (QString &arg : args) {
+        if (arg.endsWith(".yaml"))
+            arg = work + "/" + arg;
+    }
+    const QMap<QString, QByteArray> before = filesUnder(work);
+    QMap<QString, QByteArray> firstRun;
+
+    for (int run = 0; run < 2; ++run) {
+        const Result result = runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{dir});
+        QCOMPARE(result.exitCode, exitCode);
+        QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err.constData());
+        const QMap<QString, QByteArray> after = filesUnder(work);
+        if (yaml.isEmpty()) {
+            QVERIFY(result.out.isEmpty());
+            QCOMPARE(after, before);
+            return;
+        }
+        const QString yamlPath = work + "/" + yaml;
+        const QString listDir = QFileInfo(yamlPath).absolutePath();
+        const QJsonObject counts = QJsonDocument::fromJson(result.out.value(0).toUtf8()).object();
+        QCOMPARE(result.out.size(), 1);
+        QCOMPARE(counts, (QJsonObject{{"background", int(background.size())}, {"classes", 2},
+                                      {"images", int(labelled.size() + background.size())}, {"output", yamlPath},
+                                      {"train", int(labelled.size() + background.size()) - val}, {"val", val}}));
+        // Only the three files are new.
+        QStringList written = after.keys();
+        for (const QString &file : before.keys()) {
+            QCOMPARE(after.value(file), before.value(file));
+            written.removeOne(file);
+        }
+        QStringList expectedFiles{listDir + "/train.txt", yamlPath, listDir + "/val.txt"};
+        expectedFiles.sort();
+        QCOMPARE(written, expectedFiles);
+        QCOMPARE(after.value(yamlPath), "# brindlemark-cli export --to ultralytics\npath: \"" + listDir.toUtf8()
+                                            + "\"\ntrain: train.txt\nval: val.txt\nnames:\n  - \"cat\"\n"
+                                              "  - \"狗 dog\"\n");
+
+        QStringList trainImages;
+        QStringList valImages;
+        for (const QString &list : {QString("train.txt"), QString("val.txt")}) {
+            const QStringList lines = QString::fromUtf8(after.value(listDir + "/" + list)).split('\n', Qt::SkipEmptyParts);
+            for (const QString &line : lines) {
+                // Relative lines only where the list's folder holds the image.
+                QCOMPARE(line.startsWith("./"), dir.startsWith(listDir + "/") || dir == listDir);
+                const QString image = resolvedListLine(line, listDir);
+                QVERIFY2(QFileInfo(image).isFile(), qPrintable(line));
+                (list == "train.txt" ? trainImages : valImages).append(QFileInfo(image).fileName());
+                const QByteArray labelRows = Fixtures::readBytes(ultralyticsLabels(image));
+                QCOMPARE(!labelRows.isEmpty(), labelled.contains(QFileInfo(image).fileName()));
+            }
+        }
+        QCOMPARE(valImages.size(), val);
+        for (const QString &image : valImages)
+            QVERIFY2(labelled.contains(image), qPrintable(image));
+        QStringList all = trainImages + valImages;
+        all.sort();
+        QStringList expected = labelled + background;
+        expected.sort();
+        QCOMPARE(all, expected);
+        // The second run rewrites its own files with the same split.
+        if (run == 1)
+            QCOMPARE(after, firstRun);
+        firstRun = after;
+    }
 }
 
 BRINDLE_TEST_MAIN(TestCli)

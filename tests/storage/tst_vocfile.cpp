@@ -5,6 +5,7 @@
 #include "storagefixtures.h"
 #include "testmain.h"
 
+#include <QImage>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -48,6 +49,8 @@ private slots:
     void wholeDocument();
     void objectElements_data();
     void objectElements();
+    void depth_data();
+    void depth();
     void roundTrip_data();
     void roundTrip();
     void read_data();
@@ -123,11 +126,20 @@ void TestVocFile::objectElements_data()
         << QByteArray("<xmin>-10.13</xmin>\n            <ymin>0.50</ymin>\n            <xmax>289.88</xmax>\n"
                       "            <ymax>20.50</ymax>")
         << QByteArray("<polygon>");
-    QTest::newRow("polygon, no bndbox")
+    // VOC readers take <bndbox> as required; some stop reading the file at an object without one.
+    QTest::newRow("polygon with its bounds")
         << polygon("cat", {{10, 20.5}, {30, 40}, {25, 60.25}})
         << QByteArray("        <polygon>\n            <points>10.00,20.50 30.00,40.00 25.00,60.25</points>\n"
-                      "        </polygon>\n    </object>")
-        << QByteArray("<bndbox>");
+                      "        </polygon>\n        <bndbox>\n            <xmin>10.00</xmin>\n"
+                      "            <ymin>20.50</ymin>\n            <xmax>30.00</xmax>\n            <ymax>60.25</ymax>\n"
+                      "        </bndbox>\n    </object>")
+        << QByteArray("<depth>1");
+    QTest::newRow("polygon past the edge: points as held, bounds clamped")
+        << polygon("cat", {{-5, 20}, {250, 40}, {100, 120}})
+        << QByteArray("<points>-5.00,20.00 250.00,40.00 100.00,120.00</points>\n        </polygon>\n        <bndbox>\n"
+                      "            <xmin>0.00</xmin>\n            <ymin>20.00</ymin>\n            <xmax>200.00</xmax>\n"
+                      "            <ymax>100.00</ymax>")
+        << QByteArray("<xmin>-5");
     QTest::newRow("escaped label") << box("a<b & \"c\"", QRectF(1, 2, 3, 4)) << QByteArray("<name>a&lt;b &amp; &quot;c&quot;</name>")
                                    << QByteArray("<name>a<b");
     QTest::newRow("unicode label") << box("猫", QRectF(1, 2, 3, 4)) << QByteArray("<name>猫</name>") << QByteArray("&#");
@@ -146,6 +158,43 @@ void TestVocFile::objectElements()
     QVERIFY2(!xml.contains(absent), xml.constData());
 }
 
+void TestVocFile::depth_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("format"); // QImage::Format; Format_Invalid: a file that is no image
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("colour PNG") << "c.png" << int(QImage::Format_RGB32) << QByteArray("<depth>3</depth>");
+    QTest::newRow("grayscale PNG") << "g.png" << int(QImage::Format_Grayscale8) << QByteArray("<depth>1</depth>");
+    QTest::newRow("16-bit grayscale PNG") << "g16.png" << int(QImage::Format_Grayscale16)
+                                          << QByteArray("<depth>1</depth>");
+    QTest::newRow("grayscale JPEG") << "g.jpg" << int(QImage::Format_Grayscale8) << QByteArray("<depth>1</depth>");
+    QTest::newRow("colour JPEG") << "c.jpg" << int(QImage::Format_RGB32) << QByteArray("<depth>3</depth>");
+    QTest::newRow("palette PNG") << "p.png" << int(QImage::Format_Indexed8) << QByteArray("<depth>3</depth>");
+    QTest::newRow("unreadable image") << "x.png" << int(QImage::Format_Invalid)
+                                      << QByteArray("<width>-1</width>\n        <height>-1</height>\n"
+                                                    "        <depth>3</depth>");
+}
+
+void TestVocFile::depth()
+{
+    QFETCH(QString, name);
+    QFETCH(int, format);
+    QFETCH(QByteArray, expected);
+    const QString path = m_tmp->path() + "/photos/" + name;
+    if (format == QImage::Format_Invalid) {
+        QVERIFY(Fixtures::writeBytes(path, "not an image"));
+    } else {
+        QImage image(40, 30, QImage::Format(format));
+        if (format == QImage::Format_Indexed8)
+            image.setColorTable({qRgb(200, 10, 10), qRgb(10, 200, 10)});
+        image.fill(1);
+        QVERIFY(image.save(path));
+    }
+    QVERIFY(writeVocFile(path, {box("cat", QRectF(1, 2, 3, 4))}));
+    const QByteArray xml = Fixtures::readBytes(vocXmlPath(path));
+    QVERIFY2(xml.contains(expected), xml.constData());
+}
+
 void TestVocFile::roundTrip_data()
 {
     QTest::addColumn<QList<Annotation>>("annotations");
@@ -157,10 +206,19 @@ void TestVocFile::roundTrip_data()
     QTest::newRow("difficult box") << QList<Annotation>{hard} << QList<Annotation>{hard};
     const Annotation uni = box("猫 & Ñandú", QRectF(1.25, 2.5, 3, 4));
     QTest::newRow("unicode label") << QList<Annotation>{uni} << QList<Annotation>{uni};
-    QTest::newRow("polygon to two decimals, empty rect")
+    QTest::newRow("polygon to two decimals, rect from its bounds")
         << QList<Annotation>{[] { Annotation a = polygon("p", {{10.004, 20}, {30, 40.5}, {25, 60.256}});
                                   a.rect = QRectF(1, 1, 5, 5); return a; }()}
-        << QList<Annotation>{polygon("p", {{10, 20}, {30, 40.5}, {25, 60.26}})};
+        << QList<Annotation>{[] { Annotation a = polygon("p", {{10, 20}, {30, 40.5}, {25, 60.26}});
+                                  a.rect = QRectF(QPointF(10, 20), QPointF(30, 60.26)); return a; }()};
+    QTest::newRow("polygons and boxes mixed")
+        << QList<Annotation>{polygon("a", {{-5, 20}, {250, 40}, {100, 120}}), cat,
+                             polygon("b", {{0, 0}, {200, 0}, {200, 100}, {0, 100}})}
+        << QList<Annotation>{[] { Annotation a = polygon("a", {{-5, 20}, {250, 40}, {100, 120}});
+                                  a.rect = QRectF(QPointF(0, 20), QPointF(200, 100)); return a; }(),
+                             cat,
+                             [] { Annotation a = polygon("b", {{0, 0}, {200, 0}, {200, 100}, {0, 100}});
+                                  a.rect = QRectF(0, 0, 200, 100); return a; }()};
     QTest::newRow("ids and pending not kept")
         << QList<Annotation>{[&] { Annotation a = cat; a.id = 7; a.pending = 1; return a; }()}
         << QList<Annotation>{cat};

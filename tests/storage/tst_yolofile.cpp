@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 Annotation box(const QString &label, const QRectF &rect)
@@ -130,6 +132,28 @@ void TestYoloFile::writeLines_data()
         << QByteArray("cat\n");
     QTest::newRow("no objects: empty file") << QList<Annotation>{} << QByteArray() << QStringList{"cat"}
                                             << QByteArray() << QByteArray("cat\n");
+    // Training tools read a file with one polygon row as segmentation, every row as points.
+    QTest::newRow("box beside a polygon: its corners")
+        << QList<Annotation>{box("cat", centre), polygon("dog", {{0, 0}, {100, 0}, {50, 50}})} << QByteArray()
+        << QStringList{"cat", "dog"}
+        << QByteArray("0 0.250000 0.250000 0.750000 0.250000 0.750000 0.750000 0.250000 0.750000\n"
+                      "1 0.000000 0.000000 0.500000 0.000000 0.250000 0.500000\n")
+        << QByteArray("cat\ndog\n");
+    QTest::newRow("box beside a polygon: corners clamped, swapped corners in order")
+        << QList<Annotation>{polygon("dog", {{0, 0}, {100, 0}, {50, 50}}), box("cat", QRectF(250, 120, -200, -100))}
+        << QByteArray() << QStringList{"cat", "dog"}
+        << QByteArray("1 0.000000 0.000000 0.500000 0.000000 0.250000 0.500000\n"
+                      "0 0.250000 0.200000 1.000000 0.200000 1.000000 1.000000 0.250000 1.000000\n")
+        << QByteArray("cat\ndog\n");
+    QTest::newRow("two-point polygon beside a box: boxes only")
+        << QList<Annotation>{box("cat", centre), [&] { Annotation a = polygon("cat", {{0, 0}, {10, 10}});
+                                                       a.rect = centre; return a; }()}
+        << QByteArray() << QStringList{"cat"}
+        << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n0 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat\n");
+    QTest::newRow("polygon without a label does not make boxes polygons")
+        << QList<Annotation>{box("cat", centre), polygon(" ", {{0, 0}, {100, 0}, {50, 50}})} << QByteArray()
+        << QStringList{"cat"} << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
 }
 
 void TestYoloFile::writeLines()
@@ -190,6 +214,39 @@ void TestYoloFile::readLines_data()
                                             << QList<Annotation>{box("cat", centre)};
     QTest::newRow("zero-size box kept") << QByteArray("0 0.5 0.5 0 0\n")
                                         << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))};
+    QTest::newRow("box corners read as a box") << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n")
+                                               << QList<Annotation>{box("cat", centre)};
+    QTest::newRow("box corners with confidence")
+        << QByteArray("2 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75 0.6\n")
+        << QList<Annotation>{withConfidence(box("bird", centre), 0.6)};
+    QTest::newRow("zero-width box corners") << QByteArray("0 0.5 0.25 0.5 0.25 0.5 0.75 0.5 0.75\n")
+                                            << QList<Annotation>{box("cat", QRectF(100, 25, 0, 50))};
+    const QList<QPointF> ccw{{50, 25}, {50, 75}, {150, 75}, {150, 25}};
+    QTest::newRow("rectangle in another order stays a polygon")
+        << QByteArray("0 0.25 0.25 0.25 0.75 0.75 0.75 0.75 0.25\n")
+        << QList<Annotation>{withRect(polygon("cat", ccw), centre)};
+    const QList<QPointF> fromRight{{150, 25}, {150, 75}, {50, 75}, {50, 25}};
+    QTest::newRow("rectangle from another corner stays a polygon")
+        << QByteArray("0 0.75 0.25 0.75 0.75 0.25 0.75 0.25 0.25\n")
+        << QList<Annotation>{withRect(polygon("cat", fromRight), centre)};
+    const QList<QPointF> mirrored{{150, 25}, {50, 25}, {50, 75}, {150, 75}};
+    QTest::newRow("rectangle mirrored stays a polygon") << QByteArray("0 0.75 0.25 0.25 0.25 0.25 0.75 0.75 0.75\n")
+                                                        << QList<Annotation>{withRect(polygon("cat", mirrored), centre)};
+    const QList<QPointF> quad{{50, 25}, {150, 25}, {150, 75}, {60, 75}};
+    QTest::newRow("four points, not a rectangle") << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.3 0.75\n")
+                                                  << QList<Annotation>{withRect(polygon("cat", quad), centre)};
+    const QList<QPointF> diamond{{100, 25}, {150, 50}, {100, 75}, {50, 50}};
+    QTest::newRow("turned rectangle stays a polygon") << QByteArray("0 0.5 0.25 0.75 0.5 0.5 0.75 0.25 0.5\n")
+                                                      << QList<Annotation>{withRect(polygon("cat", diamond), centre)};
+    const QList<QPointF> five{{50, 25}, {150, 25}, {150, 75}, {50, 75}, {50, 50}};
+    QTest::newRow("five points on a rectangle stay a polygon")
+        << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75 0.25 0.5 0.95\n")
+        << QList<Annotation>{withConfidence(withRect(polygon("cat", five), centre), 0.95)};
+    // What we wrote before boxes became corners in such files still reads the same.
+    QTest::newRow("earlier file with box and polygon rows")
+        << QByteArray("0 0.5 0.5 0.5 0.5\n1 0.1 0.1 0.9 0.1 0.5 0.9\n")
+        << QList<Annotation>{box("cat", centre), withRect(polygon("dog", {{20, 10}, {180, 10}, {100, 90}}),
+                                                          QRectF(20, 10, 160, 80))};
 }
 
 void TestYoloFile::readLines()
@@ -217,12 +274,30 @@ void TestYoloFile::roundTrip_data()
     QTest::newRow("polygon") << QList<Annotation>{polygon("cat", {{10, 20}, {190, 30}, {100, 90}, {20, 80}})};
     QTest::newRow("unicode labels") << QList<Annotation>{box("猫", QRectF(10, 10, 50, 40)), box("Ñandú ü", QRectF(1, 2, 3, 4))};
     QTest::newRow("mixed") << QList<Annotation>{polygon("a", {{0, 0}, {200, 0}, {200, 100}}), box("b", QRectF(5, 5, 10, 10))};
+    QTest::newRow("mixed, boxes first and last")
+        << QList<Annotation>{box("猫", QRectF(0, 0, 200, 100)), box("b", QRectF(12.5, 7.25, 30, 40)),
+                             polygon("a", {{10, 20}, {190, 30}, {100, 90}, {20, 80}}), box("b", QRectF(100, 50, 0, 0)),
+                             polygon("c", {{50, 25}, {50, 75}, {150, 75}, {150, 25}}),
+                             polygon("c", {{50, 25}, {150, 25}, {150, 75}, {60, 75}}), box("a", QRectF(1, 2, 3, 4))};
 }
 
+// Every row is read back, and a file with a polygon holds no row that a training tool would take
+// for a two-point segment.
 void TestYoloFile::roundTrip()
 {
     QFETCH(QList<Annotation>, annotations);
     QVERIFY(saveAnnotations(m_image, annotations, true, {}));
+    const bool segmentation = std::any_of(annotations.cbegin(), annotations.cend(),
+                                          [](const Annotation &a) { return a.isPolygon(); });
+    const QList<QByteArray> lines = Fixtures::readBytes(m_labelsDir + "/pic.txt").split('\n');
+    QCOMPARE(lines.size(), annotations.size() + 1);
+    for (qsizetype i = 0; i < annotations.size(); ++i) {
+        const qsizetype fields = lines[i].split(' ').size();
+        if (annotations[i].isPolygon())
+            QCOMPARE(fields, 1 + 2 * annotations[i].points.size());
+        else
+            QCOMPARE(fields, segmentation ? 9 : 5);
+    }
     const QList<Annotation> got = loadAnnotations(m_image);
     QCOMPARE(got.size(), annotations.size());
     for (qsizetype i = 0; i < got.size(); ++i) {

@@ -1,52 +1,34 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
+#include "storage/annotationstore.h"
 #include "storage/atomicfile.h"
+#include "storage/classnames.h"
 #include "storage/cocoexport.h"
+#include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
+#include "storage/filebytes.h"
+#include "storage/yolofile.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
-const QString exportUsage = QStringLiteral("export --to coco [--output FILE] DIR");
+const QString exportUsage =
+    QStringLiteral("export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] DIR");
 
-} // namespace
+// The first line of every data.yaml we write: only such a file may be written over.
+const QByteArray yamlMarker = "# brindlemark-cli export --to ultralytics";
 
-int runExportCommand(const QStringList &args)
+int exportCocoFile(const QString &dir, const QString &output)
 {
-    QString error;
-    const QList<Cli::Argument> arguments =
-        Cli::splitArguments(args, {QStringLiteral("--to"), QStringLiteral("--output")}, {}, &error);
-    if (!error.isEmpty()) {
-        Cli::printError(error);
-        return Cli::usage(exportUsage);
-    }
-    QString format;
-    QString output;
-    QStringList dirs;
-    for (const Cli::Argument &a : arguments) {
-        if (a.isWord())
-            dirs.append(a.value);
-        else if (a.value.isEmpty())
-            return Cli::usage(exportUsage);
-        else if (a.name == u"--to")
-            format = a.value;
-        else
-            output = a.value;
-    }
-    if (format != u"coco" || dirs.size() != 1)
-        return Cli::usage(exportUsage);
-    if (!QFileInfo(dirs.first()).isDir()) {
-        Cli::printError(QStringLiteral("not a directory: ") + dirs.first());
-        return Cli::ItemFailed;
-    }
-
-    const QString dir = QDir(dirs.first()).absolutePath();
     const CocoExport coco = exportCoco(dir, DirectoryLoader::listImages(dir));
     for (const QString &problem : coco.problems)
         Cli::printError(problem);
@@ -68,4 +50,307 @@ int runExportCommand(const QStringList &args)
         });
     }
     return coco.problems.isEmpty() ? Cli::Ok : Cli::ItemFailed;
+}
+
+// Where Ultralytics looks for an image's labels: the last "/images/" of the path (case matters)
+// turned into "/labels/", the suffix into ".txt".
+QString ultralyticsLabelPath(const QString &image)
+{
+    QString path = image;
+    const qsizetype at = path.lastIndexOf(QLatin1String("/images/"));
+    if (at >= 0)
+        path.replace(at, 8, QStringLiteral("/labels/"));
+    return path.left(path.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".txt");
+}
+
+// A double-quoted YAML scalar; escapes what a YAML reader would refuse or strip.
+QByteArray yamlString(const QString &text)
+{
+    QByteArray out = "\"";
+    for (const char32_t c : text.toUcs4()) {
+        if (c == U'"' || c == U'\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || (c >= 0x7f && c <= 0x9f) || (c >= 0xd800 && c <= 0xdfff) || c == 0xfffe
+                   || c == 0xffff) {
+            out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0')).toLatin1();
+        } else {
+            out += QString::fromUcs4(&c, 1).toUtf8();
+        }
+    }
+    return out + '"';
+}
+
+// A line of an image list. Ultralytics takes a path that starts with "./" as relative to the
+// list's folder (it replaces every "./" in it), anything else relative to where training runs:
+// images outside the folder, or with "./" further on, get their full path.
+QString listLine(const QDir &listDir, const QString &image)
+{
+    const QString relative = listDir.relativeFilePath(image);
+    if (QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1String(".."))
+        || relative.contains(QLatin1String("./")))
+        return image;
+    return QStringLiteral("./") + relative;
+}
+
+struct UltralyticsOptions
+{
+    double valFraction = 0.2;
+    quint32 seed = 0;
+    QString output;
+};
+
+// data.yaml with train and val image lists beside it; the labels stay where they are.
+int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
+{
+    const QStringList images = DirectoryLoader::listImages(dir);
+    if (images.isEmpty()) {
+        Cli::printError(QStringLiteral("no images in ") + dir);
+        return Cli::ItemFailed;
+    }
+
+    QStringList problems;
+    QStringList kept;         // in listing order
+    QList<bool> isLabelled;   // of each kept image; the others are background
+    qsizetype labelledCount = 0;
+    int boxFiles = 0;         // of the labelled images: files with box rows only
+    int polygonFiles = 0;     // and files with polygon rows (their boxes as corners)
+    ClassNames names;
+    QString namesOf;   // the image whose label file gave the names
+    for (const QString &image : images) {
+        if (!imageSize(image).isValid()) {
+            problems.append(QStringLiteral("cannot read image: ") + image);
+            continue;
+        }
+        if (image.contains(QLatin1Char('\n')) || image.contains(QLatin1Char('\r'))) {
+            problems.append(QStringLiteral("a line break in the path cannot go into an image list: ") + image);
+            continue;
+        }
+        const StoredAnnotations stored = readStoredAnnotations(image);
+        if (!stored.file.isEmpty() && !stored.file.endsWith(QLatin1String(".txt"))) {
+            Cli::printError(QStringLiteral("the labels of %1 are VOC XML, Ultralytics reads YOLO labels "
+                                           "(convert them first: brindlemark-cli convert --to yolo DIR)")
+                                .arg(image));
+            return Cli::ItemFailed;
+        }
+        const QString expected = ultralyticsLabelPath(image);
+        const bool foundThere = !stored.file.isEmpty() && QFileInfo(stored.file).absoluteFilePath() == expected;
+        if (!foundThere && QFileInfo::exists(expected)) {
+            // A caption or a stale copy where Ultralytics looks would be read as the labels.
+            problems.append(
+                QStringLiteral("Ultralytics would read %1 as the labels of %2; left out").arg(expected, image));
+            continue;
+        }
+        if (stored.file.isEmpty()) {
+            kept.append(image);
+            isLabelled.append(false);
+            continue;
+        }
+        const ClassNames found = classNamesFor(image, stored.file);
+        if (!found.ok) {
+            Cli::printError(QStringLiteral("cannot read the class list ") + found.file);
+            return Cli::ItemFailed;
+        }
+        if (found.names.isEmpty()) {
+            Cli::printError(QStringLiteral("no class list for ") + stored.file
+                            + QStringLiteral(" (classes.txt, obj.names or a data.yaml with names)"));
+            return Cli::ItemFailed;
+        }
+        if (namesOf.isEmpty()) {
+            names = found;
+            namesOf = image;
+        } else if (found.names != names.names) {
+            Cli::printError(QStringLiteral("%1 and %2 take their class names from different lists (%3, %4)")
+                                .arg(namesOf, image, names.file, found.file));
+            return Cli::ItemFailed;
+        }
+        if (!stored.complete()) {
+            problems.append(QStringLiteral("cannot read %1 completely; %2 left out").arg(stored.damagedFile, image));
+            continue;
+        }
+        if (stored.annotations.isEmpty()) {
+            kept.append(image);
+            isLabelled.append(false);
+            continue;
+        }
+        if (!foundThere) {
+            problems.append(QStringLiteral("Ultralytics looks for the labels of %1 in %2, they are in %3; left out")
+                                .arg(image, expected, stored.file));
+            continue;
+        }
+        const YoloRowKinds rows = yoloRowKinds(stored.file);
+        if (rows.boxes && rows.polygons) {
+            problems.append(QStringLiteral("%1 has box rows beside polygon rows, which Ultralytics reads as "
+                                           "two-point polygons; save it again (brindlemark-cli convert --to yolo "
+                                           "IMAGE); %2 left out")
+                                .arg(stored.file, image));
+            continue;
+        }
+        QString outside;
+        for (const Annotation &a : stored.annotations) {
+            bool isNumber = false;
+            const int index = a.label.toInt(&isNumber);
+            if (isNumber && !names.names.contains(a.label) && (index < 0 || index >= names.names.size()))
+                outside = a.label;
+        }
+        if (!outside.isEmpty()) {
+            problems.append(QStringLiteral("%1 uses class %2, which the class list %3 lacks; %4 left out")
+                                .arg(stored.file, outside, names.file, image));
+            continue;
+        }
+        kept.append(image);
+        isLabelled.append(true);
+        ++labelledCount;
+        boxFiles += rows.boxes ? 1 : 0;
+        polygonFiles += rows.polygons ? 1 : 0;
+    }
+    for (const QString &problem : std::as_const(problems))
+        Cli::printError(problem);
+    if (labelledCount < 2) {
+        Cli::printError(QStringLiteral("labelled images that Ultralytics can read in %1: %2; at least 2 are "
+                                       "needed for a train and a val split")
+                            .arg(dir)
+                            .arg(labelledCount));
+        return Cli::ItemFailed;
+    }
+
+    const QString yamlPath = options.output.isEmpty()
+        ? datasetRootFor(labelsDirFor(images.first())) + QStringLiteral("/data.yaml")
+        : Cli::absolutePath(options.output);
+    const QDir listDir = QFileInfo(yamlPath).absoluteDir();
+    const QString trainPath = listDir.filePath(QStringLiteral("train.txt"));
+    const QString valPath = listDir.filePath(QStringLiteral("val.txt"));
+    // Another tool's data.yaml or image lists are never written over; our own are.
+    bool ours = false;
+    if (QFileInfo::exists(yamlPath)) {
+        QByteArray head;
+        ours = readFileHead(yamlPath, &head, yamlMarker.size() + 2) == FileRead::Ok
+            && (head.startsWith(yamlMarker + '\n') || head.startsWith(yamlMarker + "\r\n"));
+        if (!ours) {
+            Cli::printError(yamlPath + QStringLiteral(" exists and was not written by brindlemark-cli; "
+                                                      "choose another file with --output"));
+            return Cli::ItemFailed;
+        }
+    }
+    for (const QString &list : {trainPath, valPath}) {
+        if (!ours && QFileInfo::exists(list)) {
+            Cli::printError(list + QStringLiteral(" exists and was not written by brindlemark-cli; "
+                                                  "choose another folder with --output"));
+            return Cli::ItemFailed;
+        }
+    }
+
+    // By image, at random but repeatable: the seed fixes the split. Background stays in train.
+    const qsizetype valCount =
+        qBound<qsizetype>(1, qsizetype(std::llround(double(labelledCount) * options.valFraction)), labelledCount - 1);
+    QList<qsizetype> order;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        if (isLabelled.at(i))
+            order.append(i);
+    }
+    QRandomGenerator random(options.seed);
+    for (qsizetype i = order.size() - 1; i > 0; --i)
+        std::swap(order[i], order[qsizetype(random.bounded(quint32(i + 1)))]);
+    QList<bool> inVal(kept.size(), false);
+    for (qsizetype i = 0; i < valCount; ++i)
+        inVal[order.at(i)] = true;
+
+    QByteArray train;
+    QByteArray val;
+    for (qsizetype i = 0; i < kept.size(); ++i)
+        (inVal.at(i) ? val : train) += listLine(listDir, kept.at(i)).toUtf8() + '\n';
+
+    QByteArray yaml = yamlMarker + '\n';
+    yaml += "path: " + yamlString(listDir.absolutePath()) + '\n';
+    yaml += "train: train.txt\n";
+    yaml += "val: val.txt\n";
+    yaml += "names:\n";
+    for (const QString &name : classListLines(names.names))
+        yaml += "  - " + yamlString(name) + '\n';
+
+    // All three written before any replaces its file, the lists first: a full disk leaves the old
+    // files, and a data.yaml never names a list that is not there.
+    PreparedFile trainFile(trainPath);
+    PreparedFile valFile(valPath);
+    PreparedFile yamlFile(yamlPath);
+    const std::pair<PreparedFile *, const QByteArray *> files[] = {
+        {&trainFile, &train}, {&valFile, &val}, {&yamlFile, &yaml}};
+    for (const auto &[file, content] : files) {
+        if (!file->prepare(*content)) {
+            Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
+            return Cli::ItemFailed;
+        }
+    }
+    if (!trainFile.commit() || !valFile.commit() || !yamlFile.commit()) {
+        Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
+        return Cli::ItemFailed;
+    }
+    // Ultralytics counts boxes and polygons over the whole dataset: for segmentation it keeps the
+    // polygons only when every object has one. Detection training reads both.
+    if (boxFiles > 0 && polygonFiles > 0)
+        Cli::printError(QStringLiteral("note: %1 label files hold only boxes and %2 hold polygons; "
+                                       "`yolo detect train` reads them all, `yolo segment train` would drop "
+                                       "every polygon")
+                            .arg(boxFiles)
+                            .arg(polygonFiles));
+    Cli::printJson(QJsonObject{
+        {QStringLiteral("output"), yamlPath},
+        {QStringLiteral("images"), int(kept.size())},
+        {QStringLiteral("train"), int(kept.size() - valCount)},
+        {QStringLiteral("val"), int(valCount)},
+        {QStringLiteral("background"), int(kept.size() - labelledCount)},
+        {QStringLiteral("classes"), int(names.names.size())},
+    });
+    return problems.isEmpty() ? Cli::Ok : Cli::ItemFailed;
+}
+
+} // namespace
+
+int runExportCommand(const QStringList &args)
+{
+    QString error;
+    const QList<Cli::Argument> arguments = Cli::splitArguments(
+        args, {QStringLiteral("--to"), QStringLiteral("--output"), QStringLiteral("--val"), QStringLiteral("--seed")},
+        {}, &error);
+    if (!error.isEmpty()) {
+        Cli::printError(error);
+        return Cli::usage(exportUsage);
+    }
+    QString format;
+    UltralyticsOptions options;
+    bool splitOptions = false;
+    QStringList dirs;
+    for (const Cli::Argument &a : arguments) {
+        bool ok = true;
+        if (a.isWord()) {
+            dirs.append(a.value);
+        } else if (a.value.isEmpty()) {
+            ok = false;
+        } else if (a.name == u"--to") {
+            format = a.value;
+        } else if (a.name == u"--output") {
+            options.output = a.value;
+        } else if (a.name == u"--val") {
+            options.valFraction = a.value.toDouble(&ok);
+            ok = ok && options.valFraction > 0.0 && options.valFraction < 1.0;
+            splitOptions = true;
+        } else {
+            options.seed = a.value.toUInt(&ok);
+            splitOptions = true;
+        }
+        if (!ok) {
+            Cli::printError(QStringLiteral("bad value for %1: %2").arg(a.name, a.value));
+            return Cli::usage(exportUsage);
+        }
+    }
+    const bool ultralytics = format == u"ultralytics";
+    if ((format != u"coco" && !ultralytics) || (splitOptions && !ultralytics) || dirs.size() != 1)
+        return Cli::usage(exportUsage);
+    if (!QFileInfo(dirs.first()).isDir()) {
+        Cli::printError(QStringLiteral("not a directory: ") + dirs.first());
+        return Cli::ItemFailed;
+    }
+
+    const QString dir = QDir(dirs.first()).absolutePath();
+    return ultralytics ? exportUltralytics(dir, options) : exportCocoFile(dir, options.output);
 }

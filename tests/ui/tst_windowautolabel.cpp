@@ -249,6 +249,7 @@ void TestWindowAutoLabel::overlapFilter_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<QRectF>("rect");
     QTest::addColumn<bool>("kept");
+    QTest::addColumn<bool>("twice");   // the model repeats the result in its answer
 
     // The image holds a pending box "Cat" at (100,100)-(300,300).
     const QRectF iou075(100, 100, 200, 150);
@@ -256,9 +257,11 @@ void TestWindowAutoLabel::overlapFilter_data()
     for (const bool onScreen : {true, false}) {
         const char *where = onScreen ? "on screen" : "not on screen";
         QTest::addRow("%s: same label in another case at IoU 0.75 is dropped", where)
-            << onScreen << "cat" << iou075 << false;
-        QTest::addRow("%s: another label at IoU 0.75 is kept", where) << onScreen << "dog" << iou075 << true;
-        QTest::addRow("%s: same label at IoU 0.65 is kept", where) << onScreen << "cat" << iou065 << true;
+            << onScreen << "cat" << iou075 << false << false;
+        QTest::addRow("%s: another label at IoU 0.75 is kept", where) << onScreen << "dog" << iou075 << true << false;
+        QTest::addRow("%s: same label at IoU 0.65 is kept", where) << onScreen << "cat" << iou065 << true << false;
+        QTest::addRow("%s: a result the model repeats is kept once", where)
+            << onScreen << "dog" << iou075 << true << true;
     }
 }
 
@@ -268,6 +271,7 @@ void TestWindowAutoLabel::overlapFilter()
     QFETCH(QString, label);
     QFETCH(QRectF, rect);
     QFETCH(bool, kept);
+    QFETCH(bool, twice);
 
     const QString target = m_images.at(onScreen ? 0 : 1);
     Annotation existing;
@@ -281,7 +285,7 @@ void TestWindowAutoLabel::overlapFilter()
     m_server->setDefaultAnswer(elsewhere);
     if (!onScreen)
         m_server->enqueue(elsewhere);
-    m_server->enqueue(detections({{label, rect}}));
+    m_server->enqueue(twice ? detections({{label, rect}, {label, rect}}) : detections({{label, rect}}));
 
     m_window = openWindow(m_dir, m_images);
     QVERIFY(m_window);
@@ -292,7 +296,7 @@ void TestWindowAutoLabel::overlapFilter()
     const QList<Annotation> after = onScreen ? m_window->scene()->annotations() : m_window->session()->cachedAnnotations(target);
     QCOMPARE(labelsOf(after), kept ? (QStringList{"Cat", label}) : QStringList{"Cat"});
     QCOMPARE(m_window->session()->imageState(target).pending, kept ? 2 : 1);
-    if (onScreen && !kept)
+    if (onScreen && (!kept || twice))
         QCOMPARE(toastText(), QStringLiteral("已忽略 1 个与已有标注重叠的结果"));
     QTRY_COMPARE(readPendingFile(m_dir).value(target).size(), kept ? 2 : 1);
 }

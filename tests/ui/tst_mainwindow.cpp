@@ -4,7 +4,6 @@
 #include "canvas/canvasview.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
-#include "storage/pendingfile.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
@@ -32,15 +31,6 @@
 using namespace WindowFixture;
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect, int pending = 0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.pending = pending;
-    return a;
-}
 
 // An edit as the canvas makes it: the first shape moves by a few pixels.
 void editFirstShape(MainWindow &window)
@@ -102,8 +92,6 @@ private slots:
     void stepping();
     void deleteImage_data();
     void deleteImage();
-    void pendingResultsMerged();
-    void pendingFileNotRewrittenWhenUnchanged();
     void closeQuestion_data();
     void closeQuestion();
     void openAnotherFolderWithEdits_data();
@@ -313,58 +301,6 @@ void TestMainWindow::deleteImage()
     } else {
         QCOMPARE(window->currentImagePath(), m_images.at(successor));
     }
-}
-
-void TestMainWindow::pendingResultsMerged()
-{
-    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
-    AnnotationCache pending;
-    pending.insert(m_images.at(0), {box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1)});
-    pending.insert(m_images.at(2), {box(QStringLiteral("bird"), QRectF(5, 5, 10, 10), 1)});
-    pending.insert(m_dir + QStringLiteral("/gone.png"), {box(QStringLiteral("old"), QRectF(1, 1, 5, 5), 1)});
-    QVERIFY(writePendingFile(m_dir, pending));
-
-    auto window = openWindow(m_dir);
-    QVERIFY(window);
-    QVERIFY(waitForImage(*window, m_images.at(0)));
-    // The first image shows its label file and its pending result from the start.
-    QCOMPARE(window->scene()->annotations().size(), 2);
-    QCOMPARE(window->scene()->pendingCount(), 1);
-    QTRY_COMPARE(window->session()->imageState(m_images.at(2)).pending, 1);
-    // Rejecting the pending result is a change: the next write drops the stale entry too.
-    const uint pendingId = window->scene()->pendingIdsInReadingOrder().first();
-    window->scene()->applyState(pendingId, std::nullopt);
-    QTest::keyClick(window.get(), Qt::Key_Right);
-    QVERIFY(waitForImage(*window, m_images.at(1)));
-    const AnnotationCache written = readPendingFile(m_dir);
-    QCOMPARE(written.keys(), QStringList{m_images.at(2)});
-    // Nothing pending reached the label file.
-    QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
-}
-
-void TestMainWindow::pendingFileNotRewrittenWhenUnchanged()
-{
-    AnnotationCache pending;
-    for (const QString &image : std::as_const(m_images))
-        pending.insert(image, {box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1)});
-    QVERIFY(writePendingFile(m_dir, pending));
-    const QByteArray before = readBytes(pendingFilePath(m_dir));
-    const auto inodeOf = [this] { return QFileInfo(pendingFilePath(m_dir)).fileTime(QFileDevice::FileMetadataChangeTime); };
-    QFile::setPermissions(pendingFilePath(m_dir), QFile::ReadOwner | QFile::WriteOwner);
-    const QDateTime stamp = inodeOf();
-    QTest::qWait(20);
-
-    auto window = openWindow(m_dir);
-    QVERIFY(window);
-    QVERIFY(waitForImage(*window, m_images.at(0)));
-    for (int i = 1; i < m_images.size(); ++i) {
-        QTest::keyClick(window.get(), Qt::Key_Right);
-        QVERIFY(waitForImage(*window, m_images.at(i)));
-    }
-    QCOMPARE(inodeOf(), stamp);
-    window->close();
-    QCOMPARE(readBytes(pendingFilePath(m_dir)), before);
-    QCOMPARE(inodeOf(), stamp);
 }
 
 void TestMainWindow::closeQuestion_data()

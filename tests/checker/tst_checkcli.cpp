@@ -1,5 +1,5 @@
 #include "checkerfixtures.h"
-#include "inference/fakeopenaiserver.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
 #include <QJsonDocument>

@@ -1,8 +1,8 @@
-#include "fakeopenaiserver.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/storagefixtures.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
 #include <QJsonDocument>

@@ -2,6 +2,7 @@
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
@@ -20,11 +21,7 @@ const QByteArray kChatPath = "/v1/chat/completions";
 
 Annotation catBox(int pending)
 {
-    Annotation a;
-    a.label = QStringLiteral("Cat");
-    a.rect = QRectF(QPointF(20, 20), QPointF(60, 40));
-    a.pending = pending;
-    return a;
+    return box(QStringLiteral("Cat"), 20, 20, 60, 40, pending);
 }
 
 QStringList labelsOf(const QList<Annotation> &anns)
@@ -174,11 +171,8 @@ void TestLabelCli::confirmedRun()
     QFETCH(bool, yolo);
     const QString withPending = addImage(QStringLiteral("p.png"));
     const QString withLabels = addImage(QStringLiteral("q.png"));
-    Annotation dog;
-    dog.label = QStringLiteral("dog");
-    dog.rect = QRectF(100, 10, 50, 50);
-    Annotation waiting = dog;
-    waiting.pending = 1;
+    const Annotation dog = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50));
+    const Annotation waiting = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50), 1);
     QVERIFY(saveAnnotations(withLabels, {dog}, false, {}));
     QVERIFY(writePendingFile(m_dir, {{withPending, {waiting}}}));
 

@@ -5,6 +5,7 @@
 #include "storage/pendingfile.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QProcess>
@@ -20,14 +21,6 @@
 // Faults that used to cost labels: a full disk, unreadable class lists, damaged or odd label
 // files, overflowing numbers, FIFOs. Checked through the library and through brindlemark-cli.
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    return a;
-}
 
 QByteArray vocObjects(int count, const QByteArray &tail = "</annotation>\n")
 {

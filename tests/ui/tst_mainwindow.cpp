@@ -13,6 +13,7 @@
 
 #include "../storage/storagefixtures.h"
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 #include "windowfixture.h"
 
@@ -32,15 +33,6 @@
 using namespace WindowFixture;
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect, int pending = 0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.pending = pending;
-    return a;
-}
 
 // An edit as the canvas makes it: the first shape moves by a few pixels.
 void editFirstShape(MainWindow &window)

@@ -1,13 +1,13 @@
-#include "fakeopenaiserver.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
+#include "support/clirunner.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
-#include <QJsonDocument>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTcpServer>
 
 #include <csignal>
@@ -20,11 +20,7 @@ const QByteArray kChatPath = "/v1/chat/completions";
 
 Annotation catBox(int pending)
 {
-    Annotation a;
-    a.label = QStringLiteral("Cat");
-    a.rect = QRectF(QPointF(20, 20), QPointF(60, 40));
-    a.pending = pending;
-    return a;
+    return box(QStringLiteral("Cat"), 20, 20, 60, 40, pending);
 }
 
 QStringList labelsOf(const QList<Annotation> &anns)
@@ -60,17 +56,8 @@ private slots:
     void concurrencyAtTheServer();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-        QJsonObject summary() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
-    };
     QString addImage(const QString &name);
-    void startCli(QProcess &process, const QStringList &args);
-    Result finish(QProcess &process, int timeoutMs = 60000);
-    Result runCli(const QStringList &args);
+    static CliResult runLabel(const QStringList &args) { return runCli(QStringList{QStringLiteral("label")} + args); }
     QStringList serverArgs() const { return {QStringLiteral("--server"), m_server->baseUrl()}; }
 
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -105,31 +92,6 @@ QString TestLabelCli::addImage(const QString &name)
     return path;
 }
 
-void TestLabelCli::startCli(QProcess &process, const QStringList &args)
-{
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), QStringList{QStringLiteral("label")} + args);
-}
-
-TestLabelCli::Result TestLabelCli::finish(QProcess &process, int timeoutMs)
-{
-    QSignalSpy finished(&process, &QProcess::finished);
-    if (process.state() != QProcess::NotRunning && finished.isEmpty())
-        finished.wait(timeoutMs);
-    Result result;
-    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-TestLabelCli::Result TestLabelCli::runCli(const QStringList &args)
-{
-    QProcess process;
-    startCli(process, args);
-    return finish(process);
-}
-
 void TestLabelCli::pendingRun()
 {
     const QString stored = addImage(QStringLiteral("a1.png"));
@@ -138,7 +100,7 @@ void TestLabelCli::pendingRun()
     QVERIFY(saveAnnotations(stored, {catBox(0)}, false, {}));
     const QByteArray storedXml = Fixtures::readBytes(vocXmlPath(stored));
 
-    const Result r = runCli(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.count('\n'), 1);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":0,"cancelled":false,"avgConfidence":0.9})"));
@@ -183,18 +145,16 @@ void TestLabelCli::confirmedRun()
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(answer));
     const QString withPending = addImage(QStringLiteral("p.png"));
     const QString withLabels = addImage(QStringLiteral("q.png"));
-    Annotation dog;
-    dog.label = QStringLiteral("dog");
-    dog.rect = QRectF(100, 10, 50, 50);
-    Annotation waiting = dog;
-    waiting.pending = 1;
+    const Annotation dog = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50));
+    const Annotation waiting = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50), 1);
     QVERIFY(saveAnnotations(withLabels, {dog}, false, {}));
     QVERIFY(writePendingFile(m_dir, {{withPending, {waiting}}}));
 
-    const Result r = runCli(serverArgs() + QStringList{"--confirmed", "--model", "mine"} + format + QStringList{m_dir});
+    const CliResult r =
+        runLabel(serverArgs() + QStringList{"--confirmed", "--model", "mine"} + format + QStringList{m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("added").toInt(), 2);
-    QCOMPARE(r.summary().value("avgConfidence").toDouble(), 0.9);
+    QCOMPARE(r.json().value("added").toInt(), 2);
+    QCOMPARE(r.json().value("avgConfidence").toDouble(), 0.9);
 
     // Label files hold what was there plus the confirmed result; the pending dog stays pending.
     QCOMPARE(labelsOf(loadAnnotations(withPending)), QStringList{"cat"});
@@ -215,9 +175,9 @@ void TestLabelCli::unreadableLabelFileKept()
     const QString image = addImage(QStringLiteral("u.png"));
     const QByteArray labels("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n");
     QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), labels));
-    const Result r = runCli(serverArgs() + QStringList{"--confirmed", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", m_dir});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.summary().value("failed").toInt(), 1);
+    QCOMPARE(r.json().value("failed").toInt(), 1);
     QVERIFY2(r.err.contains("u.png: the label file holds records that cannot be read"), r.err.constData());
     QCOMPARE(Fixtures::readBytes(yoloLabelPath(image)), labels);
     QCOMPARE(labelsOf(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
@@ -230,7 +190,7 @@ void TestLabelCli::resumedUnlabelledRun()
     m_server->enqueue(FakeOpenAiServer::chat(kCat));
     m_server->enqueue(FakeOpenAiServer::chat(kCat));
     m_server->enqueue(FakeOpenAiServer::status(404));
-    Result r = runCli(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
+    CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9})"));
     QVERIFY2(r.err.contains("r3.png: "), r.err.constData());
@@ -238,18 +198,18 @@ void TestLabelCli::resumedUnlabelledRun()
 
     // The second run sends only the image the first one could not label.
     const qsizetype before = m_server->requestsFor(kChatPath).size();
-    r = runCli(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
+    r = runLabel(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("total").toInt(), 1);
+    QCOMPARE(r.json().value("total").toInt(), 1);
     QCOMPARE(m_server->requestsFor(kChatPath).size(), before + 1);
     for (const QString &image : std::as_const(m_images))
         QCOMPARE(countAnnotations(image), 1);
 
     // Nothing left to do: no request at all, exit 0.
     const qsizetype all = m_server->requests().size();
-    r = runCli(serverArgs() + QStringList{"--unlabelled", m_dir});
+    r = runLabel(serverArgs() + QStringList{"--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("total").toInt(), 0);
+    QCOMPARE(r.json().value("total").toInt(), 0);
     QCOMPARE(m_server->requests().size(), all);
 }
 
@@ -257,9 +217,9 @@ void TestLabelCli::secondPendingRunAddsNothing()
 {
     addImage(QStringLiteral("s1.png"));
     addImage(QStringLiteral("s2.png"));
-    Result r = runCli(serverArgs() << m_dir);
+    CliResult r = runLabel(serverArgs() << m_dir);
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("added").toInt(), 2);
+    QCOMPARE(r.json().value("added").toInt(), 2);
     const QByteArray first = Fixtures::readBytes(pendingFilePath(m_dir));
 
     // The model now sees the cat slightly shifted, and a new dog in one of the images.
@@ -268,7 +228,7 @@ void TestLabelCli::secondPendingRunAddsNothing()
     m_server->enqueue(FakeOpenAiServer::chat(QStringLiteral(
         "[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.9},"
         "{\"label\":\"dog\",\"bbox_2d\":[500,500,900,900],\"score\":0.7}]")));
-    r = runCli(serverArgs() << m_dir);
+    r = runLabel(serverArgs() << m_dir);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":2,"added":1,"failed":0,"cancelled":false,"avgConfidence":0.7})"));
     const AnnotationCache pending = readPendingFile(m_dir);
@@ -279,8 +239,8 @@ void TestLabelCli::secondPendingRunAddsNothing()
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
     const QByteArray second = Fixtures::readBytes(pendingFilePath(m_dir));
     QVERIFY(second != first);
-    r = runCli(serverArgs() << m_dir);
-    QCOMPARE(r.summary().value("added").toInt(), 0);
+    r = runLabel(serverArgs() << m_dir);
+    QCOMPARE(r.json().value("added").toInt(), 0);
     QCOMPARE(Fixtures::readBytes(pendingFilePath(m_dir)), second);
 }
 
@@ -314,7 +274,7 @@ void TestLabelCli::usageErrors()
     QFETCH(int, exitCode);
     addImage(QStringLiteral("u.png"));
     args.replaceInStrings(QStringLiteral("DIR"), m_dir);
-    const Result r = runCli(args);
+    const CliResult r = runLabel(args);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.contains("usage: brindlemark-cli label --server URL"), exitCode == 2);
@@ -331,7 +291,7 @@ void TestLabelCli::unreachableServer()
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         port = probe.serverPort();
     }   // closed: connections to it are refused
-    const Result r = runCli({"--server", QStringLiteral("http://127.0.0.1:%1/v1").arg(port), m_dir});
+    const CliResult r = runLabel({"--server", QStringLiteral("http://127.0.0.1:%1/v1").arg(port), m_dir});
     QCOMPARE(r.exitCode, 1);
     QVERIFY(r.out.isEmpty());
     QVERIFY2(r.err.contains("server not reachable at http://127.0.0.1:"), r.err.constData());
@@ -356,7 +316,7 @@ void TestLabelCli::interrupted()
     m_server->setDefaultAnswer(FakeOpenAiServer::neverAnswer());
 
     QProcess process;
-    startCli(process, serverArgs() + QStringList{"--concurrency", "2", m_dir});
+    startCli(process, QStringList{"label"} + serverArgs() + QStringList{"--concurrency", "2", m_dir});
     // Written during the run: the first result at once, the second within a few seconds.
     QTRY_COMPARE_WITH_TIMEOUT(readPendingFile(m_dir).size(), 1, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(readPendingFile(m_dir).size(), 2, 20000);
@@ -364,7 +324,7 @@ void TestLabelCli::interrupted()
     QTRY_COMPARE(m_server->openRequests(), 2);
 
     QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
-    const Result r = finish(process);
+    const CliResult r = finishCli(process);
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":6,"added":2,"failed":0,"cancelled":true,"avgConfidence":0.9})"));
     const AnnotationCache pending = readPendingFile(m_dir);
@@ -378,9 +338,9 @@ void TestLabelCli::concurrencyAtTheServer()
     for (int i = 0; i < 14; ++i)
         addImage(QStringLiteral("c%1.png").arg(i));
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat, 1500));
-    const Result r = runCli(serverArgs() + QStringList{"--concurrency", "12", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--concurrency", "12", m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("done").toInt(), 14);
+    QCOMPARE(r.json().value("done").toInt(), 14);
     QVERIFY2(m_server->maxOpenRequests() >= 10, qPrintable(QString::number(m_server->maxOpenRequests())));
     QVERIFY(m_server->maxOpenRequests() <= 12);
 }

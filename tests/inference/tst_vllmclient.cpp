@@ -1,7 +1,7 @@
-#include "fakeopenaiserver.h"
 #include "inference/requestbuilder.h"
 #include "inference/vllmclient.h"
 #include "shared/language.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
 #include <QJsonArray>

@@ -4,21 +4,13 @@
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QDateTime>
 #include <QSignalSpy>
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect, int pending = 0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.pending = pending;
-    return a;
-}
 
 // What the editor of the image on screen holds, without a scene.
 struct Live : LiveAnnotations

@@ -5,9 +5,10 @@
 #include "storage/pendingfile.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
+#include "support/clirunner.h"
 #include "testmain.h"
 
-#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,14 +21,6 @@
 // Faults that used to cost labels: a full disk, unreadable class lists, damaged or odd label
 // files, overflowing numbers, FIFOs. Checked through the library and through brindlemark-cli.
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    return a;
-}
 
 QByteArray vocObjects(int count, const QByteArray &tail = "</annotation>\n")
 {
@@ -114,13 +107,6 @@ private slots:
     void readOnlyLabelsFolderFailsVocSave();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    Result runCli(const QStringList &args, const QString &stdinFile = QString());
     void writeYoloLabels(const QByteArray &lines = "0 0.5 0.5 0.5 0.5\n1 0.25 0.25 0.1 0.1\n");
     void writeVoc(const QByteArray &xml = vocObjects(2));
     void moveDatasetTo(const QString &root);
@@ -158,24 +144,6 @@ void TestStorageFaults::writeYoloLabels(const QByteArray &lines)
 void TestStorageFaults::writeVoc(const QByteArray &xml)
 {
     QVERIFY(Fixtures::writeBytes(m_xml, xml));
-}
-
-TestStorageFaults::Result TestStorageFaults::runCli(const QStringList &args, const QString &stdinFile)
-{
-    QProcess process;
-    if (!stdinFile.isEmpty())
-        process.setStandardInputFile(stdinFile);
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), args);
-    Result result;
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;   // exit code -1: it hung
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
 }
 
 void TestStorageFaults::fullDiskKeepsLabels_data()
@@ -261,7 +229,7 @@ void TestStorageFaults::fullDiskConvertAsProcess()
     const QByteArray xmlBefore = Fixtures::readBytes(m_xml);
     QVERIFY(disk.fill());
 
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
+    const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(Fixtures::readBytes(m_yolo), yoloBefore);
     QCOMPARE(Fixtures::readBytes(m_xml), xmlBefore);
@@ -309,11 +277,12 @@ void TestStorageFaults::unreadableClassList()
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
 
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
+    const CliResult result =
+        runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
-    const Result shown = runCli({QStringLiteral("show"), m_image});
+    const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.out.contains("\"complete\":false"), shown.out);
     if (kind == u"mode000")
@@ -379,13 +348,13 @@ void TestStorageFaults::incompleteReadingRefusedByConvert()
         writeYoloLabels(content);
     const QString to = format == u"voc" ? QStringLiteral("yolo") : QStringLiteral("voc");
     const QString labelFile = format == u"voc" ? m_xml : m_yolo;
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
+    const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QFile::encodeName(labelFile)), result.err);
     QCOMPARE(Fixtures::readBytes(labelFile), content);
     QVERIFY(!QFile::exists(format == u"voc" ? m_yolo : m_xml));
 
-    const Result shown = runCli({QStringLiteral("show"), m_image});
+    const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.out.contains("\"complete\":false"), shown.out);
     QVERIFY2(!shown.out.contains("null"), shown.out);
@@ -557,13 +526,14 @@ void TestStorageFaults::specialFilesAsProcess()
         else
             QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
     }
-    const Result shown = runCli({QStringLiteral("show"), m_image});
+    const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.out.contains("\"complete\":false") && shown.out.contains("\"count\":-1"), shown.out);
-    const Result pending = runCli({QStringLiteral("pending"), dir});
+    const CliResult pending = runCli({QStringLiteral("pending"), dir});
     QCOMPARE(pending.exitCode, 1);
     QVERIFY2(pending.err.contains(".brindle_pending.json"), pending.err);
-    const Result converted = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
+    const CliResult converted =
+        runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(converted.exitCode, 1);
     QVERIFY(!QFile::exists(m_xml));
 }
@@ -583,8 +553,10 @@ void TestStorageFaults::listingSkipsSpecialFiles()
 void TestStorageFaults::unreadableStandardInput()
 {
     // A directory opens but cannot be read.
-    const Result result = runCli({QStringLiteral("parse"), QStringLiteral("--source"), QStringLiteral("10x10")},
-                                 m_tmp->path());
+    CliOptions fromDirectory;
+    fromDirectory.inputFile = m_tmp->path();
+    const CliResult result = runCli({QStringLiteral("parse"), QStringLiteral("--source"), QStringLiteral("10x10")},
+                                    fromDirectory);
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("cannot read standard input"), result.err);
     QVERIFY(result.out.isEmpty());
@@ -601,7 +573,8 @@ void TestStorageFaults::readOnlyLabelsFolderFailsVocSave()
     QVERIFY(!saveAnnotations(m_image, {box(QStringLiteral("cat"), QRectF(1, 1, 5, 5))}, false, {}));
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
+    const CliResult result =
+        runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.err.isEmpty());
     QVERIFY(!QFile::exists(m_xml));

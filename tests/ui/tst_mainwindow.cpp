@@ -12,6 +12,7 @@
 
 #include "../storage/storagefixtures.h"
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 #include "windowfixture.h"
 

@@ -10,6 +10,7 @@
 
 #include "runfixture.h"
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 #include "windowfixture.h"
 
@@ -292,12 +293,8 @@ void TestWindowCheck::dialogLifecycle()
 
     // The user draws two identical boxes on the image shown; the model agrees with them.
     const QList<Box> twoCars = dataset(QStringLiteral("faulty")).value(2);
-    for (const Box &b : twoCars) {
-        Annotation a;
-        a.label = b.label;
-        a.rect = b.rect;
-        m_window->scene()->applyState(uint(m_window->scene()->allocateId()), a);
-    }
+    for (const Box &b : twoCars)
+        m_window->scene()->applyState(uint(m_window->scene()->allocateId()), box(b.label, b.rect));
     QVERIFY(m_window->isDirty());
     m_server->enqueue(detections(twoCars));
     m_server->enqueue(modelAnswers(dataset(QStringLiteral("clean")), QStringLiteral("agrees")).first());

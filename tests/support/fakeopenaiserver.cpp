@@ -1,4 +1,4 @@
-#include "fakeopenaiserver.h"
+#include "support/fakeopenaiserver.h"
 
 #include <QHostAddress>
 #include <QJsonArray>

@@ -9,6 +9,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <limits>
+
 namespace {
 
 // Raised limit for formats that must be decoded at full size; a header claiming more is refused.
@@ -36,6 +38,12 @@ int effectiveConcurrency(const ServerConfig &server)
 int transferTimeoutMs(const ServerConfig &server)
 {
     return qMax(5, server.timeout) * 1000;
+}
+
+int requestDeadlineMs(const ServerConfig &server)
+{
+    // A timeout of a year (or an overflowing one) still ends.
+    return int(qMin<qint64>(qint64(transferTimeoutMs(server)) * 4, std::numeric_limits<int>::max()));
 }
 
 QImage loadImageForSending(const QString &path, QSize *sourceSize)

@@ -21,6 +21,10 @@ constexpr int kMaxConcurrency = 64;
 // The server's concurrency within 1..kMaxConcurrency.
 int effectiveConcurrency(const ServerConfig &server);
 int transferTimeoutMs(const ServerConfig &server);
+// The whole request, however data trickles in: four times the transfer time-out.
+int requestDeadlineMs(const ServerConfig &server);
+// Far above any real completion; a larger answer fails its image unread.
+constexpr qint64 kMaxAnswerBytes = 32ll * 1024 * 1024;
 
 // Decodes the file with its stored orientation applied, already scaled to fit kMaxSentSide.
 // sourceSize receives the full oriented size. Null on failure.

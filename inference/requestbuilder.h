@@ -3,6 +3,7 @@
 #include "inference/preparedrequest.h"
 #include "inference/requestjob.h"
 #include "inference/serverconfig.h"
+#include "storage/imagescaling.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -27,8 +28,9 @@ int requestDeadlineMs(const ServerConfig &server);
 constexpr qint64 kMaxAnswerBytes = 32ll * 1024 * 1024;
 
 // Decodes the file with its stored orientation applied, already scaled to fit kMaxSentSide.
-// sourceSize receives the full oriented size. Null on failure.
-QImage loadImageForSending(const QString &path, QSize *sourceSize);
+// sourceSize receives the full oriented size. Null on failure; status (when given) tells a file
+// that cannot be read from one too large to decode within the memory budget.
+QImage loadImageForSending(const QString &path, QSize *sourceSize, ImageRead *status = nullptr);
 
 // "data:image/jpeg;base64,..." of the image at the given JPEG quality; empty when encoding fails.
 QString jpegDataUrl(const QImage &image, int quality);

@@ -263,7 +263,8 @@ void VllmClient::onPrepared(const PreparedRequest &prepared)
 void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
 {
     if (!prepared.ok) {
-        reportImage(p.path, {}, false, translateText("图片解码失败"));
+        reportImage(p.path, {}, false,
+                    prepared.tooLarge ? translateText("图片过大") : translateText("图片解码失败"));
         return;
     }
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));

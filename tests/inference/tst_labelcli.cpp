@@ -12,6 +12,7 @@
 #include <QTcpServer>
 
 #include <csignal>
+#include <sys/resource.h>
 
 Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
 
@@ -61,6 +62,7 @@ private slots:
     void interrupted_data();
     void interrupted();
     void concurrencyAtTheServer();
+    void hugeImagesWithinMemory();
     void serverAnswers_data();
     void serverAnswers();
     void linksLeavingTheDataset_data();
@@ -380,6 +382,35 @@ void TestLabelCli::concurrencyAtTheServer()
     QCOMPARE(r.summary().value("done").toInt(), 14);
     QVERIFY2(m_server->maxOpenRequests() >= 10, qPrintable(QString::number(m_server->maxOpenRequests())));
     QVERIFY(m_server->maxOpenRequests() <= 12);
+}
+
+void TestLabelCli::hugeImagesWithinMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves terabytes of address space: no address-space limit can apply");
+#endif
+    // A 157 KB scan of 30000 x 30000 one-bit pixels is sent scaled; a header that claims more than
+    // the memory budget is refused unread.
+    const QString scan = m_dir + QStringLiteral("/scan.png");
+    const QString claimed = m_dir + QStringLiteral("/claimed.png");
+    QVERIFY(Fixtures::makeOneBitPng(scan, 30000, 30000));
+    QVERIFY(Fixtures::makeClaimedPng(claimed, 20000, 20000));
+    QProcess process;
+    // 2 GiB of address space: a 32-bit copy of the scan at full size (3.6 GB) cannot be had.
+    process.setChildProcessModifier([] {
+        const rlimit limit{rlim_t(2) << 30, rlim_t(2) << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    startCli(process, serverArgs() + QStringList{m_dir});
+    const Result r = finish(process, 120000);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.summary().value("added").toInt(), 1);
+    QCOMPARE(r.summary().value("failed").toInt(), 1);
+    QVERIFY2(r.err.contains((claimed + QStringLiteral(": ") + translateText("图片过大")).toUtf8()), r.err.constData());
+    const QList<FakeOpenAiServer::Request> chats = m_server->requestsFor(kChatPath);
+    QCOMPARE(chats.size(), 1);
+    QVERIFY(chats.first().body.size() > 1000);
+    QCOMPARE(labelsOf(readPendingFile(m_dir).value(scan)), QStringList{"cat*"});
 }
 
 void TestLabelCli::serverAnswers_data()

@@ -30,6 +30,8 @@ private slots:
     void thumbnails();
     void thumbnailsOfPaletteImages_data();
     void thumbnailsOfPaletteImages();
+    void thumbnailsOfLargeOneBitImages_data();
+    void thumbnailsOfLargeOneBitImages();
     void thumbLoaderStopsAndRestarts();
     void states();
 
@@ -253,6 +255,37 @@ void TestStorageWorkers::thumbnailsOfPaletteImages()
     const QImage small = thumb.scaled(QSize(29, 22), Qt::KeepAspectRatio, Qt::SmoothTransformation);
     for (const QPoint p : {QPoint(0, 0), QPoint(14, 11), QPoint(28, 21)})
         QCOMPARE(QColor(small.pixel(p)), QColor(0x4a, 0x6b, 0x8a));
+}
+
+void TestStorageWorkers::thumbnailsOfLargeOneBitImages_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("thumbnail");
+    // 96 MB in 32 bits: scaled in stripes, its box still where it is.
+    QTest::newRow("6000 x 4000") << QSize(6000, 4000) << true;
+    // 3.6 GB in 32 bits, and no reader shrinks a PNG while decoding: none is made in the background.
+    QTest::newRow("30000 x 30000") << QSize(30000, 30000) << false;
+}
+
+void TestStorageWorkers::thumbnailsOfLargeOneBitImages()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, thumbnail);
+    QTemporaryDir tmp;
+    const QString path = tmp.path() + "/scan.png";
+    QVERIFY(Fixtures::makeOneBitPng(path, size.width(), size.height()));
+    const QImage thumb = ThumbLoader::decodeThumbnail(path);
+    QCOMPARE(!thumb.isNull(), thumbnail);
+    if (!thumbnail)
+        return;
+    QCOMPARE(thumb.size(), ThumbLoader::targetSize(size));
+    QVERIFY(thumb.depth() == 32);
+    const auto at = [&thumb](double fx, double fy) {
+        return QColor(thumb.pixel(int(fx * thumb.width()), int(fy * thumb.height())));
+    };
+    QCOMPARE(at(0.1, 0.1), QColor(Qt::white));
+    QCOMPARE(at(0.5, 0.45), QColor(Qt::black));
+    QCOMPARE(at(0.9, 0.45), QColor(Qt::white));
 }
 
 void TestStorageWorkers::thumbLoaderStopsAndRestarts()

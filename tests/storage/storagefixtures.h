@@ -84,6 +84,18 @@ inline bool makeOrientedJpeg(const QString &path, int storedWidth, int storedHei
     return writeBytes(path, jpeg);
 }
 
+#ifdef Q_OS_LINUX
+// Writes a file whose path is given as bytes: names that are not UTF-8 cannot pass through a QString.
+inline bool writeBytesAtRawPath(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && ok;
+}
+#endif
+
 // A one-bit PNG, white with a black box over the middle third of its width and a tenth of its height
 // (from 40 % down): tiny on disk however large, as scanned documents and masks are.
 inline bool makeOneBitPng(const QString &path, int width, int height)

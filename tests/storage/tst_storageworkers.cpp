@@ -24,6 +24,7 @@ private slots:
     void listing();
     void chunksOfThousand();
     void emptyDirectory();
+    void namesThatAreNotUtf8();
     void supersededListing();
     void thumbTarget_data();
     void thumbTarget();
@@ -158,6 +159,32 @@ void TestStorageWorkers::emptyDirectory()
     QTRY_COMPARE(done.size(), 1);
     QCOMPARE(chunks.size(), 0);
     QCOMPARE(done[0][1].toStringList(), QStringList{});
+}
+
+void TestStorageWorkers::namesThatAreNotUtf8()
+{
+    // Listed under its decoded name, the file would not exist: every command said "decode failed".
+    QTemporaryDir tmp;
+    QVERIFY(Fixtures::makeImage(tmp.path() + "/good.png", 20, 10));
+    const QByteArray png = Fixtures::readBytes(tmp.path() + "/good.png");
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(tmp.path()) + "/\xc4\xe9t\xe9.png", png));
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(tmp.path()) + "/\xe2\x82.jpg", png));   // cut off
+    const QStringList escaped{tmp.path() + "/\\xC4\\xE9t\\xE9.png", tmp.path() + "/\\xE2\\x82.jpg"};
+
+    QStringList undecodable;
+    QCOMPARE(DirectoryLoader::listImages(tmp.path(), &undecodable), QStringList{tmp.path() + "/good.png"});
+    QCOMPARE(undecodable, escaped);
+    QCOMPARE(DirectoryLoader::undecodableEntry(tmp.path() + QStringLiteral("/\uFFFD\uFFFDt\uFFFD.png")), escaped.first());
+    QCOMPARE(DirectoryLoader::undecodableEntry(tmp.path() + "/good.png"), QString());
+
+    DirectoryLoader loader;
+    QSignalSpy named(&loader, &DirectoryLoader::undecodableNames);
+    QSignalSpy done(&loader, &DirectoryLoader::done);
+    loader.load(tmp.path());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done[0][1].toStringList(), QStringList{tmp.path() + "/good.png"});
+    QCOMPARE(named.size(), 1);
+    QCOMPARE(named[0][1].toStringList(), escaped);
 }
 
 void TestStorageWorkers::supersededListing()

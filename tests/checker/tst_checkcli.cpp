@@ -24,6 +24,7 @@ private Q_SLOTS:
     void withServer();
     void serverNotAnswering_data();
     void serverNotAnswering();
+    void thousandsOfCopiesOfOneBox();
 
 private:
     // "check" with the placeholders of the arguments filled in.
@@ -231,6 +232,28 @@ void TestCheckCli::serverNotAnswering()
     QCOMPARE(result.lines, QStringList());
     QVERIFY2(result.err.contains("no inference server answers at"), result.err.constData());
     QCOMPARE(server.requests().size(), listening ? 1 : 0);
+}
+
+void TestCheckCli::thousandsOfCopiesOfOneBox()
+{
+    // 4,000 copies of one box in a 72 KB file: one finding per copy, naming the first.
+    const QString dir = m_tmp.path() + "/copies";
+    QVERIFY(Fixtures::makeImage(dir + "/x.png", 100, 100));
+    QByteArray lines;
+    for (int i = 0; i < 4000; ++i)
+        lines += "0 0.5 0.5 0.5 0.5\n";
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/x.txt", lines));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/classes.txt", "car\n"));
+    const CliResult r = runCheck({dir});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.lines.size(), 4000);
+    QCOMPARE(r.lines.last(), QStringLiteral(R"j({"checked":1,"issueImages":1,"issues":3999})j"));
+    QCOMPARE(r.lines.first(),
+             QStringLiteral(R"j({"detail":"第2个与第1个「car」几乎完全重叠(IoU>0.95)","image":"%1/x.png","kind":"duplicate","problem":"重复框"})j")
+                 .arg(dir));
+    QCOMPARE(r.lines.at(3998),
+             QStringLiteral(R"j({"detail":"第4000个与第1个「car」几乎完全重叠(IoU>0.95)","image":"%1/x.png","kind":"duplicate","problem":"重复框"})j")
+                 .arg(dir));
 }
 
 BRINDLE_TEST_MAIN(TestCheckCli)

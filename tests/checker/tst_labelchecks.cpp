@@ -68,12 +68,32 @@ private Q_SLOTS:
             << QStringList{"cat", "dog"} << QStringList{"未知类别|第2个「Cat」不在类别表中"};
         QTest::newRow("no category list, no category check")
             << s << QList<Annotation>{box("anything", 0, 0, 20, 20)} << QStringList() << QStringList();
-        QTest::newRow("three identical boxes")
+        QTest::newRow("three identical boxes: one finding each, naming the first")
             << s << QList<Annotation>{box("car", 0, 0, 20, 20), box("car", 0, 0, 20, 20), box("car", 0, 0, 20, 20)}
             << QStringList()
             << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)",
-                           "重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("a later box left of the earlier one names the earlier")
+            << QSize(200, 200) << QList<Annotation>{box("car", 10, 0, 110, 100), box("car", 9, 0, 109, 100)}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("copies of a box that duplicates an earlier one name the earliest")
+            << QSize(200, 200)
+            << QList<Annotation>{box("car", 50, 50, 150, 150), box("bus", 0, 0, 10, 10), box("car", 51, 50, 151, 150),
+                                 box("car", 51, 50, 151, 150), box("car", 50, 50, 150, 150)}
+            << QStringList()
+            << QStringList{"重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第4个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第5个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("near-copies in a chain: each names the first it nearly covers")
+            << QSize(400, 200)
+            << QList<Annotation>{box("car", 0, 0, 100, 100), box("car", 2, 0, 102, 100), box("car", 4, 0, 104, 100)}
+            << QStringList()
+            << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)",
                            "重复框|第3个与第2个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("a box below within reach, one out of reach")
+            << QSize(400, 400)
+            << QList<Annotation>{box("car", 0, 2, 100, 102), box("car", 0, 0, 100, 100), box("car", 0, 200, 100, 300)}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
         QTest::newRow("same box, other label is no duplicate")
             << s << QList<Annotation>{box("car", 0, 0, 20, 20), box("bus", 0, 0, 20, 20)} << QStringList()
             << QStringList();

@@ -2,6 +2,7 @@
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/storagefixtures.h"
+#include "shared/language.h"
 #include "support/annotationbuilders.h"
 #include "support/clirunner.h"
 #include "support/fakeopenaiserver.h"
@@ -11,6 +12,9 @@
 #include <QTcpServer>
 
 #include <csignal>
+#include <sys/resource.h>
+
+Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
 
 namespace {
 
@@ -54,6 +58,11 @@ private slots:
     void interrupted_data();
     void interrupted();
     void concurrencyAtTheServer();
+    void hugeImagesWithinMemory();
+    void serverAnswers_data();
+    void serverAnswers();
+    void linksLeavingTheDataset_data();
+    void linksLeavingTheDataset();
 
 private:
     QString addImage(const QString &name);
@@ -343,6 +352,111 @@ void TestLabelCli::concurrencyAtTheServer()
     QCOMPARE(r.json().value("done").toInt(), 14);
     QVERIFY2(m_server->maxOpenRequests() >= 10, qPrintable(QString::number(m_server->maxOpenRequests())));
     QVERIFY(m_server->maxOpenRequests() <= 12);
+}
+
+void TestLabelCli::hugeImagesWithinMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves terabytes of address space: no address-space limit can apply");
+#endif
+    // A 157 KB scan of 30000 x 30000 one-bit pixels is sent scaled; a header that claims more than
+    // the memory budget is refused unread.
+    const QString scan = m_dir + QStringLiteral("/scan.png");
+    const QString claimed = m_dir + QStringLiteral("/claimed.png");
+    QVERIFY(Fixtures::makeOneBitPng(scan, 30000, 30000));
+    QVERIFY(Fixtures::makeClaimedPng(claimed, 20000, 20000));
+    QProcess process;
+    // 2 GiB of address space: a 32-bit copy of the scan at full size (3.6 GB) cannot be had.
+    process.setChildProcessModifier([] {
+        const rlimit limit{rlim_t(2) << 30, rlim_t(2) << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    startCli(process, QStringList{"label"} + serverArgs() + QStringList{m_dir});
+    const CliResult r = finishCli(process, 120000);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json().value("added").toInt(), 1);
+    QCOMPARE(r.json().value("failed").toInt(), 1);
+    QVERIFY2(r.err.contains((claimed + QStringLiteral(": ") + translateText("图片过大")).toUtf8()), r.err.constData());
+    const QList<FakeOpenAiServer::Request> chats = m_server->requestsFor(kChatPath);
+    QCOMPARE(chats.size(), 1);
+    QVERIFY(chats.first().body.size() > 1000);
+    QCOMPARE(labelsOf(readPendingFile(m_dir).value(scan)), QStringList{"cat*"});
+}
+
+void TestLabelCli::serverAnswers_data()
+{
+    // Every chat request gets the answer; the run must end with the exit code and the reason.
+    QTest::addColumn<FakeOpenAiServer::Answer>("answer");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");   // on standard error; empty: none
+    using A = FakeOpenAiServer;
+    QTest::newRow("HTML page") << A::status(200, "<html><body>502 Bad Gateway</body></html>") << QStringList{} << 1
+                               << translateText("回答不是 JSON");
+    QTest::newRow("error object") << A::status(200, R"({"error":{"message":"model not loaded"}})") << QStringList{}
+                                  << 1 << translateText("服务器返回错误：%1").arg(QStringLiteral("model not loaded"));
+    QTest::newRow("completion cut off") << A::status(200, A::chat(kCat).body.left(60)) << QStringList{} << 1
+                                        << translateText("回答不是 JSON");
+    QTest::newRow("completion without objects") << A::chat(QStringLiteral("[]")) << QStringList{} << 0 << QString();
+    QTest::newRow("endless body") << A::endless() << QStringList{} << 1 << translateText("回答超过 %1 MiB").arg(32);
+    QTest::newRow("trickling server, twice") << A::trickle(1000) << QStringList{"--timeout", "5"} << 1
+                                             << translateText("请求在 %1 秒内未完成").arg(20);
+}
+
+void TestLabelCli::serverAnswers()
+{
+    QFETCH(FakeOpenAiServer::Answer, answer);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    const QString image = addImage(QStringLiteral("a.png"));
+    m_server->setDefaultAnswer(answer);
+    QProcess process;
+    startCli(process, QStringList{"label"} + serverArgs() + options + QStringList{m_dir});
+    const CliResult r = finishCli(process, 150000);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.json().value("failed").toInt(), exitCode);
+    QCOMPARE(r.json().value("done").toInt(), 1);
+    if (!reason.isEmpty())
+        QVERIFY2(r.err.contains((image + QStringLiteral(": ") + reason).toUtf8()), r.err.constData());
+    QVERIFY(readPendingFile(m_dir).isEmpty());
+}
+
+void TestLabelCli::linksLeavingTheDataset_data()
+{
+    // link: relative to the image folder; options of the run.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("named");   // what standard error names
+    QTest::newRow("pending file to a file outside") << ".brindle_pending.json" << QStringList{}
+                                                    << QByteArray(".brindle_pending.json");
+    QTest::newRow("class list to a file outside") << "../labels/classes.txt"
+                                                  << QStringList{"--confirmed", "--format", "yolo"}
+                                                  << QByteArray("l.png: cannot write the label file");
+    QTest::newRow("voc file dangling") << "annotations/l.xml" << QStringList{"--confirmed"}
+                                       << QByteArray("l.png: cannot write the label file");
+}
+
+void TestLabelCli::linksLeavingTheDataset()
+{
+    QFETCH(QString, link);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, named);
+    addImage(QStringLiteral("l.png"));
+    // The images folder is <tmp>/images, so the dataset is <tmp>: the home lies elsewhere.
+    QTemporaryDir home;
+    const QString outside = home.path() + QStringLiteral("/.bashrc");
+    QVERIFY(Fixtures::writeBytes(outside, "export PATH\n"));
+    const QString linkPath = m_dir + QLatin1Char('/') + link;
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(QFile::link(link.endsWith(QLatin1String(".xml")) ? outside + QStringLiteral(".new") : outside, linkPath));
+
+    const CliResult r = runLabel(serverArgs() + options + QStringList{m_dir});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(named), r.err.constData());
+    QCOMPARE(Fixtures::readBytes(outside), QByteArray("export PATH\n"));
+    QVERIFY(!QFileInfo::exists(outside + QStringLiteral(".new")));
+    QVERIFY(QFileInfo(linkPath).isSymLink());
 }
 
 BRINDLE_TEST_MAIN(TestLabelCli)

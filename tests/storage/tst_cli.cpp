@@ -31,6 +31,7 @@ private slots:
     void exportLeavesOutWhatCannotBeRead();
     void exportUltralytics_data();
     void exportUltralytics();
+    void namesThatAreNotUtf8();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -541,6 +542,29 @@ void TestCli::exportUltralytics()
             QCOMPARE(after, firstRun);
         firstRun = after;
     }
+}
+
+void TestCli::namesThatAreNotUtf8()
+{
+    // As zip archives made on Windows name files: Latin-1 bytes, which Qt cannot open by name.
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(m_dir) + "/caf\xe9 \xff.png",
+                                          Fixtures::readBytes(m_dir + "/img2.png")));
+    const QString named = m_dir + QStringLiteral("/caf\\xE9 \\xFF.png: file name is not valid UTF-8, rename it");
+    const CliResult listed = runCli({"list", "."}, m_inDir);
+    QCOMPARE(listed.exitCode, 1);
+    QCOMPARE(listed.lines, (QStringList{m_dir + "/B1.png", m_dir + "/img2.png", m_dir + "/img10.png"}));
+    QVERIFY2(listed.err.contains(named.toUtf8()), listed.err.constData());
+
+    // The name passed as it is, through a shell: a QStringList argument cannot carry those bytes.
+    QProcess shell;
+    shell.setWorkingDirectory(m_dir);
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" show \"$(printf 'caf\\351 \\377.png')\""),
+                                            cliPath()});
+    QVERIFY(shell.waitForFinished(30000));
+    QCOMPARE(shell.exitCode(), 1);
+    QVERIFY(shell.readAllStandardOutput().isEmpty());
+    const QByteArray err = shell.readAllStandardError();
+    QVERIFY2(err.contains(named.toUtf8()), err.constData());
 }
 
 BRINDLE_TEST_MAIN(TestCli)

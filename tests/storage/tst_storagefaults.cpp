@@ -105,6 +105,10 @@ private slots:
     void listingSkipsSpecialFiles();
     void unreadableStandardInput();
     void readOnlyLabelsFolderFailsVocSave();
+    void linksLeavingTheDataset_data();
+    void linksLeavingTheDataset();
+    void linksLeavingTheDatasetAsProcess_data();
+    void linksLeavingTheDatasetAsProcess();
 
 private:
     void writeYoloLabels(const QByteArray &lines = "0 0.5 0.5 0.5 0.5\n1 0.25 0.25 0.1 0.1\n");
@@ -579,6 +583,124 @@ void TestStorageFaults::readOnlyLabelsFolderFailsVocSave()
     QVERIFY(!result.err.isEmpty());
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
+}
+
+void TestStorageFaults::linksLeavingTheDataset_data()
+{
+    // link: the path that is a link, relative to the dataset root; to: where it leads ("outside"
+    // the dataset, "dangling", or "inside" it); write: what is saved; refused: the file named.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("write");
+    QTest::addColumn<QString>("refused");   // empty: the write goes through
+
+    QTest::newRow("pending file to a file outside") << "images/.brindle_pending.json" << "outside" << "pending"
+                                                    << "images/.brindle_pending.json";
+    QTest::newRow("pending file dangling") << "images/.brindle_pending.json" << "dangling" << "pending"
+                                           << "images/.brindle_pending.json";
+    QTest::newRow("pending file to a file inside") << "images/.brindle_pending.json" << "inside" << "pending"
+                                                   << QString();
+    QTest::newRow("class list to a file outside") << "labels/classes.txt" << "outside" << "yolo"
+                                                  << "labels/classes.txt";
+    QTest::newRow("class list to a file inside") << "labels/classes.txt" << "inside" << "yolo" << QString();
+    QTest::newRow("yolo label file to a file outside") << "labels/pic.txt" << "outside" << "yolo"
+                                                       << "labels/pic.txt";
+    QTest::newRow("voc file dangling") << "images/annotations/pic.xml" << "dangling" << "voc"
+                                       << "images/annotations/pic.xml";
+    QTest::newRow("voc file to a file inside") << "images/annotations/pic.xml" << "inside" << "voc" << QString();
+    QTest::newRow("labels folder to a folder outside") << "labels" << "outside folder" << "yolo" << "labels/pic.txt";
+    QTest::newRow("annotations folder dangling") << "images/annotations" << "dangling" << "voc"
+                                                 << "images/annotations/pic.xml";
+    QTest::newRow("yolo file to remove lies outside") << "labels" << "outside folder" << "voc" << "labels/pic.txt";
+}
+
+void TestStorageFaults::linksLeavingTheDataset()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, to);
+    QFETCH(QString, write);
+    QFETCH(QString, refused);
+    const QString outside = m_tmp->path() + QStringLiteral("/home");
+    const QString bashrc = outside + QStringLiteral("/.bashrc");
+    QVERIFY(Fixtures::writeBytes(bashrc, "alias ls='ls -F'\n"));
+    const QString linkPath = m_root + QLatin1Char('/') + link;
+    QString target = outside + QStringLiteral("/.profile");   // dangling
+    if (to == u"outside")
+        target = bashrc;
+    else if (to == u"outside folder")
+        target = outside;
+    else if (to == u"inside")
+        target = m_root + QStringLiteral("/shared/") + QFileInfo(link).fileName();
+    if (to == u"inside")
+        QVERIFY(Fixtures::writeBytes(target, QByteArray()));
+    if (write == u"voc" && to == u"outside folder")
+        QVERIFY(Fixtures::writeBytes(outside + QStringLiteral("/pic.txt"), "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(QFile::link(target, linkPath));
+    const QStringList outsideBefore = QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    Annotation cat = box(QStringLiteral("cat"), QRectF(10, 10, 50, 30));
+    bool written = false;
+    SaveReport report;
+    if (write == u"pending") {
+        cat.pending = 1;
+        written = writePendingFile(m_root + QStringLiteral("/images"), {{m_image, {cat}}});
+    } else {
+        written = saveAnnotations(m_image, {cat}, write == u"yolo", {}, &report);
+    }
+
+    QCOMPARE(written, refused.isEmpty());
+    // Nothing outside the dataset changed: no file rewritten, none created.
+    QCOMPARE(Fixtures::readBytes(bashrc), QByteArray("alias ls='ls -F'\n"));
+    QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), outsideBefore);
+    if (write == u"voc" && to == u"outside folder")
+        QCOMPARE(Fixtures::readBytes(outside + QStringLiteral("/pic.txt")), QByteArray("0 0.5 0.5 0.5 0.5\n"));
+    if (!refused.isEmpty()) {
+        if (write != u"pending")
+            QCOMPARE(report.refusedFile, m_root + QLatin1Char('/') + refused);
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        return;
+    }
+    // A link inside the dataset is written through and stays a link.
+    QVERIFY(QFileInfo(linkPath).isSymLink());
+    QVERIFY(!Fixtures::readBytes(target).isEmpty());
+    QVERIFY(report.refusedFile.isEmpty());
+}
+
+void TestStorageFaults::linksLeavingTheDatasetAsProcess_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("class list to a file outside") << "yolo" << "labels/classes.txt";
+    QTest::newRow("voc file dangling") << "voc" << "images/annotations/pic.xml";
+}
+
+void TestStorageFaults::linksLeavingTheDatasetAsProcess()
+{
+    QFETCH(QString, to);
+    QFETCH(QString, link);
+    const QString outside = m_tmp->path() + QStringLiteral("/home/.bashrc");
+    QVERIFY(Fixtures::writeBytes(outside, "export PATH\n"));
+    if (to == u"yolo") {
+        writeVoc();
+    } else {
+        QVERIFY(Fixtures::writeBytes(m_yolo, "0 0.5 0.5 0.5 0.5\n"));
+    }
+    const QString linkPath = m_root + QLatin1Char('/') + link;
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(QFile::link(to == u"yolo" ? outside : outside + QStringLiteral(".new"), linkPath));
+    const QByteArray xmlBefore = Fixtures::readBytes(m_xml);
+
+    const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QFile::encodeName(linkPath)), result.err.constData());
+    QCOMPARE(Fixtures::readBytes(outside), QByteArray("export PATH\n"));
+    QVERIFY(!QFile::exists(outside + QStringLiteral(".new")));
+    // The labels stay as they were, in their format.
+    if (to == u"yolo")
+        QCOMPARE(Fixtures::readBytes(m_xml), xmlBefore);
+    else
+        QCOMPARE(Fixtures::readBytes(m_yolo), QByteArray("0 0.5 0.5 0.5 0.5\n"));
 }
 
 BRINDLE_TEST_MAIN(TestStorageFaults)

@@ -5,6 +5,11 @@
 #include <QProcess>
 #include <QTimer>
 
+QString cliPath()
+{
+    return QStringLiteral(BRINDLE_CLI_PATH);
+}
+
 QJsonObject CliResult::json() const
 {
     return QJsonDocument::fromJson(out.trimmed()).object();
@@ -16,7 +21,7 @@ void startCli(QProcess &process, const QStringList &args, const CliOptions &opti
         process.setWorkingDirectory(options.workingDirectory);
     if (!options.inputFile.isEmpty())
         process.setStandardInputFile(options.inputFile);
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), args);
+    process.start(cliPath(), args);
     if (options.inputFile.isEmpty() && process.waitForStarted()) {
         process.write(options.input);
         process.closeWriteChannel();

@@ -26,6 +26,9 @@ struct CliOptions
     int timeoutMs = 60000;      // a run that takes longer has hung: it is killed
 };
 
+// The built brindlemark-cli.
+QString cliPath();
+
 // Runs brindlemark-cli and waits with the event loop running, so that a server in this process answers.
 CliResult runCli(const QStringList &args, const CliOptions &options = CliOptions());
 

@@ -75,8 +75,14 @@ int runConvertCommand(const QStringList &args)
                 status = Cli::ItemFailed;
                 continue;
             }
-            if (!saveAnnotations(image, stored.annotations, toYolo, classes)) {
-                Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+            SaveReport report;
+            if (!saveAnnotations(image, stored.annotations, toYolo, classes, &report)) {
+                if (report.refusedFile.isEmpty())
+                    Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+                else
+                    Cli::printError(QStringLiteral("cannot save %1 as %2: %3 is a link that leads out of the "
+                                                   "dataset or nowhere; not written through it")
+                                        .arg(image, format, report.refusedFile));
                 status = Cli::ItemFailed;
                 continue;
             }

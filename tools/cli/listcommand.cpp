@@ -14,7 +14,11 @@ int runListCommand(const QStringList &args)
         Cli::printError(QStringLiteral("not a directory: ") + dir);
         return Cli::ItemFailed;
     }
-    for (const QString &path : DirectoryLoader::listImages(dir))
+    QStringList undecodable;
+    for (const QString &path : DirectoryLoader::listImages(dir, &undecodable))
         Cli::printLine(path);
-    return Cli::Ok;
+    // No path would open them: named on standard error, with the bytes that are not UTF-8 escaped.
+    for (const QString &path : std::as_const(undecodable))
+        Cli::printError(path + QStringLiteral(": file name is not valid UTF-8, rename it"));
+    return undecodable.isEmpty() ? Cli::Ok : Cli::ItemFailed;
 }

@@ -35,6 +35,8 @@ private slots:
     void init();
     void pendingResultsMerged();
     void pendingFileNotRewrittenWhenUnchanged();
+    void namesThatAreNotUtf8AreTold_data();
+    void namesThatAreNotUtf8AreTold();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -123,6 +125,35 @@ void TestFolderSession::pendingFileNotRewrittenWhenUnchanged()
     QVERIFY(session.close());
     QCOMPARE(Fixtures::readBytes(file), before);
     QCOMPARE(changed(), stamp);
+}
+
+void TestFolderSession::namesThatAreNotUtf8AreTold_data()
+{
+    QTest::addColumn<bool>("inBackground");
+    QTest::newRow("window: listed on a thread") << true;
+    QTest::newRow("command line: listed at once") << false;
+}
+
+void TestFolderSession::namesThatAreNotUtf8AreTold()
+{
+    QFETCH(bool, inBackground);
+    // As zip archives made on Windows name files: Latin-1 bytes, which no path can open.
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(m_dir) + "/caf\xe9.png",
+                                          Fixtures::readBytes(m_images.first())));
+    FolderSession session;
+    QSignalSpy notices(&session, &FolderSession::notice);
+    if (inBackground) {
+        QSignalSpy finished(&session, &FolderSession::listingFinished);
+        session.open(m_dir);
+        QVERIFY(finished.wait());
+    } else {
+        session.openNow(m_dir);
+    }
+    QCOMPARE(session.imagePaths(), m_images);
+    QCOMPARE(session.unlistableImages(), QStringList{m_dir + QStringLiteral("/caf\\xE9.png")});
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices.first().first().toString().contains(QStringLiteral("caf\\xE9.png")),
+             qPrintable(notices.first().first().toString()));
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

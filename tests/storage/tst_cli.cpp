@@ -554,6 +554,14 @@ void TestCli::namesThatAreNotUtf8()
     QCOMPARE(listed.exitCode, 1);
     QCOMPARE(listed.lines, (QStringList{m_dir + "/B1.png", m_dir + "/img2.png", m_dir + "/img10.png"}));
     QVERIFY2(listed.err.contains(named.toUtf8()), listed.err.constData());
+    // Every command that goes through a folder names it and fails, doing the rest.
+    const QList<QStringList> others = {{"check", "."}, {"convert", "--to", "yolo", "."}, {"export", "--to", "coco", "."}};
+    for (const QStringList &args : others) {
+        const CliResult other = runCli(args, m_inDir);
+        QCOMPARE(other.exitCode, 1);
+        QVERIFY2(other.err.contains(named.toUtf8()), other.err.constData());
+        QVERIFY2(!other.out.isEmpty(), qPrintable(args.join(' ')));
+    }
 
     // The name passed as it is, through a shell: a QStringList argument cannot carry those bytes.
     QProcess shell;

@@ -88,6 +88,7 @@ private slots:
     void openFolderShowsFirstImage();
     void imagePathOpensItsFolderAtThatImage();
     void switchWithEditsSavesSilently();
+    void failingSaveKeepsImage_data();
     void failingSaveKeepsImage();
     void stepping_data();
     void stepping();
@@ -104,7 +105,8 @@ private slots:
     void languageSwitchKeepsActions();
     void dropUrls_data();
     void dropUrls();
-    void corruptImageKeepsPrevious();
+    void undecodableImages_data();
+    void undecodableImages();
     void damagedLabelFileTrashedOnFirstSave();
     void largePhotoOpens();
 
@@ -201,20 +203,41 @@ void TestMainWindow::switchWithEditsSavesSilently()
     QVERIFY(!window->isDirty());
 }
 
+void TestMainWindow::failingSaveKeepsImage_data()
+{
+    QTest::addColumn<bool>("linkOut");   // the label file is a link out of the dataset, else its folder is read-only
+    QTest::newRow("read-only folder") << false;
+    QTest::newRow("label file linked out of the dataset") << true;
+}
+
 void TestMainWindow::failingSaveKeepsImage()
 {
+    QFETCH(bool, linkOut);
     QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    const QString outside = m_tmp->path() + QStringLiteral("/elsewhere/img1.xml");
+    if (linkOut) {
+        QVERIFY(QDir().mkpath(QFileInfo(outside).absolutePath()));
+        QVERIFY(QFile::rename(vocPath(m_images.at(0)), outside));
+        QVERIFY(QFile::link(outside, vocPath(m_images.at(0))));
+    }
+    const QByteArray before = readBytes(vocPath(m_images.at(0)));
     auto window = openWindow(m_dir);
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(0)));
     editFirstShape(*window);
-    Fixtures::ReadOnlyDirectory lock(m_dir + QStringLiteral("/annotations"));
-    if (!lock.ok())
-        QSKIP("cannot make a directory read-only here");
+    std::unique_ptr<Fixtures::ReadOnlyDirectory> lock;
+    if (!linkOut) {
+        lock = std::make_unique<Fixtures::ReadOnlyDirectory>(m_dir + QStringLiteral("/annotations"));
+        if (!lock->ok())
+            QSKIP("cannot make a directory read-only here");
+    }
     QTest::keyClick(window.get(), Qt::Key_Right);
     QCOMPARE(window->currentImagePath(), m_images.at(0));
     QVERIFY(window->isDirty());
-    QCOMPARE(window->toast()->text(), QStringLiteral("保存失败：无法写入标注文件"));
+    QCOMPARE(window->toast()->text(),
+             linkOut ? QStringLiteral("保存失败：%1 是指向数据集之外或不存在之处的链接").arg(vocPath(m_images.at(0)))
+                     : QStringLiteral("保存失败：无法写入标注文件"));
+    QCOMPARE(readBytes(vocPath(m_images.at(0))), before);
     // The click on another row did not move the list away from the image shown.
     window->fileList()->selectPath(m_images.at(2), false);
     window->showImage(m_images.at(2));
@@ -515,15 +538,44 @@ void TestMainWindow::dropUrls()
     }
 }
 
-void TestMainWindow::corruptImageKeepsPrevious()
+void TestMainWindow::undecodableImages_data()
 {
-    QVERIFY(writeBytes(m_dir + QStringLiteral("/img2.png"), "not an image at all"));
-    auto window = openWindow(m_dir);
+    QTest::addColumn<bool>("huge");       // img2 claims 20000x20000 pixels, else it is no image at all
+    QTest::addColumn<QString>("action");  // "select" the row, or step with "right" / "left"
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("toast");
+    QTest::newRow("selecting it keeps the image shown") << false << "select" << 0 << 0 << "图片解码失败：img2.png";
+    QTest::newRow("a huge one is named as such") << true << "select" << 0 << 0 << "图片过大：img2.png";
+    QTest::newRow("→ steps over it") << false << "right" << 0 << 2 << "无法解码，已跳过：img2.png";
+    QTest::newRow("← steps over it") << true << "left" << 2 << 0 << "无法解码，已跳过：img2.png";
+    QTest::newRow("a folder that starts with it opens at the next") << false << "" << -1 << 2
+                                                                     << "无法解码，已跳过：img2.png";
+}
+
+void TestMainWindow::undecodableImages()
+{
+    QFETCH(bool, huge);
+    QFETCH(QString, action);
+    QFETCH(int, start);
+    QFETCH(int, shown);
+    QFETCH(QString, toast);
+    if (start < 0) {
+        QVERIFY(QFile::remove(m_images.at(0)));
+        m_images.removeFirst();
+        m_images.prepend(QString());
+    }
+    const QString broken = m_dir + QStringLiteral("/img2.png");
+    QVERIFY(huge ? Fixtures::makeClaimedPng(broken, 20000, 20000) : writeBytes(broken, "not an image at all"));
+    auto window = openWindow(start < 0 ? m_dir : m_images.at(start));
     QVERIFY(window);
-    QVERIFY(waitForImage(*window, m_images.at(0)));
-    QTest::keyClick(window.get(), Qt::Key_Right);
-    QCOMPARE(window->currentImagePath(), m_images.at(0));
-    QCOMPARE(window->toast()->text(), QStringLiteral("图片解码失败：img2.png"));
+    QVERIFY(waitForImage(*window, m_images.at(start < 0 ? shown : start)));
+    if (action == u"select")
+        QVERIFY(!window->showImage(broken));
+    else if (!action.isEmpty())
+        QTest::keyClick(window.get(), action == u"right" ? Qt::Key_Right : Qt::Key_Left);
+    QCOMPARE(window->currentImagePath(), m_images.at(shown));
+    QCOMPARE(window->toast()->text(), toast);
 }
 
 void TestMainWindow::damagedLabelFileTrashedOnFirstSave()

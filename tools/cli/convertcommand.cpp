@@ -42,7 +42,10 @@ int runConvertCommand(const QStringList &args)
         const QFileInfo info(path);
         QStringList images;
         if (info.isDir()) {
-            images = DirectoryLoader::listImages(path);
+            bool complete = true;
+            images = Cli::listImages(path, &complete);
+            if (!complete)
+                status = Cli::ItemFailed;
         } else if (info.isFile()) {
             images.append(info.absoluteFilePath());
         } else {

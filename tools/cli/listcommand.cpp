@@ -14,11 +14,9 @@ int runListCommand(const QStringList &args)
         Cli::printError(QStringLiteral("not a directory: ") + dir);
         return Cli::ItemFailed;
     }
-    QStringList undecodable;
-    for (const QString &path : DirectoryLoader::listImages(dir, &undecodable))
+    QStringList unlistable;
+    for (const QString &path : DirectoryLoader::listImages(dir, &unlistable))
         Cli::printLine(path);
-    // No path would open them: named on standard error, with the bytes that are not UTF-8 escaped.
-    for (const QString &path : std::as_const(undecodable))
-        Cli::printError(path + QStringLiteral(": file name is not valid UTF-8, rename it"));
-    return undecodable.isEmpty() ? Cli::Ok : Cli::ItemFailed;
+    Cli::reportUnlistable(unlistable);
+    return unlistable.isEmpty() ? Cli::Ok : Cli::ItemFailed;
 }

@@ -89,6 +89,8 @@ void TestFolderSession::pendingResultsMerged()
     QCOMPARE(live.list.size(), 2);
     QCOMPARE(live.pendingCount(), 1);
     QTRY_COMPARE(session.imageState(m_images.at(2)).pending, 1);
+    // Until the listing is done, results of images not listed yet may still be listed.
+    QTRY_VERIFY(!session.isListing());
 
     // Rejecting the pending result is a change: the next write drops the stale entry too.
     live.list.removeIf([](const Annotation &a) { return a.pending != 0; });

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <algorithm>
@@ -57,15 +58,37 @@ CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation>
 {
     const QString dir = QFileInfo(path).absolutePath();
     bool readable = true;
-    AnnotationCache cache = readPendingFile(dir, &readable);
+    const PendingFileState base = readPendingFileState(dir, &readable);
+    AnnotationCache cache = base.records;
     const auto own = cache.constFind(path);
     if (own != cache.cend())
         cache.insert(path, cacheEntry(path, own.value()));
     const CacheMergeResult merged = mergeIntoCache(cache, path, results, useYolo, classNames);
-    // A file that exists but cannot be read may hold results: it is not overwritten.
+    // A file that exists but cannot be read may hold results: it is not overwritten. Another
+    // program may write it meanwhile: the write merges.
     if (anyPending(merged.kept) && readable)
-        writePendingFile(dir, cache);
+        syncPendingFile(dir, base, cache);
     return merged;
+}
+
+// The record as the pending file stores it, for comparing with what a sync reports.
+Annotation stored(Annotation a)
+{
+    a.id = 0;
+    a.pending = 1;
+    return a;
+}
+
+void removeStored(QList<Annotation> &list, const QList<Annotation> &records)
+{
+    for (const Annotation &r : records) {
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (list.at(i).pending && stored(list.at(i)) == r) {
+                list.removeAt(i);
+                break;
+            }
+        }
+    }
 }
 
 bool moveLabelFilesToTrash(const QString &imagePath)
@@ -90,6 +113,7 @@ FolderSession::FolderSession(QObject *parent)
     , m_pendingWriter(new PendingFileWriter(this))
     , m_throttle(new PendingWriteThrottle(this))
     , m_stateTimer(new QTimer(this))
+    , m_checkTimer(new QTimer(this))
 {
     registerAnnotationMetaTypes();
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
@@ -98,11 +122,11 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
     connect(m_pendingLoader, &PendingFileLoader::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_throttle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
-    connect(m_pendingWriter, &PendingFileWriter::written, this, [this](const QString &dir, bool ok) {
-        if (!ok && dir == m_dir)
-            m_pendingChanged = true;   // the next flush tries again
-        emit pendingWritten(ok);
-    });
+    connect(m_pendingWriter, &PendingFileWriter::synced, this, &FolderSession::onSynced);
+    // A write of the file comes as a burst of events (temporary file, rename, lock): one look.
+    m_checkTimer->setSingleShot(true);
+    m_checkTimer->setInterval(200);
+    connect(m_checkTimer, &QTimer::timeout, this, &FolderSession::checkPendingFile);
     m_stateTimer->setSingleShot(true);
     m_stateTimer->setInterval(0);
     connect(m_stateTimer, &QTimer::timeout, this, &FolderSession::refreshSomePendingStates);
@@ -129,6 +153,36 @@ void FolderSession::preload(const QString &dir)
     m_pendingLoader->preload(dir);
 }
 
+void FolderSession::setWatchingPendingFile(bool watching)
+{
+    if (watching == (m_watcher != nullptr))
+        return;
+    if (!watching) {
+        delete m_watcher;
+        m_watcher = nullptr;
+        return;
+    }
+    m_watcher = new QFileSystemWatcher(this);
+    // The folder sees the file replaced (renamed over); the file itself sees writes in place.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_checkTimer, qOverload<>(&QTimer::start));
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_checkTimer, qOverload<>(&QTimer::start));
+    watchFolder();
+}
+
+void FolderSession::watchFolder()
+{
+    if (!m_watcher)
+        return;
+    const QStringList watched = m_watcher->files() + m_watcher->directories();
+    if (!watched.isEmpty())
+        m_watcher->removePaths(watched);
+    if (m_dir.isEmpty())
+        return;
+    m_watcher->addPath(m_dir);
+    if (QFileInfo::exists(pendingFilePath(m_dir)))
+        m_watcher->addPath(pendingFilePath(m_dir));
+}
+
 void FolderSession::resetFolder(const QString &dir)
 {
     if (!m_dir.isEmpty())
@@ -145,9 +199,13 @@ void FolderSession::resetFolder(const QString &dir)
     m_pendingLoaded = false;
     m_pendingWritable = true;
     m_pendingChanged = false;
+    m_pendingBase = PendingFileState();
+    m_syncInFlight = false;
+    m_checkTimer->stop();
     m_stateQueue.clear();
     m_indexHint = 0;
     leaveImage();
+    watchFolder();
 }
 
 void FolderSession::open(const QString &dir, const QString &preferredImage)
@@ -167,8 +225,8 @@ void FolderSession::openNow(const QString &dir)
     m_listing = false;
     noticeUnlistable(dir, unlistable);
     bool readable = true;
-    const AnnotationCache pending = readPendingFile(dir, &readable);
-    onPendingLoaded(dir, pending, readable);
+    const PendingFileState state = readPendingFileState(dir, &readable);
+    onPendingLoaded(dir, state, readable);
 }
 
 bool FolderSession::close()
@@ -206,10 +264,12 @@ void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
     wantFirstImage();
 }
 
-void FolderSession::onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable)
+void FolderSession::onPendingLoaded(const QString &dir, const PendingFileState &state, bool readable)
 {
     if (dir != m_dir)
         return;
+    const AnnotationCache &pending = state.records;
+    m_pendingBase = state;
     logTiming(QStringLiteral("pending results read %1 images").arg(pending.size()));
     m_pendingLoaded = true;
     m_pendingWritable = readable;
@@ -409,20 +469,25 @@ AnnotationCache FolderSession::pendingSnapshot() const
     return all;
 }
 
+void FolderSession::capturePending()
+{
+    if (m_currentImage.isEmpty() || !m_live)
+        return;
+    const QList<Annotation> annotations = m_live->annotations();
+    m_cache.insert(m_currentImage, annotations);
+    const QList<Annotation> pending = pendingRecords(annotations);
+    if (pending != m_flushedPending) {
+        m_flushedPending = pending;
+        m_pendingChanged = true;
+    }
+}
+
 bool FolderSession::flushPending(bool inBackground)
 {
-    // A write still on its way must not land after this one.
+    // A write still on its way must not land after this one, and its merge is taken in first.
     if (!inBackground)
         m_pendingWriter->waitForIdle();
-    if (!m_currentImage.isEmpty() && m_live) {
-        const QList<Annotation> annotations = m_live->annotations();
-        m_cache.insert(m_currentImage, annotations);
-        const QList<Annotation> pending = pendingRecords(annotations);
-        if (pending != m_flushedPending) {
-            m_flushedPending = pending;
-            m_pendingChanged = true;
-        }
-    }
+    capturePending();
     if (m_dir.isEmpty() || !m_pendingChanged)
         return true;
     // Before the file has been read, writing it would drop the results it holds; a file that
@@ -432,15 +497,95 @@ bool FolderSession::flushPending(bool inBackground)
     if (!m_pendingWritable)
         return false;
     if (inBackground) {
-        m_pendingWriter->write(m_dir, pendingSnapshot());
-        m_pendingChanged = false;   // set again if the write fails
+        // With a write on its way, this one follows when it is back.
+        if (!m_syncInFlight)
+            startSync(true);
         return true;
     }
-    const bool written = writePendingFile(m_dir, pendingSnapshot());
-    if (written)
+    // Read, merge and write under the lock, so that what another program wrote meanwhile stays.
+    const PendingSync sync = syncPendingFile(m_dir, m_pendingBase, pendingSnapshot());
+    if (sync.ok)
         m_pendingChanged = false;
-    emit pendingWritten(written);
-    return written;
+    applySync(sync);
+    emit pendingWritten(sync.ok);
+    return sync.ok;
+}
+
+void FolderSession::startSync(bool write)
+{
+    m_syncInFlight = true;
+    m_syncWrites = write;
+    m_pendingWriter->sync(m_dir, m_pendingBase, pendingSnapshot(), write);
+    if (write)
+        m_pendingChanged = false;   // set again if the write fails
+}
+
+void FolderSession::checkPendingFile()
+{
+    if (m_dir.isEmpty() || !m_pendingLoaded || !m_pendingWritable)
+        return;
+    if (m_syncInFlight) {
+        m_checkTimer->start();   // the file may change again after that sync read it
+        return;
+    }
+    // A replaced file is no longer watched under its name.
+    if (m_watcher && !m_watcher->files().contains(pendingFilePath(m_dir)) && QFileInfo::exists(pendingFilePath(m_dir)))
+        m_watcher->addPath(pendingFilePath(m_dir));
+    if (FileStamp::of(pendingFilePath(m_dir)) == m_pendingBase.stamp)
+        return;   // our own write, or nothing new
+    capturePending();
+    // Changes of ours go along when there are any; otherwise the file is only read.
+    startSync(m_pendingChanged);
+}
+
+void FolderSession::onSynced(const QString &dir, const PendingSync &sync)
+{
+    if (dir != m_dir || !m_syncInFlight)
+        return;   // a folder the user has left
+    m_syncInFlight = false;
+    const bool wrote = m_syncWrites;
+    if (wrote && !sync.ok)
+        m_pendingChanged = true;   // the next flush tries again
+    applySync(sync);
+    if (wrote)
+        emit pendingWritten(sync.ok);
+    // Changes made while the write was on its way.
+    if (m_pendingChanged)
+        m_throttle->markChanged();
+}
+
+void FolderSession::applySync(const PendingSync &sync)
+{
+    m_pendingBase = sync.state;
+    QSet<QString> touched;
+    for (auto it = sync.removed.cbegin(); it != sync.removed.cend(); ++it) {
+        // The editor's shapes are the user's to decide; they stay on screen.
+        if (it.key() == m_currentImage && m_live)
+            continue;
+        touched.insert(it.key());
+        if (const auto cached = m_cache.find(it.key()); cached != m_cache.end()) {
+            removeStored(*cached, it.value());
+        } else if (const auto fromFile = m_pendingFromFile.find(it.key()); fromFile != m_pendingFromFile.end()) {
+            removeStored(*fromFile, it.value());
+            if (fromFile->isEmpty())
+                m_pendingFromFile.erase(fromFile);
+        }
+    }
+    for (auto it = sync.added.cbegin(); it != sync.added.cend(); ++it) {
+        touched.insert(it.key());
+        if (it.key() == m_currentImage && m_live) {
+            // Joins the editor without an undo step; the next flush must not count it as ours.
+            m_flushedPending += it.value();
+            emit currentResultsArrived(it.value());
+            m_cache.insert(it.key(), m_live->annotations());
+        } else if (const auto cached = m_cache.find(it.key()); cached != m_cache.end()) {
+            *cached += it.value();
+        } else {
+            m_pendingFromFile[it.key()] += it.value();
+        }
+    }
+    for (const QString &path : std::as_const(touched))
+        refreshImageState(path);
 }
 
 void FolderSession::refreshImageState(const QString &path)

@@ -17,6 +17,7 @@ class LiveAnnotations;
 class PendingFileLoader;
 class PendingFileWriter;
 class PendingWriteThrottle;
+class QFileSystemWatcher;
 class QTimer;
 struct NamesFileNotice;
 
@@ -45,6 +46,14 @@ public:
 
     // Reads dir's pending file ahead, before the folder is opened (while the window is built).
     void preload(const QString &dir);
+    // Another program (brindlemark-cli label, a second window) may write the pending file while
+    // the folder is open: every write merges what it added or decided, and with watching on the
+    // session also takes it in as soon as the file changes.
+    void setWatchingPendingFile(bool watching);
+    // Takes in what another program wrote to the pending file since this session last read or
+    // wrote it: its new results join the cache (the image on screen through currentResultsArrived),
+    // the results it decided leave it. In the background; nothing happens when the file is unchanged.
+    void checkPendingFile();
     // Writes the old folder's pending file, then lists dir on worker threads: pathsListed for
     // each chunk, listingFinished at the end, imageWanted when an image can be shown first (the
     // preferred one when it is listed, else the first). Unsaved edits are the owner's to save.
@@ -131,7 +140,12 @@ private:
     void resetFolder(const QString &dir);
     void onChunkReady(const QString &dir, const QStringList &paths);
     void onListingDone(const QString &dir, const QStringList &paths);
-    void onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable);
+    void onPendingLoaded(const QString &dir, const PendingFileState &state, bool readable);
+    void capturePending();
+    void startSync(bool write);
+    void onSynced(const QString &dir, const PendingSync &sync);
+    void applySync(const PendingSync &sync);
+    void watchFolder();
     void noticeUnlistable(const QString &dir, const QStringList &names);
     void dropUnlisted();
     void schedulePendingStates();
@@ -149,6 +163,8 @@ private:
     PendingFileWriter *m_pendingWriter;
     PendingWriteThrottle *m_throttle;
     QTimer *m_stateTimer;
+    QTimer *m_checkTimer;
+    QFileSystemWatcher *m_watcher = nullptr;
     const LiveAnnotations *m_live = nullptr;
     QStringList m_classNames;
     bool m_useYolo = false;
@@ -166,6 +182,12 @@ private:
     bool m_pendingLoaded = false;     // the file has been read; writing it before would lose results
     bool m_pendingWritable = true;    // false when the file exists but cannot be read
     bool m_pendingChanged = false;    // something pending changed since the last write
+    // The pending file as this session last read or wrote it; what differs is another program's.
+    PendingFileState m_pendingBase;
+    // A background sync has been handed to the writer and its result not taken in yet: a second
+    // one would merge against a base that is about to change.
+    bool m_syncInFlight = false;
+    bool m_syncWrites = false;        // the one in flight writes (else it only reads)
     QStringList m_stateQueue;         // images whose pending count still has to be reported
     AnnotationCache m_cache;
     QHash<QString, ImageState> m_imageStates;

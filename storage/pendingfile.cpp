@@ -3,12 +3,24 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/writeguard.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
+
+// Writes take milliseconds; a holder that keeps the lock this long has hung on a remote disk.
+const int kStaleLockMs = 30000;
+// A killed holder's lock is taken over at once (its process is gone); a live one is waited for.
+const int kLockWaitMs = 10000;
 
 QJsonObject recordToJson(const Annotation &a)
 {
@@ -60,43 +72,102 @@ Annotation recordFromJson(const QJsonObject &record)
     return a;
 }
 
-} // namespace
-
-QString pendingFilePath(const QString &imageDir)
+// What a record stores, as bytes: two records are the same result when these are equal.
+QByteArray recordKey(const Annotation &a)
 {
-    return imageDir + QStringLiteral("/.brindle_pending.json");
+    return QJsonDocument(recordToJson(a)).toJson(QJsonDocument::Compact);
 }
 
-bool writePendingFile(const QString &imageDir, const AnnotationCache &cache)
+QString folderPrefix(const QString &imageDir)
 {
+    const QString dir = QDir(imageDir).absolutePath();
+    return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+}
+
+// Turns the file's keys into paths of this folder.
+class KeyReader
+{
+public:
+    explicit KeyReader(const QString &imageDir)
+        : m_prefix(folderPrefix(imageDir))
+    {
+    }
+
+    // Empty: a key that names nothing inside the folder.
+    QString pathOf(const QString &key)
+    {
+        if (key.isEmpty())
+            return QString();
+        if (!QDir::isAbsolutePath(key)) {
+            const QString relative = QDir::cleanPath(key);
+            if (relative == u"." || relative == u".." || relative.startsWith(QLatin1String("../"))
+                || QDir::isAbsolutePath(relative))
+                return QString();
+            return m_prefix + relative;
+        }
+        const QString path = QDir::cleanPath(key);
+        if (path.startsWith(m_prefix))
+            return path;
+        for (const QString &root : std::as_const(m_oldRoots)) {
+            if (path.startsWith(root))
+                return m_prefix + path.mid(root.size());
+        }
+        // The folder was elsewhere when this was written: the longest tail of the key that names a
+        // file here tells where, and the other keys of that place follow without asking the disk.
+        const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        for (qsizetype i = 1; i < parts.size(); ++i) {
+            const QString tail = parts.mid(i).join(QLatin1Char('/'));
+            if (QFileInfo(m_prefix + tail).isFile()) {
+                m_oldRoots.append(QLatin1Char('/') + parts.mid(0, i).join(QLatin1Char('/')) + QLatin1Char('/'));
+                return m_prefix + tail;
+            }
+        }
+        return path;   // an image that is not here (any more): its results are dropped by the session
+    }
+
+private:
+    QString m_prefix;
+    QStringList m_oldRoots;
+};
+
+QString keyOf(const QString &path, const QString &prefix)
+{
+    // Paths outside the folder cannot be written relative to it; they keep their absolute form.
+    return path.startsWith(prefix) && path.size() > prefix.size() ? path.mid(prefix.size()) : path;
+}
+
+QByteArray serialize(const QString &imageDir, const AnnotationCache &cache)
+{
+    const QString prefix = folderPrefix(imageDir);
     QJsonObject pending;
     for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
-        QJsonArray records;
+        QJsonArray records = pending.value(keyOf(it.key(), prefix)).toArray();
         for (const Annotation &a : it.value()) {
             if (a.pending == 1 && a.hasFiniteGeometry())
                 records.append(recordToJson(a));
         }
         if (!records.isEmpty())
-            pending.insert(it.key(), records);
+            pending.insert(keyOf(it.key(), prefix), records);
     }
     const QJsonObject root{{QStringLiteral("pending"), pending}, {QStringLiteral("version"), 1}};
-    return writeFileAtomically(pendingFilePath(imageDir), QJsonDocument(root).toJson(QJsonDocument::Compact),
-                               datasetRootOfImageFolder(imageDir));
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-AnnotationCache readPendingFile(const QString &imageDir, bool *readable)
+enum class Parsed { Ok, Missing, Corrupt, Unreadable };
+
+Parsed parseFile(const QString &imageDir, AnnotationCache *result)
 {
     QByteArray bytes;
     const FileRead read = readRegularFile(pendingFilePath(imageDir), &bytes, kPendingFileLimit);
-    if (readable)
-        *readable = read != FileRead::Unreadable;
-    if (read != FileRead::Ok)
-        return {};
+    if (read == FileRead::Missing)
+        return Parsed::Missing;
+    if (read == FileRead::Unreadable)
+        return Parsed::Unreadable;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes);
     if (!doc.isObject())
-        return {};
+        return Parsed::Corrupt;
 
-    AnnotationCache result;
+    KeyReader keys(imageDir);
     const QJsonObject pending = doc.object().value(QStringLiteral("pending")).toObject();
     for (auto it = pending.constBegin(); it != pending.constEnd(); ++it) {
         QList<Annotation> records;
@@ -105,8 +176,214 @@ AnnotationCache readPendingFile(const QString &imageDir, bool *readable)
             if (a.hasFiniteGeometry())
                 records.append(a);
         }
-        if (!records.isEmpty())
-            result.insert(it.key(), records);
+        const QString path = keys.pathOf(it.key());
+        if (records.isEmpty() || path.isEmpty())
+            continue;
+        QList<Annotation> &entry = (*result)[path];
+        // An image named twice (an old absolute key beside a new relative one): each result once.
+        for (const Annotation &a : std::as_const(records)) {
+            if (!entry.contains(a))
+                entry.append(a);
+        }
     }
-    return result;
+    return Parsed::Ok;
+}
+
+// Reads the file with the stamp it had while being read; a file replaced during the read gets a
+// stamp of no file, so that the next sync reads it again.
+Parsed readState(const QString &imageDir, PendingFileState *state)
+{
+    const QString file = pendingFilePath(imageDir);
+    Parsed parsed = Parsed::Missing;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        state->records.clear();
+        const FileStamp before = FileStamp::of(file);
+        parsed = parseFile(imageDir, &state->records);
+        if (FileStamp::of(file) == before) {
+            state->stamp = before;
+            return parsed;
+        }
+    }
+    state->stamp = FileStamp();
+    return parsed;
+}
+
+// How many copies of one record the merge keeps, from the copies in base, ours and theirs.
+int mergedCount(int b, int o, int t)
+{
+    if (o == b)
+        return t;
+    if (t == b)
+        return o;
+    if (o > b && t > b)
+        return std::max(o, t);   // both added it: once, not twice
+    if (o < b && t < b)
+        return std::min(o, t);
+    return std::max(0, o + t - b);
+}
+
+QList<Annotation> pendingOf(const QList<Annotation> &list)
+{
+    QList<Annotation> pending;
+    for (Annotation a : list) {
+        if (a.pending == 1 && a.hasFiniteGeometry()) {
+            a.id = 0;
+            pending.append(a);
+        }
+    }
+    return pending;
+}
+
+// Three-way merge of one image's records; fills what ours gains and loses.
+QList<Annotation> mergeImage(const QList<Annotation> &base, const QList<Annotation> &ours,
+                             const QList<Annotation> &theirs, QList<Annotation> *added, QList<Annotation> *removed)
+{
+    QHash<QByteArray, int> inBase, inOurs, inTheirs;
+    for (const Annotation &a : base)
+        ++inBase[recordKey(a)];
+    QList<QByteArray> ourKeys, theirKeys;
+    for (const Annotation &a : ours) {
+        ourKeys.append(recordKey(a));
+        ++inOurs[ourKeys.last()];
+    }
+    for (const Annotation &a : theirs) {
+        theirKeys.append(recordKey(a));
+        ++inTheirs[theirKeys.last()];
+    }
+    QHash<QByteArray, int> left;   // copies of each record still to be taken
+    const auto wanted = [&](const QByteArray &key) {
+        auto it = left.find(key);
+        if (it == left.end())
+            it = left.insert(key, mergedCount(inBase.value(key), inOurs.value(key), inTheirs.value(key)));
+        return it;
+    };
+    QList<Annotation> merged;
+    for (qsizetype i = 0; i < ours.size(); ++i) {
+        auto it = wanted(ourKeys.at(i));
+        if (*it > 0) {
+            --*it;
+            merged.append(ours.at(i));
+        } else {
+            removed->append(ours.at(i));
+        }
+    }
+    for (qsizetype i = 0; i < theirs.size(); ++i) {
+        auto it = wanted(theirKeys.at(i));
+        if (*it > 0) {
+            --*it;
+            merged.append(theirs.at(i));
+            added->append(theirs.at(i));
+        }
+    }
+    return merged;
+}
+
+} // namespace
+
+QString pendingFilePath(const QString &imageDir)
+{
+    return imageDir + QStringLiteral("/.brindle_pending.json");
+}
+
+QString pendingLockPath(const QString &imageDir)
+{
+    return pendingFilePath(imageDir) + QStringLiteral(".lock");
+}
+
+namespace {
+
+// The lock beside the file; false when it cannot be had (a live holder that does not let go, a
+// read-only folder, a lock path that is a link out of the dataset).
+bool takeLock(QLockFile &lock, const QString &imageDir)
+{
+    if (!writeStaysInside(pendingLockPath(imageDir), datasetRootOfImageFolder(imageDir)))
+        return false;
+    lock.setStaleLockTime(kStaleLockMs);
+    return lock.tryLock(kLockWaitMs);
+}
+
+bool writeUnlocked(const QString &imageDir, const AnnotationCache &cache)
+{
+    return writeFileAtomically(pendingFilePath(imageDir), serialize(imageDir, cache),
+                               datasetRootOfImageFolder(imageDir));
+}
+
+} // namespace
+
+bool writePendingFile(const QString &imageDir, const AnnotationCache &cache)
+{
+    QLockFile lock(pendingLockPath(imageDir));
+    return takeLock(lock, imageDir) && writeUnlocked(imageDir, cache);
+}
+
+AnnotationCache readPendingFile(const QString &imageDir, bool *readable)
+{
+    return readPendingFileState(imageDir, readable).records;
+}
+
+PendingFileState readPendingFileState(const QString &imageDir, bool *readable)
+{
+    PendingFileState state;
+    const Parsed parsed = readState(imageDir, &state);
+    if (readable)
+        *readable = parsed != Parsed::Unreadable;
+    if (parsed == Parsed::Unreadable)
+        state.records.clear();
+    return state;
+}
+
+PendingSync syncPendingFile(const QString &imageDir, const PendingFileState &base, const AnnotationCache &ours,
+                            bool write)
+{
+    PendingSync sync;
+    sync.state = base;
+    QLockFile lock(pendingLockPath(imageDir));
+    if (write && !takeLock(lock, imageDir))
+        return sync;
+
+    // Unchanged since base: nothing of another program's to merge.
+    PendingFileState theirs = base;
+    if (FileStamp::of(pendingFilePath(imageDir)) != base.stamp) {
+        PendingFileState read;
+        const Parsed parsed = readState(imageDir, &read);
+        if (parsed == Parsed::Unreadable)
+            return sync;   // it may hold results: never overwritten
+        theirs.stamp = read.stamp;
+        // A missing or corrupt file tells nothing of another program's decisions.
+        if (parsed == Parsed::Ok)
+            theirs.records = read.records;
+    }
+
+    AnnotationCache merged;
+    QSet<QString> images;
+    const AnnotationCache &theirRecords = theirs.records;
+    for (const AnnotationCache *cache : {&base.records, &ours, &theirRecords}) {
+        for (auto it = cache->cbegin(); it != cache->cend(); ++it)
+            images.insert(it.key());
+    }
+    for (const QString &image : std::as_const(images)) {
+        QList<Annotation> added, removed;
+        const QList<Annotation> records = mergeImage(base.records.value(image), pendingOf(ours.value(image)),
+                                                     theirs.records.value(image), &added, &removed);
+        if (!records.isEmpty())
+            merged.insert(image, records);
+        if (!added.isEmpty())
+            sync.added.insert(image, added);
+        if (!removed.isEmpty())
+            sync.removed.insert(image, removed);
+    }
+
+    if (!write) {
+        sync.ok = true;
+        sync.state = theirs;
+        return sync;
+    }
+    // When the write fails, the merge still tells ours what the other program did; the file holds theirs.
+    sync.state = theirs;
+    if (!writeUnlocked(imageDir, merged))
+        return sync;
+    sync.ok = true;
+    sync.state.records = merged;
+    sync.state.stamp = FileStamp::of(pendingFilePath(imageDir));
+    return sync;
 }

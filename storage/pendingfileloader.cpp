@@ -4,6 +4,7 @@ PendingFileLoader::PendingFileLoader(QObject *parent)
     : QThread(parent)
 {
     registerAnnotationMetaTypes();
+    qRegisterMetaType<PendingFileState>("PendingFileState");
 }
 
 PendingFileLoader::~PendingFileLoader()
@@ -31,6 +32,6 @@ void PendingFileLoader::preload(const QString &dir)
 void PendingFileLoader::run()
 {
     bool readable = true;
-    const AnnotationCache pending = readPendingFile(m_dir, &readable);
-    emit loaded(m_dir, pending, readable);
+    const PendingFileState state = readPendingFileState(m_dir, &readable);
+    emit loaded(m_dir, state, readable);
 }

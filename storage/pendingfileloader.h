@@ -24,7 +24,7 @@ public:
 
 signals:
     // readable is false when the file exists but could not be read at all.
-    void loaded(const QString &dir, const AnnotationCache &pending, bool readable);
+    void loaded(const QString &dir, const PendingFileState &state, bool readable);
 
 protected:
     void run() override;

@@ -1,5 +1,6 @@
 #include "storage/pendingfilewriter.h"
 
+#include <QCoreApplication>
 #include <QThreadPool>
 
 PendingFileWriter::PendingFileWriter(QObject *parent)
@@ -12,18 +13,27 @@ PendingFileWriter::PendingFileWriter(QObject *parent)
 
 PendingFileWriter::~PendingFileWriter()
 {
-    waitForIdle();
+    m_pool->waitForDone();
 }
 
-void PendingFileWriter::write(const QString &dir, const AnnotationCache &cache)
+void PendingFileWriter::sync(const QString &dir, const PendingFileState &base, const AnnotationCache &ours,
+                             bool write)
 {
-    m_pool->start([this, dir, cache] {
-        const bool ok = writePendingFile(dir, cache);
-        emit written(dir, ok);
+    m_pool->start([this, dir, base, ours, write] {
+        const PendingSync result = syncPendingFile(dir, base, ours, write);
+        // Posted to this object on the owner's thread, where waitForIdle can deliver it at once.
+        QMetaObject::invokeMethod(
+            this,
+            [this, dir, result] {
+                emit written(dir, result.ok);
+                emit synced(dir, result);
+            },
+            Qt::QueuedConnection);
     });
 }
 
 void PendingFileWriter::waitForIdle()
 {
     m_pool->waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }

@@ -1,3 +1,5 @@
+#include "session/foldersession.h"
+#include "session/liveannotations.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
@@ -26,6 +28,18 @@ Annotation catBox(int pending)
 {
     return box(QStringLiteral("Cat"), 20, 20, 60, 40, pending);
 }
+
+// The editor of the window's image on screen.
+struct Live : LiveAnnotations
+{
+    QList<Annotation> list;
+    QList<Annotation> annotations() const override { return list; }
+    int confirmedCount() const override { return int(list.size()) - pendingCount(); }
+    int pendingCount() const override
+    {
+        return int(std::count_if(list.cbegin(), list.cend(), [](const Annotation &a) { return a.pending != 0; }));
+    }
+};
 
 QStringList labelsOf(const QList<Annotation> &anns)
 {
@@ -63,6 +77,11 @@ private slots:
     void serverAnswers();
     void linksLeavingTheDataset_data();
     void linksLeavingTheDataset();
+    void windowHoldsTheFolder_data();
+    void windowHoldsTheFolder();
+    void movedFolderKeepsResults_data();
+    void movedFolderKeepsResults();
+    void staleLockTakenOver();
 
 private:
     QString addImage(const QString &name);
@@ -457,6 +476,117 @@ void TestLabelCli::linksLeavingTheDataset()
     QCOMPARE(Fixtures::readBytes(outside), QByteArray("export PATH\n"));
     QVERIFY(!QFileInfo::exists(outside + QStringLiteral(".new")));
     QVERIFY(QFileInfo(linkPath).isSymLink());
+}
+
+void TestLabelCli::windowHoldsTheFolder_data()
+{
+    QTest::addColumn<bool>("duringRun");
+    QTest::newRow("the window confirms after the run") << false;
+    QTest::newRow("the window confirms during the run") << true;
+}
+
+// A window (its folder session) holds the folder while label writes results into it; the user
+// confirms one result on screen. Everything the run added survives, and the confirmed result is
+// not brought back as pending.
+void TestLabelCli::windowHoldsTheFolder()
+{
+    QFETCH(bool, duringRun);
+    for (int i = 1; i <= 6; ++i)
+        addImage(QStringLiteral("w%1.png").arg(i));
+    const QString shown = m_images.last();
+    const Annotation waitingCat = box(QStringLiteral("cat"), 20, 20, 60, 40, 1, 0.9);
+    const Annotation waitingDog = box(QStringLiteral("dog"), 100, 10, 150, 60, 1, 0.8);
+    QVERIFY(writePendingFile(m_dir, {{shown, {waitingCat, waitingDog}}}));
+
+    FolderSession window;
+    Live live;
+    window.setLiveAnnotations(&live);
+    window.openNow(m_dir);
+    live.list = window.enterImage(shown);
+    QCOMPARE(live.pendingCount(), 2);
+
+    // The first answer at once, the others slowly: the window acts while the run goes on.
+    m_server->enqueue(FakeOpenAiServer::chat(kCat));
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat, duringRun ? 400 : 0));
+    QProcess process;
+    startCli(process, QStringList{"label"} + serverArgs() + QStringList{m_dir});
+    CliResult r;
+    if (duringRun) {
+        QTRY_VERIFY_WITH_TIMEOUT(readPendingFile(m_dir).contains(m_images.first()), 20000);
+        QCOMPARE(process.state(), QProcess::Running);
+    } else {
+        r = finishCli(process);
+    }
+    live.list[1].pending = 0;   // the dog confirmed
+    QVERIFY(window.saveImage(shown, live.list));
+    if (duringRun) {
+        QCOMPARE(process.state(), QProcess::Running);
+        r = finishCli(process);
+    }
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("added").toInt(), 5);   // the shown image's cat repeats the waiting one
+
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)),
+             QStringLiteral("w1.png: cat; w2.png: cat; w3.png: cat; w4.png: cat; w5.png: cat; w6.png: cat"));
+    QCOMPARE(labelsOf(loadAnnotations(shown)), QStringList{"dog"});
+    // The window counts the run's results once it has written.
+    if (!duringRun) {
+        for (const QString &image : m_images.mid(0, 5))
+            QCOMPARE(window.imageState(image).pending, 1);
+    }
+    window.leaveImage();
+    QVERIFY(window.close());
+    QCOMPARE(readPendingFile(m_dir).size(), 6);
+}
+
+void TestLabelCli::movedFolderKeepsResults_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("folder renamed after the run") << false;
+    QTest::newRow("run through a link, then on the folder itself") << true;
+}
+
+void TestLabelCli::movedFolderKeepsResults()
+{
+    QFETCH(bool, throughLink);
+    for (int i = 1; i <= 3; ++i)
+        addImage(QStringLiteral("m%1.png").arg(i));
+    const QString other = m_tmp->path() + QStringLiteral("/other");
+    QString first = m_dir;
+    QString second = other;
+    if (throughLink) {
+        QVERIFY(QFile::link(m_dir, other));
+        first = other;
+        second = m_dir;
+    }
+    CliResult r = runLabel(serverArgs() << first);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("added").toInt(), 3);
+    if (!throughLink)
+        QVERIFY(QDir().rename(m_dir, other));
+
+    // The results are the images' where the folder is now.
+    r = runCli({QStringLiteral("pending"), second});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.lines.size(), 3);
+    QCOMPARE(QJsonDocument::fromJson(r.lines.first().toUtf8()).object().value("image").toString(),
+             second + QStringLiteral("/m1.png"));
+    // A second run there finds them: only repeats, nothing added, nothing lost.
+    r = runLabel(serverArgs() << second);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("added").toInt(), 0);
+    QCOMPARE(describePending(second, readPendingFile(second)), QStringLiteral("m1.png: cat; m2.png: cat; m3.png: cat"));
+}
+
+void TestLabelCli::staleLockTakenOver()
+{
+    addImage(QStringLiteral("k1.png"));
+    addImage(QStringLiteral("k2.png"));
+    QVERIFY(Fixtures::writeStaleLock(pendingLockPath(m_dir)));
+    const CliResult r = runLabel(serverArgs() << m_dir);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(readPendingFile(m_dir).size(), 2);
+    QVERIFY(!QFileInfo::exists(pendingLockPath(m_dir)));
 }
 
 BRINDLE_TEST_MAIN(TestLabelCli)

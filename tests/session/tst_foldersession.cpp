@@ -37,6 +37,11 @@ private slots:
     void pendingFileNotRewrittenWhenUnchanged();
     void namesThatAreNotUtf8AreTold_data();
     void namesThatAreNotUtf8AreTold();
+    void anotherProgramWritesMeanwhile_data();
+    void anotherProgramWritesMeanwhile();
+    void movedFolderKeepsResults_data();
+    void movedFolderKeepsResults();
+    void watchedFileTakenIn();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -156,6 +161,148 @@ void TestFolderSession::namesThatAreNotUtf8AreTold()
     QCOMPARE(notices.size(), 1);
     QVERIFY2(notices.first().first().toString().contains(QStringLiteral("caf\\xE9.png")),
              qPrintable(notices.first().first().toString()));
+}
+
+void TestFolderSession::anotherProgramWritesMeanwhile_data()
+{
+    // The session holds img1 on screen; another program (brindlemark-cli label) rewrites the file;
+    // the user confirms the cat on screen and the session writes.
+    QTest::addColumn<QString>("before");   // the file when the session opened the folder
+    QTest::addColumn<QString>("theirs");   // the file the other program left
+    QTest::addColumn<bool>("inBackground");
+    QTest::addColumn<QString>("expected");
+    const QString before = QStringLiteral("img1.png: cat dog; img2.png: bird");
+    const QString added = QStringLiteral("img1.png: cat dog; img2.png: bird; img3.png: fox; img4.png: owl");
+    QTest::newRow("its new results survive a confirmation") << before << added << false
+                                                            << "img1.png: dog; img2.png: bird; img3.png: fox; img4.png: owl";
+    QTest::newRow("its new results survive a write in the background")
+        << before << added << true << "img1.png: dog; img2.png: bird; img3.png: fox; img4.png: owl";
+    QTest::newRow("what it decided is not brought back") << before << "img1.png: cat dog" << false
+                                                         << "img1.png: dog";
+}
+
+void TestFolderSession::anotherProgramWritesMeanwhile()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, theirs);
+    QFETCH(bool, inBackground);
+    QFETCH(QString, expected);
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, before)));
+    FolderSession session;
+    Live live;
+    session.setLiveAnnotations(&live);
+    session.openNow(m_dir);
+    live.list = session.enterImage(m_images.at(0));
+    QCOMPARE(live.pendingCount(), 2);
+
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, theirs)));
+    live.list.first().pending = 0;   // the cat confirmed
+    QSignalSpy written(&session, &FolderSession::pendingWritten);
+    if (inBackground) {
+        QVERIFY(session.flushPending(true));
+        QVERIFY(written.wait());
+    } else {
+        QVERIFY(session.flushPending());
+    }
+    QCOMPARE(written.size(), 1);
+    QVERIFY(written.first().first().toBool());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), expected);
+    // What the other program did reaches the counts of the file list.
+    const AnnotationCache now = pendingOf(m_dir, expected);
+    for (const QString &image : m_images.mid(1))
+        QTRY_COMPARE(session.imageState(image).pending, int(now.value(image).size()));
+    // And stays: writing again changes nothing.
+    session.leaveImage();
+    QVERIFY(session.close());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), expected);
+}
+
+void TestFolderSession::movedFolderKeepsResults_data()
+{
+    // The folder the file was written in (keys absolute, as before) and the one opened later.
+    QTest::addColumn<QString>("how");
+    QTest::newRow("renamed") << "renamed";
+    QTest::newRow("copied elsewhere") << "copied";
+    QTest::newRow("opened through a link") << "link";
+    QTest::newRow("written through a link, opened directly") << "written through a link";
+}
+
+void TestFolderSession::movedFolderKeepsResults()
+{
+    QFETCH(QString, how);
+    const QString other = m_tmp->path() + QStringLiteral("/elsewhere/ds2");
+    QVERIFY(QDir().mkpath(QFileInfo(other).absolutePath()));
+    QString writtenIn = m_dir;
+    QString opened = other;
+    if (how == u"renamed") {
+        QVERIFY(QDir().rename(m_dir, other));
+    } else if (how == u"copied") {
+        QVERIFY(QDir().mkpath(other));
+        for (const QString &image : std::as_const(m_images))
+            QVERIFY(QFile::copy(image, other + QLatin1Char('/') + QFileInfo(image).fileName()));
+    } else if (how == u"link") {
+        QVERIFY(QFile::link(m_dir, other));
+    } else {
+        QVERIFY(QFile::link(m_dir, other));
+        writtenIn = other;
+        opened = m_dir;
+    }
+    // A file as it was written before keys were relative: absolute paths of where it was written.
+    QByteArray old = R"({"pending":{"WHERE/img1.png":[{"b":[10,10,30,30],"c":0.9,"d":0,"l":"cat","t":"r"}],)"
+                     R"("WHERE/img2.png":[{"b":[10,10,30,30],"c":0.8,"d":0,"l":"dog","t":"r"}]},"version":1})";
+    QVERIFY(Fixtures::writeBytes(pendingFilePath(opened), old.replace("WHERE", writtenIn.toUtf8())));
+
+    FolderSession session;
+    Live live;
+    session.setLiveAnnotations(&live);
+    session.openNow(opened);
+    live.list = session.enterImage(opened + QStringLiteral("/img1.png"));
+    QCOMPARE(live.pendingCount(), 1);
+    QTRY_COMPARE(session.imageState(opened + QStringLiteral("/img2.png")).pending, 1);
+
+    // A new result makes the session write: the old results stay, under keys of the folder.
+    session.mergeResults(opened + QStringLiteral("/img3.png"), {box(QStringLiteral("fox"), QRectF(50, 50, 20, 20), 1)});
+    session.leaveImage();
+    QVERIFY(session.close());
+    QCOMPARE(describePending(opened, readPendingFile(opened)), QStringLiteral("img1.png: cat; img2.png: dog; img3.png: fox"));
+    const QByteArray file = Fixtures::readBytes(pendingFilePath(opened));
+    QVERIFY2(file.contains(R"("img1.png":)") && !file.contains(m_tmp->path().toUtf8()), file.constData());
+}
+
+void TestFolderSession::watchedFileTakenIn()
+{
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: cat"))));
+    FolderSession session;
+    Live live;
+    session.setLiveAnnotations(&live);
+    session.setWatchingPendingFile(true);
+    QSignalSpy wanted(&session, &FolderSession::imageWanted);
+    session.open(m_dir);
+    QVERIFY(wanted.wait());
+    live.list = session.enterImage(m_images.at(0));
+    QTRY_VERIFY(!session.isListing());
+    QSignalSpy arrived(&session, &FolderSession::currentResultsArrived);
+    QVERIFY(session.flushPending());   // nothing changed: no write, nothing read
+
+    // Another program adds a dog to the image on screen and an owl to another one.
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: cat dog; img3.png: owl"))));
+    QTRY_COMPARE(session.imageState(m_images.at(2)).pending, 1);
+    QTRY_COMPARE(arrived.size(), 1);
+    const auto records = arrived.first().first().value<QList<Annotation>>();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().label, QStringLiteral("dog"));
+    live.list += records;   // as the window's editor takes them
+
+    // Taking them in is no change of this session's: nothing to write.
+    const QByteArray file = Fixtures::readBytes(pendingFilePath(m_dir));
+    QSignalSpy written(&session, &FolderSession::pendingWritten);
+    QVERIFY(session.flushPending());
+    QCOMPARE(written.size(), 0);
+    // The user rejects the cat: the write keeps the other program's results.
+    live.list.removeFirst();
+    QVERIFY(session.flushPending());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: dog; img3.png: owl"));
+    QVERIFY(Fixtures::readBytes(pendingFilePath(m_dir)) != file);
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLockFile>
+#include <QProcess>
 #include <QString>
 #include <QtGlobal>
 
@@ -198,5 +200,25 @@ private:
     QByteArray m_path;
     bool m_ok = false;
 };
+
+// The lock file a writer leaves when it is killed while holding it: its process is gone.
+inline bool writeStaleLock(const QString &lockPath)
+{
+    QByteArray content;
+    {
+        QLockFile lock(lockPath);
+        if (!lock.tryLock(0))
+            return false;
+        content = readBytes(lockPath);
+    }
+    QProcess gone;
+    gone.start(QStringLiteral("true"), QStringList());
+    if (!gone.waitForStarted())
+        return false;
+    const qint64 pid = gone.processId();
+    if (!gone.waitForFinished() || content.indexOf('\n') < 0)
+        return false;
+    return writeBytes(lockPath, QByteArray::number(pid) + content.mid(content.indexOf('\n')));
+}
 
 } // namespace Fixtures

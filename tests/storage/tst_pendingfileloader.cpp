@@ -65,7 +65,7 @@ void TestPendingFileLoader::deliveries()
     QCOMPARE(loaded.count(), delivered.size());
     for (int i = 0; i < delivered.size(); ++i) {
         const QString dir = loaded.at(i).at(0).toString();
-        const auto cache = loaded.at(i).at(1).value<AnnotationCache>();
+        const auto cache = loaded.at(i).at(1).value<PendingFileState>().records;
         QVERIFY(loaded.at(i).at(2).toBool());
         QCOMPARE(cache.size(), 1);
         QCOMPARE(QStringLiteral("%1 %2").arg(QFileInfo(dir).fileName(), cache.begin().value().first().label), delivered.at(i));

@@ -57,7 +57,7 @@ void TestPendingFileWriter::lastSnapshotLands()
     PendingFileWriter writer;
     QSignalSpy written(&writer, &PendingFileWriter::written);
     for (int i = 1; i <= writes; ++i)
-        writer.write(m_tmp->path(), snapshot(m_image, i));
+        writer.sync(m_tmp->path(), {}, snapshot(m_image, i));
     writer.waitForIdle();
     QCOMPARE(readPendingFile(m_tmp->path()).value(m_image).size(), writes);
     QTRY_COMPARE(written.count(), writes);
@@ -72,7 +72,7 @@ void TestPendingFileWriter::failureReported()
     PendingFileWriter writer;
     QSignalSpy written(&writer, &PendingFileWriter::written);
     const QString missing = m_tmp->filePath(QStringLiteral("gone"));
-    writer.write(missing, snapshot(m_image, 1));
+    writer.sync(missing, {}, snapshot(m_image, 1));
     QVERIFY(written.wait());
     QCOMPARE(written.first().at(0).toString(), missing);
     QVERIFY(!written.first().at(1).toBool());
@@ -82,8 +82,8 @@ void TestPendingFileWriter::destructionFinishesWrites()
 {
     {
         PendingFileWriter writer;
-        writer.write(m_tmp->path(), snapshot(m_image, 1));
-        writer.write(m_tmp->path(), snapshot(m_image, 3));
+        writer.sync(m_tmp->path(), {}, snapshot(m_image, 1));
+        writer.sync(m_tmp->path(), {}, snapshot(m_image, 3));
     }
     QCOMPARE(readPendingFile(m_tmp->path()).value(m_image).size(), 3);
 }

@@ -1,5 +1,8 @@
 #include "support/annotationbuilders.h"
 
+#include <QDir>
+#include <QStringList>
+
 Annotation box(const QString &label, const QRectF &rect, int pending, double confidence, bool difficult)
 {
     Annotation a;
@@ -29,4 +32,32 @@ Annotation polygon(const QString &label, const QList<QPointF> &points, int pendi
     a.confidence = confidence;
     a.difficult = difficult;
     return a;
+}
+
+QHash<QString, QList<Annotation>> pendingOf(const QString &dir, const QString &text)
+{
+    QHash<QString, QList<Annotation>> cache;
+    for (const QString &entry : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList parts = entry.split(QLatin1Char(':'));
+        QList<Annotation> &records = cache[dir + QLatin1Char('/') + parts.first().trimmed()];
+        for (const QString &label : parts.last().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            records.append(box(label, QRectF(10, 10, 20, 20), 1));
+    }
+    return cache;
+}
+
+QString describePending(const QString &dir, const QHash<QString, QList<Annotation>> &cache)
+{
+    QStringList entries;
+    for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
+        QStringList labels;
+        for (const Annotation &a : it.value()) {
+            if (a.pending)
+                labels.append(a.label);
+        }
+        if (!labels.isEmpty())
+            entries.append(QDir(dir).relativeFilePath(it.key()) + QStringLiteral(": ") + labels.join(QLatin1Char(' ')));
+    }
+    entries.sort();
+    return entries.join(QStringLiteral("; "));
 }

@@ -2,6 +2,7 @@
 
 #include "storage/annotation.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointF>
 #include <QRectF>
@@ -16,3 +17,9 @@ Annotation box(const QString &label, double left, double top, double right, doub
                double confidence = -1.0);
 Annotation polygon(const QString &label, const QList<QPointF> &points, int pending = 0, double confidence = -1.0,
                    bool difficult = false);
+
+// Pending results stated in a line, for tests of the pending file: "img1.png: cat dog; img2.png:
+// bird" is one pending box per label (all at the same place) for each image of dir.
+QHash<QString, QList<Annotation>> pendingOf(const QString &dir, const QString &text);
+// The same line for a cache: images relative to dir, sorted; each image's pending labels in order.
+QString describePending(const QString &dir, const QHash<QString, QList<Annotation>> &cache);

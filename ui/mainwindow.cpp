@@ -22,6 +22,7 @@
 #include "ui/windowsettings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -193,6 +194,13 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::currentResultsArrived, this, [this](const QList<Annotation> &records) {
         m_editor->addLoaded(records);
         refreshPanels();
+    });
+    // brindlemark-cli label may write results into the open folder: they show as they arrive, and
+    // on coming back to the window where the file system tells nothing (a network disk).
+    m_session->setWatchingPendingFile(true);
+    connect(qApp, &QGuiApplication::applicationStateChanged, m_session, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            m_session->checkPendingFile();
     });
     connect(m_categories, &CategoryHistory::changed, this, [this] {
         m_session->setClassNames(m_categories->labels());

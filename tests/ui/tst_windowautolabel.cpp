@@ -67,6 +67,7 @@ private slots:
     void insertAsConfirmed();
     void pendingFileMidRunThenCancel();
     void anotherFolderOpenedDuringRun();
+    void anotherProgramsResultsShown();
     void failedImageMarked_data();
     void failedImageMarked();
     void refusedWhileBusy_data();
@@ -418,6 +419,37 @@ void TestWindowAutoLabel::anotherFolderOpenedDuringRun()
     QTRY_COMPARE(m_window->currentImagePath(), m_images.first());
     QCOMPARE(labelsOf(m_window->scene()->annotations()), QStringList{"cat"});
     QTRY_COMPARE(m_window->session()->imageState(m_images.at(2)).pending, 1);
+}
+
+// brindlemark-cli label writes results into the folder the window holds (here the test writes the
+// file as it would): they show at once, in the file list and on the image on screen, and neither
+// the user's unsaved decision nor the other program's results are lost.
+void TestWindowAutoLabel::anotherProgramsResultsShown()
+{
+    const Annotation cat = box(QStringLiteral("cat"), QRectF(10, 10, 100, 100), 1, 0.9);
+    const Annotation dog = box(QStringLiteral("dog"), QRectF(300, 300, 100, 100), 1, 0.8);
+    QVERIFY(writePendingFile(m_dir, {{m_images.at(0), {cat}}}));
+    m_window = openWindow(m_dir, m_images);
+    QVERIFY(m_window);
+    QCOMPARE(m_window->scene()->pendingCount(), 1);
+    m_window->actions().confirmAll->trigger();   // not saved yet
+    QVERIFY(m_window->isDirty());
+    const int undoIndex = m_window->editor()->undoStack()->index();
+
+    QVERIFY(writePendingFile(m_dir, {{m_images.at(0), {cat, dog}},
+                                     {m_images.at(2), {box(QStringLiteral("fox"), QRectF(1, 1, 50, 50), 1),
+                                                       box(QStringLiteral("owl"), QRectF(60, 1, 50, 50), 1)}}}));
+    QTRY_VERIFY(fileRow(*m_window, m_images.at(2)) && fileRow(*m_window, m_images.at(2))->data(FileRole::Pending).toInt() == 2);
+    QTRY_COMPARE(m_window->scene()->pendingCount(), 1);
+    QCOMPARE(m_window->scene()->confirmedCount(), 1);   // the user's cat stays confirmed
+    QCOMPARE(fileRow(*m_window, m_images.at(0))->data(FileRole::Pending).toInt(), 1);
+    QVERIFY(m_window->isDirty());
+    QCOMPARE(m_window->editor()->undoStack()->index(), undoIndex);
+
+    m_window->actions().save->trigger();
+    QVERIFY(!m_window->isDirty());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: dog; img3.png: fox owl"));
+    QCOMPARE(labelsOf(loadAnnotations(m_images.at(0))), QStringList{"cat"});
 }
 
 void TestWindowAutoLabel::failedImageMarked_data()

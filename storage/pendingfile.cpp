@@ -179,11 +179,16 @@ Parsed parseFile(const QString &imageDir, AnnotationCache *result)
         const QString path = keys.pathOf(it.key());
         if (records.isEmpty() || path.isEmpty())
             continue;
-        QList<Annotation> &entry = (*result)[path];
+        const auto named = result->find(path);
+        if (named == result->end()) {
+            result->insert(path, records);
+            continue;
+        }
         // An image named twice (an old absolute key beside a new relative one): each result once.
+        const QList<Annotation> first = *named;
         for (const Annotation &a : std::as_const(records)) {
-            if (!entry.contains(a))
-                entry.append(a);
+            if (!first.contains(a))
+                named->append(a);
         }
     }
     return Parsed::Ok;

@@ -73,7 +73,7 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     updateSavedIndicator();
     updateEmptyState();
     refreshPanels();
-    watchForPaint(path);
+    watchForPaint(QStringLiteral("image painted ") + path);
     m_prefetcher->insert(decoded);
     // After this image is painted: the decoding of its neighbours must not delay it.
     QTimer::singleShot(0, this, &MainWindow::prefetchNeighbours);
@@ -159,11 +159,11 @@ void MainWindow::prefetchNeighbours()
     m_prefetcher->prefetch(QStringList{current} + wanted, canvasFitArea());
 }
 
-void MainWindow::watchForPaint(const QString &path)
+void MainWindow::watchForPaint(const QString &milestone)
 {
     if (!timingEnabled())
         return;
-    m_paintWatchPath = path;
+    m_paintWatch = milestone;
     m_view->viewport()->update();
 }
 
@@ -174,6 +174,7 @@ void MainWindow::onZoomChanged()
         return;
     if (needsMoreResolution(m_current, m_view->zoomFactor(), devicePixelRatioF())) {
         m_fullResolutionRequested = current;
+        logTiming(QStringLiteral("detail requested ") + current);
         m_prefetcher->requestFullResolution(current);
     }
 }
@@ -184,6 +185,7 @@ void MainWindow::onFullResolution(const DecodedImage &image)
         return;
     m_current = image;
     m_view->replaceImagePixels(image.image);
+    watchForPaint(QStringLiteral("detail painted ") + image.path);
 }
 
 void MainWindow::onEdited()

@@ -161,6 +161,7 @@ private:
     DecodedImage m_current;
     ImagePrefetcher *m_prefetcher = nullptr;
     QString m_fullResolutionRequested;
+    int m_travel = 1;   // the direction of the last step: its next images are decoded ahead
     QString m_paintWatch;   // the milestone of the next canvas paint
     InputTimingProbe *m_timingProbe = nullptr;   // only while timing is on
     bool m_firstShow = true;

@@ -79,10 +79,13 @@ bool InputTimingProbe::eventFilter(QObject *watched, QEvent *event)
     case QEvent::ShortcutOverride:   // comes first for every key press, shortcut or not
     case QEvent::MouseButtonPress: {
         auto *input = static_cast<QInputEvent *>(event);
-        // One press is offered to a widget and then to its parents: log it once.
-        if (!event->spontaneous() || !inWindow(watched) || input->timestamp() == m_lastTimestamp)
+        // One press is offered to a widget and then to its parents: log it once. Keys pressed
+        // together (Ctrl, then 1) may share a timestamp: the key tells them apart.
+        const int key = event->type() == QEvent::ShortcutOverride ? static_cast<QKeyEvent *>(event)->key() : -1;
+        if (!event->spontaneous() || !inWindow(watched) || (input->timestamp() == m_lastTimestamp && key == m_lastKey))
             break;
         m_lastTimestamp = input->timestamp();
+        m_lastKey = key;
         m_waiting = true;
         m_lastPaintDone = -1;
         m_inputCpu = threadCpuMs();

@@ -44,6 +44,7 @@ private:
     double m_inputCpu = -1;       // the GUI thread's CPU time at the press
     double m_lastPaintCpu = -1;   // and at the end of the last repaint
     ulong m_lastTimestamp = 0;
+    int m_lastKey = -1;
     QRect m_canvasLogged;
     QTimer *m_idle;
     QString m_idleWhat;

@@ -299,11 +299,11 @@ std::optional<RunFigures> runOnce(const Options &options, RunKind kind)
     if (kind == RunKind::Detail) {
         xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("0"), QStringLiteral("ctrl+1")});
         const auto input = log.waitFor(QStringLiteral("input key Ctrl+1"), 10000);
-        const auto painted = input ? log.waitFor(QStringLiteral("detail painted ") + first->text.mid(14), 10000)
+        const auto painted = input ? log.waitFor(QStringLiteral("detail painted ") + first->text.mid(14), 30000)
                                    : std::nullopt;
         const auto idle = painted ? log.waitFor(QStringLiteral("idle ") + painted->text, 10000) : std::nullopt;
         if (!idle) {
-            say(QStringLiteral("no full detail after Ctrl+1"));
+            say(QStringLiteral("no full detail after Ctrl+1; the last milestones:\n") + log.tail(12));
             return finish(false);
         }
         figures.detailMs = idle->ms - input->ms;
@@ -312,7 +312,7 @@ std::optional<RunFigures> runOnce(const Options &options, RunKind kind)
 
     for (int i = 1; i <= options.steps; ++i) {
         if (!measureStep(log, figures, verbose, i)) {
-            say(QStringLiteral("step %1 was not seen").arg(i));
+            say(QStringLiteral("step %1 was not seen; the last milestones:\n").arg(i) + log.tail(12));
             return finish(false);
         }
         if (options.pauseMs > 0)

@@ -50,11 +50,8 @@ void AnnotationScene::setImage(const QImage &image, const QSize &logicalSize)
         m_imageRect = QRectF(0, 0, size.width(), size.height());
     }
     QPixmap pixmap = QPixmap::fromImage(image);
-    // A reduced copy of a large photo is drawn over the photo's full extent. Setting the ratio
-    // copies the pixels when they are shared: callers that can set it on the image beforehand.
-    const double ratio = size.isEmpty() ? 1.0 : double(image.width()) / size.width();
-    if (!pixmap.isNull() && !qFuzzyCompare(pixmap.devicePixelRatio(), ratio))
-        pixmap.setDevicePixelRatio(ratio);
+    if (!pixmap.isNull() && !qFuzzyCompare(pixmap.devicePixelRatio(), 1.0))
+        pixmap.setDevicePixelRatio(1.0);
     if (!m_pixmapItem) {
         m_pixmapItem = addPixmap(pixmap);
         m_pixmapItem->setZValue(0);
@@ -63,6 +60,13 @@ void AnnotationScene::setImage(const QImage &image, const QSize &logicalSize)
     } else {
         m_pixmapItem->setPixmap(pixmap);
     }
+    // A reduced copy of a large photo is stretched over the photo's full extent by the item's
+    // transform. Not by the pixmap's device pixel ratio: at exactly 100 % the raster engine blits
+    // such a pixmap at its own pixel size, a quarter of the image in its top-left corner.
+    const bool stretched = !image.isNull() && !size.isEmpty() && image.size() != size;
+    m_pixmapItem->setTransform(stretched ? QTransform::fromScale(double(size.width()) / image.width(),
+                                                                 double(size.height()) / image.height())
+                                         : QTransform());
     setSceneRect(m_imageRect.isValid() ? m_imageRect.adjusted(-200, -200, 200, 200) : QRectF());
 }
 
@@ -308,7 +312,7 @@ QRectF AnnotationScene::coveredByImage(const QTransform &view) const
 {
     if (!m_pixmapItem || !m_pixmapItem->isVisible() || m_pixmapItem->effectiveOpacity() < 1
         || m_pixmapItem->pixmap().hasAlphaChannel()
-        || m_pixmapItem->offset() != QPointF() || !m_pixmapItem->sceneTransform().isIdentity()
+        || m_pixmapItem->offset() != QPointF() || m_pixmapItem->sceneTransform().type() > QTransform::TxScale
         || m_pixmapItem->graphicsEffect() || view.type() > QTransform::TxScale
         || !(view.m11() > 0) || !(view.m22() > 0))
         return QRectF();

@@ -63,9 +63,6 @@ DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse us
     // Opaque images draw fastest as RGB32.
     if (!image.hasAlphaChannel() && image.format() != QImage::Format_RGB32)
         image.convertTo(QImage::Format_RGB32);
-    // Set while nothing else shares the pixels: the canvas would otherwise copy them to set it.
-    if (result.fullSize.width() > 0 && image.width() != result.fullSize.width())
-        image.setDevicePixelRatio(double(image.width()) / result.fullSize.width());
     result.image = image;
     return result;
 }

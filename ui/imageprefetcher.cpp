@@ -4,73 +4,101 @@
 
 #include <QThread>
 
+using Token = std::shared_ptr<std::atomic<bool>>;
 
-// Decodes on its own thread; a request of an older generation is skipped unread.
+// Decodes on its own thread; a request cancelled before its turn is answered unread.
 class PrefetchWorker : public QObject
 {
     Q_OBJECT
 public:
-    explicit PrefetchWorker(std::shared_ptr<std::atomic<quint64>> generation)
-        : m_generation(std::move(generation))
-    {
-    }
+    explicit PrefetchWorker(bool background) : m_background(background) {}
 
-    void decode(const QString &path, const QSize &fitInto, quint64 generation, bool full)
+    // Run only on the worker's thread.
+    void decode(const QString &path, const QSize &fitInto, const Token &token)
     {
-        lowerPriorityOnce();
-        if (!full && generation != m_generation->load())
+        if (m_background && !m_lowered) {
+            lowerCurrentThreadPriority();
+            m_lowered = true;
+        }
+        if (token && token->load()) {
+            emit decoded(DecodedImage{path, {}, {}, fitInto, false}, token);
             return;
+        }
         // Neighbours are decoded ahead: a huge one waits until it is shown.
-        emit decoded(decodeImage(path, full ? QSize() : fitInto, full ? DecodeUse::Shown : DecodeUse::Background),
-                     generation, full);
+        emit decoded(decodeImage(path, fitInto, m_background ? DecodeUse::Background : DecodeUse::Shown), token);
     }
 
 signals:
-    void decoded(const DecodedImage &image, quint64 generation, bool full);
+    void decoded(const DecodedImage &image, const Token &token);
 
 private:
-    void lowerPriorityOnce()
-    {
-        if (!m_lowered)
-            lowerCurrentThreadPriority();
-        m_lowered = true;
-    }
-
-    std::shared_ptr<std::atomic<quint64>> m_generation;
+    bool m_background;
     bool m_lowered = false;
 };
 
 ImagePrefetcher::ImagePrefetcher(QObject *parent)
     : QObject(parent)
-    , m_thread(new QThread(this))
-    , m_generation(std::make_shared<std::atomic<quint64>>(0))
 {
     qRegisterMetaType<DecodedImage>("DecodedImage");
-    m_worker = new PrefetchWorker(m_generation);
-    m_worker->moveToThread(m_thread);
-    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(m_worker, &PrefetchWorker::decoded, this, &ImagePrefetcher::receive, Qt::QueuedConnection);
-    m_thread->setObjectName(QStringLiteral("image prefetch"));
-    m_thread->start(QThread::LowPriority);
+    qRegisterMetaType<Token>("Token");
+    for (int i = 0; i < kWorkers; ++i) {
+        m_threads[i] = new QThread(this);
+        m_workers[i] = new PrefetchWorker(true);
+        m_workers[i]->moveToThread(m_threads[i]);
+        connect(m_threads[i], &QThread::finished, m_workers[i], &QObject::deleteLater);
+        connect(m_workers[i], &PrefetchWorker::decoded, this, &ImagePrefetcher::receive, Qt::QueuedConnection);
+        m_threads[i]->setObjectName(QStringLiteral("image prefetch"));
+        m_threads[i]->start(QThread::LowPriority);
+    }
+    // The user waits for full detail: not behind the neighbours, not at low priority.
+    m_detailThread = new QThread(this);
+    m_detailWorker = new PrefetchWorker(false);
+    m_detailWorker->moveToThread(m_detailThread);
+    connect(m_detailThread, &QThread::finished, m_detailWorker, &QObject::deleteLater);
+    connect(m_detailWorker, &PrefetchWorker::decoded, this, [this](const DecodedImage &image) {
+        if (!image.isNull())
+            emit fullResolutionReady(image);
+    }, Qt::QueuedConnection);
+    m_detailThread->setObjectName(QStringLiteral("image detail"));
+    m_detailThread->start();
 }
 
 ImagePrefetcher::~ImagePrefetcher()
 {
-    m_generation->fetch_add(1);
-    m_thread->quit();
-    m_thread->wait();
+    for (const Request &request : std::as_const(m_requests))
+        request.cancelled->store(true);
+    for (QThread *thread : m_threads) {
+        thread->quit();
+        thread->wait();
+    }
+    m_detailThread->quit();
+    m_detailThread->wait();
 }
 
 void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
 {
-    const quint64 generation = m_generation->fetch_add(1) + 1;
+    // Requests for images no longer wanted, or for another size, give way.
+    const QStringList queued = m_requests.keys();
+    for (const QString &path : queued) {
+        if (!paths.contains(path) || m_requests.value(path).fitInto != fitInto)
+            cancel(path);
+    }
     for (const QString &path : paths) {
         m_order.removeAll(path);
         m_order.append(path);
-        if (!cached(path, fitInto).isNull())
+        if (!cached(path, fitInto).isNull() || m_requests.contains(path))
             continue;
-        QMetaObject::invokeMethod(m_worker, [worker = m_worker, path, fitInto, generation] {
-            worker->decode(path, fitInto, generation, false);
+        // The worker with less to do takes it.
+        int worker = 0;
+        for (int i = 1; i < kWorkers; ++i) {
+            if (m_queued[i] < m_queued[worker])
+                worker = i;
+        }
+        const Token token = std::make_shared<std::atomic<bool>>(false);
+        m_requests.insert(path, Request{token, fitInto, worker});
+        ++m_queued[worker];
+        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], path, fitInto, token] {
+            w->decode(path, fitInto, token);
         }, Qt::QueuedConnection);
     }
     // The wanted ones are at the end of m_order; forget the oldest beyond the capacity.
@@ -80,9 +108,8 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
 
 void ImagePrefetcher::requestFullResolution(const QString &path)
 {
-    const quint64 generation = m_generation->load();
-    QMetaObject::invokeMethod(m_worker, [worker = m_worker, path, generation] {
-        worker->decode(path, QSize(), generation, true);
+    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path] {
+        w->decode(path, QSize(), Token());
     }, Qt::QueuedConnection);
 }
 
@@ -105,6 +132,7 @@ void ImagePrefetcher::insert(const DecodedImage &image)
 {
     if (image.isNull())
         return;
+    cancel(image.path);   // decoded already: a queued decode of it would only cost time
     m_images.insert(image.path, image);
     m_order.removeAll(image.path);
     m_order.append(image.path);
@@ -114,29 +142,42 @@ void ImagePrefetcher::insert(const DecodedImage &image)
 
 void ImagePrefetcher::forget(const QString &path)
 {
+    cancel(path);
     m_images.remove(path);
     m_order.removeAll(path);
 }
 
 void ImagePrefetcher::clear()
 {
-    m_generation->fetch_add(1);
+    const QStringList queued = m_requests.keys();
+    for (const QString &path : queued)
+        cancel(path);
     m_images.clear();
     m_order.clear();
 }
 
-void ImagePrefetcher::receive(const DecodedImage &image, quint64 generation, bool full)
+void ImagePrefetcher::cancel(const QString &path)
 {
-    if (full) {
-        if (!image.isNull())
-            emit fullResolutionReady(image);
+    const auto it = m_requests.find(path);
+    if (it == m_requests.end())
         return;
-    }
-    // Only results of the latest request are kept; they are still wanted.
-    if (generation != m_generation->load() || image.isNull() || !m_order.contains(image.path))
+    it->cancelled->store(true);
+    --m_queued[it->worker];
+    m_requests.erase(it);
+}
+
+void ImagePrefetcher::receive(const DecodedImage &image, const Token &token)
+{
+    // Answers to cancelled requests were given up already.
+    const auto it = m_requests.find(image.path);
+    if (it == m_requests.end() || it->cancelled != token)
+        return;
+    --m_queued[it->worker];
+    m_requests.erase(it);
+    if (image.isNull() || !m_order.contains(image.path))
         return;
     const DecodedImage held = m_images.value(image.path);
-    if (!held.isNull() && held.isFullResolution())
+    if (!held.isNull() && (held.isFullResolution() || held.fitInto == image.fitInto))
         return;
     m_images.insert(image.path, image);
 }

@@ -12,22 +12,25 @@
 class QThread;
 class PrefetchWorker;
 
-// Decodes the images next to the one shown on a thread of its own, so that stepping to a
+// Decodes the images next to the one shown on threads of their own, so that stepping to a
 // neighbour only installs pixels that are ready. Keeps a handful of decoded images; the rest is
-// forgotten as the user moves on. Owner's thread only; the worker gets copies by queued calls.
+// forgotten as the user moves on. Owner's thread only; the workers get copies by queued calls.
 class ImagePrefetcher : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kCapacity = 5;
+    static constexpr int kCapacity = 6;
+    static constexpr int kWorkers = 2;
 
     explicit ImagePrefetcher(QObject *parent = nullptr);
     ~ImagePrefetcher() override;
 
-    // Decodes paths (most wanted first) for fitInto; requests still waiting are dropped. Images
-    // already held for that size are kept, all others beyond the capacity are forgotten.
+    // Decodes paths (most wanted first) for fitInto. Decodes already under way for a path still
+    // wanted go on (their result is kept); those no longer wanted are dropped. Images held for
+    // that size are kept, all others beyond the capacity are forgotten.
     void prefetch(const QStringList &paths, const QSize &fitInto);
-    // Decodes path at full resolution; fullResolutionReady follows.
+    // Decodes path at full resolution, on a thread of its own and ahead of any prefetch;
+    // fullResolutionReady follows.
     void requestFullResolution(const QString &path);
 
     // A held image of path decoded for fitInto (or at full resolution), else a null one.
@@ -40,11 +43,23 @@ signals:
     void fullResolutionReady(const DecodedImage &image);
 
 private:
-    void receive(const DecodedImage &image, quint64 generation, bool full);
+    // One queued decode; cancelled once its path is no longer wanted.
+    struct Request
+    {
+        std::shared_ptr<std::atomic<bool>> cancelled;
+        QSize fitInto;
+        int worker = 0;
+    };
 
-    QThread *m_thread = nullptr;
-    PrefetchWorker *m_worker = nullptr;   // lives on m_thread
-    std::shared_ptr<std::atomic<quint64>> m_generation;
+    void receive(const DecodedImage &image, const std::shared_ptr<std::atomic<bool>> &token);
+    void cancel(const QString &path);
+
+    QThread *m_threads[kWorkers] = {};
+    PrefetchWorker *m_workers[kWorkers] = {};   // each lives on its thread
+    int m_queued[kWorkers] = {};                // requests handed to each and not answered
+    QThread *m_detailThread = nullptr;
+    PrefetchWorker *m_detailWorker = nullptr;
+    QHash<QString, Request> m_requests;   // decodes under way or queued, by path
     QHash<QString, DecodedImage> m_images;
     QStringList m_order;   // least recently wanted first
 };

@@ -25,6 +25,22 @@ double threadCpuMs()
     return -1;
 }
 
+// How long ago the X server made an input event of that timestamp (its milliseconds on the
+// monotonic clock, 32 bits); -1 when the stamp comes from elsewhere.
+double msSinceServerTime(ulong timestamp)
+{
+#ifdef Q_OS_LINUX
+    timespec now{};
+    if (timestamp != 0 && clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
+        const quint32 nowMs = quint32(quint64(now.tv_sec) * 1000 + quint64(now.tv_nsec) / 1000000);
+        const quint32 age = nowMs - quint32(timestamp);
+        if (age < 60000)
+            return double(age);
+    }
+#endif
+    return -1;
+}
+
 } // namespace
 
 InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::function<QString()> state, QObject *parent)
@@ -34,6 +50,7 @@ InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::functi
     , m_state(std::move(state))
     , m_afterPaint(new QTimer(this))
     , m_quiet(new QTimer(this))
+    , m_idle(new QTimer(this))
 {
     // A zero timer runs once the events queued before it have been handled: the end of a
     // repaint. Layouts and labels settle in later passes, so the answer counts as complete only
@@ -44,6 +61,9 @@ InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::functi
     m_quiet->setInterval(50);
     connect(m_afterPaint, &QTimer::timeout, this, &InputTimingProbe::afterPaint);
     connect(m_quiet, &QTimer::timeout, this, &InputTimingProbe::quietPass);
+    m_idle->setSingleShot(true);
+    m_idle->setInterval(0);
+    connect(m_idle, &QTimer::timeout, this, &InputTimingProbe::idleCheck);
     qApp->installEventFilter(this);
 }
 
@@ -54,23 +74,31 @@ bool InputTimingProbe::inWindow(QObject *object) const
 
 bool InputTimingProbe::eventFilter(QObject *watched, QEvent *event)
 {
+    ++m_events;
     switch (event->type()) {
     case QEvent::ShortcutOverride:   // comes first for every key press, shortcut or not
     case QEvent::MouseButtonPress: {
         auto *input = static_cast<QInputEvent *>(event);
-        // One press is offered to a widget and then to its parents: log it once.
-        if (!event->spontaneous() || !inWindow(watched) || input->timestamp() == m_lastTimestamp)
+        // One press is offered to a widget and then to its parents: log it once. Keys pressed
+        // together (Ctrl, then 1) may share a timestamp: the key tells them apart.
+        const int key = event->type() == QEvent::ShortcutOverride ? static_cast<QKeyEvent *>(event)->key() : -1;
+        if (!event->spontaneous() || !inWindow(watched) || (input->timestamp() == m_lastTimestamp && key == m_lastKey))
             break;
         m_lastTimestamp = input->timestamp();
+        m_lastKey = key;
         m_waiting = true;
         m_lastPaintDone = -1;
         m_inputCpu = threadCpuMs();
         m_quiet->stop();
-        if (event->type() == QEvent::ShortcutOverride)
-            logTiming(QStringLiteral("input key ")
-                      + QKeySequence(static_cast<QKeyEvent *>(event)->keyCombination()).toString());
+        const double now = msSinceProcessStart();
+        const double queued = msSinceServerTime(input->timestamp());
+        const QString what = event->type() == QEvent::ShortcutOverride
+            ? QStringLiteral("input key ") + QKeySequence(static_cast<QKeyEvent *>(event)->keyCombination()).toString()
+            : QStringLiteral("input press");
+        if (queued >= 0)
+            logTimingAt(now - queued, what + QStringLiteral(" queued=%1").arg(queued, 0, 'f', 0));
         else
-            logTiming(QStringLiteral("input press"));
+            logTimingAt(now, what);
         break;
     }
     case QEvent::Paint:
@@ -107,4 +135,27 @@ void InputTimingProbe::quietPass()
     m_waiting = false;
     const double cpu = m_inputCpu < 0 ? -1 : m_lastPaintCpu - m_inputCpu;
     logTimingAt(m_lastPaintDone, QStringLiteral("input settled %1 cpu=%2").arg(m_state()).arg(cpu, 0, 'f', 1));
+}
+
+void InputTimingProbe::logWhenIdle(const QString &what)
+{
+    m_idleWhat = what;
+    armIdle();
+}
+
+void InputTimingProbe::armIdle()
+{
+    m_eventsAtIdleArm = m_events;
+    m_idle->start();
+}
+
+void InputTimingProbe::idleCheck()
+{
+    // The timer's own event is the one expected; anything else was pending work: look again.
+    if (m_events - m_eventsAtIdleArm > 1) {
+        armIdle();
+        return;
+    }
+    logTiming(QStringLiteral("idle ") + m_idleWhat);
+    m_idleWhat.clear();
 }

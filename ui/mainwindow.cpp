@@ -102,7 +102,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     connectSignals();
     m_client->probeServer();
     if (timingEnabled()) {
-        new InputTimingProbe(this, m_view->viewport(), [this] {
+        m_timingProbe = new InputTimingProbe(this, m_view->viewport(), [this] {
             return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_editor->undoStack()->index());
         }, this);
     }
@@ -285,11 +285,15 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_canvasHost && event->type() == QEvent::Resize)
         layoutCanvasOverlays();
-    if (watched == m_view->viewport() && event->type() == QEvent::Paint && !m_paintWatchPath.isEmpty()) {
+    if (watched == m_view->viewport() && event->type() == QEvent::Paint && !m_paintWatch.isEmpty()) {
         // Logged once the paint is done and the events queued meanwhile have run.
-        const QString path = m_paintWatchPath;
-        m_paintWatchPath.clear();
-        QTimer::singleShot(0, this, [path] { logTiming(QStringLiteral("image painted ") + path); });
+        const QString milestone = m_paintWatch;
+        m_paintWatch.clear();
+        QTimer::singleShot(0, this, [this, milestone] {
+            logTiming(milestone);
+            if (m_timingProbe)
+                m_timingProbe->logWhenIdle(milestone);
+        });
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -18,6 +18,7 @@ class CheckRun;
 class EmptyState;
 class FileListPanel;
 class FolderSession;
+class InputTimingProbe;
 class ImagePrefetcher;
 class MainStatusBar;
 class ObjectListPanel;
@@ -125,7 +126,8 @@ private:
     void forgetCurrentImage();
     QSize canvasFitArea() const;
     void prefetchNeighbours();
-    void watchForPaint(const QString &path);
+    // Logs milestone (and then "idle milestone") once the canvas has painted; timing log only.
+    void watchForPaint(const QString &milestone);
     void onZoomChanged();
     void onFullResolution(const DecodedImage &image);
     void onEdited();
@@ -159,7 +161,9 @@ private:
     DecodedImage m_current;
     ImagePrefetcher *m_prefetcher = nullptr;
     QString m_fullResolutionRequested;
-    QString m_paintWatchPath;
+    int m_travel = 1;   // the direction of the last step: its next images are decoded ahead
+    QString m_paintWatch;   // the milestone of the next canvas paint
+    InputTimingProbe *m_timingProbe = nullptr;   // only while timing is on
     bool m_firstShow = true;
 
     // Widgets

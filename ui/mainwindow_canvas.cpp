@@ -73,7 +73,7 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     updateSavedIndicator();
     updateEmptyState();
     refreshPanels();
-    watchForPaint(path);
+    watchForPaint(QStringLiteral("image painted ") + path);
     m_prefetcher->insert(decoded);
     // After this image is painted: the decoding of its neighbours must not delay it.
     QTimer::singleShot(0, this, &MainWindow::prefetchNeighbours);
@@ -97,6 +97,7 @@ void MainWindow::stepImage(int step)
     if (n == 0 || step == 0)
         return;
     const QString current = currentImagePath();
+    m_travel = step > 0 ? 1 : -1;
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
     // Images that cannot be decoded are stepped over, not stopped at: the step goes on.
@@ -134,7 +135,7 @@ void MainWindow::prefetchNeighbours()
     const qsizetype c = m_session->indexOf(current);
     if (n < 2 || c < 0)
         return;
-    // The images a step would show: next, previous, and the one after next.
+    // The images the next steps would show: three ahead in the direction of travel, one back.
     QStringList wanted;
     auto nextShown = [&](qsizetype from, int step) -> qsizetype {
         for (qsizetype i = 1; i < n; ++i) {
@@ -144,26 +145,27 @@ void MainWindow::prefetchNeighbours()
         }
         return -1;
     };
-    const qsizetype next = nextShown(c, 1);
-    const qsizetype previous = nextShown(c, -1);
-    if (next >= 0)
-        wanted.append(paths.at(next));
-    if (previous >= 0 && previous != next)
-        wanted.append(paths.at(previous));
-    if (next >= 0) {
-        const qsizetype afterNext = nextShown(next, 1);
-        if (afterNext >= 0 && afterNext != c && !wanted.contains(paths.at(afterNext)))
-            wanted.append(paths.at(afterNext));
+    qsizetype ahead = c;
+    for (int k = 0; k < 3; ++k) {
+        ahead = nextShown(ahead, m_travel);
+        if (ahead < 0 || ahead == c || wanted.contains(paths.at(ahead)))
+            break;
+        wanted.append(paths.at(ahead));
+        if (k == 0) {
+            const qsizetype back = nextShown(c, -m_travel);
+            if (back >= 0 && back != c && !wanted.contains(paths.at(back)))
+                wanted.append(paths.at(back));
+        }
     }
     // The image shown stays held so that stepping back to it is instant.
     m_prefetcher->prefetch(QStringList{current} + wanted, canvasFitArea());
 }
 
-void MainWindow::watchForPaint(const QString &path)
+void MainWindow::watchForPaint(const QString &milestone)
 {
     if (!timingEnabled())
         return;
-    m_paintWatchPath = path;
+    m_paintWatch = milestone;
     m_view->viewport()->update();
 }
 
@@ -174,6 +176,7 @@ void MainWindow::onZoomChanged()
         return;
     if (needsMoreResolution(m_current, m_view->zoomFactor(), devicePixelRatioF())) {
         m_fullResolutionRequested = current;
+        logTiming(QStringLiteral("detail requested ") + current);
         m_prefetcher->requestFullResolution(current);
     }
 }
@@ -184,6 +187,7 @@ void MainWindow::onFullResolution(const DecodedImage &image)
         return;
     m_current = image;
     m_view->replaceImagePixels(image.image);
+    watchForPaint(QStringLiteral("detail painted ") + image.path);
 }
 
 void MainWindow::onEdited()

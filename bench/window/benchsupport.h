@@ -104,6 +104,16 @@ public:
         return std::nullopt;
     }
 
+    // The last lines read, for a message when a milestone does not come.
+    QString tail(int count)
+    {
+        readMore();
+        QStringList lines;
+        for (qsizetype i = std::max<qsizetype>(0, m_lines.size() - count); i < m_lines.size(); ++i)
+            lines.append(QStringLiteral("  %1 %2").arg(m_lines.at(i).ms, 0, 'f', 1).arg(m_lines.at(i).text));
+        return lines.join(QLatin1Char('\n'));
+    }
+
     // Consumes everything read so far.
     void skipAll()
     {

@@ -27,6 +27,8 @@ private slots:
     void fitDeferredUntilRoom_data();
     void fitDeferredUntilRoom();
     void laterResizeDoesNotRefit();
+    void reducedPixelsCoverTheImage_data();
+    void reducedPixelsCoverTheImage();
     void clearResets();
 
     void noImageNoZoomNoPan();
@@ -232,6 +234,50 @@ void TestCanvasView::laterResizeDoesNotRefit()
     CanvasFixture f(QSize(400, 300), 2.5);
     f.view->resize(300, 300);
     QCOMPARE(f.view->zoomFactor(), 2.5);
+}
+
+void TestCanvasView::reducedPixelsCoverTheImage_data()
+{
+    QTest::addColumn<QSize>("image");
+    QTest::addColumn<int>("reduction");
+    QTest::addColumn<double>("zoom");
+    QTest::newRow("2048 x 1536 at half size, 100 %") << QSize(2048, 1536) << 2 << 1.0;
+    QTest::newRow("4000 x 3000 at a quarter, 100 %") << QSize(4000, 3000) << 4 << 1.0;
+    QTest::newRow("4000 x 3000 at a quarter, 200 %") << QSize(4000, 3000) << 4 << 2.0;
+    QTest::newRow("2048 x 1536 at half size, fit") << QSize(2048, 1536) << 2 << 0.3;
+    QTest::newRow("2047 x 1535 rounded up, 100 %") << QSize(2047, 1535) << 2 << 1.0;
+}
+
+// A photo shown from a reduced decode (until full detail arrives) covers the whole image at
+// every zoom, 100 % included, instead of its own pixel size in a corner.
+void TestCanvasView::reducedPixelsCoverTheImage()
+{
+    QFETCH(QSize, image);
+    QFETCH(int, reduction);
+    QFETCH(double, zoom);
+    const QSize reduced((image.width() + reduction - 1) / reduction, (image.height() + reduction - 1) / reduction);
+    QImage pixels(reduced, QImage::Format_RGB32);
+    const QColor quadrant[2][2] = {{Qt::red, Qt::green}, {Qt::blue, Qt::yellow}};
+    for (int y = 0; y < reduced.height(); ++y) {
+        for (int x = 0; x < reduced.width(); ++x)
+            pixels.setPixel(x, y, quadrant[y * 2 / reduced.height()][x * 2 / reduced.width()].rgb());
+    }
+    AnnotationScene scene;
+    CanvasView view(&scene);
+    view.resize(700, 600);
+    view.show();
+    view.setImage(pixels, image);
+    view.setScale(zoom, QRectF(view.viewport()->rect()).center());
+    view.centerOn(scene.imageRect().center());
+    const QImage shown = view.viewport()->grab().toImage();
+    const QPointF centre = scene.imageRect().center();
+    const double d = 60 / zoom;   // 60 screen pixels from the centre, into each quadrant
+    for (int qy = 0; qy < 2; ++qy) {
+        for (int qx = 0; qx < 2; ++qx) {
+            const QPoint at = view.mapFromScene(centre + QPointF(qx ? d : -d, qy ? d : -d));
+            QCOMPARE(shown.pixelColor(at), quadrant[qy][qx]);
+        }
+    }
 }
 
 void TestCanvasView::clearResets()

@@ -52,14 +52,19 @@ int numberLabel(const QString &label)
 }
 
 // A label that is written as its own number: one the list does not hold whose number names no
-// class (past the list, or a gap in a YAML map), so that such a class survives a round trip.
-// -1 for every other label; a number that names another class is a category name like any other.
+// class (past the list, or a gap in a YAML map, which our list calls "class<N>"), so that such a
+// class survives a round trip. -1 for every other label; a number that names another class is a
+// category name like any other.
 int unnamedClassNumber(const QString &label, const QStringList &classes)
 {
     const int number = numberLabel(label);
     if (number < 0 || classes.contains(label))
         return -1;
-    return number < classes.size() && !classes.at(number).isEmpty() ? -1 : number;
+    if (number >= classes.size())
+        return number;
+    const QString &name = classes.at(number);
+    // classListLines names a gap "class<N>": still the class of that number.
+    return name.isEmpty() || name == QLatin1String("class") + label ? number : -1;
 }
 
 // The class index of a label, appending a new name to the list. A new name never takes a number

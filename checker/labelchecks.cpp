@@ -157,7 +157,13 @@ void checkImage(const QString &path, const QStringList &classes, const std::func
     if (!haveXml && yolo.isEmpty())
         return;
 
-    const QList<Annotation> annotations = loadAnnotations(path);
+    // What could not be read is a finding of its own; the rules still look at what was read.
+    const StoredAnnotations stored = readStoredAnnotations(path);
+    if (!stored.complete()) {
+        report({path, LabelIssue::Kind::UnreadableLabel,
+                {stored.damagedFile, stored.problem.name(), QString::number(stored.problem.at)}});
+    }
+    const QList<Annotation> &annotations = stored.annotations;
     if (annotations.isEmpty())
         return;
 

@@ -12,8 +12,9 @@
 // The two kinds of label checks of one image. Reentrant; the rule checks run on the checker's
 // worker thread. Texts pass through the interface language before their placeholders are filled.
 
-// Rule checks: format conflict, boxes outside the image, tiny boxes, categories missing from
-// `classes` (skipped when it is empty) and near-duplicates, on the stored labels of the image.
+// Rule checks: format conflict, a label file that cannot be read to its end (or the class names
+// it needs), boxes outside the image, tiny boxes, categories missing from `classes` (skipped when
+// it is empty) and near-duplicates, on the stored labels of the image (what could be read).
 // Findings come shape by shape; a shape that nearly covers earlier ones of its label (IoU > 0.95)
 // gets one duplicate finding, naming the first of them. Time n log n in the number of shapes.
 // report receives each finding as it is found: an image may hold tens of thousands.

@@ -1,6 +1,10 @@
 #include "checker/labelissue.h"
 
 #include "shared/language.h"
+#include "storage/filebytes.h"
+#include "storage/readproblem.h"
+
+#include <QDir>
 
 namespace {
 
@@ -24,6 +28,25 @@ QString fill(const QString &text, const QStringList &args)
     return out;
 }
 
+// Why a label file could not be read, from the problem's name and place.
+QString readProblemText(const QString &name, const QString &at)
+{
+    switch (ReadProblem::kindNamed(name)) {
+    case ReadProblem::None: break;
+    case ReadProblem::Unreadable: return translateText("文件无法打开或读取");
+    case ReadProblem::TooLarge:
+        return translateText("文件超过 %1 MB 的读取上限").arg(kLabelFileLimit / (1024 * 1024));
+    case ReadProblem::XmlError: return translateText("第%1行 XML 格式错误").arg(at);
+    case ReadProblem::ExternalEntity: return translateText("第%1行声明了外部实体，出于安全不予读取").arg(at);
+    case ReadProblem::UnusableObject:
+        return translateText("第%1个对象无法使用（名称为空、框的宽或高为 0、多边形少于 3 个点或坐标不是数字）").arg(at);
+    case ReadProblem::UnusableLine: return translateText("第%1行不是 YOLO 标注行").arg(at);
+    case ReadProblem::NoImageSize: return translateText("读不出图片尺寸，无法换算 YOLO 坐标");
+    case ReadProblem::ClassNames: return translateText("类别文件无法读取，类别编号没有名称");
+    }
+    return name;
+}
+
 } // namespace
 
 QString LabelIssue::kindName() const
@@ -34,6 +57,7 @@ QString LabelIssue::kindName() const
     case Kind::TinyBox: return QStringLiteral("tiny_box");
     case Kind::UnknownCategory: return QStringLiteral("unknown_category");
     case Kind::Duplicate: return QStringLiteral("duplicate");
+    case Kind::UnreadableLabel: return QStringLiteral("unreadable_label");
     case Kind::ModelMissed: return QStringLiteral("model_missed");
     case Kind::ModelOffset: return QStringLiteral("model_offset");
     case Kind::ModelMislabel: return QStringLiteral("model_mislabel");
@@ -51,6 +75,7 @@ QString LabelIssue::problem() const
     case Kind::TinyBox: return translateText("过小框");
     case Kind::UnknownCategory: return translateText("未知类别");
     case Kind::Duplicate: return translateText("重复框");
+    case Kind::UnreadableLabel: return translateText("无法读取标注");
     case Kind::ModelMissed: return translateText("模型未检出");
     case Kind::ModelOffset: return translateText("位置偏差");
     case Kind::ModelMislabel: return translateText("类别不符");
@@ -73,6 +98,9 @@ QString LabelIssue::detail() const
         return fill(translateText("第%1个「%2」不在类别表中"), args);
     case Kind::Duplicate:
         return fill(translateText("第%1个与第%2个「%3」几乎完全重叠(IoU>0.95)"), args);
+    case Kind::UnreadableLabel:
+        return fill(translateText("%1 未能完整读取：%2"),
+                    {QDir::toNativeSeparators(args.value(0)), readProblemText(args.value(1), args.value(2))});
     case Kind::ModelMissed:
         return fill(translateText("第%1个「%2」%3 在模型结果中无对应目标(可能漏标或难例,请人工复核)"), args);
     case Kind::ModelOffset:

@@ -14,6 +14,7 @@ struct LabelIssue
         TinyBox,
         UnknownCategory,
         Duplicate,
+        UnreadableLabel,   // args: the file, its ReadProblem name, the place (line or object number)
         ModelMissed,
         ModelOffset,
         ModelMislabel,

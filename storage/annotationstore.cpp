@@ -48,13 +48,12 @@ StoredAnnotations readStoredAnnotations(const QString &imagePath)
     if (found.path.isEmpty())
         return stored;
     if (found.isVoc) {
-        bool complete = false;
-        stored.annotations = found.haveContent ? readVocBytes(found.content, &complete)
-                                               : readVocFile(found.path, &complete);
-        if (!complete)
+        stored.annotations = found.haveContent ? readVocBytes(found.content, &stored.problem)
+                                               : readVocFile(found.path, &stored.problem);
+        if (!stored.problem.isNone())
             stored.damagedFile = found.path;
     } else {
-        stored.annotations = readYoloFile(imagePath, found.path, &stored.damagedFile);
+        stored.annotations = readYoloFile(imagePath, found.path, &stored.damagedFile, &stored.problem);
     }
     return stored;
 }

@@ -2,6 +2,7 @@
 
 #include "storage/annotation.h"
 #include "storage/classnames.h"
+#include "storage/readproblem.h"
 
 #include <QList>
 #include <QString>
@@ -15,6 +16,7 @@ struct StoredAnnotations
     QList<Annotation> annotations;
     QString file;          // the label file read; empty when the image has none
     QString damagedFile;   // a file that could not be read to its end (label file or class list)
+    ReadProblem problem;   // why damagedFile could not be read; None when the reading is complete
 
     // Only a complete reading may replace the file it came from.
     bool complete() const { return damagedFile.isEmpty(); }

@@ -13,6 +13,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -96,12 +97,31 @@ bool readChildren(QXmlStreamReader &xml, Handler handle)
     return !xml.hasError();
 }
 
+// A coordinate as VOC files give it: a decimal number with a point. Anything else (a decimal
+// comma, an empty element, words, an overflow) makes the object unusable.
+bool parseCoordinate(const QString &text, double *value)
+{
+    bool ok = false;
+    *value = text.toDouble(&ok);
+    return ok && std::isfinite(*value);
+}
+
+// One <object> as read, before it is checked.
+struct ObjectFields
+{
+    Annotation record;
+    QString pointsText;
+    int edges = 0;              // bits of xmin, ymin, xmax, ymax seen
+    bool badNumber = false;     // a coordinate that is not a number
+};
+
 // Reads one <object> subtree, the reader standing on its start tag. Only the object's own
 // children (and those of its own bndbox and polygon) count, so nested <part> or
 // <attributes> elements of other tools cannot overwrite the object's fields.
 // Returns false on an XML error (the record is then incomplete).
-bool readObject(QXmlStreamReader &xml, Annotation &a, QString &pointsText)
+bool readObject(QXmlStreamReader &xml, ObjectFields &o)
 {
+    Annotation &a = o.record;
     const bool ok = readChildren(xml, [&](QStringView name) {
         if (name == u"name") {
             a.label = xml.readElementText().trimmed();
@@ -111,25 +131,29 @@ bool readObject(QXmlStreamReader &xml, Annotation &a, QString &pointsText)
             a.confidence = numberOrZero(xml.readElementText().trimmed());
         } else if (name == u"bndbox") {
             readChildren(xml, [&](QStringView edge) {
-                if (edge == u"xmin" || edge == u"ymin" || edge == u"xmax" || edge == u"ymax") {
-                    const double v = numberOrZero(xml.readElementText().trimmed());
-                    if (edge == u"xmin")
-                        a.rect.setLeft(v);
-                    else if (edge == u"ymin")
-                        a.rect.setTop(v);
-                    else if (edge == u"xmax")
-                        a.rect.setRight(v);
-                    else
-                        a.rect.setBottom(v);
-                } else {
+                const int bit = edge == u"xmin" ? 1 : edge == u"ymin" ? 2 : edge == u"xmax" ? 4 : edge == u"ymax" ? 8 : 0;
+                if (!bit) {
                     xml.skipCurrentElement();
+                    return;
                 }
+                double v = 0.0;
+                if (!parseCoordinate(xml.readElementText().trimmed(), &v))
+                    o.badNumber = true;
+                o.edges |= bit;
+                if (bit == 1)
+                    a.rect.setLeft(v);
+                else if (bit == 2)
+                    a.rect.setTop(v);
+                else if (bit == 4)
+                    a.rect.setRight(v);
+                else
+                    a.rect.setBottom(v);
             });
         } else if (name == u"polygon") {
             a.kind = Annotation::Polygon;
             readChildren(xml, [&](QStringView child) {
                 if (child == u"points")
-                    pointsText = xml.readElementText().trimmed();
+                    o.pointsText = xml.readElementText().trimmed();
                 else
                     xml.skipCurrentElement();
             });
@@ -140,21 +164,28 @@ bool readObject(QXmlStreamReader &xml, Annotation &a, QString &pointsText)
     return ok;
 }
 
-bool finishObject(Annotation &a, const QString &pointsText)
+// True when the object is a shape we can hold as it is meant: a name, and a box of some width
+// and height (corners given the wrong way round are the box they span) or a polygon of at least
+// three points, every number a number.
+bool finishObject(ObjectFields &o)
 {
-    if (a.label.isEmpty())
+    Annotation &a = o.record;
+    if (a.label.isEmpty() || o.badNumber)
         return false;
-    if (a.kind == Annotation::Polygon && !pointsText.isEmpty()) {
-        const QStringList pieces = pointsText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    a.rect = a.rect.normalized();
+    if (a.kind == Annotation::Polygon) {
+        const QStringList pieces = o.pointsText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         for (const QString &piece : pieces) {
             const QStringList xy = piece.split(QLatin1Char(','));
-            if (xy.size() == 2)
-                a.points.append(QPointF(numberOrZero(xy.at(0)), numberOrZero(xy.at(1))));
+            double x = 0.0;
+            double y = 0.0;
+            if (xy.size() != 2 || !parseCoordinate(xy.at(0), &x) || !parseCoordinate(xy.at(1), &y))
+                return false;
+            a.points.append(QPointF(x, y));
         }
-    }
-    if (a.kind == Annotation::Polygon)
         return a.points.size() > 2;
-    return a.rect.width() > 0 && a.rect.height() > 0;
+    }
+    return o.edges == 15 && a.rect.width() > 0 && a.rect.height() > 0;
 }
 
 // The root element of plain UTF-8 XML, read without an XML reader (the state scanner looks at
@@ -254,41 +285,55 @@ int quickObjectCount(const QByteArray &bytes)
 
 } // namespace
 
-QList<Annotation> readVocFile(const QString &xmlPath, bool *complete)
+QList<Annotation> readVocFile(const QString &xmlPath, ReadProblem *problem)
 {
-    if (complete)
-        *complete = false;
+    if (problem)
+        *problem = {ReadProblem::Unreadable, 0};
     QByteArray bytes;
-    if (readRegularFile(xmlPath, &bytes) != FileRead::Ok)
+    if (readRegularFile(xmlPath, &bytes) != FileRead::Ok) {
+        if (problem && QFileInfo(xmlPath).size() > kLabelFileLimit)
+            problem->kind = ReadProblem::TooLarge;
         return {};
-    return readVocBytes(bytes, complete);
+    }
+    return readVocBytes(bytes, problem);
 }
 
-QList<Annotation> readVocBytes(const QByteArray &bytes, bool *complete)
+QList<Annotation> readVocBytes(const QByteArray &bytes, ReadProblem *problem)
 {
-
     // The reader gets the bytes as they are: it detects the encoding (UTF-16 too) and line ends.
+    // Entities expand only up to the reader's limit; a file that asks for more is an XML error.
     QList<Annotation> result;
-    bool damagedRecord = false;
+    ReadProblem first;
+    qint64 objects = 0;
     QXmlStreamReader xml(bytes);
     while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"object")
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        // The reader leaves an external entity out of the text that refers to it, without a word.
+        if (token == QXmlStreamReader::DTD && first.isNone()) {
+            const QXmlStreamEntityDeclarations entities = xml.entityDeclarations();
+            const bool external = std::any_of(entities.cbegin(), entities.cend(), [](const auto &e) {
+                return !e.systemId().isEmpty() || !e.publicId().isEmpty();
+            });
+            if (external)
+                first = {ReadProblem::ExternalEntity, xml.lineNumber()};
+        }
+        if (token != QXmlStreamReader::StartElement || xml.name() != u"object")
             continue;
-        Annotation a;
-        QString pointsText;
-        if (!readObject(xml, a, pointsText))
+        ++objects;
+        ObjectFields o;
+        if (!readObject(xml, o))
             break;
-        if (!finishObject(a, pointsText))
-            continue;
-        if (a.hasFiniteGeometry())
-            result.append(a);
-        else
-            damagedRecord = true;
+        if (finishObject(o) && o.record.hasFiniteGeometry())
+            result.append(o.record);
+        else if (first.isNone())
+            first = {ReadProblem::UnusableObject, objects};
     }
-    // An empty file holds nothing that could be lost.
-    const bool damagedXml = xml.hasError() && !bytes.trimmed().isEmpty();
-    if (complete)
-        *complete = !damagedXml && !damagedRecord;
+    // An empty file holds nothing that could be lost. An XML error ends the reading, so it names
+    // the place from which on nothing was read.
+    if (xml.hasError() && !bytes.trimmed().isEmpty())
+        first = {ReadProblem::XmlError, xml.lineNumber()};
+    if (problem)
+        *problem = first;
     return result;
 }
 

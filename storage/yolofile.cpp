@@ -9,13 +9,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPolygonF>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-// Non-numbers count as 0. False only for numbers that overflow (or inf/nan): the line is damaged.
+// False for anything but a finite number (words, decimal commas, overflow, inf/nan); value is then 0.
 // Plain ASCII numbers parse from bytes: QString::toDouble costs several times more, and a
 // label file is mostly numbers. Whatever the byte parser refuses gets the full parser.
 bool parseNumber(QStringView text, double *value)
@@ -29,7 +30,7 @@ bool parseNumber(QStringView text, double *value)
         return true;
     }
     *value = 0.0;
-    return ok ? false : !std::isinf(v) && !std::isnan(v);
+    return false;
 }
 
 void appendNumber(QByteArray &line, double value)
@@ -38,19 +39,46 @@ void appendNumber(QByteArray &line, double value)
     line += QByteArray::number(value, 'f', 6);
 }
 
-int classIndexFor(const QString &label, QStringList &classes)
+// The class number a digits-only label stands for, as reading an index that no name gives makes
+// it ("7" for a class past the list); -1 for any other label.
+int numberLabel(const QString &label)
 {
-    const qsizetype at = label.isEmpty() ? -1 : classes.indexOf(label);
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    if (label.isEmpty() || !std::all_of(label.cbegin(), label.cend(), isDigit))
+        return -1;
+    bool ok = false;
+    const int number = label.toInt(&ok);
+    return ok && QString::number(number) == label ? number : -1;
+}
+
+// A label that is written as its own number: one the list does not hold whose number names no
+// class (past the list, or a gap in a YAML map, which our list calls "class<N>"), so that such a
+// class survives a round trip. -1 for every other label; a number that names another class is a
+// category name like any other.
+int unnamedClassNumber(const QString &label, const QStringList &classes)
+{
+    const int number = numberLabel(label);
+    if (number < 0 || classes.contains(label))
+        return -1;
+    if (number >= classes.size())
+        return number;
+    const QString &name = classes.at(number);
+    // classListLines names a gap "class<N>": still the class of that number.
+    return name.isEmpty() || name == QLatin1String("class") + label ? number : -1;
+}
+
+// The class index of a label, appending a new name to the list. A new name never takes a number
+// that a label of the file is written as (kept): that number gets its own text as its name.
+int classIndexFor(const QString &label, QStringList &classes, const QSet<int> &kept)
+{
+    const qsizetype at = classes.indexOf(label);
     if (at >= 0)
         return int(at);
-    // A bare number is a class index of its own (a class past the list survives a round trip).
-    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
-    if (!label.isEmpty() && std::all_of(label.cbegin(), label.cend(), isDigit)) {
-        bool ok = false;
-        const int number = label.toInt(&ok);
-        if (ok)
-            return number;
-    }
+    const int number = unnamedClassNumber(label, classes);
+    if (number >= 0)
+        return number;
+    while (kept.contains(int(classes.size())))
+        classes.append(QString::number(classes.size()));
     classes.append(label);
     return int(classes.size() - 1);
 }
@@ -122,10 +150,11 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
         return false;
     bool ok = false;
     const int classIndex = fields.first().toInt(&ok, 10);
-    if (!ok)
+    // Training tools refuse negative classes; written back, "-1" would become a new name.
+    if (!ok || classIndex < 0)
         return false;
 
-    // Geometry that overflows damages the line; a confidence that does is just no confidence.
+    // Geometry that is not a number damages the line; a confidence that is not is just no confidence.
     QList<double> numbers(fields.size() - 1);
     QList<bool> finite(fields.size() - 1);
     for (qsizetype i = 1; i < fields.size(); ++i)
@@ -137,9 +166,12 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
     }
 
     Annotation a;
-    // An index the names leave out (past the list, or a gap in a YAML map) stays a number.
-    const bool named = classIndex >= 0 && classIndex < classes.size() && !classes.at(classIndex).isEmpty();
+    // An index the names leave out (past the list, or a gap in a YAML map) stays a number, unless
+    // that number is the name of another class: it could not be told from that class again.
+    const bool named = classIndex < classes.size() && !classes.at(classIndex).isEmpty();
     a.label = named ? classes.at(classIndex) : QString::number(classIndex);
+    if (!named && classes.contains(a.label))
+        return false;
     if (fields.size() <= 6) {
         const double cx = numbers.at(0);
         const double cy = numbers.at(1);
@@ -183,18 +215,25 @@ ClassNames classNamesFor(const QString &imagePath, const QString &labelPath)
     return names;
 }
 
-QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged)
+QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged,
+                               ReadProblem *problem)
 {
     if (damaged)
         damaged->clear();
-    const auto fail = [damaged](const QString &file) {
+    if (problem)
+        *problem = ReadProblem();
+    const auto fail = [damaged, problem](const QString &file, ReadProblem why) {
         if (damaged)
             *damaged = file;
+        if (problem)
+            *problem = why;
         return QList<Annotation>();
     };
     QByteArray bytes;
-    if (readRegularFile(labelPath, &bytes) != FileRead::Ok)
-        return fail(labelPath);
+    if (readRegularFile(labelPath, &bytes) != FileRead::Ok) {
+        const bool tooLarge = QFileInfo(labelPath).size() > kLabelFileLimit;
+        return fail(labelPath, {tooLarge ? ReadProblem::TooLarge : ReadProblem::Unreadable, 0});
+    }
     const QStringList lines = splitLines(QString::fromUtf8(bytes));
 
     const ClassNames names = classNamesFor(imagePath, labelPath);
@@ -205,25 +244,24 @@ QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPat
     };
     const QSize size = imageSize(imagePath);
     if (size.width() < 1 || size.height() < 1)
-        return hasContent() ? fail(labelPath) : QList<Annotation>();
+        return hasContent() ? fail(labelPath, {ReadProblem::NoImageSize, 0}) : QList<Annotation>();
     const double w = size.width();
     const double h = size.height();
 
     QList<Annotation> result;
-    bool skipped = false;
-    for (const QString &line : lines) {
+    qint64 skipped = 0;   // the first line left out, from 1
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
         Annotation a;
         if (parseLine(line, classes, w, h, a))
             result.append(a);
-        else if (!line.trimmed().isEmpty())
-            skipped = true;
+        else if (!skipped && !line.trimmed().isEmpty())
+            skipped = i + 1;
     }
-    if (damaged) {
-        if (skipped)
-            *damaged = labelPath;
-        else if (!names.ok)
-            *damaged = names.file;
-    }
+    if (skipped)
+        fail(labelPath, {ReadProblem::UnusableLine, skipped});
+    else if (!names.ok)
+        fail(names.file, {ReadProblem::ClassNames, 0});
     return result;
 }
 
@@ -260,6 +298,13 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
     const bool segmentation = std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) {
         return a.isPolygon() && !classListEntry(a.label).isEmpty();
     });
+    // Labels written as their own number; a new name must not take one of those numbers.
+    QSet<int> kept;
+    for (const Annotation &a : annotations) {
+        const int number = unnamedClassNumber(classListEntry(a.label), classes);
+        if (number >= 0)
+            kept.insert(number);
+    }
     QByteArray content;
     for (const Annotation &a : annotations) {
         const QString name = classListEntry(a.label);
@@ -267,7 +312,7 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
             continue;
         QStringList extended = classes;
         const QByteArray line =
-            lineFor(a, classIndexFor(name, extended), size.width(), size.height(), segmentation);
+            lineFor(a, classIndexFor(name, extended, kept), size.width(), size.height(), segmentation);
         if (line.isEmpty())
             continue;
         classes = extended;

@@ -2,6 +2,7 @@
 
 #include "storage/annotation.h"
 #include "storage/classnames.h"
+#include "storage/readproblem.h"
 
 #include <QList>
 #include <QString>
@@ -14,8 +15,12 @@
 // Reads the given label file of the image; empty when unreadable or the image has no size.
 // damaged (when given) receives the file that could not be read to its end: the label file when
 // it is unreadable or a line of it had to be skipped, the class list when that exists but cannot
-// be read; empty when everything was read.
-QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged = nullptr);
+// be read; empty when everything was read. problem (when given) tells why. A line is skipped
+// when it is no label line: fewer than five fields, a class that is not a non-negative integer,
+// a coordinate that is not a number, or a class number that no name gives while another class
+// has that number for its name (it could not be told from that class once read).
+QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged = nullptr,
+                               ReadProblem *problem = nullptr);
 
 // The class names that give the numbers of the image's label file their meaning: those of the
 // file's folder, or of our labels folder when the file's folder names none.
@@ -28,6 +33,8 @@ ClassNames classNamesFor(const QString &imagePath, const QString &labelPath);
 // category makes a "classes.txt" with the full list, and notice (when given) then tells which
 // categories the other file lacks. Fails, touching nothing, when the names cannot be read, when
 // the image has no size, or when the label file would be a class list ("classes.txt").
+// A digits-only label that the list lacks is written as that number when the number names no
+// class (a class past the list read back); when it names another class, the label is a new name.
 bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotations,
                    const QStringList &classNames, const QString &labelPath = QString(),
                    NamesFileNotice *notice = nullptr);

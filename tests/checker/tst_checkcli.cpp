@@ -50,6 +50,17 @@ void TestCheckCli::initTestCase()
     QVERIFY(Fixtures::writeBytes(clean + "/labels/classes.txt", "car\n"));
     QVERIFY(Fixtures::writeBytes(clean + "/labels/x.txt", "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(Fixtures::makeImage(m_tmp.path() + "/plain/p.png", 100, 100));
+
+    // Label files the checker cannot read to their end, one per image.
+    const QString bad = m_tmp.path() + "/unreadable";
+    for (const char *name : {"a", "b", "c", "d"})
+        QVERIFY(Fixtures::makeImage(bad + "/" + name + ".png", 1000, 1000));
+    QVERIFY(Fixtures::writeBytes(bad + "/annotations/a.xml", Fixtures::vocEntityBomb()));
+    QVERIFY(Fixtures::writeBytes(bad + "/annotations/b.xml",
+                                 Fixtures::vocXml({{"car", 10, 10, 60, 60}}).replace("</annotation>", "<object><name>")));
+    QVERIFY(Fixtures::writeBytes(bad + "/labels/c.txt", "0 0.5 0.5 0.5 0.5\nnot a label line\n"));
+    QVERIFY(Fixtures::writeBytes(bad + "/labels/d.txt", "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(Fixtures::growFile(bad + "/labels/d.txt", 64 * 1024 * 1024 + 1));
     QDir().mkpath(m_tmp.path() + "/empty");
 }
 
@@ -59,6 +70,7 @@ QString TestCheckCli::expand(QString text) const
         .replace("%C", m_tmp.path() + "/clean")
         .replace("%P", m_tmp.path() + "/plain")
         .replace("%E", m_tmp.path() + "/empty")
+        .replace("%U", m_tmp.path() + "/unreadable")
         .replace("%S", m_serverUrl);
 }
 
@@ -93,6 +105,16 @@ void TestCheckCli::rules_data()
         << QByteArray();
     QTest::newRow("clean dataset") << QStringList{"%C"} << 0
                                    << QStringList{R"j({"checked":1,"issueImages":0,"issues":0})j"} << QByteArray();
+    const QString unreadable =
+        R"j({"detail":"%U/%1 未能完整读取：%2","image":"%U/%3.png","kind":"unreadable_label","problem":"无法读取标注"})j";
+    QTest::newRow("label files it cannot read")
+        << QStringList{"%U"} << 1
+        << QStringList{unreadable.arg("annotations/a.xml", "第12行 XML 格式错误", "a"),
+                       unreadable.arg("annotations/b.xml", "第5行 XML 格式错误", "b"),
+                       unreadable.arg("labels/c.txt", "第2行不是 YOLO 标注行", "c"),
+                       unreadable.arg("labels/d.txt", "文件超过 64 MB 的读取上限", "d"),
+                       R"j({"checked":4,"issueImages":4,"issues":4})j"}
+        << QByteArray();
     QTest::newRow("no images") << QStringList{"%E"} << 0 << QStringList{R"j({"checked":0,"issueImages":0,"issues":0})j"}
                                << QByteArray();
     QTest::newRow("DIR does not exist")

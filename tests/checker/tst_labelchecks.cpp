@@ -6,6 +6,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/filebytes.h"
 
 #include <QTemporaryDir>
 
@@ -155,16 +156,38 @@ private Q_SLOTS:
                                    << QStringList{"过小框|第1个「cat」尺寸 0x0"};
         QTest::newRow("XML without objects") << Fixtures::vocXml({}) << QByteArray() << QByteArray() << true
                                              << QStringList();
+        // A label file that cannot be read to its end is a finding; what was read is still checked.
+        const QString unreadable = QStringLiteral("无法读取标注|%1 未能完整读取：");
+        const QString xmlUnreadable = unreadable.arg("%X");
+        const QString yoloUnreadable = unreadable.arg("%Y");
         QTest::newRow("broken XML: objects before the error")
             << QByteArray("<annotation><object><name>car</name><bndbox><xmin>1</xmin><ymin>1</ymin><xmax>2</xmax>"
                           "<ymax>50</ymax></bndbox></object><object><name>")
-            << QByteArray() << QByteArray() << true << QStringList{"过小框|第1个「car」尺寸 1x49"};
+            << QByteArray() << QByteArray() << true
+            << QStringList{xmlUnreadable + "第1行 XML 格式错误", "过小框|第1个「car」尺寸 1x49"};
+        QTest::newRow("XML entity bomb") << Fixtures::vocEntityBomb() << QByteArray() << QByteArray() << true
+                                         << QStringList{xmlUnreadable + "第12行 XML 格式错误",
+                                                        "越界框|第1个「cat」(10,20)-(110,70) 超出图像 100x50"};
+        QTest::newRow("XML with an object it cannot use; reversed corners are a box")
+            << Fixtures::vocXml({{"car", 60, 40, 10, 10}, {"bus", 10, 10, 10, 40}}) << QByteArray() << QByteArray() << true
+            << QStringList{xmlUnreadable
+                           + "第2个对象无法使用（名称为空、框的宽或高为 0、多边形少于 3 个点或坐标不是数字）"};
+        QTest::newRow("XML past the read limit")
+            << QByteArray("huge") << QByteArray() << QByteArray() << true
+            << QStringList{xmlUnreadable + "文件超过 64 MB 的读取上限"};
+        QTest::newRow("YOLO line that is not YOLO")
+            << QByteArray() << QByteArray("0 0.5 0.5 0.5 0.5\nnot a label line\n") << QByteArray() << true
+            << QStringList{yoloUnreadable + "第2行不是 YOLO 标注行"};
+        QTest::newRow("YOLO past the read limit")
+            << QByteArray() << QByteArray("huge") << QByteArray() << true
+            << QStringList{yoloUnreadable + "文件超过 64 MB 的读取上限"};
         QTest::newRow("unreadable image, XML: every shape outside -1x-1")
             << Fixtures::vocXml({{"car", 10, 10, 60, 40}, {"bus", 0, 0, 5, 5}}) << QByteArray() << QByteArray() << false
             << QStringList{"越界框|第1个「car」(10,10)-(60,40) 超出图像 -1x-1",
                            "越界框|第2个「bus」(0,0)-(5,5) 超出图像 -1x-1"};
         QTest::newRow("unreadable image, YOLO: nothing to read")
-            << QByteArray() << tinyYolo << QByteArray() << false << QStringList();
+            << QByteArray() << tinyYolo << QByteArray() << false
+            << QStringList{yoloUnreadable + "读不出图片尺寸，无法换算 YOLO 坐标"};
     }
     void labelFiles()
     {
@@ -179,12 +202,21 @@ private Q_SLOTS:
         else
             QVERIFY(Fixtures::writeBytes(m_image, "not an image"));
         QVERIFY(Fixtures::writeBytes(labelsDirFor(m_image) + "/classes.txt", "cat\n"));
+        // "huge": one byte past the read limit.
+        const auto write = [](const QString &path, const QByteArray &content) {
+            if (content != "huge")
+                return Fixtures::writeBytes(path, content);
+            return Fixtures::writeBytes(path, "<annotation>\n0 0.5 0.5 0.5 0.5\n")
+                && Fixtures::growFile(path, kLabelFileLimit + 1);
+        };
         if (!xml.isEmpty())
-            QVERIFY(Fixtures::writeBytes(vocXmlPath(m_image), xml));
+            QVERIFY(write(vocXmlPath(m_image), xml));
         if (!yolo.isEmpty())
-            QVERIFY(Fixtures::writeBytes(yoloLabelPath(m_image), yolo));
+            QVERIFY(write(yoloLabelPath(m_image), yolo));
         if (!sibling.isEmpty())
-            QVERIFY(Fixtures::writeBytes(siblingYoloLabelPath(m_image), sibling));
+            QVERIFY(write(siblingYoloLabelPath(m_image), sibling));
+        for (QString &line : expected)
+            line.replace("%X", vocXmlPath(m_image)).replace("%Y", yoloLabelPath(m_image));
         QCOMPARE(texts(checkImage(m_image, {}), m_image), expected);
     }
 
@@ -193,11 +225,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fifo");   // which file is a FIFO: image, xml, yolo or classes
         QTest::addColumn<QStringList>("problems");
-        QTest::newRow("image") << "image" << QStringList();
-        QTest::newRow("XML") << "xml" << QStringList();
-        QTest::newRow("YOLO") << "yolo" << QStringList();
+        // YOLO numbers cannot be converted without the image's size.
+        QTest::newRow("image") << "image" << QStringList{"无法读取标注"};
+        QTest::newRow("XML") << "xml" << QStringList{"无法读取标注"};
+        QTest::newRow("YOLO") << "yolo" << QStringList{"无法读取标注"};
         // The labels are read with numbers for names; a tiny box is still tiny.
-        QTest::newRow("class list") << "classes" << QStringList{"过小框"};
+        QTest::newRow("class list") << "classes" << QStringList{"无法读取标注", "过小框"};
     }
     void specialFilesNeverBlock()
     {
@@ -297,6 +330,17 @@ private Q_SLOTS:
         QCOMPARE(problem, QStringLiteral("Category mismatch"));
         QCOMPARE(detail, QStringLiteral("#1 is labelled “%2”, the model sees “bus” (IoU=0.65)"));
         QCOMPARE(issues.first().problem(), QStringLiteral("类别不符"));
+
+        // The reason of an unreadable label file is worded when shown, its place filled in after.
+        const LabelIssue unreadable{m_image, LabelIssue::Kind::UnreadableLabel, {"/d/%1.xml", "xml_error", "3"}};
+        setLanguage(QStringLiteral("en"));
+        const QString unreadableProblem = unreadable.problem();
+        const QString unreadableDetail = unreadable.detail();
+        setLanguage(QStringLiteral("zh_CN"));
+        QCOMPARE(unreadable.kindName(), QStringLiteral("unreadable_label"));
+        QVERIFY(!unreadable.fromModel());
+        QCOMPARE(unreadableProblem, QStringLiteral("Unreadable labels"));
+        QCOMPARE(unreadableDetail, QStringLiteral("/d/%1.xml could not be read completely: XML error on line 3"));
     }
 
 private:

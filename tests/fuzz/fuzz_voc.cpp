@@ -48,8 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     Fuzz::writeFile(d.xmlFile, bytes.constData(), bytes.size());
 
-    bool complete = false;
-    const QList<Annotation> fromBytes = readVocBytes(bytes, &complete);
+    ReadProblem problem;
+    const QList<Annotation> fromBytes = readVocBytes(bytes, &problem);
+    const bool complete = problem.isNone();
     const QList<Annotation> fromFile = readVocFile(d.xmlFile);
     FUZZ_CHECK(fromFile == fromBytes);
 

@@ -48,6 +48,29 @@ inline QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A VOC file whose DOCTYPE declares entities that expand a hundred thousand times over: its
+// first object (cat, 10,20 to 110,70) reads, the second names the largest entity (line 12).
+inline QByteArray vocEntityBomb()
+{
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE annotation [\n<!ENTITY a \"aaaaaaaaaaaaaaaaaaaa\">\n";
+    for (char level = 'b'; level <= 'f'; ++level) {
+        xml += QByteArray("<!ENTITY ") + level + " \"";
+        for (int i = 0; i < 10; ++i)
+            xml += QByteArray("&") + char(level - 1) + ";";
+        xml += "\">\n";
+    }
+    const QByteArray box = "<bndbox><xmin>10</xmin><ymin>20</ymin><xmax>110</xmax><ymax>70</ymax></bndbox>";
+    return xml + "]>\n<annotation>\n<object><name>cat</name>" + box + "</object>\n<object><name>&f;</name>" + box
+        + "</object>\n</annotation>\n";
+}
+
+// Makes a file of the given size past what it holds (sparse: it takes no room on disk).
+inline bool growFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    return file.resize(size);
+}
+
 inline bool makeImage(const QString &path, int width, int height, const QColor &color = Qt::darkGreen)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -22,6 +22,8 @@ private slots:
     void run_data();
     void run();
     void convertRewritesFiles();
+    void convertKeepsNumberCategories_data();
+    void convertKeepsNumberCategories();
     void convertKeepsLabelsOfUnreadableImage_data();
     void convertKeepsLabelsOfUnreadableImage();
     void otherLayouts_data();
@@ -153,9 +155,50 @@ void TestCli::convertRewritesFiles()
     QVERIFY(QFile::remove(m_tmp->path() + "/ds/labels/classes.txt"));
     result = runCli({"convert", "--to=yolo", "--classes=dog,cat", "img2.png"}, m_inDir);
     QCOMPARE(result.exitCode, 0);
+    // Class 0 had no name and reads as "0"; written as index 0 it would become dog.
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/img2.txt"),
-             QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")); // label "0" read back keeps its index
-    QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/classes.txt"), QByteArray("dog\ncat\n"));
+             QByteArray("2 0.500000 0.500000 0.500000 0.500000\n"));
+    QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/classes.txt"), QByteArray("dog\ncat\n0\n"));
+}
+
+void TestCli::convertKeepsNumberCategories_data()
+{
+    QTest::addColumn<QByteArray>("classes");
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("classesAfter");
+    const QByteArray box = " 0.500000 0.500000 0.500000 0.500000\n";
+    // Written as index 2 it would read back as bird.
+    QTest::newRow("category 2 while class 2 is bird")
+        << QByteArray("cat\ndog\nbird\n") << "2" << QByteArray("3" + box) << QByteArray("cat\ndog\nbird\n2\n");
+    QTest::newRow("category 7 past the list stays class 7")
+        << QByteArray("cat\n") << "7" << QByteArray("7" + box) << QByteArray("cat\n");
+}
+
+// A category whose name is a number keeps its meaning through a conversion to YOLO.
+void TestCli::convertKeepsNumberCategories()
+{
+    QFETCH(QByteArray, classes);
+    QFETCH(QString, category);
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, classesAfter);
+    const QString labels = m_tmp->path() + "/ds/labels";
+    QVERIFY(QFile::remove(labels + "/img2.txt"));
+    QVERIFY(Fixtures::writeBytes(labels + "/classes.txt", classes));
+    QVERIFY(Fixtures::writeBytes(m_dir + "/annotations/img2.xml",
+                                 "<annotation><object><name>" + category.toUtf8()
+                                     + "</name><bndbox><xmin>50</xmin><ymin>25</ymin><xmax>150</xmax><ymax>75</ymax>"
+                                       "</bndbox></object></annotation>\n"));
+    const CliResult result = runCli({"convert", "--to", "yolo", "img2.png"}, m_inDir);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(Fixtures::readBytes(labels + "/img2.txt"), line);
+    QCOMPARE(Fixtures::readBytes(labels + "/classes.txt"), classesAfter);
+    QVERIFY(!QFile::exists(m_dir + "/annotations/img2.xml"));
+    const CliResult shown = runCli({"show", "img2.png"}, m_inDir);
+    QCOMPARE(shown.exitCode, 0);
+    const QJsonObject read = QJsonDocument::fromJson(shown.out).object();
+    QCOMPARE(read.value("annotations").toArray().at(0).toObject().value("label").toString(), category);
+    QCOMPARE(read.value("complete"), QJsonValue(true));
 }
 
 void TestCli::convertKeepsLabelsOfUnreadableImage_data()

@@ -9,6 +9,8 @@
 #include "support/clirunner.h"
 #include "testmain.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -75,6 +77,25 @@ private:
     bool m_mounted = false;
 };
 
+// Six objects of which only the first two can be used: a box, reversed corners (the box they
+// mean), then a zero-width box, an empty name, a two-point polygon and a decimal comma.
+QByteArray unusableObjects()
+{
+    const QByteArray box = "<bndbox><xmin>10</xmin><ymin>10</ymin><xmax>50</xmax><ymax>40</ymax></bndbox>";
+    return "<annotation>\n<object><name>cat</name>" + box + "</object>\n"
+           "<object><name>dog</name><bndbox><xmin>50</xmin><ymin>40</ymin><xmax>10</xmax><ymax>10</ymax></bndbox>"
+           "</object>\n"
+           "<object><name>zero</name><bndbox><xmin>10</xmin><ymin>10</ymin><xmax>10</xmax><ymax>40</ymax></bndbox>"
+           "</object>\n"
+           "<object><name></name>" + box + "</object>\n"
+           "<object><name>line</name><polygon><points>1,1 5,5</points></polygon>" + box + "</object>\n"
+           "<object><name>comma</name><bndbox><xmin>10,5</xmin><ymin>10</ymin><xmax>50,5</xmax><ymax>40</ymax>"
+           "</bndbox></object>\n</annotation>\n";
+}
+
+// Stands for a label file one byte past the read limit (sparse: it takes no room).
+const QByteArray kHuge = "huge";
+
 } // namespace
 
 class TestStorageFaults : public QObject
@@ -113,6 +134,8 @@ private slots:
 private:
     void writeYoloLabels(const QByteArray &lines = "0 0.5 0.5 0.5 0.5\n1 0.25 0.25 0.1 0.1\n");
     void writeVoc(const QByteArray &xml = vocObjects(2));
+    // A VOC or YOLO label file ("voc", "yolo") with the given content, or kHuge.
+    void writeLabels(const QString &format, const QByteArray &content);
     void moveDatasetTo(const QString &root);
 
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -148,6 +171,24 @@ void TestStorageFaults::writeYoloLabels(const QByteArray &lines)
 void TestStorageFaults::writeVoc(const QByteArray &xml)
 {
     QVERIFY(Fixtures::writeBytes(m_xml, xml));
+}
+
+void TestStorageFaults::writeLabels(const QString &format, const QByteArray &content)
+{
+    const bool voc = format == u"voc";
+    if (content != kHuge) {
+        if (voc)
+            writeVoc(content);
+        else
+            writeYoloLabels(content);
+        return;
+    }
+    const QByteArray head = voc ? vocObjects(1, QByteArray()) : QByteArray("0 0.5 0.5 0.5 0.5\n");
+    if (voc)
+        writeVoc(head);
+    else
+        writeYoloLabels(head);
+    QVERIFY(Fixtures::growFile(voc ? m_xml : m_yolo, kLabelFileLimit + 1));
 }
 
 void TestStorageFaults::fullDiskKeepsLabels_data()
@@ -296,21 +337,35 @@ void TestStorageFaults::unreadableClassList()
 void TestStorageFaults::incompleteReading_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("content");   // kHuge: a file past the read limit
     QTest::addColumn<int>("read");
     QTest::addColumn<int>("counted");
-    QTest::addColumn<bool>("complete");
+    QTest::addColumn<QString>("problem");      // "name at"; empty: the reading is complete
 
-    QTest::newRow("voc complete") << "voc" << vocObjects(4) << 4 << 4 << true;
-    QTest::newRow("voc broken after the second of four") << "voc" << brokenAfterSecondOfFour() << 2 << 4 << false;
-    QTest::newRow("voc without its closing tag") << "voc" << vocObjects(3, QByteArray()) << 3 << 3 << false;
-    QTest::newRow("empty voc file") << "voc" << QByteArray() << 0 << 0 << true;
-    QTest::newRow("yolo complete") << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n\n1 0.2 0.2 0.1 0.1\n") << 2 << 2 << true;
+    QTest::newRow("voc complete") << "voc" << vocObjects(4) << 4 << 4 << QString();
+    QTest::newRow("voc broken after the second of four")
+        << "voc" << brokenAfterSecondOfFour() << 2 << 4 << QStringLiteral("xml_error 5");
+    QTest::newRow("voc without its closing tag") << "voc" << vocObjects(3, QByteArray()) << 3 << 3
+                                                 << QStringLiteral("xml_error 6");
+    QTest::newRow("empty voc file") << "voc" << QByteArray() << 0 << 0 << QString();
+    QTest::newRow("voc with objects it cannot use") << "voc" << unusableObjects() << 2 << 6
+                                                    << QStringLiteral("unusable_object 3");
+    QTest::newRow("voc entity bomb") << "voc" << Fixtures::vocEntityBomb() << 1 << 2 << QStringLiteral("xml_error 12");
+    QTest::newRow("voc past the read limit") << "voc" << kHuge << 0 << -1 << QStringLiteral("too_large 0");
+    QTest::newRow("yolo complete") << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n\n1 0.2 0.2 0.1 0.1\n") << 2 << 2
+                                   << QString();
     QTest::newRow("yolo with a line the reader skips")
-        << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n0,0.5,0.5,0.1,0.1\n1 0.2 0.2 0.1 0.1\n") << 2 << 3 << false;
-    QTest::newRow("yolo with too few fields") << "yolo" << QByteArray("0 0.5 0.5 0.5\n") << 0 << 1 << false;
+        << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n0,0.5,0.5,0.1,0.1\n1 0.2 0.2 0.1 0.1\n") << 2 << 3
+        << QStringLiteral("unusable_line 2");
+    QTest::newRow("yolo with too few fields") << "yolo" << QByteArray("0 0.5 0.5 0.5\n") << 0 << 1
+                                              << QStringLiteral("unusable_line 1");
     QTest::newRow("yolo with tab separated fields")
-        << "yolo" << QByteArray("0\t0.5\t0.5\t0.5\t0.5\n1 0.2\t0.2 0.1 0.1\n") << 2 << 2 << true;
+        << "yolo" << QByteArray("0\t0.5\t0.5\t0.5\t0.5\n1 0.2\t0.2 0.1 0.1\n") << 2 << 2 << QString();
+    QTest::newRow("yolo with decimal commas")
+        << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n1 0,2 0,2 0,1 0,1\n") << 1 << 2 << QStringLiteral("unusable_line 2");
+    QTest::newRow("yolo line of words") << "yolo" << QByteArray("a cat on the mat\n0 0.5 0.5 0.5 0.5\n") << 1 << 2
+                                        << QStringLiteral("unusable_line 1");
+    QTest::newRow("yolo past the read limit") << "yolo" << kHuge << 0 << -1 << QStringLiteral("too_large 0");
 }
 
 void TestStorageFaults::incompleteReading()
@@ -319,17 +374,16 @@ void TestStorageFaults::incompleteReading()
     QFETCH(QByteArray, content);
     QFETCH(int, read);
     QFETCH(int, counted);
-    QFETCH(bool, complete);
-    if (format == u"voc")
-        writeVoc(content);
-    else
-        writeYoloLabels(content);
+    QFETCH(QString, problem);
+    writeLabels(format, content);
     const StoredAnnotations stored = readStoredAnnotations(m_image);
     QCOMPARE(stored.annotations.size(), read);
     QCOMPARE(countAnnotations(m_image), counted);
-    QCOMPARE(stored.complete(), complete);
+    QCOMPARE(stored.complete(), problem.isEmpty());
     QCOMPARE(stored.file, format == u"voc" ? m_xml : m_yolo);
-    if (!complete)
+    const QString why = stored.problem.isNone() ? QString() : stored.problem.name() + ' ' + QString::number(stored.problem.at);
+    QCOMPARE(why, problem);
+    if (!problem.isEmpty())
         QCOMPARE(stored.damagedFile, stored.file);
 }
 
@@ -337,30 +391,42 @@ void TestStorageFaults::incompleteReadingRefusedByConvert_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("voc with an xml error") << "voc" << brokenAfterSecondOfFour();
-    QTest::newRow("yolo with a skipped line") << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n0;0.5;0.5;0.1;0.1\n");
-    QTest::newRow("yolo with an overflowing box") << "yolo" << QByteArray("0 1e307 0.5 1e307 0.2\n1 0.5 0.5 0.2 0.2\n");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("voc with an xml error") << "voc" << brokenAfterSecondOfFour() << "xml_error";
+    QTest::newRow("yolo with a skipped line") << "yolo" << QByteArray("0 0.5 0.5 0.5 0.5\n0;0.5;0.5;0.1;0.1\n")
+                                              << "unusable_line";
+    QTest::newRow("yolo with an overflowing box") << "yolo" << QByteArray("0 1e307 0.5 1e307 0.2\n1 0.5 0.5 0.2 0.2\n")
+                                                  << "unusable_line";
+    QTest::newRow("voc with objects it cannot use") << "voc" << unusableObjects() << "unusable_object";
+    QTest::newRow("voc entity bomb") << "voc" << Fixtures::vocEntityBomb() << "xml_error";
+    QTest::newRow("voc past the read limit") << "voc" << kHuge << "too_large";
+    QTest::newRow("yolo with decimal commas") << "yolo" << QByteArray("0 0,5 0,5 0,5 0,5\n") << "unusable_line";
+    QTest::newRow("yolo past the read limit") << "yolo" << kHuge << "too_large";
 }
 
 void TestStorageFaults::incompleteReadingRefusedByConvert()
 {
     QFETCH(QString, format);
     QFETCH(QByteArray, content);
-    if (format == u"voc")
-        writeVoc(content);
-    else
-        writeYoloLabels(content);
+    QFETCH(QString, reason);
+    writeLabels(format, content);
     const QString to = format == u"voc" ? QStringLiteral("yolo") : QStringLiteral("voc");
     const QString labelFile = format == u"voc" ? m_xml : m_yolo;
+    const QByteArray head = Fixtures::readBytes(labelFile).left(4096);
+    const qint64 size = QFileInfo(labelFile).size();
     const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QFile::encodeName(labelFile)), result.err);
-    QCOMPARE(Fixtures::readBytes(labelFile), content);
+    QCOMPARE(QFileInfo(labelFile).size(), size);
+    QCOMPARE(Fixtures::readBytes(labelFile).left(4096), head);
     QVERIFY(!QFile::exists(format == u"voc" ? m_yolo : m_xml));
 
     const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
-    QVERIFY2(shown.out.contains("\"complete\":false"), shown.out);
+    const QJsonObject line = QJsonDocument::fromJson(shown.out).object();
+    QCOMPARE(line.value(QStringLiteral("complete")), QJsonValue(false));
+    QCOMPARE(line.value(QStringLiteral("damaged")).toString(), labelFile);
+    QCOMPARE(line.value(QStringLiteral("reason")).toString(), reason);
     QVERIFY2(!shown.out.contains("null"), shown.out);
 }
 

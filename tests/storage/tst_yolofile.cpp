@@ -23,7 +23,8 @@ private slots:
     void readLines();
     void roundTrip_data();
     void roundTrip();
-    void outOfListClassSurvivesRoundTrip();
+    void numberClassesRoundTrip_data();
+    void numberClassesRoundTrip();
     void orientedSizeDrivesNormalisation();
     void unreadableImageWritesNothing();
     void siblingFileUsesMappedClassList();
@@ -71,6 +72,19 @@ void TestYoloFile::writeLines_data()
     QTest::newRow("numeric label is the index, list unchanged")
         << QList<Annotation>{box("7", centre)} << QByteArray() << QStringList{"cat"}
         << QByteArray("7 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
+    // A number that names another class is a category name of its own: written as that index it
+    // would become the other class.
+    QTest::newRow("number naming another class becomes a name")
+        << QList<Annotation>{box("2", centre)} << QByteArray("cat\ndog\nbird\n") << QStringList{}
+        << QByteArray("3 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\ndog\nbird\n2\n");
+    QTest::newRow("number past the list kept; a new name steps over it")
+        << QList<Annotation>{box("fish", centre), box("3", centre)} << QByteArray("cat\ndog\nbird\n")
+        << QStringList{}
+        << QByteArray("4 0.500000 0.500000 0.500000 0.500000\n3 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat\ndog\nbird\n3\nfish\n");
+    QTest::newRow("number with a leading zero is a name")
+        << QList<Annotation>{box("07", centre)} << QByteArray() << QStringList{"cat"}
+        << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n07\n");
     QTest::newRow("case-sensitive match") << QList<Annotation>{box("Cat", centre)} << QByteArray() << QStringList{"cat"}
                                           << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n")
                                           << QByteArray("cat\nCat\n");
@@ -155,88 +169,102 @@ void TestYoloFile::readLines_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QList<Annotation>>("expected");
+    QTest::addColumn<QString>("problem");   // why the reading is incomplete, "name at"; empty: complete
 
     const QRectF centre(50, 25, 100, 50);
     auto withConfidence = [](Annotation a, double c) { a.confidence = c; return a; };
     auto withRect = [](Annotation a, const QRectF &r) { a.rect = r; return a; };
     const Annotation triangle = withRect(polygon("cat", {{20, 10}, {180, 10}, {100, 90}}), QRectF(20, 10, 160, 80));
 
-    QTest::newRow("box") << QByteArray("0 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("cat", centre)};
+    QTest::newRow("box") << QByteArray("0 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("CRLF and no final newline")
-        << QByteArray("0 0.5 0.5 0.5 0.5\r\n1 0.5 0.5 0.5 0.5") << QList<Annotation>{box("cat", centre), box("dog", centre)};
-    QTest::newRow("extra spaces") << QByteArray("  0   0.5 0.5  0.5 0.5  \n") << QList<Annotation>{box("cat", centre)};
+        << QByteArray("0 0.5 0.5 0.5 0.5\r\n1 0.5 0.5 0.5 0.5") << QList<Annotation>{box("cat", centre), box("dog", centre)} << QString();
+    QTest::newRow("extra spaces") << QByteArray("  0   0.5 0.5  0.5 0.5  \n") << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("confidence field") << QByteArray("2 0.5 0.5 0.2 0.2 0.87\n")
-                                      << QList<Annotation>{withConfidence(box("bird", QRectF(80, 40, 40, 20)), 0.87)};
+                                      << QList<Annotation>{withConfidence(box("bird", QRectF(80, 40, 40, 20)), 0.87)} << QString();
     QTest::newRow("zero confidence means none") << QByteArray("2 0.5 0.5 0.2 0.2 0\n")
-                                                << QList<Annotation>{box("bird", QRectF(80, 40, 40, 20))};
-    QTest::newRow("polygon") << QByteArray("0 0.1 0.1 0.9 0.1 0.5 0.9\n") << QList<Annotation>{triangle};
+                                                << QList<Annotation>{box("bird", QRectF(80, 40, 40, 20))} << QString();
+    QTest::newRow("polygon") << QByteArray("0 0.1 0.1 0.9 0.1 0.5 0.9\n") << QList<Annotation>{triangle} << QString();
     QTest::newRow("polygon with confidence") << QByteArray("0 0.1 0.1 0.9 0.1 0.5 0.9 0.95\n")
-                                             << QList<Annotation>{withConfidence(triangle, 0.95)};
+                                             << QList<Annotation>{withConfidence(triangle, 0.95)} << QString();
     QTest::newRow("polygon clamped on reading")
         << QByteArray("0 -0.1 0.1 1.5 0.1 0.5 0.9\n")
-        << QList<Annotation>{withRect(polygon("cat", {{0, 10}, {200, 10}, {100, 90}}), QRectF(0, 10, 200, 80))};
-    QTest::newRow("class past the list") << QByteArray("7 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("7", centre)};
-    QTest::newRow("negative class") << QByteArray("-1 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("-1", centre)};
+        << QList<Annotation>{withRect(polygon("cat", {{0, 10}, {200, 10}, {100, 90}}), QRectF(0, 10, 200, 80))} << QString();
+    QTest::newRow("class past the list") << QByteArray("7 0.5 0.5 0.5 0.5\n") << QList<Annotation>{box("7", centre)} << QString();
+    // Training tools refuse a negative class; saved again, "-1" would become a name of its own.
+    QTest::newRow("negative class: line left out") << QByteArray("-1 0.5 0.5 0.5 0.5\n1 0.5 0.5 0.5 0.5\n")
+                                                   << QList<Annotation>{box("dog", centre)}
+                                                   << QStringLiteral("unusable_line 1");
     QTest::newRow("tabs and runs of blanks separate fields")
         << QByteArray("0\t0.5 0.5 0.5 0.5\n0 0.5\t \t0.5  0.5 0.5\n")
-        << QList<Annotation>{box("cat", QRectF(50, 25, 100, 50)), box("cat", QRectF(50, 25, 100, 50))};
+        << QList<Annotation>{box("cat", QRectF(50, 25, 100, 50)), box("cat", QRectF(50, 25, 100, 50))} << QString();
     QTest::newRow("malformed lines skipped, rest read")
         << QByteArray("0 0.5 0.5 0.5\nx 0.5 0.5 0.5 0.5\n0.5 0.5 0.5 0.5 0.5\n\n1 0.5 0.5 0.5 0.5\n")
-        << QList<Annotation>{box("dog", centre)};
-    QTest::newRow("bad number counts as 0") << QByteArray("0 abc 0.5 0.5 0.5\n")
-                                            << QList<Annotation>{box("cat", QRectF(-50, 25, 100, 50))};
+        << QList<Annotation>{box("dog", centre)} << QStringLiteral("unusable_line 1");
+    QTest::newRow("bad number: line left out") << QByteArray("1 0.5 0.5 0.5 0.5\n0 abc 0.5 0.5 0.5\n")
+                                               << QList<Annotation>{box("dog", centre)}
+                                               << QStringLiteral("unusable_line 2");
+    QTest::newRow("decimal commas: line left out") << QByteArray("\n0 0,5 0,5 0,5 0,5\n")
+                                                   << QList<Annotation>{} << QStringLiteral("unusable_line 2");
+    QTest::newRow("confidence that is no number: no confidence")
+        << QByteArray("0 0.5 0.5 0.5 0.5 high\n") << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("infinite coordinate skips the line") << QByteArray("0 inf 0.5 0.5 0.5\n1 0.5 0.5 0.5 0.5\n")
-                                                        << QList<Annotation>{box("dog", QRectF(50, 25, 100, 50))};
+                                                        << QList<Annotation>{box("dog", QRectF(50, 25, 100, 50))} << QStringLiteral("unusable_line 1");
     // Beyond plain ASCII the full number parser decides, as for any other field.
     QTest::newRow("no-break space after a number") << QByteArray("0 0.5\xc2\xa0 0.5 0.5 0.5\n")
-                                                   << QList<Annotation>{box("cat", centre)};
+                                                   << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("exponent and plus sign") << QByteArray("0 5e-1 +0.5 0.5E0 .5\n")
-                                            << QList<Annotation>{box("cat", centre)};
+                                            << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("zero-size box kept") << QByteArray("0 0.5 0.5 0 0\n")
-                                        << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))};
+                                        << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))} << QString();
     QTest::newRow("box corners read as a box") << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n")
-                                               << QList<Annotation>{box("cat", centre)};
+                                               << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("box corners with confidence")
         << QByteArray("2 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75 0.6\n")
-        << QList<Annotation>{withConfidence(box("bird", centre), 0.6)};
+        << QList<Annotation>{withConfidence(box("bird", centre), 0.6)} << QString();
     QTest::newRow("zero-width box corners") << QByteArray("0 0.5 0.25 0.5 0.25 0.5 0.75 0.5 0.75\n")
-                                            << QList<Annotation>{box("cat", QRectF(100, 25, 0, 50))};
+                                            << QList<Annotation>{box("cat", QRectF(100, 25, 0, 50))} << QString();
     const QList<QPointF> ccw{{50, 25}, {50, 75}, {150, 75}, {150, 25}};
     QTest::newRow("rectangle in another order stays a polygon")
         << QByteArray("0 0.25 0.25 0.25 0.75 0.75 0.75 0.75 0.25\n")
-        << QList<Annotation>{withRect(polygon("cat", ccw), centre)};
+        << QList<Annotation>{withRect(polygon("cat", ccw), centre)} << QString();
     const QList<QPointF> fromRight{{150, 25}, {150, 75}, {50, 75}, {50, 25}};
     QTest::newRow("rectangle from another corner stays a polygon")
         << QByteArray("0 0.75 0.25 0.75 0.75 0.25 0.75 0.25 0.25\n")
-        << QList<Annotation>{withRect(polygon("cat", fromRight), centre)};
+        << QList<Annotation>{withRect(polygon("cat", fromRight), centre)} << QString();
     const QList<QPointF> mirrored{{150, 25}, {50, 25}, {50, 75}, {150, 75}};
     QTest::newRow("rectangle mirrored stays a polygon") << QByteArray("0 0.75 0.25 0.25 0.25 0.25 0.75 0.75 0.75\n")
-                                                        << QList<Annotation>{withRect(polygon("cat", mirrored), centre)};
+                                                        << QList<Annotation>{withRect(polygon("cat", mirrored), centre)} << QString();
     const QList<QPointF> quad{{50, 25}, {150, 25}, {150, 75}, {60, 75}};
     QTest::newRow("four points, not a rectangle") << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.3 0.75\n")
-                                                  << QList<Annotation>{withRect(polygon("cat", quad), centre)};
+                                                  << QList<Annotation>{withRect(polygon("cat", quad), centre)} << QString();
     const QList<QPointF> diamond{{100, 25}, {150, 50}, {100, 75}, {50, 50}};
     QTest::newRow("turned rectangle stays a polygon") << QByteArray("0 0.5 0.25 0.75 0.5 0.5 0.75 0.25 0.5\n")
-                                                      << QList<Annotation>{withRect(polygon("cat", diamond), centre)};
+                                                      << QList<Annotation>{withRect(polygon("cat", diamond), centre)} << QString();
     const QList<QPointF> five{{50, 25}, {150, 25}, {150, 75}, {50, 75}, {50, 50}};
     QTest::newRow("five points on a rectangle stay a polygon")
         << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75 0.25 0.5 0.95\n")
-        << QList<Annotation>{withConfidence(withRect(polygon("cat", five), centre), 0.95)};
+        << QList<Annotation>{withConfidence(withRect(polygon("cat", five), centre), 0.95)} << QString();
     // What we wrote before boxes became corners in such files still reads the same.
     QTest::newRow("earlier file with box and polygon rows")
         << QByteArray("0 0.5 0.5 0.5 0.5\n1 0.1 0.1 0.9 0.1 0.5 0.9\n")
         << QList<Annotation>{box("cat", centre), withRect(polygon("dog", {{20, 10}, {180, 10}, {100, 90}}),
-                                                          QRectF(20, 10, 160, 80))};
+                                                          QRectF(20, 10, 160, 80))} << QString();
 }
 
 void TestYoloFile::readLines()
 {
     QFETCH(QByteArray, content);
     QFETCH(QList<Annotation>, expected);
+    QFETCH(QString, problem);
     QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", "cat\ndog\nbird\n"));
     QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", content));
-    const QList<Annotation> got = loadAnnotations(m_image);
+    const StoredAnnotations stored = readStoredAnnotations(m_image);
+    const QList<Annotation> &got = stored.annotations;
     QCOMPARE(got.size(), expected.size());
+    const QString why = stored.problem.isNone() ? QString() : stored.problem.name() + ' ' + QString::number(stored.problem.at);
+    QCOMPARE(why, problem);
+    QCOMPARE(stored.damagedFile, problem.isEmpty() ? QString() : m_labelsDir + "/pic.txt");
     for (qsizetype i = 0; i < got.size(); ++i) {
         QCOMPARE(got[i].label, expected[i].label);
         QCOMPARE(got[i].kind, expected[i].kind);
@@ -292,14 +320,56 @@ void TestYoloFile::roundTrip()
     }
 }
 
-void TestYoloFile::outOfListClassSurvivesRoundTrip()
+void TestYoloFile::numberClassesRoundTrip_data()
 {
-    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", "cat\n"));
-    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", "7 0.5 0.5 0.5 0.5\n0 0.5 0.5 0.5 0.5\n"));
-    QVERIFY(saveAnnotations(m_image, loadAnnotations(m_image), true, {"other"}));
-    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/pic.txt"),
-             QByteArray("7 0.500000 0.500000 0.500000 0.500000\n0 0.500000 0.500000 0.500000 0.500000\n"));
-    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/classes.txt"), QByteArray("cat\n"));
+    QTest::addColumn<QByteArray>("classesOnDisk");
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<QStringList>("labels");    // as read
+    QTest::addColumn<QString>("added");         // a category added before saving again; empty: none
+    QTest::addColumn<QByteArray>("savedLines"); // empty: the reading is incomplete and not saved
+    QTest::addColumn<QByteArray>("savedClasses");
+
+    const QByteArray row = " 0.500000 0.500000 0.500000 0.500000\n";
+    QTest::newRow("class past the list survives")
+        << QByteArray("cat\n") << QByteArray("7 0.5 0.5 0.5 0.5\n0 0.5 0.5 0.5 0.5\n") << QStringList{"7", "cat"}
+        << QString() << QByteArray("7" + row + "0" + row) << QByteArray("cat\n");
+    QTest::newRow("names file lacks an entry: a new category steps over it")
+        << QByteArray("cat\ndog\n") << QByteArray("2 0.5 0.5 0.5 0.5\n") << QStringList{"2"} << "bird"
+        << QByteArray("2" + row + "3" + row) << QByteArray("cat\ndog\n2\nbird\n");
+    // Class 5 has no name while class 0 is called "5": read as "5", it would be saved as class 0.
+    QTest::newRow("unnamed class whose number names another: line left out")
+        << QByteArray("5\ncat\n") << QByteArray("0 0.5 0.5 0.5 0.5\n5 0.5 0.5 0.5 0.5\n") << QStringList{"5"}
+        << QString() << QByteArray() << QByteArray();
+}
+
+void TestYoloFile::numberClassesRoundTrip()
+{
+    QFETCH(QByteArray, classesOnDisk);
+    QFETCH(QByteArray, lines);
+    QFETCH(QStringList, labels);
+    QFETCH(QString, added);
+    QFETCH(QByteArray, savedLines);
+    QFETCH(QByteArray, savedClasses);
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/classes.txt", classesOnDisk));
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", lines));
+    StoredAnnotations stored = readStoredAnnotations(m_image);
+    QStringList read;
+    for (const Annotation &a : std::as_const(stored.annotations))
+        read.append(a.label);
+    QCOMPARE(read, labels);
+    QCOMPARE(stored.complete(), !savedLines.isEmpty());
+    if (savedLines.isEmpty())
+        return;
+    if (!added.isEmpty())
+        stored.annotations.append(box(added, QRectF(50, 25, 100, 50)));
+    QVERIFY(saveAnnotations(m_image, stored.annotations, true, {"other"}));
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/pic.txt"), savedLines);
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/classes.txt"), savedClasses);
+    // Read back, every category is what it was.
+    read.clear();
+    for (const Annotation &a : loadAnnotations(m_image))
+        read.append(a.label);
+    QCOMPARE(read, added.isEmpty() ? labels : labels + QStringList{added});
 }
 
 void TestYoloFile::orientedSizeDrivesNormalisation()

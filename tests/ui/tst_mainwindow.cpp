@@ -107,6 +107,7 @@ private slots:
     void dropUrls();
     void undecodableImages_data();
     void undecodableImages();
+    void damagedLabelFileTrashedOnFirstSave_data();
     void damagedLabelFileTrashedOnFirstSave();
     void largePhotoOpens();
 
@@ -578,20 +579,38 @@ void TestMainWindow::undecodableImages()
     QCOMPARE(window->toast()->text(), toast);
 }
 
+void TestMainWindow::damagedLabelFileTrashedOnFirstSave_data()
+{
+    QTest::addColumn<QByteArray>("damaged");
+    QTest::addColumn<int>("shown");
+    const QByteArray cat = "<object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin><xmax>30</xmax><ymax>30</ymax>"
+                           "</bndbox></object>";
+    QTest::newRow("XML error after the first object")
+        << QByteArray("<annotation>" + cat + "<object><name>d<b/>og</name>") << 1;
+    // Reversed corners are the box they mean; a zero-width box and an empty name cannot be shown.
+    QTest::newRow("objects it cannot use")
+        << QByteArray("<annotation>" + cat
+                      + "<object><name>dog</name><bndbox><xmin>60</xmin><ymin>60</ymin><xmax>40</xmax><ymax>40</ymax>"
+                        "</bndbox></object><object><name>zero</name><bndbox><xmin>5</xmin><ymin>5</ymin><xmax>5</xmax>"
+                        "<ymax>40</ymax></bndbox></object><object><name></name><bndbox><xmin>1</xmin><ymin>1</ymin>"
+                        "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>")
+        << 2;
+}
+
 void TestMainWindow::damagedLabelFileTrashedOnFirstSave()
 {
-    const QByteArray damaged = "<annotation><object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin>"
-                               "<xmax>30</xmax><ymax>30</ymax></bndbox></object><object><name>d<b/>og</name>";
+    QFETCH(QByteArray, damaged);
+    QFETCH(int, shown);
     QVERIFY(writeBytes(vocPath(m_images.at(0)), damaged));
     auto window = openWindow(m_dir);
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(0)));
-    QCOMPARE(window->scene()->annotations().size(), 1);
+    QCOMPARE(window->scene()->annotations().size(), shown);
     QVERIFY2(window->toast()->text().contains(QStringLiteral("img1.xml")), qPrintable(window->toast()->text()));
     editFirstShape(*window);
     QVERIFY(window->saveCurrent());
     QVERIFY(trashedFiles().contains(QStringLiteral("img1.xml")));
-    QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
+    QCOMPARE(loadAnnotations(m_images.at(0)).size(), shown);
     const QString trashedCopy = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash/files/img1.xml");
     QCOMPARE(readBytes(trashedCopy), damaged);
 }

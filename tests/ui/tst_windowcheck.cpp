@@ -48,6 +48,8 @@ Dataset dataset(const QString &name)
         return {};
     if (name == QLatin1String("clean"))
         return {{4, {dog}}};
+    if (name == QLatin1String("clean, one file cut short"))
+        return {{3, {cat}}, {4, {dog}}};
     Dataset d{{1, {cat, carOutside}}, {2, {car, car}}, {4, {dog}}};
     if (name == QLatin1String("faulty with a slow image")) {
         // Forty thousand small boxes of one label take the rule half a while to read; none of
@@ -225,6 +227,10 @@ void TestWindowCheck::findings_data()
     QTest::newRow("clean labels: the green line")
         << "clean" << "agrees" << QStringList{} << "已检查 1 张图片，发现 0 个问题（涉及 0 张图片） —— 未发现问题 ✓"
         << "校验完成，共 0 个问题";
+    // The XML of img3 breaks off after its first object.
+    QTest::newRow("a label file cut short")
+        << "clean, one file cut short" << "agrees" << QStringList{"img3.png|无法读取标注"}
+        << "已检查 2 张图片，发现 1 个问题（涉及 1 张图片）" << "校验完成，共 1 个问题";
     QTest::newRow("no labelled images: rule half only")
         << "unlabelled" << "agrees" << QStringList{}
         << "已检查 4 张图片，发现 0 个问题（涉及 0 张图片） —— 未发现问题 ✓" << "没有已标注图片，仅完成规则检查";
@@ -241,6 +247,16 @@ void TestWindowCheck::findings()
 
     const Dataset d = dataset(data);
     writeDataset(d);
+    const QString cutShort = m_dir + QStringLiteral("/annotations/img3.xml");
+    if (data.endsWith(QLatin1String("cut short"))) {
+        QFile xml(cutShort);
+        QVERIFY(xml.open(QIODevice::ReadWrite));
+        const QByteArray content = xml.readAll();
+        QVERIFY(content.endsWith("</annotation>") || content.endsWith("</annotation>\n"));
+        QVERIFY(xml.resize(content.lastIndexOf("</annotation>")));
+        QVERIFY(xml.seek(xml.size()));
+        xml.write("<object><name>");
+    }
     if (server == QLatin1String("none"))
         storeServer(closedPortUrl());
     else {
@@ -272,6 +288,8 @@ void TestWindowCheck::findings()
             QCOMPARE(item->text(2), QStringLiteral("第2个「car」(900,100)-(1001,200) 超出图像 1000x1000"));
         if (item->text(1) == QLatin1String("类别不符"))
             QCOMPARE(item->text(2), QStringLiteral("第1个标注为「dog」,模型识别为「cat」(IoU=1.00)"));
+        if (item->text(1) == QLatin1String("无法读取标注"))
+            QCOMPARE(item->text(2), cutShort + QStringLiteral(" 未能完整读取：第1行 XML 格式错误"));
         if (item->text(1) == QLatin1String("推理失败"))
             QVERIFY2(item->text(2).startsWith(QStringLiteral("推理失败 (HTTP 0)")), qPrintable(item->text(2)));
     }

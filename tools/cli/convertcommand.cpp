@@ -67,8 +67,8 @@ int runConvertCommand(const QStringList &args)
                 continue;
             }
             if (!stored.complete()) {
-                Cli::printError(QStringLiteral("cannot read %1 completely; %2 left as it is")
-                                    .arg(stored.damagedFile, image));
+                Cli::printError(QStringLiteral("cannot read %1 completely (%2); %3 left as it is")
+                                    .arg(stored.damagedFile, stored.problem.name(), image));
                 status = Cli::ItemFailed;
                 continue;
             }

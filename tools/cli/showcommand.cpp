@@ -43,8 +43,10 @@ int runShowCommand(const QStringList &args)
             {QStringLiteral("annotations"), annotations},
             {QStringLiteral("complete"), stored.complete()},
         };
-        if (!stored.complete())
+        if (!stored.complete()) {
             line.insert(QStringLiteral("damaged"), stored.damagedFile);
+            line.insert(QStringLiteral("reason"), stored.problem.name());
+        }
         Cli::printJson(line);
     }
     return status;

@@ -53,6 +53,8 @@ public:
     void stepImage(int step);
     bool saveCurrent();
     void deleteImage(const QString &path);
+    // Converts every label file of the open folder, after asking.
+    void convertFolder(bool toYolo);
     void switchLanguage(const QString &code);
     void showShortcuts();
     void startAutoLabel(bool settingsOnly, bool preferCurrent);
@@ -100,7 +102,9 @@ private:
     void refreshPanels();
     void refreshObjects();
     void refreshCategories();
+    // The user's choice of format for the open folder's new label files (and the next new folder's).
     void setUseYolo(bool yolo);
+    void showFolderFormat(bool yolo);
     void saveSettings();
 
     // mainwindow_menus.cpp
@@ -161,6 +165,7 @@ private:
     QString m_fullResolutionRequested;
     QString m_paintWatchPath;
     bool m_firstShow = true;
+    bool m_lastChosenYolo = false;   // the last format chosen anywhere: new folders start with it
 
     // Widgets
     AnnotationScene *m_scene = nullptr;

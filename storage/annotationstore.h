@@ -46,8 +46,8 @@ struct SaveReport
     QString unreadableNamesFile;
 };
 
-// Writes YOLO (saveAsYolo) or VOC into the file of that format found for the image (else into our
-// layout), then removes the image's files of the other format, wherever they were found, and any
+// A conversion (an edit is saveEdit below). Writes YOLO (saveAsYolo) or VOC into the file of that
+// format found for the image (else into our layout), then removes the image's files of the other format, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns
 // false: a failed write, class names that exist but cannot be read (they are unknown), a file of
 // the other format that could not be removed afterwards, or a file that lies, through a link,

@@ -160,6 +160,10 @@ void MainWindow::convertFolder(bool toYolo)
     const QStringList images = m_session->imagePaths();
     if (m_session->directory().isEmpty() || images.isEmpty())
         return;
+    if (m_session->isListing()) {
+        m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
+        return;
+    }
     const QString format = toYolo ? QStringLiteral("YOLO") : QStringLiteral("VOC XML");
     QMessageBox box(QMessageBox::Question, translateText("转换目录格式"),
                     translateText("将此目录中 %1 张图片的标注文件全部转换为 %2？另一种格式的原文件会被删除，此操作无法撤销。")

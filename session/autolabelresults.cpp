@@ -113,10 +113,11 @@ bool hasConfirmed(const QList<Annotation> &annotations)
     return false;
 }
 
-bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, bool useYolo,
-                           const QStringList &classNames)
+bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, bool newFileYolo,
+                           const QStringList &classNames, SaveReport *report)
 {
-    return saveAnnotations(imagePath, labelFileRecords(annotations), useYolo, classNames);
+    return saveEdit(imagePath, labelFileRecords(annotations), editSaveTarget(imagePath, newFileYolo), classNames,
+                    report);
 }
 
 QList<Annotation> cacheEntry(const QString &imagePath, const QList<Annotation> &pendingRecords)
@@ -139,7 +140,7 @@ AnnotationCache loadPendingCache(const QString &imageDir, const QStringList &lis
 }
 
 CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath,
-                                const QList<Annotation> &results, bool useYolo, const QStringList &classNames)
+                                const QList<Annotation> &results, bool newFileYolo, const QStringList &classNames)
 {
     CacheMergeResult out;
     const auto entry = cache.constFind(imagePath);
@@ -152,8 +153,10 @@ CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath
 
     if (hasConfirmed(out.kept)) {
         out.labelsUnreadable = labelsUnreadable(imagePath, existing);
+        SaveReport report;
         out.labelsWritten = !out.labelsUnreadable
-            && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), useYolo, classNames);
+            && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), newFileYolo, classNames, &report);
+        out.unreadableNamesFile = report.unreadableNamesFile;
         out.writeFailed = !out.labelsWritten;
         if (out.writeFailed) {
             for (Annotation &a : out.kept)

@@ -3,6 +3,8 @@
 #include "storage/annotation.h"
 #include "storage/pendingfile.h"
 
+struct SaveReport;
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -33,9 +35,10 @@ QList<Annotation> labelFileRecords(const QList<Annotation> &annotations);
 // True when any record is confirmed (pending 0).
 bool hasConfirmed(const QList<Annotation> &annotations);
 
-// Writes the label-file records of the image's list in the chosen format.
-bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, bool useYolo,
-                           const QStringList &classNames);
+// Writes the label-file records of the image's list into its label file, in that file's format;
+// an image without one gets a new file in newFileYolo's format.
+bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, bool newFileYolo,
+                           const QStringList &classNames, SaveReport *report = nullptr);
 
 // A cache entry as the window builds it: the stored annotations, then the pending records.
 QList<Annotation> cacheEntry(const QString &imagePath, const QList<Annotation> &pendingRecords);
@@ -53,10 +56,11 @@ struct CacheMergeResult
     // not be read (rewriting it would lose them): they are kept as pending results instead.
     bool writeFailed = false;
     bool labelsUnreadable = false;
+    QString unreadableNamesFile;   // the class-names file that made the write refuse
 };
 
 // Results of an image that is not on screen: filtered against its cache entry (loaded from disk
 // when it has none), appended to it, and, when any kept result is confirmed, the image's label
 // file is rewritten from the entry. The cache is left untouched when nothing is kept.
 CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath,
-                                const QList<Annotation> &results, bool useYolo, const QStringList &classNames);
+                                const QList<Annotation> &results, bool newFileYolo, const QStringList &classNames);

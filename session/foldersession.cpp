@@ -8,6 +8,7 @@
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
 #include "storage/filestatescanner.h"
+#include "storage/labelconversion.h"
 #include "storage/pendingfileloader.h"
 #include "storage/pendingfilewriter.h"
 
@@ -53,7 +54,7 @@ bool anyPending(const QList<Annotation> &annotations)
 
 // Results for an image of a folder that is not open: merged straight into that folder's label and
 // pending files, as the session would have done with the folder open.
-CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, bool useYolo,
+CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, bool newFileYolo,
                                     const QStringList &classNames)
 {
     const QString dir = QFileInfo(path).absolutePath();
@@ -63,7 +64,7 @@ CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation>
     const auto own = cache.constFind(path);
     if (own != cache.cend())
         cache.insert(path, cacheEntry(path, own.value()));
-    const CacheMergeResult merged = mergeIntoCache(cache, path, results, useYolo, classNames);
+    const CacheMergeResult merged = mergeIntoCache(cache, path, results, newFileYolo, classNames);
     // A file that exists but cannot be read may hold results: it is not overwritten. Another
     // program may write it meanwhile: the write merges.
     if (anyPending(merged.kept) && readable)
@@ -120,6 +121,7 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_directoryLoader, &DirectoryLoader::done, this, &FolderSession::onListingDone);
     connect(m_directoryLoader, &DirectoryLoader::undecodableNames, this, &FolderSession::noticeUnlistable);
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
+    connect(m_stateScanner, &FileStateScanner::labelFormatFound, this, &FolderSession::onLabelFormatFound);
     connect(m_pendingLoader, &PendingFileLoader::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_throttle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
     connect(m_pendingWriter, &PendingFileWriter::synced, this, &FolderSession::onSynced);
@@ -146,6 +148,59 @@ void FolderSession::setLiveAnnotations(const LiveAnnotations *live)
 void FolderSession::setClassNames(const QStringList &names)
 {
     m_classNames = names;
+}
+
+void FolderSession::setFallbackYolo(bool yolo)
+{
+    m_fallbackYolo = yolo;
+    if (m_dir.isEmpty())
+        m_folderYolo = yolo;
+}
+
+void FolderSession::setUseYolo(bool yolo)
+{
+    m_formatDecided = !m_dir.isEmpty();
+    if (m_folderYolo == yolo)
+        return;
+    m_folderYolo = yolo;
+    emit folderFormatChanged(yolo);
+}
+
+void FolderSession::onLabelFormatFound(const QString &path, bool yolo)
+{
+    if (m_formatDecided || QFileInfo(path).absolutePath() != m_dir)
+        return;
+    m_formatDecided = true;
+    if (m_folderYolo == yolo)
+        return;
+    m_folderYolo = yolo;
+    emit folderFormatChanged(yolo);
+}
+
+bool FolderSession::newFileYolo()
+{
+    if (m_formatDecided || m_dir.isEmpty())
+        return m_folderYolo;
+    // A save before the scan got that far: the same rule, on this thread.
+    const LabelFormat found = firstLabelFormat(m_imagePaths);
+    if (found != LabelFormat::None)
+        onLabelFormatFound(m_imagePaths.first(), found == LabelFormat::Yolo);
+    else if (!m_listing)
+        m_formatDecided = true;
+    return m_folderYolo;
+}
+
+bool FolderSession::newFileYoloIn(const QString &dir)
+{
+    if (dir == m_dir)
+        return newFileYolo();
+    const auto known = m_folderFormats.constFind(dir);
+    if (known != m_folderFormats.cend())
+        return *known;
+    const LabelFormat found = firstLabelFormat(DirectoryLoader::listImages(dir));
+    const bool yolo = found == LabelFormat::None ? m_fallbackYolo : found == LabelFormat::Yolo;
+    m_folderFormats.insert(dir, yolo);
+    return yolo;
 }
 
 void FolderSession::preload(const QString &dir)
@@ -185,15 +240,25 @@ void FolderSession::watchFolder()
 
 void FolderSession::resetFolder(const QString &dir)
 {
-    if (!m_dir.isEmpty())
+    if (!m_dir.isEmpty()) {
         flushPending();
+        if (m_formatDecided)
+            m_folderFormats.insert(m_dir, m_folderYolo);   // for results that still arrive for it
+    }
     m_dir = dir;
+    m_formatDecided = false;
+    if (m_folderYolo != m_fallbackYolo) {
+        m_folderYolo = m_fallbackYolo;
+        emit folderFormatChanged(m_folderYolo);
+    }
+    m_folderFormats.remove(dir);
     m_listing = true;
     m_imagePaths.clear();
     m_unlistable.clear();
     m_cache.clear();
     m_imageStates.clear();
     m_damagedFiles.clear();
+    m_unreadableNames.clear();
     m_previousImage.clear();
     m_pendingFromFile.clear();
     m_pendingLoaded = false;
@@ -384,8 +449,11 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
     if (cached != m_cache.constEnd())
         return *cached;
     const StoredAnnotations stored = readStoredAnnotations(path);
-    if (!stored.complete())
+    // Only the label file itself may be moved aside; a names file is the whole dataset's.
+    if (!stored.complete() && stored.damagedFile == stored.file)
         m_damagedFiles.insert(path, stored.damagedFile);
+    else if (!stored.complete())
+        m_unreadableNames.insert(path, stored.damagedFile);
     emit labelsUsed(labelsOf(stored.annotations));
     QList<Annotation> list = stored.annotations;
     list += m_pendingFromFile.take(path);
@@ -400,13 +468,14 @@ QList<Annotation> FolderSession::enterImage(const QString &path)
     m_currentImage = path;
     const QList<Annotation> annotations = annotationsFor(path);
     m_flushedPending = pendingRecords(annotations);
+    const QString names = m_unreadableNames.value(path);
     const QString damaged = m_damagedFiles.value(path);
-    if (!damaged.isEmpty()) {
-        const QString name = QDir::toNativeSeparators(damaged);
-        if (QFileInfo(damaged).fileName() == u"classes.txt")
-            emit notice(translateText("无法读取类别文件，类别暂以编号显示，此图片不能保存：%1").arg(name));
-        else
-            emit notice(translateText("标注文件已损坏，只读出了一部分；保存时原文件会先移入回收站：%1").arg(name));
+    if (!names.isEmpty()) {
+        emit notice(translateText("无法读取类别文件，类别暂以编号显示，此图片不能保存：%1")
+                        .arg(QDir::toNativeSeparators(names)));
+    } else if (!damaged.isEmpty()) {
+        emit notice(translateText("标注文件已损坏，只读出了一部分；保存时原文件会先移入回收站：%1")
+                        .arg(QDir::toNativeSeparators(damaged)));
     }
     return annotations;
 }
@@ -419,9 +488,9 @@ void FolderSession::leaveImage()
 
 bool FolderSession::trashDamagedOriginal(const QString &path)
 {
+    // Only the image's own label file: a class-names file that cannot be read makes the save refuse.
     const QString damaged = m_damagedFiles.value(path);
-    // A class list that cannot be read is not ours to move: the save itself refuses.
-    if (damaged.isEmpty() || !QFileInfo::exists(damaged) || QFileInfo(damaged).fileName() == u"classes.txt")
+    if (damaged.isEmpty() || !QFileInfo::exists(damaged))
         return true;
     if (QFile::moveToTrash(damaged))
         return true;
@@ -431,18 +500,28 @@ bool FolderSession::trashDamagedOriginal(const QString &path)
     return QFile::rename(damaged, aside);
 }
 
-bool FolderSession::saveImage(const QString &path, const QList<Annotation> &annotations, QString *refusedFile)
+bool FolderSession::saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report)
 {
     const QList<Annotation> kept = labelFileRecords(annotations);
     emit labelsUsed(labelsOf(kept));
-    SaveReport report;
-    if (!trashDamagedOriginal(path) || !saveAnnotations(path, kept, m_useYolo, m_classNames, &report)) {
-        if (refusedFile)
-            *refusedFile = report.refusedFile;
+    SaveReport own;
+    SaveReport &r = report ? *report : own;
+    r = SaveReport();
+    // Records read with unknown class names hold numbers, not names: they are never written.
+    const QString names = m_unreadableNames.value(path);
+    if (!names.isEmpty()) {
+        r.unreadableNamesFile = names;
         return false;
     }
-    noticeNamesFile(report.namesNotice);
+    // The file the image has decides format and place, taken before a damaged one is moved aside.
+    SaveTarget target = editSaveTarget(path, m_folderYolo);
+    if (!target.existing)
+        target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
+    if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_classNames, &r))
+        return false;
+    noticeNamesFile(r.namesNotice);
     m_damagedFiles.remove(path);
+    m_unreadableNames.remove(path);
     refreshImageState(path);
     flushPending();
     return true;
@@ -629,14 +708,15 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     if (inFolder) {
         m_imageStates[path].failed = false;
         annotationsFor(path);   // the cache entry, with the image's records from the pending file
-        merged = mergeIntoCache(m_cache, path, results, m_useYolo, m_classNames);
+        merged = mergeIntoCache(m_cache, path, results, newFileYolo(), m_classNames);
     } else {
-        merged = storeInFolderFiles(path, results, m_useYolo, m_classNames);
+        merged = storeInFolderFiles(path, results, newFileYoloIn(QFileInfo(path).absolutePath()), m_classNames);
     }
     out.kept = merged.kept;
     out.dropped = merged.dropped;
     out.saveFailed = merged.writeFailed;
     out.labelsUnreadable = merged.labelsUnreadable;
+    out.unreadableNamesFile = merged.unreadableNamesFile;
     emit labelsUsed(labelsOf(merged.kept));
     if (inFolder) {
         if (anyPending(merged.kept)) {
@@ -671,12 +751,29 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     m_pendingFromFile.remove(path);
     m_imageStates.remove(path);
     m_damagedFiles.remove(path);
+    m_unreadableNames.remove(path);
     if (hadPending)
         m_pendingChanged = true;
     if (removal.wasCurrent)
         leaveImage();
     flushPending();
     return removal;
+}
+
+FolderSession::ConversionSummary FolderSession::convertFolder(bool toYolo)
+{
+    ConversionSummary summary;
+    for (const QString &path : std::as_const(m_imagePaths)) {
+        const LabelConversion done = convertLabelFile(path, toYolo, m_classNames);
+        if (done.outcome == LabelConversion::Converted)
+            ++summary.converted;
+        else if (done.outcome == LabelConversion::NoLabels)
+            ++summary.withoutLabels;
+        else
+            summary.failed.append(path);
+    }
+    setUseYolo(toYolo);
+    return summary;
 }
 
 QStringList FolderSession::unlabelledImages() const

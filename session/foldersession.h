@@ -20,6 +20,7 @@ class PendingWriteThrottle;
 class QFileSystemWatcher;
 class QTimer;
 struct NamesFileNotice;
+struct SaveReport;
 
 // The open image folder, shared by the window and the command-line runs: its listing, the
 // per-image annotation cache and counts, the pending results file, and the rules for loading,
@@ -41,8 +42,14 @@ public:
     // The category list that starts a labels folder's class list when it has none yet.
     void setClassNames(const QStringList &names);
     QStringList classNames() const { return m_classNames; }
-    void setUseYolo(bool yolo) { m_useYolo = yolo; }
-    bool useYolo() const { return m_useYolo; }
+    // The format of the open folder's new label files (an image that has one keeps its file's
+    // format and place): the format of the label files its images already have, decided once
+    // when it is opened (the first the state scan meets, or a search when a save comes first),
+    // else the fallback, which the owner sets before opening a folder.
+    void setFallbackYolo(bool yolo);
+    // The user's choice for the open folder: it decides the format of its new label files.
+    void setUseYolo(bool yolo);
+    bool useYolo() const { return m_folderYolo; }
 
     // Reads dir's pending file ahead, before the folder is opened (while the window is built).
     void preload(const QString &dir);
@@ -80,8 +87,8 @@ public:
 
     // Writes the confirmed, labelled records of an image to its label file (a damaged original
     // goes to the trash first), then the pending file. False, nothing changed, when it fails;
-    // refusedFile then names a link the save would not write through (empty for other reasons).
-    bool saveImage(const QString &path, const QList<Annotation> &annotations, QString *refusedFile = nullptr);
+    // report tells which file refused the save (a link, or class names that cannot be read).
+    bool saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report = nullptr);
     // The current image's records into the cache, then the pending file written when something
     // changed since the last write; in the background (no wait for the disk) when asked.
     // False when a write on this thread failed.
@@ -102,6 +109,7 @@ public:
         // could not be read, which a rewrite would lose): they are kept as pending results instead.
         bool saveFailed = false;
         bool labelsUnreadable = false;
+        QString unreadableNamesFile;   // the class-names file that made the write refuse
     };
     // A model's results for an image that is not on screen (in this folder or another): filtered
     // against what it has, stored in the cache and, when confirmed, in its label file; the pending
@@ -116,6 +124,16 @@ public:
     };
     // Moves the image and its label files to the trash and forgets it.
     Removal deleteImage(const QString &path);
+
+    struct ConversionSummary
+    {
+        int converted = 0;
+        int withoutLabels = 0;
+        QStringList failed;   // images left as they were (unreadable labels or image, failed write)
+    };
+    // Converts the label file of every image of the folder (the owner saves the one on screen
+    // first); new label files of the folder then get that format too.
+    ConversionSummary convertFolder(bool toYolo);
 
     // Images without stored labels, in listing order (the auto-label scope).
     QStringList unlabelledImages() const;
@@ -135,6 +153,8 @@ signals:
     void notice(const QString &text);
     // A write of the pending file has ended.
     void pendingWritten(bool ok);
+    // The format of the folder's new label files has been decided or chosen.
+    void folderFormatChanged(bool yolo);
 
 private:
     void resetFolder(const QString &dir);
@@ -152,6 +172,9 @@ private:
     void refreshSomePendingStates();
     void wantFirstImage();
     void onStateReady(const QString &path, int confirmed);
+    void onLabelFormatFound(const QString &path, bool yolo);
+    bool newFileYolo();
+    bool newFileYoloIn(const QString &dir);
     QList<Annotation> annotationsFor(const QString &path);
     bool trashDamagedOriginal(const QString &path);
     void noticeNamesFile(const NamesFileNotice &notice);
@@ -167,7 +190,10 @@ private:
     QFileSystemWatcher *m_watcher = nullptr;
     const LiveAnnotations *m_live = nullptr;
     QStringList m_classNames;
-    bool m_useYolo = false;
+    bool m_fallbackYolo = false;
+    bool m_folderYolo = false;
+    bool m_formatDecided = false;
+    QHash<QString, bool> m_folderFormats;   // folders left during this session → their decided format
 
     QString m_dir;
     QStringList m_imagePaths;
@@ -192,6 +218,7 @@ private:
     AnnotationCache m_cache;
     QHash<QString, ImageState> m_imageStates;
     QHash<QString, QString> m_damagedFiles;   // image → label file that could not be read to its end
+    QHash<QString, QString> m_unreadableNames;   // image → class-names file that cannot be read
     QSet<QString> m_namesNoticesShown;        // other tools' names files the user was told about
 
     QString m_currentImage;

@@ -26,16 +26,113 @@ bool canRemove(const QString &path)
 #endif
 }
 
-// False when class names that a reading of the image's YOLO files uses cannot be read.
-bool classNamesReadable(const QString &imagePath, const QStringList &candidates)
+// A names file that a reading of the image's YOLO files uses and that cannot be read; empty when
+// all can be read.
+QString unreadableNamesFor(const QString &imagePath, const QStringList &candidates)
 {
     if (candidates.isEmpty())
-        return true;
-    if (!findClassNames(labelsDirFor(imagePath)).ok)
+        return QString();
+    const ClassNames ours = findClassNames(labelsDirFor(imagePath));
+    if (!ours.ok)
+        return ours.file;
+    for (const QString &candidate : candidates) {
+        const ClassNames names = findClassNames(QFileInfo(candidate).absolutePath());
+        if (!names.ok)
+            return names.file;
+    }
+    return QString();
+}
+
+bool isOurYoloPlace(const QString &imagePath, const QString &file)
+{
+    return file == yoloLabelPath(imagePath) || file == siblingYoloLabelPath(imagePath);
+}
+
+// A conversion removes the image's files of the other format; an edit keeps them.
+enum class OtherFiles { Remove, Keep };
+
+bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
+              const QString &target, const QStringList &classNames, SaveReport *report, OtherFiles other)
+{
+    if (report)
+        *report = SaveReport();
+    const auto refuse = [report](const QString &file) {
+        if (report)
+            report->refusedFile = file;
         return false;
-    return std::all_of(candidates.cbegin(), candidates.cend(), [](const QString &candidate) {
-        return findClassNames(QFileInfo(candidate).absolutePath()).ok;
-    });
+    };
+    const auto namesUnreadable = [report](const QString &file) {
+        if (report)
+            report->unreadableNamesFile = file;
+        return false;
+    };
+    const bool convert = other == OtherFiles::Remove;
+    const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
+    const QStringList candidates = yoloLabelCandidates(imagePath);
+    // Labels read with unknown class names are numbers; writing them would lose the names.
+    if (saveAsYolo || convert) {
+        const QString unreadable = unreadableNamesFor(imagePath, candidates);
+        if (!unreadable.isEmpty())
+            return namesUnreadable(unreadable);
+    }
+    const QString xml = convert ? findVocFile(imagePath) : QString();
+    // Refused before anything is written: a save either completes or changes nothing.
+    if (!writeStaysInside(target, root))
+        return refuse(target);
+    QStringList removed;
+    if (saveAsYolo) {
+        for (const QString &candidate : candidates) {
+            // An edit replaces only an older copy in our own places, never another tool's file.
+            if (candidate != target && (convert || isOurYoloPlace(imagePath, candidate)))
+                removed.append(candidate);
+        }
+        if (!xml.isEmpty())
+            removed.append(xml);
+    } else if (convert) {
+        removed = candidates;
+    }
+    for (const QString &file : std::as_const(removed)) {
+        if (!removalStaysInside(file, root))
+            return refuse(file);
+    }
+
+    if (saveAsYolo) {
+        // A VOC file that survives would be read instead of the labels just written.
+        if (!xml.isEmpty() && !canRemove(xml))
+            return false;
+        if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr)) {
+            const QString labelsDir = QFileInfo(target).absolutePath();
+            const ClassNames names = findClassNames(labelsDir);
+            if (!names.ok)
+                return namesUnreadable(names.file);
+            const QString classList = labelsDir + QStringLiteral("/classes.txt");
+            if (!writeStaysInside(classList, root))
+                return refuse(classList);
+            return false;
+        }
+        if (report)
+            report->labelFile = target;
+        // A stale copy left behind is read no more (the file just written is newer); a VOC file
+        // left behind would be.
+        for (const QString &file : std::as_const(removed)) {
+            if (file != xml)
+                QFile::remove(file);
+        }
+        return xml.isEmpty() || QFile::remove(xml);
+    }
+
+    for (const QString &file : std::as_const(removed)) {
+        if (!canRemove(file))
+            return false;
+    }
+    if (!writeVocFile(imagePath, annotations, target))
+        return false;
+    if (report)
+        report->labelFile = target;
+    bool removedAll = true;
+    for (const QString &file : std::as_const(removed))
+        removedAll = QFile::remove(file) && removedAll;
+    return removedAll;
 }
 
 } // namespace
@@ -72,69 +169,60 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames, SaveReport *report)
 {
-    if (report)
-        *report = SaveReport();
-    const auto refuse = [report](const QString &file) {
-        if (report)
-            report->refusedFile = file;
-        return false;
-    };
-    const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
-    const QStringList candidates = yoloLabelCandidates(imagePath);
-    // Labels read with unknown class names are numbers; writing them would lose the names.
-    if (!classNamesReadable(imagePath, candidates))
-        return false;
-    const QString xml = findVocFile(imagePath);
-    const QString target = saveAsYolo ? yoloSaveTarget(imagePath, candidates)
-                                      : (xml.isEmpty() ? vocXmlPath(imagePath) : xml);
-    // Refused before anything is written: a save either completes or changes nothing.
-    if (!writeStaysInside(target, root))
-        return refuse(target);
-    QStringList removed = candidates;
-    removed.removeAll(target);
-    if (saveAsYolo && !xml.isEmpty())
-        removed.append(xml);
-    for (const QString &file : std::as_const(removed)) {
-        if (!removalStaysInside(file, root))
-            return refuse(file);
-    }
-
+    QString target;
     if (saveAsYolo) {
-        // A VOC file that survives would be read instead of the labels just written.
-        if (!xml.isEmpty() && !canRemove(xml))
-            return false;
-        if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr)) {
-            const QString classList = QFileInfo(target).absolutePath() + QStringLiteral("/classes.txt");
-            if (!writeStaysInside(classList, root))
-                return refuse(classList);
-            return false;
-        }
-        if (report)
-            report->labelFile = target;
-        for (const QString &candidate : candidates) {
-            if (candidate != target)
-                QFile::remove(candidate);
-        }
-        return xml.isEmpty() || QFile::remove(xml);
+        target = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
+    } else {
+        const QString xml = findVocFile(imagePath);
+        target = xml.isEmpty() ? vocXmlPath(imagePath) : xml;
     }
-
-    for (const QString &candidate : candidates) {
-        if (!canRemove(candidate))
-            return false;
-    }
-    if (!writeVocFile(imagePath, annotations, target))
-        return false;
-    if (report)
-        report->labelFile = target;
-    bool removedAll = true;
-    for (const QString &candidate : candidates)
-        removedAll = QFile::remove(candidate) && removedAll;
-    return removedAll;
+    return saveInto(imagePath, annotations, saveAsYolo, target, classNames, report, OtherFiles::Remove);
 }
 
-int countAnnotations(const QString &imagePath)
+SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
 {
     const FoundLabelFile found = findLabelFile(imagePath);
+    SaveTarget target;
+    target.existing = !found.path.isEmpty();
+    target.yolo = target.existing ? !found.isVoc : newFileYolo;
+    if (found.isVoc)
+        target.file = found.path;
+    else if (target.yolo)
+        target.file = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
+    else
+        target.file = vocXmlPath(imagePath);
+    return target;
+}
+
+bool saveEdit(const QString &imagePath, const QList<Annotation> &annotations, const SaveTarget &target,
+              const QStringList &classNames, SaveReport *report)
+{
+    return saveInto(imagePath, annotations, target.yolo, target.file, classNames, report, OtherFiles::Keep);
+}
+
+LabelFormat labelFormatOf(const QString &imagePath)
+{
+    const FoundLabelFile found = findLabelFile(imagePath);
+    if (found.path.isEmpty())
+        return LabelFormat::None;
+    return found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo;
+}
+
+LabelFormat firstLabelFormat(const QStringList &imagePaths)
+{
+    for (const QString &path : imagePaths) {
+        const LabelFormat format = labelFormatOf(path);
+        if (format != LabelFormat::None)
+            return format;
+    }
+    return LabelFormat::None;
+}
+
+int countAnnotations(const QString &imagePath, LabelFormat *format)
+{
+    const FoundLabelFile found = findLabelFile(imagePath);
+    if (format)
+        *format = found.path.isEmpty() ? LabelFormat::None : (found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo);
     if (found.path.isEmpty())
         return -1;
     if (!found.isVoc)

@@ -27,6 +27,14 @@ struct StoredAnnotations
 StoredAnnotations readStoredAnnotations(const QString &imagePath);
 QList<Annotation> loadAnnotations(const QString &imagePath);
 
+enum class LabelFormat { None, Voc, Yolo };
+
+// The format of the image's label file as found (the file loadAnnotations reads).
+LabelFormat labelFormatOf(const QString &imagePath);
+// The format of the label files a folder's images already have: that of the first image, in the
+// given order, that has one; None when none has.
+LabelFormat firstLabelFormat(const QStringList &imagePaths);
+
 // What a save did that its caller may have to tell the user.
 struct SaveReport
 {
@@ -35,10 +43,13 @@ struct SaveReport
     // A file the save refused to write or remove: a link (at it or on its way) that leads out of
     // the dataset or nowhere. Empty when the save failed for another reason.
     QString refusedFile;
+    // A class-names file (classes.txt, obj.names, data.yaml, ...) that exists but cannot be read:
+    // the save refused, as labels written with unknown names would give indices another meaning.
+    QString unreadableNamesFile;
 };
 
-// Writes YOLO (saveAsYolo) or VOC into the file of that format found for the image (else into our
-// layout), then removes the image's files of the other format, wherever they were found, and any
+// A conversion (an edit is saveEdit below). Writes YOLO (saveAsYolo) or VOC into the file of that
+// format found for the image (else into our layout), then removes the image's files of the other format, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns
 // false: a failed write, class names that exist but cannot be read (they are unknown), a file of
 // the other format that could not be removed afterwards, or a file that lies, through a link,
@@ -49,5 +60,22 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames, SaveReport *report);
 
+// Where an edit of an image is written: its label file's format and place (our YOLO file
+// replaces an older copy of ours), else a new file in newFileYolo's format in our layout. Taken
+// before anything is moved aside, so that a damaged file is replaced where it was.
+struct SaveTarget
+{
+    QString file;
+    bool yolo = false;
+    bool existing = false;   // the image has a label file: file is in its format
+};
+SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo);
+
+// Writes an edit into target. Unlike a conversion it never removes or converts a file of the
+// other format, nor another tool's copy; it fails like saveAnnotations.
+bool saveEdit(const QString &imagePath, const QList<Annotation> &annotations, const SaveTarget &target,
+              const QStringList &classNames, SaveReport *report = nullptr);
+
 // Stored objects of the image, or -1 when it has no annotation file. Never parses coordinates.
-int countAnnotations(const QString &imagePath);
+// format (when given) receives the format of that file.
+int countAnnotations(const QString &imagePath, LabelFormat *format = nullptr);

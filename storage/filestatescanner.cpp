@@ -33,9 +33,15 @@ void FileStateScanner::requestStop()
 void FileStateScanner::run()
 {
     lowerCurrentThreadPriority();
+    bool formatFound = false;
     for (const QString &path : std::as_const(m_paths)) {
         if (m_stop.load())
             return;
-        emit stateReady(path, std::max(0, countAnnotations(path)));
+        LabelFormat format = LabelFormat::None;
+        emit stateReady(path, std::max(0, countAnnotations(path, &format)));
+        if (!formatFound && format != LabelFormat::None) {
+            formatFound = true;
+            emit labelFormatFound(path, format == LabelFormat::Yolo);
+        }
     }
 }

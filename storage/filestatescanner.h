@@ -23,6 +23,8 @@ public:
 signals:
     // confirmed: objects in the image's dataset file, 0 when it has none or no file.
     void stateReady(const QString &path, int confirmed);
+    // Once per scan: the first image, in the given order, that has a label file, and its format.
+    void labelFormatFound(const QString &path, bool yolo);
 
 protected:
     void run() override;

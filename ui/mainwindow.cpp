@@ -71,7 +71,8 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_checkRun = new CheckRun(m_client, this);
 
     m_session = new FolderSession(this);
-    m_session->setUseYolo(settings.useYolo);
+    m_lastChosenYolo = settings.useYolo;
+    m_session->setFallbackYolo(settings.useYolo);
     m_session->setClassNames(m_categories->labels());
     // The folder's pending results are parsed while the window is built.
     const QString startDir = startDirectory();
@@ -108,7 +109,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     }
 
     m_status->setModelChecking();
-    m_status->setUseYolo(settings.useYolo);
+    m_status->setUseYolo(m_session->useYolo());
     updateEmptyState();
     updateSavedIndicator();
     refreshStatus();
@@ -253,6 +254,7 @@ void MainWindow::connectSignals()
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
     connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setUseYolo);
+    connect(m_session, &FolderSession::folderFormatChanged, this, &MainWindow::showFolderFormat);
     connect(m_prefetcher, &ImagePrefetcher::fullResolutionReady, this, &MainWindow::onFullResolution);
 
     // The model server
@@ -378,18 +380,26 @@ void MainWindow::refreshCategories()
 
 void MainWindow::setUseYolo(bool yolo)
 {
+    m_lastChosenYolo = yolo;
     m_session->setUseYolo(yolo);
+    if (!m_session->directory().isEmpty())
+        WindowSettings::saveFolderFormat(m_session->directory(), yolo);
+    showFolderFormat(yolo);
+    saveSettings();
+}
+
+void MainWindow::showFolderFormat(bool yolo)
+{
     m_status->setUseYolo(yolo);
     if (m_actions.formatYolo) {
         m_actions.formatYolo->setChecked(yolo);
         m_actions.formatVoc->setChecked(!yolo);
     }
-    saveSettings();
 }
 
 void MainWindow::saveSettings()
 {
-    WindowSettings::save({m_categories->labels(), m_session->useYolo(), m_serverConfig});
+    WindowSettings::save({m_categories->labels(), m_lastChosenYolo, m_serverConfig});
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -54,6 +54,8 @@ public:
     void stepImage(int step);
     bool saveCurrent();
     void deleteImage(const QString &path);
+    // Converts every label file of the open folder, after asking.
+    void convertFolder(bool toYolo);
     void switchLanguage(const QString &code);
     void showShortcuts();
     void startAutoLabel(bool settingsOnly, bool preferCurrent);
@@ -101,7 +103,9 @@ private:
     void refreshPanels();
     void refreshObjects();
     void refreshCategories();
+    // The user's choice of format for the open folder's new label files (and the next new folder's).
     void setUseYolo(bool yolo);
+    void showFolderFormat(bool yolo);
     void saveSettings();
 
     // mainwindow_menus.cpp
@@ -165,6 +169,7 @@ private:
     QString m_paintWatch;   // the milestone of the next canvas paint
     InputTimingProbe *m_timingProbe = nullptr;   // only while timing is on
     bool m_firstShow = true;
+    bool m_lastChosenYolo = false;   // the last format chosen anywhere: new folders start with it
 
     // Widgets
     AnnotationScene *m_scene = nullptr;

@@ -3,6 +3,7 @@
 #include "canvas/annotationscene.h"
 #include "session/foldersession.h"
 #include "shared/language.h"
+#include "storage/annotationstore.h"
 #include "storage/directoryloader.h"
 #include "ui/annotationeditor.h"
 #include "ui/filelistpanel.h"
@@ -10,6 +11,7 @@
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -61,6 +63,8 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     if (m_editor->isDirty() && !saveCurrent())
         return;
     WindowSettings::rememberDirectory(dir);
+    // New label files get the format of the folder's label files, else the one chosen for it.
+    m_session->setFallbackYolo(WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo));
     rebuildRecentMenu();
     m_prefetcher->clear();
     m_session->open(dir, preferredImage);
@@ -95,12 +99,16 @@ bool MainWindow::saveCurrent()
     const QString path = currentImagePath();
     if (path.isEmpty() || !m_editor->isDirty())
         return true;
-    QString refused;
-    if (!m_session->saveImage(path, m_editor->annotations(), &refused)) {
-        m_toast->showMessage(refused.isEmpty()
-                                 ? translateText("保存失败：无法写入标注文件")
-                                 : translateText("保存失败：%1 是指向数据集之外或不存在之处的链接")
-                                       .arg(QDir::toNativeSeparators(refused)));
+    SaveReport report;
+    if (!m_session->saveImage(path, m_editor->annotations(), &report)) {
+        if (!report.refusedFile.isEmpty())
+            m_toast->showMessage(translateText("保存失败：%1 是指向数据集之外或不存在之处的链接")
+                                     .arg(QDir::toNativeSeparators(report.refusedFile)));
+        else if (!report.unreadableNamesFile.isEmpty())
+            m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
+                                     .arg(QDir::toNativeSeparators(report.unreadableNamesFile)));
+        else
+            m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
         return false;
     }
     m_editor->markSaved();
@@ -145,4 +153,55 @@ void MainWindow::deleteImage(const QString &path)
         }
     }
     updateTitle();
+}
+
+void MainWindow::convertFolder(bool toYolo)
+{
+    const QStringList images = m_session->imagePaths();
+    if (m_session->directory().isEmpty() || images.isEmpty())
+        return;
+    if (m_session->isListing()) {
+        m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
+        return;
+    }
+    const QString format = toYolo ? QStringLiteral("YOLO") : QStringLiteral("VOC XML");
+    QMessageBox box(QMessageBox::Question, translateText("转换目录格式"),
+                    translateText("将此目录中 %1 张图片的标注文件全部转换为 %2？另一种格式的原文件会被删除，此操作无法撤销。")
+                        .arg(images.size())
+                        .arg(format),
+                    QMessageBox::NoButton, this);
+    QPushButton *convertButton = box.addButton(translateText("转换"), QMessageBox::AcceptRole);
+    QPushButton *cancelButton = box.addButton(translateText("取消"), QMessageBox::RejectRole);
+    box.setEscapeButton(cancelButton);
+    box.setDefaultButton(cancelButton);
+    box.exec();
+    if (box.clickedButton() != convertButton)
+        return;
+    // The edits on screen belong in what is converted.
+    if (m_editor->isDirty() && !saveCurrent())
+        return;
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const FolderSession::ConversionSummary summary = m_session->convertFolder(toYolo);
+    QApplication::restoreOverrideCursor();
+    setUseYolo(toYolo);
+
+    QString text = translateText("已将 %1 张图片的标注转换为 %2；%3 张图片没有标注文件，未改动。")
+                       .arg(summary.converted)
+                       .arg(format)
+                       .arg(summary.withoutLabels);
+    if (!summary.failed.isEmpty()) {
+        QStringList names;
+        for (const QString &path : summary.failed.mid(0, 10))
+            names.append(QFileInfo(path).fileName());
+        if (summary.failed.size() > names.size())
+            names.append(QStringLiteral("…"));
+        text += QStringLiteral("\n\n")
+            + translateText("%1 张图片的标注无法完整读取或无法写入，保持原样：%2")
+                  .arg(summary.failed.size())
+                  .arg(names.join(QStringLiteral(", ")));
+    }
+    QMessageBox report(QMessageBox::Information, translateText("转换目录格式"), text, QMessageBox::NoButton, this);
+    report.addButton(translateText("确定"), QMessageBox::AcceptRole);
+    report.exec();
 }

@@ -169,6 +169,10 @@ void MainWindow::buildActions()
     (m_session->useYolo() ? a.formatYolo : a.formatVoc)->setChecked(true);
     connect(a.formatVoc, &QAction::triggered, this, [this] { setUseYolo(false); });
     connect(a.formatYolo, &QAction::triggered, this, [this] { setUseYolo(true); });
+    a.convertToVoc = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("VOC XML")));
+    a.convertToYolo = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("YOLO")));
+    connect(a.convertToVoc, &QAction::triggered, this, [this] { convertFolder(false); });
+    connect(a.convertToYolo, &QAction::triggered, this, [this] { convertFolder(true); });
 
     for (int i = 0; i < 9; ++i) {
         a.numberKeys[i] = new QAction(a.parent);
@@ -255,6 +259,9 @@ void MainWindow::buildMenus()
     QMenu *format = annotate->addMenu(translateText("导出格式"));
     format->addAction(a.formatVoc);
     format->addAction(a.formatYolo);
+    format->addSeparator();
+    format->addAction(a.convertToVoc);
+    format->addAction(a.convertToYolo);
 
     QMenu *model = bar->addMenu(translateText("模型"));
     model->addAction(a.autoLabel);

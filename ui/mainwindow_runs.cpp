@@ -14,6 +14,7 @@
 #include "ui/toastwidget.h"
 
 #include <QAction>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -164,7 +165,10 @@ void MainWindow::onImageFinished(const ImageResult &result)
         // Another image of the folder, or of a folder the user has left meanwhile.
         const FolderSession::MergeOutcome merged = m_session->mergeResults(path, result.annotations);
         m_runAdded += int(merged.kept.size());
-        if (merged.saveFailed || merged.labelsUnreadable)
+        if (!merged.unreadableNamesFile.isEmpty())
+            m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
+                                     .arg(QDir::toNativeSeparators(merged.unreadableNamesFile)));
+        else if (merged.saveFailed || merged.labelsUnreadable)
             m_toast->showMessage(translateText("保存失败：%1").arg(QFileInfo(path).fileName()));
         return;
     }

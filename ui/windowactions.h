@@ -43,6 +43,8 @@ struct WindowActions
     QActionGroup *formatGroup = nullptr;
     QAction *formatVoc = nullptr;
     QAction *formatYolo = nullptr;
+    QAction *convertToVoc = nullptr;
+    QAction *convertToYolo = nullptr;
     QAction *numberKeys[9] = {};
     // 模型
     QAction *autoLabel = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/windowsettings.h"
 
+#include <QCryptographicHash>
 #include <QSettings>
 
 namespace WindowSettings {
@@ -9,6 +10,13 @@ namespace {
 QSettings store()
 {
     return QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+}
+
+// A folder's path as a key: a hash, since "/" separates groups and the store may fold case.
+QString folderKey(const QString &dir)
+{
+    const QByteArray hash = QCryptographicHash::hash(dir.toUtf8(), QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("folderFormat/") + QString::fromLatin1(hash);
 }
 
 } // namespace
@@ -62,6 +70,19 @@ QByteArray geometry()
 void saveGeometry(const QByteArray &geometry)
 {
     store().setValue(QStringLiteral("geometry"), geometry);
+}
+
+std::optional<bool> folderFormat(const QString &dir)
+{
+    const QString value = store().value(folderKey(dir)).toString();
+    if (value != u"yolo" && value != u"voc")
+        return std::nullopt;
+    return value == u"yolo";
+}
+
+void saveFolderFormat(const QString &dir, bool yolo)
+{
+    store().setValue(folderKey(dir), yolo ? QStringLiteral("yolo") : QStringLiteral("voc"));
 }
 
 QString lastDirectory()

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // Brindlemark's per-user settings. A fresh store is opened for every read and write, so another
 // part of the program (the language) never sees a stale copy.
 namespace WindowSettings {
@@ -29,6 +31,10 @@ void saveLabels(const QStringList &labels);
 
 QByteArray geometry();
 void saveGeometry(const QByteArray &geometry);
+
+// The save format the user chose for a folder, when one was chosen there.
+std::optional<bool> folderFormat(const QString &dir);
+void saveFolderFormat(const QString &dir, bool yolo);
 
 QString lastDirectory();
 QStringList recentDirectories();

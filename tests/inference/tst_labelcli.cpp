@@ -63,6 +63,7 @@ private slots:
     void pendingRun();
     void confirmedRun_data();
     void confirmedRun();
+    void unreadableLabelFileKept_data();
     void unreadableLabelFileKept();
     void resumedUnlabelledRun();
     void secondPendingRunAddsNothing();
@@ -153,29 +154,40 @@ void TestLabelCli::pendingRun()
 void TestLabelCli::confirmedRun_data()
 {
     QTest::addColumn<QStringList>("format");
-    QTest::addColumn<bool>("yolo");
+    QTest::addColumn<bool>("storedYolo");   // the format of the labelled image's file beforehand
+    QTest::addColumn<bool>("newYolo");      // the format a new label file gets
     QTest::addColumn<QString>("answer");
-    QTest::newRow("VOC by default") << QStringList{} << false << kCat;
-    QTest::newRow("YOLO") << QStringList{"--format", "yolo"} << true << kCat;
+    QTest::newRow("VOC by default") << QStringList{} << false << false << kCat;
+    // An image's file keeps its format; --format is the format of new files.
+    QTest::newRow("YOLO for new files, the VOC file stays VOC")
+        << QStringList{"--format", "yolo"} << false << true << kCat;
     // A model that repeats itself: one cat per image, the most confident copy.
     QTest::newRow("YOLO, a model that repeats itself")
-        << QStringList{"--format", "yolo"} << true
+        << QStringList{"--format", "yolo"} << false << true
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.5},"
                           "{\"label\":\"cat\",\"bbox_2d\":[104,200,304,400],\"score\":0.9},"
                           "{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.5}]");
+    // Without --format an Ultralytics dataset stays YOLO: new files get the folder's format.
+    QTest::newRow("Ultralytics dataset without --format stays YOLO") << QStringList{} << true << true << kCat;
 }
 
 void TestLabelCli::confirmedRun()
 {
     QFETCH(QStringList, format);
-    QFETCH(bool, yolo);
+    QFETCH(bool, storedYolo);
+    QFETCH(bool, newYolo);
     QFETCH(QString, answer);
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(answer));
     const QString withPending = addImage(QStringLiteral("p.png"));
     const QString withLabels = addImage(QStringLiteral("q.png"));
     const Annotation dog = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50));
     const Annotation waiting = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50), 1);
-    QVERIFY(saveAnnotations(withLabels, {dog}, false, {}));
+    // images/ beside labels/ and data.yaml: the Ultralytics layout.
+    const QString dataYaml = m_tmp->path() + QStringLiteral("/data.yaml");
+    const QByteArray yaml("train: images\nnames: [dog, cat]\n");
+    if (storedYolo)
+        QVERIFY(Fixtures::writeBytes(dataYaml, yaml));
+    QVERIFY(saveAnnotations(withLabels, {dog}, storedYolo, {}));
     QVERIFY(writePendingFile(m_dir, {{withPending, {waiting}}}));
 
     const CliResult r =
@@ -187,27 +199,50 @@ void TestLabelCli::confirmedRun()
     // Label files hold what was there plus the confirmed result; the pending dog stays pending.
     QCOMPARE(labelsOf(loadAnnotations(withPending)), QStringList{"cat"});
     QCOMPARE(labelsOf(loadAnnotations(withLabels)), (QStringList{"dog", "cat"}));
-    for (const QString &image : {withPending, withLabels}) {
-        QCOMPARE(QFileInfo::exists(yoloLabelPath(image)), yolo);
-        QCOMPARE(QFileInfo::exists(vocXmlPath(image)), !yolo);
-    }
+    QCOMPARE(QFileInfo::exists(yoloLabelPath(withLabels)), storedYolo);
+    QCOMPARE(QFileInfo::exists(vocXmlPath(withLabels)), !storedYolo);
+    QCOMPARE(QFileInfo::exists(yoloLabelPath(withPending)), newYolo);
+    QCOMPARE(QFileInfo::exists(vocXmlPath(withPending)), !newYolo);
+    if (storedYolo)
+        QCOMPARE(Fixtures::readBytes(dataYaml), yaml);
     const AnnotationCache pending = readPendingFile(m_dir);
     QCOMPARE(pending.keys(), QStringList{withPending});
     QCOMPARE(labelsOf(pending.value(withPending)), QStringList{"dog*"});
     QCOMPARE(m_server->requestsFor(kChatPath).first().json().value("model").toString(), QStringLiteral("mine"));
 }
 
+void TestLabelCli::unreadableLabelFileKept_data()
+{
+    QTest::addColumn<QByteArray>("labels");
+    QTest::addColumn<QByteArray>("dataYaml");   // beside images/ and labels/; empty: none
+    QTest::addColumn<QString>("told");          // on stderr; %Y: the data.yaml
+    // A label file with a line that does not parse would lose that line if rewritten.
+    QTest::newRow("a YOLO line that does not parse") << QByteArray("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n") << QByteArray()
+                                                      << "u.png: the label file holds records that cannot be read";
+    // Class names that cannot be read: labels written with numbers would name other classes.
+    QTest::newRow("a data.yaml whose names cannot be parsed")
+        << QByteArray("0 0.5 0.5 0.1 0.1\n") << QByteArray("train: images\nnames: [cat, dog\n")
+        << "u.png: cannot read the class names file %Y";
+}
+
 void TestLabelCli::unreadableLabelFileKept()
 {
-    // A label file with a line that does not parse would lose that line if rewritten.
+    QFETCH(QByteArray, labels);
+    QFETCH(QByteArray, dataYaml);
+    QFETCH(QString, told);
     const QString image = addImage(QStringLiteral("u.png"));
-    const QByteArray labels("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n");
+    const QString yaml = m_tmp->path() + QStringLiteral("/data.yaml");
+    if (!dataYaml.isEmpty())
+        QVERIFY(Fixtures::writeBytes(yaml, dataYaml));
     QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), labels));
     const CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", m_dir});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.json().value("failed").toInt(), 1);
-    QVERIFY2(r.err.contains("u.png: the label file holds records that cannot be read"), r.err.constData());
+    QVERIFY2(r.err.contains(told.replace(QStringLiteral("%Y"), yaml).toUtf8()), r.err.constData());
     QCOMPARE(Fixtures::readBytes(yoloLabelPath(image)), labels);
+    if (!dataYaml.isEmpty())
+        QCOMPARE(Fixtures::readBytes(yaml), dataYaml);
+    QVERIFY(!QFileInfo::exists(vocXmlPath(image)));
     QCOMPARE(labelsOf(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
 }
 

@@ -160,7 +160,7 @@ void TestAutoLabelResults::mergeIntoCache_data()
 {
     QTest::addColumn<bool>("cached");        // the image already has a cache entry with a pending box
     QTest::addColumn<int>("pending");        // of the results
-    QTest::addColumn<bool>("useYolo");
+    QTest::addColumn<bool>("useYolo");       // the format of new label files
     QTest::addColumn<QStringList>("entry");  // labels of the cache entry afterwards
     QTest::addColumn<QStringList>("stored"); // labels in the label file afterwards
 
@@ -170,8 +170,9 @@ void TestAutoLabelResults::mergeIntoCache_data()
         << true << 1 << false << QStringList{"stored", "old*", "new*"} << QStringList{"stored"};
     QTest::newRow("confirmed VOC: file gets stored and new, not pending")
         << true << 0 << false << QStringList{"stored", "old*", "new"} << QStringList{"stored", "new"};
-    QTest::newRow("confirmed YOLO") << false << 0 << true << QStringList{"stored", "new"}
-                                    << QStringList{"stored", "new"};
+    // The image's VOC file keeps its format: results never convert it.
+    QTest::newRow("confirmed, YOLO for new files: the VOC file stays VOC")
+        << false << 0 << true << QStringList{"stored", "new"} << QStringList{"stored", "new"};
 }
 
 void TestAutoLabelResults::mergeIntoCache()
@@ -202,7 +203,8 @@ void TestAutoLabelResults::mergeIntoCache()
     }
     QCOMPARE(labelsOf(cache.value(m_image)), entry);
     QCOMPARE(labelsOf(loadAnnotations(m_image)), stored);
-    QCOMPARE(QFileInfo::exists(vocXmlPath(m_image)), !useYolo || pending != 0);
+    QVERIFY(QFileInfo::exists(vocXmlPath(m_image)));
+    QVERIFY(!QFileInfo::exists(yoloLabelPath(m_image)));
 }
 
 void TestAutoLabelResults::confirmedWriteFailure_data()

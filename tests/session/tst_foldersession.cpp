@@ -3,11 +3,13 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
+#include "storage/layoutfixtures.h"
 #include "storage/storagefixtures.h"
 #include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QSignalSpy>
 
 namespace {
@@ -42,6 +44,10 @@ private slots:
     void movedFolderKeepsResults_data();
     void movedFolderKeepsResults();
     void watchedFileTakenIn();
+    void saveFollowsDataset_data();
+    void saveFollowsDataset();
+    void unreadableNamesFileRefusesSave_data();
+    void unreadableNamesFileRefusesSave();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -303,6 +309,144 @@ void TestFolderSession::watchedFileTakenIn()
     QVERIFY(session.flushPending());
     QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: dog; img3.png: owl"));
     QVERIFY(Fixtures::readBytes(pendingFilePath(m_dir)) != file);
+}
+
+void TestFolderSession::saveFollowsDataset_data()
+{
+    QTest::addColumn<QString>("layout");      // Layouts::build; empty: a folder of images without labels
+    QTest::addColumn<bool>("fallbackYolo");   // the format the user last chose elsewhere
+    QTest::addColumn<bool>("newImage");       // edit an image without a label file
+    QTest::addColumn<bool>("expectYolo");     // the folder's format and the format written
+
+    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << true;
+    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << false;
+    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << true;
+    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << false;
+    QTest::newRow("no labels yet: the last choice") << "" << true << true << true;
+}
+
+// An edit is saved in the format of the image's label file, at its place; an image without one
+// gets the format of the folder's label files. Nothing else is written, converted or removed.
+void TestFolderSession::saveFollowsDataset()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, fallbackYolo);
+    QFETCH(bool, newImage);
+    QFETCH(bool, expectYolo);
+    const QString root = m_tmp->path() + QStringLiteral("/other");
+    Layouts::Layout l;
+    if (layout.isEmpty()) {
+        l.image = m_images.first();
+    } else {
+        l = Layouts::build(root, layout);
+        QVERIFY(!l.image.isEmpty());
+    }
+    if (l.labelFile.endsWith(QStringLiteral(".xml"))) {
+        // Another tool's flag that only VOC can hold.
+        QByteArray xml = Layouts::vocXml({QStringLiteral("dog")});
+        xml.replace("<truncated>0</truncated>", "<truncated>0</truncated><difficult>1</difficult>");
+        QVERIFY(Fixtures::writeBytes(l.labelFile, xml));
+    }
+    const QString dir = QFileInfo(l.image).absolutePath();
+    QString image = l.image;
+    if (newImage && !layout.isEmpty()) {
+        image = dir + QStringLiteral("/zz-new.png");
+        QVERIFY(Fixtures::makeImage(image, 200, 100));
+    }
+    const QStringList filesBefore = l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile} + l.untouchable;
+    QHash<QString, QByteArray> untouched;
+    for (const QString &file : std::as_const(l.untouchable))
+        untouched.insert(file, Fixtures::readBytes(file));
+
+    FolderSession session;
+    Live live;
+    session.setLiveAnnotations(&live);
+    session.setFallbackYolo(fallbackYolo);
+    QSignalSpy finished(&session, &FolderSession::listingFinished);
+    session.open(dir);
+    QVERIFY(finished.wait());
+    QTRY_COMPARE(session.useYolo(), expectYolo);
+
+    live.list = session.enterImage(image);
+    const bool hadDifficult = !live.list.isEmpty() && live.list.first().difficult;
+    live.list.append(box(QStringLiteral("dog"), QRectF(120, 50, 40, 30)));
+    if (!live.list.first().label.isEmpty())
+        live.list.first().rect.translate(1, 0);   // a nudge
+    SaveReport report;
+    QVERIFY(session.saveImage(image, live.list, &report));
+
+    const QString written = newImage ? (expectYolo ? yoloLabelPath(image) : vocXmlPath(image)) : l.labelFile;
+    QCOMPARE(report.labelFile, written);
+    QCOMPARE(readStoredAnnotations(image).file, written);
+    QCOMPARE(loadAnnotations(image).size(), live.list.size());
+    if (hadDifficult)
+        QVERIFY(loadAnnotations(image).first().difficult);
+    for (const QString &file : filesBefore)
+        QVERIFY2(QFileInfo::exists(file), qPrintable(file));
+    for (auto it = untouched.cbegin(); it != untouched.cend(); ++it)
+        QCOMPARE(Fixtures::readBytes(it.key()), it.value());
+    // Nothing of the other format was made.
+    QCOMPARE(QFileInfo::exists(expectYolo ? vocXmlPath(image) : yoloLabelPath(image)), false);
+    if (!expectYolo)
+        QVERIFY(!QFileInfo::exists(labelsDirFor(image) + QStringLiteral("/classes.txt")));
+}
+
+void TestFolderSession::unreadableNamesFileRefusesSave_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("namesFile");   // relative to the layouts' root
+    QTest::addColumn<QByteArray>("content");  // empty: made a folder, which cannot be read as a file
+
+    QTest::newRow("data.yaml whose names yaml-cpp cannot parse")
+        << "ultralytics list" << "ul/data.yaml" << QByteArray("path: ../ul\nnames: [person, car\n");
+    QTest::newRow("dataset.yaml whose names yaml-cpp cannot parse")
+        << "roboflow" << "rf/dataset.yaml" << QByteArray("names: {0: helmet, 1: [head\n");
+    QTest::newRow("obj.names that cannot be read") << "yolo 1.1" << "task/obj.names" << QByteArray();
+    QTest::newRow("classes.txt that cannot be read") << "labelimg yolo" << "shots/classes.txt" << QByteArray();
+}
+
+// A class-names file that cannot be read is the whole dataset's: it is never moved aside or
+// rewritten, and the image's save refuses, naming it.
+void TestFolderSession::unreadableNamesFileRefusesSave()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, namesFile);
+    QFETCH(QByteArray, content);
+    const QString root = m_tmp->path() + QStringLiteral("/other");
+    const Layouts::Layout l = Layouts::build(root, layout);
+    QVERIFY(!l.image.isEmpty());
+    const QString names = root + QLatin1Char('/') + namesFile;
+    if (namesFile.endsWith(QStringLiteral("dataset.yaml")))
+        QVERIFY(QFile::remove(root + QStringLiteral("/rf/data.yaml")));
+    QFile::remove(names);
+    if (content.isEmpty())
+        QVERIFY(QDir().mkpath(names));
+    else
+        QVERIFY(Fixtures::writeBytes(names, content));
+    const QByteArray labelsBefore = Fixtures::readBytes(l.labelFile);
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash/files");
+    const QStringList trashBefore = QDir(trash).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    FolderSession session;
+    Live live;
+    session.setLiveAnnotations(&live);
+    QSignalSpy notices(&session, &FolderSession::notice);
+    session.openNow(QFileInfo(l.image).absolutePath());
+    live.list = session.enterImage(l.image);
+    QCOMPARE(notices.size(), 1);
+    const QString told = notices.first().first().toString();
+    QVERIFY2(told.contains(QDir::toNativeSeparators(names)) && told.contains(QStringLiteral("类别")), qPrintable(told));
+
+    live.list.append(box(QStringLiteral("bird"), QRectF(120, 50, 40, 30)));
+    SaveReport report;
+    QVERIFY(!session.saveImage(l.image, live.list, &report));
+    QCOMPARE(report.unreadableNamesFile, names);
+    QVERIFY(QFileInfo::exists(names));
+    if (!content.isEmpty())
+        QCOMPARE(Fixtures::readBytes(names), content);
+    QCOMPARE(Fixtures::readBytes(l.labelFile), labelsBefore);
+    QCOMPARE(QDir(trash).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), trashBefore);
+    QVERIFY(!QFileInfo::exists(labelsDirFor(l.image) + QStringLiteral("/classes.txt")) || namesFile.endsWith("classes.txt"));
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

@@ -100,19 +100,29 @@ void TestAnnotationStore::newestCandidateReadAndStaleSiblingRemoved()
 
 void TestAnnotationStore::saveConvertsFormats_data()
 {
-    QTest::addColumn<bool>("toYolo");
+    QTest::addColumn<bool>("toYolo");          // an edit: the format of a new file
     QTest::addColumn<QStringList>("before");   // of "mapped", "sibling", "xml"
     QTest::addColumn<QStringList>("after");
-    QTest::newRow("yolo removes voc and sibling") << true << QStringList{"sibling", "xml"} << QStringList{"mapped"};
-    QTest::newRow("yolo over yolo") << true << QStringList{"mapped"} << QStringList{"mapped"};
-    QTest::newRow("voc removes both yolo files") << false << QStringList{"mapped", "sibling"} << QStringList{"xml"};
-    QTest::newRow("voc over voc") << false << QStringList{"xml"} << QStringList{"xml"};
-    QTest::newRow("voc from nothing") << false << QStringList{} << QStringList{"xml"};
+    QTest::addColumn<bool>("edit");            // saved as an edit, not a conversion
+    QTest::newRow("yolo removes voc and sibling") << true << QStringList{"sibling", "xml"} << QStringList{"mapped"} << false;
+    QTest::newRow("yolo over yolo") << true << QStringList{"mapped"} << QStringList{"mapped"} << false;
+    QTest::newRow("voc removes both yolo files") << false << QStringList{"mapped", "sibling"} << QStringList{"xml"} << false;
+    QTest::newRow("voc over voc") << false << QStringList{"xml"} << QStringList{"xml"} << false;
+    QTest::newRow("voc from nothing") << false << QStringList{} << QStringList{"xml"} << false;
     // "link": images/labels is a link to ../labels, so mapped and sibling are one file.
     QTest::newRow("yolo, sibling directory linked to the mapped one")
-        << true << QStringList{"link", "mapped"} << QStringList{"mapped", "sibling"};
+        << true << QStringList{"link", "mapped"} << QStringList{"mapped", "sibling"} << false;
     QTest::newRow("voc, sibling directory linked to the mapped one")
-        << false << QStringList{"link", "mapped"} << QStringList{"xml"};
+        << false << QStringList{"link", "mapped"} << QStringList{"xml"} << false;
+    // An edit keeps the format of the file found and never removes the other format's files.
+    QTest::newRow("edit, yolo for new files: voc stays voc, yolo file kept")
+        << true << QStringList{"mapped", "xml"} << QStringList{"mapped", "xml"} << true;
+    QTest::newRow("edit, voc for new files: yolo stays yolo")
+        << false << QStringList{"mapped"} << QStringList{"mapped"} << true;
+    QTest::newRow("edit, voc for new files: newer sibling of ours replaced by ours")
+        << false << QStringList{"sibling"} << QStringList{"mapped"} << true;
+    QTest::newRow("edit, yolo for new files: new file") << true << QStringList{} << QStringList{"mapped"} << true;
+    QTest::newRow("edit, voc for new files: new file") << false << QStringList{} << QStringList{"xml"} << true;
 }
 
 void TestAnnotationStore::saveConvertsFormats()
@@ -120,6 +130,7 @@ void TestAnnotationStore::saveConvertsFormats()
     QFETCH(bool, toYolo);
     QFETCH(QStringList, before);
     QFETCH(QStringList, after);
+    QFETCH(bool, edit);
     const QHash<QString, QString> files{{"mapped", m_mapped}, {"sibling", m_sibling}, {"xml", m_xml}};
     for (const QString &which : before) {
         if (which == "link") {
@@ -131,7 +142,15 @@ void TestAnnotationStore::saveConvertsFormats()
     }
 
     const QList<Annotation> stored = {box("cat", QRectF(50, 25, 100, 50)), box("bird", QRectF(0, 0, 10, 10))};
-    QVERIFY(saveAnnotations(m_image, stored, toYolo, {}));
+    bool wroteYolo = toYolo;
+    if (edit) {
+        const SaveTarget target = editSaveTarget(m_image, toYolo);
+        wroteYolo = target.yolo;
+        QVERIFY(saveEdit(m_image, stored, target, {}));
+    } else {
+        QVERIFY(saveAnnotations(m_image, stored, toYolo, {}));
+    }
+    QCOMPARE(wroteYolo, !after.contains("xml"));
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         QCOMPARE(QFile::exists(it.value()), after.contains(it.key()));
 
@@ -140,8 +159,8 @@ void TestAnnotationStore::saveConvertsFormats()
     QCOMPARE(got[0].label, QString("cat"));
     QCOMPARE(got[0].rect, QRectF(50, 25, 100, 50));
     QCOMPARE(got[1].label, QString("bird"));
-    if (toYolo)
-        QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/classes.txt"), QByteArray("cat\ndog\nbird\n"));
+    QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/classes.txt"),
+             QByteArray(wroteYolo ? "cat\ndog\nbird\n" : "cat\ndog\n"));
 }
 
 void TestAnnotationStore::countAnnotations_data()

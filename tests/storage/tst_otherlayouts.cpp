@@ -58,6 +58,8 @@ private slots:
     void foundAndRead();
     void savedWhereFound_data();
     void savedWhereFound();
+    void editKeepsFormatAndPlace_data();
+    void editKeepsFormatAndPlace();
     void otherFormatRemovedWhereFound_data();
     void otherFormatRemovedWhereFound();
     void failedSaveTouchesNothing();
@@ -146,6 +148,43 @@ void TestOtherLayouts::savedWhereFound()
     for (const QString &file : l.untouchable)
         QCOMPARE(Fixtures::readBytes(file), before.value(file.mid(root.size() + 1)));
     QCOMPARE(loadAnnotations(l.image).size(), 1);
+}
+
+void TestOtherLayouts::editKeepsFormatAndPlace_data()
+{
+    addLayoutRows();
+}
+
+// An edit with new files set to the other format: the file found is rewritten in its own format,
+// nothing is created, converted or removed.
+void TestOtherLayouts::editKeepsFormatAndPlace()
+{
+    QFETCH(QString, layout);
+    const QString root = m_tmp->path();
+    const Layouts::Layout l = Layouts::build(root, layout);
+    QVERIFY(!l.image.isEmpty());
+    const QMap<QString, QByteArray> before = snapshot(root);
+    const bool voc = l.labelFile.endsWith(".xml");
+    QList<Annotation> edited = loadAnnotations(l.image);
+    edited.append(box(l.labels.value(0, "cat"), QRectF(120, 50, 40, 30)));
+
+    // New files would get the other format (YOLO where there is nothing).
+    const bool newFileYolo = voc || l.labelFile.isEmpty();
+    const SaveTarget target = editSaveTarget(l.image, newFileYolo);
+    SaveReport report;
+    QVERIFY(saveEdit(l.image, edited, target, {}, &report));
+    const QMap<QString, QByteArray> after = snapshot(root);
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (root + "/" + it.key() != l.labelFile)
+            QCOMPARE(after.value(it.key()), it.value());
+    }
+    if (l.labelFile.isEmpty()) {
+        QCOMPARE(report.labelFile, yoloLabelPath(l.image));
+    } else {
+        QCOMPARE(report.labelFile, l.labelFile);
+        QCOMPARE(after.keys(), before.keys());
+    }
+    QCOMPARE(loadAnnotations(l.image).size(), edited.size());
 }
 
 void TestOtherLayouts::otherFormatRemovedWhereFound_data()

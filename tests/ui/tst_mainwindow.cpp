@@ -4,12 +4,14 @@
 #include "canvas/canvasview.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
 
+#include "../storage/layoutfixtures.h"
 #include "../storage/storagefixtures.h"
 #include "stylesheet.h"
 #include "support/annotationbuilders.h"
@@ -102,6 +104,11 @@ private slots:
     void settingsQuirks_data();
     void settingsQuirks();
     void formatMenuAndComboAgree();
+    void formatFollowsDataset_data();
+    void formatFollowsDataset();
+    void formatRememberedPerFolder();
+    void unreadableNamesFileNeverTrashed();
+    void convertFolderCommand();
     void languageSwitchKeepsActions();
     void dropUrls_data();
     void dropUrls();
@@ -475,6 +482,161 @@ void TestMainWindow::formatMenuAndComboAgree()
     QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 0);
     QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).value(QStringLiteral("format")).toString(),
              QStringLiteral("voc"));
+}
+
+void TestMainWindow::formatFollowsDataset_data()
+{
+    QTest::addColumn<QString>("layout");    // Layouts::build
+    QTest::addColumn<QString>("setting");   // the format chosen last, in another folder
+    QTest::addColumn<bool>("folderYolo");   // what the status bar shows for the folder
+
+    QTest::newRow("Ultralytics images/train, labels/train, data.yaml; setting VOC")
+        << "ultralytics list" << "voc" << true;
+    QTest::newRow("VOCdevkit; setting YOLO") << "voc devkit" << "yolo" << false;
+}
+
+// A nudge saved in the real window rewrites the image's own file in its format and place; the
+// other format is never made, and the dataset's names file is never touched.
+void TestMainWindow::formatFollowsDataset()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, setting);
+    QFETCH(bool, folderYolo);
+    const QString root = m_tmp->path() + QStringLiteral("/other");
+    const Layouts::Layout l = Layouts::build(root, layout);
+    QVERIFY(!l.image.isEmpty());
+    if (l.labelFile.endsWith(QStringLiteral(".xml"))) {
+        QByteArray xml = Layouts::vocXml({QStringLiteral("dog"), QStringLiteral("person")});
+        xml.replace("<truncated>0</truncated>", "<truncated>0</truncated><difficult>1</difficult>");
+        QVERIFY(writeBytes(l.labelFile, xml));
+    }
+    QHash<QString, QByteArray> untouched;
+    for (const QString &file : std::as_const(l.untouchable))
+        untouched.insert(file, readBytes(file));
+    const QByteArray labelsBefore = readBytes(l.labelFile);
+    QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).setValue(QStringLiteral("format"), setting);
+
+    auto window = openWindow(QFileInfo(l.image).absolutePath());
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, l.image));
+    QTRY_COMPARE(window->statusPanel()->formatCombo()->currentIndex(), folderYolo ? 1 : 0);
+    QCOMPARE(window->actions().formatYolo->isChecked(), folderYolo);
+    editFirstShape(*window);
+    QVERIFY(window->saveCurrent());
+
+    QVERIFY(readBytes(l.labelFile) != labelsBefore);
+    QCOMPARE(readStoredAnnotations(l.image).file, l.labelFile);
+    const QList<Annotation> saved = loadAnnotations(l.image);
+    QCOMPARE(saved.size(), l.labels.size());
+    if (!folderYolo) {
+        QVERIFY(saved.first().difficult);
+        QVERIFY(!QFileInfo::exists(yoloLabelPath(l.image)));
+        QVERIFY(!QFileInfo::exists(labelsDirFor(l.image) + QStringLiteral("/classes.txt")));
+    } else {
+        QVERIFY(!QFileInfo::exists(vocXmlPath(l.image)));
+    }
+    for (auto it = untouched.cbegin(); it != untouched.cend(); ++it)
+        QCOMPARE(readBytes(it.key()), it.value());
+    QVERIFY(trashedFiles().isEmpty());
+    // The last explicit choice stays what it was: the folder's format was not chosen.
+    QVERIFY(window->close());
+    QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).value(QStringLiteral("format")).toString(),
+             setting);
+}
+
+// A choice in the status bar holds for that folder; another folder without labels starts with
+// the last choice made anywhere.
+void TestMainWindow::formatRememberedPerFolder()
+{
+    const QString other = m_tmp->path() + QStringLiteral("/other");
+    const QStringList otherImages = makeImages(other, 1);
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 0);
+    window->statusPanel()->formatCombo()->setCurrentIndex(1);
+
+    window->openDirectory(other);
+    QVERIFY(waitForImage(*window, otherImages.at(0)));
+    QVERIFY(window->session()->useYolo());
+    window->actions().formatVoc->trigger();
+
+    window->openDirectory(m_dir);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_VERIFY(!window->session()->isListing());
+    QVERIFY(window->session()->useYolo());
+    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 1);
+    // A new label file of this folder follows it.
+    QVERIFY(window->editor()->addShape(box(QString(), QRectF(10, 10, 40, 30)), QStringLiteral("cat")) != 0);
+    QVERIFY(window->saveCurrent());
+    QVERIFY(QFileInfo::exists(yoloLabelPath(m_images.at(0))));
+    QVERIFY(!QFileInfo::exists(vocXmlPath(m_images.at(0))));
+}
+
+// A data.yaml that yaml-cpp cannot parse is the dataset's, not the image's: the save refuses
+// naming it, and it is never moved to the trash or rewritten.
+void TestMainWindow::unreadableNamesFileNeverTrashed()
+{
+    const QString root = m_tmp->path() + QStringLiteral("/other");
+    const Layouts::Layout l = Layouts::build(root, QStringLiteral("ultralytics list"));
+    QVERIFY(!l.image.isEmpty());
+    const QString yaml = root + QStringLiteral("/ul/data.yaml");
+    const QByteArray broken("path: ../ul\ntrain: images/train\nnames: [person, car\n");
+    QVERIFY(writeBytes(yaml, broken));
+    const QByteArray labelsBefore = readBytes(l.labelFile);
+
+    auto window = openWindow(QFileInfo(l.image).absolutePath());
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, l.image));
+    const QString told = window->toast()->text();
+    QVERIFY2(told.contains(QStringLiteral("data.yaml")) && told.contains(QStringLiteral("类别")), qPrintable(told));
+    editFirstShape(*window);
+    QVERIFY(!window->saveCurrent());
+    QVERIFY2(window->toast()->text().contains(QDir::toNativeSeparators(yaml)), qPrintable(window->toast()->text()));
+    QVERIFY(window->isDirty());
+    QCOMPARE(readBytes(yaml), broken);
+    QCOMPARE(readBytes(l.labelFile), labelsBefore);
+    QVERIFY(trashedFiles().isEmpty());
+    window->editor()->markSaved();
+}
+
+// Converting is an explicit act: asked first, every label file of the folder converted, the
+// folder's format follows, and the user is told what was done.
+void TestMainWindow::convertFolderCommand()
+{
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    QVERIFY(saveAnnotations(m_images.at(1), {box(QStringLiteral("dog"), QRectF(10, 10, 40, 30))}, true, {}));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_VERIFY(!window->session()->isListing());
+
+    // Cancelled: nothing changes.
+    answerMessageBox(QStringLiteral("取消"));
+    window->actions().convertToYolo->trigger();
+    QVERIFY(QFileInfo::exists(vocPath(m_images.at(0))));
+
+    QString question;
+    QString report;
+    answerMessageBox(QStringLiteral("转换"), &question);
+    whenShown([&report] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->buttons().size() != 1)
+            return false;   // not the report (the question has two buttons)
+        report = box->text();
+        box->buttons().first()->click();
+        return true;
+    });
+    window->actions().convertToYolo->trigger();
+    QVERIFY2(question.contains(QStringLiteral("YOLO")), qPrintable(question));
+    QVERIFY2(report.contains(QStringLiteral("2")) && report.contains(QStringLiteral("YOLO")), qPrintable(report));
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(!QFileInfo::exists(vocPath(m_images.at(i))));
+        QVERIFY(QFileInfo::exists(yoloLabelPath(m_images.at(i))));
+    }
+    QCOMPARE(loadAnnotations(m_images.at(0)).first().label, QStringLiteral("cat"));
+    QVERIFY(!QFileInfo::exists(yoloLabelPath(m_images.at(2))));   // unlabelled images stay so
+    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 1);
 }
 
 void TestMainWindow::languageSwitchKeepsActions()

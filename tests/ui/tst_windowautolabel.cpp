@@ -301,9 +301,9 @@ void TestWindowAutoLabel::overlapFilter()
 
 void TestWindowAutoLabel::insertAsConfirmed_data()
 {
-    QTest::addColumn<bool>("yolo");
-    QTest::newRow("VOC") << false;
-    QTest::newRow("YOLO") << true;
+    QTest::addColumn<bool>("yolo");   // the format of the folder's label file; the setting is the other
+    QTest::newRow("VOC folder, setting YOLO") << false;
+    QTest::newRow("YOLO folder, setting VOC") << true;
 }
 
 // "直接写入为已确认": images not on screen get their label files at once; the image on screen
@@ -312,8 +312,12 @@ void TestWindowAutoLabel::insertAsConfirmed()
 {
     QFETCH(bool, yolo);
     QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
-        .setValue(QStringLiteral("format"), yolo ? QStringLiteral("yolo") : QStringLiteral("voc"));
-    QVERIFY(writeVocBoxes(m_images.at(1), {{QStringLiteral("dog"), QRectF(700, 700, 100, 100)}}));
+        .setValue(QStringLiteral("format"), yolo ? QStringLiteral("voc") : QStringLiteral("yolo"));
+    // The folder's label file decides the format of the new ones.
+    if (yolo)
+        QVERIFY(saveAnnotations(m_images.at(1), {box(QStringLiteral("dog"), QRectF(700, 700, 100, 100))}, true, {}));
+    else
+        QVERIFY(writeVocBoxes(m_images.at(1), {{QStringLiteral("dog"), QRectF(700, 700, 100, 100)}}));
     m_server->setDefaultAnswer(detections({{QStringLiteral("cat"), QRectF(100, 200, 300, 400), 0.9}}));
 
     m_window = openWindow(m_dir, m_images);

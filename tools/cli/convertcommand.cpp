@@ -1,9 +1,7 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
-#include "storage/annotationstore.h"
-#include "storage/datasetlayout.h"
-#include "storage/directoryloader.h"
+#include "storage/labelconversion.h"
 
 #include <QFileInfo>
 
@@ -54,10 +52,9 @@ int runConvertCommand(const QStringList &args)
             continue;
         }
         for (const QString &image : std::as_const(images)) {
-            // What could not be read to its end must not replace the file it came from.
-            const StoredAnnotations stored = readStoredAnnotations(image);
-            // An image without labels stays without: an empty file would mark it as labelled.
-            if (stored.file.isEmpty()) {
+            const LabelConversion done = convertLabelFile(image, toYolo, classes);
+            switch (done.outcome) {
+            case LabelConversion::NoLabels:
                 Cli::printJson(QJsonObject{
                     {QStringLiteral("image"), image},
                     {QStringLiteral("format"), format},
@@ -65,35 +62,33 @@ int runConvertCommand(const QStringList &args)
                     {QStringLiteral("skipped"), true},
                 });
                 continue;
-            }
-            if (!stored.complete()) {
+            case LabelConversion::Incomplete:
                 Cli::printError(QStringLiteral("cannot read %1 completely (%2); %3 left as it is")
-                                    .arg(stored.damagedFile, stored.problem.name(), image));
-                status = Cli::ItemFailed;
-                continue;
-            }
-            // Without a size YOLO labels read as nothing: converting would delete them.
-            if (imageSize(image).isEmpty()) {
+                                    .arg(done.file, done.problem.name(), image));
+                break;
+            case LabelConversion::NoImageSize:
                 Cli::printError(QStringLiteral("cannot read image: ") + image);
-                status = Cli::ItemFailed;
-                continue;
-            }
-            SaveReport report;
-            if (!saveAnnotations(image, stored.annotations, toYolo, classes, &report)) {
-                if (report.refusedFile.isEmpty())
-                    Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
-                else
+                break;
+            case LabelConversion::Failed:
+                if (done.refusedLink)
                     Cli::printError(QStringLiteral("cannot save %1 as %2: %3 is a link that leads out of the "
                                                    "dataset or nowhere; not written through it")
-                                        .arg(image, format, report.refusedFile));
-                status = Cli::ItemFailed;
+                                        .arg(image, format, done.file));
+                else if (!done.file.isEmpty())
+                    Cli::printError(QStringLiteral("cannot save %1 as %2: cannot read class names file %3")
+                                        .arg(image, format, done.file));
+                else
+                    Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+                break;
+            case LabelConversion::Converted:
+                Cli::printJson(QJsonObject{
+                    {QStringLiteral("image"), image},
+                    {QStringLiteral("format"), format},
+                    {QStringLiteral("count"), done.count},
+                });
                 continue;
             }
-            Cli::printJson(QJsonObject{
-                {QStringLiteral("image"), image},
-                {QStringLiteral("format"), format},
-                {QStringLiteral("count"), countAnnotations(image)},
-            });
+            status = Cli::ItemFailed;
         }
     }
     return status;

@@ -79,6 +79,7 @@ QString LabelOptions::parse(const QStringList &args)
             if (value != u"voc" && value != u"yolo")
                 return QStringLiteral("bad format: %1 (voc or yolo)").arg(value);
             useYolo = value == u"yolo";
+            formatGiven = true;
         }
     }
     if (!haveServer)

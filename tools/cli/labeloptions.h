@@ -15,7 +15,10 @@ struct LabelOptions
     double minScore = 0.4;
     bool unlabelledOnly = false;
     bool confirmed = false;   // write results to the label files instead of the pending file
+    // --format: the format of new label files; without it they get the folder's (that of its
+    // label files, else VOC). Images that have a label file keep its format either way.
     bool useYolo = false;
+    bool formatGiven = false;
 
     static QString usage();
     // Fills the options from the words after "label"; returns what is wrong, or an empty string.

@@ -33,7 +33,7 @@ LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
     , m_client(new VllmClient(this))
     , m_progressTimer(new QTimer(this))
 {
-    m_session->setUseYolo(options.useYolo);
+    m_session->setFallbackYolo(options.useYolo);
     m_session->setClassNames(options.classes);
     m_progressTimer->setInterval(1000);
     connect(m_progressTimer, &QTimer::timeout, this, &LabelRun::printProgress);
@@ -52,6 +52,8 @@ void LabelRun::start()
 {
     // The folder as the window opens it, so that results merge the same way.
     m_session->openNow(QDir(m_options.dir).absolutePath());
+    if (m_options.formatGiven)
+        m_session->setUseYolo(m_options.useYolo);
     m_paths = m_options.unlabelledOnly ? m_session->unlabelledImages() : m_session->imagePaths();
     Cli::reportUnlistable(m_session->unlistableImages());
     if (m_paths.isEmpty()) {
@@ -117,11 +119,12 @@ void LabelRun::onImageFinished(const ImageResult &result)
     }
     if (merged.saveFailed) {
         ++m_failed;
-        Cli::printError(result.path
-                        + (merged.labelsUnreadable
-                               ? QStringLiteral(": the label file holds records that cannot be read; not rewritten")
-                               : QStringLiteral(": cannot write the label file"))
-                        + QStringLiteral(", results kept as unconfirmed"));
+        QString why = QStringLiteral(": cannot write the label file");
+        if (merged.labelsUnreadable)
+            why = QStringLiteral(": the label file holds records that cannot be read; not rewritten");
+        else if (!merged.unreadableNamesFile.isEmpty())
+            why = QStringLiteral(": cannot read the class names file ") + merged.unreadableNamesFile;
+        Cli::printError(result.path + why + QStringLiteral(", results kept as unconfirmed"));
     }
 }
 

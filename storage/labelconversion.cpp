@@ -1,0 +1,34 @@
+#include "storage/labelconversion.h"
+
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+
+LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QStringList &classNames)
+{
+    LabelConversion result;
+    const StoredAnnotations stored = readStoredAnnotations(imagePath);
+    // An image without labels stays without: an empty file would mark it as labelled.
+    if (stored.file.isEmpty())
+        return result;
+    if (!stored.complete()) {
+        result.outcome = LabelConversion::Incomplete;
+        result.file = stored.damagedFile;
+        result.problem = stored.problem;
+        return result;
+    }
+    // Without a size YOLO labels read as nothing: converting would delete them.
+    if (imageSize(imagePath).isEmpty()) {
+        result.outcome = LabelConversion::NoImageSize;
+        return result;
+    }
+    SaveReport report;
+    if (!saveAnnotations(imagePath, stored.annotations, toYolo, classNames, &report)) {
+        result.outcome = LabelConversion::Failed;
+        result.refusedLink = !report.refusedFile.isEmpty();
+        result.file = result.refusedLink ? report.refusedFile : report.unreadableNamesFile;
+        return result;
+    }
+    result.outcome = LabelConversion::Converted;
+    result.count = countAnnotations(imagePath);
+    return result;
+}

@@ -174,7 +174,7 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
         target = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
     } else {
         const QString xml = findVocFile(imagePath);
-        target = xml.isEmpty() ? vocXmlPath(imagePath) : xml;
+        target = xml.isEmpty() ? newVocFilePath(imagePath) : xml;
     }
     return saveInto(imagePath, annotations, saveAsYolo, target, classNames, report, OtherFiles::Remove);
 }
@@ -190,7 +190,7 @@ SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
     else if (target.yolo)
         target.file = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
     else
-        target.file = vocXmlPath(imagePath);
+        target.file = newVocFilePath(imagePath);
     return target;
 }
 

@@ -239,6 +239,20 @@ QString vocXmlPath(const QString &imagePath)
         + QLatin1String(".xml");
 }
 
+QString newVocFilePath(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    if (folderName(p.dir).compare(QLatin1String("JPEGImages"), Qt::CaseInsensitive) == 0
+        && !QFileInfo(joinPath(p.dir, QStringLiteral("annotations"))).isDir()) {
+        const QString devkit = joinPath(QFileInfo(p.dir).absolutePath(), QStringLiteral("Annotations"));
+        const QString file = joinPath(devkit, p.base + QLatin1String(".xml"));
+        // Another tool's XML of that name is not ours to replace.
+        if (QFileInfo(devkit).isDir() && !QFileInfo::exists(file))
+            return file;
+    }
+    return vocXmlPath(imagePath);
+}
+
 QString datasetRootOfImageFolder(const QString &imageDir)
 {
     const QString dir = QDir::cleanPath(QFileInfo(imageDir).absoluteFilePath());

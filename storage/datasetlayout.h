@@ -16,6 +16,10 @@ QString yoloLabelPath(const QString &imagePath);
 QString siblingYoloLabelPath(const QString &imagePath);
 QString annotationsDirFor(const QString &imagePath);
 QString vocXmlPath(const QString &imagePath);
+// Where a new VOC file of the image goes: Annotations/ beside a VOCdevkit's JPEGImages folder
+// (when the image folder has no annotations/ of its own and no other file has that name there),
+// else vocXmlPath.
+QString newVocFilePath(const QString &imagePath);
 
 // The folder that holds an image folder and every place its label files are kept (the labels
 // folder an "/images/" path maps to, the parent of a "JPEGImages" folder): the dataset, for which

@@ -375,7 +375,12 @@ void TestFolderSession::saveFollowsDataset()
     SaveReport report;
     QVERIFY(session.saveImage(image, live.list, &report));
 
-    const QString written = newImage ? (expectYolo ? yoloLabelPath(image) : vocXmlPath(image)) : l.labelFile;
+    // A new file lands beside the folder's other label files (Annotations/ of a VOCdevkit).
+    QString written = l.labelFile;
+    if (newImage) {
+        written = layout.isEmpty() ? yoloLabelPath(image)
+                                   : QFileInfo(l.labelFile).absolutePath() + (expectYolo ? "/zz-new.txt" : "/zz-new.xml");
+    }
     QCOMPARE(report.labelFile, written);
     QCOMPARE(readStoredAnnotations(image).file, written);
     QCOMPARE(loadAnnotations(image).size(), live.list.size());

@@ -92,7 +92,9 @@ void FileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     const QColor nameColor(0xE6, 0xE9, 0xEF);
     if (nameRight > nameLeft) {
         const QString name = index.data(Qt::DisplayRole).toString();
-        const QString shown = painter->fontMetrics().elidedText(name, Qt::ElideMiddle, nameRight - nameLeft);
+        // Cut at the end: names of a series differ in their numbers, which come first
+        // (IMG_2301_street, IMG_2306_street); the tooltip has the whole name.
+        const QString shown = painter->fontMetrics().elidedText(name, Qt::ElideRight, nameRight - nameLeft);
         painter->setPen(nameColor);
         painter->drawText(QRect(nameLeft, r.top(), nameRight - nameLeft, r.height()),
                           Qt::AlignLeft | Qt::AlignVCenter, shown);

@@ -25,9 +25,14 @@ public:
     // colour when it is blank.
     static QColor swatchColor(const QString &text);
 
+public slots:
+    void accept() override;
+
 private:
     void updateSwatch();
 
+    QStringList m_labels;
+    QString m_typed;
     QComboBox *m_combo = nullptr;
     QLabel *m_swatch = nullptr;
 };

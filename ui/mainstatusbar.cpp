@@ -39,6 +39,12 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_directory->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_directory->setToolTipDuration(-1);
     m_directory->installEventFilter(this);
+    m_message = addLabel(bar, QString(), 1);
+    m_message->setObjectName(QStringLiteral("statusMessage"));
+    m_message->setMinimumWidth(120);
+    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_message->setStyleSheet(QStringLiteral("color:#E6E9EF;"));
+    m_message->hide();
     m_pending = addLabel(bar, QString());
     m_format = new QComboBox(bar);
     m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
@@ -97,6 +103,24 @@ void MainStatusBar::setDirty(bool dirty)
     m_dirty = dirty;
     m_saved->setText(dirty ? translateText("● 未保存") : translateText("已保存"));
     m_saved->setStyleSheet(QLatin1String(dirty ? kBusyStyle : kOnlineStyle));
+}
+
+void MainStatusBar::setMessage(const QString &text)
+{
+    m_message->setText(text);
+    m_message->setToolTip(text);
+    m_message->setVisible(!text.isEmpty());
+    m_directory->setVisible(text.isEmpty());
+}
+
+QString MainStatusBar::message() const
+{
+    return m_message->text();
+}
+
+bool MainStatusBar::messageShown() const
+{
+    return m_message->isVisible() && m_message->width() >= m_message->fontMetrics().horizontalAdvance(m_message->text());
 }
 
 void MainStatusBar::retranslate()

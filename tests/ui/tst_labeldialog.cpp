@@ -105,7 +105,10 @@ void TestLabelDialog::askLabel_data()
     QTest::newRow("blank without initial text") << "" << "  " << ok << "" << true;
     QTest::newRow("typed case is kept") << "" << "Person" << ret << "Person" << true;
     QTest::newRow("listed name, a longer one listed first") << "" << "person" << ret << "person" << true;
-    QTest::newRow("prefix of a listed name") << "" << "ca" << ok << "ca" << true;
+    QTest::newRow("a prefix takes the highlighted completion") << "" << "c" << ret << "car" << true;
+    QTest::newRow("a prefix takes the completion with OK too") << "" << "tr" << ok << "truck" << true;
+    QTest::newRow("a new name typed in full") << "" << "cab" << ret << "cab" << true;
+    QTest::newRow("a new prefix: the completion deleted") << "" << "ca\x7f" << ret << "ca" << true;
     QTest::newRow("Escape") << "car" << "bus" << esc << "" << false;
     QTest::newRow("cancel button") << "" << "dog" << cancel << "" << false;
 }
@@ -127,8 +130,14 @@ void TestLabelDialog::askLabel()
     const QString result = runAskLabel(labels, initial, &accepted, [&](LabelDialog *dialog) {
         auto *combo = dialog->findChild<QComboBox *>();
         QLineEdit *edit = combo->lineEdit();
-        if (!typed.isEmpty())
-            QTest::keyClicks(edit, typed);
+        // A DEL character in the row stands for the Delete key.
+        const QStringList parts = typed.split(QLatin1Char('\x7f'));
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            if (i > 0)
+                QTest::keyClick(edit, Qt::Key_Delete);
+            if (!parts.at(i).isEmpty())
+                QTest::keyClicks(edit, parts.at(i));
+        }
         switch (Finish(finish)) {
         case Finish::ReturnKey:
             QTest::keyClick(edit, Qt::Key_Return);

@@ -465,7 +465,8 @@ void AutoLabelDialog::onStatusChanged(bool online, const QString &detail)
     m_testState = online ? TestState::Online : TestState::Offline;
     m_testDetail = detail;
     finishTest();
-    if (online && m_client)
+    // Only while shown: a closed dialog's fields are loaded afresh when it opens again.
+    if (online && m_client && isVisible())
         setServedModels(m_client->servedModels());
 }
 

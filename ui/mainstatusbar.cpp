@@ -42,7 +42,7 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_message = addLabel(bar, QString(), 1);
     m_message->setObjectName(QStringLiteral("statusMessage"));
     m_message->setMinimumWidth(120);
-    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_message->setStyleSheet(QStringLiteral("color:#E6E9EF;"));
     m_message->hide();
     m_pending = addLabel(bar, QString());
@@ -109,8 +109,13 @@ void MainStatusBar::setMessage(const QString &text)
 {
     m_message->setText(text);
     m_message->setToolTip(text);
-    m_message->setVisible(!text.isEmpty());
-    m_directory->setVisible(text.isEmpty());
+    // The message needs the room more than the file's name, size, folder and results count do
+    // for the few seconds it is shown; state, zoom, cursor, format and saved stay.
+    const bool shown = !text.isEmpty();
+    for (QWidget *room : {static_cast<QWidget *>(m_file), static_cast<QWidget *>(m_size),
+                          static_cast<QWidget *>(m_directory), static_cast<QWidget *>(m_pending)})
+        room->setVisible(!shown);
+    m_message->setVisible(shown);
 }
 
 QString MainStatusBar::message() const

@@ -301,8 +301,11 @@ void MainWindow::layoutCanvasOverlays()
     m_progress->reposition();
     // One line when it fits, else wrapped to the canvas: never cut off.
     const int room = std::max(120, m_canvasHost->width() - 24);
-    const QMargins padding(9, 3, 9, 3);
-    const int natural = m_hint->fontMetrics().horizontalAdvance(m_hint->text()) + padding.left() + padding.right() + 2;
+    m_hint->ensurePolished();
+    m_hint->setWordWrap(false);
+    m_hint->setMinimumWidth(0);
+    m_hint->setMaximumWidth(QWIDGETSIZE_MAX);
+    const int natural = m_hint->sizeHint().width();
     m_hint->setWordWrap(natural > room);
     m_hint->setFixedWidth(std::min(natural, room));
     m_hint->adjustSize();

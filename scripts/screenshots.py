@@ -67,7 +67,7 @@ class Shots:
         os.makedirs(config, exist_ok=True)
         with open(os.path.join(config, "Brindlemark.conf"), "w") as f:
             f.write("[General]\nlanguage=%s\nlabels=car, person, bicycle\n\n[model]\nbase=http://127.0.0.1:%d/v1\n"
-                    "name=qwen-vl\n" % (self.lang, self.port))
+                    "name=fake-vision\n" % (self.lang, self.port))
         with open(os.path.join(config, "Brindlehost.conf"), "w") as f:
             f.write("[General]\nport=8000\n")
         return env

@@ -69,7 +69,7 @@ int ShortcutDelegate::rowHeight(const QFontMetrics &metrics, const QString &desc
     if (textWidth <= 0)
         return kRowHeight;
     const QRect wrapped = metrics.boundingRect(QRect(0, 0, textWidth, 10000), Qt::TextWordWrap, description);
-    return std::max(kRowHeight, wrapped.height() + 12);
+    return std::max(kRowHeight, wrapped.height() + 8);
 }
 
 QSize ShortcutDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const

@@ -28,7 +28,7 @@ public:
 
     // Room for the description in a row of this width.
     static int descriptionWidth(int rowWidth, int keyColumnWidth);
-    // 34, or the wrapped description's height and 6 px above and below.
+    // 34, or the wrapped description's height and 4 px above and below.
     static int rowHeight(const QFontMetrics &metrics, const QString &description, int textWidth);
 
     static constexpr int kRowHeight = 34;

@@ -49,7 +49,7 @@ QList<ShortcutRow> ShortcutDialog::rows()
 
 int ShortcutDialog::fittedWidth(int descriptionWidth, int keyColumnWidth)
 {
-    return std::clamp(descriptionWidth + keyColumnWidth + 66, 440, 720);
+    return std::clamp(descriptionWidth + keyColumnWidth + 66, 440, 840);
 }
 
 int ShortcutDialog::fittedHeight(int rowsHeight, int buttonHeight, int fontHeight, int windowHeight)

@@ -27,7 +27,7 @@ public:
     int keyColumnWidth() const { return m_keyColumnWidth; }
     QListWidget *list() const { return m_list; }
 
-    // Width: descriptions + keys + 66, within [440, 720]. Height: all rows (rowsHeight, their
+    // Width: descriptions + keys + 66, within [440, 840]. Height: all rows (rowsHeight, their
     // heights summed), but no more than the window height - 60 (and never below 420).
     static int fittedWidth(int descriptionWidth, int keyColumnWidth);
     static int fittedHeight(int rowsHeight, int buttonHeight, int fontHeight, int windowHeight);

@@ -279,8 +279,8 @@ void TestShortcutDialog::fittedWidth_data()
     QTest::addColumn<int>("expected");
     QTest::newRow("narrow content, lower bound") << 150 << 100 << 440;
     QTest::newRow("in range") << 330 << 150 << 546;
-    QTest::newRow("wide content, upper bound") << 700 << 200 << 720;
-    QTest::newRow("exactly the upper bound") << 504 << 150 << 720;
+    QTest::newRow("wide content, upper bound") << 800 << 200 << 840;
+    QTest::newRow("exactly the upper bound") << 624 << 150 << 840;
 }
 
 void TestShortcutDialog::fittedWidth()
@@ -318,8 +318,8 @@ void TestShortcutDialog::everyLanguageFits_data()
     QTest::newRow("en, right to left") << "en" << true;
 }
 
-// In a normal window every row shows without scrolling, and no translation is elided at the
-// widest dialog. Saves a render of each language.
+// In a window of the default size every row shows without scrolling, and no description is cut:
+// long ones wrap. Saves a render of each language.
 void TestShortcutDialog::everyLanguageFits()
 {
     QFETCH(QString, language);
@@ -328,7 +328,7 @@ void TestShortcutDialog::everyLanguageFits()
     applyLanguageFont();
 
     QWidget window;
-    window.resize(1200, 900);
+    window.resize(1280, 800);   // the window's default size
     ShortcutDialog dialog(&window);
     if (rtl)
         dialog.setLayoutDirection(Qt::RightToLeft);

@@ -18,7 +18,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Brindlemark"));
     QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
 
-    if (askRunningInstanceToShow())
+    const QString initialPath = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (askRunningInstanceToShow(initialPath))
         return 0;
     QLocalServer *server = listenAsFirstInstance(&app);
 
@@ -29,7 +30,6 @@ int main(int argc, char *argv[])
 
     startCompanionIfNeeded(QApplication::applicationDirPath());
 
-    const QString initialPath = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     MainWindow window(initialPath);
     window.show();
 

@@ -9,13 +9,40 @@
 #include <QLocalSocket>
 #include <QProcess>
 
-bool askRunningInstanceToShow()
+#include <memory>
+
+namespace {
+
+// Longer messages are not a path any second start sends.
+const qint64 kMaxActivationBytes = 64 * 1024;
+
+void openSentPath(const QByteArray &message)
+{
+    const qsizetype newline = message.indexOf('\n');
+    if (!message.startsWith("show") || newline < 0)
+        return;
+    const QString path = QString::fromUtf8(message.mid(newline + 1)).trimmed();
+    if (path.isEmpty())
+        return;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *widget : windows) {
+        if (auto *window = qobject_cast<MainWindow *>(widget))
+            window->openPath(path);
+    }
+}
+
+} // namespace
+
+bool askRunningInstanceToShow(const QString &path)
 {
     QLocalSocket socket;
     socket.connectToServer(localServerPath(QLatin1String(kBrindlemarkServerName)), QIODevice::ReadWrite);
     if (!socket.waitForConnected(400))
         return false;
-    socket.write("show", 4);
+    QByteArray message("show", 4);
+    if (!path.isEmpty())
+        message += '\n' + QFileInfo(path).absoluteFilePath().toUtf8();
+    socket.write(message);
     socket.flush();
     socket.waitForBytesWritten(500);
     return true;
@@ -37,8 +64,16 @@ void bringToFront(QWidget *window)
 void handleActivation(QLocalServer *server)
 {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        socket->readAll();
+        // The message is complete when the second start hangs up.
+        auto message = std::make_shared<QByteArray>(socket->readAll());
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, message] {
+            message->append(socket->read(kMaxActivationBytes - message->size()));
+        });
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, message] {
+            message->append(socket->read(kMaxActivationBytes - message->size()));
+            openSentPath(*message);
+            socket->deleteLater();
+        });
     }
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget *widget : windows) {

@@ -7,13 +7,16 @@ class QObject;
 class QWidget;
 
 // Second-start path: when another instance answers, asks it to show itself and returns true.
-bool askRunningInstanceToShow();
+// A path given (a folder or an image) follows "show" on a line of its own: the running instance
+// saves its image and opens that path.
+bool askRunningInstanceToShow(const QString &path = QString());
 
 // Becomes the first instance: removes a stale socket and listens. Returns the server even when
 // listening failed; the program then runs without single-instance protection.
 QLocalServer *listenAsFirstInstance(QObject *parent);
 
-// Drains every pending connection and brings each MainWindow to the front.
+// Drains every pending connection and brings each MainWindow to the front; a path that a second
+// start sends (see askRunningInstanceToShow) is opened once that start has said all.
 void handleActivation(QLocalServer *server);
 
 // Restores a window from minimised, raises and activates it.

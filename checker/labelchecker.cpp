@@ -51,13 +51,12 @@ void LabelChecker::run()
     for (const QString &path : std::as_const(m_paths)) {
         if (m_stopRequested.load())
             return;
-        const QList<LabelIssue> found = checkImage(path, m_classes);
-        if (!found.isEmpty())
-            issueImages.insert(path);
-        for (const LabelIssue &issue : found) {
+        // Each finding leaves as it is found: none are gathered per image.
+        checkImage(path, m_classes, [this, &issues, &issueImages](const LabelIssue &issue) {
             ++issues;
+            issueImages.insert(issue.path);
             emit issueFound(issue);
-        }
+        });
         ++done;
     }
     emit finished(done, issues, int(issueImages.size()));

@@ -7,6 +7,12 @@
 #include <QRectF>
 #include <QSize>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <queue>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -53,23 +59,107 @@ QString corners(const QRectF &box)
         .arg(whole(box.left()), whole(box.top()), whole(box.right()), whole(box.bottom()));
 }
 
+// For every box, the number of the first earlier box with the same label that it nearly covers
+// (IoU > 0.95), or -1. Comparing every pair took minutes and gigabytes for a few thousand copies
+// of one box; this sorts and sweeps. Identical boxes become neighbours in the sort, and all but the
+// first of them are duplicates of it. The distinct boxes of a label are swept by their left edge;
+// a box can only be a near-copy of boxes whose left and top edges lie within a small part of its
+// size, so it is compared with those alone.
+std::vector<qsizetype> earlierDuplicates(const QList<Annotation> &annotations, const std::vector<QRectF> &boxes)
+{
+    const size_t n = boxes.size();
+    std::vector<qsizetype> firstCopy(n, -1);
+    struct Entry
+    {
+        const QString *label;
+        QRectF box;
+        qsizetype number;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        const QRectF &b = boxes[i];
+        // Without an area a box overlaps nothing (IoU 0).
+        if (std::isfinite(b.left()) && std::isfinite(b.top()) && std::isfinite(b.right()) && std::isfinite(b.bottom())
+            && b.width() > 0 && b.height() > 0)
+            entries.push_back({&annotations.at(qsizetype(i)).label, b, qsizetype(i)});
+    }
+    const auto key = [](const Entry &e) {
+        return std::make_tuple(e.box.left(), e.box.top(), e.box.right(), e.box.bottom(), e.number);
+    };
+    std::sort(entries.begin(), entries.end(), [&key](const Entry &a, const Entry &b) {
+        if (*a.label != *b.label)
+            return *a.label < *b.label;
+        return key(a) < key(b);
+    });
+
+    // IoU > t needs |left A - left B| <= (1 - t) * width A for A left of B, and |top A - top B| <=
+    // (1 - t) / t * height B; the bounds are widened a little against rounding.
+    const double t = kDuplicateIoU;
+    const double widen = 1.001;
+    std::vector<size_t> runFirst(entries.size());
+    std::multimap<double, size_t> active;   // distinct boxes still in reach, by top edge
+    std::vector<std::multimap<double, size_t>::iterator> place(entries.size());
+    using Expiry = std::pair<double, size_t>;
+    std::priority_queue<Expiry, std::vector<Expiry>, std::greater<Expiry>> expiries;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry &b = entries[i];
+        const bool sameLabel = i > 0 && *entries[i - 1].label == *b.label;
+        if (sameLabel && entries[i - 1].box == b.box) {
+            runFirst[i] = runFirst[i - 1];
+            continue;
+        }
+        runFirst[i] = i;
+        if (!sameLabel) {
+            active.clear();
+            expiries = {};
+        }
+        while (!expiries.empty() && expiries.top().first < b.box.left()) {
+            active.erase(place[expiries.top().second]);
+            expiries.pop();
+        }
+        const double reach = (1 - t) / t * b.box.height() * widen;
+        for (auto it = active.lower_bound(b.box.top() - reach); it != active.end() && it->first <= b.box.top() + reach;
+             ++it) {
+            const Entry &a = entries[it->second];
+            if (boxIoU(a.box, b.box) <= t)
+                continue;
+            const qsizetype later = qMax(a.number, b.number);
+            const qsizetype earlier = qMin(a.number, b.number);
+            qsizetype &copy = firstCopy[size_t(later)];
+            if (copy < 0 || earlier < copy)
+                copy = earlier;
+        }
+        place[i] = active.emplace(b.box.top(), i);
+        expiries.emplace(b.box.left() + (1 - t) * b.box.width() * widen, i);
+    }
+    // A copy of a box duplicates the first of its run, and whatever that one duplicates.
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (runFirst[i] == i)
+            continue;
+        const qsizetype first = entries[runFirst[i]].number;
+        const qsizetype before = firstCopy[size_t(first)];
+        firstCopy[size_t(entries[i].number)] = before >= 0 ? before : first;
+    }
+    return firstCopy;
+}
+
 } // namespace
 
-QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
+void checkImage(const QString &path, const QStringList &classes, const std::function<void(const LabelIssue &)> &report)
 {
-    QList<LabelIssue> issues;
     // The label files as found, in our layout or in another tool's.
     const bool haveXml = !findVocFile(path).isEmpty();
     const QStringList yolo = yoloLabelCandidates(path);
     if (haveXml && !yolo.isEmpty()) {
-        issues.append({path, LabelIssue::Kind::FormatConflict, {}});
+        report({path, LabelIssue::Kind::FormatConflict, {}});
     }
     if (!haveXml && yolo.isEmpty())
-        return issues;
+        return;
 
     const QList<Annotation> annotations = loadAnnotations(path);
     if (annotations.isEmpty())
-        return issues;
+        return;
 
     const QSize size = imageSize(path);   // invalid (-1 x -1) when unreadable
     const double w = size.width();
@@ -79,30 +169,35 @@ QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
 
     std::vector<QRectF> boxes;
     boxes.reserve(size_t(annotations.size()));
+    for (const Annotation &a : annotations)
+        boxes.push_back(annotationBox(a));
+    const std::vector<qsizetype> duplicates = earlierDuplicates(annotations, boxes);
+
     for (qsizetype i = 0; i < annotations.size(); ++i) {
         const Annotation &a = annotations.at(i);
-        const QRectF box = annotationBox(a);
-        boxes.push_back(box);
+        const QRectF &box = boxes[size_t(i)];
         const QString n = number(i + 1);
 
         if (box.left() < -kEdgeTolerance || box.top() < -kEdgeTolerance || box.right() > w + kEdgeTolerance
             || box.bottom() > h + kEdgeTolerance) {
-            issues.append({path, LabelIssue::Kind::OutsideImage,
-                           {n, a.label, whole(box.left()), whole(box.top()), whole(box.right()), whole(box.bottom()),
-                            sizeW, sizeH}});
+            report({path, LabelIssue::Kind::OutsideImage,
+                    {n, a.label, whole(box.left()), whole(box.top()), whole(box.right()), whole(box.bottom()), sizeW,
+                     sizeH}});
         }
-        if (box.width() < kTinySide || box.height() < kTinySide) {
-            issues.append({path, LabelIssue::Kind::TinyBox, {n, a.label, whole(box.width()), whole(box.height())}});
-        }
-        if (!classes.isEmpty() && !classes.contains(a.label)) {
-            issues.append({path, LabelIssue::Kind::UnknownCategory, {n, a.label}});
-        }
-        for (qsizetype m = 0; m < i; ++m) {
-            if (annotations.at(m).label == a.label && boxIoU(box, boxes[size_t(m)]) > kDuplicateIoU) {
-                issues.append({path, LabelIssue::Kind::Duplicate, {n, number(m + 1), a.label}});
-            }
+        if (box.width() < kTinySide || box.height() < kTinySide)
+            report({path, LabelIssue::Kind::TinyBox, {n, a.label, whole(box.width()), whole(box.height())}});
+        if (!classes.isEmpty() && !classes.contains(a.label))
+            report({path, LabelIssue::Kind::UnknownCategory, {n, a.label}});
+        if (const qsizetype m = duplicates[size_t(i)]; m >= 0) {
+            report({path, LabelIssue::Kind::Duplicate, {n, number(m + 1), a.label}});
         }
     }
+}
+
+QList<LabelIssue> checkImage(const QString &path, const QStringList &classes)
+{
+    QList<LabelIssue> issues;
+    checkImage(path, classes, [&issues](const LabelIssue &issue) { issues.append(issue); });
     return issues;
 }
 

@@ -1,4 +1,5 @@
 #include "host/hostinstance.h"
+#include "host/quitsignals.h"
 #include "host/trayapp.h"
 #include "shared/language.h"
 #include "shared/languagefont.h"
@@ -23,5 +24,7 @@ int main(int argc, char *argv[])
     listenAsBrindlehost(&app);
 
     TrayApp tray;
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &tray, &TrayApp::quit);
     return app.exec();
 }

@@ -53,6 +53,9 @@ TrayApp::TrayApp(QWidget *parent)
     connect(&startingTimer, &QTimer::timeout, this, &TrayApp::startingPoll);
     connect(&onlineTimer, &QTimer::timeout, this, &TrayApp::onlinePoll);
 
+    // A server of ours that outlived a crash (its watchdog killed as well) holds the port and
+    // the model's memory: it is ended before anything else is started.
+    endRecordedServerGroup();
     if (haveModel)
         QTimer::singleShot(500, this, &TrayApp::probeExistingServer);
     else
@@ -69,6 +72,8 @@ TrayApp::~TrayApp()
         killServerProcess(process);
         process->waitForFinished(3000);
     }
+    if (serverGroup != 0)
+        forgetServerGroup();
     // Processes still being deleted must not call back into a half-destroyed window.
     for (QProcess *child : findChildren<QProcess *>())
         child->disconnect(this);
@@ -103,11 +108,14 @@ void TrayApp::buildMenu()
     }
     connect(languageGroup, &QActionGroup::triggered, this, &TrayApp::chooseLanguage);
     menu->addSeparator();
-    quitAction = menu->addAction(QString(), this, [this] {
-        stopServer();
-        QCoreApplication::quit();
-    });
+    quitAction = menu->addAction(QString(), this, &TrayApp::quit);
     retranslate();
+}
+
+void TrayApp::quit()
+{
+    stopServer();
+    QCoreApplication::quit();
 }
 
 void TrayApp::retranslate()
@@ -300,6 +308,12 @@ void TrayApp::startServer()
     servingPort = settings.port;
     QProcess *started = createServerProcess(this);
     process = started;
+    connect(started, &QProcess::started, this, [this, started] {
+        if (started != process)
+            return;
+        serverGroup = started->processId();
+        recordServerGroup(serverGroup);
+    });
     connect(started, &QProcess::readyRead, this, [this, started] { appendLog(started); });
     connect(started, &QProcess::errorOccurred, this,
             [this, started](QProcess::ProcessError error) { handleProcessError(started, error); });
@@ -364,6 +378,12 @@ void TrayApp::handleExit(QProcess *source, int exitCode)
     if (source != process)
         return;   // a process that was replaced after a stop; its run is over already
     appendLog(source);
+    // A wrapper script that ended may leave its llama-server running in the group.
+    if (serverGroup != 0) {
+        endServerGroup(serverGroup);
+        forgetServerGroup();
+        serverGroup = 0;
+    }
     startingTimer.stop();
     onlineTimer.stop();
     if (logFile.isOpen()) {

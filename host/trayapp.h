@@ -31,6 +31,8 @@ public:
 
     void startServer();
     void stopServer();
+    // The Quit entry, and what SIGTERM, SIGINT and SIGHUP do: stop the server, end the program.
+    void quit();
     void openLog();
     void openSettings();
     // Takes the values of an accepted settings dialog.
@@ -94,6 +96,7 @@ private:
     bool retranslating = false;
 
     QProcess *process = nullptr;
+    qint64 serverGroup = 0;   // process group of the server we started; 0: none
     QNetworkAccessManager *network = nullptr;
     QTimer startingTimer;
     QTimer onlineTimer;

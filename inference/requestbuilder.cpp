@@ -9,10 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-namespace {
+#include <limits>
 
-// Raised limit for formats that must be decoded at full size; a header claiming more is refused.
-const qint64 kMaxAllocationMb = 4096;
+namespace {
 
 QSize fitToSendLimit(QSize size)
 {
@@ -38,8 +37,16 @@ int transferTimeoutMs(const ServerConfig &server)
     return qMax(5, server.timeout) * 1000;
 }
 
-QImage loadImageForSending(const QString &path, QSize *sourceSize)
+int requestDeadlineMs(const ServerConfig &server)
 {
+    // A timeout of a year (or an overflowing one) still ends.
+    return int(qMin<qint64>(qint64(transferTimeoutMs(server)) * 4, std::numeric_limits<int>::max()));
+}
+
+QImage loadImageForSending(const QString &path, QSize *sourceSize, ImageRead *status)
+{
+    if (status)
+        *status = ImageRead::Failed;
     if (!isRegularFile(path))
         return QImage();
     QImageReader reader(path);
@@ -54,17 +61,12 @@ QImage loadImageForSending(const QString &path, QSize *sourceSize)
         const bool rotated = reader.transformation() & QImageIOHandler::TransformationRotate90;
         oriented = rotated ? stored.transposed() : stored;
         const QSize target = fitToSendLimit(oriented);
-        // Decoding at the sent size keeps huge aerial photos within the allocation limit.
+        // Decoding at the sent size keeps huge aerial photos within the memory budget.
         if (target != oriented)
             decodeAt = rotated ? target.transposed() : target;
-        // The limit is the whole program's: raised only for an image that is decoded in full.
-        const qint64 neededMb = qint64(stored.width()) * stored.height() * 8 / (1024 * 1024) + 1;
-        const bool full = !decodeAt.isValid() || !readsScaledNatively(reader);
-        if (full)
-            raiseImageAllocationLimit(int(qMin(neededMb, kMaxAllocationMb)));
     }
 
-    QImage image = readScaled(reader, decodeAt);
+    QImage image = readScaled(reader, decodeAt, DecodeUse::Shown, status);
     if (image.isNull())
         return QImage();
     if (!oriented.isValid())
@@ -209,10 +211,13 @@ PreparedRequest buildChatRequest(const RequestJob &job)
     PreparedRequest prepared;
     prepared.ticket = job.ticket;
     QSize sourceSize;
-    const QImage image = loadImageForSending(job.path, &sourceSize);
+    ImageRead read = ImageRead::Failed;
+    const QImage image = loadImageForSending(job.path, &sourceSize, &read);
     const QString imageUrl = image.isNull() ? QString() : jpegDataUrl(image, job.secondLook ? 88 : 85);
-    if (imageUrl.isEmpty())
+    if (imageUrl.isEmpty()) {
+        prepared.tooLarge = read == ImageRead::TooLarge;
         return prepared;
+    }
     prepared.ok = true;
     prepared.sourceSize = sourceSize;
     prepared.sentSize = image.size();

@@ -3,6 +3,7 @@
 #include "inference/preparedrequest.h"
 #include "inference/requestjob.h"
 #include "inference/serverconfig.h"
+#include "storage/imagescaling.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -21,10 +22,15 @@ constexpr int kMaxConcurrency = 64;
 // The server's concurrency within 1..kMaxConcurrency.
 int effectiveConcurrency(const ServerConfig &server);
 int transferTimeoutMs(const ServerConfig &server);
+// The whole request, however data trickles in: four times the transfer time-out.
+int requestDeadlineMs(const ServerConfig &server);
+// Far above any real completion; a larger answer fails its image unread.
+constexpr qint64 kMaxAnswerBytes = 32ll * 1024 * 1024;
 
 // Decodes the file with its stored orientation applied, already scaled to fit kMaxSentSide.
-// sourceSize receives the full oriented size. Null on failure.
-QImage loadImageForSending(const QString &path, QSize *sourceSize);
+// sourceSize receives the full oriented size. Null on failure; status (when given) tells a file
+// that cannot be read from one too large to decode within the memory budget.
+QImage loadImageForSending(const QString &path, QSize *sourceSize, ImageRead *status = nullptr);
 
 // "data:image/jpeg;base64,..." of the image at the given JPEG quality; empty when encoding fails.
 QString jpegDataUrl(const QImage &image, int quality);

@@ -1,5 +1,7 @@
 #include "inference/vllmclient.h"
 
+#include "inference/boundedreply.h"
+#include "inference/chatanswer.h"
 #include "inference/detectionparser.h"
 #include "inference/requestbuilder.h"
 #include "inference/requestpreparer.h"
@@ -141,8 +143,17 @@ void VllmClient::probeServer()
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     m_servedModels.clear();
     QNetworkReply *reply = m_networks.first()->get(request);
+    new BoundedReply(reply, kMaxAnswerBytes, kProbeTimeoutMs * 4);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
+        BoundedReply *bounded = BoundedReply::of(reply);
+        const QByteArray body = bounded->takeBody();
+        if (bounded->stop() != BoundedReply::Stop::None) {
+            emit statusChanged(false, bounded->stop() == BoundedReply::Stop::TooLarge
+                                          ? translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20)
+                                          : translateText("请求在 %1 秒内未完成").arg(kProbeTimeoutMs * 4 / 1000));
+            return;
+        }
         // Qt flags 4xx and 5xx answers as errors too; the status says more than its error text.
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status != 0 && (status < 200 || status > 299)) {
@@ -153,7 +164,7 @@ void VllmClient::probeServer()
             emit statusChanged(false, reply->errorString());
             return;
         }
-        m_servedModels = modelIds(reply->readAll());
+        m_servedModels = modelIds(body);
         emit statusChanged(true, m_servedModels.value(0));
     });
 }
@@ -266,13 +277,15 @@ void VllmClient::onPrepared(const PreparedRequest &prepared)
 void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
 {
     if (!prepared.ok) {
-        reportImage(p.path, ImageResult::Outcome::Failed, {}, translateText("图片解码失败"));
+        reportImage(p.path, ImageResult::Outcome::Failed, {},
+                    prepared.tooLarge ? translateText("图片过大") : translateText("图片解码失败"));
         return;
     }
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs(m_server));
     QNetworkReply *reply = networkForRequest()->post(request, prepared.body);
+    new BoundedReply(reply, kMaxAnswerBytes, requestDeadlineMs(m_server));
     m_inFlight.insert(reply);
     const QString path = p.path;
     const QSize sourceSize = prepared.sourceSize;
@@ -313,14 +326,27 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
         return;
     }
 
+    BoundedReply *bounded = BoundedReply::of(reply);
+    const QByteArray body = bounded->takeBody();
+    // A server that sends more than any answer can hold would do it again: no retry.
+    if (bounded->stop() == BoundedReply::Stop::TooLarge) {
+        reportImage(path, ImageResult::Outcome::Failed, {}, translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20));
+        return;
+    }
+    const bool pastDeadline = bounded->stop() == BoundedReply::Stop::Deadline;
     const QNetworkReply::NetworkError error = reply->error();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (error != QNetworkReply::NoError || status < 200 || status > 299) {
+    if (pastDeadline || error != QNetworkReply::NoError || status < 200 || status > 299) {
         // A transfer time-out ends the reply as cancelled; our own cancel was handled above.
-        const bool timedOut =
-            error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError;
+        const bool timedOut = pastDeadline || error == QNetworkReply::OperationCanceledError
+            || error == QNetworkReply::TimeoutError;
         if (attempt == 0 && (status == 0 || status >= 500 || timedOut)) {
             sendRequest(path, attempt + 1, false);
+            return;
+        }
+        if (pastDeadline) {
+            reportImage(path, ImageResult::Outcome::Failed, {},
+                        translateText("请求在 %1 秒内未完成").arg(requestDeadlineMs(m_server) / 1000));
             return;
         }
         reportImage(path, ImageResult::Outcome::Failed, {},
@@ -328,13 +354,17 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
         return;
     }
 
-    const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
-    const QJsonArray choices = answer.value(QLatin1String("choices")).toArray();
-    QString text;
-    if (!choices.isEmpty()) {
-        const QJsonObject message = choices.first().toObject().value(QLatin1String("message")).toObject();
-        text = messageText(message.value(QLatin1String("content")));
+    // A body that is no completion (an HTML page, an error object, a cut-off answer) is a failure,
+    // retried once like a server error; only a completion without objects means "no objects".
+    const ChatAnswer answer = readChatAnswer(body);
+    if (answer.kind != ChatAnswer::Completion) {
+        if (attempt == 0)
+            sendRequest(path, attempt + 1, false);
+        else
+            reportImage(path, ImageResult::Outcome::Failed, {}, chatAnswerProblem(answer));
+        return;
     }
+    const QString &text = answer.text;
     const QList<Annotation> anns = parseDetections(text, sourceSize, sentSize, m_minScore, m_classes,
                                                    m_restrictToClasses, m_markPending);
 

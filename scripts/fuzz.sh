@@ -7,7 +7,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
-fuzzers=(fuzz_yolo fuzz_voc fuzz_pending fuzz_parse)
+fuzzers=(fuzz_yolo fuzz_voc fuzz_pending fuzz_parse fuzz_envelope)
 
 limit=(-max_total_time="${1:-300}")
 if [ "${1:-}" = "--runs" ]; then

@@ -94,6 +94,7 @@ FolderSession::FolderSession(QObject *parent)
     registerAnnotationMetaTypes();
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
     connect(m_directoryLoader, &DirectoryLoader::done, this, &FolderSession::onListingDone);
+    connect(m_directoryLoader, &DirectoryLoader::undecodableNames, this, &FolderSession::noticeUnlistable);
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
     connect(m_pendingLoader, &PendingFileLoader::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_throttle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
@@ -135,6 +136,7 @@ void FolderSession::resetFolder(const QString &dir)
     m_dir = dir;
     m_listing = true;
     m_imagePaths.clear();
+    m_unlistable.clear();
     m_cache.clear();
     m_imageStates.clear();
     m_damagedFiles.clear();
@@ -160,8 +162,10 @@ void FolderSession::openNow(const QString &dir)
 {
     resetFolder(dir);
     m_preferredImage.clear();
-    m_imagePaths = DirectoryLoader::listImages(dir);
+    QStringList unlistable;
+    m_imagePaths = DirectoryLoader::listImages(dir, &unlistable);
     m_listing = false;
+    noticeUnlistable(dir, unlistable);
     bool readable = true;
     const AnnotationCache pending = readPendingFile(dir, &readable);
     onPendingLoaded(dir, pending, readable);
@@ -230,6 +234,18 @@ void FolderSession::onPendingLoaded(const QString &dir, const AnnotationCache &p
         dropUnlisted();
     wantFirstImage();
     schedulePendingStates();
+}
+
+void FolderSession::noticeUnlistable(const QString &dir, const QStringList &names)
+{
+    // Qt cannot open a file whose name is not UTF-8: the user has to rename it.
+    if (dir != m_dir || names.isEmpty())
+        return;
+    m_unlistable = names;
+    QStringList shown;
+    for (const QString &name : names)
+        shown.append(QDir::toNativeSeparators(name));
+    emit notice(translateText("文件名不是有效的 UTF-8，无法打开，请重命名：%1").arg(shown.join(QStringLiteral(", "))));
 }
 
 void FolderSession::dropUnlisted()
@@ -355,13 +371,16 @@ bool FolderSession::trashDamagedOriginal(const QString &path)
     return QFile::rename(damaged, aside);
 }
 
-bool FolderSession::saveImage(const QString &path, const QList<Annotation> &annotations)
+bool FolderSession::saveImage(const QString &path, const QList<Annotation> &annotations, QString *refusedFile)
 {
     const QList<Annotation> kept = labelFileRecords(annotations);
     emit labelsUsed(labelsOf(kept));
     SaveReport report;
-    if (!trashDamagedOriginal(path) || !saveAnnotations(path, kept, m_useYolo, m_classNames, &report))
+    if (!trashDamagedOriginal(path) || !saveAnnotations(path, kept, m_useYolo, m_classNames, &report)) {
+        if (refusedFile)
+            *refusedFile = report.refusedFile;
         return false;
+    }
     noticeNamesFile(report.namesNotice);
     m_damagedFiles.remove(path);
     refreshImageState(path);

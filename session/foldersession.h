@@ -58,6 +58,8 @@ public:
     QString directory() const { return m_dir; }
     QStringList imagePaths() const { return m_imagePaths; }
     bool isListing() const { return m_listing; }
+    // Images of the folder that cannot be opened: their names are not valid UTF-8.
+    QStringList unlistableImages() const { return m_unlistable; }
     qsizetype indexOf(const QString &path) const;
 
     // The image on screen. enterImage makes path the current image and returns its records: the
@@ -68,8 +70,9 @@ public:
     QString previousImage() const { return m_previousImage; }
 
     // Writes the confirmed, labelled records of an image to its label file (a damaged original
-    // goes to the trash first), then the pending file. False, nothing changed, when it fails.
-    bool saveImage(const QString &path, const QList<Annotation> &annotations);
+    // goes to the trash first), then the pending file. False, nothing changed, when it fails;
+    // refusedFile then names a link the save would not write through (empty for other reasons).
+    bool saveImage(const QString &path, const QList<Annotation> &annotations, QString *refusedFile = nullptr);
     // The current image's records into the cache, then the pending file written when something
     // changed since the last write; in the background (no wait for the disk) when asked.
     // False when a write on this thread failed.
@@ -129,6 +132,7 @@ private:
     void onChunkReady(const QString &dir, const QStringList &paths);
     void onListingDone(const QString &dir, const QStringList &paths);
     void onPendingLoaded(const QString &dir, const AnnotationCache &pending, bool readable);
+    void noticeUnlistable(const QString &dir, const QStringList &names);
     void dropUnlisted();
     void schedulePendingStates();
     void refreshSomePendingStates();
@@ -151,6 +155,7 @@ private:
 
     QString m_dir;
     QStringList m_imagePaths;
+    QStringList m_unlistable;
     bool m_listing = false;
     QString m_preferredImage;
     mutable qsizetype m_indexHint = 0;

@@ -2,6 +2,7 @@
 
 #include "storage/datasetlayout.h"
 #include "storage/vocfile.h"
+#include "storage/writeguard.h"
 #include "storage/yolofile.h"
 
 #include <QFile>
@@ -74,19 +75,41 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 {
     if (report)
         *report = SaveReport();
+    const auto refuse = [report](const QString &file) {
+        if (report)
+            report->refusedFile = file;
+        return false;
+    };
+    const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
     const QStringList candidates = yoloLabelCandidates(imagePath);
     // Labels read with unknown class names are numbers; writing them would lose the names.
     if (!classNamesReadable(imagePath, candidates))
         return false;
     const QString xml = findVocFile(imagePath);
+    const QString target = saveAsYolo ? yoloSaveTarget(imagePath, candidates)
+                                      : (xml.isEmpty() ? vocXmlPath(imagePath) : xml);
+    // Refused before anything is written: a save either completes or changes nothing.
+    if (!writeStaysInside(target, root))
+        return refuse(target);
+    QStringList removed = candidates;
+    removed.removeAll(target);
+    if (saveAsYolo && !xml.isEmpty())
+        removed.append(xml);
+    for (const QString &file : std::as_const(removed)) {
+        if (!removalStaysInside(file, root))
+            return refuse(file);
+    }
 
     if (saveAsYolo) {
         // A VOC file that survives would be read instead of the labels just written.
         if (!xml.isEmpty() && !canRemove(xml))
             return false;
-        const QString target = yoloSaveTarget(imagePath, candidates);
-        if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr))
+        if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr)) {
+            const QString classList = QFileInfo(target).absolutePath() + QStringLiteral("/classes.txt");
+            if (!writeStaysInside(classList, root))
+                return refuse(classList);
             return false;
+        }
         if (report)
             report->labelFile = target;
         for (const QString &candidate : candidates) {
@@ -100,15 +123,14 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
         if (!canRemove(candidate))
             return false;
     }
-    const QString target = xml.isEmpty() ? vocXmlPath(imagePath) : xml;
     if (!writeVocFile(imagePath, annotations, target))
         return false;
     if (report)
         report->labelFile = target;
-    bool removed = true;
+    bool removedAll = true;
     for (const QString &candidate : candidates)
-        removed = QFile::remove(candidate) && removed;
-    return removed;
+        removedAll = QFile::remove(candidate) && removedAll;
+    return removedAll;
 }
 
 int countAnnotations(const QString &imagePath)

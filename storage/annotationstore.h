@@ -30,13 +30,17 @@ struct SaveReport
 {
     QString labelFile;            // the file written
     NamesFileNotice namesNotice;  // new categories another tool's names file lacks (YOLO only)
+    // A file the save refused to write or remove: a link (at it or on its way) that leads out of
+    // the dataset or nowhere. Empty when the save failed for another reason.
+    QString refusedFile;
 };
 
 // Writes YOLO (saveAsYolo) or VOC into the file of that format found for the image (else into our
 // layout), then removes the image's files of the other format, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns
-// false: a failed write, class names that exist but cannot be read (they are unknown), or a file
-// of the other format that could not be removed afterwards.
+// false: a failed write, class names that exist but cannot be read (they are unknown), a file of
+// the other format that could not be removed afterwards, or a file that lies, through a link,
+// outside the dataset (the folder that holds the image and the file; see writeguard.h).
 // classNames start the class list when the labels folder has no names at all.
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames);

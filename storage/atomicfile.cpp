@@ -1,13 +1,19 @@
 #include "storage/atomicfile.h"
 
-PreparedFile::PreparedFile(const QString &path)
+#include "storage/writeguard.h"
+
+PreparedFile::PreparedFile(const QString &path, const QString &insideRoot)
     : m_file(path)
+    , m_root(insideRoot)
 {
 }
 
 bool PreparedFile::prepare(const QByteArray &bytes)
 {
     m_ready = false;
+    // QSaveFile follows a link at the path, even a dangling one, and writes where it leads.
+    if (!m_root.isEmpty() && !writeStaysInside(m_file.fileName(), m_root))
+        return false;
     // Unbuffered: a buffered write that fails at flush time can still be committed by QSaveFile.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
@@ -38,8 +44,8 @@ bool PreparedFile::commit()
     return m_file.commit();
 }
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes)
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, const QString &insideRoot)
 {
-    PreparedFile file(path);
+    PreparedFile file(path, insideRoot);
     return file.prepare(bytes) && file.commit();
 }

@@ -8,11 +8,15 @@
 // a truncated file in place. Data goes unbuffered into a temporary file beside the target, every
 // write is checked, and only a completely written file replaces the old one.
 
+// Dataset files are written only inside their dataset: given a root, a write that a link at the
+// path (or on its way) would carry outside root, or into nothing, is refused (writeguard.h).
+
 // Two steps for writers that must commit several files in an order of their own.
 class PreparedFile
 {
 public:
-    explicit PreparedFile(const QString &path);
+    // An empty root writes wherever the path leads (a file the user named).
+    explicit PreparedFile(const QString &path, const QString &insideRoot = QString());
     PreparedFile(const PreparedFile &) = delete;
     PreparedFile &operator=(const PreparedFile &) = delete;
 
@@ -23,8 +27,9 @@ public:
 
 private:
     QSaveFile m_file;
+    QString m_root;
     bool m_ready = false;
 };
 
 // prepare + commit. On any failure the previous file stays untouched and false is returned.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes);
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, const QString &insideRoot = QString());

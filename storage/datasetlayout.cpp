@@ -5,6 +5,7 @@
 #include "storage/filebytes.h"
 #include "storage/folderlisting.h"
 #include "storage/vocfile.h"
+#include "storage/writeguard.h"
 
 #include <QDir>
 #include <QFile>
@@ -238,6 +239,15 @@ QString vocXmlPath(const QString &imagePath)
         + QLatin1String(".xml");
 }
 
+QString datasetRootOfImageFolder(const QString &imageDir)
+{
+    const QString dir = QDir::cleanPath(QFileInfo(imageDir).absoluteFilePath());
+    QString root = commonFolder(dir, mappedLabelsDir(dir));
+    if (folderName(dir).compare(QLatin1String("JPEGImages"), Qt::CaseInsensitive) == 0)
+        root = commonFolder(root, QFileInfo(dir).absolutePath());
+    return root;
+}
+
 QString findVocFile(const QString &imagePath)
 {
     const ImageParts p = partsOf(imagePath);
@@ -294,12 +304,14 @@ QStringList readClassList(const QString &labelsDir, bool *ok)
 
 bool writeClassList(const QString &imagePath, const QStringList &classNames)
 {
-    return writeClassListIn(labelsDirFor(imagePath), classNames);
+    return writeClassListIn(labelsDirFor(imagePath), classNames,
+                            datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath()));
 }
 
-bool writeClassListIn(const QString &labelsDir, const QStringList &classNames)
+bool writeClassListIn(const QString &labelsDir, const QStringList &classNames, const QString &insideRoot)
 {
-    QDir().mkpath(labelsDir);
+    if (!makeFolderInside(labelsDir, insideRoot))
+        return false;
     QByteArray bytes;
     for (const QString &name : classNames) {
         bytes += name.toUtf8();
@@ -309,7 +321,7 @@ bool writeClassListIn(const QString &labelsDir, const QStringList &classNames)
     QByteArray current;
     if (readRegularFile(path, &current) == FileRead::Ok && current == bytes)
         return true;
-    return writeFileAtomically(path, bytes);
+    return writeFileAtomically(path, bytes, insideRoot);
 }
 
 QSize imageSize(const QString &imagePath)

@@ -17,6 +17,11 @@ QString siblingYoloLabelPath(const QString &imagePath);
 QString annotationsDirFor(const QString &imagePath);
 QString vocXmlPath(const QString &imagePath);
 
+// The folder that holds an image folder and every place its label files are kept (the labels
+// folder an "/images/" path maps to, the parent of a "JPEGImages" folder): the dataset, for which
+// the program's own files may be written (writeguard.h).
+QString datasetRootOfImageFolder(const QString &imageDir);
+
 // The image's VOC file as found, the first that exists: ours (even if unreadable); B.xml beside
 // the image; <parent>/Annotations/B.xml for an image in a "JPEGImages" folder. The last two count
 // only when their root element is <annotation>. Empty when the image has none.
@@ -50,10 +55,11 @@ QStringList labelFilesOf(const QString &imagePath);
 // empty, and nothing may be written from a reading made with them.
 QStringList readClassList(const QString &labelsDir, bool *ok = nullptr);
 // Writes "classes.txt" into the image's labels directory; false (old file intact) on failure.
-// A file that already holds exactly these names is left alone.
+// A file that already holds exactly these names is left alone. Like every dataset file it is
+// written only inside the dataset (the folder that holds the image and its labels directory).
 bool writeClassList(const QString &imagePath, const QStringList &classNames);
-// The same for a given labels directory.
-bool writeClassListIn(const QString &labelsDir, const QStringList &classNames);
+// The same for a given labels directory, written only inside insideRoot.
+bool writeClassListIn(const QString &labelsDir, const QStringList &classNames, const QString &insideRoot);
 
 // Width and height as shown, after the EXIF orientation; invalid when the header cannot be read.
 QSize imageSize(const QString &imagePath);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -43,10 +44,61 @@ bool hasImageSuffix(QStringView name)
     return false;
 }
 
+// Length of the valid UTF-8 sequence at i, or 0 when the byte there starts none.
+int utf8Length(const QByteArray &raw, qsizetype i)
+{
+    const uchar lead = uchar(raw.at(i));
+    if (lead < 0x80)
+        return 1;
+    int n = 0;
+    uint least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        n = 2;
+        least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        n = 3;
+        least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        n = 4;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + n > raw.size())
+        return 0;
+    uint code = lead & (0x7F >> n);
+    for (int k = 1; k < n; ++k) {
+        const uchar next = uchar(raw.at(i + k));
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < least || code > 0x10FFFF || surrogate ? 0 : n;
+}
+
+// A name as bytes, with every byte that is not part of valid UTF-8 written as \xNN.
+QString escapedName(const QByteArray &raw)
+{
+    QString out;
+    for (qsizetype i = 0; i < raw.size();) {
+        const int n = utf8Length(raw, i);
+        if (n > 0) {
+            out += QString::fromUtf8(raw.constData() + i, n);
+            i += n;
+        } else {
+            out += QStringLiteral("\\x") + QString::number(uchar(raw.at(i)), 16).toUpper().rightJustified(2, u'0');
+            ++i;
+        }
+    }
+    return out;
+}
+
 // Readable regular files (links followed) with an image suffix, not hidden. Straight from the
 // directory entries: a file-info object and fourteen wildcard patterns per entry cost ten times
-// more than the listing itself.
-QStringList imageNamesIn(const QString &root)
+// more than the listing itself. A name whose bytes are not valid UTF-8 has no QString that opens
+// the file (Qt takes file names as UTF-8): it goes to undecodable, escaped, instead.
+QStringList imageNamesIn(const QString &root, QStringList *undecodable)
 {
     QStringList names;
 #ifdef Q_OS_UNIX
@@ -57,9 +109,15 @@ QStringList imageNamesIn(const QString &root)
     while (const dirent *entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue;
-        const QString name = QFile::decodeName(entry->d_name);
+        const QByteArray raw(entry->d_name);
+        const QString name = QFile::decodeName(raw);
         if (!hasImageSuffix(name))
             continue;
+        if (QFile::encodeName(name) != raw) {
+            if (undecodable)
+                undecodable->append(escapedName(raw));
+            continue;
+        }
         bool regular = entry->d_type == DT_REG;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             // A link to a FIFO or a device would block its reader or never end.
@@ -71,6 +129,7 @@ QStringList imageNamesIn(const QString &root)
     }
     ::closedir(dir);
 #else
+    Q_UNUSED(undecodable);
     QDirIterator it(root, QDir::Files | QDir::Readable);
     while (it.hasNext()) {
         it.next();
@@ -114,11 +173,45 @@ void DirectoryLoader::requestStop()
     m_stop.exchange(true);
 }
 
-QStringList DirectoryLoader::listImages(const QString &dir)
+QString DirectoryLoader::undecodableEntry(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    // The path came from bytes that are not UTF-8: what Qt made of them matches the entry's name.
+    const QFileInfo info(path);
+    if (info.exists() || !info.fileName().contains(QChar::ReplacementCharacter))
+        return QString();
+    DIR *dir = ::opendir(QFile::encodeName(info.absolutePath()).constData());
+    if (!dir)
+        return QString();
+    QString found;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        const QString name = QFile::decodeName(raw);
+        if (name == info.fileName() && QFile::encodeName(name) != raw) {
+            const QString folder = info.absolutePath();
+            found = (folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')) + escapedName(raw);
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+#else
+    Q_UNUSED(path);
+    return QString();
+#endif
+}
+
+QStringList DirectoryLoader::listImages(const QString &dir, QStringList *undecodable)
 {
     const QString root = QDir(dir).absolutePath();
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    QStringList names = imageNamesIn(root);
+    QStringList unnamed;
+    QStringList names = imageNamesIn(root, &unnamed);
+    if (undecodable) {
+        sortPaths(unnamed);
+        for (const QString &name : std::as_const(unnamed))
+            undecodable->append(prefix + name);
+    }
     // One folder: collating the names orders the paths, at a fraction of the cost.
     sortPaths(names);
     for (QString &name : names)
@@ -149,7 +242,10 @@ void DirectoryLoader::sortPaths(QStringList &paths)
 
 void DirectoryLoader::run()
 {
-    const QStringList paths = listImages(m_dir);
+    QStringList undecodable;
+    const QStringList paths = listImages(m_dir, &undecodable);
+    if (!undecodable.isEmpty())
+        emit undecodableNames(m_dir, undecodable);
     QStringList all;
     all.reserve(paths.size());
     for (qsizetype offset = 0;; offset += ChunkSize) {

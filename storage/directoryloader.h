@@ -30,11 +30,18 @@ public:
 
     // The image files of dir (readable, not hidden, no recursion) as absolute paths in listing
     // order: numeric, case-insensitive collation. Used by the worker and by command-line tools.
-    static QStringList listImages(const QString &dir);
+    // An image whose name is not valid UTF-8 (zip archives made on Windows) has no path Qt can
+    // open: it is left out, and its path, each invalid byte written as \xNN, goes to undecodable.
+    static QStringList listImages(const QString &dir, QStringList *undecodable = nullptr);
     static void sortPaths(QStringList &paths);
+    // For a path that does not exist because it was made of bytes that are not UTF-8 (a command
+    // line argument): the escaped path of the entry it names, else empty.
+    static QString undecodableEntry(const QString &path);
 
 signals:
     void chunkReady(const QString &dir, const QStringList &paths);
+    // Images of dir that cannot be listed under their name (see listImages); before done.
+    void undecodableNames(const QString &dir, const QStringList &paths);
     void done(const QString &dir, const QStringList &all);
 
 protected:

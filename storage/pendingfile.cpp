@@ -1,6 +1,7 @@
 #include "storage/pendingfile.h"
 
 #include "storage/atomicfile.h"
+#include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
 
 #include <QJsonArray>
@@ -79,7 +80,8 @@ bool writePendingFile(const QString &imageDir, const AnnotationCache &cache)
             pending.insert(it.key(), records);
     }
     const QJsonObject root{{QStringLiteral("pending"), pending}, {QStringLiteral("version"), 1}};
-    return writeFileAtomically(pendingFilePath(imageDir), QJsonDocument(root).toJson(QJsonDocument::Compact));
+    return writeFileAtomically(pendingFilePath(imageDir), QJsonDocument(root).toJson(QJsonDocument::Compact),
+                               datasetRootOfImageFolder(imageDir));
 }
 
 AnnotationCache readPendingFile(const QString &imageDir, bool *readable)

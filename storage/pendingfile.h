@@ -14,7 +14,8 @@ using AnnotationCache = QHash<QString, QList<Annotation>>;
 QString pendingFilePath(const QString &imageDir);
 
 // Rewrites the file from the cache: only records with pending 1, only images that have one.
-// False (old file intact) when it cannot be written; callers show nothing.
+// False (old file intact) when it cannot be written, or when the file is a link that leads out of
+// the dataset or nowhere: it is then never written through.
 bool writePendingFile(const QString &imageDir, const AnnotationCache &cache);
 
 // Every record read is pending; images without records are absent. Corrupt files read as empty.

@@ -61,7 +61,8 @@ QImage ThumbLoader::decodeThumbnail(const QString &path)
     QSize target = targetSize(turned ? stored.transposed() : stored);
     if (turned)
         target.transpose();
-    QImage image = readScaled(reader, target);
+    // Work ahead of the user: a huge image that cannot be decoded small gets no thumbnail.
+    QImage image = readScaled(reader, target, DecodeUse::Background);
     // The file list scales it once more: one-bit and palette thumbnails would turn to noise there.
     if (!image.isNull() && image.depth() < 32)
         image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);

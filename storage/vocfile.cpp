@@ -3,6 +3,7 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/writeguard.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -294,7 +295,10 @@ QList<Annotation> readVocBytes(const QByteArray &bytes, bool *complete)
 bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations, const QString &xmlPath)
 {
     const QString target = xmlPath.isEmpty() ? vocXmlPath(imagePath) : xmlPath;
-    QDir().mkpath(QFileInfo(target).absolutePath());
+    const QString folder = QFileInfo(target).absolutePath();
+    const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
+    if (!makeFolderInside(folder, root))
+        return false;
 
     const QFileInfo image(imagePath);
     const QSize size = imageSize(imagePath);
@@ -326,7 +330,7 @@ bool writeVocFile(const QString &imagePath, const QList<Annotation> &annotations
     xml.writeEndElement();
     xml.writeEndDocument();
 
-    return !xml.hasError() && writeFileAtomically(target, bytes);
+    return !xml.hasError() && writeFileAtomically(target, bytes, root);
 }
 
 bool isVocAnnotationFile(const QString &xmlPath, QByteArray *content, bool *whole)

@@ -3,6 +3,7 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/writeguard.h"
 
 #include <QDir>
 #include <QFile>
@@ -276,9 +277,11 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
 
     // Another tool's names file stays as it is; only a new category needs a list of our own.
     const bool writeList = !theirs || !added.isEmpty();
-    QDir().mkpath(labelsDir);
-    PreparedFile file(target);
-    if (!file.prepare(content) || (writeList && !writeClassListIn(labelsDir, classListLines(classes)))
+    const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
+    if (!makeFolderInside(labelsDir, root))
+        return false;
+    PreparedFile file(target, root);
+    if (!file.prepare(content) || (writeList && !writeClassListIn(labelsDir, classListLines(classes), root))
         || !file.commit())
         return false;
 

@@ -9,18 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Room the reader needs for w x h pixels of 4 bytes, in MB, for its allocation limit.
-int allocationLimitFor(const QSize &size)
-{
-    const qint64 mb = qint64(size.width()) * size.height() * 4 / (1024 * 1024) + 16;
-    return int(std::clamp<qint64>(mb, 256, 4096));
-}
-
-} // namespace
-
-DecodedImage decodeImage(const QString &path, const QSize &fitInto)
+DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse use)
 {
     DecodedImage result;
     result.path = path;
@@ -56,10 +45,16 @@ DecodedImage decodeImage(const QString &path, const QSize &fitInto)
             }
         }
     }
-    // Large photos exceed the reader's default limit only when decoded in full.
-    if (!decodeStored.isValid() || !readsScaledNatively(reader))
-        raiseImageAllocationLimit(allocationLimitFor(stored.isValid() ? stored : QSize(1, 1)));
-    QImage image = readScaled(reader, decodeStored);
+    // The canvas draws 32-bit pixels: more than the budget of them is shown reduced, even at 100 %.
+    const QSize pixels = decodeStored.isValid() ? decodeStored : stored;
+    const qint64 bytes = imageBytes(pixels, QImage::Format_RGB32);
+    if (pixels.isValid() && !pixels.isEmpty() && bytes > kImageBudgetBytes) {
+        const double f = std::sqrt(double(kImageBudgetBytes) / double(bytes)) * 0.99;
+        decodeStored = QSize(std::max(1, int(pixels.width() * f)), std::max(1, int(pixels.height() * f)));
+    }
+    ImageRead read = ImageRead::Failed;
+    QImage image = readScaled(reader, decodeStored, use, &read);
+    result.tooLarge = read == ImageRead::TooLarge;
     if (image.isNull())
         return result;
     if (!shown.isValid() || shown.isEmpty())

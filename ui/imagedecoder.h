@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/imagescaling.h"
+
 #include <QImage>
 #include <QMetaType>
 #include <QSize>
@@ -14,6 +16,7 @@ struct DecodedImage
     QImage image;    // the pixels to show, possibly a reduced copy
     QSize fullSize;  // the image's size as shown (EXIF orientation applied), in image pixels
     QSize fitInto;   // the area the pixels were chosen for; invalid: full resolution
+    bool tooLarge = false;   // null because decoding it would exceed the memory budget
 
     bool isNull() const { return image.isNull(); }
     bool isFullResolution() const { return image.size() == fullSize; }
@@ -21,9 +24,11 @@ struct DecodedImage
 Q_DECLARE_METATYPE(DecodedImage)
 
 // Decodes path with its EXIF orientation applied. fitInto is the canvas area in device pixels
-// that the whole image must cover at "fit" zoom; an invalid size asks for full resolution.
-// Thread-safe (reentrant). Null image when the file cannot be decoded.
-DecodedImage decodeImage(const QString &path, const QSize &fitInto);
+// that the whole image must cover at "fit" zoom; an invalid size asks for full resolution, which
+// stays within the memory budget (a larger image comes reduced). Prefetch decodes with
+// DecodeUse::Background: no huge image at full size. Thread-safe (reentrant). Null image when the
+// file cannot be decoded (tooLarge: not within the budget).
+DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse use = DecodeUse::Shown);
 
 // True when shown at scale (screen pixels per image pixel) times dpr, decoded would look
 // blurred: its pixels are stretched.

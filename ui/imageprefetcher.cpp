@@ -20,7 +20,9 @@ public:
         lowerPriorityOnce();
         if (!full && generation != m_generation->load())
             return;
-        emit decoded(decodeImage(path, full ? QSize() : fitInto), generation, full);
+        // Neighbours are decoded ahead: a huge one waits until it is shown.
+        emit decoded(decodeImage(path, full ? QSize() : fitInto, full ? DecodeUse::Shown : DecodeUse::Background),
+                     generation, full);
     }
 
 signals:

@@ -195,7 +195,7 @@ void MainWindow::connectSignals()
     // The folder
     connect(m_session, &FolderSession::pathsListed, m_fileList, &FileListPanel::appendPaths);
     connect(m_session, &FolderSession::listingFinished, this, &MainWindow::onListingFinished);
-    connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showImage);
+    connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showWantedImage);
     connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
     connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });
     connect(m_session, &FolderSession::labelsUsed, m_categories, &CategoryHistory::rememberFound);

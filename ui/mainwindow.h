@@ -48,7 +48,10 @@ public:
     ~MainWindow() override;
 
     void openDirectory(const QString &path);
-    void showImage(const QString &path);
+    // A folder or an image handed over by a second start: saved and opened as a drop would be.
+    void openPath(const QString &path);
+    // False when the image is not shown: it cannot be decoded, or the current one cannot be saved.
+    bool showImage(const QString &path);
     void stepImage(int step);
     // After the image's last model result was decided: the next image (in the file list's
     // order and filter) that has results, with its first one selected. False when none has.
@@ -128,6 +131,8 @@ private:
     void onImageStateChanged(const QString &path, const ImageState &state);
 
     // mainwindow_canvas.cpp
+    DecodedImage decodeForCanvas(const QString &path) const;
+    void showWantedImage(const QString &path);
     void installImage(const QString &path, const DecodedImage &decoded);
     void forgetCurrentImage();
     QSize canvasFitArea() const;

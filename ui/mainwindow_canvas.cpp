@@ -24,27 +24,43 @@
 #include <QPushButton>
 #include <QTimer>
 
-void MainWindow::showImage(const QString &path)
+bool MainWindow::showImage(const QString &path)
 {
-    if (m_editor->isLoading() || path.isEmpty() || path == currentImagePath())
-        return;
+    if (path.isEmpty() || path == currentImagePath())
+        return !path.isEmpty();
+    if (m_editor->isLoading())
+        return false;
     logTiming(QStringLiteral("image requested ") + path);
     if (m_editor->isDirty() && !saveCurrent()) {
         m_fileList->selectPath(currentImagePath(), true);
-        return;
+        return false;
     }
     m_session->flushPending();
 
-    const QSize fitArea = canvasFitArea();
-    DecodedImage decoded = m_prefetcher->cached(path, fitArea);
-    if (decoded.isNull())
-        decoded = decodeImage(path, fitArea);
+    const DecodedImage decoded = decodeForCanvas(path);
     if (decoded.isNull()) {
-        m_toast->showMessage(translateText("图片解码失败：%1").arg(QFileInfo(path).fileName()));
+        const QString name = QFileInfo(path).fileName();
+        m_toast->showMessage(decoded.tooLarge ? translateText("图片过大：%1").arg(name)
+                                              : translateText("图片解码失败：%1").arg(name));
         m_fileList->selectPath(currentImagePath(), true);
-        return;
+        return false;
     }
     installImage(path, decoded);
+    return true;
+}
+
+DecodedImage MainWindow::decodeForCanvas(const QString &path) const
+{
+    const QSize fitArea = canvasFitArea();
+    const DecodedImage held = m_prefetcher->cached(path, fitArea);
+    return held.isNull() ? decodeImage(path, fitArea) : held;
+}
+
+void MainWindow::showWantedImage(const QString &path)
+{
+    // A folder whose first image cannot be decoded opens at the next one that can.
+    if (!showImage(path) && currentImagePath().isEmpty() && !m_editor->isDirty())
+        stepImage(1);
 }
 
 void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
@@ -86,14 +102,23 @@ void MainWindow::stepImage(int step)
     const qsizetype n = paths.size();
     if (n == 0 || step == 0)
         return;
-    const qsizetype c = std::max<qsizetype>(0, m_session->indexOf(currentImagePath()));
+    const QString current = currentImagePath();
+    // Without an image shown, a step forward starts at the first image.
+    const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
+    // Images that cannot be decoded are stepped over, not stopped at: the step goes on.
+    QStringList skipped;
     for (qsizetype i = 1; i <= n; ++i) {
         const QString &candidate = paths.at(((c + i * step) % n + n) % n);
-        if (m_fileList->isShown(candidate)) {
-            showImage(candidate);
-            return;
-        }
+        if (!m_fileList->isShown(candidate))
+            continue;
+        if (candidate == current || showImage(candidate))
+            break;
+        if (m_editor->isDirty())
+            return;   // the image shown could not be saved: the user stays, told why
+        skipped.append(QFileInfo(candidate).fileName());
     }
+    if (!skipped.isEmpty())
+        m_toast->showMessage(translateText("无法解码，已跳过：%1").arg(skipped.join(QStringLiteral(", "))));
 }
 
 QSize MainWindow::canvasFitArea() const

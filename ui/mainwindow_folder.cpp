@@ -43,6 +43,19 @@ void MainWindow::openDirectory(const QString &path)
     openFolder(dir, QString());
 }
 
+void MainWindow::openPath(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isFile() && isImageFile(path)) {
+        if (QDir::cleanPath(info.absolutePath()) == m_session->directory())
+            showImage(info.absoluteFilePath());
+        else
+            openFolder(info.absolutePath(), info.absoluteFilePath());
+    } else if (info.isDir() && QDir::cleanPath(info.absoluteFilePath()) != m_session->directory()) {
+        openFolder(info.absoluteFilePath(), QString());
+    }
+}
+
 void MainWindow::openFolder(const QString &path, const QString &preferredImage)
 {
     const QString dir = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -87,8 +100,12 @@ bool MainWindow::saveCurrent()
     const QString path = currentImagePath();
     if (path.isEmpty() || !m_editor->isDirty())
         return true;
-    if (!m_session->saveImage(path, m_editor->annotations())) {
-        m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
+    QString refused;
+    if (!m_session->saveImage(path, m_editor->annotations(), &refused)) {
+        m_toast->showMessage(refused.isEmpty()
+                                 ? translateText("保存失败：无法写入标注文件")
+                                 : translateText("保存失败：%1 是指向数据集之外或不存在之处的链接")
+                                       .arg(QDir::toNativeSeparators(refused)));
         return false;
     }
     m_editor->markSaved();

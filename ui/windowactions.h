@@ -8,7 +8,7 @@ class QToolBar;
 
 // Every menu and toolbar action of the main window. All are children of `parent`, which the
 // window deletes and rebuilds when the interface language changes; the pointers are valid until
-// then. Actions whose work is not wired yet exist with their texts and shortcuts.
+// then.
 struct WindowActions
 {
     QObject *parent = nullptr;

@@ -2,9 +2,9 @@
 // for huge photos are prepared. Prints figures; never run as a test.
 // bench_autolabel [--images N] [--concurrency N] [--delay MS] [--close] [--no-stall]
 // --close: the server closes every connection after its answer instead of keeping it alive.
-#include "fakeopenaiserver.h"
 #include "inference/requestbuilder.h"
 #include "inference/vllmclient.h"
+#include "support/fakeopenaiserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

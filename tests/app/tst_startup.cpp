@@ -83,15 +83,24 @@ private Q_SLOTS:
         QCOMPARE(localServerPath(QStringLiteral("Brindlemark-singleton")), runtime + QStringLiteral("/Brindlemark-singleton"));
     }
 
+    void secondStartSendsShow_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("no path") << QString() << QByteArray("show");
+        QTest::newRow("a folder, made absolute") << "ds" << "show\n" + QDir::currentPath().toUtf8() + "/ds";
+    }
     void secondStartSendsShow()
     {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, message);
         QLocalServer server;
         QVERIFY(server.listen(localServerPath(QLatin1String(kBrindlemarkServerName))));
-        QVERIFY(askRunningInstanceToShow());
+        QVERIFY(askRunningInstanceToShow(path));
         QVERIFY(server.waitForNewConnection(1000));
         QLocalSocket *socket = server.nextPendingConnection();
-        QTRY_COMPARE(socket->bytesAvailable(), qint64(4));
-        QCOMPARE(socket->readAll(), QByteArray("show"));
+        QTRY_COMPARE(socket->bytesAvailable(), qint64(message.size()));
+        QCOMPARE(socket->readAll(), message);
     }
 
     void noRunningInstance()
@@ -113,13 +122,18 @@ private Q_SLOTS:
     void activationRestoresWindow_data()
     {
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("show") << QByteArray("show");
-        QTest::newRow("nothing") << QByteArray();
-        QTest::newRow("other bytes") << QByteArray("hello there");
+        QTest::addColumn<bool>("opens");   // the folder sent after "show" is opened
+        QTest::newRow("show") << QByteArray("show") << false;
+        QTest::newRow("nothing") << QByteArray() << false;
+        QTest::newRow("other bytes") << QByteArray("hello there") << false;
+        QTest::newRow("show and a folder") << QByteArray("show\n%DIR%") << true;
     }
     void activationRestoresWindow()
     {
         QFETCH(QByteArray, message);
+        QFETCH(bool, opens);
+        QTemporaryDir folder;
+        message.replace("%DIR%", QFile::encodeName(folder.path()));
         MainWindow window(QString{});
         window.showMinimized();
         QVERIFY(window.windowState() & Qt::WindowMinimized);
@@ -135,6 +149,11 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
         QVERIFY(window.isVisible());
+        client.disconnectFromServer();
+        if (opens)
+            QTRY_COMPARE(window.currentDirectory(), folder.path());
+        else
+            QVERIFY(window.currentDirectory().isEmpty());
         delete server;
     }
 

@@ -3,6 +3,7 @@
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
 #include "canvas/shapeitembase.h"
+#include "support/annotationbuilders.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -100,24 +101,6 @@ public:
 private:
     Qt::MouseButtons m_buttons;
 };
-
-inline Annotation makeBox(const QRectF &rect, const QString &label = QStringLiteral("cat"))
-{
-    Annotation a;
-    a.kind = Annotation::Rect;
-    a.rect = rect;
-    a.label = label;
-    return a;
-}
-
-inline Annotation makePolygon(const QList<QPointF> &points, const QString &label = QStringLiteral("dog"))
-{
-    Annotation a;
-    a.kind = Annotation::Polygon;
-    a.points = points;
-    a.label = label;
-    return a;
-}
 
 // Colours compared with a little room for antialiasing and blending.
 inline bool nearColor(QColor a, QColor b, int tolerance = 12)

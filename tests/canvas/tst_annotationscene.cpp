@@ -91,7 +91,7 @@ void TestAnnotationScene::tinyDragDraftsNothing()
     QFETCH(double, zoom);
     QFETCH(QPoint, screenDelta);
     CanvasFixture f(QSize(400, 300), zoom);
-    const uint id = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    const uint id = f.add(box("cat", QRectF(10, 10, 30, 30)));
     f.scene->selectId(id, false);
     f.scene->setMode(AnnotationScene::RectMode);
     QSignalSpy spy(f.scene.get(), &AnnotationScene::shapeDrafted);
@@ -111,7 +111,7 @@ void TestAnnotationScene::tinyDragDraftsNothing()
 void TestAnnotationScene::rectModePressOnShapeEditsIt()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 50, 50)));
     f.scene->setMode(AnnotationScene::RectMode);
     QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
     QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
@@ -134,7 +134,7 @@ void TestAnnotationScene::clickOnEmptyCanvas()
     QFETCH(Qt::KeyboardModifiers, modifiers);
     QFETCH(bool, keepsSelection);
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    const uint id = f.add(box("cat", QRectF(10, 10, 30, 30)));
     f.scene->selectId(id, false);
     QSignalSpy selected(f.scene.get(), &AnnotationScene::selectedIdChanged);
     const QPoint p = f.at(QPointF(200, 150));
@@ -159,10 +159,10 @@ void TestAnnotationScene::rubberBand()
 {
     QFETCH(bool, ctrl);
     CanvasFixture f;
-    const uint a = f.add(makeBox(QRectF(10, 10, 30, 30)));
-    const uint b = f.add(makeBox(QRectF(200, 100, 40, 40)));
-    const uint c = f.add(makePolygon({{300, 200}, {350, 200}, {320, 260}}));
-    const uint far = f.add(makeBox(QRectF(350, 20, 30, 30)));
+    const uint a = f.add(box("cat", QRectF(10, 10, 30, 30)));
+    const uint b = f.add(box("cat", QRectF(200, 100, 40, 40)));
+    const uint c = f.add(polygon("dog", {{300, 200}, {350, 200}, {320, 260}}));
+    const uint far = f.add(box("cat", QRectF(350, 20, 30, 30)));
     f.scene->selectId(a, false);
     const Qt::KeyboardModifiers m = ctrl ? Qt::ControlModifier : Qt::NoModifier;
     // The band touches b and c only partly: intersection is enough.
@@ -299,7 +299,7 @@ void TestAnnotationScene::switchingModeWhileDrafting()
 void TestAnnotationScene::polygonModeEditsShapesBeforeFirstPoint()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 50, 50)));
     f.scene->setMode(AnnotationScene::PolygonMode);
     f.click(QPointF(120, 120));
     QVERIFY(f.scene->draftPoints().isEmpty());
@@ -314,11 +314,11 @@ void TestAnnotationScene::idsFromSetAnnotations()
     AnnotationScene scene;
     QCOMPARE(scene.allocateId(), 1);
     QCOMPARE(scene.allocateId(), 2);
-    Annotation kept = makeBox(QRectF(0, 0, 5, 5));
+    Annotation kept = box("cat", QRectF(0, 0, 5, 5));
     kept.id = 40;
     QSignalSpy changed(&scene, &AnnotationScene::annotationsChanged);
     QSignalSpy selected(&scene, &AnnotationScene::selectedIdChanged);
-    scene.setAnnotations({makeBox(QRectF(0, 0, 5, 5)), kept, makePolygon({{0, 0}, {5, 0}, {0, 5}})});
+    scene.setAnnotations({box("cat", QRectF(0, 0, 5, 5)), kept, polygon("dog", {{0, 0}, {5, 0}, {0, 5}})});
     QCOMPARE(changed.count(), 1);
     QCOMPARE(selected.last().at(0).toUInt(), 0u);
     QList<uint> ids;
@@ -328,7 +328,7 @@ void TestAnnotationScene::idsFromSetAnnotations()
     QCOMPARE(scene.annotations().at(2).kind, int(Annotation::Polygon));
     QCOMPARE(scene.allocateId(), 42);
     // A new image: ids are never reused.
-    scene.setAnnotations({makeBox(QRectF(0, 0, 5, 5))});
+    scene.setAnnotations({box("cat", QRectF(0, 0, 5, 5))});
     QCOMPARE(scene.annotations().first().id, 43u);
     QVERIFY(!scene.shapeItem(40));
 }
@@ -337,7 +337,7 @@ void TestAnnotationScene::applyStateSignals()
 {
     AnnotationScene scene;
     QSignalSpy changed(&scene, &AnnotationScene::annotationsChanged);
-    Annotation a = makeBox(QRectF(10, 10, 20, 20));
+    Annotation a = box("cat", QRectF(10, 10, 20, 20));
     a.confidence = 0.5;
     scene.applyState(7, a);
     QCOMPARE(changed.count(), 1);
@@ -367,7 +367,7 @@ void TestAnnotationScene::applyStateSignals()
 void TestAnnotationScene::applyStateRemovesSelected()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(10, 10, 30, 30)));
+    const uint id = f.add(box("cat", QRectF(10, 10, 30, 30)));
     f.scene->selectId(id, true);
     QCOMPARE(f.scene->selectedId(), id);
     QSignalSpy selected(f.scene.get(), &AnnotationScene::selectedIdChanged);
@@ -396,12 +396,10 @@ void TestAnnotationScene::nudge()
     QFETCH(Qt::KeyboardModifiers, modifiers);
     QFETCH(QPointF, offset);
     CanvasFixture f;
-    Annotation box = makeBox(QRectF(0, 10, 30, 30));
-    box.pending = 1;
-    const uint b = f.add(box);
+    const uint b = f.add(box("cat", QRectF(0, 10, 30, 30), 1));
     const QList<QPointF> pts{{100, 100}, {150, 100}, {120, 150}};
-    const uint p = f.add(makePolygon(pts));
-    const uint untouched = f.add(makeBox(QRectF(300, 200, 20, 20)));
+    const uint p = f.add(polygon("dog", pts));
+    const uint untouched = f.add(box("cat", QRectF(300, 200, 20, 20)));
     f.scene->selectId(b, false);
     f.scene->shapeItem(p)->setSelected(true);
     QSignalSpy nudged(f.scene.get(), &AnnotationScene::annotationNudged);
@@ -428,12 +426,11 @@ void TestAnnotationScene::nudge()
 void TestAnnotationScene::pendingReadingOrder()
 {
     AnnotationScene scene;
-    auto pending = [](Annotation a) { a.pending = 1; return a; };
-    scene.applyState(1, pending(makeBox(QRectF(200, 100, 20, 20))));        // centre (210, 110)
-    scene.applyState(2, pending(makeBox(QRectF(0, 100, 20, 20))));          // centre (10, 110)
-    scene.applyState(3, pending(makePolygon({{50, 0}, {70, 0}, {60, 20}}))); // centre (60, 10)
-    scene.applyState(4, makeBox(QRectF(0, 0, 5, 5)));                        // confirmed
-    scene.applyState(5, pending(makeBox(QRectF(100, 300, 20, 20))));        // centre (110, 310)
+    scene.applyState(1, box("cat", QRectF(200, 100, 20, 20), 1));          // centre (210, 110)
+    scene.applyState(2, box("cat", QRectF(0, 100, 20, 20), 1));            // centre (10, 110)
+    scene.applyState(3, polygon("dog", {{50, 0}, {70, 0}, {60, 20}}, 1));   // centre (60, 10)
+    scene.applyState(4, box("cat", QRectF(0, 0, 5, 5)));                   // confirmed
+    scene.applyState(5, box("cat", QRectF(100, 300, 20, 20), 1));          // centre (110, 310)
     QCOMPARE(scene.pendingIdsInReadingOrder(), (QList<uint>{3, 2, 1, 5}));
     QCOMPARE(scene.pendingCount(), 4);
     QCOMPARE(scene.confirmedCount(), 1);
@@ -442,7 +439,7 @@ void TestAnnotationScene::pendingReadingOrder()
 void TestAnnotationScene::contextMenuOnShape()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 50, 50)));
     QSignalSpy spy(f.scene.get(), &AnnotationScene::itemContextRequested);
     const QPoint onBox = f.at(QPointF(120, 120));
     f.press(QPointF(120, 120), Qt::RightButton);
@@ -464,7 +461,7 @@ void TestAnnotationScene::contextMenuOnShape()
 void TestAnnotationScene::clearResetsEverything()
 {
     CanvasFixture f;
-    f.add(makeBox(QRectF(10, 10, 30, 30)));
+    f.add(box("cat", QRectF(10, 10, 30, 30)));
     f.scene->setMode(AnnotationScene::PolygonMode);
     f.click(QPointF(200, 200));
     f.scene->clear();

@@ -237,7 +237,7 @@ void TestCanvasView::laterResizeDoesNotRefit()
 void TestCanvasView::clearResets()
 {
     CanvasFixture f(QSize(400, 300), 3.0);
-    f.add(makeBox(QRectF(10, 10, 20, 20)));
+    f.add(box("cat", QRectF(10, 10, 20, 20)));
     QSignalSpy zoom(f.view.get(), &CanvasView::zoomChanged);
     QSignalSpy scale(f.view.get(), &CanvasView::viewScaleChanged);
     f.view->clear();
@@ -368,7 +368,7 @@ void TestCanvasView::cursorReport()
 void TestCanvasView::arrowKeysNudgeOrScroll()
 {
     CanvasFixture f(QSize(2000, 1500), 1.0, QSize(800, 600));
-    const uint id = f.add(makeBox(QRectF(900, 700, 50, 50)));
+    const uint id = f.add(box("cat", QRectF(900, 700, 50, 50)));
     auto *h = f.view->horizontalScrollBar();
     const int h0 = h->value();
     QTest::keyClick(f.view.get(), Qt::Key_Right);   // nothing selected: the view scrolls
@@ -384,7 +384,7 @@ void TestCanvasView::arrowKeysNudgeOrScroll()
 void TestCanvasView::arrowKeysBeatShortcutsWithSelection()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 50, 50)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 50, 50)));
     QWidget *window = f.view->window();
     QShortcut shortcut(QKeySequence(Qt::Key_Left), window);
     QSignalSpy fired(&shortcut, &QShortcut::activated);
@@ -402,19 +402,19 @@ void TestCanvasView::arrowKeysBeatShortcutsWithSelection()
 void TestCanvasView::viewScaleReachesItems()
 {
     CanvasFixture f(QSize(400, 300), 1.0);
-    const uint id = f.add(makeBox(QRectF(100, 100, 40, 40)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 40, 40)));
     QCOMPARE(f.scene->shapeItem(id)->boundingRect(), QRectF(96, 96, 48, 48));
     f.view->setScale(4.0, QPointF(10, 10));
     QCOMPARE(f.scene->viewScale(), 4.0);
     QCOMPARE(f.scene->shapeItem(id)->boundingRect(), QRectF(99, 99, 42, 42));
-    const uint later = f.add(makeBox(QRectF(10, 10, 40, 40)));   // new items start at the view's zoom
+    const uint later = f.add(box("cat", QRectF(10, 10, 40, 40)));   // new items start at the view's zoom
     QCOMPARE(f.scene->shapeItem(later)->boundingRect(), QRectF(9, 9, 42, 42));
 }
 
 void TestCanvasView::selectIdEnsuresVisible()
 {
     CanvasFixture f(QSize(3000, 2000), 4.0, QSize(800, 600));
-    const uint id = f.add(makeBox(QRectF(2800, 1850, 40, 30)));
+    const uint id = f.add(box("cat", QRectF(2800, 1850, 40, 30)));
     const QRect visibleBefore = f.view->mapFromScene(QRectF(2800, 1850, 40, 30)).boundingRect();
     QVERIFY(!f.viewport()->rect().intersects(visibleBefore));
     f.scene->selectId(id, true);

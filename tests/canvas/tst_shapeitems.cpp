@@ -77,14 +77,14 @@ void TestShapeItems::labelColorRule()
 
 void TestShapeItems::viewScaleValues()
 {
-    BoxItem box(makeBox(QRectF(10, 10, 100, 50)));
-    QCOMPARE(box.boundingRect(), QRectF(6, 6, 108, 58));   // 4 screen px at scale 1
-    box.setViewScale(2);
-    QCOMPARE(box.boundingRect(), QRectF(8, 8, 104, 54));
-    box.setViewScale(0);   // not positive: taken as 1
-    QCOMPARE(box.boundingRect(), QRectF(6, 6, 108, 58));
-    box.setViewScale(0.01);   // hit tolerances never use less than 0.1
-    QCOMPARE(box.boundingRect(), QRectF(-30, -30, 180, 130));
+    BoxItem item(box("cat", QRectF(10, 10, 100, 50)));
+    QCOMPARE(item.boundingRect(), QRectF(6, 6, 108, 58));   // 4 screen px at scale 1
+    item.setViewScale(2);
+    QCOMPARE(item.boundingRect(), QRectF(8, 8, 104, 54));
+    item.setViewScale(0);   // not positive: taken as 1
+    QCOMPARE(item.boundingRect(), QRectF(6, 6, 108, 58));
+    item.setViewScale(0.01);   // hit tolerances never use less than 0.1
+    QCOMPARE(item.boundingRect(), QRectF(-30, -30, 180, 130));
 }
 
 void TestShapeItems::clickWithinThreshold_data()
@@ -105,7 +105,7 @@ void TestShapeItems::clickWithinThreshold()
     QFETCH(QPointF, delta);
     QFETCH(bool, edited);
     CanvasFixture f(QSize(400, 300), zoom);
-    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 80, 60)));
     QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
     const QPoint start = f.at(QPointF(140, 130));
     QTest::mousePress(f.viewport(), Qt::LeftButton, {}, start);
@@ -149,7 +149,7 @@ void TestShapeItems::handleResize()
     QFETCH(QPointF, delta);
     QFETCH(QRectF, expected);
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 80, 60)));
     f.scene->selectId(id, false);
     const QPointF h = BoxItem::handlePosition(QRectF(100, 100, 80, 60), handle);
     QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
@@ -181,7 +181,7 @@ void TestShapeItems::moveClampedToImage()
     QFETCH(QPointF, delta);
     QFETCH(QRectF, expected);
     CanvasFixture f(QSize(400, 300), 1.0, QSize(900, 800));
-    const uint id = f.add(makeBox(start));
+    const uint id = f.add(box("cat", start));
     const QPointF from = start.intersected(QRectF(0, 0, 400, 300)).center();
     f.drag(from, from + delta);
     QCOMPARE(f.scene->shapeItem(id)->annotation().rect, expected);
@@ -190,7 +190,7 @@ void TestShapeItems::moveClampedToImage()
 void TestShapeItems::handlesOnlyOnSelectedBox()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 80, 60)));
     // Just inside the top-left corner, where handle 0 sits once the box is selected.
     f.drag(QPointF(102, 102), QPointF(122, 112));
     QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(120, 110, 80, 60));   // moved
@@ -201,7 +201,7 @@ void TestShapeItems::handlesOnlyOnSelectedBox()
 void TestShapeItems::outerHalfOfHandleIsHit()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 80, 60)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 80, 60)));
     f.scene->selectId(id, false);
     // 3 px outside the bottom-right corner: inside the handle's hit square, outside the box.
     f.drag(QPointF(183, 163), QPointF(203, 173));
@@ -212,8 +212,8 @@ void TestShapeItems::outerHalfOfHandleIsHit()
 void TestShapeItems::ctrlPressKeepsSelection()
 {
     CanvasFixture f;
-    const uint a = f.add(makeBox(QRectF(20, 20, 50, 50)));
-    const uint b = f.add(makeBox(QRectF(200, 20, 50, 50)));
+    const uint a = f.add(box("cat", QRectF(20, 20, 50, 50)));
+    const uint b = f.add(box("cat", QRectF(200, 20, 50, 50)));
     f.click(QPointF(40, 40));
     f.click(QPointF(220, 40), Qt::ControlModifier);
     QList<uint> ids = f.scene->selectedIds();
@@ -226,8 +226,8 @@ void TestShapeItems::ctrlPressKeepsSelection()
 void TestShapeItems::rightPressSelectsOnlyThis()
 {
     CanvasFixture f;
-    const uint a = f.add(makeBox(QRectF(20, 20, 50, 50)));
-    const uint b = f.add(makePolygon({{200, 20}, {260, 20}, {230, 80}}));
+    const uint a = f.add(box("cat", QRectF(20, 20, 50, 50)));
+    const uint b = f.add(polygon("dog", {{200, 20}, {260, 20}, {230, 80}}));
     f.scene->selectId(a, false);
     QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
     f.press(QPointF(230, 40), Qt::RightButton);
@@ -241,7 +241,7 @@ void TestShapeItems::rightPressSelectsOnlyThis()
 void TestShapeItems::doubleClickRequestsConfirm()
 {
     CanvasFixture f;
-    const uint id = f.add(makePolygon({{100, 100}, {200, 100}, {150, 200}}));
+    const uint id = f.add(polygon("dog", {{100, 100}, {200, 100}, {150, 200}}));
     QSignalSpy spy(f.scene.get(), &AnnotationScene::confirmRequested);
     f.doubleClick(QPointF(150, 130));
     QCOMPARE(spy.count(), 1);
@@ -251,7 +251,7 @@ void TestShapeItems::doubleClickRequestsConfirm()
 void TestShapeItems::dragBackToStartIsNoEdit()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(0, 100, 80, 60)));
+    const uint id = f.add(box("cat", QRectF(0, 100, 80, 60)));
     QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
     f.drag(QPointF(40, 130), QPointF(10, 130));   // pushed against the left border: no change
     QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(0, 100, 80, 60));
@@ -260,7 +260,7 @@ void TestShapeItems::dragBackToStartIsNoEdit()
 
 void TestShapeItems::stateAppliedDuringGestureStays_data()
 {
-    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<bool>("isPolygon");
     QTest::addColumn<bool>("movedFirst");
     QTest::newRow("box pressed, not moved") << false << false;
     QTest::newRow("box mid-drag") << false << true;
@@ -272,18 +272,19 @@ void TestShapeItems::stateAppliedDuringGestureStays()
 {
     // An undo, nudge or confirmation that reaches the item while the button is still down: the
     // state the window applied must survive the rest of the gesture, with no second edit.
-    QFETCH(bool, polygon);
+    QFETCH(bool, isPolygon);
     QFETCH(bool, movedFirst);
     CanvasFixture f;
-    const uint id = f.add(polygon ? makePolygon({{100, 100}, {200, 100}, {150, 200}})
-                                  : makeBox(QRectF(100, 100, 80, 60)));
+    const uint id = f.add(isPolygon ? polygon("dog", {{100, 100}, {200, 100}, {150, 200}})
+                                    : box("cat", QRectF(100, 100, 80, 60)));
     f.scene->selectId(id, false);
-    const QPointF grip = polygon ? QPointF(200, 100) : QPointF(140, 130);
+    const QPointF grip = isPolygon ? QPointF(200, 100) : QPointF(140, 130);
     QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
     f.press(grip);
     if (movedFirst)
         f.move(grip + QPointF(20, 10));
-    Annotation applied = polygon ? makePolygon({{10, 10}, {60, 10}, {30, 50}}) : makeBox(QRectF(10, 10, 50, 40));
+    Annotation applied = isPolygon ? polygon("dog", {{10, 10}, {60, 10}, {30, 50}})
+                                   : box("cat", QRectF(10, 10, 50, 40));
     applied.label = QStringLiteral("bus");
     f.scene->applyState(id, applied);
     f.move(grip + QPointF(40, 30));
@@ -297,7 +298,7 @@ void TestShapeItems::vertexDragStaysOnBorder()
 {
     CanvasFixture f;
     const QList<QPointF> pts{{100, 100}, {200, 100}, {150, 200}};
-    const uint id = f.add(makePolygon(pts));
+    const uint id = f.add(polygon("dog", pts));
     f.scene->selectId(id, false);
     QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
     f.drag(QPointF(202, 101), QPointF(450, 150));   // within 5 px of vertex 1, out to the right
@@ -312,7 +313,7 @@ void TestShapeItems::vertexDragStaysOnBorder()
 void TestShapeItems::polygonMoveClamped()
 {
     CanvasFixture f;
-    const uint id = f.add(makePolygon({{100, 100}, {200, 100}, {150, 200}}));
+    const uint id = f.add(polygon("dog", {{100, 100}, {200, 100}, {150, 200}}));
     f.drag(QPointF(150, 130), QPointF(150, 330));   // 200 down: bottom would be 400 > 300
     const QList<QPointF> expected{{100, 200}, {200, 200}, {150, 300}};
     QCOMPARE(f.scene->shapeItem(id)->annotation().points, expected);
@@ -321,7 +322,7 @@ void TestShapeItems::polygonMoveClamped()
 void TestShapeItems::polygonPressOutsideFallsThrough()
 {
     CanvasFixture f;
-    const uint poly = f.add(makePolygon({{100, 100}, {200, 100}, {100, 200}}));
+    const uint poly = f.add(polygon("dog", {{100, 100}, {200, 100}, {100, 200}}));
     f.scene->selectId(poly, false);
     // Inside the polygon's bounding box but outside the triangle: rubber band, not a move.
     f.drag(QPointF(190, 190), QPointF(230, 230));
@@ -331,17 +332,17 @@ void TestShapeItems::polygonPressOutsideFallsThrough()
 
 void TestShapeItems::pendingEditConfirms_data()
 {
-    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<bool>("isPolygon");
     QTest::newRow("box") << false;
     QTest::newRow("polygon") << true;
 }
 
 void TestShapeItems::pendingEditConfirms()
 {
-    QFETCH(bool, polygon);
+    QFETCH(bool, isPolygon);
     CanvasFixture f;
-    Annotation a = polygon ? makePolygon({{100, 100}, {200, 100}, {150, 200}})
-                           : makeBox(QRectF(100, 100, 80, 60));
+    Annotation a = isPolygon ? polygon("dog", {{100, 100}, {200, 100}, {150, 200}})
+                             : box("cat", QRectF(100, 100, 80, 60));
     a.pending = 1;
     a.confidence = 0.8712;
     const uint id = f.add(a);
@@ -361,7 +362,7 @@ void TestShapeItems::pendingEditConfirms()
 void TestShapeItems::paintPendingColour()
 {
     CanvasFixture f;
-    Annotation a = makeBox(QRectF(100, 100, 120, 80), QStringLiteral("person"));
+    Annotation a = box(QStringLiteral("person"), QRectF(100, 100, 120, 80));
     a.pending = 1;
     const uint id = f.add(a);
     const QColor pending(0xE2, 0xB9, 0x3D);
@@ -394,7 +395,7 @@ void TestShapeItems::paintPendingColour()
 void TestShapeItems::paintSelectedHandles()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 120, 80)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 120, 80)));
     const QColor handleFill(0xE6, 0xE9, 0xEF);
     const QList<QPointF> corners{{100, 100}, {220, 100}, {100, 180}, {220, 180}, {160, 180}};
     auto handlePixels = [&](const QImage &img) {
@@ -419,18 +420,18 @@ void TestShapeItems::paintOnePointPolygonDrawsNothing()
 {
     CanvasFixture f;
     const QImage empty = f.grab();
-    const uint id = f.add(makePolygon({{150, 150}}));
+    const uint id = f.add(polygon("dog", {{150, 150}}));
     QCOMPARE(f.grab(), empty);
     f.scene->selectId(id, false);
     QCOMPARE(f.grab(), empty);
-    f.scene->applyState(id, makePolygon({{150, 150}, {200, 200}}));
+    f.scene->applyState(id, polygon("dog", {{150, 150}, {200, 200}}));
     QVERIFY(f.grab() != empty);
 }
 
 void TestShapeItems::paintDifficultTagWithEmptyLabel()
 {
     CanvasFixture f;
-    Annotation a = makeBox(QRectF(100, 100, 150, 80), QString());
+    Annotation a = box(QString(), QRectF(100, 100, 150, 80));
     const uint id = f.add(a);
     const QPoint probe = f.at(QPointF(100, 100)) + QPoint(3, 5);   // inside a tag, left of its text
     QVERIFY(!nearColor(f.grab().pixelColor(probe), labelColor(QString()), 6));   // no text, no tag
@@ -441,7 +442,7 @@ void TestShapeItems::paintDifficultTagWithEmptyLabel()
 
 void TestShapeItems::hoverCursor_data()
 {
-    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<bool>("isPolygon");
     QTest::addColumn<bool>("selected");
     QTest::addColumn<QPointF>("pos");
     QTest::addColumn<int>("cursor");
@@ -459,13 +460,13 @@ void TestShapeItems::hoverCursor_data()
 
 void TestShapeItems::hoverCursor()
 {
-    QFETCH(bool, polygon);
+    QFETCH(bool, isPolygon);
     QFETCH(bool, selected);
     QFETCH(QPointF, pos);
     QFETCH(int, cursor);
     CanvasFixture f;
-    const uint id = f.add(polygon ? makePolygon({{100, 100}, {200, 100}, {150, 200}})
-                                  : makeBox(QRectF(100, 100, 80, 60)));
+    const uint id = f.add(isPolygon ? polygon("dog", {{100, 100}, {200, 100}, {150, 200}})
+                                    : box("cat", QRectF(100, 100, 80, 60)));
     if (selected)
         f.scene->selectId(id, false);
     f.move(QPointF(350, 280));
@@ -481,7 +482,7 @@ void TestShapeItems::hoverCursor()
 void TestShapeItems::hoveredHandleIsAccent()
 {
     CanvasFixture f;
-    const uint id = f.add(makeBox(QRectF(100, 100, 120, 80)));
+    const uint id = f.add(box("cat", QRectF(100, 100, 120, 80)));
     f.scene->selectId(id, false);
     const QPoint probe = f.at(QPointF(220, 180)) + QPoint(1, 1);   // inside handle 3
     QVERIFY(nearColor(f.grab().pixelColor(probe), QColor(0xE6, 0xE9, 0xEF), 8));
@@ -495,14 +496,14 @@ void TestShapeItems::decorationsInsideBounds()
 {
     CanvasFixture f;
     // A flat box: its tag hangs below the outline.
-    Annotation flat = makeBox(QRectF(100, 100, 120, 4), QStringLiteral("person"));
+    Annotation flat = box(QStringLiteral("person"), QRectF(100, 100, 120, 4));
     const uint a = f.add(flat);
     QVERIFY(f.scene->shapeItem(a)->boundingRect().bottom() >= 100 + 14);
     // A thin polygon: its tag is never elided and reaches far to the right.
-    const uint b = f.add(makePolygon({{50, 200}, {54, 200}, {52, 260}}, QStringLiteral("traffic light")));
+    const uint b = f.add(polygon(QStringLiteral("traffic light"), {{50, 200}, {54, 200}, {52, 260}}));
     QVERIFY(f.scene->shapeItem(b)->boundingRect().right() >= 50 + 40);
     // A narrow box with a confidence: the badge reaches left of the outline.
-    Annotation narrow = makeBox(QRectF(300, 100, 22, 40), QString());
+    Annotation narrow = box(QString(), QRectF(300, 100, 22, 40));
     narrow.confidence = 0.5;
     const uint c = f.add(narrow);
     QVERIFY(f.scene->shapeItem(c)->boundingRect().left() < 300 - 4);
@@ -512,7 +513,7 @@ void TestShapeItems::decorationsInsideBounds()
 
 void TestShapeItems::movingLeavesNoTraces_data()
 {
-    QTest::addColumn<bool>("polygon");
+    QTest::addColumn<bool>("isPolygon");
     QTest::addColumn<bool>("wideViewFont");
     QTest::newRow("flat box") << false << false;
     QTest::newRow("thin polygon") << true << false;
@@ -523,7 +524,7 @@ void TestShapeItems::movingLeavesNoTraces_data()
 
 void TestShapeItems::movingLeavesNoTraces()
 {
-    QFETCH(bool, polygon);
+    QFETCH(bool, isPolygon);
     QFETCH(bool, wideViewFont);
     CanvasFixture f(QSize(400, 300), 2.0, QSize(900, 700));
     if (wideViewFont) {
@@ -536,14 +537,14 @@ void TestShapeItems::movingLeavesNoTraces()
         return f.view->screen()->grabWindow(f.view->winId()).toImage().convertToFormat(QImage::Format_RGB32)
             == f.view->grab().toImage().convertToFormat(QImage::Format_RGB32);
     };
-    Annotation a = polygon ? makePolygon({{100, 100}, {104, 100}, {102, 160}}, QStringLiteral("traffic light"))
-                           : makeBox(QRectF(100, 100, 60, 3), QStringLiteral("traffic light"));
+    Annotation a = isPolygon ? polygon(QStringLiteral("traffic light"), {{100, 100}, {104, 100}, {102, 160}})
+                             : box(QStringLiteral("traffic light"), QRectF(100, 100, 60, 3));
     a.confidence = 0.93;
     const uint id = f.add(a);
     QApplication::processEvents();
     QTRY_VERIFY(onScreenIsWhole());   // the whole tag is on screen, not only what its old bounds held
     // A real drag with partial repaints of the on-screen buffer.
-    f.drag(polygon ? QPointF(102, 120) : QPointF(120, 101.5), polygon ? QPointF(132, 170) : QPointF(150, 151.5));
+    f.drag(isPolygon ? QPointF(102, 120) : QPointF(120, 101.5), isPolygon ? QPointF(132, 170) : QPointF(150, 151.5));
     QCOMPARE(f.scene->annotations().first().id, id);
     QVERIFY(f.scene->annotations().first() != a);
     f.scene->selectId(0, false);

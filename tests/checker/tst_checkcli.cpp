@@ -1,11 +1,10 @@
 #include "checkerfixtures.h"
-#include "inference/fakeopenaiserver.h"
+#include "support/clirunner.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -25,16 +24,11 @@ private Q_SLOTS:
     void withServer();
     void serverNotAnswering_data();
     void serverNotAnswering();
+    void thousandsOfCopiesOfOneBox();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QStringList out;
-        QByteArray err;
-    };
-    // Keeps the event loop running while the tool works, so an in-process server can answer.
-    Result runCli(const QStringList &args);
+    // "check" with the placeholders of the arguments filled in.
+    CliResult runCheck(const QStringList &args) const;
     QString expand(QString text) const;
 
     QTemporaryDir m_tmp;
@@ -68,24 +62,12 @@ QString TestCheckCli::expand(QString text) const
         .replace("%S", m_serverUrl);
 }
 
-TestCheckCli::Result TestCheckCli::runCli(const QStringList &args)
+CliResult TestCheckCli::runCheck(const QStringList &args) const
 {
-    QStringList expanded;
+    QStringList expanded{QStringLiteral("check")};
     for (const QString &arg : args)
         expanded << expand(arg);
-    QProcess process;
-    QSignalSpy done(&process, &QProcess::finished);
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), QStringList{"check"} + expanded);
-    Result result;
-    if (!done.wait(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    result.err = process.readAllStandardError();
-    return result;
+    return runCli(expanded);
 }
 
 void TestCheckCli::rules_data()
@@ -137,12 +119,12 @@ void TestCheckCli::rules()
     QFETCH(int, exitCode);
     QFETCH(QStringList, out);
     QFETCH(QByteArray, err);
-    const Result result = runCli(args);
+    const CliResult result = runCheck(args);
     QCOMPARE(result.exitCode, exitCode);
     QStringList expected;
     for (const QString &line : out)
         expected << expand(line);
-    QCOMPARE(result.out, expected);
+    QCOMPARE(result.lines, expected);
     QVERIFY2(result.err.contains(err), result.err.constData());
 }
 
@@ -195,20 +177,20 @@ void TestCheckCli::withServer()
         server.enqueue(answer);
     server.setDefaultAnswer(FakeOpenAiServer::status(500, "{}"));
 
-    const Result result = runCli({"--server", "%S/", "--model", "reviewer", "--timeout", "20", dir});
+    const CliResult result = runCheck({"--server", "%S/", "--model", "reviewer", "--timeout", "20", dir});
     QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(result.out.size(), out.size());
+    QCOMPARE(result.lines.size(), out.size());
     for (int i = 0; i < out.size(); ++i) {
         const QString expected = expand(out.at(i));
         if (expected.startsWith("FAILED ")) {
-            const QJsonObject line = QJsonDocument::fromJson(result.out.at(i).toUtf8()).object();
+            const QJsonObject line = QJsonDocument::fromJson(result.lines.at(i).toUtf8()).object();
             QCOMPARE(line.value("image").toString(), expected.mid(7));
             QCOMPARE(line.value("kind").toString(), QStringLiteral("inference_failed"));
             QCOMPARE(line.value("problem").toString(), QStringLiteral("推理失败"));
             QVERIFY2(line.value("detail").toString().startsWith(QStringLiteral("推理失败 (HTTP 404): ")),
-                     qPrintable(result.out.at(i)));
+                     qPrintable(result.lines.at(i)));
         } else {
-            QCOMPARE(result.out.at(i), expected);
+            QCOMPARE(result.lines.at(i), expected);
         }
     }
 
@@ -245,11 +227,33 @@ void TestCheckCli::serverNotAnswering()
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         m_serverUrl = QStringLiteral("http://127.0.0.1:%1/v1").arg(closed.serverPort());
     }
-    const Result result = runCli({"--server", "%S", "%D"});
+    const CliResult result = runCheck({"--server", "%S", "%D"});
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(result.out, QStringList());
+    QCOMPARE(result.lines, QStringList());
     QVERIFY2(result.err.contains("no inference server answers at"), result.err.constData());
     QCOMPARE(server.requests().size(), listening ? 1 : 0);
+}
+
+void TestCheckCli::thousandsOfCopiesOfOneBox()
+{
+    // 4,000 copies of one box in a 72 KB file: one finding per copy, naming the first.
+    const QString dir = m_tmp.path() + "/copies";
+    QVERIFY(Fixtures::makeImage(dir + "/x.png", 100, 100));
+    QByteArray lines;
+    for (int i = 0; i < 4000; ++i)
+        lines += "0 0.5 0.5 0.5 0.5\n";
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/x.txt", lines));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/classes.txt", "car\n"));
+    const CliResult r = runCheck({dir});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.lines.size(), 4000);
+    QCOMPARE(r.lines.last(), QStringLiteral(R"j({"checked":1,"issueImages":1,"issues":3999})j"));
+    QCOMPARE(r.lines.first(),
+             QStringLiteral(R"j({"detail":"第2个与第1个「car」几乎完全重叠(IoU>0.95)","image":"%1/x.png","kind":"duplicate","problem":"重复框"})j")
+                 .arg(dir));
+    QCOMPARE(r.lines.at(3998),
+             QStringLiteral(R"j({"detail":"第4000个与第1个「car」几乎完全重叠(IoU>0.95)","image":"%1/x.png","kind":"duplicate","problem":"重复框"})j")
+                 .arg(dir));
 }
 
 BRINDLE_TEST_MAIN(TestCheckCli)

@@ -1,4 +1,5 @@
 #include "checkerfixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include "checker/labelchecks.h"
@@ -11,24 +12,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-Annotation rect(const QString &label, double x1, double y1, double x2, double y2, double confidence = -1.0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = QRectF(QPointF(x1, y1), QPointF(x2, y2));
-    a.confidence = confidence;
-    return a;
-}
-
-Annotation polygon(const QString &label, const QList<QPointF> &points)
-{
-    Annotation a;
-    a.kind = Annotation::Polygon;
-    a.label = label;
-    a.points = points;
-    return a;
-}
 
 QStringList texts(const QList<LabelIssue> &issues, const QString &path)
 {
@@ -66,48 +49,68 @@ private Q_SLOTS:
         const QSize s(100, 50);
 
         QTest::newRow("within half a pixel of every edge")
-            << s << QList<Annotation>{rect("car", -0.4, -0.5, 100.5, 50.4)} << QStringList() << QStringList();
+            << s << QList<Annotation>{box("car", -0.4, -0.5, 100.5, 50.4)} << QStringList() << QStringList();
         QTest::newRow("left 0.6 outside, top rounds to 0 not -0")
-            << s << QList<Annotation>{rect("car", -0.6, -0.4, 100, 50)} << QStringList()
+            << s << QList<Annotation>{box("car", -0.6, -0.4, 100, 50)} << QStringList()
             << QStringList{"越界框|第1个「car」(-1,0)-(100,50) 超出图像 100x50"};
         QTest::newRow("bottom 0.6 outside")
-            << s << QList<Annotation>{rect("car", 10, 10, 40, 50.6)} << QStringList()
+            << s << QList<Annotation>{box("car", 10, 10, 40, 50.6)} << QStringList()
             << QStringList{"越界框|第1个「car」(10,10)-(40,51) 超出图像 100x50"};
         QTest::newRow("1.5 px wide box at the edge: outside, then tiny")
-            << s << QList<Annotation>{rect("car", -1, 10, 0.5, 30)} << QStringList()
+            << s << QList<Annotation>{box("car", -1, 10, 0.5, 30)} << QStringList()
             << QStringList{"越界框|第1个「car」(-1,10)-(1,30) 超出图像 100x50", "过小框|第1个「car」尺寸 2x20"};
-        QTest::newRow("1.9 px high") << s << QList<Annotation>{rect("car", 10, 10, 40, 11.9)} << QStringList()
+        QTest::newRow("1.9 px high") << s << QList<Annotation>{box("car", 10, 10, 40, 11.9)} << QStringList()
                                      << QStringList{"过小框|第1个「car」尺寸 30x2"};
         QTest::newRow("2 px square is not tiny")
-            << s << QList<Annotation>{rect("car", 10, 10, 12, 12)} << QStringList() << QStringList();
+            << s << QList<Annotation>{box("car", 10, 10, 12, 12)} << QStringList() << QStringList();
         QTest::newRow("category compared exactly")
-            << s << QList<Annotation>{rect("cat", 0, 0, 20, 20), rect("Cat", 30, 0, 50, 20)}
+            << s << QList<Annotation>{box("cat", 0, 0, 20, 20), box("Cat", 30, 0, 50, 20)}
             << QStringList{"cat", "dog"} << QStringList{"未知类别|第2个「Cat」不在类别表中"};
         QTest::newRow("no category list, no category check")
-            << s << QList<Annotation>{rect("anything", 0, 0, 20, 20)} << QStringList() << QStringList();
-        QTest::newRow("three identical boxes")
-            << s << QList<Annotation>{rect("car", 0, 0, 20, 20), rect("car", 0, 0, 20, 20), rect("car", 0, 0, 20, 20)}
+            << s << QList<Annotation>{box("anything", 0, 0, 20, 20)} << QStringList() << QStringList();
+        QTest::newRow("three identical boxes: one finding each, naming the first")
+            << s << QList<Annotation>{box("car", 0, 0, 20, 20), box("car", 0, 0, 20, 20), box("car", 0, 0, 20, 20)}
             << QStringList()
             << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)",
-                           "重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("a later box left of the earlier one names the earlier")
+            << QSize(200, 200) << QList<Annotation>{box("car", 10, 0, 110, 100), box("car", 9, 0, 109, 100)}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("copies of a box that duplicates an earlier one name the earliest")
+            << QSize(200, 200)
+            << QList<Annotation>{box("car", 50, 50, 150, 150), box("bus", 0, 0, 10, 10), box("car", 51, 50, 151, 150),
+                                 box("car", 51, 50, 151, 150), box("car", 50, 50, 150, 150)}
+            << QStringList()
+            << QStringList{"重复框|第3个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第4个与第1个「car」几乎完全重叠(IoU>0.95)",
+                           "重复框|第5个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("near-copies in a chain: each names the first it nearly covers")
+            << QSize(400, 200)
+            << QList<Annotation>{box("car", 0, 0, 100, 100), box("car", 2, 0, 102, 100), box("car", 4, 0, 104, 100)}
+            << QStringList()
+            << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)",
                            "重复框|第3个与第2个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("a box below within reach, one out of reach")
+            << QSize(400, 400)
+            << QList<Annotation>{box("car", 0, 2, 100, 102), box("car", 0, 0, 100, 100), box("car", 0, 200, 100, 300)}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
         QTest::newRow("same box, other label is no duplicate")
-            << s << QList<Annotation>{rect("car", 0, 0, 20, 20), rect("bus", 0, 0, 20, 20)} << QStringList()
+            << s << QList<Annotation>{box("car", 0, 0, 20, 20), box("bus", 0, 0, 20, 20)} << QStringList()
             << QStringList();
         QTest::newRow("IoU exactly 0.95 is no duplicate")
-            << QSize(200, 200) << QList<Annotation>{rect("car", 0, 0, 100, 100), rect("car", 0, 0, 100, 95)}
+            << QSize(200, 200) << QList<Annotation>{box("car", 0, 0, 100, 100), box("car", 0, 0, 100, 95)}
             << QStringList() << QStringList();
         QTest::newRow("IoU 0.96 is a duplicate")
-            << QSize(200, 200) << QList<Annotation>{rect("car", 0, 0, 100, 100), rect("car", 0, 0, 100, 96)}
+            << QSize(200, 200) << QList<Annotation>{box("car", 0, 0, 100, 100), box("car", 0, 0, 100, 96)}
             << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
         QTest::newRow("polygon tested by the box around its points")
             << s << QList<Annotation>{polygon("road", {{10, 10}, {120, 10}, {60, 40}})} << QStringList{"road"}
             << QStringList{"越界框|第1个「road」(10,10)-(120,40) 超出图像 100x50"};
         QTest::newRow("placeholders in a label stay text")
-            << s << QList<Annotation>{rect("%1%3", 5, 5, 6, 6)} << QStringList{"car"}
+            << s << QList<Annotation>{box("%1%3", 5, 5, 6, 6)} << QStringList{"car"}
             << QStringList{"过小框|第1个「%1%3」尺寸 1x1", "未知类别|第1个「%1%3」不在类别表中"};
         QTest::newRow("every test on one shape, in order")
-            << s << QList<Annotation>{rect("car", -3, 0, -2, 1), rect("car", -3, 0, -2, 1)} << QStringList{"bus"}
+            << s << QList<Annotation>{box("car", -3, 0, -2, 1), box("car", -3, 0, -2, 1)} << QStringList{"bus"}
             << QStringList{"越界框|第1个「car」(-3,0)-(-2,1) 超出图像 100x50", "过小框|第1个「car」尺寸 1x1",
                            "未知类别|第1个「car」不在类别表中", "越界框|第2个「car」(-3,0)-(-2,1) 超出图像 100x50",
                            "过小框|第2个「car」尺寸 1x1", "未知类别|第2个「car」不在类别表中",
@@ -222,50 +225,50 @@ private Q_SLOTS:
         QTest::addColumn<QList<Annotation>>("stored");
         QTest::addColumn<QList<Annotation>>("detections");
         QTest::addColumn<QStringList>("expected");
-        const Annotation car = rect("car", 0, 0, 100, 100);
+        const Annotation car = box("car", 0, 0, 100, 100);
 
         QTest::newRow("IoU 0.45, other label: position only")
-            << QList<Annotation>{car} << QList<Annotation>{rect("bus", 0, 0, 100, 45, 0.8)}
+            << QList<Annotation>{car} << QList<Annotation>{box("bus", 0, 0, 100, 45, 0, 0.8)}
             << QStringList{"位置偏差|第1个「car」与模型框 IoU=0.45,建议核对位置"};
         QTest::newRow("IoU exactly 0.3 is a position offset")
-            << QList<Annotation>{car} << QList<Annotation>{rect("car", 0, 0, 100, 30, 0.8)}
+            << QList<Annotation>{car} << QList<Annotation>{box("car", 0, 0, 100, 30, 0, 0.8)}
             << QStringList{"位置偏差|第1个「car」与模型框 IoU=0.30,建议核对位置"};
         QTest::newRow("IoU 0.65, other label")
-            << QList<Annotation>{car} << QList<Annotation>{rect("bus", 0, 0, 100, 65, 0.8)}
+            << QList<Annotation>{car} << QList<Annotation>{box("bus", 0, 0, 100, 65, 0, 0.8)}
             << QStringList{"类别不符|第1个标注为「car」,模型识别为「bus」(IoU=0.65)"};
         QTest::newRow("IoU exactly 0.6, other label")
-            << QList<Annotation>{car} << QList<Annotation>{rect("Car", 0, 0, 100, 60, 0.8)}
+            << QList<Annotation>{car} << QList<Annotation>{box("Car", 0, 0, 100, 60, 0, 0.8)}
             << QStringList{"类别不符|第1个标注为「car」,模型识别为「Car」(IoU=0.60)"};
         QTest::newRow("IoU 0.65, same label") << QList<Annotation>{car}
-                                              << QList<Annotation>{rect("car", 0, 0, 100, 65, 0.8)} << QStringList();
+                                              << QList<Annotation>{box("car", 0, 0, 100, 65, 0, 0.8)} << QStringList();
         QTest::newRow("IoU 0.29: not found, and the detection is unlabelled")
-            << QList<Annotation>{car} << QList<Annotation>{rect("car", 0, 0, 100, 29, 0.914)}
+            << QList<Annotation>{car} << QList<Annotation>{box("car", 0, 0, 100, 29, 0, 0.914)}
             << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
                            "疑似漏标|模型发现目标「car」(0,0)-(100,29) (置信度 0.91) 但标注中没有对应框"};
         QTest::newRow("model returns nothing")
-            << QList<Annotation>{car, rect("dog", 200.4, 10, 250.6, 60)} << QList<Annotation>()
+            << QList<Annotation>{car, box("dog", 200.4, 10, 250.6, 60)} << QList<Annotation>()
             << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
                            "模型未检出|第2个「dog」(200,10)-(251,60)" + kMissed};
-        QTest::newRow("nothing stored") << QList<Annotation>() << QList<Annotation>{rect("cat", 5, 5, 10, 10, 0.5)}
+        QTest::newRow("nothing stored") << QList<Annotation>() << QList<Annotation>{box("cat", 5, 5, 10, 10, 0, 0.5)}
                                         << QStringList{"疑似漏标|模型发现目标「cat」(5,5)-(10,10) (置信度 0.50) 但标注中没有对应框"};
         QTest::newRow("the first of two equal best detections counts")
             << QList<Annotation>{car}
-            << QList<Annotation>{rect("bus", 0, 0, 100, 65, 0.8), rect("car", 0, 35, 100, 100, 0.8)}
+            << QList<Annotation>{box("bus", 0, 0, 100, 65, 0, 0.8), box("car", 0, 35, 100, 100, 0, 0.8)}
             << QStringList{"类别不符|第1个标注为「car」,模型识别为「bus」(IoU=0.65)"};
         QTest::newRow("a strictly better later detection replaces it")
             << QList<Annotation>{car}
-            << QList<Annotation>{rect("bus", 0, 0, 100, 65, 0.8), rect("car", 0, 0, 100, 90, 0.8)} << QStringList();
+            << QList<Annotation>{box("bus", 0, 0, 100, 65, 0, 0.8), box("car", 0, 0, 100, 90, 0, 0.8)} << QStringList();
         QTest::newRow("touching boxes never match")
-            << QList<Annotation>{car} << QList<Annotation>{rect("car", 100, 0, 200, 100, 0.7)}
+            << QList<Annotation>{car} << QList<Annotation>{box("car", 100, 0, 200, 100, 0, 0.7)}
             << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
                            "疑似漏标|模型发现目标「car」(100,0)-(200,100) (置信度 0.70) 但标注中没有对应框"};
         QTest::newRow("polygons compared by their boxes")
             << QList<Annotation>{polygon("road", {{0, 0}, {100, 0}, {100, 100}, {0, 100}})}
             << QList<Annotation>{polygon("road", {{0, 0}, {100, 0}, {50, 100}})} << QStringList();
         QTest::newRow("stored shapes first, then detections in order")
-            << QList<Annotation>{car, rect("dog", 300, 300, 400, 400)}
-            << QList<Annotation>{rect("x", 500, 500, 600, 600, 0.3), rect("dog", 300, 300, 400, 350, 0.6),
-                                 rect("y", 700, 700, 710, 710, 0.99)}
+            << QList<Annotation>{car, box("dog", 300, 300, 400, 400)}
+            << QList<Annotation>{box("x", 500, 500, 600, 600, 0, 0.3), box("dog", 300, 300, 400, 350, 0, 0.6),
+                                 box("y", 700, 700, 710, 710, 0, 0.99)}
             << QStringList{"模型未检出|第1个「car」(0,0)-(100,100)" + kMissed,
                            "位置偏差|第2个「dog」与模型框 IoU=0.50,建议核对位置",
                            "疑似漏标|模型发现目标「x」(500,500)-(600,600) (置信度 0.30) 但标注中没有对应框",
@@ -284,7 +287,7 @@ private Q_SLOTS:
     void translatedTexts()
     {
         const QList<LabelIssue> issues =
-            compareWithModel(m_image, {rect("%2", 0, 0, 100, 100)}, {rect("bus", 0, 0, 100, 65, 0.8)});
+            compareWithModel(m_image, {box("%2", 0, 0, 100, 100)}, {box("bus", 0, 0, 100, 65, 0, 0.8)});
         QCOMPARE(issues.size(), 1);
         QCOMPARE(issues.first().kindName(), QStringLiteral("model_mislabel"));
         setLanguage(QStringLiteral("en"));

@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QElapsedTimer>
 
 #include <csignal>
 #include <memory>
@@ -30,6 +31,31 @@ QStringList stateLines(const QByteArray &stderrText)
 }
 
 constexpr int kWait = 20000;
+
+// The process group of a process (field 5 of /proc/PID/stat); -1 when it is gone.
+qint64 processGroup(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 2 ? fields.at(2).toLongLong() : -1;
+}
+
+// Processes of a group that are neither its first process nor the one named.
+QList<qint64> othersInGroup(qint64 group, qint64 except)
+{
+    QList<qint64> found;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (numeric && pid != group && pid != except && !processGone(pid) && processGroup(pid) == group)
+            found << pid;
+    }
+    return found;
+}
 
 } // namespace
 
@@ -131,7 +157,100 @@ private slots:
         QVERIFY(!socket.waitForConnected(2000));
     }
 
+    // llama-server started by a wrapper script, as many installations do: the script is the
+    // process Brindlehost knows, the server its child.
+    void wrappedServerEndsWithTheHost_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+
+    void wrappedServerEndsWithTheHost()
+    {
+        QFETCH(int, signalNumber);
+        const std::unique_ptr<QProcess> host = startWrappedHost();
+        QVERIFY(host);
+        const qint64 server = wrappedServerPid();
+        QVERIFY(server > 0 && !processGone(server));
+        QVERIFY(::kill(pid_t(host->processId()), signalNumber) == 0);
+        QVERIFY(host->waitForFinished(kWait));
+        if (signalNumber != SIGKILL) {
+            // Ended like its Quit entry: a normal exit, the server stopped first.
+            QCOMPARE(host->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(host->exitCode(), 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(server), kWait);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        QVERIFY(!socket.waitForConnected(2000));
+    }
+
+    // Its watchdog killed too, a server outlives the host; the next start ends it, then starts anew.
+    void leftoverServerEndedOnNextStart()
+    {
+        std::unique_ptr<QProcess> host = startWrappedHost();
+        QVERIFY(host);
+        const qint64 server = wrappedServerPid();
+        QVERIFY(server > 0);
+        const qint64 group = processGroup(server);
+        QVERIFY(group > 0);
+        const QList<qint64> watchdogs = othersInGroup(group, server);
+        QCOMPARE(watchdogs.size(), 1);
+        QVERIFY(::kill(pid_t(watchdogs.first()), SIGKILL) == 0);
+        QTRY_VERIFY(processGone(watchdogs.first()));
+        QVERIFY(::kill(pid_t(host->processId()), SIGKILL) == 0);
+        QVERIFY(host->waitForFinished(kWait));
+        QVERIFY(!processGone(server));   // left to init, as it was before
+
+        host = startWrappedHost();
+        QVERIFY(host);
+        QVERIFY(processGone(server));
+        QVERIFY(wrappedServerPid() != server);
+        host->kill();
+        host->waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(wrappedServerPid()), kWait);
+    }
+
 private:
+    // Brindlehost from an installation whose llama-server is a shell script running the fake.
+    std::unique_ptr<QProcess> startWrappedHost()
+    {
+        const QString llama = install.path() + QStringLiteral("/tools/llama/");
+        if (!QFileInfo::exists(llama + QStringLiteral("llama-server-real"))) {
+            if (!QFile::rename(llama + QStringLiteral("llama-server"), llama + QStringLiteral("llama-server-real")))
+                return nullptr;
+            QFile script(llama + QStringLiteral("llama-server"));
+            if (!script.open(QIODevice::WriteOnly))
+                return nullptr;
+            script.write("#!/bin/sh\n\"$(dirname \"$0\")/llama-server-real\" \"$@\"\nstatus=$?\nexit $status\n");
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        QFile::remove(record);
+        auto host = std::make_unique<QProcess>();
+        host->start(hostExe, {});
+        if (!host->waitForStarted())
+            return nullptr;
+        QByteArray err;
+        QElapsedTimer clock;
+        clock.start();
+        while (!(err += host->readAllStandardError()).contains("state: Online\n")) {
+            if (clock.elapsed() > kWait || host->state() == QProcess::NotRunning)
+                return nullptr;
+            QTest::qWait(50);
+        }
+        return host;
+    }
+
+    qint64 wrappedServerPid() const
+    {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong() : 0;
+    }
+
     QTemporaryDir install;
     QString hostExe;
     QString record;

@@ -1,4 +1,5 @@
 #include "inference/detectionparser.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QJsonArray>
@@ -6,26 +7,11 @@
 
 namespace {
 
-Annotation box(const QString &label, double l, double t, double r, double b, double score, int pending = 0)
+// A polygon as the parser gives it: its rect is the box around the points.
+Annotation parsedPolygon(const QString &label, const QList<QPointF> &points, double score)
 {
-    Annotation a;
-    a.kind = Annotation::Rect;
-    a.rect = QRectF(QPointF(l, t), QPointF(r, b));
-    a.label = label;
-    a.confidence = score;
-    a.pending = pending;
-    return a;
-}
-
-Annotation polygon(const QString &label, const QList<QPointF> &points, double score)
-{
-    Annotation a;
-    a.kind = Annotation::Polygon;
-    a.points = points;
-    QPolygonF poly(points);
-    a.rect = poly.boundingRect();
-    a.label = label;
-    a.confidence = score;
+    Annotation a = polygon(label, points, 0, score);
+    a.rect = QPolygonF(points).boundingRect();
     return a;
 }
 
@@ -222,7 +208,7 @@ void TestDetectionParser::parseDetections_data()
     const QSize s1000(1000, 1000);
     const QStringList none;
     const QStringList personCar{QStringLiteral("person"), QStringLiteral("car")};
-    const auto cat = [](double l, double t, double r, double b) { return box(QStringLiteral("cat"), l, t, r, b, 0.9); };
+    const auto cat = [](double l, double t, double r, double b) { return box("cat", l, t, r, b, 0, 0.9); };
 
     QTest::newRow("fenced, normalised") << QStringLiteral("```json\n[%1]\n```").arg(kCat) << s2000 << s2000 << 0.4
                                         << none << false << false << QList<Annotation>{cat(200, 200, 600, 400)};
@@ -253,11 +239,11 @@ void TestDetectionParser::parseDetections_data()
         << QStringLiteral("Here: [%1 {\"label\":\"dog\",\"bbox_2d\":[0,0,500,500],\"score\":0.8} oops").arg(kCat)
                + QStringLiteral("]")
         << s1000 << s1000 << 0.4 << none << false << false
-        << QList<Annotation>{box("cat", 100, 200, 300, 400, 0.9), box("dog", 0, 0, 500, 500, 0.8)};
+        << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.9), box("dog", 0, 0, 500, 500, 0, 0.8)};
     QTest::newRow("salvage loses nested objects")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"meta\":{\"a\":1}} "
                           "{\"label\":\"dog\",\"bbox_2d\":[0,0,500,500],\"score\":0.8}]")
-        << s1000 << s1000 << 0.4 << none << false << false << QList<Annotation>{box("dog", 0, 0, 500, 500, 0.8)};
+        << s1000 << s1000 << 0.4 << none << false << false << QList<Annotation>{box("dog", 0, 0, 500, 500, 0, 0.8)};
     QTest::newRow("salvage after an array without records")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.1}]") << s1000 << s1000 << 0.4
         << none << false << false << QList<Annotation>{};
@@ -269,20 +255,20 @@ void TestDetectionParser::parseDetections_data()
                                  << QList<Annotation>{};
     QTest::newRow("non-object elements")
         << QStringLiteral("[1, \"x\", null, [2], %1]").arg(kCat) << s1000 << s1000 << 0.4 << none << false << false
-        << QList<Annotation>{box("cat", 100, 200, 300, 400, 0.9)};
+        << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("score as string is ignored")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":\"0.1\"}]") << s1000 << s1000
-        << 1.0 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 1.0)};
+        << 1.0 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 1.0)};
     QTest::newRow("confidence when score is no number")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":\"x\",\"confidence\":0.7}]")
-        << s1000 << s1000 << 0.4 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0.7)};
+        << s1000 << s1000 << 0.4 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.7)};
     QTest::newRow("negative score counts as 1")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":-0.5}]") << s1000 << s1000
-        << 0.4 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 1.0)};
+        << 0.4 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 1.0)};
     QTest::newRow("score equal to minScore passes")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.5},"
                           "{\"label\":\"dog\",\"bbox_2d\":[100,200,300,400],\"score\":0.49}]")
-        << s1000 << s1000 << 0.5 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0.5)};
+        << s1000 << s1000 << 0.5 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.5)};
     QTest::newRow("outside the image dropped")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[2000,2000,3000,3000],\"score\":0.9}]") << QSize(640, 480)
         << QSize(640, 480) << 0.0 << none << false << false << QList<Annotation>{};
@@ -291,77 +277,77 @@ void TestDetectionParser::parseDetections_data()
         << 0.0 << none << false << false << QList<Annotation>{};
     QTest::newRow("clipped to the image")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[-50,900,1000,1000],\"score\":0.9}]") << s1000 << s1000
-        << 0.0 << none << false << false << QList<Annotation>{box("cat", 0, 900, 1000, 1000, 0.9)};
+        << 0.0 << none << false << false << QList<Annotation>{box("cat", 0, 900, 1000, 1000, 0, 0.9)};
     QTest::newRow("bbox when bbox_2d has 3 numbers")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[1,2,3],\"bbox\":[100,200,300,400],\"score\":0.9}]")
-        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0.9)};
+        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("no box, no record")
         << QStringLiteral("[{\"label\":\"cat\",\"polygon\":[[1,1],[500,1],[500,500]],\"score\":0.9}]") << s1000 << s1000
         << 0.0 << none << false << false << QList<Annotation>{};
     QTest::newRow("non-numbers read as 0")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[\"a\",null,300,400],\"score\":0.9}]") << s1000 << s1000
-        << 0.0 << none << false << false << QList<Annotation>{box("cat", 0, 0, 300, 400, 0.9)};
+        << 0.0 << none << false << false << QList<Annotation>{box("cat", 0, 0, 300, 400, 0, 0.9)};
     QTest::newRow("huge numbers stay finite")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[1e308,-1e308,1e300,1e300],\"score\":0.9}]") << s1000
         << QSize(10, 10) << 0.0 << none << false << false << QList<Annotation>{};
     QTest::newRow("category aliases")
         << QStringLiteral("[{\"label\":\"\",\"class\":5,\"name\":\"dog\",\"bbox_2d\":[100,200,300,400],\"score\":0.9}]")
         << s1000 << s1000 << 0.0 << none << false << true
-        << QList<Annotation>{box("dog", 100, 200, 300, 400, 0.9, 1)};
+        << QList<Annotation>{box("dog", 100, 200, 300, 400, 1, 0.9)};
     QTest::newRow("polygon of pairs")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,200,200],\"polygon\":[[100,100],[600,100],[100,700]],"
                           "\"score\":0.9}]")
         << s1000 << s1000 << 0.0 << none << false << false
-        << QList<Annotation>{polygon("cat", {{100, 100}, {600, 100}, {100, 700}}, 0.9)};
+        << QList<Annotation>{parsedPolygon("cat", {{100, 100}, {600, 100}, {100, 700}}, 0.9)};
     QTest::newRow("flat polygon, odd element ignored")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,200,200],\"polygon\":[100,100,600,100,100,700,9],"
                           "\"score\":0.9}]")
         << s1000 << s1000 << 0.0 << none << false << false
-        << QList<Annotation>{polygon("cat", {{100, 100}, {600, 100}, {100, 700}}, 0.9)};
+        << QList<Annotation>{parsedPolygon("cat", {{100, 100}, {600, 100}, {100, 700}}, 0.9)};
     QTest::newRow("points when polygon is empty")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,200,200],\"polygon\":[],"
                           "\"points\":[[100,100],[600,100],[1],[100,700]],\"score\":0.9}]")
         << s1000 << s1000 << 0.0 << none << false << false
-        << QList<Annotation>{polygon("cat", {{100, 100}, {600, 100}, {100, 700}}, 0.9)};
+        << QList<Annotation>{parsedPolygon("cat", {{100, 100}, {600, 100}, {100, 700}}, 0.9)};
     QTest::newRow("two points give a box")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,200,200],\"polygon\":[[100,100],[600,700]],"
                           "\"score\":0.9}]")
-        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 100, 200, 200, 0.9)};
+        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 100, 200, 200, 0, 0.9)};
     QTest::newRow("polygon clamped to the image")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,1500,1500],\"polygon\":[[100,100],[2500,100],[100,1500]],"
                           "\"score\":0.9}]")
         << QSize(2000, 2000) << QSize(2000, 2000) << 0.0 << none << false << false
-        << QList<Annotation>{polygon("cat", {{100, 100}, {2000, 100}, {100, 1500}}, 0.9)};
+        << QList<Annotation>{parsedPolygon("cat", {{100, 100}, {2000, 100}, {100, 1500}}, 0.9)};
     QTest::newRow("polygon flattened on an edge gives its box")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,500,500],\"polygon\":[[1200,100],[1300,200],[1400,300]],"
                           "\"score\":0.9}]")
-        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 100, 500, 500, 0.9)};
+        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 100, 500, 500, 0, 0.9)};
     QTest::newRow("polygon scaled from sent pixels")
         << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[10,10,20,20],\"polygon\":[[1100,100],[1200,100],[1100,300]],"
                           "\"score\":0.9}]")
         << QSize(4000, 2000) << QSize(2000, 1000) << 0.0 << none << false << false
-        << QList<Annotation>{polygon("cat", {{2200, 200}, {2400, 200}, {2200, 600}}, 0.9)};
+        << QList<Annotation>{parsedPolygon("cat", {{2200, 200}, {2400, 200}, {2200, 600}}, 0.9)};
 
     const auto labelled = [](const char *label) {
         return QStringLiteral("[{\"label\":\"%1\",\"bbox_2d\":[100,200,300,400],\"score\":0.9}]").arg(QLatin1String(label));
     };
     QTest::newRow("class matched ignoring case") << labelled("Car") << s1000 << s1000 << 0.0 << personCar << true << false
-                                                 << QList<Annotation>{box("car", 100, 200, 300, 400, 0.9)};
+                                                 << QList<Annotation>{box("car", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("class contained in label") << labelled("sports car") << s1000 << s1000 << 0.0 << personCar << true
-                                              << false << QList<Annotation>{box("car", 100, 200, 300, 400, 0.9)};
+                                              << false << QList<Annotation>{box("car", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("label contained in class") << labelled("PERS") << s1000 << s1000 << 0.0 << personCar << true << false
-                                              << QList<Annotation>{box("person", 100, 200, 300, 400, 0.9)};
+                                              << QList<Annotation>{box("person", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("unknown label kept") << labelled("dog") << s1000 << s1000 << 0.0 << personCar << false << false
-                                        << QList<Annotation>{box("dog", 100, 200, 300, 400, 0.9)};
+                                        << QList<Annotation>{box("dog", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("unknown label restricted") << labelled("dog") << s1000 << s1000 << 0.0 << personCar << true << false
                                               << QList<Annotation>{};
     QTest::newRow("no label takes the first class")
         << QStringLiteral("[{\"bbox_2d\":[100,200,300,400],\"score\":0.9}]") << s1000 << s1000 << 0.0
         << QStringList{QStringLiteral("person"), QStringLiteral("car")} << true << false
-        << QList<Annotation>{box("person", 100, 200, 300, 400, 0.9)};
+        << QList<Annotation>{box("person", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("no label without classes") << QStringLiteral("[{\"bbox_2d\":[100,200,300,400]}]") << s1000 << s1000
                                               << 0.0 << none << false << false
-                                              << QList<Annotation>{box("", 100, 200, 300, 400, 1.0)};
+                                              << QList<Annotation>{box("", 100, 200, 300, 400, 0, 1.0)};
 }
 
 void TestDetectionParser::parseDetections()

@@ -1,16 +1,20 @@
-#include "fakeopenaiserver.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/storagefixtures.h"
+#include "shared/language.h"
+#include "support/annotationbuilders.h"
+#include "support/clirunner.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
-#include <QJsonDocument>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTcpServer>
 
 #include <csignal>
+#include <sys/resource.h>
+
+Q_DECLARE_METATYPE(FakeOpenAiServer::Answer)
 
 namespace {
 
@@ -20,11 +24,7 @@ const QByteArray kChatPath = "/v1/chat/completions";
 
 Annotation catBox(int pending)
 {
-    Annotation a;
-    a.label = QStringLiteral("Cat");
-    a.rect = QRectF(QPointF(20, 20), QPointF(60, 40));
-    a.pending = pending;
-    return a;
+    return box(QStringLiteral("Cat"), 20, 20, 60, 40, pending);
 }
 
 QStringList labelsOf(const QList<Annotation> &anns)
@@ -58,19 +58,15 @@ private slots:
     void interrupted_data();
     void interrupted();
     void concurrencyAtTheServer();
+    void hugeImagesWithinMemory();
+    void serverAnswers_data();
+    void serverAnswers();
+    void linksLeavingTheDataset_data();
+    void linksLeavingTheDataset();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-        QJsonObject summary() const { return QJsonDocument::fromJson(out.trimmed()).object(); }
-    };
     QString addImage(const QString &name);
-    void startCli(QProcess &process, const QStringList &args);
-    Result finish(QProcess &process, int timeoutMs = 60000);
-    Result runCli(const QStringList &args);
+    static CliResult runLabel(const QStringList &args) { return runCli(QStringList{QStringLiteral("label")} + args); }
     QStringList serverArgs() const { return {QStringLiteral("--server"), m_server->baseUrl()}; }
 
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -105,31 +101,6 @@ QString TestLabelCli::addImage(const QString &name)
     return path;
 }
 
-void TestLabelCli::startCli(QProcess &process, const QStringList &args)
-{
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), QStringList{QStringLiteral("label")} + args);
-}
-
-TestLabelCli::Result TestLabelCli::finish(QProcess &process, int timeoutMs)
-{
-    QSignalSpy finished(&process, &QProcess::finished);
-    if (process.state() != QProcess::NotRunning && finished.isEmpty())
-        finished.wait(timeoutMs);
-    Result result;
-    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-TestLabelCli::Result TestLabelCli::runCli(const QStringList &args)
-{
-    QProcess process;
-    startCli(process, args);
-    return finish(process);
-}
-
 void TestLabelCli::pendingRun()
 {
     const QString stored = addImage(QStringLiteral("a1.png"));
@@ -138,7 +109,7 @@ void TestLabelCli::pendingRun()
     QVERIFY(saveAnnotations(stored, {catBox(0)}, false, {}));
     const QByteArray storedXml = Fixtures::readBytes(vocXmlPath(stored));
 
-    const Result r = runCli(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.count('\n'), 1);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":0,"cancelled":false,"avgConfidence":0.9})"));
@@ -183,18 +154,16 @@ void TestLabelCli::confirmedRun()
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(answer));
     const QString withPending = addImage(QStringLiteral("p.png"));
     const QString withLabels = addImage(QStringLiteral("q.png"));
-    Annotation dog;
-    dog.label = QStringLiteral("dog");
-    dog.rect = QRectF(100, 10, 50, 50);
-    Annotation waiting = dog;
-    waiting.pending = 1;
+    const Annotation dog = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50));
+    const Annotation waiting = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50), 1);
     QVERIFY(saveAnnotations(withLabels, {dog}, false, {}));
     QVERIFY(writePendingFile(m_dir, {{withPending, {waiting}}}));
 
-    const Result r = runCli(serverArgs() + QStringList{"--confirmed", "--model", "mine"} + format + QStringList{m_dir});
+    const CliResult r =
+        runLabel(serverArgs() + QStringList{"--confirmed", "--model", "mine"} + format + QStringList{m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("added").toInt(), 2);
-    QCOMPARE(r.summary().value("avgConfidence").toDouble(), 0.9);
+    QCOMPARE(r.json().value("added").toInt(), 2);
+    QCOMPARE(r.json().value("avgConfidence").toDouble(), 0.9);
 
     // Label files hold what was there plus the confirmed result; the pending dog stays pending.
     QCOMPARE(labelsOf(loadAnnotations(withPending)), QStringList{"cat"});
@@ -215,9 +184,9 @@ void TestLabelCli::unreadableLabelFileKept()
     const QString image = addImage(QStringLiteral("u.png"));
     const QByteArray labels("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n");
     QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), labels));
-    const Result r = runCli(serverArgs() + QStringList{"--confirmed", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", m_dir});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.summary().value("failed").toInt(), 1);
+    QCOMPARE(r.json().value("failed").toInt(), 1);
     QVERIFY2(r.err.contains("u.png: the label file holds records that cannot be read"), r.err.constData());
     QCOMPARE(Fixtures::readBytes(yoloLabelPath(image)), labels);
     QCOMPARE(labelsOf(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
@@ -230,7 +199,7 @@ void TestLabelCli::resumedUnlabelledRun()
     m_server->enqueue(FakeOpenAiServer::chat(kCat));
     m_server->enqueue(FakeOpenAiServer::chat(kCat));
     m_server->enqueue(FakeOpenAiServer::status(404));
-    Result r = runCli(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
+    CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9})"));
     QVERIFY2(r.err.contains("r3.png: "), r.err.constData());
@@ -238,18 +207,18 @@ void TestLabelCli::resumedUnlabelledRun()
 
     // The second run sends only the image the first one could not label.
     const qsizetype before = m_server->requestsFor(kChatPath).size();
-    r = runCli(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
+    r = runLabel(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("total").toInt(), 1);
+    QCOMPARE(r.json().value("total").toInt(), 1);
     QCOMPARE(m_server->requestsFor(kChatPath).size(), before + 1);
     for (const QString &image : std::as_const(m_images))
         QCOMPARE(countAnnotations(image), 1);
 
     // Nothing left to do: no request at all, exit 0.
     const qsizetype all = m_server->requests().size();
-    r = runCli(serverArgs() + QStringList{"--unlabelled", m_dir});
+    r = runLabel(serverArgs() + QStringList{"--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("total").toInt(), 0);
+    QCOMPARE(r.json().value("total").toInt(), 0);
     QCOMPARE(m_server->requests().size(), all);
 }
 
@@ -257,9 +226,9 @@ void TestLabelCli::secondPendingRunAddsNothing()
 {
     addImage(QStringLiteral("s1.png"));
     addImage(QStringLiteral("s2.png"));
-    Result r = runCli(serverArgs() << m_dir);
+    CliResult r = runLabel(serverArgs() << m_dir);
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("added").toInt(), 2);
+    QCOMPARE(r.json().value("added").toInt(), 2);
     const QByteArray first = Fixtures::readBytes(pendingFilePath(m_dir));
 
     // The model now sees the cat slightly shifted, and a new dog in one of the images.
@@ -268,7 +237,7 @@ void TestLabelCli::secondPendingRunAddsNothing()
     m_server->enqueue(FakeOpenAiServer::chat(QStringLiteral(
         "[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.9},"
         "{\"label\":\"dog\",\"bbox_2d\":[500,500,900,900],\"score\":0.7}]")));
-    r = runCli(serverArgs() << m_dir);
+    r = runLabel(serverArgs() << m_dir);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":2,"added":1,"failed":0,"cancelled":false,"avgConfidence":0.7})"));
     const AnnotationCache pending = readPendingFile(m_dir);
@@ -279,8 +248,8 @@ void TestLabelCli::secondPendingRunAddsNothing()
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
     const QByteArray second = Fixtures::readBytes(pendingFilePath(m_dir));
     QVERIFY(second != first);
-    r = runCli(serverArgs() << m_dir);
-    QCOMPARE(r.summary().value("added").toInt(), 0);
+    r = runLabel(serverArgs() << m_dir);
+    QCOMPARE(r.json().value("added").toInt(), 0);
     QCOMPARE(Fixtures::readBytes(pendingFilePath(m_dir)), second);
 }
 
@@ -314,7 +283,7 @@ void TestLabelCli::usageErrors()
     QFETCH(int, exitCode);
     addImage(QStringLiteral("u.png"));
     args.replaceInStrings(QStringLiteral("DIR"), m_dir);
-    const Result r = runCli(args);
+    const CliResult r = runLabel(args);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.contains("usage: brindlemark-cli label --server URL"), exitCode == 2);
@@ -331,7 +300,7 @@ void TestLabelCli::unreachableServer()
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         port = probe.serverPort();
     }   // closed: connections to it are refused
-    const Result r = runCli({"--server", QStringLiteral("http://127.0.0.1:%1/v1").arg(port), m_dir});
+    const CliResult r = runLabel({"--server", QStringLiteral("http://127.0.0.1:%1/v1").arg(port), m_dir});
     QCOMPARE(r.exitCode, 1);
     QVERIFY(r.out.isEmpty());
     QVERIFY2(r.err.contains("server not reachable at http://127.0.0.1:"), r.err.constData());
@@ -356,7 +325,7 @@ void TestLabelCli::interrupted()
     m_server->setDefaultAnswer(FakeOpenAiServer::neverAnswer());
 
     QProcess process;
-    startCli(process, serverArgs() + QStringList{"--concurrency", "2", m_dir});
+    startCli(process, QStringList{"label"} + serverArgs() + QStringList{"--concurrency", "2", m_dir});
     // Written during the run: the first result at once, the second within a few seconds.
     QTRY_COMPARE_WITH_TIMEOUT(readPendingFile(m_dir).size(), 1, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(readPendingFile(m_dir).size(), 2, 20000);
@@ -364,7 +333,7 @@ void TestLabelCli::interrupted()
     QTRY_COMPARE(m_server->openRequests(), 2);
 
     QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
-    const Result r = finish(process);
+    const CliResult r = finishCli(process);
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":6,"added":2,"failed":0,"cancelled":true,"avgConfidence":0.9})"));
     const AnnotationCache pending = readPendingFile(m_dir);
@@ -378,11 +347,116 @@ void TestLabelCli::concurrencyAtTheServer()
     for (int i = 0; i < 14; ++i)
         addImage(QStringLiteral("c%1.png").arg(i));
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat, 1500));
-    const Result r = runCli(serverArgs() + QStringList{"--concurrency", "12", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--concurrency", "12", m_dir});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.summary().value("done").toInt(), 14);
+    QCOMPARE(r.json().value("done").toInt(), 14);
     QVERIFY2(m_server->maxOpenRequests() >= 10, qPrintable(QString::number(m_server->maxOpenRequests())));
     QVERIFY(m_server->maxOpenRequests() <= 12);
+}
+
+void TestLabelCli::hugeImagesWithinMemory()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves terabytes of address space: no address-space limit can apply");
+#endif
+    // A 157 KB scan of 30000 x 30000 one-bit pixels is sent scaled; a header that claims more than
+    // the memory budget is refused unread.
+    const QString scan = m_dir + QStringLiteral("/scan.png");
+    const QString claimed = m_dir + QStringLiteral("/claimed.png");
+    QVERIFY(Fixtures::makeOneBitPng(scan, 30000, 30000));
+    QVERIFY(Fixtures::makeClaimedPng(claimed, 20000, 20000));
+    QProcess process;
+    // 2 GiB of address space: a 32-bit copy of the scan at full size (3.6 GB) cannot be had.
+    process.setChildProcessModifier([] {
+        const rlimit limit{rlim_t(2) << 30, rlim_t(2) << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    startCli(process, QStringList{"label"} + serverArgs() + QStringList{m_dir});
+    const CliResult r = finishCli(process, 120000);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json().value("added").toInt(), 1);
+    QCOMPARE(r.json().value("failed").toInt(), 1);
+    QVERIFY2(r.err.contains((claimed + QStringLiteral(": ") + translateText("图片过大")).toUtf8()), r.err.constData());
+    const QList<FakeOpenAiServer::Request> chats = m_server->requestsFor(kChatPath);
+    QCOMPARE(chats.size(), 1);
+    QVERIFY(chats.first().body.size() > 1000);
+    QCOMPARE(labelsOf(readPendingFile(m_dir).value(scan)), QStringList{"cat*"});
+}
+
+void TestLabelCli::serverAnswers_data()
+{
+    // Every chat request gets the answer; the run must end with the exit code and the reason.
+    QTest::addColumn<FakeOpenAiServer::Answer>("answer");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");   // on standard error; empty: none
+    using A = FakeOpenAiServer;
+    QTest::newRow("HTML page") << A::status(200, "<html><body>502 Bad Gateway</body></html>") << QStringList{} << 1
+                               << translateText("回答不是 JSON");
+    QTest::newRow("error object") << A::status(200, R"({"error":{"message":"model not loaded"}})") << QStringList{}
+                                  << 1 << translateText("服务器返回错误：%1").arg(QStringLiteral("model not loaded"));
+    QTest::newRow("completion cut off") << A::status(200, A::chat(kCat).body.left(60)) << QStringList{} << 1
+                                        << translateText("回答不是 JSON");
+    QTest::newRow("completion without objects") << A::chat(QStringLiteral("[]")) << QStringList{} << 0 << QString();
+    QTest::newRow("endless body") << A::endless() << QStringList{} << 1 << translateText("回答超过 %1 MiB").arg(32);
+    QTest::newRow("trickling server, twice") << A::trickle(1000) << QStringList{"--timeout", "5"} << 1
+                                             << translateText("请求在 %1 秒内未完成").arg(20);
+}
+
+void TestLabelCli::serverAnswers()
+{
+    QFETCH(FakeOpenAiServer::Answer, answer);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    const QString image = addImage(QStringLiteral("a.png"));
+    m_server->setDefaultAnswer(answer);
+    QProcess process;
+    startCli(process, QStringList{"label"} + serverArgs() + options + QStringList{m_dir});
+    const CliResult r = finishCli(process, 150000);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.json().value("failed").toInt(), exitCode);
+    QCOMPARE(r.json().value("done").toInt(), 1);
+    if (!reason.isEmpty())
+        QVERIFY2(r.err.contains((image + QStringLiteral(": ") + reason).toUtf8()), r.err.constData());
+    QVERIFY(readPendingFile(m_dir).isEmpty());
+}
+
+void TestLabelCli::linksLeavingTheDataset_data()
+{
+    // link: relative to the image folder; options of the run.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("named");   // what standard error names
+    QTest::newRow("pending file to a file outside") << ".brindle_pending.json" << QStringList{}
+                                                    << QByteArray(".brindle_pending.json");
+    QTest::newRow("class list to a file outside") << "../labels/classes.txt"
+                                                  << QStringList{"--confirmed", "--format", "yolo"}
+                                                  << QByteArray("l.png: cannot write the label file");
+    QTest::newRow("voc file dangling") << "annotations/l.xml" << QStringList{"--confirmed"}
+                                       << QByteArray("l.png: cannot write the label file");
+}
+
+void TestLabelCli::linksLeavingTheDataset()
+{
+    QFETCH(QString, link);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, named);
+    addImage(QStringLiteral("l.png"));
+    // The images folder is <tmp>/images, so the dataset is <tmp>: the home lies elsewhere.
+    QTemporaryDir home;
+    const QString outside = home.path() + QStringLiteral("/.bashrc");
+    QVERIFY(Fixtures::writeBytes(outside, "export PATH\n"));
+    const QString linkPath = m_dir + QLatin1Char('/') + link;
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(QFile::link(link.endsWith(QLatin1String(".xml")) ? outside + QStringLiteral(".new") : outside, linkPath));
+
+    const CliResult r = runLabel(serverArgs() + options + QStringList{m_dir});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(named), r.err.constData());
+    QCOMPARE(Fixtures::readBytes(outside), QByteArray("export PATH\n"));
+    QVERIFY(!QFileInfo::exists(outside + QStringLiteral(".new")));
+    QVERIFY(QFileInfo(linkPath).isSymLink());
 }
 
 BRINDLE_TEST_MAIN(TestLabelCli)

@@ -1,6 +1,5 @@
+#include "support/clirunner.h"
 #include "testmain.h"
-
-#include <QProcess>
 
 // The model answer goes in on standard input; the annotations come out as JSON Lines.
 class TestParseCli : public QObject
@@ -46,18 +45,13 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QStringList, out);
 
-        QProcess process;
-        process.start(QStringLiteral(BRINDLE_CLI_PATH), QStringList{"parse"} + args);
-        QVERIFY(process.waitForStarted());
-        process.write(answer);
-        process.closeWriteChannel();
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), exitCode);
-        const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines, out);
+        CliOptions options;
+        options.input = answer;
+        const CliResult result = runCli(QStringList{"parse"} + args, options);
+        QCOMPARE(result.exitCode, exitCode);   // -1 if it did not start, crashed or hung
+        QCOMPARE(result.lines, out);
         if (exitCode == 2)
-            QVERIFY(process.readAllStandardError().contains("usage: brindlemark-cli parse"));
+            QVERIFY(result.err.contains("usage: brindlemark-cli parse"));
     }
 };
 

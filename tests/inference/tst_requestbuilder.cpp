@@ -1,5 +1,6 @@
 #include "inference/requestbuilder.h"
 #include "inference/requestpreparer.h"
+#include "storage/storagefixtures.h"
 #include "testmain.h"
 
 #include <QBuffer>
@@ -219,8 +220,23 @@ void TestRequestBuilder::undecodable()
     text.write("hello");
     text.close();
     QSize source(7, 7);
-    QVERIFY(loadImageForSending(text.fileName(), &source).isNull());
+    ImageRead read = ImageRead::Ok;
+    QVERIFY(loadImageForSending(text.fileName(), &source, &read).isNull());
+    QCOMPARE(read, ImageRead::Failed);
     QVERIFY(loadImageForSending(m_dir.filePath(QStringLiteral("missing.png")), &source).isNull());
+
+    // A header that claims 1.6 GB of pixels is refused before anything is allocated.
+    const QString claimed = m_dir.filePath(QStringLiteral("claimed.png"));
+    QVERIFY(Fixtures::makeClaimedPng(claimed, 20000, 20000));
+    QVERIFY(loadImageForSending(claimed, &source, &read).isNull());
+    QCOMPARE(read, ImageRead::TooLarge);
+    RequestJob job;
+    job.path = claimed;
+    const PreparedRequest built = buildChatRequest(job);
+    QVERIFY(!built.ok);
+    QVERIFY(built.tooLarge);
+    job.path = text.fileName();
+    QVERIFY(!buildChatRequest(job).tooLarge);
 }
 
 void TestRequestBuilder::jpegQuality_data()

@@ -1,7 +1,7 @@
-#include "fakeopenaiserver.h"
 #include "inference/requestbuilder.h"
 #include "inference/vllmclient.h"
 #include "shared/language.h"
+#include "support/fakeopenaiserver.h"
 #include "testmain.h"
 
 #include <QJsonArray>
@@ -94,6 +94,11 @@ private slots:
     void failureRules_data();
     void failureRules();
     void closedWithoutAnswer();
+    void answersThatAreNoCompletion_data();
+    void answersThatAreNoCompletion();
+    void oversizedAnswers_data();
+    void oversizedAnswers();
+    void tricklingServerMeetsTheDeadline();
     void transferTimeout_data();
     void transferTimeout();
     void filtersOfTheTask_data();
@@ -411,8 +416,6 @@ void TestVllmClient::failureRules_data()
                                             << QList<bool>{false, false} << 503 << 0;
     QTest::newRow("body without choices") << QList<A::Answer>{A::status(200, "{}"), chat(kCat)}
                                           << QList<bool>{false, false} << -1 << 1;
-    QTest::newRow("body not JSON twice") << QList<A::Answer>{A::status(200, "<html>"), A::status(200, "\x01\xff")}
-                                         << QList<bool>{false, false} << -1 << 0;
     QTest::newRow("500 then empty array has no second look")
         << QList<A::Answer>{A::status(500), chat("[]")} << QList<bool>{false, false} << -1 << 0;
     QTest::newRow("content as text parts")
@@ -489,6 +492,118 @@ void TestVllmClient::closedWithoutAnswer()
     QVERIFY(run.image(0).error.startsWith(
         translateText("推理失败 (HTTP %1): %2").arg(QStringLiteral("0"), QString())));
     QCOMPARE(run.end().failed, 1);
+}
+
+void TestVllmClient::answersThatAreNoCompletion_data()
+{
+    using A = FakeOpenAiServer;
+    QTest::addColumn<QList<FakeOpenAiServer::Answer>>("script");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("reason");   // empty: reported ok
+    QTest::addColumn<int>("detections");
+
+    const QByteArray html = "<html><body><h1>502 Bad Gateway</h1></body></html>";
+    const QByteArray error = R"({"error":{"message":"model not loaded","type":"server_error","code":503}})";
+    QByteArray cut = A::chat(kCat).body;
+    cut.chop(cut.size() / 3);
+    QByteArray invalidUtf8 = A::chat(QStringLiteral("[]")).body;
+    invalidUtf8.insert(invalidUtf8.indexOf("[]"), "\xff\xfe");
+    const QString notJson = translateText("回答不是 JSON");
+    const QString notCompletion = translateText("回答不是对话补全");
+    const QString serverError = translateText("服务器返回错误：%1");
+
+    QTest::newRow("HTML page twice") << QList<A::Answer>{A::status(200, html), A::status(200, html)} << 2 << notJson
+                                     << 0;
+    QTest::newRow("error object twice") << QList<A::Answer>{A::status(200, error), A::status(200, error)} << 2
+                                        << serverError.arg(QStringLiteral("model not loaded")) << 0;
+    QTest::newRow("error string twice")
+        << QList<A::Answer>{A::status(200, R"({"error":"loading model"})"),
+                            A::status(200, R"({"error":"loading model"})")}
+        << 2 << serverError.arg(QStringLiteral("loading model")) << 0;
+    QTest::newRow("completion cut off twice") << QList<A::Answer>{A::status(200, cut), A::status(200, cut)} << 2
+                                              << notJson << 0;
+    QTest::newRow("invalid UTF-8 twice") << QList<A::Answer>{A::status(200, invalidUtf8), A::status(200, invalidUtf8)}
+                                         << 2 << notJson << 0;
+    QTest::newRow("JSON array twice") << QList<A::Answer>{A::status(200, "[1,2]"), A::status(200, "[1,2]")} << 2
+                                      << notCompletion << 0;
+    QTest::newRow("choice without message twice")
+        << QList<A::Answer>{A::status(200, R"({"choices":[{"index":0}]})"),
+                            A::status(200, R"({"choices":[{"index":0}]})")}
+        << 2 << notCompletion << 0;
+    QTest::newRow("HTML page, then detections") << QList<A::Answer>{A::status(200, html), A::chat(kCat)} << 2
+                                                << QString() << 1;
+    QTest::newRow("error object, then detections") << QList<A::Answer>{A::status(200, error), A::chat(kCat)} << 2
+                                                   << QString() << 1;
+    QTest::newRow("second look answered with HTML")
+        << QList<A::Answer>{A::chat(QStringLiteral("[]")), A::status(200, html)} << 2 << notJson << 0;
+    // A completion is never a failure, even without anything in it.
+    QTest::newRow("content null twice is no objects")
+        << QList<A::Answer>{A::chatContent(QJsonValue::Null), A::chatContent(QJsonValue::Null)} << 2 << QString()
+        << 0;
+    QTest::newRow("content without a detections array is no objects")
+        << QList<A::Answer>{A::chat(QStringLiteral("{\"objects\":[]}")), A::chat(QStringLiteral("nothing here"))}
+        << 2 << QString() << 0;
+}
+
+void TestVllmClient::answersThatAreNoCompletion()
+{
+    QFETCH(QList<FakeOpenAiServer::Answer>, script);
+    QFETCH(int, requests);
+    QFETCH(QString, reason);
+    QFETCH(int, detections);
+    for (const FakeOpenAiServer::Answer &a : script)
+        m_server->enqueue(a);
+    m_server->setDefaultAnswer(FakeOpenAiServer::status(418));
+    Run run(m_client);
+    m_client->startTask(task({image(QSize(320, 240))}));
+    QTRY_COMPARE(run.finished.count(), 1);
+    QCOMPARE(m_server->requests().size(), requests);
+    QCOMPARE(run.images.count(), 1);
+    QCOMPARE(run.image(0).answered(), reason.isEmpty());
+    QCOMPARE(run.image(0).error, reason);
+    QCOMPARE(run.anns(0).size(), detections);
+    QCOMPARE(run.end().failed, reason.isEmpty() ? 0 : 1);
+}
+
+void TestVllmClient::oversizedAnswers_data()
+{
+    QTest::addColumn<bool>("declareLength");
+    QTest::newRow("endless body") << false;
+    QTest::newRow("announced 2 GiB") << true;
+}
+
+void TestVllmClient::oversizedAnswers()
+{
+    QFETCH(bool, declareLength);
+    m_server->setDefaultAnswer(FakeOpenAiServer::endless(declareLength));
+    Run run(m_client);
+    m_client->startTask(task({image(QSize(32, 32))}));
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished.count(), 1, 30000);
+    // Failed at once, not retried: the server would only send it again.
+    QCOMPARE(m_server->requests().size(), 1);
+    QVERIFY(run.image(0).failed());
+    QCOMPARE(run.image(0).error, translateText("回答超过 %1 MiB").arg(32));
+    // Read up to the cap, not beyond (a few megabytes wait in socket buffers).
+    QVERIFY2(m_server->bytesStreamed() < (declareLength ? 8 : 48) * 1024 * 1024,
+             qPrintable(QString::number(m_server->bytesStreamed())));
+    QTRY_COMPARE(m_server->openRequests(), 0);
+}
+
+void TestVllmClient::tricklingServerMeetsTheDeadline()
+{
+    // A byte a second never trips the 5 s transfer time-out; the 20 s deadline of the whole
+    // request ends it, and the image is asked once more.
+    m_server->enqueue(FakeOpenAiServer::trickle(1000));
+    m_server->enqueue(FakeOpenAiServer::chat(kCat));
+    AutoLabelTask t = task({image(QSize(32, 32))});
+    t.server.timeout = 1;
+    Run run(m_client);
+    m_client->startTask(t);
+    QTRY_COMPARE_WITH_TIMEOUT(run.finished.count(), 1, 60000);
+    QCOMPARE(m_server->requests().size(), 2);
+    QVERIFY(m_server->bytesStreamed() >= 5);
+    QVERIFY(run.image(0).answered());
+    QCOMPARE(run.anns(0).size(), 1);
 }
 
 void TestVllmClient::transferTimeout_data()

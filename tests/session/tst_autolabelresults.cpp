@@ -3,31 +3,13 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect, int pending = 0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.pending = pending;
-    return a;
-}
-
-Annotation polygon(const QString &label, const QList<QPointF> &points, int pending = 0)
-{
-    Annotation a;
-    a.kind = Annotation::Polygon;
-    a.label = label;
-    a.points = points;
-    a.pending = pending;
-    return a;
-}
 
 QStringList labelsOf(const QList<Annotation> &anns)
 {

@@ -21,6 +21,18 @@
 // Small fixtures the storage tests build for themselves.
 namespace Fixtures {
 
+// CRC-32 as PNG chunks carry it.
+inline quint32 crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
 inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -70,6 +82,68 @@ inline bool makeOrientedJpeg(const QString &path, int storedWidth, int storedHei
     segment += payload;
     jpeg.insert(2, segment);
     return writeBytes(path, jpeg);
+}
+
+#ifdef Q_OS_LINUX
+// Writes a file whose path is given as bytes: names that are not UTF-8 cannot pass through a QString.
+inline bool writeBytesAtRawPath(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && ok;
+}
+#endif
+
+// A one-bit PNG, white with a black box over the middle third of its width and a tenth of its height
+// (from 40 % down): tiny on disk however large, as scanned documents and masks are.
+inline bool makeOneBitPng(const QString &path, int width, int height)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImage image(width, height, QImage::Format_Mono);
+    if (image.isNull())
+        return false;
+    image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    image.fill(0);
+    for (int y = height * 4 / 10; y < height / 2; ++y) {
+        for (int x = width / 3; x < width * 2 / 3; ++x)
+            image.setPixel(x, y, 1);
+    }
+    return image.save(path, "PNG");
+}
+
+// A PNG whose header claims an image of width x height true-colour pixels, with no pixel data:
+// what an image too large to decode looks like before anything is decoded.
+inline bool makeClaimedPng(const QString &path, quint32 width, quint32 height)
+{
+    const auto chunk = [](const QByteArray &type, const QByteArray &data) {
+        QByteArray out;
+        const quint32 size = quint32(data.size());
+        out += char(size >> 24);
+        out += char(size >> 16);
+        out += char(size >> 8);
+        out += char(size);
+        const QByteArray body = type + data;
+        out += body;
+        const quint32 crc = crc32(body);
+        out += char(crc >> 24);
+        out += char(crc >> 16);
+        out += char(crc >> 8);
+        out += char(crc);
+        return out;
+    };
+    QByteArray header;
+    for (quint32 v : {width, height}) {
+        header += char(v >> 24);
+        header += char(v >> 16);
+        header += char(v >> 8);
+        header += char(v);
+    }
+    header += QByteArray("\x08\x02\x00\x00\x00", 5);   // 8 bits, RGB, deflate, no filter, no interlace
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray())
+        + chunk("IEND", QByteArray());
+    return writeBytes(path, png);
 }
 
 // Makes a directory refuse new entries for the guard's lifetime. Root ignores permission bits,

@@ -2,6 +2,7 @@
 #include "storage/datasetlayout.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QDateTime>
@@ -9,14 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    return a;
-}
 
 const QByteArray vocOneDog = "<annotation><object><name>dog</name><bndbox><xmin>10</xmin><ymin>10</ymin>"
                              "<xmax>20</xmax><ymax>20</ymax></bndbox></object></annotation>";

@@ -1,5 +1,6 @@
 #include "layoutfixtures.h"
 #include "storagefixtures.h"
+#include "support/clirunner.h"
 #include "testmain.h"
 
 #include <QDateTime>
@@ -7,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,24 +31,19 @@ private slots:
     void exportLeavesOutWhatCannotBeRead();
     void exportUltralytics_data();
     void exportUltralytics();
+    void namesThatAreNotUtf8();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QStringList out;
-        QByteArray err;
-    };
-    Result runCli(const QStringList &args);
-
     std::unique_ptr<QTemporaryDir> m_tmp;
     QString m_dir;
+    CliOptions m_inDir;   // the tool runs in the image directory
 };
 
 void TestCli::init()
 {
     m_tmp = std::make_unique<QTemporaryDir>();
     m_dir = m_tmp->path() + "/ds/images";
+    m_inDir.workingDirectory = m_dir;
     QVERIFY(Fixtures::makeImage(m_dir + "/img2.png", 200, 100));
     QVERIFY(Fixtures::makeImage(m_dir + "/img10.png", 200, 100));
     QVERIFY(Fixtures::makeImage(m_dir + "/B1.png", 20, 10));
@@ -60,21 +55,6 @@ void TestCli::init()
     QByteArray pending = Fixtures::readBytes(m_dir + "/.brindle_pending.json");
     pending.replace("%D", m_dir.toUtf8());
     QVERIFY(Fixtures::writeBytes(m_dir + "/.brindle_pending.json", pending));
-}
-
-TestCli::Result TestCli::runCli(const QStringList &args)
-{
-    QProcess process;
-    process.setWorkingDirectory(m_dir);
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), args);
-    Result result;
-    if (!process.waitForFinished(30000))
-        return result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    result.out = out.split('\n', Qt::SkipEmptyParts);
-    result.err = process.readAllStandardError();
-    return result;
 }
 
 void TestCli::run_data()
@@ -144,9 +124,9 @@ void TestCli::run()
     for (QString &line : out)
         line.replace("%D", m_dir);
 
-    const Result result = runCli(args);
+    const CliResult result = runCli(args, m_inDir);
     QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(result.out, out);
+    QCOMPARE(result.lines, out);
     QCOMPARE(!result.err.isEmpty(), errors);
     if (exitCode == 2)
         QVERIFY2(result.err.contains("usage: brindlemark-cli"), result.err.constData());
@@ -154,16 +134,16 @@ void TestCli::run()
 
 void TestCli::convertRewritesFiles()
 {
-    Result result = runCli({"convert", "--to", "voc", "."});
+    CliResult result = runCli({"convert", "--to", "voc", "."}, m_inDir);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.out.size(), 3);
-    QVERIFY(result.out[0].contains(R"("skipped":true)")); // B1 has no labels and gets none
-    QCOMPARE(result.out[1], QString(R"({"count":1,"format":"voc","image":"%1/img2.png"})").arg(m_dir));
+    QCOMPARE(result.lines.size(), 3);
+    QVERIFY(result.lines[0].contains(R"("skipped":true)")); // B1 has no labels and gets none
+    QCOMPARE(result.lines[1], QString(R"({"count":1,"format":"voc","image":"%1/img2.png"})").arg(m_dir));
     QVERIFY(!QFile::exists(m_tmp->path() + "/ds/labels/img2.txt"));
     QVERIFY(!QFile::exists(m_dir + "/annotations/B1.xml"));
     QVERIFY(Fixtures::readBytes(m_dir + "/annotations/img2.xml").contains("<xmin>50.00</xmin>"));
 
-    result = runCli({"convert", "--to", "yolo", "--classes", "dog,cat", "img2.png"});
+    result = runCli({"convert", "--to", "yolo", "--classes", "dog,cat", "img2.png"}, m_inDir);
     QCOMPARE(result.exitCode, 0);
     QVERIFY(!QFile::exists(m_dir + "/annotations/img2.xml"));
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/img2.txt"),
@@ -171,7 +151,7 @@ void TestCli::convertRewritesFiles()
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/classes.txt"), QByteArray("cat\n"));
 
     QVERIFY(QFile::remove(m_tmp->path() + "/ds/labels/classes.txt"));
-    result = runCli({"convert", "--to=yolo", "--classes=dog,cat", "img2.png"});
+    result = runCli({"convert", "--to=yolo", "--classes=dog,cat", "img2.png"}, m_inDir);
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/ds/labels/img2.txt"),
              QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")); // label "0" read back keeps its index
@@ -204,7 +184,7 @@ void TestCli::convertKeepsLabelsOfUnreadableImage()
     QVERIFY(Fixtures::writeBytes(m_dir + "/broken.png", "not an image"));
     QVERIFY(Fixtures::writeBytes(labelPath, content));
 
-    const Result result = runCli({"convert", "--to", to, "broken.png"});
+    const CliResult result = runCli({"convert", "--to", to, "broken.png"}, m_inDir);
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.err.isEmpty());
     QCOMPARE(Fixtures::readBytes(labelPath), content);
@@ -230,10 +210,10 @@ void TestCli::otherLayouts()
     for (const QString &file : l.untouchable)
         kept.insert(file, Fixtures::readBytes(file));
 
-    Result result = runCli({"show", l.image});
+    CliResult result = runCli({"show", l.image}, m_inDir);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.out.size(), 1);
-    const QJsonObject shown = QJsonDocument::fromJson(result.out[0].toUtf8()).object();
+    QCOMPARE(result.lines.size(), 1);
+    const QJsonObject shown = QJsonDocument::fromJson(result.lines[0].toUtf8()).object();
     QCOMPARE(shown["count"].toInt(), l.labelFile.isEmpty() ? -1 : int(l.labels.size()));
     QStringList labels;
     for (const QJsonValue &a : shown["annotations"].toArray())
@@ -242,15 +222,15 @@ void TestCli::otherLayouts()
 
     const bool voc = l.labelFile.endsWith(".xml");
     const QString to = voc ? "yolo" : "voc";
-    result = runCli({"convert", "--to", to, QFileInfo(l.image).absolutePath()});
+    result = runCli({"convert", "--to", to, QFileInfo(l.image).absolutePath()}, m_inDir);
     QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.out.size(), 1);
-    const QJsonObject converted = QJsonDocument::fromJson(result.out[0].toUtf8()).object();
+    QCOMPARE(result.lines.size(), 1);
+    const QJsonObject converted = QJsonDocument::fromJson(result.lines[0].toUtf8()).object();
     QCOMPARE(converted["count"].toInt(), l.labelFile.isEmpty() ? -1 : int(l.labels.size()));
     QCOMPARE(converted["skipped"].toBool(), l.labelFile.isEmpty());
     if (!l.labelFile.isEmpty()) {
         QVERIFY(!QFile::exists(l.labelFile));
-        QCOMPARE(runCli({"convert", "--to", voc ? "voc" : "yolo", l.image}).exitCode, 0);
+        QCOMPARE(runCli({"convert", "--to", voc ? "voc" : "yolo", l.image}, m_inDir).exitCode, 0);
     }
     for (auto it = kept.cbegin(); it != kept.cend(); ++it)
         QCOMPARE(Fixtures::readBytes(it.key()), it.value());
@@ -287,17 +267,17 @@ void TestCli::exportCoco()
     QVERIFY(QDir().mkpath(m_tmp->path() + "/out"));
     if (toFile)
         args = QStringList{"export", "--to=coco", "--output", output, dir};
-    const Result result = runCli(args);
+    const CliResult result = runCli(args, m_inDir);
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.err.isEmpty(), result.err.constData());
     QByteArray json;
     if (toFile) {
-        QCOMPARE(result.out, QStringList{QString(R"({"annotations":4,"categories":4,"images":3,"output":"%1"})")
-                                             .arg(output)});
+        QCOMPARE(result.lines, QStringList{QString(R"({"annotations":4,"categories":4,"images":3,"output":"%1"})")
+                                               .arg(output)});
         json = Fixtures::readBytes(output);
     } else {
-        QCOMPARE(result.out.size(), 1);
-        json = result.out[0].toUtf8();
+        QCOMPARE(result.lines.size(), 1);
+        json = result.lines[0].toUtf8();
     }
     const QJsonObject coco = QJsonDocument::fromJson(json).object();
 
@@ -339,10 +319,10 @@ void TestCli::exportLeavesOutWhatCannotBeRead()
     QVERIFY(Fixtures::writeBytes(dir + "/labels/a.txt", "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(Fixtures::writeBytes(dir + "/labels/b.txt", "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(Fixtures::writeBytes(dir + "/labels/c.txt", "0 0.5 0.5 0.5 0.5\nnot a label line\n"));
-    const Result result = runCli({"export", "--to", "coco", dir});
+    const CliResult result = runCli({"export", "--to", "coco", dir}, m_inDir);
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("b.png") && result.err.contains("c.txt"), result.err.constData());
-    const QJsonObject coco = QJsonDocument::fromJson(result.out.value(0).toUtf8()).object();
+    const QJsonObject coco = QJsonDocument::fromJson(result.lines.value(0).toUtf8()).object();
     QCOMPARE(coco["images"].toArray().size(), 1);
     QCOMPARE(coco["images"].toArray()[0].toObject()["file_name"].toString(), QString("a.png"));
     QCOMPARE(coco["annotations"].toArray().size(), 1);
@@ -506,19 +486,19 @@ void TestCli::exportUltralytics()
     QMap<QString, QByteArray> firstRun;
 
     for (int run = 0; run < 2; ++run) {
-        const Result result = runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{dir});
+        const CliResult result = runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{dir});
         QCOMPARE(result.exitCode, exitCode);
         QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err.constData());
         const QMap<QString, QByteArray> after = filesUnder(work);
         if (yaml.isEmpty()) {
-            QVERIFY(result.out.isEmpty());
+            QVERIFY(result.lines.isEmpty());
             QCOMPARE(after, before);
             return;
         }
         const QString yamlPath = work + "/" + yaml;
         const QString listDir = QFileInfo(yamlPath).absolutePath();
-        const QJsonObject counts = QJsonDocument::fromJson(result.out.value(0).toUtf8()).object();
-        QCOMPARE(result.out.size(), 1);
+        const QJsonObject counts = QJsonDocument::fromJson(result.lines.value(0).toUtf8()).object();
+        QCOMPARE(result.lines.size(), 1);
         QCOMPARE(counts, (QJsonObject{{"background", int(background.size())}, {"classes", 2},
                                       {"images", int(labelled.size() + background.size())}, {"output", yamlPath},
                                       {"train", int(labelled.size() + background.size()) - val}, {"val", val}}));
@@ -562,6 +542,37 @@ void TestCli::exportUltralytics()
             QCOMPARE(after, firstRun);
         firstRun = after;
     }
+}
+
+void TestCli::namesThatAreNotUtf8()
+{
+    // As zip archives made on Windows name files: Latin-1 bytes, which Qt cannot open by name.
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(m_dir) + "/caf\xe9 \xff.png",
+                                          Fixtures::readBytes(m_dir + "/img2.png")));
+    const QString named = m_dir + QStringLiteral("/caf\\xE9 \\xFF.png: file name is not valid UTF-8, rename it");
+    const CliResult listed = runCli({"list", "."}, m_inDir);
+    QCOMPARE(listed.exitCode, 1);
+    QCOMPARE(listed.lines, (QStringList{m_dir + "/B1.png", m_dir + "/img2.png", m_dir + "/img10.png"}));
+    QVERIFY2(listed.err.contains(named.toUtf8()), listed.err.constData());
+    // Every command that goes through a folder names it and fails, doing the rest.
+    const QList<QStringList> others = {{"check", "."}, {"convert", "--to", "yolo", "."}, {"export", "--to", "coco", "."}};
+    for (const QStringList &args : others) {
+        const CliResult other = runCli(args, m_inDir);
+        QCOMPARE(other.exitCode, 1);
+        QVERIFY2(other.err.contains(named.toUtf8()), other.err.constData());
+        QVERIFY2(!other.out.isEmpty(), qPrintable(args.join(' ')));
+    }
+
+    // The name passed as it is, through a shell: a QStringList argument cannot carry those bytes.
+    QProcess shell;
+    shell.setWorkingDirectory(m_dir);
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" show \"$(printf 'caf\\351 \\377.png')\""),
+                                            cliPath()});
+    QVERIFY(shell.waitForFinished(30000));
+    QCOMPARE(shell.exitCode(), 1);
+    QVERIFY(shell.readAllStandardOutput().isEmpty());
+    const QByteArray err = shell.readAllStandardError();
+    QVERIFY2(err.contains(named.toUtf8()), err.constData());
 }
 
 BRINDLE_TEST_MAIN(TestCli)

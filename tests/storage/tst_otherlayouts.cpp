@@ -4,6 +4,7 @@
 
 #include "layoutfixtures.h"
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QDirIterator>
@@ -14,14 +15,6 @@
 // Datasets as other tools leave them: their labels are found, read, counted, saved back in place
 // and deleted with the image; files that are not labels are never read or touched.
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    return a;
-}
 
 QStringList labelsOf(const QList<Annotation> &annotations)
 {

@@ -1,24 +1,11 @@
 #include "storage/pendingfile.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-Annotation pendingBox(const QString &label, const QRectF &rect, double confidence)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.confidence = confidence;
-    a.pending = 1;
-    return a;
-}
-
-} // namespace
 
 class TestPendingFile : public QObject
 {
@@ -47,22 +34,15 @@ void TestPendingFile::writeBytes_data()
     QTest::addColumn<AnnotationCache>("cache");
     QTest::addColumn<QByteArray>("expected");
 
-    Annotation confirmed = pendingBox("dog", QRectF(0, 0, 5, 5), -1);
-    confirmed.pending = 0;
+    const Annotation confirmed = box("dog", QRectF(0, 0, 5, 5));
     QTest::newRow("only images with pending records")
-        << AnnotationCache{{"/d/a.jpg", {pendingBox("cat", QRectF(QPointF(10, 20), QPointF(110, 70)), 0.9), confirmed}},
+        << AnnotationCache{{"/d/a.jpg", {box("cat", 10, 20, 110, 70, 1, 0.9), confirmed}},
                            {"/d/b.jpg", {confirmed}}}
         << QByteArray(R"({"pending":{"/d/a.jpg":[{"b":[10,20,110,70],"c":0.9,"d":0,"l":"cat","t":"r"}]},"version":1})");
     QTest::newRow("empty set") << AnnotationCache{} << QByteArray(R"({"pending":{},"version":1})");
 
-    Annotation poly;
-    poly.kind = Annotation::Polygon;
-    poly.points = {{1, 2}, {3, 4}, {5, 6}};
-    poly.label = "猫";
-    poly.difficult = true;
-    poly.pending = 1;
     QTest::newRow("polygon, difficult, unicode")
-        << AnnotationCache{{"/d/c.png", {poly}}}
+        << AnnotationCache{{"/d/c.png", {polygon("猫", {{1, 2}, {3, 4}, {5, 6}}, 1, -1, true)}}}
         << QByteArray(R"({"pending":{"/d/c.png":[{"c":-1,"d":1,"l":"猫","p":[1,2,3,4,5,6],"t":"p"}]},"version":1})");
 }
 
@@ -133,14 +113,9 @@ void TestPendingFile::read()
 
 void TestPendingFile::roundTrip()
 {
-    Annotation poly;
-    poly.kind = Annotation::Polygon;
-    poly.points = {{1.5, 2.25}, {30, 4}, {5, 60}};
-    poly.label = "Ñandú";
-    poly.confidence = 0.42;
-    poly.pending = 1;
+    Annotation poly = polygon("Ñandú", {{1.5, 2.25}, {30, 4}, {5, 60}}, 1, 0.42);
     poly.id = 9;
-    const Annotation cat = pendingBox("cat", QRectF(10, 20, 100, 50), 0.9);
+    const Annotation cat = box("cat", QRectF(10, 20, 100, 50), 1, 0.9);
     QVERIFY(writePendingFile(m_tmp->path(), {{"/d/a.jpg", {cat, poly}}, {"/d/b.jpg", {}}}));
 
     const AnnotationCache got = readPendingFile(m_tmp->path());
@@ -157,7 +132,7 @@ void TestPendingFile::unwritableDirectoryKeepsOldFile()
     Fixtures::ReadOnlyDirectory lock(m_tmp->path());
     if (!lock.ok())
         QSKIP("cannot make a directory read-only here");
-    QVERIFY(!writePendingFile(m_tmp->path(), {{"/a", {pendingBox("cat", QRectF(1, 1, 1, 1), 1)}}}));
+    QVERIFY(!writePendingFile(m_tmp->path(), {{"/a", {box("cat", QRectF(1, 1, 1, 1), 1, 1)}}}));
     QCOMPARE(Fixtures::readBytes(m_tmp->path() + "/.brindle_pending.json"), old);
 }
 

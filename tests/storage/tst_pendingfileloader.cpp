@@ -1,5 +1,6 @@
 #include "storage/pendingfileloader.h"
 
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QSignalSpy>
@@ -10,12 +11,7 @@ namespace {
 
 AnnotationCache oneResult(const QString &image, const QString &label)
 {
-    Annotation a;
-    a.label = label;
-    a.rect = QRectF(10, 10, 50, 40);
-    a.pending = 1;
-    a.confidence = 0.8;
-    return {{image, {a}}};
+    return {{image, {box(label, QRectF(10, 10, 50, 40), 1, 0.8)}}};
 }
 
 } // namespace

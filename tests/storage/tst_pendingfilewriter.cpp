@@ -1,5 +1,6 @@
 #include "storage/pendingfilewriter.h"
 
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QSignalSpy>
@@ -12,13 +13,8 @@ namespace {
 AnnotationCache snapshot(const QString &image, int n)
 {
     QList<Annotation> records;
-    for (int i = 0; i < n; ++i) {
-        Annotation a;
-        a.label = QStringLiteral("car");
-        a.rect = QRectF(10 * i, 10, 5, 5);
-        a.pending = 1;
-        records.append(a);
-    }
+    for (int i = 0; i < n; ++i)
+        records.append(box(QStringLiteral("car"), QRectF(10 * i, 10, 5, 5), 1));
     return {{image, records}};
 }
 

@@ -5,9 +5,10 @@
 #include "storage/pendingfile.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
+#include "support/clirunner.h"
 #include "testmain.h"
 
-#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,14 +21,6 @@
 // Faults that used to cost labels: a full disk, unreadable class lists, damaged or odd label
 // files, overflowing numbers, FIFOs. Checked through the library and through brindlemark-cli.
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    return a;
-}
 
 QByteArray vocObjects(int count, const QByteArray &tail = "</annotation>\n")
 {
@@ -112,15 +105,12 @@ private slots:
     void listingSkipsSpecialFiles();
     void unreadableStandardInput();
     void readOnlyLabelsFolderFailsVocSave();
+    void linksLeavingTheDataset_data();
+    void linksLeavingTheDataset();
+    void linksLeavingTheDatasetAsProcess_data();
+    void linksLeavingTheDatasetAsProcess();
 
 private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    Result runCli(const QStringList &args, const QString &stdinFile = QString());
     void writeYoloLabels(const QByteArray &lines = "0 0.5 0.5 0.5 0.5\n1 0.25 0.25 0.1 0.1\n");
     void writeVoc(const QByteArray &xml = vocObjects(2));
     void moveDatasetTo(const QString &root);
@@ -158,24 +148,6 @@ void TestStorageFaults::writeYoloLabels(const QByteArray &lines)
 void TestStorageFaults::writeVoc(const QByteArray &xml)
 {
     QVERIFY(Fixtures::writeBytes(m_xml, xml));
-}
-
-TestStorageFaults::Result TestStorageFaults::runCli(const QStringList &args, const QString &stdinFile)
-{
-    QProcess process;
-    if (!stdinFile.isEmpty())
-        process.setStandardInputFile(stdinFile);
-    process.start(QStringLiteral(BRINDLE_CLI_PATH), args);
-    Result result;
-    if (!process.waitForFinished(15000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;   // exit code -1: it hung
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
 }
 
 void TestStorageFaults::fullDiskKeepsLabels_data()
@@ -261,7 +233,7 @@ void TestStorageFaults::fullDiskConvertAsProcess()
     const QByteArray xmlBefore = Fixtures::readBytes(m_xml);
     QVERIFY(disk.fill());
 
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
+    const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(Fixtures::readBytes(m_yolo), yoloBefore);
     QCOMPARE(Fixtures::readBytes(m_xml), xmlBefore);
@@ -309,11 +281,12 @@ void TestStorageFaults::unreadableClassList()
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
 
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
+    const CliResult result =
+        runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
-    const Result shown = runCli({QStringLiteral("show"), m_image});
+    const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.out.contains("\"complete\":false"), shown.out);
     if (kind == u"mode000")
@@ -379,13 +352,13 @@ void TestStorageFaults::incompleteReadingRefusedByConvert()
         writeYoloLabels(content);
     const QString to = format == u"voc" ? QStringLiteral("yolo") : QStringLiteral("voc");
     const QString labelFile = format == u"voc" ? m_xml : m_yolo;
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
+    const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(QFile::encodeName(labelFile)), result.err);
     QCOMPARE(Fixtures::readBytes(labelFile), content);
     QVERIFY(!QFile::exists(format == u"voc" ? m_yolo : m_xml));
 
-    const Result shown = runCli({QStringLiteral("show"), m_image});
+    const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.out.contains("\"complete\":false"), shown.out);
     QVERIFY2(!shown.out.contains("null"), shown.out);
@@ -557,13 +530,14 @@ void TestStorageFaults::specialFilesAsProcess()
         else
             QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
     }
-    const Result shown = runCli({QStringLiteral("show"), m_image});
+    const CliResult shown = runCli({QStringLiteral("show"), m_image});
     QCOMPARE(shown.exitCode, 0);
     QVERIFY2(shown.out.contains("\"complete\":false") && shown.out.contains("\"count\":-1"), shown.out);
-    const Result pending = runCli({QStringLiteral("pending"), dir});
+    const CliResult pending = runCli({QStringLiteral("pending"), dir});
     QCOMPARE(pending.exitCode, 1);
     QVERIFY2(pending.err.contains(".brindle_pending.json"), pending.err);
-    const Result converted = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
+    const CliResult converted =
+        runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(converted.exitCode, 1);
     QVERIFY(!QFile::exists(m_xml));
 }
@@ -583,8 +557,10 @@ void TestStorageFaults::listingSkipsSpecialFiles()
 void TestStorageFaults::unreadableStandardInput()
 {
     // A directory opens but cannot be read.
-    const Result result = runCli({QStringLiteral("parse"), QStringLiteral("--source"), QStringLiteral("10x10")},
-                                 m_tmp->path());
+    CliOptions fromDirectory;
+    fromDirectory.inputFile = m_tmp->path();
+    const CliResult result = runCli({QStringLiteral("parse"), QStringLiteral("--source"), QStringLiteral("10x10")},
+                                    fromDirectory);
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("cannot read standard input"), result.err);
     QVERIFY(result.out.isEmpty());
@@ -601,11 +577,130 @@ void TestStorageFaults::readOnlyLabelsFolderFailsVocSave()
     QVERIFY(!saveAnnotations(m_image, {box(QStringLiteral("cat"), QRectF(1, 1, 5, 5))}, false, {}));
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
-    const Result result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
+    const CliResult result =
+        runCli({QStringLiteral("convert"), QStringLiteral("--to"), QStringLiteral("voc"), m_image});
     QCOMPARE(result.exitCode, 1);
     QVERIFY(!result.err.isEmpty());
     QVERIFY(!QFile::exists(m_xml));
     QCOMPARE(Fixtures::readBytes(m_yolo), before);
+}
+
+void TestStorageFaults::linksLeavingTheDataset_data()
+{
+    // link: the path that is a link, relative to the dataset root; to: where it leads ("outside"
+    // the dataset, "dangling", or "inside" it); write: what is saved; refused: the file named.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("write");
+    QTest::addColumn<QString>("refused");   // empty: the write goes through
+
+    QTest::newRow("pending file to a file outside") << "images/.brindle_pending.json" << "outside" << "pending"
+                                                    << "images/.brindle_pending.json";
+    QTest::newRow("pending file dangling") << "images/.brindle_pending.json" << "dangling" << "pending"
+                                           << "images/.brindle_pending.json";
+    QTest::newRow("pending file to a file inside") << "images/.brindle_pending.json" << "inside" << "pending"
+                                                   << QString();
+    QTest::newRow("class list to a file outside") << "labels/classes.txt" << "outside" << "yolo"
+                                                  << "labels/classes.txt";
+    QTest::newRow("class list to a file inside") << "labels/classes.txt" << "inside" << "yolo" << QString();
+    QTest::newRow("yolo label file to a file outside") << "labels/pic.txt" << "outside" << "yolo"
+                                                       << "labels/pic.txt";
+    QTest::newRow("voc file dangling") << "images/annotations/pic.xml" << "dangling" << "voc"
+                                       << "images/annotations/pic.xml";
+    QTest::newRow("voc file to a file inside") << "images/annotations/pic.xml" << "inside" << "voc" << QString();
+    QTest::newRow("labels folder to a folder outside") << "labels" << "outside folder" << "yolo" << "labels/pic.txt";
+    QTest::newRow("annotations folder dangling") << "images/annotations" << "dangling" << "voc"
+                                                 << "images/annotations/pic.xml";
+    QTest::newRow("yolo file to remove lies outside") << "labels" << "outside folder" << "voc" << "labels/pic.txt";
+}
+
+void TestStorageFaults::linksLeavingTheDataset()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, to);
+    QFETCH(QString, write);
+    QFETCH(QString, refused);
+    const QString outside = m_tmp->path() + QStringLiteral("/home");
+    const QString bashrc = outside + QStringLiteral("/.bashrc");
+    QVERIFY(Fixtures::writeBytes(bashrc, "alias ls='ls -F'\n"));
+    const QString linkPath = m_root + QLatin1Char('/') + link;
+    QString target = outside + QStringLiteral("/.profile");   // dangling
+    if (to == u"outside")
+        target = bashrc;
+    else if (to == u"outside folder")
+        target = outside;
+    else if (to == u"inside")
+        target = m_root + QStringLiteral("/shared/") + QFileInfo(link).fileName();
+    if (to == u"inside")
+        QVERIFY(Fixtures::writeBytes(target, QByteArray()));
+    if (write == u"voc" && to == u"outside folder")
+        QVERIFY(Fixtures::writeBytes(outside + QStringLiteral("/pic.txt"), "0 0.5 0.5 0.5 0.5\n"));
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(QFile::link(target, linkPath));
+    const QStringList outsideBefore = QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    Annotation cat = box(QStringLiteral("cat"), QRectF(10, 10, 50, 30));
+    bool written = false;
+    SaveReport report;
+    if (write == u"pending") {
+        cat.pending = 1;
+        written = writePendingFile(m_root + QStringLiteral("/images"), {{m_image, {cat}}});
+    } else {
+        written = saveAnnotations(m_image, {cat}, write == u"yolo", {}, &report);
+    }
+
+    QCOMPARE(written, refused.isEmpty());
+    // Nothing outside the dataset changed: no file rewritten, none created.
+    QCOMPARE(Fixtures::readBytes(bashrc), QByteArray("alias ls='ls -F'\n"));
+    QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), outsideBefore);
+    if (write == u"voc" && to == u"outside folder")
+        QCOMPARE(Fixtures::readBytes(outside + QStringLiteral("/pic.txt")), QByteArray("0 0.5 0.5 0.5 0.5\n"));
+    if (!refused.isEmpty()) {
+        if (write != u"pending")
+            QCOMPARE(report.refusedFile, m_root + QLatin1Char('/') + refused);
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        return;
+    }
+    // A link inside the dataset is written through and stays a link.
+    QVERIFY(QFileInfo(linkPath).isSymLink());
+    QVERIFY(!Fixtures::readBytes(target).isEmpty());
+    QVERIFY(report.refusedFile.isEmpty());
+}
+
+void TestStorageFaults::linksLeavingTheDatasetAsProcess_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("link");
+    QTest::newRow("class list to a file outside") << "yolo" << "labels/classes.txt";
+    QTest::newRow("voc file dangling") << "voc" << "images/annotations/pic.xml";
+}
+
+void TestStorageFaults::linksLeavingTheDatasetAsProcess()
+{
+    QFETCH(QString, to);
+    QFETCH(QString, link);
+    const QString outside = m_tmp->path() + QStringLiteral("/home/.bashrc");
+    QVERIFY(Fixtures::writeBytes(outside, "export PATH\n"));
+    if (to == u"yolo") {
+        writeVoc();
+    } else {
+        QVERIFY(Fixtures::writeBytes(m_yolo, "0 0.5 0.5 0.5 0.5\n"));
+    }
+    const QString linkPath = m_root + QLatin1Char('/') + link;
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(QFile::link(to == u"yolo" ? outside : outside + QStringLiteral(".new"), linkPath));
+    const QByteArray xmlBefore = Fixtures::readBytes(m_xml);
+
+    const CliResult result = runCli({QStringLiteral("convert"), QStringLiteral("--to"), to, m_image});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(QFile::encodeName(linkPath)), result.err.constData());
+    QCOMPARE(Fixtures::readBytes(outside), QByteArray("export PATH\n"));
+    QVERIFY(!QFile::exists(outside + QStringLiteral(".new")));
+    // The labels stay as they were, in their format.
+    if (to == u"yolo")
+        QCOMPARE(Fixtures::readBytes(m_xml), xmlBefore);
+    else
+        QCOMPARE(Fixtures::readBytes(m_yolo), QByteArray("0 0.5 0.5 0.5 0.5\n"));
 }
 
 BRINDLE_TEST_MAIN(TestStorageFaults)

@@ -22,12 +22,15 @@ private slots:
     void listing();
     void chunksOfThousand();
     void emptyDirectory();
+    void namesThatAreNotUtf8();
     void supersededListing();
     void thumbTarget_data();
     void thumbTarget();
     void thumbnails();
     void thumbnailsOfPaletteImages_data();
     void thumbnailsOfPaletteImages();
+    void thumbnailsOfLargeOneBitImages_data();
+    void thumbnailsOfLargeOneBitImages();
     void thumbLoaderStopsAndRestarts();
     void states();
 
@@ -147,6 +150,32 @@ void TestStorageWorkers::emptyDirectory()
     QCOMPARE(done[0][1].toStringList(), QStringList{});
 }
 
+void TestStorageWorkers::namesThatAreNotUtf8()
+{
+    // Listed under its decoded name, the file would not exist: every command said "decode failed".
+    QTemporaryDir tmp;
+    QVERIFY(Fixtures::makeImage(tmp.path() + "/good.png", 20, 10));
+    const QByteArray png = Fixtures::readBytes(tmp.path() + "/good.png");
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(tmp.path()) + "/\xc4\xe9t\xe9.png", png));
+    QVERIFY(Fixtures::writeBytesAtRawPath(QFile::encodeName(tmp.path()) + "/\xe2\x82.jpg", png));   // cut off
+    const QStringList escaped{tmp.path() + "/\\xC4\\xE9t\\xE9.png", tmp.path() + "/\\xE2\\x82.jpg"};
+
+    QStringList undecodable;
+    QCOMPARE(DirectoryLoader::listImages(tmp.path(), &undecodable), QStringList{tmp.path() + "/good.png"});
+    QCOMPARE(undecodable, escaped);
+    QCOMPARE(DirectoryLoader::undecodableEntry(tmp.path() + QStringLiteral("/\uFFFD\uFFFDt\uFFFD.png")), escaped.first());
+    QCOMPARE(DirectoryLoader::undecodableEntry(tmp.path() + "/good.png"), QString());
+
+    DirectoryLoader loader;
+    QSignalSpy named(&loader, &DirectoryLoader::undecodableNames);
+    QSignalSpy done(&loader, &DirectoryLoader::done);
+    loader.load(tmp.path());
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done[0][1].toStringList(), QStringList{tmp.path() + "/good.png"});
+    QCOMPARE(named.size(), 1);
+    QCOMPARE(named[0][1].toStringList(), escaped);
+}
+
 void TestStorageWorkers::supersededListing()
 {
     QTemporaryDir a;
@@ -242,6 +271,37 @@ void TestStorageWorkers::thumbnailsOfPaletteImages()
     const QImage small = thumb.scaled(QSize(29, 22), Qt::KeepAspectRatio, Qt::SmoothTransformation);
     for (const QPoint p : {QPoint(0, 0), QPoint(14, 11), QPoint(28, 21)})
         QCOMPARE(QColor(small.pixel(p)), QColor(0x4a, 0x6b, 0x8a));
+}
+
+void TestStorageWorkers::thumbnailsOfLargeOneBitImages_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("thumbnail");
+    // 96 MB in 32 bits: scaled in stripes, its box still where it is.
+    QTest::newRow("6000 x 4000") << QSize(6000, 4000) << true;
+    // 3.6 GB in 32 bits, and no reader shrinks a PNG while decoding: none is made in the background.
+    QTest::newRow("30000 x 30000") << QSize(30000, 30000) << false;
+}
+
+void TestStorageWorkers::thumbnailsOfLargeOneBitImages()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, thumbnail);
+    QTemporaryDir tmp;
+    const QString path = tmp.path() + "/scan.png";
+    QVERIFY(Fixtures::makeOneBitPng(path, size.width(), size.height()));
+    const QImage thumb = ThumbLoader::decodeThumbnail(path);
+    QCOMPARE(!thumb.isNull(), thumbnail);
+    if (!thumbnail)
+        return;
+    QCOMPARE(thumb.size(), ThumbLoader::targetSize(size));
+    QVERIFY(thumb.depth() == 32);
+    const auto at = [&thumb](double fx, double fy) {
+        return QColor(thumb.pixel(int(fx * thumb.width()), int(fy * thumb.height())));
+    };
+    QCOMPARE(at(0.1, 0.1), QColor(Qt::white));
+    QCOMPARE(at(0.5, 0.45), QColor(Qt::black));
+    QCOMPARE(at(0.9, 0.45), QColor(Qt::white));
 }
 
 void TestStorageWorkers::thumbLoaderStopsAndRestarts()

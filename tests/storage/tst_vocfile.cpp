@@ -3,6 +3,7 @@
 #include "storage/vocfile.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QImage>
@@ -11,25 +12,6 @@
 #include <QtTest>
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect, double confidence = -1.0, bool difficult = false)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.confidence = confidence;
-    a.difficult = difficult;
-    return a;
-}
-
-Annotation polygon(const QString &label, const QList<QPointF> &points)
-{
-    Annotation a;
-    a.kind = Annotation::Polygon;
-    a.label = label;
-    a.points = points;
-    return a;
-}
 
 QByteArray wrapObjects(const QByteArray &objects)
 {
@@ -76,7 +58,7 @@ void TestVocFile::init()
 
 void TestVocFile::wholeDocument()
 {
-    QVERIFY(saveAnnotations(m_image, {box("cat", QRectF(50, 25, 100, 50), 0.87)}, false, {}));
+    QVERIFY(saveAnnotations(m_image, {box("cat", QRectF(50, 25, 100, 50), 0, 0.87)}, false, {}));
     const QByteArray expected = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                 "<annotation>\n"
                                 "    <folder>photos</folder>\n"
@@ -118,8 +100,9 @@ void TestVocFile::objectElements_data()
         << box("cat", QRectF(1, 2, 3, 4)) << QByteArray("<difficult>0</difficult>\n        <bndbox>")
         << QByteArray("<confidence>");
     QTest::newRow("zero confidence written")
-        << box("cat", QRectF(1, 2, 3, 4), 0.0) << QByteArray("<confidence>0.0000</confidence>") << QByteArray("<polygon>");
-    QTest::newRow("difficult") << box("cat", QRectF(1, 2, 3, 4), -1, true) << QByteArray("<difficult>1</difficult>")
+        << box("cat", QRectF(1, 2, 3, 4), 0, 0.0) << QByteArray("<confidence>0.0000</confidence>")
+        << QByteArray("<polygon>");
+    QTest::newRow("difficult") << box("cat", QRectF(1, 2, 3, 4), 0, -1, true) << QByteArray("<difficult>1</difficult>")
                                << QByteArray("<difficult>0");
     QTest::newRow("two decimals, unclamped")
         << box("cat", QRectF(-10.125, 0.5, 300, 20.004))
@@ -200,9 +183,9 @@ void TestVocFile::roundTrip_data()
     QTest::addColumn<QList<Annotation>>("annotations");
     QTest::addColumn<QList<Annotation>>("expected");
 
-    const Annotation cat = box("cat", QRectF(50, 25, 100, 50), 0.87);
+    const Annotation cat = box("cat", QRectF(50, 25, 100, 50), 0, 0.87);
     QTest::newRow("box with confidence") << QList<Annotation>{cat} << QList<Annotation>{cat};
-    const Annotation hard = box("dog", QRectF(0, 0, 200, 100), -1, true);
+    const Annotation hard = box("dog", QRectF(0, 0, 200, 100), 0, -1, true);
     QTest::newRow("difficult box") << QList<Annotation>{hard} << QList<Annotation>{hard};
     const Annotation uni = box("猫 & Ñandú", QRectF(1.25, 2.5, 3, 4));
     QTest::newRow("unicode label") << QList<Annotation>{uni} << QList<Annotation>{uni};
@@ -251,10 +234,10 @@ void TestVocFile::read_data()
         << wrapObjects("<object><name>cat</name><difficult>true</difficult>" + catBox + "</object>")
         << QList<Annotation>{cat};
     QTest::newRow("difficult 1") << wrapObjects("<object><name>cat</name><difficult> 1 </difficult>" + catBox + "</object>")
-                                 << QList<Annotation>{box("cat", QRectF(10, 20, 100, 50), -1, true)};
+                                 << QList<Annotation>{box("cat", QRectF(10, 20, 100, 50), 0, -1, true)};
     QTest::newRow("confidence not a number gives 0")
         << wrapObjects("<object><name>cat</name><confidence>high</confidence>" + catBox + "</object>")
-        << QList<Annotation>{box("cat", QRectF(10, 20, 100, 50), 0.0)};
+        << QList<Annotation>{box("cat", QRectF(10, 20, 100, 50), 0, 0.0)};
     QTest::newRow("edges in any order")
         << wrapObjects("<object><bndbox><ymax>70</ymax><xmax>110</xmax><ymin>20</ymin><xmin>10</xmin></bndbox>"
                        "<name>cat</name></object>")

@@ -3,33 +3,13 @@
 #include "storage/yolofile.h"
 
 #include "storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
-
-namespace {
-
-Annotation box(const QString &label, const QRectF &rect)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    return a;
-}
-
-Annotation polygon(const QString &label, const QList<QPointF> &points)
-{
-    Annotation a;
-    a.kind = Annotation::Polygon;
-    a.label = label;
-    a.points = points;
-    return a;
-}
-
-} // namespace
 
 class TestYoloFile : public QObject
 {

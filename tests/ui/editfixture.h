@@ -2,27 +2,16 @@
 
 // Shapes, their descriptions and the panels' rows as the window edit tests build and compare them.
 
+#include "storage/annotation.h"
+#include "support/annotationbuilders.h"
 #include "ui/mainwindow.h"
 #include "ui/objectlistpanel.h"
-#include "storage/annotation.h"
 
 #include <QApplication>
 #include <QListWidget>
 #include <QUndoStack>
 
 namespace EditFixture {
-
-
-inline Annotation box(const QString &label, const QRectF &rect, int pending = 0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.pending = pending;
-    if (pending)
-        a.confidence = 0.9;
-    return a;
-}
 
 // One shape as the tests compare it: "id label x,y wxh", then " pending" / " difficult".
 inline QString describe(const Annotation &a, bool withId = true)
@@ -53,7 +42,7 @@ const QList<Annotation> kConfirmed = {
     box(QStringLiteral("dog"), QRectF(600, 300, 80, 60)),
     box(QStringLiteral("cat"), QRectF(400, 450, 80, 60)),
 };
-const QList<Annotation> kPending = {box(QStringLiteral("cat"), QRectF(600, 450, 80, 60), 1)};
+const QList<Annotation> kPending = {box(QStringLiteral("cat"), QRectF(600, 450, 80, 60), 1, 0.9)};
 const QString kStart = QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60; "
                                       "4 cat 600,450 80x60 pending");
 

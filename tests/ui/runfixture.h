@@ -8,7 +8,7 @@
 #include "ui/panelroles.h"
 #include "ui/progressoverlay.h"
 
-#include "../inference/fakeopenaiserver.h"
+#include "support/fakeopenaiserver.h"
 #include "windowfixture.h"
 
 #include <QJsonArray>

@@ -4,7 +4,7 @@
 #include "shared/language.h"
 #include "shared/languagefont.h"
 
-#include "../inference/fakeopenaiserver.h"
+#include "support/fakeopenaiserver.h"
 #include "stylesheet.h"
 #include "testmain.h"
 #include "windowfixture.h"

@@ -4,7 +4,6 @@
 #include "canvas/canvasview.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
-#include "storage/pendingfile.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
@@ -16,6 +15,7 @@
 
 #include "../storage/storagefixtures.h"
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 #include "windowfixture.h"
 
@@ -39,15 +39,6 @@
 using namespace WindowFixture;
 
 namespace {
-
-Annotation box(const QString &label, const QRectF &rect, int pending = 0)
-{
-    Annotation a;
-    a.label = label;
-    a.rect = rect;
-    a.pending = pending;
-    return a;
-}
 
 // An edit as the canvas makes it: the first shape moves by a few pixels.
 void editFirstShape(MainWindow &window)
@@ -104,13 +95,12 @@ private slots:
     void openFolderShowsFirstImage();
     void imagePathOpensItsFolderAtThatImage();
     void switchWithEditsSavesSilently();
+    void failingSaveKeepsImage_data();
     void failingSaveKeepsImage();
     void stepping_data();
     void stepping();
     void deleteImage_data();
     void deleteImage();
-    void pendingResultsMerged();
-    void pendingFileNotRewrittenWhenUnchanged();
     void closeQuestion_data();
     void closeQuestion();
     void openAnotherFolderWithEdits_data();
@@ -122,7 +112,8 @@ private slots:
     void languageSwitchKeepsActions();
     void dropUrls_data();
     void dropUrls();
-    void corruptImageKeepsPrevious();
+    void undecodableImages_data();
+    void undecodableImages();
     void damagedLabelFileTrashedOnFirstSave();
     void largePhotoOpens();
     void shortcutListNamesBoundKeys();
@@ -224,20 +215,41 @@ void TestMainWindow::switchWithEditsSavesSilently()
     QVERIFY(!window->isDirty());
 }
 
+void TestMainWindow::failingSaveKeepsImage_data()
+{
+    QTest::addColumn<bool>("linkOut");   // the label file is a link out of the dataset, else its folder is read-only
+    QTest::newRow("read-only folder") << false;
+    QTest::newRow("label file linked out of the dataset") << true;
+}
+
 void TestMainWindow::failingSaveKeepsImage()
 {
+    QFETCH(bool, linkOut);
     QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    const QString outside = m_tmp->path() + QStringLiteral("/elsewhere/img1.xml");
+    if (linkOut) {
+        QVERIFY(QDir().mkpath(QFileInfo(outside).absolutePath()));
+        QVERIFY(QFile::rename(vocPath(m_images.at(0)), outside));
+        QVERIFY(QFile::link(outside, vocPath(m_images.at(0))));
+    }
+    const QByteArray before = readBytes(vocPath(m_images.at(0)));
     auto window = openWindow(m_dir);
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(0)));
     editFirstShape(*window);
-    Fixtures::ReadOnlyDirectory lock(m_dir + QStringLiteral("/annotations"));
-    if (!lock.ok())
-        QSKIP("cannot make a directory read-only here");
+    std::unique_ptr<Fixtures::ReadOnlyDirectory> lock;
+    if (!linkOut) {
+        lock = std::make_unique<Fixtures::ReadOnlyDirectory>(m_dir + QStringLiteral("/annotations"));
+        if (!lock->ok())
+            QSKIP("cannot make a directory read-only here");
+    }
     QTest::keyClick(window.get(), Qt::Key_Right);
     QCOMPARE(window->currentImagePath(), m_images.at(0));
     QVERIFY(window->isDirty());
-    QCOMPARE(window->toast()->text(), QStringLiteral("保存失败：无法写入标注文件"));
+    QCOMPARE(window->toast()->text(),
+             linkOut ? QStringLiteral("保存失败：%1 是指向数据集之外或不存在之处的链接").arg(vocPath(m_images.at(0)))
+                     : QStringLiteral("保存失败：无法写入标注文件"));
+    QCOMPARE(readBytes(vocPath(m_images.at(0))), before);
     // The click on another row did not move the list away from the image shown.
     window->fileList()->selectPath(m_images.at(2), false);
     window->showImage(m_images.at(2));
@@ -325,58 +337,6 @@ void TestMainWindow::deleteImage()
     } else {
         QCOMPARE(window->currentImagePath(), m_images.at(successor));
     }
-}
-
-void TestMainWindow::pendingResultsMerged()
-{
-    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
-    AnnotationCache pending;
-    pending.insert(m_images.at(0), {box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1)});
-    pending.insert(m_images.at(2), {box(QStringLiteral("bird"), QRectF(5, 5, 10, 10), 1)});
-    pending.insert(m_dir + QStringLiteral("/gone.png"), {box(QStringLiteral("old"), QRectF(1, 1, 5, 5), 1)});
-    QVERIFY(writePendingFile(m_dir, pending));
-
-    auto window = openWindow(m_dir);
-    QVERIFY(window);
-    QVERIFY(waitForImage(*window, m_images.at(0)));
-    // The first image shows its label file and its pending result from the start.
-    QCOMPARE(window->scene()->annotations().size(), 2);
-    QCOMPARE(window->scene()->pendingCount(), 1);
-    QTRY_COMPARE(window->session()->imageState(m_images.at(2)).pending, 1);
-    // Rejecting the pending result is a change: the next write drops the stale entry too.
-    const uint pendingId = window->scene()->pendingIdsInReadingOrder().first();
-    window->scene()->applyState(pendingId, std::nullopt);
-    QTest::keyClick(window.get(), Qt::Key_Right);
-    QVERIFY(waitForImage(*window, m_images.at(1)));
-    const AnnotationCache written = readPendingFile(m_dir);
-    QCOMPARE(written.keys(), QStringList{m_images.at(2)});
-    // Nothing pending reached the label file.
-    QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
-}
-
-void TestMainWindow::pendingFileNotRewrittenWhenUnchanged()
-{
-    AnnotationCache pending;
-    for (const QString &image : std::as_const(m_images))
-        pending.insert(image, {box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1)});
-    QVERIFY(writePendingFile(m_dir, pending));
-    const QByteArray before = readBytes(pendingFilePath(m_dir));
-    const auto inodeOf = [this] { return QFileInfo(pendingFilePath(m_dir)).fileTime(QFileDevice::FileMetadataChangeTime); };
-    QFile::setPermissions(pendingFilePath(m_dir), QFile::ReadOwner | QFile::WriteOwner);
-    const QDateTime stamp = inodeOf();
-    QTest::qWait(20);
-
-    auto window = openWindow(m_dir);
-    QVERIFY(window);
-    QVERIFY(waitForImage(*window, m_images.at(0)));
-    for (int i = 1; i < m_images.size(); ++i) {
-        QTest::keyClick(window.get(), Qt::Key_Right);
-        QVERIFY(waitForImage(*window, m_images.at(i)));
-    }
-    QCOMPARE(inodeOf(), stamp);
-    window->close();
-    QCOMPARE(readBytes(pendingFilePath(m_dir)), before);
-    QCOMPARE(inodeOf(), stamp);
 }
 
 void TestMainWindow::closeQuestion_data()
@@ -590,15 +550,44 @@ void TestMainWindow::dropUrls()
     }
 }
 
-void TestMainWindow::corruptImageKeepsPrevious()
+void TestMainWindow::undecodableImages_data()
 {
-    QVERIFY(writeBytes(m_dir + QStringLiteral("/img2.png"), "not an image at all"));
-    auto window = openWindow(m_dir);
+    QTest::addColumn<bool>("huge");       // img2 claims 20000x20000 pixels, else it is no image at all
+    QTest::addColumn<QString>("action");  // "select" the row, or step with "right" / "left"
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("toast");
+    QTest::newRow("selecting it keeps the image shown") << false << "select" << 0 << 0 << "图片解码失败：img2.png";
+    QTest::newRow("a huge one is named as such") << true << "select" << 0 << 0 << "图片过大：img2.png";
+    QTest::newRow("→ steps over it") << false << "right" << 0 << 2 << "无法解码，已跳过：img2.png";
+    QTest::newRow("← steps over it") << true << "left" << 2 << 0 << "无法解码，已跳过：img2.png";
+    QTest::newRow("a folder that starts with it opens at the next") << false << "" << -1 << 2
+                                                                     << "无法解码，已跳过：img2.png";
+}
+
+void TestMainWindow::undecodableImages()
+{
+    QFETCH(bool, huge);
+    QFETCH(QString, action);
+    QFETCH(int, start);
+    QFETCH(int, shown);
+    QFETCH(QString, toast);
+    if (start < 0) {
+        QVERIFY(QFile::remove(m_images.at(0)));
+        m_images.removeFirst();
+        m_images.prepend(QString());
+    }
+    const QString broken = m_dir + QStringLiteral("/img2.png");
+    QVERIFY(huge ? Fixtures::makeClaimedPng(broken, 20000, 20000) : writeBytes(broken, "not an image at all"));
+    auto window = openWindow(start < 0 ? m_dir : m_images.at(start));
     QVERIFY(window);
-    QVERIFY(waitForImage(*window, m_images.at(0)));
-    QTest::keyClick(window.get(), Qt::Key_Right);
-    QCOMPARE(window->currentImagePath(), m_images.at(0));
-    QCOMPARE(window->toast()->text(), QStringLiteral("图片解码失败：img2.png"));
+    QVERIFY(waitForImage(*window, m_images.at(start < 0 ? shown : start)));
+    if (action == u"select")
+        QVERIFY(!window->showImage(broken));
+    else if (!action.isEmpty())
+        QTest::keyClick(window.get(), action == u"right" ? Qt::Key_Right : Qt::Key_Left);
+    QCOMPARE(window->currentImagePath(), m_images.at(shown));
+    QCOMPARE(window->toast()->text(), toast);
 }
 
 void TestMainWindow::damagedLabelFileTrashedOnFirstSave()

@@ -6,6 +6,7 @@
 #include "ui/panelroles.h"
 
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 
 #include <QLabel>
@@ -15,28 +16,23 @@
 
 namespace {
 
+// The panel lists shapes under their scene ids.
 Annotation box(uint id, const QString &label, const QRectF &rect, bool pending = false, double confidence = -1)
 {
-    Annotation a;
+    Annotation a = ::box(label, rect, pending ? 1 : 0, confidence);
     a.id = id;
-    a.kind = Annotation::Rect;
-    a.rect = rect;
-    a.label = label;
-    a.pending = pending ? 1 : 0;
-    a.confidence = confidence;
     return a;
 }
 
-Annotation polygon(uint id, const QString &label, int points, double confidence = -1)
+// A polygon of the given number of points on a circle.
+Annotation ring(uint id, const QString &label, int points, double confidence = -1)
 {
-    Annotation a;
-    a.id = id;
-    a.kind = Annotation::Polygon;
+    QList<QPointF> circle;
     for (int i = 0; i < points; ++i)
-        a.points.append(QPointF(100 + 40 * std::cos(i * 6.283 / points), 100 + 40 * std::sin(i * 6.283 / points)));
-    a.rect = QPolygonF(a.points).boundingRect();
-    a.label = label;
-    a.confidence = confidence;
+        circle.append(QPointF(100 + 40 * std::cos(i * 6.283 / points), 100 + 40 * std::sin(i * 6.283 / points)));
+    Annotation a = polygon(label, circle, 0, confidence);
+    a.id = id;
+    a.rect = QPolygonF(circle).boundingRect();
     return a;
 }
 
@@ -145,7 +141,7 @@ void TestObjectListPanel::objectRowTexts_data()
                                         << labelColor("car") << 1;
     QTest::newRow("box drawn backwards") << box(1, "car", QRectF(130, 90, -120.9, -80.2)) << "car" << "120×80"
                                          << labelColor("car") << 4;
-    QTest::newRow("polygon point count") << polygon(2, "tree", 5) << "tree" << "5点" << labelColor("tree") << 2;
+    QTest::newRow("polygon point count") << ring(2, "tree", 5) << "tree" << "5点" << labelColor("tree") << 2;
     QTest::newRow("unnamed shape") << box(3, "", QRectF(0, 0, 4, 4)) << "(未命名)" << "4×4" << labelColor("") << 0;
     QTest::newRow("pending result") << box(4, "dog", QRectF(0, 0, 50, 20), true, 0.87) << "dog" << "50×20"
                                     << pendingColor << 0;
@@ -467,7 +463,7 @@ void TestObjectListPanel::categoryAtRow()
 void TestObjectListPanel::retranslates()
 {
     ObjectListPanel panel;
-    panel.refreshObjects({box(1, "", QRectF(0, 0, 3, 3)), polygon(2, "tree", 6)}, 0);
+    panel.refreshObjects({box(1, "", QRectF(0, 0, 3, 3)), ring(2, "tree", 6)}, 0);
     setLanguage(QStringLiteral("en"));
     panel.retranslate();
     QListWidget *list = objectList(panel);
@@ -517,12 +513,12 @@ void TestObjectListPanel::renders()
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
     panel.refreshObjects({box(1, "person", QRectF(10, 10, 120.9, 80.2), false, 0.91),
-                          polygon(2, "tree", 7),
+                          ring(2, "tree", 7),
                           box(3, "car", QRectF(0, 0, 312, 140), true, 0.87),
                           box(4, "", QRectF(0, 0, 44, 60)),
                           box(5, "traffic light with a very long category name", QRectF(0, 0, 18, 40)),
                           box(6, "dog", QRectF(0, 0, 64, 48), true, -1),
-                          polygon(7, "road", 12, 0.55)},
+                          ring(7, "road", 12, 0.55)},
                          4, {{1, 1}, {2, 2}, {4, 3}, {5, 4}, {7, 5}});
     QStringList labels = {"person", "car", "tree", "dog", "bicycle", "traffic light", "road", "bus", "truck",
                           "motorcycle"};

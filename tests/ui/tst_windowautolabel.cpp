@@ -12,6 +12,7 @@
 
 #include "runfixture.h"
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "testmain.h"
 #include "windowfixture.h"
 
@@ -282,11 +283,7 @@ void TestWindowAutoLabel::overlapFilter()
     QFETCH(bool, twice);
 
     const QString target = m_images.at(onScreen ? 0 : 1);
-    Annotation existing;
-    existing.label = QStringLiteral("Cat");
-    existing.rect = QRectF(100, 100, 200, 200);
-    existing.pending = 1;
-    existing.confidence = 0.8;
+    const Annotation existing = box(QStringLiteral("Cat"), QRectF(100, 100, 200, 200), 1, 0.8);
     QVERIFY(writePendingFile(m_dir, {{target, {existing}}}));
 
     const FakeOpenAiServer::Answer elsewhere = detections({{QStringLiteral("tree"), QRectF(600, 600, 100, 100)}});

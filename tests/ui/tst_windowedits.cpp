@@ -895,9 +895,9 @@ void TestWindowEdits::pendingKeys()
     QFETCH(QString, toast);
 
     const QList<Annotation> pending = {
-        box(QStringLiteral("car"), QRectF(600, 300, 60, 40), 1),
-        box(QStringLiteral("car"), QRectF(400, 450, 60, 40), 1),
-        box(QStringLiteral("car"), QRectF(600, 450, 60, 40), 1),
+        box(QStringLiteral("car"), QRectF(600, 300, 60, 40), 1, 0.9),
+        box(QStringLiteral("car"), QRectF(400, 450, 60, 40), 1, 0.9),
+        box(QStringLiteral("car"), QRectF(600, 450, 60, 40), 1, 0.9),
     };
     writeFirstImage({kConfirmed.first()}, pending);
     auto window = openWindow(m_images.at(0));

@@ -116,7 +116,8 @@ int runCheckCommand(const QStringList &args)
         return Cli::ItemFailed;
     }
 
-    const QStringList images = DirectoryLoader::listImages(o.dir);
+    bool complete = true;
+    const QStringList images = Cli::listImages(o.dir, &complete);
     QStringList classes = o.classes;
     if (!o.haveClasses && !images.isEmpty()) {
         const QString labelsDir = labelsDirFor(images.constFirst());
@@ -175,5 +176,5 @@ int runCheckCommand(const QStringList &args)
     if (o.haveServer)
         summary.insert(QStringLiteral("reviewed"), result.reviewedImages);
     Cli::printJson(summary);
-    return result.issues() > 0 ? Cli::ItemFailed : Cli::Ok;
+    return result.issues() > 0 || !complete ? Cli::ItemFailed : Cli::Ok;
 }

@@ -1,5 +1,7 @@
 #include "tools/cli/cliio.h"
 
+#include "storage/directoryloader.h"
+
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QUrl>
@@ -127,3 +129,20 @@ QString serverBaseUrl(const QString &value)
 }
 
 } // namespace Cli
+
+QStringList Cli::listImages(const QString &dir, bool *complete)
+{
+    QStringList unlistable;
+    const QStringList images = DirectoryLoader::listImages(dir, &unlistable);
+    reportUnlistable(unlistable);
+    if (complete)
+        *complete = unlistable.isEmpty();
+    return images;
+}
+
+void Cli::reportUnlistable(const QStringList &names)
+{
+    // No path would open them: named with the bytes that are not UTF-8 escaped.
+    for (const QString &name : names)
+        printError(name + QStringLiteral(": file name is not valid UTF-8, rename it"));
+}

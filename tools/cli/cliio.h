@@ -21,6 +21,12 @@ bool readStandardInput(QByteArray *bytes);
 // Absolute path with "/" separators, as the directory listing gives it.
 QString absolutePath(const QString &path);
 
+// The images of dir in listing order. An image whose name is not valid UTF-8 cannot be opened by
+// any path: it is named on standard error and *complete (when given) becomes false.
+QStringList listImages(const QString &dir, bool *complete = nullptr);
+// Names such images on standard error.
+void reportUnlistable(const QStringList &names);
+
 // One option or one plain word of a command line, in the order given.
 struct Argument
 {

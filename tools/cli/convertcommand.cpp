@@ -42,7 +42,10 @@ int runConvertCommand(const QStringList &args)
         const QFileInfo info(path);
         QStringList images;
         if (info.isDir()) {
-            images = DirectoryLoader::listImages(path);
+            bool complete = true;
+            images = Cli::listImages(path, &complete);
+            if (!complete)
+                status = Cli::ItemFailed;
         } else if (info.isFile()) {
             images.append(info.absoluteFilePath());
         } else {
@@ -75,8 +78,14 @@ int runConvertCommand(const QStringList &args)
                 status = Cli::ItemFailed;
                 continue;
             }
-            if (!saveAnnotations(image, stored.annotations, toYolo, classes)) {
-                Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+            SaveReport report;
+            if (!saveAnnotations(image, stored.annotations, toYolo, classes, &report)) {
+                if (report.refusedFile.isEmpty())
+                    Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+                else
+                    Cli::printError(QStringLiteral("cannot save %1 as %2: %3 is a link that leads out of the "
+                                                   "dataset or nowhere; not written through it")
+                                        .arg(image, format, report.refusedFile));
                 status = Cli::ItemFailed;
                 continue;
             }

@@ -29,7 +29,8 @@ const QByteArray yamlMarker = "# brindlemark-cli export --to ultralytics";
 
 int exportCocoFile(const QString &dir, const QString &output)
 {
-    const CocoExport coco = exportCoco(dir, DirectoryLoader::listImages(dir));
+    bool complete = true;
+    const CocoExport coco = exportCoco(dir, Cli::listImages(dir, &complete));
     for (const QString &problem : coco.problems)
         Cli::printError(problem);
     const QByteArray json = QJsonDocument(coco.document).toJson(QJsonDocument::Compact) + '\n';
@@ -49,7 +50,7 @@ int exportCocoFile(const QString &dir, const QString &output)
             {QStringLiteral("categories"), coco.categoryCount},
         });
     }
-    return coco.problems.isEmpty() ? Cli::Ok : Cli::ItemFailed;
+    return coco.problems.isEmpty() && complete ? Cli::Ok : Cli::ItemFailed;
 }
 
 // Where Ultralytics looks for an image's labels: the last "/images/" of the path (case matters)
@@ -103,7 +104,8 @@ struct UltralyticsOptions
 // data.yaml with train and val image lists beside it; the labels stay where they are.
 int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
 {
-    const QStringList images = DirectoryLoader::listImages(dir);
+    bool complete = true;
+    const QStringList images = Cli::listImages(dir, &complete);
     if (images.isEmpty()) {
         Cli::printError(QStringLiteral("no images in ") + dir);
         return Cli::ItemFailed;
@@ -301,7 +303,7 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
         {QStringLiteral("background"), int(kept.size() - labelledCount)},
         {QStringLiteral("classes"), int(names.names.size())},
     });
-    return problems.isEmpty() ? Cli::Ok : Cli::ItemFailed;
+    return problems.isEmpty() && complete ? Cli::Ok : Cli::ItemFailed;
 }
 
 } // namespace

@@ -53,6 +53,7 @@ void LabelRun::start()
     // The folder as the window opens it, so that results merge the same way.
     m_session->openNow(QDir(m_options.dir).absolutePath());
     m_paths = m_options.unlabelledOnly ? m_session->unlabelledImages() : m_session->imagePaths();
+    Cli::reportUnlistable(m_session->unlistableImages());
     if (m_paths.isEmpty()) {
         finish(false);
         return;
@@ -160,5 +161,6 @@ void LabelRun::finish(bool cancelled)
         + QByteArray::number(m_failed) + ",\"cancelled\":" + (cancelled ? "true" : "false")
         + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12) + "}";
     Cli::printLine(QString::fromLatin1(summary));
-    emit finished(m_failed > 0 || cancelled || m_pendingWriteFailed ? Cli::ItemFailed : Cli::Ok);
+    const bool incomplete = m_failed > 0 || cancelled || m_pendingWriteFailed || !m_session->unlistableImages().isEmpty();
+    emit finished(incomplete ? Cli::ItemFailed : Cli::Ok);
 }

@@ -14,7 +14,9 @@ int runListCommand(const QStringList &args)
         Cli::printError(QStringLiteral("not a directory: ") + dir);
         return Cli::ItemFailed;
     }
-    for (const QString &path : DirectoryLoader::listImages(dir))
+    QStringList unlistable;
+    for (const QString &path : DirectoryLoader::listImages(dir, &unlistable))
         Cli::printLine(path);
-    return Cli::Ok;
+    Cli::reportUnlistable(unlistable);
+    return unlistable.isEmpty() ? Cli::Ok : Cli::ItemFailed;
 }

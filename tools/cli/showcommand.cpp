@@ -4,6 +4,7 @@
 #include "storage/annotationjson.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/directoryloader.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -16,7 +17,11 @@ int runShowCommand(const QStringList &args)
     for (const QString &arg : args) {
         const QString image = Cli::absolutePath(arg);
         if (!QFileInfo(image).isFile()) {
-            Cli::printError(QStringLiteral("no such image: ") + arg);
+            const QString undecodable = DirectoryLoader::undecodableEntry(image);
+            if (undecodable.isEmpty())
+                Cli::printError(QStringLiteral("no such image: ") + arg);
+            else
+                Cli::printError(undecodable + QStringLiteral(": file name is not valid UTF-8, rename it"));
             status = Cli::ItemFailed;
             continue;
         }

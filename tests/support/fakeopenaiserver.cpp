@@ -1,4 +1,4 @@
-#include "fakeopenaiserver.h"
+#include "support/fakeopenaiserver.h"
 
 #include <QHostAddress>
 #include <QJsonArray>
@@ -124,6 +124,22 @@ FakeOpenAiServer::Answer FakeOpenAiServer::neverAnswer()
     return a;
 }
 
+FakeOpenAiServer::Answer FakeOpenAiServer::trickle(int intervalMs)
+{
+    Answer a;
+    a.action = Answer::Trickle;
+    a.delayMs = intervalMs;
+    return a;
+}
+
+FakeOpenAiServer::Answer FakeOpenAiServer::endless(bool declareLength)
+{
+    Answer a;
+    a.action = Answer::Endless;
+    a.declareLength = declareLength;
+    return a;
+}
+
 void FakeOpenAiServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
@@ -178,6 +194,10 @@ void FakeOpenAiServer::onReadyRead(QTcpSocket *socket)
     emit requestReceived(int(m_requests.size() - 1));
     if (answer.action == Answer::Hang)
         return;
+    if (answer.action == Answer::Trickle || answer.action == Answer::Endless) {
+        stream(socket, answer);
+        return;
+    }
     if (answer.delayMs <= 0) {
         act(socket, answer);
         return;
@@ -217,4 +237,38 @@ void FakeOpenAiServer::finishOpen(QTcpSocket *socket)
         return;
     it->open = false;
     --m_open;
+}
+
+void FakeOpenAiServer::stream(QTcpSocket *socket, const Answer &answer)
+{
+    const bool trickle = answer.action == Answer::Trickle;
+    const bool chunked = !trickle && !answer.declareLength;
+    // A trickle announces a plausible answer of a megabyte; an endless body 2 GiB.
+    const qint64 length = trickle ? qint64(1) << 20 : qint64(1) << 31;
+    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                  + (chunked ? QByteArray("Transfer-Encoding: chunked\r\n")
+                             : "Content-Length: " + QByteArray::number(length) + "\r\n")
+                  + "Connection: close\r\n\r\n");
+    QPointer<QTcpSocket> guard(socket);
+    if (trickle) {
+        auto *timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, this, [this, guard] {
+            if (!guard || guard->state() != QAbstractSocket::ConnectedState)
+                return;
+            guard->write(" ");
+            ++m_streamed;
+        });
+        timer->start(answer.delayMs);
+        return;
+    }
+    // As fast as the client reads: a few chunks are kept queued, never more.
+    const QByteArray block(64 * 1024, ' ');
+    const auto refill = [this, guard, chunked, block] {
+        while (guard && guard->state() == QAbstractSocket::ConnectedState && guard->bytesToWrite() < 1024 * 1024) {
+            guard->write(chunked ? QByteArray::number(block.size(), 16) + "\r\n" + block + "\r\n" : block);
+            m_streamed += block.size();
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, refill);
+    refill();
 }

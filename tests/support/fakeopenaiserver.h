@@ -21,11 +21,15 @@ public:
     {
         // Close: no byte of an answer. Qt's HTTP client resends such a request by itself a couple
         // of times before it reports the error, so one client request may arrive more than once.
-        enum Action { Respond, Close, Hang };
+        // Trickle: the head and then one byte of body every delayMs, never the end.
+        // Endless: a body that never ends, sent as fast as the client takes it (chunked, or with
+        // a Content-Length of 2 GiB when declareLength is set).
+        enum Action { Respond, Close, Hang, Trickle, Endless };
         Action action = Respond;
         int status = 200;
         QByteArray body;
         int delayMs = 0;   // before responding or closing
+        bool declareLength = false;
     };
 
     struct Request
@@ -61,6 +65,11 @@ public:
     static Answer status(int code, const QByteArray &body = QByteArray(), int delayMs = 0);
     static Answer closeWithoutAnswer(int delayMs = 0);
     static Answer neverAnswer();
+    static Answer trickle(int intervalMs);
+    static Answer endless(bool declareLength = false);
+
+    // Body bytes sent by trickling and endless answers so far.
+    qint64 bytesStreamed() const { return m_streamed; }
 
 signals:
     void requestReceived(int index);
@@ -77,6 +86,7 @@ private:
     void onReadyRead(QTcpSocket *socket);
     void act(QTcpSocket *socket, const Answer &answer);
     void finishOpen(QTcpSocket *socket);
+    void stream(QTcpSocket *socket, const Answer &answer);
 
     QTcpServer *m_server;
     QHash<QTcpSocket *, Connection> m_connections;
@@ -87,4 +97,5 @@ private:
     QList<Request> m_requests;
     int m_open = 0;
     int m_maxOpen = 0;
+    qint64 m_streamed = 0;
 };

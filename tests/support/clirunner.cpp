@@ -1,0 +1,58 @@
+#include "support/clirunner.h"
+
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTimer>
+
+QString cliPath()
+{
+    return QStringLiteral(BRINDLE_CLI_PATH);
+}
+
+QJsonObject CliResult::json() const
+{
+    return QJsonDocument::fromJson(out.trimmed()).object();
+}
+
+void startCli(QProcess &process, const QStringList &args, const CliOptions &options)
+{
+    if (!options.workingDirectory.isEmpty())
+        process.setWorkingDirectory(options.workingDirectory);
+    if (!options.inputFile.isEmpty())
+        process.setStandardInputFile(options.inputFile);
+    process.start(cliPath(), args);
+    if (options.inputFile.isEmpty() && process.waitForStarted()) {
+        process.write(options.input);
+        process.closeWriteChannel();
+    }
+}
+
+CliResult finishCli(QProcess &process, int timeoutMs)
+{
+    if (process.state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    CliResult result;
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    if (process.error() != QProcess::FailedToStart && process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+CliResult runCli(const QStringList &args, const CliOptions &options)
+{
+    QProcess process;
+    startCli(process, args, options);
+    return finishCli(process, options.timeoutMs);
+}

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -78,6 +79,11 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     layout->addLayout(buttonRow);
 
     connect(edit, &QLineEdit::returnPressed, this, &QDialog::accept);
+    // Return on the offered text, still wholly selected, takes that text: the inline completer
+    // would replace it with its first row. The combo has the focus and hands keys to its line
+    // edit directly, so both are watched.
+    edit->installEventFilter(this);
+    m_combo->installEventFilter(this);
     m_combo->setFocus();
 }
 
@@ -93,6 +99,20 @@ QString LabelDialog::askLabel(QWidget *parent, const QStringList &labels, const 
         return QString();
     const QString text = dialog.currentText().trimmed();
     return text.isEmpty() ? initialText : text;
+}
+
+bool LabelDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    QLineEdit *edit = m_combo->lineEdit();
+    if ((watched == edit || watched == m_combo) && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && edit->hasSelectedText() && edit->selectionStart() == 0) {
+            edit->deselect();
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void LabelDialog::accept()

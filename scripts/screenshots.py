@@ -18,7 +18,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from e2e_session import App, Display  # noqa: E402
+from e2e_session import App, Display, stop_programs  # noqa: E402
 
 
 def run(*args, **kwargs):
@@ -189,7 +189,7 @@ class Shots:
         finally:
             server.kill()
             display.close()
-            subprocess.run(["pkill", "-f", os.path.join(self.build, "bin", "Brindlehost")])
+            stop_programs(os.path.join(self.build, "bin", "Brindlehost"))
             shutil.rmtree(self.root, ignore_errors=True)
 
 

@@ -222,8 +222,13 @@ void AnnotationScene::selectId(uint id, bool ensureVisible)
     if (!item)
         return;
     item->setSelected(true);
-    if (ensureVisible && !views().isEmpty())
-        views().first()->ensureVisible(item, 80, 80);
+    if (!ensureVisible || views().isEmpty())
+        return;
+    // Scrolls only for a shape that is not wholly on screen: the image stays still otherwise.
+    QGraphicsView *view = views().first();
+    const QRectF shown = view->mapToScene(view->viewport()->rect()).boundingRect();
+    if (!shown.contains(item->sceneBoundingRect()))
+        view->ensureVisible(item, 80, 80);
 }
 
 int AnnotationScene::pendingCount() const

@@ -34,8 +34,10 @@ CanvasView::CanvasView(AnnotationScene *scene, QWidget *parent)
     setTransformationAnchor(QGraphicsView::NoAnchor);
     setResizeAnchor(QGraphicsView::NoAnchor);
     setDragMode(QGraphicsView::NoDrag);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // No scroll bars: coming and going they would resize the viewport and shift the image under
+    // the pointer. Panning is Space + drag or the middle button.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
     setViewportUpdateMode(QGraphicsView::SmartViewportUpdate);
     refreshCursor();
@@ -45,6 +47,7 @@ void CanvasView::setImage(const QImage &image, const QSize &logicalSize)
 {
     m_imageSize = image.isNull() ? QSize() : (logicalSize.isValid() ? logicalSize : image.size());
     m_scene->setImage(image, logicalSize);
+    updatePannableArea(viewport()->size());
     m_fitPending = true;
     zoomFit();
 }
@@ -61,6 +64,7 @@ void CanvasView::clear()
     m_imageSize = QSize();
     m_fitPending = false;
     m_scene->clear();
+    setSceneRect(QRectF());
     resetTransform();
     m_scale = 1.0;
     emit zoomChanged(100);
@@ -98,10 +102,11 @@ void CanvasView::setScale(double k, const QPointF &anchor)
     const QPoint pixel(qRound(anchor.x()), qRound(anchor.y()));
     const QPointF before = mapToScene(pixel);
     setTransform(QTransform::fromScale(k, k));
+    m_scale = k;
+    updatePannableArea(viewport()->size());
     const QPointF after = mapToScene(pixel);
     horizontalScrollBar()->setValue(horizontalScrollBar()->value() + qRound((before.x() - after.x()) * k));
     verticalScrollBar()->setValue(verticalScrollBar()->value() + qRound((before.y() - after.y()) * k));
-    m_scale = k;
     emit zoomChanged(qRound(k * 100));
     emit viewScaleChanged(k);
 }
@@ -248,8 +253,27 @@ void CanvasView::keyReleaseEvent(QKeyEvent *event)
     QGraphicsView::keyReleaseEvent(event);
 }
 
+// The area the view may show: the image and one viewport of room on every side, so the image can
+// be panned until its edge meets the far side of the canvas. Its bounds are not the scroll origin
+// (scroll values are absolute), so widening them moves nothing; and with this much room a resize
+// never has to clamp the scroll position: the image stays where it was on screen.
+void CanvasView::updatePannableArea(const QSize &viewportSize)
+{
+    const QRectF image = m_scene->imageRect();
+    if (image.isEmpty()) {
+        setSceneRect(QRectF());
+        return;
+    }
+    const double k = std::max(m_scale, kMinScale);
+    const double dx = std::max(viewportSize.width(), 1) / k;
+    const double dy = std::max(viewportSize.height(), 1) / k;
+    setSceneRect(image.adjusted(-dx, -dy, dx, dy));
+}
+
 void CanvasView::resizeEvent(QResizeEvent *event)
 {
+    // Before the base class recomputes the scroll ranges for the new size.
+    updatePannableArea(viewport()->size());
     QGraphicsView::resizeEvent(event);
     if (m_fitPending && !m_imageSize.isEmpty())
         zoomFit();

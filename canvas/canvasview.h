@@ -58,6 +58,7 @@ protected:
 private:
     void refreshCursor();
     QPointF viewportCentre() const;
+    void updatePannableArea(const QSize &viewportSize);
 
     AnnotationScene *m_scene;   // not owned
     QSize m_imageSize;   // in image pixels; empty without an image

@@ -6,6 +6,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
 // Fills %1..%9 in one pass, so that a value that itself contains "%2" stays as it is.
@@ -65,6 +67,22 @@ QString LabelIssue::kindName() const
     case Kind::InferenceFailed: return QStringLiteral("inference_failed");
     }
     return QString();
+}
+
+int LabelIssue::shapeNumber() const
+{
+    switch (kind) {
+    case Kind::OutsideImage:
+    case Kind::TinyBox:
+    case Kind::UnknownCategory:
+    case Kind::Duplicate:
+    case Kind::ModelMissed:
+    case Kind::ModelOffset:
+    case Kind::ModelMislabel:
+        return std::max(0, args.value(0).toInt());
+    default:
+        return 0;
+    }
 }
 
 QString LabelIssue::problem() const

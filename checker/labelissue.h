@@ -30,6 +30,9 @@ struct LabelIssue
     QString kindName() const;
     // Found by comparing with the model's view (or by failing to get it), not by a rule.
     bool fromModel() const { return kind >= Kind::ModelMissed; }
+    // The place (from 1) in the image's label file of the shape the finding names (its "#4"),
+    // 0 when it names none.
+    int shapeNumber() const;
     // Short name and sentence of the finding, in the current interface language.
     QString problem() const;
     QString detail() const;

@@ -141,6 +141,7 @@ void VllmClient::probeServer()
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/models")));
     request.setTransferTimeout(kProbeTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    m_servedModels.clear();
     QNetworkReply *reply = m_networks.first()->get(request);
     new BoundedReply(reply, kMaxAnswerBytes, kProbeTimeoutMs * 4);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
@@ -163,12 +164,23 @@ void VllmClient::probeServer()
             emit statusChanged(false, reply->errorString());
             return;
         }
-        const QJsonDocument doc = QJsonDocument::fromJson(body);
-        const QJsonArray data = doc.object().value(QLatin1String("data")).toArray();
-        const QString id = data.isEmpty() ? QString()
-                                          : data.first().toObject().value(QLatin1String("id")).toString();
-        emit statusChanged(true, id);
+        m_servedModels = modelIds(body);
+        emit statusChanged(true, m_servedModels.value(0));
     });
+}
+
+QStringList VllmClient::modelIds(const QByteArray &json)
+{
+    QStringList ids;
+    const QJsonArray data = QJsonDocument::fromJson(json).object().value(QLatin1String("data")).toArray();
+    for (const QJsonValue &entry : data) {
+        const QString id = entry.toObject().value(QLatin1String("id")).toString();
+        if (!id.isEmpty())
+            ids.append(id);
+        if (ids.size() >= 64)
+            break;
+    }
+    return ids;
 }
 
 void VllmClient::pump()

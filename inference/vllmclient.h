@@ -43,6 +43,10 @@ public:
     void resume();
     void cancel();
     void probeServer();
+    // The model ids the last successful probe listed, in the server's order (empty otherwise).
+    QStringList servedModels() const { return m_servedModels; }
+    // The ids of a "/models" answer ({"data":[{"id":...}, ...]}), at most 64.
+    static QStringList modelIds(const QByteArray &json);
 
 signals:
     void statusChanged(bool online, const QString &detail);
@@ -99,4 +103,5 @@ private:
     double m_minScore = 0.4;
     bool m_markPending = true;
     QString m_prompt;
+    QStringList m_servedModels;
 };

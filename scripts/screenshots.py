@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes the README's screenshots from the running programs under Xvfb (1280x800).
 
-Usage: scripts/screenshots.py [BUILD_DIR] [--lang en|zh_CN] [--out docs/screenshots]
+Usage: scripts/screenshots.py [BUILD_DIR] [--lang en|de|zh_CN|...] [--out docs/screenshots] [--extra]
 
 Shots: the main window with a labelled image and pending results, the auto-label dialog, the check
 results, and Brindlehost's settings dialog (through its tray menu, with trayer as the tray).
@@ -18,7 +18,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from e2e_session import App, Display  # noqa: E402
+from e2e_session import App, Display, stop_programs  # noqa: E402
 
 
 def run(*args, **kwargs):
@@ -44,7 +44,8 @@ def make_scene(path, sky, ground, objects, size=(1280, 960)):
 
 
 class Shots:
-    def __init__(self, build, lang, out):
+    def __init__(self, build, lang, out, extra=False):
+        self.extra = extra
         self.build = build
         self.lang = lang
         self.out = out
@@ -67,7 +68,7 @@ class Shots:
         os.makedirs(config, exist_ok=True)
         with open(os.path.join(config, "Brindlemark.conf"), "w") as f:
             f.write("[General]\nlanguage=%s\nlabels=car, person, bicycle\n\n[model]\nbase=http://127.0.0.1:%d/v1\n"
-                    "name=qwen-vl\n" % (self.lang, self.port))
+                    "name=fake-vision\n" % (self.lang, self.port))
         with open(os.path.join(config, "Brindlehost.conf"), "w") as f:
             f.write("[General]\nport=8000\n")
         return env
@@ -103,6 +104,14 @@ class Shots:
                     "person</name><bndbox><xmin>757</xmin><ymin>431</ymin><xmax>866</xmax><ymax>790</ymax>"
                     "</bndbox></object></annotation>")
 
+    def translate(self, text):
+        """The program's text in the shots' language, from its dictionary."""
+        path = os.path.join(ROOT, "shared", "i18n", "%s.json" % self.lang)
+        if self.lang == "zh_CN" or not os.path.exists(path):
+            return text
+        with open(path, encoding="utf-8") as f:
+            return json.load(f).get(text, text)
+
     def xdo(self, *args):
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, capture_output=True,
                               text=True).stdout.strip()
@@ -135,11 +144,24 @@ class Shots:
         self.xdo("key", "Escape")
         time.sleep(0.3)
         self.xdo("key", "ctrl+g")
-        self.window("^(Auto Label|自动标注)$")
+        self.window("^%s$" % self.translate("自动标注"))
         time.sleep(1.0)
         self.shoot("auto-label-dialog")
+        if self.extra:
+            self.xdo("key", "ctrl+Tab")   # the model settings tab
+            time.sleep(0.8)
+            self.shoot("auto-label-settings")
         self.xdo("key", "Escape")
         time.sleep(0.5)
+        if self.extra:
+            self.xdo("windowfocus", "--sync", main)
+            self.xdo("key", "F1")
+            time.sleep(1.5)
+            self.shoot("shortcuts")
+            self.xdo("key", "Escape")
+            time.sleep(0.5)
+            app.process.kill()
+            return
 
         self.xdo("windowfocus", "--sync", main)
         self.xdo("mousemove", "--sync", 745 if self.lang == "en" else 675, 52)
@@ -185,11 +207,12 @@ class Shots:
         self.env = self.environment(display)
         try:
             self.main_window()
-            self.host_settings()
+            if not self.extra:
+                self.host_settings()
         finally:
             server.kill()
             display.close()
-            subprocess.run(["pkill", "-f", os.path.join(self.build, "bin", "Brindlehost")])
+            stop_programs(os.path.join(self.build, "bin", "Brindlehost"))
             shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -198,8 +221,10 @@ def main():
     parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
     parser.add_argument("--lang", default="en")
     parser.add_argument("--out", default=os.path.join(ROOT, "docs", "screenshots"))
+    parser.add_argument("--extra", action="store_true",
+                        help="also the settings tab and the F1 list, instead of the check and Brindlehost")
     args = parser.parse_args()
-    Shots(os.path.abspath(args.build), args.lang, os.path.abspath(args.out)).run()
+    Shots(os.path.abspath(args.build), args.lang, os.path.abspath(args.out), args.extra).run()
 
 
 if __name__ == "__main__":

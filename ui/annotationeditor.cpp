@@ -19,6 +19,11 @@ AnnotationEditor::AnnotationEditor(AnnotationScene *scene, CategoryHistory *cate
     connect(m_scene, &AnnotationScene::annotationsChanged, this, &AnnotationEditor::onSceneChanged);
     connect(m_scene, &AnnotationScene::annotationEdited, this, &AnnotationEditor::onShapeEdited);
     connect(m_scene, &AnnotationScene::annotationNudged, this, &AnnotationEditor::onShapeNudged);
+    // Anything else selected (an undo, A / D, a click, a row) ends the drawn shape's freshness.
+    connect(m_scene, &AnnotationScene::selectedIdChanged, this, [this] {
+        if (m_freshId != 0 && m_scene->selectedIds() != QList<uint>{m_freshId})
+            m_freshId = 0;
+    });
 }
 
 void AnnotationEditor::load(const QList<Annotation> &annotations)
@@ -29,6 +34,7 @@ void AnnotationEditor::load(const QList<Annotation> &annotations)
     m_undoStack->clear();
     m_hasImage = true;
     m_dirty = false;
+    m_freshId = 0;
     m_loading = wasLoading;
 }
 
@@ -49,6 +55,7 @@ void AnnotationEditor::clear()
     m_scene->clear();
     m_hasImage = false;
     m_dirty = false;
+    m_freshId = 0;
     m_loading = wasLoading;
 }
 
@@ -117,8 +124,44 @@ uint AnnotationEditor::addShape(const Annotation &draft, const QString &label)
     shape.pending = 0;
     const uint id = uint(m_scene->allocateId());
     pushState(id, std::nullopt, shape, translateText("添加标注"));
-    m_scene->selectId(id, true);
+    // It was drawn where the user looks: no scrolling.
+    m_scene->selectId(id, false);
+    m_freshId = id;
     return id;
+}
+
+AnnotationEditor::CategoryKey AnnotationEditor::applyCategoryKey(const QString &label)
+{
+    const QList<uint> selected = m_scene->selectedIds();
+    if (selected.isEmpty() || (m_freshId != 0 && selected == QList<uint>{m_freshId})) {
+        m_categories->setLastLabel(label);
+        return CategoryKey::NextShape;
+    }
+    return applyCategory(label) > 0 ? CategoryKey::Relabelled : CategoryKey::Unchanged;
+}
+
+QHash<uint, int> AnnotationEditor::savedShapeNumbers() const
+{
+    QHash<uint, int> numbers;
+    int number = 0;
+    const QList<Annotation> all = m_scene->annotations();
+    for (const Annotation &a : all) {
+        if (a.pending == 0 && !a.label.isEmpty())
+            numbers.insert(a.id, ++number);
+    }
+    return numbers;
+}
+
+bool AnnotationEditor::selectSavedShape(int number)
+{
+    const QHash<uint, int> numbers = savedShapeNumbers();
+    for (auto it = numbers.cbegin(); it != numbers.cend(); ++it) {
+        if (it.value() == number) {
+            m_scene->selectId(it.key(), true);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool AnnotationEditor::relabel(uint id, const QString &label)
@@ -263,14 +306,35 @@ bool AnnotationEditor::confirmOne(uint id)
     return true;
 }
 
-AnnotationEditor::Confirmation AnnotationEditor::confirmCurrent()
+bool AnnotationEditor::selectNextPending(const QList<uint> &readingOrder, const QList<uint> &decided)
 {
-    Confirmation out;
+    const QList<uint> left = m_scene->pendingIdsInReadingOrder();
+    if (left.isEmpty()) {
+        m_scene->selectId(0, false);
+        return false;
+    }
+    qsizetype last = -1;
+    for (uint id : decided)
+        last = std::max(last, readingOrder.indexOf(id));
+    for (qsizetype i = last + 1; i < readingOrder.size(); ++i) {
+        if (left.contains(readingOrder.at(i))) {
+            m_scene->selectId(readingOrder.at(i), true);
+            return true;
+        }
+    }
+    m_scene->selectId(left.first(), true);
+    return true;
+}
+
+AnnotationEditor::Review AnnotationEditor::confirmCurrent()
+{
+    Review out;
     if (m_scene->isInteracting()) {
         m_scene->finishPolygon();
         out.finishedDrawing = true;
         return out;
     }
+    const QList<uint> order = m_scene->pendingIdsInReadingOrder();
     QList<uint> pendingSelected;
     const QList<uint> selected = m_scene->selectedIds();
     const QList<Annotation> all = m_scene->annotations();
@@ -284,13 +348,12 @@ AnnotationEditor::Confirmation AnnotationEditor::confirmCurrent()
             confirmOne(id);
         m_undoStack->endMacro();
         out.confirmed = int(pendingSelected.size());
+        out.noneLeft = !selectNextPending(order, pendingSelected);
         return out;
     }
     uint target = m_scene->selectedId();
-    if (target == 0) {
-        const QList<uint> pending = m_scene->pendingIdsInReadingOrder();
-        target = pending.isEmpty() ? 0 : pending.first();
-    }
+    if (target == 0)
+        target = order.isEmpty() ? 0 : order.first();
     if (target == 0)
         return out;
     const std::optional<Annotation> current = annotation(target);
@@ -298,7 +361,21 @@ AnnotationEditor::Confirmation AnnotationEditor::confirmCurrent()
         out.alreadyConfirmed = true;
         return out;
     }
-    out.confirmed = confirmOne(target) ? 1 : 0;
+    if (!confirmOne(target))
+        return out;
+    out.confirmed = 1;
+    out.noneLeft = !selectNextPending(order, {target});
+    return out;
+}
+
+AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
+{
+    Review out;
+    const QList<uint> order = m_scene->pendingIdsInReadingOrder();
+    if (!confirmOne(id))
+        return out;
+    out.confirmed = 1;
+    out.noneLeft = !selectNextPending(order, {id});
     return out;
 }
 
@@ -352,16 +429,23 @@ void AnnotationEditor::stepPending(int direction)
         m_scene->selectId(direction < 1 ? ids.last() : ids.first(), true);
 }
 
-void AnnotationEditor::escape()
+AnnotationEditor::Review AnnotationEditor::escape()
 {
+    Review out;
     if (m_scene->isInteracting()) {
         m_scene->cancelDrawing();
-        return;
+        out.cancelledDrawing = true;
+        return out;
     }
     const uint selected = m_scene->selectedId();
-    if (selected != 0 && m_scene->pendingIdsInReadingOrder().contains(selected)) {
-        rejectOne(selected);
-        return;
+    const QList<uint> order = m_scene->pendingIdsInReadingOrder();
+    if (selected != 0 && order.contains(selected)) {
+        if (rejectOne(selected)) {
+            out.rejected = 1;
+            out.noneLeft = !selectNextPending(order, {selected});
+        }
+        return out;
     }
     m_scene->selectId(0, false);
+    return out;
 }

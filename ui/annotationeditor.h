@@ -4,6 +4,7 @@
 #include "session/liveannotations.h"
 #include "storage/annotation.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -46,8 +47,25 @@ public:
     int pendingCount() const override;
     std::optional<Annotation> annotation(uint id) const;
 
-    // A drawn shape named label (confirmed); returns its id, selected.
+    // A drawn shape named label (confirmed); returns its id. It is selected, so that the arrows
+    // nudge it, but "fresh": the number keys choose the next shape's category rather than
+    // relabel it, until the user selects something (forgetFreshShape).
     uint addShape(const Annotation &draft, const QString &label);
+    uint freshShape() const { return m_freshId; }
+    void forgetFreshShape() { m_freshId = 0; }
+
+    enum class CategoryKey {
+        Relabelled,   // the selected shapes got the category
+        Unchanged,    // they carry it already
+        NextShape,    // nothing the user selected: the category is offered for the next shape
+    };
+    // Keys 1-9 with the category of that row.
+    CategoryKey applyCategoryKey(const QString &label);
+    // Selects the shape that a label file lists at this place (1-based, the "#4" of a check
+    // finding): the confirmed, named shapes in id order, as a save writes them. False: none.
+    bool selectSavedShape(int number);
+    // The place of each such shape by id (the object panel's row numbers).
+    QHash<uint, int> savedShapeNumbers() const;
     // False when nothing changed.
     bool relabel(uint id, const QString &label);
     // The selected shapes that carry another label get this one; returns how many.
@@ -69,21 +87,28 @@ public:
     OverlapFilterResult insertResults(const QList<Annotation> &results);
 
     bool confirmOne(uint id);
-    struct Confirmation
+    // After each decision below the next model result of the image in reading order is selected
+    // (the first again after the last), so that a review needs no mouse.
+    struct Review
     {
         int confirmed = 0;
+        int rejected = 0;
         bool alreadyConfirmed = false;   // the target was not a model result
         bool finishedDrawing = false;    // Enter closed the polygon being drawn instead
+        bool cancelledDrawing = false;   // Esc ended a drawing instead
+        bool noneLeft = false;           // a decision took the image's last model result
     };
     // Enter: the selected model results, else the first in reading order.
-    Confirmation confirmCurrent();
+    Review confirmCurrent();
+    // A double-click, the panel's or the context menu's confirmation of one model result.
+    Review confirmAndAdvance(uint id);
     int confirmAll();
     bool rejectOne(uint id);
     int rejectAll();
     // A / D: selects the previous or next model result in reading order.
     void stepPending(int direction);
     // Esc: cancels drawing, else rejects the selected model result, else clears the selection.
-    void escape();
+    Review escape();
 
 signals:
     // The shapes changed by an edit, an undo or a redo (never while loading).
@@ -95,6 +120,9 @@ private:
     void onShapeNudged(uint id, const Annotation &before, const Annotation &after);
     void pushState(uint id, const std::optional<Annotation> &before, const std::optional<Annotation> &after,
                    const QString &text, bool mergeable = false);
+    // Selects the model result that followed the decided ones in readingOrder (taken before the
+    // decision); false when none is left.
+    bool selectNextPending(const QList<uint> &readingOrder, const QList<uint> &decided);
 
     AnnotationScene *m_scene;            // not owned
     CategoryHistory *m_categories;       // not owned
@@ -102,4 +130,5 @@ private:
     bool m_loading = false;
     bool m_hasImage = false;
     bool m_dirty = false;
+    uint m_freshId = 0;
 };

@@ -35,9 +35,10 @@ bool AnnStateCommand::mergeWith(const QUndoCommand *other)
     const auto *next = dynamic_cast<const AnnStateCommand *>(other);
     if (!next || next->m_annotationId != m_annotationId)
         return false;
-    // A removal stays a step of its own: merged, its undo would skip the state it removed (a box
-    // drawn and deleted would not come back at all).
-    if (!m_after || !next->m_after)
+    // A creation and a removal stay steps of their own: merged, undoing a drawn box that was then
+    // moved would remove it instead of moving it back, and a box drawn and deleted would not come
+    // back at all.
+    if (!m_before || !m_after || !next->m_after)
         return false;
     m_after = next->m_after;
     return true;

@@ -11,8 +11,8 @@ class AnnotationScene;
 // The undo step of every change to a shape: the state of one annotation id before and after.
 // An absent state means the shape does not exist. Keyboard moves merge with one another; all
 // other commands on the same shape merge when they follow one another (the first one's text
-// stays), except a removal, which is always a step of its own. Holds copies, never pointers
-// into the scene.
+// stays), except a creation and a removal, which are always steps of their own. Holds copies,
+// never pointers into the scene.
 class AnnStateCommand : public QUndoCommand
 {
 public:

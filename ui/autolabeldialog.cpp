@@ -181,6 +181,12 @@ QWidget *AutoLabelDialog::buildRunPage()
     buttons->addWidget(m_start);
     buttons->addWidget(m_closeRun);
 
+    m_runModelNote = new QLabel(page);
+    m_runModelNote->setObjectName(QStringLiteral("runModelNote"));
+    m_runModelNote->setWordWrap(true);
+    m_runModelNote->setStyleSheet(QStringLiteral("color:#E2B93D;"));
+    m_runModelNote->hide();
+
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(18, 16, 18, 16);
     layout->setSpacing(10);
@@ -190,6 +196,7 @@ QWidget *AutoLabelDialog::buildRunPage()
     layout->addWidget(m_prompt);
     layout->addLayout(form);
     layout->addLayout(insertBox);
+    layout->addWidget(m_runModelNote);
     layout->addStretch(1);
     layout->addLayout(buttons);
     return page;
@@ -234,9 +241,17 @@ QWidget *AutoLabelDialog::buildModelPage()
     testRow->addWidget(m_testButton);
     testRow->addWidget(m_testStatus, 1);
 
+    m_modelNote = new QLabel(page);
+    m_modelNote->setObjectName(QStringLiteral("modelNote"));
+    m_modelNote->setWordWrap(true);
+    m_modelNote->setStyleSheet(QStringLiteral("color:#E2B93D;"));
+    m_modelNote->hide();
+
     m_hint = new QLabel(page);
     m_hint->setObjectName(QStringLiteral("hint"));
     m_hint->setWordWrap(true);
+    // The command is selectable, to paste into a terminal.
+    m_hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_closeModel = new QPushButton(page);
     m_closeModel->setMinimumWidth(104);
@@ -248,6 +263,7 @@ QWidget *AutoLabelDialog::buildModelPage()
     layout->setSpacing(10);
     layout->addLayout(form);
     layout->addLayout(testRow);
+    layout->addWidget(m_modelNote);
     layout->addWidget(m_hint);
     layout->addStretch(1);
     layout->addWidget(m_closeModel, 0, Qt::AlignRight);
@@ -280,15 +296,17 @@ void AutoLabelDialog::retranslate()
     m_timeout->setSuffix(translateText(" 秒"));
     m_testButton->setText(translateText("测试连接"));
     showTestState();
+    // File names and the command are never translated.
 #ifdef Q_OS_WIN
-    const QString manual = translateText("手动方式：tools\\llama\\llama-server.exe -m 模型.gguf --mmproj mmproj.gguf "
-                                         "--port 8000 -ngl 99 --jinja --no-webui");
+    const QString command = QStringLiteral("tools\\llama\\llama-server.exe -m model.gguf --mmproj mmproj.gguf "
+                                           "--port 8000 -ngl 99 --jinja --no-webui");
 #else
-    const QString manual = translateText("手动方式：tools/llama/llama-server -m 模型.gguf --mmproj mmproj.gguf "
-                                         "--port 8000 -ngl 99 --jinja --no-webui");
+    const QString command = QStringLiteral("tools/llama/llama-server -m model.gguf --mmproj mmproj.gguf "
+                                           "--port 8000 -ngl 99 --jinja --no-webui");
 #endif
     m_hint->setText(translateText("本地推理：由 Brindlehost 托盘程序自动拉起 llama-server（Qwen3.5-VL-2B INT4）。")
-                    + QLatin1Char('\n') + manual);
+                    + QLatin1Char('\n') + translateText("手动方式：%1").arg(command));
+    showModelNote();
     m_closeModel->setText(translateText("关闭"));
 
     fixTabHeight();
@@ -298,6 +316,9 @@ void AutoLabelDialog::loadServer(const ServerConfig &config)
 {
     m_address->setText(config.baseUrl);
     m_model->setText(config.model);
+    // A new use: a note about an earlier replacement no longer holds.
+    m_replacedModel.clear();
+    showModelNote();
     m_concurrency->setValue(std::max(1, int(config.concurrency)));
     m_timeout->setValue(config.timeout);
 }
@@ -377,6 +398,42 @@ void AutoLabelDialog::showModelTab()
     m_tabs->setCurrentIndex(1);
 }
 
+void AutoLabelDialog::showRunTab()
+{
+    m_tabs->setCurrentIndex(0);
+}
+
+QString AutoLabelDialog::modelToUse(const QString &configured, const QStringList &served)
+{
+    if (served.isEmpty() || served.contains(configured))
+        return configured;
+    return served.first();
+}
+
+void AutoLabelDialog::setServedModels(const QStringList &served)
+{
+    const QString configured = m_model->text().trimmed();
+    const QString model = modelToUse(configured, served);
+    if (model == configured)
+        return;
+    m_replacedModel = configured;
+    m_model->setText(model);
+    showModelNote();
+}
+
+void AutoLabelDialog::showModelNote()
+{
+    const QString model = m_model->text().trimmed();
+    m_modelNoteText = m_replacedModel.isEmpty() || m_replacedModel == model
+        ? QString()
+        : translateText("服务器没有模型 %1，改用它提供的 %2").arg(m_replacedModel, model);
+    for (QLabel *label : {m_runModelNote, m_modelNote}) {
+        label->setText(m_modelNoteText);
+        label->setVisible(!m_modelNoteText.isEmpty());
+    }
+    fixTabHeight();
+}
+
 void AutoLabelDialog::setConnectionTestTimeout(int ms)
 {
     m_testTimer->setInterval(std::max(0, ms));
@@ -408,6 +465,9 @@ void AutoLabelDialog::onStatusChanged(bool online, const QString &detail)
     m_testState = online ? TestState::Online : TestState::Offline;
     m_testDetail = detail;
     finishTest();
+    // Only while shown: a closed dialog's fields are loaded afresh when it opens again.
+    if (online && m_client && isVisible())
+        setServedModels(m_client->servedModels());
 }
 
 void AutoLabelDialog::finishTest()

@@ -36,6 +36,17 @@ public:
     double threshold() const;
     bool insertAsPending() const;
     void showModelTab();
+    void showRunTab();
+
+    // The name a request must carry: a server that lists its models and not this one (vLLM
+    // answers an unknown name with 404) gets the first it lists; otherwise the configured one
+    // (llama-server takes any name).
+    static QString modelToUse(const QString &configured, const QStringList &served);
+    // What the server lists: a model name it does not serve is replaced in the field, and the
+    // dialog says so. Called by the window's probe and by the connection test.
+    void setServedModels(const QStringList &served);
+    // The sentence about a replaced model name; empty when none was replaced.
+    QString modelNote() const { return m_modelNoteText; }
 
     // Re-sets every text after the interface language changed.
     void retranslate();
@@ -62,6 +73,7 @@ private:
     void showTestState();
     void updatePlaceholder();
     void fixTabHeight();
+    void showModelNote();
 
     QRadioButton *m_scopeCurrent = nullptr;
     QRadioButton *m_scopeAll = nullptr;
@@ -87,6 +99,10 @@ private:
     QLabel *m_concurrencyLabel = nullptr;
     QLabel *m_timeoutLabel = nullptr;
     QLabel *m_hint = nullptr;
+    QLabel *m_runModelNote = nullptr;     // on the run tab
+    QLabel *m_modelNote = nullptr;        // under the test row
+    QString m_replacedModel;              // the name the field held before it was replaced
+    QString m_modelNoteText;
     QPushButton *m_start = nullptr;
     QPushButton *m_closeRun = nullptr;
     QPushButton *m_closeModel = nullptr;

@@ -2,16 +2,37 @@
 
 #include "ui/windowsettings.h"
 
-CategoryHistory::CategoryHistory(const QStringList &labels, QObject *parent)
+namespace {
+
+QStringList withoutDuplicates(const QStringList &labels)
+{
+    QStringList unique;
+    for (const QString &label : labels) {
+        if (!label.isEmpty() && !unique.contains(label))
+            unique.append(label);
+    }
+    return unique;
+}
+
+} // namespace
+
+CategoryHistory::CategoryHistory(const QStringList &labels, const QStringList &deleted, QObject *parent)
     : QObject(parent)
-    , m_labels(labels)
+    , m_labels(withoutDuplicates(labels).mid(0, kMaxLabels))
+    , m_recent(m_labels)
+    , m_deleted(deleted.cbegin(), deleted.cend())
+{
+}
+
+CategoryHistory::CategoryHistory(const QStringList &labels, QObject *parent)
+    : CategoryHistory(labels, QStringList(), parent)
 {
 }
 
 CategoryHistory::~CategoryHistory()
 {
     if (m_unstored)
-        WindowSettings::saveLabels(m_labels);
+        WindowSettings::saveLabels(m_labels, deletedList());
 }
 
 void CategoryHistory::setLastLabel(const QString &label)
@@ -22,37 +43,62 @@ void CategoryHistory::setLastLabel(const QString &label)
     emit changed();
 }
 
-bool CategoryHistory::moveToFront(const QString &label)
+bool CategoryHistory::use(const QString &label)
 {
-    if (label.isEmpty())
+    m_recent.removeAll(label);
+    m_recent.prepend(label);
+    if (m_labels.contains(label))
         return false;
-    if (!m_labels.isEmpty() && m_labels.first() == label && m_labels.count(label) == 1)
-        return false;
-    m_labels.removeAll(label);
-    m_labels.prepend(label);
-    while (m_labels.size() > kMaxLabels)
-        m_labels.removeLast();
+    m_labels.append(label);
+    trim(label);
     return true;
+}
+
+void CategoryHistory::trim(const QString &keep)
+{
+    while (m_labels.size() > kMaxLabels) {
+        for (qsizetype i = m_recent.size() - 1; i >= 0; --i) {
+            if (m_recent.at(i) != keep) {
+                m_labels.removeAll(m_recent.takeAt(i));
+                break;
+            }
+        }
+    }
+}
+
+QStringList CategoryHistory::deletedList() const
+{
+    QStringList deleted(m_deleted.cbegin(), m_deleted.cend());
+    deleted.sort();
+    return deleted;
 }
 
 void CategoryHistory::remember(const QString &label)
 {
-    if (moveToFront(label))
+    if (label.isEmpty())
+        return;
+    const bool wasDeleted = m_deleted.remove(label);
+    if (use(label) || wasDeleted)
         store();
 }
 
-void CategoryHistory::rememberAll(const QStringList &labels)
+void CategoryHistory::rememberFound(const QStringList &labels)
 {
-    bool moved = false;
-    for (const QString &label : labels)
-        moved = moveToFront(label) || moved;
-    if (moved)
+    bool added = false;
+    for (const QString &label : labels) {
+        if (!label.isEmpty() && !m_deleted.contains(label))
+            added = use(label) || added;
+    }
+    if (added)
         store();
 }
 
 void CategoryHistory::remove(const QString &label)
 {
     m_labels.removeAll(label);
+    m_recent.removeAll(label);
+    if (!label.isEmpty())
+        m_deleted.insert(label);
     if (m_lastLabel == label)
         m_lastLabel = m_labels.isEmpty() ? QString() : m_labels.first();
     store();
@@ -60,11 +106,17 @@ void CategoryHistory::remove(const QString &label)
 
 void CategoryHistory::restore(const QString &label)
 {
+    const bool wasDeleted = m_deleted.remove(label);
     if (label.isEmpty() || m_labels.contains(label)) {
-        emit changed();
+        if (wasDeleted)
+            store();
+        else
+            emit changed();
         return;
     }
     m_labels.append(label);
+    m_recent.append(label);
+    trim(label);
     store();
 }
 
@@ -73,7 +125,7 @@ void CategoryHistory::holdStores(bool hold)
     m_holding = hold;
     if (!hold && m_unstored) {
         m_unstored = false;
-        WindowSettings::saveLabels(m_labels);
+        WindowSettings::saveLabels(m_labels, deletedList());
     }
 }
 
@@ -82,6 +134,6 @@ void CategoryHistory::store()
     if (m_holding)
         m_unstored = true;
     else
-        WindowSettings::saveLabels(m_labels);
+        WindowSettings::saveLabels(m_labels, deletedList());
     emit changed();
 }

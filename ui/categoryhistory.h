@@ -1,36 +1,47 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
-// The category names of the window, most recently used first, and the one offered for the next
-// shape. Stored under the settings key "labels" whenever the list changes.
+// The category names of the window in the order they were first used, and the one offered for
+// the next shape. The order is stable: using a name again does not move it, so the rows of the
+// category panel (and the keys 1-9) keep their numbers. Stored under the settings key "labels"
+// whenever the list changes. At most fifty names: a newcomer pushes out the one used least
+// recently.
 class CategoryHistory : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kMaxLabels = 50;
 
+    CategoryHistory(const QStringList &labels, const QStringList &deleted, QObject *parent = nullptr);
     explicit CategoryHistory(const QStringList &labels, QObject *parent = nullptr);
     ~CategoryHistory() override;   // writes a change still held back
 
     QStringList labels() const { return m_labels; }
+    // The same names, most recently used first (the label dialog's list).
+    QStringList recentLabels() const { return m_recent; }
     QString lastLabel() const { return m_lastLabel; }
     void setLastLabel(const QString &label);
 
-    // Moves label to the front (once), keeps the first fifty, stores. Nothing for an empty label.
+    // A name the user gives: appended when new (a deleted one comes back), marked as used,
+    // stored. Nothing for an empty label.
     void remember(const QString &label);
-    // remember for each label in order, stored once.
-    void rememberAll(const QStringList &labels);
+    // Names met in label files and saved records: as remember, except that a category the user
+    // deleted stays deleted.
+    void rememberFound(const QStringList &labels);
 
-    // Deleting a category: every occurrence goes; the offered label falls back to the first.
+    // Deleting a category: every occurrence goes and it is not taken from files again; the
+    // offered label falls back to the first.
     void remove(const QString &label);
     // Undoing that: the category comes back at the end, unless it is there already.
     void restore(const QString &label);
+    bool isDeleted(const QString &label) const { return m_deleted.contains(label); }
 
     // While held, changes take effect and signal at once but reach the settings only when the
-    // hold ends (or the history is destroyed): a model run reorders the list with every image,
+    // hold ends (or the history is destroyed): a model run adds categories with every image,
     // and each write of the settings file waits for the disk.
     void holdStores(bool hold);
 
@@ -38,10 +49,16 @@ signals:
     void changed();
 
 private:
-    bool moveToFront(const QString &label);
+    // True when the list changed (a new name), false when only its recency did.
+    bool use(const QString &label);
+    // Drops the least recently used names (never keep) down to fifty.
+    void trim(const QString &keep);
+    QStringList deletedList() const;
     void store();
 
-    QStringList m_labels;
+    QStringList m_labels;     // first-use order
+    QStringList m_recent;     // the same names, most recently used first
+    QSet<QString> m_deleted;
     QString m_lastLabel;
     bool m_holding = false;
     bool m_unstored = false;

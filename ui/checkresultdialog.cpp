@@ -68,11 +68,14 @@ CheckResultDialog::~CheckResultDialog()
     qDeleteAll(m_pendingRows);
 }
 
-void CheckResultDialog::addIssue(const QString &path, const QString &problem, const QString &detail)
+void CheckResultDialog::addIssue(const QString &path, const QString &problem, const QString &detail,
+                                 int shapeNumber)
 {
     auto *item = new QTreeWidgetItem(QStringList{QFileInfo(path).fileName(), problem, detail});
     item->setToolTip(0, path);
+    item->setToolTip(2, detail);
     item->setData(0, Qt::UserRole, path);
+    item->setData(0, Qt::UserRole + 1, shapeNumber);
     m_pendingRows.append(item);
     if (!m_flushTimer->isActive())
         m_flushTimer->start();
@@ -151,8 +154,11 @@ void CheckResultDialog::updateSummary()
 
 void CheckResultDialog::openItem(QTreeWidgetItem *item)
 {
-    if (item)
-        emit openImageRequested(item->data(0, Qt::UserRole).toString());
+    if (!item)
+        return;
+    const QString path = item->data(0, Qt::UserRole).toString();
+    emit openImageRequested(path);
+    emit findingActivated(path, item->data(0, Qt::UserRole + 1).toInt());
 }
 
 // Return on a row opens it rather than pressing the dialog's default button (which closes).

@@ -21,7 +21,9 @@ public:
     explicit CheckResultDialog(QWidget *parent = nullptr);
     ~CheckResultDialog() override;
 
-    void addIssue(const QString &path, const QString &problem, const QString &detail);
+    // shapeNumber: the place in the image's label file of the shape the finding names (its
+    // "#4"), 0 when it names none.
+    void addIssue(const QString &path, const QString &problem, const QString &detail, int shapeNumber = 0);
     void setSummary(int checkedImages, int issueCount, int issueImages);
     // Marks the summary green with "no issues" when no row was added since the last reset.
     void finishSummary();
@@ -33,6 +35,8 @@ public:
 
 Q_SIGNALS:
     void openImageRequested(const QString &path);
+    // The same row, with the shape it names (0: none): the window selects it.
+    void findingActivated(const QString &path, int shapeNumber);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -19,6 +19,12 @@ qreal FileDelegate::fittingRatio(const QSize &pixels)
     return std::max(qreal(pixels.width()) / ThumbWidth, qreal(pixels.height()) / ThumbHeight);
 }
 
+QString FileDelegate::shownName(const QFontMetrics &metrics, const QString &name, int width)
+{
+    // The tooltip has the whole name.
+    return metrics.elidedText(name, Qt::ElideRight, width);
+}
+
 QSize FileDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
 {
     return QSize(rowWidthFor(option.widget, RowWidth), RowHeight);
@@ -92,7 +98,7 @@ void FileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     const QColor nameColor(0xE6, 0xE9, 0xEF);
     if (nameRight > nameLeft) {
         const QString name = index.data(Qt::DisplayRole).toString();
-        const QString shown = painter->fontMetrics().elidedText(name, Qt::ElideMiddle, nameRight - nameLeft);
+        const QString shown = shownName(painter->fontMetrics(), name, nameRight - nameLeft);
         painter->setPen(nameColor);
         painter->drawText(QRect(nameLeft, r.top(), nameRight - nameLeft, r.height()),
                           Qt::AlignLeft | Qt::AlignVCenter, shown);

@@ -23,6 +23,9 @@ public:
 
     // The device pixel ratio that makes a pixmap's logical size fit the thumbnail frame.
     static qreal fittingRatio(const QSize &pixels);
+    // A file name as a row shows it in width pixels: cut at the end, where names of one series
+    // agree (IMG_2301_street, IMG_2306_street), so that their numbers stay readable.
+    static QString shownName(const QFontMetrics &metrics, const QString &name, int width);
 
 private:
     const QHash<QString, QPixmap> *m_thumbnails;

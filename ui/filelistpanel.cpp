@@ -43,7 +43,10 @@ FileListPanel::FileListPanel(QWidget *parent)
     : QFrame(parent)
 {
     setObjectName(QStringLiteral("panel"));
-    setFixedWidth(220);
+    // The window's splitter sets the width (220 at first); long names want more room.
+    setMinimumWidth(MinimumWidth);
+    setMaximumWidth(MaximumWidth);
+    resize(220, height());
 
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("panelTitle"));
@@ -169,7 +172,9 @@ void FileListPanel::appendPaths(const QStringList &paths)
         if (m_rowByPath.contains(path))
             continue;
         // Filled before it joins the list, so adding it is one insertion and no change signals.
-        auto *item = new QListWidgetItem(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        auto *item = new QListWidgetItem(name);
+        item->setData(Qt::ToolTipRole, name);   // the whole name, where the row elides it
         item->setData(FileRole::Path, path);
         item->setData(FileRole::Confirmed, 0);
         item->setData(FileRole::Pending, 0);
@@ -214,6 +219,12 @@ void FileListPanel::refreshFooter()
                                      - m_footer->fontMetrics().horizontalAdvance(withoutName));
     m_footer->setText(text.arg(m_footer->fontMetrics().elidedText(name, Qt::ElideMiddle, room))
                           .arg(m_shownCount));
+}
+
+void FileListPanel::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    refreshFooter();
 }
 
 void FileListPanel::setFilter(int filter)
@@ -366,7 +377,7 @@ void FileListPanel::retranslate()
     m_filterButtons[UnlabelledFiles]->setText(translateText("未标注"));
     m_filterButtons[PendingFiles]->setText(translateText("⚡待确认"));
     m_filterButtons[DoneFiles]->setText(translateText("完成"));
-    // As wide as the text and its padding: the default hint adds two spaces per button, which the
+    // As wide as the text and its padding: the default hint adds two spaces per button, which a
     // 220-pixel panel cannot afford for four buttons in most languages.
     for (QToolButton *button : m_filterButtons) {
         button->ensurePolished();

@@ -21,6 +21,8 @@ class FileListPanel : public QFrame
     Q_OBJECT
 public:
     enum Filter { AllFiles = 0, UnlabelledFiles = 1, PendingFiles = 2, DoneFiles = 3 };
+    static constexpr int MinimumWidth = 200;
+    static constexpr int MaximumWidth = 640;
 
     explicit FileListPanel(QWidget *parent = nullptr);
     ~FileListPanel() override;
@@ -46,6 +48,9 @@ public:
 
     // Whether a row with these counts passes a filter.
     static bool passesFilter(int filter, int confirmed, int pending);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
 
 signals:
     void currentPathChanged(const QString &path);

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, const QString &title,
                          QWidget *parent)
     : QDialog(parent)
+    , m_labels(labels)
 {
     setWindowTitle(title);
     setModal(true);
@@ -28,9 +30,10 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     m_combo->setInsertPolicy(QComboBox::NoInsert);
     // Categories are case-sensitive: completion may extend what is typed, never re-case it.
     m_combo->completer()->setCaseSensitivity(Qt::CaseSensitive);
-    // Suggestions in a list, not written into the field: inline completion would turn a typed
-    // "person" into a "person_sitting" listed before it, and Return would take that.
-    m_combo->completer()->setCompletionMode(QCompleter::PopupCompletion);
+    // The completion is written into the field, highlighted: Return takes it ("c" with "car"
+    // listed gives "car"), so a new category needs its whole name (or Del on the completion).
+    // A typed name that is a category itself wins over a longer one listed first (accept()).
+    m_combo->completer()->setCompletionMode(QCompleter::InlineCompletion);
     m_combo->addItems(labels);
     m_combo->setEditText(initialText);
     QLineEdit *edit = m_combo->lineEdit();
@@ -45,6 +48,10 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     updateSwatch();
     connect(m_combo, &QComboBox::currentTextChanged, this, &LabelDialog::updateSwatch);
     connect(edit, &QLineEdit::textChanged, this, &LabelDialog::updateSwatch);
+    // What the user typed, before the completion was added to it; a name picked from the list
+    // is taken whole.
+    connect(edit, &QLineEdit::textEdited, this, [this](const QString &text) { m_typed = text; });
+    connect(m_combo, &QComboBox::activated, this, [this] { m_typed.clear(); });
 
     auto *swatchRow = new QHBoxLayout;
     swatchRow->setSpacing(8);
@@ -72,6 +79,11 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     layout->addLayout(buttonRow);
 
     connect(edit, &QLineEdit::returnPressed, this, &QDialog::accept);
+    // Return on the offered text, still wholly selected, takes that text: the inline completer
+    // would replace it with its first row. The combo has the focus and hands keys to its line
+    // edit directly, so both are watched.
+    edit->installEventFilter(this);
+    m_combo->installEventFilter(this);
     m_combo->setFocus();
 }
 
@@ -87,6 +99,29 @@ QString LabelDialog::askLabel(QWidget *parent, const QStringList &labels, const 
         return QString();
     const QString text = dialog.currentText().trimmed();
     return text.isEmpty() ? initialText : text;
+}
+
+bool LabelDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    QLineEdit *edit = m_combo->lineEdit();
+    if ((watched == edit || watched == m_combo) && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && edit->hasSelectedText() && edit->selectionStart() == 0) {
+            edit->deselect();
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void LabelDialog::accept()
+{
+    // "person" typed with "person_sitting" completed after it: the typed category is meant.
+    const QString text = m_combo->currentText();
+    if (!m_typed.isEmpty() && text != m_typed && text.startsWith(m_typed) && m_labels.contains(m_typed.trimmed()))
+        m_combo->setEditText(m_typed);
+    QDialog::accept();
 }
 
 QString LabelDialog::currentText() const

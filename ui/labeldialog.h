@@ -25,9 +25,17 @@ public:
     // colour when it is blank.
     static QColor swatchColor(const QString &text);
 
+public slots:
+    void accept() override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void updateSwatch();
 
+    QStringList m_labels;
+    QString m_typed;
     QComboBox *m_combo = nullptr;
     QLabel *m_swatch = nullptr;
 };

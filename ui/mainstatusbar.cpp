@@ -39,6 +39,12 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_directory->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_directory->setToolTipDuration(-1);
     m_directory->installEventFilter(this);
+    m_message = addLabel(bar, QString(), 1);
+    m_message->setObjectName(QStringLiteral("statusMessage"));
+    m_message->setMinimumWidth(120);
+    m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_message->setStyleSheet(QStringLiteral("color:#E6E9EF;"));
+    m_message->hide();
     m_pending = addLabel(bar, QString());
     m_format = new QComboBox(bar);
     m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
@@ -97,6 +103,29 @@ void MainStatusBar::setDirty(bool dirty)
     m_dirty = dirty;
     m_saved->setText(dirty ? translateText("● 未保存") : translateText("已保存"));
     m_saved->setStyleSheet(QLatin1String(dirty ? kBusyStyle : kOnlineStyle));
+}
+
+void MainStatusBar::setMessage(const QString &text)
+{
+    m_message->setText(text);
+    m_message->setToolTip(text);
+    // The message needs the room more than the file's name, size, folder and results count do
+    // for the few seconds it is shown; state, zoom, cursor, format and saved stay.
+    const bool shown = !text.isEmpty();
+    for (QWidget *room : {static_cast<QWidget *>(m_file), static_cast<QWidget *>(m_size),
+                          static_cast<QWidget *>(m_directory), static_cast<QWidget *>(m_pending)})
+        room->setVisible(!shown);
+    m_message->setVisible(shown);
+}
+
+QString MainStatusBar::message() const
+{
+    return m_message->text();
+}
+
+bool MainStatusBar::messageShown() const
+{
+    return m_message->isVisible() && m_message->width() >= m_message->fontMetrics().horizontalAdvance(m_message->text());
 }
 
 void MainStatusBar::retranslate()

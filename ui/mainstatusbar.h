@@ -28,6 +28,12 @@ public:
     void setDirectory(const QString &nativePath);
     void setUseYolo(bool yolo);
     void setDirty(bool dirty);
+    // A hint of the canvas (while a polygon is drawn): shown in the directory's place, which
+    // comes back when the text is empty. Every other widget is permanent, so the bar's own
+    // temporary message would have no room.
+    void setMessage(const QString &text);
+    QString message() const;
+    bool messageShown() const;
     void retranslate();
 
     QString modelText() const;
@@ -52,6 +58,7 @@ private:
     QLabel *m_zoom;
     QLabel *m_cursor;
     QLabel *m_directory;
+    QLabel *m_message;
     QLabel *m_pending;
     QComboBox *m_format;
     QLabel *m_saved;

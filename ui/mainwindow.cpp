@@ -4,6 +4,8 @@
 #include "canvas/canvasview.h"
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
+#include "session/categoryorder.h"
+#include "session/categoryusagecounter.h"
 #include "session/checkrun.h"
 #include "session/foldersession.h"
 #include "session/timinglog.h"
@@ -32,22 +34,13 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
-namespace {
-
-QFrame *separator(QWidget *parent)
-{
-    auto *line = new QFrame(parent);
-    line->setObjectName(QStringLiteral("vline"));
-    line->setFixedWidth(1);
-    return line;
-}
-
-} // namespace
+#include <algorithm>
 
 MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     : QMainWindow(parent)
@@ -64,7 +57,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     setMinimumSize(1100, 700);
 
     const WindowSettings::Values settings = WindowSettings::load();
-    m_categories = new CategoryHistory(settings.labels, this);
+    m_categories = new CategoryHistory(settings.labels, WindowSettings::deletedLabels(), this);
     m_serverConfig = settings.server;
     m_client = new VllmClient(this);
     m_client->setServerConfig(m_serverConfig);
@@ -79,6 +72,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     if (!startDir.isEmpty())
         m_session->preload(startDir);
     m_prefetcher = new ImagePrefetcher(this);
+    m_usageCounter = new CategoryUsageCounter(this);
 
     buildCentralWidget();
     m_editor = new AnnotationEditor(m_scene, m_categories, this);
@@ -92,7 +86,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     escape->setShortcut(QKeySequence(Qt::Key_Escape));
     escape->setShortcutContext(Qt::WindowShortcut);
     addAction(escape);
-    connect(escape, &QAction::triggered, m_editor, &AnnotationEditor::escape);
+    connect(escape, &QAction::triggered, this, &MainWindow::escape);
 
     const QByteArray geometry = WindowSettings::geometry();
     if (!geometry.isEmpty())
@@ -155,31 +149,46 @@ void MainWindow::buildCentralWidget()
     m_fileList = new FileListPanel(this);
     m_objectPanel = new ObjectListPanel(this);
 
+    // The file list's handle widens it for long names; the object panel keeps its width. The
+    // handles are the one-pixel lines between the three (their grab area is wider).
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("mainSplitter"));
+    m_splitter->setHandleWidth(1);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->addWidget(m_fileList);
+    m_splitter->addWidget(m_canvasHost);
+    m_splitter->addWidget(m_objectPanel);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setStretchFactor(2, 0);
+    m_splitter->handle(2)->setEnabled(false);
+    m_splitter->setSizes({WindowSettings::fileListWidth(), 1000, m_objectPanel->width()});
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] {
+        if (m_fileList->isVisible())
+            WindowSettings::saveFileListWidth(m_fileList->width());
+    });
+
     auto *central = new QWidget(this);
     auto *outer = new QVBoxLayout(central);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    auto *row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    row->addWidget(m_fileList);
-    row->addWidget(separator(central));
-    row->addWidget(m_canvasHost, 1);
-    row->addWidget(separator(central));
-    row->addWidget(m_objectPanel);
-    outer->addLayout(row);
+    outer->addWidget(m_splitter);
     setCentralWidget(central);
 
     m_progress = new ProgressOverlay(m_canvasHost);
     m_toast = new ToastWidget(m_canvasHost);
 
     m_hint = new QLabel(m_canvasHost);
+    m_hint->setObjectName(QStringLiteral("canvasHint"));
     m_hint->setStyleSheet(QStringLiteral("color:#9AA3B2; font-size:11.5px; background:rgba(0,0,0,102);"
                                          "padding:3px 9px; border-radius:5px;"));
     m_hint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_toast->keepAbove(m_progress);
+    m_toast->keepAbove(m_hint);
 
     m_emptyState = new EmptyState(m_canvasHost);
     connect(m_emptyState, &EmptyState::openDirectoryRequested, this, [this] { openDirectory(QString()); });
+    connect(m_emptyState, &EmptyState::subfolderRequested, this, &MainWindow::openDirectory);
     retranslateWidgets();
 }
 
@@ -191,7 +200,7 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showWantedImage);
     connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
     connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });
-    connect(m_session, &FolderSession::labelsUsed, m_categories, &CategoryHistory::rememberAll);
+    connect(m_session, &FolderSession::labelsUsed, m_categories, &CategoryHistory::rememberFound);
     connect(m_session, &FolderSession::currentResultsArrived, this, [this](const QList<Annotation> &records) {
         m_editor->addLoaded(records);
         refreshPanels();
@@ -227,9 +236,10 @@ void MainWindow::connectSignals()
         // The arrow keys then move the shape, as after selecting it on the canvas.
         m_view->setFocus(Qt::OtherFocusReason);
     });
-    connect(m_objectPanel, &ObjectListPanel::rowConfirmed, m_editor, &AnnotationEditor::confirmOne);
+    connect(m_objectPanel, &ObjectListPanel::rowConfirmed, this, &MainWindow::confirmOne);
     connect(m_objectPanel, &ObjectListPanel::categoryApplied, m_editor, &AnnotationEditor::applyCategory);
-    connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::deleteCategory);
+    connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::requestCategoryDelete);
+    connect(m_usageCounter, &CategoryUsageCounter::counted, this, &MainWindow::onCategoryUsageCounted);
     connect(m_objectPanel, &ObjectListPanel::addCategoryClicked, this, &MainWindow::addCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryChosen, m_categories, &CategoryHistory::setLastLabel);
 
@@ -242,13 +252,9 @@ void MainWindow::connectSignals()
     connect(m_scene, &AnnotationScene::shapeDrafted, this, &MainWindow::addDrafted, Qt::QueuedConnection);
     connect(m_scene, &AnnotationScene::itemContextRequested, this,
             [this](uint id, const QPoint &globalPos) { showAnnotationMenu(id, globalPos); }, Qt::QueuedConnection);
-    connect(m_scene, &AnnotationScene::confirmRequested, m_editor, &AnnotationEditor::confirmOne);
-    connect(m_scene, &AnnotationScene::statusHint, this, [this](const QString &text) {
-        if (text.isEmpty())
-            statusBar()->clearMessage();
-        else
-            statusBar()->showMessage(text);
-    });
+    // Queued: after the double-click's release, which would select the confirmed shape again.
+    connect(m_scene, &AnnotationScene::confirmRequested, this, &MainWindow::confirmOne, Qt::QueuedConnection);
+    connect(m_scene, &AnnotationScene::statusHint, m_status, &MainStatusBar::setMessage);
     connect(m_view, &CanvasView::zoomChanged, m_status, &MainStatusBar::setZoom);
     connect(m_view, &CanvasView::zoomChanged, this, &MainWindow::onZoomChanged);
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
@@ -287,6 +293,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_canvasHost && event->type() == QEvent::Resize)
         layoutCanvasOverlays();
+    // A press on the canvas is the user picking: the shape drawn last is no longer fresh.
+    if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_editor->forgetFreshShape();
     if (watched == m_view->viewport() && event->type() == QEvent::Paint && !m_paintWatch.isEmpty()) {
         // Logged once the paint is done and the events queued meanwhile have run.
         const QString milestone = m_paintWatch;
@@ -304,6 +313,15 @@ void MainWindow::layoutCanvasOverlays()
 {
     m_emptyState->setGeometry(m_canvasHost->rect());
     m_progress->reposition();
+    // One line when it fits, else wrapped to the canvas: never cut off.
+    const int room = std::max(120, m_canvasHost->width() - 24);
+    m_hint->ensurePolished();
+    m_hint->setWordWrap(false);
+    m_hint->setMinimumWidth(0);
+    m_hint->setMaximumWidth(QWIDGETSIZE_MAX);
+    const int natural = m_hint->sizeHint().width();
+    m_hint->setWordWrap(natural > room);
+    m_hint->setFixedWidth(std::min(natural, room));
     m_hint->adjustSize();
     m_hint->move(12, m_canvasHost->height() - m_hint->height() - 10);
     m_hint->raise();
@@ -359,23 +377,35 @@ void MainWindow::refreshPanels()
 
 void MainWindow::refreshObjects()
 {
-    m_objectPanel->refreshObjects(m_scene->annotations(), m_scene->selectedId());
+    m_objectPanel->refreshObjects(m_scene->annotations(), m_scene->selectedId(), m_editor->savedShapeNumbers());
+}
+
+QStringList MainWindow::categoryRows() const
+{
+    QStringList rows = categoryOrder(m_classList, m_categories->labels());
+    // Deleted categories leave the list even where the dataset's class list names them.
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [this](const QString &name) {
+                                  return m_categories->isDeleted(name) && !m_categories->labels().contains(name);
+                              }),
+               rows.end());
+    const QList<Annotation> annotations = m_scene->annotations();
+    for (const Annotation &a : annotations) {
+        if (!a.label.isEmpty() && !rows.contains(a.label))
+            rows.append(a.label);
+    }
+    return rows;
 }
 
 void MainWindow::refreshCategories()
 {
     QHash<QString, int> counts;
-    QStringList extra;
-    const QStringList history = m_categories->labels();
     const QList<Annotation> annotations = m_scene->annotations();
     for (const Annotation &a : annotations) {
-        if (a.label.isEmpty())
-            continue;
-        if (!counts.contains(a.label) && !history.contains(a.label))
-            extra.append(a.label);
-        ++counts[a.label];
+        if (!a.label.isEmpty())
+            ++counts[a.label];
     }
-    m_objectPanel->refreshCategories(history + extra, counts, m_categories->lastLabel());
+    m_objectPanel->refreshCategories(categoryRows(), counts, m_categories->lastLabel());
 }
 
 void MainWindow::setUseYolo(bool yolo)
@@ -428,6 +458,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_inferenceBusy || m_checkRun->isReviewing())
         m_client->cancel();
     m_checkRun->stopRules();
+    m_usageCounter->requestStop();
     m_fileList->stopThumbnails();
     m_session->close();
     saveSettings();

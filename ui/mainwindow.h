@@ -13,6 +13,7 @@ class AnnotationScene;
 class AutoLabelDialog;
 class CanvasView;
 class CategoryHistory;
+class CategoryUsageCounter;
 class CheckResultDialog;
 class CheckRun;
 class EmptyState;
@@ -24,6 +25,7 @@ class MainStatusBar;
 class ObjectListPanel;
 class ProgressOverlay;
 class QLabel;
+class QSplitter;
 class ToastWidget;
 class VllmClient;
 struct CheckSummary;
@@ -52,6 +54,9 @@ public:
     // False when the image is not shown: it cannot be decoded, or the current one cannot be saved.
     bool showImage(const QString &path);
     void stepImage(int step);
+    // After the image's last model result was decided: the next image (in the file list's
+    // order and filter) that has results, with its first one selected. False when none has.
+    bool reviewNextImage();
     bool saveCurrent();
     void deleteImage(const QString &path);
     // Converts every label file of the open folder, after asking.
@@ -60,6 +65,11 @@ public:
     void showShortcuts();
     void startAutoLabel(bool settingsOnly, bool preferCurrent);
     void startCheck();
+    // A check finding was double-clicked: the window comes to the front with the image, and the
+    // shape the finding numbers (#n, 0: none) selected.
+    void showFinding(const QString &path, int shapeNumber);
+    // The categories of the panel in their row order (the keys 1-9 follow it).
+    QStringList categoryRows() const;
 
     QString currentDirectory() const;
     QString currentImagePath() const;
@@ -74,6 +84,8 @@ public:
     CanvasView *view() const { return m_view; }
     FileListPanel *fileList() const { return m_fileList; }
     ObjectListPanel *objectPanel() const { return m_objectPanel; }
+    QSplitter *splitter() const { return m_splitter; }
+    CheckResultDialog *checkDialog() const;
     ToastWidget *toast() const { return m_toast; }
     ProgressOverlay *progressCard() const { return m_progress; }
     MainStatusBar *statusPanel() const { return m_status; }
@@ -138,17 +150,27 @@ private:
     void addDrafted(const Annotation &draft);
     void editCategory(uint id);
     void applyNumberKey(int number);
+    // The panel asked to delete a category: when saved label files use it, the window counts
+    // them (on a worker) and asks first.
+    void requestCategoryDelete(const QString &label, int annotationCount);
+    void onCategoryUsageCounted(const QString &label, int files);
     void deleteCategory(const QString &label, int annotationCount);
+    void updateClassList(bool reread);
     void addCategory();
     void copyPreviousShapes();
     void showAnnotationMenu(uint id, const QPoint &globalPos);
     void confirmCurrent();
+    void confirmOne(uint id);
+    void escape();
+    void afterReview(bool noneLeft, bool keyboard);
     void confirmAll();
     void rejectAll();
 
     // mainwindow_runs.cpp
     AutoLabelDialog *autoLabelDialog();
-    bool checkServerNow(QString *error);
+    // Probes the server's "/models" and waits (at most 4 s); served gets the model ids it lists.
+    bool checkServerNow(QString *error, QStringList *served = nullptr);
+    void runFromDialog(AutoLabelDialog *dialog);
     bool refusedWhileBusy();
     void applyDialogServer();
     void onImageFinished(const ImageResult &result);
@@ -162,6 +184,11 @@ private:
     FolderSession *m_session = nullptr;
     AnnotationEditor *m_editor = nullptr;
     CategoryHistory *m_categories = nullptr;
+    QStringList m_classList;       // the dataset's class list for the image shown (may be empty)
+    QString m_classListDir;        // the labels folder it was read for
+    CategoryUsageCounter *m_usageCounter = nullptr;
+    QString m_deletingCategory;    // asked to delete, waiting for its file count
+    int m_deletingCount = 0;
     DecodedImage m_current;
     ImagePrefetcher *m_prefetcher = nullptr;
     QString m_fullResolutionRequested;
@@ -175,6 +202,7 @@ private:
     AnnotationScene *m_scene = nullptr;
     CanvasView *m_view = nullptr;
     QWidget *m_canvasHost = nullptr;
+    QSplitter *m_splitter = nullptr;
     FileListPanel *m_fileList = nullptr;
     ObjectListPanel *m_objectPanel = nullptr;
     ProgressOverlay *m_progress = nullptr;

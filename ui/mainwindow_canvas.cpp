@@ -2,8 +2,11 @@
 
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
+#include "session/categoryorder.h"
+#include "session/categoryusagecounter.h"
 #include "session/foldersession.h"
 #include "session/timinglog.h"
+#include "storage/datasetlayout.h"
 #include "shared/language.h"
 #include "ui/annotationeditor.h"
 #include "ui/categoryhistory.h"
@@ -17,6 +20,8 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 bool MainWindow::showImage(const QString &path)
@@ -69,6 +74,7 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     m_editor->setLoading(false);
 
     m_fileList->selectPath(path, true);
+    updateClassList(false);
     updateTitle();
     updateSavedIndicator();
     updateEmptyState();
@@ -196,12 +202,41 @@ void MainWindow::onEdited()
     refreshPanels();
 }
 
+void MainWindow::updateClassList(bool reread)
+{
+    const QString current = currentImagePath();
+    const QString dir = current.isEmpty() ? QString() : labelsDirFor(current);
+    if (!reread && dir == m_classListDir)
+        return;
+    m_classListDir = dir;
+    const QStringList classes = datasetClassList(current);
+    if (classes == m_classList)
+        return;
+    m_classList = classes;
+    refreshCategories();
+}
+
+namespace {
+
+// The label dialog's list: the names used most recently first, then the rest of the panel's.
+QStringList offeredLabels(const QStringList &recent, const QStringList &rows)
+{
+    QStringList offered = recent;
+    for (const QString &name : rows) {
+        if (!offered.contains(name))
+            offered.append(name);
+    }
+    return offered;
+}
+
+} // namespace
+
 void MainWindow::addDrafted(const Annotation &draft)
 {
     if (!m_editor->hasImage())
         return;
-    const QString label = LabelDialog::askLabel(this, m_categories->labels(), m_categories->lastLabel(), nullptr,
-                                                translateText("输入类别"));
+    const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
+                                                m_categories->lastLabel(), nullptr, translateText("输入类别"));
     if (label.isEmpty())
         return;   // cancelled: the drawn shape is dropped, nothing to undo
     m_editor->addShape(draft, label);
@@ -212,8 +247,8 @@ void MainWindow::editCategory(uint id)
     const std::optional<Annotation> current = m_editor->annotation(id);
     if (!current)
         return;
-    const QString label = LabelDialog::askLabel(this, m_categories->labels(), current->label, nullptr,
-                                                translateText("修改类别"));
+    const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
+                                                current->label, nullptr, translateText("修改类别"));
     m_editor->relabel(id, label);
 }
 
@@ -222,13 +257,53 @@ void MainWindow::applyNumberKey(int number)
     const QString label = m_objectPanel->categoryAtRow(number - 1);
     if (label.isEmpty() || !m_editor->hasImage())
         return;
-    if (m_scene->hasSelection()) {
-        m_editor->applyCategory(label);
+    if (m_editor->applyCategoryKey(label) == AnnotationEditor::CategoryKey::NextShape)
+        m_toast->showMessage(translateText("下一个框的类别：%1").arg(label));
+}
+
+void MainWindow::requestCategoryDelete(const QString &label, int annotationCount)
+{
+    if (label.isEmpty())
+        return;
+    const QStringList paths = m_session->imagePaths();
+    if (paths.isEmpty()) {
+        deleteCategory(label, annotationCount);
         return;
     }
-    // Nothing selected: the category is offered for the next shape.
-    m_categories->setLastLabel(label);
-    m_toast->showMessage(translateText("下一个框的类别：%1").arg(label));
+    // The folder's label files are read on a worker; the question comes when the count does.
+    m_deletingCategory = label;
+    m_deletingCount = annotationCount;
+    setCursor(Qt::BusyCursor);
+    m_usageCounter->count(label, paths, currentImagePath());
+}
+
+void MainWindow::onCategoryUsageCounted(const QString &label, int files)
+{
+    if (label != m_deletingCategory)
+        return;   // a count asked for before another one
+    m_deletingCategory.clear();
+    unsetCursor();
+    if (files > 0) {
+        QMessageBox box(QMessageBox::Question, translateText("删除类别"),
+                        translateText("类别「%1」还用在本目录 %2 个已保存的标注文件中。\n删除后它不再出现在类别列表中，"
+                                      "打开这些图片时也不会回来；这些文件保持不变。")
+                            .arg(label)
+                            .arg(files),
+                        QMessageBox::NoButton, this);
+        QPushButton *remove = box.addButton(translateText("删除"), QMessageBox::DestructiveRole);
+        QPushButton *cancel = box.addButton(translateText("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() != remove)
+            return;
+    }
+    // The image shown may have changed while the files were counted.
+    int shapes = 0;
+    const QList<Annotation> annotations = m_scene->annotations();
+    for (const Annotation &a : annotations)
+        shapes += a.label == label ? 1 : 0;
+    deleteCategory(label, shapes);
 }
 
 void MainWindow::deleteCategory(const QString &label, int annotationCount)
@@ -244,8 +319,8 @@ void MainWindow::deleteCategory(const QString &label, int annotationCount)
 
 void MainWindow::addCategory()
 {
-    const QString label = LabelDialog::askLabel(this, m_categories->labels(), m_categories->lastLabel(), nullptr,
-                                                translateText("新增类别"));
+    const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
+                                                m_categories->lastLabel(), nullptr, translateText("新增类别"));
     if (label.isEmpty())
         return;
     m_categories->remember(label);
@@ -288,7 +363,7 @@ void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
     if (chosen == relabel)
         editCategory(id);
     else if (confirm && chosen == confirm)
-        m_editor->confirmOne(id);
+        confirmOne(id);
     else if (chosen == difficult)
         m_editor->toggleDifficult(id);
     else if (chosen == remove)
@@ -297,11 +372,53 @@ void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
 
 void MainWindow::confirmCurrent()
 {
-    const AnnotationEditor::Confirmation done = m_editor->confirmCurrent();
+    const AnnotationEditor::Review done = m_editor->confirmCurrent();
     if (done.alreadyConfirmed)
         m_toast->showMessage(translateText("该框已是已确认状态"));
     else if (done.confirmed >= 2)
         m_toast->showMessage(translateText("已确认 %1 个标注").arg(done.confirmed));
+    if (done.confirmed > 0)
+        afterReview(done.noneLeft, true);
+}
+
+void MainWindow::confirmOne(uint id)
+{
+    const AnnotationEditor::Review done = m_editor->confirmAndAdvance(id);
+    afterReview(done.noneLeft, false);
+}
+
+void MainWindow::escape()
+{
+    const AnnotationEditor::Review done = m_editor->escape();
+    if (done.rejected > 0)
+        afterReview(done.noneLeft, true);
+}
+
+void MainWindow::afterReview(bool noneLeft, bool keyboard)
+{
+    // Enter and Esc go on to the next image with results: a folder is reviewed without the mouse.
+    if (!noneLeft || !keyboard)
+        return;
+    if (!reviewNextImage())
+        m_toast->showMessage(translateText("全部待确认结果已处理完"));
+}
+
+bool MainWindow::reviewNextImage()
+{
+    const QStringList paths = m_session->imagePaths();
+    const QString current = currentImagePath();
+    const qsizetype n = paths.size();
+    const qsizetype c = m_session->indexOf(current);
+    for (qsizetype i = 1; i <= n; ++i) {
+        const QString &candidate = paths.at(((c < 0 ? -1 : c) + i) % n);
+        if (candidate == current || m_session->imageState(candidate).pending <= 0 || !m_fileList->isShown(candidate))
+            continue;
+        showImage(candidate);
+        if (currentImagePath() == candidate)
+            m_editor->stepPending(1);
+        return true;
+    }
+    return false;
 }
 
 void MainWindow::confirmAll()

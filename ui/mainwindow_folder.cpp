@@ -2,10 +2,12 @@
 
 #include "canvas/annotationscene.h"
 #include "session/foldersession.h"
+#include "session/imagesubfolders.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/directoryloader.h"
 #include "ui/annotationeditor.h"
+#include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
 #include "ui/toastwidget.h"
@@ -79,6 +81,9 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
 
 void MainWindow::onListingFinished()
 {
+    // A dataset root holds its images in subfolders: the empty state offers them.
+    const QString dir = m_session->directory();
+    m_emptyState->setSubfolders(dir, m_session->imagePaths().isEmpty() ? imageSubfolders(dir) : QStringList());
     m_fileList->setDirectory(QFileInfo(m_session->directory()).fileName());
     m_fileList->updateCounts();
     m_fileList->requestThumbnails(m_session->imagePaths());
@@ -113,6 +118,7 @@ bool MainWindow::saveCurrent()
     }
     m_editor->markSaved();
     updateSavedIndicator();
+    updateClassList(true);   // a YOLO save may have started or grown the class list
     return true;
 }
 

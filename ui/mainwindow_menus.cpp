@@ -79,9 +79,13 @@ void MainWindow::buildActions()
     a.undo = m_editor->undoStack()->createUndoAction(a.parent, translateText("撤销"));
     a.undo->setShortcut(QKeySequence::Undo);
     a.redo = m_editor->undoStack()->createRedoAction(a.parent, translateText("重做"));
-    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
-    if (!redoKeys.contains(QKeySequence(QStringLiteral("Ctrl+Shift+Z"))))
-        redoKeys.append(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    // Both keys everywhere: the platform's Redo binding is Ctrl+Shift+Z alone on Linux and
+    // Ctrl+Y alone on Windows.
+    QList<QKeySequence> redoKeys = {QKeySequence(QStringLiteral("Ctrl+Y")), QKeySequence(QStringLiteral("Ctrl+Shift+Z"))};
+    for (const QKeySequence &key : QKeySequence::keyBindings(QKeySequence::Redo)) {
+        if (!redoKeys.contains(key))
+            redoKeys.append(key);
+    }
     a.redo->setShortcuts(redoKeys);
     a.deleteSelected = makeAction(QStringLiteral("trash"), translateText("删除选中"));
     a.deleteSelected->setIconText(translateText("删除"));
@@ -91,7 +95,10 @@ void MainWindow::buildActions()
     a.copyPrevious->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
     connect(a.copyPrevious, &QAction::triggered, this, &MainWindow::copyPreviousShapes);
     a.confirmAll = makeAction(QString(), translateText("全部确认 ⚡"));
+    a.confirmAll->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
     a.rejectAll = makeAction(QString(), translateText("全部拒绝 ⚡"));
+    // Del deletes the selection; Ctrl+Del all the model's unconfirmed results.
+    a.rejectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
     connect(a.confirmAll, &QAction::triggered, this, &MainWindow::confirmAll);
     connect(a.rejectAll, &QAction::triggered, this, &MainWindow::rejectAll);
 
@@ -204,6 +211,16 @@ void MainWindow::buildActions()
     a.nextImage->setToolTip(translateText("下一张") + QStringLiteral(" (→)"));
     a.nextImage->setShortcut(QKeySequence(Qt::Key_Right));
     connect(a.nextImage, &QAction::triggered, this, [this] { stepImage(1); });
+    // The arrows nudge a selected shape; these step whatever is selected.
+    a.pageImages[0] = new QAction(a.parent);
+    a.pageImages[0]->setShortcut(QKeySequence(Qt::Key_PageUp));
+    a.pageImages[1] = new QAction(a.parent);
+    a.pageImages[1]->setShortcut(QKeySequence(Qt::Key_PageDown));
+    for (int i = 0; i < 2; ++i) {
+        a.pageImages[i]->setShortcutContext(Qt::WindowShortcut);
+        addAction(a.pageImages[i]);
+        connect(a.pageImages[i], &QAction::triggered, this, [this, i] { stepImage(i == 0 ? -1 : 1); });
+    }
     a.check = makeAction(QStringLiteral("check"), translateText("检查标注"));
     a.check->setIconText(translateText("检查"));
     connect(a.check, &QAction::triggered, this, &MainWindow::startCheck);

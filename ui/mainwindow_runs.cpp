@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "canvas/canvasview.h"
 #include "inference/autolabeltask.h"
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
@@ -24,7 +25,13 @@
 
 #include <algorithm>
 
-bool MainWindow::checkServerNow(QString *error)
+namespace {
+
+const qint64 kMaxModelListBytes = 1 << 20;
+
+} // namespace
+
+bool MainWindow::checkServerNow(QString *error, QStringList *served)
 {
     QNetworkAccessManager network;
     QNetworkRequest request(QUrl(m_serverConfig.baseUrl + QStringLiteral("/models")));
@@ -32,6 +39,11 @@ bool MainWindow::checkServerNow(QString *error)
     QNetworkReply *reply = network.get(request);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // A model list is small; a server that sends more is not read further.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received) {
+        if (received > kMaxModelListBytes)
+            reply->abort();
+    });
     loop.exec();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // An error status arrives as a network error too: the status is what tells the user most.
@@ -40,6 +52,9 @@ bool MainWindow::checkServerNow(QString *error)
         *error = status.isValid() ? translateText("HTTP %1（服务启动中或地址不对）").arg(status.toInt())
                                   : reply->errorString();
     }
+    if (served)
+        *served = online && reply->error() == QNetworkReply::NoError ? VllmClient::modelIds(reply->readAll())
+                                                                    : QStringList();
     reply->deleteLater();
     return online;
 }
@@ -73,13 +88,18 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
     if (preferCurrent && !current.isEmpty())
         dialog->setScope(0);
     if (settingsOnly) {
-        dialog->exec();
+        // Model → Model settings opens the settings; "Start" on the other tab still starts a run.
+        dialog->showModelTab();
+        if (dialog->exec() == QDialog::Accepted)
+            runFromDialog(dialog);
         return;
     }
+    dialog->showRunTab();
 
     // Each probe waits in an event loop, where the user may start a check or another run.
     QString error;
-    m_modelOnline = checkServerNow(&error);
+    QStringList served;
+    m_modelOnline = checkServerNow(&error, &served);
     updateModelIndicator();
     if (refusedWhileBusy())
         return;
@@ -94,25 +114,43 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
         box.exec();
         if (box.clickedButton() == settings) {
             dialog->showModelTab();
-            dialog->exec();
+            if (dialog->exec() == QDialog::Accepted)
+                runFromDialog(dialog);
         }
         return;
     }
+    // A name the server does not serve is replaced before the user sees the dialog.
+    dialog->setServedModels(served);
+    if (dialog->exec() == QDialog::Accepted)
+        runFromDialog(dialog);
+}
 
-    if (dialog->exec() != QDialog::Accepted)
+// "Start" was pressed, on whichever tab and however the dialog was opened.
+void MainWindow::runFromDialog(AutoLabelDialog *dialog)
+{
+    if (refusedWhileBusy())
         return;
     ServerConfig chosen = dialog->serverConfig();
     chosen.concurrency = qMax(1, chosen.concurrency);
     m_serverConfig = chosen;
     m_client->setServerConfig(m_serverConfig);
     saveSettings();
-    m_modelOnline = checkServerNow(&error);
+    QString error;
+    QStringList served;
+    m_modelOnline = checkServerNow(&error, &served);
     updateModelIndicator();
     if (refusedWhileBusy())
         return;
     if (!m_modelOnline) {
         m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
         return;
+    }
+    const QString model = AutoLabelDialog::modelToUse(m_serverConfig.model, served);
+    if (model != m_serverConfig.model) {
+        m_toast->showMessage(translateText("服务器没有模型 %1，改用它提供的 %2").arg(m_serverConfig.model, model));
+        m_serverConfig.model = model;
+        m_client->setServerConfig(m_serverConfig);
+        saveSettings();
     }
 
     // The image on screen may have changed while the probes waited.
@@ -180,7 +218,7 @@ void MainWindow::onImageFinished(const ImageResult &result)
     QStringList labels;
     for (const Annotation &a : filtered.kept)
         labels.append(a.label);
-    m_categories->rememberAll(labels);
+    m_categories->rememberFound(labels);
     refreshPanels();
 }
 
@@ -238,13 +276,9 @@ void MainWindow::startCheck()
     if (!m_checkDialog) {
         m_checkDialog = new CheckResultDialog(this);
         m_checkDialog->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_checkDialog, &CheckResultDialog::openImageRequested, this, [this](const QString &path) {
-            raise();
-            activateWindow();
-            showImage(path);
-        });
+        connect(m_checkDialog, &CheckResultDialog::findingActivated, this, &MainWindow::showFinding);
         connect(m_checkRun, &CheckRun::issueFound, m_checkDialog, [this](const LabelIssue &issue) {
-            m_checkDialog->addIssue(issue.path, issue.problem(), issue.detail());
+            m_checkDialog->addIssue(issue.path, issue.problem(), issue.detail(), issue.shapeNumber());
         });
     }
     // The checker reads the files: what the user did here must be on disk first.
@@ -291,4 +325,23 @@ void MainWindow::showCheckSummary(const CheckSummary &summary)
     m_checkDialog->finishSummary();
     m_checkDialog->show();
     m_checkDialog->raise();
+}
+
+void MainWindow::showFinding(const QString &path, int shapeNumber)
+{
+    // The dialog stays open beside the window, which comes in front of it.
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    showImage(path);
+    if (currentImagePath() != path)
+        return;   // the image could not be shown (its toast says why)
+    if (shapeNumber > 0 && m_editor->selectSavedShape(shapeNumber))
+        m_view->setFocus(Qt::OtherFocusReason);
+}
+
+CheckResultDialog *MainWindow::checkDialog() const
+{
+    return m_checkDialog;
 }

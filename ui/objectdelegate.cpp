@@ -94,7 +94,17 @@ void ObjectDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
         }
     }
 
-    const qreal nameLeft = r.left() + 28;
+    qreal nameLeft = r.left() + 28;
+    const int number = index.data(ObjectRole::Number).toInt();
+    if (number > 0) {
+        // The place in the label file, as check findings name the shape ("#4").
+        const QString text = QStringLiteral("#%1").arg(number);
+        const qreal w = smallMetrics.horizontalAdvance(text);
+        painter->setFont(small);
+        painter->setPen(dim);
+        painter->drawText(QRectF(nameLeft, r.top(), w, r.height()), Qt::AlignLeft | Qt::AlignVCenter, text);
+        nameLeft += w + 6;
+    }
     const qreal available = x - nameLeft;
     if (available > 20) {
         painter->setFont(option.font);

@@ -126,8 +126,9 @@ QString ObjectListPanel::detailText(const Annotation &annotation)
     return QStringLiteral("%1×%2").arg(int(box.width())).arg(int(box.height()));
 }
 
-void ObjectListPanel::fillObjectRow(QListWidgetItem *item, const Annotation &a)
+void ObjectListPanel::fillObjectRow(QListWidgetItem *item, const Annotation &a, int number)
 {
+    item->setData(ObjectRole::Number, number);
     const bool pending = a.pending == 1;
     item->setData(Qt::DisplayRole, displayName(a));
     item->setData(ObjectRole::Id, uint(a.id));
@@ -138,7 +139,8 @@ void ObjectListPanel::fillObjectRow(QListWidgetItem *item, const Annotation &a)
     item->setData(ObjectRole::Confidence, a.confidence);
 }
 
-void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, uint selectedId)
+void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, uint selectedId,
+                                     const QHash<uint, int> &numbers)
 {
     m_shown = annotations;
     QHash<uint, int> indexById;
@@ -155,13 +157,14 @@ void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, uint 
         // The same shapes: rows keep their order, so a moved shape does not jump in the list.
         for (int row = 0; row < m_objects->count(); ++row) {
             QListWidgetItem *item = m_objects->item(row);
-            fillObjectRow(item, annotations.at(indexById.value(item->data(ObjectRole::Id).toUInt())));
+            const uint id = item->data(ObjectRole::Id).toUInt();
+            fillObjectRow(item, annotations.at(indexById.value(id)), numbers.value(id));
         }
     } else {
         m_objects->clear();
         for (const Annotation &a : annotations) {
             auto *item = new QListWidgetItem;
-            fillObjectRow(item, a);
+            fillObjectRow(item, a, numbers.value(a.id));
             m_objects->addItem(item);
         }
     }

@@ -22,7 +22,10 @@ class ObjectListPanel : public QFrame
 public:
     explicit ObjectListPanel(QWidget *parent = nullptr);
 
-    void refreshObjects(const QList<Annotation> &annotations, uint selectedId);
+    // numbers: the place of each saved shape in its label file by id (a check finding's "#4");
+    // shapes without one (model results) show none.
+    void refreshObjects(const QList<Annotation> &annotations, uint selectedId,
+                        const QHash<uint, int> &numbers = QHash<uint, int>());
     void refreshCategories(const QStringList &labels, const QHash<QString, int> &counts,
                            const QString &currentLabel);
     void retranslate();
@@ -47,7 +50,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void fillObjectRow(QListWidgetItem *item, const Annotation &annotation);
+    void fillObjectRow(QListWidgetItem *item, const Annotation &annotation, int number);
     bool categoryPress(QMouseEvent *event);
     bool clearConfirmations();
 

@@ -20,6 +20,7 @@ enum : int {
     Pending = Qt::UserRole + 5,     // bool
     Polygon = Qt::UserRole + 22,    // bool
     Confidence = Qt::UserRole + 23, // double, -1 = none
+    Number = Qt::UserRole + 24,     // int, the shape's place in the saved label file (#n); 0 = none
 };
 }
 

@@ -59,12 +59,26 @@ int ShortcutDelegate::keyColumnWidth(const QFontMetrics &metrics, const QStringL
     return widest + 8;
 }
 
-QSize ShortcutDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
+int ShortcutDelegate::descriptionWidth(int rowWidth, int keyColumnWidth)
+{
+    return std::max(0, rowWidth - keyColumnWidth - 30);
+}
+
+int ShortcutDelegate::rowHeight(const QFontMetrics &metrics, const QString &description, int textWidth)
+{
+    if (textWidth <= 0)
+        return kRowHeight;
+    const QRect wrapped = metrics.boundingRect(QRect(0, 0, textWidth, 10000), Qt::TextWordWrap, description);
+    return std::max(kRowHeight, wrapped.height() + 8);
+}
+
+QSize ShortcutDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     int width = option.rect.width();
     if (const auto *view = qobject_cast<const QAbstractItemView *>(option.widget))
         width = view->viewport()->width();
-    return QSize(width, kRowHeight);
+    return QSize(width, rowHeight(QFontMetrics(option.font), index.data(Qt::UserRole).toString(),
+                                  descriptionWidth(width, m_keyColumnWidth)));
 }
 
 void ShortcutDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
@@ -98,14 +112,13 @@ void ShortcutDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         edge = rtl ? edge - width - kChipGap : edge + width + kChipGap;
     }
 
-    const int textWidth = row.width() - m_keyColumnWidth - 30;
+    const int textWidth = descriptionWidth(row.width(), m_keyColumnWidth);
     const int textLeft = rtl ? row.left() + 6 : row.left() + kEdgeInset + m_keyColumnWidth + 18;
-    const QRect textRect(textLeft, row.top(), std::max(0, textWidth), row.height());
-    const QString description = metrics.elidedText(index.data(Qt::UserRole).toString(), Qt::ElideRight,
-                                                   textRect.width());
+    const QRect textRect(textLeft, row.top(), textWidth, row.height());
     painter->setPen(kText);
     // Absolute: the painter would otherwise mirror the alignment a second time.
     const Qt::Alignment side = rtl ? Qt::AlignRight : Qt::AlignLeft;
-    painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignAbsolute | side, description);
+    painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignAbsolute | Qt::TextWordWrap | side,
+                      index.data(Qt::UserRole).toString());
     painter->restore();
 }

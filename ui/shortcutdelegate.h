@@ -6,7 +6,8 @@
 class QFontMetrics;
 
 // Paints one row of the shortcut list: the keys (display role) as chips, split at "/", and the
-// description (user role) beside them. Rows are 34 px high; right-to-left layouts are mirrored.
+// description (user role) beside them, wrapped when it is long. Rows are 34 px high, or as tall
+// as their wrapped description; right-to-left layouts are mirrored.
 class ShortcutDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -24,6 +25,11 @@ public:
     static int chipsWidth(const QFontMetrics &metrics, const QString &keys);
     // The widest row's chips plus 8.
     static int keyColumnWidth(const QFontMetrics &metrics, const QStringList &keyTexts);
+
+    // Room for the description in a row of this width.
+    static int descriptionWidth(int rowWidth, int keyColumnWidth);
+    // 34, or the wrapped description's height and 4 px above and below.
+    static int rowHeight(const QFontMetrics &metrics, const QString &description, int textWidth);
 
     static constexpr int kRowHeight = 34;
 

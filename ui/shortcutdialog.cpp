@@ -24,22 +24,24 @@ constexpr int kChromeHeight = 80;
 QList<ShortcutRow> ShortcutDialog::rows()
 {
     return {
-        {QStringLiteral("W"), translateText("矩形模式")},
-        {QStringLiteral("P"), translateText("多边形模式")},
-        {QStringLiteral("E"), translateText("编辑模式")},
-        {QStringLiteral("1–9"), translateText("按行号给选中框指定类别（无选中时设为下一个框的类别）")},
+        {QStringLiteral("W / P / E"), translateText("矩形 / 多边形 / 编辑模式")},
+        {QStringLiteral("1–9"),
+         translateText("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别")},
         {QStringLiteral("Del"), translateText("删除选中")},
         {QStringLiteral("Ctrl+S"), translateText("保存")},
         {QStringLiteral("Ctrl+Shift+V"), translateText("复制上一张的标注")},
-        {QStringLiteral("Ctrl+Z / Ctrl+Y"), translateText("撤销 / 重做")},
-        {QStringLiteral("←  /  →"), translateText("上一张 / 下一张")},
+        {QStringLiteral("Ctrl+Z / Ctrl+Y"), translateText("撤销 / 重做（重做也可用 Ctrl+Shift+Z）")},
+        {QStringLiteral("←  /  →"), translateText("上一张 / 下一张；有选中框时移动它")},
+        {QStringLiteral("PgUp / PgDn"), translateText("上一张 / 下一张（无论是否有选中框）")},
+        {translateText("方向键"), translateText("移动选中框 1 像素（加 Shift：10 像素）")},
         {QStringLiteral("A / D"), translateText("上一个 / 下一个待确认框")},
-        {QStringLiteral("Enter"), translateText("确认当前 ⚡框（双击同）")},
-        {QStringLiteral("Esc"), translateText("取消绘制 / 拒绝选中 ⚡框 / 取消选中")},
-        {translateText("空格+拖拽"), translateText("平移画布")},
-        {translateText("滚轮"), translateText("缩放（以光标为锚点）")},
-        {QStringLiteral("Ctrl+O"), translateText("打开图片目录")},
-        {QStringLiteral("Ctrl+G"), translateText("自动标注")},
+        {QStringLiteral("Enter"),
+         translateText("确认选中的 ⚡框并选中下一个（双击同）；本图没有了就转到下一张有结果的图片")},
+        {QStringLiteral("Esc"), translateText("取消绘制 / 拒绝选中的 ⚡框并选中下一个 / 取消选中")},
+        {QStringLiteral("Ctrl+Enter / Ctrl+Del"), translateText("全部确认 / 全部拒绝 本图的 ⚡框")},
+        {translateText("空格+拖拽") + QStringLiteral(" / ") + translateText("滚轮"),
+         translateText("平移画布 / 缩放（以光标为锚点）")},
+        {QStringLiteral("Ctrl+O / Ctrl+G"), translateText("打开图片目录 / 自动标注")},
         {QStringLiteral("Ctrl+0 / Ctrl+1"), translateText("适合窗口 / 原始尺寸")},
         {QStringLiteral("F2 / F3"), translateText("显示/隐藏 文件列表 / 标注面板")},
     };
@@ -47,12 +49,12 @@ QList<ShortcutRow> ShortcutDialog::rows()
 
 int ShortcutDialog::fittedWidth(int descriptionWidth, int keyColumnWidth)
 {
-    return std::clamp(descriptionWidth + keyColumnWidth + 66, 440, 640);
+    return std::clamp(descriptionWidth + keyColumnWidth + 66, 440, 840);
 }
 
-int ShortcutDialog::fittedHeight(int rowCount, int buttonHeight, int fontHeight, int windowHeight)
+int ShortcutDialog::fittedHeight(int rowsHeight, int buttonHeight, int fontHeight, int windowHeight)
 {
-    const int full = buttonHeight + fontHeight + rowCount * ShortcutDelegate::kRowHeight + kChromeHeight;
+    const int full = buttonHeight + fontHeight + rowsHeight + kChromeHeight;
     return std::min(full, std::max(420, windowHeight - 60));
 }
 
@@ -108,8 +110,17 @@ ShortcutDialog::ShortcutDialog(QWidget *window)
     else if (const QScreen *screen = QGuiApplication::primaryScreen())
         windowHeight = screen->availableGeometry().height();
     close->ensurePolished();
-    setFixedSize(fittedWidth(descriptionWidth, m_keyColumnWidth),
-                 fittedHeight(int(entries.size()), close->sizeHint().height(), metrics.height(), windowHeight));
+    // Long descriptions wrap: the rows are as tall as their text at the dialog's width.
+    const int width = fittedWidth(descriptionWidth, m_keyColumnWidth);
+    const QMargins margins = layout->contentsMargins();
+    const int listWidth = width - margins.left() - margins.right() - 2 * m_list->frameWidth();
+    const int textWidth = ShortcutDelegate::descriptionWidth(listWidth, m_keyColumnWidth);
+    m_list->ensurePolished();
+    const QFontMetrics listMetrics = m_list->fontMetrics();
+    int rowsHeight = 0;
+    for (const ShortcutRow &row : entries)
+        rowsHeight += ShortcutDelegate::rowHeight(listMetrics, row.description, textWidth);
+    setFixedSize(width, fittedHeight(rowsHeight, close->sizeHint().height(), metrics.height(), windowHeight));
 }
 
 void showShortcutDialog(QWidget *window)

@@ -27,10 +27,10 @@ public:
     int keyColumnWidth() const { return m_keyColumnWidth; }
     QListWidget *list() const { return m_list; }
 
-    // Width: descriptions + keys + 66, within [440, 640]. Height: all rows, but no more than
-    // the window height - 60 (and never below 420).
+    // Width: descriptions + keys + 66, within [440, 840]. Height: all rows (rowsHeight, their
+    // heights summed), but no more than the window height - 60 (and never below 420).
     static int fittedWidth(int descriptionWidth, int keyColumnWidth);
-    static int fittedHeight(int rowCount, int buttonHeight, int fontHeight, int windowHeight);
+    static int fittedHeight(int rowsHeight, int buttonHeight, int fontHeight, int windowHeight);
 
 private:
     QListWidget *m_list = nullptr;

@@ -18,6 +18,7 @@ ToastWidget::ToastWidget(QWidget *parent)
     m_label = new QLabel(this);
     m_label->setStyleSheet(
         QStringLiteral("color:#E6E9EF; font-size:12.5px; background:transparent;"));
+    m_label->setAlignment(Qt::AlignCenter);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(16, 9, 16, 9);
     layout->addWidget(m_label);
@@ -53,10 +54,39 @@ ToastWidget::ToastWidget(QWidget *parent)
     hide();
 }
 
+void ToastWidget::keepAbove(QWidget *widget)
+{
+    if (!widget || m_below.contains(widget))
+        return;
+    m_below.append(widget);
+    widget->installEventFilter(this);
+}
+
+// One line when it fits the canvas, else wrapped to its width: never cut at both ends.
+void ToastWidget::fitText()
+{
+    const QWidget *host = parentWidget();
+    const QMargins margins = layout()->contentsMargins();
+    const int room = host ? std::max(120, host->width() - 32 - margins.left() - margins.right()) : 600;
+    m_label->ensurePolished();
+    const QFontMetrics metrics = m_label->fontMetrics();
+    int natural = 0;
+    const QStringList lines = m_label->text().split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        natural = std::max(natural, metrics.horizontalAdvance(line));
+    m_label->setWordWrap(natural > room);
+    m_label->setFixedWidth(std::min(natural + 2, room));
+    adjustSize();
+}
+
 void ToastWidget::showMessage(const QString &text)
 {
-    m_label->setText(text);
-    adjustSize();
+    // Paths may wrap after a separator, not only at spaces.
+    QString shown = text;
+    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    shown.replace(QLatin1Char('\\'), QStringLiteral("\\\u200B"));
+    m_label->setText(shown);
+    fitText();
     reposition();
     raise();
     show();
@@ -84,7 +114,9 @@ void ToastWidget::showMessageLater(const QString &text, int delayMs)
 
 QString ToastWidget::text() const
 {
-    return m_label->text();
+    QString text = m_label->text();
+    text.remove(QChar(0x200B));
+    return text;
 }
 
 qreal ToastWidget::opacity() const
@@ -104,8 +136,16 @@ int ToastWidget::remainingDisplayTime() const
 
 bool ToastWidget::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Resize && isVisible()) {
+    if (!isVisible())
+        return QFrame::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (watched == parentWidget() && type == QEvent::Resize) {
         m_slide->stop();   // its end point belongs to the old size
+        fitText();
+        reposition();
+    } else if (m_below.contains(qobject_cast<QWidget *>(watched))
+               && (type == QEvent::Show || type == QEvent::Hide || type == QEvent::Move || type == QEvent::Resize)) {
+        m_slide->stop();
         reposition();
     }
     return QFrame::eventFilter(watched, event);
@@ -116,5 +156,12 @@ void ToastWidget::reposition()
     const QWidget *host = parentWidget();
     if (!host)
         return;
-    move((host->width() - width()) / 2, host->height() - height() - 36);
+    const int x = (host->width() - width()) / 2;
+    int bottom = host->height() - 36;
+    const QRect span(x, 0, width(), host->height());
+    for (const QWidget *other : std::as_const(m_below)) {
+        if (other->isVisible() && other->geometry().intersects(span))
+            bottom = std::min(bottom, other->y() - 8);
+    }
+    move(x, std::max(0, bottom - height()));
 }

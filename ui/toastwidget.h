@@ -26,12 +26,16 @@ public:
     int displayTime() const { return m_displayTime; }
     // Milliseconds until the fade-out starts, or -1 when none is pending.
     int remainingDisplayTime() const;
+    // Widgets of the same parent the toast stays above while they are shown (the progress card,
+    // the hint line), so that neither covers the other.
+    void keepAbove(QWidget *widget);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void reposition();
+    void fitText();
 
     QLabel *m_label = nullptr;
     QGraphicsOpacityEffect *m_effect = nullptr;
@@ -40,4 +44,5 @@ private:
     QPropertyAnimation *m_fadeOut = nullptr;
     QTimer *m_timer = nullptr;
     int m_displayTime = 4000;
+    QList<QWidget *> m_below;
 };

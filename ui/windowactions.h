@@ -58,6 +58,7 @@ struct WindowActions
     // toolbar only
     QAction *prevImage = nullptr;
     QAction *nextImage = nullptr;
+    QAction *pageImages[2] = {};   // PageUp, PageDown: in no menu
     QAction *check = nullptr;
     QToolBar *toolbar = nullptr;
 };

@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace WindowSettings {
 
 namespace {
@@ -57,9 +59,31 @@ void save(const Values &v)
     s.setValue(QStringLiteral("model/timeout"), v.server.timeout);
 }
 
-void saveLabels(const QStringList &labels)
+QStringList deletedLabels()
 {
-    store().setValue(QStringLiteral("labels"), labels);
+    return store().value(QStringLiteral("deletedLabels")).toStringList();
+}
+
+void saveLabels(const QStringList &labels, const QStringList &deleted)
+{
+    QSettings s = store();
+    s.setValue(QStringLiteral("labels"), labels);
+    if (deleted.isEmpty())
+        s.remove(QStringLiteral("deletedLabels"));
+    else
+        s.setValue(QStringLiteral("deletedLabels"), deleted);
+}
+
+int fileListWidth()
+{
+    bool ok = false;
+    const int width = store().value(QStringLiteral("fileList/width"), 220).toInt(&ok);
+    return ok ? std::clamp(width, 160, 800) : 220;
+}
+
+void saveFileListWidth(int width)
+{
+    store().setValue(QStringLiteral("fileList/width"), width);
 }
 
 QByteArray geometry()

@@ -27,7 +27,14 @@ struct Values
 Values load();
 // Writes the same six keys, in that order.
 void save(const Values &values);
-void saveLabels(const QStringList &labels);
+// Categories the user deleted, not taken from label files again ("deletedLabels").
+QStringList deletedLabels();
+// "labels" and "deletedLabels" (removed when empty).
+void saveLabels(const QStringList &labels, const QStringList &deleted = QStringList());
+
+// The file list's width as the user left it ("fileList/width", default 220).
+int fileListWidth();
+void saveFileListWidth(int width);
 
 QByteArray geometry();
 void saveGeometry(const QByteArray &geometry);

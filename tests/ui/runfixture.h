@@ -128,8 +128,9 @@ struct DialogAnswer
     bool pending = true;
     const char *button = "开始";   // on the run tab
     // Runs on the model-settings tab (clicked first) before the button; the button is then that
-    // tab's "关闭".
+    // tab's "关闭", or, with thenStart, "开始" on the run tab clicked after going back to it.
     std::function<void(AutoLabelDialog *)> settings;
+    bool thenStart = false;
 };
 
 inline void clickTab(QTabWidget *tabs, int index)
@@ -142,23 +143,28 @@ inline void clickTab(QTabWidget *tabs, int index)
 class DialogAnswerer
 {
 public:
-    DialogAnswerer(QTimer *timer, std::shared_ptr<bool> seen) : m_timer(timer), m_seen(std::move(seen)) {}
+    DialogAnswerer(QTimer *timer, std::shared_ptr<bool> seen, std::shared_ptr<int> tab)
+        : m_timer(timer), m_seen(std::move(seen)), m_tab(std::move(tab)) {}
     DialogAnswerer(DialogAnswerer &&) = default;
     ~DialogAnswerer() { delete m_timer.data(); }
     bool seen() const { return *m_seen; }
+    // The tab the dialog came up with: 0 the run, 1 the model settings; -1 before it came.
+    int tabShown() const { return *m_tab; }
 
 private:
     QPointer<QTimer> m_timer;
     std::shared_ptr<bool> m_seen;
+    std::shared_ptr<int> m_tab;
 };
 
 // Answers the next auto-label dialog with clicks, as a user would. Gives up after five seconds.
 [[nodiscard]] inline DialogAnswerer answerAutoLabelDialog(const DialogAnswer &answer)
 {
     auto seen = std::make_shared<bool>(false);
+    auto tab = std::make_shared<int>(-1);
     auto *timer = new QTimer;
     auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, seen, answer] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, seen, tab, answer] {
         auto *dialog = qobject_cast<AutoLabelDialog *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
             if (++*tries > 500)
@@ -169,9 +175,16 @@ private:
         timer->deleteLater();
         *seen = true;
         auto *tabs = dialog->findChild<QTabWidget *>();
+        *tab = tabs->currentIndex();
         if (answer.settings) {
             clickTab(tabs, 1);
             answer.settings(dialog);
+            if (answer.thenStart) {
+                clickTab(tabs, 0);
+                if (auto *start = withText<QPushButton>(tabs->widget(0), "开始"))
+                    QTest::mouseClick(start, Qt::LeftButton);
+                return;
+            }
             const auto buttons = tabs->widget(1)->findChildren<QPushButton *>();
             for (QPushButton *b : buttons) {
                 if (b->text() == translateText("关闭"))
@@ -189,7 +202,7 @@ private:
             QTest::mouseClick(button, Qt::LeftButton);
     });
     timer->start(10);
-    return DialogAnswerer(timer, seen);
+    return DialogAnswerer(timer, seen, tab);
 }
 
 // Replaces the text of a line edit by typing.

@@ -64,6 +64,8 @@ private Q_SLOTS:
     void connectionTest_data();
     void connectionTest();
     void closeDuringTestReturnsAtOnce();
+    void commandKeepsItsFileNames_data();
+    void commandKeepsItsFileNames();
     void placeholderText_data();
     void placeholderText();
     void cardSizeFixedAcrossTabs_data();
@@ -219,10 +221,19 @@ void TestAutoLabelDialog::connectionTest_data()
     QTest::addColumn<FakeOpenAiServer::Answer>("answer");
     QTest::addColumn<QString>("expectedText");
     QTest::addColumn<QString>("expectedStyle");
-    QTest::newRow("404") << FakeOpenAiServer::status(404) << "● 离线 HTTP 404" << "color:#9AA3B2;";
+    QTest::addColumn<QString>("configured");   // the model name in the field before the test
+    QTest::addColumn<QString>("model");        // in the field after it
+    QTest::newRow("404") << FakeOpenAiServer::status(404) << "● 离线 HTTP 404" << "color:#9AA3B2;" << "qwen" << "qwen";
     QTest::newRow("online") << FakeOpenAiServer::status(200, R"({"data":[{"id":"qwen-test"}]})")
-                            << "● 在线 qwen-test" << "color:#3FB27F;";
-    QTest::newRow("never answers") << FakeOpenAiServer::neverAnswer() << "● 测试超时（服务无响应）" << "color:#E2B93D;";
+                            << "● 在线 qwen-test" << "color:#3FB27F;" << "qwen-test" << "qwen-test";
+    // vLLM refuses a name it does not serve: the field takes the one it lists, and says so.
+    QTest::newRow("online, serving another model") << FakeOpenAiServer::status(200, R"({"data":[{"id":"fake-vl-7b"}]})")
+                                                  << "● 在线 fake-vl-7b" << "color:#3FB27F;" << "qwen" << "fake-vl-7b";
+    QTest::newRow("online, serving the configured one among others")
+        << FakeOpenAiServer::status(200, R"({"data":[{"id":"a"},{"id":"qwen"}]})") << "● 在线 a" << "color:#3FB27F;"
+        << "qwen" << "qwen";
+    QTest::newRow("never answers") << FakeOpenAiServer::neverAnswer() << "● 测试超时（服务无响应）" << "color:#E2B93D;"
+                                   << "qwen" << "qwen";
 }
 
 void TestAutoLabelDialog::connectionTest()
@@ -230,6 +241,8 @@ void TestAutoLabelDialog::connectionTest()
     QFETCH(FakeOpenAiServer::Answer, answer);
     QFETCH(QString, expectedText);
     QFETCH(QString, expectedStyle);
+    QFETCH(QString, configured);
+    QFETCH(QString, model);
 
     FakeOpenAiServer server;
     QVERIFY(server.listen());
@@ -240,6 +253,7 @@ void TestAutoLabelDialog::connectionTest()
     dialog.setConnectionTestTimeout(300);
     ServerConfig config;
     config.baseUrl = QStringLiteral("  ") + server.baseUrl();
+    config.model = configured;
     dialog.loadServer(config);
     dialog.showModelTab();
     dialog.show();
@@ -253,11 +267,41 @@ void TestAutoLabelDialog::connectionTest()
     QCOMPARE(dialog.testStatusLabel()->styleSheet(), expectedStyle);
     QVERIFY(button->isEnabled());
     QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(dialog.serverConfig().model, model);
+    const QString note = model == configured ? QString()
+                                             : QStringLiteral("服务器没有模型 %1，改用它提供的 %2").arg(configured, model);
+    QCOMPARE(dialog.modelNote(), note);
+    auto *noteLabel = dialog.findChild<QLabel *>(QStringLiteral("modelNote"));
+    QCOMPARE(noteLabel->isVisible(), !note.isEmpty());
+    QCOMPARE(noteLabel->text(), note);
 
     // Probes started elsewhere show up too.
     emit client.statusChanged(false, QStringLiteral("Connection refused"));
     QCOMPARE(dialog.testStatusText(), QStringLiteral("● 离线 Connection refused"));
     QCOMPARE(dialog.testStatusLabel()->styleSheet(), QStringLiteral("color:#9AA3B2;"));
+
+    // The next use starts without the note.
+    dialog.loadServer(config);
+    QVERIFY(dialog.modelNote().isEmpty());
+    QVERIFY(!noteLabel->isVisible());
+}
+
+// The llama-server command is a command: its file names are the same in every language.
+void TestAutoLabelDialog::commandKeepsItsFileNames_data()
+{
+    QTest::addColumn<QString>("language");
+    for (const auto &language : languageList())
+        QTest::newRow(qPrintable(language.first)) << language.first;
+}
+
+void TestAutoLabelDialog::commandKeepsItsFileNames()
+{
+    QFETCH(QString, language);
+    setLanguage(language);
+    AutoLabelDialog dialog(nullptr);
+    const QString hint = dialog.findChild<QLabel *>(QStringLiteral("hint"))->text();
+    QVERIFY2(hint.contains(QStringLiteral("llama-server -m model.gguf --mmproj mmproj.gguf --port 8000 -ngl 99 --jinja")),
+             qPrintable(hint));
 }
 
 void TestAutoLabelDialog::closeDuringTestReturnsAtOnce()

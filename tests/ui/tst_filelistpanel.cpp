@@ -1,6 +1,7 @@
 #include "ui/filelistpanel.h"
 
 #include "shared/language.h"
+#include "ui/filedelegate.h"
 #include "ui/panelroles.h"
 
 #include "stylesheet.h"
@@ -122,6 +123,9 @@ private Q_SLOTS:
     void thumbnailsKeepOnlyDrawnPixels();
     void thumbnailForUnlistedPathOnlyFillsCache();
     void tenThousandRows();
+    void namesOfASeriesStayApart_data();
+    void namesOfASeriesStayApart();
+    void widthFollowsTheWindow();
     void filterBarFitsInEveryLanguage_data();
     void filterBarFitsInEveryLanguage();
     void renders_data();
@@ -550,6 +554,55 @@ void TestFileListPanel::renders()
              QColor(0x1C, 0x3A, 0x63));
     saveRender(shot, QStringLiteral("filelistpanel_%1.png").arg(language));
     panel.stopThumbnails();
+}
+
+// Names of one series differ in their numbers: a row beside a badge cuts the end, not the middle,
+// and the tooltip holds the whole name.
+void TestFileListPanel::namesOfASeriesStayApart_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("width");
+    QTest::newRow("street photos beside a badge")
+        << QStringList{"IMG_2301_street_crossing.jpg", "IMG_2306_street_crossing.jpg"} << 110;
+    QTest::newRow("video frames") << QStringList{"clip_0001_frame_000120.png", "clip_0002_frame_000120.png"} << 100;
+}
+
+void TestFileListPanel::namesOfASeriesStayApart()
+{
+    QFETCH(QStringList, names);
+    QFETCH(int, width);
+
+    FileListPanel panel;
+    QStringList paths;
+    for (const QString &name : names)
+        paths.append(QStringLiteral("/data/") + name);
+    panel.appendPaths(paths);
+    const QFontMetrics metrics(panel.font());
+    QStringList shown;
+    for (int i = 0; i < names.size(); ++i) {
+        QCOMPARE(listOf(panel)->item(i)->data(Qt::ToolTipRole).toString(), names.at(i));
+        const QString text = FileDelegate::shownName(metrics, names.at(i), width);
+        QVERIFY2(text != names.at(i), "the name should not fit, or the row proves nothing");
+        shown.append(text);
+    }
+    QVERIFY2(shown.first() != shown.last(), qPrintable(shown.join(QLatin1String(" | "))));
+}
+
+// The window's splitter sets the width: the panel is no longer fixed at 220.
+void TestFileListPanel::widthFollowsTheWindow()
+{
+    FileListPanel panel;
+    QCOMPARE(panel.minimumWidth(), FileListPanel::MinimumWidth);
+    QCOMPARE(panel.maximumWidth(), FileListPanel::MaximumWidth);
+    panel.resize(360, 400);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QCOMPARE(panel.width(), 360);
+    panel.setDirectory(QStringLiteral("/data/a_rather_long_folder_name_for_a_survey"));
+    panel.updateCounts();
+    // The footer uses the room it has.
+    QVERIFY2(panel.footerText().contains(QStringLiteral("a_rather_long_folder_name_for_a_survey")),
+             qPrintable(panel.footerText()));
 }
 
 BRINDLE_TEST_MAIN(TestFileListPanel)

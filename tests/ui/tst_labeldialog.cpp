@@ -63,8 +63,9 @@ QString TestLabelDialog::runAskLabel(const QStringList &labels, const QString &i
     QTimer poll;
     poll.setInterval(10);
     connect(&poll, &QTimer::timeout, this, [&] {
+        // Keys typed before the dialog is active would reach no widget.
         auto *dialog = qobject_cast<LabelDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
+        if (!dialog || !dialog->isActiveWindow())
             return;
         poll.stop();
         reached = true;
@@ -101,11 +102,16 @@ void TestLabelDialog::askLabel_data()
     QTest::newRow("new name, OK button") << "" << "traffic light" << ok << "traffic light" << true;
     QTest::newRow("typing replaces the initial text") << "car" << "bus" << ret << "bus" << true;
     QTest::newRow("untouched initial text") << "car" << "" << ok << "car" << true;
+    // The offered text comes up selected; Return takes it, not the list's first completion.
+    QTest::newRow("untouched initial text, Return") << "truck" << "" << ret << "truck" << true;
     QTest::newRow("blank gives the initial text") << "car" << "   " << ret << "car" << true;
     QTest::newRow("blank without initial text") << "" << "  " << ok << "" << true;
     QTest::newRow("typed case is kept") << "" << "Person" << ret << "Person" << true;
     QTest::newRow("listed name, a longer one listed first") << "" << "person" << ret << "person" << true;
-    QTest::newRow("prefix of a listed name") << "" << "ca" << ok << "ca" << true;
+    QTest::newRow("a prefix takes the highlighted completion") << "" << "c" << ret << "car" << true;
+    QTest::newRow("a prefix takes the completion with OK too") << "" << "tr" << ok << "truck" << true;
+    QTest::newRow("a new name typed in full") << "" << "cab" << ret << "cab" << true;
+    QTest::newRow("a new prefix: the completion deleted") << "" << "ca\x7f" << ret << "ca" << true;
     QTest::newRow("Escape") << "car" << "bus" << esc << "" << false;
     QTest::newRow("cancel button") << "" << "dog" << cancel << "" << false;
 }
@@ -126,9 +132,18 @@ void TestLabelDialog::askLabel()
     bool accepted = !expectAccepted;
     const QString result = runAskLabel(labels, initial, &accepted, [&](LabelDialog *dialog) {
         auto *combo = dialog->findChild<QComboBox *>();
-        QLineEdit *edit = combo->lineEdit();
-        if (!typed.isEmpty())
-            QTest::keyClicks(edit, typed);
+        // Keys go where a user's keys go: to the widget with the focus (the combo, which hands
+        // them to its line edit).
+        QWidget *edit = QApplication::focusWidget();
+        QVERIFY(edit == combo || edit == combo->lineEdit());
+        // A DEL character in the row stands for the Delete key.
+        const QStringList parts = typed.split(QLatin1Char('\x7f'));
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            if (i > 0)
+                QTest::keyClick(edit, Qt::Key_Delete);
+            if (!parts.at(i).isEmpty())
+                QTest::keyClicks(edit, parts.at(i));
+        }
         switch (Finish(finish)) {
         case Finish::ReturnKey:
             QTest::keyClick(edit, Qt::Key_Return);

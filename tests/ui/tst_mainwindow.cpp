@@ -8,6 +8,9 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
+#include "ui/progressoverlay.h"
+#include "ui/shortcutdelegate.h"
+#include "ui/shortcutdialog.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
 
@@ -21,6 +24,10 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QSplitterHandle>
 #include <QToolBar>
 #include <QMenu>
 #include <QMenuBar>
@@ -117,6 +124,11 @@ private slots:
     void damagedLabelFileTrashedOnFirstSave_data();
     void damagedLabelFileTrashedOnFirstSave();
     void largePhotoOpens();
+    void shortcutListNamesBoundKeys();
+    void textsFitTheCanvas_data();
+    void textsFitTheCanvas();
+    void fileListWidthRemembered();
+    void datasetRootOffersSubfolders();
 
 private:
     std::unique_ptr<MainWindow> openWindow(const QString &path = QString());
@@ -790,6 +802,153 @@ void TestMainWindow::largePhotoOpens()
     QVERIFY(waitForImage(*window, path));
     QCOMPARE(window->currentImageSize(), QSize(10240, 10240));
     QCOMPARE(window->view()->imageSize(), QSize(10240, 10240));
+}
+
+// Every key the F1 list names is bound in the window, Ctrl+Y for redo included.
+void TestMainWindow::shortcutListNamesBoundKeys()
+{
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QSet<QString> bound;
+    const QList<QAction *> actions = window->findChildren<QAction *>();
+    for (const QAction *action : actions) {
+        for (const QKeySequence &key : action->shortcuts())
+            bound.insert(key.toString(QKeySequence::PortableText));
+    }
+    // How the list spells a key, as the window binds it.
+    const QHash<QString, QStringList> spelled = {
+        {"Enter", {"Return", "Enter"}}, {"Esc", {"Esc"}}, {"Del", {"Del"}}, {"Ctrl+Del", {"Ctrl+Del"}},
+        {"Ctrl+Enter", {"Ctrl+Return", "Ctrl+Enter"}}, {"←", {"Left"}}, {"→", {"Right"}},
+        {"PgUp", {"PgUp"}}, {"PgDn", {"PgDown"}}, {"A", {"A"}}, {"D", {"D"}},
+    };
+    QStringList missing;
+    for (const ShortcutRow &row : ShortcutDialog::rows()) {
+        for (const QString &chip : ShortcutDelegate::splitKeys(row.keys)) {
+            QStringList keys = spelled.value(chip, {chip});
+            if (chip == QStringLiteral("1–9"))
+                keys = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
+            // Mouse gestures and key groups are words, translated.
+            if (chip.contains(QChar(0x7A7A)) || chip.contains(QChar(0x6EDA)) || chip.contains(QChar(0x65B9)))
+                continue;
+            for (const QString &key : std::as_const(keys)) {
+                if (!bound.contains(key))
+                    missing << QStringLiteral("%1 (%2)").arg(key, row.description);
+            }
+        }
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1String(", "))));
+    // Redo on both keys, whatever the platform binds.
+    const QList<QKeySequence> redo = window->actions().redo->shortcuts();
+    QVERIFY(redo.contains(QKeySequence(QStringLiteral("Ctrl+Y"))));
+    QVERIFY(redo.contains(QKeySequence(QStringLiteral("Ctrl+Shift+Z"))));
+}
+
+// In the smallest window and in every language, the canvas's texts are whole: the hint line and a
+// long toast wrap inside the canvas, the toast stays above the progress card, and the status bar
+// shows the polygon hint in full.
+void TestMainWindow::textsFitTheCanvas_data()
+{
+    QTest::addColumn<QString>("language");
+    for (const auto &language : languageList())
+        QTest::newRow(qPrintable(language.first)) << language.first;
+}
+
+void TestMainWindow::textsFitTheCanvas()
+{
+    QFETCH(QString, language);
+    setLanguage(language);
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    window->resize(window->minimumSize());
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_COMPARE(window->size(), window->minimumSize());
+    QWidget *canvas = window->view()->parentWidget();
+
+    const auto whole = [canvas](const QLabel *label) {
+        const QRect inCanvas(label->mapTo(canvas, QPoint()), label->size());
+        const bool inside = canvas->rect().contains(inCanvas);
+        const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        const bool tall = label->height() >= needed;
+        const bool wide = label->wordWrap() || label->width() >= label->sizeHint().width();
+        return inside && tall && wide;
+    };
+    const auto *hint = canvas->findChild<QLabel *>(QStringLiteral("canvasHint"));
+    QVERIFY(hint);
+    QVERIFY2(whole(hint), qPrintable(hint->text()));
+
+    // A notice that names two long paths.
+    const QString notice = translateText("新类别 %1 已写入 %2，请同时把它加入 %3")
+                               .arg(QStringLiteral("traffic_light"),
+                                    m_dir + QStringLiteral("/datasets/city_streets_2024/labels/train/classes.txt"),
+                                    m_dir + QStringLiteral("/datasets/city_streets_2024/data.yaml"));
+    window->progressCard()->start(10, m_images.at(0));
+    window->toast()->showMessage(notice);
+    QTRY_VERIFY(window->toast()->isVisible());
+    QTest::qWait(250);   // the slide-in
+    const auto *toastLabel = window->toast()->findChild<QLabel *>();
+    QVERIFY2(whole(toastLabel), qPrintable(notice));
+    QCOMPARE(window->toast()->text(), notice);
+    QVERIFY2(window->toast()->geometry().bottom() < window->progressCard()->geometry().top(),
+             "the toast is under the progress card");
+    window->progressCard()->finish();
+
+    // The polygon hint in the status bar.
+    window->actions().polyMode->trigger();
+    QTest::mouseClick(window->view()->viewport(), Qt::LeftButton, {}, window->view()->viewport()->rect().center());
+    QVERIFY(!window->statusPanel()->message().isEmpty());
+    QVERIFY2(window->statusPanel()->messageShown(), qPrintable(window->statusPanel()->message()));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QVERIFY(window->statusPanel()->message().isEmpty());
+    setLanguage(QStringLiteral("zh_CN"));
+}
+
+// The file list's splitter handle widens it, and the next window starts at that width.
+void TestMainWindow::fileListWidthRemembered()
+{
+    int widened = 0;
+    {
+        auto window = openWindow(m_dir);
+        QVERIFY(window);
+        QCOMPARE(window->fileList()->width(), 220);
+        QSplitterHandle *handle = window->splitter()->handle(1);
+        const QPoint grip = handle->rect().center();
+        QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(handle, grip + QPoint(120, 0));
+        // The handle has moved along: the release is where it is now.
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, grip);
+        QTRY_VERIFY(window->fileList()->width() > 300);
+        widened = window->fileList()->width();
+        window->close();
+    }
+    auto again = openWindow(m_dir);
+    QVERIFY(again);
+    QCOMPARE(again->fileList()->width(), widened);
+}
+
+// A dataset root keeps its images in subfolders: the window says so and opens one on a click.
+void TestMainWindow::datasetRootOffersSubfolders()
+{
+    const QString root = m_tmp->path() + QStringLiteral("/dataset");
+    QVERIFY(makeImage(root + QStringLiteral("/images/train/a.png")));
+    QVERIFY(makeImage(root + QStringLiteral("/images/val/b.png")));
+    QVERIFY(writeBytes(root + QStringLiteral("/labels/train/a.txt"), "0 0.5 0.5 0.2 0.2\n"));
+    QVERIFY(writeBytes(root + QStringLiteral("/data.yaml"), "names: [cat]\n"));
+    auto window = openWindow(root);
+    QVERIFY(window);
+    QTRY_VERIFY(!window->session()->isListing());
+    QTRY_VERIFY(window->emptyState()->isVisible());
+    QCOMPARE(window->emptyState()->subfolders(),
+             (QStringList{root + QStringLiteral("/images/train"), root + QStringLiteral("/images/val")}));
+    QCOMPARE(window->emptyState()->hintText(), QStringLiteral("这个目录里没有图片，它的子目录里有："));
+    QPushButton *train = nullptr;
+    for (QPushButton *button : window->emptyState()->findChildren<QPushButton *>()) {
+        if (button->text() == QStringLiteral("images/train"))
+            train = button;
+    }
+    QVERIFY(train && train->isVisible());
+    QTest::mouseClick(train, Qt::LeftButton);
+    QVERIFY(waitForImage(*window, root + QStringLiteral("/images/train/a.png")));
+    QVERIFY(!window->emptyState()->isVisible());
 }
 
 BRINDLE_TEST_MAIN(TestMainWindow)

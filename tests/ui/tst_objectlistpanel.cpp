@@ -135,15 +135,16 @@ void TestObjectListPanel::objectRowTexts_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("detail");
     QTest::addColumn<QColor>("color");
+    QTest::addColumn<int>("number");   // its place in the label file, as check findings name it
     const QColor pendingColor(0xE2, 0xB9, 0x3D);
     QTest::newRow("box size truncated") << box(1, "car", QRectF(10, 10, 120.9, 80.2)) << "car" << "120×80"
-                                        << labelColor("car");
+                                        << labelColor("car") << 1;
     QTest::newRow("box drawn backwards") << box(1, "car", QRectF(130, 90, -120.9, -80.2)) << "car" << "120×80"
-                                         << labelColor("car");
-    QTest::newRow("polygon point count") << ring(2, "tree", 5) << "tree" << "5点" << labelColor("tree");
-    QTest::newRow("unnamed shape") << box(3, "", QRectF(0, 0, 4, 4)) << "(未命名)" << "4×4" << labelColor("");
+                                         << labelColor("car") << 4;
+    QTest::newRow("polygon point count") << ring(2, "tree", 5) << "tree" << "5点" << labelColor("tree") << 2;
+    QTest::newRow("unnamed shape") << box(3, "", QRectF(0, 0, 4, 4)) << "(未命名)" << "4×4" << labelColor("") << 0;
     QTest::newRow("pending result") << box(4, "dog", QRectF(0, 0, 50, 20), true, 0.87) << "dog" << "50×20"
-                                    << pendingColor;
+                                    << pendingColor << 0;
 }
 
 void TestObjectListPanel::objectRowTexts()
@@ -152,9 +153,13 @@ void TestObjectListPanel::objectRowTexts()
     QFETCH(QString, name);
     QFETCH(QString, detail);
     QFETCH(QColor, color);
+    QFETCH(int, number);
 
     ObjectListPanel panel;
-    panel.refreshObjects({annotation}, 0);
+    QHash<uint, int> numbers;
+    if (number > 0)
+        numbers.insert(annotation.id, number);
+    panel.refreshObjects({annotation}, 0, numbers);
     const QListWidgetItem *item = objectList(panel)->item(0);
     QCOMPARE(item->text(), name);
     QCOMPARE(item->data(ObjectRole::Detail).toString(), detail);
@@ -163,6 +168,7 @@ void TestObjectListPanel::objectRowTexts()
     QCOMPARE(item->data(ObjectRole::Pending).toBool(), annotation.pending == 1);
     QCOMPARE(item->data(ObjectRole::Polygon).toBool(), annotation.kind == Annotation::Polygon);
     QCOMPARE(item->data(ObjectRole::Confidence).toDouble(), annotation.confidence);
+    QCOMPARE(item->data(ObjectRole::Number).toInt(), number);
 }
 
 void TestObjectListPanel::refreshInPlaceKeepsOrder()
@@ -513,7 +519,7 @@ void TestObjectListPanel::renders()
                           box(5, "traffic light with a very long category name", QRectF(0, 0, 18, 40)),
                           box(6, "dog", QRectF(0, 0, 64, 48), true, -1),
                           ring(7, "road", 12, 0.55)},
-                         4);
+                         4, {{1, 1}, {2, 2}, {4, 3}, {5, 4}, {7, 5}});
     QStringList labels = {"person", "car", "tree", "dog", "bicycle", "traffic light", "road", "bus", "truck",
                           "motorcycle"};
     panel.refreshCategories(labels, {{"person", 1}, {"car", 1}, {"tree", 1}, {"road", 1}, {"traffic light", 1},

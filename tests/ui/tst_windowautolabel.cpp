@@ -17,7 +17,11 @@
 #include "windowfixture.h"
 
 #include <QAction>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -76,6 +80,10 @@ private slots:
     void storedServerSettings();
     void settingsDialogChanges_data();
     void settingsDialogChanges();
+    void startFromEitherTab_data();
+    void startFromEitherTab();
+    void unservedModelNameReplaced_data();
+    void unservedModelNameReplaced();
 
 private:
     // Starts a run through the toolbar action, answering the dialog; false when no dialog came.
@@ -235,14 +243,17 @@ void TestWindowAutoLabel::otherImagesGoToCacheAndPendingFile()
     QCOMPARE(labelsOf(file.value(m_images.at(3))), QStringList{"fox"});
     QCOMPARE(file.value(m_images.at(1)).at(1).rect, QRectF(300, 300, 100, 100));
 
-    // The run's categories (and those read from label files on the way) lead the history, in
-    // memory and in the settings.
-    QCOMPARE(m_window->categories()->labels().mid(0, 3), (QStringList{"fox", "cat", "dog"}));
+    // The run's categories (and those read from label files on the way) lead the label dialog's
+    // list; the category rows keep their first-use order, in memory and in the settings.
+    QCOMPARE(m_window->categories()->recentLabels().mid(0, 3), (QStringList{"fox", "cat", "dog"}));
+    const QStringList rows = m_window->categories()->labels();
+    for (const char *name : {"cat", "cow", "dog", "fox"})
+        QVERIFY2(rows.contains(QLatin1String(name)), name);
+    QVERIFY(rows.indexOf(QStringLiteral("cat")) < rows.indexOf(QStringLiteral("fox")));
     QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
                  .value(QStringLiteral("labels"))
-                 .toStringList()
-                 .mid(0, 3),
-             (QStringList{"fox", "cat", "dog"}));
+                 .toStringList(),
+             rows);
 }
 
 void TestWindowAutoLabel::overlapFilter_data()
@@ -640,6 +651,112 @@ void TestWindowAutoLabel::settingsDialogChanges()
     m_window->actions().checkServer->trigger();
     QTRY_COMPARE(m_server->requestsFor("/v1/models").size(), probesBefore + 1);
     QCOMPARE(second.requestsFor("/v1/models").size(), 0);
+}
+
+// "Start" starts a run however the dialog was opened and whatever was touched on its other tab;
+// Model → Model Settings opens the settings tab, the auto-label action the run tab.
+void TestWindowAutoLabel::startFromEitherTab_data()
+{
+    QTest::addColumn<bool>("fromSettingsMenu");
+    QTest::addColumn<QString>("field");   // changed on the settings tab before going back
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("auto-label action, concurrency changed") << false << "concurrency" << "3";
+    QTest::newRow("auto-label action, address retyped") << false << "serverAddress" << "";
+    QTest::newRow("Model Settings menu, concurrency changed") << true << "concurrency" << "3";
+    QTest::newRow("Model Settings menu, nothing changed") << true << "" << "";
+}
+
+void TestWindowAutoLabel::startFromEitherTab()
+{
+    QFETCH(bool, fromSettingsMenu);
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    if (field == QLatin1String("serverAddress"))
+        value = m_server->baseUrl();
+    for (int i = 0; i < m_images.size(); ++i)
+        m_server->enqueue(detections({{QStringLiteral("cat"), QRectF(100, 100, 200, 200), 0.9}}));
+
+    m_window = openWindow(m_dir, m_images);
+    QVERIFY(m_window);
+    m_finished = std::make_unique<QSignalSpy>(m_window->client(), &VllmClient::taskFinished);
+    DialogAnswer answer;
+    answer.thenStart = true;
+    answer.settings = [field, value](AutoLabelDialog *dialog) {
+        if (auto *edit = dialog->findChild<QLineEdit *>(field))
+            retype(edit, value);
+        else if (auto *spin = dialog->findChild<QSpinBox *>(field))
+            retype(spin->findChild<QLineEdit *>(), value);
+    };
+    const DialogAnswerer answerer = answerAutoLabelDialog(answer);
+    (fromSettingsMenu ? m_window->actions().modelSettings : m_window->actions().autoLabel)->trigger();
+    QVERIFY(answerer.seen());
+    QCOMPARE(answerer.tabShown(), fromSettingsMenu ? 1 : 0);
+
+    QVERIFY2(waitForRunEnd(), "Start did not start a run");
+    QCOMPARE(m_server->requestsFor(kChat.toUtf8()).size(), m_images.size());
+    if (field == QLatin1String("concurrency"))
+        QCOMPARE(m_window->serverConfig().concurrency, 3);
+
+    // The auto-label action afterwards shows the run tab again.
+    DialogAnswer close;
+    close.button = "关闭";
+    const DialogAnswerer again = answerAutoLabelDialog(close);
+    m_window->actions().autoLabel->trigger();
+    QVERIFY(again.seen());
+    QCOMPARE(again.tabShown(), 0);
+}
+
+// vLLM answers a model name it does not serve with 404: a name the server does not list gives way
+// to the one it lists, in the dialog (which says so) and in every request; a listed name stays.
+void TestWindowAutoLabel::unservedModelNameReplaced_data()
+{
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<bool>("noted");
+
+    QTest::newRow("unknown name: the listed one") << "qwen-typo" << "fake-vl" << true;
+    QTest::newRow("a listed name stays") << "fake-vl" << "fake-vl" << false;
+}
+
+void TestWindowAutoLabel::unservedModelNameReplaced()
+{
+    QFETCH(QString, configured);
+    QFETCH(QString, sent);
+    QFETCH(bool, noted);
+
+    QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
+        .setValue(QStringLiteral("model/name"), configured);
+    m_server->enqueue(detections({{QStringLiteral("cat"), QRectF(100, 100, 200, 200), 0.9}}));
+    m_window = openWindow(m_dir, m_images);
+    QVERIFY(m_window);
+
+    QString note;
+    QString field;
+    m_finished = std::make_unique<QSignalSpy>(m_window->client(), &VllmClient::taskFinished);
+    whenShown([&] {
+        auto *dialog = qobject_cast<AutoLabelDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return false;
+        note = dialog->findChild<QLabel *>(QStringLiteral("runModelNote"))->text();
+        field = dialog->findChild<QLineEdit *>(QStringLiteral("modelName"))->text();
+        if (auto *scope = withText<QRadioButton>(dialog, "当前图片"))
+            QTest::mouseClick(scope, Qt::LeftButton);
+        QTest::mouseClick(withText<QPushButton>(dialog, "开始"), Qt::LeftButton);
+        return true;
+    });
+    m_window->actions().autoLabel->trigger();
+    QVERIFY(waitForRunEnd());
+    QCOMPARE(field, sent);
+    QCOMPARE(note.isEmpty(), !noted);
+    if (noted)
+        QCOMPARE(note, QStringLiteral("服务器没有模型 %1，改用它提供的 %2").arg(configured, sent));
+    const QList<FakeOpenAiServer::Request> chats = m_server->requestsFor(kChat.toUtf8());
+    QCOMPARE(chats.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(chats.first().body).object().value(QStringLiteral("model")).toString(), sent);
+    QCOMPARE(m_window->serverConfig().model, sent);
+    QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
+                 .value(QStringLiteral("model/name")).toString(), sent);
 }
 
 BRINDLE_TEST_MAIN(TestWindowAutoLabel)

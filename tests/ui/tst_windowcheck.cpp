@@ -4,7 +4,9 @@
 #include "checker/labelchecker.h"
 #include "inference/vllmclient.h"
 #include "shared/language.h"
+#include "ui/annotationeditor.h"
 #include "ui/checkresultdialog.h"
+#include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
 #include "ui/toastwidget.h"
 
@@ -18,6 +20,7 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <QLabel>
+#include <QListWidget>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -339,6 +342,15 @@ void TestWindowCheck::dialogLifecycle()
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, rowRect.center());
     QTRY_COMPARE(m_window->currentImagePath(), m_images.at(0));
     QVERIFY(first->isVisible());
+    // The finding names the second car ("#2"): it is selected, its row carries that number, and
+    // the window has come in front of the dialog.
+    QCOMPARE(m_window->scene()->selectedIds().size(), 1);
+    const uint selected = m_window->scene()->selectedId();
+    QCOMPARE(m_window->editor()->savedShapeNumbers().value(selected), 2);
+    const QListWidget *objects = m_window->objectPanel()->findChild<QListWidget *>(QStringLiteral("objectList"));
+    QVERIFY(objects && objects->currentItem());
+    QCOMPARE(objects->currentItem()->data(Qt::UserRole + 24).toInt(), 2);
+    QTRY_VERIFY(m_window->isActiveWindow());
 
     QPushButton *close = withText<QPushButton>(first, "关闭");
     QVERIFY(close);

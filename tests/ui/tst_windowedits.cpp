@@ -5,6 +5,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/pendingfile.h"
+#include "session/categoryorder.h"
 #include "ui/objectlistpanel.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
@@ -15,7 +16,9 @@
 #include "windowfixture.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -50,9 +53,17 @@ private slots:
     void copyPreviousShapes();
     void pendingKeys_data();
     void pendingKeys();
+    void reviewGoesOnToTheNextImage();
+    void imageStaysStill_data();
+    void imageStaysStill();
+    void pageKeysStepWhateverIsSelected_data();
+    void pageKeysStepWhateverIsSelected();
+    void categoryUsedInFilesAsksFirst_data();
+    void categoryUsedInFilesAsksFirst();
 
 private:
-    std::unique_ptr<MainWindow> openWindow(const QString &imagePath);
+    // fit: the image stays fitted into the window instead of shown at 100%.
+    std::unique_ptr<MainWindow> openWindow(const QString &imagePath, bool fit = false);
     void writeFirstImage(const QList<Annotation> &confirmed, const QList<Annotation> &pending);
     void run(MainWindow &window, const QString &script);
     void step(MainWindow &window, const QString &step);
@@ -101,7 +112,7 @@ void TestWindowEdits::writeFirstImage(const QList<Annotation> &confirmed, const 
 
 // The window opened on an image, shown at 100% (Ctrl+1) so that image pixels are screen pixels,
 // and the canvas clicked once on an empty spot, as a user starts.
-std::unique_ptr<MainWindow> TestWindowEdits::openWindow(const QString &imagePath)
+std::unique_ptr<MainWindow> TestWindowEdits::openWindow(const QString &imagePath, bool fit)
 {
     auto window = std::make_unique<MainWindow>(imagePath);
     window->show();
@@ -110,9 +121,11 @@ std::unique_ptr<MainWindow> TestWindowEdits::openWindow(const QString &imagePath
         return nullptr;
     if (!QTest::qWaitFor([&] { return window->currentImagePath() == imagePath; }, 5000))
         return nullptr;
-    QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);
-    if (!QTest::qWaitFor([&] { return window->view()->zoomFactor() == 1.0; }, 2000))
-        return nullptr;
+    if (!fit) {
+        QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);
+        if (!QTest::qWaitFor([&] { return window->view()->zoomFactor() == 1.0; }, 2000))
+            return nullptr;
+    }
     QTest::mouseClick(window->view()->viewport(), Qt::LeftButton, {}, at(*window, QPointF(800, 650)));
     if (QApplication::focusWidget() != window->view())
         return nullptr;
@@ -183,6 +196,7 @@ void TestWindowEdits::run(MainWindow &window, const QString &script)
 //   key SEQUENCE                               a key press on the widget that has the focus
 //   menu N relabel NAME|confirm|difficult|delete   the shape's context menu
 //   category-click NAME / category-dblclick NAME   the category panel's row
+//   language CODE                              the interface language chosen in its menu
 void TestWindowEdits::step(MainWindow &window, const QString &step)
 {
     const QStringList w = step.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -201,6 +215,7 @@ void TestWindowEdits::step(MainWindow &window, const QString &step)
         QTest::mouseClick(viewport, Qt::LeftButton, {}, p);
         QTest::mouseDClick(viewport, Qt::LeftButton, {}, p);
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, p);
+        QCoreApplication::processEvents();   // the confirmation waits for the release's turn
     } else if (verb == QLatin1String("drag")) {
         const QPointF c = centreOf(window, w.value(1).toUInt());
         drag(window, c, c + QPointF(number(2), number(3)));
@@ -256,6 +271,16 @@ void TestWindowEdits::step(MainWindow &window, const QString &step)
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, p);
             QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, p);
         }
+    } else if (verb == QLatin1String("language")) {
+        const auto entries = window.actions().languageGroup->actions();
+        QAction *entry = nullptr;
+        for (QAction *action : entries) {
+            if (action->data().toString() == w.value(1))
+                entry = action;
+        }
+        QVERIFY(entry);
+        entry->trigger();
+        QCoreApplication::processEvents();   // the rebuilt toolbar's layout
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
     }
@@ -315,7 +340,11 @@ void TestWindowEdits::drawnBoxIsNamed()
     QCOMPARE(window->scene()->selectedIds(), QList<uint>{4});
     QCOMPARE(stack->count(), 1);
     QCOMPARE(window->actions().undo->text(), QStringLiteral("撤销 添加标注"));
-    QCOMPARE(window->categories()->labels().first(), expected);
+    // A new category joins the end: the rows above keep their numbers.
+    QStringList categories = {"cat", "dog", "bird"};
+    if (!categories.contains(expected))
+        categories.append(expected);
+    QCOMPARE(window->categories()->labels(), categories);
     QCOMPARE(window->categories()->lastLabel(), expected);
 
     run(*window, QStringLiteral("key Ctrl+Z"));
@@ -437,6 +466,12 @@ void TestWindowEdits::mergeRules_data()
     QTest::newRow("deleting a box just drawn is a step of its own")
         << "draw 700 550 780 620 fox; key Del" << QStringList{"添加标注", "删除标注"}
         << start + "; 4 fox 700,550 80x70";
+    QTest::newRow("a box drawn then moved: undo moves it back")
+        << "draw 700 550 780 620 fox; drag 4 30 20" << QStringList{"添加标注", "调整标注"}
+        << start + "; 4 fox 700,550 80x70";
+    QTest::newRow("a box drawn then resized: undo resizes it back")
+        << "draw 700 550 780 620 fox; resize 4 10 10" << QStringList{"添加标注", "调整标注"}
+        << start + "; 4 fox 700,550 80x70";
     QTest::newRow("a relabel then a deletion: undo brings back the relabelled shape")
         << "click 1; key 2; key Del" << QStringList{"修改类别", "删除标注"} << with("1 cat", "1 dog");
     QTest::newRow("a resize then a deletion through the menu")
@@ -502,6 +537,9 @@ void TestWindowEdits::categoryDeleteByClicks()
         QVERIFY(list->viewport()->rect().contains(p));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
     }
+    // The folder's other label files are counted first, on a worker; none of them uses it.
+    if (!toast.isEmpty())
+        QTRY_COMPARE(window->toast()->text(), toast);
     QCOMPARE(describe(window->scene()->annotations()), shapesLeft);
     QUndoStack *stack = window->editor()->undoStack();
     if (toast.isEmpty()) {
@@ -570,8 +608,9 @@ void TestWindowEdits::fiftyFirstCategory()
         QCOMPARE(answer->title, QStringLiteral("新增类别"));
         QCOMPARE(window->editor()->undoStack()->count(), 0);   // not an undo step
     }
-    const QStringList expected = QStringList{QStringLiteral("newcomer")} + fifty.mid(0, 49);
-    QCOMPARE(window->categories()->labels(), expected);   // c50, the least recently used, is gone
+    // The newcomer joins the end; c50, the least recently used, is gone.
+    const QStringList expected = fifty.mid(0, 49) + QStringList{QStringLiteral("newcomer")};
+    QCOMPARE(window->categories()->labels(), expected);
     QCOMPARE(window->categories()->lastLabel(), QStringLiteral("newcomer"));
     QCOMPARE(rowTexts(categoryList(*window)), expected);
     QCOMPARE(WindowSettings::load().labels, expected);
@@ -632,52 +671,96 @@ void TestWindowEdits::panelsRefreshInPlace()
 
 void TestWindowEdits::numberKeys_data()
 {
+    QTest::addColumn<QStringList>("classes");   // the dataset's classes.txt; empty: none
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("after");
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QString>("lastLabel");
+    QTest::addColumn<QStringList>("rows");      // the category rows afterwards: the keys' order
 
+    const QStringList history = {"cat", "dog", "bird"};
     QTest::newRow("nothing selected: the key offers the category for the next box")
-        << "key 3; draw 700 550 780 620" << kStart + "; 5 bird 700,550 80x70" << QStringList{"添加标注"} << "bird";
+        << QStringList{} << "key 3; draw 700 550 780 620" << kStart + "; 5 bird 700,550 80x70"
+        << QStringList{"添加标注"} << "bird" << history;
     QString s = kStart;
     QTest::newRow("one selected: the key relabels it")
-        << "click 1; key 2" << s.replace(QStringLiteral("1 cat"), QStringLiteral("1 dog")) << QStringList{"修改类别"}
-        << "dog";
+        << QStringList{} << "click 1; key 2" << s.replace(QStringLiteral("1 cat"), QStringLiteral("1 dog"))
+        << QStringList{"修改类别"} << "dog" << history;
     QTest::newRow("several selected: one step relabels all")
-        << "key E; band 380 280 700 380; key 3"
+        << QStringList{} << "key E; band 380 280 700 380; key 3"
         << "1 bird 400,300 80x60; 2 bird 600,300 80x60; 3 cat 400,450 80x60; 4 cat 600,450 80x60 pending"
-        << QStringList{"修改类别"} << "bird";
+        << QStringList{"修改类别"} << "bird" << history;
     QTest::newRow("several selected, pending among them: confirmed with the category")
-        << "click 1; ctrl-click 4; key 2"
+        << QStringList{} << "click 1; ctrl-click 4; key 2"
         << "1 dog 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60; 4 dog 600,450 80x60"
-        << QStringList{"修改类别"} << "dog";
-    QTest::newRow("the shape carries the category already") << "click 1; key 1" << kStart << QStringList{} << "";
-    QTest::newRow("a key without a row does nothing") << "click 1; key 9" << kStart << QStringList{} << "";
+        << QStringList{"修改类别"} << "dog" << history;
+    QTest::newRow("the shape carries the category already")
+        << QStringList{} << "click 1; key 1" << kStart << QStringList{} << "" << history;
+    QTest::newRow("a key without a row does nothing")
+        << QStringList{} << "click 1; key 9" << kStart << QStringList{} << "" << history;
+    // Using a category never renumbers the rows.
+    QTest::newRow("rows keep their numbers after use")
+        << QStringList{} << "click 1; key 3; click 3; key 3"
+        << "1 bird 400,300 80x60; 2 dog 600,300 80x60; 3 bird 400,450 80x60; 4 cat 600,450 80x60 pending"
+        << QStringList{"修改类别", "修改类别"} << "bird" << history;
+    QTest::newRow("a new category joins the rows at the end")
+        << QStringList{} << "draw 700 550 780 620 fox"
+        << kStart + "; 5 fox 700,550 80x70" << QStringList{"添加标注"} << "fox"
+        << QStringList{"cat", "dog", "bird", "fox"};
+    // The box just drawn stays selected for the arrows, but a digit then is meant for the next box.
+    QTest::newRow("right after drawing: the key offers the category for the next box")
+        << QStringList{} << "draw 700 550 780 620 fox; key 2; draw 700 700 780 760"
+        << kStart + "; 5 fox 700,550 80x70; 6 dog 700,700 80x60" << QStringList{"添加标注", "添加标注"} << "dog"
+        << QStringList{"cat", "dog", "bird", "fox"};
+    QTest::newRow("the drawn box clicked again: the key relabels it")
+        << QStringList{} << "draw 700 550 780 620 fox; click 5; key 2"
+        << kStart + "; 5 dog 700,550 80x70" << QStringList{"添加标注", "修改类别"} << "dog"
+        << QStringList{"cat", "dog", "bird", "fox"};
+    QTest::newRow("the drawn box nudged: still fresh, the key is for the next box")
+        << QStringList{} << "draw 700 550 780 620 fox; key Right; key 3"
+        << kStart + "; 5 fox 701,550 80x70" << QStringList{"添加标注", "移动标注"} << "bird"
+        << QStringList{"cat", "dog", "bird", "fox"};
+    // With a class list the rows follow it, then the other categories in the order first used.
+    QTest::newRow("the dataset's class list numbers the rows")
+        << QStringList{"bird", "dog", "cat"} << "click 1; key 1"
+        << QString(kStart).replace(QStringLiteral("1 cat"), QStringLiteral("1 bird")) << QStringList{"修改类别"}
+        << "bird" << QStringList{"bird", "dog", "cat"};
+    QTest::newRow("categories beyond the class list follow it")
+        << QStringList{"dog", "horse"} << "click 1; key 4"
+        << QString(kStart).replace(QStringLiteral("1 cat"), QStringLiteral("1 bird")) << QStringList{"修改类别"}
+        << "bird" << QStringList{"dog", "horse", "cat", "bird"};
 }
 
 void TestWindowEdits::numberKeys()
 {
+    QFETCH(QStringList, classes);
     QFETCH(QString, script);
     QFETCH(QString, after);
     QFETCH(QStringList, texts);
     QFETCH(QString, lastLabel);
+    QFETCH(QStringList, rows);
 
     writeFirstImage(kConfirmed, kPending);
+    if (!classes.isEmpty())
+        QVERIFY(writeBytes(m_dir + QStringLiteral("/labels/classes.txt"), classes.join(QLatin1Char('\n')).toUtf8()));
     auto window = openWindow(m_images.at(0));
     QVERIFY(window);
     // The rows as shown are what the keys count.
-    QCOMPARE(rowTexts(categoryList(*window)), (QStringList{"cat", "dog", "bird"}));
+    const QStringList rowsBefore = categoryOrder(classes, QStringList{"cat", "dog", "bird"});
+    QCOMPARE(rowTexts(categoryList(*window)), rowsBefore);
 
     run(*window, script);
     QCOMPARE(describe(window->scene()->annotations()), after);
     QCOMPARE(undoTexts(window->editor()->undoStack()), texts);
     QCOMPARE(window->categories()->lastLabel(), lastLabel);
+    QCOMPARE(rowTexts(categoryList(*window)), rows);
+    QCOMPARE(window->categoryRows(), rows);
     if (script.startsWith(QLatin1String("key 3; draw")))
         QCOMPARE(window->toast()->text(), QStringLiteral("下一个框的类别：bird"));
-    if (!texts.isEmpty()) {
+    for (qsizetype i = 0; i < texts.size(); ++i)
         run(*window, QStringLiteral("key Ctrl+Z"));
+    if (!texts.isEmpty())
         QCOMPARE(describe(window->scene()->annotations()), kStart);
-    }
 }
 
 // ---- copying the previous image's shapes -----------------------------------------------------
@@ -763,18 +846,32 @@ void TestWindowEdits::pendingKeys_data()
     const QString start = QStringLiteral("1 cat 400,300 80x60; 2 car 600,300 60x40 pending; "
                                          "3 car 400,450 60x40 pending; 4 car 600,450 60x40 pending");
     QString s = start;
-    QTest::newRow("Enter with nothing selected confirms the first in reading order")
+    QTest::newRow("Enter with nothing selected confirms the first in reading order and selects the next")
         << "key Return" << s.replace(QStringLiteral("60x40 pending; 3"), QStringLiteral("60x40; 3"))
-        << QStringList{"确认标注"} << QList<uint>{} << "";
+        << QStringList{"确认标注"} << QList<uint>{3} << "";
     QTest::newRow("Enter on a confirmed shape says so") << "click 1; key Return" << start << QStringList{}
                                                        << QList<uint>{1} << "该框已是已确认状态";
     QTest::newRow("Enter with two pending selected confirms both in one step")
         << "click 3; ctrl-click 4; key Enter"
         << "1 cat 400,300 80x60; 2 car 600,300 60x40 pending; 3 car 400,450 60x40; 4 car 600,450 60x40"
-        << QStringList{"确认 2 个标注"} << QList<uint>{3, 4} << "已确认 2 个标注";
-    QTest::newRow("Esc rejects the selected pending shape")
+        << QStringList{"确认 2 个标注"} << QList<uint>{2} << "已确认 2 个标注";
+    QTest::newRow("Esc rejects the selected pending shape and selects the next")
         << "click 3; key Esc" << "1 cat 400,300 80x60; 2 car 600,300 60x40 pending; 4 car 600,450 60x40 pending"
-        << QStringList{"拒绝标注"} << QList<uint>{} << "";
+        << QStringList{"拒绝标注"} << QList<uint>{4} << "";
+    QTest::newRow("after the last in reading order the first is next")
+        << "click 4; key Return"
+        << "1 cat 400,300 80x60; 2 car 600,300 60x40 pending; 3 car 400,450 60x40 pending; 4 car 600,450 60x40"
+        << QStringList{"确认标注"} << QList<uint>{2} << "";
+    QTest::newRow("a double-click confirms and selects the next")
+        << "dblclick 2"
+        << "1 cat 400,300 80x60; 2 car 600,300 60x40; 3 car 400,450 60x40 pending; 4 car 600,450 60x40 pending"
+        << QStringList{"确认标注"} << QList<uint>{3} << "";
+    QTest::newRow("Ctrl+Enter confirms all")
+        << "key Ctrl+Return"
+        << "1 cat 400,300 80x60; 2 car 600,300 60x40; 3 car 400,450 60x40; 4 car 600,450 60x40"
+        << QStringList{"全部确认"} << QList<uint>{} << "已确认 3 个标注";
+    QTest::newRow("Ctrl+Del rejects all") << "click 1; key Ctrl+Del" << "1 cat 400,300 80x60"
+                                          << QStringList{"全部拒绝"} << QList<uint>{1} << "已拒绝 3 个标注";
     QTest::newRow("Esc on a confirmed shape only clears the selection")
         << "click 1; key Esc" << start << QStringList{} << QList<uint>{} << "";
     QTest::newRow("Esc while drawing a polygon cancels it and rejects nothing")
@@ -827,6 +924,180 @@ void TestWindowEdits::pendingKeys()
     const QString savedNow = describe(confirmedNow, false);
     QCOMPARE(describe(loadAnnotations(m_images.at(0)), false), savedNow);
     QCOMPARE(describe(readPendingFile(m_dir).value(m_images.at(0)), false), describe(pendingNow, false));
+}
+
+// ---- a review with the keyboard goes from image to image ---------------------------------------
+
+void TestWindowEdits::reviewGoesOnToTheNextImage()
+{
+    // The first and the third image have results; the second has none.
+    writeFirstImage({}, {box(QStringLiteral("car"), QRectF(600, 300, 60, 40), 1),
+                         box(QStringLiteral("car"), QRectF(400, 450, 60, 40), 1)});
+    QVERIFY(writePendingFile(m_dir, {{m_images.at(0), readPendingFile(m_dir).value(m_images.at(0))},
+                                     {m_images.at(2), {box(QStringLiteral("bus"), QRectF(500, 400, 80, 60), 1)}}}));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QTRY_COMPARE(window->session()->imageState(m_images.at(2)).pending, 1);
+
+    // Enter confirms the first in reading order and selects the other, Esc rejects that one: the
+    // image has no result left, so the window goes on to the third image, its result selected.
+    run(*window, QStringLiteral("key Return"));
+    QCOMPARE(window->scene()->selectedIds().size(), 1);
+    run(*window, QStringLiteral("key Esc"));
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(2));
+    QCOMPARE(window->scene()->selectedIds(), window->scene()->pendingIdsInReadingOrder());
+    QCOMPARE(describe(loadAnnotations(m_images.at(0)), false), QStringLiteral("car 600,300 60x40"));
+    QVERIFY(!readPendingFile(m_dir).contains(m_images.at(0)));
+
+    // The last result of the folder: Enter confirms it and the window stays, saying so.
+    run(*window, QStringLiteral("key Return"));
+    QCOMPARE(window->currentImagePath(), m_images.at(2));
+    QCOMPARE(window->scene()->pendingCount(), 0);
+    QCOMPARE(window->toast()->text(), QStringLiteral("全部待确认结果已处理完"));
+}
+
+// ---- the image stays where it is on screen ---------------------------------------------------
+
+void TestWindowEdits::imageStaysStill_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<bool>("sameImage");
+
+    QTest::newRow("a box drawn at the top-left corner") << "draw 4 4 120 100 fox" << true;
+    QTest::newRow("a box drawn at the bottom-right corner") << "draw 1080 790 1196 896 fox" << true;
+    QTest::newRow("two boxes drawn at the edges") << "draw 4 4 120 100 fox; draw 1080 790 1196 896 fox" << true;
+    QTest::newRow("a result at the edge selected with D") << "key D" << true;
+    QTest::newRow("the language switched") << "language en; language de" << true;
+    QTest::newRow("the next image, of another shape") << "key PgDown" << false;
+}
+
+void TestWindowEdits::imageStaysStill()
+{
+    QFETCH(QString, script);
+    QFETCH(bool, sameImage);
+
+    writeFirstImage(kConfirmed, {box(QStringLiteral("cat"), QRectF(1100, 820, 98, 78), 1)});
+    QVERIFY(makeImage(m_images.at(1), 500, 900));   // portrait
+    auto window = openWindow(m_images.at(0), true);
+    QVERIFY(window);
+    CanvasView *view = window->view();
+    const double fitted = view->zoomFactor();
+    QVERIFY(fitted < 1.0);
+    const auto imageOnScreen = [view] { return view->viewport()->mapToGlobal(view->mapFromScene(QPointF(0, 0))); };
+    const auto noScrollBars = [view] {
+        return !view->horizontalScrollBar()->isVisible() && !view->verticalScrollBar()->isVisible();
+    };
+    QVERIFY(noScrollBars());
+    const QPoint before = imageOnScreen();
+    const QSize viewport = view->viewport()->size();
+
+    run(*window, script);
+    QVERIFY(noScrollBars());
+    QCOMPARE(view->viewport()->size(), viewport);
+    if (!sameImage) {
+        QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
+        return;
+    }
+    QCOMPARE(view->zoomFactor(), fitted);
+    QCOMPARE(imageOnScreen(), before);
+}
+
+// ---- PageUp and PageDown step, whatever is selected ---------------------------------------------
+
+void TestWindowEdits::pageKeysStepWhateverIsSelected_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("image");     // shown afterwards
+    QTest::addColumn<QString>("saved"); // the first image's label file afterwards
+
+    const QString start = QStringLiteral("cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60");
+    QTest::newRow("nothing selected: PageDown") << "key PgDown" << 1 << start;
+    QTest::newRow("a shape selected: PageDown steps all the same") << "click 1; key PgDown" << 1 << start;
+    QTest::newRow("a shape selected: PageUp wraps to the last") << "click 1; key PgUp" << 2 << start;
+    QTest::newRow("a shape just drawn: PageDown saves it and steps")
+        << "draw 700 550 780 620 fox; key PgDown" << 1 << start + "; fox 700,550 80x70";
+    QTest::newRow("a shape selected: the arrow nudges it instead")
+        << "click 1; key Right" << 0 << start;
+}
+
+void TestWindowEdits::pageKeysStepWhateverIsSelected()
+{
+    QFETCH(QString, script);
+    QFETCH(int, image);
+    QFETCH(QString, saved);
+
+    writeFirstImage(kConfirmed, {});
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    run(*window, script);
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(image));
+    QCOMPARE(describe(loadAnnotations(m_images.at(0)), false), saved);
+    if (image == 0)
+        QCOMPARE(describe(window->scene()->annotations()).left(20), QStringLiteral("1 cat 401,300 80x60;"));
+}
+
+// ---- a category used in saved label files is deleted only after asking ------------------------
+
+void TestWindowEdits::categoryUsedInFilesAsksFirst_data()
+{
+    QTest::addColumn<QString>("answer");   // the question's button; empty: no question comes
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<int>("files");        // other images whose label files use it
+
+    QTest::newRow("used in two files: asked, deleted") << "删除" << "dog" << 2;
+    QTest::newRow("used in two files: asked, kept") << "取消" << "dog" << 2;
+    QTest::newRow("used in no other file: no question") << "" << "cat" << 0;
+}
+
+void TestWindowEdits::categoryUsedInFilesAsksFirst()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, category);
+    QFETCH(int, files);
+
+    writeFirstImage(kConfirmed, {});
+    QVERIFY(writeVoc(m_images.at(1), {QStringLiteral("dog")}));
+    QVERIFY(writeVoc(m_images.at(2), {QStringLiteral("bird"), QStringLiteral("dog")}));
+    const QByteArray secondFile = readBytes(vocPath(m_images.at(1)));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QListWidget *list = categoryList(*window);
+
+    QString asked;
+    if (!answer.isEmpty())
+        answerMessageBox(answer, &asked);
+    for (const char *zone : {"cross", "check"})
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, categoryPoint(list, category, QLatin1String(zone)));
+    if (answer.isEmpty()) {
+        QTRY_VERIFY(!window->categories()->labels().contains(category));
+        return;
+    }
+    QTRY_VERIFY(!asked.isEmpty());
+    QVERIFY2(asked.contains(QStringLiteral("%1 个已保存的标注文件").arg(files)), qPrintable(asked));
+    QTRY_VERIFY(noPopupOrDialog());
+    if (!window->isActiveWindow()) {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+    const bool deleted = answer == QStringLiteral("删除");
+    QCOMPARE(window->categories()->labels().contains(category), !deleted);
+    QCOMPARE(describe(window->scene()->annotations()).contains(category), !deleted);
+    if (!deleted)
+        return;
+
+    // Opening an image whose file uses it does not bring it back to the list; the file is as it was.
+    run(*window, QStringLiteral("key PgDown"));
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
+    QCOMPARE(describe(window->scene()->annotations(), false), QStringLiteral("dog 10,10 20x30"));
+    QVERIFY(!window->categories()->labels().contains(category));
+    QVERIFY(!WindowSettings::load().labels.contains(category));
+    QCOMPARE(readBytes(vocPath(m_images.at(1))), secondFile);
+    // Not after a restart either.
+    window.reset();
+    auto again = openWindow(m_images.at(2));
+    QVERIFY(again);
+    QVERIFY(again->categories()->labels().contains(QStringLiteral("bird")));
+    QVERIFY(!again->categories()->labels().contains(category));
 }
 
 BRINDLE_TEST_MAIN(TestWindowEdits)

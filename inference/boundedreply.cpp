@@ -18,6 +18,9 @@ BoundedReply::BoundedReply(QNetworkReply *reply, qint64 maxBytes, int deadlineMs
     , m_maxBytes(maxBytes)
 {
     setObjectName(QStringLiteral("boundedReply"));
+    // Set at once too: the request starts on the next event loop pass, and from there the limit
+    // travels with it, so that no window is left in which a slow GUI thread lets it read freely.
+    m_reply->setReadBufferSize(kReadBufferBytes);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
         // Without a limit the network thread reads as fast as the server sends, whatever is taken
         // from it here; with one it waits until the body read so far has been taken. Set once the

@@ -122,6 +122,7 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_directoryLoader, &DirectoryLoader::undecodableNames, this, &FolderSession::noticeUnlistable);
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
     connect(m_stateScanner, &FileStateScanner::labelFormatFound, this, &FolderSession::onLabelFormatFound);
+    connect(m_stateScanner, &QThread::finished, this, [] { logTiming(QStringLiteral("states done")); });
     connect(m_pendingLoader, &PendingFileLoader::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_throttle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
     connect(m_pendingWriter, &PendingFileWriter::synced, this, &FolderSession::onSynced);

@@ -8,11 +8,27 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+
+namespace {
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
 
 ThumbLoader::ThumbLoader(QObject *parent)
     : QThread(parent)
 {
+    // Emitted by the ending pass on its own thread, received here on the owner's.
+    connect(this, &QThread::finished, this, [this] {
+        if (m_hasNext)
+            startNext();
+    }, Qt::QueuedConnection);
 }
 
 ThumbLoader::~ThumbLoader()
@@ -23,16 +39,36 @@ ThumbLoader::~ThumbLoader()
 
 void ThumbLoader::restart(const QStringList &paths)
 {
-    m_stop.store(true);
+    m_next = paths;
+    m_hasNext = true;
+    if (isRunning()) {
+        m_stop.store(true);
+        return;
+    }
+    startNext();
+}
+
+void ThumbLoader::startNext()
+{
+    // A pass whose run() has returned may still be in its last few instructions.
     wait();
-    m_paths = paths;
+    m_paths = m_next;
+    m_next.clear();
+    m_hasNext = false;
     m_stop.store(false);
     start();
 }
 
 void ThumbLoader::requestStop()
 {
+    m_hasNext = false;
+    m_next.clear();
     m_stop.exchange(true);
+}
+
+void ThumbLoader::holdFor(int ms)
+{
+    m_holdUntil.store(steadyMs() + ms);
 }
 
 QSize ThumbLoader::targetSize(const QSize &shownSize)
@@ -73,6 +109,8 @@ void ThumbLoader::run()
 {
     lowerCurrentThreadPriority();
     for (const QString &path : std::as_const(m_paths)) {
+        while (!m_stop.load() && steadyMs() < m_holdUntil.load())
+            msleep(5);
         if (m_stop.load())
             return;
         const QImage image = decodeThumbnail(path);

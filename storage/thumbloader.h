@@ -21,8 +21,13 @@ public:
     explicit ThumbLoader(QObject *parent = nullptr);
     ~ThumbLoader() override;
 
+    // Decodes paths in order instead of what it was doing. Never waits for the image being
+    // decoded: the new pass starts once the old one has stopped.
     void restart(const QStringList &paths);
     void requestStop();
+    // No decode begins within the next ms milliseconds (the user is stepping through images and
+    // the decoders of the images shown need the processor). Any thread.
+    void holdFor(int ms);
 
     QStringList paths() const { return m_paths; }
 
@@ -39,6 +44,11 @@ protected:
     void run() override;
 
 private:
+    void startNext();
+
     QStringList m_paths;
+    QStringList m_next;
+    bool m_hasNext = false;
     std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_holdUntil{0};   // steady clock, ms
 };

@@ -18,7 +18,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QScrollBar>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -100,6 +102,15 @@ FileListPanel::FileListPanel(QWidget *parent)
     layout->addWidget(m_footer);
 
     m_thumbLoader = new ThumbLoader(this);
+    // Scrolling settles before the rows in view are asked for.
+    m_viewTimer = new QTimer(this);
+    m_viewTimer->setSingleShot(true);
+    m_viewTimer->setInterval(40);
+    connect(m_viewTimer, &QTimer::timeout, this, &FileListPanel::requestViewThumbnails);
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (m_followView)
+            m_viewTimer->start();
+    });
     connect(m_thumbLoader, &ThumbLoader::thumbReady, this, &FileListPanel::storeThumbnail, Qt::QueuedConnection);
     // Queued after the pass's last thumbnail, so every one of them is stored by then.
     connect(m_thumbLoader, &QThread::finished, this, [this] { emit thumbnailsFinished(int(m_thumbnails.size())); },
@@ -155,6 +166,9 @@ QString FileListPanel::footerText() const
 void FileListPanel::beginLoading()
 {
     m_thumbLoader->requestStop();
+    m_followView = false;
+    m_viewTimer->stop();
+    m_wanted.clear();
     m_list->blockSignals(true);
     m_list->clear();
     m_list->blockSignals(false);
@@ -225,6 +239,8 @@ void FileListPanel::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
     refreshFooter();
+    if (m_followView)
+        m_viewTimer->start();
 }
 
 void FileListPanel::setFilter(int filter)
@@ -236,6 +252,8 @@ void FileListPanel::setFilter(int filter)
     for (int row = 0, n = m_list->count(); row < n; ++row)
         setRowShown(row, rowPasses(row));
     refreshFooter();
+    if (m_followView)
+        m_viewTimer->start();
 }
 
 void FileListPanel::setFileState(const QString &path, int confirmed, int pending, bool failed)
@@ -308,6 +326,45 @@ void FileListPanel::requestThumbnails(const QStringList &paths)
     m_thumbLoader->restart(missing);
 }
 
+void FileListPanel::followViewWithThumbnails()
+{
+    m_followView = true;
+    requestViewThumbnails();
+}
+
+void FileListPanel::holdThumbnails(int ms)
+{
+    m_thumbLoader->holdFor(ms);
+}
+
+void FileListPanel::requestViewThumbnails()
+{
+    const int n = m_list->count();
+    if (n == 0)
+        return;
+    const QModelIndex top = m_list->indexAt(QPoint(1, 1));
+    const QModelIndex bottom = m_list->indexAt(QPoint(1, m_list->viewport()->height() - 2));
+    const int first = top.isValid() ? top.row() : 0;
+    const int last = bottom.isValid() ? bottom.row() : n - 1;
+    // The rows in view first, then a page below (where the user usually goes), then one above.
+    const int page = std::max(1, last - first + 1);
+    QStringList wanted;
+    const auto add = [&](int from, int to, int step, int limit) {
+        int added = 0;
+        for (int row = from; row != to && row >= 0 && row < n && added < limit; row += step) {
+            if (m_list->isRowHidden(row))
+                continue;
+            wanted.append(m_list->item(row)->data(FileRole::Path).toString());
+            ++added;
+        }
+    };
+    add(first, last + 1, 1, n);
+    add(last + 1, n, 1, page);
+    add(first - 1, -1, -1, page);
+    m_wanted = QSet<QString>(wanted.cbegin(), wanted.cend());
+    requestThumbnails(wanted);
+}
+
 void FileListPanel::stopThumbnails()
 {
     m_thumbLoader->requestStop();
@@ -329,6 +386,15 @@ void FileListPanel::storeThumbnail(const QString &path, const QImage &image)
     QPixmap pixmap = QPixmap::fromImage(fitted);
     pixmap.setDevicePixelRatio(FileDelegate::fittingRatio(pixmap.size()));
     m_thumbnails.insert(path, pixmap);
+    if (m_thumbnails.size() > kHeldThumbnails && !m_wanted.isEmpty()) {
+        // The far ones go; what the user looks at now stays.
+        for (auto it = m_thumbnails.begin(); it != m_thumbnails.end() && m_thumbnails.size() > kHeldThumbnails * 3 / 4;) {
+            if (m_wanted.contains(it.key()))
+                ++it;
+            else
+                it = m_thumbnails.erase(it);
+        }
+    }
 
     const auto found = m_rowByPath.constFind(path);
     if (found != m_rowByPath.constEnd())

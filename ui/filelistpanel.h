@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QHash>
 #include <QPixmap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +11,7 @@ class QButtonGroup;
 class QImage;
 class QLabel;
 class QListWidget;
+class QTimer;
 class QToolButton;
 class ThumbLoader;
 
@@ -36,6 +38,11 @@ public:
     void selectPath(const QString &path, bool scrollTo);
     bool isShown(const QString &path) const;
     void requestThumbnails(const QStringList &paths);
+    // From now until the next folder: thumbnails of the rows in view and a page around them,
+    // again whenever the view moves. A folder of 100,000 images decodes only what is looked at.
+    void followViewWithThumbnails();
+    // The user steps through images: no thumbnail decode starts for ms milliseconds.
+    void holdThumbnails(int ms);
     void stopThumbnails();
     void retranslate();
 
@@ -65,6 +72,7 @@ private:
     void setRowShown(int row, bool shown);
     void refreshFooter();
     void storeThumbnail(const QString &path, const QImage &image);
+    void requestViewThumbnails();
     void showContextMenu(const QPoint &pos);
 
     QLabel *m_title = nullptr;
@@ -79,5 +87,10 @@ private:
     bool m_loading = false;    // the listing runs: the footer shows the loading text
     QHash<QString, int> m_rowByPath;
     QHash<QString, QPixmap> m_thumbnails;
+    // Beyond this many, thumbnails far from the view are dropped.
+    static constexpr int kHeldThumbnails = 3000;
+    bool m_followView = false;
+    QTimer *m_viewTimer = nullptr;
+    QSet<QString> m_wanted;   // the rows around the view at the last request
     QString m_directory;
 };

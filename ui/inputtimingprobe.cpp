@@ -2,6 +2,7 @@
 
 #include "session/timinglog.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -65,6 +66,23 @@ InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::functi
     m_idle->setInterval(0);
     connect(m_idle, &QTimer::timeout, this, &InputTimingProbe::idleCheck);
     qApp->installEventFilter(this);
+    // Between waking up and going back to wait, the GUI thread handles event after event; a
+    // long gap between two of them is work that kept every input waiting.
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { m_workSince = msSinceProcessStart(); });
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            noteWork();
+            m_workSince = -1;
+        });
+    }
+}
+
+void InputTimingProbe::noteWork()
+{
+    const double now = msSinceProcessStart();
+    if (m_workSince >= 0 && now - m_workSince > kStallMs)
+        logTimingAt(m_workSince, QStringLiteral("stall %1 ms").arg(now - m_workSince, 0, 'f', 1));
+    m_workSince = now;
 }
 
 bool InputTimingProbe::inWindow(QObject *object) const
@@ -75,6 +93,8 @@ bool InputTimingProbe::inWindow(QObject *object) const
 bool InputTimingProbe::eventFilter(QObject *watched, QEvent *event)
 {
     ++m_events;
+    if (m_workSince >= 0)
+        noteWork();
     switch (event->type()) {
     case QEvent::ShortcutOverride:   // comes first for every key press, shortcut or not
     case QEvent::MouseButtonPress: {

@@ -17,6 +17,8 @@ class QWidget;
 // paints at a new place. Created only while timing is on.
 // "idle <what>" follows logWhenIdle: the first moment the GUI thread has nothing left to do, seen
 // as a zero timer that fires with no other event handled since it was started.
+// "stall <ms> ms", stamped with its start: the GUI thread spent that long on one piece of work
+// (from one event, or from waking up, to the next event or to waiting again), over 16 ms.
 class InputTimingProbe : public QObject
 {
 public:
@@ -33,6 +35,9 @@ private:
     void quietPass();
     void armIdle();
     void idleCheck();
+    void noteWork();
+
+    static constexpr double kStallMs = 16.0;
 
     QWidget *m_window;
     QWidget *m_canvas;
@@ -50,4 +55,5 @@ private:
     QString m_idleWhat;
     quint64 m_events = 0;          // events handled on the GUI thread
     quint64 m_eventsAtIdleArm = 0;
+    double m_workSince = -1;       // start of the GUI thread's current piece of work; -1: waiting
 };

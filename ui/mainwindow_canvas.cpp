@@ -31,6 +31,8 @@ bool MainWindow::showImage(const QString &path)
     if (m_editor->isLoading())
         return false;
     logTiming(QStringLiteral("image requested ") + path);
+    // Holding a key steps every few milliseconds: the decoders of the images shown come first.
+    m_fileList->holdThumbnails(250);
     if (m_editor->isDirty() && !saveCurrent()) {
         m_fileList->selectPath(currentImagePath(), true);
         return false;

@@ -86,7 +86,7 @@ void MainWindow::onListingFinished()
     m_emptyState->setSubfolders(dir, m_session->imagePaths().isEmpty() ? imageSubfolders(dir) : QStringList());
     m_fileList->setDirectory(QFileInfo(m_session->directory()).fileName());
     m_fileList->updateCounts();
-    m_fileList->requestThumbnails(m_session->imagePaths());
+    m_fileList->followViewWithThumbnails();
     updateTitle();
     updateEmptyState();
     refreshPanels();

@@ -122,6 +122,7 @@ private Q_SLOTS:
     void thumbnailsKeepOnlyDrawnPixels_data();
     void thumbnailsKeepOnlyDrawnPixels();
     void thumbnailForUnlistedPathOnlyFillsCache();
+    void thumbnailsFollowTheView();
     void tenThousandRows();
     void namesOfASeriesStayApart_data();
     void namesOfASeriesStayApart();
@@ -437,6 +438,32 @@ void TestFileListPanel::thumbnailForUnlistedPathOnlyFillsCache()
     QCOMPARE(panel.thumbnails().size(), 2);
     panel.beginLoading();
     QVERIFY(panel.thumbnails().isEmpty());
+}
+
+void TestFileListPanel::thumbnailsFollowTheView()
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 300; ++i) {
+        files.append(dir.filePath(QStringLiteral("f%1.png").arg(i, 3, 10, QLatin1Char('0'))));
+        writeImage(files.last(), QSize(16, 12));
+    }
+    FileListPanel panel;
+    QSignalSpy passes(&panel, &FileListPanel::thumbnailsFinished);
+    panel.resize(220, 300);
+    panel.show();
+    panel.beginLoading();
+    panel.appendPaths(files);
+    panel.updateCounts();
+    panel.followViewWithThumbnails();
+    QTRY_VERIFY(!passes.isEmpty());
+    // The rows in view and a page around them, not the whole folder.
+    QVERIFY(panel.thumbnails().contains(files.first()));
+    QVERIFY2(panel.thumbnails().size() < 60, qPrintable(QString::number(panel.thumbnails().size())));
+    QVERIFY(!panel.thumbnails().contains(files.last()));
+    panel.selectPath(files.last(), true);
+    QTRY_VERIFY(panel.thumbnails().contains(files.last()));
+    QVERIFY(!panel.thumbnails().contains(files.at(150)));
 }
 
 void TestFileListPanel::tenThousandRows()

@@ -278,6 +278,9 @@ void FolderSession::open(const QString &dir, const QString &preferredImage)
 {
     resetFolder(dir);
     m_preferredImage = preferredImage;
+    // A large file takes a while to read: the first image does not wait for it, its results
+    // join it on arrival. A small one is read before the listing's first chunk anyway.
+    m_waitForPending = QFileInfo(pendingFilePath(dir)).size() <= kWaitForPendingBytes;
     m_directoryLoader->load(dir);
     m_pendingLoader->load(dir);
 }
@@ -404,8 +407,8 @@ void FolderSession::refreshSomePendingStates()
 
 void FolderSession::wantFirstImage()
 {
-    // The first image needs its results from the pending file before it can be shown.
-    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || !m_pendingLoaded)
+    // The first image shows with its results from a small pending file at once.
+    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || (!m_pendingLoaded && m_waitForPending))
         return;
     QString first = m_imagePaths.first();
     if (!m_preferredImage.isEmpty()) {

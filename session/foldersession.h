@@ -206,6 +206,8 @@ private:
     // entry is merged (label file + these) the first time the image is needed.
     AnnotationCache m_pendingFromFile;
     bool m_pendingLoaded = false;     // the file has been read; writing it before would lose results
+    bool m_waitForPending = true;     // the first image waits for the file's results
+    static constexpr qint64 kWaitForPendingBytes = 512 * 1024;
     bool m_pendingWritable = true;    // false when the file exists but cannot be read
     bool m_pendingChanged = false;    // something pending changed since the last write
     // The pending file as this session last read or wrote it; what differs is another program's.

@@ -269,8 +269,11 @@ void FileListPanel::setFileState(const QString &path, int confirmed, int pending
     item->setData(FileRole::Confirmed, confirmed);
     item->setData(FileRole::Pending, pending);
     item->setData(FileRole::Failed, failed);
+    const int shownBefore = m_shownCount;
     setRowShown(row, passesFilter(m_filter, confirmed, pending));
-    refreshFooter();
+    // The footer counts the rows shown; laying its text out for every state of a scan costs.
+    if (m_shownCount != shownBefore)
+        refreshFooter();
     m_list->viewport()->update();
 }
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse use)
+DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse use, bool coarse)
 {
     DecodedImage result;
     result.path = path;
@@ -28,13 +28,17 @@ DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse us
         // At fit zoom the whole image is shown inside fitInto.
         const double k = std::min(double(fitInto.width()) / shown.width(),
                                   double(fitInto.height()) / shown.height());
-        if (k < 0.5) {
-            const bool jpeg = reader.format() == "jpeg" || reader.format() == "jpg";
+        const bool jpeg = reader.format() == "jpeg" || reader.format() == "jpg";
+        if (k < 0.5 || (coarse && jpeg && k < 1.0)) {
             int denominator = 1;
             if (jpeg) {
                 // The decoder scales by 1/2, 1/4 and 1/8 exactly and cheaply.
                 while (denominator < 8 && k * denominator * 2 <= 1.0)
                     denominator *= 2;
+                if (coarse && denominator < 8) {
+                    denominator *= 2;
+                    result.coarse = true;
+                }
                 if (denominator > 1)
                     decodeStored = QSize((stored.width() + denominator - 1) / denominator,
                                          (stored.height() + denominator - 1) / denominator);

@@ -17,6 +17,7 @@ struct DecodedImage
     QSize fullSize;  // the image's size as shown (EXIF orientation applied), in image pixels
     QSize fitInto;   // the area the pixels were chosen for; invalid: full resolution
     bool tooLarge = false;   // null because decoding it would exceed the memory budget
+    bool coarse = false;     // decoded a step below what fitInto shows, to be replaced soon
 
     bool isNull() const { return image.isNull(); }
     bool isFullResolution() const { return image.size() == fullSize; }
@@ -28,7 +29,10 @@ Q_DECLARE_METATYPE(DecodedImage)
 // stays within the memory budget (a larger image comes reduced). Prefetch decodes with
 // DecodeUse::Background: no huge image at full size. Thread-safe (reentrant). Null image when the
 // file cannot be decoded (tooLarge: not within the budget).
-DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse use = DecodeUse::Shown);
+// coarse: a JPEG one decoder step smaller than fitInto would want (half the pixels per side,
+// several times faster), for an image that must show now while the user holds a key.
+DecodedImage decodeImage(const QString &path, const QSize &fitInto, DecodeUse use = DecodeUse::Shown,
+                         bool coarse = false);
 
 // True when shown at scale (screen pixels per image pixel) times dpr, decoded would look
 // blurred: its pixels are stretched.

@@ -106,10 +106,10 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
         m_images.remove(m_order.takeFirst());
 }
 
-void ImagePrefetcher::requestFullResolution(const QString &path)
+void ImagePrefetcher::requestFullResolution(const QString &path, const QSize &fitInto)
 {
-    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path] {
-        w->decode(path, QSize(), Token());
+    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path, fitInto] {
+        w->decode(path, fitInto, Token());
     }, Qt::QueuedConnection);
 }
 
@@ -177,7 +177,7 @@ void ImagePrefetcher::receive(const DecodedImage &image, const Token &token)
     if (image.isNull() || !m_order.contains(image.path))
         return;
     const DecodedImage held = m_images.value(image.path);
-    if (!held.isNull() && (held.isFullResolution() || held.fitInto == image.fitInto))
+    if (!held.isNull() && !held.coarse && (held.isFullResolution() || held.fitInto == image.fitInto))
         return;
     m_images.insert(image.path, image);
 }

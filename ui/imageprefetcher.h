@@ -29,9 +29,9 @@ public:
     // wanted go on (their result is kept); those no longer wanted are dropped. Images held for
     // that size are kept, all others beyond the capacity are forgotten.
     void prefetch(const QStringList &paths, const QSize &fitInto);
-    // Decodes path at full resolution, on a thread of its own and ahead of any prefetch;
-    // fullResolutionReady follows.
-    void requestFullResolution(const QString &path);
+    // Decodes path at full resolution (or for fitInto when valid: a coarse image made good), on
+    // a thread of its own and ahead of any prefetch; fullResolutionReady follows.
+    void requestFullResolution(const QString &path, const QSize &fitInto = QSize());
 
     // A held image of path decoded for fitInto (or at full resolution), else a null one.
     DecodedImage cached(const QString &path, const QSize &fitInto) const;

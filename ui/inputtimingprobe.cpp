@@ -68,8 +68,8 @@ InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::functi
     qApp->installEventFilter(this);
     // Between waking up and going back to wait, the GUI thread handles event after event; a
     // long gap between two of them is work that kept every input waiting.
+    // (The glib dispatcher does not say when it wakes: work starts with the first event after.)
     if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
-        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { m_workSince = msSinceProcessStart(); });
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
             noteWork();
             m_workSince = -1;
@@ -79,6 +79,9 @@ InputTimingProbe::InputTimingProbe(QWidget *window, QWidget *canvas, std::functi
 
 void InputTimingProbe::noteWork()
 {
+    // Work counts only once the window is there: building it is the launch's, timed apart.
+    if (!m_window->isVisible())
+        return;
     const double now = msSinceProcessStart();
     if (m_workSince >= 0 && now - m_workSince > kStallMs)
         logTimingAt(m_workSince, QStringLiteral("stall %1 ms").arg(now - m_workSince, 0, 'f', 1));
@@ -93,8 +96,7 @@ bool InputTimingProbe::inWindow(QObject *object) const
 bool InputTimingProbe::eventFilter(QObject *watched, QEvent *event)
 {
     ++m_events;
-    if (m_workSince >= 0)
-        noteWork();
+    noteWork();
     switch (event->type()) {
     case QEvent::ShortcutOverride:   // comes first for every key press, shortcut or not
     case QEvent::MouseButtonPress: {

@@ -18,7 +18,7 @@ class QWidget;
 // "idle <what>" follows logWhenIdle: the first moment the GUI thread has nothing left to do, seen
 // as a zero timer that fires with no other event handled since it was started.
 // "stall <ms> ms", stamped with its start: the GUI thread spent that long on one piece of work
-// (from one event, or from waking up, to the next event or to waiting again), over 16 ms.
+// (from one event to the next, or to waiting again), over 16 ms, once the window is shown.
 class InputTimingProbe : public QObject
 {
 public:

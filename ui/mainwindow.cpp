@@ -72,6 +72,10 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     if (!startDir.isEmpty())
         m_session->preload(startDir);
     m_prefetcher = new ImagePrefetcher(this);
+    m_refineTimer = new QTimer(this);
+    m_refineTimer->setSingleShot(true);
+    m_refineTimer->setInterval(150);
+    connect(m_refineTimer, &QTimer::timeout, this, &MainWindow::refineCoarseImage);
     m_usageCounter = new CategoryUsageCounter(this);
 
     buildCentralWidget();
@@ -204,6 +208,7 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::currentResultsArrived, this, [this](const QList<Annotation> &records) {
         m_editor->addLoaded(records);
         refreshPanels();
+        logTiming(QStringLiteral("pending results shown %1").arg(records.size()));
     });
     // brindlemark-cli label may write results into the open folder: they show as they arrive, and
     // on coming back to the window where the file system tells nothing (a network disk).

@@ -5,6 +5,7 @@
 #include "ui/imagedecoder.h"
 #include "ui/windowactions.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -25,6 +26,7 @@ class MainStatusBar;
 class ObjectListPanel;
 class ProgressOverlay;
 class QLabel;
+class QTimer;
 class QSplitter;
 class ToastWidget;
 class VllmClient;
@@ -146,6 +148,7 @@ private:
     void watchForPaint(const QString &milestone);
     void onZoomChanged();
     void onFullResolution(const DecodedImage &image);
+    void refineCoarseImage();
     void onEdited();
     void addDrafted(const Annotation &draft);
     void editCategory(uint id);
@@ -193,6 +196,9 @@ private:
     ImagePrefetcher *m_prefetcher = nullptr;
     QString m_fullResolutionRequested;
     int m_travel = 1;   // the direction of the last step: its next images are decoded ahead
+    QElapsedTimer m_lastStep;
+    bool m_quickDecode = false;   // a step right after another: an image not decoded ahead comes coarse
+    QTimer *m_refineTimer = nullptr;
     QString m_paintWatch;   // the milestone of the next canvas paint
     InputTimingProbe *m_timingProbe = nullptr;   // only while timing is on
     bool m_firstShow = true;

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 
 bool MainWindow::showImage(const QString &path)
@@ -55,7 +56,10 @@ DecodedImage MainWindow::decodeForCanvas(const QString &path) const
 {
     const QSize fitArea = canvasFitArea();
     const DecodedImage held = m_prefetcher->cached(path, fitArea);
-    return held.isNull() ? decodeImage(path, fitArea) : held;
+    if (!held.isNull())
+        return held;
+    logTiming(QStringLiteral("image decoded here ") + path);
+    return decodeImage(path, fitArea, DecodeUse::Shown, m_quickDecode);
 }
 
 void MainWindow::showWantedImage(const QString &path)
@@ -83,6 +87,11 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     refreshPanels();
     watchForPaint(QStringLiteral("image painted ") + path);
     m_prefetcher->insert(decoded);
+    // Made good once the user stops on it.
+    if (decoded.coarse)
+        m_refineTimer->start();
+    else
+        m_refineTimer->stop();
     // After this image is painted: the decoding of its neighbours must not delay it.
     QTimer::singleShot(0, this, &MainWindow::prefetchNeighbours);
 }
@@ -106,6 +115,11 @@ void MainWindow::stepImage(int step)
         return;
     const QString current = currentImagePath();
     m_travel = step > 0 ? 1 : -1;
+    // Steps closer together than this come from a held key: the prefetcher may not keep up, and
+    // an image that must be decoded here comes coarse rather than late.
+    m_quickDecode = m_lastStep.isValid() && m_lastStep.elapsed() < 300;
+    m_lastStep.start();
+    const auto unquick = qScopeGuard([this] { m_quickDecode = false; });
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
     // Images that cannot be decoded are stepped over, not stopped at: the step goes on.
@@ -182,6 +196,9 @@ void MainWindow::onZoomChanged()
     const QString current = currentImagePath();
     if (current.isEmpty() || m_fullResolutionRequested == current)
         return;
+    // A coarse image is made good first; the zoom is looked at again then.
+    if (m_current.coarse)
+        return;
     if (needsMoreResolution(m_current, m_view->zoomFactor(), devicePixelRatioF())) {
         m_fullResolutionRequested = current;
         logTiming(QStringLiteral("detail requested ") + current);
@@ -193,9 +210,23 @@ void MainWindow::onFullResolution(const DecodedImage &image)
 {
     if (image.path != currentImagePath() || image.fullSize != m_current.fullSize)
         return;
+    // A coarse image's replacement that comes after full detail would take detail away.
+    if (image.fitInto.isValid() && !m_current.coarse)
+        return;
     m_current = image;
     m_view->replaceImagePixels(image.image);
     watchForPaint(QStringLiteral("detail painted ") + image.path);
+    if (image.fitInto.isValid()) {
+        // A coarse image made good: held instead of it, and maybe the user zoomed in meanwhile.
+        m_prefetcher->insert(image);
+        onZoomChanged();
+    }
+}
+
+void MainWindow::refineCoarseImage()
+{
+    if (m_current.coarse && m_current.path == currentImagePath())
+        m_prefetcher->requestFullResolution(m_current.path, canvasFitArea());
 }
 
 void MainWindow::onEdited()

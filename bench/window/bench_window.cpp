@@ -229,6 +229,7 @@ double mean(const QList<double> &values)
 enum class RunKind {
     Steps,    // launch, then steps
     Detail,   // launch, then Ctrl+1 on the first image
+    Listing,  // launch, then the listing, the state scan and the thumbnails in view, untouched
 };
 
 struct RunFigures
@@ -241,6 +242,9 @@ struct RunFigures
     QList<double> requested;     // image requested to painted (the older figure)
     double detailMs = -1;        // Ctrl+1 to full detail painted and idle
     double peakMiB = -1;
+    double listedMs = -1;        // process start to the listing done
+    double scannedMs = -1;       // to the state scan's end after it
+    double longestStallMs = -1;  // the GUI thread's longest piece of work once the window is shown
 };
 
 struct Options
@@ -328,6 +332,37 @@ std::optional<RunFigures> runOnce(const Options &options, RunKind kind)
     xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
     log.skipAll();
 
+    if (kind == RunKind::Listing) {
+        const auto listed = log.waitForAny(QStringLiteral("listing done"), 600000);
+        if (!listed) {
+            say(QStringLiteral("the listing did not end; the last milestones:\n") + log.tail(12));
+            return finish(false);
+        }
+        figures.listedMs = listed->ms;
+        // The scan restarts as the listing grows: its end after the listing's.
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 600000 && app.state() == QProcess::Running) {
+            const auto scanned = log.latest(QStringLiteral("states done"));
+            if (scanned && scanned->ms >= listed->ms) {
+                figures.scannedMs = scanned->ms;
+                break;
+            }
+            app.waitForReadyRead(50);
+        }
+        // The thumbnails in view and what follows settle.
+        QThread::msleep(1500);
+        figures.longestStallMs = 0;
+        static const QRegularExpression stall(QStringLiteral("^stall ([0-9.]+) ms"));
+        for (const Milestone &m : log.all(QStringLiteral("stall "))) {
+            const auto match = stall.match(m.text);
+            if (match.hasMatch())
+                figures.longestStallMs = std::max(figures.longestStallMs, match.captured(1).toDouble());
+        }
+        figures.peakMiB = double(peakResidentKiB(app.processId())) / 1024.0;
+        return finish(figures.scannedMs >= 0);
+    }
+
     if (kind == RunKind::Detail) {
         xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("0"), QStringLiteral("ctrl+1")});
         const auto input = log.waitFor(QStringLiteral("input key Ctrl+1"), 10000);
@@ -374,7 +409,7 @@ bool startXvfb(QProcess &xvfb)
 struct Summary
 {
     QList<double> launch, launchPainted, launchWall, stepMean, stepMedian, stepP90, stepMax, paintedMedian,
-        requestedMean, requestedMax, memory, detail;
+        requestedMean, requestedMax, memory, detail, listed, scanned, stall, listingMemory;
 
     void add(const RunFigures &f)
     {
@@ -393,6 +428,12 @@ struct Summary
         }
         if (f.detailMs >= 0)
             detail.append(f.detailMs);
+        if (f.listedMs >= 0) {
+            listed.append(f.listedMs);
+            scanned.append(f.scannedMs);
+            stall.append(f.longestStallMs);
+            listingMemory.append(f.peakMiB);
+        }
     }
 };
 
@@ -423,6 +464,8 @@ int main(int argc, char *argv[])
          QStringLiteral("path")},
         {QStringLiteral("pending"), QStringLiteral("also every figure with 3 pending results on every image")},
         {QStringLiteral("old"), QStringLiteral("also the older method: steps only after every thumbnail, paused")},
+        {QStringLiteral("listing"), QStringLiteral("also a run left alone: listing, state scan, thumbnails in view; "
+                                                   "the longest GUI stall and peak memory")},
         {QStringLiteral("check"), QStringLiteral("exit 1 unless every figure was measured (for the test)")},
     });
     parser.process(app);
@@ -510,6 +553,8 @@ int main(int argc, char *argv[])
                           {QStringLiteral("paused %1 ms").arg(pause), RunKind::Steps, pause, false, {}}};
         if (camera)
             modes.append({QStringLiteral("Ctrl+1"), RunKind::Detail, 0, false, {}});
+        if (parser.isSet(QStringLiteral("listing")))
+            modes.append({QStringLiteral("left alone"), RunKind::Listing, 0, false, {}});
         if (parser.isSet(QStringLiteral("old")))
             modes.append({QStringLiteral("older method (after thumbnails, paused)"), RunKind::Steps, pause, true, {}});
         for (int r = 0; r < runs; ++r) {
@@ -536,6 +581,12 @@ int main(int argc, char *argv[])
                                 .arg(figures->peakMiB, 0, 'f', 1);
                 if (figures->detailMs >= 0)
                     line += QStringLiteral("; Ctrl+1 to full detail %1 ms").arg(figures->detailMs, 0, 'f', 1);
+                if (figures->listedMs >= 0)
+                    line += QStringLiteral("; listing done %1 ms, states %2 ms, longest stall %3 ms; peak %4 MiB")
+                                .arg(figures->listedMs, 0, 'f', 1)
+                                .arg(figures->scannedMs, 0, 'f', 1)
+                                .arg(figures->longestStallMs, 0, 'f', 1)
+                                .arg(figures->peakMiB, 0, 'f', 1);
                 say(line);
             }
         }
@@ -551,6 +602,14 @@ int main(int argc, char *argv[])
                     + spread(s.detail));
                 continue;
             }
+            if (mode.kind == RunKind::Listing) {
+                say(QStringLiteral("-- left alone from launch --"));
+                say(QStringLiteral("listing done (ms since start):                  ") + spread(s.listed));
+                say(QStringLiteral("state scan done (ms since start):               ") + spread(s.scanned));
+                say(QStringLiteral("longest GUI stall once shown (ms):              ") + spread(s.stall));
+                say(QStringLiteral("peak resident memory (MiB):                     ") + spread(s.listingMemory));
+                continue;
+            }
             say(QStringLiteral("-- %1 steps, %2: key press to painted and idle --").arg(options.steps).arg(mode.name));
             say(QStringLiteral("step mean (ms):                                 ") + spread(s.stepMean));
             say(QStringLiteral("step median (ms):                               ") + spread(s.stepMedian));
@@ -562,7 +621,9 @@ int main(int argc, char *argv[])
             say(QStringLiteral("peak resident memory after the steps (MiB):     ") + spread(s.memory));
         }
         for (const Mode &mode : std::as_const(modes)) {
-            const qsizetype got = mode.kind == RunKind::Detail ? mode.summary.detail.size() : mode.summary.stepMean.size();
+            const qsizetype got = mode.kind == RunKind::Detail    ? mode.summary.detail.size()
+                : mode.kind == RunKind::Listing                      ? mode.summary.listed.size()
+                                                                     : mode.summary.stepMean.size();
             if (got != runs)
                 complete = false;
         }

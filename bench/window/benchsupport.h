@@ -104,6 +104,32 @@ public:
         return std::nullopt;
     }
 
+    // Waits for a line that starts with prefix, among those read so far too.
+    std::optional<Milestone> waitForAny(const QString &prefix, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            if (const auto m = latest(prefix))
+                return m;
+            if (timer.elapsed() > timeoutMs || m_process->state() == QProcess::NotRunning)
+                return std::nullopt;
+            m_process->waitForReadyRead(50);
+        }
+    }
+
+    // Every line read so far that starts with prefix.
+    QList<Milestone> all(const QString &prefix)
+    {
+        readMore();
+        QList<Milestone> found;
+        for (const Milestone &m : std::as_const(m_lines)) {
+            if (m.text.startsWith(prefix))
+                found.append(m);
+        }
+        return found;
+    }
+
     // The last lines read, for a message when a milestone does not come.
     QString tail(int count)
     {

@@ -3,7 +3,10 @@
 #include "testmain.h"
 #include "ui/imagedecoder.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 // The canvas's decoder within the memory budget: a one-bit PNG of 30000 x 30000 pixels is 157 KB
 // on disk and 3.6 GB in 32 bits.
@@ -60,6 +63,45 @@ private slots:
         };
         QCOMPARE(at(0.1, 0.1), QColor(Qt::white));
         QCOMPARE(at(0.5, 0.45), QColor(Qt::black));
+    }
+
+    // What is decoded for a canvas area: JPEG at the decoder's cheap steps, a step coarser while
+    // the user holds a key, and the size shown always the whole image's.
+    void decodedSize_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("stored");
+        QTest::addColumn<bool>("coarse");
+        QTest::addColumn<QSize>("decoded");
+        QTest::addColumn<bool>("markedCoarse");
+        const QSize big(2000, 1500), mid(1000, 750);
+        QTest::newRow("jpeg over twice the area: half") << "a.jpg" << big << false << QSize(1000, 750) << false;
+        QTest::newRow("jpeg over twice the area, coarse: a quarter") << "a.jpg" << big << true << QSize(500, 375) << true;
+        QTest::newRow("jpeg under twice the area: whole") << "b.jpg" << mid << false << mid << false;
+        QTest::newRow("jpeg under twice the area, coarse: half") << "b.jpg" << mid << true << QSize(500, 375) << true;
+        QTest::newRow("jpeg smaller than the area, coarse: whole") << "c.jpg" << QSize(400, 300) << true
+                                                                  << QSize(400, 300) << false;
+        QTest::newRow("png has no cheap step: whole") << "d.png" << mid << true << mid << false;
+    }
+
+    void decodedSize()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, stored);
+        QFETCH(bool, coarse);
+        QFETCH(QSize, decoded);
+        QFETCH(bool, markedCoarse);
+        const QString path = m_dir.filePath(name);
+        if (!QFileInfo::exists(path))
+            QVERIFY(Fixtures::makeImage(path, stored.width(), stored.height()));
+        const QSize area(800, 600);
+        const DecodedImage image = decodeImage(path, area, DecodeUse::Shown, coarse);
+        QCOMPARE(image.image.size(), decoded);
+        QCOMPARE(image.fullSize, stored);
+        QCOMPARE(image.coarse, markedCoarse);
+        // At fit zoom a coarse image is stretched: it asks to be made good.
+        const double fit = std::min(double(area.width()) / stored.width(), double(area.height()) / stored.height());
+        QCOMPARE(needsMoreResolution(image, fit, 1.0), markedCoarse);
     }
 
 private:

@@ -380,6 +380,8 @@ void FolderSession::noticeUnlistable(const QString &dir, const QStringList &name
 void FolderSession::dropUnlisted()
 {
     // Results of images no longer in the folder are not loaded; the next write drops them.
+    if (m_pendingFromFile.isEmpty())
+        return;
     const QSet<QString> listed(m_imagePaths.cbegin(), m_imagePaths.cend());
     for (auto it = m_pendingFromFile.begin(); it != m_pendingFromFile.end();) {
         if (!listed.contains(it.key()))

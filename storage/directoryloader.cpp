@@ -203,6 +203,12 @@ QString DirectoryLoader::undecodableEntry(const QString &path)
 
 QStringList DirectoryLoader::listImages(const QString &dir, QStringList *undecodable)
 {
+    return listImages(dir, undecodable, nullptr);
+}
+
+QStringList DirectoryLoader::listImages(const QString &dir, QStringList *undecodable,
+                                        const std::function<void(const QString &)> &firstKnown)
+{
     const QString root = QDir(dir).absolutePath();
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
     QStringList unnamed;
@@ -211,6 +217,17 @@ QStringList DirectoryLoader::listImages(const QString &dir, QStringList *undecod
         sortPaths(unnamed);
         for (const QString &name : std::as_const(unnamed))
             undecodable->append(prefix + name);
+    }
+    // Sorting a large folder takes a while; the first name is found in one pass before it.
+    if (firstKnown && names.size() > kEarlyFirstAbove) {
+        const QCollator collator = listingCollator();
+        const QString *first = &names.first();
+        for (const QString &name : std::as_const(names)) {
+            const int order = collator.compare(name, *first);
+            if (order < 0 || (order == 0 && name < *first))
+                first = &name;
+        }
+        firstKnown(prefix + *first);
     }
     // One folder: collating the names orders the paths, at a fraction of the cost.
     sortPaths(names);
@@ -243,23 +260,34 @@ void DirectoryLoader::sortPaths(QStringList &paths)
 void DirectoryLoader::run()
 {
     QStringList undecodable;
-    const QStringList paths = listImages(m_dir, &undecodable);
+    QString early;
+    const QStringList paths = listImages(m_dir, &undecodable, [this, &early](const QString &first) {
+        early = first;
+        emit chunkReady(m_dir, {first});
+    });
     if (!undecodable.isEmpty())
         emit undecodableNames(m_dir, undecodable);
     QStringList all;
     all.reserve(paths.size());
-    for (qsizetype offset = 0;; offset += ChunkSize) {
+    // Handed over already: the sorted list starts with it.
+    const qsizetype start = !early.isEmpty() && !paths.isEmpty() && paths.first() == early ? 1 : 0;
+    if (start == 1)
+        all.append(early);
+    // The first chunk is small so that the first image shows at once; later ones grow, so that
+    // 100,000 images take a few dozen hand-overs rather than hundreds.
+    qsizetype size = ChunkSize;
+    for (qsizetype offset = start;; offset += size, size = std::min<qsizetype>(size * 2, MaxChunkSize)) {
         if (offset >= paths.size()) {
             emit done(m_dir, all);
             return;
         }
         if (m_stop.load())
             return;
-        const QStringList chunk = paths.mid(offset, ChunkSize);
+        const QStringList chunk = paths.mid(offset, size);
         emit chunkReady(m_dir, chunk);
         all += chunk;
         // Lets the receiving thread draw between chunks; pointless after the last one.
-        if (offset + ChunkSize < paths.size())
+        if (offset + size < paths.size())
             msleep(10);
     }
 }

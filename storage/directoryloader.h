@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 
 // True when the file name has one of the image suffixes the listing takes ("jpg", "jpeg", "png",
 // "bmp", "webp", "tif", "tiff"), in any case.
@@ -17,7 +18,8 @@ class DirectoryLoader : public QThread
 {
     Q_OBJECT
 public:
-    static constexpr int ChunkSize = 400;
+    static constexpr int ChunkSize = 400;      // the first chunk
+    static constexpr int MaxChunkSize = 3200;
 
     explicit DirectoryLoader(QObject *parent = nullptr);
     ~DirectoryLoader() override;
@@ -33,6 +35,11 @@ public:
     // An image whose name is not valid UTF-8 (zip archives made on Windows) has no path Qt can
     // open: it is left out, and its path, each invalid byte written as \xNN, goes to undecodable.
     static QStringList listImages(const QString &dir, QStringList *undecodable = nullptr);
+    // The same; in a folder of more than kEarlyFirstAbove images, firstKnown gets the first path
+    // before the others are sorted.
+    static QStringList listImages(const QString &dir, QStringList *undecodable,
+                                  const std::function<void(const QString &)> &firstKnown);
+    static constexpr int kEarlyFirstAbove = 20000;
     static void sortPaths(QStringList &paths);
     // For a path that does not exist because it was made of bytes that are not UTF-8 (a command
     // line argument): the escaped path of the entry it names, else empty.

@@ -35,11 +35,20 @@ bool listNames(const QString &dir, QSet<QString> *names)
 }
 #endif
 
+thread_local bool t_listing = true;
+
 } // namespace
+
+void FolderListing::listOnThisThread(bool on)
+{
+    t_listing = on;
+}
 
 FolderListing FolderListing::of(const QString &dir)
 {
     FolderListing listing;
+    if (!t_listing)
+        return listing;
 #ifdef Q_OS_LINUX
     thread_local QHash<QString, FolderListing> cache;
     const FileStamp stamp = FileStamp::of(dir);

@@ -15,6 +15,9 @@ public:
     // listed, and was listed well after its last change (a file created in the same clock tick as
     // the listing would otherwise be missed). Only on Linux, whose names compare exactly.
     static FolderListing of(const QString &dir);
+    // A thread that looks up one image at a time (the window's) lists no folder: a folder of
+    // 100,000 names would take longer than the few lookups it saves. On by default.
+    static void listOnThisThread(bool on);
 
     bool known() const { return m_known; }
     // "Maybe" for an unknown listing: the caller then asks the file system.

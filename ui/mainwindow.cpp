@@ -10,6 +10,7 @@
 #include "session/foldersession.h"
 #include "session/timinglog.h"
 #include "storage/directoryloader.h"
+#include "storage/folderlisting.h"
 #include "shared/language.h"
 #include "ui/annotationeditor.h"
 #include "ui/categoryhistory.h"
@@ -48,6 +49,8 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
 {
     registerAnnotationMetaTypes();
     registerLabelIssueMetaType();
+    // The window reads one image's labels at a time: a stat beats listing a huge folder.
+    FolderListing::listOnThisThread(false);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0x1E, 0x21, 0x28));

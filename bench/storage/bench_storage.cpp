@@ -246,9 +246,13 @@ int main(int argc, char *argv[])
             const QStringList paths = DirectoryLoader::listImages(dataset);
             sorting.push_back(timer.nsecsElapsed() / 1e6);
         }
+        // Chunks start small and double up to the largest size.
+        int chunks = 0;
+        for (qsizetype offset = 0, size = DirectoryLoader::ChunkSize; offset < listed;
+             offset += size, size = std::min<qsizetype>(size * 2, DirectoryLoader::MaxChunkSize))
+            ++chunks;
         row("  of which list + sort (median of 5)", QString::number(median(sorting), 'f', 1) + " ms",
-            QStringLiteral("the rest is %1 chunk pauses of 10 ms")
-                .arg((listed + DirectoryLoader::ChunkSize - 1) / DirectoryLoader::ChunkSize - 1));
+            QStringLiteral("the rest is %1 chunk pauses of 10 ms").arg(std::max(0, chunks - 1)));
     }
 
     // State scan: all images through the worker, results received here; our layout, then the

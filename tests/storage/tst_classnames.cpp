@@ -6,6 +6,7 @@
 #include "storagefixtures.h"
 #include "testmain.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,6 +28,7 @@ private slots:
     void datasetRoot_data();
     void datasetRoot();
     void changedNamesAreReadAgain();
+    void labelFileCreatedAfterAScanIsFound_data();
     void labelFileCreatedAfterAScanIsFound();
 
 private:
@@ -207,14 +209,27 @@ void TestClassNames::changedNamesAreReadAgain()
     QCOMPARE(loadAnnotations(l.image).first().label, QString("lorry"));
 }
 
+void TestClassNames::labelFileCreatedAfterAScanIsFound_data()
+{
+    QTest::addColumn<bool>("listing");
+    QTest::newRow("folder names kept (the state scanner)") << true;
+    QTest::newRow("no folder listed (the window)") << false;
+}
+
 void TestClassNames::labelFileCreatedAfterAScanIsFound()
 {
+    QFETCH(bool, listing);
     const Layouts::Layout l = Layouts::build(m_tmp->path(), "yolo 1.1");
     QVERIFY(!l.image.isEmpty());
     const QString folder = QFileInfo(l.image).absolutePath();
     const QString next = folder + "/next.png";
     QVERIFY(Fixtures::makeImage(next, 200, 100));
-    QTRY_VERIFY(FolderListing::of(folder).known());
+    const auto restore = qScopeGuard([] { FolderListing::listOnThisThread(true); });
+    FolderListing::listOnThisThread(listing);
+    if (listing)
+        QTRY_VERIFY(FolderListing::of(folder).known());
+    else
+        QVERIFY(!FolderListing::of(folder).known());
     QCOMPARE(countAnnotations(next), -1);
     QCOMPARE(countAnnotations(l.image), 1);
 

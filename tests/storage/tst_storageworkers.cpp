@@ -20,7 +20,8 @@ private slots:
     void isImageFile();
     void listing_data();
     void listing();
-    void chunksOfThousand();
+    void chunks_data();
+    void chunks();
     void emptyDirectory();
     void namesThatAreNotUtf8();
     void supersededListing();
@@ -112,30 +113,44 @@ void TestStorageWorkers::listing()
     QCOMPARE(DirectoryLoader::listImages(tmp.path()), all);
 }
 
-void TestStorageWorkers::chunksOfThousand()
+void TestStorageWorkers::chunks_data()
 {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("sizes");   // of the chunks, in order
+    QTest::newRow("1,000: small first, then doubling") << 1000 << QList<int>{400, 600};
+    QTest::newRow("3,000") << 3000 << QList<int>{400, 800, 1600, 200};
+    // A large folder hands its first image over before the sort.
+    QTest::newRow("20,001: the first alone, ahead of the sort")
+        << 20001 << QList<int>{1, 400, 800, 1600, 3200, 3200, 3200, 3200, 3200, 1200};
+}
+
+void TestStorageWorkers::chunks()
+{
+    QFETCH(int, count);
+    QFETCH(QList<int>, sizes);
     QTemporaryDir tmp;
-    for (int i = 0; i < 1000; ++i)
+    // Written in an order unlike the listing's.
+    for (int i = count - 1; i >= 0; --i)
         QVERIFY(Fixtures::writeBytes(tmp.path() + QString("/f%1.jpg").arg(i), ""));
     DirectoryLoader loader;
     QSignalSpy chunks(&loader, &DirectoryLoader::chunkReady);
     QSignalSpy done(&loader, &DirectoryLoader::done);
     loader.load(tmp.path());
-    QTRY_COMPARE(done.size(), 1);
-    QCOMPARE(chunks.size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 60000);
+    QList<int> got;
     QStringList joined;
-    const int expectedSizes[] = {400, 400, 200};
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(chunks[i][0].toString(), tmp.path());
-        const QStringList chunk = chunks[i][1].toStringList();
-        QCOMPARE(chunk.size(), expectedSizes[i]);
-        joined += chunk;
+    for (const QList<QVariant> &chunk : std::as_const(chunks)) {
+        QCOMPARE(chunk[0].toString(), tmp.path());
+        got.append(int(chunk[1].toStringList().size()));
+        joined += chunk[1].toStringList();
     }
+    QCOMPARE(got, sizes);
     const QStringList all = done[0][1].toStringList();
     QCOMPARE(all, joined);
+    QCOMPARE(all.size(), count);
     QCOMPARE(all.first(), tmp.path() + "/f0.jpg");
     QCOMPARE(all.at(2), tmp.path() + "/f2.jpg");
-    QCOMPARE(all.last(), tmp.path() + "/f999.jpg");
+    QCOMPARE(all.last(), tmp.path() + QString("/f%1.jpg").arg(count - 1));
 }
 
 void TestStorageWorkers::emptyDirectory()

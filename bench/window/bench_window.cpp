@@ -467,6 +467,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("old"), QStringLiteral("also the older method: steps only after every thumbnail, paused")},
         {QStringLiteral("listing"), QStringLiteral("also a run left alone: listing, state scan, thumbnails in view; "
                                                    "the longest GUI stall and peak memory")},
+        {QStringLiteral("programs"), QStringLiteral("the folder of the Brindlemark and Brindlehost to measure (default: "
+                                                    "beside this benchmark), e.g. an older build for a before/after table"),
+         QStringLiteral("dir")},
         {QStringLiteral("check"), QStringLiteral("exit 1 unless every figure was measured (for the test)")},
     });
     parser.process(app);
@@ -476,7 +479,9 @@ int main(int argc, char *argv[])
     const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
     const bool check = parser.isSet(QStringLiteral("check"));
     Options options;
-    options.binDir = QCoreApplication::applicationDirPath();
+    options.binDir = parser.isSet(QStringLiteral("programs"))
+        ? QFileInfo(parser.value(QStringLiteral("programs"))).absoluteFilePath()
+        : QCoreApplication::applicationDirPath();
     options.steps = std::max(1, parser.value(QStringLiteral("steps")).toInt());
     const int pause = std::max(0, parser.value(QStringLiteral("pause")).toInt());
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)

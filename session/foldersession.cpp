@@ -11,6 +11,7 @@
 #include "storage/labelconversion.h"
 #include "storage/pendingfileloader.h"
 #include "storage/pendingfilewriter.h"
+#include "storage/writeguard.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -423,11 +424,14 @@ void FolderSession::wantFirstImage()
     emit imageWanted(first);
 }
 
-void FolderSession::onStateReady(const QString &path, int confirmed)
+void FolderSession::onStateReady(const QString &path, int confirmed, bool labelFile)
 {
     if (path == m_currentImage)
         return;
     const auto cached = m_cache.constFind(path);
+    // What this session read or wrote itself is newer than the scan.
+    if (cached == m_cache.constEnd())
+        m_imageStates[path].labelFile = labelFile;
     if (cached != m_cache.constEnd() && !cached->isEmpty()) {
         refreshImageState(path);
         return;
@@ -460,6 +464,7 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
         m_damagedFiles.insert(path, stored.damagedFile);
     else if (!stored.complete())
         m_unreadableNames.insert(path, stored.damagedFile);
+    m_imageStates[path].labelFile = !stored.file.isEmpty();
     emit labelsUsed(labelsOf(stored.annotations));
     QList<Annotation> list = stored.annotations;
     list += m_pendingFromFile.take(path);
@@ -521,6 +526,12 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     }
     // The file the image has decides format and place, taken before a damaged one is moved aside.
     SaveTarget target = editSaveTarget(path, m_folderYolo);
+    if (!target.existing && kept.isEmpty()) {
+        // A shape drawn and taken back, or results rejected, say nothing about the image.
+        refreshImageState(path);
+        flushPending();
+        return true;
+    }
     if (!target.existing)
         target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
     if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_classNames, &r))
@@ -528,8 +539,45 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     noticeNamesFile(r.namesNotice);
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);
+    m_imageStates[path].labelFile = true;
     refreshImageState(path);
     flushPending();
+    return true;
+}
+
+FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveReport *report)
+{
+    SaveReport own;
+    SaveReport &r = report ? *report : own;
+    r = SaveReport();
+    CheckedMark mark;
+    const QString names = m_unreadableNames.value(path);
+    if (!names.isEmpty()) {
+        r.unreadableNamesFile = names;
+        return mark;
+    }
+    if (editSaveTarget(path, m_folderYolo).existing)
+        return mark;
+    const SaveTarget target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
+    if (!saveEdit(path, {}, target, m_classNames, &r))
+        return mark;
+    mark.file = r.labelFile;
+    mark.stamp = FileStamp::of(mark.file);
+    m_imageStates[path].labelFile = true;
+    refreshImageState(path);
+    return mark;
+}
+
+bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
+{
+    // Only our own empty file, as we left it: anything written since is somebody's labels.
+    if (mark.file.isEmpty() || findLabelFile(path).path != mark.file || !mark.stamp.isCurrent())
+        return false;
+    const QString root = datasetRootOfImageFolder(QFileInfo(path).absolutePath());
+    if (!removalStaysInside(mark.file, root) || !QFile::remove(mark.file))
+        return false;
+    m_imageStates[path].labelFile = false;
+    refreshImageState(path);
     return true;
 }
 
@@ -724,6 +772,8 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     out.labelsUnreadable = merged.labelsUnreadable;
     out.unreadableNamesFile = merged.unreadableNamesFile;
     emit labelsUsed(labelsOf(merged.kept));
+    if (inFolder && merged.labelsWritten)
+        m_imageStates[path].labelFile = true;
     if (inFolder) {
         if (anyPending(merged.kept)) {
             // Written every few seconds during a run: a crash loses only the last results.
@@ -787,8 +837,9 @@ QStringList FolderSession::unlabelledImages() const
     QStringList paths;
     for (const QString &path : m_imagePaths) {
         const ImageState state = m_imageStates.value(path);
-        const bool unlabelled = state.known ? state.confirmed == 0
-                                            : (m_cache.contains(path) || countAnnotations(path) <= 0);
+        // A background image (an empty label file) has been checked: it is not unlabelled.
+        const bool unlabelled = state.known ? state.confirmed == 0 && !state.labelFile
+                                            : (m_cache.contains(path) ? !state.labelFile : countAnnotations(path) < 0);
         if (unlabelled)
             paths.append(path);
     }

@@ -3,6 +3,7 @@
 #include "session/autolabelresults.h"
 #include "session/imagestate.h"
 #include "storage/annotation.h"
+#include "storage/filestamp.h"
 #include "storage/pendingfile.h"
 
 #include <QHash>
@@ -88,7 +89,23 @@ public:
     // Writes the confirmed, labelled records of an image to its label file (a damaged original
     // goes to the trash first), then the pending file. False, nothing changed, when it fails;
     // report tells which file refused the save (a link, or class names that cannot be read).
+    // An image without a label file and nothing to write keeps having none: an empty file makes
+    // it a background image, which only markChecked does.
     bool saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report = nullptr);
+
+    // The empty label file that marks an image as checked and found empty (a background image).
+    struct CheckedMark
+    {
+        QString file;      // empty: nothing was written
+        FileStamp stamp;   // the file as written
+    };
+    // Writes an empty label file in the folder's format where a new label file of the image goes.
+    // Nothing is written when the image has a label file already (it is checked: the file says
+    // what it holds) or when the write fails (report tells why).
+    CheckedMark markChecked(const QString &path, SaveReport *report = nullptr);
+    // Takes a mark back: removes the file markChecked wrote, only while it is still the image's
+    // label file and unchanged since. False when nothing was removed.
+    bool unmarkChecked(const QString &path, const CheckedMark &mark);
     // The current image's records into the cache, then the pending file written when something
     // changed since the last write; in the background (no wait for the disk) when asked.
     // False when a write on this thread failed.
@@ -171,7 +188,7 @@ private:
     void schedulePendingStates();
     void refreshSomePendingStates();
     void wantFirstImage();
-    void onStateReady(const QString &path, int confirmed);
+    void onStateReady(const QString &path, int confirmed, bool labelFile);
     void onLabelFormatFound(const QString &path, bool yolo);
     bool newFileYolo();
     bool newFileYoloIn(const QString &dir);

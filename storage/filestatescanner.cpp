@@ -38,7 +38,8 @@ void FileStateScanner::run()
         if (m_stop.load())
             return;
         LabelFormat format = LabelFormat::None;
-        emit stateReady(path, std::max(0, countAnnotations(path, &format)));
+        const int count = countAnnotations(path, &format);
+        emit stateReady(path, std::max(0, count), count >= 0);
         if (!formatFound && format != LabelFormat::None) {
             formatFound = true;
             emit labelFormatFound(path, format == LabelFormat::Yolo);

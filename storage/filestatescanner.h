@@ -22,7 +22,8 @@ public:
 
 signals:
     // confirmed: objects in the image's dataset file, 0 when it has none or no file.
-    void stateReady(const QString &path, int confirmed);
+    // labelFile: it has one; with 0 objects it is a background image (checked, nothing in it).
+    void stateReady(const QString &path, int confirmed, bool labelFile);
     // Once per scan: the first image, in the given order, that has a label file, and its format.
     void labelFormatFound(const QString &path, bool yolo);
 

@@ -4,6 +4,7 @@
 #include "ui/rowwidth.h"
 
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -65,6 +66,8 @@ void FileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     const int confirmed = index.data(FileRole::Confirmed).toInt();
     const int pending = index.data(FileRole::Pending).toInt();
     const bool failed = index.data(FileRole::Failed).toBool();
+    // Checked and found empty: a check mark in the badge's place, drawn below.
+    const bool background = pending == 0 && confirmed == 0 && index.data(FileRole::Background).toBool();
     QString badge;
     QColor badgeBack;
     QColor badgeText;
@@ -84,6 +87,10 @@ void FileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     if (!badge.isEmpty()) {
         const int w = QFontMetrics(badgeFont).horizontalAdvance(badge);
         badgeRect = QRectF(r.right() - 10 - (w + 10), centreY - 8, w + 10, 16);
+    } else if (background) {
+        badge = QStringLiteral(" ");   // room for the mark; painted as a path, whatever the font
+        badgeBack = QColor(0x33, 0x39, 0x47);
+        badgeRect = QRectF(r.right() - 10 - 22, centreY - 8, 22, 16);
     }
 
     // A failed request stays visible next to a badge instead of hiding under it.
@@ -114,9 +121,20 @@ void FileDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
         painter->setPen(Qt::NoPen);
         painter->setBrush(badgeBack);
         painter->drawRoundedRect(badgeRect, 8, 8);
-        painter->setFont(badgeFont);
-        painter->setPen(badgeText);
-        painter->drawText(badgeRect, Qt::AlignCenter, badge);
+        if (background) {
+            const QPointF c = badgeRect.center();
+            QPainterPath check;
+            check.moveTo(c + QPointF(-4, 0));
+            check.lineTo(c + QPointF(-1.2, 2.8));
+            check.lineTo(c + QPointF(4, -2.8));
+            painter->setBrush(Qt::NoBrush);
+            painter->setPen(QPen(QColor(0x3F, 0xB2, 0x7F), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter->drawPath(check);
+        } else {
+            painter->setFont(badgeFont);
+            painter->setPen(badgeText);
+            painter->drawText(badgeRect, Qt::AlignCenter, badge);
+        }
     }
     painter->restore();
 }

@@ -4,7 +4,8 @@
 #include <QPixmap>
 #include <QStyledItemDelegate>
 
-// Paints one image row of the file list: thumbnail, file name, state badge, failure dot.
+// Paints one image row of the file list: thumbnail, file name, state badge (a count, ⚡ results, or a
+// check mark for a background image), failure dot.
 // Thumbnails come from the panel's cache, looked up by the row's path; the cache stores each one
 // already at the size it is drawn, with its device pixel ratio set, so painting never resamples.
 class FileDelegate : public QStyledItemDelegate

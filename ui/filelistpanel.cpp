@@ -4,6 +4,7 @@
 #include "storage/thumbloader.h"
 #include "ui/filedelegate.h"
 #include "ui/filemanager.h"
+#include "ui/flowlayout.h"
 #include "ui/panelroles.h"
 
 #include <QButtonGroup>
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -54,12 +54,13 @@ FileListPanel::FileListPanel(QWidget *parent)
     m_title->setObjectName(QStringLiteral("panelTitle"));
     m_title->setContentsMargins(12, 10, 0, 8);
 
-    auto *filterBar = new QHBoxLayout;
+    // Five filters do not fit one row of a 220-pixel panel in most languages: they wrap.
+    auto *filterBar = new FlowLayout;
     filterBar->setContentsMargins(6, 6, 6, 6);
     filterBar->setSpacing(1);
     m_filterGroup = new QButtonGroup(this);
     m_filterGroup->setExclusive(true);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < FilterCount; ++i) {
         auto *button = new QToolButton(this);
         button->setCheckable(true);
         button->setStyleSheet(QStringLiteral("QToolButton{padding:3px 4px;font-size:11px;}"));
@@ -67,7 +68,6 @@ FileListPanel::FileListPanel(QWidget *parent)
         filterBar->addWidget(button);
         m_filterButtons[i] = button;
     }
-    filterBar->addStretch(1);
     m_filterButtons[AllFiles]->setChecked(true);
     connect(m_filterGroup, &QButtonGroup::idClicked, this, &FileListPanel::setFilter);
 
@@ -122,12 +122,13 @@ FileListPanel::FileListPanel(QWidget *parent)
 // The loader's own destructor stops it and waits for the image it is decoding.
 FileListPanel::~FileListPanel() = default;
 
-bool FileListPanel::passesFilter(int filter, int confirmed, int pending)
+bool FileListPanel::passesFilter(int filter, int confirmed, int pending, bool background)
 {
     switch (filter) {
-    case UnlabelledFiles: return confirmed == 0;   // pending results are not labels yet
+    case UnlabelledFiles: return confirmed == 0 && !background;   // pending results are not labels yet
     case PendingFiles: return pending > 0;
-    case DoneFiles: return confirmed >= 1 && pending == 0;
+    case DoneFiles: return (confirmed >= 1 || background) && pending == 0;
+    case BackgroundFiles: return background;
     default: return true;
     }
 }
@@ -136,7 +137,7 @@ bool FileListPanel::rowPasses(int row) const
 {
     const QListWidgetItem *item = m_list->item(row);
     return item && passesFilter(m_filter, item->data(FileRole::Confirmed).toInt(),
-                                item->data(FileRole::Pending).toInt());
+                                item->data(FileRole::Pending).toInt(), item->data(FileRole::Background).toBool());
 }
 
 void FileListPanel::setRowShown(int row, bool shown)
@@ -193,6 +194,7 @@ void FileListPanel::appendPaths(const QStringList &paths)
         item->setData(FileRole::Confirmed, 0);
         item->setData(FileRole::Pending, 0);
         item->setData(FileRole::Failed, false);
+        item->setData(FileRole::Background, false);
         const int row = m_list->count();
         m_list->addItem(item);
         m_rowByPath.insert(path, row);
@@ -245,7 +247,7 @@ void FileListPanel::resizeEvent(QResizeEvent *event)
 
 void FileListPanel::setFilter(int filter)
 {
-    if (filter < AllFiles || filter > DoneFiles)
+    if (filter < AllFiles || filter >= FilterCount)
         return;
     m_filter = filter;
     m_filterButtons[filter]->setChecked(true);
@@ -256,7 +258,7 @@ void FileListPanel::setFilter(int filter)
         m_viewTimer->start();
 }
 
-void FileListPanel::setFileState(const QString &path, int confirmed, int pending, bool failed)
+void FileListPanel::setFileState(const QString &path, int confirmed, int pending, bool failed, bool background)
 {
     const auto found = m_rowByPath.constFind(path);
     if (found == m_rowByPath.constEnd())
@@ -264,13 +266,14 @@ void FileListPanel::setFileState(const QString &path, int confirmed, int pending
     const int row = found.value();
     QListWidgetItem *item = m_list->item(row);
     if (item->data(FileRole::Confirmed).toInt() == confirmed && item->data(FileRole::Pending).toInt() == pending
-        && item->data(FileRole::Failed).toBool() == failed)
+        && item->data(FileRole::Failed).toBool() == failed && item->data(FileRole::Background).toBool() == background)
         return;
     item->setData(FileRole::Confirmed, confirmed);
     item->setData(FileRole::Pending, pending);
     item->setData(FileRole::Failed, failed);
+    item->setData(FileRole::Background, background);
     const int shownBefore = m_shownCount;
-    setRowShown(row, passesFilter(m_filter, confirmed, pending));
+    setRowShown(row, passesFilter(m_filter, confirmed, pending, background));
     // The footer counts the rows shown; laying its text out for every state of a scan costs.
     if (m_shownCount != shownBefore)
         refreshFooter();
@@ -446,6 +449,8 @@ void FileListPanel::retranslate()
     m_filterButtons[UnlabelledFiles]->setText(translateText("未标注"));
     m_filterButtons[PendingFiles]->setText(translateText("⚡待确认"));
     m_filterButtons[DoneFiles]->setText(translateText("完成"));
+    m_filterButtons[BackgroundFiles]->setText(translateText("背景"));
+    m_filterButtons[BackgroundFiles]->setToolTip(translateText("已检查、没有目标的图片（空标注文件）"));
     // As wide as the text and its padding: the default hint adds two spaces per button, which a
     // 220-pixel panel cannot afford for four buttons in most languages.
     for (QToolButton *button : m_filterButtons) {

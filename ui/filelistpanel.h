@@ -22,7 +22,10 @@ class FileListPanel : public QFrame
 {
     Q_OBJECT
 public:
-    enum Filter { AllFiles = 0, UnlabelledFiles = 1, PendingFiles = 2, DoneFiles = 3 };
+    // Background: checked and found empty (a label file without objects). Such an image is done,
+    // not unlabelled.
+    enum Filter { AllFiles = 0, UnlabelledFiles = 1, PendingFiles = 2, DoneFiles = 3, BackgroundFiles = 4 };
+    static constexpr int FilterCount = 5;
     static constexpr int MinimumWidth = 200;
     static constexpr int MaximumWidth = 640;
 
@@ -33,7 +36,7 @@ public:
     void appendPaths(const QStringList &paths);
     void setDirectory(const QString &dir);
     void updateCounts();
-    void setFileState(const QString &path, int confirmed, int pending, bool failed);
+    void setFileState(const QString &path, int confirmed, int pending, bool failed, bool background = false);
     void removePath(const QString &path);
     void selectPath(const QString &path, bool scrollTo);
     bool isShown(const QString &path) const;
@@ -54,7 +57,7 @@ public:
     const QHash<QString, QPixmap> &thumbnails() const { return m_thumbnails; }
 
     // Whether a row with these counts passes a filter.
-    static bool passesFilter(int filter, int confirmed, int pending);
+    static bool passesFilter(int filter, int confirmed, int pending, bool background = false);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -76,7 +79,7 @@ private:
     void showContextMenu(const QPoint &pos);
 
     QLabel *m_title = nullptr;
-    QToolButton *m_filterButtons[4] = {};
+    QToolButton *m_filterButtons[FilterCount] = {};
     QButtonGroup *m_filterGroup = nullptr;
     QListWidget *m_list = nullptr;
     QLabel *m_footer = nullptr;

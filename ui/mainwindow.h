@@ -34,6 +34,7 @@ struct CheckSummary;
 struct ImageResult;
 struct ImageState;
 struct LabelIssue;
+struct SaveReport;
 struct TaskSummary;
 
 // Brindlemark's only top-level window: it owns the widgets and the actions and wires them to the
@@ -60,6 +61,9 @@ public:
     // order and filter) that has results, with its first one selected. False when none has.
     bool reviewNextImage();
     bool saveCurrent();
+    // V: an image without shapes gets an empty label file (a background image), as one undo
+    // step; an image with shapes is saved.
+    void markChecked();
     void deleteImage(const QString &path);
     // Converts every label file of the open folder, after asking.
     void convertFolder(bool toYolo);
@@ -136,6 +140,7 @@ private:
     QString startDirectory() const;
     void onListingFinished();
     void onImageStateChanged(const QString &path, const ImageState &state);
+    void toastSaveFailure(const SaveReport &report);
 
     // mainwindow_canvas.cpp
     DecodedImage decodeForCanvas(const QString &path) const;

@@ -10,6 +10,7 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
+#include "ui/markcheckedcommand.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
 
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUndoStack>
 
 QString MainWindow::startDirectory() const
 {
@@ -94,7 +96,7 @@ void MainWindow::onListingFinished()
 
 void MainWindow::onImageStateChanged(const QString &path, const ImageState &state)
 {
-    m_fileList->setFileState(path, state.confirmed, state.pending, state.failed);
+    m_fileList->setFileState(path, state.confirmed, state.pending, state.failed, state.isBackground());
     if (path == currentImagePath())
         refreshStatus();
 }
@@ -106,20 +108,54 @@ bool MainWindow::saveCurrent()
         return true;
     SaveReport report;
     if (!m_session->saveImage(path, m_editor->annotations(), &report)) {
-        if (!report.refusedFile.isEmpty())
-            m_toast->showMessage(translateText("保存失败：%1 是指向数据集之外或不存在之处的链接")
-                                     .arg(QDir::toNativeSeparators(report.refusedFile)));
-        else if (!report.unreadableNamesFile.isEmpty())
-            m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
-                                     .arg(QDir::toNativeSeparators(report.unreadableNamesFile)));
-        else
-            m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
+        toastSaveFailure(report);
         return false;
     }
     m_editor->markSaved();
     updateSavedIndicator();
     updateClassList(true);   // a YOLO save may have started or grown the class list
     return true;
+}
+
+void MainWindow::toastSaveFailure(const SaveReport &report)
+{
+    if (!report.refusedFile.isEmpty())
+        m_toast->showMessage(translateText("保存失败：%1 是指向数据集之外或不存在之处的链接")
+                                 .arg(QDir::toNativeSeparators(report.refusedFile)));
+    else if (!report.unreadableNamesFile.isEmpty())
+        m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
+                                 .arg(QDir::toNativeSeparators(report.unreadableNamesFile)));
+    else
+        m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
+}
+
+void MainWindow::markChecked()
+{
+    const QString path = currentImagePath();
+    if (path.isEmpty() || m_editor->isLoading())
+        return;
+    // An image with shapes, or with a label file already, is checked once it is saved.
+    const bool hasShapes = m_editor->confirmedCount() > 0;
+    if (hasShapes || m_session->imageState(path).labelFile) {
+        if (saveCurrent())
+            m_toast->showMessage(hasShapes ? translateText("已保存，此图已检查") : translateText("已标记为背景图（无目标）"));
+        return;
+    }
+    SaveReport report;
+    const FolderSession::CheckedMark mark = m_session->markChecked(path, &report);
+    if (mark.file.isEmpty()) {
+        if (report.refusedFile.isEmpty() && report.unreadableNamesFile.isEmpty()
+            && labelFormatOf(path) != LabelFormat::None)
+            m_toast->showMessage(translateText("已标记为背景图（无目标）"));   // another program wrote one meanwhile
+        else
+            toastSaveFailure(report);
+        return;
+    }
+    // No shapes, so nothing unsaved is left; unconfirmed results stay in the pending file.
+    m_editor->markSaved();
+    m_editor->undoStack()->push(new MarkCheckedCommand(m_session, path, mark, translateText("标记为已检查")));
+    updateSavedIndicator();
+    m_toast->showMessage(translateText("已标记为背景图（无目标）"));
 }
 
 void MainWindow::deleteImage(const QString &path)

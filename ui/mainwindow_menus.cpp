@@ -164,6 +164,12 @@ void MainWindow::buildActions()
     connect(a.prevPending, &QAction::triggered, m_editor, [this] { m_editor->stepPending(-1); });
     connect(a.nextPending, &QAction::triggered, m_editor, [this] { m_editor->stepPending(1); });
     connect(a.confirmCurrent, &QAction::triggered, this, &MainWindow::confirmCurrent);
+    a.markChecked = makeAction(QStringLiteral("verified"), translateText("标记为已检查"));
+    a.markChecked->setIconText(translateText("已检查"));
+    a.markChecked->setToolTip(translateText("标记为已检查：没有目标的图片存为背景图（空标注文件），有标注的图片保存")
+                              + QStringLiteral(" (V)"));
+    a.markChecked->setShortcut(QKeySequence(QStringLiteral("V")));
+    connect(a.markChecked, &QAction::triggered, this, &MainWindow::markChecked);
 
     a.formatGroup = new QActionGroup(a.parent);
     a.formatGroup->setExclusive(true);
@@ -273,6 +279,8 @@ void MainWindow::buildMenus()
     annotate->addAction(a.nextPending);
     annotate->addAction(a.confirmCurrent);
     annotate->addSeparator();
+    annotate->addAction(a.markChecked);
+    annotate->addSeparator();
     QMenu *format = annotate->addMenu(translateText("导出格式"));
     format->addAction(a.formatVoc);
     format->addAction(a.formatYolo);
@@ -321,6 +329,7 @@ void MainWindow::buildToolbar()
     a.toolbar->addAction(a.prevImage);
     a.toolbar->addAction(a.nextImage);
     a.toolbar->addAction(a.save);
+    a.toolbar->addAction(a.markChecked);
     a.toolbar->addSeparator();
     a.toolbar->addAction(a.rectMode);
     a.toolbar->addAction(a.polyMode);

@@ -9,6 +9,7 @@ enum : int {
     Confirmed = Qt::UserRole + 2,   // int, confirmed annotations
     Pending = Qt::UserRole + 3,     // int, unconfirmed model results
     Failed = Qt::UserRole + 4,      // bool, the last auto-label request failed
+    Background = Qt::UserRole + 5,  // bool, checked and empty: a label file without objects
 };
 }
 

@@ -28,7 +28,9 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {QStringLiteral("1–9"),
          translateText("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别")},
         {QStringLiteral("Del"), translateText("删除选中")},
-        {QStringLiteral("Ctrl+S"), translateText("保存")},
+        // One row for both: a row more makes the list scroll in the longer languages.
+        {QStringLiteral("Ctrl+S / V"),
+         translateText("保存") + QStringLiteral(" / ") + translateText("标记为已检查（没有目标的图片成为背景图）")},
         {QStringLiteral("Ctrl+Shift+V"), translateText("复制上一张的标注")},
         {QStringLiteral("Ctrl+Z / Ctrl+Y"), translateText("撤销 / 重做（重做也可用 Ctrl+Shift+Z）")},
         {QStringLiteral("←  /  →"), translateText("上一张 / 下一张；有选中框时移动它")},

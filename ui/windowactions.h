@@ -40,6 +40,7 @@ struct WindowActions
     QAction *prevPending = nullptr;
     QAction *nextPending = nullptr;
     QAction *confirmCurrent = nullptr;
+    QAction *markChecked = nullptr;   // also in the toolbar
     QActionGroup *formatGroup = nullptr;
     QAction *formatVoc = nullptr;
     QAction *formatYolo = nullptr;

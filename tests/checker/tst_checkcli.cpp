@@ -62,6 +62,15 @@ void TestCheckCli::initTestCase()
     QVERIFY(Fixtures::writeBytes(bad + "/labels/d.txt", "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(Fixtures::growFile(bad + "/labels/d.txt", 64 * 1024 * 1024 + 1));
     QDir().mkpath(m_tmp.path() + "/empty");
+
+    // Background images: checked and found empty, an empty YOLO file and a VOC file without objects.
+    const QString background = m_tmp.path() + "/background";
+    QVERIFY(Fixtures::makeImage(background + "/e.png", 100, 100));
+    QVERIFY(Fixtures::makeImage(background + "/v.png", 100, 100));
+    QVERIFY(Fixtures::writeBytes(background + "/labels/classes.txt", "car\n"));
+    QVERIFY(Fixtures::writeBytes(background + "/labels/e.txt", ""));
+    QVERIFY(Fixtures::writeBytes(background + "/annotations/v.xml",
+                                 "<annotation><size><width>100</width><height>100</height></size></annotation>"));
 }
 
 QString TestCheckCli::expand(QString text) const
@@ -71,6 +80,7 @@ QString TestCheckCli::expand(QString text) const
         .replace("%P", m_tmp.path() + "/plain")
         .replace("%E", m_tmp.path() + "/empty")
         .replace("%U", m_tmp.path() + "/unreadable")
+        .replace("%B", m_tmp.path() + "/background")
         .replace("%S", m_serverUrl);
 }
 
@@ -115,6 +125,8 @@ void TestCheckCli::rules_data()
                        unreadable.arg("labels/d.txt", "文件超过 64 MB 的读取上限", "d"),
                        R"j({"checked":4,"issueImages":4,"issues":4})j"}
         << QByteArray();
+    QTest::newRow("background images: nothing to report")
+        << QStringList{"%B"} << 0 << QStringList{R"j({"checked":2,"issueImages":0,"issues":0})j"} << QByteArray();
     QTest::newRow("no images") << QStringList{"%E"} << 0 << QStringList{R"j({"checked":0,"issueImages":0,"issues":0})j"}
                                << QByteArray();
     QTest::newRow("DIR does not exist")
@@ -182,6 +194,9 @@ void TestCheckCli::withServer_data()
                R"j({"checked":1,"issueImages":1,"issues":1,"reviewed":1})j"};
     QTest::newRow("nothing labelled: the probe only")
         << "%P" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":0})j"};
+    // A background image is not sent: the model's view of it would read as unlabelled objects.
+    QTest::newRow("background images: the probe only")
+        << "%B" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":2,"issueImages":0,"issues":0,"reviewed":0})j"};
 }
 
 void TestCheckCli::withServer()

@@ -250,6 +250,11 @@ void TestLabelCli::resumedUnlabelledRun()
 {
     for (int i = 1; i <= 3; ++i)
         addImage(QStringLiteral("r%1.png").arg(i));
+    // A background image: checked and found empty, so never unlabelled.
+    const QString background = m_dir + QStringLiteral("/r0.png");
+    QVERIFY(Fixtures::makeImage(background, 200, 100));
+    QVERIFY(saveAnnotations(background, {}, false, {}));
+    const QByteArray backgroundXml = Fixtures::readBytes(vocXmlPath(background));
     m_server->enqueue(FakeOpenAiServer::chat(kCat));
     m_server->enqueue(FakeOpenAiServer::chat(kCat));
     m_server->enqueue(FakeOpenAiServer::status(404));
@@ -274,6 +279,7 @@ void TestLabelCli::resumedUnlabelledRun()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.json().value("total").toInt(), 0);
     QCOMPARE(m_server->requests().size(), all);
+    QCOMPARE(Fixtures::readBytes(vocXmlPath(background)), backgroundXml);
 }
 
 void TestLabelCli::secondPendingRunAddsNothing()

@@ -49,6 +49,10 @@ private slots:
     void saveFollowsDataset();
     void unreadableNamesFileRefusesSave_data();
     void unreadableNamesFileRefusesSave();
+    void backgroundApartFromUnlabelled_data();
+    void backgroundApartFromUnlabelled();
+    void markCheckedWritesAndTakesBack_data();
+    void markCheckedWritesAndTakesBack();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -467,6 +471,117 @@ void TestFolderSession::unreadableNamesFileRefusesSave()
     QCOMPARE(Fixtures::readBytes(l.labelFile), labelsBefore);
     QCOMPARE(QDir(trash).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), trashBefore);
     QVERIFY(!QFileInfo::exists(labelsDirFor(l.image) + QStringLiteral("/classes.txt")) || namesFile.endsWith("classes.txt"));
+}
+
+void TestFolderSession::backgroundApartFromUnlabelled_data()
+{
+    QTest::addColumn<QString>("yolo");       // of img1: its labels/img1.txt; "-": none
+    QTest::addColumn<QString>("voc");        // its annotations/img1.xml; "-": none
+    QTest::addColumn<bool>("inBackground");  // the window's scan; else the command line's look at once
+    QTest::addColumn<bool>("background");
+    QTest::addColumn<bool>("unlabelled");
+
+    for (const bool window : {true, false}) {
+        const QString how = window ? QStringLiteral("scanned") : QStringLiteral("at once");
+        QTest::newRow(qPrintable(how + ": no label file, unlabelled")) << "-" << "-" << window << false << true;
+        QTest::newRow(qPrintable(how + ": empty YOLO file, background")) << "" << "-" << window << true << false;
+        QTest::newRow(qPrintable(how + ": VOC without objects, background"))
+            << "-" << "<annotation><size><width>200</width><height>100</height></size></annotation>" << window << true
+            << false;
+        QTest::newRow(qPrintable(how + ": labelled, neither")) << "0 0.5 0.5 0.2 0.2\n" << "-" << window << false << false;
+    }
+}
+
+// A label file without objects says the image was checked and is empty: it is a background
+// image, not an unlabelled one (the auto-label scope and `label --unlabelled` skip it).
+void TestFolderSession::backgroundApartFromUnlabelled()
+{
+    QFETCH(QString, yolo);
+    QFETCH(QString, voc);
+    QFETCH(bool, inBackground);
+    QFETCH(bool, background);
+    QFETCH(bool, unlabelled);
+    const QString image = m_images.at(0);
+    if (yolo != QStringLiteral("-"))
+        QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), yolo.toUtf8()));
+    if (voc != QStringLiteral("-"))
+        QVERIFY(Fixtures::writeBytes(vocXmlPath(image), voc.toUtf8()));
+
+    FolderSession session;
+    if (inBackground) {
+        session.open(m_dir);
+        QTRY_VERIFY(session.imageState(m_images.last()).known);
+        QCOMPARE(session.imageState(image).isBackground(), background);
+    } else {
+        session.openNow(m_dir);
+    }
+    QCOMPARE(session.unlabelledImages().contains(image), unlabelled);
+    QCOMPARE(session.labelledImages().contains(image), !background && !unlabelled);
+    // The image shown and left again keeps its state.
+    (void)session.enterImage(image);
+    session.leaveImage();
+    session.refreshImageState(image);
+    QCOMPARE(session.imageState(image).isBackground(), background);
+    QCOMPARE(session.unlabelledImages().contains(image), unlabelled);
+}
+
+void TestFolderSession::markCheckedWritesAndTakesBack_data()
+{
+    QTest::addColumn<bool>("yolo");   // the folder's format
+    QTest::newRow("VOC: an annotation with its size and no object") << false;
+    QTest::newRow("YOLO: an empty txt") << true;
+}
+
+void TestFolderSession::markCheckedWritesAndTakesBack()
+{
+    QFETCH(bool, yolo);
+    const QString image = m_images.at(1);
+    FolderSession session;
+    Live live;
+    session.setLiveAnnotations(&live);
+    session.setFallbackYolo(yolo);
+    session.openNow(m_dir);
+    live.list = session.enterImage(image);
+    const QString expected = yolo ? yoloLabelPath(image) : vocXmlPath(image);
+
+    // A shape drawn and taken back again says nothing: no file.
+    QVERIFY(session.saveImage(image, live.list));
+    QVERIFY(!QFileInfo::exists(expected));
+    QVERIFY(session.unlabelledImages().contains(image));
+
+    SaveReport report;
+    const FolderSession::CheckedMark mark = session.markChecked(image, &report);
+    QCOMPARE(mark.file, expected);
+    QCOMPARE(report.labelFile, expected);
+    const StoredAnnotations stored = readStoredAnnotations(image);
+    QCOMPARE(stored.file, expected);
+    QVERIFY(stored.complete());
+    QVERIFY(stored.annotations.isEmpty());
+    QCOMPARE(countAnnotations(image), 0);
+    if (yolo) {
+        QCOMPARE(Fixtures::readBytes(expected), QByteArray());
+    } else {
+        const QByteArray xml = Fixtures::readBytes(expected);
+        QVERIFY2(xml.contains("<width>200</width>") && !xml.contains("<object>"), xml.constData());
+    }
+    QVERIFY(session.imageState(image).isBackground());
+    QVERIFY(!session.unlabelledImages().contains(image));
+    // An image that has a label file is checked already: nothing is written over it.
+    QCOMPARE(session.markChecked(image).file, QString());
+
+    // Taken back: the file it wrote goes, and only that.
+    QVERIFY(session.unmarkChecked(image, mark));
+    QVERIFY(!QFileInfo::exists(expected));
+    QVERIFY(!session.imageState(image).isBackground());
+    QVERIFY(session.unlabelledImages().contains(image));
+    QVERIFY(!session.unmarkChecked(image, mark));
+
+    // A file somebody wrote over the mark meanwhile is theirs: it stays.
+    const FolderSession::CheckedMark again = session.markChecked(image);
+    QCOMPARE(again.file, expected);
+    QVERIFY(saveAnnotations(image, {box(QStringLiteral("cat"), QRectF(10, 10, 40, 30))}, yolo, {}));
+    QVERIFY(!session.unmarkChecked(image, again));
+    QCOMPARE(countAnnotations(image), 1);
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

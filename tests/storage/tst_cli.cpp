@@ -290,11 +290,19 @@ void TestCli::exportCoco()
 {
     QFETCH(bool, toFile);
     // a.png: YOLO, a box and a polygon; b.png: VOC, a box of a category only files name and a
-    // polygon; c.png: no labels but a pending result, which is not exported.
+    // polygon; c.png: no labels but a pending result, which is not exported; d.png and e.png:
+    // background images (an empty YOLO file, a VOC file without objects), images without
+    // annotations.
     const QString dir = m_tmp->path() + "/coco";
     QVERIFY(Fixtures::makeImage(dir + "/a.png", 200, 100));
     QVERIFY(Fixtures::makeImage(dir + "/b.png", 100, 100));
     QVERIFY(Fixtures::makeImage(dir + "/c.png", 50, 40));
+    QVERIFY(Fixtures::makeImage(dir + "/d.png", 60, 40));
+    QVERIFY(Fixtures::makeImage(dir + "/e.png", 70, 40));
+    QVERIFY(Fixtures::writeBytes(dir + "/labels/d.txt", ""));
+    QVERIFY(Fixtures::writeBytes(dir + "/annotations/e.xml",
+                                 "<annotation verified=\"yes\"><size><width>70</width><height>40</height></size>"
+                                 "</annotation>"));
     QVERIFY(Fixtures::writeBytes(dir + "/labels/classes.txt", "cat\ndog\nbird\n"));
     QVERIFY(Fixtures::writeBytes(dir + "/labels/a.txt", "0 0.5 0.5 0.5 0.5\n1 0.1 0.1 0.9 0.1 0.5 0.9\n"));
     QVERIFY(Fixtures::writeBytes(dir + "/annotations/b.xml",
@@ -315,7 +323,7 @@ void TestCli::exportCoco()
     QVERIFY2(result.err.isEmpty(), result.err.constData());
     QByteArray json;
     if (toFile) {
-        QCOMPARE(result.lines, QStringList{QString(R"({"annotations":4,"categories":4,"images":3,"output":"%1"})")
+        QCOMPARE(result.lines, QStringList{QString(R"({"annotations":4,"categories":4,"images":5,"output":"%1"})")
                                                .arg(output)});
         json = Fixtures::readBytes(output);
     } else {
@@ -328,7 +336,8 @@ void TestCli::exportCoco()
         return QJsonObject{{"id", id}, {"file_name", name}, {"width", w}, {"height", h}};
     };
     QCOMPARE(coco["images"].toArray(),
-             QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40)}));
+             QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40),
+                         image(4, "d.png", 60, 40), image(5, "e.png", 70, 40)}));
     const auto category = [](int id, const char *name) {
         return QJsonObject{{"id", id}, {"name", name}, {"supercategory", name}};
     };

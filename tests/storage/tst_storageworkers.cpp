@@ -356,21 +356,28 @@ void TestStorageWorkers::states()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.path();
-    const QStringList images{dir + "/none.png", dir + "/empty.png", dir + "/two.png", dir + "/voc.png"};
+    const QStringList images{dir + "/none.png", dir + "/empty.png", dir + "/two.png", dir + "/voc.png",
+                             dir + "/emptyvoc.png"};
     for (const QString &image : images)
         QVERIFY(Fixtures::makeImage(image, 20, 10));
     QVERIFY(Fixtures::writeBytes(dir + "/labels/empty.txt", ""));
     QVERIFY(Fixtures::writeBytes(dir + "/labels/two.txt", "0 0.5 0.5 0.1 0.1\n\n1 0.5 0.5 0.1 0.1\n"));
     QVERIFY(Fixtures::writeBytes(dir + "/annotations/voc.xml", "<annotation><object/><object/><object/></annotation>"));
+    QVERIFY(Fixtures::writeBytes(dir + "/annotations/emptyvoc.xml",
+                                 "<annotation verified=\"yes\"><size><width>20</width><height>10</height></size>"
+                                 "</annotation>"));
 
     FileStateScanner scanner;
     QSignalSpy ready(&scanner, &FileStateScanner::stateReady);
     scanner.restart(images);
-    QTRY_COMPARE(ready.size(), 4);
-    const int expected[] = {0, 0, 2, 3};
-    for (int i = 0; i < 4; ++i) {
+    QTRY_COMPARE(ready.size(), 5);
+    const int expected[] = {0, 0, 2, 3, 0};
+    // An empty label file is a background image, told apart from an image without one.
+    const bool labelFile[] = {false, true, true, true, true};
+    for (int i = 0; i < 5; ++i) {
         QCOMPARE(ready[i][0].toString(), images[i]);
         QCOMPARE(ready[i][1].toInt(), expected[i]);
+        QCOMPARE(ready[i][2].toBool(), labelFile[i]);
     }
 }
 

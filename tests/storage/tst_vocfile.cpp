@@ -207,6 +207,7 @@ void TestVocFile::roundTrip_data()
         << QList<Annotation>{cat};
     QTest::newRow("empty labels dropped, order kept")
         << QList<Annotation>{box("", QRectF(1, 1, 1, 1)), hard, cat} << QList<Annotation>{hard, cat};
+    QTest::newRow("no objects: a background image") << QList<Annotation>{} << QList<Annotation>{};
 }
 
 void TestVocFile::roundTrip()
@@ -214,11 +215,17 @@ void TestVocFile::roundTrip()
     QFETCH(QList<Annotation>, annotations);
     QFETCH(QList<Annotation>, expected);
     QVERIFY(saveAnnotations(m_image, annotations, false, {}));
-    const QList<Annotation> got = loadAnnotations(m_image);
+    const StoredAnnotations stored = readStoredAnnotations(m_image);
+    QVERIFY(stored.complete());
+    const QList<Annotation> &got = stored.annotations;
     QCOMPARE(got.size(), expected.size());
     for (qsizetype i = 0; i < got.size(); ++i)
         QCOMPARE(got[i], expected[i]);
     QCOMPARE(countAnnotations(m_image), int(expected.size()));
+    // What other readers need of every file, objects or none.
+    const QByteArray xml = Fixtures::readBytes(vocXmlPath(m_image));
+    QVERIFY2(xml.contains("<filename>") && xml.contains("<width>200</width>") && xml.contains("<height>100</height>"),
+             xml.constData());
 }
 
 void TestVocFile::read_data()
@@ -325,6 +332,14 @@ void TestVocFile::read_data()
                        "</part></object>"
                        "<object><name>dog</name>" + catBox + "</object>")
         << QList<Annotation>{box("person", QRectF(10, 20, 100, 50)), box("dog", QRectF(10, 20, 100, 50))} << QString();
+    // LabelImg marks an image as verified with an attribute; some tools write an element.
+    QTest::newRow("verified attribute, no objects: a background image")
+        << QByteArray("<annotation verified=\"yes\"><folder>ds</folder><filename>pic.png</filename><size><width>200"
+                      "</width><height>100</height><depth>3</depth></size><segmented>0</segmented></annotation>")
+        << QList<Annotation>{} << QString();
+    QTest::newRow("verified element beside the objects")
+        << wrapObjects("<verified>yes</verified><object><name>cat</name>" + catBox + "</object>")
+        << QList<Annotation>{cat} << QString();
     QTest::newRow("CRLF, declaration with encoding")
         << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<annotation>\r\n<object>\r\n<name>猫</name>\r\n"
                       + catBox + "\r\n</object>\r\n</annotation>\r\n")

@@ -287,6 +287,7 @@ void TestYoloFile::roundTrip_data()
                              polygon("a", {{10, 20}, {190, 30}, {100, 90}, {20, 80}}), box("b", QRectF(100, 50, 0, 0)),
                              polygon("c", {{50, 25}, {50, 75}, {150, 75}, {150, 25}}),
                              polygon("c", {{50, 25}, {150, 25}, {150, 75}, {60, 75}}), box("a", QRectF(1, 2, 3, 4))};
+    QTest::newRow("no objects: an empty file, a background image") << QList<Annotation>{};
 }
 
 // Every row is read back, and a file with a polygon holds no row that a training tool would take
@@ -306,7 +307,11 @@ void TestYoloFile::roundTrip()
         else
             QCOMPARE(fields, segmentation ? 9 : 5);
     }
-    const QList<Annotation> got = loadAnnotations(m_image);
+    const StoredAnnotations stored = readStoredAnnotations(m_image);
+    QVERIFY(stored.complete());
+    QCOMPARE(stored.file, m_labelsDir + "/pic.txt");
+    QCOMPARE(countAnnotations(m_image), int(annotations.size()));
+    const QList<Annotation> &got = stored.annotations;
     QCOMPARE(got.size(), annotations.size());
     for (qsizetype i = 0; i < got.size(); ++i) {
         QCOMPARE(got[i].label, annotations[i].label);

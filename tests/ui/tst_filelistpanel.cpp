@@ -35,7 +35,7 @@ QToolButton *filterButton(FileListPanel &panel, const QString &text)
     return nullptr;
 }
 
-const char *const kFilterTexts[4] = {"全部", "未标注", "⚡待确认", "完成"};
+const char *const kFilterTexts[FileListPanel::FilterCount] = {"全部", "未标注", "⚡待确认", "完成", "背景"};
 
 void clickFilter(FileListPanel &panel, int filter)
 {
@@ -147,18 +147,23 @@ void TestFileListPanel::filterRules_data()
 {
     QTest::addColumn<int>("confirmed");
     QTest::addColumn<int>("pending");
-    // Shown under 全部, 未标注, ⚡待确认, 完成.
+    QTest::addColumn<bool>("background");   // checked and empty: a label file without objects
+    // Shown under 全部, 未标注, ⚡待确认, 完成, 背景.
     QTest::addColumn<QList<bool>>("shown");
-    QTest::newRow("nothing yet") << 0 << 0 << QList<bool>{true, true, false, false};
-    QTest::newRow("pending results only") << 0 << 2 << QList<bool>{true, true, true, false};
-    QTest::newRow("labelled") << 3 << 0 << QList<bool>{true, false, false, true};
-    QTest::newRow("labelled with pending results") << 1 << 1 << QList<bool>{true, false, true, false};
+    QTest::newRow("nothing yet") << 0 << 0 << false << QList<bool>{true, true, false, false, false};
+    QTest::newRow("pending results only") << 0 << 2 << false << QList<bool>{true, true, true, false, false};
+    QTest::newRow("labelled") << 3 << 0 << false << QList<bool>{true, false, false, true, false};
+    QTest::newRow("labelled with pending results") << 1 << 1 << false << QList<bool>{true, false, true, false, false};
+    QTest::newRow("background: checked, done, not unlabelled")
+        << 0 << 0 << true << QList<bool>{true, false, false, true, true};
+    QTest::newRow("background with pending results") << 0 << 1 << true << QList<bool>{true, false, true, false, true};
 }
 
 void TestFileListPanel::filterRules()
 {
     QFETCH(int, confirmed);
     QFETCH(int, pending);
+    QFETCH(bool, background);
     QFETCH(QList<bool>, shown);
 
     FileListPanel panel;
@@ -166,9 +171,9 @@ void TestFileListPanel::filterRules()
     panel.appendPaths({QStringLiteral("/ds/a.jpg"), QStringLiteral("/ds/b.jpg")});
     panel.setDirectory(QStringLiteral("/ds"));
     panel.updateCounts();
-    panel.setFileState(QStringLiteral("/ds/a.jpg"), confirmed, pending, false);
+    panel.setFileState(QStringLiteral("/ds/a.jpg"), confirmed, pending, false, background);
     QListWidget *list = listOf(panel);
-    for (int filter = 0; filter < 4; ++filter) {
+    for (int filter = 0; filter < FileListPanel::FilterCount; ++filter) {
         clickFilter(panel, filter);
         QCOMPARE(panel.isShown(QStringLiteral("/ds/a.jpg")), shown.at(filter));
         QCOMPARE(list->isRowHidden(0), !shown.at(filter));
@@ -567,6 +572,7 @@ void TestFileListPanel::renders()
     panel.setFileState(files[3], 0, 0, true);
     panel.setFileState(files[4], 2, 0, true);
     panel.setFileState(files[5], 1, 12, false);
+    panel.setFileState(files[6], 0, 0, false, true);
     panel.requestThumbnails(files);
     QTRY_COMPARE(panel.thumbnails().size(), files.size());
     panel.selectPath(files[2], false);
@@ -579,6 +585,16 @@ void TestFileListPanel::renders()
     const QRect selected = list->visualItemRect(list->item(2)).translated(list->viewport()->mapTo(&panel, QPoint()));
     QCOMPARE(shot.pixelColor(QPoint(selected.right() - 60, selected.top() + 3) * shot.devicePixelRatio()),
              QColor(0x1C, 0x3A, 0x63));
+    // A background image carries a green check mark where a count would be.
+    const QRect checked = list->visualItemRect(list->item(6)).translated(list->viewport()->mapTo(&panel, QPoint()));
+    int green = 0;
+    for (int x = checked.right() - 34; x < checked.right() - 8; ++x) {
+        for (int y = checked.top(); y < checked.bottom(); ++y) {
+            const QColor c = shot.pixelColor(QPoint(x, y) * shot.devicePixelRatio());
+            green += c.green() > 140 && c.red() < 110 && c.blue() < 160;
+        }
+    }
+    QVERIFY2(green >= 6, qPrintable(QString::number(green)));
     saveRender(shot, QStringLiteral("filelistpanel_%1.png").arg(language));
     panel.stopThumbnails();
 }

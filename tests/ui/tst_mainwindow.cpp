@@ -101,6 +101,8 @@ private slots:
     void failingSaveKeepsImage();
     void stepping_data();
     void stepping();
+    void markCheckedKey_data();
+    void markCheckedKey();
     void deleteImage_data();
     void deleteImage();
     void closeQuestion_data();
@@ -300,6 +302,78 @@ void TestMainWindow::stepping()
     }
     QTest::keyClick(window.get(), step > 0 ? Qt::Key_Right : Qt::Key_Left);
     QCOMPARE(window->currentImagePath(), m_images.at(expected));
+}
+
+void TestMainWindow::markCheckedKey_data()
+{
+    QTest::addColumn<bool>("yolo");         // the folder's format of new label files
+    QTest::addColumn<bool>("withShapes");   // the image has a shape: V saves it
+    QTest::newRow("VOC, no shapes: an empty annotation, undoable") << false << false;
+    QTest::newRow("YOLO, no shapes: an empty txt, undoable") << true << false;
+    QTest::newRow("a drawn shape: V saves it") << false << true;
+}
+
+// V on an image without shapes marks it as checked and empty: a background image with a label
+// file of no objects, listed apart from the unlabelled ones; Ctrl+Z takes the file back.
+void TestMainWindow::markCheckedKey()
+{
+    QFETCH(bool, yolo);
+    QFETCH(bool, withShapes);
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_VERIFY(!window->session()->isListing());
+    if (yolo) {
+        window->actions().formatYolo->trigger();
+        QVERIFY(window->session()->useYolo());
+    }
+    const QString image = m_images.at(0);
+    const QString file = yolo ? yoloLabelPath(image) : vocXmlPath(image);
+    if (withShapes) {
+        window->editor()->addShape(box(QString(), QRectF(10, 10, 30, 20)), QStringLiteral("cat"));
+        QVERIFY(window->isDirty());
+    }
+    FileListPanel *list = window->fileList();
+    QTest::keyClick(window.get(), Qt::Key_V);
+    QVERIFY(QFileInfo::exists(file));
+    QVERIFY(!window->isDirty());
+    QCOMPARE(countAnnotations(image), withShapes ? 1 : 0);
+    QVERIFY(readStoredAnnotations(image).complete());
+    const auto clickFilter = [list](int filter) {
+        const auto buttons = list->findChildren<QToolButton *>();
+        QTest::mouseClick(buttons.at(filter), Qt::LeftButton);
+        QCOMPARE(list->filter(), filter);
+    };
+    if (withShapes) {
+        QCOMPARE(window->toast()->text(), QStringLiteral("已保存，此图已检查"));
+        QVERIFY(!window->session()->imageState(image).isBackground());
+        return;
+    }
+    QCOMPARE(window->toast()->text(), QStringLiteral("已标记为背景图（无目标）"));
+    QVERIFY(window->session()->imageState(image).isBackground());
+    clickFilter(FileListPanel::BackgroundFiles);
+    QVERIFY(list->isShown(image));
+    QCOMPARE(list->shownCount(), 1);
+    clickFilter(FileListPanel::UnlabelledFiles);
+    QVERIFY(!list->isShown(image));
+    QCOMPARE(list->shownCount(), 3);
+
+    // Undo takes the file back: the image is unlabelled again; redo marks it again.
+    QTest::keyClick(window.get(), Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(!QFileInfo::exists(file));
+    QVERIFY(list->isShown(image));
+    QTest::keyClick(window.get(), Qt::Key_Y, Qt::ControlModifier);
+    QVERIFY(QFileInfo::exists(file));
+    QVERIFY(!list->isShown(image));
+    QVERIFY(!window->isDirty());
+
+    // Stepping on saves nothing over it, and the state stays.
+    QTest::keyClick(window.get(), Qt::Key_PageDown);
+    QVERIFY(waitForImage(*window, m_images.at(1)));
+    QCOMPARE(countAnnotations(image), 0);
+    QVERIFY(window->session()->imageState(image).isBackground());
+    clickFilter(FileListPanel::BackgroundFiles);
+    QVERIFY(list->isShown(image));
 }
 
 void TestMainWindow::deleteImage_data()
@@ -668,7 +742,7 @@ void TestMainWindow::languageSwitchKeepsActions()
     QVERIFY(window->actions().open->text() != openText);
     QCOMPARE(window->actions().open->text(), translateText("目录"));
     QCOMPARE(window->scene()->mode(), int(AnnotationScene::PolygonMode));
-    QCOMPARE(window->actions().toolbar->actions().size(), 13);
+    QCOMPARE(window->actions().toolbar->actions().size(), 14);
     window->switchLanguage(QStringLiteral("zh_CN"));
     QCOMPARE(describeMenus(window->menuBar()), before);
 }

@@ -229,7 +229,7 @@ void TestShortcutDialog::rows()
     QStringList keys;
     for (const ShortcutRow &row : ShortcutDialog::rows())
         keys << row.keys;
-    const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
+    const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S / V", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
                                   "←  /  →", "PgUp / PgDn", "方向键", "A / D", "Enter", "Esc",
                                   "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Ctrl+O / Ctrl+G", "Ctrl+0 / Ctrl+1",
                                   "F2 / F3"};

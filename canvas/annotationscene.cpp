@@ -121,6 +121,8 @@ void AnnotationScene::applyState(uint id, const std::optional<Annotation> &state
         // Annotation's == compares geometry with the toolkit's fuzzy point equality.
         if (item->annotation() != copy) {
             item->setAnnotation(copy);
+            if (hidesAnything())
+                item->setVisible(!isHidden(copy));   // a new label may be hidden, or shown
             if (!m_batchUpdate)
                 emit annotationsChanged();
         }
@@ -132,6 +134,8 @@ void AnnotationScene::applyState(uint id, const std::optional<Annotation> &state
     else
         item = new BoxItem(copy);
     item->setViewScale(viewScale());
+    if (hidesAnything())
+        item->setVisible(!isHidden(copy));
     connect(item, &ShapeItemBase::editFinished, this, &AnnotationScene::annotationEdited);
     connect(item, &ShapeItemBase::confirmRequested, this, &AnnotationScene::confirmRequested);
     addItem(item);
@@ -219,7 +223,7 @@ void AnnotationScene::selectId(uint id, bool ensureVisible)
 {
     clearSelection();
     ShapeItemBase *item = id != 0 ? m_items.value(id) : nullptr;
-    if (!item)
+    if (!item || !item->isVisible())
         return;
     item->setSelected(true);
     if (!ensureVisible || views().isEmpty())
@@ -241,11 +245,13 @@ int AnnotationScene::pendingCount() const
     return count;
 }
 
-QList<uint> AnnotationScene::pendingIdsInReadingOrder() const
+QList<uint> AnnotationScene::pendingIdsInReadingOrder(bool shownOnly) const
 {
     struct Entry { uint id; QPointF centre; };
     QList<Entry> entries;
     for (const ShapeItemBase *item : m_items) {
+        if (shownOnly && !item->isVisible())
+            continue;
         const Annotation a = item->annotation();
         if (a.pending != 1)
             continue;
@@ -263,6 +269,47 @@ QList<uint> AnnotationScene::pendingIdsInReadingOrder() const
     for (const Entry &e : entries)
         ids.append(e.id);
     return ids;
+}
+
+bool AnnotationScene::isHidden(const Annotation &annotation) const
+{
+    return m_allHidden || (!m_hiddenLabels.isEmpty() && m_hiddenLabels.contains(annotation.label));
+}
+
+void AnnotationScene::setAllHidden(bool hidden)
+{
+    if (hidden == m_allHidden)
+        return;
+    m_allHidden = hidden;
+    applyVisibility();
+}
+
+void AnnotationScene::setLabelHidden(const QString &label, bool hidden)
+{
+    if (hidden == m_hiddenLabels.contains(label))
+        return;
+    if (hidden)
+        m_hiddenLabels.insert(label);
+    else
+        m_hiddenLabels.remove(label);
+    applyVisibility();
+}
+
+void AnnotationScene::revealLabel(const QString &label)
+{
+    if (!m_allHidden && !m_hiddenLabels.contains(label))
+        return;
+    m_allHidden = false;
+    m_hiddenLabels.remove(label);
+    applyVisibility();
+}
+
+void AnnotationScene::applyVisibility()
+{
+    // Hiding a shape also deselects it and ends a drag on it (the toolkit's rule for hidden items).
+    for (ShapeItemBase *item : std::as_const(m_items))
+        item->setVisible(!isHidden(item->annotation()));
+    emit visibilityChanged();
 }
 
 void AnnotationScene::nudgeSelected(int dx, int dy)
@@ -307,7 +354,7 @@ ShapeItemBase *AnnotationScene::shapeItemAt(const QPointF &scenePos) const
 {
     const QList<QGraphicsItem *> hits = items(scenePos, Qt::IntersectsItemShape, Qt::DescendingOrder);
     for (QGraphicsItem *item : hits) {
-        if (isShapeType(item->type()))
+        if (isShapeType(item->type()) && item->isVisible())
             return static_cast<ShapeItemBase *>(item);
     }
     return nullptr;
@@ -507,7 +554,7 @@ void AnnotationScene::finishRubberBand(const QPointF &releasePos)
     QList<uint> ids = m_selectBase;
     const QList<QGraphicsItem *> hits = items(r, Qt::IntersectsItemShape);
     for (QGraphicsItem *item : hits) {
-        if (!isShapeType(item->type()))
+        if (!isShapeType(item->type()) || !item->isVisible())
             continue;
         const uint id = static_cast<ShapeItemBase *>(item)->id();
         if (!ids.contains(id))

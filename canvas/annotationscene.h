@@ -5,6 +5,7 @@
 #include <QGraphicsScene>
 #include <QHash>
 #include <QImage>
+#include <QSet>
 #include <optional>
 
 class QGraphicsPixmapItem;
@@ -51,7 +52,21 @@ public:
 
     int pendingCount() const;
     int confirmedCount() const { return int(m_items.size()) - pendingCount(); }
-    QList<uint> pendingIdsInReadingOrder() const;
+    // shownOnly: without the shapes that are hidden from view.
+    QList<uint> pendingIdsInReadingOrder(bool shownOnly = false) const;
+
+    // What is hidden from view: every shape, or those of some categories. A view setting only:
+    // records are untouched, and a hidden shape cannot be selected, grabbed or hit (a press on it
+    // acts as on the bare image). It holds for every image until it is changed.
+    void setAllHidden(bool hidden);
+    bool allHidden() const { return m_allHidden; }
+    void setLabelHidden(const QString &label, bool hidden);
+    QSet<QString> hiddenLabels() const { return m_hiddenLabels; }
+    bool hidesAnything() const { return m_allHidden || !m_hiddenLabels.isEmpty(); }
+    bool isHidden(const Annotation &annotation) const;
+    // Makes shapes of label visible again (also ending "all hidden"), for a shape the user has
+    // just drawn or named.
+    void revealLabel(const QString &label);
 
     void nudgeSelected(int dx, int dy);
     double viewScale() const;
@@ -71,6 +86,7 @@ signals:
     void confirmRequested(uint id);
     void itemContextRequested(uint id, const QPoint &globalPos, const QPointF &scenePos);
     void statusHint(const QString &text);
+    void visibilityChanged();
 
 protected:
     void contextMenuEvent(QGraphicsSceneContextMenuEvent *event) override;
@@ -91,6 +107,7 @@ private:
     void deleteDraftItem();
     void finishRubberBand(const QPointF &releasePos);
     void finishBox(const QPointF &releasePos);
+    void applyVisibility();
 
     int m_mode = SelectMode;
     QImage m_image;
@@ -99,6 +116,8 @@ private:
     QHash<uint, ShapeItemBase *> m_items;
     int m_nextId = 1;
     bool m_batchUpdate = false;
+    bool m_allHidden = false;
+    QSet<QString> m_hiddenLabels;
 
     bool m_drawingRect = false;
     QPointF m_rectStart;

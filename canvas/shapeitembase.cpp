@@ -175,6 +175,14 @@ QVariant ShapeItemBase::repaintOnSelection(GraphicsItemChange change, const QVar
 {
     if (change == ItemSelectedHasChanged)
         update();   // selection changes the outline and the handles
+    if (change == ItemVisibleHasChanged && !value.toBool() && m_dragging) {
+        // Hidden under the button: the release will not come here, so the drag ends unmade.
+        m_dragging = false;
+        if (m_ann != m_press) {
+            prepareGeometryChange();
+            m_ann = m_press;
+        }
+    }
     return QGraphicsObject::itemChange(change, value);
 }
 

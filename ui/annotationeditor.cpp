@@ -123,6 +123,8 @@ uint AnnotationEditor::addShape(const Annotation &draft, const QString &label)
     shape.label = label;
     shape.pending = 0;
     const uint id = uint(m_scene->allocateId());
+    // A shape just drawn is shown, with its category, whatever was hidden.
+    m_scene->revealLabel(label);
     pushState(id, std::nullopt, shape, translateText("添加标注"));
     // It was drawn where the user looks: no scrolling.
     m_scene->selectId(id, false);
@@ -173,6 +175,7 @@ bool AnnotationEditor::relabel(uint id, const QString &label)
     relabelled.label = label;
     relabelled.pending = 0;   // giving a model result a category confirms it
     m_categories->remember(label);
+    m_scene->revealLabel(label);   // a shape just named does not vanish
     pushState(id, current, relabelled, translateText("修改类别"));
     return true;
 }
@@ -193,6 +196,7 @@ int AnnotationEditor::applyCategory(const QString &label)
         return 0;
     m_categories->remember(label);
     m_categories->setLastLabel(label);
+    m_scene->revealLabel(label);   // shapes just named do not vanish
     const QString text = translateText("修改类别");
     if (changed.size() > 1)
         m_undoStack->beginMacro(text);
@@ -308,10 +312,15 @@ bool AnnotationEditor::confirmOne(uint id)
 
 bool AnnotationEditor::selectNextPending(const QList<uint> &readingOrder, const QList<uint> &decided)
 {
-    const QList<uint> left = m_scene->pendingIdsInReadingOrder();
-    if (left.isEmpty()) {
+    if (m_scene->pendingCount() == 0) {
         m_scene->selectId(0, false);
         return false;
+    }
+    // Results hidden from view are left, but not selected.
+    const QList<uint> left = m_scene->pendingIdsInReadingOrder(true);
+    if (left.isEmpty()) {
+        m_scene->selectId(0, false);
+        return true;
     }
     qsizetype last = -1;
     for (uint id : decided)
@@ -334,7 +343,7 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
         out.finishedDrawing = true;
         return out;
     }
-    const QList<uint> order = m_scene->pendingIdsInReadingOrder();
+    const QList<uint> order = m_scene->pendingIdsInReadingOrder(true);
     QList<uint> pendingSelected;
     const QList<uint> selected = m_scene->selectedIds();
     const QList<Annotation> all = m_scene->annotations();
@@ -371,7 +380,7 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
 AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
 {
     Review out;
-    const QList<uint> order = m_scene->pendingIdsInReadingOrder();
+    const QList<uint> order = m_scene->pendingIdsInReadingOrder(true);
     if (!confirmOne(id))
         return out;
     out.confirmed = 1;
@@ -418,7 +427,7 @@ void AnnotationEditor::stepPending(int direction)
 {
     if (m_scene->isInteracting())
         return;
-    const QList<uint> ids = m_scene->pendingIdsInReadingOrder();
+    const QList<uint> ids = m_scene->pendingIdsInReadingOrder(true);
     if (ids.isEmpty())
         return;
     const qsizetype n = ids.size();
@@ -438,7 +447,7 @@ AnnotationEditor::Review AnnotationEditor::escape()
         return out;
     }
     const uint selected = m_scene->selectedId();
-    const QList<uint> order = m_scene->pendingIdsInReadingOrder();
+    const QList<uint> order = m_scene->pendingIdsInReadingOrder(true);
     if (selected != 0 && order.contains(selected)) {
         if (rejectOne(selected)) {
             out.rejected = 1;

@@ -5,6 +5,7 @@
 #include "ui/rowwidth.h"
 
 #include <QPainter>
+#include <QPainterPath>
 
 namespace {
 
@@ -15,6 +16,26 @@ void drawCross(QPainter *painter, const QPointF &centre, qreal width)
     painter->setPen(pen);
     painter->drawLine(centre + QPointF(-4, -4), centre + QPointF(4, 4));
     painter->drawLine(centre + QPointF(-4, 4), centre + QPointF(4, -4));
+}
+
+// An eye centred on centre; closed (struck through) when the category is hidden.
+void drawEye(QPainter *painter, const QPointF &centre, bool hidden, bool hovered)
+{
+    QColor colour = hidden ? QColor(0x4C, 0x8D, 0xFF) : QColor(0x9A, 0xA3, 0xB2);
+    if (!hidden && !hovered)
+        colour.setAlpha(150);
+    QPen pen(colour, 1.3);
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    QPainterPath outline(centre + QPointF(-7, 0));
+    outline.quadTo(centre + QPointF(0, -7), centre + QPointF(7, 0));
+    outline.quadTo(centre + QPointF(0, 7), centre + QPointF(-7, 0));
+    painter->drawPath(outline);
+    painter->drawEllipse(centre, 2, 2);
+    if (hidden)
+        painter->drawLine(centre + QPointF(-6, 5), centre + QPointF(6, -5));
 }
 
 } // namespace
@@ -42,6 +63,7 @@ void CategoryDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const bool confirming = index.data(CategoryRole::Confirming).toBool();
     const bool hovered = option.state & QStyle::State_MouseOver;
     const int count = index.data(CategoryRole::Count).toInt();
+    const bool hidden = index.data(CategoryRole::Hidden).toBool();
 
     QColor background;
     if (confirming)
@@ -56,6 +78,9 @@ void CategoryDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         painter->drawRoundedRect(r, 6, 6);
     }
 
+    // A hidden category's row is dimmed, as its shapes' rows are.
+    if (hidden && !confirming)
+        painter->setOpacity(0.45);
     if (index.row() < NumberedRows) {
         QFont numberFont = option.font;
         numberFont.setPixelSize(10);
@@ -95,7 +120,7 @@ void CategoryDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     } else {
         const QString countText = QString::number(count);
         const qreal countWidth = metrics.horizontalAdvance(countText);
-        const qreal countRight = full.right() - 28;
+        const qreal countRight = full.right() - CheckZoneLeft - 2;
         painter->setPen(QColor(0x9A, 0xA3, 0xB2));
         painter->drawText(QRectF(countRight - countWidth, r.top(), countWidth, r.height()),
                           Qt::AlignRight | Qt::AlignVCenter, countText);
@@ -105,6 +130,8 @@ void CategoryDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
             painter->drawText(QRectF(textLeft, r.top(), available, r.height()), Qt::AlignLeft | Qt::AlignVCenter,
                               metrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, available));
         }
+        painter->setOpacity(1);
+        drawEye(painter, QPointF(full.right() - 37, m), hidden, hovered);
         if (hovered)
             drawCross(painter, QPointF(full.right() - 14, m), 1.6);
     }

@@ -3,7 +3,8 @@
 #include <QStyledItemDelegate>
 
 // Paints one category row: its number key (first nine rows), colour swatch, name and count, the
-// delete cross on hover, or the inline "delete with its annotations?" prompt with check and cross.
+// eye that hides its shapes, the delete cross on hover, or the inline "delete with its
+// annotations?" prompt with check and cross.
 class CategoryDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -15,6 +16,7 @@ public:
 
     // Hit zones, counted from the right edge of the row's rectangle.
     static constexpr int CheckZoneLeft = 48;   // the check mark: right - 48 <= x < right - 26
+                                               // (the eye when the row is not asking)
     static constexpr int CrossZoneLeft = 26;   // the cross: x >= right - 26
 
     using QStyledItemDelegate::QStyledItemDelegate;

@@ -247,6 +247,8 @@ void MainWindow::connectSignals()
     connect(m_objectPanel, &ObjectListPanel::rowConfirmed, this, &MainWindow::confirmOne);
     connect(m_objectPanel, &ObjectListPanel::categoryApplied, m_editor, &AnnotationEditor::applyCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::requestCategoryDelete);
+    connect(m_objectPanel, &ObjectListPanel::categoryVisibilityRequested, m_scene, &AnnotationScene::setLabelHidden);
+    connect(m_scene, &AnnotationScene::visibilityChanged, this, &MainWindow::showVisibility);
     connect(m_usageCounter, &CategoryUsageCounter::counted, this, &MainWindow::onCategoryUsageCounted);
     connect(m_objectPanel, &ObjectListPanel::addCategoryClicked, this, &MainWindow::addCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryChosen, m_categories, &CategoryHistory::setLastLabel);

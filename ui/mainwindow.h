@@ -132,6 +132,8 @@ private:
     void buildToolbar();
     void rebuildRecentMenu();
     void setModeFromAction(QAction *action);
+    // The scene hid or showed shapes: the toggle and the panel follow.
+    void showVisibility();
     QAction *makeAction(const QString &iconName, const QString &text);
 
     // mainwindow_folder.cpp

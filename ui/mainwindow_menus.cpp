@@ -124,6 +124,11 @@ void MainWindow::buildActions()
     a.toggleObjectPanel->setChecked(!m_objectPanel->isHidden());
     a.toggleObjectPanel->setShortcut(QKeySequence(QStringLiteral("F3")));
     connect(a.toggleObjectPanel, &QAction::toggled, m_objectPanel, &QWidget::setVisible);
+    a.hideShapes = makeAction(QString(), translateText("隐藏所有标注"));
+    a.hideShapes->setToolTip(QStringLiteral("%1 (Ctrl+H)").arg(a.hideShapes->text()));
+    a.hideShapes->setCheckable(true);
+    a.hideShapes->setShortcut(QKeySequence(QStringLiteral("Ctrl+H")));
+    connect(a.hideShapes, &QAction::toggled, m_scene, &AnnotationScene::setAllHidden);
 
     a.modeGroup = new QActionGroup(a.parent);
     a.modeGroup->setExclusive(true);
@@ -236,6 +241,7 @@ void MainWindow::buildActions()
     buildMenus();
     buildToolbar();
     rebuildRecentMenu();
+    showVisibility();
 }
 
 void MainWindow::buildMenus()
@@ -269,6 +275,8 @@ void MainWindow::buildMenus()
     view->addSeparator();
     view->addAction(a.toggleFileList);
     view->addAction(a.toggleObjectPanel);
+    view->addSeparator();
+    view->addAction(a.hideShapes);
 
     QMenu *annotate = bar->addMenu(translateText("标注"));
     annotate->addAction(a.rectMode);
@@ -335,6 +343,7 @@ void MainWindow::buildToolbar()
     a.toolbar->addAction(a.polyMode);
     a.toolbar->addAction(a.editMode);
     a.toolbar->addAction(a.deleteSelected);
+    a.toolbar->addAction(a.hideShapes);
     a.toolbar->addSeparator();
     a.toolbar->addAction(a.check);
     a.toolbar->addAction(a.autoLabel);
@@ -342,7 +351,7 @@ void MainWindow::buildToolbar()
     addToolBar(a.toolbar);
     // The arrows and the gear speak for themselves; their room keeps the toolbar whole in long
     // languages.
-    for (QAction *arrow : {a.prevImage, a.nextImage, a.modelSettings}) {
+    for (QAction *arrow : {a.prevImage, a.nextImage, a.hideShapes, a.modelSettings}) {
         if (auto *button = qobject_cast<QToolButton *>(a.toolbar->widgetForAction(arrow)))
             button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     }
@@ -369,6 +378,17 @@ void MainWindow::setModeFromAction(QAction *action)
     const int mode = action->data().toInt();
     m_scene->setMode(mode);
     m_view->setCanvasCursor(mode == AnnotationScene::SelectMode ? Qt::ArrowCursor : Qt::CrossCursor);
+}
+
+void MainWindow::showVisibility()
+{
+    const bool all = m_scene->allHidden();
+    if (QAction *toggle = m_actions.hideShapes) {
+        const QSignalBlocker block(toggle);
+        toggle->setChecked(all);
+        toggle->setIcon(icon(all ? QStringLiteral("eye_off") : QStringLiteral("eye")));
+    }
+    m_objectPanel->setVisibility(all, m_scene->hiddenLabels());
 }
 
 void MainWindow::switchLanguage(const QString &code)

@@ -40,6 +40,8 @@ void ObjectDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
     const bool pending = index.data(ObjectRole::Pending).toBool();
     const double confidence = index.data(ObjectRole::Confidence).toDouble();
     const QColor dim(0x9A, 0xA3, 0xB2);
+    if (index.data(ObjectRole::Hidden).toBool())
+        painter->setOpacity(0.4);   // hidden on the canvas: greyed, and not selectable
 
     QColor background;
     if (option.state & QStyle::State_Selected)

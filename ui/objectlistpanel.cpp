@@ -53,10 +53,14 @@ ObjectListPanel::ObjectListPanel(QWidget *parent)
     m_objects->setObjectName(QStringLiteral("objectList"));
     m_objects->setItemDelegate(new ObjectDelegate(m_objects));
     setUpList(m_objects);
+    // A hidden shape's row does nothing: nobody selects or confirms what they cannot see.
     connect(m_objects, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
-        emit rowActivated(item->data(ObjectRole::Id).toUInt());
+        if (!item->data(ObjectRole::Hidden).toBool())
+            emit rowActivated(item->data(ObjectRole::Id).toUInt());
     });
     connect(m_objects, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) {
+        if (item->data(ObjectRole::Hidden).toBool())
+            return;
         const uint id = item->data(ObjectRole::Id).toUInt();
         if (item->data(ObjectRole::Pending).toBool())
             emit rowConfirmed(id);
@@ -137,6 +141,42 @@ void ObjectListPanel::fillObjectRow(QListWidgetItem *item, const Annotation &a, 
     item->setData(ObjectRole::Pending, pending);
     item->setData(ObjectRole::Polygon, a.kind == Annotation::Polygon);
     item->setData(ObjectRole::Confidence, a.confidence);
+    fillHiddenRole(item, m_allHidden || isHiddenLabel(a.label));
+}
+
+void ObjectListPanel::fillHiddenRole(QListWidgetItem *item, bool hidden)
+{
+    if (item->data(ObjectRole::Hidden).toBool() == hidden)
+        return;
+    item->setData(ObjectRole::Hidden, hidden);
+    item->setFlags(hidden ? item->flags() & ~Qt::ItemIsSelectable : item->flags() | Qt::ItemIsSelectable);
+    item->setToolTip(hidden ? translateText("已隐藏：Ctrl+H 或类别旁的眼睛可重新显示") : QString());
+}
+
+void ObjectListPanel::setVisibility(bool allHidden, const QSet<QString> &hiddenLabels)
+{
+    if (allHidden == m_allHidden && hiddenLabels == m_hiddenLabels)
+        return;
+    m_allHidden = allHidden;
+    m_hiddenLabels = hiddenLabels;
+    m_objects->blockSignals(true);
+    for (int row = 0; row < m_objects->count(); ++row) {
+        QListWidgetItem *item = m_objects->item(row);
+        const uint id = item->data(ObjectRole::Id).toUInt();
+        for (const Annotation &a : std::as_const(m_shown)) {
+            if (a.id == id) {
+                fillHiddenRole(item, allHidden || isHiddenLabel(a.label));
+                break;
+            }
+        }
+    }
+    m_objects->blockSignals(false);
+    for (int row = 0; row < m_categories->count(); ++row) {
+        QListWidgetItem *item = m_categories->item(row);
+        item->setData(CategoryRole::Hidden, isHiddenLabel(item->text()));
+    }
+    m_objects->viewport()->update();
+    m_categories->viewport()->update();
 }
 
 void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, uint selectedId,
@@ -224,6 +264,7 @@ void ObjectListPanel::refreshCategories(const QStringList &labels, const QHash<Q
         item->setData(CategoryRole::Color, labelColor(label));
         item->setData(CategoryRole::Count, counts.value(label, 0));
         item->setData(CategoryRole::Confirming, asking.contains(label));
+        item->setData(CategoryRole::Hidden, isHiddenLabel(label));
         m_categories->addItem(item);
         m_rowByLabel.insert(label, m_categories->count() - 1);
         if (label == currentLabel)
@@ -268,12 +309,20 @@ bool ObjectListPanel::categoryPress(QMouseEvent *event)
     const QString label = item->text();
     const int count = item->data(CategoryRole::Count).toInt();
 
+    const bool asking = item->data(CategoryRole::Confirming).toBool();
+    // The eye shares the check mark's place; a second click of a double-click on it is a
+    // second toggle, as on a button.
+    if (!asking && x >= checkLeft && x < crossLeft) {
+        if (event->type() != QEvent::MouseButtonDblClick && clearConfirmations())
+            m_categories->viewport()->update();
+        emit categoryVisibilityRequested(label, !item->data(CategoryRole::Hidden).toBool());
+        return true;
+    }
+
     // Qt delivers the second press of a double-click as its own event: on the check mark or a
     // cross it must not also pick or apply the category that is being deleted.
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        const bool asking = item->data(CategoryRole::Confirming).toBool();
+    if (event->type() == QEvent::MouseButtonDblClick)
         return x >= crossLeft || (asking && x >= checkLeft);
-    }
 
     if (item->data(CategoryRole::Confirming).toBool()) {
         item->setData(CategoryRole::Confirming, false);
@@ -325,6 +374,8 @@ void ObjectListPanel::retranslate()
             if (a.id == id) {
                 item->setData(Qt::DisplayRole, displayName(a));
                 item->setData(ObjectRole::Detail, detailText(a));
+                if (item->data(ObjectRole::Hidden).toBool())
+                    item->setToolTip(translateText("已隐藏：Ctrl+H 或类别旁的眼睛可重新显示"));
                 break;
             }
         }

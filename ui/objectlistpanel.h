@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,9 @@ public:
                         const QHash<uint, int> &numbers = QHash<uint, int>());
     void refreshCategories(const QStringList &labels, const QHash<QString, int> &counts,
                            const QString &currentLabel);
+    // What the canvas hides: rows of hidden shapes are greyed and cannot be selected, category
+    // rows show a closed eye.
+    void setVisibility(bool allHidden, const QSet<QString> &hiddenLabels);
     void retranslate();
 
     // The category of a row as shown from the top (the number keys 1-9 pick rows 0-8);
@@ -44,6 +48,8 @@ signals:
     void categoryChosen(const QString &label);
     void categoryApplied(const QString &label);
     void categoryDeleteRequested(const QString &label, int annotationCount);
+    // A category row's eye was clicked: hide (or show again) that category's shapes.
+    void categoryVisibilityRequested(const QString &label, bool hidden);
     void addCategoryClicked();
 
 protected:
@@ -53,6 +59,8 @@ private:
     void fillObjectRow(QListWidgetItem *item, const Annotation &annotation, int number);
     bool categoryPress(QMouseEvent *event);
     bool clearConfirmations();
+    bool isHiddenLabel(const QString &label) const { return m_hiddenLabels.contains(label); }
+    void fillHiddenRole(QListWidgetItem *item, bool hidden);
 
     QLabel *m_title = nullptr;
     QListWidget *m_objects = nullptr;
@@ -62,4 +70,6 @@ private:
     QListWidget *m_categories = nullptr;
     QHash<QString, int> m_rowByLabel;
     QList<Annotation> m_shown;   // last annotations, to re-word their rows on a language change
+    bool m_allHidden = false;
+    QSet<QString> m_hiddenLabels;
 };

@@ -22,6 +22,7 @@ enum : int {
     Polygon = Qt::UserRole + 22,    // bool
     Confidence = Qt::UserRole + 23, // double, -1 = none
     Number = Qt::UserRole + 24,     // int, the shape's place in the saved label file (#n); 0 = none
+    Hidden = Qt::UserRole + 25,     // bool, the shape is hidden from view on the canvas
 };
 }
 
@@ -30,5 +31,6 @@ enum : int {
     Color = Qt::UserRole + 3,       // QColor
     Count = Qt::UserRole + 20,      // int, annotations of the current image
     Confirming = Qt::UserRole + 21, // bool, the row asks for delete confirmation
+    Hidden = Qt::UserRole + 25,     // bool, the category's shapes are hidden from view
 };
 }

@@ -45,7 +45,8 @@ QList<ShortcutRow> ShortcutDialog::rows()
          translateText("平移画布 / 缩放（以光标为锚点）")},
         {QStringLiteral("Ctrl+O / Ctrl+G"), translateText("打开图片目录 / 自动标注")},
         {QStringLiteral("Ctrl+0 / Ctrl+1"), translateText("适合窗口 / 原始尺寸")},
-        {QStringLiteral("F2 / F3"), translateText("显示/隐藏 文件列表 / 标注面板")},
+        // One row for the view's toggles: a row more would not fit the window in every language.
+        {QStringLiteral("F2 / F3 / Ctrl+H"), translateText("显示/隐藏 文件列表 / 标注面板 / 所有标注")},
     };
 }
 

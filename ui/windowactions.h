@@ -32,6 +32,7 @@ struct WindowActions
     QAction *zoom100 = nullptr;
     QAction *toggleFileList = nullptr;
     QAction *toggleObjectPanel = nullptr;
+    QAction *hideShapes = nullptr;   // checked: every shape hidden from view
     // 标注
     QActionGroup *modeGroup = nullptr;
     QAction *rectMode = nullptr;

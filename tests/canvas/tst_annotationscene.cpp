@@ -40,6 +40,8 @@ private slots:
     void nudge();
     void pendingReadingOrder();
     void contextMenuOnShape();
+    void hiddenShapes_data();
+    void hiddenShapes();
     void clearResetsEverything();
     void backgroundAndBorder();
 };
@@ -456,6 +458,131 @@ void TestAnnotationScene::contextMenuOnShape()
     QContextMenuEvent miss(QContextMenuEvent::Mouse, empty, f.viewport()->mapToGlobal(empty));
     QApplication::sendEvent(f.viewport(), &miss);
     QCOMPARE(spy.count(), 1);
+}
+
+void TestAnnotationScene::hiddenShapes_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("byCategory");   // "cat" hidden by its eye, else every shape hidden
+
+    const char *const hows[] = {
+        "click selects nothing", "box press draws", "polygon click adds a point", "band skips it",
+        "no context menu", "selected shape is deselected", "selectId ignores it", "reading order skips it",
+        "drag under way is undone", "added later stays hidden", "relabelled into it hides", "revealed by name",
+    };
+    for (const char *how : hows) {
+        QTest::newRow(qPrintable(QStringLiteral("%1, all hidden").arg(QLatin1String(how)))) << QString(how) << false;
+        QTest::newRow(qPrintable(QStringLiteral("%1, category hidden").arg(QLatin1String(how)))) << QString(how) << true;
+    }
+}
+
+void TestAnnotationScene::hiddenShapes()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, byCategory);
+    CanvasFixture f;
+    const uint cat = f.add(box("cat", QRectF(100, 100, 50, 50), 1));
+    const uint dog = f.add(box("dog", QRectF(250, 100, 50, 50), 1));
+    QSignalSpy visibility(f.scene.get(), &AnnotationScene::visibilityChanged);
+    QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
+    QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
+    QSignalSpy menu(f.scene.get(), &AnnotationScene::itemContextRequested);
+    const auto hide = [&](bool hidden) {
+        if (byCategory)
+            f.scene->setLabelHidden(QStringLiteral("cat"), hidden);
+        else
+            f.scene->setAllHidden(hidden);
+    };
+    const QList<uint> dogIfShown = byCategory ? QList<uint>{dog} : QList<uint>{};
+    const QPointF onCat(120, 120);
+    const QList<Annotation> records = f.scene->annotations();
+
+    if (how == QLatin1String("selected shape is deselected"))
+        f.scene->selectId(cat, false);
+    if (how == QLatin1String("drag under way is undone")) {
+        f.press(onCat);
+        f.move(onCat + QPointF(10, 10));
+        f.move(onCat + QPointF(30, 20));
+        QCOMPARE(f.scene->shapeItem(cat)->annotation().rect, QRectF(130, 120, 50, 50));
+    }
+    hide(true);
+    QCOMPARE(visibility.count(), 1);
+    QVERIFY(!f.scene->shapeItem(cat)->isVisible());
+    QCOMPARE(f.scene->shapeItem(dog)->isVisible(), byCategory);
+    QCOMPARE(f.scene->isHidden(box("cat", QRectF())), true);
+    QCOMPARE(f.scene->hidesAnything(), true);
+
+    if (how == QLatin1String("click selects nothing")) {
+        f.click(onCat);
+        QVERIFY(f.scene->selectedIds().isEmpty());
+    } else if (how == QLatin1String("box press draws")) {
+        f.scene->setMode(AnnotationScene::RectMode);
+        f.drag(onCat, QPointF(140, 150));
+        QCOMPARE(edited.count(), 0);
+        QCOMPARE(drafted.count(), 1);
+        QCOMPARE(drafted.at(0).at(0).value<Annotation>().rect, QRectF(120, 120, 20, 30));
+    } else if (how == QLatin1String("polygon click adds a point")) {
+        f.scene->setMode(AnnotationScene::PolygonMode);
+        f.click(onCat);
+        QCOMPARE(f.scene->draftPoints().size(), 1);
+        QVERIFY(f.scene->selectedIds().isEmpty());
+    } else if (how == QLatin1String("band skips it")) {
+        f.drag(QPointF(90, 90), QPointF(320, 170));
+        QCOMPARE(f.scene->selectedIds(), dogIfShown);
+    } else if (how == QLatin1String("no context menu")) {
+        f.press(onCat, Qt::RightButton);
+        f.release(onCat, Qt::RightButton);
+        const QPoint p = f.at(onCat);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, p, f.viewport()->mapToGlobal(p));
+        QApplication::sendEvent(f.viewport(), &event);
+        QCOMPARE(menu.count(), 0);
+        QVERIFY(f.scene->selectedIds().isEmpty());
+    } else if (how == QLatin1String("selected shape is deselected")) {
+        QVERIFY(f.scene->selectedIds().isEmpty());
+        QVERIFY(!f.scene->hasSelection());
+    } else if (how == QLatin1String("selectId ignores it")) {
+        f.scene->selectId(cat, true);
+        QVERIFY(f.scene->selectedIds().isEmpty());
+    } else if (how == QLatin1String("reading order skips it")) {
+        QCOMPARE(f.scene->pendingIdsInReadingOrder(true), dogIfShown);
+        QCOMPARE(f.scene->pendingIdsInReadingOrder(), (QList<uint>{cat, dog}));
+    } else if (how == QLatin1String("drag under way is undone")) {
+        f.move(onCat + QPointF(40, 40));
+        f.release(onCat + QPointF(40, 40));
+        QCOMPARE(edited.count(), 0);
+    } else if (how == QLatin1String("added later stays hidden")) {
+        const uint late = f.add(box("cat", QRectF(20, 200, 30, 30)));
+        QVERIFY(!f.scene->shapeItem(late)->isVisible());
+        f.scene->setAnnotations(f.scene->annotations());   // the next image's records
+        QVERIFY(!f.scene->shapeItem(late)->isVisible());
+        QCOMPARE(f.scene->shapeItem(dog)->isVisible(), byCategory);
+        f.scene->applyState(late, std::nullopt);
+    } else if (how == QLatin1String("relabelled into it hides")) {
+        Annotation renamed = records.at(1);
+        renamed.label = QStringLiteral("cat");
+        f.scene->selectId(dog, false);
+        f.scene->applyState(dog, renamed);
+        QVERIFY(!f.scene->shapeItem(dog)->isVisible());
+        QVERIFY(f.scene->selectedIds().isEmpty());
+        f.scene->applyState(dog, records.at(1));
+        QCOMPARE(f.scene->shapeItem(dog)->isVisible(), byCategory);
+    } else if (how == QLatin1String("revealed by name")) {
+        f.scene->revealLabel(QStringLiteral("cat"));
+        QVERIFY(f.scene->shapeItem(cat)->isVisible());
+        QVERIFY(f.scene->shapeItem(dog)->isVisible());
+        QVERIFY(!f.scene->hidesAnything());
+        QCOMPARE(visibility.count(), 2);
+    }
+    // A view setting: the records are as they were, and showing brings every shape back.
+    QCOMPARE(f.scene->annotations(), records);
+    f.scene->cancelDrawing();
+    hide(false);
+    QVERIFY(f.scene->shapeItem(cat)->isVisible());
+    QVERIFY(f.scene->shapeItem(dog)->isVisible());
+    QVERIFY(!f.scene->hidesAnything());
+    f.scene->setMode(AnnotationScene::SelectMode);
+    f.click(onCat);
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{cat});
 }
 
 void TestAnnotationScene::clearResetsEverything()

@@ -733,12 +733,15 @@ void TestMainWindow::languageSwitchKeepsActions()
     window->actions().polyMode->trigger();
     window->actions().formatYolo->trigger();
     window->actions().toggleObjectPanel->trigger();
+    window->actions().hideShapes->trigger();
     const QStringList before = describeMenus(window->menuBar());
     const QString openText = window->actions().open->text();
     window->switchLanguage(QStringLiteral("en"));
     QCOMPARE(describeMenus(window->menuBar()), before);
     QVERIFY(window->actions().polyMode->isChecked());
     QVERIFY(!window->actions().toggleObjectPanel->isChecked());
+    QVERIFY(window->actions().hideShapes->isChecked());
+    QVERIFY(window->scene()->allHidden());
     QVERIFY(window->actions().open->text() != openText);
     QCOMPARE(window->actions().open->text(), translateText("目录"));
     QCOMPARE(window->scene()->mode(), int(AnnotationScene::PolygonMode));

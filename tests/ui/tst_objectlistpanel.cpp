@@ -109,6 +109,8 @@ private Q_SLOTS:
     void categoryDelete();
     void doubleClickOnDeleteZonesDoesNothingElse();
     void categoryClicks();
+    void categoryEye_data();
+    void categoryEye();
     void confirmationSurvivesRefresh();
     void categoryAtRow();
     void retranslates();
@@ -330,8 +332,11 @@ void TestObjectListPanel::categoryDelete_data()
                                                     << QStringList{} << none;
     QTest::newRow("cross zone starts at its left edge") << QStringList{"0:crossEdge"} << QStringList{}
                                                         << QStringList{} << QList<bool>{true, false, false};
-    QTest::newRow("the check zone of a row not asking is its body") << QStringList{"1:check"} << QStringList{}
-                                                                    << QStringList{"car"} << none;
+    // There a row not asking has its eye (categoryEye): it chooses nothing.
+    QTest::newRow("the check zone of a row not asking is its eye") << QStringList{"1:check"} << QStringList{}
+                                                                   << QStringList{} << none;
+    QTest::newRow("the eye of another row cancels asking") << QStringList{"0:cross", "1:check"} << QStringList{}
+                                                           << QStringList{} << none;
     QTest::newRow("a right-click on the cross deletes nothing") << QStringList{"2:rightCross"} << QStringList{}
                                                                << QStringList{} << none;
 }
@@ -406,6 +411,102 @@ void TestObjectListPanel::categoryClicks()
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, car);
     QCOMPARE(applied.count(), 1);
     QCOMPARE(applied.last().at(0).toString(), QStringLiteral("car"));
+}
+
+void TestObjectListPanel::categoryEye_data()
+{
+    QTest::addColumn<QStringList>("clicks");     // "row:zone", "dbl row:zone", "hide LABEL" (the canvas hid it)
+    QTest::addColumn<QStringList>("requested");  // "label:hidden" per categoryVisibilityRequested
+    QTest::addColumn<QList<bool>>("eyesClosed");
+    QTest::addColumn<QList<bool>>("greyed");     // object rows: person, car, person
+
+    const QList<bool> open{false, false, false};
+    QTest::newRow("the eye asks to hide") << QStringList{"1:check"} << QStringList{"car:true"} << open << open;
+    QTest::newRow("a hidden category's rows are greyed, its eye asks to show")
+        << QStringList{"hide person", "0:check"} << QStringList{"person:false"} << QList<bool>{true, false, false}
+        << QList<bool>{true, false, true};
+    QTest::newRow("a double-click on the eye is two toggles")
+        << QStringList{"dbl 2:check"} << QStringList{"dog:true", "dog:true"} << open << open;
+    QTest::newRow("every shape hidden greys every row, the eyes stay open")
+        << QStringList{"hide all"} << QStringList{} << open << QList<bool>{true, true, true};
+    QTest::newRow("the eye's zone from its left edge") << QStringList{"0:checkLeftEdge"} << QStringList{"person:true"}
+                                                       << open << open;
+    QTest::newRow("the eye's zone to its right edge") << QStringList{"0:checkRightEdge"}
+                                                      << QStringList{"person:true"} << open << open;
+    QTest::newRow("just left of the eye is the body") << QStringList{"0:beforeCheck"} << QStringList{} << open
+                                                      << open;
+    QTest::newRow("an asking row's check mark deletes, it hides nothing")
+        << QStringList{"0:cross", "0:check"} << QStringList{} << open << open;
+}
+
+void TestObjectListPanel::categoryEye()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, requested);
+    QFETCH(QList<bool>, eyesClosed);
+    QFETCH(QList<bool>, greyed);
+
+    ObjectListPanel panel;
+    showPanel(panel);
+    panel.refreshObjects({box(1, "person", QRectF(0, 0, 10, 10)), box(2, "car", QRectF(0, 0, 10, 10)),
+                          box(3, "person", QRectF(5, 5, 10, 10))},
+                         0);
+    panel.refreshCategories({"person", "car", "dog"}, {{"person", 2}, {"car", 1}}, QString());
+    QSignalSpy spy(&panel, &ObjectListPanel::categoryVisibilityRequested);
+    QSignalSpy chosen(&panel, &ObjectListPanel::categoryChosen);
+    QSignalSpy activated(&panel, &ObjectListPanel::rowActivated);
+    QListWidget *list = categoryList(panel);
+    for (const QString &click : clicks) {
+        if (click.startsWith(QLatin1String("hide "))) {
+            const QString what = click.mid(5);
+            panel.setVisibility(what == QLatin1String("all"), what == QLatin1String("all") ? QSet<QString>()
+                                                                                         : QSet<QString>{what});
+            continue;
+        }
+        const bool dbl = click.startsWith(QLatin1String("dbl "));
+        const QString target = dbl ? click.mid(4) : click;
+        const QPoint p = zonePoint(list, target.section(QLatin1Char(':'), 0, 0).toInt(), target.section(QLatin1Char(':'), 1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
+        if (dbl) {
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, p);
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, p);
+        }
+    }
+    QStringList got;
+    for (const QList<QVariant> &args : std::as_const(spy))
+        got << QStringLiteral("%1:%2").arg(args.at(0).toString(), args.at(1).toBool() ? "true" : "false");
+    QCOMPARE(got, requested);
+    if (!requested.isEmpty())
+        QCOMPARE(chosen.count(), 0);   // the eye does not choose the category
+    QList<bool> closed;
+    for (int i = 0; i < list->count(); ++i)
+        closed << list->item(i)->data(CategoryRole::Hidden).toBool();
+    QCOMPARE(closed, eyesClosed);
+
+    // Greyed rows: not selectable, and a click on one selects nothing.
+    QListWidget *objects = objectList(panel);
+    QList<bool> grey;
+    for (int i = 0; i < objects->count(); ++i) {
+        QListWidgetItem *item = objects->item(i);
+        grey << item->data(ObjectRole::Hidden).toBool();
+        QCOMPARE(bool(item->flags() & Qt::ItemIsSelectable), !grey.last());
+        QCOMPARE(item->toolTip().isEmpty(), !grey.last());
+        const QPoint p = objects->visualItemRect(item).center();
+        const qsizetype before = activated.count();
+        QTest::mouseClick(objects->viewport(), Qt::LeftButton, {}, p);
+        QTest::mouseDClick(objects->viewport(), Qt::LeftButton, {}, p);
+        QCOMPARE(activated.count(), before + (grey.last() ? 0 : 2));
+        QCOMPARE(item->isSelected(), !grey.last());
+        if (!grey.last())
+            QCOMPARE(activated.last().at(0).toUInt(), item->data(ObjectRole::Id).toUInt());
+    }
+    QCOMPARE(grey, greyed);
+    // A refresh keeps the grey (the rows are refilled in place).
+    panel.refreshObjects({box(1, "person", QRectF(0, 0, 10, 10)), box(2, "car", QRectF(0, 0, 10, 10)),
+                          box(3, "person", QRectF(5, 5, 10, 10))},
+                         0);
+    for (int i = 0; i < objects->count(); ++i)
+        QCOMPARE(objects->item(i)->data(ObjectRole::Hidden).toBool(), greyed.at(i));
 }
 
 void TestObjectListPanel::confirmationSurvivesRefresh()

@@ -2,6 +2,7 @@
 
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
+#include "canvas/shapeitembase.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/pendingfile.h"
@@ -60,6 +61,8 @@ private slots:
     void pageKeysStepWhateverIsSelected();
     void categoryUsedInFilesAsksFirst_data();
     void categoryUsedInFilesAsksFirst();
+    void hideAndShow_data();
+    void hideAndShow();
 
 private:
     // fit: the image stays fitted into the window instead of shown at 100%.
@@ -196,6 +199,8 @@ void TestWindowEdits::run(MainWindow &window, const QString &script)
 //   key SEQUENCE                               a key press on the widget that has the focus
 //   menu N relabel NAME|confirm|difficult|delete   the shape's context menu
 //   category-click NAME / category-dblclick NAME   the category panel's row
+//   eye NAME                                   the eye of the category panel's row
+//   row N                                      the object panel's row of shape N
 //   language CODE                              the interface language chosen in its menu
 void TestWindowEdits::step(MainWindow &window, const QString &step)
 {
@@ -271,6 +276,20 @@ void TestWindowEdits::step(MainWindow &window, const QString &step)
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, p);
             QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, p);
         }
+    } else if (verb == QLatin1String("eye")) {
+        QListWidget *list = categoryList(window);
+        const QPoint p = categoryPoint(list, w.value(1), QStringLiteral("check"));
+        QVERIFY2(list->viewport()->rect().contains(p), "no such category row on screen");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
+    } else if (verb == QLatin1String("row")) {
+        QListWidget *list = objectList(window);
+        QListWidgetItem *row = nullptr;
+        for (int i = 0; i < list->count(); ++i) {
+            if (list->item(i)->data(Qt::UserRole + 1).toUInt() == w.value(1).toUInt())
+                row = list->item(i);
+        }
+        QVERIFY2(row, "no such object row");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(row).center());
     } else if (verb == QLatin1String("language")) {
         const auto entries = window.actions().languageGroup->actions();
         QAction *entry = nullptr;
@@ -1102,3 +1121,107 @@ void TestWindowEdits::categoryUsedInFilesAsksFirst()
 
 BRINDLE_TEST_MAIN(TestWindowEdits)
 #include "tst_windowedits.moc"
+
+// ---- hiding shapes from view -----------------------------------------------------------------
+
+void TestWindowEdits::hideAndShow_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QList<uint>>("shown");      // shapes visible on the canvas
+    QTest::addColumn<QList<uint>>("greyed");     // object rows greyed
+    QTest::addColumn<QList<uint>>("selected");
+    QTest::addColumn<bool>("allHidden");         // the Ctrl+H toggle
+    QTest::addColumn<QString>("after");          // the shapes; empty: as at the start
+    QTest::addColumn<QStringList>("texts");      // undo steps
+
+    const QList<uint> all{1, 2, 3, 4};
+    const QList<uint> none;
+    const QList<uint> cats{1, 3, 4};
+    QTest::newRow("Ctrl+H hides every shape") << "key Ctrl+H" << none << all << none << true << "" << QStringList{};
+    QTest::newRow("Ctrl+H again shows them") << "key Ctrl+H; key Ctrl+H" << all << none << none << false << ""
+                                             << QStringList{};
+    QTest::newRow("a click on a hidden shape selects nothing") << "key E; key Ctrl+H; click 1" << none << all
+                                                               << none << true << "" << QStringList{};
+    QTest::newRow("a selected shape is deselected when hidden") << "click 1; key Ctrl+H" << none << all << none
+                                                                << true << "" << QStringList{};
+    QTest::newRow("a drag on a hidden shape draws a box, and shows every shape")
+        << "key Ctrl+H; draw 410 310 470 350 bird" << QList<uint>{1, 2, 3, 4, 5} << none << QList<uint>{5} << false
+        << kStart + QStringLiteral("; 5 bird 410,310 60x40") << QStringList{"添加标注"};
+    QTest::newRow("the eye hides a category and greys its rows") << "eye cat" << QList<uint>{2} << cats << none
+                                                                 << false << "" << QStringList{};
+    QTest::newRow("the eye again shows it") << "eye cat; eye cat" << all << none << none << false << ""
+                                            << QStringList{};
+    QTest::newRow("a band selects only shown shapes") << "eye cat; key E; band 380 280 700 530" << QList<uint>{2}
+                                                      << cats << QList<uint>{2} << false << "" << QStringList{};
+    QTest::newRow("a click on a greyed row selects nothing") << "eye cat; row 2; row 1" << QList<uint>{2} << cats
+                                                             << QList<uint>{2} << false << "" << QStringList{};
+    QTest::newRow("A / D and Enter pass over hidden results") << "eye cat; key D; key Return" << QList<uint>{2}
+                                                              << cats << none << false << "" << QStringList{};
+    QTest::newRow("naming a shape into a hidden category shows the category")
+        << "eye dog; click 1; category-dblclick dog" << all << none << QList<uint>{1} << false
+        << QString(kStart).replace(QStringLiteral("1 cat"), QStringLiteral("1 dog")) << QStringList{"修改类别"};
+    QTest::newRow("undoing brings back a shape hidden") << "click 2; key Del; eye dog; key Ctrl+Z"
+                                                        << QList<uint>{1, 3, 4} << QList<uint>{2} << none << false
+                                                        << "" << QStringList{"删除标注"};
+    QTest::newRow("hidden stays so from image to image") << "key Ctrl+H; eye dog; key PgDown; key PgUp" << none
+                                                         << all << none << true << "" << QStringList{};
+    QTest::newRow("and through a language switch") << "key Ctrl+H; language en; key Ctrl+H" << all << none << none
+                                                   << false << "" << QStringList{};
+}
+
+void TestWindowEdits::hideAndShow()
+{
+    QFETCH(QString, script);
+    QFETCH(QList<uint>, shown);
+    QFETCH(QList<uint>, greyed);
+    QFETCH(QList<uint>, selected);
+    QFETCH(bool, allHidden);
+    QFETCH(QString, after);
+    QFETCH(QStringList, texts);
+
+    writeFirstImage(kConfirmed, kPending);
+    const QByteArray labels = readBytes(vocPath(m_images.at(0)));
+    const QByteArray pending = readBytes(m_dir + QStringLiteral("/.brindle_pending.json"));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    run(*window, script);
+    QCOMPARE(window->currentImagePath(), m_images.at(0));
+
+    AnnotationScene *scene = window->scene();
+    QList<uint> visible;
+    for (const Annotation &a : scene->annotations()) {
+        if (scene->shapeItem(a.id)->isVisible())
+            visible.append(a.id);
+    }
+    QCOMPARE(visible, shown);
+    QList<uint> grey;
+    QListWidget *rows = objectList(*window);
+    for (int i = 0; i < rows->count(); ++i) {
+        if (rows->item(i)->data(Qt::UserRole + 25).toBool())
+            grey.append(rows->item(i)->data(Qt::UserRole + 1).toUInt());
+    }
+    std::sort(grey.begin(), grey.end());
+    QCOMPARE(grey, greyed);
+    QList<uint> ids = scene->selectedIds();
+    std::sort(ids.begin(), ids.end());
+    QCOMPARE(ids, selected);
+    QCOMPARE(window->actions().hideShapes->isChecked(), allHidden);
+    QCOMPARE(describe(scene->annotations()), after.isEmpty() ? kStart : after);
+    // Hiding and showing are no edits: no undo step, nothing to save.
+    QCOMPARE(undoTexts(window->editor()->undoStack()), texts);
+    if (texts.isEmpty()) {
+        QVERIFY(!window->isDirty());
+        QVERIFY(window->saveCurrent());
+        QCOMPARE(readBytes(vocPath(m_images.at(0))), labels);
+        QCOMPARE(readBytes(m_dir + QStringLiteral("/.brindle_pending.json")), pending);
+    }
+    // What is saved is every shape, hidden or not.
+    run(*window, QStringLiteral("key PgDown"));
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
+    QString confirmed;
+    for (const QString &shape : (after.isEmpty() ? kStart : after).split(QStringLiteral("; "))) {
+        if (!shape.endsWith(QLatin1String(" pending")))
+            confirmed += (confirmed.isEmpty() ? QString() : QStringLiteral("; ")) + shape.section(QLatin1Char(' '), 1);
+    }
+    QCOMPARE(describe(loadAnnotations(m_images.at(0)), false), confirmed);
+}

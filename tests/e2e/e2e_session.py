@@ -371,7 +371,7 @@ class Session:
         # The label check: toolbar button, its dialog, and a double-click on a finding. From
         # photo1, so that opening photo3's finding is a real switch.
         self.focus_main()
-        self.click(791, 52)
+        self.click(905, 52)
         dialog = self.window("Check Labels")
         time.sleep(3.0)
         self.snap("6-check")

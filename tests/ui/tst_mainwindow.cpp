@@ -745,7 +745,7 @@ void TestMainWindow::languageSwitchKeepsActions()
     QVERIFY(window->actions().open->text() != openText);
     QCOMPARE(window->actions().open->text(), translateText("目录"));
     QCOMPARE(window->scene()->mode(), int(AnnotationScene::PolygonMode));
-    QCOMPARE(window->actions().toolbar->actions().size(), 14);
+    QCOMPARE(window->actions().toolbar->actions().size(), 15);
     window->switchLanguage(QStringLiteral("zh_CN"));
     QCOMPARE(describeMenus(window->menuBar()), before);
 }

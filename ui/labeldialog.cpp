@@ -72,8 +72,12 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     buttonRow->addWidget(cancel);
     buttonRow->addWidget(ok);
 
-    m_dontAsk = new QCheckBox(translateText("不询问类别，直接使用当前类别"), this);
+    // The menu entry's name is too long for the dialog's width in most languages.
+    m_dontAsk = new QCheckBox(translateText("以后不再询问类别"), this);
     m_dontAsk->setObjectName(QStringLiteral("dontAsk"));
+    m_dontAsk->setToolTip(translateText("不询问类别，直接使用当前类别"));
+    // A click on it leaves the keys with the category field.
+    m_dontAsk->setFocusPolicy(Qt::TabFocus);
     m_dontAsk->hide();
 
     auto *layout = new QVBoxLayout(this);

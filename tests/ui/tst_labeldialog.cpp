@@ -42,6 +42,7 @@ private Q_SLOTS:
     void outFlagIsOptional();
     void dontAskBox_data();
     void dontAskBox();
+    void dontAskBoxFitsEveryLanguage();
     void initialTextSelectedAndFocused();
     void swatchFollowsText_data();
     void swatchFollowsText();
@@ -225,7 +226,8 @@ void TestLabelDialog::dontAskBox()
             if (click)
                 QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
         }
-        QTest::keyClicks(dialog->findChild<QComboBox *>()->lineEdit(), QStringLiteral("cat"));
+        // Typed where a user's keys go: a click on the box leaves them with the field.
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("cat"));
         if (Finish(finish) == Finish::OkButton)
             QTest::mouseClick(buttonWithText(dialog, translateText("确定")), Qt::LeftButton);
         else
@@ -239,9 +241,28 @@ void TestLabelDialog::dontAskBox()
     QCOMPARE(shown, given >= 0);
     QCOMPARE(shownChecked, given == 1);
     if (shown)
-        QCOMPARE(boxText, QStringLiteral("不询问类别，直接使用当前类别"));
+        QCOMPARE(boxText, QStringLiteral("以后不再询问类别"));
     QCOMPARE(result, Finish(finish) == Finish::EscapeKey ? QString() : QStringLiteral("cat"));
     QCOMPARE(dontAsk, expected);
+}
+
+// The dialog keeps its width; the box's text is whole in every language.
+void TestLabelDialog::dontAskBoxFitsEveryLanguage()
+{
+    QStringList cut;
+    for (const auto &language : languageList()) {
+        setLanguage(language.first);
+        LabelDialog dialog({QStringLiteral("car")}, QString(), translateText("输入类别"));
+        dialog.showDontAsk(false);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *box = dialog.findChild<QCheckBox *>(QStringLiteral("dontAsk"));
+        if (box->width() < box->sizeHint().width())
+            cut << QStringLiteral("%1: %2").arg(language.first, box->text());
+        QCOMPARE(dialog.width(), 360);
+    }
+    setLanguage(QStringLiteral("zh_CN"));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1String("; "))));
 }
 
 void TestLabelDialog::initialTextSelectedAndFocused()

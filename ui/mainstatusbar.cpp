@@ -121,24 +121,25 @@ void MainStatusBar::setCategory(const QString &label, bool dontAsk)
     // Accent while shapes take it without asking: the user should not forget it is on.
     m_category->setStyleSheet(QLatin1String(dontAsk ? "color:#4C8DFF;" : "color:#9AA3B2;"));
     m_category->setToolTip(dontAsk ? translateText("不询问类别，直接使用当前类别") : QString());
-    m_category->show();
+    m_category->setVisible(m_message->isHidden());
 }
 
 QString MainStatusBar::categoryText() const
 {
-    return m_category->isHidden() ? QString() : m_category->text();
+    return m_category->text();
 }
 
 void MainStatusBar::setMessage(const QString &text)
 {
     m_message->setText(text);
     m_message->setToolTip(text);
-    // The message needs the room more than the file's name, size, folder and results count do
-    // for the few seconds it is shown; state, zoom, cursor, format and saved stay.
+    // The message needs the room more than the file's name, size, folder, category and results
+    // count do for the few seconds it is shown; state, zoom, cursor, format and saved stay.
     const bool shown = !text.isEmpty();
     for (QWidget *room : {static_cast<QWidget *>(m_file), static_cast<QWidget *>(m_size),
                           static_cast<QWidget *>(m_directory), static_cast<QWidget *>(m_pending)})
         room->setVisible(!shown);
+    m_category->setVisible(!shown && !m_categoryLabel.isEmpty());
     m_message->setVisible(shown);
 }
 

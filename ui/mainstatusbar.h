@@ -43,7 +43,7 @@ public:
     QString savedText() const;
     QString directoryText() const;
     QString pendingText() const;
-    QString categoryText() const;   // empty while hidden
+    QString categoryText() const;   // empty without a category
     QComboBox *formatCombo() const { return m_format; }
 
 signals:

@@ -35,6 +35,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUndoStack>
@@ -797,7 +798,11 @@ void TestMainWindow::languageSwitchKeepsActions()
     auto window = openWindow(m_dir);
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(0)));
+    // The canvas hint says what Shift does in the mode.
+    const auto *hint = window->findChild<QLabel *>(QStringLiteral("canvasHint"));
+    QVERIFY(hint->text().endsWith(QStringLiteral(" · Shift+拖框 在已有标注上新建")));
     window->actions().polyMode->trigger();
+    QVERIFY(hint->text().endsWith(QStringLiteral(" · Shift+点击 在已有标注上加点")));
     window->actions().formatYolo->trigger();
     window->actions().toggleObjectPanel->trigger();
     window->actions().dontAskCategory->trigger();
@@ -812,6 +817,7 @@ void TestMainWindow::languageSwitchKeepsActions()
     QVERIFY(window->actions().open->text() != openText);
     QCOMPARE(window->actions().open->text(), translateText("目录"));
     QCOMPARE(window->scene()->mode(), int(AnnotationScene::PolygonMode));
+    QVERIFY(hint->text().endsWith(QStringLiteral(" · Shift+click places a point over shapes")));
     QCOMPARE(window->actions().toolbar->actions().size(), 13);
     window->switchLanguage(QStringLiteral("zh_CN"));
     QCOMPARE(describeMenus(window->menuBar()), before);
@@ -1102,13 +1108,18 @@ void TestMainWindow::textsFitTheCanvas()
              "the toast is under the progress card");
     window->progressCard()->finish();
 
-    // The polygon hint in the status bar.
+    // The polygon hint in the status bar, beside the category in use.
+    window->categories()->setLastLabel(QStringLiteral("traffic_light"));
+    window->setDontAskCategory(true);
+    QVERIFY(!window->statusPanel()->categoryText().isEmpty());
     window->actions().polyMode->trigger();
     QTest::mouseClick(window->view()->viewport(), Qt::LeftButton, {}, window->view()->viewport()->rect().center());
     QVERIFY(!window->statusPanel()->message().isEmpty());
     QVERIFY2(window->statusPanel()->messageShown(), qPrintable(window->statusPanel()->message()));
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QVERIFY(window->statusPanel()->message().isEmpty());
+    // The category comes back with the rest.
+    QVERIFY(window->statusBar()->findChild<QLabel *>(QStringLiteral("statusCategory"))->isVisible());
     setLanguage(QStringLiteral("zh_CN"));
 }
 

@@ -169,6 +169,15 @@ void AnnotationScene::setMode(int mode)
         cancelDrawing();
 }
 
+bool AnnotationScene::pressDraws(Qt::KeyboardModifiers modifiers) const
+{
+    // Shift draws whatever lies under the press: a box that starts on another one (people in
+    // front of cars, crowds) cannot be drawn otherwise. Select mode has nothing to draw.
+    if (m_mode == PolygonMode)
+        return !m_draftPoints.isEmpty() || (modifiers & Qt::ShiftModifier);
+    return m_mode == RectMode && (modifiers & Qt::ShiftModifier);
+}
+
 bool AnnotationScene::isInteracting() const
 {
     return m_drawingRect || m_selecting || !m_draftPoints.isEmpty();
@@ -470,6 +479,7 @@ void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
         return;
     }
 
+    const bool draws = pressDraws(event->modifiers());
     if (m_mode == PolygonMode) {
         if (m_draftPoints.size() >= 3) {
             const QPointF d = pos - m_draftPoints.first();
@@ -479,7 +489,7 @@ void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
                 return;
             }
         }
-        if (m_draftPoints.isEmpty() && shapeItemAt(pos)) {
+        if (!draws && shapeItemAt(pos)) {
             QGraphicsScene::mousePressEvent(event);   // shapes stay editable until drafting starts
             return;
         }
@@ -488,7 +498,7 @@ void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
         return;
     }
 
-    if (shapeItemAt(pos)) {
+    if (!draws && shapeItemAt(pos)) {
         QGraphicsScene::mousePressEvent(event);   // the item runs its own gesture
         return;
     }

@@ -44,6 +44,9 @@ public:
     void cancelDrawing();
     bool isInteracting() const;
     void finishPolygon();
+    // A left press with these modifiers on a shape draws (a box, a polygon point) instead of
+    // grabbing the shape: Shift in box and polygon mode, and every press while a polygon is drafted.
+    bool pressDraws(Qt::KeyboardModifiers modifiers) const;
 
     uint selectedId() const;
     QList<uint> selectedIds() const;

@@ -121,9 +121,10 @@ void BoxItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
 {
     if (m_dragging)
         return;
-    const int h = handleAt(event->pos());
+    const bool draws = pressDrawsHere(event->modifiers());
+    const int h = draws ? -1 : handleAt(event->pos());
     setHovered(m_hoverHandle, h);
-    showCursor(cursorForHandle(h));
+    showCursor(draws ? Qt::CrossCursor : cursorForHandle(h));
 }
 
 void BoxItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)

@@ -16,6 +16,13 @@ bool isArrowKey(int key)
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
 
+// An arrow alone or with Shift (10 pixels) nudges; with Ctrl, Alt or Meta it is the window's key.
+bool isNudgeKey(const QKeyEvent *event)
+{
+    return isArrowKey(event->key())
+        && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
 double clampScale(double k)
 {
     if (!(k > CanvasView::kMinScale))   // also NaN
@@ -157,7 +164,7 @@ bool CanvasView::event(QEvent *event)
     }
     if (event->type() == QEvent::ShortcutOverride) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (isArrowKey(keyEvent->key()) && m_scene->hasSelection()) {
+        if (isNudgeKey(keyEvent) && m_scene->hasSelection()) {
             event->accept();
             return true;
         }
@@ -226,7 +233,7 @@ void CanvasView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    if (isArrowKey(event->key()) && m_scene->hasSelection()) {
+    if (isNudgeKey(event) && m_scene->hasSelection()) {
         const int step = (event->modifiers() & Qt::ShiftModifier) ? 10 : 1;
         int dx = 0, dy = 0;
         switch (event->key()) {

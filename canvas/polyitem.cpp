@@ -65,10 +65,11 @@ void PolyItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
 {
     if (m_dragging)
         return;
-    const int v = vertexAt(event->pos());
+    const bool draws = pressDrawsHere(event->modifiers());
+    const int v = draws ? -1 : vertexAt(event->pos());
     setHovered(m_hoverVertex, v);
     Qt::CursorShape shape = Qt::ArrowCursor;
-    if (v >= 0)
+    if (v >= 0 || draws)
         shape = Qt::CrossCursor;
     else if (polygon().containsPoint(event->pos(), Qt::OddEvenFill))
         shape = Qt::SizeAllCursor;

@@ -194,6 +194,12 @@ void ShapeItemBase::setHovered(int &hovered, int part)
     update();
 }
 
+bool ShapeItemBase::pressDrawsHere(Qt::KeyboardModifiers modifiers) const
+{
+    const auto *annScene = qobject_cast<AnnotationScene *>(scene());
+    return annScene && annScene->pressDraws(modifiers);
+}
+
 void ShapeItemBase::showCursor(Qt::CursorShape shape)
 {
     if (!hasCursor() || cursor().shape() != shape)

@@ -70,6 +70,8 @@ protected:
     // when it differs.
     void setHovered(int &hovered, int part);
     void showCursor(Qt::CursorShape shape);
+    // A press here would draw over the shape (AnnotationScene::pressDraws): no handle is offered.
+    bool pressDrawsHere(Qt::KeyboardModifiers modifiers) const;
 
     // Decorations, drawn with the painter already in screen pixels (scaled by 1 / s).
     void paintTag(QPainter *painter, const QRectF &screenRect, bool elideToRect) const;

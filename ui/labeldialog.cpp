@@ -3,6 +3,7 @@
 #include "canvas/labelcolor.h"
 #include "shared/language.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
 #include <QHBoxLayout>
@@ -71,11 +72,20 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
     buttonRow->addWidget(cancel);
     buttonRow->addWidget(ok);
 
+    // The menu entry's name is too long for the dialog's width in most languages.
+    m_dontAsk = new QCheckBox(translateText("以后不再询问类别"), this);
+    m_dontAsk->setObjectName(QStringLiteral("dontAsk"));
+    m_dontAsk->setToolTip(translateText("不询问类别，直接使用当前类别"));
+    // A click on it leaves the keys with the category field.
+    m_dontAsk->setFocusPolicy(Qt::TabFocus);
+    m_dontAsk->hide();
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 16, 18, 16);
     layout->setSpacing(12);
     layout->addWidget(header);
     layout->addLayout(swatchRow);
+    layout->addWidget(m_dontAsk);
     layout->addLayout(buttonRow);
 
     connect(edit, &QLineEdit::returnPressed, this, &QDialog::accept);
@@ -88,15 +98,19 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
 }
 
 QString LabelDialog::askLabel(QWidget *parent, const QStringList &labels, const QString &initialText,
-                              bool *accepted, const QString &title)
+                              bool *accepted, const QString &title, bool *dontAsk)
 {
     const QString shownTitle = title.isEmpty() ? translateText("输入类别") : title;
     LabelDialog dialog(labels, initialText, shownTitle, parent);
+    if (dontAsk)
+        dialog.showDontAsk(*dontAsk);
     const bool ok = dialog.exec() == QDialog::Accepted;
     if (accepted)
         *accepted = ok;
     if (!ok)
         return QString();
+    if (dontAsk)
+        *dontAsk = dialog.dontAsk();
     const QString text = dialog.currentText().trimmed();
     return text.isEmpty() ? initialText : text;
 }
@@ -127,6 +141,17 @@ void LabelDialog::accept()
 QString LabelDialog::currentText() const
 {
     return m_combo->currentText();
+}
+
+void LabelDialog::showDontAsk(bool checked)
+{
+    m_dontAsk->setChecked(checked);
+    m_dontAsk->show();
+}
+
+bool LabelDialog::dontAsk() const
+{
+    return m_dontAsk->isVisibleTo(this) && m_dontAsk->isChecked();
 }
 
 QColor LabelDialog::swatchColor(const QString &text)

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QStringList>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 
@@ -16,11 +17,17 @@ public:
                 QWidget *parent = nullptr);
 
     // Runs the dialog modally. Accepted: the trimmed text, or initialText when that is empty.
-    // Rejected: an empty string. *accepted (when given) tells which happened.
+    // Rejected: an empty string. *accepted (when given) tells which happened. With dontAsk, the
+    // dialog shows the "don't ask for the category" box checked as *dontAsk, and an accepted
+    // dialog writes its state back (a cancelled one leaves it).
     static QString askLabel(QWidget *parent, const QStringList &labels, const QString &initialText,
-                            bool *accepted = nullptr, const QString &title = QString());
+                            bool *accepted = nullptr, const QString &title = QString(),
+                            bool *dontAsk = nullptr);
 
     QString currentText() const;
+    // The "don't ask for the category" box, shown only after this call.
+    void showDontAsk(bool checked);
+    bool dontAsk() const;
     // The swatch colour for a typed text: the canvas colour of the trimmed text, or the line
     // colour when it is blank.
     static QColor swatchColor(const QString &text);
@@ -38,4 +45,5 @@ private:
     QString m_typed;
     QComboBox *m_combo = nullptr;
     QLabel *m_swatch = nullptr;
+    QCheckBox *m_dontAsk = nullptr;
 };

@@ -45,6 +45,9 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_message->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     m_message->setStyleSheet(QStringLiteral("color:#E6E9EF;"));
     m_message->hide();
+    m_category = addLabel(bar, QString());
+    m_category->setObjectName(QStringLiteral("statusCategory"));
+    m_category->hide();
     m_pending = addLabel(bar, QString());
     m_format = new QComboBox(bar);
     m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
@@ -105,16 +108,38 @@ void MainStatusBar::setDirty(bool dirty)
     m_saved->setStyleSheet(QLatin1String(dirty ? kBusyStyle : kOnlineStyle));
 }
 
+void MainStatusBar::setCategory(const QString &label, bool dontAsk)
+{
+    m_categoryLabel = label;
+    m_dontAsk = dontAsk;
+    if (label.isEmpty()) {
+        m_category->clear();
+        m_category->hide();
+        return;
+    }
+    m_category->setText(dontAsk ? translateText("类别：%1 · 不询问").arg(label) : translateText("类别：%1").arg(label));
+    // Accent while shapes take it without asking: the user should not forget it is on.
+    m_category->setStyleSheet(QLatin1String(dontAsk ? "color:#4C8DFF;" : "color:#9AA3B2;"));
+    m_category->setToolTip(dontAsk ? translateText("不询问类别，直接使用当前类别") : QString());
+    m_category->setVisible(m_message->isHidden());
+}
+
+QString MainStatusBar::categoryText() const
+{
+    return m_category->text();
+}
+
 void MainStatusBar::setMessage(const QString &text)
 {
     m_message->setText(text);
     m_message->setToolTip(text);
-    // The message needs the room more than the file's name, size, folder and results count do
-    // for the few seconds it is shown; state, zoom, cursor, format and saved stay.
+    // The message needs the room more than the file's name, size, folder, category and results
+    // count do for the few seconds it is shown; state, zoom, cursor, format and saved stay.
     const bool shown = !text.isEmpty();
     for (QWidget *room : {static_cast<QWidget *>(m_file), static_cast<QWidget *>(m_size),
                           static_cast<QWidget *>(m_directory), static_cast<QWidget *>(m_pending)})
         room->setVisible(!shown);
+    m_category->setVisible(!shown && !m_categoryLabel.isEmpty());
     m_message->setVisible(shown);
 }
 
@@ -149,6 +174,7 @@ void MainStatusBar::retranslate()
         break;
     }
     setDirty(m_dirty);
+    setCategory(m_categoryLabel, m_dontAsk);
     elideDirectory();
 }
 

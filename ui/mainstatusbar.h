@@ -28,6 +28,9 @@ public:
     void setDirectory(const QString &nativePath);
     void setUseYolo(bool yolo);
     void setDirty(bool dirty);
+    // The category a drawn shape gets (or is offered); hidden while there is none. dontAsk: it is
+    // given without asking.
+    void setCategory(const QString &label, bool dontAsk);
     // A hint of the canvas (while a polygon is drawn): shown in the directory's place, which
     // comes back when the text is empty. Every other widget is permanent, so the bar's own
     // temporary message would have no room.
@@ -40,6 +43,7 @@ public:
     QString savedText() const;
     QString directoryText() const;
     QString pendingText() const;
+    QString categoryText() const;   // empty without a category
     QComboBox *formatCombo() const { return m_format; }
 
 signals:
@@ -59,6 +63,7 @@ private:
     QLabel *m_cursor;
     QLabel *m_directory;
     QLabel *m_message;
+    QLabel *m_category;
     QLabel *m_pending;
     QComboBox *m_format;
     QLabel *m_saved;
@@ -66,6 +71,8 @@ private:
     enum class Model { Checking, Busy, Online, Offline } m_model = Model::Checking;
     QString m_directoryPath;
     bool m_dirty = false;
+    QString m_categoryLabel;
+    bool m_dontAsk = false;
     bool m_hasImage = false;
     bool m_hasCursor = false;
 };

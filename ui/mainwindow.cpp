@@ -61,6 +61,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
 
     const WindowSettings::Values settings = WindowSettings::load();
     m_categories = new CategoryHistory(settings.labels, WindowSettings::deletedLabels(), this);
+    m_dontAskCategory = WindowSettings::dontAskCategory();
     m_serverConfig = settings.server;
     m_client = new VllmClient(this);
     m_client->setServerConfig(m_serverConfig);
@@ -113,6 +114,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_status->setUseYolo(m_session->useYolo());
     updateEmptyState();
     updateSavedIndicator();
+    updateCategoryIndicator();
     refreshStatus();
     updateTitle();
 
@@ -223,6 +225,7 @@ void MainWindow::connectSignals()
     connect(m_categories, &CategoryHistory::changed, this, [this] {
         m_session->setClassNames(m_categories->labels());
         refreshCategories();
+        updateCategoryIndicator();
     });
 
     connect(m_fileList, &FileListPanel::currentPathChanged, this, [this](const QString &path) {
@@ -340,8 +343,18 @@ void MainWindow::layoutCanvasOverlays()
 
 void MainWindow::retranslateWidgets()
 {
-    m_hint->setText(translateText("滚轮缩放 · 空格+拖拽平移 · 拖框新建 · Enter 确认 ⚡框 · Esc 拒绝 · A/D 切换待确认"));
     m_emptyState->retranslate();
+    updateCanvasHint();
+}
+
+void MainWindow::updateCanvasHint()
+{
+    QString hint = translateText("滚轮缩放 · 空格+拖拽平移 · 拖框新建 · Enter 确认 ⚡框 · Esc 拒绝 · A/D 切换待确认");
+    if (m_scene->mode() == AnnotationScene::RectMode)
+        hint += QStringLiteral(" · ") + translateText("Shift+拖框 在已有标注上新建");
+    else if (m_scene->mode() == AnnotationScene::PolygonMode)
+        hint += QStringLiteral(" · ") + translateText("Shift+点击 在已有标注上加点");
+    m_hint->setText(hint);
     layoutCanvasOverlays();
 }
 
@@ -375,6 +388,22 @@ void MainWindow::updateSavedIndicator()
 void MainWindow::updateModelIndicator()
 {
     m_status->setModelState(m_inferenceBusy, m_modelOnline);
+}
+
+void MainWindow::updateCategoryIndicator()
+{
+    m_status->setCategory(m_categories->lastLabel(), m_dontAskCategory);
+}
+
+void MainWindow::setDontAskCategory(bool dontAsk)
+{
+    if (m_actions.dontAskCategory && m_actions.dontAskCategory->isChecked() != dontAsk)
+        m_actions.dontAskCategory->setChecked(dontAsk);   // comes back here through toggled
+    if (m_dontAskCategory == dontAsk)
+        return;
+    m_dontAskCategory = dontAsk;
+    WindowSettings::saveDontAskCategory(dontAsk);
+    updateCategoryIndicator();
 }
 
 void MainWindow::refreshPanels()

@@ -76,6 +76,10 @@ public:
     void showFinding(const QString &path, int shapeNumber);
     // The categories of the panel in their row order (the keys 1-9 follow it).
     QStringList categoryRows() const;
+    // While on, a drawn shape takes the current category without the label dialog (which still
+    // asks while there is none). Remembered in the settings.
+    bool dontAskCategory() const { return m_dontAskCategory; }
+    void setDontAskCategory(bool dontAsk);
 
     QString currentDirectory() const;
     QString currentImagePath() const;
@@ -118,6 +122,9 @@ private:
     void refreshStatus();
     void updateSavedIndicator();
     void updateModelIndicator();
+    void updateCategoryIndicator();
+    // The canvas's hint line; what Shift does depends on the mode.
+    void updateCanvasHint();
     void refreshPanels();
     void refreshObjects();
     void refreshCategories();
@@ -210,6 +217,7 @@ private:
     InputTimingProbe *m_timingProbe = nullptr;   // only while timing is on
     bool m_firstShow = true;
     bool m_lastChosenYolo = false;   // the last format chosen anywhere: new folders start with it
+    bool m_dontAskCategory = false;
 
     // Widgets
     AnnotationScene *m_scene = nullptr;

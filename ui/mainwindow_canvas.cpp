@@ -268,11 +268,18 @@ void MainWindow::addDrafted(const Annotation &draft)
 {
     if (!m_editor->hasImage())
         return;
+    const QString current = m_categories->lastLabel();
+    if (m_dontAskCategory && !current.isEmpty()) {
+        m_editor->addShape(draft, current);
+        return;
+    }
+    bool dontAsk = m_dontAskCategory;
     const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
-                                                m_categories->lastLabel(), nullptr, translateText("输入类别"));
+                                                current, nullptr, translateText("输入类别"), &dontAsk);
     if (label.isEmpty())
         return;   // cancelled: the drawn shape is dropped, nothing to undo
     m_editor->addShape(draft, label);
+    setDontAskCategory(dontAsk);
 }
 
 void MainWindow::editCategory(uint id)

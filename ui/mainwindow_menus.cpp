@@ -160,6 +160,11 @@ void MainWindow::buildActions()
         : (sceneMode == AnnotationScene::PolygonMode ? a.polyMode : a.editMode);
     current->setChecked(true);
 
+    a.dontAskCategory = makeAction(QString(), translateText("不询问类别，直接使用当前类别"));
+    a.dontAskCategory->setCheckable(true);
+    a.dontAskCategory->setChecked(m_dontAskCategory);
+    connect(a.dontAskCategory, &QAction::toggled, this, &MainWindow::setDontAskCategory);
+
     a.prevPending = makeAction(QString(), translateText("上一个待确认框"));
     a.prevPending->setShortcut(QKeySequence(QStringLiteral("A")));
     a.nextPending = makeAction(QString(), translateText("下一个待确认框"));
@@ -283,6 +288,8 @@ void MainWindow::buildMenus()
     annotate->addAction(a.polyMode);
     annotate->addAction(a.editMode);
     annotate->addSeparator();
+    annotate->addAction(a.dontAskCategory);
+    annotate->addSeparator();
     annotate->addAction(a.prevPending);
     annotate->addAction(a.nextPending);
     annotate->addAction(a.confirmCurrent);
@@ -378,6 +385,7 @@ void MainWindow::setModeFromAction(QAction *action)
     const int mode = action->data().toInt();
     m_scene->setMode(mode);
     m_view->setCanvasCursor(mode == AnnotationScene::SelectMode ? Qt::ArrowCursor : Qt::CrossCursor);
+    updateCanvasHint();
 }
 
 void MainWindow::showVisibility()
@@ -413,6 +421,7 @@ void MainWindow::switchLanguage(const QString &code)
     m_status->retranslate();
     updateModelIndicator();
     updateSavedIndicator();
+    updateCategoryIndicator();
     updateTitle();
     m_fileList->retranslate();
     m_objectPanel->retranslate();

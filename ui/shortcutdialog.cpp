@@ -43,6 +43,7 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {QStringLiteral("Ctrl+Enter / Ctrl+Del"), translateText("全部确认 / 全部拒绝 本图的 ⚡框")},
         {translateText("空格+拖拽") + QStringLiteral(" / ") + translateText("滚轮"),
          translateText("平移画布 / 缩放（以光标为锚点）")},
+        {translateText("Shift+拖拽"), translateText("在已有标注上画新框，而不抓取它（多边形模式：加点）")},
         {QStringLiteral("Ctrl+O / Ctrl+G"), translateText("打开图片目录 / 自动标注")},
         {QStringLiteral("Ctrl+0 / Ctrl+1"), translateText("适合窗口 / 原始尺寸")},
         // One row for the view's toggles: a row more would not fit the window in every language.

@@ -38,6 +38,7 @@ struct WindowActions
     QAction *rectMode = nullptr;
     QAction *polyMode = nullptr;
     QAction *editMode = nullptr;
+    QAction *dontAskCategory = nullptr;   // checkable, no key
     QAction *prevPending = nullptr;
     QAction *nextPending = nullptr;
     QAction *confirmCurrent = nullptr;

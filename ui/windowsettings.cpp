@@ -86,6 +86,16 @@ void saveFileListWidth(int width)
     store().setValue(QStringLiteral("fileList/width"), width);
 }
 
+bool dontAskCategory()
+{
+    return store().value(QStringLiteral("annotate/dontAskCategory"), false).toBool();
+}
+
+void saveDontAskCategory(bool dontAsk)
+{
+    store().setValue(QStringLiteral("annotate/dontAskCategory"), dontAsk);
+}
+
 QByteArray geometry()
 {
     return store().value(QStringLiteral("geometry")).toByteArray();

@@ -36,6 +36,11 @@ void saveLabels(const QStringList &labels, const QStringList &deleted = QStringL
 int fileListWidth();
 void saveFileListWidth(int width);
 
+// A drawn shape takes the current category without the label dialog ("annotate/dontAskCategory",
+// default false).
+bool dontAskCategory();
+void saveDontAskCategory(bool dontAsk);
+
 QByteArray geometry();
 void saveGeometry(const QByteArray &geometry);
 

@@ -18,7 +18,8 @@ private slots:
     void drawBox();
     void tinyDragDraftsNothing_data();
     void tinyDragDraftsNothing();
-    void rectModePressOnShapeEditsIt();
+    void pressOnShape_data();
+    void pressOnShape();
 
     void clickOnEmptyCanvas_data();
     void clickOnEmptyCanvas();
@@ -110,17 +111,77 @@ void TestAnnotationScene::tinyDragDraftsNothing()
     QVERIFY(f.scene->selectedIds().isEmpty());
 }
 
-void TestAnnotationScene::rectModePressOnShapeEditsIt()
+void TestAnnotationScene::pressOnShape_data()
 {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("shift");
+    QTest::addColumn<bool>("selected");     // the box is selected before the press
+    QTest::addColumn<QPointF>("from");      // a drag from here 20 pixels right and 30 down
+    QTest::addColumn<QRectF>("drafted");    // the box drafted; null: none
+    QTest::addColumn<int>("draftPoints");   // polygon points placed
+    QTest::addColumn<QRectF>("shapeAfter"); // the box that was under the press
+    QTest::addColumn<int>("cursor");        // over the press point before it, Shift held or not
+
+    const QRectF box(100, 100, 50, 50);
+    const int rect = AnnotationScene::RectMode;
+    const int poly = AnnotationScene::PolygonMode;
+    const int select = AnnotationScene::SelectMode;
+    const int cross = Qt::CrossCursor;
+    const int arrow = Qt::ArrowCursor;   // an unselected box offers no handle
+    QTest::newRow("box mode: a press on a box grabs it")
+        << rect << false << false << QPointF(120, 120) << QRectF() << 0 << QRectF(120, 130, 50, 50) << arrow;
+    QTest::newRow("box mode, Shift: a new box starts on it")
+        << rect << true << false << QPointF(120, 120) << QRectF(120, 120, 20, 30) << 0 << box << cross;
+    QTest::newRow("box mode, Shift: a new box starts on a selected box's handle")
+        << rect << true << true << QPointF(150, 150) << QRectF(150, 150, 20, 30) << 0 << box << cross;
+    QTest::newRow("box mode, Shift on empty canvas: a box as without it")
+        << rect << true << false << QPointF(20, 20) << QRectF(20, 20, 20, 30) << 0 << box << cross;
+    QTest::newRow("polygon mode: a press on a box grabs it")
+        << poly << false << false << QPointF(120, 120) << QRectF() << 0 << QRectF(120, 130, 50, 50) << arrow;
+    QTest::newRow("polygon mode, Shift: the first point goes on it")
+        << poly << true << false << QPointF(120, 120) << QRectF() << 1 << box << cross;
+    QTest::newRow("polygon mode, Shift: the first point goes on a selected box's handle")
+        << poly << true << true << QPointF(150, 150) << QRectF() << 1 << box << cross;
+    // Select mode draws nothing: Shift does not change what a press does there.
+    QTest::newRow("select mode, Shift: the press still grabs")
+        << select << true << false << QPointF(120, 120) << QRectF() << 0 << QRectF(120, 130, 50, 50) << arrow;
+}
+
+void TestAnnotationScene::pressOnShape()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, shift);
+    QFETCH(bool, selected);
+    QFETCH(QPointF, from);
+    QFETCH(QRectF, drafted);
+    QFETCH(int, draftPoints);
+    QFETCH(QRectF, shapeAfter);
+    QFETCH(int, cursor);
+
     CanvasFixture f;
     const uint id = f.add(box("cat", QRectF(100, 100, 50, 50)));
-    f.scene->setMode(AnnotationScene::RectMode);
-    QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
+    if (selected)
+        f.scene->selectId(id, false);
+    f.scene->setMode(mode);
+    // The drawing modes' cursor, as the window sets it.
+    f.view->setCanvasCursor(mode == AnnotationScene::SelectMode ? Qt::ArrowCursor : Qt::CrossCursor);
+    const Qt::KeyboardModifiers held = shift ? Qt::ShiftModifier : Qt::NoModifier;
+    f.move(QPointF(300, 250), held);
+    f.move(from, held);
+    QCOMPARE(int(f.viewport()->cursor().shape()), cursor);
+    QSignalSpy draftedSpy(f.scene.get(), &AnnotationScene::shapeDrafted);
     QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
-    f.drag(QPointF(120, 120), QPointF(140, 120));
-    QCOMPARE(drafted.count(), 0);
-    QCOMPARE(edited.count(), 1);
-    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(120, 100, 50, 50));
+    // Shift is read at the press only; the moves and the release carry it as a held key would.
+    f.drag(from, from + QPointF(20, 30), held);
+
+    QCOMPARE(draftedSpy.count(), drafted.isNull() ? 0 : 1);
+    if (!drafted.isNull())
+        QCOMPARE(draftedSpy.at(0).at(0).value<Annotation>().rect, drafted);
+    QCOMPARE(f.scene->draftPoints().size(), draftPoints);
+    if (draftPoints > 0)
+        QCOMPARE(f.scene->draftPoints().first(), from);
+    QCOMPARE(edited.count(), shapeAfter == QRectF(100, 100, 50, 50) ? 0 : 1);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, shapeAfter);
 }
 
 void TestAnnotationScene::clickOnEmptyCanvas_data()

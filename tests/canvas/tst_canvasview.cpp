@@ -39,6 +39,7 @@ private slots:
     void cursorReport();
 
     void arrowKeysNudgeOrScroll();
+    void arrowKeysBeatShortcutsWithSelection_data();
     void arrowKeysBeatShortcutsWithSelection();
     void viewScaleReachesItems();
     void selectIdEnsuresVisible();
@@ -427,22 +428,38 @@ void TestCanvasView::arrowKeysNudgeOrScroll()
     QCOMPARE(h->value(), h1);
 }
 
+void TestCanvasView::arrowKeysBeatShortcutsWithSelection_data()
+{
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("nudges");   // with a selection: the shape moves, the window's key does not fire
+    QTest::addColumn<double>("dx");
+    QTest::newRow("arrow") << int(Qt::NoModifier) << true << -1.0;
+    QTest::newRow("Shift: ten pixels") << int(Qt::ShiftModifier) << true << -10.0;
+    // The window's keys with Ctrl (brightness and contrast are Ctrl+Shift+arrows).
+    QTest::newRow("Ctrl+Shift is the window's") << int(Qt::ControlModifier | Qt::ShiftModifier) << false << 0.0;
+    QTest::newRow("Ctrl is the window's") << int(Qt::ControlModifier) << false << 0.0;
+}
+
 void TestCanvasView::arrowKeysBeatShortcutsWithSelection()
 {
+    QFETCH(int, modifiers);
+    QFETCH(bool, nudges);
+    QFETCH(double, dx);
+    const Qt::KeyboardModifiers mods(modifiers);
     CanvasFixture f;
     const uint id = f.add(box("cat", QRectF(100, 100, 50, 50)));
     QWidget *window = f.view->window();
-    QShortcut shortcut(QKeySequence(Qt::Key_Left), window);
+    QShortcut shortcut(QKeySequence(mods | Qt::Key_Left), window);
     QSignalSpy fired(&shortcut, &QShortcut::activated);
     window->activateWindow();
     f.view->setFocus();
     QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::keyClick(f.view.get(), Qt::Key_Left);
+    QTest::keyClick(f.view.get(), Qt::Key_Left, mods);
     QCOMPARE(fired.count(), 1);   // no selection: the window's shortcut wins
     f.scene->selectId(id, false);
-    QTest::keyClick(f.view.get(), Qt::Key_Left);
-    QCOMPARE(fired.count(), 1);
-    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(99, 100, 50, 50));
+    QTest::keyClick(f.view.get(), Qt::Key_Left, mods);
+    QCOMPARE(fired.count(), nudges ? 1 : 2);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().rect, QRectF(100 + dx, 100, 50, 50));
 }
 
 void TestCanvasView::viewScaleReachesItems()

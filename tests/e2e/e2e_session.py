@@ -216,15 +216,19 @@ class Session:
             time.sleep(0.2)
         raise Failure(what)
 
-    def drag(self, x1, y1, x2, y2):
-        """A drag between two points of the main window."""
+    def drag(self, x1, y1, x2, y2, shift=False):
+        """A drag between two points of the main window, with Shift held when asked."""
         ox, oy = self.origin()
         x1, y1, x2, y2 = x1 + ox, y1 + oy, x2 + ox, y2 + oy
         self.xdo("mousemove", "--sync", x1, y1)
+        if shift:
+            self.xdo("keydown", "shift")
         self.xdo("mousedown", 1)
         for i in range(1, 6):
             self.xdo("mousemove", "--sync", x1 + (x2 - x1) * i // 5, y1 + (y2 - y1) * i // 5)
         self.xdo("mouseup", 1)
+        if shift:
+            self.xdo("keyup", "shift")
         time.sleep(0.3)
 
     def click(self, x, y, repeat=1, screen=False):
@@ -310,6 +314,20 @@ class Session:
         check(abs(self.saved_left(1) - (drawn_left - 3)) < 1e-6, "Ctrl+Z did not undo the nudges")
         self.key("ctrl+y", "ctrl+s")
         check(abs(self.saved_left(1) - drawn_left) < 1e-6, "Ctrl+Y did not redo the nudges")
+        # With Shift held, a drag that starts on the box draws a second box instead of moving it.
+        self.drag(500, 360, 620, 460, shift=True)
+        # Bounded: a drag that moved the box brings no prompt, and a search that waits would hang.
+        self.until("Shift+drag on the box brought no category prompt",
+                   lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Enter Category"],
+                                          env=self.env, capture_output=True).returncode == 0, timeout=10)
+        self.name_shape("kite")
+        self.key("ctrl+s")
+        code, shown = self.cli("show", self.image(1))
+        check(code == 0 and shown[0]["count"] == 2, "Shift+drag on the box did not draw a second one: %s" % shown)
+        check(abs(self.saved_left(1) - drawn_left) < 1e-6, "Shift+drag on the box moved it")
+        self.key("ctrl+z", "ctrl+s")   # photo1 goes on with its one box
+        code, shown = self.cli("show", self.image(1))
+        check(code == 0 and shown[0]["count"] == 1, "Ctrl+Z did not take the second box back: %s" % shown)
 
         # PageDown steps to the next image although the box is still selected.
         mark = self.app.count()

@@ -6,6 +6,7 @@
 #include "stylesheet.h"
 #include "testmain.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +40,9 @@ private Q_SLOTS:
     void askLabel_data();
     void askLabel();
     void outFlagIsOptional();
+    void dontAskBox_data();
+    void dontAskBox();
+    void dontAskBoxFitsEveryLanguage();
     void initialTextSelectedAndFocused();
     void swatchFollowsText_data();
     void swatchFollowsText();
@@ -177,6 +181,88 @@ void TestLabelDialog::outFlagIsOptional()
         QTest::keyClick(dialog->findChild<QComboBox *>()->lineEdit(), Qt::Key_Enter);
     });
     QCOMPARE(result, QStringLiteral("cat"));
+}
+
+// The "don't ask for the category" box: shown only when asked for, written back when accepted.
+void TestLabelDialog::dontAskBox_data()
+{
+    QTest::addColumn<int>("given");      // -1: not asked for; else the state handed in
+    QTest::addColumn<bool>("click");
+    QTest::addColumn<int>("finish");
+    QTest::addColumn<bool>("expected");  // the state afterwards
+
+    QTest::newRow("not asked for: no box") << -1 << false << int(Finish::ReturnKey) << false;
+    QTest::newRow("ticked and accepted") << 0 << true << int(Finish::ReturnKey) << true;
+    QTest::newRow("unticked and accepted") << 1 << true << int(Finish::OkButton) << false;
+    QTest::newRow("left as it was") << 1 << false << int(Finish::ReturnKey) << true;
+    QTest::newRow("ticked but cancelled: unchanged") << 0 << true << int(Finish::EscapeKey) << false;
+}
+
+void TestLabelDialog::dontAskBox()
+{
+    QFETCH(int, given);
+    QFETCH(bool, click);
+    QFETCH(int, finish);
+    QFETCH(bool, expected);
+
+    bool dontAsk = given == 1;
+    bool shown = false;
+    bool shownChecked = false;
+    bool reached = false;
+    QString boxText;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<LabelDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isActiveWindow())
+            return;
+        poll.stop();
+        reached = true;
+        auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("dontAsk"));
+        shown = box && box->isVisible();
+        shownChecked = shown && box->isChecked();
+        if (shown) {
+            boxText = box->text();
+            if (click)
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        }
+        // Typed where a user's keys go: a click on the box leaves them with the field.
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("cat"));
+        if (Finish(finish) == Finish::OkButton)
+            QTest::mouseClick(buttonWithText(dialog, translateText("确定")), Qt::LeftButton);
+        else
+            QTest::keyClick(dialog->findChild<QComboBox *>()->lineEdit(),
+                            Finish(finish) == Finish::EscapeKey ? Qt::Key_Escape : Qt::Key_Return);
+    });
+    poll.start();
+    const QString result = LabelDialog::askLabel(nullptr, {QStringLiteral("car")}, QString(), nullptr,
+                                                 QStringLiteral("输入类别"), given < 0 ? nullptr : &dontAsk);
+    QVERIFY(reached);
+    QCOMPARE(shown, given >= 0);
+    QCOMPARE(shownChecked, given == 1);
+    if (shown)
+        QCOMPARE(boxText, QStringLiteral("以后不再询问类别"));
+    QCOMPARE(result, Finish(finish) == Finish::EscapeKey ? QString() : QStringLiteral("cat"));
+    QCOMPARE(dontAsk, expected);
+}
+
+// The dialog keeps its width; the box's text is whole in every language.
+void TestLabelDialog::dontAskBoxFitsEveryLanguage()
+{
+    QStringList cut;
+    for (const auto &language : languageList()) {
+        setLanguage(language.first);
+        LabelDialog dialog({QStringLiteral("car")}, QString(), translateText("输入类别"));
+        dialog.showDontAsk(false);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *box = dialog.findChild<QCheckBox *>(QStringLiteral("dontAsk"));
+        if (box->width() < box->sizeHint().width())
+            cut << QStringLiteral("%1: %2").arg(language.first, box->text());
+        QCOMPARE(dialog.width(), 360);
+    }
+    setLanguage(QStringLiteral("zh_CN"));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1String("; "))));
 }
 
 void TestLabelDialog::initialTextSelectedAndFocused()

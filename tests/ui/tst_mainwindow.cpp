@@ -32,7 +32,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QShortcut>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUndoStack>
@@ -84,6 +87,143 @@ QStringList describeMenus(QMenuBar *bar)
     return rows;
 }
 
+// The keys (portable text) a chip of the F1 list stands for. A chip is one whole key ("Ctrl+Shift+↑");
+// "1–9" stands for nine. Words (gestures, key groups) are Chinese and stand for none; an ASCII
+// chip that is no key spelling is reported in *unreadable.
+QStringList keysOfChip(const QString &chip, QStringList *unreadable)
+{
+    static const QRegularExpression range(QStringLiteral("^(\\d)\\s*[–-]\\s*(\\d)$"));
+    const QRegularExpressionMatch digits = range.match(chip);
+    if (digits.hasMatch()) {
+        QStringList keys;
+        for (int d = digits.captured(1).toInt(); d <= digits.captured(2).toInt(); ++d)
+            keys << QString::number(d);
+        return keys;
+    }
+    QString spelled = chip;
+    spelled.replace(QChar(0x2190), QStringLiteral("Left")).replace(QChar(0x2192), QStringLiteral("Right"));
+    spelled.replace(QChar(0x2191), QStringLiteral("Up")).replace(QChar(0x2193), QStringLiteral("Down"));
+    spelled.replace(QStringLiteral("PgDn"), QStringLiteral("PgDown"));
+    for (const QChar c : std::as_const(spelled)) {
+        if (c.unicode() > 0x7F)
+            return {};
+    }
+    const QKeySequence key = QKeySequence::fromString(spelled, QKeySequence::PortableText);
+    const QString text = key.toString(QKeySequence::PortableText);
+    if (key.count() != 1 || key[0].key() == Qt::Key_unknown || text.compare(spelled, Qt::CaseInsensitive) != 0) {
+        unreadable->append(chip);
+        return {};
+    }
+    // The list writes Enter for both Enter keys; the main one is Return.
+    if (key[0].key() == Qt::Key_Enter)
+        return {QString(text).replace(QStringLiteral("Enter"), QStringLiteral("Return")), text};
+    return {text};
+}
+
+// Where a shortcut works, as far as a clash is concerned.
+struct Binding
+{
+    QString key;      // portable text
+    QString owner;    // what the user would call it, for the failure message
+    QObject *object;  // the action or QShortcut
+    Qt::ShortcutContext context;
+    QWidget *widget;  // the widget of a widget context; the top-level window of a window context
+};
+
+QWidget *homeWidget(QObject *object)
+{
+    for (QObject *o = object->parent(); o; o = o->parent()) {
+        if (auto *widget = qobject_cast<QWidget *>(o))
+            return widget;
+    }
+    return nullptr;
+}
+
+QString ownerOf(QAction *action)
+{
+    QString name = action->text().remove(QLatin1Char('&'));
+    QStringList places;
+    const QObjectList on = action->associatedObjects();
+    for (QObject *o : on) {
+        if (auto *menu = qobject_cast<QMenu *>(o))
+            places << menu->title().remove(QLatin1Char('&'));
+        else if (qobject_cast<QToolBar *>(o))
+            places << QStringLiteral("toolbar");
+        else
+            places << QString::fromLatin1(o->metaObject()->className());
+    }
+    if (name.isEmpty())
+        name = QStringLiteral("(action without text)");
+    return QStringLiteral("%1 [%2]").arg(name, places.join(QStringLiteral(", ")));
+}
+
+// Every key bound by the window's actions and QShortcuts. An action that is on no widget is bound
+// nowhere (unless application-wide).
+QList<Binding> windowBindings(QWidget *window)
+{
+    QList<Binding> bindings;
+    auto add = [&](const QList<QKeySequence> &keys, const QString &owner, QObject *object,
+                   Qt::ShortcutContext context, QWidget *widget) {
+        QStringList seen;
+        for (const QKeySequence &key : keys) {
+            const QString text = key.toString(QKeySequence::PortableText);
+            if (text.isEmpty() || seen.contains(text))
+                continue;
+            seen << text;
+            bindings.append({text, owner, object, context, widget});
+        }
+    };
+    const QList<QAction *> actions = window->findChildren<QAction *>();
+    for (QAction *action : actions) {
+        const QObjectList on = action->associatedObjects();
+        if (on.isEmpty() && action->shortcutContext() != Qt::ApplicationShortcut)
+            continue;
+        QWidget *widget = nullptr;
+        if (action->shortcutContext() == Qt::WidgetShortcut || action->shortcutContext() == Qt::WidgetWithChildrenShortcut) {
+            for (QObject *o : on) {
+                if ((widget = qobject_cast<QWidget *>(o)))
+                    break;
+            }
+        } else if (QWidget *home = homeWidget(action)) {
+            widget = home->window();
+        }
+        add(action->shortcuts(), ownerOf(action), action, action->shortcutContext(), widget);
+    }
+    const QList<QShortcut *> shortcuts = window->findChildren<QShortcut *>();
+    for (QShortcut *shortcut : shortcuts) {
+        QWidget *parent = qobject_cast<QWidget *>(shortcut->parent());
+        const bool windowWide = shortcut->context() == Qt::WindowShortcut || shortcut->context() == Qt::ApplicationShortcut;
+        const QString owner = QStringLiteral("QShortcut %1 on %2")
+                                  .arg(shortcut->objectName(), parent ? QString::fromLatin1(parent->metaObject()->className())
+                                                                      : QStringLiteral("?"));
+        add(shortcut->keys(), owner, shortcut, shortcut->context(),
+            parent ? (windowWide ? parent->window() : parent) : nullptr);
+    }
+    return bindings;
+}
+
+// Two bindings of one key clash when both can be active at once: Qt then calls the key ambiguous
+// and runs neither.
+bool canClash(const Binding &a, const Binding &b)
+{
+    const auto windowWide = [](const Binding &x) {
+        return x.context == Qt::WindowShortcut || x.context == Qt::ApplicationShortcut;
+    };
+    if (a.context == Qt::ApplicationShortcut || b.context == Qt::ApplicationShortcut || !a.widget || !b.widget)
+        return true;
+    if (windowWide(a) && windowWide(b))
+        return a.widget == b.widget;
+    if (windowWide(a) || windowWide(b)) {
+        const Binding &w = windowWide(a) ? a : b;
+        const Binding &x = windowWide(a) ? b : a;
+        return x.widget->window() == w.widget;
+    }
+    const auto covers = [](const Binding &outer, const Binding &inner) {
+        return outer.context == Qt::WidgetWithChildrenShortcut && outer.widget->isAncestorOf(inner.widget);
+    };
+    return a.widget == b.widget || covers(a, b) || covers(b, a);
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -127,6 +267,8 @@ private slots:
     void damagedLabelFileTrashedOnFirstSave();
     void largePhotoOpens();
     void shortcutListNamesBoundKeys();
+    void everyShortcutOnceAndListed_data();
+    void everyShortcutOnceAndListed();
     void textsFitTheCanvas_data();
     void textsFitTheCanvas();
     void fileListWidthRemembered();
@@ -730,10 +872,15 @@ void TestMainWindow::languageSwitchKeepsActions()
     auto window = openWindow(m_dir);
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(0)));
+    // The canvas hint says what Shift does in the mode.
+    const auto *hint = window->findChild<QLabel *>(QStringLiteral("canvasHint"));
+    QVERIFY(hint->text().endsWith(QStringLiteral(" · Shift+拖框 在已有标注上新建")));
     window->actions().polyMode->trigger();
+    QVERIFY(hint->text().endsWith(QStringLiteral(" · Shift+点击 在已有标注上加点")));
     window->actions().formatYolo->trigger();
     window->actions().toggleObjectPanel->trigger();
     window->actions().hideShapes->trigger();
+    window->actions().dontAskCategory->trigger();
     const QStringList before = describeMenus(window->menuBar());
     const QString openText = window->actions().open->text();
     window->switchLanguage(QStringLiteral("en"));
@@ -742,9 +889,12 @@ void TestMainWindow::languageSwitchKeepsActions()
     QVERIFY(!window->actions().toggleObjectPanel->isChecked());
     QVERIFY(window->actions().hideShapes->isChecked());
     QVERIFY(window->scene()->allHidden());
+    QVERIFY(window->actions().dontAskCategory->isChecked());
+    QVERIFY(window->dontAskCategory());
     QVERIFY(window->actions().open->text() != openText);
     QCOMPARE(window->actions().open->text(), translateText("目录"));
     QCOMPARE(window->scene()->mode(), int(AnnotationScene::PolygonMode));
+    QVERIFY(hint->text().endsWith(QStringLiteral(" · Shift+click places a point over shapes")));
     QCOMPARE(window->actions().toolbar->actions().size(), 15);
     window->switchLanguage(QStringLiteral("zh_CN"));
     QCOMPARE(describeMenus(window->menuBar()), before);
@@ -892,32 +1042,98 @@ void TestMainWindow::shortcutListNamesBoundKeys()
         for (const QKeySequence &key : action->shortcuts())
             bound.insert(key.toString(QKeySequence::PortableText));
     }
-    // How the list spells a key, as the window binds it.
-    const QHash<QString, QStringList> spelled = {
-        {"Enter", {"Return", "Enter"}}, {"Esc", {"Esc"}}, {"Del", {"Del"}}, {"Ctrl+Del", {"Ctrl+Del"}},
-        {"Ctrl+Enter", {"Ctrl+Return", "Ctrl+Enter"}}, {"←", {"Left"}}, {"→", {"Right"}},
-        {"PgUp", {"PgUp"}}, {"PgDn", {"PgDown"}}, {"A", {"A"}}, {"D", {"D"}},
-    };
     QStringList missing;
+    QStringList unreadable;
     for (const ShortcutRow &row : ShortcutDialog::rows()) {
         for (const QString &chip : ShortcutDelegate::splitKeys(row.keys)) {
-            QStringList keys = spelled.value(chip, {chip});
-            if (chip == QStringLiteral("1–9"))
-                keys = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
-            // Mouse gestures and key groups are words, translated.
-            if (chip.contains(QChar(0x7A7A)) || chip.contains(QChar(0x6EDA)) || chip.contains(QChar(0x65B9)))
-                continue;
-            for (const QString &key : std::as_const(keys)) {
+            const QStringList keys = keysOfChip(chip, &unreadable);
+            for (const QString &key : keys) {
                 if (!bound.contains(key))
                     missing << QStringLiteral("%1 (%2)").arg(key, row.description);
             }
         }
     }
+    QVERIFY2(unreadable.isEmpty(), qPrintable(QStringLiteral("not a key: ") + unreadable.join(QLatin1String(", "))));
     QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1String(", "))));
     // Redo on both keys, whatever the platform binds.
     const QList<QKeySequence> redo = window->actions().redo->shortcuts();
     QVERIFY(redo.contains(QKeySequence(QStringLiteral("Ctrl+Y"))));
     QVERIFY(redo.contains(QKeySequence(QStringLiteral("Ctrl+Shift+Z"))));
+}
+
+// No key of the window is bound twice where both bindings can be active (the menus, the toolbar
+// and the window itself, by their shortcut context), and every key the window binds is in the F1
+// list: as a key of a row, or named in a row's text (redo's Ctrl+Shift+Z). Again after the
+// language switches there and back, which rebuilds every action.
+void TestMainWindow::everyShortcutOnceAndListed_data()
+{
+    QTest::addColumn<bool>("switchLanguage");
+    QTest::newRow("as built at start") << false;
+    QTest::newRow("rebuilt by a language switch") << true;
+}
+
+void TestMainWindow::everyShortcutOnceAndListed()
+{
+    QFETCH(bool, switchLanguage);
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    if (switchLanguage) {
+        window->switchLanguage(QStringLiteral("en"));
+        window->switchLanguage(QStringLiteral("zh_CN"));
+    }
+
+    const QList<Binding> bindings = windowBindings(window.get());
+    QVERIFY(bindings.size() > 30);   // the menus' keys, the digits, Escape, the page keys
+    QStringList clashes;
+    for (qsizetype i = 0; i < bindings.size(); ++i) {
+        for (qsizetype j = i + 1; j < bindings.size(); ++j) {
+            const Binding &a = bindings.at(i);
+            const Binding &b = bindings.at(j);
+            if (a.key == b.key && a.object != b.object && canClash(a, b))
+                clashes << QStringLiteral("%1: %2 and %3").arg(a.key, a.owner, b.owner);
+        }
+    }
+    QVERIFY2(clashes.isEmpty(), qPrintable(QStringLiteral("keys bound twice: ") + clashes.join(QLatin1String("; "))));
+
+    QSet<QString> listed;
+    QStringList texts;
+    QStringList unreadable;
+    for (const ShortcutRow &row : ShortcutDialog::rows()) {
+        for (const QString &chip : ShortcutDelegate::splitKeys(row.keys)) {
+            const QStringList keys = keysOfChip(chip, &unreadable);
+            for (const QString &key : keys)
+                listed.insert(key);
+        }
+        texts << row.description;
+    }
+    QVERIFY2(unreadable.isEmpty(), qPrintable(QStringLiteral("not a key: ") + unreadable.join(QLatin1String(", "))));
+    const auto named = [&texts](const QString &key) {
+        const QRegularExpression word(QStringLiteral("(?<![\\w+])%1(?![\\w+])").arg(QRegularExpression::escape(key)));
+        return std::any_of(texts.cbegin(), texts.cend(), [&](const QString &t) { return word.match(t).hasMatch(); });
+    };
+    // Deliberately not in the list: F1 opens the list itself; zooming is listed as the wheel, and
+    // the View menu shows the platform's standard zoom keys beside its entries.
+    const QList<QObject *> unlisted = {window->actions().shortcuts, window->actions().zoomIn, window->actions().zoomOut};
+    // Nor the platform's further bindings of a standard action whose own keys are listed (redo's
+    // Alt+Shift+Backspace on Linux).
+    QSet<QString> platformKeys;
+    for (int standard = QKeySequence::UnknownKey + 1; standard < 200; ++standard) {
+        for (const QKeySequence &key : QKeySequence::keyBindings(QKeySequence::StandardKey(standard)))
+            platformKeys.insert(key.toString(QKeySequence::PortableText));
+    }
+    QHash<QObject *, bool> hasListedKey;
+    for (const Binding &b : bindings)
+        hasListedKey[b.object] = hasListedKey.value(b.object) || listed.contains(b.key) || named(b.key);
+    QStringList missing;
+    for (const Binding &b : bindings) {
+        if (unlisted.contains(b.object) || listed.contains(b.key) || named(b.key))
+            continue;
+        if (platformKeys.contains(b.key) && hasListedKey.value(b.object))
+            continue;
+        missing << QStringLiteral("%1 (%2)").arg(b.key, b.owner);
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("not in the F1 list: ") + missing.join(QLatin1String(", "))));
 }
 
 // In the smallest window and in every language, the canvas's texts are whole: the hint line and a
@@ -969,13 +1185,18 @@ void TestMainWindow::textsFitTheCanvas()
              "the toast is under the progress card");
     window->progressCard()->finish();
 
-    // The polygon hint in the status bar.
+    // The polygon hint in the status bar, beside the category in use.
+    window->categories()->setLastLabel(QStringLiteral("traffic_light"));
+    window->setDontAskCategory(true);
+    QVERIFY(!window->statusPanel()->categoryText().isEmpty());
     window->actions().polyMode->trigger();
     QTest::mouseClick(window->view()->viewport(), Qt::LeftButton, {}, window->view()->viewport()->rect().center());
     QVERIFY(!window->statusPanel()->message().isEmpty());
     QVERIFY2(window->statusPanel()->messageShown(), qPrintable(window->statusPanel()->message()));
     QTest::keyClick(window.get(), Qt::Key_Escape);
     QVERIFY(window->statusPanel()->message().isEmpty());
+    // The category comes back with the rest.
+    QVERIFY(window->statusBar()->findChild<QLabel *>(QStringLiteral("statusCategory"))->isVisible());
     setLanguage(QStringLiteral("zh_CN"));
 }
 

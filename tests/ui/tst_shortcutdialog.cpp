@@ -231,8 +231,8 @@ void TestShortcutDialog::rows()
         keys << row.keys;
     const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S / V", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
                                   "←  /  →", "PgUp / PgDn", "方向键", "A / D", "Enter", "Esc",
-                                  "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Ctrl+O / Ctrl+G", "Ctrl+0 / Ctrl+1",
-                                  "F2 / F3 / Ctrl+H"};
+                                  "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Shift+拖拽", "Ctrl+O / Ctrl+G",
+                                  "Ctrl+0 / Ctrl+1", "F2 / F3 / Ctrl+H"};
     QCOMPARE(keys, expected);
     QCOMPARE(ShortcutDialog::rows().at(1).description,
              QStringLiteral("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别"));
@@ -240,6 +240,7 @@ void TestShortcutDialog::rows()
     setLanguage(QStringLiteral("en"));
     QCOMPARE(ShortcutDialog::rows().at(13).keys, QStringLiteral("Space+Drag / Wheel"));
     QCOMPARE(ShortcutDialog::rows().at(8).keys, QStringLiteral("Arrow keys"));
+    QCOMPARE(ShortcutDialog::rows().at(14).keys, QStringLiteral("Shift+Drag"));
 }
 
 void TestShortcutDialog::dialogLayout()
@@ -250,7 +251,7 @@ void TestShortcutDialog::dialogLayout()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("快捷键一览"));
     QVERIFY(dialog.isModal());
     QListWidget *list = dialog.list();
-    QCOMPARE(list->count(), 17);
+    QCOMPARE(list->count(), int(ShortcutDialog::rows().size()));
     QCOMPARE(list->item(1)->data(Qt::DisplayRole).toString(), QStringLiteral("1–9"));
     QCOMPARE(list->item(1)->data(Qt::UserRole).toString(), ShortcutDialog::rows().at(1).description);
     QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);

@@ -7,6 +7,7 @@
 #include "storage/annotationstore.h"
 #include "storage/pendingfile.h"
 #include "session/categoryorder.h"
+#include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
@@ -18,6 +19,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QToolButton>
@@ -38,6 +40,8 @@ private slots:
     void cleanup();
     void drawnBoxIsNamed_data();
     void drawnBoxIsNamed();
+    void drawWithoutAsking_data();
+    void drawWithoutAsking();
     void everyEditUndoesAndRedoes_data();
     void everyEditUndoesAndRedoes();
     void mergeRules_data();
@@ -196,6 +200,10 @@ void TestWindowEdits::run(MainWindow &window, const QString &script)
 //   band x1 y1 x2 y2                           drag on the canvas between two image points
 //   draw x1 y1 x2 y2 [name]                    drag a box and answer the label dialog with the
 //                                              name, or with an emptied field when none is given
+//   draw-tick x1 y1 x2 y2 name                 the same, clicking "don't ask" in the dialog first
+//   draw-direct x1 y1 x2 y2                    drag a box; no label dialog may come up
+//   close-direct                               Return closes the polygon drawn; no dialog either
+//   dont-ask                                   the Annotate menu's "don't ask for the category"
 //   key SEQUENCE                               a key press on the widget that has the focus
 //   menu N relabel NAME|confirm|difficult|delete   the shape's context menu
 //   category-click NAME / category-dblclick NAME   the category panel's row
@@ -239,6 +247,45 @@ void TestWindowEdits::step(MainWindow &window, const QString &step)
         const auto answer = answerLabelDialog(name, LabelFinish::Return, name.isEmpty());
         drag(window, QPointF(number(1), number(2)), QPointF(number(3), number(4)));
         waitUntilAnswered(window, answer);
+    } else if (verb == QLatin1String("draw-tick")) {
+        auto boxWasChecked = std::make_shared<int>(-1);
+        whenShown([boxWasChecked, name = w.value(5)] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            auto *box = dialog ? dialog->findChild<QCheckBox *>(QStringLiteral("dontAsk")) : nullptr;
+            if (!box || !box->isVisible())
+                return false;
+            *boxWasChecked = box->isChecked() ? 1 : 0;
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+            QLineEdit *edit = dialog->findChild<QComboBox *>()->lineEdit();
+            QTest::keyClicks(edit, name);
+            QTest::keyClick(edit, Qt::Key_Return);
+            return true;
+        });
+        const bool dontAskBefore = window.dontAskCategory();
+        drag(window, QPointF(number(1), number(2)), QPointF(number(3), number(4)));
+        QTRY_VERIFY2(*boxWasChecked >= 0, "no label dialog with the don't-ask box came up");
+        QCOMPARE(*boxWasChecked, dontAskBefore ? 1 : 0);
+        waitUntilAnswered(window, std::make_shared<Answered>(Answered{true, {}, {}, {}}));
+    } else if (verb == QLatin1String("draw-direct") || verb == QLatin1String("close-direct")) {
+        bool asked = false;
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, &watch, [&asked] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                asked = true;
+                dialog->reject();
+            }
+        });
+        watch.start();
+        if (verb == QLatin1String("draw-direct"))
+            drag(window, QPointF(number(1), number(2)), QPointF(number(3), number(4)));
+        else
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCoreApplication::processEvents();   // the drawn shape is taken on the loop's next turn
+        watch.stop();
+        QVERIFY2(!asked, "the label dialog came up");
+    } else if (verb == QLatin1String("dont-ask")) {
+        window.actions().dontAskCategory->trigger();
     } else if (verb == QLatin1String("key")) {
         const QKeyCombination key = QKeySequence::fromString(w.value(1))[0];
         QWidget *target = QApplication::focusWidget();
@@ -371,6 +418,78 @@ void TestWindowEdits::drawnBoxIsNamed()
     QCOMPARE(window->actions().redo->text(), QStringLiteral("重做 添加标注"));
     run(*window, QStringLiteral("key Ctrl+Y"));
     QCOMPARE(describe(window->scene()->annotations().last()), QStringLiteral("4 %1 700,550 80x70").arg(expected));
+}
+
+// "Don't ask for the category": a drawn shape takes the current category, shown in the status
+// bar; the dialog still asks while there is none. The choice outlives the window.
+void TestWindowEdits::drawWithoutAsking_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("added");     // the shapes after kStart
+    QTest::addColumn<bool>("dontAsk");      // the toggle afterwards
+    QTest::addColumn<QString>("status");    // the status bar's category
+
+    QTest::newRow("on: the category chosen with a key, no dialog")
+        << "dont-ask; key 3; draw-direct 700 550 780 620" << "5 bird 700,550 80x70" << true << "类别：bird · 不询问";
+    QTest::newRow("on: the category clicked in the panel, no dialog")
+        << "dont-ask; category-click dog; draw-direct 700 550 780 620" << "5 dog 700,550 80x70" << true
+        << "类别：dog · 不询问";
+    QTest::newRow("on: the last category used, no dialog")
+        << "draw 700 550 780 620 fox; dont-ask; draw-direct 700 700 780 760"
+        << "5 fox 700,550 80x70; 6 fox 700,700 80x60" << true << "类别：fox · 不询问";
+    QTest::newRow("on without a category yet: the dialog asks once")
+        << "dont-ask; draw 700 550 780 620 fox; draw-direct 700 700 780 760"
+        << "5 fox 700,550 80x70; 6 fox 700,700 80x60" << true << "类别：fox · 不询问";
+    QTest::newRow("on: a polygon takes the category too")
+        << "dont-ask; key 2; key P; point 700 550; point 780 550; point 780 620; close-direct"
+        << "5 dog 0,0 0x0" << true << "类别：dog · 不询问";
+    QTest::newRow("off: the dialog asks although a category is chosen")
+        << "key 3; draw 700 550 780 620 fox" << "5 fox 700,550 80x70" << false << "类别：fox";
+    QTest::newRow("ticked in the dialog: on from the next shape")
+        << "draw-tick 700 550 780 620 fox; draw-direct 700 700 780 760"
+        << "5 fox 700,550 80x70; 6 fox 700,700 80x60" << true << "类别：fox · 不询问";
+    QTest::newRow("unticked in the dialog: off again")
+        << "dont-ask; draw-tick 700 550 780 620 fox; draw 700 700 780 760 cat"
+        << "5 fox 700,550 80x70; 6 cat 700,700 80x60" << false << "类别：cat";
+    QTest::newRow("off again from the menu: the dialog asks")
+        << "dont-ask; key 3; draw-direct 700 550 780 620; dont-ask; draw 700 700 780 760 fox"
+        << "5 bird 700,550 80x70; 6 fox 700,700 80x60" << false << "类别：fox";
+}
+
+void TestWindowEdits::drawWithoutAsking()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, added);
+    QFETCH(bool, dontAsk);
+    QFETCH(QString, status);
+
+    writeFirstImage(kConfirmed, kPending);
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QVERIFY(!window->dontAskCategory());   // off by default
+    QCOMPARE(window->statusPanel()->categoryText(), QString());
+
+    run(*window, script);
+    QCOMPARE(describe(window->scene()->annotations()), kStart + QStringLiteral("; ") + added);
+    QCOMPARE(window->dontAskCategory(), dontAsk);
+    QCOMPARE(window->actions().dontAskCategory->isChecked(), dontAsk);
+    QCOMPARE(window->statusPanel()->categoryText(), status);
+
+    // Each drawn shape is one step, undone like any other.
+    const int shapes = int(added.count(QLatin1Char(';'))) + 1;
+    QCOMPARE(undoTexts(window->editor()->undoStack()), QStringList(shapes, QStringLiteral("添加标注")));
+    for (int i = 0; i < shapes; ++i)
+        run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(describe(window->scene()->annotations()), kStart);
+
+    window.reset();
+    QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
+                 .value(QStringLiteral("annotate/dontAskCategory"), false).toBool(),
+             dontAsk);
+    auto again = openWindow(m_images.at(0));
+    QVERIFY(again);
+    QCOMPARE(again->dontAskCategory(), dontAsk);
+    QCOMPARE(again->actions().dontAskCategory->isChecked(), dontAsk);
 }
 
 // ---- every command: its text, its undo and its redo ----------------------------------------

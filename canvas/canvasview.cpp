@@ -16,6 +16,14 @@ bool isArrowKey(int key)
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
 
+// An arrow, alone or with Shift, that nudges the selection. With Ctrl, Alt or Meta the arrows
+// belong to the window's actions (brightness and contrast), selection or not.
+bool isNudgeKey(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers chords = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    return isArrowKey(event->key()) && !(event->modifiers() & chords);
+}
+
 double clampScale(double k)
 {
     if (!(k > CanvasView::kMinScale))   // also NaN
@@ -157,7 +165,7 @@ bool CanvasView::event(QEvent *event)
     }
     if (event->type() == QEvent::ShortcutOverride) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (isArrowKey(keyEvent->key()) && m_scene->hasSelection()) {
+        if (isNudgeKey(keyEvent) && m_scene->hasSelection()) {
             event->accept();
             return true;
         }
@@ -226,7 +234,7 @@ void CanvasView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    if (isArrowKey(event->key()) && m_scene->hasSelection()) {
+    if (isNudgeKey(event) && m_scene->hasSelection()) {
         const int step = (event->modifiers() & Qt::ShiftModifier) ? 10 : 1;
         int dx = 0, dy = 0;
         switch (event->key()) {

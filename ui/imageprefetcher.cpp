@@ -14,18 +14,23 @@ public:
     explicit PrefetchWorker(bool background) : m_background(background) {}
 
     // Run only on the worker's thread.
-    void decode(const QString &path, const QSize &fitInto, const Token &token)
+    void decode(const QString &path, const QSize &fitInto, const ImageAdjustment &adjustment, const Token &token)
     {
         if (m_background && !m_lowered) {
             lowerCurrentThreadPriority();
             m_lowered = true;
         }
         if (token && token->load()) {
-            emit decoded(DecodedImage{path, {}, {}, fitInto, false}, token);
+            DecodedImage skipped;
+            skipped.path = path;
+            skipped.fitInto = fitInto;
+            emit decoded(skipped, token);
             return;
         }
         // Neighbours are decoded ahead: a huge one waits until it is shown.
-        emit decoded(decodeImage(path, fitInto, m_background ? DecodeUse::Background : DecodeUse::Shown), token);
+        DecodedImage image = decodeImage(path, fitInto, m_background ? DecodeUse::Background : DecodeUse::Shown);
+        image.setAdjustment(adjustment);   // here, not on the GUI thread
+        emit decoded(image, token);
     }
 
 signals:
@@ -97,8 +102,8 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
         const Token token = std::make_shared<std::atomic<bool>>(false);
         m_requests.insert(path, Request{token, fitInto, worker});
         ++m_queued[worker];
-        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], path, fitInto, token] {
-            w->decode(path, fitInto, token);
+        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], path, fitInto, a = m_adjustment, token] {
+            w->decode(path, fitInto, a, token);
         }, Qt::QueuedConnection);
     }
     // The wanted ones are at the end of m_order; forget the oldest beyond the capacity.
@@ -108,8 +113,8 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
 
 void ImagePrefetcher::requestFullResolution(const QString &path)
 {
-    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path] {
-        w->decode(path, QSize(), Token());
+    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path, a = m_adjustment] {
+        w->decode(path, QSize(), a, Token());
     }, Qt::QueuedConnection);
 }
 

@@ -33,6 +33,10 @@ public:
     // fullResolutionReady follows.
     void requestFullResolution(const QString &path);
 
+    // Decodes from now on are shown under adjustment (applied on the decoding thread). Images
+    // held already keep the setting they were made with (DecodedImage::adjustment).
+    void setAdjustment(const ImageAdjustment &adjustment) { m_adjustment = adjustment; }
+
     // A held image of path decoded for fitInto (or at full resolution), else a null one.
     DecodedImage cached(const QString &path, const QSize &fitInto) const;
     void insert(const DecodedImage &image);
@@ -62,4 +66,5 @@ private:
     QHash<QString, Request> m_requests;   // decodes under way or queued, by path
     QHash<QString, DecodedImage> m_images;
     QStringList m_order;   // least recently wanted first
+    ImageAdjustment m_adjustment;
 };

@@ -43,6 +43,7 @@ QList<ShortcutRow> ShortcutDialog::rows()
          translateText("平移画布 / 缩放（以光标为锚点）")},
         {QStringLiteral("Ctrl+O / Ctrl+G"), translateText("打开图片目录 / 自动标注")},
         {QStringLiteral("Ctrl+0 / Ctrl+1"), translateText("适合窗口 / 原始尺寸")},
+        {QStringLiteral("Ctrl+Shift+↑↓←→"), translateText("显示的亮度 ↑↓、对比度 →←，不改变图片文件；Ctrl+Shift+0 重置")},
         {QStringLiteral("F2 / F3"), translateText("显示/隐藏 文件列表 / 标注面板")},
     };
 }

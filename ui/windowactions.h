@@ -32,6 +32,11 @@ struct WindowActions
     QAction *zoom100 = nullptr;
     QAction *toggleFileList = nullptr;
     QAction *toggleObjectPanel = nullptr;
+    QAction *brightnessUp = nullptr;     // how the image is shown, never the file
+    QAction *brightnessDown = nullptr;
+    QAction *contrastUp = nullptr;
+    QAction *contrastDown = nullptr;
+    QAction *resetAdjustment = nullptr;
     // 标注
     QActionGroup *modeGroup = nullptr;
     QAction *rectMode = nullptr;

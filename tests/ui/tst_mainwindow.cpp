@@ -820,6 +820,7 @@ void TestMainWindow::shortcutListNamesBoundKeys()
         {"Enter", {"Return", "Enter"}}, {"Esc", {"Esc"}}, {"Del", {"Del"}}, {"Ctrl+Del", {"Ctrl+Del"}},
         {"Ctrl+Enter", {"Ctrl+Return", "Ctrl+Enter"}}, {"←", {"Left"}}, {"→", {"Right"}},
         {"PgUp", {"PgUp"}}, {"PgDn", {"PgDown"}}, {"A", {"A"}}, {"D", {"D"}},
+        {"Ctrl+Shift+↑↓←→", {"Ctrl+Shift+Up", "Ctrl+Shift+Down", "Ctrl+Shift+Right", "Ctrl+Shift+Left"}},
     };
     QStringList missing;
     for (const ShortcutRow &row : ShortcutDialog::rows()) {

@@ -232,7 +232,7 @@ void TestShortcutDialog::rows()
     const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
                                   "←  /  →", "PgUp / PgDn", "方向键", "A / D", "Enter", "Esc",
                                   "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Ctrl+O / Ctrl+G", "Ctrl+0 / Ctrl+1",
-                                  "F2 / F3"};
+                                  "Ctrl+Shift+↑↓←→", "F2 / F3"};
     QCOMPARE(keys, expected);
     QCOMPARE(ShortcutDialog::rows().at(1).description,
              QStringLiteral("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别"));
@@ -250,7 +250,7 @@ void TestShortcutDialog::dialogLayout()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("快捷键一览"));
     QVERIFY(dialog.isModal());
     QListWidget *list = dialog.list();
-    QCOMPARE(list->count(), 17);
+    QCOMPARE(list->count(), 18);
     QCOMPARE(list->item(1)->data(Qt::DisplayRole).toString(), QStringLiteral("1–9"));
     QCOMPARE(list->item(1)->data(Qt::UserRole).toString(), ShortcutDialog::rows().at(1).description);
     QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);

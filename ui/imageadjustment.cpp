@@ -32,15 +32,21 @@ QImage adjustedImage(const QImage &image, const ImageAdjustment &adjustment)
     if (out.isNull())
         return image;   // no memory for a copy: shown as decoded
     out.setDevicePixelRatio(source.devicePixelRatio());
+    // The table once per channel position, shifted in place: half the work per pixel.
     const AdjustmentTable t = adjustmentTable(adjustment);
+    std::array<quint32, 256> red, green, blue;
+    for (size_t v = 0; v < 256; ++v) {
+        red[v] = quint32(t[v]) << 16;
+        green[v] = quint32(t[v]) << 8;
+        blue[v] = t[v];
+    }
     const int width = source.width();
     for (int y = 0; y < source.height(); ++y) {
         const auto *in = reinterpret_cast<const quint32 *>(source.constScanLine(y));
         auto *to = reinterpret_cast<quint32 *>(out.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const quint32 p = in[x];
-            to[x] = (p & 0xff000000u) | (quint32(t[(p >> 16) & 0xff]) << 16) | (quint32(t[(p >> 8) & 0xff]) << 8)
-                | quint32(t[p & 0xff]);
+            to[x] = (p & 0xff000000u) | red[(p >> 16) & 0xff] | green[(p >> 8) & 0xff] | blue[p & 0xff];
         }
     }
     return out;

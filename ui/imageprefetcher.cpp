@@ -33,6 +33,14 @@ public:
         emit decoded(image, token);
     }
 
+    // Run only on the worker's thread.
+    void adjust(DecodedImage image, const ImageAdjustment &adjustment, const Token &token)
+    {
+        if (!token->load())
+            image.setAdjustment(adjustment);
+        emit decoded(image, token);
+    }
+
 signals:
     void decoded(const DecodedImage &image, const Token &token);
 
@@ -111,6 +119,26 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
         m_images.remove(m_order.takeFirst());
 }
 
+void ImagePrefetcher::setAdjustment(const ImageAdjustment &adjustment)
+{
+    m_adjustment = adjustment;
+    for (auto it = m_images.cbegin(); it != m_images.cend(); ++it) {
+        if (it->adjustment == adjustment || m_requests.contains(it.key()))
+            continue;
+        int worker = 0;
+        for (int i = 1; i < kWorkers; ++i) {
+            if (m_queued[i] < m_queued[worker])
+                worker = i;
+        }
+        const Token token = std::make_shared<std::atomic<bool>>(false);
+        m_requests.insert(it.key(), Request{token, it->fitInto, worker});
+        ++m_queued[worker];
+        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], image = *it, adjustment, token] {
+            w->adjust(image, adjustment, token);
+        }, Qt::QueuedConnection);
+    }
+}
+
 void ImagePrefetcher::requestFullResolution(const QString &path)
 {
     QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path, a = m_adjustment] {
@@ -182,7 +210,9 @@ void ImagePrefetcher::receive(const DecodedImage &image, const Token &token)
     if (image.isNull() || !m_order.contains(image.path))
         return;
     const DecodedImage held = m_images.value(image.path);
-    if (!held.isNull() && (held.isFullResolution() || held.fitInto == image.fitInto))
+    // A held image stays unless this one carries the setting that the held one lacks.
+    const bool heldFits = !held.isNull() && (held.isFullResolution() || held.fitInto == image.fitInto);
+    if (heldFits && (held.adjustment == m_adjustment || image.adjustment != m_adjustment))
         return;
     m_images.insert(image.path, image);
 }

@@ -33,9 +33,10 @@ public:
     // fullResolutionReady follows.
     void requestFullResolution(const QString &path);
 
-    // Decodes from now on are shown under adjustment (applied on the decoding thread). Images
-    // held already keep the setting they were made with (DecodedImage::adjustment).
-    void setAdjustment(const ImageAdjustment &adjustment) { m_adjustment = adjustment; }
+    // Decodes from now on are shown under adjustment, applied on the decoding threads; images
+    // held already are adjusted afresh there too, from their decoded pixels. Until then they
+    // carry the setting they were made with (DecodedImage::adjustment).
+    void setAdjustment(const ImageAdjustment &adjustment);
 
     // A held image of path decoded for fitInto (or at full resolution), else a null one.
     DecodedImage cached(const QString &path, const QSize &fitInto) const;

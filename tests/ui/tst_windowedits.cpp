@@ -1157,6 +1157,8 @@ void TestWindowEdits::displayAdjustment_data()
                                                         << QColor(86, 126, 226) << "☀ +10%" << "";
     QTest::newRow("and on the one after, and back") << "key Ctrl+Shift+Up; key Right; key Right; key Left" << 1 << 10
                                                    << 0 << QColor(86, 126, 226) << "☀ +10%" << "";
+    QTest::newRow("set on the next image, then back to one decoded before")
+        << "key Right; key Ctrl+Shift+Up; key Left" << 0 << 10 << 0 << QColor(86, 126, 226) << "☀ +10%" << start;
     QTest::newRow("Ctrl+Shift+0 resets both") << "key Ctrl+Shift+Up; key Ctrl+Shift+Right; key Ctrl+Shift+0" << 0 << 0
                                              << 0 << QColor(60, 100, 200) << "☀" << start;
     QTest::newRow("brightness stops at +100%") << QStringList(11, QStringLiteral("key Ctrl+Shift+Up")).join(QStringLiteral("; ")) << 0 << 100 << 0

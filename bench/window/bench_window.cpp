@@ -8,7 +8,8 @@
 //    presses; peak resident memory after the steps;
 //  - detail: Ctrl+1 on the 12-megapixel first image, key to full detail painted and idle;
 //  - with --adjusted, the back-to-back steps once more with the display brightened and its
-//    contrast raised (Ctrl+Shift+Up, Ctrl+Shift+Right, twice each) before the first step.
+//    contrast raised (Ctrl+Shift+Up, Ctrl+Shift+Right, twice each) before the first step, and
+//    beside them the same after four such keys that end at the default, which start as late.
 // The photo folder is made once by the shared generator (make_dataset.py, needs python3-pil) and
 // kept in the cache folder; --folder synthetic uses the older folder of small images.
 // Run: build/bin/bench_window [--images N] [--runs R] [--steps S] [--pause MS] [--folder camera|synthetic]
@@ -480,7 +481,11 @@ int main(int argc, char *argv[])
         QList<Mode> modes{{QStringLiteral("back to back"), RunKind::Steps, 0, false, {}},
                           {QStringLiteral("paused %1 ms").arg(pause), RunKind::Steps, pause, false, {}}};
         if (parser.isSet(QStringLiteral("adjusted"))) {
-            const QString up = QStringLiteral("ctrl+shift+Up"), right = QStringLiteral("ctrl+shift+Right");
+            // Its like: the same four presses before the first step, ending at the default.
+            const QString up = QStringLiteral("ctrl+shift+Up"), down = QStringLiteral("ctrl+shift+Down"),
+                          right = QStringLiteral("ctrl+shift+Right");
+            modes.append({QStringLiteral("back to back, four adjustment keys back to the default"), RunKind::Steps, 0,
+                          false, {}, {up, up, down, down}});
             modes.append({QStringLiteral("back to back, brightness and contrast +20%"), RunKind::Steps, 0, false, {},
                           {up, up, right, right}});
         }

@@ -16,11 +16,12 @@ bool isArrowKey(int key)
     return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
 }
 
-// An arrow alone or with Shift (10 pixels) nudges; with Ctrl, Alt or Meta it is the window's key.
+// An arrow, alone or with Shift, that nudges the selection. With Ctrl, Alt or Meta the arrows
+// belong to the window's actions (brightness and contrast), selection or not.
 bool isNudgeKey(const QKeyEvent *event)
 {
-    return isArrowKey(event->key())
-        && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    const Qt::KeyboardModifiers chords = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    return isArrowKey(event->key()) && !(event->modifiers() & chords);
 }
 
 double clampScale(double k)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/imagescaling.h"
+#include "ui/imageadjustment.h"
 
 #include <QImage>
 #include <QMetaType>
@@ -18,9 +19,20 @@ struct DecodedImage
     QSize fitInto;   // the area the pixels were chosen for; invalid: full resolution
     bool tooLarge = false;   // null because decoding it would exceed the memory budget
     bool coarse = false;     // decoded a step below what fitInto shows, to be replaced soon
+    // image as shown under adjustment; null for the default. image stays as decoded, so that
+    // another setting is applied to it afresh.
+    QImage adjusted;
+    ImageAdjustment adjustment;
 
     bool isNull() const { return image.isNull(); }
     bool isFullResolution() const { return image.size() == fullSize; }
+    const QImage &shown() const { return adjusted.isNull() ? image : adjusted; }
+    // One pass over the pixels, none for the default.
+    void setAdjustment(const ImageAdjustment &a)
+    {
+        adjustment = a;
+        adjusted = a.isDefault() ? QImage() : adjustedImage(image, a);
+    }
 };
 Q_DECLARE_METATYPE(DecodedImage)
 

@@ -14,18 +14,31 @@ public:
     explicit PrefetchWorker(bool background) : m_background(background) {}
 
     // Run only on the worker's thread.
-    void decode(const QString &path, const QSize &fitInto, const Token &token)
+    void decode(const QString &path, const QSize &fitInto, const ImageAdjustment &adjustment, const Token &token)
     {
         if (m_background && !m_lowered) {
             lowerCurrentThreadPriority();
             m_lowered = true;
         }
         if (token && token->load()) {
-            emit decoded(DecodedImage{path, {}, {}, fitInto, false}, token);
+            DecodedImage skipped;
+            skipped.path = path;
+            skipped.fitInto = fitInto;
+            emit decoded(skipped, token);
             return;
         }
         // Neighbours are decoded ahead: a huge one waits until it is shown.
-        emit decoded(decodeImage(path, fitInto, m_background ? DecodeUse::Background : DecodeUse::Shown), token);
+        DecodedImage image = decodeImage(path, fitInto, m_background ? DecodeUse::Background : DecodeUse::Shown);
+        image.setAdjustment(adjustment);   // here, not on the GUI thread
+        emit decoded(image, token);
+    }
+
+    // Run only on the worker's thread.
+    void adjust(DecodedImage image, const ImageAdjustment &adjustment, const Token &token)
+    {
+        if (!token->load())
+            image.setAdjustment(adjustment);
+        emit decoded(image, token);
     }
 
 signals:
@@ -97,8 +110,8 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
         const Token token = std::make_shared<std::atomic<bool>>(false);
         m_requests.insert(path, Request{token, fitInto, worker});
         ++m_queued[worker];
-        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], path, fitInto, token] {
-            w->decode(path, fitInto, token);
+        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], path, fitInto, a = m_adjustment, token] {
+            w->decode(path, fitInto, a, token);
         }, Qt::QueuedConnection);
     }
     // The wanted ones are at the end of m_order; forget the oldest beyond the capacity.
@@ -106,10 +119,30 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
         m_images.remove(m_order.takeFirst());
 }
 
+void ImagePrefetcher::setAdjustment(const ImageAdjustment &adjustment)
+{
+    m_adjustment = adjustment;
+    for (auto it = m_images.cbegin(); it != m_images.cend(); ++it) {
+        if (it->adjustment == adjustment || m_requests.contains(it.key()))
+            continue;
+        int worker = 0;
+        for (int i = 1; i < kWorkers; ++i) {
+            if (m_queued[i] < m_queued[worker])
+                worker = i;
+        }
+        const Token token = std::make_shared<std::atomic<bool>>(false);
+        m_requests.insert(it.key(), Request{token, it->fitInto, worker});
+        ++m_queued[worker];
+        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], image = *it, adjustment, token] {
+            w->adjust(image, adjustment, token);
+        }, Qt::QueuedConnection);
+    }
+}
+
 void ImagePrefetcher::requestFullResolution(const QString &path, const QSize &fitInto)
 {
-    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path, fitInto] {
-        w->decode(path, fitInto, Token());
+    QMetaObject::invokeMethod(m_detailWorker, [w = m_detailWorker, path, fitInto, a = m_adjustment] {
+        w->decode(path, fitInto, a, Token());
     }, Qt::QueuedConnection);
 }
 
@@ -177,7 +210,9 @@ void ImagePrefetcher::receive(const DecodedImage &image, const Token &token)
     if (image.isNull() || !m_order.contains(image.path))
         return;
     const DecodedImage held = m_images.value(image.path);
-    if (!held.isNull() && !held.coarse && (held.isFullResolution() || held.fitInto == image.fitInto))
+    // A held image stays unless it is coarse, or this one carries the setting that it lacks.
+    const bool heldFits = !held.isNull() && !held.coarse && (held.isFullResolution() || held.fitInto == image.fitInto);
+    if (heldFits && (held.adjustment == m_adjustment || image.adjustment != m_adjustment))
         return;
     m_images.insert(image.path, image);
 }

@@ -33,6 +33,11 @@ public:
     // a thread of its own and ahead of any prefetch; fullResolutionReady follows.
     void requestFullResolution(const QString &path, const QSize &fitInto = QSize());
 
+    // Decodes from now on are shown under adjustment, applied on the decoding threads; images
+    // held already are adjusted afresh there too, from their decoded pixels. Until then they
+    // carry the setting they were made with (DecodedImage::adjustment).
+    void setAdjustment(const ImageAdjustment &adjustment);
+
     // A held image of path decoded for fitInto (or at full resolution), else a null one.
     DecodedImage cached(const QString &path, const QSize &fitInto) const;
     void insert(const DecodedImage &image);
@@ -62,4 +67,5 @@ private:
     QHash<QString, Request> m_requests;   // decodes under way or queued, by path
     QHash<QString, DecodedImage> m_images;
     QStringList m_order;   // least recently wanted first
+    ImageAdjustment m_adjustment;
 };

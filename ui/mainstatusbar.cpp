@@ -1,11 +1,15 @@
 #include "ui/mainstatusbar.h"
 
 #include "shared/language.h"
+#include "ui/imageadjustment.h"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
 #include <QStatusBar>
+#include <QToolButton>
+
+#include <cstdlib>
 
 namespace {
 
@@ -32,6 +36,12 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_file = addLabel(bar, QStringLiteral("--"));
     m_size = addLabel(bar, QStringLiteral("--"));
     m_zoom = addLabel(bar, QStringLiteral("100%"));
+    m_adjust = new QToolButton(bar);
+    m_adjust->setObjectName(QStringLiteral("adjustmentButton"));
+    m_adjust->setAutoRaise(true);
+    m_adjust->setCursor(Qt::PointingHandCursor);
+    bar->addPermanentWidget(m_adjust);
+    connect(m_adjust, &QToolButton::clicked, this, &MainStatusBar::adjustmentClicked);
     m_cursor = addLabel(bar, QStringLiteral("--"));
     m_directory = addLabel(bar, QString(), 1);
     m_directory->setMinimumWidth(120);
@@ -53,6 +63,7 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
     bar->addPermanentWidget(m_format);
     m_saved = addLabel(bar, QString());
+    setAdjustment(ImageAdjustment());
     connect(m_format, &QComboBox::currentIndexChanged, this, [this](int index) { emit formatChanged(index == 1); });
     retranslate();
 }
@@ -82,6 +93,31 @@ void MainStatusBar::setImageInfo(const QString &fileName, const QSize &size, int
 void MainStatusBar::setZoom(int percent)
 {
     m_zoom->setText(QStringLiteral("%1%").arg(percent));
+}
+
+void MainStatusBar::setAdjustment(const ImageAdjustment &adjustment)
+{
+    const auto percent = [](int value) {
+        // A real minus sign: as wide as the plus, the readout does not jump.
+        return (value < 0 ? QStringLiteral("\u2212") : QStringLiteral("+")) + QString::number(std::abs(value))
+            + QLatin1Char('%');
+    };
+    QStringList parts;
+    if (adjustment.brightness != 0 || adjustment.isDefault())
+        parts << QStringLiteral("☀ ") + (adjustment.isDefault() ? QString() : percent(adjustment.brightness));
+    if (adjustment.contrast != 0)
+        parts << QStringLiteral("◐ ") + percent(adjustment.contrast);
+    m_adjust->setText(parts.join(QLatin1Char(' ')).trimmed());
+    m_adjust->setStyleSheet(QLatin1String(adjustment.isDefault()
+                                              ? "QToolButton{color:#9AA3B2; padding:0px 2px; border:none;}"
+                                              : "QToolButton{color:#E2B93D; padding:0px 2px; border:none;}"));
+    m_adjustmentDefault = adjustment.isDefault();
+    m_adjust->setVisible(!m_adjustmentDefault || m_message->isHidden());
+}
+
+QString MainStatusBar::adjustmentText() const
+{
+    return m_adjust->text();
 }
 
 void MainStatusBar::setCursorPixel(const QPoint &pixel, bool inside)
@@ -140,6 +176,8 @@ void MainStatusBar::setMessage(const QString &text)
                           static_cast<QWidget *>(m_directory), static_cast<QWidget *>(m_pending)})
         room->setVisible(!shown);
     m_category->setVisible(!shown && !m_categoryLabel.isEmpty());
+    // A brightness or contrast that is on stays in sight; the plain "☀" gives way.
+    m_adjust->setVisible(!shown || !m_adjustmentDefault);
     m_message->setVisible(shown);
 }
 
@@ -176,6 +214,7 @@ void MainStatusBar::retranslate()
     setDirty(m_dirty);
     setCategory(m_categoryLabel, m_dontAsk);
     elideDirectory();
+    m_adjust->setToolTip(translateText("亮度和对比度：只改变显示，不改变图片文件"));
 }
 
 QString MainStatusBar::modelText() const

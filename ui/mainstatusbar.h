@@ -8,6 +8,8 @@
 class QComboBox;
 class QLabel;
 class QStatusBar;
+class QToolButton;
+struct ImageAdjustment;
 
 // The widgets of the main window's status bar: model state, file, size, zoom, cursor, directory,
 // pending count, save format and the saved indicator. Texts are set through the setters and
@@ -23,6 +25,11 @@ public:
     void setModelChecking();
     void setImageInfo(const QString &fileName, const QSize &size, int pendingCount);
     void setZoom(int percent);
+    // Beside the zoom: "☀" alone for the default, else the setting ("☀ +20%", "◐ −10%"), so that
+    // a darkened image never puzzles. A click asks for the popup (adjustmentClicked).
+    void setAdjustment(const ImageAdjustment &adjustment);
+    QString adjustmentText() const;
+    QToolButton *adjustmentButton() const { return m_adjust; }
     void setCursorPixel(const QPoint &pixel, bool inside);
     // An empty directory shows "未打开目录". Elided in the middle to the label's width.
     void setDirectory(const QString &nativePath);
@@ -48,6 +55,7 @@ public:
 
 signals:
     void formatChanged(bool useYolo);
+    void adjustmentClicked();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -60,6 +68,7 @@ private:
     QLabel *m_file;
     QLabel *m_size;
     QLabel *m_zoom;
+    QToolButton *m_adjust;
     QLabel *m_cursor;
     QLabel *m_directory;
     QLabel *m_message;
@@ -75,4 +84,5 @@ private:
     bool m_dontAsk = false;
     bool m_hasImage = false;
     bool m_hasCursor = false;
+    bool m_adjustmentDefault = true;
 };

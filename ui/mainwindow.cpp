@@ -12,6 +12,7 @@
 #include "storage/directoryloader.h"
 #include "storage/folderlisting.h"
 #include "shared/language.h"
+#include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
 #include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
@@ -86,6 +87,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_editor = new AnnotationEditor(m_scene, m_categories, this);
     m_session->setLiveAnnotations(m_editor);
     m_status = new MainStatusBar(statusBar());
+    m_adjustmentPopup = new AdjustmentPopup(this);
     m_scene->setMode(AnnotationScene::RectMode);   // a fresh window starts drawing boxes
     buildActions();
 
@@ -270,6 +272,11 @@ void MainWindow::connectSignals()
     connect(m_scene, &AnnotationScene::statusHint, m_status, &MainStatusBar::setMessage);
     connect(m_view, &CanvasView::zoomChanged, m_status, &MainStatusBar::setZoom);
     connect(m_view, &CanvasView::zoomChanged, this, &MainWindow::onZoomChanged);
+    connect(m_status, &MainStatusBar::adjustmentClicked, this, [this] {
+        m_adjustmentPopup->setAdjustment(m_adjustment);
+        m_adjustmentPopup->popUpAbove(m_status->adjustmentButton());
+    });
+    connect(m_adjustmentPopup, &AdjustmentPopup::adjustmentChanged, this, &MainWindow::setAdjustment);
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
     connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setUseYolo);

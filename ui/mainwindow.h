@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+class AdjustmentPopup;
 class AnnotationEditor;
 class AnnotationScene;
 class AutoLabelDialog;
@@ -84,6 +85,10 @@ public:
     QString currentDirectory() const;
     QString currentImagePath() const;
     QSize currentImageSize() const { return m_current.fullSize; }
+    // Brightness and contrast of the canvas (not of the file); kept across images until reset.
+    void setAdjustment(const ImageAdjustment &adjustment);
+    ImageAdjustment adjustment() const { return m_adjustment; }
+    AdjustmentPopup *adjustmentPopup() const { return m_adjustmentPopup; }
     bool isDirty() const;
     ServerConfig serverConfig() const { return m_serverConfig; }
 
@@ -163,6 +168,7 @@ private:
     void onZoomChanged();
     void onFullResolution(const DecodedImage &image);
     void refineCoarseImage();
+    void adjustBy(int brightness, int contrast);
     void onEdited();
     void addDrafted(const Annotation &draft);
     void editCategory(uint id);
@@ -209,6 +215,7 @@ private:
     DecodedImage m_current;
     ImagePrefetcher *m_prefetcher = nullptr;
     QString m_fullResolutionRequested;
+    ImageAdjustment m_adjustment;   // session memory only: a new start shows images as they are
     int m_travel = 1;   // the direction of the last step: its next images are decoded ahead
     QElapsedTimer m_lastStep;
     bool m_quickDecode = false;   // a step right after another: an image not decoded ahead comes coarse
@@ -231,6 +238,7 @@ private:
     QLabel *m_hint = nullptr;
     EmptyState *m_emptyState = nullptr;
     MainStatusBar *m_status = nullptr;
+    AdjustmentPopup *m_adjustmentPopup = nullptr;
     WindowActions m_actions;
 
     // The model server, its runs and the label check

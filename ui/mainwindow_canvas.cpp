@@ -8,12 +8,14 @@
 #include "session/timinglog.h"
 #include "storage/datasetlayout.h"
 #include "shared/language.h"
+#include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
 #include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
 #include "ui/labeldialog.h"
+#include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/toastwidget.h"
 
@@ -73,9 +75,13 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
 {
     m_editor->setLoading(true);
     m_current = decoded;
+    // Prefetched images come adjusted from their thread; one decoded here, or before the
+    // setting changed, is adjusted now: never shown as decoded while a setting is on.
+    if (m_current.adjustment != m_adjustment)
+        m_current.setAdjustment(m_adjustment);
     m_fullResolutionRequested.clear();
     const QList<Annotation> annotations = m_session->enterImage(path);
-    m_view->setImage(decoded.image, decoded.fullSize);
+    m_view->setImage(m_current.shown(), m_current.fullSize);
     m_editor->load(annotations);
     m_editor->setLoading(false);
 
@@ -86,7 +92,7 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     updateEmptyState();
     refreshPanels();
     watchForPaint(QStringLiteral("image painted ") + path);
-    m_prefetcher->insert(decoded);
+    m_prefetcher->insert(m_current);
     // Made good once the user stops on it.
     if (decoded.coarse)
         m_refineTimer->start();
@@ -214,11 +220,13 @@ void MainWindow::onFullResolution(const DecodedImage &image)
     if (image.fitInto.isValid() && !m_current.coarse)
         return;
     m_current = image;
-    m_view->replaceImagePixels(image.image);
+    if (m_current.adjustment != m_adjustment)
+        m_current.setAdjustment(m_adjustment);
+    m_view->replaceImagePixels(m_current.shown());
     watchForPaint(QStringLiteral("detail painted ") + image.path);
     if (image.fitInto.isValid()) {
         // A coarse image made good: held instead of it, and maybe the user zoomed in meanwhile.
-        m_prefetcher->insert(image);
+        m_prefetcher->insert(m_current);
         onZoomChanged();
     }
 }
@@ -227,6 +235,28 @@ void MainWindow::refineCoarseImage()
 {
     if (m_current.coarse && m_current.path == currentImagePath())
         m_prefetcher->requestFullResolution(m_current.path, canvasFitArea());
+}
+
+void MainWindow::setAdjustment(const ImageAdjustment &adjustment)
+{
+    const ImageAdjustment a = adjustment.clamped();
+    m_status->setAdjustment(a);
+    m_adjustmentPopup->setAdjustment(a);
+    if (a == m_adjustment)
+        return;
+    m_adjustment = a;
+    m_prefetcher->setAdjustment(a);
+    if (m_current.isNull())
+        return;
+    // From the decoded pixels, not from the ones shown: steps do not pile up rounding.
+    m_current.setAdjustment(a);
+    m_view->replaceImagePixels(m_current.shown());
+    watchForPaint(QStringLiteral("adjustment painted"));
+}
+
+void MainWindow::adjustBy(int brightness, int contrast)
+{
+    setAdjustment({m_adjustment.brightness + brightness, m_adjustment.contrast + contrast});
 }
 
 void MainWindow::onEdited()

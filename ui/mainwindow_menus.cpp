@@ -7,6 +7,7 @@
 #include "session/foldersession.h"
 #include "shared/language.h"
 #include "ui/aboutbox.h"
+#include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
 #include "ui/autolabeldialog.h"
 #include "ui/checkresultdialog.h"
@@ -129,6 +130,22 @@ void MainWindow::buildActions()
     a.hideShapes->setCheckable(true);
     a.hideShapes->setShortcut(QKeySequence(QStringLiteral("Ctrl+H")));
     connect(a.hideShapes, &QAction::toggled, m_scene, &AnnotationScene::setAllHidden);
+    const int step = ImageAdjustment::kStep;
+    const struct { QAction **slot; QString text; QKeyCombination key; int brightness; int contrast; } adjusts[] = {
+        {&a.brightnessUp, translateText("提高亮度"), Qt::CTRL | Qt::SHIFT | Qt::Key_Up, step, 0},
+        {&a.brightnessDown, translateText("降低亮度"), Qt::CTRL | Qt::SHIFT | Qt::Key_Down, -step, 0},
+        {&a.contrastUp, translateText("提高对比度"), Qt::CTRL | Qt::SHIFT | Qt::Key_Right, 0, step},
+        {&a.contrastDown, translateText("降低对比度"), Qt::CTRL | Qt::SHIFT | Qt::Key_Left, 0, -step},
+    };
+    for (const auto &adjust : adjusts) {
+        *adjust.slot = makeAction(QString(), adjust.text);
+        (*adjust.slot)->setShortcut(QKeySequence(adjust.key));
+        connect(*adjust.slot, &QAction::triggered, this,
+                [this, b = adjust.brightness, c = adjust.contrast] { adjustBy(b, c); });
+    }
+    a.resetAdjustment = makeAction(QString(), translateText("重置亮度和对比度"));
+    a.resetAdjustment->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_0));
+    connect(a.resetAdjustment, &QAction::triggered, this, [this] { setAdjustment(ImageAdjustment()); });
 
     a.modeGroup = new QActionGroup(a.parent);
     a.modeGroup->setExclusive(true);
@@ -282,6 +299,13 @@ void MainWindow::buildMenus()
     view->addAction(a.toggleObjectPanel);
     view->addSeparator();
     view->addAction(a.hideShapes);
+    QMenu *adjust = view->addMenu(translateText("亮度和对比度"));
+    adjust->addAction(a.brightnessUp);
+    adjust->addAction(a.brightnessDown);
+    adjust->addAction(a.contrastUp);
+    adjust->addAction(a.contrastDown);
+    adjust->addSeparator();
+    adjust->addAction(a.resetAdjustment);
 
     QMenu *annotate = bar->addMenu(translateText("标注"));
     annotate->addAction(a.rectMode);
@@ -419,6 +443,7 @@ void MainWindow::switchLanguage(const QString &code)
 
     retranslateWidgets();
     m_status->retranslate();
+    m_adjustmentPopup->retranslate();
     updateModelIndicator();
     updateSavedIndicator();
     updateCategoryIndicator();

@@ -46,7 +46,8 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {translateText("Shift+拖拽"), translateText("在已有标注上画新框，而不抓取它（多边形模式：加点）")},
         {QStringLiteral("Ctrl+O / Ctrl+G"), translateText("打开图片目录 / 自动标注")},
         {QStringLiteral("Ctrl+0 / Ctrl+1"), translateText("适合窗口 / 原始尺寸")},
-        // One row for the view's toggles: a row more would not fit the window in every language.
+        {QStringLiteral("Ctrl+Shift+↑↓←→"), translateText("显示的亮度 ↑↓、对比度 →←，不改变图片文件；Ctrl+Shift+0 重置")},
+        // One row for the view's toggles.
         {QStringLiteral("F2 / F3 / Ctrl+H"), translateText("显示/隐藏 文件列表 / 标注面板 / 所有标注")},
     };
 }

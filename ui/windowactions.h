@@ -33,6 +33,11 @@ struct WindowActions
     QAction *toggleFileList = nullptr;
     QAction *toggleObjectPanel = nullptr;
     QAction *hideShapes = nullptr;   // checked: every shape hidden from view
+    QAction *brightnessUp = nullptr;     // how the image is shown, never the file
+    QAction *brightnessDown = nullptr;
+    QAction *contrastUp = nullptr;
+    QAction *contrastDown = nullptr;
+    QAction *resetAdjustment = nullptr;
     // 标注
     QActionGroup *modeGroup = nullptr;
     QAction *rectMode = nullptr;

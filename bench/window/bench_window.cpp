@@ -6,10 +6,14 @@
 //    and idle ("back to back", as when holding the key), timed from the moment the X server made
 //    the press to painted and idle: mean, median, p90, max per run; the same with a pause between
 //    presses; peak resident memory after the steps;
-//  - detail: Ctrl+1 on the 12-megapixel first image, key to full detail painted and idle.
+//  - detail: Ctrl+1 on the 12-megapixel first image, key to full detail painted and idle;
+//  - with --adjusted, the back-to-back steps once more with the display brightened and its
+//    contrast raised (Ctrl+Shift+Up, Ctrl+Shift+Right, twice each) before the first step, and
+//    beside them the same after four such keys that end at the default, which start as late.
 // The photo folder is made once by the shared generator (make_dataset.py, needs python3-pil) and
 // kept in the cache folder; --folder synthetic uses the older folder of small images.
 // Run: build/bin/bench_window [--images N] [--runs R] [--steps S] [--pause MS] [--folder camera|synthetic]
+//      [--adjusted]
 // Needs Xvfb and xdotool (scripts/packages.txt); starts its own Xvfb when DISPLAY is not set.
 #include "benchsupport.h"
 
@@ -254,6 +258,7 @@ struct Options
     int steps = 50;
     int pauseMs = 0;
     bool afterThumbnails = false;
+    QStringList adjustKeys;   // xdotool keys sent before the steps, each awaited until painted
 };
 
 // One key press and the step it causes: the figures, or nullopt when it was not seen.
@@ -378,6 +383,15 @@ std::optional<RunFigures> runOnce(const Options &options, RunKind kind)
         return finish(true);
     }
 
+    for (const QString &key : options.adjustKeys) {
+        xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("0"), key});
+        if (!log.waitFor(QStringLiteral("idle adjustment painted"), 10000)) {
+            say(QStringLiteral("%1 did not adjust the image; the last milestones:\n").arg(key) + log.tail(12));
+            return finish(false);
+        }
+    }
+    log.skipAll();
+
     for (int i = 1; i <= options.steps; ++i) {
         if (!measureStep(log, figures, verbose, i)) {
             say(QStringLiteral("step %1 was not seen; the last milestones:\n").arg(i) + log.tail(12));
@@ -471,6 +485,7 @@ int main(int argc, char *argv[])
                                                     "beside this benchmark), e.g. an older build for a before/after table"),
          QStringLiteral("dir")},
         {QStringLiteral("check"), QStringLiteral("exit 1 unless every figure was measured (for the test)")},
+        {QStringLiteral("adjusted"), QStringLiteral("also the back-to-back steps with brightness and contrast at +20%")},
     });
     parser.process(app);
     const bool camera = parser.value(QStringLiteral("folder")) != QStringLiteral("synthetic");
@@ -554,9 +569,19 @@ int main(int argc, char *argv[])
             int pauseMs;
             bool afterThumbnails;
             Summary summary;
+            QStringList adjustKeys = {};
         };
         QList<Mode> modes{{QStringLiteral("back to back"), RunKind::Steps, 0, false, {}},
                           {QStringLiteral("paused %1 ms").arg(pause), RunKind::Steps, pause, false, {}}};
+        if (parser.isSet(QStringLiteral("adjusted"))) {
+            // Its like: the same four presses before the first step, ending at the default.
+            const QString up = QStringLiteral("ctrl+shift+Up"), down = QStringLiteral("ctrl+shift+Down"),
+                          right = QStringLiteral("ctrl+shift+Right");
+            modes.append({QStringLiteral("back to back, four adjustment keys back to the default"), RunKind::Steps, 0,
+                          false, {}, {up, up, down, down}});
+            modes.append({QStringLiteral("back to back, brightness and contrast +20%"), RunKind::Steps, 0, false, {},
+                          {up, up, right, right}});
+        }
         if (camera)
             modes.append({QStringLiteral("Ctrl+1"), RunKind::Detail, 0, false, {}});
         if (parser.isSet(QStringLiteral("listing")))
@@ -567,6 +592,7 @@ int main(int argc, char *argv[])
             for (Mode &mode : modes) {
                 options.pauseMs = mode.pauseMs;
                 options.afterThumbnails = mode.afterThumbnails;
+                options.adjustKeys = mode.adjustKeys;
                 const auto figures = runOnce(options, mode.kind);
                 if (!figures) {
                     complete = false;

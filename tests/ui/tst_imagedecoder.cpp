@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstdlib>
 
 // The canvas's decoder within the memory budget: a one-bit PNG of 30000 x 30000 pixels is 157 KB
 // on disk and 3.6 GB in 32 bits.
@@ -102,6 +103,104 @@ private slots:
         // At fit zoom a coarse image is stretched: it asks to be made good.
         const double fit = std::min(double(area.width()) / stored.width(), double(area.height()) / stored.height());
         QCOMPARE(needsMoreResolution(image, fit, 1.0), markedCoarse);
+    }
+
+    // The display's brightness and contrast: value in, value out of the table.
+    void adjustmentTable_data()
+    {
+        QTest::addColumn<int>("brightness");
+        QTest::addColumn<int>("contrast");
+        QTest::addColumn<QList<int>>("in");
+        QTest::addColumn<QList<int>>("out");
+        const QList<int> some{0, 1, 77, 127, 128, 129, 200, 254, 255};
+        QTest::newRow("default: identity") << 0 << 0 << some << some;
+        QTest::newRow("+20% brightness adds a fifth of the range") << 20 << 0 << QList<int>{0, 100, 204, 205}
+                                                                << QList<int>{51, 151, 255, 255};
+        QTest::newRow("-30% brightness clamps at black, halves away from zero") << -30 << 0 << QList<int>{0, 76, 77, 255}
+                                                         << QList<int>{0, 0, 1, 179};
+        QTest::newRow("beyond the range: clamped to +100%") << 250 << 0 << QList<int>{0, 128}
+                                                           << QList<int>{255, 255};
+        QTest::newRow("+100% contrast doubles around mid-grey") << 0 << 100 << QList<int>{0, 64, 118, 128, 138, 192, 255}
+                                                               << QList<int>{0, 0, 108, 128, 148, 255, 255};
+        QTest::newRow("-50% contrast halves around mid-grey") << 0 << -50 << QList<int>{0, 100, 128, 255}
+                                                             << QList<int>{64, 114, 128, 192};
+        QTest::newRow("beyond the range: clamped to -50%") << 0 << -100 << QList<int>{0, 128}
+                                                          << QList<int>{64, 128};
+        QTest::newRow("contrast then brightness") << 10 << 50 << QList<int>{28, 128, 228}
+                                                  << QList<int>{4, 154, 255};
+    }
+
+    void adjustmentTable()
+    {
+        QFETCH(int, brightness);
+        QFETCH(int, contrast);
+        QFETCH(QList<int>, in);
+        QFETCH(QList<int>, out);
+        const AdjustmentTable table = ::adjustmentTable({brightness, contrast});
+        QList<int> got;
+        for (int v : std::as_const(in))
+            got.append(table[size_t(v)]);
+        QCOMPARE(got, out);
+        // Never darker for a brighter value: no banding turned upside down.
+        for (size_t v = 1; v < table.size(); ++v)
+            QVERIFY(table[v] >= table[v - 1]);
+    }
+
+    // The table applied to decoded pixels of any format, alpha kept; the default is no pass.
+    void adjustedImage_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QColor>("pixel");
+        QTest::addColumn<int>("brightness");
+        QTest::addColumn<int>("contrast");
+        QTest::addColumn<QColor>("shown");
+        QTest::newRow("RGB32, default: the very same pixels") << int(QImage::Format_RGB32) << QColor(10, 128, 250)
+                                                           << 0 << 0 << QColor(10, 128, 250);
+        QTest::newRow("RGB32 brightened") << int(QImage::Format_RGB32) << QColor(10, 128, 250) << 20 << 0
+                                          << QColor(61, 179, 255);
+        QTest::newRow("ARGB32 keeps its alpha") << int(QImage::Format_ARGB32) << QColor(10, 128, 250, 100) << 0 << 100
+                                                << QColor(0, 128, 255, 100);
+        QTest::newRow("premultiplied alpha: colour, not the premultiplied value")
+            << int(QImage::Format_ARGB32_Premultiplied) << QColor(200, 100, 0, 128) << 0 << 100
+            << QColor(255, 72, 0, 128);
+        QTest::newRow("grey eight bits") << int(QImage::Format_Grayscale8) << QColor(100, 100, 100) << -20 << 0
+                                         << QColor(49, 49, 49);
+    }
+
+    void adjustedImage()
+    {
+        QFETCH(int, format);
+        QFETCH(QColor, pixel);
+        QFETCH(int, brightness);
+        QFETCH(int, contrast);
+        QFETCH(QColor, shown);
+        QImage image(7, 5, QImage::Format_ARGB32);
+        image.fill(pixel);
+        image = image.convertToFormat(QImage::Format(format));
+        DecodedImage decoded;
+        decoded.image = image;
+        decoded.setAdjustment({brightness, contrast});
+        const QImage out = decoded.shown();
+        QCOMPARE(out.size(), image.size());
+        const QColor got = out.pixelColor(6, 4);
+        // Premultiplied storage rounds the colour by a step or so.
+        const auto near = [](const QColor &a, const QColor &b) {
+            return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2
+                && std::abs(a.blue() - b.blue()) <= 2 && a.alpha() == b.alpha();
+        };
+        QVERIFY2(near(got, shown), qPrintable(got.name(QColor::HexArgb) + " != " + shown.name(QColor::HexArgb)));
+        QCOMPARE(decoded.image, image);   // the decoded pixels stay for the next setting
+        if (brightness == 0 && contrast == 0) {
+            QVERIFY(decoded.adjusted.isNull());
+            QCOMPARE(out.constBits(), image.constBits());
+            return;
+        }
+        // Another setting starts from the decoded pixels, not from the adjusted ones.
+        decoded.setAdjustment({0, 0});
+        QCOMPARE(decoded.shown().constBits(), image.constBits());
+        decoded.setAdjustment({brightness, contrast});
+        decoded.setAdjustment({brightness, contrast});
+        QVERIFY(near(decoded.shown().pixelColor(0, 0), shown));
     }
 
 private:

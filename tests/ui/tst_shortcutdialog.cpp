@@ -232,7 +232,7 @@ void TestShortcutDialog::rows()
     const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S / V", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
                                   "←  /  →", "PgUp / PgDn", "方向键", "A / D", "Enter", "Esc",
                                   "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Shift+拖拽", "Ctrl+O / Ctrl+G",
-                                  "Ctrl+0 / Ctrl+1", "F2 / F3 / Ctrl+H"};
+                                  "Ctrl+0 / Ctrl+1", "Ctrl+Shift+↑↓←→", "F2 / F3 / Ctrl+H"};
     QCOMPARE(keys, expected);
     QCOMPARE(ShortcutDialog::rows().at(1).description,
              QStringLiteral("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别"));

@@ -7,6 +7,7 @@
 #include "storage/annotationstore.h"
 #include "storage/pendingfile.h"
 #include "session/categoryorder.h"
+#include "ui/adjustmentpopup.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/toastwidget.h"
@@ -21,7 +22,9 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QSlider>
 #include <QToolButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -67,6 +70,8 @@ private slots:
     void categoryUsedInFilesAsksFirst();
     void hideAndShow_data();
     void hideAndShow();
+    void displayAdjustment_data();
+    void displayAdjustment();
 
 private:
     // fit: the image stays fitted into the window instead of shown at 100%.
@@ -210,6 +215,9 @@ void TestWindowEdits::run(MainWindow &window, const QString &script)
 //   eye NAME                                   the eye of the category panel's row
 //   row N                                      the object panel's row of shape N
 //   language CODE                              the interface language chosen in its menu
+//   adjust-popup B C | adjust-popup reset      the status bar's brightness readout clicked, its
+//                                              sliders moved by B and C percent with PageUp and
+//                                              PageDown (or its reset button), the popup closed
 void TestWindowEdits::step(MainWindow &window, const QString &step)
 {
     const QStringList w = step.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -347,6 +355,22 @@ void TestWindowEdits::step(MainWindow &window, const QString &step)
         QVERIFY(entry);
         entry->trigger();
         QCoreApplication::processEvents();   // the rebuilt toolbar's layout
+    } else if (verb == QLatin1String("adjust-popup")) {
+        QTest::mouseClick(window.statusPanel()->adjustmentButton(), Qt::LeftButton);
+        AdjustmentPopup *popup = window.adjustmentPopup();
+        QTRY_VERIFY(popup->isVisible());
+        if (w.value(1) == QLatin1String("reset")) {
+            QTest::mouseClick(popup->resetButton(), Qt::LeftButton);
+        } else {
+            const QList<QSlider *> sliders{popup->brightnessSlider(), popup->contrastSlider()};
+            for (int i = 0; i < 2; ++i) {
+                const int by = w.value(i + 1).toInt();
+                for (int k = 0; k < std::abs(by) / sliders.at(i)->pageStep(); ++k)
+                    QTest::keyClick(sliders.at(i), by > 0 ? Qt::Key_PageUp : Qt::Key_PageDown);
+            }
+        }
+        QTest::keyClick(popup, Qt::Key_Escape);
+        QTRY_VERIFY(!popup->isVisible());
     } else {
         QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
     }
@@ -1236,6 +1260,90 @@ void TestWindowEdits::categoryUsedInFilesAsksFirst()
     QVERIFY(again);
     QVERIFY(again->categories()->labels().contains(QStringLiteral("bird")));
     QVERIFY(!again->categories()->labels().contains(category));
+}
+
+// ---- brightness and contrast change the display, never the file ---------------------------------
+
+void TestWindowEdits::displayAdjustment_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("image");        // shown afterwards
+    QTest::addColumn<int>("brightness");
+    QTest::addColumn<int>("contrast");
+    QTest::addColumn<QColor>("shown");     // on screen, where the image is (60, 100, 200) and no shape lies
+    QTest::addColumn<QString>("readout");  // the status bar's
+    QTest::addColumn<QString>("shapes");   // of the image shown afterwards
+
+    const QString start = QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60");
+    const QString minus = QStringLiteral("\u2212");
+    QTest::newRow("nothing pressed: as decoded") << "" << 0 << 0 << 0 << QColor(60, 100, 200) << "☀" << start;
+    QTest::newRow("Ctrl+Shift+Up twice: 20% brighter") << "key Ctrl+Shift+Up; key Ctrl+Shift+Up" << 0 << 20 << 0
+                                                      << QColor(111, 151, 251) << "☀ +20%" << start;
+    QTest::newRow("Ctrl+Shift+Down: darker") << "key Ctrl+Shift+Down" << 0 << -10 << 0 << QColor(35, 75, 175)
+                                            << "☀ " + minus + "10%" << start;
+    QTest::newRow("Ctrl+Shift+Right and Left: contrast, from the decoded pixels each time")
+        << "key Ctrl+Shift+Right; key Ctrl+Shift+Right; key Ctrl+Shift+Right; key Ctrl+Shift+Left" << 0 << 0 << 20
+        << QColor(46, 94, 214) << "◐ +20%" << start;
+    QTest::newRow("a shape selected: the keys adjust, the shape stays where it is")
+        << "click 1; key Ctrl+Shift+Up; key Ctrl+Shift+Right" << 0 << 10 << 10 << QColor(79, 123, 233)
+        << "☀ +10% ◐ +10%" << start;
+    QTest::newRow("a shape selected: Shift+Up still nudges it by 10")
+        << "click 1; key Shift+Up" << 0 << 0 << 0 << QColor(60, 100, 200) << "☀"
+        << "1 cat 400,290 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60";
+    QTest::newRow("the setting stays on the next image") << "key Ctrl+Shift+Up; key Right" << 1 << 10 << 0
+                                                        << QColor(86, 126, 226) << "☀ +10%" << "";
+    QTest::newRow("and on the one after, and back") << "key Ctrl+Shift+Up; key Right; key Right; key Left" << 1 << 10
+                                                   << 0 << QColor(86, 126, 226) << "☀ +10%" << "";
+    QTest::newRow("set on the next image, then back to one decoded before")
+        << "key Right; key Ctrl+Shift+Up; key Left" << 0 << 10 << 0 << QColor(86, 126, 226) << "☀ +10%" << start;
+    QTest::newRow("Ctrl+Shift+0 resets both") << "key Ctrl+Shift+Up; key Ctrl+Shift+Right; key Ctrl+Shift+0" << 0 << 0
+                                             << 0 << QColor(60, 100, 200) << "☀" << start;
+    QTest::newRow("brightness stops at +100%") << QStringList(11, QStringLiteral("key Ctrl+Shift+Up")).join(QStringLiteral("; ")) << 0 << 100 << 0
+                                              << QColor(255, 255, 255) << "☀ +100%" << start;
+    QTest::newRow("the popup's sliders") << "adjust-popup 30 -20" << 0 << 30 << -20 << QColor(150, 182, 255)
+                                        << "☀ +30% ◐ " + minus + "20%" << start;
+    QTest::newRow("the popup's reset") << "adjust-popup 30 -20; adjust-popup reset" << 0 << 0 << 0
+                                      << QColor(60, 100, 200) << "☀" << start;
+}
+
+void TestWindowEdits::displayAdjustment()
+{
+    QFETCH(QString, script);
+    QFETCH(int, image);
+    QFETCH(int, brightness);
+    QFETCH(int, contrast);
+    QFETCH(QColor, shown);
+    QFETCH(QString, readout);
+    QFETCH(QString, shapes);
+
+    QList<QByteArray> files;
+    for (const QString &path : std::as_const(m_images)) {
+        QVERIFY(makeImage(path, 1200, 900, QColor(60, 100, 200)));
+        files.append(readBytes(path));
+    }
+    writeFirstImage(kConfirmed, {});
+    const QByteArray labels = readBytes(vocPath(m_images.at(0)));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    run(*window, script);
+    QTRY_COMPARE(window->currentImagePath(), m_images.at(image));
+    QCOMPARE(window->adjustment().brightness, brightness);
+    QCOMPARE(window->adjustment().contrast, contrast);
+    QCOMPARE(window->statusPanel()->adjustmentText(), readout);
+    QCOMPARE(describe(window->scene()->annotations()), shapes);
+
+    // What the canvas paints, away from the shapes.
+    const QPoint spot = window->view()->mapFromScene(QPointF(750, 620));
+    QVERIFY(window->view()->viewport()->rect().contains(spot));
+    const QColor painted = window->view()->viewport()->grab().toImage().pixelColor(spot);
+    QCOMPARE(painted.name(), shown.name());
+
+    // Nothing was written: the images, the label file, no undo step.
+    for (int i = 0; i < m_images.size(); ++i)
+        QVERIFY(readBytes(m_images.at(i)) == files.at(i));
+    QVERIFY(readBytes(vocPath(m_images.at(0))) == labels);
+    QVERIFY(!QFileInfo::exists(vocPath(m_images.at(1))));
+    QCOMPARE(window->editor()->undoStack()->count(), shapes.contains(QLatin1String("400,290")) ? 1 : 0);
 }
 
 BRINDLE_TEST_MAIN(TestWindowEdits)

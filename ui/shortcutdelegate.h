@@ -31,7 +31,7 @@ public:
     // 34, or the wrapped description's height and 4 px above and below.
     static int rowHeight(const QFontMetrics &metrics, const QString &description, int textWidth);
 
-    static constexpr int kRowHeight = 34;
+    static constexpr int kRowHeight = 30;
 
 private:
     int m_keyColumnWidth;

@@ -54,7 +54,8 @@ QList<ShortcutRow> ShortcutDialog::rows()
 
 int ShortcutDialog::fittedWidth(int descriptionWidth, int keyColumnWidth)
 {
-    return std::clamp(descriptionWidth + keyColumnWidth + 66, 440, 840);
+    // Wide enough that few descriptions wrap: the list of every key must fit without scrolling.
+    return std::clamp(descriptionWidth + keyColumnWidth + 66, 440, 1000);
 }
 
 int ShortcutDialog::fittedHeight(int rowsHeight, int buttonHeight, int fontHeight, int windowHeight)

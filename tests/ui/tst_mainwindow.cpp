@@ -100,6 +100,15 @@ QStringList keysOfChip(const QString &chip, QStringList *unreadable)
             keys << QString::number(d);
         return keys;
     }
+    // Several arrows after one modifier stand for as many keys: "Ctrl+Shift+↑↓←→".
+    static const QRegularExpression arrows(QStringLiteral("^(.*\\+)([\\x{2190}-\\x{2193}]{2,})$"));
+    const QRegularExpressionMatch group = arrows.match(chip);
+    if (group.hasMatch()) {
+        QStringList keys;
+        for (const QChar arrow : group.captured(2))
+            keys += keysOfChip(group.captured(1) + arrow, unreadable);
+        return keys;
+    }
     QString spelled = chip;
     spelled.replace(QChar(0x2190), QStringLiteral("Left")).replace(QChar(0x2192), QStringLiteral("Right"));
     spelled.replace(QChar(0x2191), QStringLiteral("Up")).replace(QChar(0x2193), QStringLiteral("Down"));

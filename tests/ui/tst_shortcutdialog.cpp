@@ -48,7 +48,7 @@ struct DelegateList
             item->setData(Qt::DisplayRole, k);
             item->setData(Qt::UserRole, QStringLiteral("Description of %1").arg(k));
         }
-        list.resize(480, 34 * int(keys.size()));
+        list.resize(480, ShortcutDelegate::kRowHeight * int(keys.size()));
         // Away from the pointer, so that no row starts out hovered.
         QCursor::setPos(0, 0);
         list.move(100, 100);
@@ -169,7 +169,7 @@ void TestShortcutDialog::chipsPainted()
     QVERIFY(QTest::qWaitForWindowExposed(&view.list));
     const QImage image = view.grab();
     const QRect row = view.row(0);
-    QCOMPARE(row.height(), 34);
+    QCOMPARE(row.height(), ShortcutDelegate::kRowHeight);
     const int y = row.center().y();
     const QFontMetrics metrics(view.list.font());
     const int width = ShortcutDelegate::chipsWidth(metrics, keys);
@@ -186,9 +186,11 @@ void TestShortcutDialog::chipsPainted()
     QVERIFY(image.pixelColor(lead - in, y) != kChipBorder);
     // Chips are 22 high, centred, with a gap between two of them.
     const int middle = lead + firstChip / 2 * in;
-    QCOMPARE(image.pixelColor(middle, row.top() + 6), kChipBorder);
-    QCOMPARE(image.pixelColor(middle, row.top() + 27), kChipBorder);
-    QVERIFY(image.pixelColor(middle, row.top() + 5) != kChipBorder);
+    // The 22 px chip sits in the middle of its row.
+    const int chipTop = row.top() + (ShortcutDelegate::kRowHeight - 22) / 2;
+    QCOMPARE(image.pixelColor(middle, chipTop), kChipBorder);
+    QCOMPARE(image.pixelColor(middle, chipTop + 21), kChipBorder);
+    QVERIFY(image.pixelColor(middle, chipTop - 1) != kChipBorder);
     if (ShortcutDelegate::splitKeys(keys).size() == 2)
         QCOMPARE(image.pixelColor(lead + (firstChip + 2) * in, y).name(), QStringLiteral("#262a33"));
 
@@ -280,8 +282,8 @@ void TestShortcutDialog::fittedWidth_data()
     QTest::addColumn<int>("expected");
     QTest::newRow("narrow content, lower bound") << 150 << 100 << 440;
     QTest::newRow("in range") << 330 << 150 << 546;
-    QTest::newRow("wide content, upper bound") << 800 << 200 << 840;
-    QTest::newRow("exactly the upper bound") << 624 << 150 << 840;
+    QTest::newRow("wide content, upper bound") << 900 << 200 << 1000;
+    QTest::newRow("exactly the upper bound") << 784 << 150 << 1000;
 }
 
 void TestShortcutDialog::fittedWidth()

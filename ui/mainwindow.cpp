@@ -39,6 +39,8 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <utility>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
@@ -208,6 +210,14 @@ void MainWindow::connectSignals()
     // The folder
     connect(m_session, &FolderSession::pathsListed, m_fileList, &FileListPanel::appendPaths);
     connect(m_session, &FolderSession::listingFinished, this, &MainWindow::onListingFinished);
+    // A step asked for before its image was listed is taken once the next images are there.
+    const auto takeDeferredStep = [this] {
+        const int step = std::exchange(m_deferredStep, 0);
+        if (step != 0)
+            stepImage(step);
+    };
+    connect(m_session, &FolderSession::pathsListed, this, takeDeferredStep);
+    connect(m_session, &FolderSession::listingFinished, this, takeDeferredStep);
     connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showWantedImage);
     connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
     connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });

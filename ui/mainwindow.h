@@ -218,6 +218,7 @@ private:
     ImageAdjustment m_adjustment;   // session memory only: a new start shows images as they are
     int m_travel = 1;   // the direction of the last step: its next images are decoded ahead
     QElapsedTimer m_lastStep;
+    int m_deferredStep = 0;   // a step forward from the last image listed while the listing runs
     bool m_quickDecode = false;   // a step right after another: an image not decoded ahead comes coarse
     QTimer *m_refineTimer = nullptr;
     QString m_paintWatch;   // the milestone of the next canvas paint

@@ -128,6 +128,11 @@ void MainWindow::stepImage(int step)
     const auto unquick = qScopeGuard([this] { m_quickDecode = false; });
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
+    // A large folder shows its first image before the rest is listed: the next one comes soon.
+    if (step > 0 && m_session->isListing() && c + 1 >= n) {
+        m_deferredStep = step;
+        return;
+    }
     // Images that cannot be decoded are stepped over, not stopped at: the step goes on.
     QStringList skipped;
     for (qsizetype i = 1; i <= n; ++i) {

@@ -5,6 +5,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/directoryloader.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
@@ -23,6 +24,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QBuffer>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -36,6 +38,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QBuffer>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUndoStack>
@@ -268,6 +271,7 @@ private slots:
     void unreadableNamesFileNeverTrashed();
     void convertFolderCommand();
     void languageSwitchKeepsActions();
+    void stepBeforeTheRestIsListed();
     void dropUrls_data();
     void dropUrls();
     void undecodableImages_data();
@@ -907,6 +911,29 @@ void TestMainWindow::languageSwitchKeepsActions()
     QCOMPARE(window->actions().toolbar->actions().size(), 15);
     window->switchLanguage(QStringLiteral("zh_CN"));
     QCOMPARE(describeMenus(window->menuBar()), before);
+}
+
+// A large folder shows its first image before the others are sorted and listed: a step pressed
+// then is taken when the next image is listed, not lost.
+void TestMainWindow::stepBeforeTheRestIsListed()
+{
+    QTemporaryDir big;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(image.save(&buffer, "PNG"));
+    const int count = DirectoryLoader::kEarlyFirstAbove + 1;
+    for (int i = count - 1; i >= 0; --i)
+        QVERIFY(Fixtures::writeBytes(big.filePath(QStringLiteral("f%1.png").arg(i, 5, 10, QLatin1Char('0'))), png));
+    auto window = openWindow(big.path());
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitFor([&] { return !window->currentImagePath().isEmpty(); }, 20000));
+    QCOMPARE(window->currentImagePath(), big.filePath(QStringLiteral("f00000.png")));
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QVERIFY(QTest::qWaitFor([&] { return window->currentImagePath() == big.filePath(QStringLiteral("f00001.png")); },
+                            20000));
 }
 
 void TestMainWindow::dropUrls_data()

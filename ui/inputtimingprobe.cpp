@@ -161,7 +161,9 @@ void InputTimingProbe::quietPass()
 
 void InputTimingProbe::logWhenIdle(const QString &what)
 {
-    m_idleWhat = what;
+    // Each milestone waiting for the same idle moment gets its line.
+    if (!m_idleWhat.contains(what))
+        m_idleWhat.append(what);
     armIdle();
 }
 
@@ -178,6 +180,7 @@ void InputTimingProbe::idleCheck()
         armIdle();
         return;
     }
-    logTiming(QStringLiteral("idle ") + m_idleWhat);
+    for (const QString &what : std::as_const(m_idleWhat))
+        logTiming(QStringLiteral("idle ") + what);
     m_idleWhat.clear();
 }

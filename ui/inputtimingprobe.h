@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <QStringList>
 
 #include <functional>
 
@@ -52,7 +53,7 @@ private:
     int m_lastKey = -1;
     QRect m_canvasLogged;
     QTimer *m_idle;
-    QString m_idleWhat;
+    QStringList m_idleWhat;
     quint64 m_events = 0;          // events handled on the GUI thread
     quint64 m_eventsAtIdleArm = 0;
     double m_workSince = -1;       // start of the GUI thread's current piece of work; -1: waiting

@@ -121,11 +121,6 @@ void MainWindow::stepImage(int step)
         return;
     const QString current = currentImagePath();
     m_travel = step > 0 ? 1 : -1;
-    // Steps closer together than this come from a held key: the prefetcher may not keep up, and
-    // an image that must be decoded here comes coarse rather than late.
-    m_quickDecode = m_lastStep.isValid() && m_lastStep.elapsed() < 300;
-    m_lastStep.start();
-    const auto unquick = qScopeGuard([this] { m_quickDecode = false; });
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
     // A large folder shows its first image before the rest is listed: the next one comes soon.
@@ -133,6 +128,11 @@ void MainWindow::stepImage(int step)
         m_deferredStep = step;
         return;
     }
+    // Steps closer together than this come from a held key: the prefetcher may not keep up, and
+    // an image that must be decoded here comes coarse rather than late.
+    m_quickDecode = m_lastStep.isValid() && m_lastStep.elapsed() < 300;
+    m_lastStep.start();
+    const auto unquick = qScopeGuard([this] { m_quickDecode = false; });
     // Images that cannot be decoded are stepped over, not stopped at: the step goes on.
     QStringList skipped;
     for (qsizetype i = 1; i <= n; ++i) {

@@ -101,22 +101,30 @@ void ImagePrefetcher::prefetch(const QStringList &paths, const QSize &fitInto)
         m_order.append(path);
         if (!cached(path, fitInto).isNull() || m_requests.contains(path))
             continue;
-        // The worker with less to do takes it.
-        int worker = 0;
-        for (int i = 1; i < kWorkers; ++i) {
-            if (m_queued[i] < m_queued[worker])
-                worker = i;
-        }
-        const Token token = std::make_shared<std::atomic<bool>>(false);
-        m_requests.insert(path, Request{token, fitInto, worker});
-        ++m_queued[worker];
-        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], path, fitInto, a = m_adjustment, token] {
-            w->decode(path, fitInto, a, token);
+        const auto booked = enqueue(path, fitInto);
+        PrefetchWorker *worker = booked.first;
+        const Token token = booked.second;
+        QMetaObject::invokeMethod(worker, [worker, path, fitInto, a = m_adjustment, token] {
+            worker->decode(path, fitInto, a, token);
         }, Qt::QueuedConnection);
     }
     // The wanted ones are at the end of m_order; forget the oldest beyond the capacity.
     while (m_order.size() > kCapacity)
         m_images.remove(m_order.takeFirst());
+}
+
+std::pair<PrefetchWorker *, Token> ImagePrefetcher::enqueue(const QString &path, const QSize &fitInto)
+{
+    // The worker with less to do takes it.
+    int worker = 0;
+    for (int i = 1; i < kWorkers; ++i) {
+        if (m_queued[i] < m_queued[worker])
+            worker = i;
+    }
+    const Token token = std::make_shared<std::atomic<bool>>(false);
+    m_requests.insert(path, Request{token, fitInto, worker});
+    ++m_queued[worker];
+    return {m_workers[worker], token};
 }
 
 void ImagePrefetcher::setAdjustment(const ImageAdjustment &adjustment)
@@ -125,16 +133,11 @@ void ImagePrefetcher::setAdjustment(const ImageAdjustment &adjustment)
     for (auto it = m_images.cbegin(); it != m_images.cend(); ++it) {
         if (it->adjustment == adjustment || m_requests.contains(it.key()))
             continue;
-        int worker = 0;
-        for (int i = 1; i < kWorkers; ++i) {
-            if (m_queued[i] < m_queued[worker])
-                worker = i;
-        }
-        const Token token = std::make_shared<std::atomic<bool>>(false);
-        m_requests.insert(it.key(), Request{token, it->fitInto, worker});
-        ++m_queued[worker];
-        QMetaObject::invokeMethod(m_workers[worker], [w = m_workers[worker], image = *it, adjustment, token] {
-            w->adjust(image, adjustment, token);
+        const auto booked = enqueue(it.key(), it->fitInto);
+        PrefetchWorker *worker = booked.first;
+        const Token token = booked.second;
+        QMetaObject::invokeMethod(worker, [worker, image = *it, adjustment, token] {
+            worker->adjust(image, adjustment, token);
         }, Qt::QueuedConnection);
     }
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 class QThread;
 class PrefetchWorker;
@@ -56,6 +57,8 @@ private:
         int worker = 0;
     };
 
+    // Books a request of path on the worker with less to do: the worker and the request's token.
+    std::pair<PrefetchWorker *, std::shared_ptr<std::atomic<bool>>> enqueue(const QString &path, const QSize &fitInto);
     void receive(const DecodedImage &image, const std::shared_ptr<std::atomic<bool>> &token);
     void cancel(const QString &path);
 

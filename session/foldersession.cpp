@@ -1,7 +1,7 @@
 #include "session/foldersession.h"
 
 #include "session/liveannotations.h"
-#include "session/pendingwritethrottle.h"
+#include "session/pendingresults.h"
 #include "session/timinglog.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
@@ -9,15 +9,12 @@
 #include "storage/directoryloader.h"
 #include "storage/filestatescanner.h"
 #include "storage/labelconversion.h"
-#include "storage/pendingfileloader.h"
-#include "storage/pendingfilewriter.h"
 #include "storage/writeguard.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,18 +24,6 @@ namespace {
 const unsigned long kWorkerStopWaitMs = 3000;
 // Rows whose pending count is reported per event-loop pass after the pending file arrives.
 const int kStatesPerPass = 400;
-
-QList<Annotation> pendingRecords(const QList<Annotation> &annotations)
-{
-    QList<Annotation> pending;
-    for (Annotation a : annotations) {
-        if (a.pending) {
-            a.id = 0;   // ids are the scene's, not part of what is stored
-            pending.append(a);
-        }
-    }
-    return pending;
-}
 
 QStringList labelsOf(const QList<Annotation> &annotations)
 {
@@ -73,26 +58,6 @@ CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation>
     return merged;
 }
 
-// The record as the pending file stores it, for comparing with what a sync reports.
-Annotation stored(Annotation a)
-{
-    a.id = 0;
-    a.pending = 1;
-    return a;
-}
-
-void removeStored(QList<Annotation> &list, const QList<Annotation> &records)
-{
-    for (const Annotation &r : records) {
-        for (qsizetype i = 0; i < list.size(); ++i) {
-            if (list.at(i).pending && stored(list.at(i)) == r) {
-                list.removeAt(i);
-                break;
-            }
-        }
-    }
-}
-
 bool moveLabelFilesToTrash(const QString &imagePath)
 {
     const QStringList files = labelFilesOf(imagePath);
@@ -111,11 +76,8 @@ FolderSession::FolderSession(QObject *parent)
     : QObject(parent)
     , m_directoryLoader(new DirectoryLoader(this))
     , m_stateScanner(new FileStateScanner(this))
-    , m_pendingLoader(new PendingFileLoader(this))
-    , m_pendingWriter(new PendingFileWriter(this))
-    , m_throttle(new PendingWriteThrottle(this))
     , m_stateTimer(new QTimer(this))
-    , m_checkTimer(new QTimer(this))
+    , m_pending(new PendingResults(&m_cache, this))
 {
     registerAnnotationMetaTypes();
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
@@ -124,13 +86,14 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
     connect(m_stateScanner, &FileStateScanner::labelFormatFound, this, &FolderSession::onLabelFormatFound);
     connect(m_stateScanner, &QThread::finished, this, [] { logTiming(QStringLiteral("states done")); });
-    connect(m_pendingLoader, &PendingFileLoader::loaded, this, &FolderSession::onPendingLoaded);
-    connect(m_throttle, &PendingWriteThrottle::writeRequested, this, [this] { flushPending(true); });
-    connect(m_pendingWriter, &PendingFileWriter::synced, this, &FolderSession::onSynced);
-    // A write of the file comes as a burst of events (temporary file, rename, lock): one look.
-    m_checkTimer->setSingleShot(true);
-    m_checkTimer->setInterval(200);
-    connect(m_checkTimer, &QTimer::timeout, this, &FolderSession::checkPendingFile);
+    connect(m_pending, &PendingResults::loaded, this, &FolderSession::onPendingLoaded);
+    connect(m_pending, &PendingResults::currentResultsArrived, this, &FolderSession::currentResultsArrived);
+    connect(m_pending, &PendingResults::notice, this, &FolderSession::notice);
+    connect(m_pending, &PendingResults::written, this, &FolderSession::pendingWritten);
+    connect(m_pending, &PendingResults::imagesTouched, this, [this](const QStringList &paths) {
+        for (const QString &path : paths)
+            refreshImageState(path);
+    });
     m_stateTimer->setSingleShot(true);
     m_stateTimer->setInterval(0);
     connect(m_stateTimer, &QTimer::timeout, this, &FolderSession::refreshSomePendingStates);
@@ -145,6 +108,7 @@ FolderSession::~FolderSession()
 void FolderSession::setLiveAnnotations(const LiveAnnotations *live)
 {
     m_live = live;
+    m_pending->setLiveAnnotations(live);
 }
 
 void FolderSession::setClassNames(const QStringList &names)
@@ -207,37 +171,17 @@ bool FolderSession::newFileYoloIn(const QString &dir)
 
 void FolderSession::preload(const QString &dir)
 {
-    m_pendingLoader->preload(dir);
+    m_pending->preload(dir);
 }
 
 void FolderSession::setWatchingPendingFile(bool watching)
 {
-    if (watching == (m_watcher != nullptr))
-        return;
-    if (!watching) {
-        delete m_watcher;
-        m_watcher = nullptr;
-        return;
-    }
-    m_watcher = new QFileSystemWatcher(this);
-    // The folder sees the file replaced (renamed over); the file itself sees writes in place.
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_checkTimer, qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_checkTimer, qOverload<>(&QTimer::start));
-    watchFolder();
+    m_pending->setWatching(watching);
 }
 
-void FolderSession::watchFolder()
+void FolderSession::checkPendingFile()
 {
-    if (!m_watcher)
-        return;
-    const QStringList watched = m_watcher->files() + m_watcher->directories();
-    if (!watched.isEmpty())
-        m_watcher->removePaths(watched);
-    if (m_dir.isEmpty())
-        return;
-    m_watcher->addPath(m_dir);
-    if (QFileInfo::exists(pendingFilePath(m_dir)))
-        m_watcher->addPath(pendingFilePath(m_dir));
+    m_pending->check();
 }
 
 void FolderSession::resetFolder(const QString &dir)
@@ -262,28 +206,18 @@ void FolderSession::resetFolder(const QString &dir)
     m_damagedFiles.clear();
     m_unreadableNames.clear();
     m_previousImage.clear();
-    m_pendingFromFile.clear();
-    m_pendingLoaded = false;
-    m_pendingWritable = true;
-    m_pendingChanged = false;
-    m_pendingBase = PendingFileState();
-    m_syncInFlight = false;
-    m_checkTimer->stop();
     m_stateQueue.clear();
     m_indexHint = 0;
     leaveImage();
-    watchFolder();
+    m_pending->reset(dir);
 }
 
 void FolderSession::open(const QString &dir, const QString &preferredImage)
 {
     resetFolder(dir);
     m_preferredImage = preferredImage;
-    // A large file takes a while to read: the first image does not wait for it, its results
-    // join it on arrival. A small one is read before the listing's first chunk anyway.
-    m_waitForPending = QFileInfo(pendingFilePath(dir)).size() <= kWaitForPendingBytes;
     m_directoryLoader->load(dir);
-    m_pendingLoader->load(dir);
+    m_pending->load(true);
 }
 
 void FolderSession::openNow(const QString &dir)
@@ -294,9 +228,7 @@ void FolderSession::openNow(const QString &dir)
     m_imagePaths = DirectoryLoader::listImages(dir, &unlistable);
     m_listing = false;
     noticeUnlistable(dir, unlistable);
-    bool readable = true;
-    const PendingFileState state = readPendingFileState(dir, &readable);
-    onPendingLoaded(dir, state, readable);
+    m_pending->load(false);
 }
 
 bool FolderSession::close()
@@ -305,7 +237,7 @@ bool FolderSession::close()
     m_stateScanner->requestStop();
     m_directoryLoader->wait(kWorkerStopWaitMs);
     m_stateScanner->wait(kWorkerStopWaitMs);
-    m_pendingLoader->wait(kWorkerStopWaitMs);
+    m_pending->waitForLoader(kWorkerStopWaitMs);
     return flushPending();
 }
 
@@ -327,39 +259,15 @@ void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
     m_imagePaths = paths;
     emit listingFinished(paths);
     m_stateScanner->restart(paths);
-    if (m_pendingLoaded) {
+    if (m_pending->isLoaded()) {
         dropUnlisted();
         schedulePendingStates();
     }
     wantFirstImage();
 }
 
-void FolderSession::onPendingLoaded(const QString &dir, const PendingFileState &state, bool readable)
+void FolderSession::onPendingLoaded()
 {
-    if (dir != m_dir)
-        return;
-    const AnnotationCache &pending = state.records;
-    m_pendingBase = state;
-    logTiming(QStringLiteral("pending results read %1 images").arg(pending.size()));
-    m_pendingLoaded = true;
-    m_pendingWritable = readable;
-    if (!readable) {
-        emit notice(translateText("无法读取待确认结果文件，本次不会改写它：%1")
-                        .arg(QDir::toNativeSeparators(pendingFilePath(dir))));
-    }
-    for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
-        // An image shown before the file arrived has a list already: the file's records join it.
-        if (it.key() == m_currentImage) {
-            emit currentResultsArrived(it.value());
-            const QList<Annotation> now = m_live ? m_live->annotations() : m_cache.value(it.key()) + it.value();
-            m_cache.insert(it.key(), now);
-            m_flushedPending = pendingRecords(now);
-        } else if (m_cache.contains(it.key())) {
-            m_cache[it.key()] += it.value();
-        } else {
-            m_pendingFromFile.insert(it.key(), it.value());
-        }
-    }
     if (!m_listing)
         dropUnlisted();
     wantFirstImage();
@@ -380,22 +288,13 @@ void FolderSession::noticeUnlistable(const QString &dir, const QStringList &name
 
 void FolderSession::dropUnlisted()
 {
-    // Results of images no longer in the folder are not loaded; the next write drops them.
-    if (m_pendingFromFile.isEmpty())
-        return;
-    const QSet<QString> listed(m_imagePaths.cbegin(), m_imagePaths.cend());
-    for (auto it = m_pendingFromFile.begin(); it != m_pendingFromFile.end();) {
-        if (!listed.contains(it.key()))
-            it = m_pendingFromFile.erase(it);
-        else
-            ++it;
-    }
+    m_pending->dropUnlisted(m_imagePaths);
 }
 
 void FolderSession::schedulePendingStates()
 {
     // Ten thousand rows updated at once would hold up the first image and the first steps.
-    m_stateQueue = m_pendingFromFile.keys();
+    m_stateQueue = m_pending->unmergedImages();
     if (!m_stateQueue.isEmpty())
         m_stateTimer->start();
 }
@@ -411,7 +310,7 @@ void FolderSession::refreshSomePendingStates()
 void FolderSession::wantFirstImage()
 {
     // The first image shows with its results from a small pending file at once.
-    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || (!m_pendingLoaded && m_waitForPending))
+    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || m_pending->firstImageWaits())
         return;
     QString first = m_imagePaths.first();
     if (!m_preferredImage.isEmpty()) {
@@ -438,7 +337,7 @@ void FolderSession::onStateReady(const QString &path, int confirmed, bool labelF
     }
     ImageState &state = m_imageStates[path];
     state.confirmed = confirmed;
-    state.pending = int(m_pendingFromFile.value(path).size());
+    state.pending = m_pending->unmergedCount(path);
     state.known = true;
     emit imageStateChanged(path, state);
 }
@@ -467,7 +366,7 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
     m_imageStates[path].labelFile = !stored.file.isEmpty();
     emit labelsUsed(labelsOf(stored.annotations));
     QList<Annotation> list = stored.annotations;
-    list += m_pendingFromFile.take(path);
+    list += m_pending->take(path);
     m_cache.insert(path, list);
     return list;
 }
@@ -478,7 +377,7 @@ QList<Annotation> FolderSession::enterImage(const QString &path)
         m_previousImage = m_currentImage;
     m_currentImage = path;
     const QList<Annotation> annotations = annotationsFor(path);
-    m_flushedPending = pendingRecords(annotations);
+    m_pending->enterImage(path, annotations);
     const QString names = m_unreadableNames.value(path);
     const QString damaged = m_damagedFiles.value(path);
     if (!names.isEmpty()) {
@@ -494,7 +393,7 @@ QList<Annotation> FolderSession::enterImage(const QString &path)
 void FolderSession::leaveImage()
 {
     m_currentImage.clear();
-    m_flushedPending.clear();
+    m_pending->leaveImage();
 }
 
 bool FolderSession::trashDamagedOriginal(const QString &path)
@@ -593,132 +492,9 @@ void FolderSession::noticeNamesFile(const NamesFileNotice &notice)
                                QDir::toNativeSeparators(notice.namesFile)));
 }
 
-AnnotationCache FolderSession::pendingSnapshot() const
-{
-    // Images whose results were never merged keep the records read from the file.
-    AnnotationCache all = m_pendingFromFile;
-    for (auto it = m_cache.cbegin(); it != m_cache.cend(); ++it)
-        all.insert(it.key(), it.value());
-    return all;
-}
-
-void FolderSession::capturePending()
-{
-    if (m_currentImage.isEmpty() || !m_live)
-        return;
-    const QList<Annotation> annotations = m_live->annotations();
-    m_cache.insert(m_currentImage, annotations);
-    const QList<Annotation> pending = pendingRecords(annotations);
-    if (pending != m_flushedPending) {
-        m_flushedPending = pending;
-        m_pendingChanged = true;
-    }
-}
-
 bool FolderSession::flushPending(bool inBackground)
 {
-    // A write still on its way must not land after this one, and its merge is taken in first.
-    if (!inBackground)
-        m_pendingWriter->waitForIdle();
-    capturePending();
-    if (m_dir.isEmpty() || !m_pendingChanged)
-        return true;
-    // Before the file has been read, writing it would drop the results it holds; a file that
-    // cannot be read is never overwritten.
-    if (!m_pendingLoaded)
-        return true;
-    if (!m_pendingWritable)
-        return false;
-    if (inBackground) {
-        // With a write on its way, this one follows when it is back.
-        if (!m_syncInFlight)
-            startSync(true);
-        return true;
-    }
-    // Read, merge and write under the lock, so that what another program wrote meanwhile stays.
-    const PendingSync sync = syncPendingFile(m_dir, m_pendingBase, pendingSnapshot());
-    if (sync.ok)
-        m_pendingChanged = false;
-    applySync(sync);
-    emit pendingWritten(sync.ok);
-    return sync.ok;
-}
-
-void FolderSession::startSync(bool write)
-{
-    m_syncInFlight = true;
-    m_syncWrites = write;
-    m_pendingWriter->sync(m_dir, m_pendingBase, pendingSnapshot(), write);
-    if (write)
-        m_pendingChanged = false;   // set again if the write fails
-}
-
-void FolderSession::checkPendingFile()
-{
-    if (m_dir.isEmpty() || !m_pendingLoaded || !m_pendingWritable)
-        return;
-    if (m_syncInFlight) {
-        m_checkTimer->start();   // the file may change again after that sync read it
-        return;
-    }
-    // A replaced file is no longer watched under its name.
-    if (m_watcher && !m_watcher->files().contains(pendingFilePath(m_dir)) && QFileInfo::exists(pendingFilePath(m_dir)))
-        m_watcher->addPath(pendingFilePath(m_dir));
-    if (FileStamp::of(pendingFilePath(m_dir)) == m_pendingBase.stamp)
-        return;   // our own write, or nothing new
-    capturePending();
-    // Changes of ours go along when there are any; otherwise the file is only read.
-    startSync(m_pendingChanged);
-}
-
-void FolderSession::onSynced(const QString &dir, const PendingSync &sync)
-{
-    if (dir != m_dir || !m_syncInFlight)
-        return;   // a folder the user has left
-    m_syncInFlight = false;
-    const bool wrote = m_syncWrites;
-    if (wrote && !sync.ok)
-        m_pendingChanged = true;   // the next flush tries again
-    applySync(sync);
-    if (wrote)
-        emit pendingWritten(sync.ok);
-    // Changes made while the write was on its way.
-    if (m_pendingChanged)
-        m_throttle->markChanged();
-}
-
-void FolderSession::applySync(const PendingSync &sync)
-{
-    m_pendingBase = sync.state;
-    QSet<QString> touched;
-    for (auto it = sync.removed.cbegin(); it != sync.removed.cend(); ++it) {
-        // The editor's shapes are the user's to decide; they stay on screen.
-        if (it.key() == m_currentImage && m_live)
-            continue;
-        touched.insert(it.key());
-        if (const auto cached = m_cache.find(it.key()); cached != m_cache.end()) {
-            removeStored(*cached, it.value());
-        } else if (const auto fromFile = m_pendingFromFile.find(it.key()); fromFile != m_pendingFromFile.end()) {
-            removeStored(*fromFile, it.value());
-            if (fromFile->isEmpty())
-                m_pendingFromFile.erase(fromFile);
-        }
-    }
-    for (auto it = sync.added.cbegin(); it != sync.added.cend(); ++it) {
-        touched.insert(it.key());
-        if (it.key() == m_currentImage && m_live) {
-            // Joins the editor without an undo step; the next flush must not count it as ours.
-            m_flushedPending += it.value();
-            emit currentResultsArrived(it.value());
-            m_cache.insert(it.key(), m_live->annotations());
-        } else if (const auto cached = m_cache.find(it.key()); cached != m_cache.end()) {
-            *cached += it.value();
-        } else {
-            m_pendingFromFile[it.key()] += it.value();
-        }
-    }
-    for (const QString &path : std::as_const(touched))
-        refreshImageState(path);
+    return m_pending->flush(inBackground);
 }
 
 void FolderSession::refreshImageState(const QString &path)
@@ -734,9 +510,9 @@ void FolderSession::refreshImageState(const QString &path)
         state.pending = 0;
         for (const Annotation &a : *cached)
             ++(a.pending ? state.pending : state.confirmed);
-    } else if (const auto fromFile = m_pendingFromFile.constFind(path); fromFile != m_pendingFromFile.constEnd()) {
+    } else if (m_pending->hasUnmerged(path)) {
         // The confirmed count comes from the state scanner.
-        state.pending = int(fromFile->size());
+        state.pending = m_pending->unmergedCount(path);
     } else {
         return;
     }
@@ -775,11 +551,8 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     if (inFolder && merged.labelsWritten)
         m_imageStates[path].labelFile = true;
     if (inFolder) {
-        if (anyPending(merged.kept)) {
-            // Written every few seconds during a run: a crash loses only the last results.
-            m_pendingChanged = true;
-            m_throttle->markChanged();
-        }
+        if (anyPending(merged.kept))
+            m_pending->markChanged();
         refreshImageState(path);
     }
     return out;
@@ -801,15 +574,11 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     removal.wasCurrent = path == m_currentImage;
 
     m_imagePaths.removeAll(path);
-    const bool hadPending = !pendingRecords(m_cache.value(path)).isEmpty() || m_pendingFromFile.contains(path)
-        || (removal.wasCurrent && m_live && m_live->pendingCount() > 0);
+    m_pending->forget(path);
     m_cache.remove(path);
-    m_pendingFromFile.remove(path);
     m_imageStates.remove(path);
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);
-    if (hadPending)
-        m_pendingChanged = true;
     if (removal.wasCurrent)
         leaveImage();
     flushPending();

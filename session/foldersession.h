@@ -15,10 +15,7 @@
 class DirectoryLoader;
 class FileStateScanner;
 class LiveAnnotations;
-class PendingFileLoader;
-class PendingFileWriter;
-class PendingWriteThrottle;
-class QFileSystemWatcher;
+class PendingResults;
 class QTimer;
 struct NamesFileNotice;
 struct SaveReport;
@@ -177,12 +174,7 @@ private:
     void resetFolder(const QString &dir);
     void onChunkReady(const QString &dir, const QStringList &paths);
     void onListingDone(const QString &dir, const QStringList &paths);
-    void onPendingLoaded(const QString &dir, const PendingFileState &state, bool readable);
-    void capturePending();
-    void startSync(bool write);
-    void onSynced(const QString &dir, const PendingSync &sync);
-    void applySync(const PendingSync &sync);
-    void watchFolder();
+    void onPendingLoaded();
     void noticeUnlistable(const QString &dir, const QStringList &names);
     void dropUnlisted();
     void schedulePendingStates();
@@ -195,16 +187,10 @@ private:
     QList<Annotation> annotationsFor(const QString &path);
     bool trashDamagedOriginal(const QString &path);
     void noticeNamesFile(const NamesFileNotice &notice);
-    AnnotationCache pendingSnapshot() const;
 
     DirectoryLoader *m_directoryLoader;
     FileStateScanner *m_stateScanner;
-    PendingFileLoader *m_pendingLoader;
-    PendingFileWriter *m_pendingWriter;
-    PendingWriteThrottle *m_throttle;
     QTimer *m_stateTimer;
-    QTimer *m_checkTimer;
-    QFileSystemWatcher *m_watcher = nullptr;
     const LiveAnnotations *m_live = nullptr;
     QStringList m_classNames;
     bool m_fallbackYolo = false;
@@ -219,22 +205,9 @@ private:
     QString m_preferredImage;
     mutable qsizetype m_indexHint = 0;
 
-    // Results as read from the pending file, for images not merged into the cache yet: an image's
-    // entry is merged (label file + these) the first time the image is needed.
-    AnnotationCache m_pendingFromFile;
-    bool m_pendingLoaded = false;     // the file has been read; writing it before would lose results
-    bool m_waitForPending = true;     // the first image waits for the file's results
-    static constexpr qint64 kWaitForPendingBytes = 512 * 1024;
-    bool m_pendingWritable = true;    // false when the file exists but cannot be read
-    bool m_pendingChanged = false;    // something pending changed since the last write
-    // The pending file as this session last read or wrote it; what differs is another program's.
-    PendingFileState m_pendingBase;
-    // A background sync has been handed to the writer and its result not taken in yet: a second
-    // one would merge against a base that is about to change.
-    bool m_syncInFlight = false;
-    bool m_syncWrites = false;        // the one in flight writes (else it only reads)
     QStringList m_stateQueue;         // images whose pending count still has to be reported
     AnnotationCache m_cache;
+    PendingResults *m_pending;        // the pending file; adds to and removes from m_cache
     QHash<QString, ImageState> m_imageStates;
     QHash<QString, QString> m_damagedFiles;   // image → label file that could not be read to its end
     QHash<QString, QString> m_unreadableNames;   // image → class-names file that cannot be read
@@ -242,5 +215,4 @@ private:
 
     QString m_currentImage;
     QString m_previousImage;
-    QList<Annotation> m_flushedPending;   // the current image's pending records at the last flush
 };

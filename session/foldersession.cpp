@@ -1,5 +1,7 @@
 #include "session/foldersession.h"
 
+#include "session/categoryhistory.h"
+#include "session/datasetcategories.h"
 #include "session/liveannotations.h"
 #include "session/pendingresults.h"
 #include "session/timinglog.h"
@@ -77,6 +79,7 @@ FolderSession::FolderSession(QObject *parent)
     , m_directoryLoader(new DirectoryLoader(this))
     , m_stateScanner(new FileStateScanner(this))
     , m_stateTimer(new QTimer(this))
+    , m_categories(new DatasetCategories(this))
     , m_pending(new PendingResults(&m_cache, this))
 {
     registerAnnotationMetaTypes();
@@ -113,7 +116,12 @@ void FolderSession::setLiveAnnotations(const LiveAnnotations *live)
 
 void FolderSession::setClassNames(const QStringList &names)
 {
-    m_classNames = names;
+    m_categories->history()->rememberFound(names);
+}
+
+QStringList FolderSession::classNames() const
+{
+    return m_categories->rows();
 }
 
 void FolderSession::setFallbackYolo(bool yolo)
@@ -192,6 +200,7 @@ void FolderSession::resetFolder(const QString &dir)
             m_folderFormats.insert(m_dir, m_folderYolo);   // for results that still arrive for it
     }
     m_dir = dir;
+    m_categories->openFolder(dir);
     m_formatDecided = false;
     if (m_folderYolo != m_fallbackYolo) {
         m_folderYolo = m_fallbackYolo;
@@ -364,7 +373,7 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
     else if (!stored.complete())
         m_unreadableNames.insert(path, stored.damagedFile);
     m_imageStates[path].labelFile = !stored.file.isEmpty();
-    emit labelsUsed(labelsOf(stored.annotations));
+    m_categories->history()->rememberFound(labelsOf(stored.annotations));
     QList<Annotation> list = stored.annotations;
     list += m_pending->take(path);
     m_cache.insert(path, list);
@@ -413,7 +422,7 @@ bool FolderSession::trashDamagedOriginal(const QString &path)
 bool FolderSession::saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report)
 {
     const QList<Annotation> kept = labelFileRecords(annotations);
-    emit labelsUsed(labelsOf(kept));
+    m_categories->history()->rememberFound(labelsOf(kept));
     SaveReport own;
     SaveReport &r = report ? *report : own;
     r = SaveReport();
@@ -433,7 +442,7 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     }
     if (!target.existing)
         target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
-    if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_classNames, &r))
+    if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_categories->rows(), &r))
         return false;
     noticeNamesFile(r.namesNotice);
     m_damagedFiles.remove(path);
@@ -458,7 +467,7 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
     if (editSaveTarget(path, m_folderYolo).existing)
         return mark;
     const SaveTarget target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
-    if (!saveEdit(path, {}, target, m_classNames, &r))
+    if (!saveEdit(path, {}, target, m_categories->rows(), &r))
         return mark;
     mark.file = r.labelFile;
     mark.stamp = FileStamp::of(mark.file);
@@ -538,16 +547,18 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     if (inFolder) {
         m_imageStates[path].failed = false;
         annotationsFor(path);   // the cache entry, with the image's records from the pending file
-        merged = mergeIntoCache(m_cache, path, results, newFileYolo(), m_classNames);
+        merged = mergeIntoCache(m_cache, path, results, newFileYolo(), m_categories->rows());
     } else {
-        merged = storeInFolderFiles(path, results, newFileYoloIn(QFileInfo(path).absolutePath()), m_classNames);
+        // Another dataset's class list never starts from this one's categories.
+        merged = storeInFolderFiles(path, results, newFileYoloIn(QFileInfo(path).absolutePath()), QStringList());
     }
     out.kept = merged.kept;
     out.dropped = merged.dropped;
     out.saveFailed = merged.writeFailed;
     out.labelsUnreadable = merged.labelsUnreadable;
     out.unreadableNamesFile = merged.unreadableNamesFile;
-    emit labelsUsed(labelsOf(merged.kept));
+    if (inFolder)
+        m_categories->history()->rememberFound(labelsOf(merged.kept));
     if (inFolder && merged.labelsWritten)
         m_imageStates[path].labelFile = true;
     if (inFolder) {
@@ -589,7 +600,7 @@ FolderSession::ConversionSummary FolderSession::convertFolder(bool toYolo)
 {
     ConversionSummary summary;
     for (const QString &path : std::as_const(m_imagePaths)) {
-        const LabelConversion done = convertLabelFile(path, toYolo, m_classNames);
+        const LabelConversion done = convertLabelFile(path, toYolo, m_categories->rows());
         if (done.outcome == LabelConversion::Converted)
             ++summary.converted;
         else if (done.outcome == LabelConversion::NoLabels)

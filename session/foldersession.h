@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+class DatasetCategories;
 class DirectoryLoader;
 class FileStateScanner;
 class LiveAnnotations;
@@ -37,9 +38,11 @@ public:
     ~FolderSession() override;   // stops the workers; the owner calls close() to write first
 
     void setLiveAnnotations(const LiveAnnotations *live);
-    // The category list that starts a labels folder's class list when it has none yet.
+    // The open dataset's categories; their rows start a labels folder's class list when it has none yet.
+    DatasetCategories *categories() const { return m_categories; }
+    // Names that join the categories of the dataset opened next (or open): a run's classes.
     void setClassNames(const QStringList &names);
-    QStringList classNames() const { return m_classNames; }
+    QStringList classNames() const;
     // The format of the open folder's new label files (an image that has one keeps its file's
     // format and place): the format of the label files its images already have, decided once
     // when it is opened (the first the state scan meets, or a search when a save comes first),
@@ -161,8 +164,6 @@ signals:
     void imageStateChanged(const QString &path, const ImageState &state);
     // Results from the pending file for the image already on screen; the owner adds them to it.
     void currentResultsArrived(const QList<Annotation> &records);
-    // Categories met in label files and in saved records, in order.
-    void labelsUsed(const QStringList &labels);
     // Something the user should be told (a damaged file, an unreadable pending file, ...).
     void notice(const QString &text);
     // A write of the pending file has ended.
@@ -192,7 +193,7 @@ private:
     FileStateScanner *m_stateScanner;
     QTimer *m_stateTimer;
     const LiveAnnotations *m_live = nullptr;
-    QStringList m_classNames;
+    DatasetCategories *m_categories;
     bool m_fallbackYolo = false;
     bool m_folderYolo = false;
     bool m_formatDecided = false;

@@ -1,9 +1,9 @@
 #include "ui/annotationeditor.h"
 
 #include "canvas/annotationscene.h"
+#include "session/categoryhistory.h"
 #include "shared/language.h"
 #include "ui/annstatecommand.h"
-#include "ui/categoryhistory.h"
 #include "ui/categoryhistorycommand.h"
 
 #include <QUndoStack>

@@ -1,6 +1,6 @@
 #include "ui/categoryhistorycommand.h"
 
-#include "ui/categoryhistory.h"
+#include "session/categoryhistory.h"
 
 CategoryHistoryCommand::CategoryHistoryCommand(CategoryHistory *history, const QString &label, const QString &text,
                                                QUndoCommand *parent)

@@ -4,17 +4,16 @@
 #include "canvas/canvasview.h"
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
-#include "session/categoryorder.h"
-#include "session/categoryusagecounter.h"
+#include "session/categoryhistory.h"
 #include "session/checkrun.h"
+#include "session/datasetcategories.h"
 #include "session/foldersession.h"
 #include "session/timinglog.h"
+#include "shared/language.h"
 #include "storage/directoryloader.h"
 #include "storage/folderlisting.h"
-#include "shared/language.h"
 #include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
-#include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
@@ -63,7 +62,6 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     setMinimumSize(1100, 700);
 
     const WindowSettings::Values settings = WindowSettings::load();
-    m_categories = new CategoryHistory(settings.labels, WindowSettings::deletedLabels(), this);
     m_dontAskCategory = WindowSettings::dontAskCategory();
     m_serverConfig = settings.server;
     m_client = new VllmClient(this);
@@ -73,7 +71,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_session = new FolderSession(this);
     m_lastChosenYolo = settings.useYolo;
     m_session->setFallbackYolo(settings.useYolo);
-    m_session->setClassNames(m_categories->labels());
+    m_session->categories()->restoreStored(settings.labels, WindowSettings::deletedLabels());
     // The folder's pending results are parsed while the window is built.
     const QString startDir = startDirectory();
     if (!startDir.isEmpty())
@@ -83,10 +81,9 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_refineTimer->setSingleShot(true);
     m_refineTimer->setInterval(150);
     connect(m_refineTimer, &QTimer::timeout, this, &MainWindow::refineCoarseImage);
-    m_usageCounter = new CategoryUsageCounter(this);
 
     buildCentralWidget();
-    m_editor = new AnnotationEditor(m_scene, m_categories, this);
+    m_editor = new AnnotationEditor(m_scene, categories(), this);
     m_session->setLiveAnnotations(m_editor);
     m_status = new MainStatusBar(statusBar());
     m_adjustmentPopup = new AdjustmentPopup(this);
@@ -221,7 +218,6 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showWantedImage);
     connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
     connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });
-    connect(m_session, &FolderSession::labelsUsed, m_categories, &CategoryHistory::rememberFound);
     connect(m_session, &FolderSession::currentResultsArrived, this, [this](const QList<Annotation> &records) {
         m_editor->addLoaded(records);
         refreshPanels();
@@ -234,8 +230,7 @@ void MainWindow::connectSignals()
         if (state == Qt::ApplicationActive)
             m_session->checkPendingFile();
     });
-    connect(m_categories, &CategoryHistory::changed, this, [this] {
-        m_session->setClassNames(m_categories->labels());
+    connect(categories(), &CategoryHistory::changed, this, [this] {
         refreshCategories();
         updateCategoryIndicator();
     });
@@ -264,9 +259,9 @@ void MainWindow::connectSignals()
     connect(m_objectPanel, &ObjectListPanel::categoryDeleteRequested, this, &MainWindow::requestCategoryDelete);
     connect(m_objectPanel, &ObjectListPanel::categoryVisibilityRequested, m_scene, &AnnotationScene::setLabelHidden);
     connect(m_scene, &AnnotationScene::visibilityChanged, this, &MainWindow::showVisibility);
-    connect(m_usageCounter, &CategoryUsageCounter::counted, this, &MainWindow::onCategoryUsageCounted);
+    connect(m_session->categories(), &DatasetCategories::usageCounted, this, &MainWindow::onCategoryUsageCounted);
     connect(m_objectPanel, &ObjectListPanel::addCategoryClicked, this, &MainWindow::addCategory);
-    connect(m_objectPanel, &ObjectListPanel::categoryChosen, m_categories, &CategoryHistory::setLastLabel);
+    connect(m_objectPanel, &ObjectListPanel::categoryChosen, categories(), &CategoryHistory::setLastLabel);
 
     connect(m_editor, &AnnotationEditor::edited, this, &MainWindow::onEdited);
     connect(m_scene, &AnnotationScene::selectedIdChanged, this, [this] {
@@ -308,7 +303,7 @@ void MainWindow::connectSignals()
     connect(m_client, &VllmClient::busyChanged, this, [this](bool busy) {
         m_inferenceBusy = busy;
         // Every image of a run may reorder the categories: they are stored once, at its end.
-        m_categories->holdStores(busy);
+        categories()->holdStores(busy);
         updateModelIndicator();
     });
     connect(m_client, &VllmClient::progress, m_progress, &ProgressOverlay::setProgress);
@@ -409,7 +404,7 @@ void MainWindow::updateModelIndicator()
 
 void MainWindow::updateCategoryIndicator()
 {
-    m_status->setCategory(m_categories->lastLabel(), m_dontAskCategory);
+    m_status->setCategory(categories()->lastLabel(), m_dontAskCategory);
 }
 
 void MainWindow::setDontAskCategory(bool dontAsk)
@@ -436,15 +431,14 @@ void MainWindow::refreshObjects()
     m_objectPanel->refreshObjects(m_scene->annotations(), m_scene->selectedId(), m_editor->savedShapeNumbers());
 }
 
+CategoryHistory *MainWindow::categories() const
+{
+    return m_session->categories()->history();
+}
+
 QStringList MainWindow::categoryRows() const
 {
-    QStringList rows = categoryOrder(m_classList, m_categories->labels());
-    // Deleted categories leave the list even where the dataset's class list names them.
-    rows.erase(std::remove_if(rows.begin(), rows.end(),
-                              [this](const QString &name) {
-                                  return m_categories->isDeleted(name) && !m_categories->labels().contains(name);
-                              }),
-               rows.end());
+    QStringList rows = m_session->categories()->rows();
     const QList<Annotation> annotations = m_scene->annotations();
     for (const Annotation &a : annotations) {
         if (!a.label.isEmpty() && !rows.contains(a.label))
@@ -461,7 +455,7 @@ void MainWindow::refreshCategories()
         if (!a.label.isEmpty())
             ++counts[a.label];
     }
-    m_objectPanel->refreshCategories(categoryRows(), counts, m_categories->lastLabel());
+    m_objectPanel->refreshCategories(categoryRows(), counts, categories()->lastLabel());
 }
 
 void MainWindow::setUseYolo(bool yolo)
@@ -485,7 +479,7 @@ void MainWindow::showFolderFormat(bool yolo)
 
 void MainWindow::saveSettings()
 {
-    WindowSettings::save({m_categories->labels(), m_lastChosenYolo, m_serverConfig});
+    WindowSettings::save({categories()->labels(), m_lastChosenYolo, m_serverConfig});
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -514,7 +508,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_inferenceBusy || m_checkRun->isReviewing())
         m_client->cancel();
     m_checkRun->stopRules();
-    m_usageCounter->requestStop();
+    m_session->categories()->stopCounting();
     m_fileList->stopThumbnails();
     m_session->close();
     saveSettings();

@@ -15,7 +15,6 @@ class AnnotationScene;
 class AutoLabelDialog;
 class CanvasView;
 class CategoryHistory;
-class CategoryUsageCounter;
 class CheckResultDialog;
 class CheckRun;
 class EmptyState;
@@ -94,7 +93,8 @@ public:
 
     FolderSession *session() const { return m_session; }
     AnnotationEditor *editor() const { return m_editor; }
-    CategoryHistory *categories() const { return m_categories; }
+    // The open dataset's categories in first-use order (the session's DatasetCategories holds them).
+    CategoryHistory *categories() const;
     AnnotationScene *scene() const { return m_scene; }
     CanvasView *view() const { return m_view; }
     FileListPanel *fileList() const { return m_fileList; }
@@ -206,12 +206,6 @@ private:
     // The folder, the image on screen and their editor
     FolderSession *m_session = nullptr;
     AnnotationEditor *m_editor = nullptr;
-    CategoryHistory *m_categories = nullptr;
-    QStringList m_classList;       // the dataset's class list for the image shown (may be empty)
-    QString m_classListDir;        // the labels folder it was read for
-    CategoryUsageCounter *m_usageCounter = nullptr;
-    QString m_deletingCategory;    // asked to delete, waiting for its file count
-    int m_deletingCount = 0;
     DecodedImage m_current;
     ImagePrefetcher *m_prefetcher = nullptr;
     QString m_fullResolutionRequested;

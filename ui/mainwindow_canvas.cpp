@@ -2,15 +2,14 @@
 
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
-#include "session/categoryorder.h"
-#include "session/categoryusagecounter.h"
+#include "session/categoryhistory.h"
+#include "session/datasetcategories.h"
 #include "session/foldersession.h"
 #include "session/timinglog.h"
-#include "storage/datasetlayout.h"
 #include "shared/language.h"
+#include "storage/datasetlayout.h"
 #include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
-#include "ui/categoryhistory.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imageprefetcher.h"
@@ -272,16 +271,8 @@ void MainWindow::onEdited()
 
 void MainWindow::updateClassList(bool reread)
 {
-    const QString current = currentImagePath();
-    const QString dir = current.isEmpty() ? QString() : labelsDirFor(current);
-    if (!reread && dir == m_classListDir)
-        return;
-    m_classListDir = dir;
-    const QStringList classes = datasetClassList(current);
-    if (classes == m_classList)
-        return;
-    m_classList = classes;
-    refreshCategories();
+    if (m_session->categories()->showImage(currentImagePath(), reread))
+        refreshCategories();
 }
 
 namespace {
@@ -303,13 +294,13 @@ void MainWindow::addDrafted(const Annotation &draft)
 {
     if (!m_editor->hasImage())
         return;
-    const QString current = m_categories->lastLabel();
+    const QString current = categories()->lastLabel();
     if (m_dontAskCategory && !current.isEmpty()) {
         m_editor->addShape(draft, current);
         return;
     }
     bool dontAsk = m_dontAskCategory;
-    const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
+    const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
                                                 current, nullptr, translateText("输入类别"), &dontAsk);
     if (label.isEmpty())
         return;   // cancelled: the drawn shape is dropped, nothing to undo
@@ -322,7 +313,7 @@ void MainWindow::editCategory(uint id)
     const std::optional<Annotation> current = m_editor->annotation(id);
     if (!current)
         return;
-    const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
+    const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
                                                 current->label, nullptr, translateText("修改类别"));
     m_editor->relabel(id, label);
 }
@@ -346,17 +337,12 @@ void MainWindow::requestCategoryDelete(const QString &label, int annotationCount
         return;
     }
     // The folder's label files are read on a worker; the question comes when the count does.
-    m_deletingCategory = label;
-    m_deletingCount = annotationCount;
     setCursor(Qt::BusyCursor);
-    m_usageCounter->count(label, paths, currentImagePath());
+    m_session->categories()->countUsage(label, paths, currentImagePath());
 }
 
 void MainWindow::onCategoryUsageCounted(const QString &label, int files)
 {
-    if (label != m_deletingCategory)
-        return;   // a count asked for before another one
-    m_deletingCategory.clear();
     unsetCursor();
     if (files > 0) {
         QMessageBox box(QMessageBox::Question, translateText("删除类别"),
@@ -394,12 +380,12 @@ void MainWindow::deleteCategory(const QString &label, int annotationCount)
 
 void MainWindow::addCategory()
 {
-    const QString label = LabelDialog::askLabel(this, offeredLabels(m_categories->recentLabels(), categoryRows()),
-                                                m_categories->lastLabel(), nullptr, translateText("新增类别"));
+    const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
+                                                categories()->lastLabel(), nullptr, translateText("新增类别"));
     if (label.isEmpty())
         return;
-    m_categories->remember(label);
-    m_categories->setLastLabel(label);
+    categories()->remember(label);
+    categories()->setLastLabel(label);
     refreshCategories();
 }
 

@@ -4,12 +4,13 @@
 #include "inference/autolabeltask.h"
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
+#include "session/categoryhistory.h"
 #include "session/checkrun.h"
+#include "session/datasetcategories.h"
 #include "session/foldersession.h"
 #include "shared/language.h"
 #include "ui/annotationeditor.h"
 #include "ui/autolabeldialog.h"
-#include "ui/categoryhistory.h"
 #include "ui/checkresultdialog.h"
 #include "ui/progressoverlay.h"
 #include "ui/toastwidget.h"
@@ -83,7 +84,7 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
     const QString current = currentImagePath();
     AutoLabelDialog *dialog = autoLabelDialog();
     dialog->loadServer(m_serverConfig);
-    dialog->setCategoryHint(m_categories->labels());
+    dialog->setCategoryHint(categories()->labels());
     dialog->setCurrentAvailable(!current.isEmpty());
     if (preferCurrent && !current.isEmpty())
         dialog->setScope(0);
@@ -177,7 +178,7 @@ void MainWindow::runFromDialog(AutoLabelDialog *dialog)
     task.paths = paths;
     task.server = m_serverConfig;
     task.prompt = dialog->categoryPrompt();
-    task.classes = m_categories->labels();
+    task.classes = categories()->labels();
     task.minScore = dialog->threshold();
     task.markPending = dialog->insertAsPending();
     task.reviewMode = false;
@@ -218,7 +219,7 @@ void MainWindow::onImageFinished(const ImageResult &result)
     QStringList labels;
     for (const Annotation &a : filtered.kept)
         labels.append(a.label);
-    m_categories->rememberFound(labels);
+    categories()->rememberFound(labels);
     refreshPanels();
 }
 
@@ -299,7 +300,7 @@ void MainWindow::startCheck()
             m_actions.check->setEnabled(false);
         m_progress->start(int(labelled.size()), labelled.first());
     }
-    m_checkRun->start(m_session->imagePaths(), m_categories->labels(), labelled, m_serverConfig);
+    m_checkRun->start(m_session->imagePaths(), m_session->categories()->checkedClasses(), labelled, m_serverConfig);
 }
 
 void MainWindow::onReviewFinished(const CheckSummary &summary)

@@ -1,3 +1,5 @@
+#include "session/categoryhistory.h"
+#include "session/datasetcategories.h"
 #include "session/foldersession.h"
 #include "session/liveannotations.h"
 #include "storage/annotationstore.h"
@@ -53,6 +55,8 @@ private slots:
     void backgroundApartFromUnlabelled();
     void markCheckedWritesAndTakesBack_data();
     void markCheckedWritesAndTakesBack();
+    void categoriesStayWithTheirDataset_data();
+    void categoriesStayWithTheirDataset();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -582,6 +586,68 @@ void TestFolderSession::markCheckedWritesAndTakesBack()
     QVERIFY(saveAnnotations(image, {box(QStringLiteral("cat"), QRectF(10, 10, 40, 30))}, yolo, {}));
     QVERIFY(!session.unmarkChecked(image, again));
     QCOMPARE(countAnnotations(image), 1);
+}
+
+// A category added in one dataset is offered (panel rows, keys 1-9) in another only when that one's
+// class list names it; a dataset without one starts from its own labels' names. Both label checks
+// hold labels against the same answer.
+void TestFolderSession::categoriesStayWithTheirDataset_data()
+{
+    QTest::addColumn<QString>("namesFile");    // in the second dataset; empty: none
+    QTest::addColumn<QByteArray>("names");
+    QTest::addColumn<QStringList>("labels");   // the first image's label file there
+    QTest::addColumn<QStringList>("rows");     // offered there
+    QTest::addColumn<QStringList>("checked");  // what a check holds its labels against
+
+    QTest::newRow("no class list: its own labels' names")
+        << "" << QByteArray() << QStringList{"dog"} << QStringList{"dog"} << QStringList{"dog"};
+    QTest::newRow("no class list, no labels: nothing offered")
+        << "" << QByteArray() << QStringList() << QStringList() << QStringList();
+    QTest::newRow("its classes.txt names the category")
+        << "labels/classes.txt" << QByteArray("zebra\nhorse\n") << QStringList() << QStringList{"zebra", "horse"}
+        << QStringList{"zebra", "horse"};
+    QTest::newRow("data.yaml: its class list, then its labels")
+        << "data.yaml" << QByteArray("names: [horse]\n") << QStringList{"dog"} << QStringList{"horse", "dog"}
+        << QStringList{"horse"};
+}
+
+void TestFolderSession::categoriesStayWithTheirDataset()
+{
+    QFETCH(QString, namesFile);
+    QFETCH(QByteArray, names);
+    QFETCH(QStringList, labels);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, checked);
+
+    const QString other = m_tmp->path() + QStringLiteral("/other");
+    const QString otherImage = other + QStringLiteral("/a.png");
+    QVERIFY(Fixtures::makeImage(otherImage, 200, 100));
+    if (!namesFile.isEmpty())
+        QVERIFY(Fixtures::writeBytes(other + QLatin1Char('/') + namesFile, names));
+    if (!labels.isEmpty())
+        QVERIFY(Fixtures::writeBytes(vocXmlPath(otherImage), voc(labels)));
+    QVERIFY(Fixtures::writeBytes(vocXmlPath(m_images.at(0)), voc({QStringLiteral("cat")})));
+
+    FolderSession session;
+    DatasetCategories *categories = session.categories();
+    const auto show = [&](const QString &dir, const QString &image) {
+        session.openNow(dir);
+        session.enterImage(image);
+        categories->showImage(image);
+    };
+    show(m_dir, m_images.at(0));
+    categories->history()->remember(QStringLiteral("zebra"));
+    const QStringList first{QStringLiteral("cat"), QStringLiteral("zebra")};
+    QCOMPARE(categories->rows(), first);
+
+    show(other, otherImage);
+    QCOMPARE(categories->rows(), rows);
+    QCOMPARE(session.classNames(), rows);   // what a save starts a class list from
+    QCOMPARE(categories->checkedClasses(), checked);
+
+    // Coming back finds the first dataset's categories as they were.
+    show(m_dir, m_images.at(1));
+    QCOMPARE(categories->rows(), first);
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

@@ -1,8 +1,8 @@
 #include "ui/annotationeditor.h"
 
 #include "canvas/annotationscene.h"
+#include "session/categoryhistory.h"
 #include "shared/language.h"
-#include "ui/categoryhistory.h"
 
 #include "testmain.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "session/categoryhistory.h"
 #include "session/foldersession.h"
 #include "shared/language.h"
 #include "ui/annotationeditor.h"
-#include "ui/categoryhistory.h"
 
 #include <QApplication>
 #include <QComboBox>

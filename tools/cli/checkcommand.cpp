@@ -3,6 +3,7 @@
 
 #include "inference/vllmclient.h"
 #include "session/checkrun.h"
+#include "session/datasetcategories.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
@@ -120,9 +121,11 @@ int runCheckCommand(const QStringList &args)
     const QStringList images = Cli::listImages(o.dir, &complete);
     QStringList classes = o.classes;
     if (!o.haveClasses && !images.isEmpty()) {
-        const QString labelsDir = labelsDirFor(images.constFirst());
-        if (QFileInfo(labelsDir + QLatin1String("/classes.txt")).isFile())
-            classes = readClassList(labelsDir);
+        // The window's answer too: the dataset's class list, whichever file holds it.
+        DatasetCategories categories;
+        categories.openFolder(o.dir);
+        categories.showImage(images.constFirst());
+        classes = categories.checkedClasses();
     }
 
     VllmClient client;

@@ -1,8 +1,19 @@
-#include "ui/categoryhistory.h"
+#include "session/categoryhistory.h"
 
-#include "ui/windowsettings.h"
+#include <QSettings>
 
 namespace {
+
+// The keys WindowSettings reads them from.
+void saveLabels(const QStringList &labels, const QStringList &deleted)
+{
+    QSettings s(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+    s.setValue(QStringLiteral("labels"), labels);
+    if (deleted.isEmpty())
+        s.remove(QStringLiteral("deletedLabels"));
+    else
+        s.setValue(QStringLiteral("deletedLabels"), deleted);
+}
 
 QStringList withoutDuplicates(const QStringList &labels)
 {
@@ -31,8 +42,8 @@ CategoryHistory::CategoryHistory(const QStringList &labels, QObject *parent)
 
 CategoryHistory::~CategoryHistory()
 {
-    if (m_unstored)
-        WindowSettings::saveLabels(m_labels, deletedList());
+    if (m_unstored && m_storing)
+        saveLabels(m_labels, deletedList());
 }
 
 void CategoryHistory::setLastLabel(const QString &label)
@@ -125,7 +136,8 @@ void CategoryHistory::holdStores(bool hold)
     m_holding = hold;
     if (!hold && m_unstored) {
         m_unstored = false;
-        WindowSettings::saveLabels(m_labels, deletedList());
+        if (m_storing)
+            saveLabels(m_labels, deletedList());
     }
 }
 
@@ -133,7 +145,16 @@ void CategoryHistory::store()
 {
     if (m_holding)
         m_unstored = true;
-    else
-        WindowSettings::saveLabels(m_labels, deletedList());
+    else if (m_storing)
+        saveLabels(m_labels, deletedList());
     emit changed();
+}
+
+void CategoryHistory::reset(const QStringList &labels, const QStringList &deleted)
+{
+    m_labels = withoutDuplicates(labels).mid(0, kMaxLabels);
+    m_recent = m_labels;
+    m_deleted = QSet<QString>(deleted.cbegin(), deleted.cend());
+    m_lastLabel.clear();
+    store();
 }

@@ -5,11 +5,12 @@
 #include <QString>
 #include <QStringList>
 
-// The category names of the window in the order they were first used, and the one offered for
+// The category names of one dataset in the order they were first used, and the one offered for
 // the next shape. The order is stable: using a name again does not move it, so the rows of the
 // category panel (and the keys 1-9) keep their numbers. Stored under the settings key "labels"
-// whenever the list changes. At most fifty names: a newcomer pushes out the one used least
-// recently.
+// whenever the list changes (unless storing is off: the command line never stores). At most fifty
+// names: a newcomer pushes out the one used least recently. DatasetCategories holds the one of the
+// open dataset.
 class CategoryHistory : public QObject
 {
     Q_OBJECT
@@ -44,6 +45,10 @@ public:
     // hold ends (or the history is destroyed): a model run adds categories with every image,
     // and each write of the settings file waits for the disk.
     void holdStores(bool hold);
+    void setStoring(bool storing) { m_storing = storing; }
+    // Another dataset's names take the place of these (nothing is offered yet); stored and signalled.
+    void reset(const QStringList &labels, const QStringList &deleted);
+    QStringList deletedList() const;
 
 signals:
     void changed();
@@ -53,7 +58,6 @@ private:
     bool use(const QString &label);
     // Drops the least recently used names (never keep) down to fifty.
     void trim(const QString &keep);
-    QStringList deletedList() const;
     void store();
 
     QStringList m_labels;     // first-use order
@@ -62,4 +66,5 @@ private:
     QString m_lastLabel;
     bool m_holding = false;
     bool m_unstored = false;
+    bool m_storing = true;
 };

@@ -1,0 +1,145 @@
+#include "session/datasetcategories.h"
+
+#include "session/categoryhistory.h"
+#include "session/categoryorder.h"
+#include "session/categoryusagecounter.h"
+#include "storage/datasetlayout.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QSettings>
+
+#include <algorithm>
+
+namespace {
+
+QSettings store()
+{
+    return QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+}
+
+const QString kLabelsDataset = QStringLiteral("labelsDataset");
+
+} // namespace
+
+DatasetCategories::DatasetCategories(QObject *parent)
+    : QObject(parent)
+    , m_history(new CategoryHistory(QStringList(), this))
+    , m_usageCounter(new CategoryUsageCounter(this))
+{
+    m_history->setStoring(false);
+    connect(m_usageCounter, &CategoryUsageCounter::counted, this, [this](const QString &label, int files) {
+        if (label != m_countedLabel)
+            return;   // a count asked for before another one
+        m_countedLabel.clear();
+        emit usageCounted(label, files);
+    });
+}
+
+DatasetCategories::~DatasetCategories()
+{
+    if (m_stored && !m_dataset.isEmpty()) {
+        QSettings s = store();
+        s.setValue(settingsKey(m_dataset) + QStringLiteral("/labels"), m_history->labels());
+        s.setValue(settingsKey(m_dataset) + QStringLiteral("/deleted"), m_history->deletedList());
+    }
+}
+
+QString DatasetCategories::settingsKey(const QString &dataset)
+{
+    // A hash: "/" separates groups and the store may fold case.
+    return QStringLiteral("datasetCategories/")
+        + QString::fromLatin1(QCryptographicHash::hash(dataset.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+void DatasetCategories::restoreStored(const QStringList &labels, const QStringList &deleted)
+{
+    m_stored = true;
+    m_history->setStoring(true);
+    m_history->reset(labels, deleted);
+}
+
+void DatasetCategories::storeDataset()
+{
+    if (m_stored)
+        store().setValue(kLabelsDataset, m_dataset);
+}
+
+void DatasetCategories::openFolder(const QString &imageDir)
+{
+    const QString dataset = QDir::cleanPath(datasetRootOfImageFolder(imageDir));
+    if (dataset == m_dataset)
+        return;
+    m_classList.clear();
+    m_classListDir.clear();
+    const Names current{m_history->labels(), m_history->deletedList()};
+    if (!m_claimed) {
+        // The names held before any folder was opened: the settings' (or the command line's).
+        m_claimed = true;
+        const QString owner = m_stored ? store().value(kLabelsDataset).toString() : QString();
+        if (owner.isEmpty() || owner == dataset) {
+            m_dataset = dataset;
+            storeDataset();
+            return;
+        }
+        m_dataset = owner;
+    }
+    if (!m_dataset.isEmpty()) {
+        m_left.insert(m_dataset, current);
+        if (m_stored) {
+            QSettings s = store();
+            s.setValue(settingsKey(m_dataset) + QStringLiteral("/labels"), current.labels);
+            s.setValue(settingsKey(m_dataset) + QStringLiteral("/deleted"), current.deleted);
+        }
+    }
+    Names next = m_left.value(dataset);
+    if (!m_left.contains(dataset) && m_stored) {
+        const QSettings s = store();
+        next.labels = s.value(settingsKey(dataset) + QStringLiteral("/labels")).toStringList();
+        next.deleted = s.value(settingsKey(dataset) + QStringLiteral("/deleted")).toStringList();
+    }
+    m_dataset = dataset;
+    storeDataset();
+    m_history->reset(next.labels, next.deleted);
+}
+
+bool DatasetCategories::showImage(const QString &imagePath, bool reread)
+{
+    const QString dir = imagePath.isEmpty() ? QString() : labelsDirFor(imagePath);
+    if (!reread && dir == m_classListDir)
+        return false;
+    m_classListDir = dir;
+    const QStringList classes = datasetClassList(imagePath);
+    if (classes == m_classList)
+        return false;
+    m_classList = classes;
+    return true;
+}
+
+QStringList DatasetCategories::rows() const
+{
+    QStringList rows = categoryOrder(m_classList, m_history->labels());
+    // Deleted categories leave the list even where the dataset's class list names them.
+    const QStringList used = m_history->labels();
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [&](const QString &name) { return m_history->isDeleted(name) && !used.contains(name); }),
+               rows.end());
+    return rows;
+}
+
+QStringList DatasetCategories::checkedClasses() const
+{
+    return m_classList.isEmpty() ? m_history->labels() : m_classList;
+}
+
+void DatasetCategories::countUsage(const QString &label, const QStringList &paths, const QString &skip)
+{
+    m_countedLabel = label;
+    m_usageCounter->count(label, paths, skip);
+}
+
+void DatasetCategories::stopCounting()
+{
+    m_countedLabel.clear();
+    m_usageCounter->requestStop();
+}

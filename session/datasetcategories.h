@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class CategoryHistory;
+class CategoryUsageCounter;
+
+// The categories of the open dataset, the one answer to "which categories does it have" for the
+// category panel and the keys 1-9, the label dialog, both label checks and every save: the class
+// list of the image's labels folder (classes.txt, obj.names, data.yaml, ...), then the names used
+// in the dataset in the order first used (history()), without those the user deleted.
+//
+// Per dataset (the folder holding the image folder and its label folders): a category added in one
+// is not offered in another whose class list does not name it; a dataset without a class list
+// starts from its own labels' names. The names of datasets left are kept for the session and in
+// the settings. Owner's thread only.
+class DatasetCategories : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Nothing is stored (the command line); restoreStored makes it the window's.
+    explicit DatasetCategories(QObject *parent = nullptr);
+    ~DatasetCategories() override;
+
+    // The names the settings hold and stores every change there: the categories of the dataset
+    // last open (taken by the first dataset opened when the settings do not say which).
+    void restoreStored(const QStringList &labels, const QStringList &deleted);
+
+    // The open dataset's names in first-use order, the one offered next, deletions.
+    CategoryHistory *history() const { return m_history; }
+    QString dataset() const { return m_dataset; }
+
+    // The folder opened: its dataset's names take the place of the last one's.
+    void openFolder(const QString &imageDir);
+    // The image shown: the class list of its labels folder, read again when reread (a save may
+    // have started or grown it). True when the class list changed.
+    bool showImage(const QString &imagePath, bool reread = false);
+    QStringList classList() const { return m_classList; }
+
+    // The rows of the panel, which the keys 1-9 follow: the class list, then the names in first-use
+    // order; a deleted category leaves them even where the class list names it.
+    QStringList rows() const;
+    // What a label check holds labels against: the class list; without one, the names in use
+    // (none on the command line, which records none).
+    QStringList checkedClasses() const;
+
+    // Counts on a worker the label files of paths (except skip's) that hold label; usageCounted
+    // follows, only for the latest count asked for.
+    void countUsage(const QString &label, const QStringList &paths, const QString &skip);
+    void stopCounting();
+
+signals:
+    void usageCounted(const QString &label, int files);
+
+private:
+    struct Names
+    {
+        QStringList labels;
+        QStringList deleted;
+    };
+    static QString settingsKey(const QString &dataset);
+    void storeDataset();
+
+    CategoryHistory *m_history;
+    CategoryUsageCounter *m_usageCounter;
+    QString m_countedLabel;    // asked for, waiting for its file count
+    bool m_stored = false;
+    bool m_claimed = false;    // a dataset has taken the names the settings held
+    QString m_dataset;
+    QHash<QString, Names> m_left;   // datasets left during this session
+    QStringList m_classList;
+    QString m_classListDir;    // the labels folder it was read for
+};

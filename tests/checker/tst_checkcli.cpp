@@ -50,6 +50,11 @@ void TestCheckCli::initTestCase()
     QVERIFY(Fixtures::writeBytes(clean + "/labels/classes.txt", "car\n"));
     QVERIFY(Fixtures::writeBytes(clean + "/labels/x.txt", "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(Fixtures::makeImage(m_tmp.path() + "/plain/p.png", 100, 100));
+    // Another tool's class list: the dataset's YAML file.
+    const QString yaml = m_tmp.path() + "/yaml";
+    QVERIFY(Fixtures::writeBytes(yaml + "/data.yaml", "names: [car, bus]\n"));
+    QVERIFY(Fixtures::makeImage(yaml + "/images/t.png", 1000, 1000));
+    QVERIFY(Fixtures::writeBytes(yaml + "/images/annotations/t.xml", Fixtures::vocXml({{"truck", 10, 10, 200, 200}})));
 
     // Label files the checker cannot read to their end, one per image.
     const QString bad = m_tmp.path() + "/unreadable";
@@ -81,6 +86,7 @@ QString TestCheckCli::expand(QString text) const
         .replace("%E", m_tmp.path() + "/empty")
         .replace("%U", m_tmp.path() + "/unreadable")
         .replace("%B", m_tmp.path() + "/background")
+        .replace("%Y", m_tmp.path() + "/yaml/images")
         .replace("%S", m_serverUrl);
 }
 
@@ -103,6 +109,10 @@ void TestCheckCli::rules_data()
     const QString unknown = R"j({"detail":"第1个「truck」不在类别表中","image":"%D/c.png","kind":"unknown_category","problem":"未知类别"})j";
     QTest::newRow("categories from classes.txt")
         << QStringList{"%D"} << 1 << QStringList{tiny, unknown, R"j({"checked":4,"issueImages":2,"issues":2})j"}
+        << QByteArray();
+    QTest::newRow("categories from data.yaml, as the window reads them")
+        << QStringList{"%Y"} << 1
+        << QStringList{QString(unknown).replace("%D/c.png", "%Y/t.png"), R"j({"checked":1,"issueImages":1,"issues":1})j"}
         << QByteArray();
     QTest::newRow("--classes replaces classes.txt")
         << QStringList{"--classes", "car,bus,truck", "%D"} << 1

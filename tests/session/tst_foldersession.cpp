@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QSettings>
 #include <QSignalSpy>
 
 namespace {
@@ -57,6 +58,8 @@ private slots:
     void markCheckedWritesAndTakesBack();
     void categoriesStayWithTheirDataset_data();
     void categoriesStayWithTheirDataset();
+    void storedCategoriesStayWithTheirDataset_data();
+    void storedCategoriesStayWithTheirDataset();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -648,6 +651,51 @@ void TestFolderSession::categoriesStayWithTheirDataset()
     // Coming back finds the first dataset's categories as they were.
     show(m_dir, m_images.at(1));
     QCOMPARE(categories->rows(), first);
+}
+
+// The window's categories are stored with the dataset they belong to: a restart on another dataset
+// does not offer them; names stored before they were kept per dataset go to the first one opened.
+void TestFolderSession::storedCategoriesStayWithTheirDataset_data()
+{
+    QTest::addColumn<bool>("ownerKnown");   // the settings say which dataset the names are of
+    QTest::addColumn<QString>("reopened");  // the dataset opened after the restart
+    QTest::addColumn<QStringList>("rows");
+
+    const QStringList both{"cat", "zebra"};
+    QTest::newRow("the same dataset: its names") << true << "ds" << both;
+    QTest::newRow("another dataset: none of them") << true << "other" << QStringList();
+    QTest::newRow("stored without a dataset: the first opened takes them") << false << "other" << both;
+    QTest::newRow("stored without a dataset, the same one") << false << "ds" << both;
+}
+
+void TestFolderSession::storedCategoriesStayWithTheirDataset()
+{
+    QFETCH(bool, ownerKnown);
+    QFETCH(QString, reopened);
+    QFETCH(QStringList, rows);
+
+    QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).clear();
+    const QString other = m_tmp->path() + QStringLiteral("/other");
+    QVERIFY(Fixtures::makeImage(other + QStringLiteral("/a.png"), 200, 100));
+    {
+        DatasetCategories categories;
+        categories.restoreStored({QStringLiteral("cat")}, {});
+        categories.openFolder(m_dir);
+        categories.history()->remember(QStringLiteral("zebra"));
+    }
+    QSettings settings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"));
+    QCOMPARE(settings.value(QStringLiteral("labels")).toStringList(), QStringList({"cat", "zebra"}));
+    if (!ownerKnown)
+        settings.remove(QStringLiteral("labelsDataset"));
+    settings.sync();
+
+    DatasetCategories restarted;
+    restarted.restoreStored(settings.value(QStringLiteral("labels")).toStringList(), {});
+    restarted.openFolder(m_tmp->path() + QLatin1Char('/') + reopened);
+    QCOMPARE(restarted.rows(), rows);
+    // Back in the first dataset, its names come back from the settings.
+    restarted.openFolder(m_dir);
+    QCOMPARE(restarted.history()->labels(), QStringList({"cat", "zebra"}));
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

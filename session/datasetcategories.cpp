@@ -20,6 +20,23 @@ QSettings store()
 
 const QString kLabelsDataset = QStringLiteral("labelsDataset");
 
+// A hash: "/" separates groups and the store may fold case.
+QString settingsKey(const QString &dataset)
+{
+    return QStringLiteral("datasetCategories/")
+        + QString::fromLatin1(QCryptographicHash::hash(dataset.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+void storeNames(const QString &dataset, const QStringList &labels, const QStringList &deleted)
+{
+    QSettings s = store();
+    s.setValue(settingsKey(dataset) + QStringLiteral("/labels"), labels);
+    if (deleted.isEmpty())
+        s.remove(settingsKey(dataset) + QStringLiteral("/deleted"));
+    else
+        s.setValue(settingsKey(dataset) + QStringLiteral("/deleted"), deleted);
+}
+
 } // namespace
 
 DatasetCategories::DatasetCategories(QObject *parent)
@@ -38,18 +55,8 @@ DatasetCategories::DatasetCategories(QObject *parent)
 
 DatasetCategories::~DatasetCategories()
 {
-    if (m_stored && !m_dataset.isEmpty()) {
-        QSettings s = store();
-        s.setValue(settingsKey(m_dataset) + QStringLiteral("/labels"), m_history->labels());
-        s.setValue(settingsKey(m_dataset) + QStringLiteral("/deleted"), m_history->deletedList());
-    }
-}
-
-QString DatasetCategories::settingsKey(const QString &dataset)
-{
-    // A hash: "/" separates groups and the store may fold case.
-    return QStringLiteral("datasetCategories/")
-        + QString::fromLatin1(QCryptographicHash::hash(dataset.toUtf8(), QCryptographicHash::Sha1).toHex());
+    if (m_stored && !m_dataset.isEmpty())
+        storeNames(m_dataset, m_history->labels(), m_history->deletedList());
 }
 
 void DatasetCategories::restoreStored(const QStringList &labels, const QStringList &deleted)
@@ -86,11 +93,8 @@ void DatasetCategories::openFolder(const QString &imageDir)
     }
     if (!m_dataset.isEmpty()) {
         m_left.insert(m_dataset, current);
-        if (m_stored) {
-            QSettings s = store();
-            s.setValue(settingsKey(m_dataset) + QStringLiteral("/labels"), current.labels);
-            s.setValue(settingsKey(m_dataset) + QStringLiteral("/deleted"), current.deleted);
-        }
+        if (m_stored)
+            storeNames(m_dataset, current.labels, current.deleted);
     }
     Names next = m_left.value(dataset);
     if (!m_left.contains(dataset) && m_stored) {

@@ -62,7 +62,6 @@ private:
         QStringList labels;
         QStringList deleted;
     };
-    static QString settingsKey(const QString &dataset);
     void storeDataset();
 
     CategoryHistory *m_history;

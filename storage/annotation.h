@@ -12,7 +12,7 @@ struct Annotation
     enum Kind { Rect = 0, Polygon = 1 };
 
     quint32 id = 0;            // scene identity; 0 in every record read from a file
-    qint32 kind = Rect;
+    Kind kind = Rect;          // what each kind means: storage/shapekinds.h
     QRectF rect;               // box; for YOLO polygons the bounding box of the points
     QList<QPointF> points;     // polygon vertices, not closed; empty for boxes
     QString label;

@@ -1,5 +1,5 @@
-#include "canvas/boxitem.h"
-#include "canvas/polydraftitem.h"
+#include "canvas/box/boxitem.h"
+#include "canvas/polygon/polydraftitem.h"
 #include "canvasfixture.h"
 #include "shared/language.h"
 #include "testmain.h"

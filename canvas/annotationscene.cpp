@@ -169,6 +169,11 @@ bool AnnotationScene::pressDraws(Qt::KeyboardModifiers modifiers) const
     return m_tool && m_tool->pressDraws(modifiers);
 }
 
+QString AnnotationScene::modeHint() const
+{
+    return m_tool ? m_tool->hint() : QString();
+}
+
 bool AnnotationScene::isInteracting() const
 {
     return m_selecting || (m_tool && m_tool->isDrawing());

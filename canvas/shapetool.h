@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QPointF>
+#include <QString>
 
 class AnnotationScene;
 class QGraphicsRectItem;
@@ -33,6 +34,8 @@ public:
     virtual bool isDrawing() const = 0;
     // The points placed so far, for a kind drawn point by point.
     virtual QList<QPointF> draftPoints() const { return {}; }
+    // The tool's line of the canvas hint, translated.
+    virtual QString hint() const = 0;
     // Choosing this tool's mode again keeps the drawing in progress.
     virtual bool keepsDrawingOnReselect() const { return false; }
 

@@ -20,7 +20,7 @@ struct Annotation
     qint32 pending = 0;        // 1 = unconfirmed model result
     bool difficult = false;
 
-    // Writers treat a polygon with fewer than three points as a box.
+    // Writers treat a polygon with fewer than three points as a box (storedShapeKind).
     bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
 
     // Overflowing numbers in a file give infinite or NaN edges; such a shape is not kept or written.

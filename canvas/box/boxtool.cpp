@@ -1,6 +1,7 @@
 #include "canvas/box/boxtool.h"
 
 #include "canvas/annotationscene.h"
+#include "shared/language.h"
 
 #include <QGraphicsRectItem>
 
@@ -66,4 +67,9 @@ void BoxTool::cancel()
     m_drawing = false;
     if (m_band)
         m_band->hide();
+}
+
+QString BoxTool::hint() const
+{
+    return translateText("Shift+拖框 在已有标注上新建");
 }

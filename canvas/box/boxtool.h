@@ -16,6 +16,7 @@ public:
     bool move(const QPointF &pos) override;
     bool release(const QPointF &pos) override;
     void cancel() override;
+    QString hint() const override;
     bool isDrawing() const override { return m_drawing; }
 
 private:

@@ -112,3 +112,8 @@ void PolygonTool::deleteDraftItem()
     delete m_draftItem;
     m_draftItem = nullptr;
 }
+
+QString PolygonTool::hint() const
+{
+    return translateText("Shift+点击 在已有标注上加点");
+}

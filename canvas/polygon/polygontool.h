@@ -18,6 +18,7 @@ public:
     bool doubleClick(const QPointF &pos) override;
     bool finish() override;
     void cancel() override;
+    QString hint() const override;
     bool isDrawing() const override { return !m_points.isEmpty(); }
     QList<QPointF> draftPoints() const override { return m_points; }
     bool keepsDrawingOnReselect() const override { return true; }

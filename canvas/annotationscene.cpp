@@ -1,10 +1,11 @@
 #include "canvas/annotationscene.h"
 
-#include "canvas/boxitem.h"
-#include "canvas/polydraftitem.h"
-#include "canvas/polyitem.h"
-#include "shared/language.h"
+#include "canvas/shapeitembase.h"
+#include "canvas/shapekindregistry.h"
+#include "canvas/shapetool.h"
 #include "shared/theme.h"
+#include "storage/annotationgeometry.h"
+#include "storage/shapekinds.h"
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsRectItem>
@@ -17,13 +18,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-bool isShapeType(int type)
-{
-    return type == BoxItem::Type || type == PolyItem::Type;
-}
-} // namespace
 
 AnnotationScene::AnnotationScene(QObject *parent)
     : QGraphicsScene(parent)
@@ -129,10 +123,7 @@ void AnnotationScene::applyState(uint id, const std::optional<Annotation> &state
         return;
     }
 
-    if (copy.kind != Annotation::Rect)
-        item = new PolyItem(copy);
-    else
-        item = new BoxItem(copy);
+    item = createShapeItem(copy);
     item->setViewScale(viewScale());
     if (hidesAnything())
         item->setVisible(!isHidden(copy));
@@ -164,36 +155,49 @@ int AnnotationScene::allocateId()
 
 void AnnotationScene::setMode(int mode)
 {
-    m_mode = mode;
-    if (mode != PolygonMode)
-        cancelDrawing();
+    if (mode == m_mode && m_tool && m_tool->keepsDrawingOnReselect())
+        return;
+    cancelDrawing();
+    if (mode != m_mode || !m_tool) {
+        m_mode = mode;
+        m_tool = createShapeTool(mode, this);
+    }
 }
 
 bool AnnotationScene::pressDraws(Qt::KeyboardModifiers modifiers) const
 {
-    // Shift draws whatever lies under the press: a box that starts on another one (people in
-    // front of cars, crowds) cannot be drawn otherwise. Select mode has nothing to draw.
-    if (m_mode == PolygonMode)
-        return !m_draftPoints.isEmpty() || (modifiers & Qt::ShiftModifier);
-    return m_mode == RectMode && (modifiers & Qt::ShiftModifier);
+    return m_tool && m_tool->pressDraws(modifiers);
+}
+
+QString AnnotationScene::modeHint() const
+{
+    return m_tool ? m_tool->hint() : QString();
 }
 
 bool AnnotationScene::isInteracting() const
 {
-    return m_drawingRect || m_selecting || !m_draftPoints.isEmpty();
+    return m_selecting || (m_tool && m_tool->isDrawing());
+}
+
+void AnnotationScene::finishDrawing()
+{
+    if (m_tool)
+        m_tool->finish();
+}
+
+QList<QPointF> AnnotationScene::draftPoints() const
+{
+    return m_tool ? m_tool->draftPoints() : QList<QPointF>();
 }
 
 void AnnotationScene::cancelDrawing()
 {
     const bool wasInteracting = isInteracting();
-    m_drawingRect = false;
+    if (m_tool)
+        m_tool->cancel();
     m_selecting = false;
-    if (m_rectItem)
-        m_rectItem->hide();
     if (m_selectRectItem)
         m_selectRectItem->hide();
-    m_draftPoints.clear();
-    deleteDraftItem();
     if (wasInteracting) {
         emit statusHint(QString());
         if (!m_batchUpdate)
@@ -201,17 +205,11 @@ void AnnotationScene::cancelDrawing()
     }
 }
 
-void AnnotationScene::deleteDraftItem()
-{
-    delete m_draftItem;
-    m_draftItem = nullptr;
-}
-
 uint AnnotationScene::selectedId() const
 {
     const QList<QGraphicsItem *> selected = selectedItems();
     for (QGraphicsItem *item : selected) {
-        if (isShapeType(item->type()))
+        if (isShapeItemType(item->type()))
             return static_cast<ShapeItemBase *>(item)->id();
     }
     return 0;
@@ -222,7 +220,7 @@ QList<uint> AnnotationScene::selectedIds() const
     QList<uint> ids;
     const QList<QGraphicsItem *> selected = selectedItems();
     for (QGraphicsItem *item : selected) {
-        if (isShapeType(item->type()))
+        if (isShapeItemType(item->type()))
             ids.append(static_cast<ShapeItemBase *>(item)->id());
     }
     return ids;
@@ -264,8 +262,7 @@ QList<uint> AnnotationScene::pendingIdsInReadingOrder(bool shownOnly) const
         const Annotation a = item->annotation();
         if (a.pending != 1)
             continue;
-        const QRectF box = a.kind != Annotation::Rect ? QPolygonF(a.points).boundingRect() : a.rect;
-        entries.append({a.id, box.center()});
+        entries.append({a.id, annotationBox(a).center()});
     }
     // Start from id order so that equal positions come out the same way every time.
     std::sort(entries.begin(), entries.end(), [](const Entry &l, const Entry &r) { return l.id < r.id; });
@@ -330,12 +327,7 @@ void AnnotationScene::nudgeSelected(int dx, int dy)
             continue;
         const Annotation before = item->annotation();
         Annotation after = before;
-        if (after.kind != Annotation::Rect) {
-            for (QPointF &p : after.points)
-                p += QPointF(dx, dy);
-        } else {
-            after.rect.translate(dx, dy);
-        }
+        shapeKindRules(after.kind).translate(after, QPointF(dx, dy));
         if (after.pending == 1)
             after.pending = 0;   // nudging a model result confirms it
         if (after == before)
@@ -363,7 +355,7 @@ ShapeItemBase *AnnotationScene::shapeItemAt(const QPointF &scenePos) const
 {
     const QList<QGraphicsItem *> hits = items(scenePos, Qt::IntersectsItemShape, Qt::DescendingOrder);
     for (QGraphicsItem *item : hits) {
-        if (isShapeType(item->type()) && item->isVisible())
+        if (isShapeItemType(item->type()) && item->isVisible())
             return static_cast<ShapeItemBase *>(item);
     }
     return nullptr;
@@ -442,7 +434,7 @@ void AnnotationScene::drawBackground(QPainter *painter, const QRectF &rect)
     painter->drawRect(m_imageRect);
 }
 
-// ---- drawing tools --------------------------------------------------------------------------
+// ---- gestures: drawing goes to the mode's tool, the rest selects --------------------------
 
 QPointF AnnotationScene::clampedToImage(const QPointF &p) const
 {
@@ -452,25 +444,6 @@ QPointF AnnotationScene::clampedToImage(const QPointF &p) const
                    std::clamp(p.y(), m_imageRect.top(), m_imageRect.bottom()));
 }
 
-QGraphicsRectItem *AnnotationScene::band(QGraphicsRectItem *&item, bool selection)
-{
-    if (!item) {
-        item = new QGraphicsRectItem;
-        QPen pen(Theme::accent, selection ? 1.0 : 1.6);
-        pen.setCosmetic(true);
-        if (selection)
-            pen.setStyle(Qt::DashLine);
-        QColor fill = Theme::accent;
-        fill.setAlpha(selection ? 25 : 30);
-        item->setPen(pen);
-        item->setBrush(fill);
-        item->setZValue(1000);
-        item->setAcceptedMouseButtons(Qt::NoButton);
-        addItem(item);
-    }
-    return item;
-}
-
 void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
 {
     const QPointF pos = event->scenePos();
@@ -478,59 +451,32 @@ void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
         QGraphicsScene::mousePressEvent(event);
         return;
     }
-
-    const bool draws = pressDraws(event->modifiers());
-    if (m_mode == PolygonMode) {
-        if (m_draftPoints.size() >= 3) {
-            const QPointF d = pos - m_draftPoints.first();
-            if (std::abs(d.x()) + std::abs(d.y()) <= screenToScene(8)) {
-                finishPolygon();
-                event->accept();
-                return;
-            }
-        }
-        if (!draws && shapeItemAt(pos)) {
-            QGraphicsScene::mousePressEvent(event);   // shapes stay editable until drafting starts
-            return;
-        }
-        addDraftPoint(pos);
+    if (m_tool && m_tool->press(pos, event->modifiers())) {
         event->accept();
         return;
     }
-
-    if (!draws && shapeItemAt(pos)) {
+    if (shapeItemAt(pos)) {
         QGraphicsScene::mousePressEvent(event);   // the item runs its own gesture
         return;
     }
-    if (m_mode == RectMode) {
-        m_drawingRect = true;
-        m_rectStart = pos;
-        QGraphicsRectItem *item = band(m_rectItem, false);
-        item->setRect(QRectF(pos, QSizeF(0, 0)));
-        item->show();
-    } else {
-        m_selecting = true;
-        m_selectStart = pos;
-        m_selectAdditive = event->modifiers() & Qt::ControlModifier;
-        m_selectBase = m_selectAdditive ? selectedIds() : QList<uint>();
-        QGraphicsRectItem *item = band(m_selectRectItem, true);
-        item->setRect(QRectF(pos, QSizeF(0, 0)));
-        item->show();
-    }
+    m_selecting = true;
+    m_selectStart = pos;
+    m_selectAdditive = event->modifiers() & Qt::ControlModifier;
+    m_selectBase = m_selectAdditive ? selectedIds() : QList<uint>();
+    if (!m_selectRectItem)
+        m_selectRectItem = addBandItem(this, true);
+    m_selectRectItem->setRect(QRectF(pos, QSizeF(0, 0)));
+    m_selectRectItem->show();
     event->accept();
 }
 
 void AnnotationScene::mouseMoveEvent(QGraphicsSceneMouseEvent *event)
 {
     const QPointF p = clampedToImage(event->scenePos());
-    if (m_drawingRect) {
-        m_rectItem->setRect(QRectF(m_rectStart, p).normalized());
-        event->accept();
-    } else if (m_selecting) {
+    if (m_selecting) {
         m_selectRectItem->setRect(QRectF(m_selectStart, p).normalized());
         event->accept();
-    } else if (!m_draftPoints.isEmpty() && m_draftItem) {
-        m_draftItem->setPoints(QList<QPointF>(m_draftPoints) << p);
+    } else if (m_tool && m_tool->move(p)) {
         event->accept();
     } else {
         QGraphicsScene::mouseMoveEvent(event);
@@ -542,8 +488,7 @@ void AnnotationScene::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
     if (m_selecting) {
         finishRubberBand(event->scenePos());
         event->accept();
-    } else if (m_drawingRect) {
-        finishBox(event->scenePos());
+    } else if (m_tool && m_tool->release(event->scenePos())) {
         event->accept();
     } else {
         QGraphicsScene::mouseReleaseEvent(event);
@@ -564,7 +509,7 @@ void AnnotationScene::finishRubberBand(const QPointF &releasePos)
     QList<uint> ids = m_selectBase;
     const QList<QGraphicsItem *> hits = items(r, Qt::IntersectsItemShape);
     for (QGraphicsItem *item : hits) {
-        if (!isShapeType(item->type()) || !item->isVisible())
+        if (!isShapeItemType(item->type()) || !item->isVisible())
             continue;
         const uint id = static_cast<ShapeItemBase *>(item)->id();
         if (!ids.contains(id))
@@ -577,37 +522,18 @@ void AnnotationScene::finishRubberBand(const QPointF &releasePos)
     }
 }
 
-void AnnotationScene::finishBox(const QPointF &releasePos)
-{
-    m_drawingRect = false;
-    m_rectItem->hide();
-    const double s = viewScale();
-    const QRectF r = QRectF(m_rectStart, releasePos).normalized().intersected(m_imageRect);
-    if (r.width() * s < 3 || r.height() * s < 3) {
-        clearSelection();
-        return;
-    }
-    Annotation draft;
-    draft.kind = Annotation::Rect;
-    draft.rect = r;
-    emit shapeDrafted(draft);
-}
-
 void AnnotationScene::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 {
-    if (m_draftPoints.isEmpty()) {
-        QGraphicsScene::mouseDoubleClickEvent(event);
+    if (m_tool && m_tool->doubleClick(event->scenePos())) {
+        event->accept();
         return;
     }
-    addDraftPoint(event->scenePos());
-    finishPolygon();
-    event->accept();
+    QGraphicsScene::mouseDoubleClickEvent(event);
 }
 
 void AnnotationScene::keyPressEvent(QKeyEvent *event)
 {
-    if (!m_draftPoints.isEmpty() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        finishPolygon();
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_tool && m_tool->finish()) {
         event->accept();
         return;
     }
@@ -622,48 +548,4 @@ void AnnotationScene::contextMenuEvent(QGraphicsSceneContextMenuEvent *event)
         return;
     }
     QGraphicsScene::contextMenuEvent(event);
-}
-
-void AnnotationScene::addDraftPoint(QPointF p)
-{
-    p = clampedToImage(p);
-    if (!m_draftPoints.isEmpty() && m_draftPoints.last() == p)
-        return;
-    m_draftPoints.append(p);
-    if (!m_draftItem) {
-        m_draftItem = new PolyDraftItem;
-        m_draftItem->setZValue(1000);
-        addItem(m_draftItem);
-    }
-    m_draftItem->setPoints(m_draftPoints);
-    if (m_draftPoints.size() == 1)
-        emit statusHint(translateText("多边形:左键加点 · 双击/Enter/点击起点闭合(≥3点) · Esc 取消"));
-}
-
-void AnnotationScene::finishPolygon()
-{
-    if (m_draftPoints.isEmpty())
-        return;
-    emit statusHint(QString());
-    if (m_draftPoints.size() <= 2) {
-        cancelDrawing();
-        return;
-    }
-    QList<QPointF> points = m_draftPoints;
-    const double s = viewScale();
-    // The second click of a double-click, then a closing click on the start point.
-    if (points.size() > 3 && QLineF(points.last(), points.at(points.size() - 2)).length() * s < 6)
-        points.removeLast();
-    if (points.size() > 3 && QLineF(points.last(), points.first()).length() * s < 6)
-        points.removeLast();
-    if (points.size() <= 2) {
-        cancelDrawing();
-        return;
-    }
-    m_draftPoints.clear();
-    deleteDraftItem();
-    Annotation draft;
-    draft.kind = Annotation::Polygon;
-    draft.points = points;
-    emit shapeDrafted(draft);
 }

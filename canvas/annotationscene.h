@@ -6,21 +6,25 @@
 #include <QHash>
 #include <QImage>
 #include <QSet>
+
+#include <memory>
 #include <optional>
 
 class QGraphicsPixmapItem;
 class QGraphicsRectItem;
-class PolyDraftItem;
 class ShapeItemBase;
+class ShapeTool;
 
 // The model of the canvas: the image, one shape item per annotation id, and the transient drawing
 // state. It never writes files and never records undo steps: every change to a shape comes in
-// through applyState, and every user gesture leaves as a signal.
+// through applyState, and every user gesture leaves as a signal. Each mode but selecting has the
+// drawing tool of a shape kind (canvas/shapekindregistry.h).
 class AnnotationScene : public QGraphicsScene
 {
     Q_OBJECT
 
 public:
+    // A mode that draws is a shape kind's; its tool is found through the kind registry.
     enum Mode { SelectMode = 0, RectMode = 1, PolygonMode = 2 };
 
     explicit AnnotationScene(QObject *parent = nullptr);
@@ -43,10 +47,13 @@ public:
     void setMode(int mode);
     void cancelDrawing();
     bool isInteracting() const;
-    void finishPolygon();
+    // Completes the shape being drawn point by point, if any.
+    void finishDrawing();
     // A left press with these modifiers on a shape draws (a box, a polygon point) instead of
-    // grabbing the shape: Shift in box and polygon mode, and every press while a polygon is drafted.
+    // grabbing the shape: the mode's tool decides; select mode has nothing to draw.
     bool pressDraws(Qt::KeyboardModifiers modifiers) const;
+    // What the mode's tool adds to the canvas hint; empty in select mode.
+    QString modeHint() const;
 
     uint selectedId() const;
     QList<uint> selectedIds() const;
@@ -75,7 +82,8 @@ public:
     double viewScale() const;
     ShapeItemBase *shapeItemAt(const QPointF &scenePos) const;
     ShapeItemBase *shapeItem(uint id) const { return m_items.value(id); }
-    QList<QPointF> draftPoints() const { return m_draftPoints; }
+    QList<QPointF> draftPoints() const;
+    QPointF clampedToImage(const QPointF &p) const;
 
 public slots:
     void setViewScale(double s);
@@ -101,15 +109,9 @@ protected:
     void drawBackground(QPainter *painter, const QRectF &rect) override;
 
 private:
-    double screenToScene(double pixels) const { return pixels / qMax(viewScale(), 0.1); }
-    QPointF clampedToImage(const QPointF &p) const;
     // Scene rect that the opaque image surely paints over under the view transform, or null.
     QRectF coveredByImage(const QTransform &view) const;
-    QGraphicsRectItem *band(QGraphicsRectItem *&item, bool selection);
-    void addDraftPoint(QPointF p);
-    void deleteDraftItem();
     void finishRubberBand(const QPointF &releasePos);
-    void finishBox(const QPointF &releasePos);
     void applyVisibility();
 
     int m_mode = SelectMode;
@@ -122,16 +124,11 @@ private:
     bool m_allHidden = false;
     QSet<QString> m_hiddenLabels;
 
-    bool m_drawingRect = false;
-    QPointF m_rectStart;
-    QGraphicsRectItem *m_rectItem = nullptr;
+    std::unique_ptr<ShapeTool> m_tool;   // the drawing tool of the mode; null in select mode
 
     bool m_selecting = false;
     bool m_selectAdditive = false;
     QPointF m_selectStart;
     QList<uint> m_selectBase;
     QGraphicsRectItem *m_selectRectItem = nullptr;
-
-    QList<QPointF> m_draftPoints;
-    PolyDraftItem *m_draftItem = nullptr;
 };

@@ -161,7 +161,13 @@ void ShapeItemBase::finishGesture(QGraphicsSceneMouseEvent *event, Geometry Anno
 template void ShapeItemBase::finishGesture(QGraphicsSceneMouseEvent *, QRectF Annotation::*);
 template void ShapeItemBase::finishGesture(QGraphicsSceneMouseEvent *, QList<QPointF> Annotation::*);
 
-void ShapeItemBase::confirmOnDoubleClick(QGraphicsSceneMouseEvent *event)
+void ShapeItemBase::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
+{
+    setHovered(-1);
+    setCursor(Qt::ArrowCursor);
+}
+
+void ShapeItemBase::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton) {
         QGraphicsObject::mouseDoubleClickEvent(event);
@@ -171,7 +177,7 @@ void ShapeItemBase::confirmOnDoubleClick(QGraphicsSceneMouseEvent *event)
     event->accept();
 }
 
-QVariant ShapeItemBase::repaintOnSelection(GraphicsItemChange change, const QVariant &value)
+QVariant ShapeItemBase::itemChange(GraphicsItemChange change, const QVariant &value)
 {
     if (change == ItemSelectedHasChanged)
         update();   // selection changes the outline and the handles
@@ -186,11 +192,11 @@ QVariant ShapeItemBase::repaintOnSelection(GraphicsItemChange change, const QVar
     return QGraphicsObject::itemChange(change, value);
 }
 
-void ShapeItemBase::setHovered(int &hovered, int part)
+void ShapeItemBase::setHovered(int part)
 {
-    if (part == hovered)
+    if (part == m_hoverPart)
         return;
-    hovered = part;
+    m_hoverPart = part;
     update();
 }
 

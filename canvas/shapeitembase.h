@@ -23,10 +23,10 @@ class ShapeItemBase : public QGraphicsObject
 public:
     explicit ShapeItemBase(const Annotation &annotation, QGraphicsItem *parent = nullptr);
 
-    virtual quint32 id() const = 0;
-    virtual Annotation annotation() const = 0;
+    quint32 id() const { return m_ann.id; }
+    Annotation annotation() const { return m_ann; }
     virtual void setAnnotation(const Annotation &annotation) = 0;
-    virtual void setViewScale(double s) = 0;
+    virtual void setViewScale(double s) { storeViewScale(s); }
 
     // Screen-pixel constants shared by hit tests and painting.
     static constexpr double kTagFontPixels = 11;
@@ -38,6 +38,12 @@ signals:
     void confirmRequested(uint id);
 
 protected:
+    // Shared by every kind: leaving clears the hovered part, a double click confirms a model
+    // result, a change of selection or visibility repaints (and ends a hidden drag).
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;
+    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
+    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
+
     // Zoom used for hit tolerances: n screen pixels are n / hitScale() scene units.
     double hitScale() const { return qMax(m_scale, 0.1); }
     // Zoom used for painting decorations.
@@ -64,11 +70,9 @@ protected:
     void replaceAnnotation(const Annotation &annotation, Geometry Annotation::*geometry);
     template <typename Geometry>
     void finishGesture(QGraphicsSceneMouseEvent *event, Geometry Annotation::*geometry);
-    void confirmOnDoubleClick(QGraphicsSceneMouseEvent *event);
-    QVariant repaintOnSelection(GraphicsItemChange change, const QVariant &value);
     // Hover state: a changed handle or vertex under the mouse repaints; the cursor is set only
     // when it differs.
-    void setHovered(int &hovered, int part);
+    void setHovered(int part);
     void showCursor(Qt::CursorShape shape);
     // A press here would draw over the shape (AnnotationScene::pressDraws): no handle is offered.
     bool pressDrawsHere(Qt::KeyboardModifiers modifiers) const;
@@ -87,6 +91,7 @@ protected:
     bool m_dragging = false;   // a left-button gesture is in progress
     bool m_dragMoved = false;  // it has passed the drag threshold
     QPointF m_pressScenePos;
+    int m_hoverPart = -1;      // the handle or vertex under the mouse, -1 none
 
     // Scene rect of the tag and badge of a shape whose outline has the bounding rect sceneRect.
     QRectF decorationBounds(const QRectF &sceneRect, bool elideToRect) const;

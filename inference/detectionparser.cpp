@@ -1,5 +1,7 @@
 #include "inference/detectionparser.h"
 
+#include "storage/shapekinds.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -223,9 +225,18 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
 
     const double score = detectionScore(object);
 
-    QJsonArray outline = object.value(QLatin1String("polygon")).toArray();
-    if (outline.isEmpty())
-        outline = object.value(QLatin1String("points")).toArray();
+    // The first kind whose key holds an outline; a box when none does.
+    const ShapeKindRules *outlined = nullptr;
+    QJsonArray outline;
+    for (const ShapeKindRules &rules : shapeKinds()) {
+        for (const QLatin1String key : rules.modelKeys) {
+            if (outlined || key.isEmpty())
+                continue;
+            outline = object.value(key).toArray();
+            if (!outline.isEmpty())
+                outlined = &rules;
+        }
+    }
     QList<QPointF> points = rawPoints(outline);
 
     double m = std::max({x1, y1, x2, y2});
@@ -249,7 +260,7 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
 
     const QRectF image(0, 0, W, H);
     QRectF rect = QRectF(QPointF(x1 * fx, y1 * fy), QPointF(x2 * fx, y2 * fy)).normalized() & image;
-    const bool polygon = points.size() >= 3;
+    const bool polygon = outlined && points.size() >= outlined->minPoints;
     if (polygon)
         rect = rect | (QPolygonF(points).boundingRect() & image);
 
@@ -261,7 +272,6 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
         return;
 
     Annotation a;
-    a.kind = Annotation::Rect;
     a.rect = rect;
     if (polygon) {
         for (QPointF &p : points)
@@ -269,7 +279,7 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
         const QRectF bounds = QPolygonF(points).boundingRect();
         // An outline squashed flat against an image edge is no shape; the box still is.
         if (bounds.width() >= 2 && bounds.height() >= 2) {
-            a.kind = Annotation::Polygon;
+            a.kind = outlined->kind;
             a.points = points;
             a.rect = bounds;
         }

@@ -12,7 +12,7 @@ struct Annotation
     enum Kind { Rect = 0, Polygon = 1 };
 
     quint32 id = 0;            // scene identity; 0 in every record read from a file
-    qint32 kind = Rect;
+    Kind kind = Rect;          // what each kind means: storage/shapekinds.h
     QRectF rect;               // box; for YOLO polygons the bounding box of the points
     QList<QPointF> points;     // polygon vertices, not closed; empty for boxes
     QString label;
@@ -20,7 +20,7 @@ struct Annotation
     qint32 pending = 0;        // 1 = unconfirmed model result
     bool difficult = false;
 
-    // Writers treat a polygon with fewer than three points as a box.
+    // Writers treat a polygon with fewer than three points as a box (storedShapeKind).
     bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
 
     // Overflowing numbers in a file give infinite or NaN edges; such a shape is not kept or written.

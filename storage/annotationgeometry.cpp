@@ -1,12 +1,10 @@
 #include "storage/annotationgeometry.h"
 
-#include <QPolygonF>
+#include "storage/shapekinds.h"
 
 QRectF annotationBox(const Annotation &annotation)
 {
-    if (annotation.kind == Annotation::Rect)
-        return annotation.rect.normalized();
-    return QPolygonF(annotation.points).boundingRect();
+    return shapeKindRules(annotation.kind).box(annotation);
 }
 
 double boxIoU(const QRectF &a, const QRectF &b)

@@ -1,5 +1,7 @@
 #include "storage/annotationjson.h"
 
+#include "storage/shapekinds.h"
+
 #include <QJsonArray>
 
 QJsonObject annotationToJson(const Annotation &a)
@@ -8,7 +10,7 @@ QJsonObject annotationToJson(const Annotation &a)
     for (const QPointF &p : a.points)
         points.append(QJsonArray{p.x(), p.y()});
     return QJsonObject{
-        {QStringLiteral("kind"), a.kind == Annotation::Polygon ? QStringLiteral("polygon") : QStringLiteral("rect")},
+        {QStringLiteral("kind"), QString(shapeKindRules(a.kind).name)},
         {QStringLiteral("label"), a.label},
         {QStringLiteral("rect"), QJsonArray{a.rect.left(), a.rect.top(), a.rect.width(), a.rect.height()}},
         {QStringLiteral("points"), points},

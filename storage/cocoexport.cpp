@@ -2,6 +2,7 @@
 
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/shapekinds.h"
 #include "storage/yolofile.h"
 
 #include <QDir>
@@ -28,17 +29,6 @@ double rounded(double value)
     return std::round(value * 1000.0) / 1000.0;
 }
 
-double polygonArea(const QList<QPointF> &points)
-{
-    double twice = 0.0;
-    for (qsizetype i = 0; i < points.size(); ++i) {
-        const QPointF &a = points.at(i);
-        const QPointF &b = points.at((i + 1) % points.size());
-        twice += a.x() * b.y() - b.x() * a.y();
-    }
-    return std::abs(twice) / 2.0;
-}
-
 QJsonArray flatPoints(const QList<QPointF> &points)
 {
     QJsonArray flat;
@@ -51,19 +41,12 @@ QJsonArray flatPoints(const QList<QPointF> &points)
 
 QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categoryId)
 {
-    QRectF box;
+    const ShapeKindRules &rules = storedShapeKind(a);
+    const QRectF box = rules.box(a);
+    // Boxes too: the mask code of the COCO API and of common training recipes indexes the first polygon.
     QJsonArray segmentation;
-    double area = 0.0;
-    if (a.isPolygon()) {
-        box = QPolygonF(a.points).boundingRect();
-        segmentation.append(flatPoints(a.points));
-        area = polygonArea(a.points);
-    } else {
-        box = a.rect.normalized();
-        // The mask code of the COCO API and of common training recipes indexes the first polygon.
-        segmentation.append(flatPoints({box.topLeft(), box.topRight(), box.bottomRight(), box.bottomLeft()}));
-        area = box.width() * box.height();
-    }
+    segmentation.append(flatPoints(rules.outline(a)));
+    const double area = rules.area(a);
     return QJsonObject{
         {QStringLiteral("id"), id},
         {QStringLiteral("image_id"), imageId},

@@ -3,6 +3,7 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 
 #include <QDir>
@@ -24,13 +25,14 @@ const int kLockWaitMs = 10000;
 
 QJsonObject recordToJson(const Annotation &a)
 {
+    const ShapeKindRules &rules = shapeKindRules(a.kind);
     QJsonObject record{
         {QStringLiteral("c"), a.confidence},
         {QStringLiteral("d"), a.difficult ? 1 : 0},
         {QStringLiteral("l"), a.label},
-        {QStringLiteral("t"), a.kind == Annotation::Polygon ? QStringLiteral("p") : QStringLiteral("r")},
+        {QStringLiteral("t"), QString(rules.pendingTag)},
     };
-    if (a.kind == Annotation::Polygon) {
+    if (rules.hasOutline()) {
         QJsonArray flat;
         for (const QPointF &p : a.points) {
             flat.append(p.x());
@@ -48,21 +50,23 @@ Annotation recordFromJson(const QJsonObject &record)
 {
     Annotation a;
     a.pending = 1;
-    a.kind = record.value(QStringLiteral("t")).toString() == u"p" ? Annotation::Polygon : Annotation::Rect;
+    // A tag no kind has is a box, as every record was before outlines came.
+    const ShapeKindRules *tagged = shapeKindWithPendingTag(record.value(QStringLiteral("t")).toString());
+    a.kind = tagged ? tagged->kind : Annotation::Rect;
     a.label = record.value(QStringLiteral("l")).toString();
     const QJsonValue confidence = record.value(QStringLiteral("c"));
     a.confidence = confidence.isDouble() ? confidence.toDouble() : -1.0;
     const QJsonValue difficult = record.value(QStringLiteral("d"));
     a.difficult = difficult.isDouble() && difficult.toDouble() == 1.0;
 
-    if (a.kind == Annotation::Polygon) {
+    if (tagged && tagged->hasOutline()) {
         const QJsonArray flat = record.value(QStringLiteral("p")).toArray();
         for (qsizetype i = 0; i + 1 < flat.size(); i += 2)
             a.points.append(QPointF(flat.at(i).toDouble(), flat.at(i + 1).toDouble()));
-        if (a.points.size() < 3)
+        if (a.points.size() < tagged->minPoints)
             a.kind = Annotation::Rect;
     }
-    if (a.kind == Annotation::Rect) {
+    if (!shapeKindRules(a.kind).hasOutline()) {
         const QJsonValue box = record.value(QStringLiteral("b"));
         const QJsonArray b = box.toArray();
         if (box.isArray() && b.size() == 4)

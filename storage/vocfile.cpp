@@ -3,6 +3,7 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 
 #include <QDir>
@@ -64,15 +65,17 @@ void writeObject(QXmlStreamWriter &xml, const Annotation &a, const QSize &size)
     xml.writeTextElement(QStringLiteral("difficult"), a.difficult ? QStringLiteral("1") : QStringLiteral("0"));
     if (a.confidence >= 0)
         xml.writeTextElement(QStringLiteral("confidence"), QString::number(a.confidence, 'f', 4));
-    if (a.isPolygon()) {
+    const ShapeKindRules &rules = storedShapeKind(a);
+    if (!rules.vocElement.isEmpty()) {
+        const QList<QPointF> outline = rules.outline(a);
         QStringList pairs;
-        pairs.reserve(a.points.size());
-        for (const QPointF &p : a.points)
+        pairs.reserve(outline.size());
+        for (const QPointF &p : outline)
             pairs.append(twoDecimals(p.x()) + QLatin1Char(',') + twoDecimals(p.y()));
-        xml.writeStartElement(QStringLiteral("polygon"));
+        xml.writeStartElement(QString(rules.vocElement));
         xml.writeTextElement(QStringLiteral("points"), pairs.join(QLatin1Char(' ')));
         xml.writeEndElement();
-        writeBox(xml, polygonBox(a.points, size));
+        writeBox(xml, polygonBox(outline, size));
     } else {
         writeBox(xml, a.rect);
     }
@@ -149,8 +152,8 @@ bool readObject(QXmlStreamReader &xml, ObjectFields &o)
                 else
                     a.rect.setBottom(v);
             });
-        } else if (name == u"polygon") {
-            a.kind = Annotation::Polygon;
+        } else if (const ShapeKindRules *outlined = shapeKindWithVocElement(name)) {
+            a.kind = outlined->kind;
             readChildren(xml, [&](QStringView child) {
                 if (child == u"points")
                     o.pointsText = xml.readElementText().trimmed();
@@ -173,7 +176,7 @@ bool finishObject(ObjectFields &o)
     if (a.label.isEmpty() || o.badNumber)
         return false;
     a.rect = a.rect.normalized();
-    if (a.kind == Annotation::Polygon) {
+    if (const ShapeKindRules &rules = shapeKindRules(a.kind); rules.hasOutline()) {
         const QStringList pieces = o.pointsText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         for (const QString &piece : pieces) {
             const QStringList xy = piece.split(QLatin1Char(','));
@@ -183,7 +186,7 @@ bool finishObject(ObjectFields &o)
                 return false;
             a.points.append(QPointF(x, y));
         }
-        return a.points.size() > 2;
+        return a.points.size() >= rules.minPoints;
     }
     return o.edges == 15 && a.rect.width() > 0 && a.rect.height() > 0;
 }

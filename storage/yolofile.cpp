@@ -3,6 +3,7 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 
 #include <QDir>
@@ -93,14 +94,12 @@ QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool
         values.append(qBound(0.0, p.x(), w) / w);
         values.append(qBound(0.0, p.y(), h) / h);
     };
-    if (a.isPolygon()) {
-        for (const QPointF &p : a.points)
-            addPoint(p);
-    } else if (segmentation) {
-        if (!a.hasFiniteGeometry())
+    const ShapeKindRules &rules = storedShapeKind(a);
+    if (rules.hasOutline() || segmentation) {
+        // Clamping below would turn an endless box edge into the image's.
+        if (!rules.hasOutline() && !a.hasFiniteGeometry())
             return {};
-        const QRectF r = a.rect.normalized();
-        for (const QPointF &p : {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()})
+        for (const QPointF &p : rules.outline(a))
             addPoint(p);
     } else {
         const QRectF &r = a.rect;
@@ -115,14 +114,6 @@ QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool
     }
     line += '\n';
     return line;
-}
-
-// The corners of a box as the writer gives them to a file with polygons: top left, top right,
-// bottom right, bottom left.
-bool isBoxCorners(const QList<QPointF> &p)
-{
-    return p.size() == 4 && p[0].y() == p[1].y() && p[1].x() == p[2].x() && p[2].y() == p[3].y()
-        && p[3].x() == p[0].x() && p[0].x() <= p[1].x() && p[0].y() <= p[2].y();
 }
 
 // Training tools split at any run of spaces or tabs.
@@ -189,13 +180,12 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
         }
         if (a.points.size() <= 2)
             return false;
-        if (isBoxCorners(a.points)) {
-            a.rect = QRectF(a.points.at(0), a.points.at(2));
-            a.points.clear();
-        } else {
-            a.kind = Annotation::Polygon;
-            a.rect = QPolygonF(a.points).boundingRect();
-        }
+        // A box the writer gave as its corners reads back as a box.
+        const ShapeKindRules *outlined = shapeKindOfOutline(a.points);
+        if (!outlined)
+            return false;
+        a.kind = outlined->kind;
+        outlined->takeOutline(a);
         if (n % 2 == 1 && numbers.last() > 0)
             a.confidence = numbers.last();
     }
@@ -296,7 +286,7 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
     const qsizetype known = classes.size();
 
     const bool segmentation = std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) {
-        return a.isPolygon() && !classListEntry(a.label).isEmpty();
+        return storedShapeKind(a).hasOutline() && !classListEntry(a.label).isEmpty();
     });
     // Labels written as their own number; a new name must not take one of those numbers.
     QSet<int> kept;

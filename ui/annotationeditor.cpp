@@ -339,7 +339,7 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
 {
     Review out;
     if (m_scene->isInteracting()) {
-        m_scene->finishPolygon();
+        m_scene->finishDrawing();
         out.finishedDrawing = true;
         return out;
     }

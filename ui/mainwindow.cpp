@@ -362,10 +362,8 @@ void MainWindow::retranslateWidgets()
 void MainWindow::updateCanvasHint()
 {
     QString hint = translateText("滚轮缩放 · 空格+拖拽平移 · 拖框新建 · Enter 确认 ⚡框 · Esc 拒绝 · A/D 切换待确认");
-    if (m_scene->mode() == AnnotationScene::RectMode)
-        hint += QStringLiteral(" · ") + translateText("Shift+拖框 在已有标注上新建");
-    else if (m_scene->mode() == AnnotationScene::PolygonMode)
-        hint += QStringLiteral(" · ") + translateText("Shift+点击 在已有标注上加点");
+    if (const QString drawing = m_scene->modeHint(); !drawing.isEmpty())
+        hint += QStringLiteral(" · ") + drawing;
     m_hint->setText(hint);
     layoutCanvasOverlays();
 }

@@ -172,10 +172,11 @@ void MainWindow::buildActions()
         });
     }
     // The action of the scene's mode comes back checked after a rebuild.
-    QAction *current = sceneMode == AnnotationScene::RectMode
-        ? a.rectMode
-        : (sceneMode == AnnotationScene::PolygonMode ? a.polyMode : a.editMode);
-    current->setChecked(true);
+    const QList<QAction *> modeActions = a.modeGroup->actions();
+    for (QAction *action : modeActions) {
+        if (action->data().toInt() == sceneMode)
+            action->setChecked(true);
+    }
 
     a.dontAskCategory = makeAction(QString(), translateText("不询问类别，直接使用当前类别"));
     a.dontAskCategory->setCheckable(true);

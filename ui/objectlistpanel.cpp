@@ -2,6 +2,7 @@
 
 #include "canvas/labelcolor.h"
 #include "shared/language.h"
+#include "storage/shapekinds.h"
 #include "ui/categorydelegate.h"
 #include "ui/objectdelegate.h"
 #include "ui/panelroles.h"
@@ -124,7 +125,7 @@ QString ObjectListPanel::displayName(const Annotation &annotation)
 
 QString ObjectListPanel::detailText(const Annotation &annotation)
 {
-    if (annotation.kind != Annotation::Rect)
+    if (shapeKindRules(annotation.kind).hasOutline())
         return translateText("%1点").arg(annotation.points.size());
     const QRectF box = annotation.rect.normalized();
     return QStringLiteral("%1×%2").arg(int(box.width())).arg(int(box.height()));
@@ -139,7 +140,7 @@ void ObjectListPanel::fillObjectRow(QListWidgetItem *item, const Annotation &a, 
     item->setData(ObjectRole::Color, pending ? QColor(0xE2, 0xB9, 0x3D) : labelColor(a.label));
     item->setData(ObjectRole::Detail, detailText(a));
     item->setData(ObjectRole::Pending, pending);
-    item->setData(ObjectRole::Polygon, a.kind == Annotation::Polygon);
+    item->setData(ObjectRole::Polygon, shapeKindRules(a.kind).hasOutline());
     item->setData(ObjectRole::Confidence, a.confidence);
     fillHiddenRole(item, m_allHidden || isHiddenLabel(a.label));
 }

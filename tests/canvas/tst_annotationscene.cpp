@@ -1,7 +1,10 @@
-#include "canvas/boxitem.h"
-#include "canvas/polydraftitem.h"
+#include "canvas/box/boxitem.h"
+#include "canvas/polygon/polydraftitem.h"
+#include "canvas/shapekindregistry.h"
 #include "canvasfixture.h"
 #include "shared/language.h"
+#include "storage/annotationgeometry.h"
+#include "storage/shapekinds.h"
 #include "testmain.h"
 
 #include <QGraphicsSceneContextMenuEvent>
@@ -33,6 +36,10 @@ private slots:
     void switchingModeWhileDrafting_data();
     void switchingModeWhileDrafting();
     void polygonModeEditsShapesBeforeFirstPoint();
+    void eachKindDrawsAndShowsItsOwn_data();
+    void eachKindDrawsAndShowsItsOwn();
+    void switchingToolsMidDrawingLeavesNoPreview_data();
+    void switchingToolsMidDrawingLeavesNoPreview();
 
     void idsFromSetAnnotations();
     void applyStateSignals();
@@ -370,6 +377,85 @@ void TestAnnotationScene::polygonModeEditsShapesBeforeFirstPoint()
     f.click(QPointF(20, 20));   // first point on empty canvas
     f.click(QPointF(120, 120)); // now inside the box: another draft point
     QCOMPARE(f.scene->draftPoints().size(), 2);
+}
+
+void TestAnnotationScene::eachKindDrawsAndShowsItsOwn_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QList<QPointF>>("clicks");   // one point: a drag to it from (60, 60)
+    // A row per kind of the registry: a kind added without one fails here.
+    for (const CanvasShapeKind &row : canvasShapeKinds()) {
+        const QString name(shapeKindRules(row.kind).name);
+        if (row.kind == Annotation::Rect)
+            QTest::newRow(qPrintable(name)) << int(row.kind) << QList<QPointF>{{160, 140}};
+        else if (row.kind == Annotation::Polygon)
+            QTest::newRow(qPrintable(name)) << int(row.kind) << QList<QPointF>{{60, 60}, {160, 60}, {110, 140}};
+        else
+            QTest::newRow(qPrintable(name)) << int(row.kind) << QList<QPointF>{};
+    }
+}
+
+// The mode of a kind drafts that kind, and a record of it gets that kind's item, in the scene's
+// lists of shapes.
+void TestAnnotationScene::eachKindDrawsAndShowsItsOwn()
+{
+    QFETCH(int, kind);
+    QFETCH(QList<QPointF>, clicks);
+    QVERIFY2(!clicks.isEmpty(), "no gesture for this kind");
+    const auto row = std::find_if(canvasShapeKinds().cbegin(), canvasShapeKinds().cend(),
+                                  [kind](const CanvasShapeKind &r) { return r.kind == kind; });
+    CanvasFixture f;
+    f.scene->setMode(row->mode);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::shapeDrafted);
+    if (clicks.size() == 1) {
+        f.drag(QPointF(60, 60), clicks.first());
+    } else {
+        for (const QPointF &p : std::as_const(clicks))
+            f.click(p);
+        f.scene->finishDrawing();
+    }
+    QCOMPARE(spy.count(), 1);
+    Annotation draft = spy.at(0).at(0).value<Annotation>();
+    QCOMPARE(int(draft.kind), kind);
+    QVERIFY(!f.scene->isInteracting());
+
+    draft.label = "cat";
+    const uint id = f.add(draft);
+    ShapeItemBase *item = f.scene->shapeItem(id);
+    QVERIFY(item);
+    QCOMPARE(item->type(), row->itemType);
+    QCOMPARE(f.scene->shapeItemAt(annotationBox(draft).center()), item);
+    f.scene->selectId(id, false);
+    QCOMPARE(f.scene->selectedIds(), QList<uint>{id});
+}
+
+void TestAnnotationScene::switchingToolsMidDrawingLeavesNoPreview_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::newRow("box drag, then polygon") << int(AnnotationScene::RectMode) << int(AnnotationScene::PolygonMode);
+    QTest::newRow("polygon draft, then box") << int(AnnotationScene::PolygonMode) << int(AnnotationScene::RectMode);
+    QTest::newRow("box drag, then select") << int(AnnotationScene::RectMode) << int(AnnotationScene::SelectMode);
+}
+
+// The old tool's preview goes with it, and a release afterwards drafts nothing.
+void TestAnnotationScene::switchingToolsMidDrawingLeavesNoPreview()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    CanvasFixture f;
+    f.scene->setMode(from);
+    QSignalSpy spy(f.scene.get(), &AnnotationScene::shapeDrafted);
+    f.press(QPointF(60, 60));
+    f.move(QPointF(160, 140));
+    QVERIFY(f.scene->isInteracting());
+    f.scene->setMode(to);
+    QVERIFY(!f.scene->isInteracting());
+    f.release(QPointF(160, 140));
+    QCOMPARE(spy.count(), 0);
+    const QList<QGraphicsItem *> items = f.scene->items();
+    QVERIFY(std::none_of(items.cbegin(), items.cend(),
+                         [](QGraphicsItem *i) { return i->zValue() >= 1000 && i->isVisible(); }));
 }
 
 void TestAnnotationScene::idsFromSetAnnotations()

@@ -1,6 +1,6 @@
-#include "canvas/boxitem.h"
+#include "canvas/box/boxitem.h"
 #include "canvas/labelcolor.h"
-#include "canvas/polyitem.h"
+#include "canvas/polygon/polyitem.h"
 #include "canvasfixture.h"
 #include "testmain.h"
 

@@ -84,7 +84,7 @@ void TestPendingFile::read_data()
     auto record = [](int kind, const QString &label, const QRectF &rect, const QList<QPointF> &points,
                      double confidence, bool difficult) {
         Annotation a;
-        a.kind = kind;
+        a.kind = Annotation::Kind(kind);
         a.label = label;
         a.rect = rect;
         a.points = points;

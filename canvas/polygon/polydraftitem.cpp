@@ -1,4 +1,4 @@
-#include "canvas/polydraftitem.h"
+#include "canvas/polygon/polydraftitem.h"
 
 #include "shared/theme.h"
 

@@ -1,4 +1,4 @@
-#include "canvas/polyitem.h"
+#include "canvas/polygon/polyitem.h"
 
 #include <QCursor>
 #include <QGraphicsSceneMouseEvent>
@@ -15,11 +15,6 @@ PolyItem::PolyItem(const Annotation &annotation, QGraphicsItem *parent)
 void PolyItem::setAnnotation(const Annotation &annotation)
 {
     replaceAnnotation(annotation, &Annotation::points);
-}
-
-void PolyItem::setViewScale(double s)
-{
-    storeViewScale(s);
 }
 
 QRectF PolyItem::boundingRect() const
@@ -67,19 +62,13 @@ void PolyItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
         return;
     const bool draws = pressDrawsHere(event->modifiers());
     const int v = draws ? -1 : vertexAt(event->pos());
-    setHovered(m_hoverVertex, v);
+    setHovered(v);
     Qt::CursorShape shape = Qt::ArrowCursor;
     if (v >= 0 || draws)
         shape = Qt::CrossCursor;
     else if (polygon().containsPoint(event->pos(), Qt::OddEvenFill))
         shape = Qt::SizeAllCursor;
     showCursor(shape);
-}
-
-void PolyItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
-{
-    setHovered(m_hoverVertex, -1);
-    setCursor(Qt::ArrowCursor);
 }
 
 void PolyItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
@@ -89,7 +78,7 @@ void PolyItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
         return;
     m_startPoints = polygon();
     m_dragIndex = v < 0 ? kMoveAll : v;
-    setHovered(m_hoverVertex, -1);
+    setHovered(-1);
 }
 
 QList<QPointF> PolyItem::draggedPoints(const QPointF &scenePos) const
@@ -135,16 +124,6 @@ void PolyItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
     finishGesture(event, &Annotation::points);
 }
 
-void PolyItem::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
-{
-    confirmOnDoubleClick(event);
-}
-
-QVariant PolyItem::itemChange(GraphicsItemChange change, const QVariant &value)
-{
-    return repaintOnSelection(change, value);
-}
-
 void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
 {
     if (m_ann.points.size() < 2)
@@ -181,7 +160,7 @@ void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidge
     paintBadge(painter, R);
     if (isSelected()) {
         for (int i = 0; i < poly.size(); ++i)
-            paintHandle(painter, poly.at(i) * s, i == m_hoverVertex);
+            paintHandle(painter, poly.at(i) * s, i == m_hoverPart);
     }
     painter->restore();
 }

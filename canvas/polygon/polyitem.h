@@ -15,10 +15,7 @@ public:
 
     explicit PolyItem(const Annotation &annotation, QGraphicsItem *parent = nullptr);
 
-    quint32 id() const override { return m_ann.id; }
-    Annotation annotation() const override { return m_ann; }
     void setAnnotation(const Annotation &annotation) override;
-    void setViewScale(double s) override;
 
     QRectF boundingRect() const override;
     QPainterPath shape() const override;
@@ -30,12 +27,9 @@ public:
 
 protected:
     void hoverMoveEvent(QGraphicsSceneHoverEvent *event) override;
-    void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;
     void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
     void mouseMoveEvent(QGraphicsSceneMouseEvent *event) override;
     void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override;
-    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
-    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
 
 private:
     QPolygonF polygon() const { return QPolygonF(m_ann.points); }
@@ -43,5 +37,4 @@ private:
 
     int m_dragIndex = -2;
     QPolygonF m_startPoints;
-    int m_hoverVertex = -1;
 };

@@ -1,4 +1,4 @@
-#include "canvas/boxitem.h"
+#include "canvas/box/boxitem.h"
 
 #include "canvas/rectoutline.h"
 
@@ -47,11 +47,6 @@ BoxItem::BoxItem(const Annotation &annotation, QGraphicsItem *parent)
 void BoxItem::setAnnotation(const Annotation &annotation)
 {
     replaceAnnotation(annotation, &Annotation::rect);
-}
-
-void BoxItem::setViewScale(double s)
-{
-    storeViewScale(s);
 }
 
 QRectF BoxItem::boundingRect() const
@@ -123,14 +118,8 @@ void BoxItem::hoverMoveEvent(QGraphicsSceneHoverEvent *event)
         return;
     const bool draws = pressDrawsHere(event->modifiers());
     const int h = draws ? -1 : handleAt(event->pos());
-    setHovered(m_hoverHandle, h);
+    setHovered(h);
     showCursor(draws ? Qt::CrossCursor : cursorForHandle(h));
-}
-
-void BoxItem::hoverLeaveEvent(QGraphicsSceneHoverEvent *)
-{
-    setHovered(m_hoverHandle, -1);
-    setCursor(Qt::ArrowCursor);
 }
 
 void BoxItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
@@ -141,7 +130,7 @@ void BoxItem::mousePressEvent(QGraphicsSceneMouseEvent *event)
         return;
     m_startRect = r;
     m_dragHandle = h == -1 ? kMoveHandle : h;
-    setHovered(m_hoverHandle, -1);
+    setHovered(-1);
 }
 
 QRectF BoxItem::draggedRect(const QPointF &delta) const
@@ -181,16 +170,6 @@ void BoxItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
     finishGesture(event, &Annotation::rect);
 }
 
-void BoxItem::mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event)
-{
-    confirmOnDoubleClick(event);
-}
-
-QVariant BoxItem::itemChange(GraphicsItemChange change, const QVariant &value)
-{
-    return repaintOnSelection(change, value);
-}
-
 void BoxItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)
 {
     const double s = paintScale();
@@ -228,7 +207,7 @@ void BoxItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget
     paintBadge(painter, R);
     if (isSelected()) {
         for (int h = 0; h < 8; ++h)
-            paintHandle(painter, handlePosition(R, h), h == m_hoverHandle);
+            paintHandle(painter, handlePosition(R, h), h == m_hoverPart);
     }
     painter->restore();
 }

@@ -13,10 +13,7 @@ public:
 
     explicit BoxItem(const Annotation &annotation, QGraphicsItem *parent = nullptr);
 
-    quint32 id() const override { return m_ann.id; }
-    Annotation annotation() const override { return m_ann; }
     void setAnnotation(const Annotation &annotation) override;
-    void setViewScale(double s) override;
 
     QRectF boundingRect() const override;
     QPainterPath shape() const override;
@@ -29,12 +26,9 @@ public:
 
 protected:
     void hoverMoveEvent(QGraphicsSceneHoverEvent *event) override;
-    void hoverLeaveEvent(QGraphicsSceneHoverEvent *event) override;
     void mousePressEvent(QGraphicsSceneMouseEvent *event) override;
     void mouseMoveEvent(QGraphicsSceneMouseEvent *event) override;
     void mouseReleaseEvent(QGraphicsSceneMouseEvent *event) override;
-    void mouseDoubleClickEvent(QGraphicsSceneMouseEvent *event) override;
-    QVariant itemChange(GraphicsItemChange change, const QVariant &value) override;
 
 private:
     QRectF frameRect() const;   // the rect grown by the 4-pixel outline margin
@@ -43,5 +37,4 @@ private:
 
     int m_dragHandle = -1;
     QRectF m_startRect;
-    int m_hoverHandle = -1;
 };

@@ -73,8 +73,13 @@ void BoundedReply::readAvailable()
         abortWith(Stop::TooLarge);
         return;
     }
-    if (available > 0)
-        m_body += m_reply->read(available);
+    if (available <= 0)
+        return;
+    // Straight into the body: no second copy of the chunk is held on the way.
+    const qsizetype had = m_body.size();
+    m_body.resize(had + available);
+    const qint64 got = m_reply->read(m_body.data() + had, available);
+    m_body.resize(had + qMax<qint64>(got, 0));
 }
 
 void BoundedReply::abortWith(Stop stop)

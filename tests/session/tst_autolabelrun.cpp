@@ -36,8 +36,6 @@ private slots:
     void init();
     void cleanup();
 
-    void modelToUse_data();
-    void modelToUse();
     void oneProbePerRun_data();
     void oneProbePerRun();
     void resultsGoToTheirPlace_data();
@@ -101,34 +99,6 @@ AutoLabelTask TestAutoLabelRun::taskOver(const QStringList &paths, const QString
     return task;
 }
 
-void TestAutoLabelRun::modelToUse_data()
-{
-    using M = AutoLabelRun::ModelName;
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<M>("kind");
-    QTest::addColumn<QStringList>("served");
-    QTest::addColumn<QString>("used");
-
-    const QStringList two{QStringLiteral("fake-vl"), QStringLiteral("other-vl")};
-    const QString fallback = ServerConfig().model;
-    QTest::newRow("remembered, listed second") << "other-vl" << M::Remembered << two << "other-vl";
-    QTest::newRow("remembered, not listed") << "typo" << M::Remembered << two << "fake-vl";
-    QTest::newRow("remembered, nothing listed") << "typo" << M::Remembered << QStringList() << "typo";
-    QTest::newRow("given, not listed") << "mine" << M::Given << two << "mine";
-    QTest::newRow("no name, listed") << "" << M::Given << two << "fake-vl";
-    QTest::newRow("no name, nothing listed") << "" << M::Given << QStringList() << fallback;
-    QTest::newRow("remembered blank, nothing listed") << "" << M::Remembered << QStringList() << fallback;
-}
-
-void TestAutoLabelRun::modelToUse()
-{
-    QFETCH(QString, name);
-    QFETCH(AutoLabelRun::ModelName, kind);
-    QFETCH(QStringList, served);
-    QFETCH(QString, used);
-    QCOMPARE(AutoLabelRun::modelToUse(name, kind, served), used);
-}
-
 void TestAutoLabelRun::oneProbePerRun_data()
 {
     using M = AutoLabelRun::ModelName;
@@ -146,6 +116,9 @@ void TestAutoLabelRun::oneProbePerRun_data()
                                                        << true;
     QTest::newRow("command line, --model") << M::Given << false << "mine" << listed << "mine" << false;
     QTest::newRow("command line, no --model") << M::Given << false << "" << listed << "fake-vl" << false;
+    QTest::newRow("window, nothing listed") << M::Remembered << true << "typo" << QStringList() << "typo" << false;
+    QTest::newRow("command line, nothing listed, no --model") << M::Given << false << "" << QStringList()
+                                                              << ServerConfig().model << false;
 }
 
 void TestAutoLabelRun::oneProbePerRun()

@@ -43,16 +43,16 @@ public:
     void setShownImage(ShownImage shownImage) { m_shownImage = std::move(shownImage); }
     void setModelName(ModelName kind) { m_modelName = kind; }
 
-    // The run's one probe of task.server; probed follows. start() after it asks no more.
+    // The run's one probe of server; probed follows. start() for the same address asks no more.
     void probe(const ServerConfig &server);
     bool probing() const { return m_stage == Stage::Probing; }
     // Probed and found online at this address, with no task started since.
     bool isProbed(const QString &baseUrl) const { return m_stage == Stage::Probed && m_probedUrl == baseUrl; }
     // The probe is not to be used (the run it was for was not started).
     void forgetProbe();
-    // Starts the task once the server is probed (now, when probe() found it online for the same
-    // address); offline, probed(false, ...) and finished are all that follows. False, nothing
-    // started, while a run is active.
+    // Starts the task once the server is probed (now, when probe() found it online at the same
+    // address). Offline, probed(false, ...) is all that follows. False, nothing started, while a
+    // run is active or the client is busy (a label check).
     bool start(const AutoLabelTask &task);
     bool isActive() const { return m_stage == Stage::Probing || m_stage == Stage::Running; }
     bool isRunning() const { return m_stage == Stage::Running; }

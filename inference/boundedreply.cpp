@@ -18,14 +18,18 @@ BoundedReply::BoundedReply(QNetworkReply *reply, qint64 maxBytes, int deadlineMs
     , m_maxBytes(maxBytes)
 {
     setObjectName(QStringLiteral("boundedReply"));
-    // Set at once too: the request starts on the next event loop pass, and from there the limit
-    // travels with it, so that no window is left in which a slow GUI thread lets it read freely.
-    m_reply->setReadBufferSize(kReadBufferBytes);
+    // Without a limit the network thread reads as fast as the server sends and queues it all for
+    // this thread, however late this thread is to take it; with one it waits until the body read
+    // so far has been taken. The limit reaches the network thread only once the request runs
+    // there, and a redirect starts a new one: it is set at each start, before any data can come.
+    // A GET starts inside get(), so setting it now is in time; a POST starts on the next pass of
+    // this thread's event loop, just ahead of the queued call.
+    limitNetworkBuffer();
+    QMetaObject::invokeMethod(this, &BoundedReply::limitNetworkBuffer, Qt::QueuedConnection);
+    connect(reply, &QNetworkReply::redirected, this, [this] {
+        QMetaObject::invokeMethod(this, &BoundedReply::limitNetworkBuffer, Qt::QueuedConnection);
+    });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-        // Without a limit the network thread reads as fast as the server sends, whatever is taken
-        // from it here; with one it waits until the body read so far has been taken. Set once the
-        // request runs: a limit set before that does not reach the network thread.
-        m_reply->setReadBufferSize(kReadBufferBytes);
         // A body announced larger than the cap is refused before any of it is read.
         bool known = false;
         const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
@@ -53,6 +57,12 @@ QByteArray BoundedReply::takeBody()
     return m_stop == Stop::None ? std::exchange(m_body, QByteArray()) : QByteArray();
 }
 
+void BoundedReply::limitNetworkBuffer()
+{
+    if (!m_reply->isFinished())
+        m_reply->setReadBufferSize(kReadBufferBytes);
+}
+
 void BoundedReply::readAvailable()
 {
     if (m_stop != Stop::None)
@@ -63,8 +73,13 @@ void BoundedReply::readAvailable()
         abortWith(Stop::TooLarge);
         return;
     }
-    if (available > 0)
-        m_body += m_reply->read(available);
+    if (available <= 0)
+        return;
+    // Straight into the body: no second copy of the chunk is held on the way.
+    const qsizetype had = m_body.size();
+    m_body.resize(had + available);
+    const qint64 got = m_reply->read(m_body.data() + had, available);
+    m_body.resize(had + qMax<qint64>(got, 0));
 }
 
 void BoundedReply::abortWith(Stop stop)

@@ -7,8 +7,9 @@ class QNetworkReply;
 
 // Reads the body of one reply within a size cap and a deadline for the whole request, aborting
 // the reply past either: a transfer time-out alone lets a server that trickles a byte now and then
-// hold a request forever, and a body read without a cap lets a server fill the memory. Child of
-// the reply; GUI thread.
+// hold a request forever, and a body read without a cap lets a server fill the memory. At most
+// maxBytes plus one read buffer (1 MiB) of a reply is held at any time, however late the owner's
+// thread runs. Child of the reply; the reply's thread.
 class BoundedReply : public QObject
 {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
     QByteArray takeBody();
 
 private:
+    void limitNetworkBuffer();
     void readAvailable();
     void abortWith(Stop stop);
 

@@ -56,6 +56,9 @@ VllmClient::~VllmClient()
 
 void VllmClient::setServerConfig(const ServerConfig &config)
 {
+    // Another server is not known to be online until probed.
+    if (config.baseUrl != m_server.baseUrl)
+        m_probed.online = false;
     m_server = config;
 }
 
@@ -136,37 +139,44 @@ void VllmClient::cancel()
         endTask(true);
 }
 
-void VllmClient::probeServer()
+quint64 VllmClient::probeServer()
 {
     QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/models")));
     request.setTransferTimeout(kProbeTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    m_servedModels.clear();
+    const quint64 probe = ++m_lastProbe;
     QNetworkReply *reply = m_networks.first()->get(request);
     new BoundedReply(reply, kMaxAnswerBytes, kProbeTimeoutMs * 4);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, probe] {
         reply->deleteLater();
         BoundedReply *bounded = BoundedReply::of(reply);
         const QByteArray body = bounded->takeBody();
-        if (bounded->stop() != BoundedReply::Stop::None) {
-            emit statusChanged(false, bounded->stop() == BoundedReply::Stop::TooLarge
-                                          ? translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20)
-                                          : translateText("请求在 %1 秒内未完成").arg(kProbeTimeoutMs * 4 / 1000));
-            return;
-        }
         // Qt flags 4xx and 5xx answers as errors too; the status says more than its error text.
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status != 0 && (status < 200 || status > 299)) {
-            emit statusChanged(false, QStringLiteral("HTTP %1").arg(status));
-            return;
+        if (bounded->stop() != BoundedReply::Stop::None) {
+            endProbe(probe, false,
+                     bounded->stop() == BoundedReply::Stop::TooLarge
+                         ? translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20)
+                         : translateText("请求在 %1 秒内未完成").arg(kProbeTimeoutMs * 4 / 1000),
+                     status, {});
+        } else if (status != 0 && (status < 200 || status > 299)) {
+            endProbe(probe, false, QStringLiteral("HTTP %1").arg(status), status, {});
+        } else if (reply->error() != QNetworkReply::NoError) {
+            endProbe(probe, false, reply->errorString(), status, {});
+        } else {
+            const QStringList models = modelIds(body);
+            endProbe(probe, true, models.value(0), status, models);
         }
-        if (reply->error() != QNetworkReply::NoError) {
-            emit statusChanged(false, reply->errorString());
-            return;
-        }
-        m_servedModels = modelIds(body);
-        emit statusChanged(true, m_servedModels.value(0));
     });
+    return probe;
+}
+
+void VllmClient::endProbe(quint64 probe, bool online, const QString &detail, int httpStatus,
+                          const QStringList &models)
+{
+    m_probed = ProbeOutcome{online, models, httpStatus};
+    emit statusChanged(online, detail);
+    emit probeFinished(probe, online, detail);
 }
 
 QStringList VllmClient::modelIds(const QByteArray &json)

@@ -19,7 +19,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class RequestPreparer;
 
-// Talks to an OpenAI-compatible vision server: probes it and runs auto-label tasks, at most
+// Talks to an OpenAI-compatible vision server: probes it and runs tasks of images, at most
 // `concurrency` images at a time. GUI thread only; every call returns at once. Requests are built
 // on worker threads (see RequestPreparer), the next `concurrency` of them ahead of time, and spread
 // over several network managers, because one manager opens at most six connections to a host.
@@ -42,14 +42,20 @@ public:
     void pause();
     void resume();
     void cancel();
-    void probeServer();
-    // The model ids the last successful probe listed, in the server's order (empty otherwise).
-    QStringList servedModels() const { return m_servedModels; }
+    // Asks the server for its model list; returns the probe's number, which its probeFinished carries.
+    quint64 probeServer();
+    // What the last probe to end found: online, the model ids it listed in the server's order
+    // (empty otherwise), the HTTP status of its answer (0: none came).
+    bool isOnline() const { return m_probed.online; }
+    QStringList servedModels() const { return m_probed.models; }
+    int probedHttpStatus() const { return m_probed.httpStatus; }
     // The ids of a "/models" answer ({"data":[{"id":...}, ...]}), at most 64.
     static QStringList modelIds(const QByteArray &json);
 
 signals:
     void statusChanged(bool online, const QString &detail);
+    // The end of one probe, right after its statusChanged.
+    void probeFinished(quint64 probe, bool online, const QString &detail);
     void busyChanged(bool busy);
     void progress(int done, int total, const QString &currentFile);
     void imageFinished(const ImageResult &result);
@@ -76,6 +82,7 @@ private:
     void reportImage(const QString &path, ImageResult::Outcome outcome, const QList<Annotation> &anns = {},
                      const QString &error = QString());
     void endTask(bool cancelled);
+    void endProbe(quint64 probe, bool online, const QString &detail, int httpStatus, const QStringList &models);
 
     QList<QNetworkAccessManager *> m_networks;   // the first one also serves probes
     RequestPreparer *m_preparer;
@@ -103,5 +110,12 @@ private:
     double m_minScore = 0.4;
     bool m_markPending = true;
     QString m_prompt;
-    QStringList m_servedModels;
+    struct ProbeOutcome
+    {
+        bool online = false;
+        QStringList models;
+        int httpStatus = 0;
+    };
+    ProbeOutcome m_probed;   // of the last probe to end
+    quint64 m_lastProbe = 0;
 };

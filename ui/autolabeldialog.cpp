@@ -1,6 +1,7 @@
 #include "ui/autolabeldialog.h"
 
 #include "inference/vllmclient.h"
+#include "session/autolabelrun.h"
 #include "shared/language.h"
 
 #include <QButtonGroup>
@@ -403,17 +404,12 @@ void AutoLabelDialog::showRunTab()
     m_tabs->setCurrentIndex(0);
 }
 
-QString AutoLabelDialog::modelToUse(const QString &configured, const QStringList &served)
-{
-    if (served.isEmpty() || served.contains(configured))
-        return configured;
-    return served.first();
-}
-
 void AutoLabelDialog::setServedModels(const QStringList &served)
 {
     const QString configured = m_model->text().trimmed();
-    const QString model = modelToUse(configured, served);
+    if (served.isEmpty())
+        return;   // nothing listed: the configured name is as good as any
+    const QString model = AutoLabelRun::modelToUse(configured, AutoLabelRun::ModelName::Remembered, served);
     if (model == configured)
         return;
     m_replacedModel = configured;

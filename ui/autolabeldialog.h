@@ -38,10 +38,6 @@ public:
     void showModelTab();
     void showRunTab();
 
-    // The name a request must carry: a server that lists its models and not this one (vLLM
-    // answers an unknown name with 404) gets the first it lists; otherwise the configured one
-    // (llama-server takes any name).
-    static QString modelToUse(const QString &configured, const QStringList &served);
     // What the server lists: a model name it does not serve is replaced in the field, and the
     // dialog says so. Called by the window's probe and by the connection test.
     void setServedModels(const QStringList &served);

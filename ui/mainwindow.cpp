@@ -296,19 +296,14 @@ void MainWindow::connectSignals()
             m_client->resume();
     });
     connect(m_progress, &ProgressOverlay::cancelClicked, m_client, &VllmClient::cancel);
-    connect(m_client, &VllmClient::statusChanged, this, [this](bool online) {
-        m_modelOnline = online;
-        updateModelIndicator();
-    });
+    connect(m_client, &VllmClient::statusChanged, this, &MainWindow::updateModelIndicator);
     connect(m_client, &VllmClient::busyChanged, this, [this](bool busy) {
-        m_inferenceBusy = busy;
         // Every image of a run may reorder the categories: they are stored once, at its end.
         categories()->holdStores(busy);
         updateModelIndicator();
     });
     connect(m_client, &VllmClient::progress, m_progress, &ProgressOverlay::setProgress);
-    connect(m_client, &VllmClient::imageFinished, this, &MainWindow::onImageFinished);
-    connect(m_client, &VllmClient::taskFinished, this, &MainWindow::onTaskFinished);
+    setUpAutoLabelRun();
     connect(m_checkRun, &CheckRun::rulesFinished, this, [this] { unsetCursor(); });
     connect(m_checkRun, &CheckRun::reviewFinished, this, &MainWindow::onReviewFinished);
     connect(m_checkRun, &CheckRun::finished, this, &MainWindow::showCheckSummary);
@@ -397,7 +392,7 @@ void MainWindow::updateSavedIndicator()
 
 void MainWindow::updateModelIndicator()
 {
-    m_status->setModelState(m_inferenceBusy, m_modelOnline);
+    m_status->setModelState(m_client->isBusy(), m_client->isOnline());
 }
 
 void MainWindow::updateCategoryIndicator()
@@ -503,7 +498,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
             return;
         }
     }
-    if (m_inferenceBusy || m_checkRun->isReviewing())
+    if (m_client->isBusy() || m_checkRun->isReviewing())
         m_client->cancel();
     m_checkRun->stopRules();
     m_session->categories()->stopCounting();

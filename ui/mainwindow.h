@@ -13,6 +13,7 @@ class AdjustmentPopup;
 class AnnotationEditor;
 class AnnotationScene;
 class AutoLabelDialog;
+class AutoLabelRun;
 class CanvasView;
 class CategoryHistory;
 class CheckResultDialog;
@@ -191,13 +192,17 @@ private:
 
     // mainwindow_runs.cpp
     AutoLabelDialog *autoLabelDialog();
-    // Probes the server's "/models" and waits (at most 4 s); served gets the model ids it lists.
-    bool checkServerNow(QString *error, QStringList *served = nullptr);
+    // The run's probe of the server, waited for; error says why it is offline.
+    bool probeForRun(QString *error);
     void runFromDialog(AutoLabelDialog *dialog);
     bool refusedWhileBusy();
     void applyDialogServer();
-    void onImageFinished(const ImageResult &result);
-    void onTaskFinished(const TaskSummary &summary);
+    // Makes the auto-label run and listens to it.
+    void setUpAutoLabelRun();
+    void onModelReplaced(const QString &asked, const QString &used);
+    // The run's results for the image on screen: into the editor as one undo step; -1: not shown.
+    int takeShownResults(const ImageResult &result);
+    void onRunFinished(const TaskSummary &summary);
     void onReviewFinished(const CheckSummary &summary);
     void showCheckSummary(const CheckSummary &summary);
 
@@ -239,10 +244,8 @@ private:
     // The model server, its runs and the label check
     VllmClient *m_client = nullptr;
     ServerConfig m_serverConfig;
-    bool m_modelOnline = false;
-    bool m_inferenceBusy = false;
+    AutoLabelRun *m_autoLabel = nullptr;
     AutoLabelDialog *m_autoLabelDialog = nullptr;
-    int m_runAdded = 0;   // results kept after the overlap filter
     CheckRun *m_checkRun = nullptr;
     QPointer<CheckResultDialog> m_checkDialog;   // deletes itself when closed
 };

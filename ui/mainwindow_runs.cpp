@@ -4,6 +4,7 @@
 #include "inference/autolabeltask.h"
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
+#include "session/autolabelrun.h"
 #include "session/categoryhistory.h"
 #include "session/checkrun.h"
 #include "session/datasetcategories.h"
@@ -20,43 +21,46 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPushButton>
 
 #include <algorithm>
 
-namespace {
-
-const qint64 kMaxModelListBytes = 1 << 20;
-
-} // namespace
-
-bool MainWindow::checkServerNow(QString *error, QStringList *served)
+void MainWindow::setUpAutoLabelRun()
 {
-    QNetworkAccessManager network;
-    QNetworkRequest request(QUrl(m_serverConfig.baseUrl + QStringLiteral("/models")));
-    request.setTransferTimeout(4000);
-    QNetworkReply *reply = network.get(request);
+    m_autoLabel = new AutoLabelRun(m_client, m_session, this);
+    m_autoLabel->setShownImage([this](const ImageResult &result) { return takeShownResults(result); });
+    connect(m_autoLabel, &AutoLabelRun::modelReplaced, this, &MainWindow::onModelReplaced);
+    connect(m_autoLabel, &AutoLabelRun::finished, this, &MainWindow::onRunFinished);
+    connect(m_autoLabel, &AutoLabelRun::imageHandled, this,
+            [this](const ImageResult &result, const FolderSession::MergeOutcome &merged, bool shown) {
+                if (shown || !result.answered())
+                    return;
+                if (!merged.unreadableNamesFile.isEmpty())
+                    m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
+                                             .arg(QDir::toNativeSeparators(merged.unreadableNamesFile)));
+                else if (merged.saveFailed || merged.labelsUnreadable)
+                    m_toast->showMessage(translateText("保存失败：%1").arg(QFileInfo(result.path).fileName()));
+            });
+}
+
+bool MainWindow::probeForRun(QString *error)
+{
+    // Waits in an event loop, where the user may start a check meanwhile.
     QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    // A model list is small; a server that sends more is not read further.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received) {
-        if (received > kMaxModelListBytes)
-            reply->abort();
-    });
-    loop.exec();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // An error status arrives as a network error too: the status is what tells the user most.
-    const bool online = status.isValid() && status.toInt() / 100 == 2;
-    if (!online && error) {
-        *error = status.isValid() ? translateText("HTTP %1（服务启动中或地址不对）").arg(status.toInt())
-                                  : reply->errorString();
-    }
-    if (served)
-        *served = online && reply->error() == QNetworkReply::NoError ? VllmClient::modelIds(reply->readAll())
-                                                                    : QStringList();
-    reply->deleteLater();
+    bool online = false;
+    const QMetaObject::Connection waiting =
+        connect(m_autoLabel, &AutoLabelRun::probed, &loop, [&](bool ok, const QString &detail) {
+            online = ok;
+            // An error status is what tells the user most.
+            const int status = m_autoLabel->probedHttpStatus();
+            if (!ok && error)
+                *error = status != 0 ? translateText("HTTP %1（服务启动中或地址不对）").arg(status) : detail;
+            loop.quit();
+        });
+    m_autoLabel->probe(m_serverConfig);
+    if (m_autoLabel->probing())
+        loop.exec();
+    disconnect(waiting);
     return online;
 }
 
@@ -71,7 +75,7 @@ AutoLabelDialog *MainWindow::autoLabelDialog()
 
 bool MainWindow::refusedWhileBusy()
 {
-    if (!m_inferenceBusy && !m_checkRun->isReviewing())
+    if (!m_client->isBusy() && !m_checkRun->isReviewing())
         return false;
     m_toast->showMessage(translateText("推理任务进行中，请稍后再试"));
     return true;
@@ -79,6 +83,8 @@ bool MainWindow::refusedWhileBusy()
 
 void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
 {
+    if (m_autoLabel->probing())
+        return;   // asked again while the probe waits: its dialog is on the way
     if (!settingsOnly && refusedWhileBusy())
         return;
     const QString current = currentImagePath();
@@ -97,14 +103,14 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
     }
     dialog->showRunTab();
 
-    // Each probe waits in an event loop, where the user may start a check or another run.
+    // The run's one probe: the dialog offers the models the server lists.
     QString error;
-    QStringList served;
-    m_modelOnline = checkServerNow(&error, &served);
-    updateModelIndicator();
-    if (refusedWhileBusy())
+    const bool online = probeForRun(&error);
+    if (refusedWhileBusy()) {
+        m_autoLabel->forgetProbe();
         return;
-    if (!m_modelOnline) {
+    }
+    if (!online) {
         QMessageBox box(QMessageBox::Warning, translateText("推理服务未就绪"),
                         translateText("无法连接本地推理服务：%1\n%2\n\n请先启动 Brindlehost 托盘程序（它会自动拉起 "
                                       "llama-server），等服务在线后再点「⚡ 自动标注」。")
@@ -121,9 +127,11 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
         return;
     }
     // A name the server does not serve is replaced before the user sees the dialog.
-    dialog->setServedModels(served);
+    dialog->setServedModels(m_autoLabel->servedModels());
     if (dialog->exec() == QDialog::Accepted)
         runFromDialog(dialog);
+    else
+        m_autoLabel->forgetProbe();
 }
 
 // "Start" was pressed, on whichever tab and however the dialog was opened.
@@ -136,25 +144,21 @@ void MainWindow::runFromDialog(AutoLabelDialog *dialog)
     m_serverConfig = chosen;
     m_client->setServerConfig(m_serverConfig);
     saveSettings();
-    QString error;
-    QStringList served;
-    m_modelOnline = checkServerNow(&error, &served);
-    updateModelIndicator();
-    if (refusedWhileBusy())
-        return;
-    if (!m_modelOnline) {
-        m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
-        return;
-    }
-    const QString model = AutoLabelDialog::modelToUse(m_serverConfig.model, served);
-    if (model != m_serverConfig.model) {
-        m_toast->showMessage(translateText("服务器没有模型 %1，改用它提供的 %2").arg(m_serverConfig.model, model));
-        m_serverConfig.model = model;
-        m_client->setServerConfig(m_serverConfig);
-        saveSettings();
+    // Opened from the model settings, or another address typed: this run's probe is still to come.
+    if (!m_autoLabel->isProbed(m_serverConfig.baseUrl)) {
+        QString error;
+        const bool online = probeForRun(&error);
+        if (refusedWhileBusy()) {
+            m_autoLabel->forgetProbe();
+            return;
+        }
+        if (!online) {
+            m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
+            return;
+        }
     }
 
-    // The image on screen may have changed while the probes waited.
+    // The image on screen may have changed while the probe waited.
     const QString shown = currentImagePath();
     QStringList paths;
     switch (dialog->scope()) {
@@ -170,6 +174,7 @@ void MainWindow::runFromDialog(AutoLabelDialog *dialog)
         break;
     }
     if (paths.isEmpty()) {
+        m_autoLabel->forgetProbe();
         m_toast->showMessage(translateText("没有符合范围的目标图片"));
         return;
     }
@@ -182,51 +187,42 @@ void MainWindow::runFromDialog(AutoLabelDialog *dialog)
     task.minScore = dialog->threshold();
     task.markPending = dialog->insertAsPending();
     task.reviewMode = false;
-    m_runAdded = 0;
     m_progress->start(int(paths.size()), paths.first());
-    m_client->startTask(task);
+    if (!m_autoLabel->start(task))
+        m_progress->finish();
 }
 
-void MainWindow::onImageFinished(const ImageResult &result)
+void MainWindow::onModelReplaced(const QString &asked, const QString &used)
 {
-    // The check's model half has its own listener; a cancelled image brought nothing.
-    if (m_checkRun->isReviewing() || result.cancelled())
-        return;
+    m_toast->showMessage(translateText("服务器没有模型 %1，改用它提供的 %2").arg(asked, used));
+    m_serverConfig.model = used;
+    m_client->setServerConfig(m_serverConfig);
+    saveSettings();
+}
+
+int MainWindow::takeShownResults(const ImageResult &result)
+{
     const QString &path = result.path;
-    const bool onScreen = path == currentImagePath();
+    if (path != currentImagePath())
+        return -1;
     if (result.failed()) {
-        m_session->setFailed(path, true);
-        if (onScreen)
-            m_toast->showMessage(translateText("推理失败：%1").arg(result.error));
-        return;
-    }
-    if (!onScreen) {
-        // Another image of the folder, or of a folder the user has left meanwhile.
-        const FolderSession::MergeOutcome merged = m_session->mergeResults(path, result.annotations);
-        m_runAdded += int(merged.kept.size());
-        if (!merged.unreadableNamesFile.isEmpty())
-            m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
-                                     .arg(QDir::toNativeSeparators(merged.unreadableNamesFile)));
-        else if (merged.saveFailed || merged.labelsUnreadable)
-            m_toast->showMessage(translateText("保存失败：%1").arg(QFileInfo(path).fileName()));
-        return;
+        m_toast->showMessage(translateText("推理失败：%1").arg(result.error));
+        return 0;
     }
     m_session->setFailed(path, false);
     const OverlapFilterResult filtered = m_editor->insertResults(result.annotations);
     if (filtered.dropped > 0)
         m_toast->showMessage(translateText("已忽略 %1 个与已有标注重叠的结果").arg(filtered.dropped));
-    m_runAdded += int(filtered.kept.size());
     QStringList labels;
     for (const Annotation &a : filtered.kept)
         labels.append(a.label);
     categories()->rememberFound(labels);
     refreshPanels();
+    return int(filtered.kept.size());
 }
 
-void MainWindow::onTaskFinished(const TaskSummary &summary)
+void MainWindow::onRunFinished(const TaskSummary &summary)
 {
-    if (m_checkRun->isReviewing())
-        return;
     m_progress->finish();
     const QString failedPart = summary.failed > 0 ? translateText(" · 失败 %1 张").arg(summary.failed) : QString();
     // The run's own count is of what the overlap filter kept, not of what the model returned.
@@ -234,7 +230,7 @@ void MainWindow::onTaskFinished(const TaskSummary &summary)
                                   ? translateText("已取消（完成 %1/%2 张）").arg(summary.done).arg(summary.total)
                                   : translateText("完成 %1 张 · 新增 %2 框 · 平均置信度 %3%4")
                                         .arg(summary.total)
-                                        .arg(m_runAdded)
+                                        .arg(m_autoLabel->kept())
                                         .arg(QString::number(summary.avgConfidence, 'f', 2), failedPart),
                               1500);
     refreshPanels();
@@ -256,8 +252,7 @@ void MainWindow::applyDialogServer()
     m_client->setServerConfig(m_serverConfig);
     saveSettings();
     if (addressChanged) {
-        m_modelOnline = false;
-        updateModelIndicator();
+        updateModelIndicator();   // the new address is not known to be online
         m_client->probeServer();
     }
 }

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 class QTcpServer;
 class QTcpSocket;
 
@@ -68,8 +70,8 @@ public:
     static Answer trickle(int intervalMs);
     static Answer endless(bool declareLength = false);
 
-    // Body bytes sent by trickling and endless answers so far.
-    qint64 bytesStreamed() const { return m_streamed; }
+    // Body bytes sent by trickling and endless answers so far; readable from any thread.
+    qint64 bytesStreamed() const { return m_streamed.load(); }
 
 signals:
     void requestReceived(int index);
@@ -97,5 +99,5 @@ private:
     QList<Request> m_requests;
     int m_open = 0;
     int m_maxOpen = 0;
-    qint64 m_streamed = 0;
+    std::atomic<qint64> m_streamed{0};
 };

@@ -2,7 +2,7 @@
 
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
-#include "session/foldersession.h"
+#include "session/autolabelrun.h"
 #include "storage/pendingfile.h"
 #include "tools/cli/cliio.h"
 
@@ -12,7 +12,6 @@
 #include <cmath>
 
 namespace {
-
 
 QString duration(qint64 seconds)
 {
@@ -31,8 +30,11 @@ LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
     , m_options(options)
     , m_session(new FolderSession(this))
     , m_client(new VllmClient(this))
+    , m_run(new AutoLabelRun(m_client, m_session, this))
     , m_progressTimer(new QTimer(this))
 {
+    // --model names the model for this run; without it, the one the server lists.
+    m_run->setModelName(AutoLabelRun::ModelName::Given);
     m_session->setFallbackYolo(options.useYolo);
     m_session->setClassNames(options.classes);
     m_progressTimer->setInterval(1000);
@@ -42,10 +44,12 @@ LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
             Cli::printError(QStringLiteral("cannot write ") + pendingFilePath(m_session->directory()));
         m_pendingWriteFailed = !ok;
     });
-    connect(m_client, &VllmClient::statusChanged, this, &LabelRun::onProbed);
-    connect(m_client, &VllmClient::imageFinished, this, &LabelRun::onImageFinished);
-    connect(m_client, &VllmClient::taskFinished, this,
-            [this](const TaskSummary &summary) { finish(summary.cancelled); });
+    connect(m_run, &AutoLabelRun::probed, this, &LabelRun::onProbed);
+    connect(m_run, &AutoLabelRun::imageHandled, this,
+            [this](const ImageResult &result, const FolderSession::MergeOutcome &merged) {
+                onImageHandled(result, merged);
+            });
+    connect(m_run, &AutoLabelRun::finished, this, [this](const TaskSummary &summary) { finish(summary.cancelled); });
 }
 
 void LabelRun::start()
@@ -60,17 +64,21 @@ void LabelRun::start()
         finish(false);
         return;
     }
+    AutoLabelTask task;
+    task.paths = m_paths;
+    task.server = m_options.server;
+    task.prompt = m_options.prompt.trimmed();
+    task.classes = m_options.classes;
+    task.minScore = m_options.minScore;
+    task.markPending = !m_options.confirmed;
     m_stage = Stage::Probing;
-    m_client->setServerConfig(m_options.server);
-    m_client->probeServer();
+    m_run->start(task);
 }
 
 void LabelRun::interrupt()
 {
-    if (m_stage == Stage::Probing)
-        finish(true);
-    else if (m_stage == Stage::Running)
-        m_client->cancel();   // reports what is in flight and ends the task at once
+    if (m_stage == Stage::Probing || m_stage == Stage::Running)
+        m_run->cancel();   // reports what is in flight and ends the run at once
 }
 
 void LabelRun::onProbed(bool online, const QString &detail)
@@ -83,33 +91,19 @@ void LabelRun::onProbed(bool online, const QString &detail)
         emit finished(Cli::ItemFailed);
         return;
     }
-    AutoLabelTask task;
-    task.paths = m_paths;
-    task.server = m_options.server;
-    // Without --model, ask for the model the server has loaded: vLLM refuses any other name.
-    if (task.server.model.isEmpty())
-        task.server.model = detail.isEmpty() ? ServerConfig().model : detail;
-    task.prompt = m_options.prompt.trimmed();
-    task.classes = m_options.classes;
-    task.minScore = m_options.minScore;
-    task.markPending = !m_options.confirmed;
     m_stage = Stage::Running;
     m_clock.start();
     m_progressTimer->start();
-    m_client->startTask(task);
 }
 
-void LabelRun::onImageFinished(const ImageResult &result)
+void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::MergeOutcome &merged)
 {
-    if (result.cancelled())
-        return;   // cut off by Ctrl+C: no answer, nothing to keep
     ++m_done;
     if (result.failed()) {
         ++m_failed;
         Cli::printError(result.path + QStringLiteral(": ") + result.error);
         return;
     }
-    const FolderSession::MergeOutcome merged = m_session->mergeResults(result.path, result.annotations);
     m_added += int(merged.kept.size());
     for (const Annotation &a : merged.kept) {
         if (a.confidence >= 0) {

@@ -6,15 +6,17 @@
 #include <QObject>
 #include <QStringList>
 
-class FolderSession;
+#include "session/foldersession.h"
+
+class AutoLabelRun;
 class QTimer;
 class VllmClient;
 struct ImageResult;
 struct TaskSummary;
 
-// One headless auto-label run over a directory: probe, send every image through the client, merge
-// each image's results into the folder as the window does, print progress on stderr and the
-// summary line on stdout. Main thread only; finished carries the exit code.
+// One headless auto-label run over a directory: the window's AutoLabelRun over the folder as the
+// window opens it, with progress on stderr and the summary line on stdout. Main thread only;
+// finished carries the exit code.
 class LabelRun : public QObject
 {
     Q_OBJECT
@@ -33,7 +35,7 @@ private:
     enum class Stage { Idle, Probing, Running, Done };
 
     void onProbed(bool online, const QString &detail);
-    void onImageFinished(const ImageResult &result);
+    void onImageHandled(const ImageResult &result, const FolderSession::MergeOutcome &merged);
     void printProgress();
     void finish(bool cancelled);
 
@@ -41,6 +43,7 @@ private:
     QStringList m_paths;
     FolderSession *m_session;
     VllmClient *m_client;
+    AutoLabelRun *m_run;
     QTimer *m_progressTimer;
     QElapsedTimer m_clock;
     Stage m_stage = Stage::Idle;

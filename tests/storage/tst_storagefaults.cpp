@@ -654,7 +654,9 @@ void TestStorageFaults::readOnlyLabelsFolderFailsVocSave()
 void TestStorageFaults::linksLeavingTheDataset_data()
 {
     // link: the path that is a link, relative to the dataset root; to: where it leads ("outside"
-    // the dataset, "dangling", or "inside" it); write: what is saved; refused: the file named.
+    // the dataset, "dangling", "inside" the folder the link is in, or "beside" that folder: to a
+    // file of the folder that holds images/ and labels/, as the home folder an archive was
+    // unpacked in); write: what is saved; refused: the file named.
     QTest::addColumn<QString>("link");
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("write");
@@ -691,12 +693,23 @@ void TestStorageFaults::linksLeavingTheDataset()
     QVERIFY(Fixtures::writeBytes(bashrc, "alias ls='ls -F'\n"));
     const QString linkPath = m_root + QLatin1Char('/') + link;
     QString target = outside + QStringLiteral("/.profile");   // dangling
+    QTest::newRow("pending file to a file beside the image folder")
+        << "images/.brindle_pending.json" << "beside" << "pending" << "images/.brindle_pending.json";
+    QTest::newRow("class list to a file beside the labels folder") << "labels/classes.txt" << "beside" << "yolo"
+                                                                   << "labels/classes.txt";
+    QTest::newRow("yolo label file to the image folder") << "labels/pic.txt" << "image folder" << "yolo"
+                                                         << "labels/pic.txt";
     if (to == u"outside")
         target = bashrc;
     else if (to == u"outside folder")
         target = outside;
     else if (to == u"inside")
-        target = m_root + QStringLiteral("/shared/") + QFileInfo(link).fileName();
+        target = m_root + QLatin1Char('/') + link.section(QLatin1Char('/'), 0, 0) + QStringLiteral("/shared/")
+            + QFileInfo(link).fileName();
+    else if (to == u"beside")
+        target = m_root + QStringLiteral("/.bashrc");
+    else if (to == u"image folder")
+        target = m_root + QStringLiteral("/images/notes.txt");
     if (to == u"inside")
         QVERIFY(Fixtures::writeBytes(target, QByteArray()));
     if (write == u"voc" && to == u"outside folder")
@@ -713,6 +726,9 @@ void TestStorageFaults::linksLeavingTheDataset()
         written = writePendingFile(m_root + QStringLiteral("/images"), {{m_image, {cat}}});
     } else {
         written = saveAnnotations(m_image, {cat}, write == u"yolo", {}, &report);
+    const bool besideLink = to == u"beside" || to == u"image folder";
+    if (besideLink)
+        QVERIFY(Fixtures::writeBytes(target, "alias ls='ls -F'\n"));
     }
 
     QCOMPARE(written, refused.isEmpty());
@@ -732,6 +748,8 @@ void TestStorageFaults::linksLeavingTheDataset()
     QVERIFY(!Fixtures::readBytes(target).isEmpty());
     QVERIFY(report.refusedFile.isEmpty());
 }
+    if (besideLink)
+        QCOMPARE(Fixtures::readBytes(target), QByteArray("alias ls='ls -F'\n"));
 
 void TestStorageFaults::linksLeavingTheDatasetAsProcess_data()
 {

@@ -466,6 +466,12 @@ void TestCli::exportUltralytics_data()
     QTest::newRow("another tool's train.txt kept") << "split, their train.txt" << QStringList{} << 1 << ""
                                                    << QStringList{} << QStringList{} << 0
                                                    << QByteArray("not written by brindlemark-cli");
+    QTest::newRow("dangling data.yaml link refused") << "split, dangling data.yaml" << QStringList{} << 1 << ""
+                                                     << QStringList{} << QStringList{} << 0
+                                                     << QByteArray("refusing to write through a link");
+    QTest::newRow("train.txt link to a user's file refused")
+        << "split, train.txt links to a note" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
+        << QByteArray("refusing to write through a link");
     QTest::newRow("one labelled image cannot be split") << "one labelled" << QStringList{} << 1 << ""
                                                         << QStringList{} << QStringList{} << 0
                                                         << QByteArray("at least 2");
@@ -529,6 +535,17 @@ void TestCli::exportUltralytics()
         QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "path: .\nnames: [cat, dog]\n"));
     if (setup == "split, their train.txt")
         QVERIFY(Fixtures::writeBytes(root + "/train.txt", "images/train/a.png\n"));
+    // A file of the user's outside the work folder, which a link in the dataset names.
+    const QString outsideFile = m_tmp->path() + "/elsewhere/note.txt";
+    if (setup == "split, dangling data.yaml") {
+        QVERIFY(QDir().mkpath(m_tmp->path() + "/elsewhere"));
+        QVERIFY(QFile::link(outsideFile, root + "/data.yaml"));
+    }
+    if (setup == "split, train.txt links to a note") {
+        QVERIFY(Fixtures::writeBytes(outsideFile, "my note\n"));
+        QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "# brindlemark-cli export --to ultralytics\n"));
+        QVERIFY(QFile::link(outsideFile, root + "/train.txt"));
+    }
     QVERIFY(QDir().mkpath(work + "/out"));
     for (QString &arg : args) {
         if (arg.endsWith(".yaml"))
@@ -545,6 +562,9 @@ void TestCli::exportUltralytics()
         if (yaml.isEmpty()) {
             QVERIFY(result.lines.isEmpty());
             QCOMPARE(after, before);
+            QCOMPARE(Fixtures::readBytes(outsideFile),
+                     QByteArray(setup == "split, train.txt links to a note" ? "my note\n" : ""));
+            QVERIFY(setup != "split, dangling data.yaml" || !QFileInfo::exists(outsideFile));
             return;
         }
         const QString yamlPath = work + "/" + yaml;

@@ -36,7 +36,10 @@ void openSentPath(const QByteArray &message)
 bool askRunningInstanceToShow(const QString &path)
 {
     QLocalSocket socket;
-    socket.connectToServer(localServerPath(QLatin1String(kBrindlemarkServerName)), QIODevice::ReadWrite);
+    const QString server = localServerPath(QLatin1String(kBrindlemarkServerName));
+    if (server.isEmpty())
+        return false;
+    socket.connectToServer(server, QIODevice::ReadWrite);
     if (!socket.waitForConnected(400))
         return false;
     QByteArray message("show", 4);

@@ -28,7 +28,7 @@ QString firstNonEmptyString(const QJsonObject &object, std::initializer_list<con
 {
     for (const char *key : keys) {
         const QJsonValue v = object.value(QLatin1String(key));
-        if (v.isString() && !v.toString().isEmpty())
+        if (v.isString() && !v.toString().trimmed().isEmpty())
             return v.toString();
     }
     return QString();
@@ -207,6 +207,9 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
                     QList<Annotation> &out)
 {
     QString category = firstNonEmptyString(object, {"label", "class", "name"});
+    // A detection without a category is unusable: no class may be guessed for it.
+    if (category.trimmed().isEmpty())
+        return;
 
     QJsonArray box = object.value(QLatin1String("bbox_2d")).toArray();
     if (box.size() != 4)

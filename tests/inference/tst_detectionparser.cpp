@@ -341,13 +341,19 @@ void TestDetectionParser::parseDetections_data()
                                         << QList<Annotation>{box("dog", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("unknown label restricted") << labelled("dog") << s1000 << s1000 << 0.0 << personCar << true << false
                                               << QList<Annotation>{};
-    QTest::newRow("no label takes the first class")
+    // A blank or missing category is no class; the first of the list is no guess to make.
+    QTest::newRow("no label dropped, not the first class")
         << QStringLiteral("[{\"bbox_2d\":[100,200,300,400],\"score\":0.9}]") << s1000 << s1000 << 0.0
-        << QStringList{QStringLiteral("person"), QStringLiteral("car")} << true << false
-        << QList<Annotation>{box("person", 100, 200, 300, 400, 0, 0.9)};
-    QTest::newRow("no label without classes") << QStringLiteral("[{\"bbox_2d\":[100,200,300,400]}]") << s1000 << s1000
-                                              << 0.0 << none << false << false
-                                              << QList<Annotation>{box("", 100, 200, 300, 400, 0, 1.0)};
+        << QStringList{QStringLiteral("person"), QStringLiteral("car")} << true << false << QList<Annotation>{};
+    QTest::newRow("no label without classes dropped") << QStringLiteral("[{\"bbox_2d\":[100,200,300,400]}]") << s1000
+                                                      << s1000 << 0.0 << none << false << false << QList<Annotation>{};
+    QTest::newRow("line break as label dropped") << labelled("\\n") << s1000 << s1000 << 0.0 << personCar << false
+                                                 << false << QList<Annotation>{};
+    QTest::newRow("blank label dropped under restrict") << labelled(" ") << s1000 << s1000 << 0.0 << personCar << true
+                                                        << false << QList<Annotation>{};
+    QTest::newRow("null label dropped")
+        << QStringLiteral("[{\"label\":null,\"bbox_2d\":[100,200,300,400],\"score\":0.9},%1]").arg(kCat) << s1000
+        << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.9)};
 }
 
 void TestDetectionParser::parseDetections()

@@ -473,6 +473,9 @@ void TestCli::exportUltralytics_data()
     QTest::newRow("train.txt link to a user's file refused")
         << "split, train.txt links to a note" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
         << QByteArray("refusing to write through a link");
+    QTest::newRow("flat folder, an image named train.png") << "flat beside, train.png" << QStringList{} << 1 << ""
+                                                          << QStringList{} << QStringList{} << 0
+                                                          << QByteArray("is where the labels of");
     QTest::newRow("one labelled image cannot be split") << "one labelled" << QStringList{} << 1 << ""
                                                         << QStringList{} << QStringList{} << 0
                                                         << QByteArray("at least 2");
@@ -495,7 +498,7 @@ void TestCli::exportUltralytics()
     const bool flat = setup.startsWith("flat");
     const QString root = work + (flat ? "/flat" : "/ds");
     const QString dir = flat ? root : root + "/images/train";
-    const QString labels = setup == "flat beside" ? root : flat ? root + "/labels" : root + "/labels/train";
+    const QString labels = setup.startsWith("flat beside") ? root : flat ? root + "/labels" : root + "/labels/train";
     for (const char *name : {"a.png", "b.png", "c.png", "d.png", "e.png"})
         QVERIFY(Fixtures::makeImage(dir + "/" + name, 200, 100));
     if (setup == "unreadable class list")
@@ -508,7 +511,7 @@ void TestCli::exportUltralytics()
                                      "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>"));
     } else {
         QVERIFY(Fixtures::writeBytes(labels + "/a.txt", "0 0.5 0.5 0.5 0.5\n"));
-        QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup == "flat beside"
+        QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup.startsWith("flat beside")
                                                             ? "1 0.5 0.5 0.2 0.2\n"
                                                             : "1 0.1 0.1 0.9 0.1 0.5 0.9\n"
                                                               "0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n"));
@@ -547,6 +550,8 @@ void TestCli::exportUltralytics()
         QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "# brindlemark-cli export --to ultralytics\n"));
         QVERIFY(QFile::link(outsideFile, root + "/train.txt"));
     }
+    if (setup == "flat beside, train.png")
+        QVERIFY(Fixtures::makeImage(dir + "/train.png", 200, 100));
     QVERIFY(QDir().mkpath(work + "/out"));
     for (QString &arg : args) {
         if (arg.endsWith(".yaml"))

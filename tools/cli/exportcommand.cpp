@@ -239,6 +239,15 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
         if (refuseLinkedOutput(path))
             return Cli::ItemFailed;
     }
+    // In a flat folder a list would land where an image's label file goes (train.png's train.txt).
+    for (const QString &image : images) {
+        const QString labels = ultralyticsLabelPath(image);
+        if (labels == trainPath || labels == valPath) {
+            Cli::printError(QStringLiteral("%1 is where the labels of %2 go; choose another folder with --output")
+                                .arg(labels, image));
+            return Cli::ItemFailed;
+        }
+    }
     // Another tool's data.yaml or image lists are never written over; our own are.
     bool ours = false;
     if (QFileInfo::exists(yamlPath)) {

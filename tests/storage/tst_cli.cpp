@@ -476,6 +476,11 @@ void TestCli::exportUltralytics_data()
     QTest::newRow("flat folder, an image named train.png") << "flat beside, train.png" << QStringList{} << 1 << ""
                                                           << QStringList{} << QStringList{} << 0
                                                           << QByteArray("is where the labels of");
+    for (const char *separator : {"U+2028", "U+2029", "U+0085", "\\x1c", "\\v", "\\f"}) {
+        QTest::addRow("name with %s left out", separator)
+            << QStringLiteral("split, name with ") + QLatin1String(separator) << QStringList{} << 1 << "ds/data.yaml"
+            << split << splitBackground << 1 << QByteArray("cannot go into an image list");
+    }
     QTest::newRow("one labelled image cannot be split") << "one labelled" << QStringList{} << 1 << ""
                                                         << QStringList{} << QStringList{} << 0
                                                         << QByteArray("at least 2");
@@ -552,6 +557,14 @@ void TestCli::exportUltralytics()
     }
     if (setup == "flat beside, train.png")
         QVERIFY(Fixtures::makeImage(dir + "/train.png", 200, 100));
+    if (setup.startsWith("split, name with ")) {
+        const QMap<QString, QChar> separators{{"U+2028", QChar(0x2028)}, {"U+2029", QChar(0x2029)},
+                                              {"U+0085", QChar(0x85)},   {"\\x1c", QChar(0x1c)},
+                                              {"\\v", QChar(0x0b)},     {"\\f", QChar(0x0c)}};
+        const QString name = "f" + QString(separators.value(setup.mid(17))) + "g.png";
+        QVERIFY(separators.contains(setup.mid(17)));
+        QVERIFY(Fixtures::makeImage(dir + "/" + name, 200, 100));
+    }
     QVERIFY(QDir().mkpath(work + "/out"));
     for (QString &arg : args) {
         if (arg.endsWith(".yaml"))

@@ -28,6 +28,21 @@ const QString exportUsage =
 // The first line of every data.yaml we write: only such a file may be written over.
 const QByteArray yamlMarker = "# brindlemark-cli export --to ultralytics";
 
+// Every character at which a line-based reader (Python's splitlines among them) breaks a line.
+bool breaksALine(const QString &path)
+{
+    for (const QChar c : path) {
+        switch (c.unicode()) {
+        case 0x0a: case 0x0b: case 0x0c: case 0x0d: case 0x1c: case 0x1d: case 0x1e: case 0x85:
+        case 0x2028: case 0x2029:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
 // The files an export writes are its own, beside the dataset: never written through a link,
 // whether it leads out of the folder, nowhere, or to a file of the user's.
 bool refuseLinkedOutput(const QString &path)
@@ -137,7 +152,7 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
             problems.append(QStringLiteral("cannot read image: ") + image);
             continue;
         }
-        if (image.contains(QLatin1Char('\n')) || image.contains(QLatin1Char('\r'))) {
+        if (breaksALine(image)) {
             problems.append(QStringLiteral("a line break in the path cannot go into an image list: ") + image);
             continue;
         }

@@ -567,7 +567,7 @@ void TestStorageFaults::specialFilesDoNotHang()
     QVERIFY(QDir().mkpath(m_labels));
     QVERIFY(QDir().mkpath(QFileInfo(m_xml).absolutePath()));
     const QString dir = m_root + QStringLiteral("/images");
-    for (const QString &path : {m_yolo, m_xml, pendingFilePath(dir)}) {
+    for (const QString &path : {m_yolo, m_xml, pendingFilePath(dir), pendingLockPath(dir)}) {
         if (kind == u"fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
         else
@@ -585,6 +585,11 @@ void TestStorageFaults::specialFilesDoNotHang()
     bool readable = true;
     QVERIFY(readPendingFile(dir, &readable).isEmpty());
     QVERIFY(!readable);
+    // Such a lock is refused at once, never waited on or read.
+    Annotation cat = box(QStringLiteral("cat"), QRectF(10, 10, 50, 30));
+    cat.pending = 1;
+    QVERIFY(!writePendingFile(dir, {{m_image, {cat}}}));
+    QVERIFY(!syncPendingFile(dir, PendingFileState(), {{m_image, {cat}}}, true).ok);
 }
 
 void TestStorageFaults::specialFilesAsProcess_data()
@@ -688,6 +693,12 @@ void TestStorageFaults::linksLeavingTheDataset_data()
     QTest::newRow("labels folder to a folder outside") << "labels" << "outside folder" << "yolo" << "labels/pic.txt";
     QTest::newRow("annotations folder dangling") << "images/annotations" << "dangling" << "voc"
                                                  << "images/annotations/pic.xml";
+    QTest::newRow("pending file to a file beside the image folder")
+        << "images/.brindle_pending.json" << "beside" << "pending" << "images/.brindle_pending.json";
+    QTest::newRow("class list to a file beside the labels folder") << "labels/classes.txt" << "beside" << "yolo"
+                                                                   << "labels/classes.txt";
+    QTest::newRow("yolo label file to the image folder") << "labels/pic.txt" << "image folder" << "yolo"
+                                                         << "labels/pic.txt";
     QTest::newRow("yolo file to remove lies outside") << "labels" << "outside folder" << "voc" << "labels/pic.txt";
 }
 
@@ -702,12 +713,6 @@ void TestStorageFaults::linksLeavingTheDataset()
     QVERIFY(Fixtures::writeBytes(bashrc, "alias ls='ls -F'\n"));
     const QString linkPath = m_root + QLatin1Char('/') + link;
     QString target = outside + QStringLiteral("/.profile");   // dangling
-    QTest::newRow("pending file to a file beside the image folder")
-        << "images/.brindle_pending.json" << "beside" << "pending" << "images/.brindle_pending.json";
-    QTest::newRow("class list to a file beside the labels folder") << "labels/classes.txt" << "beside" << "yolo"
-                                                                   << "labels/classes.txt";
-    QTest::newRow("yolo label file to the image folder") << "labels/pic.txt" << "image folder" << "yolo"
-                                                         << "labels/pic.txt";
     if (to == u"outside")
         target = bashrc;
     else if (to == u"outside folder")
@@ -721,6 +726,9 @@ void TestStorageFaults::linksLeavingTheDataset()
         target = m_root + QStringLiteral("/images/notes.txt");
     if (to == u"inside")
         QVERIFY(Fixtures::writeBytes(target, QByteArray()));
+    const bool besideLink = to == u"beside" || to == u"image folder";
+    if (besideLink)
+        QVERIFY(Fixtures::writeBytes(target, "alias ls='ls -F'\n"));
     if (write == u"voc" && to == u"outside folder")
         QVERIFY(Fixtures::writeBytes(outside + QStringLiteral("/pic.txt"), "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
@@ -735,14 +743,13 @@ void TestStorageFaults::linksLeavingTheDataset()
         written = writePendingFile(m_root + QStringLiteral("/images"), {{m_image, {cat}}});
     } else {
         written = saveAnnotations(m_image, {cat}, write == u"yolo", {}, &report);
-    const bool besideLink = to == u"beside" || to == u"image folder";
-    if (besideLink)
-        QVERIFY(Fixtures::writeBytes(target, "alias ls='ls -F'\n"));
     }
 
     QCOMPARE(written, refused.isEmpty());
     // Nothing outside the dataset changed: no file rewritten, none created.
     QCOMPARE(Fixtures::readBytes(bashrc), QByteArray("alias ls='ls -F'\n"));
+    if (besideLink)
+        QCOMPARE(Fixtures::readBytes(target), QByteArray("alias ls='ls -F'\n"));
     QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), outsideBefore);
     if (write == u"voc" && to == u"outside folder")
         QCOMPARE(Fixtures::readBytes(outside + QStringLiteral("/pic.txt")), QByteArray("0 0.5 0.5 0.5 0.5\n"));
@@ -757,8 +764,6 @@ void TestStorageFaults::linksLeavingTheDataset()
     QVERIFY(!Fixtures::readBytes(target).isEmpty());
     QVERIFY(report.refusedFile.isEmpty());
 }
-    if (besideLink)
-        QCOMPARE(Fixtures::readBytes(target), QByteArray("alias ls='ls -F'\n"));
 
 void TestStorageFaults::linksLeavingTheDatasetAsProcess_data()
 {

@@ -21,7 +21,8 @@ void openSentPath(const QByteArray &message)
     const qsizetype newline = message.indexOf('\n');
     if (!message.startsWith("show") || newline < 0)
         return;
-    const QString path = QString::fromUtf8(message.mid(newline + 1)).trimmed();
+    // Exactly as sent: a folder's name may begin or end in a blank.
+    const QString path = QString::fromUtf8(message.mid(newline + 1));
     if (path.isEmpty())
         return;
     const QWidgetList windows = QApplication::topLevelWidgets();

@@ -89,6 +89,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("no path") << QString() << QByteArray("show");
         QTest::newRow("a folder, made absolute") << "ds" << "show\n" + QDir::currentPath().toUtf8() + "/ds";
+        QTest::newRow("a folder ending in a blank, sent as it is")
+            << " photos " << "show\n" + QDir::currentPath().toUtf8() + "/ photos ";
     }
     void secondStartSendsShow()
     {
@@ -122,11 +124,12 @@ private Q_SLOTS:
     void activationRestoresWindow_data()
     {
         QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<bool>("opens");   // the folder sent after "show" is opened
+        QTest::addColumn<bool>("opens");   // the folder sent after "show" is opened, exactly as sent
         QTest::newRow("show") << QByteArray("show") << false;
         QTest::newRow("nothing") << QByteArray() << false;
         QTest::newRow("other bytes") << QByteArray("hello there") << false;
         QTest::newRow("show and a folder") << QByteArray("show\n%DIR%") << true;
+        QTest::newRow("show and a folder ending in a blank") << QByteArray("show\n%DIR%/photos ") << true;
     }
     void activationRestoresWindow()
     {
@@ -134,6 +137,8 @@ private Q_SLOTS:
         QFETCH(bool, opens);
         QTemporaryDir folder;
         message.replace("%DIR%", QFile::encodeName(folder.path()));
+        if (opens)
+            QVERIFY(QDir().mkpath(QString::fromUtf8(message.mid(5))));
         MainWindow window(QString{});
         window.showMinimized();
         QVERIFY(window.windowState() & Qt::WindowMinimized);
@@ -151,7 +156,7 @@ private Q_SLOTS:
         QVERIFY(window.isVisible());
         client.disconnectFromServer();
         if (opens)
-            QTRY_COMPARE(window.currentDirectory(), folder.path());
+            QTRY_COMPARE(window.currentDirectory(), QString::fromUtf8(message.mid(5)));
         else
             QVERIFY(window.currentDirectory().isEmpty());
         delete server;

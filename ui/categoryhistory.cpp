@@ -2,14 +2,23 @@
 
 #include "ui/windowsettings.h"
 
+#include <QSet>
+
 namespace {
 
-QStringList withoutDuplicates(const QStringList &labels)
+// The first limit distinct names. Stops there: a settings file with 100,000 stored names must
+// not make the start wait (a list search per name was quadratic in the whole history).
+QStringList withoutDuplicates(const QStringList &labels, qsizetype limit)
 {
     QStringList unique;
+    QSet<QString> seen;
     for (const QString &label : labels) {
-        if (!label.isEmpty() && !unique.contains(label))
+        if (unique.size() >= limit)
+            break;
+        if (!label.isEmpty() && !seen.contains(label)) {
+            seen.insert(label);
             unique.append(label);
+        }
     }
     return unique;
 }
@@ -18,7 +27,7 @@ QStringList withoutDuplicates(const QStringList &labels)
 
 CategoryHistory::CategoryHistory(const QStringList &labels, const QStringList &deleted, QObject *parent)
     : QObject(parent)
-    , m_labels(withoutDuplicates(labels).mid(0, kMaxLabels))
+    , m_labels(withoutDuplicates(labels, kMaxLabels))
     , m_recent(m_labels)
     , m_deleted(deleted.cbegin(), deleted.cend())
 {

@@ -769,15 +769,19 @@ void TestStorageFaults::linksLeavingTheDatasetAsProcess_data()
 {
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("link");
-    QTest::newRow("class list to a file outside") << "yolo" << "labels/classes.txt";
-    QTest::newRow("voc file dangling") << "voc" << "images/annotations/pic.xml";
+    QTest::addColumn<bool>("beside");   // the link leads to a file of the folder holding images/ and labels/
+    QTest::newRow("class list to a file outside") << "yolo" << "labels/classes.txt" << false;
+    QTest::newRow("voc file dangling") << "voc" << "images/annotations/pic.xml" << false;
+    // As an archive unpacked in the home folder: labels/classes.txt -> ../.bashrc.
+    QTest::newRow("class list to a file beside the labels folder") << "yolo" << "labels/classes.txt" << true;
 }
 
 void TestStorageFaults::linksLeavingTheDatasetAsProcess()
 {
     QFETCH(QString, to);
     QFETCH(QString, link);
-    const QString outside = m_tmp->path() + QStringLiteral("/home/.bashrc");
+    QFETCH(bool, beside);
+    const QString outside = beside ? m_root + QStringLiteral("/.bashrc") : m_tmp->path() + QStringLiteral("/home/.bashrc");
     QVERIFY(Fixtures::writeBytes(outside, "export PATH\n"));
     if (to == u"yolo") {
         writeVoc();

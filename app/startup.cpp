@@ -21,7 +21,8 @@ void openSentPath(const QByteArray &message)
     const qsizetype newline = message.indexOf('\n');
     if (!message.startsWith("show") || newline < 0)
         return;
-    const QString path = QString::fromUtf8(message.mid(newline + 1)).trimmed();
+    // Exactly as sent: a folder's name may begin or end in a blank.
+    const QString path = QString::fromUtf8(message.mid(newline + 1));
     if (path.isEmpty())
         return;
     const QWidgetList windows = QApplication::topLevelWidgets();
@@ -35,8 +36,11 @@ void openSentPath(const QByteArray &message)
 
 bool askRunningInstanceToShow(const QString &path)
 {
+    const QString server = localServerPath(QLatin1String(kBrindlemarkServerName));
+    if (server.isEmpty())
+        return false;
     QLocalSocket socket;
-    socket.connectToServer(localServerPath(QLatin1String(kBrindlemarkServerName)), QIODevice::ReadWrite);
+    socket.connectToServer(server, QIODevice::ReadWrite);
     if (!socket.waitForConnected(400))
         return false;
     QByteArray message("show", 4);
@@ -64,16 +68,29 @@ void bringToFront(QWidget *window)
 void handleActivation(QLocalServer *server)
 {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
-        // The message is complete when the second start hangs up.
-        auto message = std::make_shared<QByteArray>(socket->readAll());
-        QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, message] {
-            message->append(socket->read(kMaxActivationBytes - message->size()));
-        });
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, message] {
-            message->append(socket->read(kMaxActivationBytes - message->size()));
-            openSentPath(*message);
+        // The message is complete when the second start hangs up. Past the limit it is no message
+        // of ours: the connection is dropped, and the socket never buffers more than the limit.
+        socket->setReadBufferSize(kMaxActivationBytes + 1);
+        auto message = std::make_shared<QByteArray>();
+        auto dropped = std::make_shared<bool>(false);
+        const auto take = [socket, message, dropped] {
+            if (*dropped)
+                return;
+            message->append(socket->read(kMaxActivationBytes + 1 - message->size()));
+            if (message->size() > kMaxActivationBytes) {
+                *dropped = true;
+                message->clear();
+                socket->abort();
+            }
+        };
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, take);
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, message, dropped, take] {
+            take();
+            if (!*dropped)
+                openSentPath(*message);
             socket->deleteLater();
         });
+        take();
     }
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget *widget : windows) {

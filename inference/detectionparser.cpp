@@ -30,7 +30,7 @@ QString firstNonEmptyString(const QJsonObject &object, std::initializer_list<con
 {
     for (const char *key : keys) {
         const QJsonValue v = object.value(QLatin1String(key));
-        if (v.isString() && !v.toString().isEmpty())
+        if (v.isString() && !v.toString().trimmed().isEmpty())
             return v.toString();
     }
     return QString();
@@ -68,25 +68,35 @@ QList<QPointF> rawPoints(const QJsonArray &outline)
     return points;
 }
 
-// Empty when the category matches no class and the task keeps only known classes.
+// The category as the class it names: the same name, ignoring case and surrounding blanks, or
+// that name with a plural "s"/"es". Never a part of a name: "hot dogs" is no "dog", "carrots"
+// no "car". False when it names no class and the task keeps only known classes; otherwise an
+// unknown category stays as the model wrote it.
 bool mapCategory(QString &category, const QStringList &classes, bool restrictToClasses)
 {
-    if (classes.isEmpty())
-        return true;
+    const QString wanted = category.trimmed();
+    const auto singular = [](const QString &word, const QString &name) {
+        for (const QLatin1String plural : {QLatin1String("s"), QLatin1String("es")}) {
+            if (word.size() == name.size() + plural.size() && word.endsWith(plural, Qt::CaseInsensitive)
+                && word.startsWith(name, Qt::CaseInsensitive))
+                return true;
+        }
+        return false;
+    };
     for (const QString &c : classes) {
-        if (c.compare(category, Qt::CaseInsensitive) == 0) {
+        if (c.trimmed().compare(wanted, Qt::CaseInsensitive) == 0) {
             category = c;
             return true;
         }
     }
     for (const QString &c : classes) {
-        if (c.isEmpty())
-            continue;
-        if (category.contains(c, Qt::CaseInsensitive) || c.contains(category, Qt::CaseInsensitive)) {
+        const QString name = c.trimmed();
+        if (!name.isEmpty() && singular(wanted, name)) {
             category = c;
             return true;
         }
     }
+    category = wanted;
     return !restrictToClasses;
 }
 
@@ -209,6 +219,9 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
                     QList<Annotation> &out)
 {
     QString category = firstNonEmptyString(object, {"label", "class", "name"});
+    // A detection without a category is unusable: no class may be guessed for it.
+    if (category.trimmed().isEmpty())
+        return;
 
     QJsonArray box = object.value(QLatin1String("bbox_2d")).toArray();
     if (box.size() != 4)

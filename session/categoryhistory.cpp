@@ -1,5 +1,6 @@
 #include "session/categoryhistory.h"
 
+#include <QSet>
 #include <QSettings>
 
 namespace {
@@ -15,12 +16,19 @@ void saveLabels(const QStringList &labels, const QStringList &deleted)
         s.setValue(QStringLiteral("deletedLabels"), deleted);
 }
 
-QStringList withoutDuplicates(const QStringList &labels)
+// The first limit distinct names. Stops there: a settings file with 100,000 stored names must
+// not make the start wait (a list search per name was quadratic in the whole history).
+QStringList withoutDuplicates(const QStringList &labels, qsizetype limit)
 {
     QStringList unique;
+    QSet<QString> seen;
     for (const QString &label : labels) {
-        if (!label.isEmpty() && !unique.contains(label))
+        if (unique.size() >= limit)
+            break;
+        if (!label.isEmpty() && !seen.contains(label)) {
+            seen.insert(label);
             unique.append(label);
+        }
     }
     return unique;
 }
@@ -29,7 +37,7 @@ QStringList withoutDuplicates(const QStringList &labels)
 
 CategoryHistory::CategoryHistory(const QStringList &labels, const QStringList &deleted, QObject *parent)
     : QObject(parent)
-    , m_labels(withoutDuplicates(labels).mid(0, kMaxLabels))
+    , m_labels(withoutDuplicates(labels, kMaxLabels))
     , m_recent(m_labels)
     , m_deleted(deleted.cbegin(), deleted.cend())
 {
@@ -152,7 +160,7 @@ void CategoryHistory::store()
 
 void CategoryHistory::reset(const QStringList &labels, const QStringList &deleted)
 {
-    m_labels = withoutDuplicates(labels).mid(0, kMaxLabels);
+    m_labels = withoutDuplicates(labels, kMaxLabels);
     m_recent = m_labels;
     m_deleted = QSet<QString>(deleted.cbegin(), deleted.cend());
     m_lastLabel.clear();

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -142,6 +143,26 @@ ClassNames cachedSearch(const QString &labelsDir, bool ownList)
     return s.result;
 }
 
+// UTF-8, or UTF-16 with its byte order mark as some Windows tools write it. Anything else (NUL
+// bytes, invalid UTF-8) is not a list of names: read as UTF-8 it would give garbage names that a
+// save would write back.
+QString namesFileText(const QByteArray &bytes, bool *decoded)
+{
+    QStringConverter::Encoding encoding = QStringConverter::Utf8;
+    if (bytes.startsWith("\xff\xfe"))
+        encoding = QStringConverter::Utf16LE;
+    else if (bytes.startsWith("\xfe\xff"))
+        encoding = QStringConverter::Utf16BE;
+    else if (bytes.contains('\0'))
+        *decoded = false;
+    if (!*decoded)
+        return QString();
+    QStringDecoder decoder(encoding);   // skips the byte order mark
+    QString text = decoder(bytes);
+    *decoded = !decoder.hasError() && !text.contains(QChar(0));
+    return text;
+}
+
 } // namespace
 
 ClassNames findClassNames(const QString &labelsDir)
@@ -167,10 +188,14 @@ QStringList readNamesFile(const QString &path, bool *ok)
 {
     QByteArray bytes;
     const FileRead read = readRegularFile(path, &bytes);
+    bool decoded = true;
+    const QString text = namesFileText(bytes, &decoded);
     if (ok)
-        *ok = read != FileRead::Unreadable;
+        *ok = read != FileRead::Unreadable && decoded;
     QStringList names;
-    for (const QString &line : splitLines(QString::fromUtf8(bytes))) {
+    if (!decoded)
+        return names;
+    for (const QString &line : splitLines(text)) {
         const QString name = line.trimmed();
         if (!name.isEmpty())
             names.append(name);

@@ -305,7 +305,11 @@ namespace {
 // read-only folder, a lock path that is a link out of the dataset).
 bool takeLock(QLockFile &lock, const QString &imageDir)
 {
-    if (!writeStaysInside(pendingLockPath(imageDir), datasetRootOfImageFolder(imageDir)))
+    const QString path = pendingLockPath(imageDir);
+    if (!writeStaysInside(path, datasetRootOfImageFolder(imageDir)))
+        return false;
+    // QLockFile reads a lock it finds: a FIFO there would block it for ever, /dev/zero fill memory.
+    if (QFileInfo(path).isSymLink() || (QFileInfo::exists(path) && !isRegularFile(path)))
         return false;
     lock.setStaleLockTime(kStaleLockMs);
     return lock.tryLock(kLockWaitMs);

@@ -62,6 +62,21 @@ bool isInside(const QString &location, const QString &root)
     return location.startsWith(canonicalRoot + QLatin1Char('/'));
 }
 
+// The part of root a write to path belongs to: the top folder under root that the path lies in
+// as written (the image folder, the labels folder, Annotations), or root for a file of its own.
+// A root above the opened folder (the folder that holds images/ and labels/, perhaps the home
+// folder an archive was unpacked in) is no licence to write anywhere in it.
+QString areaOf(const QString &path, const QString &root)
+{
+    const QString cleanRoot = cleanAbsolute(root);
+    const QString cleanPath = cleanAbsolute(path);
+    const QString prefix = cleanRoot.endsWith(QLatin1Char('/')) ? cleanRoot : cleanRoot + QLatin1Char('/');
+    if (!cleanPath.startsWith(prefix))
+        return cleanRoot;
+    const qsizetype slash = cleanPath.indexOf(QLatin1Char('/'), prefix.size());
+    return slash < 0 ? cleanRoot : cleanPath.left(slash);
+}
+
 } // namespace
 
 QString commonFolder(const QString &a, const QString &b)
@@ -77,7 +92,8 @@ QString commonFolder(const QString &a, const QString &b)
 
 bool writeStaysInside(const QString &path, const QString &root)
 {
-    return isInside(resolvedLocation(path), root);
+    const QString location = resolvedLocation(path);
+    return isInside(location, root) && isInside(location, areaOf(path, root));
 }
 
 bool makeFolderInside(const QString &dir, const QString &root)

@@ -13,7 +13,8 @@
 QString commonFolder(const QString &a, const QString &b);
 
 // True when writing path (a file or a folder to create) stays inside root once every link on the
-// way is followed, as the write would follow them. False for a dangling link on the way.
+// way is followed, as the write would follow them, and inside the top folder of root it was aimed
+// at (a link in images/ never leads to labels/ or beside them). False for a dangling link on the way.
 bool writeStaysInside(const QString &path, const QString &root);
 
 // Creates the folder with its missing parents, unless that would leave root.

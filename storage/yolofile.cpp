@@ -68,15 +68,40 @@ int unnamedClassNumber(const QString &label, const QStringList &classes)
     return name.isEmpty() || name == QLatin1String("class") + label ? number : -1;
 }
 
-// The class index of a label, appending a new name to the list. A new name never takes a number
-// that a label of the file is written as (kept): that number gets its own text as its name.
-int classIndexFor(const QString &label, QStringList &classes, const QSet<int> &kept)
+// The class numbers the file being replaced writes without a name. Only a label read from such a
+// row is its own number again; any other digits-only label (a model's "5") is a name like any
+// other, or a class added later would take its number and the box would change class.
+QList<QStringView> splitFields(QStringView line);
+
+QSet<int> unnamedNumbersIn(const QString &labelFile, const QStringList &classes)
+{
+    QSet<int> numbers;
+    QByteArray bytes;
+    if (readRegularFile(labelFile, &bytes) != FileRead::Ok)
+        return numbers;
+    for (const QString &line : splitLines(QString::fromUtf8(bytes))) {
+        const QList<QStringView> fields = splitFields(line);
+        if (fields.isEmpty())
+            continue;
+        bool ok = false;
+        const int index = fields.first().toInt(&ok, 10);
+        const int number = ok && index >= 0 ? unnamedClassNumber(QString::number(index), classes) : -1;
+        if (number >= 0)
+            numbers.insert(number);
+    }
+    return numbers;
+}
+
+// The class index of a label, appending a new name to the list. A label is its own number only
+// when the file already writes it so (unnamed). A new name never takes a number that a label of
+// the file is written as (kept): that number gets its own text as its name.
+int classIndexFor(const QString &label, QStringList &classes, const QSet<int> &kept, const QSet<int> &unnamed)
 {
     const qsizetype at = classes.indexOf(label);
     if (at >= 0)
         return int(at);
     const int number = unnamedClassNumber(label, classes);
-    if (number >= 0)
+    if (number >= 0 && unnamed.contains(number))
         return number;
     while (kept.contains(int(classes.size())))
         classes.append(QString::number(classes.size()));
@@ -289,10 +314,11 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
         return storedShapeKind(a).hasOutline() && !classListEntry(a.label).isEmpty();
     });
     // Labels written as their own number; a new name must not take one of those numbers.
+    const QSet<int> unnamed = unnamedNumbersIn(target, classes);
     QSet<int> kept;
     for (const Annotation &a : annotations) {
         const int number = unnamedClassNumber(classListEntry(a.label), classes);
-        if (number >= 0)
+        if (number >= 0 && unnamed.contains(number))
             kept.insert(number);
     }
     QByteArray content;
@@ -302,7 +328,7 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
             continue;
         QStringList extended = classes;
         const QByteArray line =
-            lineFor(a, classIndexFor(name, extended, kept), size.width(), size.height(), segmentation);
+            lineFor(a, classIndexFor(name, extended, kept, unnamed), size.width(), size.height(), segmentation);
         if (line.isEmpty())
             continue;
         classes = extended;

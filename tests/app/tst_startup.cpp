@@ -89,6 +89,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("no path") << QString() << QByteArray("show");
         QTest::newRow("a folder, made absolute") << "ds" << "show\n" + QDir::currentPath().toUtf8() + "/ds";
+        QTest::newRow("a folder ending in a blank, sent as it is")
+            << " photos " << "show\n" + QDir::currentPath().toUtf8() + "/ photos ";
     }
     void secondStartSendsShow()
     {
@@ -122,18 +124,24 @@ private Q_SLOTS:
     void activationRestoresWindow_data()
     {
         QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<bool>("opens");   // the folder sent after "show" is opened
-        QTest::newRow("show") << QByteArray("show") << false;
-        QTest::newRow("nothing") << QByteArray() << false;
-        QTest::newRow("other bytes") << QByteArray("hello there") << false;
-        QTest::newRow("show and a folder") << QByteArray("show\n%DIR%") << true;
+        QTest::addColumn<bool>("opens");   // the folder sent after "show" is opened, exactly as sent
+        QTest::addColumn<bool>("dropped"); // the connection is dropped before the client hangs up
+        QTest::newRow("show") << QByteArray("show") << false << false;
+        QTest::newRow("nothing") << QByteArray() << false << false;
+        QTest::newRow("other bytes") << QByteArray("hello there") << false << false;
+        QTest::newRow("show and a folder") << QByteArray("show\n%DIR%") << true << false;
+        QTest::newRow("show and a folder ending in a blank") << QByteArray("show\n%DIR%/photos ") << true << false;
+        QTest::newRow("a megabyte past the limit") << "show\n%DIR%/" + QByteArray(1 << 20, 'a') << false << true;
     }
     void activationRestoresWindow()
     {
         QFETCH(QByteArray, message);
         QFETCH(bool, opens);
+        QFETCH(bool, dropped);
         QTemporaryDir folder;
         message.replace("%DIR%", QFile::encodeName(folder.path()));
+        if (opens)
+            QVERIFY(QDir().mkpath(QString::fromUtf8(message.mid(5))));
         MainWindow window(QString{});
         window.showMinimized();
         QVERIFY(window.windowState() & Qt::WindowMinimized);
@@ -149,9 +157,11 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
         QVERIFY(window.isVisible());
+        if (dropped)
+            QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
         client.disconnectFromServer();
         if (opens)
-            QTRY_COMPARE(window.currentDirectory(), folder.path());
+            QTRY_COMPARE(window.currentDirectory(), QString::fromUtf8(message.mid(5)));
         else
             QVERIFY(window.currentDirectory().isEmpty());
         delete server;

@@ -333,21 +333,40 @@ void TestDetectionParser::parseDetections_data()
     };
     QTest::newRow("class matched ignoring case") << labelled("Car") << s1000 << s1000 << 0.0 << personCar << true << false
                                                  << QList<Annotation>{box("car", 100, 200, 300, 400, 0, 0.9)};
-    QTest::newRow("class contained in label") << labelled("sports car") << s1000 << s1000 << 0.0 << personCar << true
-                                              << false << QList<Annotation>{box("car", 100, 200, 300, 400, 0, 0.9)};
-    QTest::newRow("label contained in class") << labelled("PERS") << s1000 << s1000 << 0.0 << personCar << true << false
-                                              << QList<Annotation>{box("person", 100, 200, 300, 400, 0, 0.9)};
+    // Whole names only: a name inside another is another thing.
+    QTest::newRow("class contained in label is no match") << labelled("sports car") << s1000 << s1000 << 0.0
+                                                          << personCar << true << false << QList<Annotation>{};
+    QTest::newRow("label contained in class is no match") << labelled("PERS") << s1000 << s1000 << 0.0 << personCar
+                                                          << true << false << QList<Annotation>{};
+    const QStringList coco{QStringLiteral("car"), QStringLiteral("dog"), QStringLiteral("bear"), QStringLiteral("bus")};
+    QTest::newRow("hot dogs kept as they are, not dog") << labelled("hot dogs") << s1000 << s1000 << 0.0 << coco
+                                                        << false << false
+                                                        << QList<Annotation>{box("hot dogs", 100, 200, 300, 400, 0, 0.9)};
+    QTest::newRow("teddy bears restricted away") << labelled("teddy bears") << s1000 << s1000 << 0.0 << coco << true
+                                                 << false << QList<Annotation>{};
+    QTest::newRow("carrots restricted away") << labelled("carrots") << s1000 << s1000 << 0.0 << coco << true << false
+                                             << QList<Annotation>{};
+    QTest::newRow("plural s and blanks forgiven") << labelled(" Dogs ") << s1000 << s1000 << 0.0 << coco << true
+                                                  << false << QList<Annotation>{box("dog", 100, 200, 300, 400, 0, 0.9)};
+    QTest::newRow("plural es forgiven") << labelled("buses") << s1000 << s1000 << 0.0 << coco << true << false
+                                        << QList<Annotation>{box("bus", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("unknown label kept") << labelled("dog") << s1000 << s1000 << 0.0 << personCar << false << false
                                         << QList<Annotation>{box("dog", 100, 200, 300, 400, 0, 0.9)};
     QTest::newRow("unknown label restricted") << labelled("dog") << s1000 << s1000 << 0.0 << personCar << true << false
                                               << QList<Annotation>{};
-    QTest::newRow("no label takes the first class")
+    // A blank or missing category is no class; the first of the list is no guess to make.
+    QTest::newRow("no label dropped, not the first class")
         << QStringLiteral("[{\"bbox_2d\":[100,200,300,400],\"score\":0.9}]") << s1000 << s1000 << 0.0
-        << QStringList{QStringLiteral("person"), QStringLiteral("car")} << true << false
-        << QList<Annotation>{box("person", 100, 200, 300, 400, 0, 0.9)};
-    QTest::newRow("no label without classes") << QStringLiteral("[{\"bbox_2d\":[100,200,300,400]}]") << s1000 << s1000
-                                              << 0.0 << none << false << false
-                                              << QList<Annotation>{box("", 100, 200, 300, 400, 0, 1.0)};
+        << QStringList{QStringLiteral("person"), QStringLiteral("car")} << true << false << QList<Annotation>{};
+    QTest::newRow("no label without classes dropped") << QStringLiteral("[{\"bbox_2d\":[100,200,300,400]}]") << s1000
+                                                      << s1000 << 0.0 << none << false << false << QList<Annotation>{};
+    QTest::newRow("line break as label dropped") << labelled("\\n") << s1000 << s1000 << 0.0 << personCar << false
+                                                 << false << QList<Annotation>{};
+    QTest::newRow("blank label dropped under restrict") << labelled(" ") << s1000 << s1000 << 0.0 << personCar << true
+                                                        << false << QList<Annotation>{};
+    QTest::newRow("null label dropped")
+        << QStringLiteral("[{\"label\":null,\"bbox_2d\":[100,200,300,400],\"score\":0.9},%1]").arg(kCat) << s1000
+        << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 200, 300, 400, 0, 0.9)};
 }
 
 void TestDetectionParser::parseDetections()

@@ -24,7 +24,8 @@ private Q_SLOTS:
             << QStringList{R"({"confidence":0.9,"difficult":false,"kind":"rect","label":"cat","pending":1,"points":[],"rect":[2400,100,600,500]})"};
         QTest::newRow("class mapping and restriction")
             << QStringList{"--source", "1000x1000", "--classes", "person,car", "--restrict"}
-            << QByteArray(R"([{"label":"Sports Car","bbox":[0,0,500,500]},{"label":"dog","bbox":[0,0,500,500]}])") << 0
+            << QByteArray(R"([{"label":"Cars ","bbox":[0,0,500,500]},{"label":"Sports Car","bbox":[0,0,500,500]},)"
+                          R"({"label":"dog","bbox":[0,0,500,500]}])") << 0
             << QStringList{R"({"confidence":1,"difficult":false,"kind":"rect","label":"car","pending":0,"points":[],"rect":[0,0,500,500]})"};
         QTest::newRow("below the minimum score")
             << QStringList{"--source", "1000x1000", "--min-score", "0.5"}

@@ -47,6 +47,7 @@ void TestClassNames::search_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("file");       // relative; empty for none
     QTest::addColumn<int>("source");
+    QTest::addColumn<bool>("ok");            // false: the file is there but cannot be read as text
 
     const int ours = int(NamesSource::ClassList);
     const int other = int(NamesSource::OtherTool);
@@ -54,34 +55,49 @@ void TestClassNames::search_data()
     const QByteArray yaml = "names: [p, q]\n";
     QTest::newRow("our classes.txt first")
         << Files{{"ds/labels/classes.txt", "a\nb\n"}, {"ds/labels/obj.names", "x\n"}, {"ds/data.yaml", yaml}}
-        << "ds/labels" << QStringList{"a", "b"} << "ds/labels/classes.txt" << ours;
+        << "ds/labels" << QStringList{"a", "b"} << "ds/labels/classes.txt" << ours << true;
     QTest::newRow("obj.names in the folder before the parent's")
         << Files{{"t/obj_train_data/obj.names", "x\n"}, {"t/obj.names", "y\n"}} << "t/obj_train_data"
-        << QStringList{"x"} << "t/obj_train_data/obj.names" << other;
+        << QStringList{"x"} << "t/obj_train_data/obj.names" << other << true;
     QTest::newRow("obj.names in the parent")
         << Files{{"t/obj.names", "cat\n\n dog \n"}, {"t/classes.txt", "z\n"}} << "t/obj_train_data"
-        << QStringList{"cat", "dog"} << "t/obj.names" << other;
+        << QStringList{"cat", "dog"} << "t/obj.names" << other << true;
     QTest::newRow("classes.txt of the dataset root")
         << Files{{"ls/classes.txt", "crack\nrust\n"}, {"ls/data.yaml", yaml}} << "ls/labels/train"
-        << QStringList{"crack", "rust"} << "ls/classes.txt" << other;
+        << QStringList{"crack", "rust"} << "ls/classes.txt" << other << true;
     QTest::newRow("YAML in the dataset root") << Files{{"ul/data.yaml", yaml}} << "ul/labels/train"
-                                              << QStringList{"p", "q"} << "ul/data.yaml" << other;
+                                              << QStringList{"p", "q"} << "ul/data.yaml" << other << true;
     QTest::newRow("nearest YAML wins")
         << Files{{"ul/data.yaml", yaml}, {"ul/labels/data.yaml", "names: [near]\n"}} << "ul/labels/train"
-        << QStringList{"near"} << "ul/labels/data.yaml" << other;
+        << QStringList{"near"} << "ul/labels/data.yaml" << other << true;
     QTest::newRow("data.yaml before dataset.yaml before others")
         << Files{{"r/a.yaml", "names: [a]\n"}, {"r/dataset.yaml", "names: [d]\n"}, {"r/data.yaml", "names: [x]\n"}}
-        << "r/labels" << QStringList{"x"} << "r/data.yaml" << other;
+        << "r/labels" << QStringList{"x"} << "r/data.yaml" << other << true;
     QTest::newRow("YAML files without names are passed over")
         << Files{{"r/data.yaml", "train: images\n"}, {"r/dataset.yaml", "- a list\n"}, {"r/b.yaml", "names: [b]\n"},
                  {"r/c.yaml", "names: [c]\n"}}
-        << "r/labels" << QStringList{"b"} << "r/b.yaml" << other;
+        << "r/labels" << QStringList{"b"} << "r/b.yaml" << other << true;
     QTest::newRow("YAML three folders up") << Files{{"a/data.yaml", yaml}} << "a/b/c/d" << QStringList{"p", "q"}
-                                           << "a/data.yaml" << other;
+                                           << "a/data.yaml" << other << true;
     QTest::newRow("YAML four folders up is too far") << Files{{"a/data.yaml", yaml}} << "a/b/c/d/e" << QStringList()
-                                                     << "" << none;
+                                                     << "" << none << true;
+    // As some Windows tools write them: UTF-16 with a byte order mark.
+    QTest::newRow("UTF-16 LE classes.txt")
+        << Files{{"w/labels/classes.txt", QByteArray("\xff\xfe" "d\0o\0g\0\r\0\n\0\x2b\x73\n\0", 16)}} << "w/labels"
+        << QStringList{"dog", u8"\u732b"} << "w/labels/classes.txt" << ours << true;
+    QTest::newRow("UTF-16 BE obj.names")
+        << Files{{"w/obj.names", QByteArray("\xfe\xff\0d\0o\0g\0\n\0c\0a\0t", 16)}} << "w/labels"
+        << QStringList{"dog", "cat"} << "w/obj.names" << other << true;
+    QTest::newRow("UTF-8 with a byte order mark") << Files{{"w/labels/classes.txt", "\xef\xbb\xbf" "dog\ncat\n"}}
+                                                  << "w/labels" << QStringList{"dog", "cat"}
+                                                  << "w/labels/classes.txt" << ours << true;
+    QTest::newRow("UTF-16 without a byte order mark unreadable")
+        << Files{{"w/labels/classes.txt", QByteArray("d\0o\0g\0\n\0", 8)}} << "w/labels" << QStringList()
+        << "w/labels/classes.txt" << ours << false;
+    QTest::newRow("invalid UTF-8 unreadable") << Files{{"w/labels/classes.txt", "caf\xe9\ndog\n"}} << "w/labels"
+                                              << QStringList() << "w/labels/classes.txt" << ours << false;
     QTest::newRow("nothing") << Files{{"x/labels/a.txt", "0 1 1 1 1\n"}} << "x/labels" << QStringList() << ""
-                             << none;
+                             << none << true;
 }
 
 void TestClassNames::search()
@@ -91,6 +107,7 @@ void TestClassNames::search()
     QFETCH(QStringList, names);
     QFETCH(QString, file);
     QFETCH(int, source);
+    QFETCH(bool, ok);
     // Deep enough that "four folders up" still lies inside the temporary folder.
     const QString root = m_tmp->path() + "/1/2/3/4/5";
     for (auto it = files.cbegin(); it != files.cend(); ++it)
@@ -101,7 +118,7 @@ void TestClassNames::search()
     QCOMPARE(found.names, names);
     QCOMPARE(found.file, file.isEmpty() ? QString() : root + "/" + file);
     QCOMPARE(int(found.source), source);
-    QVERIFY(found.ok);
+    QCOMPARE(found.ok, ok);
 }
 
 void TestClassNames::yaml_data()

@@ -171,8 +171,9 @@ void TestCli::convertKeepsNumberCategories_data()
     // Written as index 2 it would read back as bird.
     QTest::newRow("category 2 while class 2 is bird")
         << QByteArray("cat\ndog\nbird\n") << "2" << QByteArray("3" + box) << QByteArray("cat\ndog\nbird\n2\n");
-    QTest::newRow("category 7 past the list stays class 7")
-        << QByteArray("cat\n") << "7" << QByteArray("7" + box) << QByteArray("cat\n");
+    // A name of digits is a name: left a bare number, the class added next as 7 would take it.
+    QTest::newRow("category 7 not yet a class becomes a name")
+        << QByteArray("cat\n") << "7" << QByteArray("1" + box) << QByteArray("cat\n7\n");
 }
 
 // A category whose name is a number keeps its meaning through a conversion to YOLO.
@@ -466,6 +467,20 @@ void TestCli::exportUltralytics_data()
     QTest::newRow("another tool's train.txt kept") << "split, their train.txt" << QStringList{} << 1 << ""
                                                    << QStringList{} << QStringList{} << 0
                                                    << QByteArray("not written by brindlemark-cli");
+    QTest::newRow("dangling data.yaml link refused") << "split, dangling data.yaml" << QStringList{} << 1 << ""
+                                                     << QStringList{} << QStringList{} << 0
+                                                     << QByteArray("refusing to write through a link");
+    QTest::newRow("train.txt link to a user's file refused")
+        << "split, train.txt links to a note" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
+        << QByteArray("refusing to write through a link");
+    QTest::newRow("flat folder, an image named train.png") << "flat beside, train.png" << QStringList{} << 1 << ""
+                                                          << QStringList{} << QStringList{} << 0
+                                                          << QByteArray("is where the labels of");
+    for (const char *separator : {"U+2028", "U+2029", "U+0085", "\\x1c", "\\v", "\\f"}) {
+        QTest::addRow("name with %s left out", separator)
+            << QStringLiteral("split, name with ") + QLatin1String(separator) << QStringList{} << 1 << "ds/data.yaml"
+            << split << splitBackground << 1 << QByteArray("cannot go into an image list");
+    }
     QTest::newRow("one labelled image cannot be split") << "one labelled" << QStringList{} << 1 << ""
                                                         << QStringList{} << QStringList{} << 0
                                                         << QByteArray("at least 2");
@@ -488,7 +503,7 @@ void TestCli::exportUltralytics()
     const bool flat = setup.startsWith("flat");
     const QString root = work + (flat ? "/flat" : "/ds");
     const QString dir = flat ? root : root + "/images/train";
-    const QString labels = setup == "flat beside" ? root : flat ? root + "/labels" : root + "/labels/train";
+    const QString labels = setup.startsWith("flat beside") ? root : flat ? root + "/labels" : root + "/labels/train";
     for (const char *name : {"a.png", "b.png", "c.png", "d.png", "e.png"})
         QVERIFY(Fixtures::makeImage(dir + "/" + name, 200, 100));
     if (setup == "unreadable class list")
@@ -501,7 +516,7 @@ void TestCli::exportUltralytics()
                                      "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>"));
     } else {
         QVERIFY(Fixtures::writeBytes(labels + "/a.txt", "0 0.5 0.5 0.5 0.5\n"));
-        QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup == "flat beside"
+        QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup.startsWith("flat beside")
                                                             ? "1 0.5 0.5 0.2 0.2\n"
                                                             : "1 0.1 0.1 0.9 0.1 0.5 0.9\n"
                                                               "0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n"));
@@ -529,6 +544,27 @@ void TestCli::exportUltralytics()
         QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "path: .\nnames: [cat, dog]\n"));
     if (setup == "split, their train.txt")
         QVERIFY(Fixtures::writeBytes(root + "/train.txt", "images/train/a.png\n"));
+    // A file of the user's outside the work folder, which a link in the dataset names.
+    const QString outsideFile = m_tmp->path() + "/elsewhere/note.txt";
+    if (setup == "split, dangling data.yaml") {
+        QVERIFY(QDir().mkpath(m_tmp->path() + "/elsewhere"));
+        QVERIFY(QFile::link(outsideFile, root + "/data.yaml"));
+    }
+    if (setup == "split, train.txt links to a note") {
+        QVERIFY(Fixtures::writeBytes(outsideFile, "my note\n"));
+        QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "# brindlemark-cli export --to ultralytics\n"));
+        QVERIFY(QFile::link(outsideFile, root + "/train.txt"));
+    }
+    if (setup == "flat beside, train.png")
+        QVERIFY(Fixtures::makeImage(dir + "/train.png", 200, 100));
+    if (setup.startsWith("split, name with ")) {
+        const QMap<QString, QChar> separators{{"U+2028", QChar(0x2028)}, {"U+2029", QChar(0x2029)},
+                                              {"U+0085", QChar(0x85)},   {"\\x1c", QChar(0x1c)},
+                                              {"\\v", QChar(0x0b)},     {"\\f", QChar(0x0c)}};
+        const QString name = "f" + QString(separators.value(setup.mid(17))) + "g.png";
+        QVERIFY(separators.contains(setup.mid(17)));
+        QVERIFY(Fixtures::makeImage(dir + "/" + name, 200, 100));
+    }
     QVERIFY(QDir().mkpath(work + "/out"));
     for (QString &arg : args) {
         if (arg.endsWith(".yaml"))
@@ -545,6 +581,9 @@ void TestCli::exportUltralytics()
         if (yaml.isEmpty()) {
             QVERIFY(result.lines.isEmpty());
             QCOMPARE(after, before);
+            QCOMPARE(Fixtures::readBytes(outsideFile),
+                     QByteArray(setup == "split, train.txt links to a note" ? "my note\n" : ""));
+            QVERIFY(setup != "split, dangling data.yaml" || !QFileInfo::exists(outsideFile));
             return;
         }
         const QString yamlPath = work + "/" + yaml;

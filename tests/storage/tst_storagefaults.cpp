@@ -503,8 +503,17 @@ void TestStorageFaults::linesSplitOnlyAtLineEnds()
     QCOMPARE(bytes.size(), 16389);
     QCOMPARE(bytes.at(16383), '\xE9');
     if (file == u"classes") {
+        // Not UTF-8 (nor UTF-16): no names at all, rather than names split or garbled; unreadable,
+        // so that no save writes a list over it.
         QVERIFY(Fixtures::writeBytes(m_labels + QStringLiteral("/classes.txt"), bytes));
-        const QStringList names = readClassList(m_labels);
+        bool ok = true;
+        QVERIFY(readClassList(m_labels, &ok).isEmpty());
+        QVERIFY(!ok);
+        // The same file in UTF-8 splits at its line ends only.
+        bytes.replace('\xE9', QByteArray("\xC3\xA9"));
+        QVERIFY(Fixtures::writeBytes(m_labels + QStringLiteral("/classes.txt"), bytes));
+        const QStringList names = readClassList(m_labels, &ok);
+        QVERIFY(ok);
         QCOMPARE(names.size(), lines + 1);
         QCOMPARE(names.last(), QStringLiteral("dog"));
     } else {
@@ -558,7 +567,7 @@ void TestStorageFaults::specialFilesDoNotHang()
     QVERIFY(QDir().mkpath(m_labels));
     QVERIFY(QDir().mkpath(QFileInfo(m_xml).absolutePath()));
     const QString dir = m_root + QStringLiteral("/images");
-    for (const QString &path : {m_yolo, m_xml, pendingFilePath(dir)}) {
+    for (const QString &path : {m_yolo, m_xml, pendingFilePath(dir), pendingLockPath(dir)}) {
         if (kind == u"fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
         else
@@ -576,6 +585,11 @@ void TestStorageFaults::specialFilesDoNotHang()
     bool readable = true;
     QVERIFY(readPendingFile(dir, &readable).isEmpty());
     QVERIFY(!readable);
+    // Such a lock is refused at once, never waited on or read.
+    Annotation cat = box(QStringLiteral("cat"), QRectF(10, 10, 50, 30));
+    cat.pending = 1;
+    QVERIFY(!writePendingFile(dir, {{m_image, {cat}}}));
+    QVERIFY(!syncPendingFile(dir, PendingFileState(), {{m_image, {cat}}}, true).ok);
 }
 
 void TestStorageFaults::specialFilesAsProcess_data()
@@ -654,7 +668,9 @@ void TestStorageFaults::readOnlyLabelsFolderFailsVocSave()
 void TestStorageFaults::linksLeavingTheDataset_data()
 {
     // link: the path that is a link, relative to the dataset root; to: where it leads ("outside"
-    // the dataset, "dangling", or "inside" it); write: what is saved; refused: the file named.
+    // the dataset, "dangling", "inside" the folder the link is in, or "beside" that folder: to a
+    // file of the folder that holds images/ and labels/, as the home folder an archive was
+    // unpacked in); write: what is saved; refused: the file named.
     QTest::addColumn<QString>("link");
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("write");
@@ -677,6 +693,12 @@ void TestStorageFaults::linksLeavingTheDataset_data()
     QTest::newRow("labels folder to a folder outside") << "labels" << "outside folder" << "yolo" << "labels/pic.txt";
     QTest::newRow("annotations folder dangling") << "images/annotations" << "dangling" << "voc"
                                                  << "images/annotations/pic.xml";
+    QTest::newRow("pending file to a file beside the image folder")
+        << "images/.brindle_pending.json" << "beside" << "pending" << "images/.brindle_pending.json";
+    QTest::newRow("class list to a file beside the labels folder") << "labels/classes.txt" << "beside" << "yolo"
+                                                                   << "labels/classes.txt";
+    QTest::newRow("yolo label file to the image folder") << "labels/pic.txt" << "image folder" << "yolo"
+                                                         << "labels/pic.txt";
     QTest::newRow("yolo file to remove lies outside") << "labels" << "outside folder" << "voc" << "labels/pic.txt";
 }
 
@@ -696,9 +718,17 @@ void TestStorageFaults::linksLeavingTheDataset()
     else if (to == u"outside folder")
         target = outside;
     else if (to == u"inside")
-        target = m_root + QStringLiteral("/shared/") + QFileInfo(link).fileName();
+        target = m_root + QLatin1Char('/') + link.section(QLatin1Char('/'), 0, 0) + QStringLiteral("/shared/")
+            + QFileInfo(link).fileName();
+    else if (to == u"beside")
+        target = m_root + QStringLiteral("/.bashrc");
+    else if (to == u"image folder")
+        target = m_root + QStringLiteral("/images/notes.txt");
     if (to == u"inside")
         QVERIFY(Fixtures::writeBytes(target, QByteArray()));
+    const bool besideLink = to == u"beside" || to == u"image folder";
+    if (besideLink)
+        QVERIFY(Fixtures::writeBytes(target, "alias ls='ls -F'\n"));
     if (write == u"voc" && to == u"outside folder")
         QVERIFY(Fixtures::writeBytes(outside + QStringLiteral("/pic.txt"), "0 0.5 0.5 0.5 0.5\n"));
     QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
@@ -718,6 +748,8 @@ void TestStorageFaults::linksLeavingTheDataset()
     QCOMPARE(written, refused.isEmpty());
     // Nothing outside the dataset changed: no file rewritten, none created.
     QCOMPARE(Fixtures::readBytes(bashrc), QByteArray("alias ls='ls -F'\n"));
+    if (besideLink)
+        QCOMPARE(Fixtures::readBytes(target), QByteArray("alias ls='ls -F'\n"));
     QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), outsideBefore);
     if (write == u"voc" && to == u"outside folder")
         QCOMPARE(Fixtures::readBytes(outside + QStringLiteral("/pic.txt")), QByteArray("0 0.5 0.5 0.5 0.5\n"));
@@ -737,15 +769,19 @@ void TestStorageFaults::linksLeavingTheDatasetAsProcess_data()
 {
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("link");
-    QTest::newRow("class list to a file outside") << "yolo" << "labels/classes.txt";
-    QTest::newRow("voc file dangling") << "voc" << "images/annotations/pic.xml";
+    QTest::addColumn<bool>("beside");   // the link leads to a file of the folder holding images/ and labels/
+    QTest::newRow("class list to a file outside") << "yolo" << "labels/classes.txt" << false;
+    QTest::newRow("voc file dangling") << "voc" << "images/annotations/pic.xml" << false;
+    // As an archive unpacked in the home folder: labels/classes.txt -> ../.bashrc.
+    QTest::newRow("class list to a file beside the labels folder") << "yolo" << "labels/classes.txt" << true;
 }
 
 void TestStorageFaults::linksLeavingTheDatasetAsProcess()
 {
     QFETCH(QString, to);
     QFETCH(QString, link);
-    const QString outside = m_tmp->path() + QStringLiteral("/home/.bashrc");
+    QFETCH(bool, beside);
+    const QString outside = beside ? m_root + QStringLiteral("/.bashrc") : m_tmp->path() + QStringLiteral("/home/.bashrc");
     QVERIFY(Fixtures::writeBytes(outside, "export PATH\n"));
     if (to == u"yolo") {
         writeVoc();

@@ -69,19 +69,21 @@ void TestYoloFile::writeLines_data()
     QTest::newRow("new label appended") << QList<Annotation>{box("dog", centre)} << QByteArray() << QStringList{"cat"}
                                         << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n")
                                         << QByteArray("cat\ndog\n");
-    QTest::newRow("numeric label is the index, list unchanged")
+    // Only a number read from an unnamed row of the file stays a number (see numberClassesRoundTrip):
+    // a model's "7" is a name, or the class added as 7 later would take its boxes.
+    QTest::newRow("numeric label not yet a class is a name")
         << QList<Annotation>{box("7", centre)} << QByteArray() << QStringList{"cat"}
-        << QByteArray("7 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
+        << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n7\n");
     // A number that names another class is a category name of its own: written as that index it
     // would become the other class.
     QTest::newRow("number naming another class becomes a name")
         << QList<Annotation>{box("2", centre)} << QByteArray("cat\ndog\nbird\n") << QStringList{}
         << QByteArray("3 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\ndog\nbird\n2\n");
-    QTest::newRow("number past the list kept; a new name steps over it")
+    QTest::newRow("number past the list, no such row: names in order")
         << QList<Annotation>{box("fish", centre), box("3", centre)} << QByteArray("cat\ndog\nbird\n")
         << QStringList{}
-        << QByteArray("4 0.500000 0.500000 0.500000 0.500000\n3 0.500000 0.500000 0.500000 0.500000\n")
-        << QByteArray("cat\ndog\nbird\n3\nfish\n");
+        << QByteArray("3 0.500000 0.500000 0.500000 0.500000\n4 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat\ndog\nbird\nfish\n3\n");
     QTest::newRow("number with a leading zero is a name")
         << QList<Annotation>{box("07", centre)} << QByteArray() << QStringList{"cat"}
         << QByteArray("1 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n07\n");
@@ -341,6 +343,9 @@ void TestYoloFile::numberClassesRoundTrip_data()
     QTest::newRow("names file lacks an entry: a new category steps over it")
         << QByteArray("cat\ndog\n") << QByteArray("2 0.5 0.5 0.5 0.5\n") << QStringList{"2"} << "bird"
         << QByteArray("2" + row + "3" + row) << QByteArray("cat\ndog\n2\nbird\n");
+    QTest::newRow("a model's 5 added beside a class past the list: a name of its own")
+        << QByteArray("cat\n") << QByteArray("7 0.5 0.5 0.5 0.5\n") << QStringList{"7"} << "5"
+        << QByteArray("7" + row + "1" + row) << QByteArray("cat\n5\n");
     // Class 5 has no name while class 0 is called "5": read as "5", it would be saved as class 0.
     QTest::newRow("unnamed class whose number names another: line left out")
         << QByteArray("5\ncat\n") << QByteArray("0 0.5 0.5 0.5 0.5\n5 0.5 0.5 0.5 0.5\n") << QStringList{"5"}

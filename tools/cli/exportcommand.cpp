@@ -8,6 +8,7 @@
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
 #include "storage/filebytes.h"
+#include "storage/writeguard.h"
 #include "storage/yolofile.h"
 
 #include <QDir>
@@ -27,6 +28,31 @@ const QString exportUsage =
 // The first line of every data.yaml we write: only such a file may be written over.
 const QByteArray yamlMarker = "# brindlemark-cli export --to ultralytics";
 
+// Every character at which a line-based reader (Python's splitlines among them) breaks a line.
+bool breaksALine(const QString &path)
+{
+    for (const QChar c : path) {
+        switch (c.unicode()) {
+        case 0x0a: case 0x0b: case 0x0c: case 0x0d: case 0x1c: case 0x1d: case 0x1e: case 0x85:
+        case 0x2028: case 0x2029:
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+// The files an export writes are its own, beside the dataset: never written through a link,
+// whether it leads out of the folder, nowhere, or to a file of the user's.
+bool refuseLinkedOutput(const QString &path)
+{
+    if (!QFileInfo(path).isSymLink() && writeStaysInside(path, QFileInfo(path).absolutePath()))
+        return false;
+    Cli::printError(QStringLiteral("refusing to write through a link: ") + path);
+    return true;
+}
+
 int exportCocoFile(const QString &dir, const QString &output)
 {
     bool complete = true;
@@ -39,7 +65,9 @@ int exportCocoFile(const QString &dir, const QString &output)
         std::fflush(stdout);
     } else {
         const QString path = Cli::absolutePath(output);
-        if (!writeFileAtomically(path, json)) {
+        if (refuseLinkedOutput(path))
+            return Cli::ItemFailed;
+        if (!writeFileAtomically(path, json, QFileInfo(path).absolutePath())) {
             Cli::printError(QStringLiteral("cannot write ") + path);
             return Cli::ItemFailed;
         }
@@ -124,7 +152,7 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
             problems.append(QStringLiteral("cannot read image: ") + image);
             continue;
         }
-        if (image.contains(QLatin1Char('\n')) || image.contains(QLatin1Char('\r'))) {
+        if (breaksALine(image)) {
             problems.append(QStringLiteral("a line break in the path cannot go into an image list: ") + image);
             continue;
         }
@@ -222,6 +250,19 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
     const QDir listDir = QFileInfo(yamlPath).absoluteDir();
     const QString trainPath = listDir.filePath(QStringLiteral("train.txt"));
     const QString valPath = listDir.filePath(QStringLiteral("val.txt"));
+    for (const QString &path : {yamlPath, trainPath, valPath}) {
+        if (refuseLinkedOutput(path))
+            return Cli::ItemFailed;
+    }
+    // In a flat folder a list would land where an image's label file goes (train.png's train.txt).
+    for (const QString &image : images) {
+        const QString labels = ultralyticsLabelPath(image);
+        if (labels == trainPath || labels == valPath) {
+            Cli::printError(QStringLiteral("%1 is where the labels of %2 go; choose another folder with --output")
+                                .arg(labels, image));
+            return Cli::ItemFailed;
+        }
+    }
     // Another tool's data.yaml or image lists are never written over; our own are.
     bool ours = false;
     if (QFileInfo::exists(yamlPath)) {
@@ -272,9 +313,9 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
 
     // All three written before any replaces its file, the lists first: a full disk leaves the old
     // files, and a data.yaml never names a list that is not there.
-    PreparedFile trainFile(trainPath);
-    PreparedFile valFile(valPath);
-    PreparedFile yamlFile(yamlPath);
+    PreparedFile trainFile(trainPath, listDir.absolutePath());
+    PreparedFile valFile(valPath, listDir.absolutePath());
+    PreparedFile yamlFile(yamlPath, listDir.absolutePath());
     const std::pair<PreparedFile *, const QByteArray *> files[] = {
         {&trainFile, &train}, {&valFile, &val}, {&yamlFile, &yaml}};
     for (const auto &[file, content] : files) {

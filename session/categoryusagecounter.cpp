@@ -6,30 +6,8 @@
 #include <algorithm>
 
 CategoryUsageCounter::CategoryUsageCounter(QObject *parent)
-    : QThread(parent)
+    : RestartableWorker([this](const CategoryUsageQuery &query) { countFiles(query); }, parent)
 {
-}
-
-CategoryUsageCounter::~CategoryUsageCounter()
-{
-    requestStop();
-    wait();
-}
-
-void CategoryUsageCounter::count(const QString &label, const QStringList &paths, const QString &skip)
-{
-    requestStop();
-    wait();
-    m_label = label;
-    m_paths = paths;
-    m_skip = skip;
-    m_stop.store(false);
-    start();
-}
-
-void CategoryUsageCounter::requestStop()
-{
-    m_stop.store(true);
 }
 
 bool CategoryUsageCounter::fileUses(const QString &imagePath, const QString &label)
@@ -38,15 +16,15 @@ bool CategoryUsageCounter::fileUses(const QString &imagePath, const QString &lab
     return std::any_of(stored.cbegin(), stored.cend(), [&label](const Annotation &a) { return a.label == label; });
 }
 
-void CategoryUsageCounter::run()
+void CategoryUsageCounter::countFiles(const CategoryUsageQuery &query)
 {
     lowerCurrentThreadPriority();
     int files = 0;
-    for (const QString &path : std::as_const(m_paths)) {
-        if (m_stop.load())
+    for (const QString &path : query.paths) {
+        if (stopRequested())
             return;
-        if (path != m_skip && fileUses(path, m_label))
+        if (path != query.skip && fileUses(path, query.label))
             ++files;
     }
-    emit counted(m_label, files);
+    emit counted(query.label, files);
 }

@@ -149,28 +149,8 @@ bool isImageFile(const QString &path)
 }
 
 DirectoryLoader::DirectoryLoader(QObject *parent)
-    : QThread(parent)
+    : RestartableWorker([this](const QString &dir) { list(dir); }, parent)
 {
-}
-
-DirectoryLoader::~DirectoryLoader()
-{
-    requestStop();
-    wait();
-}
-
-void DirectoryLoader::load(const QString &dir)
-{
-    m_stop.store(true);
-    wait();
-    m_dir = dir;
-    m_stop.store(false);
-    start();
-}
-
-void DirectoryLoader::requestStop()
-{
-    m_stop.exchange(true);
 }
 
 QString DirectoryLoader::undecodableEntry(const QString &path)
@@ -257,16 +237,16 @@ void DirectoryLoader::sortPaths(QStringList &paths)
     paths = sorted;
 }
 
-void DirectoryLoader::run()
+void DirectoryLoader::list(const QString &dir)
 {
     QStringList undecodable;
     QString early;
-    const QStringList paths = listImages(m_dir, &undecodable, [this, &early](const QString &first) {
+    const QStringList paths = listImages(dir, &undecodable, [this, &dir, &early](const QString &first) {
         early = first;
-        emit chunkReady(m_dir, {first});
+        emit chunkReady(dir, {first});
     });
     if (!undecodable.isEmpty())
-        emit undecodableNames(m_dir, undecodable);
+        emit undecodableNames(dir, undecodable);
     QStringList all;
     all.reserve(paths.size());
     // Handed over already: the sorted list starts with it.
@@ -278,13 +258,13 @@ void DirectoryLoader::run()
     qsizetype size = ChunkSize;
     for (qsizetype offset = start;; offset += size, size = std::min<qsizetype>(size * 2, MaxChunkSize)) {
         if (offset >= paths.size()) {
-            emit done(m_dir, all);
+            emit done(dir, all);
             return;
         }
-        if (m_stop.load())
+        if (stopRequested())
             return;
         const QStringList chunk = paths.mid(offset, size);
-        emit chunkReady(m_dir, chunk);
+        emit chunkReady(dir, chunk);
         all += chunk;
         // Lets the receiving thread draw between chunks; pointless after the last one.
         if (offset + size < paths.size())

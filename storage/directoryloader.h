@@ -2,19 +2,17 @@
 
 #include <QString>
 #include <QStringList>
-#include <QThread>
+#include "storage/restartableworker.h"
 
-#include <atomic>
 #include <functional>
 
 // True when the file name has one of the image suffixes the listing takes ("jpg", "jpeg", "png",
 // "bmp", "webp", "tif", "tiff"), in any case.
 bool isImageFile(const QString &path);
 
-// Lists the images of one directory in collated order and hands them over in chunks.
-// load() and requestStop() run on the owner's thread; run() only on the worker. The
-// directory is replaced only while the thread is stopped, so the two share nothing else.
-class DirectoryLoader : public QThread
+// Lists the images of one directory in collated order and hands them over in chunks, on a
+// worker thread.
+class DirectoryLoader : public RestartableWorker<QString>
 {
     Q_OBJECT
 public:
@@ -22,13 +20,11 @@ public:
     static constexpr int MaxChunkSize = 3200;
 
     explicit DirectoryLoader(QObject *parent = nullptr);
-    ~DirectoryLoader() override;
 
     // Ends the running listing (at its next chunk boundary), then lists dir.
-    void load(const QString &dir);
-    void requestStop();
+    void load(const QString &dir) { restart(dir); }
 
-    QString dir() const { return m_dir; }
+    QString dir() const { return input(); }
 
     // The image files of dir (readable, not hidden, no recursion) as absolute paths in listing
     // order: numeric, case-insensitive collation. Used by the worker and by command-line tools.
@@ -51,10 +47,6 @@ signals:
     void undecodableNames(const QString &dir, const QStringList &paths);
     void done(const QString &dir, const QStringList &all);
 
-protected:
-    void run() override;
-
 private:
-    QString m_dir;
-    std::atomic<bool> m_stop{false};
+    void list(const QString &dir);
 };

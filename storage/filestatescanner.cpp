@@ -6,36 +6,16 @@
 #include <algorithm>
 
 FileStateScanner::FileStateScanner(QObject *parent)
-    : QThread(parent)
+    : RestartableWorker([this](const QStringList &paths) { scan(paths); }, parent)
 {
 }
 
-FileStateScanner::~FileStateScanner()
-{
-    requestStop();
-    wait();
-}
-
-void FileStateScanner::restart(const QStringList &paths)
-{
-    m_stop.store(true);
-    wait();
-    m_paths = paths;
-    m_stop.store(false);
-    start();
-}
-
-void FileStateScanner::requestStop()
-{
-    m_stop.exchange(true);
-}
-
-void FileStateScanner::run()
+void FileStateScanner::scan(const QStringList &paths)
 {
     lowerCurrentThreadPriority();
     bool formatFound = false;
-    for (const QString &path : std::as_const(m_paths)) {
-        if (m_stop.load())
+    for (const QString &path : paths) {
+        if (stopRequested())
             return;
         LabelFormat format = LabelFormat::None;
         const int count = countAnnotations(path, &format);

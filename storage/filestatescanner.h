@@ -2,23 +2,19 @@
 
 #include <QString>
 #include <QStringList>
-#include <QThread>
+#include "storage/restartableworker.h"
 
-#include <atomic>
-
-// Counts the stored annotations of each image for the file list.
-// restart() and requestStop() run on the owner's thread; run() only on the worker.
-class FileStateScanner : public QThread
+// Counts the stored annotations of each image for the file list, on a worker thread.
+class FileStateScanner : public RestartableWorker<QStringList>
 {
     Q_OBJECT
 public:
     explicit FileStateScanner(QObject *parent = nullptr);
-    ~FileStateScanner() override;
 
-    void restart(const QStringList &paths);
-    void requestStop();
+    // Ends the running scan, then scans paths.
+    void restart(const QStringList &paths) { RestartableWorker::restart(paths); }
 
-    QStringList paths() const { return m_paths; }
+    QStringList paths() const { return input(); }
 
 signals:
     // confirmed: objects in the image's dataset file, 0 when it has none or no file.
@@ -27,10 +23,6 @@ signals:
     // Once per scan: the first image, in the given order, that has a label file, and its format.
     void labelFormatFound(const QString &path, bool yolo);
 
-protected:
-    void run() override;
-
 private:
-    QStringList m_paths;
-    std::atomic<bool> m_stop{false};
+    void scan(const QStringList &paths);
 };

@@ -1,15 +1,10 @@
 #include "storage/pendingfileloader.h"
 
 PendingFileLoader::PendingFileLoader(QObject *parent)
-    : QThread(parent)
+    : RestartableWorker([this](const QString &dir) { read(dir); }, parent)
 {
     registerAnnotationMetaTypes();
     qRegisterMetaType<PendingFileState>("PendingFileState");
-}
-
-PendingFileLoader::~PendingFileLoader()
-{
-    wait();
 }
 
 void PendingFileLoader::load(const QString &dir)
@@ -18,9 +13,8 @@ void PendingFileLoader::load(const QString &dir)
     m_preloaded.clear();
     if (preloaded)
         return;
-    wait();
-    m_dir = dir;
-    start();
+    // A read is not stopped halfway: restart waits for it.
+    restart(dir);
 }
 
 void PendingFileLoader::preload(const QString &dir)
@@ -29,9 +23,9 @@ void PendingFileLoader::preload(const QString &dir)
     m_preloaded = dir;
 }
 
-void PendingFileLoader::run()
+void PendingFileLoader::read(const QString &dir)
 {
     bool readable = true;
-    const PendingFileState state = readPendingFileState(m_dir, &readable);
-    emit loaded(m_dir, state, readable);
+    const PendingFileState state = readPendingFileState(dir, &readable);
+    emit loaded(dir, state, readable);
 }

@@ -22,7 +22,7 @@ qint64 steadyMs()
 } // namespace
 
 ThumbLoader::ThumbLoader(QObject *parent)
-    : QThread(parent)
+    : RestartableWorker([this](const QStringList &paths) { decodeAll(paths); }, parent)
 {
     // Emitted by the ending pass on its own thread, received here on the owner's.
     connect(this, &QThread::finished, this, [this] {
@@ -31,18 +31,12 @@ ThumbLoader::ThumbLoader(QObject *parent)
     }, Qt::QueuedConnection);
 }
 
-ThumbLoader::~ThumbLoader()
-{
-    requestStop();
-    wait();
-}
-
 void ThumbLoader::restart(const QStringList &paths)
 {
     m_next = paths;
     m_hasNext = true;
     if (isRunning()) {
-        m_stop.store(true);
+        RestartableWorker::requestStop();
         return;
     }
     startNext();
@@ -50,20 +44,17 @@ void ThumbLoader::restart(const QStringList &paths)
 
 void ThumbLoader::startNext()
 {
-    // A pass whose run() has returned may still be in its last few instructions.
-    wait();
-    m_paths = m_next;
-    m_next.clear();
+    // A pass that has returned may still be in its last few instructions: restart waits for them.
+    const QStringList next = std::exchange(m_next, {});
     m_hasNext = false;
-    m_stop.store(false);
-    start();
+    RestartableWorker::restart(next);
 }
 
 void ThumbLoader::requestStop()
 {
     m_hasNext = false;
     m_next.clear();
-    m_stop.exchange(true);
+    RestartableWorker::requestStop();
 }
 
 void ThumbLoader::holdFor(int ms)
@@ -105,16 +96,16 @@ QImage ThumbLoader::decodeThumbnail(const QString &path)
     return image;
 }
 
-void ThumbLoader::run()
+void ThumbLoader::decodeAll(const QStringList &paths)
 {
     lowerCurrentThreadPriority();
-    for (const QString &path : std::as_const(m_paths)) {
-        while (!m_stop.load() && steadyMs() < m_holdUntil.load())
+    for (const QString &path : paths) {
+        while (!stopRequested() && steadyMs() < m_holdUntil.load())
             msleep(5);
-        if (m_stop.load())
+        if (stopRequested())
             return;
         const QImage image = decodeThumbnail(path);
-        if (m_stop.load())
+        if (stopRequested())
             return;
         if (!image.isNull())
             emit thumbReady(path, image);

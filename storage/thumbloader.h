@@ -4,13 +4,14 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
-#include <QThread>
+
+#include "storage/restartableworker.h"
 
 #include <atomic>
 
-// Decodes small thumbnails for the file list, letting the image reader decode at reduced size.
-// restart() and requestStop() run on the owner's thread; run() only on the worker.
-class ThumbLoader : public QThread
+// Decodes small thumbnails for the file list on a worker thread, letting the image reader decode
+// at reduced size.
+class ThumbLoader : public RestartableWorker<QStringList>
 {
     Q_OBJECT
 public:
@@ -19,17 +20,17 @@ public:
     static constexpr int MaxThumbSide = 1024;
 
     explicit ThumbLoader(QObject *parent = nullptr);
-    ~ThumbLoader() override;
 
     // Decodes paths in order instead of what it was doing. Never waits for the image being
     // decoded: the new pass starts once the old one has stopped.
     void restart(const QStringList &paths);
+    // Also forgets a pass waiting to start.
     void requestStop();
     // No decode begins within the next ms milliseconds (the user is stepping through images and
     // the decoders of the images shown need the processor). Any thread.
     void holdFor(int ms);
 
-    QStringList paths() const { return m_paths; }
+    QStringList paths() const { return input(); }
 
     // The smallest size of the image's shown aspect ratio that covers 60x44, no side above
     // MaxThumbSide; exactly 60x44 when the size is unknown.
@@ -40,15 +41,11 @@ public:
 signals:
     void thumbReady(const QString &path, const QImage &img);
 
-protected:
-    void run() override;
-
 private:
     void startNext();
+    void decodeAll(const QStringList &paths);
 
-    QStringList m_paths;
     QStringList m_next;
     bool m_hasNext = false;
-    std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_holdUntil{0};   // steady clock, ms
 };

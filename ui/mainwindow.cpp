@@ -16,8 +16,7 @@
 #include "ui/annotationeditor.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
-#include "ui/imageprefetcher.h"
-#include "ui/inputtimingprobe.h"
+#include "ui/imagestepper.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
@@ -76,13 +75,8 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     const QString startDir = startDirectory();
     if (!startDir.isEmpty())
         m_session->preload(startDir);
-    m_prefetcher = new ImagePrefetcher(this);
-    m_refineTimer = new QTimer(this);
-    m_refineTimer->setSingleShot(true);
-    m_refineTimer->setInterval(150);
-    connect(m_refineTimer, &QTimer::timeout, this, &MainWindow::refineCoarseImage);
-
     buildCentralWidget();
+    m_stepper = new ImageStepper(m_view, m_session, m_fileList, this);
     m_editor = new AnnotationEditor(m_scene, categories(), this);
     m_session->setLiveAnnotations(m_editor);
     m_status = new MainStatusBar(statusBar());
@@ -105,11 +99,9 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
 
     connectSignals();
     m_client->probeServer();
-    if (timingEnabled()) {
-        m_timingProbe = new InputTimingProbe(this, m_view->viewport(), [this] {
-            return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_editor->undoStack()->index());
-        }, this);
-    }
+    m_stepper->startTimingProbe(this, [this] {
+        return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_editor->undoStack()->index());
+    });
 
     m_status->setModelChecking();
     m_status->setUseYolo(m_session->useYolo());
@@ -138,6 +130,16 @@ QString MainWindow::currentDirectory() const
 QString MainWindow::currentImagePath() const
 {
     return m_session->currentImage();
+}
+
+QSize MainWindow::currentImageSize() const
+{
+    return m_stepper->current().fullSize;
+}
+
+ImageAdjustment MainWindow::adjustment() const
+{
+    return m_stepper->adjustment();
 }
 
 bool MainWindow::isDirty() const
@@ -209,7 +211,7 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::listingFinished, this, &MainWindow::onListingFinished);
     // A step asked for before its image was listed is taken once the next images are there.
     const auto takeDeferredStep = [this] {
-        const int step = std::exchange(m_deferredStep, 0);
+        const int step = m_stepper->takeDeferredStep();
         if (step != 0)
             stepImage(step);
     };
@@ -276,9 +278,9 @@ void MainWindow::connectSignals()
     connect(m_scene, &AnnotationScene::confirmRequested, this, &MainWindow::confirmOne, Qt::QueuedConnection);
     connect(m_scene, &AnnotationScene::statusHint, m_status, &MainStatusBar::setMessage);
     connect(m_view, &CanvasView::zoomChanged, m_status, &MainStatusBar::setZoom);
-    connect(m_view, &CanvasView::zoomChanged, this, &MainWindow::onZoomChanged);
+    connect(m_view, &CanvasView::zoomChanged, m_stepper, &ImageStepper::onZoomChanged);
     connect(m_status, &MainStatusBar::adjustmentClicked, this, [this] {
-        m_adjustmentPopup->setAdjustment(m_adjustment);
+        m_adjustmentPopup->setAdjustment(m_stepper->adjustment());
         m_adjustmentPopup->popUpAbove(m_status->adjustmentButton());
     });
     connect(m_adjustmentPopup, &AdjustmentPopup::adjustmentChanged, this, &MainWindow::setAdjustment);
@@ -286,7 +288,6 @@ void MainWindow::connectSignals()
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
     connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setUseYolo);
     connect(m_session, &FolderSession::folderFormatChanged, this, &MainWindow::showFolderFormat);
-    connect(m_prefetcher, &ImagePrefetcher::fullResolutionReady, this, &MainWindow::onFullResolution);
 
     // The model server
     connect(m_progress, &ProgressOverlay::pauseToggled, this, [this](bool paused) {
@@ -316,16 +317,6 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // A press on the canvas is the user picking: the shape drawn last is no longer fresh.
     if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonPress)
         m_editor->forgetFreshShape();
-    if (watched == m_view->viewport() && event->type() == QEvent::Paint && !m_paintWatch.isEmpty()) {
-        // Logged once the paint is done and the events queued meanwhile have run.
-        const QString milestone = m_paintWatch;
-        m_paintWatch.clear();
-        QTimer::singleShot(0, this, [this, milestone] {
-            logTiming(milestone);
-            if (m_timingProbe)
-                m_timingProbe->logWhenIdle(milestone);
-        });
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -381,7 +372,7 @@ void MainWindow::updateEmptyState()
 void MainWindow::refreshStatus()
 {
     const QString path = currentImagePath();
-    m_status->setImageInfo(path.isEmpty() ? QString() : QFileInfo(path).fileName(), m_current.fullSize,
+    m_status->setImageInfo(path.isEmpty() ? QString() : QFileInfo(path).fileName(), m_stepper->current().fullSize,
                            path.isEmpty() ? 0 : m_scene->pendingCount());
 }
 

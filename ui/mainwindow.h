@@ -2,10 +2,9 @@
 
 #include "inference/serverconfig.h"
 #include "storage/annotation.h"
-#include "ui/imagedecoder.h"
+#include "ui/imageadjustment.h"
 #include "ui/windowactions.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -21,17 +20,16 @@ class CheckRun;
 class EmptyState;
 class FileListPanel;
 class FolderSession;
-class InputTimingProbe;
-class ImagePrefetcher;
+class ImageStepper;
 class MainStatusBar;
 class ObjectListPanel;
 class ProgressOverlay;
 class QLabel;
-class QTimer;
 class QSplitter;
 class ToastWidget;
 class VllmClient;
 struct CheckSummary;
+struct DecodedImage;
 struct ImageResult;
 struct ImageState;
 struct LabelIssue;
@@ -84,10 +82,10 @@ public:
 
     QString currentDirectory() const;
     QString currentImagePath() const;
-    QSize currentImageSize() const { return m_current.fullSize; }
+    QSize currentImageSize() const;
     // Brightness and contrast of the canvas (not of the file); kept across images until reset.
     void setAdjustment(const ImageAdjustment &adjustment);
-    ImageAdjustment adjustment() const { return m_adjustment; }
+    ImageAdjustment adjustment() const;
     AdjustmentPopup *adjustmentPopup() const { return m_adjustmentPopup; }
     bool isDirty() const;
     ServerConfig serverConfig() const { return m_serverConfig; }
@@ -158,17 +156,9 @@ private:
     void toastSaveFailure(const SaveReport &report);
 
     // mainwindow_canvas.cpp
-    DecodedImage decodeForCanvas(const QString &path) const;
     void showWantedImage(const QString &path);
     void installImage(const QString &path, const DecodedImage &decoded);
     void forgetCurrentImage();
-    QSize canvasFitArea() const;
-    void prefetchNeighbours();
-    // Logs milestone (and then "idle milestone") once the canvas has painted; timing log only.
-    void watchForPaint(const QString &milestone);
-    void onZoomChanged();
-    void onFullResolution(const DecodedImage &image);
-    void refineCoarseImage();
     void adjustBy(int brightness, int contrast);
     void onEdited();
     void addDrafted(const Annotation &draft);
@@ -211,17 +201,7 @@ private:
     // The folder, the image on screen and their editor
     FolderSession *m_session = nullptr;
     AnnotationEditor *m_editor = nullptr;
-    DecodedImage m_current;
-    ImagePrefetcher *m_prefetcher = nullptr;
-    QString m_fullResolutionRequested;
-    ImageAdjustment m_adjustment;   // session memory only: a new start shows images as they are
-    int m_travel = 1;   // the direction of the last step: its next images are decoded ahead
-    QElapsedTimer m_lastStep;
-    int m_deferredStep = 0;   // a step forward from the last image listed while the listing runs
-    bool m_quickDecode = false;   // a step right after another: an image not decoded ahead comes coarse
-    QTimer *m_refineTimer = nullptr;
-    QString m_paintWatch;   // the milestone of the next canvas paint
-    InputTimingProbe *m_timingProbe = nullptr;   // only while timing is on
+    ImageStepper *m_stepper = nullptr;   // the pixels of the image shown: decode, prefetch, fit, step timing
     bool m_firstShow = true;
     bool m_lastChosenYolo = false;   // the last format chosen anywhere: new folders start with it
     bool m_dontAskCategory = false;

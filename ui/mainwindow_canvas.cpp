@@ -12,7 +12,7 @@
 #include "ui/annotationeditor.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
-#include "ui/imageprefetcher.h"
+#include "ui/imagestepper.h"
 #include "ui/labeldialog.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
@@ -41,7 +41,7 @@ bool MainWindow::showImage(const QString &path)
     }
     m_session->flushPending();
 
-    const DecodedImage decoded = decodeForCanvas(path);
+    const DecodedImage decoded = m_stepper->decode(path);
     if (decoded.isNull()) {
         const QString name = QFileInfo(path).fileName();
         m_toast->showMessage(decoded.tooLarge ? translateText("图片过大：%1").arg(name)
@@ -51,16 +51,6 @@ bool MainWindow::showImage(const QString &path)
     }
     installImage(path, decoded);
     return true;
-}
-
-DecodedImage MainWindow::decodeForCanvas(const QString &path) const
-{
-    const QSize fitArea = canvasFitArea();
-    const DecodedImage held = m_prefetcher->cached(path, fitArea);
-    if (!held.isNull())
-        return held;
-    logTiming(QStringLiteral("image decoded here ") + path);
-    return decodeImage(path, fitArea, DecodeUse::Shown, m_quickDecode);
 }
 
 void MainWindow::showWantedImage(const QString &path)
@@ -73,14 +63,8 @@ void MainWindow::showWantedImage(const QString &path)
 void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
 {
     m_editor->setLoading(true);
-    m_current = decoded;
-    // Prefetched images come adjusted from their thread; one decoded here, or before the
-    // setting changed, is adjusted now: never shown as decoded while a setting is on.
-    if (m_current.adjustment != m_adjustment)
-        m_current.setAdjustment(m_adjustment);
-    m_fullResolutionRequested.clear();
     const QList<Annotation> annotations = m_session->enterImage(path);
-    m_view->setImage(m_current.shown(), m_current.fullSize);
+    m_stepper->install(decoded);
     m_editor->load(annotations);
     m_editor->setLoading(false);
 
@@ -90,24 +74,14 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     updateSavedIndicator();
     updateEmptyState();
     refreshPanels();
-    watchForPaint(QStringLiteral("image painted ") + path);
-    m_prefetcher->insert(m_current);
-    // Made good once the user stops on it.
-    if (decoded.coarse)
-        m_refineTimer->start();
-    else
-        m_refineTimer->stop();
-    // After this image is painted: the decoding of its neighbours must not delay it.
-    QTimer::singleShot(0, this, &MainWindow::prefetchNeighbours);
+    m_stepper->settle(path);
 }
 
 void MainWindow::forgetCurrentImage()
 {
     m_editor->setLoading(true);
     m_session->leaveImage();
-    m_current = DecodedImage();
-    m_fullResolutionRequested.clear();
-    m_view->clear();
+    m_stepper->forget();
     m_editor->clear();
     m_editor->setLoading(false);
 }
@@ -119,19 +93,16 @@ void MainWindow::stepImage(int step)
     if (n == 0 || step == 0)
         return;
     const QString current = currentImagePath();
-    m_travel = step > 0 ? 1 : -1;
+    m_stepper->noteDirection(step);
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
     // A large folder shows its first image before the rest is listed: the next one comes soon.
     if (step > 0 && m_session->isListing() && c + 1 >= n) {
-        m_deferredStep = step;
+        m_stepper->deferStep(step);
         return;
     }
-    // Steps closer together than this come from a held key: the prefetcher may not keep up, and
-    // an image that must be decoded here comes coarse rather than late.
-    m_quickDecode = m_lastStep.isValid() && m_lastStep.elapsed() < 300;
-    m_lastStep.start();
-    const auto unquick = qScopeGuard([this] { m_quickDecode = false; });
+    m_stepper->beginStep();
+    const auto stepEnded = qScopeGuard([this] { m_stepper->endStep(); });
     // Images that cannot be decoded are stepped over, not stopped at: the step goes on.
     QStringList skipped;
     for (qsizetype i = 1; i <= n; ++i) {
@@ -148,119 +119,18 @@ void MainWindow::stepImage(int step)
         m_toast->showMessage(translateText("无法解码，已跳过：%1").arg(skipped.join(QStringLiteral(", "))));
 }
 
-QSize MainWindow::canvasFitArea() const
-{
-    // The view keeps 40 pixels around a fitted image. Its whole size, not the viewport's, so that
-    // scroll bars coming and going do not make the decoded neighbours look too small.
-    const double dpr = devicePixelRatioF();
-    QSize area = m_view->size() - QSize(80, 80);
-    if (!m_view->isVisible() || area.width() < 100 || area.height() < 100)
-        area = QSize(1600, 1000);
-    return QSize(int(area.width() * dpr), int(area.height() * dpr));
-}
-
-void MainWindow::prefetchNeighbours()
-{
-    const QString current = currentImagePath();
-    const QStringList paths = m_session->imagePaths();
-    const qsizetype n = paths.size();
-    const qsizetype c = m_session->indexOf(current);
-    if (n < 2 || c < 0)
-        return;
-    // The images the next steps would show: three ahead in the direction of travel, one back.
-    QStringList wanted;
-    auto nextShown = [&](qsizetype from, int step) -> qsizetype {
-        for (qsizetype i = 1; i < n; ++i) {
-            const qsizetype index = ((from + i * step) % n + n) % n;
-            if (m_fileList->isShown(paths.at(index)))
-                return index;
-        }
-        return -1;
-    };
-    qsizetype ahead = c;
-    for (int k = 0; k < 3; ++k) {
-        ahead = nextShown(ahead, m_travel);
-        if (ahead < 0 || ahead == c || wanted.contains(paths.at(ahead)))
-            break;
-        wanted.append(paths.at(ahead));
-        if (k == 0) {
-            const qsizetype back = nextShown(c, -m_travel);
-            if (back >= 0 && back != c && !wanted.contains(paths.at(back)))
-                wanted.append(paths.at(back));
-        }
-    }
-    // The image shown stays held so that stepping back to it is instant.
-    m_prefetcher->prefetch(QStringList{current} + wanted, canvasFitArea());
-}
-
-void MainWindow::watchForPaint(const QString &milestone)
-{
-    if (!timingEnabled())
-        return;
-    m_paintWatch = milestone;
-    m_view->viewport()->update();
-}
-
-void MainWindow::onZoomChanged()
-{
-    const QString current = currentImagePath();
-    if (current.isEmpty() || m_fullResolutionRequested == current)
-        return;
-    // A coarse image is made good first; the zoom is looked at again then.
-    if (m_current.coarse)
-        return;
-    if (needsMoreResolution(m_current, m_view->zoomFactor(), devicePixelRatioF())) {
-        m_fullResolutionRequested = current;
-        logTiming(QStringLiteral("detail requested ") + current);
-        m_prefetcher->requestFullResolution(current);
-    }
-}
-
-void MainWindow::onFullResolution(const DecodedImage &image)
-{
-    if (image.path != currentImagePath() || image.fullSize != m_current.fullSize)
-        return;
-    // A coarse image's replacement that comes after full detail would take detail away.
-    if (image.fitInto.isValid() && !m_current.coarse)
-        return;
-    m_current = image;
-    if (m_current.adjustment != m_adjustment)
-        m_current.setAdjustment(m_adjustment);
-    m_view->replaceImagePixels(m_current.shown());
-    watchForPaint(QStringLiteral("detail painted ") + image.path);
-    if (image.fitInto.isValid()) {
-        // A coarse image made good: held instead of it, and maybe the user zoomed in meanwhile.
-        m_prefetcher->insert(m_current);
-        onZoomChanged();
-    }
-}
-
-void MainWindow::refineCoarseImage()
-{
-    if (m_current.coarse && m_current.path == currentImagePath())
-        m_prefetcher->requestFullResolution(m_current.path, canvasFitArea());
-}
-
 void MainWindow::setAdjustment(const ImageAdjustment &adjustment)
 {
     const ImageAdjustment a = adjustment.clamped();
     m_status->setAdjustment(a);
     m_adjustmentPopup->setAdjustment(a);
-    if (a == m_adjustment)
-        return;
-    m_adjustment = a;
-    m_prefetcher->setAdjustment(a);
-    if (m_current.isNull())
-        return;
-    // From the decoded pixels, not from the ones shown: steps do not pile up rounding.
-    m_current.setAdjustment(a);
-    m_view->replaceImagePixels(m_current.shown());
-    watchForPaint(QStringLiteral("adjustment painted"));
+    m_stepper->setAdjustment(a);
 }
 
 void MainWindow::adjustBy(int brightness, int contrast)
 {
-    setAdjustment({m_adjustment.brightness + brightness, m_adjustment.contrast + contrast});
+    const ImageAdjustment now = m_stepper->adjustment();
+    setAdjustment({now.brightness + brightness, now.contrast + contrast});
 }
 
 void MainWindow::onEdited()

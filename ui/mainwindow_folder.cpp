@@ -9,7 +9,7 @@
 #include "ui/annotationeditor.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
-#include "ui/imageprefetcher.h"
+#include "ui/imagestepper.h"
 #include "ui/markcheckedcommand.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
@@ -70,7 +70,7 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     // New label files get the format of the folder's label files, else the one chosen for it.
     m_session->setFallbackYolo(WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo));
     rebuildRecentMenu();
-    m_prefetcher->clear();
+    m_stepper->dropHeldImages();
     m_session->open(dir, preferredImage);
     forgetCurrentImage();
     m_fileList->setDirectory(QFileInfo(dir).fileName());
@@ -180,7 +180,7 @@ void MainWindow::deleteImage(const QString &path)
         m_toast->showMessage(translateText("移入回收站失败，文件未删除"));
         return;
     }
-    m_prefetcher->forget(path);
+    m_stepper->dropHeldImage(path);
     if (removal.wasCurrent)
         forgetCurrentImage();
     m_fileList->removePath(path);

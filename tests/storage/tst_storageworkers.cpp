@@ -1,6 +1,7 @@
 #include "storage/annotation.h"
 #include "storage/directoryloader.h"
 #include "storage/filestatescanner.h"
+#include "storage/restartableworker.h"
 #include "storage/thumbloader.h"
 
 #include "storagefixtures.h"
@@ -9,6 +10,41 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+// Counts to its input, one number each time the gate is open; obeys the stop flag only if told to.
+class CountingWorker : public RestartableWorker<int>
+{
+    Q_OBJECT
+public:
+    explicit CountingWorker(bool obeysStop)
+        : RestartableWorker([this](const int &n) { count(n); }, nullptr)
+        , m_obeysStop(obeysStop)
+    {
+    }
+    bool begin(int n, unsigned long waitMs = ULONG_MAX) { return restart(n, waitMs); }
+    void open() { m_gate.store(true); }
+    bool entered() const { return m_entered.load(); }
+
+signals:
+    void counted(int n);
+
+private:
+    void count(int n)
+    {
+        m_entered.store(true);
+        for (int i = 0; i < n; ++i) {
+            while (!m_gate.load() && !(m_obeysStop && stopRequested()))
+                QThread::msleep(1);
+            if (m_obeysStop && stopRequested())
+                return;
+        }
+        emit counted(n);
+    }
+
+    const bool m_obeysStop;
+    std::atomic<bool> m_gate{false};
+    std::atomic<bool> m_entered{false};
+};
 
 class TestStorageWorkers : public QObject
 {
@@ -34,6 +70,8 @@ private slots:
     void thumbnailsOfLargeOneBitImages();
     void thumbLoaderStopsAndRestarts();
     void states();
+    void restartableWorker_data();
+    void restartableWorker();
 
 private:
     static QStringList names(const QStringList &paths);
@@ -379,6 +417,60 @@ void TestStorageWorkers::states()
         QCOMPARE(ready[i][1].toInt(), expected[i]);
         QCOMPARE(ready[i][2].toBool(), labelFile[i]);
     }
+}
+
+// The base of the worker threads: a run blocked at the gate while the owner restarts, stops or
+// destroys the worker; then which runs reported their end.
+void TestStorageWorkers::restartableWorker_data()
+{
+    QTest::addColumn<bool>("obeysStop");
+    QTest::addColumn<int>("second");            // the input of a restart while the first run waits; 0: none
+    QTest::addColumn<int>("waitMs");            // how long that restart waits; 0: as long as it takes
+    QTest::addColumn<bool>("restarted");        // what it returns
+    QTest::addColumn<QString>("then");          // "open" the gate, "stop" the run, "destroy" the worker
+    QTest::addColumn<QList<int>>("finished");   // the runs that counted to their end
+
+    QTest::newRow("a run ends") << true << 0 << 0 << false << "open" << QList<int>{3};
+    QTest::newRow("restart stops the run under way") << true << 5 << 0 << true << "open" << QList<int>{5};
+    QTest::newRow("a stopped run reports nothing") << true << 0 << 0 << false << "stop" << QList<int>();
+    QTest::newRow("destroyed while running: stops and waits") << true << 0 << 0 << false << "destroy" << QList<int>();
+    QTest::newRow("destroyed after a restart") << true << 5 << 0 << true << "destroy" << QList<int>();
+    QTest::newRow("a run that does not stop in time keeps its input")
+        << false << 5 << 50 << false << "open" << QList<int>{3};
+}
+
+void TestStorageWorkers::restartableWorker()
+{
+    QFETCH(bool, obeysStop);
+    QFETCH(int, second);
+    QFETCH(int, waitMs);
+    QFETCH(bool, restarted);
+    QFETCH(QString, then);
+    QFETCH(QList<int>, finished);
+
+    auto worker = std::make_unique<CountingWorker>(obeysStop);
+    QList<int> counted;
+    connect(worker.get(), &CountingWorker::counted, this, [&counted](int n) { counted << n; });
+    QVERIFY(worker->begin(3));
+    QTRY_VERIFY(worker->entered());
+    QVERIFY(worker->isRunning());
+    if (second != 0) {
+        QCOMPARE(worker->begin(second, waitMs > 0 ? ulong(waitMs) : ULONG_MAX), restarted);
+        QCOMPARE(worker->input(), restarted ? second : 3);
+        QVERIFY(worker->isRunning());
+    }
+    if (then == QLatin1String("open")) {
+        worker->open();
+        QTRY_VERIFY(worker->isFinished());
+    } else if (then == QLatin1String("stop")) {
+        worker->requestStop();
+        QTRY_VERIFY(worker->isFinished());
+    } else {
+        worker.reset();
+    }
+    // What the runs emitted before they ended is queued here by now.
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(counted, finished);
 }
 
 BRINDLE_TEST_MAIN(TestStorageWorkers)

@@ -1,4 +1,4 @@
-#include "checkerfixtures.h"
+#include "checker/checkerfixtures.h"
 #include "support/clirunner.h"
 #include "support/fakeopenaiserver.h"
 #include "testmain.h"

@@ -1,5 +1,5 @@
-#include "layoutfixtures.h"
-#include "storagefixtures.h"
+#include "storage/layoutfixtures.h"
+#include "storage/storagefixtures.h"
 #include "support/clirunner.h"
 #include "testmain.h"
 

@@ -1,0 +1,46 @@
+#pragma once
+
+// A dataset of four small images and the real main window opened on it, for the main window tests.
+
+#include "ui/mainwindow.h"
+#include "windowfixture.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class MainWindowFixture
+{
+protected:
+    // Called by the test's init(): the Chinese interface, settings and trash emptied, a fresh dataset.
+    void prepareDataset()
+    {
+        setLanguage(QStringLiteral("zh_CN"));
+        QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark")).clear();
+        QDir(qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash")).removeRecursively();
+        m_tmp = std::make_unique<QTemporaryDir>();
+        m_dir = m_tmp->path() + QStringLiteral("/ds");
+        m_images = WindowFixture::makeImages(m_dir, 4);
+        QCOMPARE(m_images.size(), 4);
+    }
+
+    std::unique_ptr<MainWindow> openWindow(const QString &path = QString())
+    {
+        auto window = std::make_unique<MainWindow>(path);
+        window->show();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return nullptr;
+        return window;
+    }
+
+    bool waitForImage(MainWindow &window, const QString &path)
+    {
+        return QTest::qWaitFor([&] { return window.currentImagePath() == path; }, 5000);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_dir;
+    QStringList m_images;
+};

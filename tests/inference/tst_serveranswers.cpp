@@ -21,7 +21,7 @@ using Run = ClientRun;
 
 // What the client makes of the server's answers: retries, failures, caps, time-outs, filters, and
 // the probe of the model list.
-class TestServerAnswers : public QObject
+class TestServerAnswers : public QObject, protected ClientFixture
 {
     Q_OBJECT
 
@@ -45,15 +45,6 @@ private slots:
     void probe_data();
     void probe();
     void probeRefused();
-
-private:
-    QString image(QSize size, const QString &name = QString());
-    AutoLabelTask task(const QStringList &paths, int concurrency = 1) const;
-
-    QTemporaryDir m_dir;
-    FakeOpenAiServer *m_server = nullptr;
-    VllmClient *m_client = nullptr;
-    int m_imageCount = 0;
 };
 
 void TestServerAnswers::initTestCase()
@@ -64,27 +55,12 @@ void TestServerAnswers::initTestCase()
 
 void TestServerAnswers::init()
 {
-    m_server = new FakeOpenAiServer(this);
-    QVERIFY(m_server->listen());
-    m_client = new VllmClient(this);
+    QVERIFY(startServer(this));
 }
 
 void TestServerAnswers::cleanup()
 {
-    delete m_client;
-    m_client = nullptr;
-    delete m_server;
-    m_server = nullptr;
-}
-
-QString TestServerAnswers::image(QSize size, const QString &name)
-{
-    return writeTestImage(m_dir.path(), size, name.isEmpty() ? QStringLiteral("img%1.png").arg(++m_imageCount) : name);
-}
-
-AutoLabelTask TestServerAnswers::task(const QStringList &paths, int concurrency) const
-{
-    return testTask(m_server->baseUrl(), paths, concurrency);
+    stopServer();
 }
 
 void TestServerAnswers::failureRules_data()

@@ -29,7 +29,7 @@ QString jpegSizeOf(const QString &dataUrl)
 } // namespace
 
 // The request queue: what is sent, how many at a time, and how a task starts, pauses and ends.
-class TestVllmClient : public QObject
+class TestVllmClient : public QObject, protected ClientFixture
 {
     Q_OBJECT
 
@@ -56,15 +56,6 @@ private slots:
     void pauseThenCancel();
     void pauseThenResume();
     void destroyedWhileBusy();
-
-private:
-    QString image(QSize size, const QString &name = QString());
-    AutoLabelTask task(const QStringList &paths, int concurrency = 1) const;
-
-    QTemporaryDir m_dir;
-    FakeOpenAiServer *m_server = nullptr;
-    VllmClient *m_client = nullptr;
-    int m_imageCount = 0;
 };
 
 void TestVllmClient::initTestCase()
@@ -75,27 +66,12 @@ void TestVllmClient::initTestCase()
 
 void TestVllmClient::init()
 {
-    m_server = new FakeOpenAiServer(this);
-    QVERIFY(m_server->listen());
-    m_client = new VllmClient(this);
+    QVERIFY(startServer(this));
 }
 
 void TestVllmClient::cleanup()
 {
-    delete m_client;
-    m_client = nullptr;
-    delete m_server;
-    m_server = nullptr;
-}
-
-QString TestVllmClient::image(QSize size, const QString &name)
-{
-    return writeTestImage(m_dir.path(), size, name.isEmpty() ? QStringLiteral("img%1.png").arg(++m_imageCount) : name);
-}
-
-AutoLabelTask TestVllmClient::task(const QStringList &paths, int concurrency) const
-{
-    return testTask(m_server->baseUrl(), paths, concurrency);
+    stopServer();
 }
 
 void TestVllmClient::requestBody_data()

@@ -12,6 +12,9 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include "support/fakeopenaiserver.h"
 
 inline const QString kCat = QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"score\":0.9}]");
 
@@ -80,3 +83,37 @@ inline QString imageUrlOf(const QJsonObject &body)
     const QJsonArray parts = body.value("messages").toArray().at(1).toObject().value("content").toArray();
     return parts.at(1).toObject().value("image_url").toObject().value("url").toString();
 }
+
+// A fake server and a client made afresh for each test function, images written in one folder.
+// The test class derives from it beside QObject and calls these from init() and cleanup().
+class ClientFixture
+{
+protected:
+    bool startServer(QObject *parent)
+    {
+        m_server = new FakeOpenAiServer(parent);
+        m_client = new VllmClient(parent);
+        return m_dir.isValid() && m_server->listen();
+    }
+    void stopServer()
+    {
+        delete m_client;
+        m_client = nullptr;
+        delete m_server;
+        m_server = nullptr;
+    }
+    QString image(QSize size, const QString &name = QString())
+    {
+        return writeTestImage(m_dir.path(), size,
+                              name.isEmpty() ? QStringLiteral("img%1.png").arg(++m_imageCount) : name);
+    }
+    AutoLabelTask task(const QStringList &paths, int concurrency = 1) const
+    {
+        return testTask(m_server->baseUrl(), paths, concurrency);
+    }
+
+    QTemporaryDir m_dir;
+    FakeOpenAiServer *m_server = nullptr;
+    VllmClient *m_client = nullptr;
+    int m_imageCount = 0;
+};

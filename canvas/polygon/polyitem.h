@@ -30,7 +30,7 @@ public:
     // vertex handles; its record keeps every point.
     static constexpr qsizetype kDetailPoints = 2000;
     // Points drawn at most for one polygon at any zoom.
-    static constexpr qsizetype kMaxDrawnPoints = 8192;
+    static constexpr qsizetype kMaxDrawnPoints = 2048;
     // The outline as painted at the current zoom: the record's points, or fewer when detailed.
     QPolygonF drawnOutline() const;
 

@@ -1,11 +1,14 @@
 #include "canvas/polygon/polyitem.h"
 
+#include "canvas/polygon/outlinedetail.h"
+
 #include <QCursor>
 #include <QGraphicsSceneMouseEvent>
 #include <QLineF>
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 PolyItem::PolyItem(const Annotation &annotation, QGraphicsItem *parent)
     : ShapeItemBase(annotation, parent)
@@ -17,10 +20,36 @@ void PolyItem::setAnnotation(const Annotation &annotation)
     replaceAnnotation(annotation, &Annotation::points);
 }
 
+QRectF PolyItem::pointBounds() const
+{
+    const QList<QPointF> &points = m_ann.points;
+    if (m_detail.source.constData() != points.constData() || m_detail.source.size() != points.size()) {
+        m_detail = Detail();
+        m_detail.source = points;
+        m_detail.bounds = polygon().boundingRect();
+    }
+    return m_detail.bounds;
+}
+
+QPolygonF PolyItem::drawnOutline() const
+{
+    if (!detailed())
+        return polygon();
+    pointBounds();   // renews the cache when the points changed
+    // One outline per power of two of the zoom: a cell stays within a screen pixel.
+    const int level = int(std::floor(std::log2(paintScale())));
+    if (!m_detail.outlineKnown || m_detail.level != level) {
+        m_detail.outline = simplifiedOutline(m_ann.points, std::ldexp(1.0, -level), kMaxDrawnPoints);
+        m_detail.level = level;
+        m_detail.outlineKnown = true;
+    }
+    return m_detail.outline;
+}
+
 QRectF PolyItem::boundingRect() const
 {
     const double m = 4 / hitScale();
-    const QRectF r = polygon().boundingRect();
+    const QRectF r = pointBounds();
     return r.adjusted(-m, -m, m, m) | decorationBounds(r, false);
 }
 
@@ -28,9 +57,9 @@ QPainterPath PolyItem::shape() const
 {
     QPainterPath path;
     path.setFillRule(Qt::OddEvenFill);
-    path.addPolygon(polygon());
+    path.addPolygon(drawnOutline());
     path.closeSubpath();
-    if (!isSelected() || m_ann.points.isEmpty())
+    if (!isSelected() || m_ann.points.isEmpty() || detailed())
         return path;
     // Vertices of a selected polygon are hit within their tolerance, also outside the outline.
     const double radius = 5 / hitScale();
@@ -40,13 +69,13 @@ QPainterPath PolyItem::shape() const
         discs.addEllipse(p, radius, radius);
     const double m = 4 / hitScale();
     QPainterPath bounds;
-    bounds.addRect(polygon().boundingRect().adjusted(-m, -m, m, m));
+    bounds.addRect(pointBounds().adjusted(-m, -m, m, m));
     return path.united(discs.intersected(bounds));
 }
 
 int PolyItem::vertexAt(const QPointF &pos) const
 {
-    if (!isSelected())
+    if (!isSelected() || detailed())
         return -1;
     const double tolerance = 5 / hitScale();
     for (int i = 0; i < m_ann.points.size(); ++i) {
@@ -129,7 +158,7 @@ void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidge
     if (m_ann.points.size() < 2)
         return;
     const double s = paintScale();
-    const QPolygonF poly = polygon();
+    const QPolygonF poly = drawnOutline();
     if (isSelected()) {
         QPen halo(Qt::white, 6);
         halo.setCosmetic(true);
@@ -146,7 +175,7 @@ void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidge
     painter->setBrush(fill);
     painter->drawPolygon(poly, Qt::OddEvenFill);
     painter->setRenderHint(QPainter::Antialiasing, antialiased);
-    paintOutline(painter, poly.boundingRect(), [this, &poly](QPainter *p) {
+    paintOutline(painter, pointBounds(), [this, &poly](QPainter *p) {
         p->setPen(outlinePen());
         p->setBrush(Qt::NoBrush);
         p->drawPolygon(poly, Qt::OddEvenFill);
@@ -154,11 +183,11 @@ void PolyItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidge
 
     painter->save();
     painter->scale(1 / s, 1 / s);
-    const QRectF b = poly.boundingRect();
+    const QRectF b = pointBounds();
     const QRectF R(b.topLeft() * s, b.bottomRight() * s);
     paintTag(painter, R, false);
     paintBadge(painter, R);
-    if (isSelected()) {
+    if (isSelected() && !detailed()) {
         for (int i = 0; i < poly.size(); ++i)
             paintHandle(painter, poly.at(i) * s, i == m_hoverPart);
     }

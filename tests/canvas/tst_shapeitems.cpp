@@ -43,6 +43,8 @@ private slots:
     void paintPendingColour();
     void paintSelectedHandles();
     void paintOnePointPolygonDrawsNothing();
+    void detailedOutline_data();
+    void detailedOutline();
     void paintDifficultTagWithEmptyLabel();
     void hoverCursor_data();
     void hoverCursor();
@@ -426,6 +428,65 @@ void TestShapeItems::paintOnePointPolygonDrawsNothing()
     QCOMPARE(f.grab(), empty);
     f.scene->applyState(id, polygon("dog", {{150, 150}, {200, 200}}));
     QVERIFY(f.grab() != empty);
+}
+
+void TestShapeItems::detailedOutline_data()
+{
+    QTest::addColumn<qsizetype>("points");
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<bool>("handles");   // each vertex drawn and hit as its own handle
+
+    QTest::newRow("few points: every one drawn") << qsizetype(300) << 1.0 << true;
+    QTest::newRow("few points, zoomed out") << qsizetype(300) << 0.1 << true;
+    QTest::newRow("at the limit: every one drawn") << PolyItem::kDetailPoints << 1.0 << true;
+    QTest::newRow("just past the limit") << PolyItem::kDetailPoints + 1 << 1.0 << false;
+    QTest::newRow("100,000 points at fit zoom") << qsizetype(100000) << 0.4 << false;
+    QTest::newRow("100,000 points at 800 %") << qsizetype(100000) << 8.0 << false;
+    QTest::newRow("a million points at 100 %") << qsizetype(1000000) << 1.0 << false;
+    QTest::newRow("a million points at 3200 %") << qsizetype(1000000) << 32.0 << false;
+}
+
+// A polygon past the limit is drawn with at most kMaxDrawnPoints of its own points, in order,
+// within a screen pixel of the whole; the item's record keeps every point.
+void TestShapeItems::detailedOutline()
+{
+    QFETCH(qsizetype, points);
+    QFETCH(double, zoom);
+    QFETCH(bool, handles);
+    const QList<QPointF> ring = wavyRing(points, {200, 150}, 120, 64);
+    PolyItem item(polygon("ring", ring));
+    item.setViewScale(zoom);
+    item.setSelected(true);
+
+    const QPolygonF drawn = item.drawnOutline();
+    QCOMPARE(item.annotation().points, ring);
+    if (handles) {
+        QCOMPARE(drawn, QPolygonF(ring));
+    } else {
+        QVERIFY2(drawn.size() <= PolyItem::kMaxDrawnPoints, qPrintable(QString::number(drawn.size())));
+        QVERIFY(drawn.size() >= 50);   // still a wavy ring, not a few corners
+    }
+    qsizetype at = 0;
+    for (const QPointF &p : drawn) {
+        while (at < ring.size() && ring.at(at) != p)
+            ++at;
+        QVERIFY2(at < ring.size(), "a drawn point that the record lacks, or out of order");
+    }
+    const QRectF full = QPolygonF(ring).boundingRect();
+    const QRectF shown = drawn.boundingRect();
+    const double pixel = 1.5 / zoom;
+    QVERIFY(std::abs(full.left() - shown.left()) <= pixel && std::abs(full.right() - shown.right()) <= pixel);
+    QVERIFY(std::abs(full.top() - shown.top()) <= pixel && std::abs(full.bottom() - shown.bottom()) <= pixel);
+    QCOMPARE(item.vertexAt(ring.at(points / 3)) >= 0, handles);
+
+    // A move renews the drawn outline and keeps every point.
+    Annotation moved = item.annotation();
+    for (QPointF &p : moved.points)
+        p += QPointF(10, 0);
+    item.setAnnotation(moved);
+    QCOMPARE(item.annotation().points.size(), points);
+    QCOMPARE(item.drawnOutline().first(), ring.first() + QPointF(10, 0));
+    QVERIFY(item.boundingRect().contains(full.translated(10, 0)));
 }
 
 void TestShapeItems::paintDifficultTagWithEmptyLabel()

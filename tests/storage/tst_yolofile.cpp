@@ -217,6 +217,19 @@ void TestYoloFile::readLines_data()
                                                    << QList<Annotation>{box("cat", centre)} << QString();
     QTest::newRow("exponent and plus sign") << QByteArray("0 5e-1 +0.5 0.5E0 .5\n")
                                             << QList<Annotation>{box("cat", centre)} << QString();
+    QTest::newRow("signs, leading dot, trailing dot") << QByteArray("0 -0.0 +0.5 .5 1.\n")
+                                                      << QList<Annotation>{box("cat", QRectF(-50, 0, 100, 100))} << QString();
+    QTest::newRow("digits past what a double holds") << QByteArray("0 0.500000000000000000000000000000000000001 0.5 0.5 0.5\n")
+                                                     << QList<Annotation>{box("cat", centre)} << QString();
+    QTest::newRow("overflowing coordinate skips the line") << QByteArray("0 1e400 0.5 0.5 0.5\n1 0.5 0.5 0.5 0.5\n")
+                                                           << QList<Annotation>{box("dog", centre)} << QStringLiteral("unusable_line 1");
+    QTest::newRow("hexadecimal is no coordinate") << QByteArray("0 0x1p-1 0.5 0.5 0.5\n")
+                                                  << QList<Annotation>{} << QStringLiteral("unusable_line 1");
+    QTest::newRow("nan is no coordinate") << QByteArray("0 0.5 nan 0.5 0.5\n")
+                                          << QList<Annotation>{} << QStringLiteral("unusable_line 1");
+    QTest::newRow("bad number deep in a polygon row")
+        << QByteArray("0 0.1 0.1 0.9 0.1 0.5 0.9 0.5 0.5x 0.2 0.2\n1 0.5 0.5 0.5 0.5\n")
+        << QList<Annotation>{box("dog", centre)} << QStringLiteral("unusable_line 1");
     QTest::newRow("zero-size box kept") << QByteArray("0 0.5 0.5 0 0\n")
                                         << QList<Annotation>{box("cat", QRectF(100, 50, 0, 0))} << QString();
     QTest::newRow("box corners read as a box") << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n")
@@ -290,6 +303,9 @@ void TestYoloFile::roundTrip_data()
                              polygon("c", {{50, 25}, {50, 75}, {150, 75}, {150, 25}}),
                              polygon("c", {{50, 25}, {150, 25}, {150, 75}, {60, 75}}), box("a", QRectF(1, 2, 3, 4))};
     QTest::newRow("no objects: an empty file, a background image") << QList<Annotation>{};
+    // A traced mask outline of a million points, an 18 MB row: every point is written and read back.
+    QTest::newRow("polygon of a million points")
+        << QList<Annotation>{polygon("ring", wavyRing(1000000, {100, 50}, 40)), box("b", QRectF(5, 5, 10, 10))};
 }
 
 // Every row is read back, and a file with a polygon holds no row that a training tool would take

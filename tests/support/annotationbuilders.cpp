@@ -1,5 +1,7 @@
 #include "support/annotationbuilders.h"
 
+#include <cmath>
+
 #include <QDir>
 #include <QStringList>
 
@@ -19,6 +21,19 @@ Annotation box(const QString &label, double left, double top, double right, doub
                double confidence)
 {
     return box(label, QRectF(QPointF(left, top), QPointF(right, bottom)), pending, confidence);
+}
+
+QList<QPointF> wavyRing(qsizetype count, const QPointF &centre, double r, int step)
+{
+    QList<QPointF> points;
+    points.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) {
+        const double a = 2 * M_PI * double(i) / double(count);
+        const double radius = r * (1 + 0.1 * std::sin(a * 50));
+        points.append(QPointF(std::round((centre.x() + radius * std::cos(a)) * step) / step,
+                              std::round((centre.y() + radius * std::sin(a)) * step) / step));
+    }
+    return points;
 }
 
 Annotation polygon(const QString &label, const QList<QPointF> &points, int pending, double confidence,

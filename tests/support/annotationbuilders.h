@@ -17,6 +17,10 @@ Annotation box(const QString &label, double left, double top, double right, doub
                double confidence = -1.0);
 Annotation polygon(const QString &label, const QList<QPointF> &points, int pending = 0, double confidence = -1.0,
                    bool difficult = false);
+// A wavy ring of count points around centre, radius r, as a traced mask outline gives: the
+// points are on a grid of 1/step image pixels, so that any image size of whole pixels writes
+// them to a label file and reads them back unchanged.
+QList<QPointF> wavyRing(qsizetype count, const QPointF &centre, double r, int step = 4);
 
 // Pending results stated in a line, for tests of the pending file: "img1.png: cat dog; img2.png:
 // bird" is one pending box per label (all at the same place) for each image of dir.

@@ -20,6 +20,8 @@ class LabelChecker : public RestartableWorker<LabelCheckInput>
 
 public:
     explicit LabelChecker(QObject *parent = nullptr);
+    // The job runs this class's members: it must end before they are gone.
+    ~LabelChecker() override { stop(); }
 
     // Stops a running pass (waiting up to 10 s), then checks paths against classes.
     // Returns false, starting nothing, when the running pass did not end in time.

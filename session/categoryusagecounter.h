@@ -19,6 +19,8 @@ class CategoryUsageCounter : public RestartableWorker<CategoryUsageQuery>
     Q_OBJECT
 public:
     explicit CategoryUsageCounter(QObject *parent = nullptr);
+    // The job runs this class's members: it must end before they are gone.
+    ~CategoryUsageCounter() override { stop(); }
 
     // Counts the images of paths, except skip, whose label file holds label (exact name).
     void count(const QString &label, const QStringList &paths, const QString &skip)

@@ -20,6 +20,8 @@ public:
     static constexpr int MaxChunkSize = 3200;
 
     explicit DirectoryLoader(QObject *parent = nullptr);
+    // The job runs this class's members: it must end before they are gone.
+    ~DirectoryLoader() override { stop(); }
 
     // Ends the running listing (at its next chunk boundary), then lists dir.
     void load(const QString &dir) { restart(dir); }

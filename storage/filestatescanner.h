@@ -10,6 +10,8 @@ class FileStateScanner : public RestartableWorker<QStringList>
     Q_OBJECT
 public:
     explicit FileStateScanner(QObject *parent = nullptr);
+    // The job runs this class's members: it must end before they are gone.
+    ~FileStateScanner() override { stop(); }
 
     // Ends the running scan, then scans paths.
     void restart(const QStringList &paths) { RestartableWorker::restart(paths); }

@@ -13,6 +13,8 @@ class PendingFileLoader : public RestartableWorker<QString>
     Q_OBJECT
 public:
     explicit PendingFileLoader(QObject *parent = nullptr);
+    // The job runs this class's members: it must end before they are gone.
+    ~PendingFileLoader() override { stop(); }
 
     // Waits for a running read to end, then reads dir's file; the first load() of a dir read
     // ahead of time by preload() only takes that read.

@@ -11,8 +11,9 @@
 // asks the job under way to stop, waits for it, takes the new input and starts anew. The job
 // polls stopRequested() and reports by signals carrying copies; it reads nothing but its input
 // (kept here, untouched while it runs), so the two threads share only the stop flag.
-// Destroying the worker stops the job and waits for it. A subclass is destroyed before that wait:
-// its job may read the input, stopRequested() and atomics of its own, nothing a subclass frees.
+// Destroying the worker stops the job and waits for it. A subclass whose job calls its members
+// (or emits its signals) stops it in its own destructor: by the time the destructor here runs, the
+// subclass is gone.
 // Everything but stopRequested() belongs to the owner's thread.
 template <typename Input>
 class RestartableWorker : public QThread

@@ -20,6 +20,8 @@ public:
     static constexpr int MaxThumbSide = 1024;
 
     explicit ThumbLoader(QObject *parent = nullptr);
+    // The job runs this class's members: it must end before they are gone.
+    ~ThumbLoader() override { stop(); }
 
     // Decodes paths in order instead of what it was doing. Never waits for the image being
     // decoded: the new pass starts once the old one has stopped.

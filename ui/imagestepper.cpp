@@ -162,7 +162,8 @@ void ImageStepper::watchForPaint(const QString &milestone)
 
 bool ImageStepper::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_view->viewport() && event->type() == QEvent::Paint && !m_paintWatch.isEmpty()) {
+    // Installed on the viewport alone; no call on the view here, which may be half destroyed.
+    if (event->type() == QEvent::Paint && !m_paintWatch.isEmpty()) {
         // Logged once the paint is done and the events queued meanwhile have run.
         const QString milestone = m_paintWatch;
         m_paintWatch.clear();

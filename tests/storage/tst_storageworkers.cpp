@@ -21,6 +21,7 @@ public:
         , m_obeysStop(obeysStop)
     {
     }
+    ~CountingWorker() override { stop(); }
     bool begin(int n, unsigned long waitMs = ULONG_MAX) { return restart(n, waitMs); }
     void open() { m_gate.store(true); }
     bool entered() const { return m_entered.load(); }

@@ -200,7 +200,7 @@ private slots:
         const QList<qint64> watchdogs = othersInGroup(group, server);
         QCOMPARE(watchdogs.size(), 1);
         QVERIFY(::kill(pid_t(watchdogs.first()), SIGKILL) == 0);
-        QTRY_VERIFY(processGone(watchdogs.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(watchdogs.first()), kWait);
         QVERIFY(::kill(pid_t(host->processId()), SIGKILL) == 0);
         QVERIFY(host->waitForFinished(kWait));
         QVERIFY(!processGone(server));   // left to init, as it was before

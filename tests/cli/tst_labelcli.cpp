@@ -6,6 +6,7 @@
 #include "storage/storagefixtures.h"
 #include "shared/language.h"
 #include "support/annotationbuilders.h"
+#include "support/livestub.h"
 #include "support/clirunner.h"
 #include "support/fakeopenaiserver.h"
 #include "testmain.h"
@@ -29,25 +30,7 @@ Annotation catBox(int pending)
     return box(QStringLiteral("Cat"), 20, 20, 60, 40, pending);
 }
 
-// The editor of the window's image on screen.
-struct Live : LiveAnnotations
-{
-    QList<Annotation> list;
-    QList<Annotation> annotations() const override { return list; }
-    int confirmedCount() const override { return int(list.size()) - pendingCount(); }
-    int pendingCount() const override
-    {
-        return int(std::count_if(list.cbegin(), list.cend(), [](const Annotation &a) { return a.pending != 0; }));
-    }
-};
 
-QStringList labelsOf(const QList<Annotation> &anns)
-{
-    QStringList out;
-    for (const Annotation &a : anns)
-        out << a.label + (a.pending ? QStringLiteral("*") : QString());
-    return out;
-}
 
 } // namespace
 
@@ -138,9 +121,9 @@ void TestLabelCli::pendingRun()
     // The stored cat repeats the model's; the other two images get a pending cat each.
     const AnnotationCache pending = readPendingFile(m_dir);
     QCOMPARE(pending.size(), 2);
-    QCOMPARE(labelsOf(pending.value(m_images.at(1))), QStringList{"cat*"});
+    QCOMPARE(labelsMarkingPending(pending.value(m_images.at(1))), QStringList{"cat*"});
     QCOMPARE(pending.value(m_images.at(1)).first().rect, QRectF(QPointF(20, 20), QPointF(60, 40)));
-    QCOMPARE(labelsOf(pending.value(m_images.at(2))), QStringList{"cat*"});
+    QCOMPARE(labelsMarkingPending(pending.value(m_images.at(2))), QStringList{"cat*"});
     QCOMPARE(Fixtures::readBytes(vocXmlPath(stored)), storedXml);
     QCOMPARE(countAnnotations(m_images.at(1)), -1);
 
@@ -197,8 +180,8 @@ void TestLabelCli::confirmedRun()
     QCOMPARE(r.json().value("avgConfidence").toDouble(), 0.9);
 
     // Label files hold what was there plus the confirmed result; the pending dog stays pending.
-    QCOMPARE(labelsOf(loadAnnotations(withPending)), QStringList{"cat"});
-    QCOMPARE(labelsOf(loadAnnotations(withLabels)), (QStringList{"dog", "cat"}));
+    QCOMPARE(labelsMarkingPending(loadAnnotations(withPending)), QStringList{"cat"});
+    QCOMPARE(labelsMarkingPending(loadAnnotations(withLabels)), (QStringList{"dog", "cat"}));
     QCOMPARE(QFileInfo::exists(yoloLabelPath(withLabels)), storedYolo);
     QCOMPARE(QFileInfo::exists(vocXmlPath(withLabels)), !storedYolo);
     QCOMPARE(QFileInfo::exists(yoloLabelPath(withPending)), newYolo);
@@ -207,7 +190,7 @@ void TestLabelCli::confirmedRun()
         QCOMPARE(Fixtures::readBytes(dataYaml), yaml);
     const AnnotationCache pending = readPendingFile(m_dir);
     QCOMPARE(pending.keys(), QStringList{withPending});
-    QCOMPARE(labelsOf(pending.value(withPending)), QStringList{"dog*"});
+    QCOMPARE(labelsMarkingPending(pending.value(withPending)), QStringList{"dog*"});
     QCOMPARE(m_server->requestsFor(kChatPath).first().json().value("model").toString(), QStringLiteral("mine"));
 }
 
@@ -243,7 +226,7 @@ void TestLabelCli::unreadableLabelFileKept()
     if (!dataYaml.isEmpty())
         QCOMPARE(Fixtures::readBytes(yaml), dataYaml);
     QVERIFY(!QFileInfo::exists(vocXmlPath(image)));
-    QCOMPARE(labelsOf(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
+    QCOMPARE(labelsMarkingPending(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
 }
 
 void TestLabelCli::resumedUnlabelledRun()
@@ -301,8 +284,8 @@ void TestLabelCli::secondPendingRunAddsNothing()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":2,"added":1,"failed":0,"cancelled":false,"avgConfidence":0.7})"));
     const AnnotationCache pending = readPendingFile(m_dir);
-    QCOMPARE(labelsOf(pending.value(m_images.at(0))), (QStringList{"cat*", "dog*"}));
-    QCOMPARE(labelsOf(pending.value(m_images.at(1))), QStringList{"cat*"});
+    QCOMPARE(labelsMarkingPending(pending.value(m_images.at(0))), (QStringList{"cat*", "dog*"}));
+    QCOMPARE(labelsMarkingPending(pending.value(m_images.at(1))), QStringList{"cat*"});
 
     // A third run that finds only repeats leaves the file as it is.
     m_server->setDefaultAnswer(FakeOpenAiServer::chat(kCat));
@@ -440,7 +423,7 @@ void TestLabelCli::hugeImagesWithinMemory()
     const QList<FakeOpenAiServer::Request> chats = m_server->requestsFor(kChatPath);
     QCOMPARE(chats.size(), 1);
     QVERIFY(chats.first().body.size() > 1000);
-    QCOMPARE(labelsOf(readPendingFile(m_dir).value(scan)), QStringList{"cat*"});
+    QCOMPARE(labelsMarkingPending(readPendingFile(m_dir).value(scan)), QStringList{"cat*"});
 }
 
 void TestLabelCli::serverAnswers_data()
@@ -540,7 +523,7 @@ void TestLabelCli::windowHoldsTheFolder()
     QVERIFY(writePendingFile(m_dir, {{shown, {waitingCat, waitingDog}}}));
 
     FolderSession window;
-    Live live;
+    LiveStub live;
     window.setLiveAnnotations(&live);
     window.openNow(m_dir);
     live.list = window.enterImage(shown);
@@ -569,7 +552,7 @@ void TestLabelCli::windowHoldsTheFolder()
 
     QCOMPARE(describePending(m_dir, readPendingFile(m_dir)),
              QStringLiteral("w1.png: cat; w2.png: cat; w3.png: cat; w4.png: cat; w5.png: cat; w6.png: cat"));
-    QCOMPARE(labelsOf(loadAnnotations(shown)), QStringList{"dog"});
+    QCOMPARE(labelsMarkingPending(loadAnnotations(shown)), QStringList{"dog"});
     // The window counts the run's results once it has written.
     if (!duringRun) {
         for (const QString &image : m_images.mid(0, 5))

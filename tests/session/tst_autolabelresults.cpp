@@ -9,18 +9,6 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
-namespace {
-
-QStringList labelsOf(const QList<Annotation> &anns)
-{
-    QStringList out;
-    for (const Annotation &a : anns)
-        out << a.label + (a.pending ? QStringLiteral("*") : QString());
-    return out;
-}
-
-} // namespace
-
 class TestAutoLabelResults : public QObject
 {
     Q_OBJECT
@@ -133,7 +121,7 @@ void TestAutoLabelResults::labelFileRecords()
 {
     const QList<Annotation> anns{box("a", {0, 0, 5, 5}), box("b", {0, 0, 5, 5}, 1), box("", {0, 0, 5, 5}),
                                  polygon("c", {{0, 0}, {5, 0}, {0, 5}})};
-    QCOMPARE(labelsOf(::labelFileRecords(anns)), (QStringList{"a", "c"}));
+    QCOMPARE(labelsMarkingPending(::labelFileRecords(anns)), (QStringList{"a", "c"}));
     QVERIFY(hasConfirmed(anns));
     QVERIFY(!hasConfirmed({box("b", {0, 0, 5, 5}, 1)}));
 }
@@ -152,8 +140,8 @@ void TestAutoLabelResults::pendingCacheOfListedImages()
 
     const AnnotationCache cache = loadPendingCache(dir, {m_image, other});
     QCOMPARE(cache.size(), 2);
-    QCOMPARE(labelsOf(cache.value(m_image)), (QStringList{"stored", "p1*"}));
-    QCOMPARE(labelsOf(cache.value(other)), (QStringList{"p2*"}));
+    QCOMPARE(labelsMarkingPending(cache.value(m_image)), (QStringList{"stored", "p1*"}));
+    QCOMPARE(labelsMarkingPending(cache.value(other)), (QStringList{"p2*"}));
 }
 
 void TestAutoLabelResults::mergeIntoCache_data()
@@ -201,8 +189,8 @@ void TestAutoLabelResults::mergeIntoCache()
         if (pending == 0)
             stored.insert(stored.size() - 1, QStringLiteral("old"));
     }
-    QCOMPARE(labelsOf(cache.value(m_image)), entry);
-    QCOMPARE(labelsOf(loadAnnotations(m_image)), stored);
+    QCOMPARE(labelsMarkingPending(cache.value(m_image)), entry);
+    QCOMPARE(labelsMarkingPending(loadAnnotations(m_image)), stored);
     QVERIFY(QFileInfo::exists(vocXmlPath(m_image)));
     QVERIFY(!QFileInfo::exists(yoloLabelPath(m_image)));
 }
@@ -238,8 +226,8 @@ void TestAutoLabelResults::confirmedWriteFailure()
     QVERIFY(!out.labelsWritten);
     QCOMPARE(out.labelsUnreadable, unreadable);
     QCOMPARE(Fixtures::readBytes(path), content);
-    QCOMPARE(labelsOf(out.kept), QStringList{"cat*"});
-    QCOMPARE(labelsOf(cache.value(m_image)).last(), QStringLiteral("cat*"));
+    QCOMPARE(labelsMarkingPending(out.kept), QStringList{"cat*"});
+    QCOMPARE(labelsMarkingPending(cache.value(m_image)).last(), QStringLiteral("cat*"));
 
     const CacheMergeResult again = ::mergeIntoCache(cache, m_image, {box("Cat", {200, 150, 50, 50})}, false, {});
     QCOMPARE(again.dropped, 1);

@@ -8,28 +8,13 @@
 #include "storage/layoutfixtures.h"
 #include "storage/storagefixtures.h"
 #include "support/annotationbuilders.h"
+#include "support/livestub.h"
 #include "testmain.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
-
-namespace {
-
-// What the editor of the image on screen holds, without a scene.
-struct Live : LiveAnnotations
-{
-    QList<Annotation> list;
-    QList<Annotation> annotations() const override { return list; }
-    int confirmedCount() const override { return int(list.size()) - pendingCount(); }
-    int pendingCount() const override
-    {
-        return int(std::count_if(list.cbegin(), list.cend(), [](const Annotation &a) { return a.pending != 0; }));
-    }
-};
-
-} // namespace
 
 // The open folder without a window: what the window and the command line share.
 class TestFolderSession : public QObject
@@ -109,7 +94,7 @@ void TestFolderSession::pendingResultsMerged()
     QVERIFY(writePendingFile(m_dir, pending));
 
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     QSignalSpy wanted(&session, &FolderSession::imageWanted);
     // As the window's editor takes the results of the image on screen that come after it.
@@ -152,7 +137,7 @@ void TestFolderSession::pendingFileNotRewrittenWhenUnchanged()
     QTest::qWait(20);
 
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     session.openNow(m_dir);
     for (const QString &image : std::as_const(m_images)) {
@@ -221,7 +206,7 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
     QFETCH(QString, expected);
     QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, before)));
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     session.openNow(m_dir);
     live.list = session.enterImage(m_images.at(0));
@@ -285,7 +270,7 @@ void TestFolderSession::movedFolderKeepsResults()
     QVERIFY(Fixtures::writeBytes(pendingFilePath(opened), old.replace("WHERE", writtenIn.toUtf8())));
 
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     session.openNow(opened);
     live.list = session.enterImage(opened + QStringLiteral("/img1.png"));
@@ -305,7 +290,7 @@ void TestFolderSession::watchedFileTakenIn()
 {
     QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: cat"))));
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     session.setWatchingPendingFile(true);
     QSignalSpy wanted(&session, &FolderSession::imageWanted);
@@ -385,7 +370,7 @@ void TestFolderSession::saveFollowsDataset()
         untouched.insert(file, Fixtures::readBytes(file));
 
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     session.setFallbackYolo(fallbackYolo);
     QSignalSpy finished(&session, &FolderSession::listingFinished);
@@ -459,7 +444,7 @@ void TestFolderSession::unreadableNamesFileRefusesSave()
     const QStringList trashBefore = QDir(trash).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     QSignalSpy notices(&session, &FolderSession::notice);
     session.openNow(QFileInfo(l.image).absolutePath());
@@ -544,7 +529,7 @@ void TestFolderSession::markCheckedWritesAndTakesBack()
     QFETCH(bool, yolo);
     const QString image = m_images.at(1);
     FolderSession session;
-    Live live;
+    LiveStub live;
     session.setLiveAnnotations(&live);
     session.setFallbackYolo(yolo);
     session.openNow(m_dir);

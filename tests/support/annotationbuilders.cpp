@@ -76,3 +76,11 @@ QString describePending(const QString &dir, const QHash<QString, QList<Annotatio
     entries.sort();
     return entries.join(QStringLiteral("; "));
 }
+
+QStringList labelsMarkingPending(const QList<Annotation> &annotations)
+{
+    QStringList out;
+    for (const Annotation &a : annotations)
+        out << a.label + (a.pending ? QStringLiteral("*") : QString());
+    return out;
+}

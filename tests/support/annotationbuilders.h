@@ -7,6 +7,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 
 // Shapes as the tests state them. pending 1 is an unconfirmed model result; confidence -1 is none.
 // A polygon's rect stays empty, as a VOC file without a bndbox gives it.
@@ -27,3 +28,5 @@ QList<QPointF> wavyRing(qsizetype count, const QPointF &centre, double r, int st
 QHash<QString, QList<Annotation>> pendingOf(const QString &dir, const QString &text);
 // The same line for a cache: images relative to dir, sorted; each image's pending labels in order.
 QString describePending(const QString &dir, const QHash<QString, QList<Annotation>> &cache);
+// The labels in order, an unconfirmed one marked "*": "cat", "dog*".
+QStringList labelsMarkingPending(const QList<Annotation> &annotations);

@@ -10,7 +10,10 @@
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
 #include "storage/filestatescanner.h"
+#include "storage/classnames.h"
 #include "storage/labelconversion.h"
+#include "storage/namesfileappend.h"
+#include "storage/yolofile.h"
 #include "storage/writeguard.h"
 
 #include <QDateTime>
@@ -539,10 +542,43 @@ void FolderSession::setFailed(const QString &path, bool failed)
     emit imageStateChanged(path, state);
 }
 
-FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, const QList<Annotation> &results)
+// Confirmed results of a category another tool's class list lacks: that list gains it when the
+// owner allows, else they stay pending, as a label file cannot name a class its list lacks.
+int FolderSession::holdUnknownCategories(const QString &path, bool inFolder, QList<Annotation> &results)
+{
+    if (!hasConfirmed(results))
+        return 0;
+    const SaveTarget target =
+        editSaveTarget(path, inFolder ? newFileYolo() : newFileYoloIn(QFileInfo(path).absolutePath()));
+    if (!target.yolo)
+        return 0;
+    const ClassNames names = classNamesFor(path, target.file);
+    if (names.source != NamesSource::OtherTool || names.names.isEmpty() || !names.ok)
+        return 0;
+    QStringList missing;
+    for (const Annotation &a : std::as_const(results)) {
+        const QString name = classListEntry(a.label);
+        if (!a.pending && !name.isEmpty() && !names.names.contains(name) && !missing.contains(name))
+            missing.append(name);
+    }
+    if (missing.isEmpty() || (m_addClasses && appendClassNames(names.file, missing) == NamesAppend::Appended))
+        return 0;
+    int held = 0;
+    for (Annotation &a : results) {
+        if (!a.pending && missing.contains(classListEntry(a.label))) {
+            a.pending = true;
+            ++held;
+        }
+    }
+    return held;
+}
+
+FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, const QList<Annotation> &given)
 {
     MergeOutcome out;
     const bool inFolder = QFileInfo(path).absolutePath() == m_dir;
+    QList<Annotation> results = given;
+    out.unknownCategory = holdUnknownCategories(path, inFolder, results);
     CacheMergeResult merged;
     if (inFolder) {
         m_imageStates[path].failed = false;

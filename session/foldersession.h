@@ -51,6 +51,9 @@ public:
     // The user's choice for the open folder: it decides the format of its new label files.
     void setUseYolo(bool yolo);
     bool useYolo() const { return m_folderYolo; }
+    // Whether confirmed model results of a category that another tool's class list (data.yaml,
+    // obj.names) lacks may add it there; if not, they stay pending. Off by default.
+    void setAddClassesToNamesFile(bool add) { m_addClasses = add; }
 
     // Reads dir's pending file ahead, before the folder is opened (while the window is built).
     void preload(const QString &dir);
@@ -127,6 +130,7 @@ public:
         bool saveFailed = false;
         bool labelsUnreadable = false;
         QString unreadableNamesFile;   // the class-names file that made the write refuse
+        int unknownCategory = 0;       // confirmed results kept pending: the class list lacks them
     };
     // A model's results for an image that is not on screen (in this folder or another): filtered
     // against what it has, stored in the cache and, when confirmed, in its label file; the pending
@@ -188,6 +192,7 @@ private:
     QList<Annotation> annotationsFor(const QString &path);
     bool trashDamagedOriginal(const QString &path);
     void noticeNamesFile(const NamesFileNotice &notice);
+    int holdUnknownCategories(const QString &path, bool inFolder, QList<Annotation> &results);
 
     DirectoryLoader *m_directoryLoader;
     FileStateScanner *m_stateScanner;
@@ -195,6 +200,7 @@ private:
     const LiveAnnotations *m_live = nullptr;
     DatasetCategories *m_categories;
     bool m_fallbackYolo = false;
+    bool m_addClasses = false;
     bool m_folderYolo = false;
     bool m_formatDecided = false;
     QHash<QString, bool> m_folderFormats;   // folders left during this session → their decided format

@@ -45,8 +45,8 @@ QString classListEntry(const QString &label);
 // Lines to write into "classes.txt": an index left out by a YAML map becomes "class<N>".
 QStringList classListLines(const QStringList &names);
 
-// Categories that a save appended to "classes.txt" while the other tool's names file lacks them;
-// the user has to add them there too before training with that file.
+// Categories another tool's names file lacks: a save refused for them (classListFile empty), or
+// appended to our "classes.txt" beside it; the user has to add them there too.
 struct NamesFileNotice
 {
     QString namesFile;        // the other tool's file (obj.names, data.yaml, ...)

@@ -88,7 +88,7 @@ private:
 
 } // namespace
 
-CocoExport exportCoco(const QString &dir, const QStringList &images)
+CocoExport exportCoco(const QString &dir, const QStringList &images, bool includeUnlabelled)
 {
     CocoExport result;
     QList<ImageLabels> kept;
@@ -115,6 +115,10 @@ CocoExport exportCoco(const QString &dir, const QStringList &images)
             // Half of an image's shapes would teach a model that the rest is background.
             result.problems.append(QStringLiteral("cannot read %1 completely; %2 left out")
                                        .arg(stored.damagedFile, image));
+            continue;
+        }
+        if (stored.file.isEmpty() && !includeUnlabelled) {
+            result.unlabelled.append(image);
             continue;
         }
         if (!stored.file.isEmpty() && stored.file.endsWith(QLatin1String(".txt")))

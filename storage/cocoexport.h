@@ -10,6 +10,7 @@ struct CocoExport
 {
     QJsonObject document;   // "info", "licenses", "images", "categories", "annotations"
     QStringList problems;   // one message per image left out: it or its labels cannot be read
+    QStringList unlabelled; // images without a label file, left out unless asked for
     int imageCount = 0;
     int annotationCount = 0;
     int categoryCount = 0;
@@ -17,4 +18,6 @@ struct CocoExport
 
 // images: paths inside dir, in the order the document lists them (ids from 1). Categories take
 // ids from 1: first the class lists of the label folders in use, then names found only in files.
-CocoExport exportCoco(const QString &dir, const QStringList &images);
+// An image without a label file has never been looked at: it is no background (that is an empty
+// label file) and goes into the document only with includeUnlabelled.
+CocoExport exportCoco(const QString &dir, const QStringList &images, bool includeUnlabelled = false);

@@ -350,19 +350,26 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
         content += line;
     }
     const QStringList added = classes.mid(known);
+    if (theirs && !added.isEmpty()) {
+        // The dataset keeps one class list: a name goes into their file first (appendClassNames),
+        // never into a second list beside it that their tools would not read.
+        if (notice) {
+            notice->namesFile = found.file;
+            notice->missingNames = added;
+        }
+        return false;
+    }
 
-    // Another tool's names file stays as it is; only a new category needs a list of our own.
-    const bool writeList = !theirs || !added.isEmpty();
     const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
     if (!makeFolderInside(labelsDir, root))
         return false;
     PreparedFile file(target, root);
-    if (!file.prepare(content) || (writeList && !writeClassListIn(labelsDir, classListLines(classes), root))
+    if (!file.prepare(content) || (!theirs && !writeClassListIn(labelsDir, classListLines(classes), root))
         || !file.commit())
         return false;
 
     if (notice && !added.isEmpty()) {
-        const ClassNames other = theirs ? found : findOtherToolNames(labelsDir);
+        const ClassNames other = findOtherToolNames(labelsDir);
         if (!other.file.isEmpty()) {
             for (const QString &name : added) {
                 if (!other.names.contains(name))

@@ -29,9 +29,10 @@ ClassNames classNamesFor(const QString &imagePath, const QString &labelPath);
 // Writes the image's label file (labelPath, or our layout's place when empty) and the class list
 // of its folder, atomically, the class list committed first so that a committed label file never
 // names a class the list lacks. classNames start the list when the folder has no names at all.
-// Names from another tool's file keep their indices and that file is never written: only a new
-// category makes a "classes.txt" with the full list, and notice (when given) then tells which
-// categories the other file lacks. Fails, touching nothing, when the names cannot be read, when
+// Names from another tool's file keep their indices and that file is never written here: a
+// category it lacks fails the save, notice (when given) naming the file and the missing names
+// (classListFile empty), so that the caller can add them there first. With our own classes.txt,
+// notice tells which new categories another tool's file beside it lacks. Fails, touching nothing, when the names cannot be read, when
 // the image has no size, or when the label file would be a class list ("classes.txt").
 // A digits-only label that the list lacks is written as that number when the number names no
 // class (a class past the list read back); when it names another class, the label is a new name.

@@ -56,6 +56,14 @@ void TestCheckCli::initTestCase()
     QVERIFY(Fixtures::makeImage(yaml + "/images/t.png", 1000, 1000));
     QVERIFY(Fixtures::writeBytes(yaml + "/images/annotations/t.xml", Fixtures::vocXml({{"truck", 10, 10, 200, 200}})));
 
+    // An Ultralytics root: images/train, images/val; a class index past its data.yaml.
+    const QString root = m_tmp.path() + "/root";
+    QVERIFY(Fixtures::writeBytes(root + "/data.yaml", "names: [car]\n"));
+    QVERIFY(Fixtures::makeImage(root + "/images/train/u.png", 1000, 1000));
+    QVERIFY(Fixtures::makeImage(root + "/images/val/w.png", 1000, 1000));
+    QVERIFY(Fixtures::writeBytes(root + "/labels/train/u.txt", "3 0.5 0.5 0.2 0.2\n"));
+    QVERIFY(Fixtures::writeBytes(root + "/labels/val/w.txt", "0 0.5 0.5 0.2 0.2\n"));
+
     // Label files the checker cannot read to their end, one per image.
     const QString bad = m_tmp.path() + "/unreadable";
     for (const char *name : {"a", "b", "c", "d"})
@@ -87,6 +95,7 @@ QString TestCheckCli::expand(QString text) const
         .replace("%U", m_tmp.path() + "/unreadable")
         .replace("%B", m_tmp.path() + "/background")
         .replace("%Y", m_tmp.path() + "/yaml/images")
+        .replace("%R", m_tmp.path() + "/root")
         .replace("%S", m_serverUrl);
 }
 
@@ -137,8 +146,13 @@ void TestCheckCli::rules_data()
         << QByteArray();
     QTest::newRow("background images: nothing to report")
         << QStringList{"%B"} << 0 << QStringList{R"j({"checked":2,"issueImages":0,"issues":0})j"} << QByteArray();
-    QTest::newRow("no images") << QStringList{"%E"} << 0 << QStringList{R"j({"checked":0,"issueImages":0,"issues":0})j"}
-                               << QByteArray();
+    // A folder it never read must not pass.
+    QTest::newRow("no images") << QStringList{"%E"} << 2 << QStringList() << QByteArray("no images in");
+    QTest::newRow("a dataset root is checked through its image folders")
+        << QStringList{"%R"} << 1
+        << QStringList{R"j({"detail":"第1个「3」不在类别表中","image":"%R/images/train/u.png","kind":"unknown_category","problem":"未知类别"})j",
+                       R"j({"checked":2,"issueImages":1,"issues":1})j"}
+        << QByteArray();
     QTest::newRow("DIR does not exist")
         << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("not a directory");
 

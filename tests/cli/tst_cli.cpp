@@ -109,8 +109,24 @@ void TestCli::run_data()
                                            << QStringList{} << true;
     QTest::newRow("export negative seed") << QStringList{"export", "--to", "ultralytics", "--seed", "-1", "."} << 2
                                           << QStringList{} << true;
-    QTest::newRow("export to ultralytics, no images") << QStringList{"export", "--to", "ultralytics", ".."} << 1
-                                                      << QStringList{} << true;
+    QTest::newRow("export to ultralytics, no images") << QStringList{"export", "--to", "ultralytics", "../labels"}
+                                                      << 2 << QStringList{} << true;
+    QTest::newRow("export to coco, no images") << QStringList{"export", "--to", "coco", "../labels"} << 2
+                                               << QStringList{} << true;
+    // A dataset root is read through its image folders, as the window offers them.
+    QTest::newRow("list of a dataset root") << QStringList{"list", ".."} << 0
+                                            << QStringList{"%D/B1.png", "%D/img2.png", "%D/img10.png"} << false;
+    QTest::newRow("list of a folder without images") << QStringList{"list", "../labels"} << 2 << QStringList{}
+                                                     << true;
+    QTest::newRow("pending of a dataset root")
+        << QStringList{"pending", ".."} << 0
+        << QStringList{R"({"annotations":[{"confidence":0.5,"difficult":false,"kind":"rect","label":"dog",)"
+                       R"("pending":1,"points":[],"rect":[1,2,2,2]}],"image":"%D/img10.png"})"}
+        << false;
+    QTest::newRow("pending of a folder without images") << QStringList{"pending", "../labels"} << 2
+                                                        << QStringList{} << true;
+    QTest::newRow("convert a folder without images") << QStringList{"convert", "--to", "voc", "../labels"} << 2
+                                                     << QStringList{} << true;
     QTest::newRow("no command") << QStringList{} << 2 << QStringList{} << true;
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << QStringList{} << true;
 }
@@ -283,17 +299,20 @@ void TestCli::otherLayouts()
 void TestCli::exportCoco_data()
 {
     QTest::addColumn<bool>("toFile");
-    QTest::newRow("standard output") << false;
-    QTest::newRow("--output") << true;
+    QTest::addColumn<bool>("includeUnlabelled");
+    QTest::newRow("standard output") << false << false;
+    QTest::newRow("--output") << true << false;
+    QTest::newRow("--include-unlabelled") << true << true;
 }
 
 void TestCli::exportCoco()
 {
     QFETCH(bool, toFile);
+    QFETCH(bool, includeUnlabelled);
     // a.png: YOLO, a box and a polygon; b.png: VOC, a box of a category only files name and a
-    // polygon; c.png: no labels but a pending result, which is not exported; d.png and e.png:
-    // background images (an empty YOLO file, a VOC file without objects), images without
-    // annotations.
+    // polygon; c.png: no label file, only a pending result: unlabelled, in the document only when
+    // asked for; d.png and e.png: background images (an empty YOLO file, a VOC file without
+    // objects), images without annotations.
     const QString dir = m_tmp->path() + "/coco";
     QVERIFY(Fixtures::makeImage(dir + "/a.png", 200, 100));
     QVERIFY(Fixtures::makeImage(dir + "/b.png", 100, 100));
@@ -319,13 +338,20 @@ void TestCli::exportCoco()
     QVERIFY(QDir().mkpath(m_tmp->path() + "/out"));
     if (toFile)
         args = QStringList{"export", "--to=coco", "--output", output, dir};
+    if (includeUnlabelled)
+        args.insert(1, "--include-unlabelled");
     const CliResult result = runCli(args, m_inDir);
     QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    // The image left out is named, and only it.
+    QCOMPARE(result.err.contains(dir.toUtf8() + "/c.png has no label file"), !includeUnlabelled);
+    QCOMPARE(result.err.count('\n'), includeUnlabelled ? 0 : 1);
     QByteArray json;
     if (toFile) {
-        QCOMPARE(result.lines, QStringList{QString(R"({"annotations":4,"categories":4,"images":5,"output":"%1"})")
-                                               .arg(output)});
+        QCOMPARE(result.lines,
+                 QStringList{QString(R"({"annotations":4,"categories":4,"images":%2,"output":"%1","unlabelled":%3})")
+                                 .arg(output)
+                                 .arg(includeUnlabelled ? 5 : 4)
+                                 .arg(includeUnlabelled ? 0 : 1)});
         json = Fixtures::readBytes(output);
     } else {
         QCOMPARE(result.lines.size(), 1);
@@ -336,9 +362,12 @@ void TestCli::exportCoco()
     const auto image = [](int id, const char *name, int w, int h) {
         return QJsonObject{{"id", id}, {"file_name", name}, {"width", w}, {"height", h}};
     };
-    QCOMPARE(coco["images"].toArray(),
-             QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40),
-                         image(4, "d.png", 60, 40), image(5, "e.png", 70, 40)}));
+    const QJsonArray images = includeUnlabelled
+        ? QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "c.png", 50, 40),
+                      image(4, "d.png", 60, 40), image(5, "e.png", 70, 40)})
+        : QJsonArray({image(1, "a.png", 200, 100), image(2, "b.png", 100, 100), image(3, "d.png", 60, 40),
+                      image(4, "e.png", 70, 40)});
+    QCOMPARE(coco["images"].toArray(), images);
     const auto category = [](int id, const char *name) {
         return QJsonObject{{"id", id}, {"name", name}, {"supercategory", name}};
     };
@@ -431,7 +460,8 @@ void TestCli::exportUltralytics_data()
     QTest::addColumn<QByteArray>("err");      // part of stderr; empty: no message
 
     const QStringList split{"a.png", "b.png", "c.png"};
-    const QStringList splitBackground{"d.png", "e.png"};
+    // d.png has an empty label file; e.png none: it was never looked at, and is left out.
+    const QStringList splitBackground{"d.png"};
     // Ultralytics keeps polygons for segmentation only when every object of the dataset has one.
     const QByteArray note("`yolo segment train` would drop every polygon");
     QTest::newRow("images/train and labels/train") << "split" << QStringList{} << 0 << "ds/data.yaml" << split
@@ -441,7 +471,17 @@ void TestCli::exportUltralytics_data()
         << split << splitBackground << 2 << note;
     QTest::newRow("flat folder, labels beside the images")
         << "flat beside" << QStringList{} << 0 << "flat/data.yaml" << QStringList{"a.png", "b.png"}
-        << QStringList{"c.png", "d.png", "e.png"} << 1 << QByteArray();
+        << QStringList{"d.png"} << 1 << QByteArray();
+    QTest::newRow("--include-unlabelled adds them as background")
+        << "split" << QStringList{"--include-unlabelled"} << 0 << "ds/data.yaml" << split
+        << QStringList{"d.png", "e.png"} << 1 << note;
+    // DIR is the dataset root: images/train and images/val are its split.
+    QTest::newRow("dataset root keeps its own split") << "root split" << QStringList{} << 0 << "ds/data.yaml"
+                                                      << (split + QStringList{"v.png"}) << splitBackground << 1
+                                                      << note;
+    QTest::newRow("dataset root, --val makes a new split")
+        << "root split" << QStringList{"--val", "0.5"} << 0 << "ds/data.yaml" << (split + QStringList{"v.png"})
+        << splitBackground << 2 << note;
     QTest::newRow("flat folder, labels in labels/: Ultralytics would not find them")
         << "flat labels" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
         << QByteArray("Ultralytics looks for the labels of");
@@ -503,6 +543,15 @@ void TestCli::exportUltralytics()
     const bool flat = setup.startsWith("flat");
     const QString root = work + (flat ? "/flat" : "/ds");
     const QString dir = flat ? root : root + "/images/train";
+    const bool fromRoot = setup == "root split";
+    if (fromRoot) {
+        QVERIFY(Fixtures::makeImage(root + "/images/val/v.png", 200, 100));
+        QVERIFY(Fixtures::writeBytes(root + "/labels/val/classes.txt", "cat\n狗 dog\n"));
+        QVERIFY(Fixtures::writeBytes(root + "/labels/val/v.txt", "0 0.5 0.5 0.5 0.5\n"));
+    }
+    QStringList unlabelled;   // named on stderr, in no list
+    if (!args.contains("--include-unlabelled") && setup != "split, stale copy")
+        unlabelled = setup.startsWith("flat beside") ? QStringList{"c.png", "e.png"} : QStringList{"e.png"};
     const QString labels = setup.startsWith("flat beside") ? root : flat ? root + "/labels" : root + "/labels/train";
     for (const char *name : {"a.png", "b.png", "c.png", "d.png", "e.png"})
         QVERIFY(Fixtures::makeImage(dir + "/" + name, 200, 100));
@@ -574,9 +623,18 @@ void TestCli::exportUltralytics()
     QMap<QString, QByteArray> firstRun;
 
     for (int run = 0; run < 2; ++run) {
-        const CliResult result = runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{dir});
+        const CliResult result =
+            runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{fromRoot ? root : dir});
         QCOMPARE(result.exitCode, exitCode);
-        QVERIFY2(err.isEmpty() ? result.err.isEmpty() : result.err.contains(err), result.err.constData());
+        QByteArray otherErr;
+        QStringList named;
+        for (const QByteArray &line : result.err.split('\n')) {
+            if (line.contains(" has no label file"))
+                named.append(QFileInfo(QString::fromUtf8(line.mid(17, line.indexOf(" has no label file") - 17))).fileName());
+            else if (!line.isEmpty())
+                otherErr += line + '\n';
+        }
+        QVERIFY2(err.isEmpty() ? otherErr.isEmpty() : otherErr.contains(err), result.err.constData());
         const QMap<QString, QByteArray> after = filesUnder(work);
         if (yaml.isEmpty()) {
             QVERIFY(result.lines.isEmpty());
@@ -590,9 +648,11 @@ void TestCli::exportUltralytics()
         const QString listDir = QFileInfo(yamlPath).absolutePath();
         const QJsonObject counts = QJsonDocument::fromJson(result.lines.value(0).toUtf8()).object();
         QCOMPARE(result.lines.size(), 1);
+        QCOMPARE(named, unlabelled);
         QCOMPARE(counts, (QJsonObject{{"background", int(background.size())}, {"classes", 2},
                                       {"images", int(labelled.size() + background.size())}, {"output", yamlPath},
-                                      {"train", int(labelled.size() + background.size()) - val}, {"val", val}}));
+                                      {"train", int(labelled.size() + background.size()) - val}, {"val", val},
+                                      {"unlabelled", int(unlabelled.size())}}));
         // Only the three files are new.
         QStringList written = after.keys();
         for (const QString &file : before.keys()) {
@@ -612,7 +672,7 @@ void TestCli::exportUltralytics()
             const QStringList lines = QString::fromUtf8(after.value(listDir + "/" + list)).split('\n', Qt::SkipEmptyParts);
             for (const QString &line : lines) {
                 // Relative lines only where the list's folder holds the image.
-                QCOMPARE(line.startsWith("./"), dir.startsWith(listDir + "/") || dir == listDir);
+                QCOMPARE(line.startsWith("./"), fromRoot || dir.startsWith(listDir + "/") || dir == listDir);
                 const QString image = resolvedListLine(line, listDir);
                 QVERIFY2(QFileInfo(image).isFile(), qPrintable(line));
                 (list == "train.txt" ? trainImages : valImages).append(QFileInfo(image).fileName());
@@ -621,6 +681,8 @@ void TestCli::exportUltralytics()
             }
         }
         QCOMPARE(valImages.size(), val);
+        if (fromRoot && !args.contains("--val"))
+            QCOMPARE(valImages, QStringList{"v.png"});
         for (const QString &image : valImages)
             QVERIFY2(labelled.contains(image), qPrintable(image));
         QStringList all = trainImages + valImages;

@@ -46,6 +46,10 @@ private slots:
     void pendingRun();
     void confirmedRun_data();
     void confirmedRun();
+    void categoryTheDataYamlLacks_data();
+    void categoryTheDataYamlLacks();
+    void datasetRootOrNoImages_data();
+    void datasetRootOrNoImages();
     void unreadableLabelFileKept_data();
     void unreadableLabelFileKept();
     void resumedUnlabelledRun();
@@ -192,6 +196,64 @@ void TestLabelCli::confirmedRun()
     QCOMPARE(pending.keys(), QStringList{withPending});
     QCOMPARE(labelsMarkingPending(pending.value(withPending)), QStringList{"dog*"});
     QCOMPARE(m_server->requestsFor(kChatPath).first().json().value("model").toString(), QStringLiteral("mine"));
+}
+
+void TestLabelCli::categoryTheDataYamlLacks_data()
+{
+    QTest::addColumn<bool>("addClasses");
+    QTest::newRow("kept pending, counted") << false;
+    QTest::newRow("--add-classes appends it to data.yaml") << true;
+}
+
+// An Ultralytics dataset whose data.yaml names "dog" only; the model finds a cat.
+void TestLabelCli::categoryTheDataYamlLacks()
+{
+    QFETCH(bool, addClasses);
+    const QString image = addImage(QStringLiteral("p.png"));
+    const QString dataYaml = m_tmp->path() + QStringLiteral("/data.yaml");
+    const QByteArray yaml("train: images  # ours\nnc: 1\nnames:\n  - dog\n");
+    QVERIFY(Fixtures::writeBytes(dataYaml, yaml));
+    QVERIFY(saveAnnotations(image, {box(QStringLiteral("dog"), QRectF(100, 10, 50, 50))}, true, {}));
+
+    QStringList args = serverArgs() + QStringList{"--confirmed"};
+    if (addClasses)
+        args.append("--add-classes");
+    const CliResult r = runLabel(args + QStringList{m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("unknown_category").toInt(), addClasses ? 0 : 1);
+    QCOMPARE(r.json().value("failed").toInt(), 0);
+    // One class list: never a classes.txt beside data.yaml.
+    QVERIFY(!QFileInfo::exists(m_tmp->path() + QStringLiteral("/labels/classes.txt")));
+    if (addClasses) {
+        QCOMPARE(Fixtures::readBytes(dataYaml), QByteArray("train: images  # ours\nnc: 2\nnames:\n  - dog\n  - cat\n"));
+        QCOMPARE(Fixtures::readBytes(yoloLabelPath(image)).split('\n').value(1).left(2), QByteArray("1 "));
+        QVERIFY(readPendingFile(m_dir).isEmpty());
+    } else {
+        QCOMPARE(Fixtures::readBytes(dataYaml), yaml);
+        QCOMPARE(labelsMarkingPending(loadAnnotations(image)), QStringList{"dog"});
+        QCOMPARE(labelsMarkingPending(readPendingFile(m_dir).value(image)), QStringList{"cat*"});
+    }
+}
+
+void TestLabelCli::datasetRootOrNoImages_data()
+{
+    QTest::addColumn<QString>("folder");   // relative to the temporary root
+    QTest::addColumn<QByteArray>("told");
+    QTest::newRow("a folder without images") << "labels" << QByteArray("no images in");
+    QTest::newRow("a dataset root names its image folders") << "." << QByteArray("label each image folder");
+}
+
+void TestLabelCli::datasetRootOrNoImages()
+{
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, told);
+    addImage(QStringLiteral("p.png"));
+    QVERIFY(QDir().mkpath(m_tmp->path() + QStringLiteral("/labels")));
+    const CliResult r = runLabel(serverArgs() + QStringList{m_tmp->path() + QLatin1Char('/') + folder});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(told), r.err.constData());
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(m_server->requestsFor(kChatPath).isEmpty());
 }
 
 void TestLabelCli::unreadableLabelFileKept_data()

@@ -1,6 +1,7 @@
 #include "storage/annotationstore.h"
 #include "storage/classnames.h"
 #include "storage/folderlisting.h"
+#include "storage/namesfileappend.h"
 
 #include "layoutfixtures.h"
 #include "storagefixtures.h"
@@ -30,6 +31,9 @@ private slots:
     void changedNamesAreReadAgain();
     void labelFileCreatedAfterAScanIsFound_data();
     void labelFileCreatedAfterAScanIsFound();
+    void appendKeepsEveryOtherByte_data();
+    void appendKeepsEveryOtherByte();
+    void appendRefusesLinks();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -256,6 +260,79 @@ void TestClassNames::labelFileCreatedAfterAScanIsFound()
     QCOMPARE(loadAnnotations(next).first().label, QString("owl"));
     QVERIFY(QFile::remove(l.labelFile));
     QCOMPARE(countAnnotations(l.image), -1);
+}
+
+
+void TestClassNames::appendKeepsEveryOtherByte_data()
+{
+    QTest::addColumn<QString>("name");          // the file, in the temporary folder
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QByteArray>("after");     // empty: refused, the file unchanged
+    QTest::addColumn<int>("outcome");
+
+    const int appended = int(NamesAppend::Appended);
+    QTest::newRow("block list with nc and comments")
+        << "data.yaml" << QByteArray("# my dataset\npath: ../ds  # keep\ntrain: images/train\nval: images/val\n"
+                                     "nc: 3\nnames:\n  - car\n  - bus\n  - van\n# end\n")
+        << QStringList{"truck"}
+        << QByteArray("# my dataset\npath: ../ds  # keep\ntrain: images/train\nval: images/val\n"
+                      "nc: 4\nnames:\n  - car\n  - bus\n  - van\n  - truck\n# end\n")
+        << appended;
+    QTest::newRow("block list at column 0, nc after, CRLF")
+        << "data.yaml" << QByteArray("names:\r\n- car\r\n- bus\r\nnc: 2\r\n") << QStringList{"truck", "traffic light"}
+        << QByteArray("names:\r\n- car\r\n- bus\r\n- truck\r\n- traffic light\r\nnc: 4\r\n") << appended;
+    QTest::newRow("flow list") << "dataset.yaml" << QByteArray("train: a\nnames: ['car', \"bus, red\"] # two\nnc: 2\n")
+                               << QStringList{"truck"}
+                               << QByteArray("train: a\nnames: ['car', \"bus, red\", truck] # two\nnc: 3\n") << appended;
+    QTest::newRow("empty flow list") << "data.yaml" << QByteArray("names: []\n") << QStringList{"truck"}
+                                     << QByteArray("names: [truck]\n") << appended;
+    QTest::newRow("map, no final newline") << "data.yaml" << QByteArray("names:\n  0: car\n  1: bus")
+                                           << QStringList{"truck"}
+                                           << QByteArray("names:\n  0: car\n  1: bus\n  2: truck") << appended;
+    QTest::newRow("map with a gap continues after its last index")
+        << "data.yaml" << QByteArray("names:\n  0: car\n  5: bus\nval: v\n") << QStringList{"truck"}
+        << QByteArray("names:\n  0: car\n  5: bus\n  6: truck\nval: v\n") << appended;
+    QTest::newRow("a name YAML would read as something else is quoted")
+        << "data.yaml" << QByteArray("names: [car]\n") << QStringList{"yes", "a: b", "12"}
+        << QByteArray("names: [car, \"yes\", \"a: b\", \"12\"]\n") << appended;
+    QTest::newRow("a name already there is not added again")
+        << "data.yaml" << QByteArray("names: [car]\n") << QStringList{"car"} << QByteArray("names: [car]\n")
+        << appended;
+    QTest::newRow("obj.names without a final newline")
+        << "obj.names" << QByteArray("car\nbus") << QStringList{"truck"} << QByteArray("car\nbus\ntruck\n") << appended;
+    QTest::newRow("names written as a block scalar: refused")
+        << "data.yaml" << QByteArray("names: |\n  car\n") << QStringList{"truck"} << QByteArray()
+        << int(NamesAppend::Unreadable);
+    QTest::newRow("names that span lines in a block list: refused")
+        << "data.yaml" << QByteArray("names:\n  - \"car\n    park\"\nnc: 1\n") << QStringList{"truck"} << QByteArray()
+        << int(NamesAppend::Unsupported);
+}
+
+// What Ultralytics and other readers see changes by the new names only.
+void TestClassNames::appendKeepsEveryOtherByte()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, before);
+    QFETCH(QStringList, added);
+    QFETCH(QByteArray, after);
+    QFETCH(int, outcome);
+    const QString path = m_tmp->path() + "/" + name;
+    QVERIFY(Fixtures::writeBytes(path, before));
+    QCOMPARE(int(appendClassNames(path, added)), outcome);
+    QCOMPARE(Fixtures::readBytes(path), after.isEmpty() ? before : after);
+    QCOMPARE(QDir(m_tmp->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+}
+
+void TestClassNames::appendRefusesLinks()
+{
+    // A data.yaml that is a link to a file outside the dataset is never written through.
+    const QString outside = m_tmp->path() + "/elsewhere/data.yaml";
+    QVERIFY(Fixtures::writeBytes(outside, "names: [car]\n"));
+    QVERIFY(QDir().mkpath(m_tmp->path() + "/ds"));
+    QVERIFY(QFile::link(outside, m_tmp->path() + "/ds/data.yaml"));
+    QCOMPARE(appendClassNames(m_tmp->path() + "/ds/data.yaml", {"truck"}), NamesAppend::Refused);
+    QCOMPARE(Fixtures::readBytes(outside), QByteArray("names: [car]\n"));
 }
 
 BRINDLE_TEST_MAIN(TestClassNames)

@@ -1,6 +1,8 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/filestatescanner.h"
+#include "storage/classnames.h"
+#include "storage/namesfileappend.h"
 
 #include "layoutfixtures.h"
 #include "storagefixtures.h"
@@ -236,8 +238,8 @@ void TestOtherLayouts::newCategoryKeepsTheirIndices_data()
 {
     QTest::addColumn<QString>("layout");
     QTest::addColumn<QString>("namesFile");      // relative to the temporary root
-    QTest::addColumn<QString>("classList");      // the classes.txt written, relative
-    QTest::addColumn<QByteArray>("listContent"); // after adding "bird"
+    QTest::addColumn<QString>("classList");      // a second list that must not appear, relative
+    QTest::addColumn<QByteArray>("listContent"); // the names read after adding "bird"
     QTest::addColumn<QByteArray>("labelLine");   // the first line written for "bird"
     QTest::addColumn<QStringList>("readBack");   // the labels then read
     QTest::newRow("obj.names") << "yolo 1.1" << "task/obj.names" << "task/obj_train_data/classes.txt"
@@ -255,8 +257,8 @@ void TestOtherLayouts::newCategoryKeepsTheirIndices_data()
                                               << QStringList{"bird", "rust"};
 }
 
-// Indices of another tool's names are kept; a new category gets the next index, a classes.txt
-// with the full list, and a notice naming the file that lacks it.
+// Indices of another tool's names are kept; a category their file lacks refuses the save, naming
+// the file, and once added there (appendClassNames) takes the next index. No second list is made.
 void TestOtherLayouts::newCategoryKeepsTheirIndices()
 {
     QFETCH(QString, layout);
@@ -280,23 +282,22 @@ void TestOtherLayouts::newCategoryKeepsTheirIndices()
     QCOMPARE(Fixtures::readBytes(l.labelFile).split(' ').first(), keptLines.split(' ').first());
 
     annotations.prepend(box("bird", QRectF(10, 10, 20, 20)));
-    QVERIFY(saveAnnotations(l.image, annotations, true, {}, &report));
-    QVERIFY(Fixtures::readBytes(l.labelFile).startsWith(labelLine));
-    QCOMPARE(Fixtures::readBytes(root + classList), listContent);
-    QCOMPARE(Fixtures::readBytes(root + namesFile), names);
+    const QByteArray before = Fixtures::readBytes(l.labelFile);
+    QVERIFY(!saveAnnotations(l.image, annotations, true, {}, &report));
     QCOMPARE(report.namesNotice.namesFile, root + namesFile);
-    QCOMPARE(report.namesNotice.classListFile, root + classList);
     QCOMPARE(report.namesNotice.missingNames, QStringList{"bird"});
-    QCOMPARE(labelsOf(loadAnnotations(l.image)), readBack);
+    QCOMPARE(Fixtures::readBytes(l.labelFile), before);
+    QCOMPARE(Fixtures::readBytes(root + namesFile), names);
+    QVERIFY(!QFile::exists(root + classList));
 
-    // Our classes.txt now comes first; a later new category is still missing from their file.
-    annotations.append(box("fish", QRectF(50, 50, 20, 20)));
-    QVERIFY(saveAnnotations(l.image, annotations, true, {}, &report));
-    QCOMPARE(report.namesNotice.namesFile, root + namesFile);
-    QCOMPARE(report.namesNotice.missingNames, QStringList{"fish"});
+    QCOMPARE(appendClassNames(root + namesFile, {"bird"}), NamesAppend::Appended);
     QVERIFY(saveAnnotations(l.image, annotations, true, {}, &report));
     QVERIFY(report.namesNotice.isEmpty());
-    QCOMPARE(Fixtures::readBytes(root + namesFile), names);
+    QVERIFY(Fixtures::readBytes(l.labelFile).startsWith(labelLine));
+    QVERIFY(!QFile::exists(root + classList));
+    QCOMPARE(classListLines(findClassNames(QFileInfo(l.labelFile).absolutePath()).names).join('\n') + '\n',
+             QString::fromUtf8(listContent));
+    QCOMPARE(labelsOf(loadAnnotations(l.image)), readBack);
 }
 
 void TestOtherLayouts::ourFilesComeFirst()

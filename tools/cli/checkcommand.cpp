@@ -118,12 +118,15 @@ int runCheckCommand(const QStringList &args)
     }
 
     bool complete = true;
-    const QStringList images = Cli::listImages(o.dir, &complete);
+    const QList<Cli::ImageFolder> folders = Cli::datasetImages(o.dir, &complete);
+    if (complete && Cli::reportNoImages(folders, o.dir))
+        return Cli::UsageError;
+    const QStringList images = Cli::imagesOf(folders);
     QStringList classes = o.classes;
     if (!o.haveClasses && !images.isEmpty()) {
         // The window's answer too: the dataset's class list, whichever file holds it.
         DatasetCategories categories;
-        categories.openFolder(o.dir);
+        categories.openFolder(QFileInfo(images.constFirst()).absolutePath());
         categories.showImage(images.constFirst());
         classes = categories.checkedClasses();
     }

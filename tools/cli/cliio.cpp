@@ -1,6 +1,9 @@
 #include "tools/cli/cliio.h"
 
+#include "session/imagesubfolders.h"
 #include "storage/directoryloader.h"
+
+#include <QDir>
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -145,4 +148,42 @@ void Cli::reportUnlistable(const QStringList &names)
     // No path would open them: named with the bytes that are not UTF-8 escaped.
     for (const QString &name : names)
         printError(name + QStringLiteral(": file name is not valid UTF-8, rename it"));
+}
+
+QList<Cli::ImageFolder> Cli::datasetImages(const QString &dir, bool *complete)
+{
+    // Enough for every split of a dataset; the window shows fewer buttons.
+    constexpr int kMaxSubfolders = 64;
+    const QString absolute = QDir(dir).absolutePath();
+    bool listed = true;
+    QList<ImageFolder> folders{{absolute, listImages(absolute, &listed)}};
+    if (folders.first().images.isEmpty()) {
+        folders.clear();
+        for (const QString &sub : imageSubfolders(absolute, kMaxSubfolders)) {
+            bool subListed = true;
+            folders.append({QDir(sub).absolutePath(), listImages(sub, &subListed)});
+            listed = listed && subListed;
+        }
+    }
+    if (complete)
+        *complete = listed;
+    return folders;
+}
+
+QStringList Cli::imagesOf(const QList<ImageFolder> &folders)
+{
+    QStringList images;
+    for (const ImageFolder &folder : folders)
+        images += folder.images;
+    return images;
+}
+
+bool Cli::reportNoImages(const QList<ImageFolder> &folders, const QString &dir)
+{
+    for (const ImageFolder &folder : folders) {
+        if (!folder.images.isEmpty())
+            return false;
+    }
+    printError(QStringLiteral("no images in ") + dir);
+    return true;
 }

@@ -27,6 +27,20 @@ QStringList listImages(const QString &dir, bool *complete = nullptr);
 // Names such images on standard error.
 void reportUnlistable(const QStringList &names);
 
+// The images a command on a folder works on, by folder: the folder's own, or, for a dataset root
+// that holds none itself, those of the image folders the window offers there (images/train,
+// images/val, JPEGImages, obj_train_data...), each with its own listing.
+struct ImageFolder
+{
+    QString dir;          // absolute
+    QStringList images;   // in listing order
+};
+QList<ImageFolder> datasetImages(const QString &dir, bool *complete = nullptr);
+QStringList imagesOf(const QList<ImageFolder> &folders);
+// "no images in DIR" on standard error when folders hold no image: a command must not pass on a
+// folder it never read. Returns true then (the caller exits with UsageError).
+bool reportNoImages(const QList<ImageFolder> &folders, const QString &dir);
+
 // One option or one plain word of a command line, in the order given.
 struct Argument
 {

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 const QString convertUsage = QStringLiteral("convert --to yolo|voc [--classes a,b,...] PATH...");
@@ -41,14 +43,19 @@ int runConvertCommand(const QStringList &args)
         QStringList images;
         if (info.isDir()) {
             bool complete = true;
-            images = Cli::listImages(path, &complete);
+            const QList<Cli::ImageFolder> folders = Cli::datasetImages(path, &complete);
+            if (complete && Cli::reportNoImages(folders, path)) {
+                status = Cli::UsageError;
+                continue;
+            }
+            images = Cli::imagesOf(folders);
             if (!complete)
-                status = Cli::ItemFailed;
+                status = std::max<int>(status, Cli::ItemFailed);
         } else if (info.isFile()) {
             images.append(info.absoluteFilePath());
         } else {
             Cli::printError(QStringLiteral("no such file or directory: ") + path);
-            status = Cli::ItemFailed;
+            status = std::max<int>(status, Cli::ItemFailed);
             continue;
         }
         for (const QString &image : std::as_const(images)) {
@@ -88,7 +95,7 @@ int runConvertCommand(const QStringList &args)
                 });
                 continue;
             }
-            status = Cli::ItemFailed;
+            status = std::max<int>(status, Cli::ItemFailed);
         }
     }
     return status;

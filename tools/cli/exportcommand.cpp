@@ -16,14 +16,15 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
 
 namespace {
 
-const QString exportUsage =
-    QStringLiteral("export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] DIR");
+const QString exportUsage = QStringLiteral(
+    "export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] [--include-unlabelled] DIR");
 
 // The first line of every data.yaml we write: only such a file may be written over.
 const QByteArray yamlMarker = "# brindlemark-cli export --to ultralytics";
@@ -53,12 +54,25 @@ bool refuseLinkedOutput(const QString &path)
     return true;
 }
 
-int exportCocoFile(const QString &dir, const QString &output)
+// An image without a label file has never been looked at: it is not background.
+void reportUnlabelled(const QStringList &images)
+{
+    for (const QString &image : images)
+        Cli::printError(QStringLiteral("%1 has no label file: left out as unlabelled (--include-unlabelled "
+                                       "adds it as background)")
+                            .arg(image));
+}
+
+int exportCocoFile(const QString &dir, const QString &output, bool includeUnlabelled)
 {
     bool complete = true;
-    const CocoExport coco = exportCoco(dir, Cli::listImages(dir, &complete));
+    const QList<Cli::ImageFolder> folders = Cli::datasetImages(dir, &complete);
+    if (complete && Cli::reportNoImages(folders, dir))
+        return Cli::UsageError;
+    const CocoExport coco = exportCoco(dir, Cli::imagesOf(folders), includeUnlabelled);
     for (const QString &problem : coco.problems)
         Cli::printError(problem);
+    reportUnlabelled(coco.unlabelled);
     const QByteArray json = QJsonDocument(coco.document).toJson(QJsonDocument::Compact) + '\n';
     if (output.isEmpty()) {
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
@@ -76,6 +90,7 @@ int exportCocoFile(const QString &dir, const QString &output)
             {QStringLiteral("images"), coco.imageCount},
             {QStringLiteral("annotations"), coco.annotationCount},
             {QStringLiteral("categories"), coco.categoryCount},
+            {QStringLiteral("unlabelled"), int(coco.unlabelled.size())},
         });
     }
     return coco.problems.isEmpty() && complete ? Cli::Ok : Cli::ItemFailed;
@@ -122,127 +137,204 @@ QString listLine(const QDir &listDir, const QString &image)
     return QStringLiteral("./") + relative;
 }
 
-struct UltralyticsOptions
+struct ExportOptions
 {
     double valFraction = 0.2;
+    bool valGiven = false;
     quint32 seed = 0;
     QString output;
+    bool includeUnlabelled = false;
 };
 
-// data.yaml with train and val image lists beside it; the labels stay where they are.
-int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
+enum class Split { None, Train, Val, Test };
+
+// The split an image folder of a dataset root stands for (images/val, obj_train_data...).
+Split splitOfFolder(const QString &folder)
+{
+    const QString name = QFileInfo(folder).fileName().toLower();
+    if (name == u"train" || name == u"obj_train_data")
+        return Split::Train;
+    if (name == u"val" || name == u"valid" || name == u"validation" || name == u"obj_valid_data"
+        || name == u"obj_validation_data")
+        return Split::Val;
+    if (name == u"test" || name == u"obj_test_data")
+        return Split::Test;
+    return Split::None;
+}
+
+struct KeptImage
+{
+    QString path;
+    bool labelled = false;   // false: background
+    Split split = Split::None;
+};
+
+// data.yaml with train and val (and test) image lists beside it; the labels stay where they are.
+int exportUltralytics(const QString &dir, const ExportOptions &options)
 {
     bool complete = true;
-    const QStringList images = Cli::listImages(dir, &complete);
-    if (images.isEmpty()) {
-        Cli::printError(QStringLiteral("no images in ") + dir);
+    const QList<Cli::ImageFolder> folders = Cli::datasetImages(dir, &complete);
+    if (complete && Cli::reportNoImages(folders, dir))
+        return Cli::UsageError;
+    const QStringList images = Cli::imagesOf(folders);
+    if (images.isEmpty())
         return Cli::ItemFailed;
-    }
+    // A dataset root: its folders are its splits.
+    const bool fromRoot = folders.size() > 1 || folders.first().dir != dir;
 
     QStringList problems;
-    QStringList kept;         // in listing order
-    QList<bool> isLabelled;   // of each kept image; the others are background
-    qsizetype labelledCount = 0;
+    QStringList unlabelled;
+    QList<KeptImage> kept;    // in listing order
     int boxFiles = 0;         // of the labelled images: files with box rows only
     int polygonFiles = 0;     // and files with polygon rows (their boxes as corners)
     ClassNames names;
     QString namesOf;   // the image whose label file gave the names
-    for (const QString &image : images) {
-        if (!imageSize(image).isValid()) {
-            problems.append(QStringLiteral("cannot read image: ") + image);
-            continue;
+    for (const Cli::ImageFolder &folder : folders) {
+        const Split split = fromRoot ? splitOfFolder(folder.dir) : Split::None;
+        for (const QString &image : folder.images) {
+            if (!imageSize(image).isValid()) {
+                problems.append(QStringLiteral("cannot read image: ") + image);
+                continue;
+            }
+            if (breaksALine(image)) {
+                problems.append(QStringLiteral("a line break in the path cannot go into an image list: ") + image);
+                continue;
+            }
+            const StoredAnnotations stored = readStoredAnnotations(image);
+            if (!stored.file.isEmpty() && !stored.file.endsWith(QLatin1String(".txt"))) {
+                Cli::printError(QStringLiteral("the labels of %1 are VOC XML, Ultralytics reads YOLO labels "
+                                               "(convert them first: brindlemark-cli convert --to yolo DIR)")
+                                    .arg(image));
+                return Cli::ItemFailed;
+            }
+            const QString expected = ultralyticsLabelPath(image);
+            const bool foundThere =
+                !stored.file.isEmpty() && QFileInfo(stored.file).absoluteFilePath() == expected;
+            if (!foundThere && QFileInfo::exists(expected)) {
+                // A caption or a stale copy where Ultralytics looks would be read as the labels.
+                problems.append(QStringLiteral("Ultralytics would read %1 as the labels of %2; left out")
+                                    .arg(expected, image));
+                continue;
+            }
+            if (stored.file.isEmpty()) {
+                if (options.includeUnlabelled)
+                    kept.append({image, false, split});
+                else
+                    unlabelled.append(image);
+                continue;
+            }
+            const ClassNames found = classNamesFor(image, stored.file);
+            if (!found.ok) {
+                Cli::printError(QStringLiteral("cannot read the class list ") + found.file);
+                return Cli::ItemFailed;
+            }
+            if (found.names.isEmpty()) {
+                Cli::printError(QStringLiteral("no class list for ") + stored.file
+                                + QStringLiteral(" (classes.txt, obj.names or a data.yaml with names)"));
+                return Cli::ItemFailed;
+            }
+            if (namesOf.isEmpty()) {
+                names = found;
+                namesOf = image;
+            } else if (found.names != names.names) {
+                Cli::printError(QStringLiteral("%1 and %2 take their class names from different lists (%3, %4)")
+                                    .arg(namesOf, image, names.file, found.file));
+                return Cli::ItemFailed;
+            }
+            if (!stored.complete()) {
+                problems.append(
+                    QStringLiteral("cannot read %1 completely; %2 left out").arg(stored.damagedFile, image));
+                continue;
+            }
+            if (stored.annotations.isEmpty()) {
+                kept.append({image, false, split});
+                continue;
+            }
+            if (!foundThere) {
+                problems.append(
+                    QStringLiteral("Ultralytics looks for the labels of %1 in %2, they are in %3; left out")
+                        .arg(image, expected, stored.file));
+                continue;
+            }
+            const YoloRowKinds rows = yoloRowKinds(stored.file);
+            if (rows.boxes && rows.polygons) {
+                problems.append(QStringLiteral("%1 has box rows beside polygon rows, which Ultralytics reads as "
+                                               "two-point polygons; save it again (brindlemark-cli convert --to "
+                                               "yolo IMAGE); %2 left out")
+                                    .arg(stored.file, image));
+                continue;
+            }
+            QString outside;
+            for (const Annotation &a : stored.annotations) {
+                bool isNumber = false;
+                const int index = a.label.toInt(&isNumber);
+                if (isNumber && !names.names.contains(a.label) && (index < 0 || index >= names.names.size()))
+                    outside = a.label;
+            }
+            if (!outside.isEmpty()) {
+                problems.append(QStringLiteral("%1 uses class %2, which the class list %3 lacks; %4 left out")
+                                    .arg(stored.file, outside, names.file, image));
+                continue;
+            }
+            kept.append({image, true, split});
+            boxFiles += rows.boxes ? 1 : 0;
+            polygonFiles += rows.polygons ? 1 : 0;
         }
-        if (breaksALine(image)) {
-            problems.append(QStringLiteral("a line break in the path cannot go into an image list: ") + image);
-            continue;
-        }
-        const StoredAnnotations stored = readStoredAnnotations(image);
-        if (!stored.file.isEmpty() && !stored.file.endsWith(QLatin1String(".txt"))) {
-            Cli::printError(QStringLiteral("the labels of %1 are VOC XML, Ultralytics reads YOLO labels "
-                                           "(convert them first: brindlemark-cli convert --to yolo DIR)")
-                                .arg(image));
-            return Cli::ItemFailed;
-        }
-        const QString expected = ultralyticsLabelPath(image);
-        const bool foundThere = !stored.file.isEmpty() && QFileInfo(stored.file).absoluteFilePath() == expected;
-        if (!foundThere && QFileInfo::exists(expected)) {
-            // A caption or a stale copy where Ultralytics looks would be read as the labels.
-            problems.append(
-                QStringLiteral("Ultralytics would read %1 as the labels of %2; left out").arg(expected, image));
-            continue;
-        }
-        if (stored.file.isEmpty()) {
-            kept.append(image);
-            isLabelled.append(false);
-            continue;
-        }
-        const ClassNames found = classNamesFor(image, stored.file);
-        if (!found.ok) {
-            Cli::printError(QStringLiteral("cannot read the class list ") + found.file);
-            return Cli::ItemFailed;
-        }
-        if (found.names.isEmpty()) {
-            Cli::printError(QStringLiteral("no class list for ") + stored.file
-                            + QStringLiteral(" (classes.txt, obj.names or a data.yaml with names)"));
-            return Cli::ItemFailed;
-        }
-        if (namesOf.isEmpty()) {
-            names = found;
-            namesOf = image;
-        } else if (found.names != names.names) {
-            Cli::printError(QStringLiteral("%1 and %2 take their class names from different lists (%3, %4)")
-                                .arg(namesOf, image, names.file, found.file));
-            return Cli::ItemFailed;
-        }
-        if (!stored.complete()) {
-            problems.append(QStringLiteral("cannot read %1 completely; %2 left out").arg(stored.damagedFile, image));
-            continue;
-        }
-        if (stored.annotations.isEmpty()) {
-            kept.append(image);
-            isLabelled.append(false);
-            continue;
-        }
-        if (!foundThere) {
-            problems.append(QStringLiteral("Ultralytics looks for the labels of %1 in %2, they are in %3; left out")
-                                .arg(image, expected, stored.file));
-            continue;
-        }
-        const YoloRowKinds rows = yoloRowKinds(stored.file);
-        if (rows.boxes && rows.polygons) {
-            problems.append(QStringLiteral("%1 has box rows beside polygon rows, which Ultralytics reads as "
-                                           "two-point polygons; save it again (brindlemark-cli convert --to yolo "
-                                           "IMAGE); %2 left out")
-                                .arg(stored.file, image));
-            continue;
-        }
-        QString outside;
-        for (const Annotation &a : stored.annotations) {
-            bool isNumber = false;
-            const int index = a.label.toInt(&isNumber);
-            if (isNumber && !names.names.contains(a.label) && (index < 0 || index >= names.names.size()))
-                outside = a.label;
-        }
-        if (!outside.isEmpty()) {
-            problems.append(QStringLiteral("%1 uses class %2, which the class list %3 lacks; %4 left out")
-                                .arg(stored.file, outside, names.file, image));
-            continue;
-        }
-        kept.append(image);
-        isLabelled.append(true);
-        ++labelledCount;
-        boxFiles += rows.boxes ? 1 : 0;
-        polygonFiles += rows.polygons ? 1 : 0;
     }
     for (const QString &problem : std::as_const(problems))
         Cli::printError(problem);
-    if (labelledCount < 2) {
-        Cli::printError(QStringLiteral("labelled images that Ultralytics can read in %1: %2; at least 2 are "
-                                       "needed for a train and a val split")
-                            .arg(dir)
-                            .arg(labelledCount));
-        return Cli::ItemFailed;
+    reportUnlabelled(unlabelled);
+
+    // The dataset's own split unless --val asks for a new one; test images never join training.
+    const auto hasSplit = [&](Split split) {
+        return std::any_of(folders.cbegin(), folders.cend(), [&](const Cli::ImageFolder &folder) {
+            return fromRoot && splitOfFolder(folder.dir) == split;
+        });
+    };
+    const bool ownSplit = !options.valGiven && hasSplit(Split::Train) && hasSplit(Split::Val);
+    qsizetype labelledCount = 0;   // of the images split at random
+    qsizetype labelledTrain = 0;   // in the dataset's own train split
+    for (const KeptImage &k : std::as_const(kept)) {
+        if (k.labelled && k.split != Split::Test)
+            ++labelledCount;
+        if (k.labelled && k.split == Split::Train)
+            ++labelledTrain;
     }
+    QList<Split> listOf(kept.size(), Split::Train);
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        if (kept.at(i).split == Split::Test || (ownSplit && kept.at(i).split == Split::Val))
+            listOf[i] = kept.at(i).split;
+    }
+    if (ownSplit) {
+        if (labelledTrain < 1 || !listOf.contains(Split::Val)) {
+            Cli::printError(QStringLiteral("%1: the train split needs a labelled image and the val split an image "
+                                           "that Ultralytics can read (--val makes a new split)")
+                                .arg(dir));
+            return Cli::ItemFailed;
+        }
+    } else {
+        if (labelledCount < 2) {
+            Cli::printError(QStringLiteral("labelled images that Ultralytics can read in %1: %2; at least 2 are "
+                                           "needed for a train and a val split")
+                                .arg(dir)
+                                .arg(labelledCount));
+            return Cli::ItemFailed;
+        }
+        // By image, at random but repeatable: the seed fixes the split. Background stays in train.
+        const qsizetype valCount = qBound<qsizetype>(
+            1, qsizetype(std::llround(double(labelledCount) * options.valFraction)), labelledCount - 1);
+        QList<qsizetype> order;
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            if (kept.at(i).labelled && kept.at(i).split != Split::Test)
+                order.append(i);
+        }
+        QRandomGenerator random(options.seed);
+        for (qsizetype i = order.size() - 1; i > 0; --i)
+            std::swap(order[i], order[qsizetype(random.bounded(quint32(i + 1)))]);
+        for (qsizetype i = 0; i < valCount; ++i)
+            listOf[order.at(i)] = Split::Val;
+    }
+    const bool withTest = listOf.contains(Split::Test);
 
     const QString yamlPath = options.output.isEmpty()
         ? datasetRootFor(labelsDirFor(images.first())) + QStringLiteral("/data.yaml")
@@ -250,14 +342,18 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
     const QDir listDir = QFileInfo(yamlPath).absoluteDir();
     const QString trainPath = listDir.filePath(QStringLiteral("train.txt"));
     const QString valPath = listDir.filePath(QStringLiteral("val.txt"));
-    for (const QString &path : {yamlPath, trainPath, valPath}) {
+    const QString testPath = listDir.filePath(QStringLiteral("test.txt"));
+    QStringList outputs{yamlPath, trainPath, valPath};
+    if (withTest)
+        outputs.append(testPath);
+    for (const QString &path : std::as_const(outputs)) {
         if (refuseLinkedOutput(path))
             return Cli::ItemFailed;
     }
     // In a flat folder a list would land where an image's label file goes (train.png's train.txt).
     for (const QString &image : images) {
         const QString labels = ultralyticsLabelPath(image);
-        if (labels == trainPath || labels == valPath) {
+        if (outputs.mid(1).contains(labels)) {
             Cli::printError(QStringLiteral("%1 is where the labels of %2 go; choose another folder with --output")
                                 .arg(labels, image));
             return Cli::ItemFailed;
@@ -275,7 +371,7 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
             return Cli::ItemFailed;
         }
     }
-    for (const QString &list : {trainPath, valPath}) {
+    for (const QString &list : outputs.mid(1)) {
         if (!ours && QFileInfo::exists(list)) {
             Cli::printError(list + QStringLiteral(" exists and was not written by brindlemark-cli; "
                                                   "choose another folder with --output"));
@@ -283,50 +379,45 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
         }
     }
 
-    // By image, at random but repeatable: the seed fixes the split. Background stays in train.
-    const qsizetype valCount =
-        qBound<qsizetype>(1, qsizetype(std::llround(double(labelledCount) * options.valFraction)), labelledCount - 1);
-    QList<qsizetype> order;
-    for (qsizetype i = 0; i < kept.size(); ++i) {
-        if (isLabelled.at(i))
-            order.append(i);
-    }
-    QRandomGenerator random(options.seed);
-    for (qsizetype i = order.size() - 1; i > 0; --i)
-        std::swap(order[i], order[qsizetype(random.bounded(quint32(i + 1)))]);
-    QList<bool> inVal(kept.size(), false);
-    for (qsizetype i = 0; i < valCount; ++i)
-        inVal[order.at(i)] = true;
-
     QByteArray train;
     QByteArray val;
-    for (qsizetype i = 0; i < kept.size(); ++i)
-        (inVal.at(i) ? val : train) += listLine(listDir, kept.at(i)).toUtf8() + '\n';
+    QByteArray test;
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        QByteArray &list = listOf.at(i) == Split::Val ? val : listOf.at(i) == Split::Test ? test : train;
+        list += listLine(listDir, kept.at(i).path).toUtf8() + '\n';
+    }
 
     QByteArray yaml = yamlMarker + '\n';
     yaml += "path: " + yamlString(listDir.absolutePath()) + '\n';
     yaml += "train: train.txt\n";
     yaml += "val: val.txt\n";
+    if (withTest)
+        yaml += "test: test.txt\n";
     yaml += "names:\n";
     for (const QString &name : classListLines(names.names))
         yaml += "  - " + yamlString(name) + '\n';
 
-    // All three written before any replaces its file, the lists first: a full disk leaves the old
+    // All written before any replaces its file, the lists first: a full disk leaves the old
     // files, and a data.yaml never names a list that is not there.
     PreparedFile trainFile(trainPath, listDir.absolutePath());
     PreparedFile valFile(valPath, listDir.absolutePath());
+    PreparedFile testFile(testPath, listDir.absolutePath());
     PreparedFile yamlFile(yamlPath, listDir.absolutePath());
-    const std::pair<PreparedFile *, const QByteArray *> files[] = {
-        {&trainFile, &train}, {&valFile, &val}, {&yamlFile, &yaml}};
-    for (const auto &[file, content] : files) {
+    QList<std::pair<PreparedFile *, const QByteArray *>> files{{&trainFile, &train}, {&valFile, &val}};
+    if (withTest)
+        files.append({&testFile, &test});
+    files.append({&yamlFile, &yaml});
+    for (const auto &[file, content] : std::as_const(files)) {
         if (!file->prepare(*content)) {
             Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
             return Cli::ItemFailed;
         }
     }
-    if (!trainFile.commit() || !valFile.commit() || !yamlFile.commit()) {
-        Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
-        return Cli::ItemFailed;
+    for (const auto &[file, content] : std::as_const(files)) {
+        if (!file->commit()) {
+            Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
+            return Cli::ItemFailed;
+        }
     }
     // Ultralytics counts boxes and polygons over the whole dataset: for segmentation it keeps the
     // polygons only when every object has one. Detection training reads both.
@@ -336,14 +427,21 @@ int exportUltralytics(const QString &dir, const UltralyticsOptions &options)
                                        "every polygon")
                             .arg(boxFiles)
                             .arg(polygonFiles));
-    Cli::printJson(QJsonObject{
+    const qsizetype background = std::count_if(kept.cbegin(), kept.cend(), [](const KeptImage &k) {
+        return !k.labelled;
+    });
+    QJsonObject summary{
         {QStringLiteral("output"), yamlPath},
         {QStringLiteral("images"), int(kept.size())},
-        {QStringLiteral("train"), int(kept.size() - valCount)},
-        {QStringLiteral("val"), int(valCount)},
-        {QStringLiteral("background"), int(kept.size() - labelledCount)},
+        {QStringLiteral("train"), int(listOf.count(Split::Train))},
+        {QStringLiteral("val"), int(listOf.count(Split::Val))},
+        {QStringLiteral("background"), int(background)},
+        {QStringLiteral("unlabelled"), int(unlabelled.size())},
         {QStringLiteral("classes"), int(names.names.size())},
-    });
+    };
+    if (withTest)
+        summary.insert(QStringLiteral("test"), int(listOf.count(Split::Test)));
+    Cli::printJson(summary);
     return problems.isEmpty() && complete ? Cli::Ok : Cli::ItemFailed;
 }
 
@@ -354,19 +452,21 @@ int runExportCommand(const QStringList &args)
     QString error;
     const QList<Cli::Argument> arguments = Cli::splitArguments(
         args, {QStringLiteral("--to"), QStringLiteral("--output"), QStringLiteral("--val"), QStringLiteral("--seed")},
-        {}, &error);
+        {QStringLiteral("--include-unlabelled")}, &error);
     if (!error.isEmpty()) {
         Cli::printError(error);
         return Cli::usage(exportUsage);
     }
     QString format;
-    UltralyticsOptions options;
+    ExportOptions options;
     bool splitOptions = false;
     QStringList dirs;
     for (const Cli::Argument &a : arguments) {
         bool ok = true;
         if (a.isWord()) {
             dirs.append(a.value);
+        } else if (a.name == u"--include-unlabelled") {
+            options.includeUnlabelled = true;
         } else if (a.value.isEmpty()) {
             ok = false;
         } else if (a.name == u"--to") {
@@ -376,6 +476,7 @@ int runExportCommand(const QStringList &args)
         } else if (a.name == u"--val") {
             options.valFraction = a.value.toDouble(&ok);
             ok = ok && options.valFraction > 0.0 && options.valFraction < 1.0;
+            options.valGiven = true;
             splitOptions = true;
         } else {
             options.seed = a.value.toUInt(&ok);
@@ -395,5 +496,5 @@ int runExportCommand(const QStringList &args)
     }
 
     const QString dir = QDir(dirs.first()).absolutePath();
-    return ultralytics ? exportUltralytics(dir, options) : exportCocoFile(dir, options.output);
+    return ultralytics ? exportUltralytics(dir, options) : exportCocoFile(dir, options.output, options.includeUnlabelled);
 }

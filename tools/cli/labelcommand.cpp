@@ -4,6 +4,7 @@
 #include "tools/cli/labelrun.h"
 #include "tools/cli/signalwatcher.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -18,6 +19,19 @@ int runLabelCommand(const QStringList &args)
     if (!QFileInfo(options.dir).isDir()) {
         Cli::printError(QStringLiteral("not a directory: ") + options.dir);
         return Cli::ItemFailed;
+    }
+    // A dataset root is labelled one image folder at a time: each keeps its own pending file.
+    bool complete = true;
+    const QList<Cli::ImageFolder> folders = Cli::datasetImages(options.dir, &complete);
+    if (complete && Cli::reportNoImages(folders, options.dir))
+        return Cli::UsageError;
+    if (folders.size() != 1 || folders.first().dir != QDir(options.dir).absolutePath()) {
+        QStringList names;
+        for (const Cli::ImageFolder &folder : folders)
+            names.append(folder.dir);
+        Cli::printError(QStringLiteral("%1 holds no images itself; label each image folder: %2")
+                            .arg(options.dir, names.join(QStringLiteral(", "))));
+        return Cli::UsageError;
     }
 
     QEventLoop loop;

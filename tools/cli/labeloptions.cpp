@@ -24,7 +24,7 @@ bool parseInt(const QString &text, int low, int high, int &value)
 QString LabelOptions::usage()
 {
     return QStringLiteral("label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
-                          "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR");
+                          "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed [--add-classes]] [--format voc|yolo] DIR");
 }
 
 QString LabelOptions::parse(const QStringList &args)
@@ -37,7 +37,7 @@ QString LabelOptions::parse(const QStringList &args)
         {QStringLiteral("--server"), QStringLiteral("--model"), QStringLiteral("--concurrency"),
          QStringLiteral("--timeout"), QStringLiteral("--prompt"), QStringLiteral("--classes"),
          QStringLiteral("--min-score"), QStringLiteral("--format")},
-        {QStringLiteral("--unlabelled"), QStringLiteral("--confirmed")}, &error);
+        {QStringLiteral("--unlabelled"), QStringLiteral("--confirmed"), QStringLiteral("--add-classes")}, &error);
     if (!error.isEmpty())
         return error;
     QStringList dirs;
@@ -50,6 +50,8 @@ QString LabelOptions::parse(const QStringList &args)
             unlabelledOnly = true;
         } else if (name == u"--confirmed") {
             confirmed = true;
+        } else if (name == u"--add-classes") {
+            addClasses = true;
         } else if (name == u"--server") {
             const QString base = Cli::serverBaseUrl(value);
             if (base.isEmpty())
@@ -84,6 +86,8 @@ QString LabelOptions::parse(const QStringList &args)
     }
     if (!haveServer)
         return QStringLiteral("--server is required");
+    if (addClasses && !confirmed)
+        return QStringLiteral("--add-classes needs --confirmed");
     if (dirs.size() != 1)
         return dirs.isEmpty() ? QStringLiteral("no directory given") : QStringLiteral("one directory only");
     dir = dirs.first();

@@ -15,6 +15,9 @@ struct LabelOptions
     double minScore = 0.4;
     bool unlabelledOnly = false;
     bool confirmed = false;   // write results to the label files instead of the pending file
+    // With confirmed: a category the dataset's class list (data.yaml, obj.names) lacks is added
+    // there; without it such results stay pending.
+    bool addClasses = false;
     // --format: the format of new label files; without it they get the folder's (that of its
     // label files, else VOC). Images that have a label file keep its format either way.
     bool useYolo = false;

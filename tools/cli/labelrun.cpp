@@ -37,6 +37,7 @@ LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
     m_run->setModelName(AutoLabelRun::ModelName::Given);
     m_session->setFallbackYolo(options.useYolo);
     m_session->setClassNames(options.classes);
+    m_session->setAddClassesToNamesFile(options.addClasses);
     m_progressTimer->setInterval(1000);
     connect(m_progressTimer, &QTimer::timeout, this, &LabelRun::printProgress);
     connect(m_session, &FolderSession::pendingWritten, this, [this](bool ok) {
@@ -105,6 +106,7 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
         return;
     }
     m_added += int(merged.kept.size());
+    m_unknownCategory += merged.unknownCategory;
     for (const Annotation &a : merged.kept) {
         if (a.confidence >= 0) {
             m_confidenceSum += a.confidence;
@@ -156,7 +158,9 @@ void LabelRun::finish(bool cancelled)
     const QByteArray summary = "{\"done\":" + QByteArray::number(m_done) + ",\"total\":"
         + QByteArray::number(m_paths.size()) + ",\"added\":" + QByteArray::number(m_added) + ",\"failed\":"
         + QByteArray::number(m_failed) + ",\"cancelled\":" + (cancelled ? "true" : "false")
-        + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12) + "}";
+        + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12)
+        + (m_options.confirmed ? ",\"unknown_category\":" + QByteArray::number(m_unknownCategory) : QByteArray())
+        + "}";
     Cli::printLine(QString::fromLatin1(summary));
     const bool incomplete = m_failed > 0 || cancelled || m_pendingWriteFailed || !m_session->unlistableImages().isEmpty();
     emit finished(incomplete ? Cli::ItemFailed : Cli::Ok);

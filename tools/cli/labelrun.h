@@ -50,6 +50,7 @@ private:
     int m_done = 0;
     int m_failed = 0;
     int m_added = 0;
+    int m_unknownCategory = 0;
     int m_printedDone = -1;
     double m_confidenceSum = 0.0;
     int m_confidenceCount = 0;

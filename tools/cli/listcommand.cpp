@@ -1,8 +1,6 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
-#include "storage/directoryloader.h"
-
 #include <QFileInfo>
 
 int runListCommand(const QStringList &args)
@@ -14,9 +12,11 @@ int runListCommand(const QStringList &args)
         Cli::printError(QStringLiteral("not a directory: ") + dir);
         return Cli::ItemFailed;
     }
-    QStringList unlistable;
-    for (const QString &path : DirectoryLoader::listImages(dir, &unlistable))
+    bool complete = true;
+    const QList<Cli::ImageFolder> folders = Cli::datasetImages(dir, &complete);
+    if (complete && Cli::reportNoImages(folders, dir))
+        return Cli::UsageError;
+    for (const QString &path : Cli::imagesOf(folders))
         Cli::printLine(path);
-    Cli::reportUnlistable(unlistable);
-    return unlistable.isEmpty() ? Cli::Ok : Cli::ItemFailed;
+    return complete ? Cli::Ok : Cli::ItemFailed;
 }

@@ -25,14 +25,14 @@ const Command commands[] = {
     {"show", "show IMAGE...", runShowCommand},
     {"pending", "pending DIR", runPendingCommand},
     {"convert", "convert --to yolo|voc [--classes a,b,...] PATH...", runConvertCommand},
-    {"export", "export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] DIR", runExportCommand},
+    {"export", "export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] [--include-unlabelled] DIR", runExportCommand},
     {"parse", "parse --source WxH [--sent WxH] [--min-score S] [--classes a,b,...] [--restrict] [--pending]",
      runParseCommand},
     {"check", "check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR",
      runCheckCommand},
     {"label",
      "label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] [--classes a,b,...] "
-     "[--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR",
+     "[--min-score S] [--unlabelled] [--confirmed [--add-classes]] [--format voc|yolo] DIR",
      runLabelCommand},
 };
 

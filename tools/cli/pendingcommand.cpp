@@ -5,7 +5,6 @@
 #include "storage/directoryloader.h"
 #include "storage/pendingfile.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -17,20 +16,29 @@ int runPendingCommand(const QStringList &args)
         Cli::printError(QStringLiteral("not a directory: ") + args.first());
         return Cli::ItemFailed;
     }
-    bool readable = true;
-    const QString dir = QDir(args.first()).absolutePath();
-    const AnnotationCache pending = readPendingFile(dir, &readable);
-    if (!readable) {
-        Cli::printError(QStringLiteral("cannot read ") + pendingFilePath(dir));
-        return Cli::ItemFailed;
+    bool complete = true;
+    const QList<Cli::ImageFolder> folders = Cli::datasetImages(args.first(), &complete);
+    if (complete && Cli::reportNoImages(folders, args.first()))
+        return Cli::UsageError;
+    int status = complete ? Cli::Ok : Cli::ItemFailed;
+    // Each image folder keeps its own pending file.
+    for (const Cli::ImageFolder &folder : folders) {
+        bool readable = true;
+        const AnnotationCache pending = readPendingFile(folder.dir, &readable);
+        if (!readable) {
+            Cli::printError(QStringLiteral("cannot read ") + pendingFilePath(folder.dir));
+            status = Cli::ItemFailed;
+            continue;
+        }
+        QStringList images = pending.keys();
+        DirectoryLoader::sortPaths(images);
+        for (const QString &image : std::as_const(images)) {
+            QJsonArray annotations;
+            for (const Annotation &a : pending.value(image))
+                annotations.append(annotationToJson(a));
+            Cli::printJson(
+                QJsonObject{{QStringLiteral("image"), image}, {QStringLiteral("annotations"), annotations}});
+        }
     }
-    QStringList images = pending.keys();
-    DirectoryLoader::sortPaths(images);
-    for (const QString &image : std::as_const(images)) {
-        QJsonArray annotations;
-        for (const Annotation &a : pending.value(image))
-            annotations.append(annotationToJson(a));
-        Cli::printJson(QJsonObject{{QStringLiteral("image"), image}, {QStringLiteral("annotations"), annotations}});
-    }
-    return Cli::Ok;
+    return status;
 }

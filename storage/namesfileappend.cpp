@@ -11,6 +11,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -44,6 +45,11 @@ QByteArray yamlScalar(const QString &name)
         }
     }
     return out + '"';
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 qsizetype lineStart(const QByteArray &bytes, qsizetype pos)
@@ -135,7 +141,7 @@ bool editYaml(const QByteArray &yaml, const QStringList &names, QByteArray *out)
         if (close < 0)
             return false;
         qsizetype last = close - 1;
-        while (last > start && QByteArrayView(" \t\r\n").contains(yaml.at(last)))
+        while (last > start && isBlank(yaml.at(last)))
             --last;
         insertAt = last + 1;
         bool first = last == start;

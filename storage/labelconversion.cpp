@@ -26,6 +26,10 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
         result.outcome = LabelConversion::Failed;
         result.refusedLink = !report.refusedFile.isEmpty();
         result.file = result.refusedLink ? report.refusedFile : report.unreadableNamesFile;
+        if (!result.refusedLink && result.file.isEmpty() && report.namesNotice.classListFile.isEmpty()) {
+            result.file = report.namesNotice.namesFile;
+            result.missingNames = report.namesNotice.missingNames;
+        }
         return result;
     }
     result.outcome = LabelConversion::Converted;

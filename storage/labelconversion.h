@@ -21,6 +21,7 @@ struct LabelConversion
     int count = -1;              // objects stored afterwards (Converted)
     QString file;                // Incomplete: the file; Failed: a refused link or unreadable names file
     bool refusedLink = false;    // Failed: file is a link that leads out of the dataset or nowhere
+    QStringList missingNames;    // Failed: categories that file (another tool's names file) lacks
     ReadProblem problem;         // Incomplete: why
 };
 

@@ -305,7 +305,7 @@ void TestLabelCli::resumedUnlabelledRun()
     m_server->enqueue(FakeOpenAiServer::status(404));
     CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9})"));
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9,"unknown_category":0})"));
     QVERIFY2(r.err.contains("r3.png: "), r.err.constData());
     QCOMPARE(countAnnotations(m_images.at(2)), -1);
 

@@ -81,6 +81,10 @@ int runConvertCommand(const QStringList &args)
                     Cli::printError(QStringLiteral("cannot save %1 as %2: %3 is a link that leads out of the "
                                                    "dataset or nowhere; not written through it")
                                         .arg(image, format, done.file));
+                else if (!done.missingNames.isEmpty())
+                    Cli::printError(QStringLiteral("cannot save %1 as %2: the class list %3 lacks %4; add them "
+                                                   "there first")
+                                        .arg(image, format, done.file, done.missingNames.join(QStringLiteral(", "))));
                 else if (!done.file.isEmpty())
                     Cli::printError(QStringLiteral("cannot save %1 as %2: cannot read class names file %3")
                                         .arg(image, format, done.file));

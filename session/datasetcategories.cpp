@@ -3,7 +3,9 @@
 #include "session/categoryhistory.h"
 #include "session/categoryorder.h"
 #include "session/categoryusagecounter.h"
+#include "storage/classnames.h"
 #include "storage/datasetlayout.h"
+#include "storage/namesfileappend.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -113,10 +115,34 @@ bool DatasetCategories::showImage(const QString &imagePath, bool reread)
     if (!reread && dir == m_classListDir)
         return false;
     m_classListDir = dir;
+    m_classListImage = imagePath;
+    const ClassNames found = dir.isEmpty() ? ClassNames() : findClassNames(dir);
+    m_namesFile = found.source == NamesSource::OtherTool && found.ok && !found.names.isEmpty() ? found.file : QString();
     const QStringList classes = datasetClassList(imagePath);
     if (classes == m_classList)
         return false;
     m_classList = classes;
+    return true;
+}
+
+QStringList DatasetCategories::lackedByNamesFile(const QStringList &labels) const
+{
+    QStringList lacked;
+    if (m_namesFile.isEmpty())
+        return lacked;
+    for (const QString &label : labels) {
+        const QString name = classListEntry(label);
+        if (!name.isEmpty() && !m_classList.contains(name) && !lacked.contains(name))
+            lacked.append(name);
+    }
+    return lacked;
+}
+
+bool DatasetCategories::addToNamesFile(const QStringList &labels)
+{
+    if (m_namesFile.isEmpty() || appendClassNames(m_namesFile, labels) != NamesAppend::Appended)
+        return false;
+    showImage(m_classListImage, true);
     return true;
 }
 

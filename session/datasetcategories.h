@@ -40,6 +40,14 @@ public:
     // have started or grown it). True when the class list changed.
     bool showImage(const QString &imagePath, bool reread = false);
     QStringList classList() const { return m_classList; }
+    // Of labels, those that another tool's names file holding the class list of the image shown
+    // (data.yaml, dataset.yaml, obj.names) lacks; none when the list is ours (classes.txt grows
+    // with a save) or there is none. namesFile() is that file.
+    QStringList lackedByNamesFile(const QStringList &labels) const;
+    QString namesFile() const { return m_namesFile; }
+    // Appends labels to that file, every other byte kept, and reads the class list again. False
+    // when it could not be written; the file is then as it was.
+    bool addToNamesFile(const QStringList &labels);
 
     // The rows of the panel, which the keys 1-9 follow: the class list, then the names in first-use
     // order; a deleted category leaves them even where the class list names it.
@@ -73,4 +81,6 @@ private:
     QHash<QString, Names> m_left;   // datasets left during this session
     QStringList m_classList;
     QString m_classListDir;    // the labels folder it was read for
+    QString m_namesFile;       // another tool's file that holds it; empty for ours or none
+    QString m_classListImage;  // the image it was read for
 };

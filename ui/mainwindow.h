@@ -171,6 +171,9 @@ private:
     void deleteCategory(const QString &label, int annotationCount);
     void updateClassList(bool reread);
     void addCategory();
+    // New categories that the dataset's names file (data.yaml, obj.names) lacks join it once the
+    // user agrees; false when they did not (or it could not be written): the categories are not used.
+    bool acceptCategories(const QStringList &labels);
     void copyPreviousShapes();
     void showAnnotationMenu(uint id, const QPoint &globalPos);
     void confirmCurrent();

@@ -19,6 +19,7 @@
 #include "ui/toastwidget.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
@@ -172,7 +173,7 @@ void MainWindow::addDrafted(const Annotation &draft)
     bool dontAsk = m_dontAskCategory;
     const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
                                                 current, nullptr, translateText("输入类别"), &dontAsk);
-    if (label.isEmpty())
+    if (label.isEmpty() || !acceptCategories({label}))
         return;   // cancelled: the drawn shape is dropped, nothing to undo
     m_editor->addShape(draft, label);
     setDontAskCategory(dontAsk);
@@ -185,6 +186,8 @@ void MainWindow::editCategory(uint id)
         return;
     const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
                                                 current->label, nullptr, translateText("修改类别"));
+    if (!label.isEmpty() && !acceptCategories({label}))
+        return;
     m_editor->relabel(id, label);
 }
 
@@ -252,11 +255,41 @@ void MainWindow::addCategory()
 {
     const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
                                                 categories()->lastLabel(), nullptr, translateText("新增类别"));
-    if (label.isEmpty())
+    if (label.isEmpty() || !acceptCategories({label}))
         return;
     categories()->remember(label);
     categories()->setLastLabel(label);
     refreshCategories();
+}
+
+bool MainWindow::acceptCategories(const QStringList &labels)
+{
+    DatasetCategories *dataset = m_session->categories();
+    const QStringList lacked = dataset->lackedByNamesFile(labels);
+    if (lacked.isEmpty())
+        return true;
+    const QString file = QDir::toNativeSeparators(dataset->namesFile());
+    const QString names = lacked.join(QStringLiteral(", "));
+    // One class list per dataset: a second one beside their file would be read by no other tool.
+    QMessageBox box(QMessageBox::Question, translateText("加入类别表"),
+                    translateText("类别「%1」不在本数据集的类别表 %2 中。\n要把它加到该文件末尾吗？"
+                                  "文件的其余内容保持不变；不加入则不使用这个类别。")
+                        .arg(names, file),
+                    QMessageBox::NoButton, this);
+    QPushButton *add = box.addButton(translateText("加入"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(translateText("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(add);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() != add)
+        return false;
+    if (!dataset->addToNamesFile(lacked)) {
+        m_toast->showMessage(translateText("无法把类别「%1」加入 %2，未使用这个类别").arg(names, file));
+        return false;
+    }
+    refreshCategories();
+    m_toast->showMessage(translateText("已把类别「%1」加入 %2").arg(names, file));
+    return true;
 }
 
 void MainWindow::copyPreviousShapes()

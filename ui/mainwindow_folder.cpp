@@ -107,7 +107,14 @@ bool MainWindow::saveCurrent()
     if (path.isEmpty() || !m_editor->isDirty())
         return true;
     SaveReport report;
-    if (!m_session->saveImage(path, m_editor->annotations(), &report)) {
+    bool saved = m_session->saveImage(path, m_editor->annotations(), &report);
+    // Confirmed model results (or copied shapes) of a category the dataset's names file lacks.
+    if (!saved && report.namesNotice.classListFile.isEmpty() && !report.namesNotice.missingNames.isEmpty()) {
+        if (!acceptCategories(report.namesNotice.missingNames))
+            return false;
+        saved = m_session->saveImage(path, m_editor->annotations(), &report);
+    }
+    if (!saved) {
         toastSaveFailure(report);
         return false;
     }
@@ -125,6 +132,10 @@ void MainWindow::toastSaveFailure(const SaveReport &report)
     else if (!report.unreadableNamesFile.isEmpty())
         m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
                                  .arg(QDir::toNativeSeparators(report.unreadableNamesFile)));
+    else if (!report.namesNotice.missingNames.isEmpty() && report.namesNotice.classListFile.isEmpty())
+        m_toast->showMessage(translateText("保存失败：类别「%1」不在类别表 %2 中")
+                                 .arg(report.namesNotice.missingNames.join(QStringLiteral(", ")),
+                                      QDir::toNativeSeparators(report.namesNotice.namesFile)));
     else
         m_toast->showMessage(translateText("保存失败：无法写入标注文件"));
 }

@@ -7,6 +7,8 @@
 #include "storage/annotationstore.h"
 #include "storage/pendingfile.h"
 #include "session/categoryorder.h"
+#include "session/datasetcategories.h"
+#include "session/foldersession.h"
 #include "ui/adjustmentpopup.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
@@ -45,6 +47,8 @@ private slots:
     void cleanup();
     void drawnBoxIsNamed_data();
     void drawnBoxIsNamed();
+    void newCategoryJoinsTheDataYaml_data();
+    void newCategoryJoinsTheDataYaml();
     void drawWithoutAsking_data();
     void drawWithoutAsking();
     void everyEditUndoesAndRedoes_data();
@@ -150,6 +154,53 @@ void TestWindowEdits::drawnBoxIsNamed()
 
 // "Don't ask for the category": a drawn shape takes the current category, shown in the status
 // bar; the dialog still asks while there is none. The choice outlives the window.
+void TestWindowEdits::newCategoryJoinsTheDataYaml_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("added at the end of data.yaml") << "加入";
+    QTest::newRow("declined: the shape is not added") << "取消";
+}
+
+// The dataset's names come from data.yaml: a new category joins it, with the user's consent,
+// and never a second class list beside it.
+void TestWindowEdits::newCategoryJoinsTheDataYaml()
+{
+    QFETCH(QString, button);
+    const bool add = button == QStringLiteral("加入");
+    const QString yaml = m_dir + QStringLiteral("/data.yaml");
+    const QByteArray before("train: .  # the images\nnc: 2\nnames:\n  - car\n  - bus\n");
+    QVERIFY(writeBytes(yaml, before));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QCOMPARE(window->session()->categories()->namesFile(), yaml);
+    const qsizetype shapes = window->scene()->annotations().size();
+
+    QString question;
+    const auto answer = answerLabelDialog(QStringLiteral("truck"));
+    answerMessageBox(button, &question);
+    drag(*window, QPointF(700, 550), QPointF(780, 620));
+    waitUntilAnswered(*window, answer);
+    QTRY_VERIFY(!question.isEmpty());
+    QVERIFY2(question.contains(QStringLiteral("truck")) && question.contains(QDir::toNativeSeparators(yaml)),
+             qPrintable(question));
+    QTRY_COMPARE(window->scene()->annotations().size(), shapes + (add ? 1 : 0));
+    QCOMPARE(readBytes(yaml), add ? QByteArray("train: .  # the images\nnc: 3\nnames:\n  - car\n  - bus\n  - truck\n")
+                                  : before);
+    QCOMPARE(window->session()->categories()->rows().contains(QStringLiteral("truck")), add);
+    QVERIFY(window->saveCurrent());
+    QVERIFY(!QFileInfo::exists(m_dir + QStringLiteral("/labels/classes.txt")));
+    QVERIFY(!QFileInfo::exists(m_dir + QStringLiteral("/classes.txt")));
+
+    // The name is in the file now: drawing it again asks nothing.
+    if (add) {
+        const auto again = answerLabelDialog(QStringLiteral("truck"));
+        drag(*window, QPointF(300, 300), QPointF(380, 360));
+        waitUntilAnswered(*window, again);
+        QTRY_COMPARE(window->scene()->annotations().size(), shapes + 2);
+        QCOMPARE(readBytes(yaml).count("truck"), 1);
+    }
+}
+
 void TestWindowEdits::drawWithoutAsking_data()
 {
     QTest::addColumn<QString>("script");

@@ -110,8 +110,10 @@ bool MainWindow::saveCurrent()
     bool saved = m_session->saveImage(path, m_editor->annotations(), &report);
     // Confirmed model results (or copied shapes) of a category the dataset's names file lacks.
     if (!saved && report.namesNotice.classListFile.isEmpty() && !report.namesNotice.missingNames.isEmpty()) {
-        if (!acceptCategories(report.namesNotice.missingNames))
+        if (!acceptCategories(report.namesNotice.missingNames)) {
+            toastSaveFailure(report);
             return false;
+        }
         saved = m_session->saveImage(path, m_editor->annotations(), &report);
     }
     if (!saved) {

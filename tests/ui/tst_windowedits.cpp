@@ -5,6 +5,7 @@
 #include "canvas/shapeitembase.h"
 #include "shared/language.h"
 #include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "session/categoryorder.h"
 #include "session/datasetcategories.h"
@@ -49,6 +50,8 @@ private slots:
     void drawnBoxIsNamed();
     void newCategoryJoinsTheDataYaml_data();
     void newCategoryJoinsTheDataYaml();
+    void confirmedResultOfANewCategoryAsksOnSave_data();
+    void confirmedResultOfANewCategoryAsksOnSave();
     void drawWithoutAsking_data();
     void drawWithoutAsking();
     void everyEditUndoesAndRedoes_data();
@@ -198,6 +201,45 @@ void TestWindowEdits::newCategoryJoinsTheDataYaml()
         waitUntilAnswered(*window, again);
         QTRY_COMPARE(window->scene()->annotations().size(), shapes + 2);
         QCOMPARE(readBytes(yaml).count("truck"), 1);
+    }
+}
+
+void TestWindowEdits::confirmedResultOfANewCategoryAsksOnSave_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("added, then saved") << "加入";
+    QTest::newRow("declined: not saved, and told why") << "取消";
+}
+
+// A model's ⚡ "truck" confirmed in a YOLO dataset whose data.yaml names only "car": the save
+// asks before the label file may name it.
+void TestWindowEdits::confirmedResultOfANewCategoryAsksOnSave()
+{
+    QFETCH(QString, button);
+    const bool add = button == QStringLiteral("加入");
+    const QString yaml = m_dir + QStringLiteral("/data.yaml");
+    const QByteArray before("names: [car]\n");
+    QVERIFY(writeBytes(yaml, before));
+    QVERIFY(saveAnnotations(m_images.at(0), {box(QStringLiteral("car"), QRectF(400, 300, 80, 60))}, true, {}));
+    const QByteArray labels = readBytes(yoloLabelPath(m_images.at(0)));
+    QVERIFY(writePendingFile(m_dir, {{m_images.at(0), {box(QStringLiteral("truck"), QRectF(600, 450, 80, 60), 1, 0.9)}}}));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QTRY_COMPARE(window->scene()->annotations().size(), 2);
+    window->actions().confirmAll->trigger();
+
+    QString question;
+    answerMessageBox(button, &question);
+    QCOMPARE(window->saveCurrent(), add);
+    QVERIFY2(question.contains(QStringLiteral("truck")), qPrintable(question));
+    QCOMPARE(readBytes(yaml), add ? QByteArray("names: [car, truck]\n") : before);
+    QVERIFY(!QFileInfo::exists(labelsDirFor(m_images.at(0)) + QStringLiteral("/classes.txt")));
+    if (add) {
+        QCOMPARE(labelsMarkingPending(loadAnnotations(m_images.at(0))), (QStringList{"car", "truck"}));
+    } else {
+        QCOMPARE(readBytes(yoloLabelPath(m_images.at(0))), labels);
+        QVERIFY2(window->toast()->text().contains(QDir::toNativeSeparators(yaml)), qPrintable(window->toast()->text()));
+        window->editor()->markSaved();
     }
 }
 

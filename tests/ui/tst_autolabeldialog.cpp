@@ -254,6 +254,178 @@ void TestAutoLabelDialog::connectionTest()
     QVERIFY(server.listen());
     server.setDefaultAnswer(answer);
     VllmClient client;
+    AutoLabelDialog dialog(&client);
+    // Well inside the probe's own 5 s transfer time-out, so a silent server hits the dialog's limit.
+    dialog.setConnectionTestTimeout(300);
+    ServerConfig config;
+    config.baseUrl = QStringLiteral("  ") + server.baseUrl();
+    config.model = configured;
+    dialog.loadServer(config);
+    dialog.showModelTab();
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    auto *button = dialog.findChild<QPushButton *>("testConnection");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(dialog.testStatusText(), QStringLiteral("测试中…"));
+    QCOMPARE(client.serverConfig().baseUrl, server.baseUrl());   // the tested address, trimmed
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.testStatusText(), expectedText, 5000);
+    QCOMPARE(dialog.testStatusLabel()->styleSheet(), expectedStyle);
+    QVERIFY(button->isEnabled());
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(dialog.serverConfig().model, model);
+    const QString note = model == configured ? QString()
+                                             : QStringLiteral("服务器没有模型 %1，改用它提供的 %2").arg(configured, model);
+    QCOMPARE(dialog.modelNote(), note);
+    auto *noteLabel = dialog.findChild<QLabel *>(QStringLiteral("modelNote"));
+    QCOMPARE(noteLabel->isVisible(), !note.isEmpty());
+    QCOMPARE(noteLabel->text(), note);
+
+    // Probes started elsewhere show up too.
+    emit client.statusChanged(false, QStringLiteral("Connection refused"));
+    QCOMPARE(dialog.testStatusText(), QStringLiteral("● 离线 Connection refused"));
+    QCOMPARE(dialog.testStatusLabel()->styleSheet(), QStringLiteral("color:#9AA3B2;"));
+
+    // The next use starts without the note.
+    dialog.loadServer(config);
+    QVERIFY(dialog.modelNote().isEmpty());
+    QVERIFY(!noteLabel->isVisible());
+}
+
+// The llama-server command is a command: its file names are the same in every language.
+void TestAutoLabelDialog::commandKeepsItsFileNames_data()
+{
+    QTest::addColumn<QString>("language");
+    for (const auto &language : languageList())
+        QTest::newRow(qPrintable(language.first)) << language.first;
+}
+
+void TestAutoLabelDialog::commandKeepsItsFileNames()
+{
+    QFETCH(QString, language);
+    setLanguage(language);
+    AutoLabelDialog dialog(nullptr);
+    const QString hint = dialog.findChild<QLabel *>(QStringLiteral("hint"))->text();
+    QVERIFY2(hint.contains(QStringLiteral("llama-server -m model.gguf --mmproj mmproj.gguf --port 8000 -ngl 99 --jinja")),
+             qPrintable(hint));
+}
+
+void TestAutoLabelDialog::closeDuringTestReturnsAtOnce()
+{
+    FakeOpenAiServer server;
+    QVERIFY(server.listen());
+    server.setDefaultAnswer(FakeOpenAiServer::neverAnswer());
+    VllmClient client;
+    AutoLabelDialog dialog(&client);   // the default 8 s limit
+    ServerConfig config;
+    config.baseUrl = server.baseUrl();
+    dialog.loadServer(config);
+    dialog.showModelTab();
+
+    QTimer::singleShot(0, &dialog, [&] {
+        QTest::mouseClick(dialog.findChild<QPushButton *>("testConnection"), Qt::LeftButton);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QCOMPARE(dialog.testStatusText(), QStringLiteral("测试中…"));   // exec() did not wait for the test
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestAutoLabelDialog::placeholderText_data()
+{
+    QTest::addColumn<QStringList>("categories");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("no categories") << QStringList() << "zh_CN" << "留空 = 让模型自行检测并新增类别";
+    QTest::newRow("three categories") << QStringList{"cat", "dog", "car"} << "zh_CN" << "留空 = 限定使用全部 3 个类别（不新增）";
+    QTest::newRow("no categories, English") << QStringList() << "en" << "Empty = the model detects and adds categories itself";
+    QTest::newRow("two, English") << QStringList{"a", "b"} << "en" << "Empty = only the 2 known categories (no new ones)";
+}
+
+void TestAutoLabelDialog::placeholderText()
+{
+    QFETCH(QStringList, categories);
+    QFETCH(QString, language);
+    QFETCH(QString, expected);
+    setLanguage(language);
+    AutoLabelDialog dialog(nullptr);
+    dialog.setCategoryHint(categories);
+    QCOMPARE(placeholder(&dialog), expected);
+}
+
+void TestAutoLabelDialog::cardSizeFixedAcrossTabs_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("Chinese") << "zh_CN";
+    QTest::newRow("Russian") << "ru";
+}
+
+void TestAutoLabelDialog::cardSizeFixedAcrossTabs()
+{
+    QFETCH(QString, language);
+    setLanguage(language);
+    applyLanguageFont();
+
+    AutoLabelDialog dialog(nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *card = dialog.findChild<QFrame *>("card");
+    auto *tabs = dialog.findChild<QTabWidget *>();
+    const QSize first = card->size();
+    clickTab(tabs, 1);
+    QCOMPARE(tabs->currentIndex(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(card->size(), first);
+
+    // Neither page is squeezed below what its contents need; the card sits in the middle.
+    for (int i = 0; i < tabs->count(); ++i) {
+        QWidget *page = tabs->widget(i);
+        const int needed = page->hasHeightForWidth() ? page->heightForWidth(page->width())
+                                                     : page->minimumSizeHint().height();
+        QVERIFY2(page->height() >= needed, qPrintable(QStringLiteral("page %1: %2 < %3").arg(i).arg(page->height()).arg(needed)));
+    }
+    QVERIFY(qAbs(card->geometry().center().y() - dialog.rect().center().y()) <= 1);
+}
+
+void TestAutoLabelDialog::retranslate()
+{
+    VllmClient client;
+    AutoLabelDialog dialog(&client);
+    dialog.setCategoryHint({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    emit client.statusChanged(false, QStringLiteral("HTTP 404"));
+    setLanguage(QStringLiteral("en"));
+    dialog.retranslate();
+
+    QCOMPARE(dialog.findChild<QTabWidget *>()->tabText(1), QStringLiteral("Model Settings"));
+    QVERIFY(withText<QRadioButton>(&dialog, "仅未标注图片"));   // looked up in English
+    QCOMPARE(translateText("仅未标注图片"), QStringLiteral("Unlabelled images only"));
+    QCOMPARE(dialog.findChild<QSpinBox *>("timeout")->suffix(), QStringLiteral(" s"));
+    QCOMPARE(placeholder(&dialog), QStringLiteral("Empty = only the 3 known categories (no new ones)"));
+    // The last result is shown again in the new language, in its colour.
+    QCOMPARE(dialog.testStatusText(), QStringLiteral("● Offline HTTP 404"));
+    QCOMPARE(dialog.testStatusLabel()->styleSheet(), QStringLiteral("color:#9AA3B2;"));
+}
+
+void TestAutoLabelDialog::render_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<int>("tab");
+    QTest::newRow("Chinese, run tab") << "zh_CN" << 0;
+    QTest::newRow("Chinese, model tab") << "zh_CN" << 1;
+    QTest::newRow("English, run tab") << "en" << 0;
+    QTest::newRow("English, model tab") << "en" << 1;
+}
+
+void TestAutoLabelDialog::render()
+{
+    QFETCH(QString, language);
+    QFETCH(int, tab);
+    setLanguage(language);
+    applyLanguageFont();
+
+    VllmClient client;
     // A window of one known colour: the backdrop must show it dimmed, not black, whatever the desktop.
     QWidget window;
     window.setAutoFillBackground(true);

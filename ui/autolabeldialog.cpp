@@ -570,9 +570,12 @@ void AutoLabelDialog::mousePressEvent(QMouseEvent *event)
     QDialog::mousePressEvent(event);
 }
 
-// A dialog gets no styled background of its own; draw the backdrop from the style sheet.
+// A window gets no styled background of its own; draw the backdrop from the style sheet. A child
+// has it drawn already: drawing it again would dim the window twice.
 void AutoLabelDialog::paintEvent(QPaintEvent *)
 {
+    if (!isWindow())
+        return;
     QStyleOption option;
     option.initFrom(this);
     QPainter painter(this);

@@ -426,15 +426,16 @@ void TestAutoLabelDialog::render()
     applyLanguageFont();
 
     VllmClient client;
-    // A window of one known colour: the backdrop must show it dimmed, not black, whatever the desktop.
+    // The backdrop must show the window dimmed, whatever the desktop: a light patch of the window
+    // shows through it at 115/255 of its brightness.
     QWidget window;
-    window.setAutoFillBackground(true);
-    QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, QColor(200, 200, 200));
-    window.setPalette(palette);
     window.resize(900, 700);
+    auto *patch = new QLabel(&window);
+    patch->setStyleSheet(QStringLiteral("background: rgb(200, 200, 200);"));
+    patch->setGeometry(0, 0, 40, 40);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.grab().toImage().pixelColor(3, 3), QColor(200, 200, 200));
     AutoLabelDialog dialog(&client, &window);
     dialog.loadServer(ServerConfig());
     dialog.setCategoryHint({QStringLiteral("cat"), QStringLiteral("dog")});
@@ -446,7 +447,7 @@ void TestAutoLabelDialog::render()
     const QImage image = window.grab().toImage();
     saveRender(image, QStringLiteral("autolabeldialog_%1_%2.png").arg(language).arg(tab));
 
-    // 140/255 black over the window's grey: about 90 each, neither black nor the window's own colour.
+    // 140/255 black over the patch's grey: about 90 each, neither black nor the grey itself.
     const QColor backdrop = image.pixelColor(3, 3);
     QVERIFY2(qAbs(backdrop.red() - 90) <= 6 && backdrop.red() == backdrop.blue(), qPrintable(backdrop.name()));
     const QRect card = dialog.findChild<QFrame *>("card")->geometry();

@@ -165,9 +165,16 @@ void CheckResultDialog::placeBeside(const QRect &windowFrame)
     const QScreen *screen = parentWidget() ? parentWidget()->screen() : this->screen();
     if (!screen)
         return;
+    const QRect available = screen->availableGeometry();
     // Before the first show the frame is not known yet: a title bar's worth more than the size.
-    const QSize frame = isVisible() ? frameGeometry().size() : size() + QSize(2, 30);
-    move(besidePosition(windowFrame, frame, screen->availableGeometry()));
+    const QSize decoration = isVisible() ? frameGeometry().size() - size() : QSize(2, 30);
+    const int wide = width() + decoration.width() + kGap;
+    if (available.right() - windowFrame.right() < wide && windowFrame.left() - available.left() < wide) {
+        // No room beside (a maximised window): small enough to hide little of the canvas.
+        resize(std::min(width(), std::max(520, available.width() * 2 / 5)),
+               std::min(height(), std::max(300, available.height() * 2 / 5)));
+    }
+    move(besidePosition(windowFrame, size() + decoration, available));
 }
 
 void CheckResultDialog::keepOff(const QRect &shape)

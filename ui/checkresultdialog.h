@@ -31,7 +31,7 @@ public:
     void retranslate();
 
     // Before the first show: beside the window (frame in global coordinates) where the screen has
-    // room, else at the screen's right edge, never over the middle of the canvas.
+    // room, else smaller, at the screen's bottom right, away from the middle of the canvas.
     void placeBeside(const QRect &windowFrame);
     // Moves off a shape the user was sent to (global coordinates), when it is under the dialog.
     void keepOff(const QRect &shape);

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTreeWidget>
 
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void besideTheWindow();
     void offTheShape_data();
     void offTheShape();
+    void smallerOverAMaximisedWindow();
 };
 
 void TestCheckResultDialog::initTestCase()
@@ -352,6 +354,21 @@ void TestCheckResultDialog::offTheShape()
     const QRect placed(at, dialog.size());
     QVERIFY2(!placed.intersects(shape), qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
     QVERIFY(screen.contains(placed));
+}
+
+void TestCheckResultDialog::smallerOverAMaximisedWindow()
+{
+    QWidget window;
+    window.show();
+    CheckResultDialog dialog(&window);
+    const QRect screen = window.screen()->availableGeometry();
+    const QSize full = dialog.size();
+    dialog.placeBeside(screen);
+    QVERIFY(dialog.width() < full.width());
+    QVERIFY(dialog.height() < full.height());
+    // In the screen's bottom right corner.
+    QVERIFY(screen.contains(QRect(dialog.pos(), dialog.size())));
+    QVERIFY(dialog.x() + dialog.width() >= screen.right() - 4);
 }
 
 BRINDLE_TEST_MAIN(TestCheckResultDialog)

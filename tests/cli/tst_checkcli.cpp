@@ -142,7 +142,7 @@ void TestCheckCli::rules_data()
     QTest::newRow("no images") << QStringList{"%E"} << 0 << QStringList{R"j({"checked":0,"issueImages":0,"issues":0})j"}
                                << QByteArray();
     QTest::newRow("DIR does not exist")
-        << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("not a directory");
+        << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("不是目录");
 
     const QByteArray usage("usage: brindlemark-cli check");
     QTest::newRow("no DIR") << QStringList() << 2 << QStringList() << usage;
@@ -311,7 +311,7 @@ void TestCheckCli::serverNotAnswering()
     const CliResult result = runCheck({"--server", "%S", "%D"});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.lines, QStringList());
-    QVERIFY2(result.err.contains("no inference server answers at"), result.err.constData());
+    QVERIFY2(result.err.contains(QStringLiteral("没有推理服务应答").toUtf8()), result.err.constData());
     QCOMPARE(server.requests().size(), listening ? 1 : 0);
 }
 

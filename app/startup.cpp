@@ -106,6 +106,8 @@ bool startCompanionIfNeeded(const QString &appDir)
         return false;
     if (localServerAnswers(QLatin1String(kBrindlehostServerName), 200))
         return false;
-    QProcess::startDetached(program, {}, appDir);
+    // Without a tray nobody could quit it: it then stops with this window (see host/windowwatch.h).
+    QProcess::startDetached(program, {QStringLiteral("--window-pid"), QString::number(QCoreApplication::applicationPid())},
+                            appDir);
     return true;
 }

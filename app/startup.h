@@ -22,6 +22,7 @@ void handleActivation(QLocalServer *server);
 // Restores a window from minimised, raises and activates it.
 void bringToFront(QWidget *window);
 
-// Starts the companion tray program detached when it sits in appDir and its socket is silent.
+// Starts the companion tray program detached when it sits in appDir and its socket is silent,
+// telling it this process's id ("--window-pid N").
 // Returns true when a start was attempted.
 bool startCompanionIfNeeded(const QString &appDir);

@@ -3,6 +3,7 @@
 #include "canvas/shapeitembase.h"
 #include "canvas/shapekindregistry.h"
 #include "canvas/shapetool.h"
+#include "shared/language.h"
 #include "shared/theme.h"
 #include "storage/annotationgeometry.h"
 #include "storage/shapekinds.h"
@@ -167,6 +168,11 @@ void AnnotationScene::setMode(int mode)
 bool AnnotationScene::pressDraws(Qt::KeyboardModifiers modifiers) const
 {
     return m_tool && m_tool->pressDraws(modifiers);
+}
+
+QString AnnotationScene::nextCategoryText() const
+{
+    return m_tool ? m_tool->nextCategoryText() : translateText("下一个形状的类别：%1");
 }
 
 QString AnnotationScene::modeHint() const

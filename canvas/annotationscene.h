@@ -52,6 +52,8 @@ public:
     // A left press with these modifiers on a shape draws (a box, a polygon point) instead of
     // grabbing the shape: the mode's tool decides; select mode has nothing to draw.
     bool pressDraws(Qt::KeyboardModifiers modifiers) const;
+    // "The next box's category: %1", in the words of the mode's tool; any shape in select mode.
+    QString nextCategoryText() const;
     // What the mode's tool adds to the canvas hint; empty in select mode.
     QString modeHint() const;
 

@@ -58,6 +58,7 @@ void CanvasView::setImage(const QImage &image, const QSize &logicalSize)
     updatePannableArea(viewport()->size());
     m_fitPending = true;
     zoomFit();
+    emit cursorMoved(QPoint(), false);   // the last image's coordinates mean nothing on this one
 }
 
 void CanvasView::replaceImagePixels(const QImage &image)
@@ -71,7 +72,9 @@ void CanvasView::clear()
 {
     m_imageSize = QSize();
     m_fitPending = false;
+    m_atFit = false;
     m_scene->clear();
+    emit cursorMoved(QPoint(), false);
     setSceneRect(QRectF());
     resetTransform();
     m_scale = 1.0;
@@ -103,6 +106,7 @@ QPointF CanvasView::viewportCentre() const
 void CanvasView::setScale(double k, const QPointF &anchor)
 {
     k = clampScale(k);
+    m_atFit = false;
     if (qFuzzyCompare(k, m_scale)) {
         emit zoomChanged(qRound(m_scale * 100));
         return;
@@ -149,6 +153,7 @@ void CanvasView::zoomFit()
                                          availableHeight / m_imageSize.height()));
     setScale(k, viewportCentre());
     centerOn(m_scene->imageRect().center());
+    m_atFit = true;
 }
 
 bool CanvasView::event(QEvent *event)
@@ -179,6 +184,7 @@ void CanvasView::mousePressEvent(QMouseEvent *event)
         || (event->button() == Qt::LeftButton && m_spaceHeld);
     if (panButton && !m_imageSize.isEmpty()) {
         m_panning = true;
+        m_atFit = false;
         m_lastPanPos = event->position();
         refreshCursor();
         event->accept();
@@ -283,6 +289,8 @@ void CanvasView::resizeEvent(QResizeEvent *event)
     // Before the base class recomputes the scroll ranges for the new size.
     updatePannableArea(viewport()->size());
     QGraphicsView::resizeEvent(event);
-    if (m_fitPending && !m_imageSize.isEmpty())
+    // The window's first size is seldom its last (a maximised start, a tiling window manager):
+    // a fitted image keeps fitting until the user zooms or pans.
+    if ((m_fitPending || m_atFit) && !m_imageSize.isEmpty())
         zoomFit();
 }

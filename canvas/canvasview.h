@@ -7,7 +7,7 @@
 class AnnotationScene;
 
 // The zooming, panning view of an AnnotationScene. It owns the zoom factor (screen pixels per
-// image pixel, 0.1 to 32), fits new images, pans with the middle button or Space + drag and turns
+// image pixel, 0.1 to 32), fits new images (again on each resize until the user zooms or pans), pans with the middle button or Space + drag and turns
 // arrow keys into nudges of the selection. Everything the window needs leaves by signals.
 class CanvasView : public QGraphicsView
 {
@@ -31,6 +31,8 @@ public:
 
     double zoomFactor() const { return m_scale; }
     bool fitPending() const { return m_fitPending; }
+    // The image is fitted and the user has not zoomed or panned since: a resize fits it again.
+    bool atFit() const { return m_atFit; }
     bool isPanning() const { return m_panning; }
     bool spaceHeld() const { return m_spaceHeld; }
 
@@ -66,6 +68,7 @@ private:
     bool m_spaceHeld = false;
     bool m_panning = false;
     bool m_fitPending = false;
+    bool m_atFit = false;
     QPointF m_lastPanPos;
     QCursor m_canvasCursor{Qt::ArrowCursor};
 };

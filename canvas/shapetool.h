@@ -36,6 +36,8 @@ public:
     virtual QList<QPointF> draftPoints() const { return {}; }
     // The tool's line of the canvas hint, translated.
     virtual QString hint() const = 0;
+    // The toast after a digit chose the next shape's category, naming this tool's kind (%1: the category).
+    virtual QString nextCategoryText() const = 0;
     // Choosing this tool's mode again keeps the drawing in progress.
     virtual bool keepsDrawingOnReselect() const { return false; }
 

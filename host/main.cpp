@@ -1,6 +1,7 @@
 #include "host/hostinstance.h"
 #include "host/quitsignals.h"
 #include "host/trayapp.h"
+#include "host/windowwatch.h"
 #include "shared/language.h"
 #include "shared/languagefont.h"
 #include "shared/theme.h"
@@ -26,5 +27,7 @@ int main(int argc, char *argv[])
     TrayApp tray;
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &tray, &TrayApp::quit);
+    WindowWatch window(WindowWatch::pidFromArguments(app.arguments()));
+    QObject::connect(&window, &WindowWatch::windowGone, &tray, &TrayApp::quit);
     return app.exec();
 }

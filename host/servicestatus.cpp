@@ -82,7 +82,8 @@ QString stateReport(ServiceState state, const QString &detail, const QString &ar
 {
     QString line = QStringLiteral("state: ") + stateName(state);
     if (state == ServiceState::Error && !detail.isEmpty()) {
-        QString text = withServerExecutableName(detail);
+        // The terminal's language, which may not be the one the tray speaks.
+        QString text = withServerExecutableName(translateTextIn(environmentLanguage(), detail));
         if (!argument.isEmpty())
             text = text.arg(argument);
         line += QStringLiteral(": ") + text;

@@ -25,5 +25,6 @@ QString statusLine(ServiceState state, const QString &detail, const QString &arg
 QString statusToolTip(ServiceState state, const QString &detail, const QString &argument,
                       const QString &modelFileName);
 
-// "state: Online", "state: Error: <untranslated detail>": the line written to standard error.
+// "state: Online", "state: Error: <detail>": the line written to standard error; the state name is
+// for scripts, the detail in the language of the terminal's locale (LANG).
 QString stateReport(ServiceState state, const QString &detail, const QString &argument);

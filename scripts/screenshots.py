@@ -144,8 +144,7 @@ class Shots:
         self.xdo("key", "Escape")
         time.sleep(0.3)
         self.xdo("key", "ctrl+g")
-        self.window("^%s$" % self.translate("自动标注"))
-        time.sleep(1.0)
+        time.sleep(2.0)   # drawn inside the main window: there is no window of its own to wait for
         self.shoot("auto-label-dialog")
         if self.extra:
             self.xdo("key", "ctrl+Tab")   # the model settings tab

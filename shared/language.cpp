@@ -86,13 +86,56 @@ QString translateText(const QString &source)
     return it != dict.constEnd() ? it.value() : source;
 }
 
+QString languageForLocale(const QString &locale)
+{
+    // "de_DE.UTF-8@euro" -> language "de", territory "DE"
+    const QString name = locale.section(QLatin1Char('.'), 0, 0).section(QLatin1Char('@'), 0, 0);
+    const QString language = name.section(QLatin1Char('_'), 0, 0).toLower();
+    if (language == QLatin1String("zh"))
+        return QStringLiteral("zh_CN");   // our one Chinese: better than English for any zh locale
+    return service().indexByCode.contains(language) ? language : QStringLiteral("en");
+}
+
+namespace {
+
+QString environmentLocale()
+{
+    for (const char *var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QString value = qEnvironmentVariable(var);
+        if (!value.isEmpty())
+            return value;
+    }
+    return QString();
+}
+
+} // namespace
+
 void loadLanguageSetting()
 {
     LanguageService &s = service();
     QString code = s.settings()->value(QStringLiteral("language")).toString();
     if (code.isEmpty())
-        code = QStringLiteral("en");
+        code = languageForLocale(environmentLocale());
     s.current = s.indexOf(code);
+}
+
+QString environmentLanguage()
+{
+    return languageForLocale(environmentLocale());
+}
+
+void loadEnvironmentLanguage()
+{
+    LanguageService &s = service();
+    s.current = s.indexOf(environmentLanguage());
+}
+
+QString translateTextIn(const QString &code, const QString &source)
+{
+    LanguageService &s = service();
+    const QHash<QString, QString> &dict = s.dictionaries.at(s.indexOf(code));
+    const auto it = dict.constFind(source);
+    return it != dict.constEnd() ? it.value() : source;
 }
 
 void setLanguage(const QString &code)

@@ -12,9 +12,18 @@
 QString translateText(const char *source);
 QString translateText(const QString &source);
 
-// Reads the language setting ("language", English when unset or unknown). initLanguage in
-// languagefont.h also applies the language's font.
+// Reads the language setting ("language"; when unset, the language the locale environment names;
+// English when unknown). initLanguage in languagefont.h also applies the language's font.
 void loadLanguageSetting();
+// The language of the locale environment (LC_ALL, then LC_MESSAGES, then LANG, as POSIX orders
+// them): the command-line tool and Brindlehost's terminal messages speak it.
+void loadEnvironmentLanguage();
+// The language of the locale environment, and a text in a given language whatever the current
+// one is (a terminal's messages while the windows speak the chosen language).
+QString environmentLanguage();
+QString translateTextIn(const QString &code, const QString &source);
+// The code of the language a locale name ("de_DE.UTF-8", "pt_BR", "C") names; "en" for none of ours.
+QString languageForLocale(const QString &locale);
 void setLanguage(const QString &code);
 QString currentLanguageCode();
 QList<QPair<QString, QString>> languageList();   // (code, native name), menu order

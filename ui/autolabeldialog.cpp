@@ -4,19 +4,20 @@
 #include "session/autolabelrun.h"
 #include "shared/language.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStyleOption>
 #include <QTabBar>
@@ -78,10 +79,15 @@ AutoLabelDialog::AutoLabelDialog(VllmClient *client, QWidget *parent)
     , m_client(client)
 {
     setModal(true);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // The backdrop is a child of the window it dims, drawn by that window: a translucent top-level
+    // is plain black where no compositor runs (openbox, i3, remote desktops) and cannot be moved.
+    if (parent) {
+        setWindowFlags(Qt::Widget);
+        hide();
+        parent->installEventFilter(this);
+    }
     // The tab bar shows the card under it, so the header strip is one colour.
-    setStyleSheet(QStringLiteral("QDialog { background: rgba(0, 0, 0, 140); } QTabBar { background: transparent; }"));
+    setStyleSheet(QStringLiteral("AutoLabelDialog { background: rgba(0, 0, 0, 140); } QTabBar { background: transparent; }"));
 
     m_card = new QFrame(this);
     m_card->setObjectName(QStringLiteral("card"));
@@ -518,12 +524,41 @@ void AutoLabelDialog::fixTabHeight()
 
 void AutoLabelDialog::showEvent(QShowEvent *event)
 {
-    // The backdrop covers the screen the window is on.
-    QScreen *target = parentWidget() ? parentWidget()->screen() : screen();
-    if (target)
-        setGeometry(target->availableGeometry());
+    if (!isWindow()) {
+        setGeometry(parentWidget()->rect());
+        raise();
+        // Keys typed in the card are the card's: the window's shortcuts (Return confirms a result,
+        // Delete deletes a shape) must not act behind it.
+        qApp->installEventFilter(this);
+        if (!isAncestorOf(QApplication::focusWidget()))
+            (m_tabs->currentIndex() == 0 ? m_prompt : m_address)->setFocus();
+    }
     fixTabHeight();
     QDialog::showEvent(event);
+}
+
+void AutoLabelDialog::hideEvent(QHideEvent *event)
+{
+    qApp->removeEventFilter(this);
+    QDialog::hideEvent(event);
+}
+
+bool AutoLabelDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize && !isWindow())
+        setGeometry(parentWidget()->rect());
+    if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType()
+        && (watched == this || isAncestorOf(static_cast<QWidget *>(watched)))) {
+        event->accept();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AutoLabelDialog::keyPressEvent(QKeyEvent *event)
+{
+    QDialog::keyPressEvent(event);
+    event->accept();   // the window behind the backdrop gets no key the card left
 }
 
 void AutoLabelDialog::mousePressEvent(QMouseEvent *event)
@@ -535,9 +570,12 @@ void AutoLabelDialog::mousePressEvent(QMouseEvent *event)
     QDialog::mousePressEvent(event);
 }
 
-// A translucent window gets no styled background of its own; draw the backdrop from the style sheet.
+// A window gets no styled background of its own; draw the backdrop from the style sheet. A child
+// has it drawn already: drawing it again would dim the window twice.
 void AutoLabelDialog::paintEvent(QPaintEvent *)
 {
+    if (!isWindow())
+        return;
     QStyleOption option;
     option.initFrom(this);
     QPainter painter(this);

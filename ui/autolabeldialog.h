@@ -16,7 +16,8 @@ class QTabWidget;
 class QTimer;
 class VllmClient;
 
-// The run and server settings, drawn as a card on a dimmed full-screen backdrop. The window keeps
+// The run and server settings, drawn as a card on a backdrop that dims the window it belongs to
+// (a child covering that window; a plain window without a parent). The window keeps
 // one instance, so scope, prompt, threshold and insert mode persist between runs.
 // The client (may be null) is borrowed for the connection test and must outlive the dialog.
 class AutoLabelDialog : public QDialog
@@ -55,6 +56,9 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 

@@ -9,9 +9,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
 
 CheckResultDialog::CheckResultDialog(QWidget *parent)
     : QDialog(parent)
@@ -101,6 +105,86 @@ void CheckResultDialog::setSummary(int checkedImages, int issueCount, int issueI
     m_issueImages = issueImages;
     m_finished = false;
     updateSummary();
+}
+
+namespace {
+
+constexpr int kGap = 8;
+
+// p moved as little as needed for a frame of size to lie inside screen.
+QPoint clampedInto(QPoint p, const QSize &size, const QRect &screen)
+{
+    p.setX(std::max(screen.left(), std::min(p.x(), screen.right() + 1 - size.width())));
+    p.setY(std::max(screen.top(), std::min(p.y(), screen.bottom() + 1 - size.height())));
+    return p;
+}
+
+} // namespace
+
+QPoint CheckResultDialog::besidePosition(const QRect &windowFrame, const QSize &size, const QRect &screen)
+{
+    const int y = windowFrame.top();
+    if (screen.right() - windowFrame.right() >= size.width() + kGap)
+        return clampedInto(QPoint(windowFrame.right() + 1 + kGap, y), size, screen);
+    if (windowFrame.left() - screen.left() >= size.width() + kGap)
+        return clampedInto(QPoint(windowFrame.left() - kGap - size.width(), y), size, screen);
+    // No room beside (a maximised window): over the objects panel at the right, low on the screen.
+    return clampedInto(QPoint(screen.right() + 1 - size.width(), screen.bottom() + 1 - size.height()), size, screen);
+}
+
+QPoint CheckResultDialog::offPosition(const QRect &frame, const QRect &shape, const QRect &screen)
+{
+    const QRect area = shape.adjusted(-kGap, -kGap, kGap, kGap);
+    if (!frame.intersects(area))
+        return frame.topLeft();
+    // Right of the shape, left of it, below, above: the first that stays clear of it on screen.
+    const QPoint candidates[] = {
+        {area.right() + 1, frame.top()},
+        {area.left() - frame.width(), frame.top()},
+        {frame.left(), area.bottom() + 1},
+        {frame.left(), area.top() - frame.height()},
+    };
+    QPoint best = frame.topLeft();
+    qint64 bestOverlap = std::numeric_limits<qint64>::max();
+    for (const QPoint &candidate : candidates) {
+        const QPoint p = clampedInto(candidate, frame.size(), screen);
+        const QRect overlap = QRect(p, frame.size()).intersected(area);
+        const qint64 covered = overlap.isEmpty() ? 0 : qint64(overlap.width()) * overlap.height();
+        if (covered < bestOverlap) {
+            best = p;
+            bestOverlap = covered;
+        }
+        if (covered == 0)
+            break;
+    }
+    return best;
+}
+
+void CheckResultDialog::placeBeside(const QRect &windowFrame)
+{
+    const QScreen *screen = parentWidget() ? parentWidget()->screen() : this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    // Before the first show the frame is not known yet: a title bar's worth more than the size.
+    const QSize decoration = isVisible() ? frameGeometry().size() - size() : QSize(2, 30);
+    const int wide = width() + decoration.width() + kGap;
+    if (available.right() - windowFrame.right() < wide && windowFrame.left() - available.left() < wide) {
+        // No room beside (a maximised window): small enough to hide little of the canvas.
+        resize(std::min(width(), std::max(520, available.width() * 2 / 5)),
+               std::min(height(), std::max(300, available.height() * 2 / 5)));
+    }
+    move(besidePosition(windowFrame, size() + decoration, available));
+}
+
+void CheckResultDialog::keepOff(const QRect &shape)
+{
+    const QScreen *screen = this->screen();
+    if (!screen || !isVisible())
+        return;
+    const QPoint to = offPosition(frameGeometry(), shape, screen->availableGeometry());
+    if (to != frameGeometry().topLeft())
+        move(to);   // move() places the frame's corner for a window
 }
 
 void CheckResultDialog::finishSummary()

@@ -30,6 +30,15 @@ public:
     void reset();
     void retranslate();
 
+    // Before the first show: beside the window (frame in global coordinates) where the screen has
+    // room, else smaller, at the screen's bottom right, away from the middle of the canvas.
+    void placeBeside(const QRect &windowFrame);
+    // Moves off a shape the user was sent to (global coordinates), when it is under the dialog.
+    void keepOff(const QRect &shape);
+    // The top-left corners for both, for a dialog frame of the given size within screen.
+    static QPoint besidePosition(const QRect &windowFrame, const QSize &size, const QRect &screen);
+    static QPoint offPosition(const QRect &frame, const QRect &shape, const QRect &screen);
+
     int rowCount() const { return m_rowCount; }   // includes rows not yet in the tree
     QString summaryText() const;
 

@@ -154,10 +154,16 @@ void MainStatusBar::setCategory(const QString &label, bool dontAsk)
         return;
     }
     m_category->setText(dontAsk ? translateText("类别：%1 · 不询问").arg(label) : translateText("类别：%1").arg(label));
-    // Accent while shapes take it without asking: the user should not forget it is on.
-    m_category->setStyleSheet(QLatin1String(dontAsk ? "color:#4C8DFF;" : "color:#9AA3B2;"));
+    // Bright while shapes take it without asking, so the user does not forget it is on; not the
+    // accent blue, which would promise a link.
+    m_category->setStyleSheet(QLatin1String(dontAsk ? "color:#E6E9EF; font-weight:600;" : "color:#9AA3B2;"));
     m_category->setToolTip(dontAsk ? translateText("不询问类别，直接使用当前类别") : QString());
     m_category->setVisible(m_message->isHidden());
+}
+
+QString MainStatusBar::cursorText() const
+{
+    return m_cursor->text();
 }
 
 QString MainStatusBar::categoryText() const

@@ -51,6 +51,7 @@ public:
     QString directoryText() const;
     QString pendingText() const;
     QString categoryText() const;   // empty without a category
+    QString cursorText() const;
     QComboBox *formatCombo() const { return m_format; }
 
 signals:

@@ -2,6 +2,7 @@
 
 #include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
+#include "canvas/labelcolor.h"
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
 #include "session/categoryhistory.h"
@@ -347,10 +348,11 @@ void MainWindow::retranslateWidgets()
 
 void MainWindow::updateCanvasHint()
 {
-    QString hint = translateText("滚轮缩放 · 空格+拖拽平移 · 拖框新建 · Enter 确认 ⚡框 · Esc 拒绝 · A/D 切换待确认");
-    if (const QString drawing = m_scene->modeHint(); !drawing.isEmpty())
-        hint += QStringLiteral(" · ") + drawing;
-    m_hint->setText(hint);
+    // What a drag does is the mode's: the drawing tool says it, select mode has none.
+    QString drag = m_scene->modeHint();
+    if (drag.isEmpty())
+        drag = translateText("点击或拖拽选择");
+    m_hint->setText(translateText("滚轮缩放 · 空格+拖拽平移 · %1 · Enter 确认 ⚡框 · Esc 拒绝 · A/D 切换待确认").arg(drag));
     layoutCanvasOverlays();
 }
 
@@ -439,7 +441,13 @@ void MainWindow::refreshCategories()
         if (!a.label.isEmpty())
             ++counts[a.label];
     }
-    m_objectPanel->refreshCategories(categoryRows(), counts, categories()->lastLabel());
+    const QStringList rows = categoryRows();
+    if (setLabelsInUse(rows)) {
+        // A category took a free colour: the shapes and rows drawn in the old one follow.
+        m_scene->update();
+        refreshObjects();
+    }
+    m_objectPanel->refreshCategories(rows, counts, categories()->lastLabel());
 }
 
 void MainWindow::setUseYolo(bool yolo)
@@ -494,6 +502,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_checkRun->stopRules();
     m_session->categories()->stopCounting();
     m_fileList->stopThumbnails();
+    rememberPlace();
     m_session->close();
     saveSettings();
     WindowSettings::saveGeometry(saveGeometry());

@@ -150,6 +150,8 @@ private:
     // mainwindow_folder.cpp
     // Opens dir; preferredImage (one of its images, or empty) is shown first.
     void openFolder(const QString &dir, const QString &preferredImage);
+    // Stores the image on screen as the place to come back to in its folder.
+    void rememberPlace();
     QString startDirectory() const;
     void onListingFinished();
     void onImageStateChanged(const QString &path, const ImageState &state);

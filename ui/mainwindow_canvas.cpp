@@ -197,7 +197,7 @@ void MainWindow::applyNumberKey(int number)
     if (label.isEmpty() || !m_editor->hasImage())
         return;
     if (m_editor->applyCategoryKey(label) == AnnotationEditor::CategoryKey::NextShape)
-        m_toast->showMessage(translateText("下一个框的类别：%1").arg(label));
+        m_toast->showMessage(m_scene->nextCategoryText().arg(label));
 }
 
 void MainWindow::requestCategoryDelete(const QString &label, int annotationCount)

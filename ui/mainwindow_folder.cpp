@@ -66,12 +66,14 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     // Unsaved edits are saved as on any switch; a failed save keeps the user where they are.
     if (m_editor->isDirty() && !saveCurrent())
         return;
+    rememberPlace();
     WindowSettings::rememberDirectory(dir);
     // New label files get the format of the folder's label files, else the one chosen for it.
     m_session->setFallbackYolo(WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo));
     rebuildRecentMenu();
     m_stepper->dropHeldImages();
-    m_session->open(dir, preferredImage);
+    // Back in a folder, the user goes on where they left it.
+    m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);
     forgetCurrentImage();
     m_fileList->setDirectory(QFileInfo(dir).fileName());
     m_fileList->beginLoading();
@@ -79,6 +81,13 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     updateEmptyState();
     updateSavedIndicator();
     refreshPanels();
+}
+
+void MainWindow::rememberPlace()
+{
+    const QString image = currentImagePath();
+    if (!m_session->directory().isEmpty() && !image.isEmpty())
+        WindowSettings::saveLastImage(m_session->directory(), image);
 }
 
 void MainWindow::onListingFinished()

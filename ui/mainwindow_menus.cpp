@@ -152,9 +152,9 @@ void MainWindow::buildActions()
     const int sceneMode = m_scene->mode();
     // The toolbar shows the short texts: the long ones do not fit beside the icons in every language.
     const struct { QAction **slot; int mode; QString text; QString shortText; const char *key; } modes[] = {
-        {&a.rectMode, AnnotationScene::RectMode, translateText("矩形模式"), translateText("矩形"), "W"},
+        {&a.rectMode, AnnotationScene::RectMode, translateText("画框模式"), translateText("画框"), "W"},
         {&a.polyMode, AnnotationScene::PolygonMode, translateText("多边形模式"), translateText("多边形"), "P"},
-        {&a.editMode, AnnotationScene::SelectMode, translateText("编辑模式"), translateText("选择"), "E"},
+        {&a.editMode, AnnotationScene::SelectMode, translateText("选择模式"), translateText("选择"), "E"},
     };
     for (const auto &m : modes) {
         QAction *action = makeAction(modeIconName(m.mode, false), m.text);

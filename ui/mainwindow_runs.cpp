@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "canvas/annotationscene.h"
 #include "canvas/canvasview.h"
 #include "inference/autolabeltask.h"
 #include "inference/imageresult.h"
@@ -10,6 +11,7 @@
 #include "session/datasetcategories.h"
 #include "session/foldersession.h"
 #include "shared/language.h"
+#include "storage/annotationgeometry.h"
 #include "ui/annotationeditor.h"
 #include "ui/autolabeldialog.h"
 #include "ui/checkresultdialog.h"
@@ -315,10 +317,14 @@ void MainWindow::showCheckSummary(const CheckSummary &summary)
         m_actions.check->setEnabled(true);
     if (!m_checkDialog)
         return;
-    // With the model half, the images it looked at are the ones counted.
-    m_checkDialog->setSummary(summary.reviewedImages > 0 ? summary.reviewedImages : summary.checkedImages,
-                              summary.issues(), summary.issueImages);
+    // The rule half covers every image and the model half some of them: the images checked are
+    // the rule half's, or the model's while the rules have not counted theirs yet.
+    m_checkDialog->setSummary(std::max(summary.checkedImages, summary.reviewedImages), summary.issues(),
+                              summary.issueImages);
     m_checkDialog->finishSummary();
+    // Beside the window, not over the canvas where the findings' shapes are.
+    if (!m_checkDialog->isVisible())
+        m_checkDialog->placeBeside(frameGeometry());
     m_checkDialog->show();
     m_checkDialog->raise();
 }
@@ -333,8 +339,16 @@ void MainWindow::showFinding(const QString &path, int shapeNumber)
     showImage(path);
     if (currentImagePath() != path)
         return;   // the image could not be shown (its toast says why)
-    if (shapeNumber > 0 && m_editor->selectSavedShape(shapeNumber))
+    if (shapeNumber > 0 && m_editor->selectSavedShape(shapeNumber)) {
         m_view->setFocus(Qt::OtherFocusReason);
+        if (m_checkDialog && m_checkDialog->isVisible()) {
+            const std::optional<Annotation> shape = m_editor->annotation(m_scene->selectedId());
+            if (shape) {
+                const QRect onView = m_view->mapFromScene(annotationBox(*shape)).boundingRect();
+                m_checkDialog->keepOff(QRect(m_view->viewport()->mapToGlobal(onView.topLeft()), onView.size()));
+            }
+        }
+    }
 }
 
 CheckResultDialog *MainWindow::checkDialog() const

@@ -24,7 +24,7 @@ constexpr int kChromeHeight = 80;
 QList<ShortcutRow> ShortcutDialog::rows()
 {
     return {
-        {QStringLiteral("W / P / E"), translateText("矩形 / 多边形 / 编辑模式")},
+        {QStringLiteral("W / P / E"), translateText("画框 / 多边形 / 选择模式")},
         {QStringLiteral("1–9"),
          translateText("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别")},
         {QStringLiteral("Del"), translateText("删除选中")},

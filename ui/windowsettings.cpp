@@ -1,6 +1,7 @@
 #include "ui/windowsettings.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QSettings>
 
 #include <algorithm>
@@ -117,6 +118,37 @@ std::optional<bool> folderFormat(const QString &dir)
 void saveFolderFormat(const QString &dir, bool yolo)
 {
     store().setValue(folderKey(dir), yolo ? QStringLiteral("yolo") : QStringLiteral("voc"));
+}
+
+QString lastImageIn(const QString &dir)
+{
+    const QStringList places = store().value(QStringLiteral("lastImages")).toStringList();
+    for (qsizetype i = 0; i + 1 < places.size(); i += 2) {
+        if (places.at(i) == dir)
+            return QDir::cleanPath(QDir(dir).filePath(places.at(i + 1)));
+    }
+    return QString();
+}
+
+void saveLastImage(const QString &dir, const QString &image)
+{
+    QSettings s = store();
+    QStringList places = s.value(QStringLiteral("lastImages")).toStringList();
+    // Pairs of strings rather than one joined string: a file name may hold any character.
+    for (qsizetype i = 0; i + 1 < places.size();) {
+        if (places.at(i) == dir)
+            places.remove(i, 2);
+        else
+            i += 2;
+    }
+    const QString name = QDir(dir).relativeFilePath(image);
+    if (name.isEmpty() || name.startsWith(QLatin1String("../")))
+        return;
+    places.prepend(name);
+    places.prepend(dir);
+    if (places.size() > 2 * kMaxFolderPlaces)
+        places.resize(2 * kMaxFolderPlaces);
+    s.setValue(QStringLiteral("lastImages"), places);
 }
 
 QString lastDirectory()

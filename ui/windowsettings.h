@@ -14,6 +14,7 @@ namespace WindowSettings {
 
 constexpr int kMaxRecentDirs = 10;
 constexpr int kMaxLabels = 50;
+constexpr int kMaxFolderPlaces = 100;
 
 struct Values
 {
@@ -47,6 +48,11 @@ void saveGeometry(const QByteArray &geometry);
 // The save format the user chose for a folder, when one was chosen there.
 std::optional<bool> folderFormat(const QString &dir);
 void saveFolderFormat(const QString &dir, bool yolo);
+
+// The image the user was on when they last left dir (an absolute path), empty when none is stored.
+QString lastImageIn(const QString &dir);
+// Remembered for the last hundred folders left ("lastImages": folder, image name in it, ...).
+void saveLastImage(const QString &dir, const QString &image);
 
 QString lastDirectory();
 QStringList recentDirectories();

@@ -301,8 +301,9 @@ T *withText(QWidget *root, const char *source)
 void startRun(MainWindow &window)
 {
     auto *answer = new QTimer;
-    QObject::connect(answer, &QTimer::timeout, answer, [answer] {
-        auto *dialog = qobject_cast<AutoLabelDialog *>(QApplication::activeModalWidget());
+    QObject::connect(answer, &QTimer::timeout, answer, [answer, &window] {
+        // Drawn inside the window, not a window of its own.
+        auto *dialog = window.findChild<AutoLabelDialog *>();
         if (!dialog || !dialog->isVisible())
             return;
         answer->stop();

@@ -69,7 +69,12 @@ void BoxTool::cancel()
         m_band->hide();
 }
 
+QString BoxTool::nextCategoryText() const
+{
+    return translateText("下一个框的类别：%1");
+}
+
 QString BoxTool::hint() const
 {
-    return translateText("Shift+拖框 在已有标注上新建");
+    return translateText("拖拽画框") + QStringLiteral(" · ") + translateText("Shift+拖框 在已有标注上新建");
 }

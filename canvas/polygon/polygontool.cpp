@@ -113,7 +113,12 @@ void PolygonTool::deleteDraftItem()
     m_draftItem = nullptr;
 }
 
+QString PolygonTool::nextCategoryText() const
+{
+    return translateText("下一个多边形的类别：%1");
+}
+
 QString PolygonTool::hint() const
 {
-    return translateText("Shift+点击 在已有标注上加点");
+    return translateText("点击加点画多边形") + QStringLiteral(" · ") + translateText("Shift+点击 在已有标注上加点");
 }

@@ -19,6 +19,7 @@ public:
     bool finish() override;
     void cancel() override;
     QString hint() const override;
+    QString nextCategoryText() const override;
     bool isDrawing() const override { return !m_points.isEmpty(); }
     QList<QPointF> draftPoints() const override { return m_points; }
     bool keepsDrawingOnReselect() const override { return true; }

@@ -40,7 +40,7 @@ QString writeFakeCompanion(const QString &dir, const QString &marker)
         return {};
     // Written aside and renamed, so that the marker never exists half-written.
     const QByteArray target = QFile::encodeName(marker);
-    file.write("#!/bin/sh\necho started \"$PWD\" > '" + target + ".part' && mv '" + target + ".part' '" + target
+    file.write("#!/bin/sh\necho started \"$PWD\" \"$@\" > '" + target + ".part' && mv '" + target + ".part' '" + target
                + "'\n");
     file.close();
     file.setPermissions(file.permissions() | QFile::ExeOwner);
@@ -194,7 +194,9 @@ private Q_SLOTS:
             QTRY_VERIFY(QFileInfo::exists(marker));
             QFile file(marker);
             QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll().trimmed(), "started " + QFile::encodeName(appDir.path()));
+            // It is told whose window started it, to stop with it where no tray can outlive it.
+            QCOMPARE(file.readAll().trimmed(), "started " + QFile::encodeName(appDir.path()) + " --window-pid "
+                                                   + QByteArray::number(QCoreApplication::applicationPid()));
         } else {
             QVERIFY(!QFileInfo::exists(marker));
         }

@@ -27,6 +27,8 @@ private slots:
     void fitDeferredUntilRoom_data();
     void fitDeferredUntilRoom();
     void laterResizeDoesNotRefit();
+    void resizeRefitsWhileAtFit_data();
+    void resizeRefitsWhileAtFit();
     void reducedPixelsCoverTheImage_data();
     void reducedPixelsCoverTheImage();
     void clearResets();
@@ -235,6 +237,54 @@ void TestCanvasView::laterResizeDoesNotRefit()
     CanvasFixture f(QSize(400, 300), 2.5);
     f.view->resize(300, 300);
     QCOMPARE(f.view->zoomFactor(), 2.5);
+}
+
+// A maximised start gives the view its last size only after the first image was fitted.
+void TestCanvasView::resizeRefitsWhileAtFit_data()
+{
+    QTest::addColumn<QString>("before");   // what the user did after the fit
+    QTest::addColumn<double>("expected");  // zoom after growing to 1080 x 880
+    QTest::newRow("nothing: fitted again") << "" << 0.5;
+    QTest::newRow("zoomed in: kept") << "zoom" << 0.2 * 1.2;
+    QTest::newRow("panned: kept") << "pan" << 0.2;
+    QTest::newRow("fitted again by hand: follows") << "zoom+fit" << 0.5;
+}
+
+void TestCanvasView::resizeRefitsWhileAtFit()
+{
+    QFETCH(QString, before);
+    QFETCH(double, expected);
+    AnnotationScene scene;
+    CanvasView view(&scene);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.resize(480, 280);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QImage img(2000, 1000, QImage::Format_RGB32);
+    img.fill(Qt::gray);
+    view.setImage(img);
+    QVERIFY(qFuzzyCompare(view.zoomFactor(), 0.2));   // min(400/2000, 200/1000)
+    QVERIFY(view.atFit());
+    if (before.contains("zoom"))
+        view.zoomIn();
+    if (before == "pan") {
+        const QPoint centre = view.viewport()->rect().center();
+        QTest::mousePress(view.viewport(), Qt::MiddleButton, {}, centre);
+        QMouseEvent move(QEvent::MouseMove, centre + QPoint(30, 10), view.viewport()->mapToGlobal(centre + QPoint(30, 10)),
+                         Qt::NoButton, Qt::MiddleButton, Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &move);
+        QTest::mouseRelease(view.viewport(), Qt::MiddleButton, {}, centre + QPoint(30, 10));
+    }
+    if (before.endsWith("fit"))
+        view.zoomFit();
+    view.resize(1080, 880);
+    QVERIFY2(qFuzzyCompare(view.zoomFactor(), expected), qPrintable(QString::number(view.zoomFactor())));
+    if (expected == 0.5) {
+        // Centred in the new size.
+        const QPointF centre = view.mapToScene(view.viewport()->rect().center());
+        QVERIFY2(qAbs(centre.x() - 1000) < 4 && qAbs(centre.y() - 500) < 4, qPrintable(QString("%1,%2").arg(centre.x()).arg(centre.y())));
+    }
 }
 
 void TestCanvasView::reducedPixelsCoverTheImage_data()

@@ -16,6 +16,7 @@ private slots:
 
     void labelColorRule_data();
     void labelColorRule();
+    void labelColorKeepsNameColourAcrossSessions();
     void viewScaleValues();
 
     void clickWithinThreshold_data();
@@ -56,25 +57,64 @@ private slots:
 
 void TestShapeItems::labelColorRule_data()
 {
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QColor>("expected");
-    // h = h * 31 + c over UTF-16 units, read as unsigned 32-bit, mod 10.
-    QTest::newRow("empty -> 0") << QString() << QColor(0x4C8DFF);
-    QTest::newRow("a = 97 -> 7") << QStringLiteral("a") << QColor(0x4FB0C6);
-    QTest::newRow("cat = 98262 -> 2") << QStringLiteral("cat") << QColor(0x9B7BFF);
-    QTest::newRow("dog = 99644 -> 4") << QStringLiteral("dog") << QColor(0xF08C3A);
-    // 3303250773 is negative as signed 32-bit; the unsigned reading gives 3.
-    QTest::newRow("person = 3303250773 -> 3") << QStringLiteral("person") << QColor(0x22C3DD);
-    QTest::newRow("traffic light wraps -> 7") << QStringLiteral("traffic light") << QColor(0x4FB0C6);
-    QTest::newRow("cjk U+732B = 29483 -> 3") << QStringLiteral("猫") << QColor(0x22C3DD);
+    QTest::addColumn<QStringList>("earlier");   // in use before
+    QTest::addColumn<QStringList>("inUse");
+    QTest::addColumn<QStringList>("sameAsBefore");   // names whose colour must not change
+    const QStringList coco = {"person", "bicycle", "car", "motorcycle", "airplane", "bus",
+                              "train", "truck", "boat", "traffic light", "fire hydrant", "stop sign"};
+    QTest::newRow("person and truck") << QStringList() << QStringList{"person", "truck"} << QStringList();
+    QTest::newRow("twelve COCO names") << QStringList() << coco << QStringList();
+    QTest::newRow("Chinese names") << QStringList()
+                                   << QStringList{"猫", "狗", "人", "车", "自行车", "卡车", "公交车", "红绿灯"}
+                                   << QStringList();
+    QTest::newRow("a new name keeps the others' colours")
+        << coco.mid(0, 6) << coco.mid(0, 7) << coco.mid(0, 6);
+    QTest::newRow("a dropped name keeps the others' colours")
+        << coco.mid(0, 8) << (coco.mid(0, 3) + coco.mid(4, 4)) << (coco.mid(0, 3) + coco.mid(4, 4));
+    QTest::newRow("a new name first in the list takes a free colour")
+        << QStringList{"cat", "dog"} << QStringList{"bird", "cat", "dog"} << QStringList{"cat", "dog"};
 }
 
 void TestShapeItems::labelColorRule()
 {
-    QFETCH(QString, label);
-    QFETCH(QColor, expected);
-    QCOMPARE(labelColor(label), expected);
-    QCOMPARE(labelColor(label).alpha(), 255);
+    QFETCH(QStringList, earlier);
+    QFETCH(QStringList, inUse);
+    QFETCH(QStringList, sameAsBefore);
+    const auto reset = qScopeGuard([] { setLabelsInUse({}); });
+    setLabelsInUse(earlier);
+    QHash<QString, QRgb> before;
+    for (const QString &label : sameAsBefore)
+        before.insert(label, labelColor(label).rgb());
+    // A name not yet in use previews the colour it then gets.
+    const QString added = inUse.isEmpty() ? QString() : inUse.last();
+    const QRgb preview = labelColor(added).rgb();
+    setLabelsInUse(inUse);
+    if (inUse == earlier + QStringList{added})
+        QCOMPARE(labelColor(added).rgb(), preview);
+
+    QSet<QRgb> colours;
+    for (const QString &label : inUse) {
+        QCOMPARE(labelColor(label).alpha(), 255);
+        QVERIFY2(labelColor(label) != QColor(0xE2B93D), qPrintable(label));   // the unconfirmed amber
+        colours.insert(labelColor(label).rgb());
+    }
+    QCOMPARE(colours.size(), inUse.size());
+    for (const QString &label : sameAsBefore)
+        QCOMPARE(labelColor(label).rgb(), before.value(label));
+}
+
+void TestShapeItems::labelColorKeepsNameColourAcrossSessions()
+{
+    // With nothing else in use a name always gets the same colour (the hash's).
+    const auto reset = qScopeGuard([] { setLabelsInUse({}); });
+    const QColor alone = labelColor(QStringLiteral("person"));
+    setLabelsInUse({QStringLiteral("person")});
+    QCOMPARE(labelColor(QStringLiteral("person")), alone);
+    setLabelsInUse({QStringLiteral("car"), QStringLiteral("person")});
+    setLabelsInUse({QStringLiteral("person")});
+    QCOMPARE(labelColor(QStringLiteral("person")), alone);
+    QVERIFY(!setLabelsInUse({QStringLiteral("person")}));   // nothing to repaint
+    QVERIFY(setLabelsInUse({QStringLiteral("person"), QStringLiteral("truck")}));
 }
 
 void TestShapeItems::viewScaleValues()

@@ -20,6 +20,8 @@ private Q_SLOTS:
     void initTestCase();
     void rules_data();
     void rules();
+    void findingsInTheLocaleLanguage_data();
+    void findingsInTheLocaleLanguage();
     void withServer_data();
     void withServer();
     void serverNotAnswering_data();
@@ -154,7 +156,7 @@ void TestCheckCli::rules_data()
                        R"j({"checked":2,"issueImages":1,"issues":1})j"}
         << QByteArray();
     QTest::newRow("DIR does not exist")
-        << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("not a directory");
+        << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("不是目录");
 
     const QByteArray usage("usage: brindlemark-cli check");
     QTest::newRow("no DIR") << QStringList() << 2 << QStringList() << usage;
@@ -184,6 +186,38 @@ void TestCheckCli::rules()
         expected << expand(line);
     QCOMPARE(result.lines, expected);
     QVERIFY2(result.err.contains(err), result.err.constData());
+}
+
+// problem and detail follow LANG; kind stays the key scripts read.
+void TestCheckCli::findingsInTheLocaleLanguage_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("English") << QByteArray("en_US.UTF-8") << "Unknown category" << "#1 “truck” is not in the category list";
+    QTest::newRow("unset: English") << QByteArray() << "Unknown category" << "#1 “truck” is not in the category list";
+    QTest::newRow("C locale: English") << QByteArray("C.UTF-8") << "Unknown category"
+                                       << "#1 “truck” is not in the category list";
+    QTest::newRow("German") << QByteArray("de_DE.UTF-8") << "Unbekannte Kategorie"
+                            << "Nr. 1 „truck“ steht nicht in der Kategorienliste";
+    QTest::newRow("Japanese") << QByteArray("ja_JP.UTF-8") << "不明なカテゴリ" << "1 番目の「truck」はカテゴリ一覧にありません";
+    QTest::newRow("Chinese") << QByteArray("zh_CN.UTF-8") << "未知类别" << "第1个「truck」不在类别表中";
+}
+
+void TestCheckCli::findingsInTheLocaleLanguage()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QString, problem);
+    QFETCH(QString, detail);
+    CliOptions options;
+    options.locale = locale;
+    const CliResult result = runCli({"check", "--classes", "car,bus", expand("%Y")}, options);
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.lines.size(), 2);
+    const QJsonObject finding = QJsonDocument::fromJson(result.lines.first().toUtf8()).object();
+    QCOMPARE(finding.value("kind").toString(), QStringLiteral("unknown_category"));
+    QCOMPARE(finding.value("problem").toString(), problem);
+    QCOMPARE(finding.value("detail").toString(), detail);
 }
 
 void TestCheckCli::withServer_data()
@@ -291,7 +325,7 @@ void TestCheckCli::serverNotAnswering()
     const CliResult result = runCheck({"--server", "%S", "%D"});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.lines, QStringList());
-    QVERIFY2(result.err.contains("no inference server answers at"), result.err.constData());
+    QVERIFY2(result.err.contains(QStringLiteral("没有推理服务应答").toUtf8()), result.err.constData());
     QCOMPARE(server.requests().size(), listening ? 1 : 0);
 }
 

@@ -34,6 +34,8 @@ private slots:
     void exportUltralytics_data();
     void exportUltralytics();
     void namesThatAreNotUtf8();
+    void helpOfEachCommand_data();
+    void helpOfEachCommand();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -737,3 +739,58 @@ void TestCli::namesThatAreNotUtf8()
 
 BRINDLE_TEST_MAIN(TestCli)
 #include "tst_cli.moc"
+
+// Every command answers -h and --help with its usage and each option it takes, in the locale's language.
+void TestCli::helpOfEachCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QString>("usageWord");
+    QTest::addColumn<QStringList>("options");
+    const QByteArray en("en_US.UTF-8");
+    const QString usage("Usage:");
+    QTest::newRow("list --help") << QStringList{"list", "--help"} << en << usage << QStringList{};
+    QTest::newRow("show -h") << QStringList{"show", "-h"} << en << usage << QStringList{};
+    QTest::newRow("pending --help") << QStringList{"pending", "--help"} << en << usage << QStringList{};
+    QTest::newRow("convert --help") << QStringList{"convert", "--help"} << en << usage
+                                    << QStringList{"--to", "--classes"};
+    QTest::newRow("export -h") << QStringList{"export", "-h"} << en << usage
+                               << QStringList{"--to", "--val", "--seed", "--output"};
+    QTest::newRow("parse --help, other options ignored")
+        << QStringList{"parse", "--source", "nonsense", "--help"} << en << usage
+        << QStringList{"--source", "--sent", "--min-score", "--classes", "--restrict", "--pending"};
+    QTest::newRow("check --help") << QStringList{"check", "--help"} << en << usage
+                                  << QStringList{"--classes", "--server", "--model", "--concurrency", "--timeout"};
+    QTest::newRow("label --help") << QStringList{"label", "--help"} << en << usage
+                                  << QStringList{"--server", "--model", "--concurrency", "--timeout", "--prompt",
+                                                 "--classes", "--min-score", "--unlabelled", "--confirmed", "--format"};
+    QTest::newRow("label -h in German") << QStringList{"label", "-h"} << QByteArray("de_DE.UTF-8") << "Aufruf:"
+                                        << QStringList{"--server", "--confirmed"};
+    QTest::newRow("check --help in Chinese") << QStringList{"check", "--help"} << QByteArray("zh_CN.UTF-8")
+                                             << QStringLiteral("用法：") << QStringList{"--server"};
+}
+
+void TestCli::helpOfEachCommand()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, locale);
+    QFETCH(QString, usageWord);
+    QFETCH(QStringList, options);
+    CliOptions run;
+    run.locale = locale;
+    const CliResult result = runCli(args, run);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    const QString out = QString::fromUtf8(result.out);
+    QVERIFY2(out.startsWith(usageWord + "brindlemark-cli " + args.first())
+                 || out.startsWith(usageWord + " brindlemark-cli " + args.first()),
+             qPrintable(out));
+    QVERIFY(out.contains("-h, --help"));
+    // Each option has a line of its own that says what it does.
+    for (const QString &option : options) {
+        const QRegularExpression line("\\n  " + QRegularExpression::escape(option) + "\\b[^\\n]*  \\S");
+        QVERIFY2(out.contains(line), qPrintable(option + " in\n" + out));
+    }
+    // Not the sign of an option taken as an argument.
+    QVERIFY(!out.contains("unknown option"));
+}

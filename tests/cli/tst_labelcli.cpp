@@ -408,7 +408,7 @@ void TestLabelCli::unreachableServer()
     const CliResult r = runLabel({"--server", QStringLiteral("http://127.0.0.1:%1/v1").arg(port), m_dir});
     QCOMPARE(r.exitCode, 1);
     QVERIFY(r.out.isEmpty());
-    QVERIFY2(r.err.contains("server not reachable at http://127.0.0.1:"), r.err.constData());
+    QVERIFY2(r.err.contains(QStringLiteral("无法连接服务器 http://127.0.0.1:").toUtf8()), r.err.constData());
     QVERIFY(!QFileInfo::exists(pendingFilePath(m_dir)));
 }
 

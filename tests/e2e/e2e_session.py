@@ -335,10 +335,14 @@ class Session:
         self.shown(2, mark)
 
         # Pre-label every image with the fake server.
-        self.key("ctrl+g", pause=1.0)
-        self.window("Auto Label")
+        self.key("ctrl+g", pause=1.5)
+        # The dialog is drawn inside the main window (no window of its own), its card in the
+        # middle of it, the category prompt there and focused.
         # Without a prompt the model may only use the known categories: ask for cars and people.
-        self.click(640, 400, screen=True)   # the category prompt, in the middle of the screen
+        geometry = self.xdo("getwindowgeometry", self.window("^Brindlemark"))
+        size = [line for line in geometry.splitlines() if "Geometry" in line][0]
+        width, height = [int(v) for v in size.split()[1].split("x")]
+        self.click(width // 2, height // 2)
         self.xdo("type", "--delay", 40, "car, person")
         self.snap("4-autolabel")
         self.key("Return", pause=0.5)    # "Start" is the dialog's default button

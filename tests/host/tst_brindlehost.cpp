@@ -214,9 +214,46 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(wrappedServerPid()), kWait);
     }
 
+    // Started by a window on a desktop without a tray (as here: offscreen), it ends with that
+    // window, server and all; started on its own, or for a window that still runs, it stays.
+    void stopsWithItsWindowWithoutTray_data()
+    {
+        QTest::addColumn<bool>("windowEnds");
+        QTest::newRow("window closed: host and server end") << true;
+        QTest::newRow("window open: host stays") << false;
+    }
+
+    void stopsWithItsWindowWithoutTray()
+    {
+        QFETCH(bool, windowEnds);
+        QProcess window;   // stands in for Brindlemark: a process the host can watch
+        window.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(window.waitForStarted());
+        std::unique_ptr<QProcess> host =
+            startWrappedHost({QStringLiteral("--window-pid"), QString::number(window.processId())});
+        QVERIFY(host);
+        const qint64 server = wrappedServerPid();
+        QVERIFY(server > 0 && !processGone(server));
+        if (windowEnds) {
+            window.kill();
+            QVERIFY(window.waitForFinished());
+            QVERIFY(host->waitForFinished(kWait));
+            QCOMPARE(host->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(host->exitCode(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(processGone(server), kWait);
+        } else {
+            QVERIFY(!host->waitForFinished(2500));   // two and a half checks of the window
+            window.kill();
+            window.waitForFinished();
+            host->kill();
+            host->waitForFinished();
+            QTRY_VERIFY_WITH_TIMEOUT(processGone(server), kWait);
+        }
+    }
+
 private:
     // Brindlehost from an installation whose llama-server is a shell script running the fake.
-    std::unique_ptr<QProcess> startWrappedHost()
+    std::unique_ptr<QProcess> startWrappedHost(const QStringList &arguments = {})
     {
         const QString llama = install.path() + QStringLiteral("/tools/llama/");
         if (!QFileInfo::exists(llama + QStringLiteral("llama-server-real"))) {
@@ -231,7 +268,7 @@ private:
         }
         QFile::remove(record);
         auto host = std::make_unique<QProcess>();
-        host->start(hostExe, {});
+        host->start(hostExe, arguments);
         if (!host->waitForStarted())
             return nullptr;
         QByteArray err;

@@ -1,6 +1,7 @@
 #include "host/autostart.h"
 #include "host/serverprocess.h"
 #include "host/servicesettings.h"
+#include "host/servicestatus.h"
 #include "host/settingsdialog.h"
 #include "host/trayapp.h"
 #include "shared/language.h"
@@ -506,6 +507,33 @@ private slots:
         QCOMPARE(tray.statusText(), QStringLiteral("● Kein GGUF im Modellverzeichnis gefunden"));
         QCOMPARE(balloons.size(), 0);
         setLanguage(QStringLiteral("en"));
+    }
+
+    // The line on standard error speaks the terminal's language, whatever the tray speaks.
+    void terminalReportInTheLocaleLanguage_data()
+    {
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QString>("trayLanguage");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("German terminal, Chinese tray")
+            << QByteArray("de_DE.UTF-8") << "zh_CN" << "state: Error: Serverprozess beendet";
+        QTest::newRow("C locale: English") << QByteArray("C.UTF-8") << "de" << "state: Error: Server process exited";
+        QTest::newRow("Chinese terminal") << QByteArray("zh_CN.UTF-8") << "en" << QStringLiteral("state: Error: 服务进程退出");
+    }
+    void terminalReportInTheLocaleLanguage()
+    {
+        QFETCH(QByteArray, lang);
+        QFETCH(QString, trayLanguage);
+        QFETCH(QString, expected);
+        const QByteArray old = qgetenv("LANG");
+        const auto restore = qScopeGuard([&] {
+            qputenv("LANG", old);
+            setLanguage(QStringLiteral("zh_CN"));
+        });
+        qputenv("LANG", lang);
+        setLanguage(trayLanguage);
+        QCOMPARE(stateReport(ServiceState::Error, QStringLiteral("服务进程退出"), QString()), expected);
+        QCOMPARE(stateReport(ServiceState::Online, QString(), QString()), QStringLiteral("state: Online"));
     }
 
     void autostartEntryFollowsTheMenu()

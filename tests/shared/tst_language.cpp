@@ -50,6 +50,51 @@ private Q_SLOTS:
         QCOMPARE(QApplication::font().pixelSize(), 13);
     }
 
+    // With no setting the window starts in the language the locale names.
+    void localeChoosesLanguageWithoutSetting_data()
+    {
+        QTest::addColumn<QByteArray>("lcAll");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("expectedCode");
+        QTest::newRow("German locale") << QByteArray() << QByteArray("de_DE.UTF-8") << QVariant() << "de";
+        QTest::newRow("Brazilian Portuguese") << QByteArray() << QByteArray("pt_BR") << QVariant() << "pt";
+        QTest::newRow("Chinese locale") << QByteArray() << QByteArray("zh_CN.UTF-8") << QVariant() << "zh_CN";
+        QTest::newRow("Taiwanese locale still Chinese") << QByteArray() << QByteArray("zh_TW.UTF-8") << QVariant()
+                                                       << "zh_CN";
+        QTest::newRow("Italian falls back to English") << QByteArray() << QByteArray("it_IT.UTF-8") << QVariant()
+                                                      << "en";
+        QTest::newRow("C locale") << QByteArray() << QByteArray("C.UTF-8") << QVariant() << "en";
+        QTest::newRow("unset") << QByteArray() << QByteArray() << QVariant() << "en";
+        QTest::newRow("LC_ALL wins over LANG") << QByteArray("ja_JP.UTF-8") << QByteArray("de_DE.UTF-8")
+                                               << QVariant() << "ja";
+        QTest::newRow("setting wins over locale") << QByteArray() << QByteArray("de_DE.UTF-8")
+                                                  << QVariant(QStringLiteral("fr")) << "fr";
+    }
+    void localeChoosesLanguageWithoutSetting()
+    {
+        QFETCH(QByteArray, lcAll);
+        QFETCH(QByteArray, lang);
+        QFETCH(QVariant, stored);
+        QFETCH(QString, expectedCode);
+        const QByteArray oldLang = qgetenv("LANG");
+        const auto restore = qScopeGuard([&] {
+            qputenv("LANG", oldLang);
+            qunsetenv("LC_ALL");
+        });
+        qunsetenv("LC_MESSAGES");
+        lcAll.isEmpty() ? qunsetenv("LC_ALL") : qputenv("LC_ALL", lcAll);
+        lang.isEmpty() ? qunsetenv("LANG") : qputenv("LANG", lang);
+        if (stored.isValid())
+            QSettings().setValue(QStringLiteral("language"), stored);
+        initLanguage();
+        QCOMPARE(currentLanguageCode(), expectedCode);
+        if (!stored.isValid()) {
+            loadEnvironmentLanguage();   // the command line's choice: the locale alone
+            QCOMPARE(currentLanguageCode(), expectedCode);
+        }
+    }
+
     void missingKeyReturnsSource_data()
     {
         QTest::addColumn<QString>("code");

@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTimer>
 
 QString cliPath()
@@ -19,6 +20,12 @@ void startCli(QProcess &process, const QStringList &args, const CliOptions &opti
 {
     if (!options.workingDirectory.isEmpty())
         process.setWorkingDirectory(options.workingDirectory);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &var : {QStringLiteral("LC_ALL"), QStringLiteral("LC_MESSAGES"), QStringLiteral("LANG")})
+        env.remove(var);
+    if (!options.locale.isEmpty())
+        env.insert(QStringLiteral("LANG"), QString::fromLatin1(options.locale));
+    process.setProcessEnvironment(env);
     if (!options.inputFile.isEmpty())
         process.setStandardInputFile(options.inputFile);
     process.start(cliPath(), args);

@@ -24,6 +24,9 @@ struct CliOptions
     QByteArray input;           // standard input, closed after it; no run waits for a reader
     QString inputFile;          // standard input read from this file instead
     int timeoutMs = 60000;      // a run that takes longer has hung: it is killed
+    // LANG of the run (LC_ALL and LC_MESSAGES unset); empty: unset. The tests compare the texts as
+    // written in the sources unless they ask for another language.
+    QByteArray locale = "zh_CN.UTF-8";
 };
 
 // The built brindlemark-cli.

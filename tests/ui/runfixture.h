@@ -157,6 +157,18 @@ private:
     std::shared_ptr<int> m_tab;
 };
 
+// The auto-label dialog on screen: a part of the main window, not a window of its own.
+inline AutoLabelDialog *shownAutoLabelDialog()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        for (AutoLabelDialog *dialog : top->findChildren<AutoLabelDialog *>()) {
+            if (dialog->isVisible())
+                return dialog;
+        }
+    }
+    return nullptr;
+}
+
 // Answers the next auto-label dialog with clicks, as a user would. Gives up after five seconds.
 [[nodiscard]] inline DialogAnswerer answerAutoLabelDialog(const DialogAnswer &answer)
 {
@@ -165,8 +177,8 @@ private:
     auto *timer = new QTimer;
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, seen, tab, answer] {
-        auto *dialog = qobject_cast<AutoLabelDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
+        AutoLabelDialog *dialog = shownAutoLabelDialog();
+        if (!dialog) {
             if (++*tries > 500)
                 timer->deleteLater();
             return;

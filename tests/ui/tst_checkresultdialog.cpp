@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTreeWidget>
 
@@ -50,6 +51,11 @@ private Q_SLOTS:
     void manyRows();
     void render_data();
     void render();
+    void besideTheWindow_data();
+    void besideTheWindow();
+    void offTheShape_data();
+    void offTheShape();
+    void smallerOverAMaximisedWindow();
 };
 
 void TestCheckResultDialog::initTestCase()
@@ -300,6 +306,69 @@ void TestCheckResultDialog::render()
         if (label->text() == translateText("双击行打开对应图片"))
             QCOMPARE(image.pixelColor(label->mapTo(&dialog, QPoint(1, 1))).name(), QStringLiteral("#262a33"));
     }
+}
+
+void TestCheckResultDialog::besideTheWindow_data()
+{
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QPoint>("expected");
+    QTest::newRow("room at the right") << QRect(0, 40, 1000, 800) << QPoint(1008, 40);
+    QTest::newRow("room at the left only") << QRect(900, 40, 1000, 800) << QPoint(32, 40);
+    QTest::newRow("maximised: the screen's bottom right") << QRect(0, 0, 1920, 1080) << QPoint(1060, 530);
+    QTest::newRow("kept on screen vertically") << QRect(0, 700, 1000, 300) << QPoint(1008, 530);
+}
+
+void TestCheckResultDialog::besideTheWindow()
+{
+    QFETCH(QRect, window);
+    QFETCH(QPoint, expected);
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(860, 550);
+    const QPoint at = CheckResultDialog::besidePosition(window, size, screen);
+    QCOMPARE(at, expected);
+    QVERIFY(screen.contains(QRect(at, size)));
+}
+
+void TestCheckResultDialog::offTheShape_data()
+{
+    QTest::addColumn<QRect>("dialog");
+    QTest::addColumn<QRect>("shape");
+    QTest::addColumn<bool>("moves");
+    const QRect dialog(1060, 530, 860, 550);
+    QTest::newRow("shape elsewhere: stays") << dialog << QRect(100, 100, 200, 200) << false;
+    QTest::newRow("shape under it: moves left of it") << dialog << QRect(1500, 700, 100, 100) << true;
+    QTest::newRow("shape at the screen's right edge: moves above or left")
+        << dialog << QRect(1800, 900, 100, 100) << true;
+    QTest::newRow("wide shape under it: below or above") << QRect(400, 200, 860, 300) << QRect(100, 250, 1700, 100)
+                                                         << true;
+}
+
+void TestCheckResultDialog::offTheShape()
+{
+    QFETCH(QRect, dialog);
+    QFETCH(QRect, shape);
+    QFETCH(bool, moves);
+    const QRect screen(0, 0, 1920, 1080);
+    const QPoint at = CheckResultDialog::offPosition(dialog, shape, screen);
+    QCOMPARE(at != dialog.topLeft(), moves);
+    const QRect placed(at, dialog.size());
+    QVERIFY2(!placed.intersects(shape), qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
+    QVERIFY(screen.contains(placed));
+}
+
+void TestCheckResultDialog::smallerOverAMaximisedWindow()
+{
+    QWidget window;
+    window.show();
+    CheckResultDialog dialog(&window);
+    const QRect screen = window.screen()->availableGeometry();
+    const QSize full = dialog.size();
+    dialog.placeBeside(screen);
+    QVERIFY(dialog.width() < full.width());
+    QVERIFY(dialog.height() < full.height());
+    // In the screen's bottom right corner.
+    QVERIFY(screen.contains(QRect(dialog.pos(), dialog.size())));
+    QVERIFY(dialog.x() + dialog.width() >= screen.right() - 4);
 }
 
 BRINDLE_TEST_MAIN(TestCheckResultDialog)

@@ -735,8 +735,8 @@ void TestWindowAutoLabel::unservedModelNameReplaced()
     QString field;
     m_finished = std::make_unique<QSignalSpy>(m_window->client(), &VllmClient::taskFinished);
     whenShown([&] {
-        auto *dialog = qobject_cast<AutoLabelDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible())
+        AutoLabelDialog *dialog = shownAutoLabelDialog();
+        if (!dialog)
             return false;
         note = dialog->findChild<QLabel *>(QStringLiteral("runModelNote"))->text();
         field = dialog->findChild<QLineEdit *>(QStringLiteral("modelName"))->text();

@@ -1,9 +1,11 @@
 #include "ui/mainwindow.h"
 
 #include "canvas/annotationscene.h"
+#include "canvas/canvasview.h"
 #include "checker/labelchecker.h"
 #include "inference/vllmclient.h"
 #include "shared/language.h"
+#include "storage/annotationgeometry.h"
 #include "ui/annotationeditor.h"
 #include "ui/checkresultdialog.h"
 #include "ui/objectlistpanel.h"
@@ -213,27 +215,28 @@ void TestWindowCheck::findings_data()
     QTest::addColumn<QString>("summary");
     QTest::addColumn<QString>("toast");
 
+    // The rule half looks at all four images, whatever the model half covers.
     const QStringList rules{"img1.png|越界框", "img2.png|重复框"};
     QTest::newRow("rule findings, the model agrees")
-        << "faulty" << "agrees" << rules << "已检查 3 张图片，发现 2 个问题（涉及 2 张图片）" << "校验完成，共 2 个问题";
+        << "faulty" << "agrees" << rules << "已检查 4 张图片，发现 2 个问题（涉及 2 张图片）" << "校验完成，共 2 个问题";
     QTest::newRow("rule and model findings")
         << "faulty" << "disagrees" << rules + QStringList{"img4.png|疑似漏标", "img4.png|类别不符"}
-        << "已检查 3 张图片，发现 4 个问题（涉及 3 张图片）" << "校验完成，共 4 个问题";
+        << "已检查 4 张图片，发现 4 个问题（涉及 3 张图片）" << "校验完成，共 4 个问题";
     QTest::newRow("no server: every labelled image fails")
         << "faulty" << "none" << rules + QStringList{"img1.png|推理失败", "img2.png|推理失败", "img4.png|推理失败"}
-        << "已检查 3 张图片，发现 5 个问题（涉及 3 张图片）" << "校验完成，共 5 个问题";
+        << "已检查 4 张图片，发现 5 个问题（涉及 3 张图片）" << "校验完成，共 5 个问题";
     // The toast comes when the model half ends, before the rule half has counted everything.
     QTest::newRow("no server, the rule half ends last")
         << "faulty with a slow image" << "none"
         << rules + QStringList{"img1.png|推理失败", "img2.png|推理失败", "img3.png|推理失败", "img4.png|推理失败"}
         << "已检查 4 张图片，发现 6 个问题（涉及 4 张图片）" << "";
     QTest::newRow("clean labels: the green line")
-        << "clean" << "agrees" << QStringList{} << "已检查 1 张图片，发现 0 个问题（涉及 0 张图片） —— 未发现问题 ✓"
+        << "clean" << "agrees" << QStringList{} << "已检查 4 张图片，发现 0 个问题（涉及 0 张图片） —— 未发现问题 ✓"
         << "校验完成，共 0 个问题";
     // The XML of img3 breaks off after its first object.
     QTest::newRow("a label file cut short")
         << "clean, one file cut short" << "agrees" << QStringList{"img3.png|无法读取标注"}
-        << "已检查 2 张图片，发现 1 个问题（涉及 1 张图片）" << "校验完成，共 1 个问题";
+        << "已检查 4 张图片，发现 1 个问题（涉及 1 张图片）" << "校验完成，共 1 个问题";
     QTest::newRow("no labelled images: rule half only")
         << "unlabelled" << "agrees" << QStringList{}
         << "已检查 4 张图片，发现 0 个问题（涉及 0 张图片） —— 未发现问题 ✓" << "没有已标注图片，仅完成规则检查";
@@ -330,7 +333,7 @@ void TestWindowCheck::dialogLifecycle()
     QCOMPARE(summaryLabel(first)->styleSheet(), QString());
     QTRY_VERIFY(checkOver());
     QTRY_COMPARE(rowsOf(first), QStringList{"img1.png|重复框"});
-    QCOMPARE(first->summaryText(), QStringLiteral("已检查 2 张图片，发现 1 个问题（涉及 1 张图片）"));
+    QCOMPARE(first->summaryText(), QStringLiteral("已检查 4 张图片，发现 1 个问题（涉及 1 张图片）"));
     QCOMPARE(m_server->requestsFor(kChat).size(), 3);
 
     m_window->actions().nextImage->trigger();
@@ -351,6 +354,14 @@ void TestWindowCheck::dialogLifecycle()
     QVERIFY(objects && objects->currentItem());
     QCOMPARE(objects->currentItem()->data(Qt::UserRole + 24).toInt(), 2);
     QTRY_VERIFY(m_window->isActiveWindow());
+    // The dialog does not hide the shape it sent the user to.
+    const std::optional<Annotation> shape = m_window->editor()->annotation(selected);
+    QVERIFY(shape);
+    CanvasView *view = m_window->view();
+    const QRect onView = view->mapFromScene(annotationBox(*shape)).boundingRect();
+    const QRect onScreen(view->viewport()->mapToGlobal(onView.topLeft()), onView.size());
+    QVERIFY2(!first->frameGeometry().intersects(onScreen), qPrintable(QStringLiteral("%1,%2 %3x%4")
+        .arg(first->frameGeometry().x()).arg(first->frameGeometry().y()).arg(onScreen.x()).arg(onScreen.y())));
 
     QPushButton *close = withText<QPushButton>(first, "关闭");
     QVERIFY(close);
@@ -484,7 +495,8 @@ void TestWindowCheck::cancelModelHalf()
     QTRY_VERIFY(checkOver());
     QCOMPARE(m_server->requestsFor(kChat).size(), 2);
     QTRY_COMPARE(rowsOf(dialog()), (QStringList{"img1.png|模型未检出", "img1.png|越界框", "img2.png|重复框"}));
-    QCOMPARE(dialog()->summaryText(), QStringLiteral("已检查 1 张图片，发现 3 个问题（涉及 2 张图片）"));
+    // The rules covered all four images before the model half was cancelled.
+    QCOMPARE(dialog()->summaryText(), QStringLiteral("已检查 4 张图片，发现 3 个问题（涉及 2 张图片）"));
     QTRY_COMPARE_WITH_TIMEOUT(toastText(), QStringLiteral("校验已取消"), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->progressCard()->isVisible(), 5000);
 }

@@ -4,6 +4,7 @@
 #include "inference/vllmclient.h"
 #include "session/checkrun.h"
 #include "session/datasetcategories.h"
+#include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
@@ -113,7 +114,7 @@ int runCheckCommand(const QStringList &args)
     if (const int status = parseOptions(args, o); status != Cli::Ok)
         return status;
     if (!QFileInfo(o.dir).isDir()) {
-        Cli::printError(QStringLiteral("check: not a directory: ") + o.dir);
+        Cli::printError(QStringLiteral("check: ") + translateText("不是目录：%1").arg(o.dir));
         return Cli::ItemFailed;
     }
 
@@ -137,7 +138,8 @@ int runCheckCommand(const QStringList &args)
         client.setServerConfig(o.server);
         QString reason;
         if (!serverAnswers(client, reason)) {
-            Cli::printError(QStringLiteral("check: no inference server answers at %1: %2").arg(o.server.baseUrl, reason));
+            Cli::printError(QStringLiteral("check: ")
+                            + translateText("%1 没有推理服务应答：%2").arg(o.server.baseUrl, reason));
             return Cli::ItemFailed;
         }
         for (const QString &path : images) {

@@ -3,6 +3,7 @@
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
 #include "session/autolabelrun.h"
+#include "shared/language.h"
 #include "storage/pendingfile.h"
 #include "tools/cli/cliio.h"
 
@@ -88,7 +89,7 @@ void LabelRun::onProbed(bool online, const QString &detail)
         return;
     if (!online) {
         m_stage = Stage::Done;
-        Cli::printError(QStringLiteral("server not reachable at %1: %2").arg(m_options.server.baseUrl, detail));
+        Cli::printError(translateText("无法连接服务器 %1：%2").arg(m_options.server.baseUrl, detail));
         emit finished(Cli::ItemFailed);
         return;
     }

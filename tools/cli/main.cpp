@@ -1,7 +1,9 @@
 #include "tools/cli/cliio.h"
+#include "tools/cli/commandhelp.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/parsecommand.h"
 
+#include "shared/language.h"
 #include "storage/annotation.h"
 #include "storage/imagescaling.h"
 
@@ -52,6 +54,8 @@ int main(int argc, char *argv[])
     // Before any thread decodes (label runs prepare requests on worker threads).
     raiseImageAllocationLimit(4096);
     registerAnnotationMetaTypes();
+    // A terminal tool speaks its terminal's language, whatever the window was set to.
+    loadEnvironmentLanguage();
 
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
@@ -63,8 +67,13 @@ int main(int argc, char *argv[])
         return Cli::Ok;
     }
     for (const Command &command : commands) {
-        if (name == QLatin1String(command.name))
-            return command.run(args);
+        if (name != QLatin1String(command.name))
+            continue;
+        if (asksForHelp(args)) {
+            Cli::printLine(commandHelp(name));
+            return Cli::Ok;
+        }
+        return command.run(args);
     }
     Cli::printError(QStringLiteral("unknown command: ") + name);
     return Cli::usage(allUsages());

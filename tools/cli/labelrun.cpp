@@ -105,6 +105,7 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
         return;
     }
     m_added += int(merged.kept.size());
+    m_unusable += result.unusable;
     for (const Annotation &a : merged.kept) {
         if (a.confidence >= 0) {
             m_confidenceSum += a.confidence;
@@ -156,7 +157,8 @@ void LabelRun::finish(bool cancelled)
     const QByteArray summary = "{\"done\":" + QByteArray::number(m_done) + ",\"total\":"
         + QByteArray::number(m_paths.size()) + ",\"added\":" + QByteArray::number(m_added) + ",\"failed\":"
         + QByteArray::number(m_failed) + ",\"cancelled\":" + (cancelled ? "true" : "false")
-        + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12) + "}";
+        + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12)
+        + ",\"unusable\":" + QByteArray::number(m_unusable) + "}";
     Cli::printLine(QString::fromLatin1(summary));
     const bool incomplete = m_failed > 0 || cancelled || m_pendingWriteFailed || !m_session->unlistableImages().isEmpty();
     emit finished(incomplete ? Cli::ItemFailed : Cli::Ok);

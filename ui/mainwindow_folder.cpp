@@ -108,7 +108,10 @@ bool MainWindow::saveCurrent()
         return true;
     SaveReport report;
     if (!m_session->saveImage(path, m_editor->annotations(), &report)) {
-        toastSaveFailure(report);
+        if (m_session->isReadingLabels(path))
+            m_toast->showMessage(translateText("标注文件仍在读取，读完后才能保存"));
+        else
+            toastSaveFailure(report);
         return false;
     }
     m_editor->markSaved();

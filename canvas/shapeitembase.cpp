@@ -75,9 +75,10 @@ QPen ShapeItemBase::outlinePen() const
 template <typename Geometry>
 void ShapeItemBase::replaceAnnotation(const Annotation &annotation, Geometry Annotation::*geometry)
 {
-    // The tag and badge are part of the bounding rect.
+    // The tag, badge and keypoint dots are part of the bounding rect.
     const bool decorationsDiffer = annotation.label != m_ann.label
-        || annotation.difficult != m_ann.difficult || annotation.confidence != m_ann.confidence;
+        || annotation.difficult != m_ann.difficult || annotation.confidence != m_ann.confidence
+        || annotation.keypoints != m_ann.keypoints;
     if (annotation.*geometry != m_ann.*geometry || decorationsDiffer)
         prepareGeometryChange();
     // A state applied while the button is down (undo, nudge, confirmation) wins: the rest of

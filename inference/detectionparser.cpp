@@ -169,8 +169,12 @@ QString repairJson(const QString &text)
 }
 
 QList<Annotation> parseDetections(const QString &text, QSize sourceSize, QSize sentSize, double minScore,
-                                  const QStringList &classes, bool restrictToClasses, bool markPending)
+                                  const QStringList &classes, bool restrictToClasses, bool markPending,
+                                  int *unusable)
 {
+    int blank = 0;
+    if (unusable)
+        *unusable = 0;
     QList<Annotation> out;
     const QString h = bracketSpan(stripCodeFences(text));
     if (h.isEmpty())
@@ -193,11 +197,16 @@ QList<Annotation> parseDetections(const QString &text, QSize sourceSize, QSize s
             if (out.size() > kMaxRecords)
                 break;   // parseDetection would add nothing more
             parseDetection(element.toObject(), sourceSize, sentSize, minScore, classes, restrictToClasses,
-                           markPending, out);
+                           markPending, out, &blank);
         }
-        if (!out.isEmpty())
+        if (!out.isEmpty()) {
+            if (unusable)
+                *unusable = blank;
             return out;
+        }
     }
+    // The salvage reads the same objects again: only its count stands.
+    blank = 0;
 
     // Salvage: read the flat objects of a broken answer one by one.
     static const QRegularExpression flatObject(QStringLiteral("\\{[^{}]*\\}"));
@@ -209,19 +218,24 @@ QList<Annotation> parseDetections(const QString &text, QSize sourceSize, QSize s
         const QJsonDocument doc = QJsonDocument::fromJson(object.toUtf8(), &error);
         if (error.error == QJsonParseError::NoError && doc.isObject())
             parseDetection(doc.object(), sourceSize, sentSize, minScore, classes, restrictToClasses,
-                           markPending, out);
+                           markPending, out, &blank);
     }
+    if (unusable)
+        *unusable = blank;
     return out;
 }
 
 void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize, double minScore,
                     const QStringList &classes, bool restrictToClasses, bool markPending,
-                    QList<Annotation> &out)
+                    QList<Annotation> &out, int *unusable)
 {
     QString category = firstNonEmptyString(object, {"label", "class", "name"});
     // A detection without a category is unusable: no class may be guessed for it.
-    if (category.trimmed().isEmpty())
+    if (category.trimmed().isEmpty()) {
+        if (unusable)
+            ++*unusable;
         return;
+    }
 
     QJsonArray box = object.value(QLatin1String("bbox_2d")).toArray();
     if (box.size() != 4)

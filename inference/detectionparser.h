@@ -25,10 +25,13 @@ QString bracketSpan(const QString &text);
 QString repairJson(const QString &text);
 
 // At most 10001 records per answer. sentSize is the size of the image that was encoded.
+// unusable (when given) receives the number of detections left out for a blank category.
 QList<Annotation> parseDetections(const QString &text, QSize sourceSize, QSize sentSize, double minScore,
-                                  const QStringList &classes, bool restrictToClasses, bool markPending);
+                                  const QStringList &classes, bool restrictToClasses, bool markPending,
+                                  int *unusable = nullptr);
 
-// Appends at most one record for one detection object.
+// Appends at most one record for one detection object; counts a detection without a category in
+// unusable (when given).
 void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize, double minScore,
                     const QStringList &classes, bool restrictToClasses, bool markPending,
-                    QList<Annotation> &out);
+                    QList<Annotation> &out, int *unusable = nullptr);

@@ -19,6 +19,7 @@ struct ImageResult
     QList<Annotation> annotations;
     Outcome outcome = Outcome::Answered;
     QString error;   // in the interface language
+    int unusable = 0;   // detections of the answer left out for a blank category
 
     bool answered() const { return outcome == Outcome::Answered; }
     bool failed() const { return outcome == Outcome::Failed; }
@@ -34,6 +35,7 @@ struct TaskSummary
     double avgConfidence = 0.0;
     int failed = 0;
     bool cancelled = false;
+    int unusable = 0;   // detections left out for a blank category
 };
 
 Q_DECLARE_METATYPE(ImageResult)

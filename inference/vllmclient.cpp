@@ -68,7 +68,7 @@ void VllmClient::startTask(const AutoLabelTask &task)
         return;
     m_queue = task.paths;
     m_total = int(m_queue.size());
-    m_done = m_running = m_added = m_failed = m_confidenceCount = 0;
+    m_done = m_running = m_added = m_failed = m_unusable = m_confidenceCount = 0;
     m_confidenceSum = 0.0;
     m_paused = m_cancelled = false;
     m_inFlight.clear();
@@ -375,19 +375,20 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
         return;
     }
     const QString &text = answer.text;
+    int unusable = 0;
     const QList<Annotation> anns = parseDetections(text, sourceSize, sentSize, m_minScore, m_classes,
-                                                   m_restrictToClasses, m_markPending);
+                                                   m_restrictToClasses, m_markPending, &unusable);
 
     if (anns.isEmpty() && text.trimmed().isEmpty() && attempt <= 0)
         sendRequest(path, attempt + 1, false);
     else if (!anns.isEmpty() || attempt > 0 || m_cancelled)
-        reportImage(path, ImageResult::Outcome::Answered, anns);
+        reportImage(path, ImageResult::Outcome::Answered, anns, QString(), unusable);
     else
         sendRequest(path, 1, true);
 }
 
 void VllmClient::reportImage(const QString &path, ImageResult::Outcome outcome, const QList<Annotation> &anns,
-                             const QString &error)
+                             const QString &error, int unusable)
 {
     --m_running;
     ++m_done;
@@ -402,7 +403,9 @@ void VllmClient::reportImage(const QString &path, ImageResult::Outcome outcome, 
     } else if (outcome == ImageResult::Outcome::Failed && !m_cancelled) {
         ++m_failed;
     }
-    emit imageFinished(ImageResult{path, anns, outcome, error});
+    if (outcome == ImageResult::Outcome::Answered)
+        m_unusable += unusable;
+    emit imageFinished(ImageResult{path, anns, outcome, error, unusable});
     emit progress(m_done, m_total, path);
     pump();
     if (m_busy && m_running == 0 && (m_queue.isEmpty() || m_cancelled))
@@ -415,5 +418,5 @@ void VllmClient::endTask(bool cancelled)
     m_busy = false;
     emit busyChanged(false);
     const double average = m_confidenceCount > 0 ? m_confidenceSum / m_confidenceCount : 0.0;
-    emit taskFinished(TaskSummary{m_done, m_total, m_added, average, m_failed, cancelled});
+    emit taskFinished(TaskSummary{m_done, m_total, m_added, average, m_failed, cancelled, m_unusable});
 }

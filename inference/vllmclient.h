@@ -80,7 +80,7 @@ private:
     QNetworkAccessManager *networkForRequest();
     void handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize, int attempt);
     void reportImage(const QString &path, ImageResult::Outcome outcome, const QList<Annotation> &anns = {},
-                     const QString &error = QString());
+                     const QString &error = QString(), int unusable = 0);
     void endTask(bool cancelled);
     void endProbe(quint64 probe, bool online, const QString &detail, int httpStatus, const QStringList &models);
 
@@ -101,6 +101,7 @@ private:
     int m_running = 0;
     int m_added = 0;
     int m_failed = 0;
+    int m_unusable = 0;
     double m_confidenceSum = 0.0;
     int m_confidenceCount = 0;
     bool m_paused = false;

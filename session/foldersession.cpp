@@ -11,6 +11,7 @@
 #include "storage/directoryloader.h"
 #include "storage/filestatescanner.h"
 #include "storage/classnames.h"
+#include "storage/labelfilereader.h"
 #include "storage/labelconversion.h"
 #include "storage/namesfileappend.h"
 #include "storage/yolofile.h"
@@ -81,6 +82,7 @@ FolderSession::FolderSession(QObject *parent)
     : QObject(parent)
     , m_directoryLoader(new DirectoryLoader(this))
     , m_stateScanner(new FileStateScanner(this))
+    , m_labelReader(new LabelFileReader(this))
     , m_stateTimer(new QTimer(this))
     , m_categories(new DatasetCategories(this))
     , m_pending(new PendingResults(&m_cache, this))
@@ -92,6 +94,7 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
     connect(m_stateScanner, &FileStateScanner::labelFormatFound, this, &FolderSession::onLabelFormatFound);
     connect(m_stateScanner, &QThread::finished, this, [] { logTiming(QStringLiteral("states done")); });
+    connect(m_labelReader, &LabelFileReader::labelsRead, this, &FolderSession::onLabelsRead);
     connect(m_pending, &PendingResults::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_pending, &PendingResults::currentResultsArrived, this, &FolderSession::currentResultsArrived);
     connect(m_pending, &PendingResults::notice, this, &FolderSession::notice);
@@ -369,7 +372,11 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
     const auto cached = m_cache.constFind(path);
     if (cached != m_cache.constEnd())
         return *cached;
-    const StoredAnnotations stored = readStoredAnnotations(path);
+    return takeStored(path, readStoredAnnotations(path));
+}
+
+QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnnotations &stored)
+{
     // Only the label file itself may be moved aside; a names file is the whole dataset's.
     if (!stored.complete() && stored.damagedFile == stored.file)
         m_damagedFiles.insert(path, stored.damagedFile);
@@ -388,8 +395,40 @@ QList<Annotation> FolderSession::enterImage(const QString &path)
     if (!m_currentImage.isEmpty())
         m_previousImage = m_currentImage;
     m_currentImage = path;
+    m_labelReader->cancel();
+    // The pending file learns of the image when its records are there: until then the editor's
+    // empty list is no state of it.
+    if (!m_cache.contains(path) && LabelFileReader::isLarge(path)) {
+        m_imageStates[path].labelFile = true;
+        m_labelReader->read(path);
+        logTiming(QStringLiteral("labels read on the worker"));
+        return {};
+    }
     const QList<Annotation> annotations = annotationsFor(path);
     m_pending->enterImage(path, annotations);
+    noticeDamage(path);
+    return annotations;
+}
+
+bool FolderSession::isReadingLabels(const QString &path) const
+{
+    return !path.isEmpty() && m_labelReader->readingFor() == path;
+}
+
+void FolderSession::onLabelsRead(const QString &path, const StoredAnnotations &stored)
+{
+    if (path != m_currentImage)
+        return;
+    // A model's result merged meanwhile read the file already, and holds what it added.
+    const QList<Annotation> annotations = m_cache.contains(path) ? m_cache.value(path) : takeStored(path, stored);
+    m_pending->enterImage(path, annotations);
+    noticeDamage(path);
+    emit currentLabelsArrived(annotations);
+    refreshImageState(path);
+}
+
+void FolderSession::noticeDamage(const QString &path)
+{
     const QString names = m_unreadableNames.value(path);
     const QString damaged = m_damagedFiles.value(path);
     if (!names.isEmpty()) {
@@ -399,11 +438,11 @@ QList<Annotation> FolderSession::enterImage(const QString &path)
         emit notice(translateText("标注文件已损坏，只读出了一部分；保存时原文件会先移入回收站：%1")
                         .arg(QDir::toNativeSeparators(damaged)));
     }
-    return annotations;
 }
 
 void FolderSession::leaveImage()
 {
+    m_labelReader->cancel();
     m_currentImage.clear();
     m_pending->leaveImage();
 }
@@ -429,6 +468,9 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     SaveReport own;
     SaveReport &r = report ? *report : own;
     r = SaveReport();
+    // Until its labels are read the image's records are not all on screen: a save would drop them.
+    if (isReadingLabels(path))
+        return false;
     // Records read with unknown class names hold numbers, not names: they are never written.
     const QString names = m_unreadableNames.value(path);
     if (!names.isEmpty()) {
@@ -462,6 +504,8 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
     SaveReport &r = report ? *report : own;
     r = SaveReport();
     CheckedMark mark;
+    if (isReadingLabels(path))
+        return mark;
     const QString names = m_unreadableNames.value(path);
     if (!names.isEmpty()) {
         r.unreadableNamesFile = names;
@@ -511,7 +555,8 @@ bool FolderSession::flushPending(bool inBackground)
 
 void FolderSession::refreshImageState(const QString &path)
 {
-    if (path.isEmpty())
+    // The editor holds none of the image's records yet: its count would say none.
+    if (path.isEmpty() || isReadingLabels(path))
         return;
     ImageState state = m_imageStates.value(path);
     if (path == m_currentImage && m_live) {

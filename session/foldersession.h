@@ -15,11 +15,13 @@
 class DatasetCategories;
 class DirectoryLoader;
 class FileStateScanner;
+class LabelFileReader;
 class LiveAnnotations;
 class PendingResults;
 class QTimer;
 struct NamesFileNotice;
 struct SaveReport;
+struct StoredAnnotations;
 
 // The open image folder, shared by the window and the command-line runs: its listing, the
 // per-image annotation cache and counts, the pending results file, and the rules for loading,
@@ -83,8 +85,12 @@ public:
     qsizetype indexOf(const QString &path) const;
 
     // The image on screen. enterImage makes path the current image and returns its records: the
-    // cache entry, else its label file followed by its results from the pending file.
+    // cache entry, else its label file followed by its results from the pending file. A large
+    // label file is read on a worker instead: enterImage returns nothing, and the records come
+    // by currentLabelsArrived; until then the image cannot be saved (saveImage fails).
     QList<Annotation> enterImage(const QString &path);
+    // True while the labels of the image on screen are read on the worker.
+    bool isReadingLabels(const QString &path) const;
     void leaveImage();
     QString currentImage() const { return m_currentImage; }
     QString previousImage() const { return m_previousImage; }
@@ -168,6 +174,9 @@ signals:
     void imageStateChanged(const QString &path, const ImageState &state);
     // Results from the pending file for the image already on screen; the owner adds them to it.
     void currentResultsArrived(const QList<Annotation> &records);
+    // The records of the image on screen whose label file was read on the worker; the owner
+    // adds them to it (they are the image's stored records, not an edit).
+    void currentLabelsArrived(const QList<Annotation> &records);
     // Something the user should be told (a damaged file, an unreadable pending file, ...).
     void notice(const QString &text);
     // A write of the pending file has ended.
@@ -190,12 +199,16 @@ private:
     bool newFileYolo();
     bool newFileYoloIn(const QString &dir);
     QList<Annotation> annotationsFor(const QString &path);
+    QList<Annotation> takeStored(const QString &path, const StoredAnnotations &stored);
+    void onLabelsRead(const QString &path, const StoredAnnotations &stored);
+    void noticeDamage(const QString &path);
     bool trashDamagedOriginal(const QString &path);
     void noticeNamesFile(const NamesFileNotice &notice);
     int holdUnknownCategories(const QString &path, bool inFolder, QList<Annotation> &results);
 
     DirectoryLoader *m_directoryLoader;
     FileStateScanner *m_stateScanner;
+    LabelFileReader *m_labelReader;   // the big label file of the image on screen
     QTimer *m_stateTimer;
     const LiveAnnotations *m_live = nullptr;
     DatasetCategories *m_categories;

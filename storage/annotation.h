@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/keypoints.h"
+
 #include <QList>
 #include <QMetaType>
 #include <QPointF>
@@ -19,6 +21,9 @@ struct Annotation
     double confidence = -1.0;  // -1 = none
     qint32 pending = 0;        // 1 = unconfirmed model result
     bool difficult = false;
+    // A box of a pose dataset: its keypoints, kept as read and written back with it; empty for
+    // every other shape (storage/keypoints.h).
+    Keypoints keypoints;
 
     // Writers treat a polygon with fewer than three points as a box (storedShapeKind).
     bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
@@ -30,7 +35,7 @@ struct Annotation
     {
         return a.id == b.id && a.kind == b.kind && a.rect == b.rect && a.points == b.points
             && a.label == b.label && a.confidence == b.confidence && a.pending == b.pending
-            && a.difficult == b.difficult;
+            && a.difficult == b.difficult && a.keypoints == b.keypoints;
     }
     friend bool operator!=(const Annotation &a, const Annotation &b) { return !(a == b); }
 };

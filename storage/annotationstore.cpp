@@ -121,6 +121,9 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bo
         return xml.isEmpty() || QFile::remove(xml);
     }
 
+    // VOC has no place for keypoints: writing such boxes there would lose them.
+    if (std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) { return !a.keypoints.isEmpty(); }))
+        return false;
     for (const QString &file : std::as_const(removed)) {
         if (!canRemove(file))
             return false;

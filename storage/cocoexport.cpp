@@ -2,6 +2,7 @@
 
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/keypoints.h"
 #include "storage/shapekinds.h"
 #include "storage/yolofile.h"
 
@@ -39,6 +40,26 @@ QJsonArray flatPoints(const QList<QPointF> &points)
     return flat;
 }
 
+// COCO's triplets in pixels; a point without a visibility of its own counts as labelled and
+// visible unless it is the unlabelled (0, 0). An unlabelled point is 0 0 0, as COCO writes it.
+void addKeypoints(QJsonObject &object, const Keypoints &k)
+{
+    QJsonArray flat;
+    int labelled = 0;
+    for (qsizetype i = 0; i < k.points.size(); ++i) {
+        const QPointF &p = k.points.at(i);
+        double v = k.visibility.isEmpty() ? (p.isNull() ? 0.0 : 2.0) : k.visibility.at(i);
+        if (!(v > 0))
+            v = 0;
+        flat.append(v > 0 ? rounded(p.x()) : 0.0);
+        flat.append(v > 0 ? rounded(p.y()) : 0.0);
+        flat.append(int(std::lround(v)));
+        labelled += v > 0 ? 1 : 0;
+    }
+    object.insert(QStringLiteral("keypoints"), flat);
+    object.insert(QStringLiteral("num_keypoints"), labelled);
+}
+
 QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categoryId)
 {
     const ShapeKindRules &rules = storedShapeKind(a);
@@ -47,7 +68,7 @@ QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categ
     QJsonArray segmentation;
     segmentation.append(flatPoints(rules.outline(a)));
     const double area = rules.area(a);
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("id"), id},
         {QStringLiteral("image_id"), imageId},
         {QStringLiteral("category_id"), categoryId},
@@ -57,6 +78,9 @@ QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categ
         {QStringLiteral("iscrowd"), 0},
         {QStringLiteral("segmentation"), segmentation},
     };
+    if (!a.keypoints.isEmpty())
+        addKeypoints(object, a.keypoints);
+    return object;
 }
 
 class Categories
@@ -70,13 +94,21 @@ public:
         }
     }
     int idOf(const QString &name) const { return m_ids.value(name); }
+    // A pose dataset's categories name their keypoints, as COCO's person category does.
+    void setKeypointNames(const QStringList &names) { m_keypointNames = names; }
     QJsonArray toJson() const
     {
         QJsonArray list;
-        for (qsizetype i = 0; i < m_names.size(); ++i)
-            list.append(QJsonObject{{QStringLiteral("id"), int(i + 1)},
-                                    {QStringLiteral("name"), m_names.at(i)},
-                                    {QStringLiteral("supercategory"), m_names.at(i)}});
+        for (qsizetype i = 0; i < m_names.size(); ++i) {
+            QJsonObject category{{QStringLiteral("id"), int(i + 1)},
+                                 {QStringLiteral("name"), m_names.at(i)},
+                                 {QStringLiteral("supercategory"), m_names.at(i)}};
+            if (!m_keypointNames.isEmpty()) {
+                category.insert(QStringLiteral("keypoints"), QJsonArray::fromStringList(m_keypointNames));
+                category.insert(QStringLiteral("skeleton"), QJsonArray());
+            }
+            list.append(category);
+        }
         return list;
     }
     int size() const { return int(m_names.size()); }
@@ -84,6 +116,7 @@ public:
 private:
     QStringList m_names;
     QHash<QString, int> m_ids;
+    QStringList m_keypointNames;
 };
 
 } // namespace
@@ -93,6 +126,7 @@ CocoExport exportCoco(const QString &dir, const QStringList &images, bool includ
     CocoExport result;
     QList<ImageLabels> kept;
     Categories categories;
+    QStringList keypointNames;
     QSet<QString> folders;
     const auto addClassList = [&](const ClassNames &names) {
         if (folders.contains(names.file))
@@ -121,14 +155,19 @@ CocoExport exportCoco(const QString &dir, const QStringList &images, bool includ
             result.unlabelled.append(image);
             continue;
         }
-        if (!stored.file.isEmpty() && stored.file.endsWith(QLatin1String(".txt")))
+        if (!stored.file.isEmpty() && stored.file.endsWith(QLatin1String(".txt"))) {
             addClassList(classNamesFor(image, stored.file));
+            const KeypointLayout pose = keypointLayoutFor(QFileInfo(stored.file).absolutePath());
+            if (pose.isPose() && keypointNames.isEmpty())
+                keypointNames = pose.names;
+        }
         kept.append({image, size, stored.annotations});
     }
     for (const ImageLabels &labels : std::as_const(kept)) {
         for (const Annotation &a : labels.annotations)
             categories.add(a.label);
     }
+    categories.setKeypointNames(keypointNames);
 
     const QDir base(dir);
     QJsonArray imageList;

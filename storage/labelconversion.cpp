@@ -2,6 +2,9 @@
 
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/keypoints.h"
+
+#include <QFileInfo>
 
 LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QStringList &classNames)
 {
@@ -20,6 +23,15 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
     if (imageSize(imagePath).isEmpty()) {
         result.outcome = LabelConversion::NoImageSize;
         return result;
+    }
+    // A pose dataset's rows carry keypoints that VOC has no element for.
+    if (!toYolo && stored.file.endsWith(QLatin1String(".txt"))) {
+        const KeypointLayout pose = keypointLayoutFor(QFileInfo(stored.file).absolutePath());
+        if (pose.isPose()) {
+            result.outcome = LabelConversion::Keypoints;
+            result.file = pose.file;
+            return result;
+        }
     }
     SaveReport report;
     if (!saveAnnotations(imagePath, stored.annotations, toYolo, classNames, &report)) {

@@ -16,10 +16,13 @@ struct LabelConversion
         Incomplete,    // the label file (or its class names) could not be read to its end: untouched
         NoImageSize,   // the image cannot be read; YOLO coordinates would be lost: untouched
         Failed,        // the save failed; nothing changed
+        Keypoints,     // to VOC from a pose dataset: VOC cannot hold keypoints; untouched
     };
     Outcome outcome = NoLabels;
     int count = -1;              // objects stored afterwards (Converted)
-    QString file;                // Incomplete: the file; Failed: a refused link or unreadable names file
+    // Incomplete: the file; Failed: a refused link or unreadable names file; Keypoints: the dataset
+    // file that declares them
+    QString file;
     bool refusedLink = false;    // Failed: file is a link that leads out of the dataset or nowhere
     QStringList missingNames;    // Failed: categories that file (another tool's names file) lacks
     ReadProblem problem;         // Incomplete: why

@@ -3,6 +3,7 @@
 #include "storage/atomicfile.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/keypoints.h"
 #include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 
@@ -128,7 +129,8 @@ int classIndexFor(const QString &label, QStringList &classes, const QSet<int> &k
 // Empty when the shape cannot be written with finite numbers. In a file that holds polygons a box
 // is written as the polygon of its corners: training tools read such a file as segmentation and
 // would take a 5-value row for a two-point segment.
-QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool segmentation)
+QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool segmentation,
+                   const KeypointLayout &pose)
 {
     QList<double> values;
     const auto addPoint = [&values, w, h](const QPointF &p) {
@@ -146,6 +148,16 @@ QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool
         const QRectF &r = a.rect;
         values = {(r.left() + r.right()) / 2.0 / w, (r.top() + r.bottom()) / 2.0 / h, r.width() / w,
                   r.height() / h};
+        if (pose.isPose()) {
+            // A box without keypoints of its own (drawn here, a model's) gets the unlabelled ones:
+            // every row of a pose file has the same length.
+            const Keypoints k = a.keypoints.isEmpty() ? unlabelledKeypoints(pose) : a.keypoints;
+            for (qsizetype i = 0; i < k.points.size(); ++i) {
+                addPoint(k.points.at(i));
+                if (pose.dims == 3)
+                    values.append(k.visibility.at(i));
+            }
+        }
     }
     QByteArray line = QByteArray::number(classIndex);
     for (double v : std::as_const(values)) {
@@ -176,10 +188,39 @@ QList<QStringView> splitFields(QStringView line)
     return fields;
 }
 
-bool parseLine(QStringView rawLine, const QStringList &classes, double w, double h, Annotation &out)
+// A pose row: the box, then the keypoints, each value a number. Keypoints are kept as they are,
+// even past the image: only a write clips them.
+bool parsePoseValues(const QList<QStringView> &fields, const KeypointLayout &pose, double w, double h,
+                     Annotation &a)
+{
+    QList<double> numbers(fields.size() - 1);
+    for (qsizetype i = 1; i < fields.size(); ++i) {
+        if (!parseNumber(fields.at(i), &numbers[i - 1]))
+            return false;
+    }
+    const double cx = numbers.at(0);
+    const double cy = numbers.at(1);
+    const double bw = numbers.at(2);
+    const double bh = numbers.at(3);
+    a.rect = QRectF(w * cx - w * bw * 0.5, h * cy - h * bh * 0.5, w * bw, h * bh);
+    a.keypoints.points.reserve(pose.count);
+    for (qsizetype i = 4; i + pose.dims <= numbers.size(); i += pose.dims) {
+        a.keypoints.points.append(QPointF(numbers.at(i) * w, numbers.at(i + 1) * h));
+        if (pose.dims == 3)
+            a.keypoints.visibility.append(numbers.at(i + 2));
+    }
+    return true;
+}
+
+bool parseLine(QStringView rawLine, const QStringList &classes, double w, double h, const KeypointLayout &pose,
+               Annotation &out)
 {
     const QList<QStringView> fields = splitFields(rawLine);
     if (fields.size() < 5)
+        return false;
+    // In a pose dataset a longer row is a box with keypoints or nothing usable, never an outline.
+    const bool poseRow = pose.isPose() && fields.size() > 6;
+    if (poseRow && fields.size() != pose.rowValues())
         return false;
     bool ok = false;
     const int classIndex = fields.first().toInt(&ok, 10);
@@ -189,8 +230,8 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
 
     // Geometry that is not a number damages the line; a confidence that is not is just no confidence.
     const qsizetype geometryFields = fields.size() <= 6 ? 4 : ((fields.size() - 1) / 2) * 2;
-    QList<double> numbers(fields.size() - 1);
-    for (qsizetype i = 1; i < fields.size(); ++i) {
+    QList<double> numbers(poseRow ? 0 : fields.size() - 1);
+    for (qsizetype i = 1; i < numbers.size() + 1; ++i) {
         if (!parseNumber(fields.at(i), &numbers[i - 1]) && i - 1 < geometryFields)
             return false;
     }
@@ -202,7 +243,14 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
     a.label = named ? classes.at(classIndex) : QString::number(classIndex);
     if (!named && classes.contains(a.label))
         return false;
-    if (fields.size() <= 6) {
+    if (poseRow) {
+        if (!parsePoseValues(fields, pose, w, h, a))
+            return false;
+        for (const QPointF &p : std::as_const(a.keypoints.points)) {
+            if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+                return false;
+        }
+    } else if (fields.size() <= 6) {
         const double cx = numbers.at(0);
         const double cy = numbers.at(1);
         const double bw = numbers.at(2);
@@ -233,6 +281,21 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
         return false;
     out = a;
     return true;
+}
+
+// A pose file holds boxes with the dataset's keypoints only: an outline has no row there, and
+// keypoints of another layout (or in a dataset that declares none) would be lost by any row.
+bool keypointsFit(const QList<Annotation> &annotations, const KeypointLayout &pose, bool segmentation)
+{
+    if (pose.isPose() && segmentation)
+        return false;
+    return std::all_of(annotations.cbegin(), annotations.cend(), [&pose](const Annotation &a) {
+        const Keypoints &k = a.keypoints;
+        if (k.isEmpty() || classListEntry(a.label).isEmpty())
+            return true;
+        const qsizetype visibility = pose.dims == 3 ? pose.count : 0;
+        return pose.isPose() && k.points.size() == pose.count && k.visibility.size() == visibility;
+    });
 }
 
 } // namespace
@@ -268,6 +331,7 @@ QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPat
 
     const ClassNames names = classNamesFor(imagePath, labelPath);
     const QStringList &classes = names.names;
+    const KeypointLayout pose = keypointLayoutFor(QFileInfo(labelPath).absolutePath());
 
     const auto hasContent = [&lines] {
         return std::any_of(lines.cbegin(), lines.cend(), [](const QString &l) { return !l.trimmed().isEmpty(); });
@@ -283,7 +347,7 @@ QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPat
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString &line = lines.at(i);
         Annotation a;
-        if (parseLine(line, classes, w, h, a))
+        if (parseLine(line, classes, w, h, pose, a))
             result.append(a);
         else if (!skipped && !line.trimmed().isEmpty())
             skipped = i + 1;
@@ -328,6 +392,9 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
     const bool segmentation = std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) {
         return storedShapeKind(a).hasOutline() && !classListEntry(a.label).isEmpty();
     });
+    const KeypointLayout pose = keypointLayoutFor(labelsDir);
+    if (!keypointsFit(annotations, pose, segmentation))
+        return false;
     // Labels written as their own number; a new name must not take one of those numbers.
     const QSet<int> unnamed = unnamedNumbersIn(target, classes);
     QSet<int> kept;
@@ -343,7 +410,7 @@ bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotation
             continue;
         QStringList extended = classes;
         const QByteArray line =
-            lineFor(a, classIndexFor(name, extended, kept, unnamed), size.width(), size.height(), segmentation);
+            lineFor(a, classIndexFor(name, extended, kept, unnamed), size.width(), size.height(), segmentation, pose);
         if (line.isEmpty())
             continue;
         classes = extended;
@@ -390,10 +457,12 @@ YoloRowKinds yoloRowKinds(const QString &labelPath)
     QByteArray bytes;
     if (readRegularFile(labelPath, &bytes) != FileRead::Ok)
         return kinds;
+    const KeypointLayout pose = keypointLayoutFor(QFileInfo(labelPath).absolutePath());
     for (const QString &line : splitLines(QString::fromUtf8(bytes))) {
         const qsizetype fields = splitFields(line).size();
         kinds.boxes = kinds.boxes || fields == 5 || fields == 6;
-        kinds.polygons = kinds.polygons || fields > 6;
+        kinds.poses = kinds.poses || (pose.isPose() && fields == pose.rowValues());
+        kinds.polygons = kinds.polygons || (fields > 6 && !pose.isPose());
     }
     return kinds;
 }

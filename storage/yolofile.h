@@ -18,7 +18,8 @@
 // be read; empty when everything was read. problem (when given) tells why. A line is skipped
 // when it is no label line: fewer than five fields, a class that is not a non-negative integer,
 // a coordinate that is not a number, or a class number that no name gives while another class
-// has that number for its name (it could not be told from that class once read).
+// has that number for its name (it could not be told from that class once read). In a pose
+// dataset (keypoints.h) a row longer than a box's must be a box with the dataset's keypoints.
 QList<Annotation> readYoloFile(const QString &imagePath, const QString &labelPath, QString *damaged = nullptr,
                                ReadProblem *problem = nullptr);
 
@@ -34,13 +35,17 @@ ClassNames classNamesFor(const QString &imagePath, const QString &labelPath);
 // (classListFile empty), so that the caller can add them there first. With our own classes.txt,
 // notice tells which new categories another tool's file beside it lacks. Fails, touching nothing, when the names cannot be read, when
 // the image has no size, or when the label file would be a class list ("classes.txt").
+// In a pose dataset every box is written with the dataset's keypoints (its own, else unlabelled
+// ones); the write fails, touching nothing, for an outline there, or for keypoints that do not
+// fit the dataset's layout (they would be lost).
 // A digits-only label that the list lacks is written as that number when the number names no
 // class (a class past the list read back); when it names another class, the label is a new name.
 bool writeYoloFile(const QString &imagePath, const QList<Annotation> &annotations,
                    const QStringList &classNames, const QString &labelPath = QString(),
                    NamesFileNotice *notice = nullptr);
 
-// The kinds of rows a label file holds: box rows (5 or 6 values) and polygon rows (more). Both in
+// The kinds of rows a label file holds: box rows (5 or 6 values), polygon rows (more) and, in a
+// pose dataset (keypoints.h), box rows with keypoints instead of polygons. Boxes and polygons in
 // one file is what we wrote before boxes in such files became corner polygons: training tools read
 // all its rows as polygons, a box as two points; saving the image again writes it right. Nothing
 // when the file cannot be read.
@@ -48,6 +53,7 @@ struct YoloRowKinds
 {
     bool boxes = false;
     bool polygons = false;
+    bool poses = false;
 };
 YoloRowKinds yoloRowKinds(const QString &labelPath);
 

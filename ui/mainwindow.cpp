@@ -221,6 +221,14 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showWantedImage);
     connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
     connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });
+    // A big label file read on the worker: the image showed at once, its shapes join it now.
+    connect(m_session, &FolderSession::currentLabelsArrived, this, [this](const QList<Annotation> &records) {
+        m_editor->addLoaded(records);
+        updateClassList(false);
+        updateEmptyState();
+        refreshPanels();
+        logTiming(QStringLiteral("labels shown %1").arg(records.size()));
+    });
     connect(m_session, &FolderSession::currentResultsArrived, this, [this](const QList<Annotation> &records) {
         m_editor->addLoaded(records);
         refreshPanels();
@@ -270,6 +278,7 @@ void MainWindow::connectSignals()
     connect(m_scene, &AnnotationScene::selectedIdChanged, this, [this] {
         if (!m_editor->isLoading())
             refreshObjects();
+        showKeypointHint();
     });
     // Queued: the label dialog and the menu run their own event loops, not inside a mouse handler.
     connect(m_scene, &AnnotationScene::shapeDrafted, this, &MainWindow::addDrafted, Qt::QueuedConnection);

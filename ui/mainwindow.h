@@ -123,6 +123,8 @@ private:
     void retranslateWidgets();
     void updateTitle();
     void updateEmptyState();
+    // A selected box of a pose dataset: its keypoints are shown and kept, not edited here.
+    void showKeypointHint();
     void refreshStatus();
     void updateSavedIndicator();
     void updateModelIndicator();

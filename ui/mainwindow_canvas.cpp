@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -397,4 +398,26 @@ void MainWindow::rejectAll()
     const int rejected = m_editor->rejectAll();
     if (rejected > 0)
         m_toast->showMessage(translateText("已拒绝 %1 个标注").arg(rejected));
+}
+
+void MainWindow::showKeypointHint()
+{
+    const uint id = m_scene->selectedId();
+    qsizetype count = 0;
+    for (const Annotation &a : m_scene->annotations()) {
+        if (id != 0 && a.id == id)
+            count = a.keypoints.points.size();
+    }
+    const QString hint = translateText("此框的 %1 个关键点会原样保留，此处不能编辑");
+    if (count > 0) {
+        m_status->setMessage(hint.arg(count));
+        return;
+    }
+    // Only our own hint gives way: the polygon tool's stays while it draws.
+    QStringList parts = hint.split(QLatin1String("%1"));
+    for (QString &part : parts)
+        part = QRegularExpression::escape(part);
+    const QRegularExpression ours(QLatin1Char('^') + parts.join(QLatin1String("\\d+")) + QLatin1Char('$'));
+    if (ours.match(m_status->message()).hasMatch())
+        m_status->setMessage(QString());
 }

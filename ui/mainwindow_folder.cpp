@@ -126,7 +126,10 @@ bool MainWindow::saveCurrent()
         saved = m_session->saveImage(path, m_editor->annotations(), &report);
     }
     if (!saved) {
-        toastSaveFailure(report);
+        if (m_session->isReadingLabels(path))
+            m_toast->showMessage(translateText("标注文件仍在读取，读完后才能保存"));
+        else
+            toastSaveFailure(report);
         return false;
     }
     m_editor->markSaved();

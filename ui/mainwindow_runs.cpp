@@ -205,7 +205,9 @@ void MainWindow::onModelReplaced(const QString &asked, const QString &used)
 int MainWindow::takeShownResults(const ImageResult &result)
 {
     const QString &path = result.path;
-    if (path != currentImagePath())
+    // While the image's labels are still read the overlap filter would not see them: the
+    // session merges the results with what the file holds instead.
+    if (path != currentImagePath() || m_session->isReadingLabels(path))
         return -1;
     if (result.failed()) {
         m_toast->showMessage(translateText("推理失败：%1").arg(result.error));

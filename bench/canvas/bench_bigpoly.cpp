@@ -1,8 +1,10 @@
 // One YOLO polygon of many points (default 1,000,000, an ~18 MB row): the parse, the item build,
-// one repaint at fit zoom and at 400 %, and the save after a move.
+// one repaint at fit zoom and at 400 %, and the save after a move; then what the GUI thread waits
+// for when the window shows that image (the session reads such a file on a worker) and saves it.
 // Usage: bench_bigpoly [points]   (runs offscreen unless QT_QPA_PLATFORM says otherwise)
 
 #include "canvas/annotationscene.h"
+#include "session/foldersession.h"
 #include "canvas/canvasview.h"
 #include "storage/annotationstore.h"
 
@@ -12,6 +14,7 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -124,6 +127,53 @@ int main(int argc, char *argv[])
         const StoredAnnotations back = readStoredAnnotations(imagePath);
         std::printf("%-40s %lld\n", "points read back",
                     back.annotations.isEmpty() ? 0LL : qint64(back.annotations.first().points.size()));
+    }
+
+    // The window's road: the session shows the image at once and hands the records over when read.
+    // The longest gap between two ticks of a 1 ms timer is the longest the GUI thread was busy.
+    FolderSession session;
+    session.openNow(dir.path() + "/images");
+    QList<Annotation> arrived;
+    bool done = false;
+    QObject::connect(&session, &FolderSession::currentLabelsArrived, [&](const QList<Annotation> &records) {
+        arrived = records;
+        done = true;
+    });
+    QElapsedTimer wall;
+    QElapsedTimer gap;
+    double longest = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longest = std::max(longest, since(gap)); });
+    // The same measure with nothing to do: what a busy machine alone costs the event loop.
+    gap.start();
+    ticker.start();
+    wall.start();
+    while (wall.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    ticker.stop();
+    std::printf("%-40s %9.1f ms\n", "GUI thread: longest gap, idle (baseline)", longest);
+    longest = 0;
+    wall.restart();
+    t.restart();
+    const QList<Annotation> atOnce = session.enterImage(imagePath);
+    const double entered = since(t);
+    gap.start();
+    ticker.start();
+    while (!done && wall.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    ticker.stop();
+    const double shown = wall.nsecsElapsed() / 1e6;
+    std::printf("%-40s %9.1f ms (%lld records at once)\n", "GUI thread: enterImage", entered, qint64(atOnce.size()));
+    std::printf("%-40s %9.1f ms\n", "GUI thread: longest stall while read", longest);
+    std::printf("%-40s %9.1f ms (%lld records)\n", "labels arrived after", shown, qint64(arrived.size()));
+    if (!arrived.isEmpty()) {
+        QList<Annotation> moved = arrived;
+        for (QPointF &p : moved.first().points)
+            p += QPointF(1, 1);
+        t.restart();
+        const bool saved = session.saveImage(imagePath, moved);
+        std::printf("%-40s %9.1f ms (%s)\n", "GUI thread: saveImage after a move", since(t), saved ? "ok" : "failed");
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "canvas/box/boxitem.h"
 
+#include "canvas/box/keypointdots.h"
 #include "canvas/rectoutline.h"
 
 #include <QCursor>
@@ -52,7 +53,8 @@ void BoxItem::setAnnotation(const Annotation &annotation)
 QRectF BoxItem::boundingRect() const
 {
     const QRectF r = m_ann.rect.normalized();
-    return frameRect() | decorationBounds(r, true);
+    // The keypoints are drawn only while selected, but always covered: selecting changes no geometry.
+    return frameRect() | decorationBounds(r, true) | keypointDotsBounds(m_ann.keypoints, hitScale());
 }
 
 QRectF BoxItem::frameRect() const
@@ -208,6 +210,8 @@ void BoxItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget
     if (isSelected()) {
         for (int h = 0; h < 8; ++h)
             paintHandle(painter, handlePosition(R, h), h == m_hoverPart);
+        if (!m_ann.keypoints.isEmpty())
+            paintKeypointDots(painter, m_ann.keypoints, s, c);
     }
     painter->restore();
 }

@@ -43,6 +43,7 @@ private slots:
 
     void paintPendingColour();
     void paintSelectedHandles();
+    void paintKeypointsOfSelectedBox();
     void paintOnePointPolygonDrawsNothing();
     void detailedOutline_data();
     void detailedOutline();
@@ -191,12 +192,15 @@ void TestShapeItems::handleResize()
     QFETCH(QPointF, delta);
     QFETCH(QRectF, expected);
     CanvasFixture f;
-    const uint id = f.add(box("cat", QRectF(100, 100, 80, 60)));
+    // A pose dataset's box: resizing leaves its keypoints where they are on the image.
+    const Annotation posed = poseBox("cat", QRectF(100, 100, 80, 60), {{120, 110}, {390, 290}}, {2, 1});
+    const uint id = f.add(posed);
     f.scene->selectId(id, false);
     const QPointF h = BoxItem::handlePosition(QRectF(100, 100, 80, 60), handle);
     QSignalSpy spy(f.scene.get(), &AnnotationScene::annotationEdited);
     f.drag(h, h + delta);
     QCOMPARE(f.scene->shapeItem(id)->annotation().rect, expected);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().keypoints, posed.keypoints);
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.at(0).at(1).value<Annotation>().rect, QRectF(100, 100, 80, 60));
     QCOMPARE(spy.at(0).at(2).value<Annotation>().rect, expected);
@@ -223,10 +227,12 @@ void TestShapeItems::moveClampedToImage()
     QFETCH(QPointF, delta);
     QFETCH(QRectF, expected);
     CanvasFixture f(QSize(400, 300), 1.0, QSize(900, 800));
-    const uint id = f.add(box("cat", start));
+    const Annotation posed = poseBox("cat", start, {{10, 20}, {0, 0}}, {2, 0});
+    const uint id = f.add(posed);
     const QPointF from = start.intersected(QRectF(0, 0, 400, 300)).center();
     f.drag(from, from + delta);
     QCOMPARE(f.scene->shapeItem(id)->annotation().rect, expected);
+    QCOMPARE(f.scene->shapeItem(id)->annotation().keypoints, posed.keypoints);
 }
 
 void TestShapeItems::handlesOnlyOnSelectedBox()
@@ -456,6 +462,24 @@ void TestShapeItems::paintSelectedHandles()
     // White selection outline 2 px outside the box, mid left edge.
     const QColor halo = f.grab().pixelColor(f.at(QPointF(100, 150)) - QPoint(2, 0));
     QVERIFY(nearColor(halo, Qt::white, 40));
+}
+
+// Labelled keypoints show as dots while the box is selected, even outside it; an unlabelled one
+// (visibility 0) shows nowhere.
+void TestShapeItems::paintKeypointsOfSelectedBox()
+{
+    CanvasFixture f;
+    const QImage empty = f.grab();
+    const QPointF outside(300, 250);
+    const QPointF unlabelled(40, 40);
+    const uint id = f.add(poseBox("cat", QRectF(100, 100, 120, 80), {outside, unlabelled}, {2, 0}));
+    const QImage unselected = f.grab();
+    QCOMPARE(unselected.pixelColor(f.at(outside)), empty.pixelColor(f.at(outside)));
+    f.scene->selectId(id, false);
+    const QImage selected = f.grab();
+    // The dot's white ring, 4 px from its centre.
+    QVERIFY(nearColor(selected.pixelColor(f.at(outside) + QPoint(4, 0)), Qt::white, 80));
+    QCOMPARE(selected.pixelColor(f.at(unlabelled)), empty.pixelColor(f.at(unlabelled)));
 }
 
 void TestShapeItems::paintOnePointPolygonDrawsNothing()

@@ -1,5 +1,6 @@
 #include "storage/layoutfixtures.h"
 #include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "support/clirunner.h"
 #include "testmain.h"
 
@@ -36,6 +37,8 @@ private slots:
     void namesThatAreNotUtf8();
     void helpOfEachCommand_data();
     void helpOfEachCommand();
+    void poseDataset_data();
+    void poseDataset();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -735,6 +738,116 @@ void TestCli::namesThatAreNotUtf8()
     QVERIFY(shell.readAllStandardOutput().isEmpty());
     const QByteArray err = shell.readAllStandardError();
     QVERIFY2(err.contains(named.toUtf8()), err.constData());
+}
+
+namespace {
+
+QList<QList<double>> valuesOfRows(const QByteArray &text)
+{
+    QList<QList<double>> rows;
+    for (const QByteArray &line : text.split('\n')) {
+        QList<double> values;
+        for (const QByteArray &field : line.simplified().split(' '))
+            if (!field.isEmpty())
+                values.append(field.toDouble());
+        if (!values.isEmpty())
+            rows.append(values);
+    }
+    return rows;
+}
+
+bool sameValues(const QList<QList<double>> &a, const QList<QList<double>> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype r = 0; r < a.size(); ++r) {
+        if (a[r].size() != b[r].size())
+            return false;
+        for (qsizetype i = 0; i < a[r].size(); ++i) {
+            if (qAbs(a[r][i] - b[r][i]) > 1e-6)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void TestCli::poseDataset_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("dims");
+    QTest::addColumn<QByteArray>("namesLine");   // keypoint names in data.yaml; empty: none
+    QTest::addColumn<QStringList>("names");      // the categories' keypoint names in COCO
+    QTest::newRow("Ultralytics sample, 3 keypoints") << 3 << 3 << QByteArray() << QStringList{"kp0", "kp1", "kp2"};
+    QStringList person{"nose", "left_eye", "right_eye", "left_ear", "right_ear", "left_shoulder", "right_shoulder",
+                       "left_elbow", "right_elbow", "left_wrist", "right_wrist", "left_hip", "right_hip",
+                       "left_knee", "right_knee", "left_ankle", "right_ankle"};
+    QTest::newRow("COCO person, 17 keypoints")
+        << 17 << 3 << QByteArray("kpt_names:\n  0: [" + person.join(", ").toUtf8() + "]\n") << person;
+    QTest::newRow("keypoints without visibility") << 2 << 2 << QByteArray() << QStringList{"kp0", "kp1"};
+}
+
+// show reads boxes with their keypoints; convert to VOC refuses, to YOLO keeps every value; the
+// COCO export writes COCO's keypoint fields.
+void TestCli::poseDataset()
+{
+    QFETCH(int, count);
+    QFETCH(int, dims);
+    QFETCH(QByteArray, namesLine);
+    QFETCH(QStringList, names);
+    const QString ds = m_tmp->path() + "/pose";
+    const QString image = ds + "/images/train/p.png";
+    const QString labels = ds + "/labels/train/p.txt";
+    QVERIFY(Fixtures::makeImage(image, 200, 100));
+    const QByteArray yaml = "path: .\ntrain: images/train\nval: images/train\nnames:\n  0: person\n  1: dog\nkpt_shape: ["
+        + QByteArray::number(count) + ", " + QByteArray::number(dims) + "]\n" + namesLine;
+    QVERIFY(Fixtures::writeBytes(ds + "/data.yaml", yaml));
+    const QByteArray rows = poseRow(0, count, dims) + poseRow(1, count, dims);
+    QVERIFY(Fixtures::writeBytes(labels, rows));
+
+    const CliResult shown = runCli({"show", image});
+    QCOMPARE(shown.exitCode, 0);
+    const QJsonObject line = QJsonDocument::fromJson(shown.lines.value(0).toUtf8()).object();
+    QVERIFY2(line.value("complete").toBool(), shown.out.constData());
+    const QJsonArray annotations = line.value("annotations").toArray();
+    QCOMPARE(annotations.size(), 2);
+    for (const QJsonValue &a : annotations) {
+        QCOMPARE(a["kind"].toString(), QStringLiteral("rect"));
+        QCOMPARE(a["confidence"].toDouble(), -1.0);
+        QCOMPARE(a["keypoints"].toArray().size(), count);
+        QCOMPARE(a["keypoints"].toArray().first().toArray().size(), dims);
+    }
+    QCOMPARE(annotations.first()["rect"].toArray(), (QJsonArray{50, 25, 100, 50}));
+    QCOMPARE(annotations.first()["keypoints"].toArray().first().toArray().at(0).toDouble(), 200.0 / 64);
+
+    const CliResult toVoc = runCli({"convert", "--to", "voc", image});
+    QCOMPARE(toVoc.exitCode, 1);
+    QVERIFY2(toVoc.err.contains("keypoints") && toVoc.err.contains("data.yaml"), toVoc.err.constData());
+    QCOMPARE(Fixtures::readBytes(labels), rows);
+    QVERIFY(!QFileInfo::exists(ds + "/images/train/annotations/p.xml"));
+
+    const CliResult toYolo = runCli({"convert", "--to", "yolo", image});
+    QCOMPARE(toYolo.exitCode, 0);
+    QVERIFY2(sameValues(valuesOfRows(Fixtures::readBytes(labels)), valuesOfRows(rows)), Fixtures::readBytes(labels).constData());
+    QCOMPARE(Fixtures::readBytes(ds + "/data.yaml"), yaml);
+
+    const CliResult coco = runCli({"export", "--to", "coco", ds + "/images/train"});
+    QCOMPARE(coco.exitCode, 0);
+    const QJsonObject document = QJsonDocument::fromJson(coco.out).object();
+    const QJsonArray categories = document.value("categories").toArray();
+    QCOMPARE(categories.size(), 2);
+    QCOMPARE(categories.first()["keypoints"].toArray(), QJsonArray::fromStringList(names));
+    const QJsonObject first = document.value("annotations").toArray().first().toObject();
+    const QJsonArray keypoints = first.value("keypoints").toArray();
+    QCOMPARE(keypoints.size(), 3 * count);
+    // The last point is unlabelled: 0 0 0; the others are labelled.
+    QCOMPARE(first.value("num_keypoints").toInt(), count - 1);
+    QCOMPARE(keypoints.at(0).toDouble(), 200.0 / 64);
+    QCOMPARE(keypoints.at(1).toDouble(), 100.0 * 2 / 64);
+    QCOMPARE(keypoints.at(2).toInt(), 2);
+    QCOMPARE(keypoints.last().toInt(), 0);
+    QCOMPARE(first.value("bbox").toArray(), (QJsonArray{50, 25, 100, 50}));
 }
 
 BRINDLE_TEST_MAIN(TestCli)

@@ -50,6 +50,7 @@ private slots:
     void categoryTheDataYamlLacks();
     void datasetRootOrNoImages_data();
     void datasetRootOrNoImages();
+    void confirmedRunKeepsKeypoints();
     void unreadableLabelFileKept_data();
     void unreadableLabelFileKept();
     void resumedUnlabelledRun();
@@ -119,7 +120,7 @@ void TestLabelCli::pendingRun()
     const CliResult r = runLabel(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.count('\n'), 1);
-    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":0,"cancelled":false,"avgConfidence":0.9})"));
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":0,"cancelled":false,"avgConfidence":0.9,"unusable":0})"));
     QVERIFY2(r.err.contains("3/3 images"), r.err.constData());
 
     // The stored cat repeats the model's; the other two images get a pending cat each.
@@ -254,6 +255,36 @@ void TestLabelCli::datasetRootOrNoImages()
     QVERIFY2(r.err.contains(told), r.err.constData());
     QVERIFY(r.out.isEmpty());
     QVERIFY(m_server->requestsFor(kChatPath).isEmpty());
+// In a pose dataset the stored keypoints stay as they were and a confirmed result is a box with
+// unlabelled keypoints: every row has the length Ultralytics expects there.
+void TestLabelCli::confirmedRunKeepsKeypoints()
+{
+    const QString labelled = addImage(QStringLiteral("p.png"));
+    const QString fresh = addImage(QStringLiteral("q.png"));
+    const QByteArray yaml("train: images\nnames: [person, cat]\nkpt_shape: [3, 3]\n");
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + QStringLiteral("/data.yaml"), yaml));
+    const QByteArray stored = poseRow(0, 3, 3);
+    QVERIFY(Fixtures::writeBytes(yoloLabelPath(labelled), stored));
+
+    const CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", m_dir});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json().value("added").toInt(), 2);
+    const QByteArray cat = " 0.2 0.3 0.2 0.2 0 0 0 0 0 0 0 0 0\n";
+    const QList<QPair<QString, QByteArray>> expected{{labelled, stored + "1" + cat}, {fresh, "1" + cat}};
+    for (const auto &[image, rows] : expected) {
+        const QList<QByteArray> got = Fixtures::readBytes(yoloLabelPath(image)).trimmed().split('\n');
+        const QList<QByteArray> want = rows.trimmed().split('\n');
+        QCOMPARE(got.size(), want.size());
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            const QList<QByteArray> g = got[i].split(' ');
+            const QList<QByteArray> w = want[i].simplified().split(' ');
+            QCOMPARE(g.size(), 1 + 4 + 3 * 3);
+            for (qsizetype k = 0; k < g.size(); ++k)
+                QVERIFY2(qAbs(g[k].toDouble() - w[k].toDouble()) < 1e-6, got[i].constData());
+        }
+    }
+    QCOMPARE(Fixtures::readBytes(m_tmp->path() + QStringLiteral("/data.yaml")), yaml);
+    QVERIFY(!QFileInfo::exists(m_tmp->path() + QStringLiteral("/labels/classes.txt")));
 }
 
 void TestLabelCli::unreadableLabelFileKept_data()
@@ -305,7 +336,7 @@ void TestLabelCli::resumedUnlabelledRun()
     m_server->enqueue(FakeOpenAiServer::status(404));
     CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", "--unlabelled", m_dir});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9,"unknown_category":0})"));
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":3,"total":3,"added":2,"failed":1,"cancelled":false,"avgConfidence":0.9,"unusable":0,"unknown_category":0})"));
     QVERIFY2(r.err.contains("r3.png: "), r.err.constData());
     QCOMPARE(countAnnotations(m_images.at(2)), -1);
 
@@ -344,7 +375,7 @@ void TestLabelCli::secondPendingRunAddsNothing()
         "{\"label\":\"dog\",\"bbox_2d\":[500,500,900,900],\"score\":0.7}]")));
     r = runLabel(serverArgs() << m_dir);
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":2,"added":1,"failed":0,"cancelled":false,"avgConfidence":0.7})"));
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":2,"added":1,"failed":0,"cancelled":false,"avgConfidence":0.7,"unusable":0})"));
     const AnnotationCache pending = readPendingFile(m_dir);
     QCOMPARE(labelsMarkingPending(pending.value(m_images.at(0))), (QStringList{"cat*", "dog*"}));
     QCOMPARE(labelsMarkingPending(pending.value(m_images.at(1))), QStringList{"cat*"});
@@ -440,7 +471,7 @@ void TestLabelCli::interrupted()
     QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
     const CliResult r = finishCli(process);
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":6,"added":2,"failed":0,"cancelled":true,"avgConfidence":0.9})"));
+    QCOMPARE(r.out.trimmed(), QByteArray(R"({"done":2,"total":6,"added":2,"failed":0,"cancelled":true,"avgConfidence":0.9,"unusable":0})"));
     const AnnotationCache pending = readPendingFile(m_dir);
     QCOMPARE(pending.size(), 2);
     QVERIFY(pending.contains(m_images.at(0)) && pending.contains(m_images.at(1)));
@@ -495,17 +526,23 @@ void TestLabelCli::serverAnswers_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("reason");   // on standard error; empty: none
+    QTest::addColumn<int>("unusable");     // detections left out for a blank label
     using A = FakeOpenAiServer;
     QTest::newRow("HTML page") << A::status(200, "<html><body>502 Bad Gateway</body></html>") << QStringList{} << 1
-                               << translateText("回答不是 JSON");
+                               << translateText("回答不是 JSON") << 0;
     QTest::newRow("error object") << A::status(200, R"({"error":{"message":"model not loaded"}})") << QStringList{}
-                                  << 1 << translateText("服务器返回错误：%1").arg(QStringLiteral("model not loaded"));
+                                  << 1 << translateText("服务器返回错误：%1").arg(QStringLiteral("model not loaded")) << 0;
     QTest::newRow("completion cut off") << A::status(200, A::chat(kCat).body.left(60)) << QStringList{} << 1
-                                        << translateText("回答不是 JSON");
-    QTest::newRow("completion without objects") << A::chat(QStringLiteral("[]")) << QStringList{} << 0 << QString();
-    QTest::newRow("endless body") << A::endless() << QStringList{} << 1 << translateText("回答超过 %1 MiB").arg(32);
+                                        << translateText("回答不是 JSON") << 0;
+    QTest::newRow("completion without objects") << A::chat(QStringLiteral("[]")) << QStringList{} << 0 << QString() << 0;
+    // Detections without a category cannot be stored; the summary counts them.
+    QTest::newRow("blank labels counted as unusable")
+        << A::chat(QStringLiteral(R"([{"label":"","bbox_2d":[100,200,300,400],"score":0.9},)"
+                                  R"({"label":"  ","bbox_2d":[10,20,300,400]},{"bbox_2d":[1,2,300,400]}])"))
+        << QStringList{} << 0 << QString() << 3;
+    QTest::newRow("endless body") << A::endless() << QStringList{} << 1 << translateText("回答超过 %1 MiB").arg(32) << 0;
     QTest::newRow("trickling server, twice") << A::trickle(1000) << QStringList{"--timeout", "5"} << 1
-                                             << translateText("请求在 %1 秒内未完成").arg(20);
+                                             << translateText("请求在 %1 秒内未完成").arg(20) << 0;
 }
 
 void TestLabelCli::serverAnswers()
@@ -514,6 +551,7 @@ void TestLabelCli::serverAnswers()
     QFETCH(QStringList, options);
     QFETCH(int, exitCode);
     QFETCH(QString, reason);
+    QFETCH(int, unusable);
     const QString image = addImage(QStringLiteral("a.png"));
     m_server->setDefaultAnswer(answer);
     QProcess process;
@@ -522,6 +560,7 @@ void TestLabelCli::serverAnswers()
     QCOMPARE(r.exitCode, exitCode);
     QCOMPARE(r.json().value("failed").toInt(), exitCode);
     QCOMPARE(r.json().value("done").toInt(), 1);
+    QCOMPARE(r.json().value("unusable").toInt(-1), unusable);
     if (!reason.isEmpty())
         QVERIFY2(r.err.contains((image + QStringLiteral(": ") + reason).toUtf8()), r.err.constData());
     QVERIFY(readPendingFile(m_dir).isEmpty());

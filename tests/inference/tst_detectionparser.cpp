@@ -103,6 +103,8 @@ private slots:
     void repairJson();
     void parseDetections_data();
     void parseDetections();
+    void blankLabelsCounted_data();
+    void blankLabelsCounted();
     void recordCap();
     void hostileAnswers_data();
     void hostileAnswers();
@@ -383,6 +385,34 @@ void TestDetectionParser::parseDetections()
     const QList<Annotation> got = ::parseDetections(text, source, sent, minScore, classes, restrict, pending);
     QVERIFY2(sameRecords(got, expected), qPrintable(QStringLiteral("got:\n%1\nexpected:\n%2")
                                                         .arg(describe(got), describe(expected))));
+}
+
+void TestDetectionParser::blankLabelsCounted_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<int>("unusable");
+    QTest::newRow("none blank") << QStringLiteral("[%1]").arg(kCat) << 1 << 0;
+    QTest::newRow("blank, missing and null labels beside a cat")
+        << QStringLiteral("[{\"label\":\" \",\"bbox_2d\":[1,2,300,400]},{\"bbox_2d\":[1,2,300,400]},"
+                          "{\"label\":null,\"bbox_2d\":[1,2,300,400]},%1]").arg(kCat) << 1 << 3;
+    // The salvage reads the objects of a broken answer again: each is counted once.
+    QTest::newRow("broken answer salvaged")
+        << QStringLiteral("[{\"label\":\"\",\"bbox_2d\":[1,2,300,400]} {\"label\":\"\",\"bbox_2d\":[1,2,300,400]}]") << 0 << 2;
+    QTest::newRow("only blank labels") << QStringLiteral("[{\"label\":\"\",\"bbox_2d\":[1,2,300,400]}]") << 0 << 1;
+    QTest::newRow("no answer") << QStringLiteral("sorry") << 0 << 0;
+}
+
+void TestDetectionParser::blankLabelsCounted()
+{
+    QFETCH(QString, text);
+    QFETCH(int, kept);
+    QFETCH(int, unusable);
+    int counted = -1;
+    const QList<Annotation> got =
+        ::parseDetections(text, QSize(1000, 1000), QSize(1000, 1000), 0.0, {}, false, false, &counted);
+    QCOMPARE(got.size(), kept);
+    QCOMPARE(counted, unusable);
 }
 
 void TestDetectionParser::recordCap()

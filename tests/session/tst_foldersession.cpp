@@ -26,6 +26,8 @@ private slots:
     void pendingResultsMerged_data();
     void pendingResultsMerged();
     void pendingFileNotRewrittenWhenUnchanged();
+    void largeLabelFileReadOnWorker_data();
+    void largeLabelFileReadOnWorker();
     void namesThatAreNotUtf8AreTold_data();
     void namesThatAreNotUtf8AreTold();
     void anotherProgramWritesMeanwhile_data();
@@ -122,6 +124,75 @@ void TestFolderSession::pendingResultsMerged()
     QCOMPARE(written.keys(), QStringList{m_images.at(2)});
     // Nothing pending reached the label file.
     QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
+}
+
+void TestFolderSession::largeLabelFileReadOnWorker_data()
+{
+    QTest::addColumn<int>("points");     // of the outline in the image's label file
+    QTest::addColumn<bool>("onWorker");
+    QTest::addColumn<bool>("stepAway");  // to the next image before the labels are read
+    QTest::newRow("small file read at once") << 100 << false << false;
+    QTest::newRow("large file read on the worker") << 40000 << true << false;
+    QTest::newRow("large file, stepped past") << 40000 << true << true;
+}
+
+// The image shows before a large label file is read; until its records are there a save writes
+// nothing, and the records (with the image's pending results) arrive for the image on screen only.
+void TestFolderSession::largeLabelFileReadOnWorker()
+{
+    QFETCH(int, points);
+    QFETCH(bool, onWorker);
+    QFETCH(bool, stepAway);
+    const QString image = m_images.at(0);
+    const Annotation ring = polygon(QStringLiteral("ring"), wavyRing(points, {100, 50}, 40));
+    QVERIFY(saveAnnotations(image, {ring}, true, {}));
+    QVERIFY(writePendingFile(m_dir, {{image, {box(QStringLiteral("dog"), QRectF(5, 5, 20, 20), 1)}}}));
+    const QString labelFile = yoloLabelPath(image);
+    const QByteArray before = Fixtures::readBytes(labelFile);
+    QCOMPARE(before.size() > 256 * 1024, onWorker);
+
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    QSignalSpy arrived(&session, &FolderSession::currentLabelsArrived);
+    connect(&session, &FolderSession::currentLabelsArrived, this,
+            [&live](const QList<Annotation> &records) { live.list += records; });
+    session.openNow(m_dir);
+    live.list = session.enterImage(image);
+    QCOMPARE(session.isReadingLabels(image), onWorker);
+    const Annotation cat = box(QStringLiteral("cat"), QRectF(150, 60, 20, 20));
+    if (onWorker) {
+        QVERIFY(live.list.isEmpty());
+        // An edit made meanwhile cannot be saved yet: the file would lose the outline.
+        live.list.append(cat);
+        QVERIFY(!session.saveImage(image, live.list));
+        QCOMPARE(Fixtures::readBytes(labelFile), before);
+        QVERIFY(session.flushPending());
+        QCOMPARE(labelsMarkingPending(readPendingFile(m_dir).value(image)), QStringList{"dog*"});
+    }
+    if (stepAway) {
+        session.leaveImage();
+        live.list = session.enterImage(m_images.at(1));
+        QVERIFY(!session.isReadingLabels(image));
+        // Long past the read: nothing may arrive for the image left.
+        QVERIFY(!arrived.wait(500));
+        QVERIFY(session.saveImage(m_images.at(1), {cat}));
+        QCOMPARE(Fixtures::readBytes(labelFile), before);
+        return;
+    }
+    QTRY_VERIFY(!session.isReadingLabels(image));
+    QCOMPARE(arrived.count(), onWorker ? 1 : 0);
+    const auto rings = [points](const QList<Annotation> &list) {
+        return std::count_if(list.cbegin(), list.cend(), [points](const Annotation &a) {
+            return a.label == QStringLiteral("ring") && a.points.size() == points;
+        });
+    };
+    QCOMPARE(rings(live.list), 1);
+    QCOMPARE(live.pendingCount(), 1);
+    QVERIFY(session.saveImage(image, live.list));
+    const QList<Annotation> saved = loadAnnotations(image);
+    QCOMPARE(saved.size(), onWorker ? 2 : 1);
+    QCOMPARE(rings(saved), 1);
 }
 
 void TestFolderSession::pendingFileNotRewrittenWhenUnchanged()

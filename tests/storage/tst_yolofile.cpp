@@ -30,6 +30,8 @@ private slots:
     void siblingFileUsesMappedClassList();
     void countLines_data();
     void countLines();
+    void poseRows_data();
+    void poseRows();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -457,6 +459,131 @@ void TestYoloFile::countLines()
     QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", content));
     QCOMPARE(countAnnotations(m_image), expected);
     QCOMPARE(countYoloLines(m_labelsDir + "/missing.txt"), -1);
+}
+
+
+namespace {
+
+QList<QList<double>> rowValues(const QByteArray &text)
+{
+    QList<QList<double>> rows;
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QList<double> values;
+        for (const QByteArray &field : line.simplified().split(' '))
+            values.append(field.toDouble());
+        rows.append(values);
+    }
+    return rows;
+}
+
+QByteArray withBox(QByteArray row, const QByteArray &box)
+{
+    return row.replace("0.5 0.5 0.5 0.5", box);
+}
+
+} // namespace
+
+void TestYoloFile::poseRows_data()
+{
+    QTest::addColumn<QByteArray>("kptShape");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("edit");          // what is done to the records read before saving
+    QTest::addColumn<QByteArray>("written");    // the file after the save; empty: the save refuses
+    QTest::addColumn<QString>("problem");       // why the reading is incomplete; empty: complete
+
+    const QByteArray three = poseRow(0, 3, 3);
+    QTest::newRow("3 keypoints saved as read") << QByteArray("[3, 3]") << three << "none" << three << QString();
+    const QByteArray person = poseRow(0, 17, 3) + poseRow(1, 17, 3);
+    QTest::newRow("17 keypoints of a person") << QByteArray("[17, 3]") << person << "none" << person << QString();
+    QTest::newRow("keypoints of two values") << QByteArray("[4, 2]") << poseRow(1, 4, 2) << "none" << poseRow(1, 4, 2)
+                                             << QString();
+    QTest::newRow("moved box keeps its keypoints on the image")
+        << QByteArray("[3, 3]") << three << "move" << withBox(three, "0.6 0.6 0.5 0.5") << QString();
+    QTest::newRow("resized box keeps its keypoints on the image")
+        << QByteArray("[3, 3]") << three << "resize" << withBox(three, "0.55 0.5 0.6 0.5") << QString();
+    QTest::newRow("new box gets unlabelled keypoints")
+        << QByteArray("[3, 3]") << three << "add box" << three + "1 0.25 0.25 0.5 0.5 0 0 0 0 0 0 0 0 0\n" << QString();
+    QTest::newRow("box row without keypoints gets unlabelled ones")
+        << QByteArray("[2, 2]") << QByteArray("1 0.5 0.5 0.5 0.5\n") << "none"
+        << QByteArray("1 0.5 0.5 0.5 0.5 0 0 0 0\n") << QString();
+    QTest::newRow("relabelled box keeps its keypoints")
+        << QByteArray("[3, 3]") << three << "relabel" << QByteArray("1" + three.mid(1)) << QString();
+    QTest::newRow("an outline has no row in a pose file")
+        << QByteArray("[3, 3]") << three << "add polygon" << QByteArray() << QString();
+    QTest::newRow("keypoints of another layout are not dropped")
+        << QByteArray("[3, 3]") << three << "two keypoints" << QByteArray() << QString();
+    QTest::newRow("row of neither layout is unusable, never a polygon")
+        << QByteArray("[3, 3]") << QByteArray("0 0.5 0.5 0.5 0.5 0.1 0.1 2\n") + three << "read only" << QByteArray()
+        << QStringLiteral("unusable_line 1");
+    QTest::newRow("bad number among the keypoints")
+        << QByteArray("[3, 3]") << three + withBox(three, "0.5 0.5 0.5 x") << "read only" << QByteArray()
+        << QStringLiteral("unusable_line 2");
+}
+
+// Every row written to a pose file is a box with the dataset's keypoints, and what was read keeps
+// its values.
+void TestYoloFile::poseRows()
+{
+    QFETCH(QByteArray, kptShape);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, edit);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, problem);
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/data.yaml",
+                                 "path: .\ntrain: images\nnames: [person, dog]\nkpt_shape: " + kptShape + "\n"));
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", content));
+
+    const StoredAnnotations stored = readStoredAnnotations(m_image);
+    const QString why = stored.problem.isNone() ? QString() : stored.problem.name() + ' ' + QString::number(stored.problem.at);
+    QCOMPARE(why, problem);
+    QList<Annotation> records = stored.annotations;
+    const int count = kptShape.mid(1).split(',').first().toInt();
+    for (const Annotation &a : std::as_const(records)) {
+        QCOMPARE(a.kind, Annotation::Rect);
+        QVERIFY(a.points.isEmpty());
+        QCOMPARE(a.confidence, -1.0);
+        QVERIFY(a.keypoints.isEmpty() || a.keypoints.points.size() == count);
+    }
+    if (edit == "read only")
+        return;
+    QVERIFY(!records.isEmpty());
+    Annotation &first = records.first();
+    if (edit == "move")
+        first.rect.translate(20, 10);
+    else if (edit == "resize")
+        first.rect.setWidth(first.rect.width() + 20);
+    else if (edit == "relabel")
+        first.label = "dog";
+    else if (edit == "add box")
+        records.append(box("dog", QRectF(0, 0, 100, 50)));
+    else if (edit == "add polygon")
+        records.append(polygon("dog", {{10, 10}, {60, 10}, {30, 40}}));
+    else if (edit == "two keypoints")
+        first.keypoints = poseBox("person", {}, {{1, 1}, {2, 2}}, {2, 2}).keypoints;
+
+    QCOMPARE(saveAnnotations(m_image, records, true, {}), !written.isEmpty());
+    const QByteArray onDisk = Fixtures::readBytes(m_labelsDir + "/pic.txt");
+    if (written.isEmpty()) {
+        QCOMPARE(onDisk, content);
+        return;
+    }
+    const QList<QList<double>> got = rowValues(onDisk);
+    const QList<QList<double>> expected = rowValues(written);
+    QCOMPARE(got.size(), expected.size());
+    const int dims = kptShape.mid(1).split(',').last().trimmed().chopped(1).toInt();
+    for (qsizetype row = 0; row < got.size(); ++row) {
+        QCOMPARE(got[row].size(), 1 + 4 + count * dims);
+        for (qsizetype i = 0; i < got[row].size(); ++i)
+            QVERIFY2(qAbs(got[row][i] - expected[row][i]) < 1e-6,
+                     qPrintable(QString("row %1 value %2: %3, expected %4").arg(row).arg(i).arg(got[row][i]).arg(expected[row][i])));
+    }
+    // Read again, the keypoints are those saved.
+    const QList<Annotation> again = readStoredAnnotations(m_image).annotations;
+    QCOMPARE(again.size(), records.size());
+    if (edit != "add box")
+        QCOMPARE(again.first().keypoints.visibility, records.first().keypoints.visibility);
 }
 
 BRINDLE_TEST_MAIN(TestYoloFile)

@@ -36,6 +36,28 @@ QList<QPointF> wavyRing(qsizetype count, const QPointF &centre, double r, int st
     return points;
 }
 
+Annotation poseBox(const QString &label, const QRectF &rect, const QList<QPointF> &keypoints,
+                   const QList<double> &visibility)
+{
+    Annotation a = box(label, rect);
+    a.keypoints.points = keypoints;
+    a.keypoints.visibility = visibility;
+    return a;
+}
+
+QByteArray poseRow(int classIndex, int count, int dims)
+{
+    QByteArray row = QByteArray::number(classIndex) + " 0.5 0.5 0.5 0.5";
+    for (int i = 0; i < count; ++i) {
+        const bool last = i == count - 1;
+        row += ' ' + (last ? QByteArray("0") : QByteArray::number((i + 1) / 64.0, 'g', 17));
+        row += ' ' + (last ? QByteArray("0") : QByteArray::number((i + 2) / 64.0, 'g', 17));
+        if (dims == 3)
+            row += last ? " 0" : (i % 2 == 0 ? " 2" : " 1");
+    }
+    return row + '\n';
+}
+
 Annotation polygon(const QString &label, const QList<QPointF> &points, int pending, double confidence,
                    bool difficult)
 {

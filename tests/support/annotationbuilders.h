@@ -18,6 +18,15 @@ Annotation box(const QString &label, double left, double top, double right, doub
                double confidence = -1.0);
 Annotation polygon(const QString &label, const QList<QPointF> &points, int pending = 0, double confidence = -1.0,
                    bool difficult = false);
+// A box of a pose dataset with its keypoints; visibility empty for points of two values.
+Annotation poseBox(const QString &label, const QRectF &rect, const QList<QPointF> &keypoints,
+                   const QList<double> &visibility = {});
+// A label row of a pose dataset as Ultralytics documents it: class, the box (centre 0.5 0.5, size
+// 0.5 0.5), then count keypoints of dims values. Keypoint i lies at ((i + 1) / 64, (i + 2) / 64),
+// visibility 2 for even i and 1 for odd ones; the last keypoint is "0 0 0", not labelled. Ends
+// with a line break.
+QByteArray poseRow(int classIndex, int count, int dims);
+
 // A wavy ring of count points around centre, radius r, as a traced mask outline gives: the
 // points are on a grid of 1/step image pixels, so that any image size of whole pixels writes
 // them to a label file and reads them back unchanged.

@@ -91,6 +91,11 @@ int runConvertCommand(const QStringList &args)
                 else
                     Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
                 break;
+            case LabelConversion::Keypoints:
+                Cli::printError(QStringLiteral("cannot convert %1 to voc: %2 declares keypoints (kpt_shape), which "
+                                               "VOC cannot hold; left as it is")
+                                    .arg(image, done.file));
+                break;
             case LabelConversion::Converted:
                 Cli::printJson(QJsonObject{
                     {QStringLiteral("image"), image},

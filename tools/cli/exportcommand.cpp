@@ -257,6 +257,13 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
                 continue;
             }
             const YoloRowKinds rows = yoloRowKinds(stored.file);
+            // The data.yaml written here declares no kpt_shape: a pose file would be read as outlines.
+            if (rows.poses) {
+                problems.append(QStringLiteral("%1 holds keypoints (a pose dataset), which this export does not "
+                                               "declare; train with the dataset's own data.yaml; %2 left out")
+                                    .arg(stored.file, image));
+                continue;
+            }
             if (rows.boxes && rows.polygons) {
                 problems.append(QStringLiteral("%1 has box rows beside polygon rows, which Ultralytics reads as "
                                                "two-point polygons; save it again (brindlemark-cli convert --to "

@@ -108,6 +108,7 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
     }
     m_added += int(merged.kept.size());
     m_unknownCategory += merged.unknownCategory;
+    m_unusable += result.unusable;
     for (const Annotation &a : merged.kept) {
         if (a.confidence >= 0) {
             m_confidenceSum += a.confidence;
@@ -160,6 +161,7 @@ void LabelRun::finish(bool cancelled)
         + QByteArray::number(m_paths.size()) + ",\"added\":" + QByteArray::number(m_added) + ",\"failed\":"
         + QByteArray::number(m_failed) + ",\"cancelled\":" + (cancelled ? "true" : "false")
         + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12)
+        + ",\"unusable\":" + QByteArray::number(m_unusable)
         + (m_options.confirmed ? ",\"unknown_category\":" + QByteArray::number(m_unknownCategory) : QByteArray())
         + "}";
     Cli::printLine(QString::fromLatin1(summary));

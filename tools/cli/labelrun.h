@@ -51,6 +51,7 @@ private:
     int m_failed = 0;
     int m_added = 0;
     int m_unknownCategory = 0;
+    int m_unusable = 0;   // the model's detections left out for a blank category
     int m_printedDone = -1;
     double m_confidenceSum = 0.0;
     int m_confidenceCount = 0;

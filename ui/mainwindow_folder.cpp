@@ -73,6 +73,7 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     m_stepper->dropHeldImages();
     m_session->open(dir, preferredImage);
     forgetCurrentImage();
+    m_editor->forgetHistories();
     m_fileList->setDirectory(QFileInfo(dir).fileName());
     m_fileList->beginLoading();
     updateTitle();
@@ -152,8 +153,8 @@ void MainWindow::markChecked()
         return;
     }
     // No shapes, so nothing unsaved is left; unconfirmed results stay in the pending file.
-    m_editor->markSaved();
     m_editor->undoStack()->push(new MarkCheckedCommand(m_session, path, mark, translateText("标记为已检查")));
+    m_editor->markSaved();
     updateSavedIndicator();
     m_toast->showMessage(translateText("已标记为背景图（无目标）"));
 }

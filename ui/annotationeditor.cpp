@@ -149,7 +149,12 @@ void AnnotationEditor::onShapeNudged(uint id, const Annotation &before, const An
 void AnnotationEditor::pushState(uint id, const std::optional<Annotation> &before,
                                  const std::optional<Annotation> &after, const QString &text, bool mergeable)
 {
-    m_undoStack->push(new AnnStateCommand(m_scene, id, before, after, mergeable, text));
+    std::optional<Annotation> state = after;
+    // A model result confirmed in any way (Enter, a category, a drag, a nudge) is a label now: the
+    // model's score no longer describes it.
+    if (state && before && before->pending == 1 && state->pending == 0)
+        state->confidence = -1;
+    m_undoStack->push(new AnnStateCommand(m_scene, id, before, state, mergeable, text));
 }
 
 uint AnnotationEditor::addShape(const Annotation &draft, const QString &label)
@@ -344,7 +349,6 @@ bool AnnotationEditor::confirmOne(uint id)
         return false;
     Annotation confirmed = *current;
     confirmed.pending = 0;
-    confirmed.confidence = -1;
     pushState(id, current, confirmed, translateText("确认标注"));
     return true;
 }

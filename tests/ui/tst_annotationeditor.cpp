@@ -242,6 +242,13 @@ void TestAnnotationEditor::review_data()
         << "enter; enter; esc" << "1 cat 100,100; 2 dog 300,100; 3 car 500,100; 4 car 100,400" << QList<uint>{} << true;
     QTest::newRow("Enter on a confirmed shape decides nothing")
         << "select 1; enter" << QString::fromUtf8(kStart) << QList<uint>{1} << false;
+    // Any way of confirming a result drops the model's score with its pending mark.
+    QTest::newRow("a result given a category by a key")
+        << "select 3; key 2" << "1 cat 100,100; 2 dog 300,100; 3 dog 500,100; 4 car 100,400 pending; 5 car 500,400 pending"
+        << QList<uint>{3} << false;
+    QTest::newRow("a result dragged")
+        << "drag 4" << "1 cat 100,100; 2 dog 300,100; 3 car 500,100 pending; 4 car 110,405; 5 car 500,400 pending"
+        << QList<uint>{} << false;
 }
 
 void TestAnnotationEditor::review()

@@ -299,8 +299,9 @@ class Session:
         self.name_shape("kite")
         time.sleep(0.5)
         check(self.image_left("#4a6b8a") == image_left, "the image moved on screen after the first box")
-        # Nudge it three pixels to the right and save; undo the nudges (one step), save; redo with
-        # Ctrl+Y, save.
+        # Click it (a box just drawn is not the arrows' until picked), nudge it three pixels to the
+        # right and save; undo the nudges (one step), save; redo with Ctrl+Y, save.
+        self.click(500, 360)
         self.key("Right", "Right", "Right")
         self.key("ctrl+s")
         self.snap("3-saved")

@@ -341,6 +341,9 @@ class Session:
         # Without a prompt the model may only use the known categories: ask for cars and people.
         self.click(640, 400, screen=True)   # the category prompt, in the middle of the screen
         self.xdo("type", "--delay", 40, "car, person")
+        # The scope starts at the unlabelled images; photo1 and photo3 have labels: all images.
+        # Shift+Tab goes back to the checked scope, Up to the one above it.
+        self.key("shift+Tab", "Up")
         self.snap("4-autolabel")
         self.key("Return", pause=0.5)    # "Start" is the dialog's default button
         self.snap("5-started")

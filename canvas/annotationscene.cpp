@@ -8,6 +8,7 @@
 #include "storage/annotationgeometry.h"
 #include "storage/shapekinds.h"
 
+#include <QGraphicsPathItem>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsRectItem>
 #include <QGraphicsSceneContextMenuEvent>
@@ -79,6 +80,7 @@ void AnnotationScene::setAnnotations(const QList<Annotation> &annotations)
 {
     m_batchUpdate = true;
     clearSelection();
+    m_pointedSelection = false;
     cancelDrawing();
     const QList<ShapeItemBase *> old = m_items.values();
     m_items.clear();
@@ -232,9 +234,10 @@ QList<uint> AnnotationScene::selectedIds() const
     return ids;
 }
 
-void AnnotationScene::selectId(uint id, bool ensureVisible)
+void AnnotationScene::selectId(uint id, bool ensureVisible, bool pointed)
 {
     clearSelection();
+    m_pointedSelection = pointed;
     ShapeItemBase *item = id != 0 ? m_items.value(id) : nullptr;
     if (!item || !item->isVisible())
         return;
@@ -322,6 +325,42 @@ void AnnotationScene::applyVisibility()
     for (ShapeItemBase *item : std::as_const(m_items))
         item->setVisible(!isHidden(item->annotation()));
     emit visibilityChanged();
+}
+
+void AnnotationScene::showNaming(const Annotation &draft)
+{
+    QPolygonF outline(shapeKindRules(draft.kind).outline(draft));
+    if (outline.isEmpty())
+        outline = QPolygonF(draft.rect.normalized());
+    QPainterPath path;
+    path.addPolygon(outline);
+    path.closeSubpath();
+    if (!m_namingItem) {
+        m_namingItem = new QGraphicsPathItem;
+        QPen pen(Theme::accent, 2);
+        pen.setCosmetic(true);
+        pen.setDashPattern({4, 2});
+        QColor fill = Theme::accent;
+        fill.setAlpha(60);
+        m_namingItem->setPen(pen);
+        m_namingItem->setBrush(fill);
+        m_namingItem->setZValue(1000);
+        m_namingItem->setAcceptedMouseButtons(Qt::NoButton);
+        addItem(m_namingItem);
+    }
+    m_namingItem->setPath(path);
+    m_namingItem->show();
+}
+
+void AnnotationScene::endNaming()
+{
+    if (m_namingItem)
+        m_namingItem->hide();
+}
+
+QRectF AnnotationScene::namingRect() const
+{
+    return m_namingItem && m_namingItem->isVisible() ? m_namingItem->path().boundingRect() : QRectF();
 }
 
 void AnnotationScene::nudgeSelected(int dx, int dy)
@@ -455,12 +494,15 @@ void AnnotationScene::mousePressEvent(QGraphicsSceneMouseEvent *event)
     const QPointF pos = event->scenePos();
     if (event->button() != Qt::LeftButton || !m_imageRect.isValid() || !m_imageRect.contains(pos)) {
         QGraphicsScene::mousePressEvent(event);
+        // A right press selects the menu's target, not a shape to relabel or nudge.
+        m_pointedSelection = event->button() == Qt::LeftButton;
         return;
     }
     if (m_tool && m_tool->press(pos, event->modifiers())) {
         event->accept();
         return;
     }
+    m_pointedSelection = true;
     if (shapeItemAt(pos)) {
         QGraphicsScene::mousePressEvent(event);   // the item runs its own gesture
         return;

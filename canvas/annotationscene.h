@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class QGraphicsPathItem;
 class QGraphicsPixmapItem;
 class QGraphicsRectItem;
 class ShapeItemBase;
@@ -60,7 +61,12 @@ public:
     uint selectedId() const;
     QList<uint> selectedIds() const;
     bool hasSelection() const { return !selectedIds().isEmpty(); }
-    void selectId(uint id, bool ensureVisible);
+    // pointed: the user chose the shape (a click, a panel row, A / D); otherwise it is selected as
+    // a side effect (just drawn, confirmed's successor, a menu's target).
+    void selectId(uint id, bool ensureVisible, bool pointed = false);
+    // A selection the user made by pointing or with the selection keys: only it takes the digits
+    // and the arrows; any other selection leaves them to the next shape's category and the images.
+    bool hasPointedSelection() const { return m_pointedSelection && hasSelection(); }
 
     int pendingCount() const;
     int confirmedCount() const { return int(m_items.size()) - pendingCount(); }
@@ -79,6 +85,13 @@ public:
     // Makes shapes of label visible again (also ending "all hidden"), for a shape the user has
     // just drawn or named.
     void revealLabel(const QString &label);
+
+    // The shape just drawn, shown in the drawing colour while its category is asked for: until
+    // named it is a draft, no shape of the scene. endNaming removes it.
+    void showNaming(const Annotation &draft);
+    void endNaming();
+    // The scene rect of the draft being named; null when none.
+    QRectF namingRect() const;
 
     void nudgeSelected(int dx, int dy);
     double viewScale() const;
@@ -129,8 +142,10 @@ private:
     std::unique_ptr<ShapeTool> m_tool;   // the drawing tool of the mode; null in select mode
 
     bool m_selecting = false;
+    bool m_pointedSelection = false;
     bool m_selectAdditive = false;
     QPointF m_selectStart;
     QList<uint> m_selectBase;
     QGraphicsRectItem *m_selectRectItem = nullptr;
+    QGraphicsPathItem *m_namingItem = nullptr;
 };

@@ -170,7 +170,7 @@ bool CanvasView::event(QEvent *event)
     }
     if (event->type() == QEvent::ShortcutOverride) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
-        if (isNudgeKey(keyEvent) && m_scene->hasSelection()) {
+        if (isNudgeKey(keyEvent) && m_scene->hasPointedSelection()) {
             event->accept();
             return true;
         }
@@ -240,7 +240,7 @@ void CanvasView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    if (isNudgeKey(event) && m_scene->hasSelection()) {
+    if (isNudgeKey(event) && m_scene->hasPointedSelection()) {
         const int step = (event->modifiers() & Qt::ShiftModifier) ? 10 : 1;
         int dx = 0, dy = 0;
         switch (event->key()) {

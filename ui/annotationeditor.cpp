@@ -5,7 +5,9 @@
 #include "shared/language.h"
 #include "ui/annstatecommand.h"
 #include "ui/categoryhistorycommand.h"
+#include "ui/imagehistories.h"
 
+#include <QUndoGroup>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -14,28 +16,65 @@ AnnotationEditor::AnnotationEditor(AnnotationScene *scene, CategoryHistory *cate
     : QObject(parent)
     , m_scene(scene)
     , m_categories(categories)
-    , m_undoStack(new QUndoStack(this))
+    , m_histories(new ImageHistories(this))
+    , m_undoStack(m_histories->active())
 {
+    connect(m_histories, &ImageHistories::activeChanged, this, [this](QUndoStack *stack) { m_undoStack = stack; });
     connect(m_scene, &AnnotationScene::annotationsChanged, this, &AnnotationEditor::onSceneChanged);
     connect(m_scene, &AnnotationScene::annotationEdited, this, &AnnotationEditor::onShapeEdited);
     connect(m_scene, &AnnotationScene::annotationNudged, this, &AnnotationEditor::onShapeNudged);
-    // Anything else selected (an undo, A / D, a click, a row) ends the drawn shape's freshness.
-    connect(m_scene, &AnnotationScene::selectedIdChanged, this, [this] {
-        if (m_freshId != 0 && m_scene->selectedIds() != QList<uint>{m_freshId})
-            m_freshId = 0;
-    });
+}
+
+QUndoStack *AnnotationEditor::undoStack() const
+{
+    return m_undoStack;
+}
+
+QUndoGroup *AnnotationEditor::undoGroup() const
+{
+    return m_histories->group();
+}
+
+bool AnnotationEditor::isDirty() const
+{
+    return m_editedWithoutStep || !m_undoStack->isClean();
+}
+
+void AnnotationEditor::markSaved()
+{
+    m_editedWithoutStep = false;
+    m_undoStack->setClean();
 }
 
 void AnnotationEditor::load(const QList<Annotation> &annotations)
 {
+    if (m_undoStack->count() > 0)
+        m_histories->dropActive();
+    install(annotations);
+}
+
+void AnnotationEditor::install(const QList<Annotation> &annotations)
+{
     const bool wasLoading = m_loading;
     m_loading = true;
     m_scene->setAnnotations(annotations);
-    m_undoStack->clear();
     m_hasImage = true;
-    m_dirty = false;
-    m_freshId = 0;
+    m_editedWithoutStep = false;
     m_loading = wasLoading;
+}
+
+void AnnotationEditor::enter(const QString &previous, const QString &path, const QList<Annotation> &records)
+{
+    if (!previous.isEmpty() && m_hasImage)
+        m_histories->keep(previous, m_scene->annotations());
+    const std::optional<QList<Annotation>> resumed = m_histories->resume(path, records);
+    // The kept shapes carry the ids the history's steps name.
+    install(resumed ? *resumed : records);
+}
+
+void AnnotationEditor::forgetHistories()
+{
+    m_histories->forgetAll();
 }
 
 void AnnotationEditor::addLoaded(const QList<Annotation> &records)
@@ -51,11 +90,10 @@ void AnnotationEditor::clear()
 {
     const bool wasLoading = m_loading;
     m_loading = true;
-    m_undoStack->clear();
+    m_histories->dropActive();
     m_scene->clear();
     m_hasImage = false;
-    m_dirty = false;
-    m_freshId = 0;
+    m_editedWithoutStep = false;
     m_loading = wasLoading;
 }
 
@@ -87,7 +125,6 @@ void AnnotationEditor::onSceneChanged()
 {
     if (m_loading || !m_hasImage)
         return;
-    m_dirty = true;
     emit edited();
 }
 
@@ -97,8 +134,8 @@ void AnnotationEditor::onShapeEdited(uint id, const Annotation &before, const An
         return;
     if (before != after)
         pushState(id, before, after, translateText("调整标注"));
-    // A drag that ended where it began still counts as an edit.
-    m_dirty = true;
+    else
+        m_editedWithoutStep = true;   // a drag that ended where it began still counts as an edit
     emit edited();
 }
 
@@ -112,7 +149,12 @@ void AnnotationEditor::onShapeNudged(uint id, const Annotation &before, const An
 void AnnotationEditor::pushState(uint id, const std::optional<Annotation> &before,
                                  const std::optional<Annotation> &after, const QString &text, bool mergeable)
 {
-    m_undoStack->push(new AnnStateCommand(m_scene, id, before, after, mergeable, text));
+    std::optional<Annotation> state = after;
+    // A model result confirmed in any way (Enter, a category, a drag, a nudge) is a label now: the
+    // model's score no longer describes it.
+    if (state && before && before->pending == 1 && state->pending == 0)
+        state->confidence = -1;
+    m_undoStack->push(new AnnStateCommand(m_scene, id, before, state, mergeable, text));
 }
 
 uint AnnotationEditor::addShape(const Annotation &draft, const QString &label)
@@ -128,18 +170,19 @@ uint AnnotationEditor::addShape(const Annotation &draft, const QString &label)
     pushState(id, std::nullopt, shape, translateText("添加标注"));
     // It was drawn where the user looks: no scrolling.
     m_scene->selectId(id, false);
-    m_freshId = id;
     return id;
 }
 
 AnnotationEditor::CategoryKey AnnotationEditor::applyCategoryKey(const QString &label)
 {
-    const QList<uint> selected = m_scene->selectedIds();
-    if (selected.isEmpty() || (m_freshId != 0 && selected == QList<uint>{m_freshId})) {
+    CategoryKey out;
+    if (!m_scene->hasPointedSelection()) {
         m_categories->setLastLabel(label);
-        return CategoryKey::NextShape;
+        out.nextShape = true;
+        return out;
     }
-    return applyCategory(label) > 0 ? CategoryKey::Relabelled : CategoryKey::Unchanged;
+    out.relabelled = applyCategory(label);
+    return out;
 }
 
 QHash<uint, int> AnnotationEditor::savedShapeNumbers() const
@@ -159,7 +202,7 @@ bool AnnotationEditor::selectSavedShape(int number)
     const QHash<uint, int> numbers = savedShapeNumbers();
     for (auto it = numbers.cbegin(); it != numbers.cend(); ++it) {
         if (it.value() == number) {
-            m_scene->selectId(it.key(), true);
+            m_scene->selectId(it.key(), true, true);
             return true;
         }
     }
@@ -310,24 +353,35 @@ bool AnnotationEditor::confirmOne(uint id)
     return true;
 }
 
-bool AnnotationEditor::selectNextPending(const QList<uint> &readingOrder, const QList<uint> &decided)
+QList<uint> AnnotationEditor::reviewOrder(bool shownOnly) const
+{
+    QList<uint> ids;
+    const QList<Annotation> all = m_scene->annotations();   // ascending ids, as the panel lists them
+    for (const Annotation &a : all) {
+        if (a.pending == 1 && !(shownOnly && m_scene->isHidden(a)))
+            ids.append(a.id);
+    }
+    return ids;
+}
+
+bool AnnotationEditor::selectNextPending(const QList<uint> &order, const QList<uint> &decided)
 {
     if (m_scene->pendingCount() == 0) {
         m_scene->selectId(0, false);
         return false;
     }
     // Results hidden from view are left, but not selected.
-    const QList<uint> left = m_scene->pendingIdsInReadingOrder(true);
+    const QList<uint> left = reviewOrder(true);
     if (left.isEmpty()) {
         m_scene->selectId(0, false);
         return true;
     }
     qsizetype last = -1;
     for (uint id : decided)
-        last = std::max(last, readingOrder.indexOf(id));
-    for (qsizetype i = last + 1; i < readingOrder.size(); ++i) {
-        if (left.contains(readingOrder.at(i))) {
-            m_scene->selectId(readingOrder.at(i), true);
+        last = std::max(last, order.indexOf(id));
+    for (qsizetype i = last + 1; i < order.size(); ++i) {
+        if (left.contains(order.at(i))) {
+            m_scene->selectId(order.at(i), true);
             return true;
         }
     }
@@ -343,7 +397,7 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
         out.finishedDrawing = true;
         return out;
     }
-    const QList<uint> order = m_scene->pendingIdsInReadingOrder(true);
+    const QList<uint> order = reviewOrder(true);
     QList<uint> pendingSelected;
     const QList<uint> selected = m_scene->selectedIds();
     const QList<Annotation> all = m_scene->annotations();
@@ -380,7 +434,7 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
 AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
 {
     Review out;
-    const QList<uint> order = m_scene->pendingIdsInReadingOrder(true);
+    const QList<uint> order = reviewOrder(true);
     if (!confirmOne(id))
         return out;
     out.confirmed = 1;
@@ -390,7 +444,7 @@ AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
 
 int AnnotationEditor::confirmAll()
 {
-    const QList<uint> ids = m_scene->pendingIdsInReadingOrder();
+    const QList<uint> ids = reviewOrder(false);
     if (ids.isEmpty())
         return 0;
     m_undoStack->beginMacro(translateText("全部确认"));
@@ -413,7 +467,7 @@ bool AnnotationEditor::rejectOne(uint id)
 
 int AnnotationEditor::rejectAll()
 {
-    const QList<uint> ids = m_scene->pendingIdsInReadingOrder();
+    const QList<uint> ids = reviewOrder(false);
     if (ids.isEmpty())
         return 0;
     m_undoStack->beginMacro(translateText("全部拒绝"));
@@ -423,19 +477,20 @@ int AnnotationEditor::rejectAll()
     return int(ids.size());
 }
 
-void AnnotationEditor::stepPending(int direction)
+bool AnnotationEditor::stepPending(int direction, bool pointed)
 {
     if (m_scene->isInteracting())
-        return;
-    const QList<uint> ids = m_scene->pendingIdsInReadingOrder(true);
+        return true;
+    const QList<uint> ids = reviewOrder(true);
     if (ids.isEmpty())
-        return;
+        return false;
     const qsizetype n = ids.size();
     const qsizetype i = ids.indexOf(m_scene->selectedId());
     if (i >= 0)
-        m_scene->selectId(ids.at((n + direction + i) % n), true);
+        m_scene->selectId(ids.at((n + direction + i) % n), true, pointed);
     else
-        m_scene->selectId(direction < 1 ? ids.last() : ids.first(), true);
+        m_scene->selectId(direction < 1 ? ids.last() : ids.first(), true, pointed);
+    return true;
 }
 
 AnnotationEditor::Review AnnotationEditor::escape()
@@ -447,7 +502,7 @@ AnnotationEditor::Review AnnotationEditor::escape()
         return out;
     }
     const uint selected = m_scene->selectedId();
-    const QList<uint> order = m_scene->pendingIdsInReadingOrder(true);
+    const QList<uint> order = reviewOrder(true);
     if (selected != 0 && order.contains(selected)) {
         if (rejectOne(selected)) {
             out.rejected = 1;

@@ -12,13 +12,16 @@
 
 class AnnotationScene;
 class CategoryHistory;
+class ImageHistories;
+class QUndoGroup;
 class QUndoStack;
 
 // The edit rules of the image on screen: every change to its shapes is one step on the undo stack
 // (drawn, adjusted, moved, relabelled, deleted, copied, inserted by the model, confirmed,
 // rejected). It asks nothing and shows nothing: it returns what happened and its owner words it.
-// It also keeps the dirty flag: any change after the image was loaded leaves it dirty, undoing
-// back to the saved state included; only load, clear and markSaved make it clean.
+// Each image keeps its own stack while the folder is open (ImageHistories). The image is dirty
+// when its stack is away from the saved point (undoing back to it makes it clean again) or an
+// edit left no step (a drag that ended where it began).
 class AnnotationEditor : public QObject, public LiveAnnotations
 {
     Q_OBJECT
@@ -27,39 +30,46 @@ public:
     AnnotationEditor(AnnotationScene *scene, CategoryHistory *categories, QObject *parent = nullptr);
 
     AnnotationScene *scene() const { return m_scene; }
-    QUndoStack *undoStack() const { return m_undoStack; }
+    // The stack of the image on screen; another one after each load.
+    QUndoStack *undoStack() const;
+    // The undo and redo actions are made from the group: they follow the image on screen.
+    QUndoGroup *undoGroup() const;
 
     // While loading, changes of the scene are not edits (an image being installed).
     void setLoading(bool loading) { m_loading = loading; }
     bool isLoading() const { return m_loading; }
     // Installs an image's records: no undo step, an empty history, clean.
     void load(const QList<Annotation> &annotations);
+    // Installs the image at path: with the history it had when the user left it, when its label
+    // files and records are still as they were; otherwise as load does. The image shown before
+    // (previous, empty: none) keeps its history.
+    void enter(const QString &previous, const QString &path, const QList<Annotation> &records);
+    // Another folder: the histories of its images go.
+    void forgetHistories();
     // Records that arrived for the image after it was shown: added without an undo step.
     void addLoaded(const QList<Annotation> &records);
     // No image: no shapes, no history, clean.
     void clear();
     bool hasImage() const { return m_hasImage; }
-    bool isDirty() const { return m_dirty; }
-    void markSaved() { m_dirty = false; }
+    bool isDirty() const;
+    void markSaved();
 
     QList<Annotation> annotations() const override;
     int confirmedCount() const override;
     int pendingCount() const override;
     std::optional<Annotation> annotation(uint id) const;
 
-    // A drawn shape named label (confirmed); returns its id. It is selected, so that the arrows
-    // nudge it, but "fresh": the number keys choose the next shape's category rather than
-    // relabel it, until the user selects something (forgetFreshShape).
+    // A drawn shape named label (confirmed); returns its id. It is selected, but not by the user:
+    // the digits choose the next shape's category and the arrows step images until the user
+    // points at it.
     uint addShape(const Annotation &draft, const QString &label);
-    uint freshShape() const { return m_freshId; }
-    void forgetFreshShape() { m_freshId = 0; }
 
-    enum class CategoryKey {
-        Relabelled,   // the selected shapes got the category
-        Unchanged,    // they carry it already
-        NextShape,    // nothing the user selected: the category is offered for the next shape
+    struct CategoryKey
+    {
+        int relabelled = 0;       // the selected shapes that got the category
+        bool nextShape = false;   // nothing the user selected: the category is for the next shape
     };
-    // Keys 1-9 with the category of that row.
+    // Keys 1-9 with the category of that row: only a selection the user pointed at is relabelled.
     CategoryKey applyCategoryKey(const QString &label);
     // Selects the shape that a label file lists at this place (1-based, the "#4" of a check
     // finding): the confirmed, named shapes in id order, as a save writes them. False: none.
@@ -86,9 +96,11 @@ public:
     // A model's results for this image, without those that repeat a shape (one step).
     OverlapFilterResult insertResults(const QList<Annotation> &results);
 
+    // A confirmed result is a label: it keeps no confidence.
     bool confirmOne(uint id);
-    // After each decision below the next model result of the image in reading order is selected
-    // (the first again after the last), so that a review needs no mouse.
+    // After each decision below the next model result of the image in the object panel's order
+    // (the shapes' ids) is selected (the first again after the last), so that a review needs no
+    // mouse.
     struct Review
     {
         int confirmed = 0;
@@ -98,15 +110,18 @@ public:
         bool cancelledDrawing = false;   // Esc ended a drawing instead
         bool noneLeft = false;           // a decision took the image's last model result
     };
-    // Enter: the selected model results, else the first in reading order.
+    // The model results in the object panel's order; shownOnly: without hidden ones.
+    QList<uint> reviewOrder(bool shownOnly = true) const;
+    // Enter: the selected model results, else the first in review order.
     Review confirmCurrent();
     // A double-click, the panel's or the context menu's confirmation of one model result.
     Review confirmAndAdvance(uint id);
     int confirmAll();
     bool rejectOne(uint id);
     int rejectAll();
-    // A / D: selects the previous or next model result in reading order.
-    void stepPending(int direction);
+    // A / D: selects the previous or next model result in review order; pointed: the user's own
+    // choice (the keys), which the digits and arrows then act on. False when the image has none.
+    bool stepPending(int direction, bool pointed = true);
     // Esc: cancels drawing, else rejects the selected model result, else clears the selection.
     Review escape();
 
@@ -115,20 +130,22 @@ signals:
     void edited();
 
 private:
+    // The image's shapes on the scene; the history is the caller's.
+    void install(const QList<Annotation> &annotations);
     void onSceneChanged();
     void onShapeEdited(uint id, const Annotation &before, const Annotation &after);
     void onShapeNudged(uint id, const Annotation &before, const Annotation &after);
     void pushState(uint id, const std::optional<Annotation> &before, const std::optional<Annotation> &after,
                    const QString &text, bool mergeable = false);
-    // Selects the model result that followed the decided ones in readingOrder (taken before the
+    // Selects the model result that followed the decided ones in order (taken before the
     // decision); false when none is left.
-    bool selectNextPending(const QList<uint> &readingOrder, const QList<uint> &decided);
+    bool selectNextPending(const QList<uint> &order, const QList<uint> &decided);
 
     AnnotationScene *m_scene;            // not owned
     CategoryHistory *m_categories;       // not owned
-    QUndoStack *m_undoStack;
+    ImageHistories *m_histories;
+    QUndoStack *m_undoStack;             // the active one of m_histories
     bool m_loading = false;
     bool m_hasImage = false;
-    bool m_dirty = false;
-    uint m_freshId = 0;
+    bool m_editedWithoutStep = false;
 };

@@ -132,7 +132,9 @@ QWidget *AutoLabelDialog::buildRunPage()
     m_scopeCurrent = new QRadioButton(page);
     m_scopeAll = new QRadioButton(page);
     m_scopeUnlabelled = new QRadioButton(page);
-    m_scopeAll->setChecked(true);
+    // Unlabelled first: a run over everything would send the images already done, and the
+    // checked background images with them.
+    m_scopeUnlabelled->setChecked(true);
     auto *scopeGroup = new QButtonGroup(this);
     scopeGroup->addButton(m_scopeCurrent);
     scopeGroup->addButton(m_scopeAll);
@@ -362,7 +364,7 @@ void AutoLabelDialog::setCurrentAvailable(bool available)
 {
     m_scopeCurrent->setEnabled(available);
     if (!available && m_scopeCurrent->isChecked())
-        m_scopeAll->setChecked(true);
+        m_scopeUnlabelled->setChecked(true);
 }
 
 void AutoLabelDialog::setScope(int scope)
@@ -370,10 +372,10 @@ void AutoLabelDialog::setScope(int scope)
     // Never leave a disabled scope selected: with no image on screen it would select nothing.
     if (scope == 0 && m_scopeCurrent->isEnabled())
         m_scopeCurrent->setChecked(true);
-    else if (scope == 2)
-        m_scopeUnlabelled->setChecked(true);
-    else
+    else if (scope == 1)
         m_scopeAll->setChecked(true);
+    else
+        m_scopeUnlabelled->setChecked(true);
 }
 
 int AutoLabelDialog::scope() const

@@ -6,12 +6,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, const QString &title,
                          QWidget *parent)
@@ -98,12 +103,22 @@ LabelDialog::LabelDialog(const QStringList &labels, const QString &initialText, 
 }
 
 QString LabelDialog::askLabel(QWidget *parent, const QStringList &labels, const QString &initialText,
-                              bool *accepted, const QString &title, bool *dontAsk)
+                              bool *accepted, const QString &title, bool *dontAsk, const QRect &shape)
 {
     const QString shownTitle = title.isEmpty() ? translateText("输入类别") : title;
     LabelDialog dialog(labels, initialText, shownTitle, parent);
     if (dontAsk)
         dialog.showDontAsk(*dontAsk);
+    if (shape.isValid()) {
+        QScreen *screen = QGuiApplication::screenAt(shape.center());
+        if (!screen)
+            screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+        dialog.adjustSize();
+        // The frame is not known before the window manager adds it: leave room for a title bar.
+        const QSize framed = dialog.size() + QSize(8, 36);
+        const QPoint at = placeBeside(shape, QCursor::pos(), framed, screen->availableGeometry());
+        dialog.move(at);
+    }
     const bool ok = dialog.exec() == QDialog::Accepted;
     if (accepted)
         *accepted = ok;
@@ -113,6 +128,35 @@ QString LabelDialog::askLabel(QWidget *parent, const QStringList &labels, const 
         *dontAsk = dialog.dontAsk();
     const QString text = dialog.currentText().trimmed();
     return text.isEmpty() ? initialText : text;
+}
+
+QPoint LabelDialog::placeBeside(const QRect &shape, const QPoint &cursor, const QSize &size, const QRect &screen)
+{
+    const int gap = 16;
+    // A drag ends on the shape's edge; a cursor well inside it (or nowhere) says nothing of a side.
+    const bool cursorTells = screen.contains(cursor) && !shape.adjusted(2, 2, -2, -2).contains(cursor);
+    const QPoint c = cursorTells ? cursor : shape.bottomRight();
+    const bool rightFirst = c.x() >= shape.center().x();
+    const bool belowFirst = c.y() >= shape.center().y();
+    const int besideTop = c.y() - size.height() / 2;
+    const int aboveLeft = c.x() - size.width() / 2;
+    const QPoint right(std::max(shape.right(), c.x()) + gap, besideTop);
+    const QPoint left(std::min(shape.left(), c.x()) - gap - size.width(), besideTop);
+    const QPoint below(aboveLeft, std::max(shape.bottom(), c.y()) + gap);
+    const QPoint above(aboveLeft, std::min(shape.top(), c.y()) - gap - size.height());
+    const QPoint tries[] = {rightFirst ? right : left, rightFirst ? left : right, belowFirst ? below : above,
+                            belowFirst ? above : below};
+    auto inside = [&](const QPoint &p) {
+        return QPoint(std::clamp(p.x(), screen.left(), std::max(screen.left(), screen.right() - size.width() + 1)),
+                      std::clamp(p.y(), screen.top(), std::max(screen.top(), screen.bottom() - size.height() + 1)));
+    };
+    for (const QPoint &p : tries) {
+        const QPoint kept = inside(p);
+        if (!QRect(kept, size).intersects(shape))
+            return kept;
+    }
+    // A shape that fills the screen: the corner farthest from the cursor covers the least of it.
+    return inside(QPoint(rightFirst ? screen.left() : screen.right(), belowFirst ? screen.top() : screen.bottom()));
 }
 
 bool LabelDialog::eventFilter(QObject *watched, QEvent *event)

@@ -19,10 +19,14 @@ public:
     // Runs the dialog modally. Accepted: the trimmed text, or initialText when that is empty.
     // Rejected: an empty string. *accepted (when given) tells which happened. With dontAsk, the
     // dialog shows the "don't ask for the category" box checked as *dontAsk, and an accepted
-    // dialog writes its state back (a cancelled one leaves it).
+    // dialog writes its state back (a cancelled one leaves it). shape (global, when valid): the
+    // shape being named, which the dialog is placed beside instead of over.
     static QString askLabel(QWidget *parent, const QStringList &labels, const QString &initialText,
                             bool *accepted = nullptr, const QString &title = QString(),
-                            bool *dontAsk = nullptr);
+                            bool *dontAsk = nullptr, const QRect &shape = QRect());
+    // Where a dialog of size goes beside shape: next to the cursor on the side away from the
+    // shape, else on another side that leaves the shape free, inside screen (all global).
+    static QPoint placeBeside(const QRect &shape, const QPoint &cursor, const QSize &size, const QRect &screen);
 
     QString currentText() const;
     // The "don't ask for the category" box, shown only after this call.

@@ -261,7 +261,7 @@ void MainWindow::connectSignals()
 
     // The image on screen
     connect(m_objectPanel, &ObjectListPanel::rowActivated, this, [this](uint id) {
-        m_scene->selectId(id, true);
+        m_scene->selectId(id, true, true);
         // The arrow keys then move the shape, as after selecting it on the canvas.
         m_view->setFocus(Qt::OtherFocusReason);
     });
@@ -324,9 +324,6 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_canvasHost && event->type() == QEvent::Resize)
         layoutCanvasOverlays();
-    // A press on the canvas is the user picking: the shape drawn last is no longer fresh.
-    if (watched == m_view->viewport() && event->type() == QEvent::MouseButtonPress)
-        m_editor->forgetFreshShape();
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -423,7 +420,7 @@ void MainWindow::refreshPanels()
 
 void MainWindow::refreshObjects()
 {
-    m_objectPanel->refreshObjects(m_scene->annotations(), m_scene->selectedId(), m_editor->savedShapeNumbers());
+    m_objectPanel->refreshObjects(m_scene->annotations(), m_scene->selectedIds(), m_editor->savedShapeNumbers());
 }
 
 CategoryHistory *MainWindow::categories() const

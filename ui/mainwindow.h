@@ -57,8 +57,9 @@ public:
     bool showImage(const QString &path);
     void stepImage(int step);
     // After the image's last model result was decided: the next image (in the file list's
-    // order and filter) that has results, with its first one selected. False when none has.
-    bool reviewNextImage();
+    // order and filter) that has results, with its first one selected (pointed: by the user's
+    // key, so that the digits and arrows act on it). False when none has.
+    bool reviewNextImage(bool pointed = false);
     bool saveCurrent();
     // V: an image without shapes gets an empty label file (a background image), as one undo
     // step; an image with shapes is saved.

@@ -65,9 +65,10 @@ void MainWindow::showWantedImage(const QString &path)
 void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
 {
     m_editor->setLoading(true);
+    const QString previous = currentImagePath();
     const QList<Annotation> annotations = m_session->enterImage(path);
     m_stepper->install(decoded);
-    m_editor->load(annotations);
+    m_editor->enter(previous, path, annotations);
     m_editor->setLoading(false);
 
     m_fileList->selectPath(path, true);
@@ -172,8 +173,13 @@ void MainWindow::addDrafted(const Annotation &draft)
         return;
     }
     bool dontAsk = m_dontAskCategory;
+    // The shape stays in sight while it is named, and the dialog keeps off it.
+    m_scene->showNaming(draft);
+    const QRect onScreen = m_view->mapFromScene(m_scene->namingRect()).boundingRect();
+    const QRect shape(m_view->viewport()->mapToGlobal(onScreen.topLeft()), onScreen.size());
     const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
-                                                current, nullptr, translateText("输入类别"), &dontAsk);
+                                                current, nullptr, translateText("输入类别"), &dontAsk, shape);
+    m_scene->endNaming();
     if (label.isEmpty() || !acceptCategories({label}))
         return;   // cancelled: the drawn shape is dropped, nothing to undo
     m_editor->addShape(draft, label);
@@ -197,8 +203,11 @@ void MainWindow::applyNumberKey(int number)
     const QString label = m_objectPanel->categoryAtRow(number - 1);
     if (label.isEmpty() || !m_editor->hasImage())
         return;
-    if (m_editor->applyCategoryKey(label) == AnnotationEditor::CategoryKey::NextShape)
+    const AnnotationEditor::CategoryKey done = m_editor->applyCategoryKey(label);
+    if (done.nextShape)
         m_toast->showMessage(m_scene->nextCategoryText().arg(label));
+    else if (done.relabelled > 0)
+        m_toast->showMessage(translateText("%1 个标注 → %2（Ctrl+Z）").arg(done.relabelled).arg(label));
 }
 
 void MainWindow::requestCategoryDelete(const QString &label, int annotationCount)
@@ -254,8 +263,9 @@ void MainWindow::deleteCategory(const QString &label, int annotationCount)
 
 void MainWindow::addCategory()
 {
+    // A new category: nothing offered in the field, the known ones listed below it.
     const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
-                                                categories()->lastLabel(), nullptr, translateText("新增类别"));
+                                                QString(), nullptr, translateText("新增类别"));
     if (label.isEmpty() || !acceptCategories({label}))
         return;
     categories()->remember(label);
@@ -368,7 +378,7 @@ void MainWindow::afterReview(bool noneLeft, bool keyboard)
         m_toast->showMessage(translateText("全部待确认结果已处理完"));
 }
 
-bool MainWindow::reviewNextImage()
+bool MainWindow::reviewNextImage(bool pointed)
 {
     const QStringList paths = m_session->imagePaths();
     const QString current = currentImagePath();
@@ -380,7 +390,7 @@ bool MainWindow::reviewNextImage()
             continue;
         showImage(candidate);
         if (currentImagePath() == candidate)
-            m_editor->stepPending(1);
+            m_editor->stepPending(1, pointed);
         return true;
     }
     return false;

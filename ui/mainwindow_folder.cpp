@@ -75,6 +75,7 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     // Back in a folder, the user goes on where they left it.
     m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);
     forgetCurrentImage();
+    m_editor->forgetHistories();
     m_fileList->setDirectory(QFileInfo(dir).fileName());
     m_fileList->beginLoading();
     updateTitle();
@@ -177,8 +178,8 @@ void MainWindow::markChecked()
         return;
     }
     // No shapes, so nothing unsaved is left; unconfirmed results stay in the pending file.
-    m_editor->markSaved();
     m_editor->undoStack()->push(new MarkCheckedCommand(m_session, path, mark, translateText("标记为已检查")));
+    m_editor->markSaved();
     updateSavedIndicator();
     m_toast->showMessage(translateText("已标记为背景图（无目标）"));
 }

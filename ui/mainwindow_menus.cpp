@@ -16,6 +16,7 @@
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
 #include "ui/shortcutdialog.h"
+#include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
 
 #include <QAction>
@@ -27,6 +28,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUndoGroup>
 #include <QUndoStack>
 
 namespace {
@@ -75,11 +77,14 @@ void MainWindow::buildActions()
     a.save->setShortcut(QKeySequence::Save);
     connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
     a.quit = makeAction(QString(), translateText("退出"));
+    // Written out: Windows has no standard Quit key.
+    a.quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
     connect(a.quit, &QAction::triggered, this, &QWidget::close);
 
-    a.undo = m_editor->undoStack()->createUndoAction(a.parent, translateText("撤销"));
+    // From the group: they act on the stack of the image on screen, whichever it is.
+    a.undo = m_editor->undoGroup()->createUndoAction(a.parent, translateText("撤销"));
     a.undo->setShortcut(QKeySequence::Undo);
-    a.redo = m_editor->undoStack()->createRedoAction(a.parent, translateText("重做"));
+    a.redo = m_editor->undoGroup()->createRedoAction(a.parent, translateText("重做"));
     // Both keys everywhere: the platform's Redo binding is Ctrl+Shift+Z alone on Linux and
     // Ctrl+Y alone on Windows.
     QList<QKeySequence> redoKeys = {QKeySequence(QStringLiteral("Ctrl+Y")), QKeySequence(QStringLiteral("Ctrl+Shift+Z"))};
@@ -190,7 +195,11 @@ void MainWindow::buildActions()
     a.confirmCurrent = makeAction(QString(), translateText("确认当前 ⚡ 框"));
     a.confirmCurrent->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
     connect(a.prevPending, &QAction::triggered, m_editor, [this] { m_editor->stepPending(-1); });
-    connect(a.nextPending, &QAction::triggered, m_editor, [this] { m_editor->stepPending(1); });
+    // D on an image without results goes on to the next image that has some.
+    connect(a.nextPending, &QAction::triggered, this, [this] {
+        if (!m_editor->stepPending(1) && !reviewNextImage(true))
+            m_toast->showMessage(translateText("全部待确认结果已处理完"));
+    });
     connect(a.confirmCurrent, &QAction::triggered, this, &MainWindow::confirmCurrent);
     a.markChecked = makeAction(QStringLiteral("verified"), translateText("标记为已检查"));
     a.markChecked->setIconText(translateText("已检查"));

@@ -165,7 +165,8 @@ void MainWindow::runFromDialog(AutoLabelDialog *dialog)
     QStringList paths;
     switch (dialog->scope()) {
     case 0:
-        if (!shown.isEmpty())
+        // An image checked as background has no objects: only "all images" sends it again.
+        if (!shown.isEmpty() && !m_session->imageState(shown).isBackground())
             paths.append(shown);
         break;
     case 2:

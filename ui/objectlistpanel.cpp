@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QItemSelectionModel>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -180,7 +181,7 @@ void ObjectListPanel::setVisibility(bool allHidden, const QSet<QString> &hiddenL
     m_categories->viewport()->update();
 }
 
-void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, uint selectedId,
+void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, const QList<uint> &selectedIds,
                                      const QHash<uint, int> &numbers)
 {
     m_shown = annotations;
@@ -213,13 +214,24 @@ void ObjectListPanel::refreshObjects(const QList<Annotation> &annotations, uint 
     QListWidgetItem *selected = nullptr;
     for (int row = 0; row < m_objects->count(); ++row) {
         QListWidgetItem *item = m_objects->item(row);
-        const bool match = selectedId != 0 && item->data(ObjectRole::Id).toUInt() == selectedId;
-        item->setSelected(match);
-        if (match)
+        const bool match = selectedIds.contains(item->data(ObjectRole::Id).toUInt());
+        if (match && !selected)
             selected = item;
     }
-    if (selected) {
+    // Current first: making an item current selects it alone. The list takes one row per click,
+    // but shows every shape selected on the canvas (an item's setSelected would clear the others).
+    if (selected)
         m_objects->setCurrentItem(selected);
+    QItemSelection rows;
+    for (int row = 0; row < m_objects->count(); ++row) {
+        QListWidgetItem *item = m_objects->item(row);
+        if (selectedIds.contains(item->data(ObjectRole::Id).toUInt())) {
+            const QModelIndex index = m_objects->model()->index(row, 0);
+            rows.select(index, index);
+        }
+    }
+    m_objects->selectionModel()->select(rows, QItemSelectionModel::ClearAndSelect);
+    if (selected) {
         m_objects->scrollToItem(selected, QAbstractItemView::EnsureVisible);
     }
     m_objects->blockSignals(false);

@@ -25,8 +25,14 @@ public:
 
     // numbers: the place of each saved shape in its label file by id (a check finding's "#4");
     // shapes without one (model results) show none.
-    void refreshObjects(const QList<Annotation> &annotations, uint selectedId,
+    // Every selected shape's row is highlighted; the first is made current.
+    void refreshObjects(const QList<Annotation> &annotations, const QList<uint> &selectedIds,
                         const QHash<uint, int> &numbers = QHash<uint, int>());
+    void refreshObjects(const QList<Annotation> &annotations, uint selectedId,
+                        const QHash<uint, int> &numbers = QHash<uint, int>())
+    {
+        refreshObjects(annotations, selectedId != 0 ? QList<uint>{selectedId} : QList<uint>(), numbers);
+    }
     void refreshCategories(const QStringList &labels, const QHash<QString, int> &counts,
                            const QString &currentLabel);
     // What the canvas hides: rows of hidden shapes are greyed and cannot be selected, category

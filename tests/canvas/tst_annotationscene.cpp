@@ -28,6 +28,8 @@ private slots:
     void clickOnEmptyCanvas();
     void rubberBand_data();
     void rubberBand();
+    void pickedOrSelectedForTheUser_data();
+    void pickedOrSelectedForTheUser();
 
     void closePolygon_data();
     void closePolygon();
@@ -242,6 +244,48 @@ void TestAnnotationScene::rubberBand()
     QCOMPARE(ids, ctrl ? (QList<uint>{a, b, c}) : (QList<uint>{b, c}));
     QVERIFY(!ids.contains(far));
     QVERIFY(!f.scene->isInteracting());
+}
+
+// Only a selection the user made takes the digits and arrows; one made for them does not.
+void TestAnnotationScene::pickedOrSelectedForTheUser_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("picked");
+    QTest::newRow("a click on the shape") << "click" << true;
+    QTest::newRow("a Ctrl+click added to one made for the user") << "ctrl-click" << true;
+    QTest::newRow("a frame") << "band" << true;
+    QTest::newRow("a right press (a menu's target)") << "right" << false;
+    QTest::newRow("selected for the user") << "select" << false;
+    QTest::newRow("chosen by the user elsewhere (a row, A / D)") << "pick" << true;
+}
+
+void TestAnnotationScene::pickedOrSelectedForTheUser()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, picked);
+    CanvasFixture f;
+    const uint a = f.add(box("cat", QRectF(10, 10, 30, 30)));
+    const uint b = f.add(box("dog", QRectF(200, 100, 40, 40)));
+    f.scene->selectId(a, false);   // as after drawing it
+    QVERIFY(!f.scene->hasPointedSelection());
+    if (how == u"click") {
+        f.press(QPointF(220, 120));
+        f.release(QPointF(220, 120));
+    } else if (how == u"ctrl-click") {
+        f.press(QPointF(220, 120), Qt::LeftButton, Qt::ControlModifier);
+        f.release(QPointF(220, 120), Qt::LeftButton, Qt::ControlModifier);
+    } else if (how == u"band") {
+        f.drag(QPointF(190, 90), QPointF(260, 150));
+    } else if (how == u"right") {
+        f.press(QPointF(220, 120), Qt::RightButton);
+        f.release(QPointF(220, 120), Qt::RightButton);
+    } else if (how == u"select") {
+        f.scene->selectId(b, true);
+    } else if (how == u"pick") {
+        f.scene->selectId(b, true, true);
+    }
+    QVERIFY(f.scene->selectedIds().contains(b));
+    QCOMPARE(f.scene->hasPointedSelection(), picked);
 }
 
 void TestAnnotationScene::closePolygon_data()
@@ -549,7 +593,7 @@ void TestAnnotationScene::nudge()
     const QList<QPointF> pts{{100, 100}, {150, 100}, {120, 150}};
     const uint p = f.add(polygon("dog", pts));
     const uint untouched = f.add(box("cat", QRectF(300, 200, 20, 20)));
-    f.scene->selectId(b, false);
+    f.scene->selectId(b, false, true);   // the user's pick: the arrows move it
     f.scene->shapeItem(p)->setSelected(true);
     QSignalSpy nudged(f.scene.get(), &AnnotationScene::annotationNudged);
     QTest::keyClick(f.view.get(), Qt::Key(key), modifiers);

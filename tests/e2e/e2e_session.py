@@ -299,8 +299,9 @@ class Session:
         self.name_shape("kite")
         time.sleep(0.5)
         check(self.image_left("#4a6b8a") == image_left, "the image moved on screen after the first box")
-        # Nudge it three pixels to the right and save; undo the nudges (one step), save; redo with
-        # Ctrl+Y, save.
+        # Click it (a box just drawn is not the arrows' until picked), nudge it three pixels to the
+        # right and save; undo the nudges (one step), save; redo with Ctrl+Y, save.
+        self.click(500, 360)
         self.key("Right", "Right", "Right")
         self.key("ctrl+s")
         self.snap("3-saved")
@@ -344,6 +345,9 @@ class Session:
         width, height = [int(v) for v in size.split()[1].split("x")]
         self.click(width // 2, height // 2)
         self.xdo("type", "--delay", 40, "car, person")
+        # The scope starts at the unlabelled images; photo1 and photo3 have labels: all images.
+        # Shift+Tab goes back to the checked scope, Up to the one above it.
+        self.key("shift+Tab", "Up")
         self.snap("4-autolabel")
         self.key("Return", pause=0.5)    # "Start" is the dialog's default button
         self.snap("5-started")

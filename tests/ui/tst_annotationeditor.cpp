@@ -1,4 +1,5 @@
 #include "ui/annotationeditor.h"
+#include "ui/imagehistories.h"
 
 #include "canvas/annotationscene.h"
 #include "session/categoryhistory.h"
@@ -6,7 +7,11 @@
 
 #include "testmain.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QTemporaryDir>
 #include <QSettings>
 #include <QUndoStack>
 
@@ -20,6 +25,8 @@ Annotation box(const QString &label, const QRectF &rect, int pending = 0)
     a.label = label;
     a.rect = rect;
     a.pending = pending;
+    if (pending)
+        a.confidence = 0.9;
     return a;
 }
 
@@ -76,7 +83,7 @@ struct Editing
             else if (verb == u"key")
                 editor.applyCategoryKey(history.labels().at(w.value(1).toInt() - 1));
             else if (verb == u"select")
-                scene.selectId(w.value(1).toUInt(), false);
+                scene.selectId(w.value(1).toUInt(), false, true);   // the user's pick
             else if (verb == u"nudge")
                 scene.nudgeSelected(1, 0);
             else if (verb == u"relabel")
@@ -98,6 +105,13 @@ struct Editing
     AnnotationEditor::Review last;
 };
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 const char *const kStart = "1 cat 100,100; 2 dog 300,100; 3 car 500,100 pending; 4 car 100,400 pending; "
                            "5 car 500,400 pending";
 
@@ -118,6 +132,8 @@ private slots:
     void savedShapeNumbers();
     void categoryHistory_data();
     void categoryHistory();
+    void historyPerImage_data();
+    void historyPerImage();
 };
 
 void TestAnnotationEditor::init()
@@ -169,20 +185,21 @@ void TestAnnotationEditor::numberKeys_data()
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("labels");   // of shapes 1, 2 and the drawn 6
     QTest::addColumn<QString>("offered");  // the category offered for the next shape
-    QTest::addColumn<int>("outcome");      // of the last key
+    QTest::addColumn<int>("outcome");      // of the last key: shapes relabelled, -1 the next shape's
 
-    using K = AnnotationEditor::CategoryKey;
-    QTest::newRow("nothing selected: the next shape") << "key 3" << "cat dog -" << "bird" << int(K::NextShape);
-    QTest::newRow("a shape selected: relabelled") << "select 1; key 3" << "bird dog -" << "bird" << int(K::Relabelled);
-    QTest::newRow("a shape with that category: unchanged") << "select 1; key 1" << "cat dog -" << "" << int(K::Unchanged);
+    QTest::newRow("nothing selected: the next shape") << "key 3" << "cat dog -" << "bird" << -1;
+    QTest::newRow("a shape selected: relabelled") << "select 1; key 3" << "bird dog -" << "bird" << 1;
+    QTest::newRow("a shape with that category: unchanged") << "select 1; key 1" << "cat dog -" << "" << 0;
     QTest::newRow("right after drawing: the next shape")
-        << "draw fox; key 2" << "cat dog fox" << "dog" << int(K::NextShape);
+        << "draw fox; key 2" << "cat dog fox" << "dog" << -1;
     QTest::newRow("after drawing and nudging: still the next shape")
-        << "draw fox; nudge; key 2" << "cat dog fox" << "dog" << int(K::NextShape);
+        << "draw fox; nudge; key 2" << "cat dog fox" << "dog" << -1;
     QTest::newRow("the drawn shape selected again: relabelled")
-        << "draw fox; select 1; select 6; key 2" << "cat dog dog" << "dog" << int(K::Relabelled);
+        << "draw fox; select 1; select 6; key 2" << "cat dog dog" << "dog" << 1;
     QTest::newRow("another shape selected after drawing: relabelled")
-        << "draw fox; select 2; key 3" << "cat bird fox" << "bird" << int(K::Relabelled);
+        << "draw fox; select 2; key 3" << "cat bird fox" << "bird" << 1;
+    QTest::newRow("the result selected after a confirmation: the next shape")
+        << "select 1; select 3; enter; key 2" << "cat dog -" << "dog" << -1;
 }
 
 void TestAnnotationEditor::numberKeys()
@@ -196,7 +213,8 @@ void TestAnnotationEditor::numberKeys()
     const QStringList steps = script.split(QLatin1Char(';'));
     e.run(steps.mid(0, steps.size() - 1).join(QLatin1Char(';')));
     const QString key = steps.last().trimmed();
-    QCOMPARE(int(e.editor.applyCategoryKey(e.history.labels().at(key.mid(4).toInt() - 1))), outcome);
+    const AnnotationEditor::CategoryKey done = e.editor.applyCategoryKey(e.history.labels().at(key.mid(4).toInt() - 1));
+    QCOMPARE(done.nextShape ? -1 : done.relabelled, outcome);
     const std::optional<Annotation> drawn = e.editor.annotation(6);
     QCOMPARE(QStringLiteral("%1 %2 %3").arg(e.shape(1).label, e.shape(2).label, drawn ? drawn->label : QStringLiteral("-")),
              labels);
@@ -224,6 +242,13 @@ void TestAnnotationEditor::review_data()
         << "enter; enter; esc" << "1 cat 100,100; 2 dog 300,100; 3 car 500,100; 4 car 100,400" << QList<uint>{} << true;
     QTest::newRow("Enter on a confirmed shape decides nothing")
         << "select 1; enter" << QString::fromUtf8(kStart) << QList<uint>{1} << false;
+    // Any way of confirming a result drops the model's score with its pending mark.
+    QTest::newRow("a result given a category by a key")
+        << "select 3; key 2" << "1 cat 100,100; 2 dog 300,100; 3 dog 500,100; 4 car 100,400 pending; 5 car 500,400 pending"
+        << QList<uint>{3} << false;
+    QTest::newRow("a result dragged")
+        << "drag 4" << "1 cat 100,100; 2 dog 300,100; 3 car 500,100 pending; 4 car 110,405; 5 car 500,400 pending"
+        << QList<uint>{} << false;
 }
 
 void TestAnnotationEditor::review()
@@ -238,6 +263,12 @@ void TestAnnotationEditor::review()
     QCOMPARE(describe(e.scene.annotations()), after);
     QCOMPARE(e.scene.selectedIds(), selected);
     QCOMPARE(e.last.noneLeft, noneLeft);
+    // A confirmed result is a label: its model score is gone; the next one is selected for the
+    // user's eyes, not as the user's pick.
+    for (const Annotation &a : e.scene.annotations())
+        QCOMPARE(a.confidence, a.pending ? 0.9 : -1.0);
+    if (e.last.confirmed + e.last.rejected > 0)
+        QVERIFY(!e.scene.hasPointedSelection());
 }
 
 // The place of each saved shape in its label file: confirmed, named, in id order.
@@ -295,6 +326,66 @@ void TestAnnotationEditor::categoryHistory()
     restarted.rememberFound({QStringLiteral("dog")});
     QCOMPARE(restarted.labels().contains(QStringLiteral("dog")),
              labels.contains(QStringLiteral("dog")) || !script.contains(QStringLiteral("delete dog")));
+}
+
+// Each image keeps its undo history while the user steps away and back, unless what it was
+// made on changed meanwhile.
+void TestAnnotationEditor::historyPerImage_data()
+{
+    QTest::addColumn<QString>("meanwhile");   // what happens while the user is on other images
+    QTest::addColumn<int>("visitedBetween");  // other images edited before coming back
+    QTest::addColumn<bool>("undoes");
+
+    QTest::newRow("nothing: Ctrl+Z undoes the last edit") << "" << 1 << true;
+    QTest::newRow("its label file rewritten by another program") << "file" << 1 << false;
+    QTest::newRow("its records changed (a model run merged results)") << "records" << 1 << false;
+    // The image itself is one of the histories kept.
+    QTest::newRow("back after 49 others: one of the last 50") << "" << ImageHistories::kKeptImages - 1 << true;
+    QTest::newRow("back after 50 others: dropped") << "" << ImageHistories::kKeptImages << false;
+}
+
+void TestAnnotationEditor::historyPerImage()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(int, visitedBetween);
+    QFETCH(bool, undoes);
+
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("a.jpg"));
+    const QString label = dir.filePath(QStringLiteral("labels/a.txt"));
+    QVERIFY(writeFile(label, "0 0.5 0.5 0.1 0.1\n"));
+    Editing e;
+    e.editor.enter(QString(), first, e.scene.annotations());
+    e.run(QStringLiteral("drag 1"));
+    e.editor.markSaved();   // the window saves before it steps
+    QList<Annotation> left = e.scene.annotations();
+    const QString other = dir.filePath(QStringLiteral("b%1.jpg"));
+    e.editor.enter(first, other.arg(0), {box("cat", QRectF(10, 10, 5, 5))});
+    for (int i = 1; i < visitedBetween; ++i) {
+        e.run(QStringLiteral("draw fox"));
+        e.editor.markSaved();
+        e.editor.enter(other.arg(i - 1), other.arg(i), {box("cat", QRectF(10, 10, 5, 5))});
+    }
+    e.run(QStringLiteral("draw fox"));
+    e.editor.markSaved();
+    if (meanwhile == u"file") {
+        QTest::qWait(20);   // a stamp of another tick
+        QVERIFY(writeFile(label, "1 0.5 0.5 0.1 0.1\n"));
+    } else if (meanwhile == u"records") {
+        left.append(box("car", QRectF(600, 600, 40, 40), 1));
+    }
+    e.editor.enter(other.arg(visitedBetween - 1), first, left);
+
+    QCOMPARE(e.editor.undoStack()->canUndo(), undoes);
+    QVERIFY(!e.editor.isDirty());
+    if (!undoes)
+        return;
+    QCOMPARE(e.shape(1).rect.topLeft(), QPointF(110, 105));
+    e.run(QStringLiteral("undo"));
+    QCOMPARE(e.shape(1).rect.topLeft(), QPointF(100, 100));
+    QVERIFY(e.editor.isDirty());   // saved as any edit is
+    e.editor.undoStack()->redo();
+    QVERIFY(!e.editor.isDirty());  // back where it was saved
 }
 
 BRINDLE_TEST_MAIN(TestAnnotationEditor)

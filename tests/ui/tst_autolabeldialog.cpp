@@ -80,7 +80,7 @@ void TestAutoLabelDialog::defaults()
     AutoLabelDialog dialog(nullptr);
     QVERIFY(dialog.isModal());
     QVERIFY(!dialog.testAttribute(Qt::WA_TranslucentBackground));
-    QCOMPARE(dialog.scope(), 1);
+    QCOMPARE(dialog.scope(), 2);   // unlabelled images only
     QCOMPARE(dialog.categoryPrompt(), QString());
     QCOMPARE(placeholder(&dialog), QStringLiteral("留空 = 使用全部历史类别"));
     QCOMPARE(dialog.threshold(), 0.4);
@@ -102,7 +102,8 @@ void TestAutoLabelDialog::currentAvailability_data()
     QTest::addColumn<int>("selected");
     QTest::addColumn<bool>("available");
     QTest::addColumn<int>("expected");
-    QTest::newRow("current selected, image gone") << 0 << false << 1;
+    QTest::newRow("current selected, image gone") << 0 << false << 2;
+    QTest::newRow("all selected, image gone") << 1 << false << 1;
     QTest::newRow("current selected, image shown") << 0 << true << 0;
     QTest::newRow("unlabelled kept when image gone") << 2 << false << 2;
 }
@@ -124,7 +125,7 @@ void TestAutoLabelDialog::currentAvailability()
     // A disabled scope can be neither clicked nor set.
     QTest::mouseClick(scopeButton(&dialog, 0), Qt::LeftButton);
     dialog.setScope(0);
-    QCOMPARE(dialog.scope(), available ? 0 : 1);
+    QCOMPARE(dialog.scope(), available ? 0 : 2);
 }
 
 void TestAutoLabelDialog::loadServerClamps_data()

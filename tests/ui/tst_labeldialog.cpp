@@ -47,6 +47,8 @@ private Q_SLOTS:
     void swatchFollowsText_data();
     void swatchFollowsText();
     void rendersAsDarkDialog();
+    void placedBesideTheShape_data();
+    void placedBesideTheShape();
 
 private:
     // Runs askLabel; `interact` gets the modal dialog once it is up and must close it.
@@ -330,6 +332,41 @@ void TestLabelDialog::rendersAsDarkDialog()
     auto *combo = dialog.findChild<QComboBox *>();
     const QPoint comboInside = combo->mapTo(&dialog, QPoint(combo->width() - 40, 3));
     QCOMPARE(image.pixelColor(comboInside).name(), QStringLiteral("#333947"));
+}
+
+// The dialog naming a new shape keeps off it: beside the cursor, away from the shape, on screen.
+void TestLabelDialog::placedBesideTheShape_data()
+{
+    QTest::addColumn<QRect>("shape");
+    QTest::addColumn<QPoint>("cursor");
+    QTest::addColumn<QPoint>("expected");   // the dialog's top left; a 300x200 dialog, a 1280x800 screen
+
+    QTest::newRow("dragged to the bottom right: right of the cursor")
+        << QRect(400, 300, 200, 100) << QPoint(600, 400) << QPoint(616, 300);
+    QTest::newRow("dragged to the top left: left of the cursor")
+        << QRect(400, 300, 200, 100) << QPoint(400, 300) << QPoint(84, 200);
+    QTest::newRow("near the right edge: to the left instead")
+        << QRect(1000, 300, 200, 100) << QPoint(1199, 399) << QPoint(684, 299);
+    QTest::newRow("near the top: kept inside the screen")
+        << QRect(400, 0, 200, 60) << QPoint(599, 59) << QPoint(615, 0);
+    QTest::newRow("a shape as wide as the screen: below it")
+        << QRect(0, 100, 1280, 200) << QPoint(1279, 299) << QPoint(980, 315);
+    QTest::newRow("a shape filling the screen: a corner away from the cursor")
+        << QRect(0, 0, 1280, 800) << QPoint(1279, 799) << QPoint(0, 0);
+}
+
+void TestLabelDialog::placedBesideTheShape()
+{
+    QFETCH(QRect, shape);
+    QFETCH(QPoint, cursor);
+    QFETCH(QPoint, expected);
+    const QRect screen(0, 0, 1280, 800);
+    const QSize size(300, 200);
+    const QPoint at = LabelDialog::placeBeside(shape, cursor, size, screen);
+    QCOMPARE(at, expected);
+    QVERIFY(screen.contains(QRect(at, size)));
+    if (shape != screen)
+        QVERIFY(!QRect(at, size).intersects(shape));
 }
 
 BRINDLE_TEST_MAIN(TestLabelDialog)

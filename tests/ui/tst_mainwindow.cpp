@@ -49,7 +49,8 @@ using namespace WindowFixture;
 
 namespace {
 
-// An edit as the canvas makes it: the first shape moves by a few pixels.
+// An edit as the canvas makes it: the first shape moves by a few pixels and the scene reports the
+// gesture, which the editor makes an undo step.
 void editFirstShape(MainWindow &window)
 {
     const QList<Annotation> shapes = window.scene()->annotations();
@@ -57,6 +58,7 @@ void editFirstShape(MainWindow &window)
     Annotation moved = shapes.first();
     moved.rect.translate(5, 3);
     window.scene()->applyState(moved.id, moved);
+    emit window.scene()->annotationEdited(moved.id, shapes.first(), moved);
 }
 
 } // namespace

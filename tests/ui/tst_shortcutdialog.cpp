@@ -231,13 +231,16 @@ void TestShortcutDialog::rows()
     QStringList keys;
     for (const ShortcutRow &row : ShortcutDialog::rows())
         keys << row.keys;
-    const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S / V", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
+    const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S / V / Ctrl+Q", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
                                   "←  /  →", "PgUp / PgDn", "方向键", "A / D", "Enter", "Esc",
                                   "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Shift+拖拽", "Ctrl+O / Ctrl+G",
                                   "Ctrl+0 / Ctrl+1", "Ctrl+Shift+↑↓←→", "F2 / F3 / Ctrl+H"};
     QCOMPARE(keys, expected);
+    // The rules of the digits and the arrows: only what the user picked takes them.
     QCOMPARE(ShortcutDialog::rows().at(1).description,
-             QStringLiteral("给你选中的框指定该行的类别；无选中或刚画完一个框时，设为下一个框的类别"));
+             QStringLiteral("给你点选（单击、框选、A / D）的框指定该行的类别；因画完或确认而选中的框不算，"
+                            "这时设为下一个框的类别"));
+    QCOMPARE(ShortcutDialog::rows().at(6).description, QStringLiteral("上一张 / 下一张；有你点选的框时移动它"));
 
     setLanguage(QStringLiteral("en"));
     QCOMPARE(ShortcutDialog::rows().at(13).keys, QStringLiteral("Space+Drag / Wheel"));

@@ -84,6 +84,8 @@ private slots:
     void startFromEitherTab();
     void unservedModelNameReplaced_data();
     void unservedModelNameReplaced();
+    void backgroundImagesOnlyWithAllImages_data();
+    void backgroundImagesOnlyWithAllImages();
 
 private:
     // Starts a run through the toolbar action, answering the dialog; false when no dialog came.
@@ -757,6 +759,39 @@ void TestWindowAutoLabel::unservedModelNameReplaced()
     QCOMPARE(m_window->serverConfig().model, sent);
     QCOMPARE(QSettings(QStringLiteral("Brindlemark"), QStringLiteral("Brindlemark"))
                  .value(QStringLiteral("model/name")).toString(), sent);
+}
+
+// An image checked as background (an empty label file) has no objects: a run sends it again only
+// when the user picks all images; the labelled one is left out of "unlabelled images" too.
+void TestWindowAutoLabel::backgroundImagesOnlyWithAllImages_data()
+{
+    QTest::addColumn<int>("scope");
+    QTest::addColumn<int>("sent");
+    QTest::newRow("the current image, a background one") << int(CurrentImage) << 0;
+    QTest::newRow("unlabelled images") << int(UnlabelledImages) << 2;
+    QTest::newRow("all images") << int(AllImages) << 4;
+}
+
+void TestWindowAutoLabel::backgroundImagesOnlyWithAllImages()
+{
+    QFETCH(int, scope);
+    QFETCH(int, sent);
+    const QFileInfo first(m_images.at(0));
+    QVERIFY(writeBytes(first.absolutePath() + QStringLiteral("/labels/") + first.completeBaseName() + QStringLiteral(".txt"),
+                       QByteArray()));
+    QVERIFY(writeVoc(m_images.at(1), {QStringLiteral("cat")}));
+    for (int i = 0; i < sent; ++i)
+        m_server->enqueue(detections({{QStringLiteral("cat"), QRectF(10, 10, 50, 50), 0.9}}));
+    m_window = openWindow(m_dir, m_images);
+    QVERIFY(m_window);
+    QVERIFY(m_window->session()->imageState(m_images.at(0)).isBackground());
+    QVERIFY(startRun(scope, true));
+    if (sent == 0) {
+        QTRY_COMPARE(toastText(), QStringLiteral("没有符合范围的目标图片"));
+    } else {
+        QVERIFY(waitForRunEnd());
+    }
+    QCOMPARE(m_server->requestsFor(kChat.toUtf8()).size(), sent);
 }
 
 BRINDLE_TEST_MAIN(TestWindowAutoLabel)

@@ -322,7 +322,7 @@ void TestWindowCheck::dialogLifecycle()
     // The user draws two identical boxes on the image shown; the model agrees with them.
     const QList<Box> twoCars = dataset(QStringLiteral("faulty")).value(2);
     for (const Box &b : twoCars)
-        m_window->scene()->applyState(uint(m_window->scene()->allocateId()), box(b.label, b.rect));
+        m_window->editor()->addShape(box(QString(), b.rect), b.label);
     QVERIFY(m_window->isDirty());
     m_server->enqueue(detections(twoCars));
     m_server->enqueue(modelAnswers(dataset(QStringLiteral("clean")), QStringLiteral("agrees")).first());

@@ -9,8 +9,9 @@ QJsonObject annotationToJson(const Annotation &a)
     QJsonArray points;
     for (const QPointF &p : a.points)
         points.append(QJsonArray{p.x(), p.y()});
-    return QJsonObject{
-        {QStringLiteral("kind"), QString(shapeKindRules(a.kind).name)},
+    const ShapeKindRules &rules = shapeKindRules(a.kind);
+    QJsonObject object{
+        {QStringLiteral("kind"), QString(rules.name)},
         {QStringLiteral("label"), a.label},
         {QStringLiteral("rect"), QJsonArray{a.rect.left(), a.rect.top(), a.rect.width(), a.rect.height()}},
         {QStringLiteral("points"), points},
@@ -18,4 +19,7 @@ QJsonObject annotationToJson(const Annotation &a)
         {QStringLiteral("difficult"), a.difficult},
         {QStringLiteral("pending"), a.pending},
     };
+    if (rules.angle)
+        object.insert(QStringLiteral("angle"), rules.angle(a));
+    return object;
 }

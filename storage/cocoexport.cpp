@@ -2,6 +2,7 @@
 
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 #include "storage/yolofile.h"
 
@@ -47,7 +48,7 @@ QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categ
     QJsonArray segmentation;
     segmentation.append(flatPoints(rules.outline(a)));
     const double area = rules.area(a);
-    return QJsonObject{
+    QJsonObject object{
         {QStringLiteral("id"), id},
         {QStringLiteral("image_id"), imageId},
         {QStringLiteral("category_id"), categoryId},
@@ -57,6 +58,11 @@ QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categ
         {QStringLiteral("iscrowd"), 0},
         {QStringLiteral("segmentation"), segmentation},
     };
+    // As other COCO writers of rotated boxes give it: degrees, clockwise on screen.
+    if (rules.angle)
+        object.insert(QStringLiteral("attributes"),
+                      QJsonObject{{QStringLiteral("rotation"), rounded(wrappedDegrees(rules.angle(a)))}});
+    return object;
 }
 
 class Categories

@@ -47,12 +47,13 @@ QPointF RotatedBoxItem::handleScenePosition(int handle) const
 QRectF RotatedBoxItem::frameBounds() const
 {
     const double m = (kHandleSize / 2 + 4) / hitScale();
-    QRectF r = outline().boundingRect();
+    QRectF r = outline().boundingRect().adjusted(-m, -m, m, m);
     if (isSelected()) {
+        // A rect of no size would be left out of the union.
         const QPointF turn = handleScenePosition(kTurnHandle);
-        r |= QRectF(turn, QSizeF(0, 0));
+        r |= QRectF(turn.x() - m, turn.y() - m, 2 * m, 2 * m);
     }
-    return r.adjusted(-m, -m, m, m);
+    return r;
 }
 
 QRectF RotatedBoxItem::boundingRect() const
@@ -171,6 +172,14 @@ void RotatedBoxItem::mouseReleaseEvent(QGraphicsSceneMouseEvent *event)
 {
     m_dragHandle = -1;
     finishGesture(event, &Annotation::points);
+}
+
+QVariant RotatedBoxItem::itemChange(GraphicsItemChange change, const QVariant &value)
+{
+    // The turning handle lies outside the outline: selecting grows the bounds.
+    if (change == ItemSelectedChange)
+        prepareGeometryChange();
+    return ShapeItemBase::itemChange(change, value);
 }
 
 void RotatedBoxItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, QWidget *)

@@ -1,5 +1,6 @@
 #include "storage/layoutfixtures.h"
 #include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
 #include "support/clirunner.h"
 #include "testmain.h"
 
@@ -34,6 +35,8 @@ private slots:
     void exportUltralytics_data();
     void exportUltralytics();
     void namesThatAreNotUtf8();
+    void rotatedBoxShownAndConverted_data();
+    void rotatedBoxShownAndConverted();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -664,6 +667,46 @@ void TestCli::namesThatAreNotUtf8()
     QVERIFY(shell.readAllStandardOutput().isEmpty());
     const QByteArray err = shell.readAllStandardError();
     QVERIFY2(err.contains(named.toUtf8()), err.constData());
+}
+
+void TestCli::rotatedBoxShownAndConverted_data()
+{
+    QTest::addColumn<QStringList>("formats");
+    QTest::newRow("YOLO to VOC and back") << QStringList{"voc", "yolo"};
+    QTest::newRow("YOLO to VOC to VOC to YOLO") << QStringList{"voc", "voc", "yolo"};
+}
+
+// show names the kind and the turn; conversions keep the corners within a pixel, first corner first.
+void TestCli::rotatedBoxShownAndConverted()
+{
+    QFETCH(QStringList, formats);
+    const QString labels = m_tmp->path() + "/ds/labels";
+    QVERIFY(Fixtures::writeBytes(labels + "/img2.txt", "0 0.253125 0.195000 0.453125 0.595000 0.353125 0.795000 "
+                                                      "0.153125 0.395000\n"));
+    const QList<QPointF> corners{{50.625, 19.5}, {90.625, 59.5}, {70.625, 79.5}, {30.625, 39.5}};
+    const auto shown = [this] {
+        const CliResult result = runCli({"show", "img2.png"}, m_inDir);
+        return QJsonDocument::fromJson(result.out).object().value("annotations").toArray().at(0).toObject();
+    };
+    const auto pointsOf = [](const QJsonObject &a) {
+        QList<QPointF> points;
+        for (const QJsonValue &p : a.value("points").toArray())
+            points.append(QPointF(p.toArray().at(0).toDouble(), p.toArray().at(1).toDouble()));
+        return points;
+    };
+    QJsonObject a = shown();
+    QCOMPARE(a.value("kind").toString(), QStringLiteral("rotated"));
+    QCOMPARE(a.value("angle").toDouble(), 45.0);
+    QCOMPARE(pointsOf(a), corners);
+    for (const QString &format : formats) {
+        const CliResult result = runCli({"convert", "--to", format, "img2.png"}, m_inDir);
+        QCOMPARE(result.exitCode, 0);
+        a = shown();
+        QCOMPARE(a.value("kind").toString(), QStringLiteral("rotated"));
+        QCOMPARE(a.value("label").toString(), QStringLiteral("cat"));
+        QVERIFY2(nearPoints(pointsOf(a), corners, 0.01), qPrintable(QJsonDocument(a).toJson()));
+    }
+    QCOMPARE(QFile::exists(labels + "/img2.txt"), formats.last() == "yolo");
 }
 
 BRINDLE_TEST_MAIN(TestCli)

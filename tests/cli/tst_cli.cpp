@@ -448,6 +448,9 @@ void TestCli::exportUltralytics_data()
     QTest::newRow("flat folder, labels in labels/: Ultralytics would not find them")
         << "flat labels" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
         << QByteArray("Ultralytics looks for the labels of");
+    QTest::newRow("rotated boxes: a data.yaml for yolo obb train, the files without them named")
+        << "split, rotated" << QStringList{} << 0 << "ds/data.yaml" << split << splitBackground << 1
+        << QByteArray("2 label files hold rotated boxes and 1 hold none; `yolo obb train`");
     QTest::newRow("earlier file mixing box and polygon rows left out")
         << "split, mixed file" << QStringList{} << 1 << "ds/data.yaml" << split << splitBackground << 1
         << QByteArray("box rows beside polygon rows");
@@ -525,6 +528,11 @@ void TestCli::exportUltralytics()
                                                               "0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n"));
         if (!setup.startsWith("flat") && setup != "one labelled")
             QVERIFY(Fixtures::writeBytes(labels + "/c.txt", "1 0.5 0.5 0.2 0.2\n"));
+        if (setup == "split, rotated") {
+            const QByteArray turned = "1 0.253125 0.195000 0.453125 0.595000 0.353125 0.795000 0.153125 0.395000\n";
+            QVERIFY(Fixtures::writeBytes(labels + "/a.txt", turned));
+            QVERIFY(Fixtures::writeBytes(labels + "/c.txt", turned));
+        }
         if (setup == "one labelled")
             QVERIFY(QFile::remove(labels + "/b.txt"));
         QVERIFY(Fixtures::writeBytes(labels + "/d.txt", ""));
@@ -595,6 +603,7 @@ void TestCli::exportUltralytics()
         QCOMPARE(result.lines.size(), 1);
         QCOMPARE(counts, (QJsonObject{{"background", int(background.size())}, {"classes", 2},
                                       {"images", int(labelled.size() + background.size())}, {"output", yamlPath},
+                                      {"rotated", setup == "split, rotated" ? 2 : 0},
                                       {"train", int(labelled.size() + background.size()) - val}, {"val", val}}));
         // Only the three files are new.
         QStringList written = after.keys();
@@ -605,7 +614,10 @@ void TestCli::exportUltralytics()
         QStringList expectedFiles{listDir + "/train.txt", yamlPath, listDir + "/val.txt"};
         expectedFiles.sort();
         QCOMPARE(written, expectedFiles);
-        QCOMPARE(after.value(yamlPath), "# brindlemark-cli export --to ultralytics\npath: \"" + listDir.toUtf8()
+        const QByteArray task = setup == "split, rotated"
+            ? "# oriented boxes (class x1 y1 x2 y2 x3 y3 x4 y4): yolo obb train data=<this file>\n"
+            : "";
+        QCOMPARE(after.value(yamlPath), "# brindlemark-cli export --to ultralytics\n" + task + "path: \"" + listDir.toUtf8()
                                             + "\"\ntrain: train.txt\nval: val.txt\nnames:\n  - \"cat\"\n"
                                               "  - \"狗 dog\"\n");
 

@@ -36,7 +36,7 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {QStringLiteral("←  /  →"), translateText("上一张 / 下一张；有选中框时移动它")},
         {QStringLiteral("PgUp / PgDn"), translateText("上一张 / 下一张（无论是否有选中框）")},
         {translateText("方向键"), translateText("移动选中框 1 像素（加 Shift：10 像素）")},
-        {QStringLiteral("Z / X"), translateText("逆时针 / 顺时针旋转选中的旋转框 1°（加 Shift：15°）")},
+        {QStringLiteral("Z / X / Shift+Z / Shift+X"), translateText("逆时针 / 顺时针旋转选中的旋转框 1°（加 Shift：15°）")},
         {QStringLiteral("A / D"), translateText("上一个 / 下一个待确认框")},
         {QStringLiteral("Enter"),
          translateText("确认选中的 ⚡框并选中下一个（双击同）；本图没有了就转到下一张有结果的图片")},

@@ -6,6 +6,7 @@
 #include "shared/language.h"
 #include "shared/theme.h"
 #include "storage/annotationgeometry.h"
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 
 #include <QGraphicsPathItem>
@@ -15,6 +16,7 @@
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsView>
 #include <QKeyEvent>
+#include <QPolygonF>
 #include <QPainter>
 #include <QVarLengthArray>
 
@@ -377,6 +379,26 @@ void AnnotationScene::nudgeSelected(int dx, int dy)
             after.pending = 0;   // nudging a model result confirms it
         if (after == before)
             continue;
+        applyState(id, after);
+        emit annotationNudged(id, before, after);
+    }
+}
+
+void AnnotationScene::turnSelected(double degrees)
+{
+    const QList<uint> ids = selectedIds();
+    for (uint id : ids) {
+        ShapeItemBase *item = m_items.value(id);
+        if (!item || !storedShapeKind(item->annotation()).angle)
+            continue;
+        const Annotation before = item->annotation();
+        Annotation after = before;
+        RotatedFrame frame = RotatedFrame::fromCorners(after.points);
+        frame.angle = std::fmod(frame.angle + degrees + 540.0, 360.0) - 180.0;
+        after.points = frame.corners();
+        after.rect = QPolygonF(after.points).boundingRect();
+        if (after.pending == 1)
+            after.pending = 0;
         applyState(id, after);
         emit annotationNudged(id, before, after);
     }

@@ -26,7 +26,7 @@ class AnnotationScene : public QGraphicsScene
 
 public:
     // A mode that draws is a shape kind's; its tool is found through the kind registry.
-    enum Mode { SelectMode = 0, RectMode = 1, PolygonMode = 2 };
+    enum Mode { SelectMode = 0, RectMode = 1, PolygonMode = 2, RotatedMode = 3 };
 
     explicit AnnotationScene(QObject *parent = nullptr);
     ~AnnotationScene() override;
@@ -94,6 +94,9 @@ public:
     QRectF namingRect() const;
 
     void nudgeSelected(int dx, int dy);
+    // Turns the selected shapes that turn (rotated boxes) by degrees, clockwise on screen, about
+    // their centres; reported like a nudge.
+    void turnSelected(double degrees);
     double viewScale() const;
     ShapeItemBase *shapeItemAt(const QPointF &scenePos) const;
     ShapeItemBase *shapeItem(uint id) const { return m_items.value(id); }

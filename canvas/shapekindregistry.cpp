@@ -5,6 +5,8 @@
 #include "canvas/box/boxtool.h"
 #include "canvas/polygon/polygontool.h"
 #include "canvas/polygon/polyitem.h"
+#include "canvas/rotated/rotatedboxitem.h"
+#include "canvas/rotated/rotatedboxtool.h"
 
 namespace {
 
@@ -20,14 +22,16 @@ std::unique_ptr<ShapeTool> makeTool(AnnotationScene *scene)
     return std::make_unique<Tool>(scene);
 }
 
-const std::array<CanvasShapeKind, 2> kKinds{{
+const std::array<CanvasShapeKind, 3> kKinds{{
     {Annotation::Rect, AnnotationScene::RectMode, BoxItem::Type, makeItem<BoxItem>, makeTool<BoxTool>},
     {Annotation::Polygon, AnnotationScene::PolygonMode, PolyItem::Type, makeItem<PolyItem>, makeTool<PolygonTool>},
+    {Annotation::Rotated, AnnotationScene::RotatedMode, RotatedBoxItem::Type, makeItem<RotatedBoxItem>,
+     makeTool<RotatedBoxTool>},
 }};
 
 } // namespace
 
-const std::array<CanvasShapeKind, 2> &canvasShapeKinds()
+const std::array<CanvasShapeKind, 3> &canvasShapeKinds()
 {
     return kKinds;
 }

@@ -21,7 +21,7 @@ struct CanvasShapeKind
     std::unique_ptr<ShapeTool> (*createTool)(AnnotationScene *);
 };
 
-const std::array<CanvasShapeKind, 2> &canvasShapeKinds();
+const std::array<CanvasShapeKind, 3> &canvasShapeKinds();
 // The item of a's kind; a kind without a row gets a box.
 ShapeItemBase *createShapeItem(const Annotation &a);
 // The tool of mode; null for a mode that draws nothing (selecting).

@@ -3,6 +3,7 @@
 #include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/shapekinds.h"
 
 #include <QRectF>
 #include <QSize>
@@ -105,7 +106,9 @@ std::vector<qsizetype> earlierDuplicates(const QList<Annotation> &annotations, c
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry &b = entries[i];
         const bool sameLabel = i > 0 && *entries[i - 1].label == *b.label;
-        if (sameLabel && entries[i - 1].box == b.box) {
+        // Rotated boxes with one set of bounds can still turn different ways.
+        if (sameLabel && entries[i - 1].box == b.box
+            && shapeIoU(annotations.at(entries[i - 1].number), annotations.at(b.number)) > t) {
             runFirst[i] = runFirst[i - 1];
             continue;
         }
@@ -122,7 +125,7 @@ std::vector<qsizetype> earlierDuplicates(const QList<Annotation> &annotations, c
         for (auto it = active.lower_bound(b.box.top() - reach); it != active.end() && it->first <= b.box.top() + reach;
              ++it) {
             const Entry &a = entries[it->second];
-            if (boxIoU(a.box, b.box) <= t)
+            if (boxIoU(a.box, b.box) <= t || shapeIoU(annotations.at(a.number), annotations.at(b.number)) <= t)
                 continue;
             const qsizetype later = qMax(a.number, b.number);
             const qsizetype earlier = qMin(a.number, b.number);
@@ -190,8 +193,9 @@ void checkImage(const QString &path, const QStringList &classes, const std::func
                     {n, a.label, whole(box.left()), whole(box.top()), whole(box.right()), whole(box.bottom()), sizeW,
                      sizeH}});
         }
-        if (box.width() < kTinySide || box.height() < kTinySide)
-            report({path, LabelIssue::Kind::TinyBox, {n, a.label, whole(box.width()), whole(box.height())}});
+        // A thin rotated box has wide bounds: its own sides tell.
+        if (const QSizeF sides = storedShapeKind(a).sides(a); sides.width() < kTinySide || sides.height() < kTinySide)
+            report({path, LabelIssue::Kind::TinyBox, {n, a.label, whole(sides.width()), whole(sides.height())}});
         if (!classes.isEmpty() && !classes.contains(a.label))
             report({path, LabelIssue::Kind::UnknownCategory, {n, a.label}});
         if (const qsizetype m = duplicates[size_t(i)]; m >= 0) {

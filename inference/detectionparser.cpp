@@ -1,5 +1,6 @@
 #include "inference/detectionparser.h"
 
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 
 #include <QJsonArray>
@@ -300,9 +301,30 @@ void parseDetection(const QJsonObject &object, QSize sourceSize, QSize sentSize,
 
     Annotation a;
     a.rect = rect;
-    if (polygon) {
-        for (QPointF &p : points)
-            p = QPointF(qBound(0.0, p.x(), W), qBound(0.0, p.y(), H));
+    if (polygon && outlined->angle) {
+        // A model's corners are near a rectangle at best; the first two and the third make one.
+        points = RotatedFrame::fromCorners(points.mid(0, 4)).corners();
+    } else if (!polygon && rect.isValid()) {
+        // Oriented detectors that answer a box and its turn (degrees, clockwise on screen).
+        const QJsonValue turn = object.value(QLatin1String("angle"));
+        if (turn.isDouble() && std::isfinite(turn.toDouble()) && wrappedDegrees(turn.toDouble()) != 0.0) {
+            for (const ShapeKindRules &rules : shapeKinds()) {
+                if (rules.angle && !outlined)
+                    outlined = &rules;
+            }
+            RotatedFrame frame;
+            frame.centre = rect.center();
+            frame.width = rect.width();
+            frame.height = rect.height();
+            frame.angle = turn.toDouble();
+            points = frame.corners();
+        }
+    }
+    if (outlined && points.size() >= outlined->minPoints) {
+        for (QPointF &p : points) {
+            if (outlined->clampedToImage)
+                p = QPointF(qBound(0.0, p.x(), W), qBound(0.0, p.y(), H));
+        }
         const QRectF bounds = QPolygonF(points).boundingRect();
         // An outline squashed flat against an image edge is no shape; the box still is.
         if (bounds.width() >= 2 && bounds.height() >= 2) {

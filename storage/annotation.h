@@ -11,12 +11,12 @@
 // One labelled shape, in image pixels. Plain value; crosses threads through queued signals.
 struct Annotation
 {
-    enum Kind { Rect = 0, Polygon = 1 };
+    enum Kind { Rect = 0, Polygon = 1, Rotated = 2 };
 
     quint32 id = 0;            // scene identity; 0 in every record read from a file
     Kind kind = Rect;          // what each kind means: storage/shapekinds.h
     QRectF rect;               // box; for YOLO polygons the bounding box of the points
-    QList<QPointF> points;     // polygon vertices, not closed; empty for boxes
+    QList<QPointF> points;     // polygon vertices, not closed; a rotated box's four corners; empty for boxes
     QString label;
     double confidence = -1.0;  // -1 = none
     qint32 pending = 0;        // 1 = unconfirmed model result

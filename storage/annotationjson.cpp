@@ -9,8 +9,9 @@ QJsonObject annotationToJson(const Annotation &a)
     QJsonArray points;
     for (const QPointF &p : a.points)
         points.append(QJsonArray{p.x(), p.y()});
+    const ShapeKindRules &rules = shapeKindRules(a.kind);
     QJsonObject object{
-        {QStringLiteral("kind"), QString(shapeKindRules(a.kind).name)},
+        {QStringLiteral("kind"), QString(rules.name)},
         {QStringLiteral("label"), a.label},
         {QStringLiteral("rect"), QJsonArray{a.rect.left(), a.rect.top(), a.rect.width(), a.rect.height()}},
         {QStringLiteral("points"), points},
@@ -30,5 +31,7 @@ QJsonObject annotationToJson(const Annotation &a)
         }
         object.insert(QStringLiteral("keypoints"), keypoints);
     }
+    if (rules.angle)
+        object.insert(QStringLiteral("angle"), rules.angle(a));
     return object;
 }

@@ -3,6 +3,7 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/keypoints.h"
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 #include "storage/yolofile.h"
 
@@ -80,6 +81,10 @@ QJsonObject annotationObject(const Annotation &a, int id, int imageId, int categ
     };
     if (!a.keypoints.isEmpty())
         addKeypoints(object, a.keypoints);
+    // As other COCO writers of rotated boxes give it: degrees, clockwise on screen.
+    if (rules.angle)
+        object.insert(QStringLiteral("attributes"),
+                      QJsonObject{{QStringLiteral("rotation"), rounded(wrappedDegrees(rules.angle(a)))}});
     return object;
 }
 

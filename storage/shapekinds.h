@@ -2,12 +2,16 @@
 
 #include "storage/annotation.h"
 
+#include <QHash>
 #include <QLatin1String>
 #include <QList>
 #include <QPointF>
 #include <QRectF>
+#include <QSizeF>
+#include <QString>
 
 #include <array>
+#include <utility>
 
 // What the files, the model's answers and the checks need to know of one shape kind: one row per
 // kind, the only place that tells the kinds apart outside the canvas. A kind either keeps its
@@ -34,12 +38,25 @@ struct ShapeKindRules
     bool (*readsOutline)(const QList<QPointF> &);
     // Makes a from the points read (a.points holds them), in this kind's form.
     void (*takeOutline)(Annotation &a);
+    // Its sides along its own axes (the tiny-box check, the object panel).
+    QSizeF (*sides)(const Annotation &);
+    // Its turn in degrees, clockwise on screen; nullptr for a kind that does not turn.
+    double (*angle)(const Annotation &);
+    // The children of its VOC element as name and text; nullptr for the "points" list of an outline.
+    QList<std::pair<QString, QString>> (*vocChildren)(const Annotation &);
+    // Reads them back into a.points; false when they do not make this kind.
+    bool (*fromVocChildren)(Annotation &a, const QHash<QString, QString> &children);
+    // Outline points beyond the image are brought to its edge when read and written; a rotated
+    // box keeps its corners as written (a corner outside is the checker's finding).
+    bool clampedToImage;
+    // Its outline is convex: overlaps are measured on the outline, not on its bounds.
+    bool convex;
 
     bool hasOutline() const { return minPoints > 0; }
 };
 
 // Every kind, box first.
-const std::array<ShapeKindRules, 2> &shapeKinds();
+const std::array<ShapeKindRules, 3> &shapeKinds();
 // The row of kind; a value no row has gets the box's.
 const ShapeKindRules &shapeKindRules(Annotation::Kind kind);
 // The row a writer follows: an outline kind with too few points is written as its box.
@@ -49,3 +66,6 @@ const ShapeKindRules *shapeKindWithPendingTag(QStringView tag);
 const ShapeKindRules *shapeKindWithVocElement(QStringView element);
 // The row whose readsOutline takes points (the box's for a box's four corners); nullptr for none.
 const ShapeKindRules *shapeKindOfOutline(const QList<QPointF> &points);
+// How much two shapes overlap (IoU): on their outlines when both are convex and one turns, else on
+// their bounds.
+double shapeIoU(const Annotation &a, const Annotation &b);

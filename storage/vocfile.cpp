@@ -7,6 +7,7 @@
 #include "storage/writeguard.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPolygonF>
@@ -66,7 +67,14 @@ void writeObject(QXmlStreamWriter &xml, const Annotation &a, const QSize &size)
     if (a.confidence >= 0)
         xml.writeTextElement(QStringLiteral("confidence"), QString::number(a.confidence, 'f', 4));
     const ShapeKindRules &rules = storedShapeKind(a);
-    if (!rules.vocElement.isEmpty()) {
+    if (rules.vocChildren) {
+        xml.writeStartElement(QString(rules.vocElement));
+        const QList<std::pair<QString, QString>> children = rules.vocChildren(a);
+        for (const auto &[name, text] : children)
+            xml.writeTextElement(name, text);
+        xml.writeEndElement();
+        writeBox(xml, polygonBox(rules.outline(a), size));
+    } else if (!rules.vocElement.isEmpty()) {
         const QList<QPointF> outline = rules.outline(a);
         QStringList pairs;
         pairs.reserve(outline.size());
@@ -114,6 +122,7 @@ struct ObjectFields
 {
     Annotation record;
     QString pointsText;
+    QHash<QString, QString> outlineChildren;   // of an element whose kind reads its own children
     int edges = 0;              // bits of xmin, ymin, xmax, ymax seen
     bool badNumber = false;     // a coordinate that is not a number
 };
@@ -155,7 +164,9 @@ bool readObject(QXmlStreamReader &xml, ObjectFields &o)
         } else if (const ShapeKindRules *outlined = shapeKindWithVocElement(name)) {
             a.kind = outlined->kind;
             readChildren(xml, [&](QStringView child) {
-                if (child == u"points")
+                if (outlined->fromVocChildren)
+                    o.outlineChildren.insert(child.toString(), xml.readElementText());
+                else if (child == u"points")
                     o.pointsText = xml.readElementText().trimmed();
                 else
                     xml.skipCurrentElement();
@@ -176,7 +187,13 @@ bool finishObject(ObjectFields &o)
     if (a.label.isEmpty() || o.badNumber)
         return false;
     a.rect = a.rect.normalized();
-    if (const ShapeKindRules &rules = shapeKindRules(a.kind); rules.hasOutline()) {
+    if (const ShapeKindRules &rules = shapeKindRules(a.kind); rules.fromVocChildren) {
+        if (rules.fromVocChildren(a, o.outlineChildren))
+            return true;
+        // The <bndbox> beside it still holds the shape for readers that know only boxes.
+        a.kind = Annotation::Rect;
+        a.points.clear();
+    } else if (rules.hasOutline()) {
         const QStringList pieces = o.pointsText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         for (const QString &piece : pieces) {
             const QStringList xy = piece.split(QLatin1Char(','));

@@ -133,11 +133,12 @@ QByteArray lineFor(const Annotation &a, int classIndex, double w, double h, bool
                    const KeypointLayout &pose)
 {
     QList<double> values;
-    const auto addPoint = [&values, w, h](const QPointF &p) {
-        values.append(qBound(0.0, p.x(), w) / w);
-        values.append(qBound(0.0, p.y(), h) / h);
-    };
     const ShapeKindRules &rules = storedShapeKind(a);
+    const bool clamp = rules.clampedToImage;
+    const auto addPoint = [&values, w, h, clamp](const QPointF &p) {
+        values.append((clamp ? qBound(0.0, p.x(), w) : p.x()) / w);
+        values.append((clamp ? qBound(0.0, p.y(), h) : p.y()) / h);
+    };
     if (rules.hasOutline() || segmentation) {
         // Clamping below would turn an endless box edge into the image's.
         if (!rules.hasOutline() && !a.hasFiniteGeometry())
@@ -262,14 +263,18 @@ bool parseLine(QStringView rawLine, const QStringList &classes, double w, double
         const qsizetype n = numbers.size();
         a.points.reserve(n / 2);
         for (qsizetype i = 0; i + 1 < n; i += 2) {
-            const double x = qBound(0.0, numbers.at(i) * w, w);
-            const double y = qBound(0.0, numbers.at(i + 1) * h, h);
-            a.points.append(QPointF(x, y));
+            a.points.append(QPointF(numbers.at(i) * w, numbers.at(i + 1) * h));
         }
         if (a.points.size() <= 2)
             return false;
-        // A box the writer gave as its corners reads back as a box.
+        // A box the writer gave as its corners reads back as a box, four corners at right angles
+        // as a rotated box (Ultralytics' oriented boxes).
         const ShapeKindRules *outlined = shapeKindOfOutline(a.points);
+        if (outlined && outlined->clampedToImage) {
+            for (QPointF &p : a.points)
+                p = QPointF(qBound(0.0, p.x(), w), qBound(0.0, p.y(), h));
+            outlined = shapeKindOfOutline(a.points);
+        }
         if (!outlined)
             return false;
         a.kind = outlined->kind;

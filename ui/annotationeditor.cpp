@@ -1,8 +1,11 @@
 #include "ui/annotationeditor.h"
 
+#include "storage/rotatedbox.h"
+
 #include "canvas/annotationscene.h"
 #include "session/categoryhistory.h"
 #include "shared/language.h"
+#include "storage/rotatedbox.h"
 #include "ui/annstatecommand.h"
 #include "ui/categoryhistorycommand.h"
 #include "ui/imagehistories.h"
@@ -220,6 +223,30 @@ bool AnnotationEditor::relabel(uint id, const QString &label)
     m_categories->remember(label);
     m_scene->revealLabel(label);   // a shape just named does not vanish
     pushState(id, current, relabelled, translateText("修改类别"));
+    return true;
+}
+
+bool AnnotationEditor::toggleRotated(uint id)
+{
+    const std::optional<Annotation> current = annotation(id);
+    if (!current || (current->kind != Annotation::Rect && current->kind != Annotation::Rotated))
+        return false;
+    Annotation changed = *current;
+    changed.pending = 0;
+    if (current->kind == Annotation::Rect) {
+        const QRectF r = current->rect.normalized();
+        changed.kind = Annotation::Rotated;
+        changed.points = {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()};
+        changed.rect = r;
+        pushState(id, current, changed, translateText("转为旋转框"));
+    } else {
+        const RotatedFrame frame = RotatedFrame::fromCorners(current->points);
+        changed.kind = Annotation::Rect;
+        changed.points.clear();
+        changed.rect = QRectF(frame.centre.x() - frame.width / 2, frame.centre.y() - frame.height / 2, frame.width,
+                              frame.height);
+        pushState(id, current, changed, translateText("转为正框"));
+    }
     return true;
 }
 

@@ -81,6 +81,9 @@ public:
     // The selected shapes that carry another label get this one; returns how many.
     int applyCategory(const QString &label);
     bool toggleDifficult(uint id);
+    // A box becomes a rotated box on its corners (turned 0 degrees); a rotated box becomes the
+    // upright box of its centre and sides. One undo step; false for other shapes.
+    bool toggleRotated(uint id);
     int deleteSelected();
     // Removes the category's shapes (one step) and then the category itself (a step of its own,
     // so the first undo brings the category back, the second its shapes).

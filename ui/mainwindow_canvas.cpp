@@ -330,6 +330,11 @@ void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
     QAction *difficult = menu.addAction(translateText("设为困难样本"));
     difficult->setCheckable(true);
     difficult->setChecked(current->difficult);
+    QAction *turn = nullptr;
+    if (current->kind == Annotation::Rect)
+        turn = menu.addAction(translateText("转为旋转框"));
+    else if (current->kind == Annotation::Rotated)
+        turn = menu.addAction(translateText("转为正框"));
     menu.addSeparator();
     QAction *remove = menu.addAction(translateText("删除"));
     QAction *chosen = menu.exec(globalPos);
@@ -341,6 +346,8 @@ void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
         confirmOne(id);
     else if (chosen == difficult)
         m_editor->toggleDifficult(id);
+    else if (turn && chosen == turn)
+        m_editor->toggleRotated(id);
     else if (chosen == remove)
         m_editor->deleteSelected();
 }

@@ -41,8 +41,8 @@ QIcon icon(const QString &name)
 // The mode actions' plain and active icons.
 QString modeIconName(int mode, bool active)
 {
-    static const char *const names[] = {"edit", "rect", "poly"};
-    const QString name = QLatin1String(names[qBound(0, mode, 2)]);
+    static const char *const names[] = {"edit", "rect", "poly", "rotated"};
+    const QString name = QLatin1String(names[qBound(0, mode, 3)]);
     return active ? name + QStringLiteral("_active") : name;
 }
 
@@ -159,6 +159,7 @@ void MainWindow::buildActions()
     const struct { QAction **slot; int mode; QString text; QString shortText; const char *key; } modes[] = {
         {&a.rectMode, AnnotationScene::RectMode, translateText("画框模式"), translateText("画框"), "W"},
         {&a.polyMode, AnnotationScene::PolygonMode, translateText("多边形模式"), translateText("多边形"), "P"},
+        {&a.rotatedMode, AnnotationScene::RotatedMode, translateText("旋转框模式"), translateText("旋转框"), "R"},
         {&a.editMode, AnnotationScene::SelectMode, translateText("选择模式"), translateText("选择"), "E"},
     };
     for (const auto &m : modes) {
@@ -181,6 +182,21 @@ void MainWindow::buildActions()
     for (QAction *action : modeActions) {
         if (action->data().toInt() == sceneMode)
             action->setChecked(true);
+    }
+
+    const struct { QAction **slot; QString text; const char *key; double degrees; } turns[] = {
+        {&a.turnBack, translateText("逆时针旋转 1°"), "Z", -1},
+        {&a.turnOn, translateText("顺时针旋转 1°"), "X", 1},
+        {&a.turnBackFar, translateText("逆时针旋转 15°"), "Shift+Z", -15},
+        {&a.turnOnFar, translateText("顺时针旋转 15°"), "Shift+X", 15},
+    };
+    for (const auto &t : turns) {
+        QAction *action = makeAction(QString(), t.text);
+        action->setShortcut(QKeySequence(QLatin1String(t.key)));
+        action->setAutoRepeat(true);
+        const double degrees = t.degrees;
+        connect(action, &QAction::triggered, this, [this, degrees] { m_scene->turnSelected(degrees); });
+        *t.slot = action;
     }
 
     a.dontAskCategory = makeAction(QString(), translateText("不询问类别，直接使用当前类别"));
@@ -320,7 +336,11 @@ void MainWindow::buildMenus()
     QMenu *annotate = bar->addMenu(translateText("标注"));
     annotate->addAction(a.rectMode);
     annotate->addAction(a.polyMode);
+    annotate->addAction(a.rotatedMode);
     annotate->addAction(a.editMode);
+    annotate->addSeparator();
+    for (QAction *turn : {a.turnBack, a.turnOn, a.turnBackFar, a.turnOnFar})
+        annotate->addAction(turn);
     annotate->addSeparator();
     annotate->addAction(a.dontAskCategory);
     annotate->addSeparator();
@@ -382,6 +402,7 @@ void MainWindow::buildToolbar()
     a.toolbar->addSeparator();
     a.toolbar->addAction(a.rectMode);
     a.toolbar->addAction(a.polyMode);
+    a.toolbar->addAction(a.rotatedMode);
     a.toolbar->addAction(a.editMode);
     a.toolbar->addAction(a.deleteSelected);
     a.toolbar->addAction(a.hideShapes);

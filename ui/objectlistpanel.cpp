@@ -2,6 +2,7 @@
 
 #include "canvas/labelcolor.h"
 #include "shared/language.h"
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 #include "ui/categorydelegate.h"
 #include "ui/objectdelegate.h"
@@ -126,7 +127,15 @@ QString ObjectListPanel::displayName(const Annotation &annotation)
 
 QString ObjectListPanel::detailText(const Annotation &annotation)
 {
-    if (shapeKindRules(annotation.kind).hasOutline())
+    const ShapeKindRules &rules = storedShapeKind(annotation);
+    if (rules.angle) {
+        const QSizeF sides = rules.sides(annotation);
+        return QStringLiteral("%1×%2 %3°")
+            .arg(qRound(sides.width()))
+            .arg(qRound(sides.height()))
+            .arg(QString::number(wrappedDegrees(rules.angle(annotation)), 'f', 1));
+    }
+    if (rules.hasOutline())
         return translateText("%1点").arg(annotation.points.size());
     const QRectF box = annotation.rect.normalized();
     return QStringLiteral("%1×%2").arg(int(box.width())).arg(int(box.height()));

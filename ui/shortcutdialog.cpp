@@ -24,7 +24,7 @@ constexpr int kChromeHeight = 80;
 QList<ShortcutRow> ShortcutDialog::rows()
 {
     return {
-        {QStringLiteral("W / P / E"), translateText("画框 / 多边形 / 选择模式")},
+        {QStringLiteral("W / P / R / E"), translateText("画框 / 多边形 / 旋转框 / 选择模式")},
         {QStringLiteral("1–9"),
          translateText("给你点选（单击、框选、A / D）的框指定该行的类别；因画完或确认而选中的框不算，这时设为下一个框的类别")},
         {QStringLiteral("Del"), translateText("删除选中")},
@@ -37,6 +37,7 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {QStringLiteral("←  /  →"), translateText("上一张 / 下一张；有你点选的框时移动它")},
         {QStringLiteral("PgUp / PgDn"), translateText("上一张 / 下一张（无论是否有选中框）")},
         {translateText("方向键"), translateText("移动你点选的框 1 像素（加 Shift：10 像素）")},
+        {QStringLiteral("Z / X / Shift+Z / Shift+X"), translateText("逆时针 / 顺时针旋转选中的旋转框 1°（加 Shift：15°）")},
         {QStringLiteral("A / D"), translateText("上一个 / 下一个待确认框（标注面板顺序）；没有时 D 打开下一张有结果的图片")},
         {QStringLiteral("Enter"),
          translateText("确认选中的 ⚡框并选中下一个（双击同）；本图没有了就转到下一张有结果的图片")},

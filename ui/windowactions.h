@@ -42,6 +42,12 @@ struct WindowActions
     QActionGroup *modeGroup = nullptr;
     QAction *rectMode = nullptr;
     QAction *polyMode = nullptr;
+    QAction *rotatedMode = nullptr;
+    // Z / X turn a selected rotated box by 1 degree, with Shift by 15.
+    QAction *turnBack = nullptr;
+    QAction *turnOn = nullptr;
+    QAction *turnBackFar = nullptr;
+    QAction *turnOnFar = nullptr;
     QAction *editMode = nullptr;
     QAction *dontAskCategory = nullptr;   // checkable, no key
     QAction *prevPending = nullptr;

@@ -4,6 +4,7 @@
 #include "canvasfixture.h"
 #include "shared/language.h"
 #include "storage/annotationgeometry.h"
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 #include "testmain.h"
 
@@ -48,6 +49,9 @@ private slots:
     void applyStateRemovesSelected();
     void nudge_data();
     void nudge();
+    void rotatedBoxGestures_data();
+    void rotatedBoxGestures();
+    void turnTurnsOnlyRotatedBoxes();
     void pendingReadingOrder();
     void contextMenuOnShape();
     void hiddenShapes_data();
@@ -430,7 +434,7 @@ void TestAnnotationScene::eachKindDrawsAndShowsItsOwn_data()
     // A row per kind of the registry: a kind added without one fails here.
     for (const CanvasShapeKind &row : canvasShapeKinds()) {
         const QString name(shapeKindRules(row.kind).name);
-        if (row.kind == Annotation::Rect)
+        if (row.kind == Annotation::Rect || row.kind == Annotation::Rotated)
             QTest::newRow(qPrintable(name)) << int(row.kind) << QList<QPointF>{{160, 140}};
         else if (row.kind == Annotation::Polygon)
             QTest::newRow(qPrintable(name)) << int(row.kind) << QList<QPointF>{{60, 60}, {160, 60}, {110, 140}};
@@ -614,6 +618,65 @@ void TestAnnotationScene::nudge()
         if (args.at(0).toUInt() == b)
             QCOMPARE(before.pending, 1);
     }
+}
+
+void TestAnnotationScene::rotatedBoxGestures_data()
+{
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<QList<QPointF>>("expected");
+    // The box of 100 x 50 at (100, 100), upright; its turning handle 24 px above its top edge.
+    QTest::newRow("turning handle dragged round to the right: a quarter turn")
+        << QPointF(150, 76) << QPointF(250, 125) << Qt::KeyboardModifiers()
+        << QList<QPointF>{{175, 75}, {175, 175}, {125, 175}, {125, 75}};
+    QTest::newRow("with Shift the turn snaps to 15 degrees (81.5 to 75)")
+        << QPointF(150, 76) << QPointF(250, 110) << Qt::KeyboardModifiers(Qt::ShiftModifier)
+        << [] { RotatedFrame f; f.centre = QPointF(150, 125); f.width = 100; f.height = 50; f.angle = 75;
+                return f.corners(); }();
+    QTest::newRow("right edge handle: wider, left edge stays")
+        << QPointF(200, 125) << QPointF(230, 125) << Qt::KeyboardModifiers()
+        << QList<QPointF>{{100, 100}, {230, 100}, {230, 150}, {100, 150}};
+    QTest::newRow("inside: moved")
+        << QPointF(150, 125) << QPointF(160, 135) << Qt::KeyboardModifiers()
+        << QList<QPointF>{{110, 110}, {210, 110}, {210, 160}, {110, 160}};
+}
+
+// Real mouse gestures on a selected rotated box: one edit each, the record in its new place.
+void TestAnnotationScene::rotatedBoxGestures()
+{
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(QList<QPointF>, expected);
+    CanvasFixture f;
+    const QList<QPointF> upright{{100, 100}, {200, 100}, {200, 150}, {100, 150}};
+    const uint id = f.add(rotated("car", upright));
+    f.scene->selectId(id, false);
+    QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
+    f.drag(from, to, modifiers);
+    QCOMPARE(edited.count(), 1);
+    const auto after = edited.at(0).at(2).value<Annotation>();
+    QCOMPARE(after.kind, Annotation::Rotated);
+    QVERIFY2(nearPoints(after.points, expected, 1e-6), qPrintable(QString::number(RotatedFrame::fromCorners(after.points).angle)));
+    QCOMPARE(edited.at(0).at(1).value<Annotation>().points, upright);
+}
+
+void TestAnnotationScene::turnTurnsOnlyRotatedBoxes()
+{
+    CanvasFixture f;
+    const uint turned = f.add(rotated("car", {{100, 100}, {200, 100}, {200, 150}, {100, 150}}, 1));
+    const uint upright = f.add(box("cat", QRectF(10, 10, 30, 30)));
+    f.scene->selectId(turned, false);
+    f.scene->shapeItem(upright)->setSelected(true);
+    QSignalSpy nudged(f.scene.get(), &AnnotationScene::annotationNudged);
+    f.scene->turnSelected(-15);
+    QCOMPARE(nudged.count(), 1);
+    const Annotation after = f.scene->shapeItem(turned)->annotation();
+    QCOMPARE(RotatedFrame::fromCorners(after.points).angle, -15.0);
+    QCOMPARE(RotatedFrame::fromCorners(after.points).centre, QPointF(150, 125));
+    QCOMPARE(after.pending, 0);   // turning a model result confirms it
+    QCOMPARE(f.scene->shapeItem(upright)->annotation().rect, QRectF(10, 10, 30, 30));
 }
 
 void TestAnnotationScene::pendingReadingOrder()

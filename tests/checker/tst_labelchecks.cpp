@@ -7,6 +7,7 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
+#include "storage/rotatedbox.h"
 
 #include <QTemporaryDir>
 
@@ -107,6 +108,30 @@ private Q_SLOTS:
         QTest::newRow("polygon tested by the box around its points")
             << s << QList<Annotation>{polygon("road", {{10, 10}, {120, 10}, {60, 40}})} << QStringList{"road"}
             << QStringList{"越界框|第1个「road」(10,10)-(120,40) 超出图像 100x50"};
+        const auto turned = [](double cx, double cy, double w, double h, double angle) {
+            RotatedFrame f;
+            f.centre = QPointF(cx, cy);
+            f.width = w;
+            f.height = h;
+            f.angle = angle;
+            return rotated("car", f.corners());
+        };
+        QTest::newRow("rotated box with one corner outside")
+            << QSize(100, 100) << QList<Annotation>{rotated("car", {{-4, 20}, {36, 60}, {16, 80}, {-24, 40}})}
+            << QStringList() << QStringList{"越界框|第1个「car」(-24,20)-(36,80) 超出图像 100x100"};
+        QTest::newRow("thin turned box is tiny by its own sides, not its bounds")
+            << QSize(100, 100) << QList<Annotation>{turned(50, 50, 40, 1, 45)} << QStringList()
+            << QStringList{"过小框|第1个「car」尺寸 40x1"};
+        QTest::newRow("rotated boxes of one bounds turned apart are no duplicates")
+            << QSize(100, 100) << QList<Annotation>{turned(50, 50, 60, 20, 30), turned(50, 50, 60, 20, -30)}
+            << QStringList() << QStringList();
+        QTest::newRow("a rotated box on a box's corners duplicates it")
+            << s << QList<Annotation>{box("car", 0, 0, 20, 20), rotated("car", {{20, 0}, {20, 20}, {0, 20}, {0, 0}})}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
+        QTest::newRow("rotated copies by rotated IoU: 1 degree apart is one, 10 apart is not")
+            << QSize(100, 100)
+            << QList<Annotation>{turned(50, 50, 60, 30, 20), turned(50, 50, 60, 30, 21), turned(50, 50, 60, 30, 31)}
+            << QStringList() << QStringList{"重复框|第2个与第1个「car」几乎完全重叠(IoU>0.95)"};
         QTest::newRow("placeholders in a label stay text")
             << s << QList<Annotation>{box("%1%3", 5, 5, 6, 6)} << QStringList{"car"}
             << QStringList{"过小框|第1个「%1%3」尺寸 1x1", "未知类别|第1个「%1%3」不在类别表中"};

@@ -39,6 +39,8 @@ private slots:
     void helpOfEachCommand();
     void poseDataset_data();
     void poseDataset();
+    void rotatedBoxShownAndConverted_data();
+    void rotatedBoxShownAndConverted();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -497,6 +499,9 @@ void TestCli::exportUltralytics_data()
     QTest::newRow("flat folder, labels in labels/: Ultralytics would not find them")
         << "flat labels" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
         << QByteArray("Ultralytics looks for the labels of");
+    QTest::newRow("rotated boxes: a data.yaml for yolo obb train, the files without them named")
+        << "split, rotated" << QStringList{} << 0 << "ds/data.yaml" << split << splitBackground << 1
+        << QByteArray("2 label files hold rotated boxes and 1 hold none; `yolo obb train`");
     QTest::newRow("earlier file mixing box and polygon rows left out")
         << "split, mixed file" << QStringList{} << 1 << "ds/data.yaml" << split << splitBackground << 1
         << QByteArray("box rows beside polygon rows");
@@ -583,6 +588,11 @@ void TestCli::exportUltralytics()
                                                               "0 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75\n"));
         if (!setup.startsWith("flat") && setup != "one labelled")
             QVERIFY(Fixtures::writeBytes(labels + "/c.txt", "1 0.5 0.5 0.2 0.2\n"));
+        if (setup == "split, rotated") {
+            const QByteArray turned = "1 0.253125 0.195000 0.453125 0.595000 0.353125 0.795000 0.153125 0.395000\n";
+            QVERIFY(Fixtures::writeBytes(labels + "/a.txt", turned));
+            QVERIFY(Fixtures::writeBytes(labels + "/c.txt", turned));
+        }
         if (setup == "one labelled")
             QVERIFY(QFile::remove(labels + "/b.txt"));
         QVERIFY(Fixtures::writeBytes(labels + "/d.txt", ""));
@@ -663,6 +673,7 @@ void TestCli::exportUltralytics()
         QCOMPARE(named, unlabelled);
         QCOMPARE(counts, (QJsonObject{{"background", int(background.size())}, {"classes", 2},
                                       {"images", int(labelled.size() + background.size())}, {"output", yamlPath},
+                                      {"rotated", setup == "split, rotated" ? 2 : 0},
                                       {"train", int(labelled.size() + background.size()) - val}, {"val", val},
                                       {"unlabelled", int(unlabelled.size())}}));
         // Only the three files are new.
@@ -674,7 +685,10 @@ void TestCli::exportUltralytics()
         QStringList expectedFiles{listDir + "/train.txt", yamlPath, listDir + "/val.txt"};
         expectedFiles.sort();
         QCOMPARE(written, expectedFiles);
-        QCOMPARE(after.value(yamlPath), "# brindlemark-cli export --to ultralytics\npath: \"" + listDir.toUtf8()
+        const QByteArray task = setup == "split, rotated"
+            ? "# oriented boxes (class x1 y1 x2 y2 x3 y3 x4 y4): yolo obb train data=<this file>\n"
+            : "";
+        QCOMPARE(after.value(yamlPath), "# brindlemark-cli export --to ultralytics\n" + task + "path: \"" + listDir.toUtf8()
                                             + "\"\ntrain: train.txt\nval: val.txt\nnames:\n  - \"cat\"\n"
                                               "  - \"狗 dog\"\n");
 
@@ -848,6 +862,46 @@ void TestCli::poseDataset()
     QCOMPARE(keypoints.at(2).toInt(), 2);
     QCOMPARE(keypoints.last().toInt(), 0);
     QCOMPARE(first.value("bbox").toArray(), (QJsonArray{50, 25, 100, 50}));
+}
+
+void TestCli::rotatedBoxShownAndConverted_data()
+{
+    QTest::addColumn<QStringList>("formats");
+    QTest::newRow("YOLO to VOC and back") << QStringList{"voc", "yolo"};
+    QTest::newRow("YOLO to VOC to VOC to YOLO") << QStringList{"voc", "voc", "yolo"};
+}
+
+// show names the kind and the turn; conversions keep the corners within a pixel, first corner first.
+void TestCli::rotatedBoxShownAndConverted()
+{
+    QFETCH(QStringList, formats);
+    const QString labels = m_tmp->path() + "/ds/labels";
+    QVERIFY(Fixtures::writeBytes(labels + "/img2.txt", "0 0.253125 0.195000 0.453125 0.595000 0.353125 0.795000 "
+                                                      "0.153125 0.395000\n"));
+    const QList<QPointF> corners{{50.625, 19.5}, {90.625, 59.5}, {70.625, 79.5}, {30.625, 39.5}};
+    const auto shown = [this] {
+        const CliResult result = runCli({"show", "img2.png"}, m_inDir);
+        return QJsonDocument::fromJson(result.out).object().value("annotations").toArray().at(0).toObject();
+    };
+    const auto pointsOf = [](const QJsonObject &a) {
+        QList<QPointF> points;
+        for (const QJsonValue &p : a.value("points").toArray())
+            points.append(QPointF(p.toArray().at(0).toDouble(), p.toArray().at(1).toDouble()));
+        return points;
+    };
+    QJsonObject a = shown();
+    QCOMPARE(a.value("kind").toString(), QStringLiteral("rotated"));
+    QCOMPARE(a.value("angle").toDouble(), 45.0);
+    QCOMPARE(pointsOf(a), corners);
+    for (const QString &format : formats) {
+        const CliResult result = runCli({"convert", "--to", format, "img2.png"}, m_inDir);
+        QCOMPARE(result.exitCode, 0);
+        a = shown();
+        QCOMPARE(a.value("kind").toString(), QStringLiteral("rotated"));
+        QCOMPARE(a.value("label").toString(), QStringLiteral("cat"));
+        QVERIFY2(nearPoints(pointsOf(a), corners, 0.01), qPrintable(QJsonDocument(a).toJson()));
+    }
+    QCOMPARE(QFile::exists(labels + "/img2.txt"), formats.last() == "yolo");
 }
 
 BRINDLE_TEST_MAIN(TestCli)

@@ -329,6 +329,24 @@ void TestDetectionParser::parseDetections_data()
                           "\"score\":0.9}]")
         << QSize(4000, 2000) << QSize(2000, 1000) << 0.0 << none << false << false
         << QList<Annotation>{parsedPolygon("cat", {{2200, 200}, {2400, 200}, {2200, 600}}, 0.9)};
+    // Oriented detectors: four corners, or a box and its turn, make a rotated box.
+    const auto parsedRotated = [](const QList<QPointF> &corners) {
+        Annotation a = rotated("cat", corners, 0, 0.9);
+        a.rect = QPolygonF(corners).boundingRect();
+        return a;
+    };
+    QTest::newRow("four corners give a rotated box")
+        << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,300,300],"
+                          "\"corners\":[[200,100],[300,200],[200,300],[100,200]],\"score\":0.9}]")
+        << s1000 << s1000 << 0.0 << none << false << false
+        << QList<Annotation>{parsedRotated({{200, 100}, {300, 200}, {200, 300}, {100, 200}})};
+    QTest::newRow("a box and its angle give a rotated box")
+        << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,300,200],\"angle\":90,\"score\":0.9}]")
+        << s1000 << s1000 << 0.0 << none << false << false
+        << QList<Annotation>{parsedRotated({{250, 50}, {250, 250}, {150, 250}, {150, 50}})};
+    QTest::newRow("angle 0 stays a box")
+        << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,100,300,200],\"angle\":0,\"score\":0.9}]")
+        << s1000 << s1000 << 0.0 << none << false << false << QList<Annotation>{box("cat", 100, 100, 300, 200, 0, 0.9)};
 
     const auto labelled = [](const char *label) {
         return QStringLiteral("[{\"label\":\"%1\",\"bbox_2d\":[100,200,300,400],\"score\":0.9}]").arg(QLatin1String(label));

@@ -3,6 +3,7 @@
 #include "storage/annotationstore.h"
 #include "storage/cocoexport.h"
 #include "storage/pendingfile.h"
+#include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
 #include "storagefixtures.h"
 #include "support/annotationbuilders.h"
@@ -35,6 +36,11 @@ private:
 
 namespace {
 
+double polygonArea(const Annotation &a)
+{
+    return shapeKindRules(Annotation::Polygon).area(a);
+}
+
 struct Sample
 {
     const char *name;
@@ -44,6 +50,7 @@ struct Sample
     double area;
     QJsonArray segmentation;
     QString jsonKind;
+    double rotation = -1;   // COCO's attributes.rotation; -1: none
 };
 
 const QList<Sample> &samples()
@@ -53,9 +60,14 @@ const QList<Sample> &samples()
          QJsonArray{20, 10, 120, 10, 120, 60, 20, 60}, "rect"},
         {"polygon", polygon("dog", {{10, 20}, {190, 30}, {100, 90}}), QJsonArray{10, 20, 180, 70}, 5850,
          QJsonArray{10, 20, 190, 30, 100, 90}, "polygon"},
-        // Only the corners in the order the writer gives a box's read back as a box.
-        {"polygon on a box's corners, anticlockwise", polygon("owl", {{20, 10}, {20, 60}, {120, 60}, {120, 10}}),
-         QJsonArray{20, 10, 100, 50}, 5000, QJsonArray{20, 10, 20, 60, 120, 60, 120, 10}, "polygon"},
+        {"polygon of four corners, no rectangle", polygon("owl", {{20, 10}, {20, 60}, {120, 60}, {110, 10}}),
+         QJsonArray{20, 10, 100, 50}, 4750, QJsonArray{20, 10, 20, 60, 120, 60, 110, 10}, "polygon"},
+        // Sides of 56.57 and 28.28 turned by 45 degrees; bbox and segmentation as trainers read them.
+        {"rotated box", rotated("car", {{50, 20}, {90, 60}, {70, 80}, {30, 40}}), QJsonArray{30, 20, 60, 60}, 1600,
+         QJsonArray{50, 20, 90, 60, 70, 80, 30, 40}, "rotated", 45},
+        // A box's corners in another order turn it: the first corner is kept where it was.
+        {"rotated box on a box's corners, anticlockwise", rotated("owl", {{20, 10}, {20, 60}, {120, 60}, {120, 10}}),
+         QJsonArray{20, 10, 100, 50}, 5000, QJsonArray{20, 10, 20, 60, 120, 60, 120, 10}, "rotated", 90},
     };
     return all;
 }
@@ -112,8 +124,19 @@ void TestShapeKinds::roundTrip()
     QCOMPARE(got[0].kind, shape.kind);
     QCOMPARE(got[0].label, shape.label);
     QCOMPARE(got[0].pending, shape.pending);
-    QCOMPARE(got[0].points, shape.points);
-    QCOMPARE(annotationBox(got[0]), annotationBox(shape));
+    // VOC keeps a rotated box as centre, sides and turn, which gives no winding back: clockwise.
+    const bool unwound = format == "voc" && shape.kind == Annotation::Rotated
+        && RotatedFrame::fromCorners(shape.points).mirrored;
+    if (unwound) {
+        QCOMPARE(got[0].points.first(), shape.points.first());
+        QCOMPARE(RotatedFrame::fromCorners(got[0].points).mirrored, false);
+        QCOMPARE(polygonArea(got[0]), polygonArea(shape));
+    } else {
+        QVERIFY2(nearPoints(got[0].points, shape.points), qPrintable(format));
+    }
+    const QRectF gotBox = annotationBox(got[0]);
+    const QRectF wantBox = annotationBox(shape);
+    QVERIFY(nearPoints({gotBox.topLeft(), gotBox.bottomRight()}, {wantBox.topLeft(), wantBox.bottomRight()}));
 }
 
 void TestShapeKinds::documents_data()
@@ -123,8 +146,9 @@ void TestShapeKinds::documents_data()
     QTest::addColumn<double>("area");
     QTest::addColumn<QJsonArray>("segmentation");
     QTest::addColumn<QString>("jsonKind");
+    QTest::addColumn<double>("rotation");
     for (const Sample &s : samples())
-        QTest::newRow(s.name) << s.shape << s.bbox << s.area << s.segmentation << s.jsonKind;
+        QTest::newRow(s.name) << s.shape << s.bbox << s.area << s.segmentation << s.jsonKind << s.rotation;
 }
 
 // COCO's box, area and mask of a stored shape, and the kind the command line's JSON names.
@@ -135,7 +159,12 @@ void TestShapeKinds::documents()
     QFETCH(double, area);
     QFETCH(QJsonArray, segmentation);
     QFETCH(QString, jsonKind);
-    QCOMPARE(annotationToJson(shape).value("kind").toString(), jsonKind);
+    QFETCH(double, rotation);
+    const QJsonObject json = annotationToJson(shape);
+    QCOMPARE(json.value("kind").toString(), jsonKind);
+    QCOMPARE(json.contains("angle"), rotation >= 0);
+    if (rotation >= 0)
+        QCOMPARE(wrappedDegrees(json.value("angle").toDouble()), rotation);
 
     QVERIFY(saveAnnotations(m_image, {shape}, true, {}));
     const CocoExport coco = exportCoco(m_tmp->path(), {m_image});
@@ -148,6 +177,10 @@ void TestShapeKinds::documents()
     QJsonArray masks;
     masks.append(segmentation);
     QCOMPARE(a.value("segmentation").toArray(), masks);
+    if (rotation >= 0)
+        QCOMPARE(a.value("attributes").toObject().value("rotation").toDouble(), rotation);
+    else
+        QVERIFY(!a.contains("attributes"));
 }
 
 BRINDLE_TEST_MAIN(TestShapeKinds)

@@ -123,6 +123,17 @@ void TestVocFile::objectElements_data()
                       "            <xmin>0.00</xmin>\n            <ymin>20.00</ymin>\n            <xmax>200.00</xmax>\n"
                       "            <ymax>100.00</ymax>")
         << QByteArray("<xmin>-5");
+    // As the oriented-box labellers write it: centre, sides, turn in radians; its bounds beside it.
+    QTest::newRow("rotated box as robndbox with its bounds")
+        << rotated("car", {{50, 20}, {90, 60}, {70, 80}, {30, 40}})
+        << QByteArray("        <robndbox>\n            <cx>60.0000</cx>\n            <cy>50.0000</cy>\n"
+                      "            <w>56.5685</w>\n            <h>28.2843</h>\n            <angle>0.78539816</angle>\n"
+                      "        </robndbox>\n        <bndbox>\n            <xmin>30.00</xmin>\n"
+                      "            <ymin>20.00</ymin>\n            <xmax>90.00</xmax>\n            <ymax>80.00</ymax>")
+        << QByteArray("<points>");
+    QTest::newRow("rotated box turned back: angle in [0, 2 pi)")
+        << rotated("car", {{70, 80}, {30, 40}, {50, 20}, {90, 60}})
+        << QByteArray("<angle>3.92699082</angle>") << QByteArray("<angle>-");
     QTest::newRow("escaped label") << box("a<b & \"c\"", QRectF(1, 2, 3, 4)) << QByteArray("<name>a&lt;b &amp; &quot;c&quot;</name>")
                                    << QByteArray("<name>a<b");
     QTest::newRow("unicode label") << box("猫", QRectF(1, 2, 3, 4)) << QByteArray("<name>猫</name>") << QByteArray("&#");
@@ -296,6 +307,24 @@ void TestVocFile::read_data()
         << QList<Annotation>{} << unusableFirst;
     QTest::newRow("polygon with a coordinate that is no number")
         << wrapObjects("<object><name>p</name><polygon><points>1,2 3,4 5,x</points></polygon></object>")
+        << QList<Annotation>{} << unusableFirst;
+    const QList<QPointF> catCorners{{10, 20}, {110, 20}, {110, 70}, {10, 70}};
+    const Annotation turnedCat = [&] { Annotation a = rotated("cat", catCorners); a.rect = QRectF(10, 20, 100, 50);
+                                       return a; }();
+    QTest::newRow("robndbox beside its bndbox")
+        << wrapObjects("<object><name>cat</name><robndbox><cx>60</cx><cy>45</cy><w>100</w><h>50</h><angle>0</angle>"
+                       "</robndbox>" + catBox + "</object>")
+        << QList<Annotation>{turnedCat} << QString();
+    QTest::newRow("robndbox alone")
+        << wrapObjects("<object><name>cat</name><robndbox><angle> 0 </angle><h>50</h><w>100</w><cy>45</cy><cx>60</cx>"
+                       "</robndbox></object>")
+        << QList<Annotation>{turnedCat} << QString();
+    QTest::newRow("robndbox with a side of no number: its bndbox is the box")
+        << wrapObjects("<object><name>cat</name><robndbox><cx>60</cx><cy>45</cy><w>wide</w><h>50</h><angle>0</angle>"
+                       "</robndbox>" + catBox + "</object>")
+        << QList<Annotation>{cat} << QString();
+    QTest::newRow("robndbox without a turn, no bndbox: dropped")
+        << wrapObjects("<object><name>cat</name><robndbox><cx>60</cx><cy>45</cy><w>100</w><h>50</h></robndbox></object>")
         << QList<Annotation>{} << unusableFirst;
     QTest::newRow("polygon with decimal commas")
         << wrapObjects("<object><name>p</name><polygon><points>1,5,2,5 3,5,4,5 5,5,6,5</points></polygon></object>")

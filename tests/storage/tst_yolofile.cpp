@@ -1,5 +1,6 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/shapekinds.h"
 #include "storage/yolofile.h"
 
 #include "storagefixtures.h"
@@ -26,6 +27,7 @@ private slots:
     void numberClassesRoundTrip_data();
     void numberClassesRoundTrip();
     void orientedSizeDrivesNormalisation();
+    void obbSampleSavesBackAsShipped();
     void unreadableImageWritesNothing();
     void siblingFileUsesMappedClassList();
     void countLines_data();
@@ -149,6 +151,12 @@ void TestYoloFile::writeLines_data()
         << QByteArray() << QStringList{"cat"}
         << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n0 0.500000 0.500000 0.500000 0.500000\n")
         << QByteArray("cat\n");
+    QTest::newRow("rotated box: its corners in order, unclamped; a box beside it as corners")
+        << QList<Annotation>{rotated("car", {{-4, 20}, {36, 60}, {16, 80}, {-24, 40}}), box("cat", centre)}
+        << QByteArray() << QStringList{"cat"}
+        << QByteArray("1 -0.020000 0.200000 0.180000 0.600000 0.080000 0.800000 -0.120000 0.400000\n"
+                      "0 0.250000 0.250000 0.750000 0.250000 0.750000 0.750000 0.250000 0.750000\n")
+        << QByteArray("cat\ncar\n");
     QTest::newRow("polygon without a label does not make boxes polygons")
         << QList<Annotation>{box("cat", centre), polygon(" ", {{0, 0}, {100, 0}, {50, 50}})} << QByteArray()
         << QStringList{"cat"} << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
@@ -242,21 +250,36 @@ void TestYoloFile::readLines_data()
     QTest::newRow("zero-width box corners") << QByteArray("0 0.5 0.25 0.5 0.25 0.5 0.75 0.5 0.75\n")
                                             << QList<Annotation>{box("cat", QRectF(100, 25, 0, 50))} << QString();
     const QList<QPointF> ccw{{50, 25}, {50, 75}, {150, 75}, {150, 25}};
-    QTest::newRow("rectangle in another order stays a polygon")
+    // Ultralytics' oriented boxes: four corners at right angles, kept as written.
+    QTest::newRow("rectangle in another order is a rotated box")
         << QByteArray("0 0.25 0.25 0.25 0.75 0.75 0.75 0.75 0.25\n")
-        << QList<Annotation>{withRect(polygon("cat", ccw), centre)} << QString();
+        << QList<Annotation>{withRect(rotated("cat", ccw), centre)} << QString();
     const QList<QPointF> fromRight{{150, 25}, {150, 75}, {50, 75}, {50, 25}};
-    QTest::newRow("rectangle from another corner stays a polygon")
+    QTest::newRow("rectangle from another corner is a rotated box")
         << QByteArray("0 0.75 0.25 0.75 0.75 0.25 0.75 0.25 0.25\n")
-        << QList<Annotation>{withRect(polygon("cat", fromRight), centre)} << QString();
+        << QList<Annotation>{withRect(rotated("cat", fromRight), centre)} << QString();
     const QList<QPointF> mirrored{{150, 25}, {50, 25}, {50, 75}, {150, 75}};
-    QTest::newRow("rectangle mirrored stays a polygon") << QByteArray("0 0.75 0.25 0.25 0.25 0.25 0.75 0.75 0.75\n")
-                                                        << QList<Annotation>{withRect(polygon("cat", mirrored), centre)} << QString();
+    QTest::newRow("rectangle mirrored is a rotated box") << QByteArray("0 0.75 0.25 0.25 0.25 0.25 0.75 0.75 0.75\n")
+                                                         << QList<Annotation>{withRect(rotated("cat", mirrored), centre)} << QString();
+    const QList<QPointF> turned{{50, 20}, {90, 60}, {70, 80}, {30, 40}};
+    QTest::newRow("turned rectangle is a rotated box")
+        << QByteArray("1 0.25 0.2 0.45 0.6 0.35 0.8 0.15 0.4\n")
+        << QList<Annotation>{withRect(rotated("dog", turned), QRectF(30, 20, 60, 60))} << QString();
+    // Six decimals of a normalised corner bend a small box's right angles a little.
+    const QList<QPointF> small{{100.0002, 50}, {103, 53.0001}, {101, 55}, {98, 52}};
+    QTest::newRow("rounded corners of a small turned box are still one")
+        << QByteArray("1 0.500001 0.5 0.515 0.530001 0.505 0.55 0.49 0.52\n")
+        << QList<Annotation>{withRect(rotated("dog", small), QRectF(QPointF(98, 50), QPointF(103, 55)))} << QString();
+    const QList<QPointF> outside{{-4, 20}, {36, 60}, {16, 80}, {-24, 40}};
+    QTest::newRow("rotated box's corner outside the image kept as written")
+        << QByteArray("1 -0.02 0.2 0.18 0.6 0.08 0.8 -0.12 0.4 0.5\n")
+        << QList<Annotation>{withConfidence(withRect(rotated("dog", outside), QRectF(-24, 20, 60, 60)), 0.5)}
+        << QString();
     const QList<QPointF> quad{{50, 25}, {150, 25}, {150, 75}, {60, 75}};
     QTest::newRow("four points, not a rectangle") << QByteArray("0 0.25 0.25 0.75 0.25 0.75 0.75 0.3 0.75\n")
                                                   << QList<Annotation>{withRect(polygon("cat", quad), centre)} << QString();
     const QList<QPointF> diamond{{100, 25}, {150, 50}, {100, 75}, {50, 50}};
-    QTest::newRow("turned rectangle stays a polygon") << QByteArray("0 0.5 0.25 0.75 0.5 0.5 0.75 0.25 0.5\n")
+    QTest::newRow("square of normalised corners is a rhombus: a polygon") << QByteArray("0 0.5 0.25 0.75 0.5 0.5 0.75 0.25 0.5\n")
                                                       << QList<Annotation>{withRect(polygon("cat", diamond), centre)} << QString();
     const QList<QPointF> five{{50, 25}, {150, 25}, {150, 75}, {50, 75}, {50, 50}};
     QTest::newRow("five points on a rectangle stay a polygon")
@@ -302,8 +325,11 @@ void TestYoloFile::roundTrip_data()
     QTest::newRow("mixed, boxes first and last")
         << QList<Annotation>{box("猫", QRectF(0, 0, 200, 100)), box("b", QRectF(12.5, 7.25, 30, 40)),
                              polygon("a", {{10, 20}, {190, 30}, {100, 90}, {20, 80}}), box("b", QRectF(100, 50, 0, 0)),
-                             polygon("c", {{50, 25}, {50, 75}, {150, 75}, {150, 25}}),
+                             rotated("c", {{50, 25}, {50, 75}, {150, 75}, {150, 25}}),
                              polygon("c", {{50, 25}, {150, 25}, {150, 75}, {60, 75}}), box("a", QRectF(1, 2, 3, 4))};
+    QTest::newRow("rotated boxes and a box: every row four corners")
+        << QList<Annotation>{rotated("car", {{50, 20}, {90, 60}, {70, 80}, {30, 40}}), box("b", QRectF(5, 5, 10, 10)),
+                             rotated("car", {{190, 10}, {190, 90}, {170, 90}, {170, 10}})};
     QTest::newRow("no objects: an empty file, a background image") << QList<Annotation>{};
     // A traced mask outline of a million points, an 18 MB row: every point is written and read back.
     QTest::newRow("polygon of a million points")
@@ -317,7 +343,7 @@ void TestYoloFile::roundTrip()
     QFETCH(QList<Annotation>, annotations);
     QVERIFY(saveAnnotations(m_image, annotations, true, {}));
     const bool segmentation = std::any_of(annotations.cbegin(), annotations.cend(),
-                                          [](const Annotation &a) { return a.isPolygon(); });
+                                          [](const Annotation &a) { return storedShapeKind(a).hasOutline(); });
     const QList<QByteArray> lines = Fixtures::readBytes(m_labelsDir + "/pic.txt").split('\n');
     QCOMPARE(lines.size(), annotations.size() + 1);
     for (qsizetype i = 0; i < annotations.size(); ++i) {
@@ -336,7 +362,7 @@ void TestYoloFile::roundTrip()
     for (qsizetype i = 0; i < got.size(); ++i) {
         QCOMPARE(got[i].label, annotations[i].label);
         QCOMPARE(got[i].kind, annotations[i].kind);
-        if (annotations[i].kind == Annotation::Polygon) {
+        if (annotations[i].kind != Annotation::Rect) {
             QCOMPARE(got[i].points, annotations[i].points);
             QCOMPARE(got[i].rect, QPolygonF(annotations[i].points).boundingRect());
         } else {
@@ -411,6 +437,29 @@ void TestYoloFile::orientedSizeDrivesNormalisation()
     const QList<Annotation> got = loadAnnotations(photo);
     QCOMPARE(got.size(), 1);
     QCOMPARE(got[0].rect, QRectF(50, 100, 100, 200));
+}
+
+// An Ultralytics oriented-box dataset (data.yaml, one row of four corners per object): saved
+// after one relabel, every other row is the same bytes.
+void TestYoloFile::obbSampleSavesBackAsShipped()
+{
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/data.yaml",
+                                 "path: .\ntrain: images\nval: images\nnames:\n  0: plane\n  1: ship\n  2: storage-tank\n"));
+    const QByteArray first = "0 0.253125 0.195000 0.453125 0.595000 0.353125 0.795000 0.153125 0.395000\n";
+    const QByteArray second = "1 0.700000 0.100000 0.950000 0.100000 0.950000 0.300000 0.700000 0.300000\n";
+    const QByteArray third = "2 0.880000 0.700000 0.880000 0.900000 0.600000 0.900000 0.600000 0.700000\n";
+    QVERIFY(Fixtures::writeBytes(m_labelsDir + "/pic.txt", first + second + third));
+
+    QList<Annotation> got = loadAnnotations(m_image);
+    QCOMPARE(got.size(), 3);
+    QCOMPARE(got[0].kind, Annotation::Rotated);
+    QCOMPARE(got[1].kind, Annotation::Rect);
+    QCOMPARE(got[2].kind, Annotation::Rotated);
+    QCOMPARE(got[2].label, QStringLiteral("storage-tank"));
+    got[1].label = QStringLiteral("plane");
+    QVERIFY(saveAnnotations(m_image, got, true, {}));
+    QCOMPARE(Fixtures::readBytes(m_labelsDir + "/pic.txt"), first + "0" + second.mid(1) + third);
+    QVERIFY(!QFile::exists(m_labelsDir + "/classes.txt"));
 }
 
 void TestYoloFile::unreadableImageWritesNothing()

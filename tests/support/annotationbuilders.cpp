@@ -23,6 +23,24 @@ Annotation box(const QString &label, double left, double top, double right, doub
     return box(label, QRectF(QPointF(left, top), QPointF(right, bottom)), pending, confidence);
 }
 
+Annotation rotated(const QString &label, const QList<QPointF> &corners, int pending, double confidence)
+{
+    Annotation a = polygon(label, corners, pending, confidence);
+    a.kind = Annotation::Rotated;
+    return a;
+}
+
+bool nearPoints(const QList<QPointF> &a, const QList<QPointF> &b, double tolerance)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (std::abs(a[i].x() - b[i].x()) > tolerance || std::abs(a[i].y() - b[i].y()) > tolerance)
+            return false;
+    }
+    return true;
+}
+
 QList<QPointF> wavyRing(qsizetype count, const QPointF &centre, double r, int step)
 {
     QList<QPointF> points;

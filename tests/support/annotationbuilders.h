@@ -27,6 +27,10 @@ Annotation poseBox(const QString &label, const QRectF &rect, const QList<QPointF
 // with a line break.
 QByteArray poseRow(int classIndex, int count, int dims);
 
+// A rotated box of the corners as given (kept in that order); its rect stays empty, as a polygon's.
+Annotation rotated(const QString &label, const QList<QPointF> &corners, int pending = 0, double confidence = -1.0);
+// Corner by corner within tolerance pixels: formats that store a turn give the corners back rounded.
+bool nearPoints(const QList<QPointF> &a, const QList<QPointF> &b, double tolerance = 0.01);
 // A wavy ring of count points around centre, radius r, as a traced mask outline gives: the
 // points are on a grid of 1/step image pixels, so that any image size of whole pixels writes
 // them to a label file and reads them back unchanged.

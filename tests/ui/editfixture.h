@@ -3,6 +3,7 @@
 // Shapes, their descriptions and the panels' rows as the window edit tests build and compare them.
 
 #include "storage/annotation.h"
+#include "storage/rotatedbox.h"
 #include "support/annotationbuilders.h"
 #include "ui/mainwindow.h"
 #include "ui/objectlistpanel.h"
@@ -13,13 +14,15 @@
 
 namespace EditFixture {
 
-// One shape as the tests compare it: "id label x,y wxh", then " pending" / " difficult".
+// One shape as the tests compare it: "id label x,y wxh", then " turned degrees" / " pending" / " difficult".
 inline QString describe(const Annotation &a, bool withId = true)
 {
     const QRectF r = a.rect.normalized();
     QString text = QStringLiteral("%1 %2,%3 %4x%5").arg(a.label).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
     if (withId)
         text.prepend(QString::number(a.id) + QLatin1Char(' '));
+    if (a.kind == Annotation::Rotated)
+        text += QStringLiteral(" turned %1").arg(qRound(RotatedFrame::fromCorners(a.points).angle));
     if (a.pending)
         text += QStringLiteral(" pending");
     if (a.difficult)

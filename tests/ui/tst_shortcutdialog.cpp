@@ -231,8 +231,8 @@ void TestShortcutDialog::rows()
     QStringList keys;
     for (const ShortcutRow &row : ShortcutDialog::rows())
         keys << row.keys;
-    const QStringList expected = {"W / P / E", "1–9", "Del", "Ctrl+S / V / Ctrl+Q", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
-                                  "←  /  →", "PgUp / PgDn", "方向键", "A / D", "Enter", "Esc",
+    const QStringList expected = {"W / P / R / E", "1–9", "Del", "Ctrl+S / V / Ctrl+Q", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
+                                  "←  /  →", "PgUp / PgDn", "方向键", "Z / X / Shift+Z / Shift+X", "A / D", "Enter", "Esc",
                                   "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Shift+拖拽", "Ctrl+O / Ctrl+G",
                                   "Ctrl+0 / Ctrl+1", "Ctrl+Shift+↑↓←→", "F2 / F3 / Ctrl+H"};
     QCOMPARE(keys, expected);
@@ -243,9 +243,9 @@ void TestShortcutDialog::rows()
     QCOMPARE(ShortcutDialog::rows().at(6).description, QStringLiteral("上一张 / 下一张；有你点选的框时移动它"));
 
     setLanguage(QStringLiteral("en"));
-    QCOMPARE(ShortcutDialog::rows().at(13).keys, QStringLiteral("Space+Drag / Wheel"));
+    QCOMPARE(ShortcutDialog::rows().at(14).keys, QStringLiteral("Space+Drag / Wheel"));
     QCOMPARE(ShortcutDialog::rows().at(8).keys, QStringLiteral("Arrow keys"));
-    QCOMPARE(ShortcutDialog::rows().at(14).keys, QStringLiteral("Shift+Drag"));
+    QCOMPARE(ShortcutDialog::rows().at(15).keys, QStringLiteral("Shift+Drag"));
 }
 
 void TestShortcutDialog::dialogLayout()

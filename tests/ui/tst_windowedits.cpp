@@ -56,6 +56,7 @@ private slots:
     void drawWithoutAsking();
     void everyEditUndoesAndRedoes_data();
     void everyEditUndoesAndRedoes();
+    void rotatedBoxDrawnTurnedAndSaved();
     void mergeRules_data();
     void mergeRules();
     void categoryDeleteByClicks_data();
@@ -359,8 +360,43 @@ void TestWindowEdits::everyEditUndoesAndRedoes_data()
     s = kStart;
     row("dragging a pending shape confirms it", "drag 4 10 10", "调整标注",
         s.replace(QStringLiteral("4 cat 600,450 80x60 pending"), QStringLiteral("4 cat 610,460 80x60")));
+    s = kStart;
+    row("a box made a rotated box through the context menu", "menu 2 rotate", "转为旋转框",
+        s.replace(QStringLiteral("2 dog 600,300 80x60"), QStringLiteral("2 dog 600,300 80x60 turned 0")));
     row("reject the selected pending shape with Esc", "click 4; key Esc", "拒绝标注",
         QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; 3 cat 400,450 80x60"));
+}
+
+// R draws a rotated box, Z / X turn it by 1 degree and Shift+Z by 15, the context menu makes it
+// upright again; every step is undone, and the save writes its corners.
+void TestWindowEdits::rotatedBoxDrawnTurnedAndSaved()
+{
+    writeFirstImage(kConfirmed, {});
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    run(*window, QStringLiteral("key R; draw 500 380 580 430 bird; key X; key X; key Shift+Z"));
+    QCOMPARE(window->scene()->mode(), int(AnnotationScene::RotatedMode));
+    const QList<Annotation> shown = window->scene()->annotations();
+    QCOMPARE(shown.size(), 4);
+    const RotatedFrame frame = RotatedFrame::fromCorners(shown.last().points);
+    QCOMPARE(qRound(frame.angle), -13);
+    QVERIFY(nearPoints({frame.centre, QPointF(frame.width, frame.height)}, {{540, 405}, {80, 50}}, 1e-6));
+    QCOMPARE(undoTexts(window->editor()->undoStack()).first(), QStringLiteral("添加标注"));
+
+    run(*window, QStringLiteral("key Ctrl+S"));
+    const QList<Annotation> saved = loadAnnotations(m_images.at(0));
+    QCOMPARE(saved.size(), 4);
+    QCOMPARE(saved.last().kind, Annotation::Rotated);
+    QCOMPARE(saved.last().label, QStringLiteral("bird"));
+    QVERIFY(nearPoints(saved.last().points, shown.last().points, 0.01));
+
+    run(*window, QStringLiteral("menu 4 upright"));
+    QCOMPARE(describe(window->scene()->annotations().last()), QStringLiteral("4 bird 500,380 80x50"));
+    const int steps = int(window->editor()->undoStack()->count());
+    for (int i = 0; i < steps; ++i)
+        run(*window, QStringLiteral("key Ctrl+Z"));
+    QCOMPARE(describe(window->scene()->annotations()), QStringLiteral("1 cat 400,300 80x60; 2 dog 600,300 80x60; "
+                                                                      "3 cat 400,450 80x60"));
 }
 
 void TestWindowEdits::everyEditUndoesAndRedoes()

@@ -8,6 +8,7 @@
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
 #include "storage/filebytes.h"
+#include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 #include "storage/yolofile.h"
 
@@ -187,6 +188,7 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
     QList<KeptImage> kept;    // in listing order
     int boxFiles = 0;         // of the labelled images: files with box rows only
     int polygonFiles = 0;     // and files with polygon rows (their boxes as corners)
+    int rotatedFiles = 0;     // files with rotated boxes: the dataset is for oriented-box training
     ClassNames names;
     QString namesOf;   // the image whose label file gave the names
     for (const Cli::ImageFolder &folder : folders) {
@@ -286,6 +288,9 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
             kept.append({image, true, split});
             boxFiles += rows.boxes ? 1 : 0;
             polygonFiles += rows.polygons ? 1 : 0;
+            const bool turned = std::any_of(stored.annotations.cbegin(), stored.annotations.cend(),
+                                            [](const Annotation &a) { return storedShapeKind(a).angle != nullptr; });
+            rotatedFiles += turned ? 1 : 0;
         }
     }
     for (const QString &problem : std::as_const(problems))
@@ -395,6 +400,9 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
     }
 
     QByteArray yaml = yamlMarker + '\n';
+    // The file is the same for every task; oriented boxes are trained by the obb task.
+    if (rotatedFiles > 0)
+        yaml += "# oriented boxes (class x1 y1 x2 y2 x3 y3 x4 y4): yolo obb train data=<this file>\n";
     yaml += "path: " + yamlString(listDir.absolutePath()) + '\n';
     yaml += "train: train.txt\n";
     yaml += "val: val.txt\n";
@@ -426,9 +434,18 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
             return Cli::ItemFailed;
         }
     }
+    // Oriented-box training reads every row as four corners: a file of plain box rows or of
+    // polygons would stop it.
+    const qsizetype labelledFiles =
+        std::count_if(kept.cbegin(), kept.cend(), [](const KeptImage &k) { return k.labelled; });
+    if (rotatedFiles > 0 && rotatedFiles < labelledFiles)
+        Cli::printError(QStringLiteral("note: %1 label files hold rotated boxes and %2 hold none; `yolo obb train` "
+                                       "reads only rows of four corners: make their shapes rotated boxes")
+                            .arg(rotatedFiles)
+                            .arg(labelledFiles - rotatedFiles));
     // Ultralytics counts boxes and polygons over the whole dataset: for segmentation it keeps the
     // polygons only when every object has one. Detection training reads both.
-    if (boxFiles > 0 && polygonFiles > 0)
+    else if (boxFiles > 0 && polygonFiles > 0)
         Cli::printError(QStringLiteral("note: %1 label files hold only boxes and %2 hold polygons; "
                                        "`yolo detect train` reads them all, `yolo segment train` would drop "
                                        "every polygon")
@@ -445,6 +462,7 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
         {QStringLiteral("background"), int(background)},
         {QStringLiteral("unlabelled"), int(unlabelled.size())},
         {QStringLiteral("classes"), int(names.names.size())},
+        {QStringLiteral("rotated"), rotatedFiles},
     };
     if (withTest)
         summary.insert(QStringLiteral("test"), int(listOf.count(Split::Test)));

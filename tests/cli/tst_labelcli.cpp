@@ -255,6 +255,8 @@ void TestLabelCli::datasetRootOrNoImages()
     QVERIFY2(r.err.contains(told), r.err.constData());
     QVERIFY(r.out.isEmpty());
     QVERIFY(m_server->requestsFor(kChatPath).isEmpty());
+}
+
 // In a pose dataset the stored keypoints stay as they were and a confirmed result is a box with
 // unlabelled keypoints: every row has the length Ultralytics expects there.
 void TestLabelCli::confirmedRunKeepsKeypoints()

@@ -234,7 +234,7 @@ void EditScript::step(MainWindow &window, const QString &step)
             {QStringLiteral("difficult"), QStringLiteral("设为困难样本")},
             {QStringLiteral("delete"), QStringLiteral("删除")},
             {QStringLiteral("rotate"), QStringLiteral("转为旋转框")},
-            {QStringLiteral("upright"), QStringLiteral("转为矩形框")},
+            {QStringLiteral("upright"), QStringLiteral("转为正框")},
         };
         const QString entry = entries.value(w.value(2));
         QVERIFY(!entry.isEmpty());

@@ -722,12 +722,12 @@ void TestWindowEdits::numberKeys_data()
         << QStringList{} << "draw 700 550 780 620 fox; click 5; key Right; key 3"
         << kStart + "; 5 bird 701,550 80x70" << QStringList{"添加标注", "移动标注", "修改类别"} << "bird"
         << QStringList{"cat", "dog", "bird", "fox"} << "1 个标注 → bird（Ctrl+Z）";
-    // A shape selected as a side effect is not the user's choice: the digit is for the next shape.
+    // A shape selected as a side effect is not the user's choice: the digit is for the next shape (a polygon after P).
     QString difficult = kStart;
     difficult.replace(QStringLiteral("600,300 80x60"), QStringLiteral("600,300 80x60 difficult"));
     QTest::newRow("after a menu action and a mode key: the key is for the next shape")
         << QStringList{} << "menu 2 difficult; key P; key 1" << difficult << QStringList{"设为困难样本"} << "cat"
-        << history << "下一个框的类别：cat";
+        << history << "下一个多边形的类别：cat";
     QTest::newRow("after a relabel through the menu: the key is for the next shape")
         << QStringList{} << "menu 1 relabel bird; key 2"
         << QString(kStart).replace(QStringLiteral("1 cat"), QStringLiteral("1 bird")) << QStringList{"修改类别"}

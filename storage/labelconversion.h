@@ -22,6 +22,7 @@ struct LabelConversion
     QString file;                // Incomplete: the file; Failed: a refused link or unreadable names file
     bool refusedLink = false;    // Failed: file is a link that leads out of the dataset or nowhere
     ReadProblem problem;         // Incomplete: why
+    int outsideImage = 0;        // Converted: shapes wholly outside the image, left out
 };
 
 // Reads the image's labels and writes them in the given format (classNames start a class list

@@ -26,8 +26,16 @@ std::optional<Annotation> clippedToImage(const Annotation &annotation, const QSi
     if (size.isEmpty())
         return annotation;
     const QRectF image(QPointF(0, 0), size);
+    const QRectF covered = annotationBox(annotation);
+    // A shape without area is kept where it is, when it is there at all (the checks name it).
+    if (covered.width() <= 0 || covered.height() <= 0) {
+        const QPointF at = covered.topLeft();
+        if (at.x() < 0 || at.y() < 0 || at.x() > size.width() || at.y() > size.height())
+            return std::nullopt;
+        return annotation;
+    }
     // A shape that only touches the edge has nothing inside either.
-    if (!annotationBox(annotation).intersects(image))
+    if (!covered.intersects(image))
         return std::nullopt;
     Annotation out = annotation;
     if (!out.rect.isNull())

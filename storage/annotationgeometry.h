@@ -17,7 +17,8 @@ double boxIoU(const QRectF &a, const QRectF &b);
 
 // The shape cut to an image of the given size, as drawing cuts it: a box to its part inside, an
 // outline's points moved onto the nearest edge. Nothing when no part of it lies inside the image
-// (nothing a label file should hold); the shape as it is when the size is not known.
+// (nothing a label file should hold); the shape as it is when the size is not known, or when it
+// has no area and lies on the image.
 std::optional<Annotation> clippedToImage(const Annotation &annotation, const QSizeF &size);
 
 // The shape carried to an image of another size in the same proportions (the normalised

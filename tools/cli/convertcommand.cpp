@@ -80,13 +80,22 @@ int runConvertCommand(const QStringList &args)
                 else
                     Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
                 break;
-            case LabelConversion::Converted:
-                Cli::printJson(QJsonObject{
+            case LabelConversion::Converted: {
+                QJsonObject line{
                     {QStringLiteral("image"), image},
                     {QStringLiteral("format"), format},
                     {QStringLiteral("count"), done.count},
-                });
+                };
+                if (done.outsideImage > 0) {
+                    // Another tool's boxes beside the picture: no reader could use them.
+                    line.insert(QStringLiteral("outside"), done.outsideImage);
+                    Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out")
+                                        .arg(image)
+                                        .arg(done.outsideImage));
+                }
+                Cli::printJson(line);
                 continue;
+            }
             }
             status = Cli::ItemFailed;
         }

@@ -280,7 +280,7 @@ void MainWindow::copyPreviousShapes()
         m_toast->showMessage(translateText("%1 的标注都已在本图中").arg(name));
         return;
     }
-    QString text = translateText("已从 %1 复制 %2 个标注").arg(name).arg(copied.copied);
+    QString text = translateText("已从 %1 复制 %2 个标注").arg(name, QString::number(copied.copied));
     if (carried.outside > 0)
         text += translateText("，%1 个落在本图之外，未复制").arg(carried.outside);
     m_toast->showMessage(text);

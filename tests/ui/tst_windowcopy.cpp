@@ -8,6 +8,7 @@
 #include "ui/annotationeditor.h"
 #include "ui/toastwidget.h"
 
+#include "support/foreignlabels.h"
 #include "stylesheet.h"
 #include "testmain.h"
 #include "editfixture.h"
@@ -45,10 +46,6 @@ private slots:
     void undoneSavedPasteLeavesNoFile();
     void difficultOnlyWhereKept_data();
     void difficultOnlyWhereKept();
-
-private:
-    // Another tool's VOC file for an image: boxes as given, also outside the picture.
-    void writeForeignVoc(const QString &image, const QList<QRectF> &boxes);
 };
 
 void TestWindowCopy::initTestCase()
@@ -64,20 +61,6 @@ void TestWindowCopy::init()
 void TestWindowCopy::cleanup()
 {
     m_tmp.reset();
-}
-
-void TestWindowCopy::writeForeignVoc(const QString &image, const QList<QRectF> &boxes)
-{
-    QByteArray xml = "<annotation><size><width>1200</width><height>900</height><depth>3</depth></size>";
-    for (const QRectF &b : boxes) {
-        xml += "<object><name>cat</name><difficult>0</difficult><bndbox><xmin>" + QByteArray::number(b.left())
-            + "</xmin><ymin>" + QByteArray::number(b.top()) + "</ymin><xmax>" + QByteArray::number(b.right())
-            + "</xmax><ymax>" + QByteArray::number(b.bottom()) + "</ymax></bndbox></object>";
-    }
-    QVERIFY(QDir().mkpath(QFileInfo(vocXmlPath(image)).absolutePath()));
-    QFile file(vocXmlPath(image));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.write(xml + "</annotation>") > 0);
 }
 
 // ---- copying the previous image's shapes -----------------------------------------------------
@@ -181,7 +164,10 @@ void TestWindowCopy::copyCarriesProportions()
     QFETCH(QList<QRectF>, boxes);
     QFETCH(QString, copied);
     QFETCH(QString, toast);
-    writeForeignVoc(m_images.at(0), boxes);
+    QList<Annotation> cats;
+    for (const QRectF &b : boxes)
+        cats.append(box(QStringLiteral("cat"), b));
+    QVERIFY(ForeignLabels::writeVoc(m_images.at(0), cats));
     QVERIFY(makeImage(m_images.at(1), size.width(), size.height()));
     auto window = openWindow(m_images.at(0), true);
     QVERIFY(window);

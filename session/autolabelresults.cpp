@@ -157,6 +157,7 @@ CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath
         out.labelsWritten = !out.labelsUnreadable
             && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), newFileYolo, classNames, &report);
         out.unreadableNamesFile = report.unreadableNamesFile;
+        out.outsideImage = report.outsideImage;
         out.writeFailed = !out.labelsWritten;
         if (out.writeFailed) {
             for (Annotation &a : out.kept)

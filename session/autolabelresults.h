@@ -57,6 +57,7 @@ struct CacheMergeResult
     bool writeFailed = false;
     bool labelsUnreadable = false;
     QString unreadableNamesFile;   // the class-names file that made the write refuse
+    int outsideImage = 0;          // stored shapes wholly outside the image, left out of the write
 };
 
 // Results of an image that is not on screen: filtered against its cache entry (loaded from disk

@@ -6,6 +6,7 @@
 #include "session/pendingresults.h"
 #include "session/timinglog.h"
 #include "shared/language.h"
+#include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
@@ -220,7 +221,6 @@ void FolderSession::resetFolder(const QString &dir)
     m_imageStates.clear();
     m_damagedFiles.clear();
     m_unreadableNames.clear();
-    m_previousImage.clear();
     m_stateQueue.clear();
     m_indexHint = 0;
     leaveImage();
@@ -392,8 +392,6 @@ QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnn
 
 QList<Annotation> FolderSession::enterImage(const QString &path)
 {
-    if (!m_currentImage.isEmpty())
-        m_previousImage = m_currentImage;
     m_currentImage = path;
     m_labelReader->cancel();
     // The pending file learns of the image when its records are there: until then the editor's
@@ -405,6 +403,8 @@ QList<Annotation> FolderSession::enterImage(const QString &path)
         return {};
     }
     const QList<Annotation> annotations = annotationsFor(path);
+    m_enteredUnlabelled = labelFormatOf(path) == LabelFormat::None;
+    m_writtenForCurrent = CheckedMark();
     m_pending->enterImage(path, annotations);
     noticeDamage(path);
     return annotations;
@@ -438,6 +438,34 @@ void FolderSession::noticeDamage(const QString &path)
         emit notice(translateText("标注文件已损坏，只读出了一部分；保存时原文件会先移入回收站：%1")
                         .arg(QDir::toNativeSeparators(damaged)));
     }
+}
+
+QString FolderSession::previousInFolder(const QString &path) const
+{
+    const qsizetype i = indexOf(path);
+    return i > 0 ? m_imagePaths.at(i - 1) : QString();
+}
+
+FolderSession::CarriedShapes FolderSession::carryShapes(const QString &source, const QString &target)
+{
+    CarriedShapes carried;
+    if (source.isEmpty())
+        return carried;
+    const QList<Annotation> records = labelFileRecords(source == m_currentImage && m_live ? m_live->annotations()
+                                                                                        : annotationsFor(source));
+    if (records.isEmpty())
+        return carried;
+    // Pixel positions mean nothing on a picture of another size; its proportions do.
+    const QSizeF from(imageSize(source));
+    const QSizeF to(imageSize(target));
+    for (Annotation a : records) {
+        a.id = 0;
+        if (const std::optional<Annotation> inside = clippedToImage(scaledToImage(a, from, to), to))
+            carried.shapes.append(*inside);
+        else
+            ++carried.outside;
+    }
+    return carried;
 }
 
 void FolderSession::leaveImage()
@@ -481,6 +509,7 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     SaveTarget target = editSaveTarget(path, m_folderYolo);
     if (!target.existing && kept.isEmpty()) {
         // A shape drawn and taken back, or results rejected, say nothing about the image.
+        m_pending->labelsWritten(path);
         refreshImageState(path);
         flushPending();
         return true;
@@ -493,6 +522,10 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);
     m_imageStates[path].labelFile = true;
+    if (path == m_currentImage)
+        m_writtenForCurrent = {r.labelFile, FileStamp::of(r.labelFile)};
+    // Only now may the results decided on leave the pending file.
+    m_pending->labelsWritten(path);
     refreshImageState(path);
     flushPending();
     return true;
@@ -521,6 +554,22 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
     m_imageStates[path].labelFile = true;
     refreshImageState(path);
     return mark;
+}
+
+bool FolderSession::restoreUnlabelled(const QString &path, const QList<Annotation> &annotations)
+{
+    if (path != m_currentImage || !m_enteredUnlabelled || !labelFileRecords(annotations).isEmpty()
+        || !unmarkChecked(path, m_writtenForCurrent))
+        return false;
+    m_writtenForCurrent = CheckedMark();
+    m_pending->labelsWritten(path);
+    flushPending();
+    return true;
+}
+
+bool FolderSession::keepsDifficultFlag(const QString &path)
+{
+    return !editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath())).yolo;
 }
 
 bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
@@ -638,6 +687,7 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     out.saveFailed = merged.writeFailed;
     out.labelsUnreadable = merged.labelsUnreadable;
     out.unreadableNamesFile = merged.unreadableNamesFile;
+    out.outsideImage = merged.outsideImage;
     if (inFolder)
         m_categories->history()->rememberFound(labelsOf(merged.kept));
     if (inFolder && merged.labelsWritten)

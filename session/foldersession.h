@@ -93,7 +93,18 @@ public:
     bool isReadingLabels(const QString &path) const;
     void leaveImage();
     QString currentImage() const { return m_currentImage; }
-    QString previousImage() const { return m_previousImage; }
+    // The image before path in the folder's order, whatever the file list shows (the frame before
+    // in a video or a burst); empty for the first.
+    QString previousInFolder(const QString &path) const;
+
+    struct CarriedShapes
+    {
+        QList<Annotation> shapes;   // for the target image, ids 0
+        int outside = 0;            // shapes with nothing inside the target image: left out
+    };
+    // The confirmed, labelled shapes of source for target: at the same pixels when the two images
+    // have the same size, else in the same proportions; clipped to target.
+    CarriedShapes carryShapes(const QString &source, const QString &target);
 
     // Writes the confirmed, labelled records of an image to its label file (a damaged original
     // goes to the trash first), then the pending file. False, nothing changed, when it fails;
@@ -101,6 +112,14 @@ public:
     // An image without a label file and nothing to write keeps having none: an empty file makes
     // it a background image, which only markChecked does.
     bool saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report = nullptr);
+
+    // The image on screen is back as it was entered, without a label file (a paste saved and then
+    // undone): the file this session wrote for it is removed, when unchanged since, instead of
+    // being emptied, which would make the image a checked background. False when that does not
+    // apply (the caller saves as usual).
+    bool restoreUnlabelled(const QString &path, const QList<Annotation> &annotations);
+    // False when the label file the image's edits go to cannot keep the "difficult" flag (YOLO).
+    bool keepsDifficultFlag(const QString &path);
 
     // The empty label file that marks an image as checked and found empty (a background image).
     struct CheckedMark
@@ -137,6 +156,7 @@ public:
         bool labelsUnreadable = false;
         QString unreadableNamesFile;   // the class-names file that made the write refuse
         int unknownCategory = 0;       // confirmed results kept pending: the class list lacks them
+        int outsideImage = 0;          // shapes wholly outside the image, left out of the label file
     };
     // A model's results for an image that is not on screen (in this folder or another): filtered
     // against what it has, stored in the cache and, when confirmed, in its label file; the pending
@@ -234,5 +254,6 @@ private:
     QSet<QString> m_namesNoticesShown;        // other tools' names files the user was told about
 
     QString m_currentImage;
-    QString m_previousImage;
+    bool m_enteredUnlabelled = false;   // the current image had no label file when entered
+    CheckedMark m_writtenForCurrent;    // the label file this session last wrote for it
 };

@@ -1,5 +1,6 @@
 #include "storage/annotationstore.h"
 
+#include "storage/annotationgeometry.h"
 #include "storage/datasetlayout.h"
 #include "storage/vocfile.h"
 #include "storage/writeguard.h"
@@ -51,11 +52,30 @@ bool isOurYoloPlace(const QString &imagePath, const QString &file)
 // A conversion removes the image's files of the other format; an edit keeps them.
 enum class OtherFiles { Remove, Keep };
 
-bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
+// The records as a label file may hold them: clipped to the image, none wholly outside it.
+QList<Annotation> insideImage(const QString &imagePath, const QList<Annotation> &annotations, int *outside)
+{
+    const QSize size = imageSize(imagePath);
+    QList<Annotation> kept;
+    kept.reserve(annotations.size());
+    for (const Annotation &a : annotations) {
+        if (const std::optional<Annotation> clipped = clippedToImage(a, QSizeF(size)))
+            kept.append(*clipped);
+        else
+            ++*outside;
+    }
+    return kept;
+}
+
+bool saveInto(const QString &imagePath, const QList<Annotation> &given, bool saveAsYolo,
               const QString &target, const QStringList &classNames, SaveReport *report, OtherFiles other)
 {
     if (report)
         *report = SaveReport();
+    int outside = 0;
+    const QList<Annotation> annotations = insideImage(imagePath, given, &outside);
+    if (report)
+        report->outsideImage = outside;
     const auto refuse = [report](const QString &file) {
         if (report)
             report->refusedFile = file;

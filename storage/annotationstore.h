@@ -46,8 +46,13 @@ struct SaveReport
     // A class-names file (classes.txt, obj.names, data.yaml, ...) that exists but cannot be read:
     // the save refused, as labels written with unknown names would give indices another meaning.
     QString unreadableNamesFile;
+    // Shapes left out because no part of them lies inside the image (shapes partly outside are
+    // written clipped to it): no reader can use a box beside the picture.
+    int outsideImage = 0;
 };
 
+// Every save writes each shape clipped to the image and leaves out those wholly outside it
+// (SaveReport::outsideImage counts them).
 // A conversion (an edit is saveEdit below). Writes YOLO (saveAsYolo) or VOC into the file of that
 // format found for the image (else into our layout), then removes the image's files of the other format, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns

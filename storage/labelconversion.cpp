@@ -45,6 +45,7 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
         return result;
     }
     result.outcome = LabelConversion::Converted;
+    result.outsideImage = report.outsideImage;
     result.count = countAnnotations(imagePath);
     return result;
 }

@@ -26,6 +26,7 @@ struct LabelConversion
     bool refusedLink = false;    // Failed: file is a link that leads out of the dataset or nowhere
     QStringList missingNames;    // Failed: categories that file (another tool's names file) lacks
     ReadProblem problem;         // Incomplete: why
+    int outsideImage = 0;        // Converted: shapes wholly outside the image, left out
 };
 
 // Reads the image's labels and writes them in the given format (classNames start a class list

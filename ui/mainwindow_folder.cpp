@@ -116,6 +116,12 @@ bool MainWindow::saveCurrent()
     const QString path = currentImagePath();
     if (path.isEmpty() || !m_editor->isDirty())
         return true;
+    // Undone back to an image that had no label file: it gets none, not an empty one.
+    if (m_editor->atOpenedState() && m_session->restoreUnlabelled(path, m_editor->annotations())) {
+        m_editor->markSaved();
+        updateSavedIndicator();
+        return true;
+    }
     SaveReport report;
     bool saved = m_session->saveImage(path, m_editor->annotations(), &report);
     // Confirmed model results (or copied shapes) of a category the dataset's names file lacks.
@@ -136,6 +142,8 @@ bool MainWindow::saveCurrent()
     m_editor->markSaved();
     updateSavedIndicator();
     updateClassList(true);   // a YOLO save may have started or grown the class list
+    if (report.outsideImage > 0)
+        m_toast->showMessage(translateText("%1 个标注完全在图片之外，未写入标注文件").arg(report.outsideImage));
     return true;
 }
 

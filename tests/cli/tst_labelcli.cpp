@@ -608,8 +608,10 @@ void TestLabelCli::linksLeavingTheDataset()
 void TestLabelCli::windowHoldsTheFolder_data()
 {
     QTest::addColumn<bool>("duringRun");
-    QTest::newRow("the window confirms after the run") << false;
-    QTest::newRow("the window confirms during the run") << true;
+    QTest::addColumn<bool>("killed");   // the window dies after its pending write, before the save
+    QTest::newRow("the window confirms after the run") << false << false;
+    QTest::newRow("the window confirms during the run") << true << false;
+    QTest::newRow("the window is killed between its pending write and the save") << false << true;
 }
 
 // A window (its folder session) holds the folder while label writes results into it; the user
@@ -618,6 +620,7 @@ void TestLabelCli::windowHoldsTheFolder_data()
 void TestLabelCli::windowHoldsTheFolder()
 {
     QFETCH(bool, duringRun);
+    QFETCH(bool, killed);
     for (int i = 1; i <= 6; ++i)
         addImage(QStringLiteral("w%1.png").arg(i));
     const QString shown = m_images.last();
@@ -645,6 +648,16 @@ void TestLabelCli::windowHoldsTheFolder()
         r = finishCli(process);
     }
     live.list[1].pending = 0;   // the dog confirmed
+    if (killed) {
+        // The window takes in what the run wrote and writes the file; then it is gone. The
+        // confirmed dog is still a result: nothing holds it otherwise.
+        QVERIFY(window.flushPending());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(describePending(m_dir, readPendingFile(m_dir)),
+                 QStringLiteral("w1.png: cat; w2.png: cat; w3.png: cat; w4.png: cat; w5.png: cat; w6.png: cat dog"));
+        QCOMPARE(labelFormatOf(shown), LabelFormat::None);
+        return;
+    }
     QVERIFY(window.saveImage(shown, live.list));
     if (duringRun) {
         QCOMPARE(process.state(), QProcess::Running);

@@ -43,6 +43,8 @@ private slots:
     void backgroundApartFromUnlabelled();
     void markCheckedWritesAndTakesBack_data();
     void markCheckedWritesAndTakesBack();
+    void decidedResultWaitsForItsLabelFile_data();
+    void decidedResultWaitsForItsLabelFile();
     void categoriesStayWithTheirDataset_data();
     void categoriesStayWithTheirDataset();
     void storedCategoriesStayWithTheirDataset_data();
@@ -116,9 +118,10 @@ void TestFolderSession::pendingResultsMerged()
     // Until the listing is done, results of images not listed yet may still be listed.
     QTRY_VERIFY(!session.isListing());
 
-    // Rejecting the pending result is a change: the next write drops the stale entry too.
+    // Rejecting the pending result is a change: saving the image writes it, and drops the stale
+    // entries too.
     live.list.removeIf([](const Annotation &a) { return a.pending != 0; });
-    session.flushPending();
+    QVERIFY(session.saveImage(m_images.at(0), live.list));
     session.leaveImage();
     const AnnotationCache written = readPendingFile(m_dir);
     QCOMPARE(written.keys(), QStringList{m_images.at(2)});
@@ -254,19 +257,22 @@ void TestFolderSession::namesThatAreNotUtf8AreTold()
 void TestFolderSession::anotherProgramWritesMeanwhile_data()
 {
     // The session holds img1 on screen; another program (brindlemark-cli label) rewrites the file;
-    // the user confirms the cat on screen and the session writes.
+    // the user confirms the cat on screen, a new result (an ant) arrives there and the session writes.
     QTest::addColumn<QString>("before");   // the file when the session opened the folder
     QTest::addColumn<QString>("theirs");   // the file the other program left
     QTest::addColumn<bool>("inBackground");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected");   // the file written; the confirmed cat waits for the label file
+    QTest::addColumn<QString>("saved");      // the file once img1's label file holds the cat
     const QString before = QStringLiteral("img1.png: cat dog; img2.png: bird");
     const QString added = QStringLiteral("img1.png: cat dog; img2.png: bird; img3.png: fox; img4.png: owl");
-    QTest::newRow("its new results survive a confirmation") << before << added << false
-                                                            << "img1.png: dog; img2.png: bird; img3.png: fox; img4.png: owl";
+    QTest::newRow("its new results survive a confirmation")
+        << before << added << false << "img1.png: dog ant cat; img2.png: bird; img3.png: fox; img4.png: owl"
+        << "img1.png: dog ant; img2.png: bird; img3.png: fox; img4.png: owl";
     QTest::newRow("its new results survive a write in the background")
-        << before << added << true << "img1.png: dog; img2.png: bird; img3.png: fox; img4.png: owl";
+        << before << added << true << "img1.png: dog ant cat; img2.png: bird; img3.png: fox; img4.png: owl"
+        << "img1.png: dog ant; img2.png: bird; img3.png: fox; img4.png: owl";
     QTest::newRow("what it decided is not brought back") << before << "img1.png: cat dog" << false
-                                                         << "img1.png: dog";
+                                                         << "img1.png: dog ant cat" << "img1.png: dog ant";
 }
 
 void TestFolderSession::anotherProgramWritesMeanwhile()
@@ -275,6 +281,7 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
     QFETCH(QString, theirs);
     QFETCH(bool, inBackground);
     QFETCH(QString, expected);
+    QFETCH(QString, saved);
     QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, before)));
     FolderSession session;
     LiveStub live;
@@ -285,6 +292,7 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
 
     QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, theirs)));
     live.list.first().pending = 0;   // the cat confirmed
+    live.list.append(box(QStringLiteral("ant"), QRectF(10, 10, 20, 20), 1));
     QSignalSpy written(&session, &FolderSession::pendingWritten);
     if (inBackground) {
         QVERIFY(session.flushPending(true));
@@ -299,10 +307,12 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
     const AnnotationCache now = pendingOf(m_dir, expected);
     for (const QString &image : m_images.mid(1))
         QTRY_COMPARE(session.imageState(image).pending, int(now.value(image).size()));
-    // And stays: writing again changes nothing.
+    // Saving the image lets the confirmed cat go; writing again changes nothing.
+    QVERIFY(session.saveImage(m_images.at(0), live.list));
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), saved);
     session.leaveImage();
     QVERIFY(session.close());
-    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), expected);
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), saved);
 }
 
 void TestFolderSession::movedFolderKeepsResults_data()
@@ -386,9 +396,12 @@ void TestFolderSession::watchedFileTakenIn()
     QSignalSpy written(&session, &FolderSession::pendingWritten);
     QVERIFY(session.flushPending());
     QCOMPARE(written.size(), 0);
-    // The user rejects the cat: the write keeps the other program's results.
+    // The user rejects the cat: it stays filed until the image is saved, and that write keeps
+    // the other program's results.
     live.list.removeFirst();
     QVERIFY(session.flushPending());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: cat dog; img3.png: owl"));
+    QVERIFY(session.saveImage(m_images.at(0), live.list));
     QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: dog; img3.png: owl"));
     QVERIFY(Fixtures::readBytes(pendingFilePath(m_dir)) != file);
 }
@@ -589,6 +602,59 @@ void TestFolderSession::backgroundApartFromUnlabelled()
     session.refreshImageState(image);
     QCOMPARE(session.imageState(image).isBackground(), background);
     QCOMPARE(session.unlabelledImages().contains(image), unlabelled);
+}
+
+void TestFolderSession::decidedResultWaitsForItsLabelFile_data()
+{
+    // img1 has two results; the user decides on the cat, the pending file is written (another
+    // program's write or the throttle), and the program is killed before the image is saved.
+    QTest::addColumn<QString>("decision");
+    QTest::addColumn<QStringList>("afterKill");   // what a new session reads then
+    QTest::addColumn<QStringList>("afterSave");   // what it reads once the image was saved
+    QTest::newRow("confirmed") << "confirm" << QStringList{"cat*", "dog*"} << QStringList{"cat", "dog*"};
+    QTest::newRow("confirmed and moved") << "move" << QStringList{"cat*", "dog*"} << QStringList{"cat", "dog*"};
+    QTest::newRow("rejected") << "reject" << QStringList{"cat*", "dog*"} << QStringList{"dog*"};
+}
+
+void TestFolderSession::decidedResultWaitsForItsLabelFile()
+{
+    QFETCH(QString, decision);
+    QFETCH(QStringList, afterKill);
+    QFETCH(QStringList, afterSave);
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: cat dog"))));
+    const auto readAfresh = [this] {
+        FolderSession fresh;
+        fresh.openNow(m_dir);
+        return labelsMarkingPending(fresh.enterImage(m_images.at(0)));
+    };
+    {
+        FolderSession session;
+        LiveStub live;
+        session.setLiveAnnotations(&live);
+        session.openNow(m_dir);
+        live.list = session.enterImage(m_images.at(0));
+        QCOMPARE(labelsMarkingPending(live.list), (QStringList{"cat*", "dog*"}));
+        if (decision == u"reject") {
+            live.list.removeFirst();
+        } else {
+            live.list.first().pending = 0;
+            if (decision == u"move")
+                live.list.first().rect.translate(30, 5);
+        }
+        QVERIFY(session.flushPending());
+        // Killed here: the cat is still a result, not lost.
+        QCOMPARE(readAfresh(), afterKill);
+        QCOMPARE(labelFormatOf(m_images.at(0)), LabelFormat::None);
+
+        QVERIFY(session.saveImage(m_images.at(0), live.list));
+        QCOMPARE(readAfresh(), afterSave);
+        if (decision == u"move")
+            QCOMPARE(loadAnnotations(m_images.at(0)).first().rect, QRectF(40, 15, 20, 20));
+        QVERIFY(session.flushPending());
+        session.leaveImage();
+        QVERIFY(session.close());
+    }
+    QCOMPARE(readAfresh(), afterSave);
 }
 
 void TestFolderSession::markCheckedWritesAndTakesBack_data()

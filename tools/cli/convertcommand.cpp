@@ -96,13 +96,22 @@ int runConvertCommand(const QStringList &args)
                                                "VOC cannot hold; left as it is")
                                     .arg(image, done.file));
                 break;
-            case LabelConversion::Converted:
-                Cli::printJson(QJsonObject{
+            case LabelConversion::Converted: {
+                QJsonObject line{
                     {QStringLiteral("image"), image},
                     {QStringLiteral("format"), format},
                     {QStringLiteral("count"), done.count},
-                });
+                };
+                if (done.outsideImage > 0) {
+                    // Another tool's boxes beside the picture: no reader could use them.
+                    line.insert(QStringLiteral("outside"), done.outsideImage);
+                    Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out")
+                                        .arg(image)
+                                        .arg(done.outsideImage));
+                }
+                Cli::printJson(line);
                 continue;
+            }
             }
             status = std::max<int>(status, Cli::ItemFailed);
         }

@@ -115,6 +115,11 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
             ++m_confidenceCount;
         }
     }
+    if (merged.outsideImage > 0) {
+        Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out of the label file")
+                            .arg(result.path)
+                            .arg(merged.outsideImage));
+    }
     if (merged.saveFailed) {
         ++m_failed;
         QString why = QStringLiteral(": cannot write the label file");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QList>
 #include <QMetaType>
 #include <QPointF>
@@ -19,6 +20,9 @@ struct Annotation
     double confidence = -1.0;  // -1 = none
     qint32 pending = 0;        // 1 = unconfirmed model result
     bool difficult = false;
+    // Fields of the shape in another tool's file that no edit touches (labelme's group_id,
+    // description, flags, unknown keys): written back as they were read.
+    QJsonObject foreignFields;
 
     // Writers treat a polygon with fewer than three points as a box (storedShapeKind).
     bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
@@ -30,7 +34,7 @@ struct Annotation
     {
         return a.id == b.id && a.kind == b.kind && a.rect == b.rect && a.points == b.points
             && a.label == b.label && a.confidence == b.confidence && a.pending == b.pending
-            && a.difficult == b.difficult;
+            && a.difficult == b.difficult && a.foreignFields == b.foreignFields;
     }
     friend bool operator!=(const Annotation &a, const Annotation &b) { return !(a == b); }
 };

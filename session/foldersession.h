@@ -50,7 +50,9 @@ public:
     void setFallbackYolo(bool yolo);
     // The user's choice for the open folder: it decides the format of its new label files.
     void setUseYolo(bool yolo);
-    bool useYolo() const { return m_folderYolo; }
+    void setFolderFormat(LabelFormat format);
+    bool useYolo() const { return m_folderFormat == LabelFormat::Yolo; }
+    LabelFormat folderFormat() const { return m_folderFormat; }
 
     // Reads dir's pending file ahead, before the folder is opened (while the window is built).
     void preload(const QString &dir);
@@ -150,7 +152,7 @@ public:
     };
     // Converts the label file of every image of the folder (the owner saves the one on screen
     // first); new label files of the folder then get that format too.
-    ConversionSummary convertFolder(bool toYolo);
+    ConversionSummary convertFolder(LabelFormat to);
 
     // Images without stored labels, in listing order (the auto-label scope).
     QStringList unlabelledImages() const;
@@ -169,7 +171,7 @@ signals:
     // A write of the pending file has ended.
     void pendingWritten(bool ok);
     // The format of the folder's new label files has been decided or chosen.
-    void folderFormatChanged(bool yolo);
+    void folderFormatChanged(LabelFormat format);
 
 private:
     void resetFolder(const QString &dir);
@@ -182,9 +184,9 @@ private:
     void refreshSomePendingStates();
     void wantFirstImage();
     void onStateReady(const QString &path, int confirmed, bool labelFile);
-    void onLabelFormatFound(const QString &path, bool yolo);
-    bool newFileYolo();
-    bool newFileYoloIn(const QString &dir);
+    void onLabelFormatFound(const QString &path, LabelFormat format);
+    LabelFormat newFileFormat();
+    LabelFormat newFileFormatIn(const QString &dir);
     QList<Annotation> annotationsFor(const QString &path);
     bool trashDamagedOriginal(const QString &path);
     void noticeNamesFile(const NamesFileNotice &notice);
@@ -194,10 +196,10 @@ private:
     QTimer *m_stateTimer;
     const LiveAnnotations *m_live = nullptr;
     DatasetCategories *m_categories;
-    bool m_fallbackYolo = false;
-    bool m_folderYolo = false;
+    LabelFormat m_fallbackFormat = LabelFormat::Voc;
+    LabelFormat m_folderFormat = LabelFormat::Voc;
     bool m_formatDecided = false;
-    QHash<QString, bool> m_folderFormats;   // folders left during this session → their decided format
+    QHash<QString, LabelFormat> m_folderFormats;   // folders left during this session → their decided format
 
     QString m_dir;
     QStringList m_imagePaths;

@@ -65,7 +65,7 @@ public:
     void markChecked();
     void deleteImage(const QString &path);
     // Converts every label file of the open folder, after asking.
-    void convertFolder(bool toYolo);
+    void convertFolder(LabelFormat to);
     void switchLanguage(const QString &code);
     void showShortcuts();
     void startAutoLabel(bool settingsOnly, bool preferCurrent);
@@ -133,8 +133,8 @@ private:
     void refreshObjects();
     void refreshCategories();
     // The user's choice of format for the open folder's new label files (and the next new folder's).
-    void setUseYolo(bool yolo);
-    void showFolderFormat(bool yolo);
+    void setFolderFormat(LabelFormat format);
+    void showFolderFormat(LabelFormat format);
     void saveSettings();
 
     // mainwindow_menus.cpp

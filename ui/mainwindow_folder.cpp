@@ -197,7 +197,7 @@ void MainWindow::deleteImage(const QString &path)
     updateTitle();
 }
 
-void MainWindow::convertFolder(bool toYolo)
+void MainWindow::convertFolder(LabelFormat to)
 {
     const QStringList images = m_session->imagePaths();
     if (m_session->directory().isEmpty() || images.isEmpty())
@@ -206,7 +206,9 @@ void MainWindow::convertFolder(bool toYolo)
         m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
         return;
     }
-    const QString format = toYolo ? QStringLiteral("YOLO") : QStringLiteral("VOC XML");
+    const QString format = to == LabelFormat::Yolo      ? QStringLiteral("YOLO")
+                           : to == LabelFormat::Labelme ? QStringLiteral("labelme JSON")
+                                                        : QStringLiteral("VOC XML");
     QMessageBox box(QMessageBox::Question, translateText("转换目录格式"),
                     translateText("将此目录中 %1 张图片的标注文件全部转换为 %2？另一种格式的原文件会被删除，此操作无法撤销。")
                         .arg(images.size())
@@ -224,9 +226,9 @@ void MainWindow::convertFolder(bool toYolo)
         return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const FolderSession::ConversionSummary summary = m_session->convertFolder(toYolo);
+    const FolderSession::ConversionSummary summary = m_session->convertFolder(to);
     QApplication::restoreOverrideCursor();
-    setUseYolo(toYolo);
+    setFolderFormat(to);
 
     QString text = translateText("已将 %1 张图片的标注转换为 %2；%3 张图片没有标注文件，未改动。")
                        .arg(summary.converted)

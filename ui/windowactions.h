@@ -51,8 +51,10 @@ struct WindowActions
     QActionGroup *formatGroup = nullptr;
     QAction *formatVoc = nullptr;
     QAction *formatYolo = nullptr;
+    QAction *formatLabelme = nullptr;
     QAction *convertToVoc = nullptr;
     QAction *convertToYolo = nullptr;
+    QAction *convertToLabelme = nullptr;
     QAction *numberKeys[9] = {};
     // 模型
     QAction *autoLabel = nullptr;

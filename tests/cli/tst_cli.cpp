@@ -239,7 +239,8 @@ void TestCli::otherLayouts_data()
 {
     QTest::addColumn<QString>("layout");
     for (const char *name : {"voc devkit", "xml beside", "yolo 1.1", "ultralytics map with a gap", "label studio",
-                             "captions", "foreign xml beside"})
+                             "captions", "foreign xml beside", "labelme beside", "x-anylabeling beside",
+                             "foreign json beside"})
         QTest::newRow(name) << QString(name);
 }
 

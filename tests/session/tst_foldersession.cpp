@@ -327,13 +327,15 @@ void TestFolderSession::saveFollowsDataset_data()
     QTest::addColumn<QString>("layout");      // Layouts::build; empty: a folder of images without labels
     QTest::addColumn<bool>("fallbackYolo");   // the format the user last chose elsewhere
     QTest::addColumn<bool>("newImage");       // edit an image without a label file
-    QTest::addColumn<bool>("expectYolo");     // the folder's format and the format written
+    QTest::addColumn<QString>("expect");      // the folder's format and the format written
 
-    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << true;
-    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << false;
-    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << true;
-    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << false;
-    QTest::newRow("no labels yet: the last choice") << "" << true << true << true;
+    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << "yolo";
+    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << "voc";
+    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << "yolo";
+    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << "voc";
+    QTest::newRow("labelme, last choice YOLO: its json edited in place") << "labelme beside" << true << false << "labelme";
+    QTest::newRow("labelme, last choice VOC: a new image gets labelme") << "labelme beside" << false << true << "labelme";
+    QTest::newRow("no labels yet: the last choice") << "" << true << true << "yolo";
 }
 
 // An edit is saved in the format of the image's label file, at its place; an image without one
@@ -343,7 +345,8 @@ void TestFolderSession::saveFollowsDataset()
     QFETCH(QString, layout);
     QFETCH(bool, fallbackYolo);
     QFETCH(bool, newImage);
-    QFETCH(bool, expectYolo);
+    QFETCH(QString, expect);
+    const bool expectYolo = expect == u"yolo";
     const QString root = m_tmp->path() + QStringLiteral("/other");
     Layouts::Layout l;
     if (layout.isEmpty()) {
@@ -376,7 +379,7 @@ void TestFolderSession::saveFollowsDataset()
     QSignalSpy finished(&session, &FolderSession::listingFinished);
     session.open(dir);
     QVERIFY(finished.wait());
-    QTRY_COMPARE(session.useYolo(), expectYolo);
+    QTRY_COMPARE(labelFormatName(session.folderFormat()), expect);
 
     live.list = session.enterImage(image);
     const bool hadDifficult = !live.list.isEmpty() && live.list.first().difficult;
@@ -390,7 +393,8 @@ void TestFolderSession::saveFollowsDataset()
     QString written = l.labelFile;
     if (newImage) {
         written = layout.isEmpty() ? yoloLabelPath(image)
-                                   : QFileInfo(l.labelFile).absolutePath() + (expectYolo ? "/zz-new.txt" : "/zz-new.xml");
+                                   : QFileInfo(l.labelFile).absolutePath() + "/zz-new."
+                                         + (expectYolo ? "txt" : expect == u"voc" ? "xml" : "json");
     }
     QCOMPARE(report.labelFile, written);
     QCOMPARE(readStoredAnnotations(image).file, written);
@@ -402,7 +406,8 @@ void TestFolderSession::saveFollowsDataset()
     for (auto it = untouched.cbegin(); it != untouched.cend(); ++it)
         QCOMPARE(Fixtures::readBytes(it.key()), it.value());
     // Nothing of the other format was made.
-    QCOMPARE(QFileInfo::exists(expectYolo ? vocXmlPath(image) : yoloLabelPath(image)), false);
+    QCOMPARE(QFileInfo::exists(vocXmlPath(image)), expect == u"voc" && written == vocXmlPath(image));
+    QCOMPARE(QFileInfo::exists(yoloLabelPath(image)), expectYolo && written == yoloLabelPath(image));
     if (!expectYolo)
         QVERIFY(!QFileInfo::exists(labelsDirFor(image) + QStringLiteral("/classes.txt")));
 }

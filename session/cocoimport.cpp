@@ -55,7 +55,7 @@ CocoImportSummary importCocoInto(const CocoDocument &document, const QString &di
         const StoredAnnotations stored = readStoredAnnotations(image);
         if (stored.file.isEmpty()) {
             if (writeShapes(image, entry.annotations, format, document.categories)) {
-                ++summary.imagesWritten;
+                summary.written.append(image);
                 summary.annotations += entry.annotations.size();
             } else {
                 summary.failed.append(image);
@@ -76,7 +76,7 @@ CocoImportSummary importCocoInto(const CocoDocument &document, const QString &di
         if (filtered.kept.isEmpty())
             continue;
         if (writeShapes(image, mergeResults(stored.annotations, filtered.kept), format, document.categories)) {
-            ++summary.imagesWritten;
+            summary.written.append(image);
             summary.annotations += filtered.kept.size();
         } else {
             summary.failed.append(image);

@@ -20,7 +20,7 @@ struct CocoImportOptions
 
 struct CocoImportSummary
 {
-    int imagesWritten = 0;   // label files written, new or merged
+    QStringList written;     // images whose label files were written, new or merged
     int annotations = 0;     // shapes written into them
     int duplicates = 0;      // shapes an image already had (merge)
     int rleRefused = 0;      // run-length encoded masks: no outline to take

@@ -617,6 +617,32 @@ FolderSession::ConversionSummary FolderSession::convertFolder(LabelFormat to)
     return summary;
 }
 
+CocoImportSummary FolderSession::importCoco(const CocoDocument &document, bool merge)
+{
+    flushPending();
+    CocoImportOptions options;
+    options.merge = merge;
+    options.newFileFormat = newFileFormat();
+    const CocoImportSummary summary = importCocoInto(document, m_dir, m_imagePaths, options);
+    for (const QString &path : summary.written) {
+        const QList<Annotation> stored = readStoredAnnotations(path).annotations;
+        // A cached entry holds the old stored records: read again, keeping its pending results.
+        const auto cached = m_cache.constFind(path);
+        if (cached != m_cache.cend()) {
+            QList<Annotation> list = stored;
+            for (const Annotation &a : *cached) {
+                if (a.pending != 0)
+                    list.append(a);
+            }
+            m_cache.insert(path, list);
+        }
+        m_categories->history()->rememberFound(labelsOf(stored));
+        m_imageStates[path].labelFile = true;
+        refreshImageState(path);
+    }
+    return summary;
+}
+
 QStringList FolderSession::unlabelledImages() const
 {
     QStringList paths;

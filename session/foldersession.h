@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/autolabelresults.h"
+#include "session/cocoimport.h"
 #include "session/imagestate.h"
 #include "storage/annotation.h"
 #include "storage/filestamp.h"
@@ -153,6 +154,9 @@ public:
     // Converts the label file of every image of the folder (the owner saves the one on screen
     // first); new label files of the folder then get that format too.
     ConversionSummary convertFolder(LabelFormat to);
+    // A COCO file's shapes into the label files of the folder's images (cocoimport.h). The owner
+    // saves and leaves the image on screen first; the images written are read again.
+    CocoImportSummary importCoco(const CocoDocument &document, bool merge);
 
     // Images without stored labels, in listing order (the auto-label scope).
     QStringList unlabelledImages() const;

@@ -2,6 +2,7 @@
 
 #include "inference/serverconfig.h"
 #include "storage/annotation.h"
+#include "storage/annotationstore.h"
 #include "ui/imageadjustment.h"
 #include "ui/windowactions.h"
 
@@ -66,6 +67,7 @@ public:
     void deleteImage(const QString &path);
     // Converts every label file of the open folder, after asking.
     void convertFolder(LabelFormat to);
+    void importCoco();
     void switchLanguage(const QString &code);
     void showShortcuts();
     void startAutoLabel(bool settingsOnly, bool preferCurrent);

@@ -74,6 +74,8 @@ void MainWindow::buildActions()
     a.save = makeAction(QStringLiteral("save"), translateText("保存"));
     a.save->setShortcut(QKeySequence::Save);
     connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
+    a.importCoco = makeAction(QString(), translateText("导入 COCO…"));
+    connect(a.importCoco, &QAction::triggered, this, &MainWindow::importCoco);
     a.quit = makeAction(QString(), translateText("退出"));
     connect(a.quit, &QAction::triggered, this, &QWidget::close);
 
@@ -283,6 +285,7 @@ void MainWindow::buildMenus()
     a.recentMenu = file->addMenu(translateText("最近目录"));
     file->addSeparator();
     file->addAction(a.save);
+    file->addAction(a.importCoco);
     file->addSeparator();
     file->addAction(a.quit);
 

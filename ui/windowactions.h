@@ -17,6 +17,7 @@ struct WindowActions
     QAction *open = nullptr;
     QMenu *recentMenu = nullptr;
     QAction *save = nullptr;
+    QAction *importCoco = nullptr;
     QAction *quit = nullptr;
     // 编辑
     QAction *undo = nullptr;

@@ -3,6 +3,7 @@
 #include "session/foldersession.h"
 #include "session/liveannotations.h"
 #include "storage/annotationstore.h"
+#include "storage/cocoimport.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/layoutfixtures.h"
@@ -26,6 +27,7 @@ private slots:
     void pendingResultsMerged_data();
     void pendingResultsMerged();
     void pendingFileNotRewrittenWhenUnchanged();
+    void cocoImportRereadsCachedImages();
     void namesThatAreNotUtf8AreTold_data();
     void namesThatAreNotUtf8AreTold();
     void anotherProgramWritesMeanwhile_data();
@@ -686,6 +688,39 @@ void TestFolderSession::storedCategoriesStayWithTheirDataset()
     // Back in the first dataset, its names come back from the settings.
     restarted.openFolder(m_dir);
     QCOMPARE(restarted.history()->labels(), QStringList({"cat", "zebra"}));
+}
+
+// An image visited before the import: its cached records are those of the file written, and its
+// pending results stay.
+void TestFolderSession::cocoImportRereadsCachedImages()
+{
+    QVERIFY(Fixtures::writeBytes(vocXmlPath(m_images.at(1)), voc({QStringLiteral("cat")})));
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    QSignalSpy finished(&session, &FolderSession::listingFinished);
+    session.open(m_dir);
+    QVERIFY(finished.wait());
+    live.list = session.enterImage(m_images.at(0));
+    live.list.append(box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1));
+    QVERIFY(session.flushPending());
+    session.leaveImage();
+    QCOMPARE(session.cachedAnnotations(m_images.at(0)).size(), 1);
+
+    const CocoDocument document = readCocoBytes(R"({"categories": [{"id": 1, "name": "owl"}],
+        "images": [{"id": 1, "file_name": "img1.png"}, {"id": 2, "file_name": "img2.png"}],
+        "annotations": [{"id": 1, "image_id": 1, "category_id": 1, "bbox": [1, 2, 30, 40]},
+                        {"id": 2, "image_id": 2, "category_id": 1, "bbox": [100, 50, 20, 20]}]})");
+    QVERIFY(document.error.isEmpty());
+    const CocoImportSummary summary = session.importCoco(document, false);
+    QCOMPARE(summary.written, QStringList{m_images.at(0)});
+    QCOMPARE(summary.labelled, QStringList{m_images.at(1)});
+    QCOMPARE(labelsMarkingPending(session.cachedAnnotations(m_images.at(0))),
+             (QStringList{QStringLiteral("owl"), QStringLiteral("dog*")}));
+    // The folder's format: VOC, as its other file.
+    QCOMPARE(readStoredAnnotations(m_images.at(0)).file, vocXmlPath(m_images.at(0)));
+    QTRY_VERIFY(session.imageState(m_images.at(0)).labelFile);
+    QCOMPARE(loadAnnotations(m_images.at(1)).size(), 1);
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

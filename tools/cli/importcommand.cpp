@@ -65,7 +65,7 @@ int runImportCommand(const QStringList &args)
     for (const QString &image : summary.failed)
         Cli::printError(QStringLiteral("cannot write the labels of ") + image);
     Cli::printJson(QJsonObject{
-        {QStringLiteral("images"), summary.imagesWritten},
+        {QStringLiteral("images"), int(summary.written.size())},
         {QStringLiteral("annotations"), summary.annotations},
         {QStringLiteral("duplicates"), summary.duplicates},
         {QStringLiteral("labelled"), int(summary.labelled.size())},

@@ -47,7 +47,7 @@ bool anyPending(const QList<Annotation> &annotations)
 
 // Results for an image of a folder that is not open: merged straight into that folder's label and
 // pending files, as the session would have done with the folder open.
-CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, bool newFileYolo,
+CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, LabelFormat newFileFormat,
                                     const QStringList &classNames)
 {
     const QString dir = QFileInfo(path).absolutePath();
@@ -57,7 +57,7 @@ CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation>
     const auto own = cache.constFind(path);
     if (own != cache.cend())
         cache.insert(path, cacheEntry(path, own.value()));
-    const CacheMergeResult merged = mergeIntoCache(cache, path, results, newFileYolo, classNames);
+    const CacheMergeResult merged = mergeIntoCache(cache, path, results, newFileFormat, classNames);
     // A file that exists but cannot be read may hold results: it is not overwritten. Another
     // program may write it meanwhile: the write merges.
     if (anyPending(merged.kept) && readable)
@@ -133,55 +133,60 @@ QStringList FolderSession::classNames() const
 
 void FolderSession::setFallbackYolo(bool yolo)
 {
-    m_fallbackYolo = yolo;
+    m_fallbackFormat = yolo ? LabelFormat::Yolo : LabelFormat::Voc;
     if (m_dir.isEmpty())
-        m_folderYolo = yolo;
+        m_folderFormat = m_fallbackFormat;
 }
 
 void FolderSession::setUseYolo(bool yolo)
 {
-    m_formatDecided = !m_dir.isEmpty();
-    if (m_folderYolo == yolo)
-        return;
-    m_folderYolo = yolo;
-    emit folderFormatChanged(yolo);
+    setFolderFormat(yolo ? LabelFormat::Yolo : LabelFormat::Voc);
 }
 
-void FolderSession::onLabelFormatFound(const QString &path, bool yolo)
+void FolderSession::setFolderFormat(LabelFormat format)
 {
-    if (m_formatDecided || QFileInfo(path).absolutePath() != m_dir)
+    m_formatDecided = !m_dir.isEmpty();
+    if (format == LabelFormat::None || m_folderFormat == format)
+        return;
+    m_folderFormat = format;
+    emit folderFormatChanged(format);
+}
+
+void FolderSession::onLabelFormatFound(const QString &path, LabelFormat format)
+{
+    if (m_formatDecided || QFileInfo(path).absolutePath() != m_dir || format == LabelFormat::None)
         return;
     m_formatDecided = true;
-    if (m_folderYolo == yolo)
+    if (m_folderFormat == format)
         return;
-    m_folderYolo = yolo;
-    emit folderFormatChanged(yolo);
+    m_folderFormat = format;
+    emit folderFormatChanged(format);
 }
 
-bool FolderSession::newFileYolo()
+LabelFormat FolderSession::newFileFormat()
 {
     if (m_formatDecided || m_dir.isEmpty())
-        return m_folderYolo;
+        return m_folderFormat;
     // A save before the scan got that far: the same rule, on this thread.
     const LabelFormat found = firstLabelFormat(m_imagePaths);
     if (found != LabelFormat::None)
-        onLabelFormatFound(m_imagePaths.first(), found == LabelFormat::Yolo);
+        onLabelFormatFound(m_imagePaths.first(), found);
     else if (!m_listing)
         m_formatDecided = true;
-    return m_folderYolo;
+    return m_folderFormat;
 }
 
-bool FolderSession::newFileYoloIn(const QString &dir)
+LabelFormat FolderSession::newFileFormatIn(const QString &dir)
 {
     if (dir == m_dir)
-        return newFileYolo();
+        return newFileFormat();
     const auto known = m_folderFormats.constFind(dir);
     if (known != m_folderFormats.cend())
         return *known;
     const LabelFormat found = firstLabelFormat(DirectoryLoader::listImages(dir));
-    const bool yolo = found == LabelFormat::None ? m_fallbackYolo : found == LabelFormat::Yolo;
-    m_folderFormats.insert(dir, yolo);
-    return yolo;
+    const LabelFormat format = found == LabelFormat::None ? m_fallbackFormat : found;
+    m_folderFormats.insert(dir, format);
+    return format;
 }
 
 void FolderSession::preload(const QString &dir)
@@ -204,14 +209,14 @@ void FolderSession::resetFolder(const QString &dir)
     if (!m_dir.isEmpty()) {
         flushPending();
         if (m_formatDecided)
-            m_folderFormats.insert(m_dir, m_folderYolo);   // for results that still arrive for it
+            m_folderFormats.insert(m_dir, m_folderFormat);   // for results that still arrive for it
     }
     m_dir = dir;
     m_categories->openFolder(dir);
     m_formatDecided = false;
-    if (m_folderYolo != m_fallbackYolo) {
-        m_folderYolo = m_fallbackYolo;
-        emit folderFormatChanged(m_folderYolo);
+    if (m_folderFormat != m_fallbackFormat) {
+        m_folderFormat = m_fallbackFormat;
+        emit folderFormatChanged(m_folderFormat);
     }
     m_folderFormats.remove(dir);
     m_listing = true;
@@ -506,7 +511,7 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
         return false;
     }
     // The file the image has decides format and place, taken before a damaged one is moved aside.
-    SaveTarget target = editSaveTarget(path, m_folderYolo);
+    SaveTarget target = editSaveTarget(path, m_folderFormat);
     if (!target.existing && kept.isEmpty()) {
         // A shape drawn and taken back, or results rejected, say nothing about the image.
         m_pending->labelsWritten(path);
@@ -515,7 +520,7 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
         return true;
     }
     if (!target.existing)
-        target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
+        target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
     if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_categories->rows(), &r))
         return false;
     noticeNamesFile(r.namesNotice);
@@ -544,9 +549,9 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
         r.unreadableNamesFile = names;
         return mark;
     }
-    if (editSaveTarget(path, m_folderYolo).existing)
+    if (editSaveTarget(path, m_folderFormat).existing)
         return mark;
-    const SaveTarget target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
+    const SaveTarget target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
     if (!saveEdit(path, {}, target, m_categories->rows(), &r))
         return mark;
     mark.file = r.labelFile;
@@ -677,10 +682,10 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     if (inFolder) {
         m_imageStates[path].failed = false;
         annotationsFor(path);   // the cache entry, with the image's records from the pending file
-        merged = mergeIntoCache(m_cache, path, results, newFileYolo(), m_categories->rows());
+        merged = mergeIntoCache(m_cache, path, results, newFileFormat(), m_categories->rows());
     } else {
         // Another dataset's class list never starts from this one's categories.
-        merged = storeInFolderFiles(path, results, newFileYoloIn(QFileInfo(path).absolutePath()), QStringList());
+        merged = storeInFolderFiles(path, results, newFileFormatIn(QFileInfo(path).absolutePath()), QStringList());
     }
     out.kept = merged.kept;
     out.dropped = merged.dropped;
@@ -727,11 +732,11 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     return removal;
 }
 
-FolderSession::ConversionSummary FolderSession::convertFolder(bool toYolo)
+FolderSession::ConversionSummary FolderSession::convertFolder(LabelFormat to)
 {
     ConversionSummary summary;
     for (const QString &path : std::as_const(m_imagePaths)) {
-        const LabelConversion done = convertLabelFile(path, toYolo, m_categories->rows());
+        const LabelConversion done = convertLabelFile(path, to, m_categories->rows());
         if (done.outcome == LabelConversion::Converted)
             ++summary.converted;
         else if (done.outcome == LabelConversion::NoLabels)
@@ -739,7 +744,33 @@ FolderSession::ConversionSummary FolderSession::convertFolder(bool toYolo)
         else
             summary.failed.append(path);
     }
-    setUseYolo(toYolo);
+    setFolderFormat(to);
+    return summary;
+}
+
+CocoImportSummary FolderSession::importCoco(const CocoDocument &document, bool merge)
+{
+    flushPending();
+    CocoImportOptions options;
+    options.merge = merge;
+    options.newFileFormat = newFileFormat();
+    const CocoImportSummary summary = importCocoInto(document, m_dir, m_imagePaths, options);
+    for (const QString &path : summary.written) {
+        const QList<Annotation> stored = readStoredAnnotations(path).annotations;
+        // A cached entry holds the old stored records: read again, keeping its pending results.
+        const auto cached = m_cache.constFind(path);
+        if (cached != m_cache.cend()) {
+            QList<Annotation> list = stored;
+            for (const Annotation &a : *cached) {
+                if (a.pending != 0)
+                    list.append(a);
+            }
+            m_cache.insert(path, list);
+        }
+        m_categories->history()->rememberFound(labelsOf(stored));
+        m_imageStates[path].labelFile = true;
+        refreshImageState(path);
+    }
     return summary;
 }
 

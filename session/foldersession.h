@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/autolabelresults.h"
+#include "session/cocoimport.h"
 #include "session/imagestate.h"
 #include "storage/annotation.h"
 #include "storage/filestamp.h"
@@ -52,7 +53,9 @@ public:
     void setFallbackYolo(bool yolo);
     // The user's choice for the open folder: it decides the format of its new label files.
     void setUseYolo(bool yolo);
-    bool useYolo() const { return m_folderYolo; }
+    void setFolderFormat(LabelFormat format);
+    bool useYolo() const { return m_folderFormat == LabelFormat::Yolo; }
+    LabelFormat folderFormat() const { return m_folderFormat; }
     // Whether confirmed model results of a category that another tool's class list (data.yaml,
     // obj.names) lacks may add it there; if not, they stay pending. Off by default.
     void setAddClassesToNamesFile(bool add) { m_addClasses = add; }
@@ -180,7 +183,10 @@ public:
     };
     // Converts the label file of every image of the folder (the owner saves the one on screen
     // first); new label files of the folder then get that format too.
-    ConversionSummary convertFolder(bool toYolo);
+    ConversionSummary convertFolder(LabelFormat to);
+    // A COCO file's shapes into the label files of the folder's images (cocoimport.h). The owner
+    // saves and leaves the image on screen first; the images written are read again.
+    CocoImportSummary importCoco(const CocoDocument &document, bool merge);
 
     // Images without stored labels, in listing order (the auto-label scope).
     QStringList unlabelledImages() const;
@@ -202,7 +208,7 @@ signals:
     // A write of the pending file has ended.
     void pendingWritten(bool ok);
     // The format of the folder's new label files has been decided or chosen.
-    void folderFormatChanged(bool yolo);
+    void folderFormatChanged(LabelFormat format);
 
 private:
     void resetFolder(const QString &dir);
@@ -215,9 +221,9 @@ private:
     void refreshSomePendingStates();
     void wantFirstImage();
     void onStateReady(const QString &path, int confirmed, bool labelFile);
-    void onLabelFormatFound(const QString &path, bool yolo);
-    bool newFileYolo();
-    bool newFileYoloIn(const QString &dir);
+    void onLabelFormatFound(const QString &path, LabelFormat format);
+    LabelFormat newFileFormat();
+    LabelFormat newFileFormatIn(const QString &dir);
     QList<Annotation> annotationsFor(const QString &path);
     QList<Annotation> takeStored(const QString &path, const StoredAnnotations &stored);
     void onLabelsRead(const QString &path, const StoredAnnotations &stored);
@@ -232,11 +238,11 @@ private:
     QTimer *m_stateTimer;
     const LiveAnnotations *m_live = nullptr;
     DatasetCategories *m_categories;
-    bool m_fallbackYolo = false;
+    LabelFormat m_fallbackFormat = LabelFormat::Voc;
+    LabelFormat m_folderFormat = LabelFormat::Voc;
     bool m_addClasses = false;
-    bool m_folderYolo = false;
     bool m_formatDecided = false;
-    QHash<QString, bool> m_folderFormats;   // folders left during this session → their decided format
+    QHash<QString, LabelFormat> m_folderFormats;   // folders left during this session → their decided format
 
     QString m_dir;
     QStringList m_imagePaths;

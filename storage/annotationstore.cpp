@@ -2,6 +2,8 @@
 
 #include "storage/annotationgeometry.h"
 #include "storage/datasetlayout.h"
+#include "storage/filebytes.h"
+#include "storage/labelmefile.h"
 #include "storage/vocfile.h"
 #include "storage/writeguard.h"
 #include "storage/yolofile.h"
@@ -67,7 +69,7 @@ QList<Annotation> insideImage(const QString &imagePath, const QList<Annotation> 
     return kept;
 }
 
-bool saveInto(const QString &imagePath, const QList<Annotation> &given, bool saveAsYolo,
+bool saveInto(const QString &imagePath, const QList<Annotation> &given, LabelFormat format,
               const QString &target, const QStringList &classNames, SaveReport *report, OtherFiles other)
 {
     if (report)
@@ -87,6 +89,7 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, bool sav
         return false;
     };
     const bool convert = other == OtherFiles::Remove;
+    const bool saveAsYolo = format == LabelFormat::Yolo;
     const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
     const QStringList candidates = yoloLabelCandidates(imagePath);
     // Labels read with unknown class names are numbers; writing them would lose the names.
@@ -96,30 +99,45 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, bool sav
             return namesUnreadable(unreadable);
     }
     const QString xml = convert ? findVocFile(imagePath) : QString();
+    const QString json = convert ? findLabelmeFile(imagePath) : QString();
     // Refused before anything is written: a save either completes or changes nothing.
     if (!writeStaysInside(target, root))
         return refuse(target);
-    QStringList removed;
-    if (saveAsYolo) {
-        for (const QString &candidate : candidates) {
-            // An edit replaces only an older copy in our own places, never another tool's file.
-            if (candidate != target && (convert || isOurYoloPlace(imagePath, candidate)))
-                removed.append(candidate);
-        }
-        if (!xml.isEmpty())
-            removed.append(xml);
-    } else if (convert) {
-        removed = candidates;
+    // Another tool's JSON of that name is not ours to replace.
+    if (format == LabelFormat::Labelme && QFileInfo::exists(target) && findLabelmeFile(imagePath) != target)
+        return false;
+    // Files of another format must go in a conversion: one that survived would be read instead of
+    // (or beside) the labels just written. Older copies of our own YOLO file go where they can.
+    QStringList otherFormats;
+    QStringList staleCopies;
+    for (const QString &candidate : candidates) {
+        if (candidate == target)
+            continue;
+        if (!saveAsYolo && convert)
+            otherFormats.append(candidate);
+        // An edit replaces only an older copy in our own places, never another tool's file.
+        else if (saveAsYolo && (convert || isOurYoloPlace(imagePath, candidate)))
+            staleCopies.append(candidate);
     }
-    for (const QString &file : std::as_const(removed)) {
+    if (!xml.isEmpty() && xml != target)
+        otherFormats.append(xml);
+    if (!json.isEmpty() && json != target)
+        otherFormats.append(json);
+    for (const QString &file : otherFormats + staleCopies) {
         if (!removalStaysInside(file, root))
             return refuse(file);
     }
+    // Only YOLO rows have room for keypoints: writing such boxes elsewhere would lose them.
+    if (!saveAsYolo
+        && std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) { return !a.keypoints.isEmpty(); }))
+        return false;
+    // Asked before anything is written.
+    for (const QString &file : std::as_const(otherFormats)) {
+        if (!canRemove(file))
+            return false;
+    }
 
     if (saveAsYolo) {
-        // A VOC file that survives would be read instead of the labels just written.
-        if (!xml.isEmpty() && !canRemove(xml))
-            return false;
         if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr)) {
             const QString labelsDir = QFileInfo(target).absolutePath();
             const ClassNames names = findClassNames(labelsDir);
@@ -130,32 +148,28 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, bool sav
                 return refuse(classList);
             return false;
         }
-        if (report)
-            report->labelFile = target;
-        // A stale copy left behind is read no more (the file just written is newer); a VOC file
-        // left behind would be.
-        for (const QString &file : std::as_const(removed)) {
-            if (file != xml)
-                QFile::remove(file);
-        }
-        return xml.isEmpty() || QFile::remove(xml);
-    }
-
-    // VOC has no place for keypoints: writing such boxes there would lose them.
-    if (std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) { return !a.keypoints.isEmpty(); }))
-        return false;
-    for (const QString &file : std::as_const(removed)) {
-        if (!canRemove(file))
+    } else if (format == LabelFormat::Labelme) {
+        if (!writeLabelmeFile(imagePath, annotations, target, root))
             return false;
-    }
-    if (!writeVocFile(imagePath, annotations, target))
+    } else if (!writeVocFile(imagePath, annotations, target)) {
         return false;
+    }
     if (report)
         report->labelFile = target;
+    // A stale copy left behind is read no more (the file just written is newer).
+    for (const QString &file : std::as_const(staleCopies))
+        QFile::remove(file);
     bool removedAll = true;
-    for (const QString &file : std::as_const(removed))
+    for (const QString &file : std::as_const(otherFormats))
         removedAll = QFile::remove(file) && removedAll;
     return removedAll;
+}
+
+LabelFormat formatOf(const FoundLabelFile &found)
+{
+    if (found.path.isEmpty())
+        return LabelFormat::None;
+    return found.isVoc ? LabelFormat::Voc : found.isLabelme ? LabelFormat::Labelme : LabelFormat::Yolo;
 }
 
 } // namespace
@@ -170,6 +184,13 @@ StoredAnnotations readStoredAnnotations(const QString &imagePath)
     if (found.isVoc) {
         stored.annotations = found.haveContent ? readVocBytes(found.content, &stored.problem)
                                                : readVocFile(found.path, &stored.problem);
+        if (!stored.problem.isNone())
+            stored.damagedFile = found.path;
+    } else if (found.isLabelme) {
+        const LabelmeShapes shapes = found.haveContent ? readLabelmeBytes(found.content, &stored.problem)
+                                                       : readLabelmeFile(found.path, &stored.problem);
+        stored.annotations = shapes.annotations;
+        stored.kept = shapes.kept;
         if (!stored.problem.isNone())
             stored.damagedFile = found.path;
     } else {
@@ -192,26 +213,46 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames, SaveReport *report)
 {
+    return saveAnnotations(imagePath, annotations, saveAsYolo ? LabelFormat::Yolo : LabelFormat::Voc, classNames,
+                           report);
+}
+
+bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
+                     const QStringList &classNames, SaveReport *report)
+{
     QString target;
-    if (saveAsYolo) {
+    if (format == LabelFormat::Yolo) {
         target = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
+    } else if (format == LabelFormat::Labelme) {
+        target = labelmeJsonPath(imagePath);
     } else {
+        format = LabelFormat::Voc;
         const QString xml = findVocFile(imagePath);
         target = xml.isEmpty() ? newVocFilePath(imagePath) : xml;
     }
-    return saveInto(imagePath, annotations, saveAsYolo, target, classNames, report, OtherFiles::Remove);
+    return saveInto(imagePath, annotations, format, target, classNames, report, OtherFiles::Remove);
 }
 
 SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
 {
+    return editSaveTarget(imagePath, newFileYolo ? LabelFormat::Yolo : LabelFormat::Voc);
+}
+
+SaveTarget editSaveTarget(const QString &imagePath, LabelFormat newFileFormat)
+{
     const FoundLabelFile found = findLabelFile(imagePath);
     SaveTarget target;
     target.existing = !found.path.isEmpty();
-    target.yolo = target.existing ? !found.isVoc : newFileYolo;
-    if (found.isVoc)
+    if (target.existing)
+        target.format = found.isVoc ? LabelFormat::Voc : found.isLabelme ? LabelFormat::Labelme : LabelFormat::Yolo;
+    else
+        target.format = newFileFormat == LabelFormat::None ? LabelFormat::Voc : newFileFormat;
+    if (found.isVoc || found.isLabelme)
         target.file = found.path;
-    else if (target.yolo)
+    else if (target.format == LabelFormat::Yolo)
         target.file = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
+    else if (target.format == LabelFormat::Labelme)
+        target.file = labelmeJsonPath(imagePath);
     else
         target.file = newVocFilePath(imagePath);
     return target;
@@ -220,15 +261,33 @@ SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
 bool saveEdit(const QString &imagePath, const QList<Annotation> &annotations, const SaveTarget &target,
               const QStringList &classNames, SaveReport *report)
 {
-    return saveInto(imagePath, annotations, target.yolo, target.file, classNames, report, OtherFiles::Keep);
+    return saveInto(imagePath, annotations, target.format, target.file, classNames, report, OtherFiles::Keep);
+}
+
+QString labelFormatName(LabelFormat format)
+{
+    switch (format) {
+    case LabelFormat::None: break;
+    case LabelFormat::Voc: return QStringLiteral("voc");
+    case LabelFormat::Yolo: return QStringLiteral("yolo");
+    case LabelFormat::Labelme: return QStringLiteral("labelme");
+    }
+    return QString();
+}
+
+LabelFormat labelFormatNamed(const QString &name)
+{
+    for (const LabelFormat format : {LabelFormat::Voc, LabelFormat::Yolo, LabelFormat::Labelme}) {
+        if (name == labelFormatName(format))
+            return format;
+    }
+    return LabelFormat::None;
 }
 
 LabelFormat labelFormatOf(const QString &imagePath)
 {
     const FoundLabelFile found = findLabelFile(imagePath);
-    if (found.path.isEmpty())
-        return LabelFormat::None;
-    return found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo;
+    return formatOf(found);
 }
 
 LabelFormat firstLabelFormat(const QStringList &imagePaths)
@@ -245,9 +304,15 @@ int countAnnotations(const QString &imagePath, LabelFormat *format)
 {
     const FoundLabelFile found = findLabelFile(imagePath);
     if (format)
-        *format = found.path.isEmpty() ? LabelFormat::None : (found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo);
+        *format = formatOf(found);
     if (found.path.isEmpty())
         return -1;
+    if (found.isLabelme) {
+        QByteArray bytes = found.content;
+        if (!found.haveContent && readRegularFile(found.path, &bytes) != FileRead::Ok)
+            return -1;
+        return countLabelmeShapes(bytes);
+    }
     if (!found.isVoc)
         return countYoloLines(found.path);
     return found.haveContent ? countVocObjectsIn(found.content) : countVocObjects(found.path);

@@ -8,6 +8,11 @@
 
 LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QStringList &classNames)
 {
+    return convertLabelFile(imagePath, toYolo ? LabelFormat::Yolo : LabelFormat::Voc, classNames);
+}
+
+LabelConversion convertLabelFile(const QString &imagePath, LabelFormat to, const QStringList &classNames)
+{
     LabelConversion result;
     const StoredAnnotations stored = readStoredAnnotations(imagePath);
     // An image without labels stays without: an empty file would mark it as labelled.
@@ -17,6 +22,13 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
         result.outcome = LabelConversion::Incomplete;
         result.file = stored.damagedFile;
         result.problem = stored.problem;
+        return result;
+    }
+    // Circles, lines and points have no place in the other formats: converting would drop them.
+    if (stored.kept > 0 && to != LabelFormat::Labelme) {
+        result.outcome = LabelConversion::KeptShapes;
+        result.file = stored.file;
+        result.kept = stored.kept;
         return result;
     }
     // Without a size YOLO labels read as nothing: converting would delete them.
@@ -34,7 +46,7 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
         }
     }
     SaveReport report;
-    if (!saveAnnotations(imagePath, stored.annotations, toYolo, classNames, &report)) {
+    if (!saveAnnotations(imagePath, stored.annotations, to, classNames, &report)) {
         result.outcome = LabelConversion::Failed;
         result.refusedLink = !report.refusedFile.isEmpty();
         result.file = result.refusedLink ? report.refusedFile : report.unreadableNamesFile;

@@ -105,7 +105,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     });
 
     m_status->setModelChecking();
-    m_status->setUseYolo(m_session->useYolo());
+    m_status->setFormat(m_session->folderFormat());
     updateEmptyState();
     updateSavedIndicator();
     updateCategoryIndicator();
@@ -296,7 +296,7 @@ void MainWindow::connectSignals()
     connect(m_adjustmentPopup, &AdjustmentPopup::adjustmentChanged, this, &MainWindow::setAdjustment);
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
-    connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setUseYolo);
+    connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setFolderFormat);
     connect(m_session, &FolderSession::folderFormatChanged, this, &MainWindow::showFolderFormat);
 
     // The model server
@@ -456,22 +456,28 @@ void MainWindow::refreshCategories()
     m_objectPanel->refreshCategories(rows, counts, categories()->lastLabel());
 }
 
-void MainWindow::setUseYolo(bool yolo)
+void MainWindow::setFolderFormat(LabelFormat format)
 {
-    m_lastChosenYolo = yolo;
-    m_session->setUseYolo(yolo);
-    if (!m_session->directory().isEmpty())
-        WindowSettings::saveFolderFormat(m_session->directory(), yolo);
-    showFolderFormat(yolo);
+    m_session->setFolderFormat(format);
+    // labelme is a folder's own format, found from its files; the choice kept for new folders
+    // stays YOLO or VOC.
+    if (format != LabelFormat::Labelme) {
+        const bool yolo = format == LabelFormat::Yolo;
+        m_lastChosenYolo = yolo;
+        if (!m_session->directory().isEmpty())
+            WindowSettings::saveFolderFormat(m_session->directory(), yolo);
+    }
+    showFolderFormat(format);
     saveSettings();
 }
 
-void MainWindow::showFolderFormat(bool yolo)
+void MainWindow::showFolderFormat(LabelFormat format)
 {
-    m_status->setUseYolo(yolo);
+    m_status->setFormat(format);
     if (m_actions.formatYolo) {
-        m_actions.formatYolo->setChecked(yolo);
-        m_actions.formatVoc->setChecked(!yolo);
+        m_actions.formatYolo->setChecked(format == LabelFormat::Yolo);
+        m_actions.formatVoc->setChecked(format == LabelFormat::Voc);
+        m_actions.formatLabelme->setChecked(format == LabelFormat::Labelme);
     }
 }
 

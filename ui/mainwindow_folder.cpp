@@ -231,7 +231,7 @@ void MainWindow::deleteImage(const QString &path)
     updateTitle();
 }
 
-void MainWindow::convertFolder(bool toYolo)
+void MainWindow::convertFolder(LabelFormat to)
 {
     const QStringList images = m_session->imagePaths();
     if (m_session->directory().isEmpty() || images.isEmpty())
@@ -240,7 +240,9 @@ void MainWindow::convertFolder(bool toYolo)
         m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
         return;
     }
-    const QString format = toYolo ? QStringLiteral("YOLO") : QStringLiteral("VOC XML");
+    const QString format = to == LabelFormat::Yolo      ? QStringLiteral("YOLO")
+                           : to == LabelFormat::Labelme ? QStringLiteral("labelme JSON")
+                                                        : QStringLiteral("VOC XML");
     QMessageBox box(QMessageBox::Question, translateText("转换目录格式"),
                     translateText("将此目录中 %1 张图片的标注文件全部转换为 %2？另一种格式的原文件会被删除，此操作无法撤销。")
                         .arg(images.size())
@@ -258,9 +260,9 @@ void MainWindow::convertFolder(bool toYolo)
         return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const FolderSession::ConversionSummary summary = m_session->convertFolder(toYolo);
+    const FolderSession::ConversionSummary summary = m_session->convertFolder(to);
     QApplication::restoreOverrideCursor();
-    setUseYolo(toYolo);
+    setFolderFormat(to);
 
     QString text = translateText("已将 %1 张图片的标注转换为 %2；%3 张图片没有标注文件，未改动。")
                        .arg(summary.converted)
@@ -278,6 +280,74 @@ void MainWindow::convertFolder(bool toYolo)
                   .arg(names.join(QStringLiteral(", ")));
     }
     QMessageBox report(QMessageBox::Information, translateText("转换目录格式"), text, QMessageBox::NoButton, this);
+    report.addButton(translateText("确定"), QMessageBox::AcceptRole);
+    report.exec();
+}
+
+void MainWindow::importCoco()
+{
+    if (m_session->directory().isEmpty() || m_session->imagePaths().isEmpty())
+        return;
+    if (m_session->isListing()) {
+        m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
+        return;
+    }
+    const QString file = QFileDialog::getOpenFileName(this, translateText("导入 COCO 标注"), m_session->directory(),
+                                                      QStringLiteral("COCO JSON (*.json)"));
+    if (file.isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const CocoDocument document = readCocoFile(file);
+    QApplication::restoreOverrideCursor();
+    if (!document.error.isEmpty()) {
+        QMessageBox::warning(this, translateText("导入 COCO 标注"),
+                             translateText("无法读取 COCO 文件：%1").arg(document.error));
+        return;
+    }
+    QMessageBox ask(QMessageBox::Question, translateText("导入 COCO 标注"),
+                    translateText("已有标注的图片：合并文件中的标注（去除重复），还是保持原样？"),
+                    QMessageBox::NoButton, this);
+    QPushButton *keep = ask.addButton(translateText("保持原样"), QMessageBox::AcceptRole);
+    QPushButton *merge = ask.addButton(translateText("合并"), QMessageBox::AcceptRole);
+    QPushButton *cancel = ask.addButton(translateText("取消"), QMessageBox::RejectRole);
+    ask.setEscapeButton(cancel);
+    ask.setDefaultButton(keep);
+    ask.exec();
+    if (ask.clickedButton() != keep && ask.clickedButton() != merge)
+        return;
+    // The image on screen is written by the import like the others, then shown again.
+    if (m_editor->isDirty() && !saveCurrent())
+        return;
+    const QString current = currentImagePath();
+    forgetCurrentImage();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const CocoImportSummary summary = m_session->importCoco(document, ask.clickedButton() == merge);
+    QApplication::restoreOverrideCursor();
+    if (!current.isEmpty())
+        showImage(current);
+    updateClassList(false);
+
+    QString text = translateText("已向 %1 张图片写入 %2 个标注；%3 张已有标注的图片保持原样，去除重复标注 %4 个；"
+                                 "%5 个 RLE 掩码未导入；文件中有 %6 张图片不在此目录，目录中有 %7 张图片不在文件中。")
+                       .arg(summary.written.size())
+                       .arg(summary.annotations)
+                       .arg(summary.labelled.size())
+                       .arg(summary.duplicates)
+                       .arg(summary.rleRefused)
+                       .arg(summary.missing.size())
+                       .arg(summary.unlisted.size());
+    if (!summary.failed.isEmpty()) {
+        QStringList names;
+        for (const QString &path : summary.failed.mid(0, 10))
+            names.append(QFileInfo(path).fileName());
+        if (summary.failed.size() > names.size())
+            names.append(QStringLiteral("…"));
+        text += QStringLiteral("\n\n")
+            + translateText("%1 张图片的标注无法完整读取或无法写入，保持原样：%2")
+                  .arg(summary.failed.size())
+                  .arg(names.join(QStringLiteral(", ")));
+    }
+    QMessageBox report(QMessageBox::Information, translateText("导入 COCO 标注"), text, QMessageBox::NoButton, this);
     report.addButton(translateText("确定"), QMessageBox::AcceptRole);
     report.exec();
 }

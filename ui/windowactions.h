@@ -17,6 +17,7 @@ struct WindowActions
     QAction *open = nullptr;
     QMenu *recentMenu = nullptr;
     QAction *save = nullptr;
+    QAction *importCoco = nullptr;
     QAction *quit = nullptr;
     // 编辑
     QAction *undo = nullptr;
@@ -57,8 +58,10 @@ struct WindowActions
     QActionGroup *formatGroup = nullptr;
     QAction *formatVoc = nullptr;
     QAction *formatYolo = nullptr;
+    QAction *formatLabelme = nullptr;
     QAction *convertToVoc = nullptr;
     QAction *convertToYolo = nullptr;
+    QAction *convertToLabelme = nullptr;
     QAction *numberKeys[9] = {};
     // 模型
     QAction *autoLabel = nullptr;

@@ -314,7 +314,8 @@ void TestCli::otherLayouts_data()
 {
     QTest::addColumn<QString>("layout");
     for (const char *name : {"voc devkit", "xml beside", "yolo 1.1", "ultralytics map with a gap", "label studio",
-                             "captions", "foreign xml beside"})
+                             "captions", "foreign xml beside", "labelme beside", "x-anylabeling beside",
+                             "foreign json beside"})
         QTest::newRow(name) << QString(name);
 }
 
@@ -563,6 +564,8 @@ void TestCli::exportUltralytics_data()
                                                   << QByteArray("which the class list");
     QTest::newRow("VOC labels refused") << "voc" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
                                         << QByteArray("VOC");
+    QTest::newRow("labelme labels refused") << "labelme" << QStringList{} << 1 << "" << QStringList{}
+                                            << QStringList{} << 0 << QByteArray("are labelme JSON");
     QTest::newRow("no class list refused") << "no class list" << QStringList{} << 1 << "" << QStringList{}
                                            << QStringList{} << 0 << QByteArray("no class list");
     QTest::newRow("unreadable class list refused") << "unreadable class list" << QStringList{} << 1 << ""
@@ -630,6 +633,10 @@ void TestCli::exportUltralytics()
         QVERIFY(Fixtures::writeBytes(dir + "/annotations/a.xml",
                                      "<annotation><object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin>"
                                      "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>"));
+    } else if (setup == "labelme") {
+        QVERIFY(Fixtures::writeBytes(dir + "/a.json",
+                                     R"({"shapes": [{"label": "cat", "points": [[1, 1], [9, 9]],
+                                        "shape_type": "rectangle"}], "imageData": null})"));
     } else {
         QVERIFY(Fixtures::writeBytes(labels + "/a.txt", "0 0.5 0.5 0.5 0.5\n"));
         QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup.startsWith("flat beside")

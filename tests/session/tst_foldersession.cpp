@@ -3,6 +3,7 @@
 #include "session/foldersession.h"
 #include "session/liveannotations.h"
 #include "storage/annotationstore.h"
+#include "storage/cocoimport.h"
 #include "storage/datasetlayout.h"
 #include "storage/pendingfile.h"
 #include "storage/layoutfixtures.h"
@@ -28,6 +29,7 @@ private slots:
     void pendingFileNotRewrittenWhenUnchanged();
     void largeLabelFileReadOnWorker_data();
     void largeLabelFileReadOnWorker();
+    void cocoImportRereadsCachedImages();
     void namesThatAreNotUtf8AreTold_data();
     void namesThatAreNotUtf8AreTold();
     void anotherProgramWritesMeanwhile_data();
@@ -411,13 +413,15 @@ void TestFolderSession::saveFollowsDataset_data()
     QTest::addColumn<QString>("layout");      // Layouts::build; empty: a folder of images without labels
     QTest::addColumn<bool>("fallbackYolo");   // the format the user last chose elsewhere
     QTest::addColumn<bool>("newImage");       // edit an image without a label file
-    QTest::addColumn<bool>("expectYolo");     // the folder's format and the format written
+    QTest::addColumn<QString>("expect");      // the folder's format and the format written
 
-    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << true;
-    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << false;
-    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << true;
-    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << false;
-    QTest::newRow("no labels yet: the last choice") << "" << true << true << true;
+    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << "yolo";
+    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << "voc";
+    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << "yolo";
+    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << "voc";
+    QTest::newRow("labelme, last choice YOLO: its json edited in place") << "labelme beside" << true << false << "labelme";
+    QTest::newRow("labelme, last choice VOC: a new image gets labelme") << "labelme beside" << false << true << "labelme";
+    QTest::newRow("no labels yet: the last choice") << "" << true << true << "yolo";
 }
 
 // An edit is saved in the format of the image's label file, at its place; an image without one
@@ -427,7 +431,8 @@ void TestFolderSession::saveFollowsDataset()
     QFETCH(QString, layout);
     QFETCH(bool, fallbackYolo);
     QFETCH(bool, newImage);
-    QFETCH(bool, expectYolo);
+    QFETCH(QString, expect);
+    const bool expectYolo = expect == u"yolo";
     const QString root = m_tmp->path() + QStringLiteral("/other");
     Layouts::Layout l;
     if (layout.isEmpty()) {
@@ -460,7 +465,7 @@ void TestFolderSession::saveFollowsDataset()
     QSignalSpy finished(&session, &FolderSession::listingFinished);
     session.open(dir);
     QVERIFY(finished.wait());
-    QTRY_COMPARE(session.useYolo(), expectYolo);
+    QTRY_COMPARE(labelFormatName(session.folderFormat()), expect);
 
     live.list = session.enterImage(image);
     const bool hadDifficult = !live.list.isEmpty() && live.list.first().difficult;
@@ -476,7 +481,8 @@ void TestFolderSession::saveFollowsDataset()
     QString written = l.labelFile;
     if (newImage) {
         written = layout.isEmpty() ? yoloLabelPath(image)
-                                   : QFileInfo(l.labelFile).absolutePath() + (expectYolo ? "/zz-new.txt" : "/zz-new.xml");
+                                   : QFileInfo(l.labelFile).absolutePath() + "/zz-new."
+                                         + (expectYolo ? "txt" : expect == u"voc" ? "xml" : "json");
     }
     QCOMPARE(report.labelFile, written);
     QCOMPARE(readStoredAnnotations(image).file, written);
@@ -488,7 +494,8 @@ void TestFolderSession::saveFollowsDataset()
     for (auto it = untouched.cbegin(); it != untouched.cend(); ++it)
         QCOMPARE(Fixtures::readBytes(it.key()), it.value());
     // Nothing of the other format was made.
-    QCOMPARE(QFileInfo::exists(expectYolo ? vocXmlPath(image) : yoloLabelPath(image)), false);
+    QCOMPARE(QFileInfo::exists(vocXmlPath(image)), expect == u"voc" && written == vocXmlPath(image));
+    QCOMPARE(QFileInfo::exists(yoloLabelPath(image)), expectYolo && written == yoloLabelPath(image));
     // Their names file stays the one class list.
     if (!expectYolo || theirNames)
         QVERIFY(!QFileInfo::exists(labelsDirFor(image) + QStringLiteral("/classes.txt")));
@@ -821,6 +828,39 @@ void TestFolderSession::storedCategoriesStayWithTheirDataset()
     // Back in the first dataset, its names come back from the settings.
     restarted.openFolder(m_dir);
     QCOMPARE(restarted.history()->labels(), QStringList({"cat", "zebra"}));
+}
+
+// An image visited before the import: its cached records are those of the file written, and its
+// pending results stay.
+void TestFolderSession::cocoImportRereadsCachedImages()
+{
+    QVERIFY(Fixtures::writeBytes(vocXmlPath(m_images.at(1)), voc({QStringLiteral("cat")})));
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    QSignalSpy finished(&session, &FolderSession::listingFinished);
+    session.open(m_dir);
+    QVERIFY(finished.wait());
+    live.list = session.enterImage(m_images.at(0));
+    live.list.append(box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1));
+    QVERIFY(session.flushPending());
+    session.leaveImage();
+    QCOMPARE(session.cachedAnnotations(m_images.at(0)).size(), 1);
+
+    const CocoDocument document = readCocoBytes(R"({"categories": [{"id": 1, "name": "owl"}],
+        "images": [{"id": 1, "file_name": "img1.png"}, {"id": 2, "file_name": "img2.png"}],
+        "annotations": [{"id": 1, "image_id": 1, "category_id": 1, "bbox": [1, 2, 30, 40]},
+                        {"id": 2, "image_id": 2, "category_id": 1, "bbox": [100, 50, 20, 20]}]})");
+    QVERIFY(document.error.isEmpty());
+    const CocoImportSummary summary = session.importCoco(document, false);
+    QCOMPARE(summary.written, QStringList{m_images.at(0)});
+    QCOMPARE(summary.labelled, QStringList{m_images.at(1)});
+    QCOMPARE(labelsMarkingPending(session.cachedAnnotations(m_images.at(0))),
+             (QStringList{QStringLiteral("owl"), QStringLiteral("dog*")}));
+    // The folder's format: VOC, as its other file.
+    QCOMPARE(readStoredAnnotations(m_images.at(0)).file, vocXmlPath(m_images.at(0)));
+    QTRY_VERIFY(session.imageState(m_images.at(0)).labelFile);
+    QCOMPARE(loadAnnotations(m_images.at(1)).size(), 1);
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString convertUsage = QStringLiteral("convert --to yolo|voc [--classes a,b,...] PATH...");
+const QString convertUsage = QStringLiteral("convert --to yolo|voc|labelme [--classes a,b,...] PATH...");
 
 } // namespace
 
@@ -33,9 +33,9 @@ int runConvertCommand(const QStringList &args)
         else
             classes = Cli::classList(a.value);
     }
-    if ((format != u"yolo" && format != u"voc") || paths.isEmpty())
+    const LabelFormat to = labelFormatNamed(format);
+    if (to == LabelFormat::None || paths.isEmpty())
         return Cli::usage(convertUsage);
-    const bool toYolo = format == u"yolo";
 
     int status = Cli::Ok;
     for (const QString &path : std::as_const(paths)) {
@@ -59,7 +59,7 @@ int runConvertCommand(const QStringList &args)
             continue;
         }
         for (const QString &image : std::as_const(images)) {
-            const LabelConversion done = convertLabelFile(image, toYolo, classes);
+            const LabelConversion done = convertLabelFile(image, to, classes);
             switch (done.outcome) {
             case LabelConversion::NoLabels:
                 Cli::printJson(QJsonObject{
@@ -72,6 +72,13 @@ int runConvertCommand(const QStringList &args)
             case LabelConversion::Incomplete:
                 Cli::printError(QStringLiteral("cannot read %1 completely (%2); %3 left as it is")
                                     .arg(done.file, done.problem.name(), image));
+                break;
+            case LabelConversion::KeptShapes:
+                Cli::printError(QStringLiteral("%1 holds %2 shapes (circles, lines, points, ...) that %3 cannot hold; "
+                                               "%4 left as it is")
+                                    .arg(done.file)
+                                    .arg(done.kept)
+                                    .arg(format, image));
                 break;
             case LabelConversion::NoImageSize:
                 Cli::printError(QStringLiteral("cannot read image: ") + image);

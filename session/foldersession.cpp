@@ -574,7 +574,7 @@ bool FolderSession::restoreUnlabelled(const QString &path, const QList<Annotatio
 
 bool FolderSession::keepsDifficultFlag(const QString &path)
 {
-    return !editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath())).yolo;
+    return editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath())).format != LabelFormat::Yolo;
 }
 
 bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
@@ -648,8 +648,8 @@ int FolderSession::holdUnknownCategories(const QString &path, bool inFolder, QLi
     if (!hasConfirmed(results))
         return 0;
     const SaveTarget target =
-        editSaveTarget(path, inFolder ? newFileYolo() : newFileYoloIn(QFileInfo(path).absolutePath()));
-    if (!target.yolo)
+        editSaveTarget(path, inFolder ? newFileFormat() : newFileFormatIn(QFileInfo(path).absolutePath()));
+    if (target.format != LabelFormat::Yolo)
         return 0;
     const ClassNames names = classNamesFor(path, target.file);
     if (names.source != NamesSource::OtherTool || names.names.isEmpty() || !names.ok)

@@ -36,8 +36,8 @@ LabelConversion convertLabelFile(const QString &imagePath, LabelFormat to, const
         result.outcome = LabelConversion::NoImageSize;
         return result;
     }
-    // A pose dataset's rows carry keypoints that VOC has no element for.
-    if (!toYolo && stored.file.endsWith(QLatin1String(".txt"))) {
+    // A pose dataset's rows carry keypoints that VOC and labelme have no place for.
+    if (to != LabelFormat::Yolo && stored.file.endsWith(QLatin1String(".txt"))) {
         const KeypointLayout pose = keypointLayoutFor(QFileInfo(stored.file).absolutePath());
         if (pose.isPose()) {
             result.outcome = LabelConversion::Keypoints;

@@ -37,6 +37,9 @@ std::optional<Annotation> clippedToImage(const Annotation &annotation, const QSi
     // A shape that only touches the edge has nothing inside either.
     if (!covered.intersects(image))
         return std::nullopt;
+    // Clipping would bend a rotated box out of its rectangle: its corners stay as they are.
+    if (!shapeKindRules(annotation.kind).clampedToImage)
+        return annotation;
     Annotation out = annotation;
     if (!out.rect.isNull())
         out.rect = out.rect.normalized().intersected(image);

@@ -107,15 +107,20 @@ void TestImportCli::importsIntoFolder()
     QVERIFY(result.err.contains(("not in the file: " + m_dir + "/c.png").toUtf8()));
     QVERIFY(QFileInfo::exists(m_dir + "/" + fileOfA));
 
-    // Boxes within half a pixel (YOLO keeps six decimals of the size), polygons, crowds as difficult.
+    // Boxes within half a pixel (VOC holds whole pixels, YOLO six decimals of the size), polygons,
+    // crowds as difficult.
     const QJsonArray a = shownAnnotations(m_dir + "/a.png");
     QCOMPARE(a.size(), 3);
     const QJsonObject car = a.at(0).toObject();
     QCOMPARE(car["label"].toString(), QString("car"));
     QCOMPARE(car["kind"].toString(), QString("rect"));
-    const QList<double> expected{10.25, 20.5, 40.0, 30.75};
+    // Edges: left, top, right, bottom.
+    const QList<double> expected{10.25, 20.5, 50.25, 51.25};
+    const QJsonArray rect = car["rect"].toArray();
+    const QList<double> edges{rect.at(0).toDouble(), rect.at(1).toDouble(), rect.at(0).toDouble() + rect.at(2).toDouble(),
+                              rect.at(1).toDouble() + rect.at(3).toDouble()};
     for (int i = 0; i < 4; ++i)
-        QVERIFY2(qAbs(car["rect"].toArray().at(i).toDouble() - expected[i]) < 0.5, qPrintable(QString::number(i)));
+        QVERIFY2(qAbs(edges[i] - expected[i]) <= 0.5, qPrintable(QString::number(i)));
     QCOMPARE(a.at(1).toObject()["kind"].toString(), QString("polygon"));
     QCOMPARE(a.at(1).toObject()["points"].toArray().size(), 3);
     QVERIFY(a.at(2).toObject()["difficult"].toBool() || options.contains("yolo"));   // YOLO has no such flag

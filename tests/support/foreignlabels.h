@@ -5,6 +5,7 @@
 
 #include "storage/annotation.h"
 #include "storage/datasetlayout.h"
+#include "storage/shapekinds.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,8 +14,8 @@
 
 namespace ForeignLabels {
 
-// The image's VOC file (vocXmlPath) holding the shapes as given: an outline as <polygon> points
-// with its bounds, a box as its <bndbox>.
+// The image's VOC file (vocXmlPath) holding the shapes as given: a rotated box as its <robndbox>,
+// another outline as <polygon> points, each with its bounds, a box as its <bndbox>.
 inline bool writeVoc(const QString &imagePath, const QList<Annotation> &shapes)
 {
     const auto n = [](double v) { return QByteArray::number(v, 'g', 12); };
@@ -23,7 +24,14 @@ inline bool writeVoc(const QString &imagePath, const QList<Annotation> &shapes)
         xml += "<object><name>" + a.label.toHtmlEscaped().toUtf8() + "</name><difficult>"
             + (a.difficult ? "1" : "0") + "</difficult>";
         QRectF bounds = a.rect.normalized();
-        if (!a.points.isEmpty()) {
+        const ShapeKindRules &rules = shapeKindRules(a.kind);
+        if (rules.vocChildren) {
+            xml += "<" + QByteArray(rules.vocElement.data(), rules.vocElement.size()) + ">";
+            for (const auto &[name, text] : rules.vocChildren(a))
+                xml += "<" + name.toUtf8() + ">" + text.toUtf8() + "</" + name.toUtf8() + ">";
+            xml += "</" + QByteArray(rules.vocElement.data(), rules.vocElement.size()) + ">";
+            bounds = QPolygonF(a.points).boundingRect();
+        } else if (!a.points.isEmpty()) {
             QByteArrayList pairs;
             for (const QPointF &p : a.points)
                 pairs.append(n(p.x()) + ',' + n(p.y()));

@@ -122,13 +122,15 @@ void TestWindowCopy::copyPreviousShapes()
     run(*window, QStringLiteral("key Ctrl+Y"));
     QCOMPARE(describe(window->scene()->annotations(), false), expected);
 
-    // Switching saves the copies; the new image starts with an empty history.
+    // Switching saves the copies; the new image starts with an empty history of its own, the
+    // copied image keeps its one.
     run(*window, QStringLiteral("key Right"));
     QTRY_COMPARE(window->currentImagePath(), m_images.at(2));
     const QList<Annotation> saved = loadAnnotations(m_images.at(1));
     QCOMPARE(describe(saved, false), expected);
     QVERIFY(std::all_of(saved.cbegin(), saved.cend(), [](const Annotation &a) { return a.confidence < 0; }));
-    QCOMPARE(stack->count(), 0);
+    QCOMPARE(window->editor()->undoStack()->count(), 0);
+    QCOMPARE(undoTexts(stack), QStringList{"复制上一张的标注"});
     run(*window, QStringLiteral("key Ctrl+Z"));
     QCOMPARE(window->scene()->annotations().size(), 0);
 }

@@ -46,6 +46,9 @@ struct SaveReport
     // A class-names file (classes.txt, obj.names, data.yaml, ...) that exists but cannot be read:
     // the save refused, as labels written with unknown names would give indices another meaning.
     QString unreadableNamesFile;
+    // Another program rewrote the image's label file since it was read: nothing was written, as
+    // the edit would have destroyed that program's labels.
+    bool changedElsewhere = false;
 };
 
 // A conversion (an edit is saveEdit below). Writes YOLO (saveAsYolo) or VOC into the file of that

@@ -76,6 +76,9 @@ void MainWindow::buildActions()
     a.save = makeAction(QStringLiteral("save"), translateText("保存"));
     a.save->setShortcut(QKeySequence::Save);
     connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
+    a.reloadLabels = makeAction(QString(), translateText("重新读取标注"));
+    a.reloadLabels->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(a.reloadLabels, &QAction::triggered, this, &MainWindow::reloadCurrentLabels);
     a.quit = makeAction(QString(), translateText("退出"));
     // Written out: Windows has no standard Quit key.
     a.quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
@@ -302,6 +305,7 @@ void MainWindow::buildMenus()
     a.recentMenu = file->addMenu(translateText("最近目录"));
     file->addSeparator();
     file->addAction(a.save);
+    file->addAction(a.reloadLabels);
     file->addSeparator();
     file->addAction(a.quit);
 

@@ -17,6 +17,7 @@ struct WindowActions
     QAction *open = nullptr;
     QMenu *recentMenu = nullptr;
     QAction *save = nullptr;
+    QAction *reloadLabels = nullptr;   // F5: the image's label file as another program left it
     QAction *quit = nullptr;
     // 编辑
     QAction *undo = nullptr;

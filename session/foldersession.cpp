@@ -393,6 +393,12 @@ bool FolderSession::rereadIfChanged(const QString &path)
 {
     if (!m_cache.contains(path) || !m_labelStamps->changed(path))
         return false;
+    reread(path);
+    return true;
+}
+
+void FolderSession::reread(const QString &path)
+{
     // The results still pending stay, unless the file holds them now (a run confirmed them).
     QList<Annotation> pending;
     const QList<Annotation> before = m_cache.take(path);
@@ -409,7 +415,6 @@ bool FolderSession::rereadIfChanged(const QString &path)
     if (kept.dropped > 0)
         m_pending->markChanged();
     refreshImageState(path);
-    return true;
 }
 
 bool FolderSession::labelFileChangedElsewhere(const QString &path) const
@@ -424,8 +429,7 @@ QList<Annotation> FolderSession::reloadImage()
         return {};
     // The editor's list, with the results it still holds pending, is what the file is read against.
     m_pending->flush(true);
-    if (!rereadIfChanged(path))
-        return m_cache.value(path);
+    reread(path);
     const QList<Annotation> annotations = m_cache.value(path);
     m_pending->enterImage(path, annotations);
     noticeDamage(path);

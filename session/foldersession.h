@@ -216,6 +216,7 @@ private:
     QList<Annotation> annotationsFor(const QString &path);
     QList<Annotation> takeStored(const QString &path, const StoredAnnotations &stored);
     bool rereadIfChanged(const QString &path);
+    void reread(const QString &path);
     void onLabelsRead(const QString &path, const StoredAnnotations &stored);
     void noticeDamage(const QString &path);
     bool trashDamagedOriginal(const QString &path);

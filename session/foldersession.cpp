@@ -2,6 +2,7 @@
 
 #include "session/categoryhistory.h"
 #include "session/datasetcategories.h"
+#include "session/labelfilestamps.h"
 #include "session/liveannotations.h"
 #include "session/pendingresults.h"
 #include "session/timinglog.h"
@@ -84,6 +85,7 @@ FolderSession::FolderSession(QObject *parent)
     , m_directoryLoader(new DirectoryLoader(this))
     , m_stateScanner(new FileStateScanner(this))
     , m_labelReader(new LabelFileReader(this))
+    , m_labelStamps(new LabelFileStamps(this))
     , m_stateTimer(new QTimer(this))
     , m_categories(new DatasetCategories(this))
     , m_pending(new PendingResults(&m_cache, this))
@@ -96,6 +98,10 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_stateScanner, &FileStateScanner::labelFormatFound, this, &FolderSession::onLabelFormatFound);
     connect(m_stateScanner, &QThread::finished, this, [] { logTiming(QStringLiteral("states done")); });
     connect(m_labelReader, &LabelFileReader::labelsRead, this, &FolderSession::onLabelsRead);
+    connect(m_labelStamps, &LabelFileStamps::currentChanged, this, [this] {
+        if (!m_currentImage.isEmpty() && !isReadingLabels(m_currentImage) && m_labelStamps->changed(m_currentImage))
+            emit currentLabelsChangedElsewhere();
+    });
     connect(m_pending, &PendingResults::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_pending, &PendingResults::currentResultsArrived, this, &FolderSession::currentResultsArrived);
     connect(m_pending, &PendingResults::notice, this, &FolderSession::notice);
@@ -204,6 +210,11 @@ void FolderSession::checkPendingFile()
     m_pending->check();
 }
 
+void FolderSession::setWatchingLabelFiles(bool watching)
+{
+    m_labelStamps->setWatching(watching);
+}
+
 void FolderSession::resetFolder(const QString &dir)
 {
     if (!m_dir.isEmpty()) {
@@ -226,6 +237,7 @@ void FolderSession::resetFolder(const QString &dir)
     m_imageStates.clear();
     m_damagedFiles.clear();
     m_unreadableNames.clear();
+    m_labelStamps->clear();
     m_stateQueue.clear();
     m_indexHint = 0;
     leaveImage();
@@ -377,7 +389,56 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
     const auto cached = m_cache.constFind(path);
     if (cached != m_cache.constEnd())
         return *cached;
+    // Stamped before reading: a change made while reading shows as one on the next look.
+    m_labelStamps->remember(path);
     return takeStored(path, readStoredAnnotations(path));
+}
+
+bool FolderSession::rereadIfChanged(const QString &path)
+{
+    if (!m_cache.contains(path) || !m_labelStamps->changed(path))
+        return false;
+    reread(path);
+    return true;
+}
+
+void FolderSession::reread(const QString &path)
+{
+    // The results still pending stay, unless the file holds them now (a run confirmed them).
+    QList<Annotation> pending;
+    const QList<Annotation> before = m_cache.take(path);
+    for (const Annotation &a : before) {
+        if (a.pending)
+            pending.append(a);
+    }
+    m_damagedFiles.remove(path);
+    m_unreadableNames.remove(path);
+    QList<Annotation> list = annotationsFor(path);
+    const OverlapFilterResult kept = filterOverlapping(list, pending);
+    list += kept.kept;
+    m_cache.insert(path, list);
+    if (kept.dropped > 0)
+        m_pending->markChanged();
+    refreshImageState(path);
+}
+
+bool FolderSession::labelFileChangedElsewhere(const QString &path) const
+{
+    return m_labelStamps->changed(path);
+}
+
+QList<Annotation> FolderSession::reloadImage()
+{
+    const QString path = m_currentImage;
+    if (path.isEmpty() || isReadingLabels(path))
+        return {};
+    // The editor's list, with the results it still holds pending, is what the file is read against.
+    m_pending->flush(true);
+    reread(path);
+    const QList<Annotation> annotations = m_cache.value(path);
+    m_pending->enterImage(path, annotations);
+    noticeDamage(path);
+    return annotations;
 }
 
 QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnnotations &stored)
@@ -397,12 +458,16 @@ QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnn
 
 QList<Annotation> FolderSession::enterImage(const QString &path)
 {
+    // While the image was away another program may have rewritten its labels.
+    rereadIfChanged(path);
     m_currentImage = path;
     m_labelReader->cancel();
+    m_labelStamps->watch(path);
     // The pending file learns of the image when its records are there: until then the editor's
     // empty list is no state of it.
     if (!m_cache.contains(path) && LabelFileReader::isLarge(path)) {
         m_imageStates[path].labelFile = true;
+        m_labelStamps->remember(path);
         m_labelReader->read(path);
         logTiming(QStringLiteral("labels read on the worker"));
         return {};
@@ -476,6 +541,7 @@ FolderSession::CarriedShapes FolderSession::carryShapes(const QString &source, c
 void FolderSession::leaveImage()
 {
     m_labelReader->cancel();
+    m_labelStamps->watch(QString());
     m_currentImage.clear();
     m_pending->leaveImage();
 }
@@ -504,6 +570,11 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     // Until its labels are read the image's records are not all on screen: a save would drop them.
     if (isReadingLabels(path))
         return false;
+    // Another program's labels are not overwritten with an edit of what it replaced.
+    if (m_labelStamps->changed(path)) {
+        r.changedElsewhere = true;
+        return false;
+    }
     // Records read with unknown class names hold numbers, not names: they are never written.
     const QString names = m_unreadableNames.value(path);
     if (!names.isEmpty()) {
@@ -523,6 +594,7 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
         target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
     if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_categories->rows(), &r))
         return false;
+    m_labelStamps->remember(path);
     noticeNamesFile(r.namesNotice);
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);
@@ -556,6 +628,7 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
         return mark;
     mark.file = r.labelFile;
     mark.stamp = FileStamp::of(mark.file);
+    m_labelStamps->remember(path);
     m_imageStates[path].labelFile = true;
     refreshImageState(path);
     return mark;
@@ -586,6 +659,7 @@ bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
     if (!removalStaysInside(mark.file, root) || !QFile::remove(mark.file))
         return false;
     m_imageStates[path].labelFile = false;
+    m_labelStamps->remember(path);
     refreshImageState(path);
     return true;
 }
@@ -681,6 +755,9 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     CacheMergeResult merged;
     if (inFolder) {
         m_imageStates[path].failed = false;
+        // A stale entry would be written back over another program's labels.
+        if (path != m_currentImage)
+            rereadIfChanged(path);
         annotationsFor(path);   // the cache entry, with the image's records from the pending file
         merged = mergeIntoCache(m_cache, path, results, newFileFormat(), m_categories->rows());
     } else {
@@ -695,8 +772,10 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     out.outsideImage = merged.outsideImage;
     if (inFolder)
         m_categories->history()->rememberFound(labelsOf(merged.kept));
-    if (inFolder && merged.labelsWritten)
+    if (inFolder && merged.labelsWritten) {
         m_imageStates[path].labelFile = true;
+        m_labelStamps->remember(path);
+    }
     if (inFolder) {
         if (anyPending(merged.kept))
             m_pending->markChanged();
@@ -723,6 +802,7 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     m_imagePaths.removeAll(path);
     m_pending->forget(path);
     m_cache.remove(path);
+    m_labelStamps->forget(path);
     m_imageStates.remove(path);
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);

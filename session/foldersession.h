@@ -16,6 +16,7 @@
 class DatasetCategories;
 class DirectoryLoader;
 class FileStateScanner;
+class LabelFileStamps;
 class LabelFileReader;
 class LiveAnnotations;
 class PendingResults;
@@ -70,6 +71,9 @@ public:
     // wrote it: its new results join the cache (the image on screen through currentResultsArrived),
     // the results it decided leave it. In the background; nothing happens when the file is unchanged.
     void checkPendingFile();
+    // Watches the label files of the image on screen: when another program changes them,
+    // currentLabelsChangedElsewhere tells the owner, who reloads (reloadImage) or keeps the edits.
+    void setWatchingLabelFiles(bool watching);
     // Writes the old folder's pending file, then lists dir on worker threads: pathsListed for
     // each chunk, listingFinished at the end, imageWanted when an image can be shown first (the
     // preferred one when it is listed, else the first). Unsaved edits are the owner's to save.
@@ -88,13 +92,21 @@ public:
     qsizetype indexOf(const QString &path) const;
 
     // The image on screen. enterImage makes path the current image and returns its records: the
-    // cache entry, else its label file followed by its results from the pending file. A large
+    // cache entry (read again when another program changed the label file since it was read, with
+    // its unconfirmed results that the file does not hold now), else its label file followed by
+    // its results from the pending file. A large
     // label file is read on a worker instead: enterImage returns nothing, and the records come
     // by currentLabelsArrived; until then the image cannot be saved (saveImage fails).
     QList<Annotation> enterImage(const QString &path);
     // True while the labels of the image on screen are read on the worker.
     bool isReadingLabels(const QString &path) const;
     void leaveImage();
+    // The current image's records read again from its label file, with its unconfirmed results
+    // that the file does not hold now; the editor's records are replaced by them (its unsaved
+    // edits are dropped: the owner asks first).
+    QList<Annotation> reloadImage();
+    // True when another program changed the image's label file since this session read or wrote it.
+    bool labelFileChangedElsewhere(const QString &path) const;
     QString currentImage() const { return m_currentImage; }
     // The image before path in the folder's order, whatever the file list shows (the frame before
     // in a video or a burst); empty for the first.
@@ -111,7 +123,8 @@ public:
 
     // Writes the confirmed, labelled records of an image to its label file (a damaged original
     // goes to the trash first), then the pending file. False, nothing changed, when it fails;
-    // report tells which file refused the save (a link, or class names that cannot be read).
+    // report tells which file refused the save (a link, or class names that cannot be read), or
+    // that another program rewrote the label file since it was read (changedElsewhere).
     // An image without a label file and nothing to write keeps having none: an empty file makes
     // it a background image, which only markChecked does.
     bool saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report = nullptr);
@@ -203,6 +216,8 @@ signals:
     // The records of the image on screen whose label file was read on the worker; the owner
     // adds them to it (they are the image's stored records, not an edit).
     void currentLabelsArrived(const QList<Annotation> &records);
+    // Another program changed the label file of the image on screen.
+    void currentLabelsChangedElsewhere();
     // Something the user should be told (a damaged file, an unreadable pending file, ...).
     void notice(const QString &text);
     // A write of the pending file has ended.
@@ -226,6 +241,8 @@ private:
     LabelFormat newFileFormatIn(const QString &dir);
     QList<Annotation> annotationsFor(const QString &path);
     QList<Annotation> takeStored(const QString &path, const StoredAnnotations &stored);
+    bool rereadIfChanged(const QString &path);
+    void reread(const QString &path);
     void onLabelsRead(const QString &path, const StoredAnnotations &stored);
     void noticeDamage(const QString &path);
     bool trashDamagedOriginal(const QString &path);
@@ -235,6 +252,7 @@ private:
     DirectoryLoader *m_directoryLoader;
     FileStateScanner *m_stateScanner;
     LabelFileReader *m_labelReader;   // the big label file of the image on screen
+    LabelFileStamps *m_labelStamps;   // the label files as read or written by us
     QTimer *m_stateTimer;
     const LiveAnnotations *m_live = nullptr;
     DatasetCategories *m_categories;

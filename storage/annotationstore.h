@@ -56,6 +56,9 @@ struct SaveReport
     // Shapes left out because no part of them lies inside the image (shapes partly outside are
     // written clipped to it): no reader can use a box beside the picture.
     int outsideImage = 0;
+    // Another program rewrote the image's label file since it was read: nothing was written, as
+    // the edit would have destroyed that program's labels.
+    bool changedElsewhere = false;
 };
 
 // Every save writes each shape clipped to the image and leaves out those wholly outside it

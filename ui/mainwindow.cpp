@@ -237,9 +237,15 @@ void MainWindow::connectSignals()
     // brindlemark-cli label may write results into the open folder: they show as they arrive, and
     // on coming back to the window where the file system tells nothing (a network disk).
     m_session->setWatchingPendingFile(true);
+    // Other programs may rewrite the label file on screen too (a script, brindlemark-cli label).
+    m_session->setWatchingLabelFiles(true);
+    connect(m_session, &FolderSession::currentLabelsChangedElsewhere, this, &MainWindow::onLabelsChangedElsewhere);
     connect(qApp, &QGuiApplication::applicationStateChanged, m_session, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive)
-            m_session->checkPendingFile();
+        if (state != Qt::ApplicationActive)
+            return;
+        m_session->checkPendingFile();
+        if (m_session->labelFileChangedElsewhere(currentImagePath()))
+            onLabelsChangedElsewhere();
     });
     connect(categories(), &CategoryHistory::changed, this, [this] {
         refreshCategories();

@@ -161,6 +161,10 @@ private:
     void onListingFinished();
     void onImageStateChanged(const QString &path, const ImageState &state);
     void toastSaveFailure(const SaveReport &report);
+    // Another program changed the label file on screen: reloaded when nothing is unsaved, else told.
+    void onLabelsChangedElsewhere();
+    // The image's records read again from its label file; unsaved edits are dropped.
+    void reloadCurrentLabels();
 
     // mainwindow_canvas.cpp
     void showWantedImage(const QString &path);

@@ -133,7 +133,9 @@ bool MainWindow::saveCurrent()
         saved = m_session->saveImage(path, m_editor->annotations(), &report);
     }
     if (!saved) {
-        if (m_session->isReadingLabels(path))
+        if (report.changedElsewhere)
+            m_toast->showMessage(translateText("未保存：另一个程序修改了此图的标注文件。按 F5 重新读取（会放弃你的修改）"));
+        else if (m_session->isReadingLabels(path))
             m_toast->showMessage(translateText("标注文件仍在读取，读完后才能保存"));
         else
             toastSaveFailure(report);
@@ -145,6 +147,33 @@ bool MainWindow::saveCurrent()
     if (report.outsideImage > 0)
         m_toast->showMessage(translateText("%1 个标注完全在图片之外，未写入标注文件").arg(report.outsideImage));
     return true;
+}
+
+void MainWindow::onLabelsChangedElsewhere()
+{
+    if (currentImagePath().isEmpty() || m_editor->isLoading())
+        return;
+    if (m_editor->isDirty()) {
+        m_toast->showMessage(translateText("另一个程序修改了此图的标注文件。按 F5 重新读取（会放弃你的修改）"));
+        return;
+    }
+    reloadCurrentLabels();
+    m_toast->showMessage(translateText("另一个程序修改了此图的标注文件，已重新读取"));
+}
+
+void MainWindow::reloadCurrentLabels()
+{
+    const QString path = currentImagePath();
+    if (path.isEmpty() || m_editor->isLoading() || m_session->isReadingLabels(path))
+        return;
+    m_editor->setLoading(true);
+    m_editor->load(m_session->reloadImage());
+    m_editor->setLoading(false);
+    m_session->refreshImageState(path);
+    updateClassList(true);
+    updateSavedIndicator();
+    updateEmptyState();
+    refreshPanels();
 }
 
 void MainWindow::toastSaveFailure(const SaveReport &report)

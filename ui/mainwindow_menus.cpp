@@ -78,6 +78,9 @@ void MainWindow::buildActions()
     connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
     a.importCoco = makeAction(QString(), translateText("导入 COCO…"));
     connect(a.importCoco, &QAction::triggered, this, &MainWindow::importCoco);
+    a.reloadLabels = makeAction(QString(), translateText("重新读取标注"));
+    a.reloadLabels->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(a.reloadLabels, &QAction::triggered, this, &MainWindow::reloadCurrentLabels);
     a.quit = makeAction(QString(), translateText("退出"));
     // Written out: Windows has no standard Quit key.
     a.quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
@@ -311,6 +314,7 @@ void MainWindow::buildMenus()
     file->addSeparator();
     file->addAction(a.save);
     file->addAction(a.importCoco);
+    file->addAction(a.reloadLabels);
     file->addSeparator();
     file->addAction(a.quit);
 

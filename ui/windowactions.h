@@ -18,6 +18,7 @@ struct WindowActions
     QMenu *recentMenu = nullptr;
     QAction *save = nullptr;
     QAction *importCoco = nullptr;
+    QAction *reloadLabels = nullptr;   // F5: the image's label file as another program left it
     QAction *quit = nullptr;
     // 编辑
     QAction *undo = nullptr;

@@ -51,6 +51,8 @@ private slots:
     void categoriesStayWithTheirDataset();
     void storedCategoriesStayWithTheirDataset_data();
     void storedCategoriesStayWithTheirDataset();
+    void labelsRewrittenElsewhere_data();
+    void labelsRewrittenElsewhere();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -861,6 +863,93 @@ void TestFolderSession::cocoImportRereadsCachedImages()
     QCOMPARE(readStoredAnnotations(m_images.at(0)).file, vocXmlPath(m_images.at(0)));
     QTRY_VERIFY(session.imageState(m_images.at(0)).labelFile);
     QCOMPARE(loadAnnotations(m_images.at(1)).size(), 1);
+}
+
+void TestFolderSession::labelsRewrittenElsewhere_data()
+{
+    // img1 holds a cat and a pending bird; another program (brindlemark-cli label --confirmed, a
+    // script) rewrites its label file while the session has the folder open.
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<QStringList>("theirs");     // their file's objects; "-": they removed it
+    QTest::addColumn<QStringList>("shown");      // what the image shows then
+    QTest::addColumn<QStringList>("inFile");     // the label file at the end
+    const QStringList theirs{"dog", "fox"};
+    QTest::newRow("while away: coming back reads theirs") << "away" << theirs << QStringList{"dog", "fox", "bird?"}
+                                                          << theirs;
+    QTest::newRow("while away, removed: coming back shows none")
+        << "away" << QStringList{"-"} << QStringList{"bird?"} << QStringList();
+    QTest::newRow("while away, they confirmed the pending one: it is not shown twice")
+        << "away" << QStringList{"dog", "bird"} << QStringList{"dog", "bird"} << QStringList{"dog", "bird"};
+    QTest::newRow("while shown with unsaved edits: the save refuses, a reload shows theirs")
+        << "edited" << theirs << QStringList{"dog", "fox", "bird?"} << theirs;
+    QTest::newRow("while away, then a model's result: merged into theirs")
+        << "merge" << theirs << QStringList{"dog", "fox", "bird?", "owl"} << QStringList{"dog", "fox", "owl"};
+}
+
+void TestFolderSession::labelsRewrittenElsewhere()
+{
+    QFETCH(QString, when);
+    QFETCH(QStringList, theirs);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, inFile);
+    const QString image = m_images.at(0);
+    const QString file = vocXmlPath(image);
+    // Every object on the pending bird's box: the one they confirmed repeats it.
+    const auto writeVoc = [&](const QStringList &labels) {
+        QByteArray xml = "<annotation>";
+        for (const QString &label : labels)
+            xml += "<object><name>" + label.toUtf8() + "</name><bndbox><xmin>10</xmin><ymin>10</ymin>"
+                "<xmax>30</xmax><ymax>30</ymax></bndbox></object>";
+        return Fixtures::writeBytes(file, xml + "</annotation>");
+    };
+    const auto names = [](const QList<Annotation> &list) {
+        QStringList out;
+        for (const Annotation &a : list)
+            out.append(a.label + (a.pending ? QStringLiteral("?") : QString()));
+        return out;
+    };
+    QVERIFY(writeVoc({"cat"}));
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: bird"))));
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    session.setWatchingLabelFiles(true);
+    session.openNow(m_dir);
+    live.list = session.enterImage(image);
+    QCOMPARE(names(live.list), QStringList({"cat", "bird?"}));
+    QSignalSpy told(&session, &FolderSession::currentLabelsChangedElsewhere);
+
+    const auto rewrite = [&] { return theirs == QStringList{"-"} ? QFile::remove(file) : writeVoc(theirs); };
+    if (when == QLatin1String("edited")) {
+        live.list.append(box("cow", 50, 50, 90, 90));
+        QVERIFY(rewrite());
+        QTRY_COMPARE(told.size(), 1);   // the watch on the image shown
+        QVERIFY(session.labelFileChangedElsewhere(image));
+        SaveReport report;
+        QVERIFY(!session.saveImage(image, live.list, &report));
+        QVERIFY(report.changedElsewhere);
+        QCOMPARE(names(readStoredAnnotations(image).annotations), theirs);
+        live.list = session.reloadImage();
+    } else {
+        live.list = session.enterImage(m_images.at(1));
+        QVERIFY(rewrite());
+        if (when == QLatin1String("merge")) {
+            const FolderSession::MergeOutcome merged = session.mergeResults(image, {box("owl", 100, 10, 150, 60)});
+            QVERIFY(!merged.saveFailed);
+        }
+        live.list = session.enterImage(image);
+        QTest::qWait(400);
+        QCOMPARE(told.size(), 0);   // not the image shown
+    }
+    QCOMPARE(names(live.list), shown);
+    QCOMPARE(session.imageState(image).confirmed, int(inFile.size()));
+    // What they wrote is now what the session saves over: nothing of theirs is lost.
+    QVERIFY(session.saveImage(image, live.list));
+    QCOMPARE(names(readStoredAnnotations(image).annotations), inFile);
+    session.leaveImage();
+    QVERIFY(session.close());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)),
+             shown.contains(QStringLiteral("bird?")) ? QStringLiteral("img1.png: bird") : QString());
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

@@ -15,6 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -32,7 +33,11 @@ const int kConnectionsPerManager = 6;
 VllmClient::VllmClient(QObject *parent)
     : QObject(parent)
     , m_preparer(new RequestPreparer(this))
+    , m_restTimer(new QTimer(this))
 {
+    m_restTimer->setSingleShot(true);
+    connect(m_restTimer, &QTimer::timeout, this, &VllmClient::sendWaiting);
+    m_clock.start();
     registerAnnotationMetaTypes();
     qRegisterMetaType<ImageResult>("ImageResult");
     qRegisterMetaType<TaskSummary>("TaskSummary");
@@ -72,6 +77,11 @@ void VllmClient::startTask(const AutoLabelTask &task)
     m_confidenceSum = 0.0;
     m_paused = m_cancelled = false;
     m_inFlight.clear();
+    m_waiting.clear();
+    m_trace.clear();
+    m_allDown = false;
+    m_restTimer->stop();
+    m_pool.reset(QStringList{task.server.baseUrl} + task.replicas, effectiveConcurrency(task.server));
     m_preparing.clear();
     m_ahead.clear();
     m_ready.clear();
@@ -127,6 +137,10 @@ void VllmClient::cancel()
         if (p.started)
             reportImage(p.path, ImageResult::Outcome::Cancelled);
     }
+    m_restTimer->stop();
+    const QList<Waiting> waiting = std::exchange(m_waiting, {});
+    for (const Waiting &w : waiting)
+        reportImage(w.preparation.path, ImageResult::Outcome::Cancelled);
     // Each abort finishes its reply at once, which reports the image as cancelled.
     QList<QPointer<QNetworkReply>> replies;
     for (QNetworkReply *reply : std::as_const(m_inFlight))
@@ -198,14 +212,19 @@ void VllmClient::pump()
     if (m_pumping)
         return;
     m_pumping = true;
-    while (!m_cancelled && !m_paused && m_running < effectiveConcurrency(m_server) && !m_queue.isEmpty()) {
+    while (!m_cancelled && !m_paused && (m_allDown || m_running < taskSlots()) && !m_queue.isEmpty()) {
         const QString path = m_queue.takeFirst();
         const quint64 ticket = m_ahead.isEmpty() ? 0 : m_ahead.takeFirst();
         ++m_running;
+        m_trace.insert(path, Trace{m_clock.elapsed(), -1});
         emit progress(m_done, m_total, path);
         if (m_cancelled) {
             // Cancelled from a progress slot: the image started but will get no request.
             reportImage(path, ImageResult::Outcome::Cancelled);
+            continue;
+        }
+        if (m_allDown) {
+            reportImage(path, ImageResult::Outcome::Failed, {}, translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
             continue;
         }
         if (ticket == 0) {
@@ -226,7 +245,7 @@ void VllmClient::buildAhead()
 {
     // Answers tend to come back together; with the next requests already built, every freed slot
     // is refilled at once instead of waiting for a decode.
-    const int depth = effectiveConcurrency(m_server);
+    const int depth = taskSlots();
     while (!m_cancelled && m_ahead.size() < qMin(qsizetype(depth), m_queue.size())) {
         const QString path = m_queue.at(m_ahead.size());
         if (!isReadableFile(path)) {
@@ -291,24 +310,71 @@ void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
                     prepared.tooLarge ? translateText("图片过大") : translateText("图片解码失败"));
         return;
     }
-    QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));
+    if (m_allDown) {
+        reportImage(p.path, ImageResult::Outcome::Failed, {},
+                    translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
+        return;
+    }
+    const int server = m_pool.pick(m_clock.elapsed());
+    if (server < 0) {
+        // Every server is busy or resting: sent when one frees a slot or wakes up.
+        m_waiting.append(Waiting{prepared, p});
+        if (!m_restTimer->isActive() && m_pool.nextWakeIn(m_clock.elapsed()) >= 0)
+            m_restTimer->start(int(m_pool.nextWakeIn(m_clock.elapsed())) + 1);
+        return;
+    }
+    send(prepared, p, server);
+}
+
+void VllmClient::send(const PreparedRequest &prepared, const Preparation &p, int server)
+{
+    QNetworkRequest request(QUrl(m_pool.baseUrl(server) + QStringLiteral("/chat/completions")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs(m_server));
     QNetworkReply *reply = networkForRequest()->post(request, prepared.body);
     new BoundedReply(reply, kMaxAnswerBytes, requestDeadlineMs(m_server));
     m_inFlight.insert(reply);
-    const QString path = p.path;
-    const QSize sourceSize = prepared.sourceSize;
-    const QSize sentSize = prepared.sentSize;
-    const int attempt = p.attempt;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, path, sourceSize, sentSize, attempt] {
-        handleReply(reply, path, sourceSize, sentSize, attempt);
+    m_pool.sent(server);
+    m_trace[p.path].server = server;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, prepared, p, server] {
+        handleReply(reply, prepared, p, server);
     });
+}
+
+void VllmClient::sendWaiting()
+{
+    while (!m_waiting.isEmpty() && !m_cancelled) {
+        const int server = m_pool.pick(m_clock.elapsed());
+        if (server < 0)
+            break;
+        const Waiting w = m_waiting.takeFirst();
+        send(w.prepared, w.preparation, server);
+    }
+    const qint64 wake = m_pool.nextWakeIn(m_clock.elapsed());
+    if (!m_waiting.isEmpty() && wake >= 0)
+        m_restTimer->start(int(wake) + 1);
+}
+
+void VllmClient::failWhenAllDown()
+{
+    if (m_allDown || !m_pool.allDownFor(transferTimeoutMs(m_server), m_clock.elapsed()))
+        return;
+    m_allDown = true;
+    m_restTimer->stop();
+    const QList<Waiting> waiting = std::exchange(m_waiting, {});
+    for (const Waiting &w : waiting)
+        reportImage(w.preparation.path, ImageResult::Outcome::Failed, {},
+                    translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
+}
+
+int VllmClient::taskSlots() const
+{
+    return effectiveConcurrency(m_server) * qMax(1, m_pool.size());
 }
 
 QNetworkAccessManager *VllmClient::networkForRequest()
 {
-    const int wanted = (effectiveConcurrency(m_server) + kConnectionsPerManager - 1) / kConnectionsPerManager;
+    const int wanted = (taskSlots() + kConnectionsPerManager - 1) / kConnectionsPerManager;
     while (m_networks.size() < wanted)
         m_networks.append(new QNetworkAccessManager(this));
     // The least busy manager always has a free connection: no more than `concurrency` replies are open.
@@ -326,12 +392,18 @@ QNetworkAccessManager *VllmClient::networkForRequest()
     return best;
 }
 
-void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize,
-                             int attempt)
+void VllmClient::handleReply(QNetworkReply *reply, const PreparedRequest &prepared, const Preparation &p,
+                             int server)
 {
     reply->deleteLater();
     m_inFlight.remove(reply);
+    const QString &path = p.path;
+    const QSize sourceSize = prepared.sourceSize;
+    const QSize sentSize = prepared.sentSize;
+    const int attempt = p.attempt;
+    const qint64 now = m_clock.elapsed();
     if (m_cancelled) {
+        m_pool.finished(server, ServerPool::Outcome::Answered, now);
         reportImage(path, ImageResult::Outcome::Cancelled);
         return;
     }
@@ -340,6 +412,8 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
     const QByteArray body = bounded->takeBody();
     // A server that sends more than any answer can hold would do it again: no retry.
     if (bounded->stop() == BoundedReply::Stop::TooLarge) {
+        m_pool.finished(server, ServerPool::Outcome::Refused, now);
+        sendWaiting();
         reportImage(path, ImageResult::Outcome::Failed, {}, translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20));
         return;
     }
@@ -350,6 +424,19 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
         // A transfer time-out ends the reply as cancelled; our own cancel was handled above.
         const bool timedOut = pastDeadline || error == QNetworkReply::OperationCanceledError
             || error == QNetworkReply::TimeoutError;
+        const bool down = status == 0 || status >= 500 || timedOut;
+        m_pool.finished(server, down ? ServerPool::Outcome::Down : ServerPool::Outcome::Refused, now);
+        // With several servers the image goes to another one. Once each has gone down under it
+        // while another answers, the image itself is the trouble: it takes the lone server's road.
+        if (down && m_pool.size() > 1 && (p.hops < m_pool.size() || m_pool.allDownFor(0, now))) {
+            Preparation again = p;
+            ++again.hops;
+            m_waiting.prepend(Waiting{prepared, again});
+            failWhenAllDown();
+            sendWaiting();
+            return;
+        }
+        sendWaiting();
         if (attempt == 0 && (status == 0 || status >= 500 || timedOut)) {
             sendRequest(path, attempt + 1, false);
             return;
@@ -367,6 +454,9 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
     // A body that is no completion (an HTML page, an error object, a cut-off answer) is a failure,
     // retried once like a server error; only a completion without objects means "no objects".
     const ChatAnswer answer = readChatAnswer(body);
+    m_pool.finished(server, answer.kind == ChatAnswer::Completion ? ServerPool::Outcome::Answered
+                                                                 : ServerPool::Outcome::Refused, now);
+    sendWaiting();
     if (answer.kind != ChatAnswer::Completion) {
         if (attempt == 0)
             sendRequest(path, attempt + 1, false);
@@ -405,7 +495,16 @@ void VllmClient::reportImage(const QString &path, ImageResult::Outcome outcome, 
     }
     if (outcome == ImageResult::Outcome::Answered)
         m_unusable += unusable;
-    emit imageFinished(ImageResult{path, anns, outcome, error, unusable});
+    ImageResult result;
+    result.path = path;
+    result.annotations = anns;
+    result.outcome = outcome;
+    result.error = error;
+    result.unusable = unusable;
+    const Trace trace = m_trace.take(path);
+    result.server = trace.server >= 0 ? m_pool.baseUrl(trace.server) : QString();
+    result.ms = m_clock.elapsed() - trace.startedMs;
+    emit imageFinished(result);
     emit progress(m_done, m_total, path);
     pump();
     if (m_busy && m_running == 0 && (m_queue.isEmpty() || m_cancelled))

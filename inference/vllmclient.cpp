@@ -357,7 +357,8 @@ void VllmClient::sendWaiting()
 
 void VllmClient::failWhenAllDown()
 {
-    if (m_allDown || !m_pool.allDownFor(transferTimeoutMs(m_server), m_clock.elapsed()))
+    // Once all were down that long, an image coming back from a server is not sent round again.
+    if (!m_allDown && !m_pool.allDownFor(transferTimeoutMs(m_server), m_clock.elapsed()))
         return;
     m_allDown = true;
     m_restTimer->stop();

@@ -162,9 +162,11 @@ void TestScaleOutCli::severalServers()
     for (const QJsonObject &line : lines) {
         paths.insert(line.value("path").toString());
         QCOMPARE(line.value("state").toString(), failed ? QStringLiteral("failed") : QStringLiteral("answered"));
-        QVERIFY(line.value("server").toString() == first->baseUrl() || line.value("server").toString() == secondUrl);
-        if (!failed)
-            QCOMPARE(line.value("server").toString(), second == u"answers" ? line.value("server").toString() : first->baseUrl());
+        // An image failed once all servers were down past the timeout may never have been sent.
+        const QString server = line.value("server").toString();
+        QVERIFY(server == first->baseUrl() || server == secondUrl || (failed && server.isEmpty()));
+        if (!failed && second != u"answers")
+            QCOMPARE(server, first->baseUrl());   // every image ends at the server that answers
         QVERIFY(line.value("ms").toInt() >= 0);
     }
     QCOMPARE(paths.size(), 8);

@@ -47,6 +47,7 @@ private slots:
     void init();
     void severalServers_data();
     void severalServers();
+    void firstServerDownAtStart();
     void shardsCoverEachImageOnce();
     void lockOfAnotherHost_data();
     void lockOfAnotherHost();
@@ -172,6 +173,26 @@ void TestScaleOutCli::severalServers()
     QCOMPARE(paths.size(), 8);
     QVERIFY(paths.contains(QStringLiteral("img0.png")));
     QCOMPARE(readPendingFile(m_dir).size(), failed ? 0 : 8);
+}
+
+void TestScaleOutCli::firstServerDownAtStart()
+{
+    addImages(3);
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const QString down = QStringLiteral("http://127.0.0.1:%1/v1").arg(closed.serverPort());
+    closed.close();
+    FakeOpenAiServer *up = addServer(FakeOpenAiServer::chat(kCat));
+    QVERIFY(up);
+    // The model list comes from the next server; the one that is down is named and left to rest.
+    const CliResult r = runCli({"label", "--server", down, "--server", up->baseUrl(), m_dir});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.json().value("done").toInt(), 3);
+    QCOMPARE(r.json().value("failed").toInt(), 0);
+    QCOMPARE(up->requestsFor("/v1/models").size(), 1);
+    QCOMPARE(up->requestsFor(kChatPath).size(), 3);
+    QVERIFY2(r.err.contains(down.toUtf8()), r.err.constData());
+    QCOMPARE(readPendingFile(m_dir).size(), 3);
 }
 
 void TestScaleOutCli::shardsCoverEachImageOnce()

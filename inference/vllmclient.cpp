@@ -33,11 +33,11 @@ const int kConnectionsPerManager = 6;
 VllmClient::VllmClient(QObject *parent)
     : QObject(parent)
     , m_preparer(new RequestPreparer(this))
-    , m_restTimer(new QTimer(this))
 {
-    m_restTimer->setSingleShot(true);
-    connect(m_restTimer, &QTimer::timeout, this, &VllmClient::sendWaiting);
-    m_clock.start();
+    m_spread.restTimer = new QTimer(this);
+    m_spread.restTimer->setSingleShot(true);
+    connect(m_spread.restTimer, &QTimer::timeout, this, &VllmClient::sendWaiting);
+    m_spread.clock.start();
     registerAnnotationMetaTypes();
     qRegisterMetaType<ImageResult>("ImageResult");
     qRegisterMetaType<TaskSummary>("TaskSummary");
@@ -77,11 +77,11 @@ void VllmClient::startTask(const AutoLabelTask &task)
     m_confidenceSum = 0.0;
     m_paused = m_cancelled = false;
     m_inFlight.clear();
-    m_waiting.clear();
-    m_trace.clear();
-    m_allDown = false;
-    m_restTimer->stop();
-    m_pool.reset(QStringList{task.server.baseUrl} + task.replicas, effectiveConcurrency(task.server));
+    m_spread.waiting.clear();
+    m_spread.trace.clear();
+    m_spread.allDown = false;
+    m_spread.restTimer->stop();
+    m_spread.pool.reset(QStringList{task.server.baseUrl} + task.replicas, effectiveConcurrency(task.server));
     m_preparing.clear();
     m_ahead.clear();
     m_ready.clear();
@@ -137,8 +137,8 @@ void VllmClient::cancel()
         if (p.started)
             reportImage(p.path, ImageResult::Outcome::Cancelled);
     }
-    m_restTimer->stop();
-    const QList<Waiting> waiting = std::exchange(m_waiting, {});
+    m_spread.restTimer->stop();
+    const QList<Waiting> waiting = std::exchange(m_spread.waiting, {});
     for (const Waiting &w : waiting)
         reportImage(w.preparation.path, ImageResult::Outcome::Cancelled);
     // Each abort finishes its reply at once, which reports the image as cancelled.
@@ -212,18 +212,18 @@ void VllmClient::pump()
     if (m_pumping)
         return;
     m_pumping = true;
-    while (!m_cancelled && !m_paused && (m_allDown || m_running < taskSlots()) && !m_queue.isEmpty()) {
+    while (!m_cancelled && !m_paused && (m_spread.allDown || m_running < taskSlots()) && !m_queue.isEmpty()) {
         const QString path = m_queue.takeFirst();
         const quint64 ticket = m_ahead.isEmpty() ? 0 : m_ahead.takeFirst();
         ++m_running;
-        m_trace.insert(path, Trace{m_clock.elapsed(), -1});
+        m_spread.trace.insert(path, Trace{m_spread.clock.elapsed(), -1});
         emit progress(m_done, m_total, path);
         if (m_cancelled) {
             // Cancelled from a progress slot: the image started but will get no request.
             reportImage(path, ImageResult::Outcome::Cancelled);
             continue;
         }
-        if (m_allDown) {
+        if (m_spread.allDown) {
             reportImage(path, ImageResult::Outcome::Failed, {}, translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
             continue;
         }
@@ -310,17 +310,17 @@ void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
                     prepared.tooLarge ? translateText("图片过大") : translateText("图片解码失败"));
         return;
     }
-    if (m_allDown) {
+    if (m_spread.allDown) {
         reportImage(p.path, ImageResult::Outcome::Failed, {},
                     translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
         return;
     }
-    const int server = m_pool.pick(m_clock.elapsed());
+    const int server = m_spread.pool.pick(m_spread.clock.elapsed());
     if (server < 0) {
         // Every server is busy or resting: sent when one frees a slot or wakes up.
-        m_waiting.append(Waiting{prepared, p});
-        if (!m_restTimer->isActive() && m_pool.nextWakeIn(m_clock.elapsed()) >= 0)
-            m_restTimer->start(int(m_pool.nextWakeIn(m_clock.elapsed())) + 1);
+        m_spread.waiting.append(Waiting{prepared, p});
+        if (!m_spread.restTimer->isActive() && m_spread.pool.nextWakeIn(m_spread.clock.elapsed()) >= 0)
+            m_spread.restTimer->start(int(m_spread.pool.nextWakeIn(m_spread.clock.elapsed())) + 1);
         return;
     }
     send(prepared, p, server);
@@ -328,14 +328,14 @@ void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
 
 void VllmClient::send(const PreparedRequest &prepared, const Preparation &p, int server)
 {
-    QNetworkRequest request(QUrl(m_pool.baseUrl(server) + QStringLiteral("/chat/completions")));
+    QNetworkRequest request(QUrl(m_spread.pool.baseUrl(server) + QStringLiteral("/chat/completions")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs(m_server));
     QNetworkReply *reply = networkForRequest()->post(request, prepared.body);
     new BoundedReply(reply, kMaxAnswerBytes, requestDeadlineMs(m_server));
     m_inFlight.insert(reply);
-    m_pool.sent(server);
-    m_trace[p.path].server = server;
+    m_spread.pool.sent(server);
+    m_spread.trace[p.path].server = server;
     connect(reply, &QNetworkReply::finished, this, [this, reply, prepared, p, server] {
         handleReply(reply, prepared, p, server);
     });
@@ -343,26 +343,26 @@ void VllmClient::send(const PreparedRequest &prepared, const Preparation &p, int
 
 void VllmClient::sendWaiting()
 {
-    while (!m_waiting.isEmpty() && !m_cancelled) {
-        const int server = m_pool.pick(m_clock.elapsed());
+    while (!m_spread.waiting.isEmpty() && !m_cancelled) {
+        const int server = m_spread.pool.pick(m_spread.clock.elapsed());
         if (server < 0)
             break;
-        const Waiting w = m_waiting.takeFirst();
+        const Waiting w = m_spread.waiting.takeFirst();
         send(w.prepared, w.preparation, server);
     }
-    const qint64 wake = m_pool.nextWakeIn(m_clock.elapsed());
-    if (!m_waiting.isEmpty() && wake >= 0)
-        m_restTimer->start(int(wake) + 1);
+    const qint64 wake = m_spread.pool.nextWakeIn(m_spread.clock.elapsed());
+    if (!m_spread.waiting.isEmpty() && wake >= 0)
+        m_spread.restTimer->start(int(wake) + 1);
 }
 
 void VllmClient::failWhenAllDown()
 {
     // Once all were down that long, an image coming back from a server is not sent round again.
-    if (!m_allDown && !m_pool.allDownFor(transferTimeoutMs(m_server), m_clock.elapsed()))
+    if (!m_spread.allDown && !m_spread.pool.allDownFor(transferTimeoutMs(m_server), m_spread.clock.elapsed()))
         return;
-    m_allDown = true;
-    m_restTimer->stop();
-    const QList<Waiting> waiting = std::exchange(m_waiting, {});
+    m_spread.allDown = true;
+    m_spread.restTimer->stop();
+    const QList<Waiting> waiting = std::exchange(m_spread.waiting, {});
     for (const Waiting &w : waiting)
         reportImage(w.preparation.path, ImageResult::Outcome::Failed, {},
                     translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
@@ -370,7 +370,7 @@ void VllmClient::failWhenAllDown()
 
 int VllmClient::taskSlots() const
 {
-    return effectiveConcurrency(m_server) * qMax(1, m_pool.size());
+    return effectiveConcurrency(m_server) * qMax(1, m_spread.pool.size());
 }
 
 QNetworkAccessManager *VllmClient::networkForRequest()
@@ -402,9 +402,9 @@ void VllmClient::handleReply(QNetworkReply *reply, const PreparedRequest &prepar
     const QSize sourceSize = prepared.sourceSize;
     const QSize sentSize = prepared.sentSize;
     const int attempt = p.attempt;
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_spread.clock.elapsed();
     if (m_cancelled) {
-        m_pool.finished(server, ServerPool::Outcome::Answered, now);
+        m_spread.pool.finished(server, ServerPool::Outcome::Answered, now);
         reportImage(path, ImageResult::Outcome::Cancelled);
         return;
     }
@@ -413,7 +413,7 @@ void VllmClient::handleReply(QNetworkReply *reply, const PreparedRequest &prepar
     const QByteArray body = bounded->takeBody();
     // A server that sends more than any answer can hold would do it again: no retry.
     if (bounded->stop() == BoundedReply::Stop::TooLarge) {
-        m_pool.finished(server, ServerPool::Outcome::Refused, now);
+        m_spread.pool.finished(server, ServerPool::Outcome::Refused, now);
         sendWaiting();
         reportImage(path, ImageResult::Outcome::Failed, {}, translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20));
         return;
@@ -426,13 +426,13 @@ void VllmClient::handleReply(QNetworkReply *reply, const PreparedRequest &prepar
         const bool timedOut = pastDeadline || error == QNetworkReply::OperationCanceledError
             || error == QNetworkReply::TimeoutError;
         const bool down = status == 0 || status >= 500 || timedOut;
-        m_pool.finished(server, down ? ServerPool::Outcome::Down : ServerPool::Outcome::Refused, now);
+        m_spread.pool.finished(server, down ? ServerPool::Outcome::Down : ServerPool::Outcome::Refused, now);
         // With several servers the image goes to another one. Once each has gone down under it
         // while another answers, the image itself is the trouble: it takes the lone server's road.
-        if (down && m_pool.size() > 1 && (p.hops < m_pool.size() || m_pool.allDownFor(0, now))) {
+        if (down && m_spread.pool.size() > 1 && (p.hops < m_spread.pool.size() || m_spread.pool.allDownFor(0, now))) {
             Preparation again = p;
             ++again.hops;
-            m_waiting.prepend(Waiting{prepared, again});
+            m_spread.waiting.prepend(Waiting{prepared, again});
             failWhenAllDown();
             sendWaiting();
             return;
@@ -455,7 +455,7 @@ void VllmClient::handleReply(QNetworkReply *reply, const PreparedRequest &prepar
     // A body that is no completion (an HTML page, an error object, a cut-off answer) is a failure,
     // retried once like a server error; only a completion without objects means "no objects".
     const ChatAnswer answer = readChatAnswer(body);
-    m_pool.finished(server, answer.kind == ChatAnswer::Completion ? ServerPool::Outcome::Answered
+    m_spread.pool.finished(server, answer.kind == ChatAnswer::Completion ? ServerPool::Outcome::Answered
                                                                  : ServerPool::Outcome::Refused, now);
     sendWaiting();
     if (answer.kind != ChatAnswer::Completion) {
@@ -502,9 +502,9 @@ void VllmClient::reportImage(const QString &path, ImageResult::Outcome outcome, 
     result.outcome = outcome;
     result.error = error;
     result.unusable = unusable;
-    const Trace trace = m_trace.take(path);
-    result.server = trace.server >= 0 ? m_pool.baseUrl(trace.server) : QString();
-    result.ms = m_clock.elapsed() - trace.startedMs;
+    const Trace trace = m_spread.trace.take(path);
+    result.server = trace.server >= 0 ? m_spread.pool.baseUrl(trace.server) : QString();
+    result.ms = m_spread.clock.elapsed() - trace.startedMs;
     emit imageFinished(result);
     emit progress(m_done, m_total, path);
     pump();

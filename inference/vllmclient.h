@@ -55,7 +55,7 @@ public:
     // The ids of a "/models" answer ({"data":[{"id":...}, ...]}), at most 64.
     static QStringList modelIds(const QByteArray &json);
     // Requests and failures of each server of the last task, the task's first server first.
-    QList<ServerPool::Count> serverCounts() const { return m_pool.counts(); }
+    QList<ServerPool::Count> serverCounts() const { return m_spread.pool.counts(); }
 
 signals:
     void statusChanged(bool online, const QString &detail);
@@ -113,13 +113,18 @@ private:
     ServerConfig m_server;
     QStringList m_queue;
     QSet<QNetworkReply *> m_inFlight;
-    // Several servers: built requests waiting for a free one, and when each image started and where.
-    ServerPool m_pool;
-    QElapsedTimer m_clock;
-    QTimer *m_restTimer;
-    QList<Waiting> m_waiting;
-    QHash<QString, Trace> m_trace;
-    bool m_allDown = false;   // every server down past the timeout: the rest of the task fails
+    // The task's servers: which one is free, built requests waiting for one, when each image
+    // started and where it went.
+    struct Spread
+    {
+        ServerPool pool;
+        QElapsedTimer clock;
+        QTimer *restTimer = nullptr;
+        QList<Waiting> waiting;
+        QHash<QString, Trace> trace;
+        bool allDown = false;   // every server down past the timeout: the rest of the task fails
+    };
+    Spread m_spread;
     QStringList m_classes;
     bool m_restrictToClasses = false;
     bool m_reviewMode = false;

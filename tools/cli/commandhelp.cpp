@@ -61,10 +61,13 @@ Help helpOf(const QString &command)
                  {"--server URL", translateText("模型服务器的地址，用于模型复核")},
                  model, concurrency, timeout}};
     if (command == u"label")
-        return {"label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
+        return {"label --server URL [--server URL2 ...] [--shard K/N] [--progress jsonl] [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
                 "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR",
                 translateText("用模型预标注目录中的图片"),
                 {{"--server URL", translateText("模型服务器的地址（必需）")},
+                 {"--server URL2 ...", translateText("更多运行同一模型的服务器；请求发往在途请求最少的一个")},
+                 {"--shard K/N", translateText("只处理 N 份中的第 K 份图片（按图片相对路径的哈希划分）")},
+                 {"--progress jsonl", translateText("每处理完一张图片，在标准输出打印一行 JSON")},
                  model, concurrency, timeout,
                  {"--prompt TEXT", translateText("用你自己的指令代替默认指令")},
                  {"--classes a,b,...", translateText("给模型的类别名；其他类别的检测被丢弃")},

@@ -1,0 +1,247 @@
+#include "storage/storagefixtures.h"
+#include "support/annotationbuilders.h"
+#include "support/clirunner.h"
+#include "testmain.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// brindlemark-cli with the shapes beyond boxes and polygons (pose keypoints, rotated boxes), and
+// every command's --help.
+class TestShapesCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void poseDataset_data();
+    void poseDataset();
+    void rotatedBoxShownAndConverted_data();
+    void rotatedBoxShownAndConverted();
+    void helpOfEachCommand_data();
+    void helpOfEachCommand();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    CliOptions m_inDir;   // the tool runs in the image directory
+};
+
+void TestShapesCli::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    m_inDir.workingDirectory = m_tmp->path() + "/ds/images";
+    QVERIFY(Fixtures::makeImage(m_inDir.workingDirectory + "/img2.png", 200, 100));
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/labels/classes.txt", "cat\n"));
+}
+
+namespace {
+
+QList<QList<double>> valuesOfRows(const QByteArray &text)
+{
+    QList<QList<double>> rows;
+    for (const QByteArray &line : text.split('\n')) {
+        QList<double> values;
+        for (const QByteArray &field : line.simplified().split(' '))
+            if (!field.isEmpty())
+                values.append(field.toDouble());
+        if (!values.isEmpty())
+            rows.append(values);
+    }
+    return rows;
+}
+
+bool sameValues(const QList<QList<double>> &a, const QList<QList<double>> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype r = 0; r < a.size(); ++r) {
+        if (a[r].size() != b[r].size())
+            return false;
+        for (qsizetype i = 0; i < a[r].size(); ++i) {
+            if (qAbs(a[r][i] - b[r][i]) > 1e-6)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void TestShapesCli::poseDataset_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("dims");
+    QTest::addColumn<QByteArray>("namesLine");   // keypoint names in data.yaml; empty: none
+    QTest::addColumn<QStringList>("names");      // the categories' keypoint names in COCO
+    QTest::newRow("Ultralytics sample, 3 keypoints") << 3 << 3 << QByteArray() << QStringList{"kp0", "kp1", "kp2"};
+    QStringList person{"nose", "left_eye", "right_eye", "left_ear", "right_ear", "left_shoulder", "right_shoulder",
+                       "left_elbow", "right_elbow", "left_wrist", "right_wrist", "left_hip", "right_hip",
+                       "left_knee", "right_knee", "left_ankle", "right_ankle"};
+    QTest::newRow("COCO person, 17 keypoints")
+        << 17 << 3 << QByteArray("kpt_names:\n  0: [" + person.join(", ").toUtf8() + "]\n") << person;
+    QTest::newRow("keypoints without visibility") << 2 << 2 << QByteArray() << QStringList{"kp0", "kp1"};
+}
+
+// show reads boxes with their keypoints; convert to VOC refuses, to YOLO keeps every value; the
+// COCO export writes COCO's keypoint fields.
+void TestShapesCli::poseDataset()
+{
+    QFETCH(int, count);
+    QFETCH(int, dims);
+    QFETCH(QByteArray, namesLine);
+    QFETCH(QStringList, names);
+    const QString ds = m_tmp->path() + "/pose";
+    const QString image = ds + "/images/train/p.png";
+    const QString labels = ds + "/labels/train/p.txt";
+    QVERIFY(Fixtures::makeImage(image, 200, 100));
+    const QByteArray yaml = "path: .\ntrain: images/train\nval: images/train\nnames:\n  0: person\n  1: dog\nkpt_shape: ["
+        + QByteArray::number(count) + ", " + QByteArray::number(dims) + "]\n" + namesLine;
+    QVERIFY(Fixtures::writeBytes(ds + "/data.yaml", yaml));
+    const QByteArray rows = poseRow(0, count, dims) + poseRow(1, count, dims);
+    QVERIFY(Fixtures::writeBytes(labels, rows));
+
+    const CliResult shown = runCli({"show", image});
+    QCOMPARE(shown.exitCode, 0);
+    const QJsonObject line = QJsonDocument::fromJson(shown.lines.value(0).toUtf8()).object();
+    QVERIFY2(line.value("complete").toBool(), shown.out.constData());
+    const QJsonArray annotations = line.value("annotations").toArray();
+    QCOMPARE(annotations.size(), 2);
+    for (const QJsonValue &a : annotations) {
+        QCOMPARE(a["kind"].toString(), QStringLiteral("rect"));
+        QCOMPARE(a["confidence"].toDouble(), -1.0);
+        QCOMPARE(a["keypoints"].toArray().size(), count);
+        QCOMPARE(a["keypoints"].toArray().first().toArray().size(), dims);
+    }
+    QCOMPARE(annotations.first()["rect"].toArray(), (QJsonArray{50, 25, 100, 50}));
+    QCOMPARE(annotations.first()["keypoints"].toArray().first().toArray().at(0).toDouble(), 200.0 / 64);
+
+    const CliResult toVoc = runCli({"convert", "--to", "voc", image});
+    QCOMPARE(toVoc.exitCode, 1);
+    QVERIFY2(toVoc.err.contains("keypoints") && toVoc.err.contains("data.yaml"), toVoc.err.constData());
+    QCOMPARE(Fixtures::readBytes(labels), rows);
+    QVERIFY(!QFileInfo::exists(ds + "/images/train/annotations/p.xml"));
+
+    const CliResult toYolo = runCli({"convert", "--to", "yolo", image});
+    QCOMPARE(toYolo.exitCode, 0);
+    QVERIFY2(sameValues(valuesOfRows(Fixtures::readBytes(labels)), valuesOfRows(rows)), Fixtures::readBytes(labels).constData());
+    QCOMPARE(Fixtures::readBytes(ds + "/data.yaml"), yaml);
+
+    const CliResult coco = runCli({"export", "--to", "coco", ds + "/images/train"});
+    QCOMPARE(coco.exitCode, 0);
+    const QJsonObject document = QJsonDocument::fromJson(coco.out).object();
+    const QJsonArray categories = document.value("categories").toArray();
+    QCOMPARE(categories.size(), 2);
+    QCOMPARE(categories.first()["keypoints"].toArray(), QJsonArray::fromStringList(names));
+    const QJsonObject first = document.value("annotations").toArray().first().toObject();
+    const QJsonArray keypoints = first.value("keypoints").toArray();
+    QCOMPARE(keypoints.size(), 3 * count);
+    // The last point is unlabelled: 0 0 0; the others are labelled.
+    QCOMPARE(first.value("num_keypoints").toInt(), count - 1);
+    QCOMPARE(keypoints.at(0).toDouble(), 200.0 / 64);
+    QCOMPARE(keypoints.at(1).toDouble(), 100.0 * 2 / 64);
+    QCOMPARE(keypoints.at(2).toInt(), 2);
+    QCOMPARE(keypoints.last().toInt(), 0);
+    QCOMPARE(first.value("bbox").toArray(), (QJsonArray{50, 25, 100, 50}));
+}
+
+void TestShapesCli::rotatedBoxShownAndConverted_data()
+{
+    QTest::addColumn<QStringList>("formats");
+    QTest::newRow("YOLO to VOC and back") << QStringList{"voc", "yolo"};
+    QTest::newRow("YOLO to VOC to VOC to YOLO") << QStringList{"voc", "voc", "yolo"};
+}
+
+// show names the kind and the turn; conversions keep the corners within a pixel, first corner first.
+void TestShapesCli::rotatedBoxShownAndConverted()
+{
+    QFETCH(QStringList, formats);
+    const QString labels = m_tmp->path() + "/ds/labels";
+    QVERIFY(Fixtures::writeBytes(labels + "/img2.txt", "0 0.253125 0.195000 0.453125 0.595000 0.353125 0.795000 "
+                                                      "0.153125 0.395000\n"));
+    const QList<QPointF> corners{{50.625, 19.5}, {90.625, 59.5}, {70.625, 79.5}, {30.625, 39.5}};
+    const auto shown = [this] {
+        const CliResult result = runCli({"show", "img2.png"}, m_inDir);
+        return QJsonDocument::fromJson(result.out).object().value("annotations").toArray().at(0).toObject();
+    };
+    const auto pointsOf = [](const QJsonObject &a) {
+        QList<QPointF> points;
+        for (const QJsonValue &p : a.value("points").toArray())
+            points.append(QPointF(p.toArray().at(0).toDouble(), p.toArray().at(1).toDouble()));
+        return points;
+    };
+    QJsonObject a = shown();
+    QCOMPARE(a.value("kind").toString(), QStringLiteral("rotated"));
+    QCOMPARE(a.value("angle").toDouble(), 45.0);
+    QCOMPARE(pointsOf(a), corners);
+    for (const QString &format : formats) {
+        const CliResult result = runCli({"convert", "--to", format, "img2.png"}, m_inDir);
+        QCOMPARE(result.exitCode, 0);
+        a = shown();
+        QCOMPARE(a.value("kind").toString(), QStringLiteral("rotated"));
+        QCOMPARE(a.value("label").toString(), QStringLiteral("cat"));
+        QVERIFY2(nearPoints(pointsOf(a), corners, 0.01), qPrintable(QJsonDocument(a).toJson()));
+    }
+    QCOMPARE(QFile::exists(labels + "/img2.txt"), formats.last() == "yolo");
+}
+
+
+// Every command answers -h and --help with its usage and each option it takes, in the locale's language.
+void TestShapesCli::helpOfEachCommand_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QString>("usageWord");
+    QTest::addColumn<QStringList>("options");
+    const QByteArray en("en_US.UTF-8");
+    const QString usage("Usage:");
+    QTest::newRow("list --help") << QStringList{"list", "--help"} << en << usage << QStringList{};
+    QTest::newRow("show -h") << QStringList{"show", "-h"} << en << usage << QStringList{};
+    QTest::newRow("pending --help") << QStringList{"pending", "--help"} << en << usage << QStringList{};
+    QTest::newRow("convert --help") << QStringList{"convert", "--help"} << en << usage
+                                    << QStringList{"--to", "--classes"};
+    QTest::newRow("export -h") << QStringList{"export", "-h"} << en << usage
+                               << QStringList{"--to", "--val", "--seed", "--output"};
+    QTest::newRow("parse --help, other options ignored")
+        << QStringList{"parse", "--source", "nonsense", "--help"} << en << usage
+        << QStringList{"--source", "--sent", "--min-score", "--classes", "--restrict", "--pending"};
+    QTest::newRow("check --help") << QStringList{"check", "--help"} << en << usage
+                                  << QStringList{"--classes", "--server", "--model", "--concurrency", "--timeout"};
+    QTest::newRow("label --help") << QStringList{"label", "--help"} << en << usage
+                                  << QStringList{"--server", "--model", "--concurrency", "--timeout", "--prompt",
+                                                 "--classes", "--min-score", "--unlabelled", "--confirmed", "--format"};
+    QTest::newRow("label -h in German") << QStringList{"label", "-h"} << QByteArray("de_DE.UTF-8") << "Aufruf:"
+                                        << QStringList{"--server", "--confirmed"};
+    QTest::newRow("check --help in Chinese") << QStringList{"check", "--help"} << QByteArray("zh_CN.UTF-8")
+                                             << QStringLiteral("用法：") << QStringList{"--server"};
+}
+
+void TestShapesCli::helpOfEachCommand()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, locale);
+    QFETCH(QString, usageWord);
+    QFETCH(QStringList, options);
+    CliOptions run;
+    run.locale = locale;
+    const CliResult result = runCli(args, run);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.err.isEmpty(), result.err.constData());
+    const QString out = QString::fromUtf8(result.out);
+    QVERIFY2(out.startsWith(usageWord + "brindlemark-cli " + args.first())
+                 || out.startsWith(usageWord + " brindlemark-cli " + args.first()),
+             qPrintable(out));
+    QVERIFY(out.contains("-h, --help"));
+    // Each option has a line of its own that says what it does.
+    for (const QString &option : options) {
+        const QRegularExpression line("\\n  " + QRegularExpression::escape(option) + "\\b[^\\n]*  \\S");
+        QVERIFY2(out.contains(line), qPrintable(option + " in\n" + out));
+    }
+    // Not the sign of an option taken as an argument.
+    QVERIFY(!out.contains("unknown option"));
+}
+
+BRINDLE_TEST_MAIN(TestShapesCli)
+#include "tst_shapescli.moc"

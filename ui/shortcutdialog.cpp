@@ -46,7 +46,8 @@ QList<ShortcutRow> ShortcutDialog::rows()
         {translateText("空格+拖拽") + QStringLiteral(" / ") + translateText("滚轮"),
          translateText("平移画布 / 缩放（以光标为锚点）")},
         {translateText("Shift+拖拽"), translateText("在已有标注上画新框，而不抓取它（多边形模式：加点）")},
-        {QStringLiteral("Ctrl+O / Ctrl+G"), translateText("打开图片目录 / 自动标注")},
+        {QStringLiteral("Ctrl+O / Ctrl+G / F5"),
+         translateText("打开图片目录 / 自动标注") + QStringLiteral(" / ") + translateText("重新读取标注")},
         {QStringLiteral("Ctrl+0 / Ctrl+1"), translateText("适合窗口 / 原始尺寸")},
         {QStringLiteral("Ctrl+Shift+↑↓←→"), translateText("显示的亮度 ↑↓、对比度 →←，不改变图片文件；Ctrl+Shift+0 重置")},
         // One row for the view's toggles.

@@ -233,7 +233,7 @@ void TestShortcutDialog::rows()
         keys << row.keys;
     const QStringList expected = {"W / P / R / E", "1–9", "Del", "Ctrl+S / V / Ctrl+Q", "Ctrl+Shift+V", "Ctrl+Z / Ctrl+Y",
                                   "←  /  →", "PgUp / PgDn", "方向键", "Z / X / Shift+Z / Shift+X", "A / D", "Enter", "Esc",
-                                  "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Shift+拖拽", "Ctrl+O / Ctrl+G",
+                                  "Ctrl+Enter / Ctrl+Del", "空格+拖拽 / 滚轮", "Shift+拖拽", "Ctrl+O / Ctrl+G / F5",
                                   "Ctrl+0 / Ctrl+1", "Ctrl+Shift+↑↓←→", "F2 / F3 / Ctrl+H"};
     QCOMPARE(keys, expected);
     // The rules of the digits and the arrows: only what the user picked takes them.

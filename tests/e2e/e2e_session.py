@@ -397,7 +397,7 @@ class Session:
         # The label check: toolbar button, its dialog, and a double-click on a finding. From
         # photo1, so that opening photo3's finding is a real switch.
         self.focus_main()
-        self.click(905, 52)
+        self.click(1011, 52)   # the toolbar's Check
         dialog = self.window("Check Labels")
         time.sleep(3.0)
         self.snap("6-check")

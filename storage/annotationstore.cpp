@@ -1,6 +1,7 @@
 #include "storage/annotationstore.h"
 
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/vocfile.h"
 #include "storage/writeguard.h"
 #include "storage/yolofile.h"
@@ -51,9 +52,10 @@ bool isOurYoloPlace(const QString &imagePath, const QString &file)
 // A conversion removes the image's files of the other format; an edit keeps them.
 enum class OtherFiles { Remove, Keep };
 
-bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
+bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
               const QString &target, const QStringList &classNames, SaveReport *report, OtherFiles other)
 {
+    const bool saveAsYolo = format == LabelFormat::Yolo;
     if (report)
         *report = SaveReport();
     const auto refuse = [report](const QString &file) {
@@ -75,12 +77,20 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bo
         if (!unreadable.isEmpty())
             return namesUnreadable(unreadable);
     }
-    const QString xml = convert ? findVocFile(imagePath) : QString();
+    const QString xml = convert && format != LabelFormat::Voc ? findVocFile(imagePath) : QString();
+    const QString dota = convert && format != LabelFormat::Dota ? findDotaFile(imagePath) : QString();
     // Refused before anything is written: a save either completes or changes nothing.
     if (!writeStaysInside(target, root))
         return refuse(target);
     QStringList removed;
-    if (saveAsYolo) {
+    if (!dota.isEmpty())
+        removed.append(dota);
+    if (format == LabelFormat::Dota) {
+        if (convert)
+            removed += candidates;
+        if (!xml.isEmpty())
+            removed.append(xml);
+    } else if (saveAsYolo) {
         for (const QString &candidate : candidates) {
             // An edit replaces only an older copy in our own places, never another tool's file.
             if (candidate != target && (convert || isOurYoloPlace(imagePath, candidate)))
@@ -89,14 +99,31 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bo
         if (!xml.isEmpty())
             removed.append(xml);
     } else if (convert) {
-        removed = candidates;
+        removed += candidates;
     }
     for (const QString &file : std::as_const(removed)) {
         if (!removalStaysInside(file, root))
             return refuse(file);
     }
 
+    if (format == LabelFormat::Dota) {
+        for (const QString &file : std::as_const(removed)) {
+            if (!canRemove(file))
+                return false;
+        }
+        if (!writeDotaFile(target, annotations, root))
+            return false;
+        if (report)
+            report->labelFile = target;
+        bool removedAll = true;
+        for (const QString &file : std::as_const(removed))
+            removedAll = QFile::remove(file) && removedAll;
+        return removedAll;
+    }
     if (saveAsYolo) {
+        // A DOTA or VOC file that survives would be read instead of the labels just written.
+        if (!dota.isEmpty() && !canRemove(dota))
+            return false;
         // A VOC file that survives would be read instead of the labels just written.
         if (!xml.isEmpty() && !canRemove(xml))
             return false;
@@ -112,13 +139,14 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bo
         }
         if (report)
             report->labelFile = target;
-        // A stale copy left behind is read no more (the file just written is newer); a VOC file
-        // left behind would be.
+        // A stale copy left behind is read no more (the file just written is newer); a VOC or
+        // DOTA file left behind would be.
         for (const QString &file : std::as_const(removed)) {
-            if (file != xml)
+            if (file != xml && file != dota)
                 QFile::remove(file);
         }
-        return xml.isEmpty() || QFile::remove(xml);
+        const bool dotaGone = dota.isEmpty() || QFile::remove(dota);
+        return (xml.isEmpty() || QFile::remove(xml)) && dotaGone;
     }
 
     // VOC has no place for keypoints: writing such boxes there would lose them.
@@ -138,6 +166,15 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, bo
     return removedAll;
 }
 
+LabelFormat formatOf(const FoundLabelFile &found)
+{
+    if (found.path.isEmpty())
+        return LabelFormat::None;
+    if (found.isDota)
+        return LabelFormat::Dota;
+    return found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo;
+}
+
 } // namespace
 
 StoredAnnotations readStoredAnnotations(const QString &imagePath)
@@ -150,6 +187,10 @@ StoredAnnotations readStoredAnnotations(const QString &imagePath)
     if (found.isVoc) {
         stored.annotations = found.haveContent ? readVocBytes(found.content, &stored.problem)
                                                : readVocFile(found.path, &stored.problem);
+        if (!stored.problem.isNone())
+            stored.damagedFile = found.path;
+    } else if (found.isDota) {
+        stored.annotations = readDotaFile(found.path, &stored.problem);
         if (!stored.problem.isNone())
             stored.damagedFile = found.path;
     } else {
@@ -172,14 +213,28 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames, SaveReport *report)
 {
+    return saveAnnotations(imagePath, annotations, saveAsYolo ? LabelFormat::Yolo : LabelFormat::Voc, classNames,
+                           report);
+}
+
+bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
+                     const QStringList &classNames, SaveReport *report)
+{
     QString target;
-    if (saveAsYolo) {
+    if (format == LabelFormat::Dota) {
+        target = dotaLabelPath(imagePath);
+        if (target.isEmpty()) {
+            if (report)
+                *report = SaveReport();
+            return false;
+        }
+    } else if (format == LabelFormat::Yolo) {
         target = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
     } else {
         const QString xml = findVocFile(imagePath);
         target = xml.isEmpty() ? newVocFilePath(imagePath) : xml;
     }
-    return saveInto(imagePath, annotations, saveAsYolo, target, classNames, report, OtherFiles::Remove);
+    return saveInto(imagePath, annotations, format, target, classNames, report, OtherFiles::Remove);
 }
 
 SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
@@ -187,9 +242,12 @@ SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
     const FoundLabelFile found = findLabelFile(imagePath);
     SaveTarget target;
     target.existing = !found.path.isEmpty();
-    target.yolo = target.existing ? !found.isVoc : newFileYolo;
-    if (found.isVoc)
+    target.dota = target.existing ? found.isDota : inDotaFolder(imagePath);
+    target.yolo = !target.dota && (target.existing ? !found.isVoc : newFileYolo);
+    if (found.isVoc || found.isDota)
         target.file = found.path;
+    else if (target.dota)
+        target.file = dotaLabelPath(imagePath);
     else if (target.yolo)
         target.file = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
     else
@@ -200,15 +258,14 @@ SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
 bool saveEdit(const QString &imagePath, const QList<Annotation> &annotations, const SaveTarget &target,
               const QStringList &classNames, SaveReport *report)
 {
-    return saveInto(imagePath, annotations, target.yolo, target.file, classNames, report, OtherFiles::Keep);
+    const LabelFormat format = target.dota ? LabelFormat::Dota : (target.yolo ? LabelFormat::Yolo : LabelFormat::Voc);
+    return saveInto(imagePath, annotations, format, target.file, classNames, report, OtherFiles::Keep);
 }
 
 LabelFormat labelFormatOf(const QString &imagePath)
 {
     const FoundLabelFile found = findLabelFile(imagePath);
-    if (found.path.isEmpty())
-        return LabelFormat::None;
-    return found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo;
+    return formatOf(found);
 }
 
 LabelFormat firstLabelFormat(const QStringList &imagePaths)
@@ -225,9 +282,11 @@ int countAnnotations(const QString &imagePath, LabelFormat *format)
 {
     const FoundLabelFile found = findLabelFile(imagePath);
     if (format)
-        *format = found.path.isEmpty() ? LabelFormat::None : (found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo);
+        *format = formatOf(found);
     if (found.path.isEmpty())
         return -1;
+    if (found.isDota)
+        return countDotaObjects(found.path);
     if (!found.isVoc)
         return countYoloLines(found.path);
     return found.haveContent ? countVocObjectsIn(found.content) : countVocObjects(found.path);

@@ -27,7 +27,7 @@ struct StoredAnnotations
 StoredAnnotations readStoredAnnotations(const QString &imagePath);
 QList<Annotation> loadAnnotations(const QString &imagePath);
 
-enum class LabelFormat { None, Voc, Yolo };
+enum class LabelFormat { None, Voc, Yolo, Dota };
 
 // The format of the image's label file as found (the file loadAnnotations reads).
 LabelFormat labelFormatOf(const QString &imagePath);
@@ -59,14 +59,20 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
                      const QStringList &classNames);
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames, SaveReport *report);
+// The same into any format: DOTA goes into the image's DOTA file (dotafile.h), for an image in an
+// "images" folder only; the image's YOLO and VOC files are then removed.
+bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
+                     const QStringList &classNames, SaveReport *report);
 
 // Where an edit of an image is written: its label file's format and place (our YOLO file
-// replaces an older copy of ours), else a new file in newFileYolo's format in our layout. Taken
+// replaces an older copy of ours), else a new DOTA file in a DOTA folder (an "images" folder with
+// "labelTxt" beside it), else a new file in newFileYolo's format in our layout. Taken
 // before anything is moved aside, so that a damaged file is replaced where it was.
 struct SaveTarget
 {
     QString file;
     bool yolo = false;
+    bool dota = false;       // a DOTA file (then yolo is false)
     bool existing = false;   // the image has a label file: file is in its format
 };
 SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo);

@@ -37,11 +37,13 @@ QString findVocFile(const QString &imagePath);
 // class list, never an image's labels.
 QStringList yoloLabelCandidates(const QString &imagePath);
 
-// The file an image's annotations are read from: its VOC file as found, else its first YOLO file.
+// The file an image's annotations are read from: its VOC file as found, else its DOTA file
+// (dotafile.h), else its first YOLO file.
 struct FoundLabelFile
 {
     QString path;             // empty when the image has none
     bool isVoc = false;
+    bool isDota = false;
     QByteArray content;       // the whole file, when finding it meant reading it
     bool haveContent = false;
 };
@@ -50,7 +52,7 @@ FoundLabelFile findLabelFile(const QString &imagePath);
 // The file a YOLO save writes: B.txt beside the image when that is the labels found, else ours.
 QString yoloSaveTarget(const QString &imagePath, const QStringList &candidates);
 
-// Every existing label file of the image as found above (VOC file, then the YOLO files): what
+// Every existing label file of the image as found above (VOC file, DOTA file, then the YOLO files): what
 // goes when the image is deleted. Class lists and names files are shared and never listed.
 QStringList labelFilesOf(const QString &imagePath);
 

@@ -8,6 +8,11 @@
 
 LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QStringList &classNames)
 {
+    return convertLabelFile(imagePath, toYolo ? LabelFormat::Yolo : LabelFormat::Voc, classNames);
+}
+
+LabelConversion convertLabelFile(const QString &imagePath, LabelFormat format, const QStringList &classNames)
+{
     LabelConversion result;
     const StoredAnnotations stored = readStoredAnnotations(imagePath);
     // An image without labels stays without: an empty file would mark it as labelled.
@@ -24,8 +29,8 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
         result.outcome = LabelConversion::NoImageSize;
         return result;
     }
-    // A pose dataset's rows carry keypoints that VOC has no element for.
-    if (!toYolo && stored.file.endsWith(QLatin1String(".txt"))) {
+    // A pose dataset's rows carry keypoints that VOC and DOTA have no place for.
+    if (format != LabelFormat::Yolo && stored.file.endsWith(QLatin1String(".txt"))) {
         const KeypointLayout pose = keypointLayoutFor(QFileInfo(stored.file).absolutePath());
         if (pose.isPose()) {
             result.outcome = LabelConversion::Keypoints;
@@ -34,7 +39,7 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
         }
     }
     SaveReport report;
-    if (!saveAnnotations(imagePath, stored.annotations, toYolo, classNames, &report)) {
+    if (!saveAnnotations(imagePath, stored.annotations, format, classNames, &report)) {
         result.outcome = LabelConversion::Failed;
         result.refusedLink = !report.refusedFile.isEmpty();
         result.file = result.refusedLink ? report.refusedFile : report.unreadableNamesFile;

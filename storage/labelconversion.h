@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/annotationstore.h"
 #include "storage/readproblem.h"
 
 #include <QString>
@@ -16,7 +17,7 @@ struct LabelConversion
         Incomplete,    // the label file (or its class names) could not be read to its end: untouched
         NoImageSize,   // the image cannot be read; YOLO coordinates would be lost: untouched
         Failed,        // the save failed; nothing changed
-        Keypoints,     // to VOC from a pose dataset: VOC cannot hold keypoints; untouched
+        Keypoints,     // to VOC or DOTA from a pose dataset: neither can hold keypoints; untouched
     };
     Outcome outcome = NoLabels;
     int count = -1;              // objects stored afterwards (Converted)
@@ -31,3 +32,5 @@ struct LabelConversion
 // Reads the image's labels and writes them in the given format (classNames start a class list
 // where the labels folder has none). Only a complete reading replaces the file it came from.
 LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QStringList &classNames);
+// The same into any format; to DOTA only for an image in an "images" folder (dotafile.h).
+LabelConversion convertLabelFile(const QString &imagePath, LabelFormat format, const QStringList &classNames);

@@ -1,5 +1,6 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/filestatescanner.h"
 #include "storage/classnames.h"
 #include "storage/namesfileappend.h"
@@ -83,6 +84,7 @@ void TestOtherLayouts::init()
 void TestOtherLayouts::foundAndRead_data()
 {
     addLayoutRows();
+    QTest::newRow("dota") << QStringLiteral("dota");
 }
 
 void TestOtherLayouts::foundAndRead()
@@ -100,8 +102,11 @@ void TestOtherLayouts::foundAndRead()
     QCOMPARE(labelFilesOf(l.image), l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
 
     const bool voc = l.labelFile.endsWith(".xml");
+    const bool dota = l.labelFile.contains("/labelTxt/");
     QCOMPARE(findVocFile(l.image), voc ? l.labelFile : QString());
-    QCOMPARE(yoloLabelCandidates(l.image), voc || l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
+    QCOMPARE(findDotaFile(l.image), dota ? l.labelFile : QString());
+    QCOMPARE(yoloLabelCandidates(l.image),
+             voc || dota || l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
 }
 
 void TestOtherLayouts::savedWhereFound_data()

@@ -6,6 +6,7 @@
 #include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -120,6 +121,11 @@ bool inDotaFolder(const QString &imagePath)
 {
     const QString path = dotaLabelPath(imagePath);
     return !path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir();
+}
+
+bool isDotaImageFolder(const QString &dir)
+{
+    return !dir.isEmpty() && inDotaFolder(QDir(dir).filePath(QStringLiteral("x.png")));
 }
 
 QList<Annotation> readDotaBytes(const QByteArray &bytes, ReadProblem *problem)

@@ -18,6 +18,7 @@ QString dotaLabelPath(const QString &imagePath);
 QString findDotaFile(const QString &imagePath);
 // A new label file of the image is DOTA: its folder is "images" with a "labelTxt" folder beside.
 bool inDotaFolder(const QString &imagePath);
+bool isDotaImageFolder(const QString &dir);
 
 // Objects of a DOTA file in file order. Four corners at right angles are a rotated box, any other
 // four a polygon; corners are kept as written (order, first corner, even outside the image). A line

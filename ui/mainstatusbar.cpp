@@ -134,7 +134,21 @@ void MainStatusBar::setDirectory(const QString &nativePath)
 void MainStatusBar::setUseYolo(bool yolo)
 {
     const QSignalBlocker blocker(m_format);
-    m_format->setCurrentIndex(yolo ? 1 : 0);
+    if (m_format->count() == 2)
+        m_format->setCurrentIndex(yolo ? 1 : 0);
+}
+
+void MainStatusBar::setDotaFolder(bool dota)
+{
+    const QSignalBlocker blocker(m_format);
+    if (dota == (m_format->count() == 1))
+        return;
+    m_format->clear();
+    if (dota)
+        m_format->addItem(QStringLiteral("DOTA"));
+    else
+        m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
+    m_format->setEnabled(!dota);
 }
 
 void MainStatusBar::setDirty(bool dirty)

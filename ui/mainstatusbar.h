@@ -34,6 +34,8 @@ public:
     // An empty directory shows "未打开目录". Elided in the middle to the label's width.
     void setDirectory(const QString &nativePath);
     void setUseYolo(bool yolo);
+    // A DOTA folder's new label files are DOTA whatever is chosen: the box shows that, fixed.
+    void setDotaFolder(bool dota);
     void setDirty(bool dirty);
     // The category a drawn shape gets (or is offered); hidden while there is none. dontAsk: it is
     // given without asking.

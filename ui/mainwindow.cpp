@@ -12,6 +12,7 @@
 #include "session/timinglog.h"
 #include "shared/language.h"
 #include "storage/directoryloader.h"
+#include "storage/dotafile.h"
 #include "storage/folderlisting.h"
 #include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
@@ -468,10 +469,14 @@ void MainWindow::setUseYolo(bool yolo)
 
 void MainWindow::showFolderFormat(bool yolo)
 {
+    const bool dota = isDotaImageFolder(m_session->directory());
+    m_status->setDotaFolder(dota);
     m_status->setUseYolo(yolo);
     if (m_actions.formatYolo) {
         m_actions.formatYolo->setChecked(yolo);
         m_actions.formatVoc->setChecked(!yolo);
+        m_actions.formatYolo->setEnabled(!dota);
+        m_actions.formatVoc->setEnabled(!dota);
     }
 }
 

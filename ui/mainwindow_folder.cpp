@@ -74,6 +74,7 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     m_stepper->dropHeldImages();
     // Back in a folder, the user goes on where they left it.
     m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);
+    showFolderFormat(m_session->useYolo());
     forgetCurrentImage();
     m_editor->forgetHistories();
     m_fileList->setDirectory(QFileInfo(dir).fileName());

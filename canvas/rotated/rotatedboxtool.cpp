@@ -72,3 +72,8 @@ QString RotatedBoxTool::hint() const
 {
     return translateText("拖出框后用上方手柄或 Z / X 旋转（Shift 每次15°）");
 }
+
+QString RotatedBoxTool::nextCategoryText() const
+{
+    return translateText("下一个旋转框的类别：%1");
+}

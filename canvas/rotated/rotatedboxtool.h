@@ -18,6 +18,7 @@ public:
     bool release(const QPointF &pos) override;
     void cancel() override;
     QString hint() const override;
+    QString nextCategoryText() const override;
     bool isDrawing() const override { return m_drawing; }
 
 private:

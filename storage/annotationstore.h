@@ -66,7 +66,7 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 
 // Where an edit of an image is written: its label file's format and place (our YOLO file
 // replaces an older copy of ours), else a new DOTA file in a DOTA folder (an "images" folder with
-// "labelTxt" beside it), else a new file in newFileYolo's format in our layout. Taken
+// a "labelTxt" folder of files beside it), else a new file in newFileYolo's format in our layout. Taken
 // before anything is moved aside, so that a damaged file is replaced where it was.
 struct SaveTarget
 {

@@ -120,7 +120,11 @@ QString findDotaFile(const QString &imagePath)
 bool inDotaFolder(const QString &imagePath)
 {
     const QString path = dotaLabelPath(imagePath);
-    return !path.isEmpty() && QFileInfo(QFileInfo(path).absolutePath()).isDir();
+    if (path.isEmpty())
+        return false;
+    // An emptied labelTxt (the folder converted to another format) no longer decides.
+    const QDir labelTxt(QFileInfo(path).absolutePath());
+    return labelTxt.exists() && !labelTxt.isEmpty(QDir::Files | QDir::NoDotAndDotDot);
 }
 
 bool isDotaImageFolder(const QString &dir)

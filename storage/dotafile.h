@@ -16,7 +16,8 @@
 QString dotaLabelPath(const QString &imagePath);
 // The image's DOTA file when it exists.
 QString findDotaFile(const QString &imagePath);
-// A new label file of the image is DOTA: its folder is "images" with a "labelTxt" folder beside.
+// A new label file of the image is DOTA: its folder is "images" with a "labelTxt" folder beside
+// that holds label files.
 bool inDotaFolder(const QString &imagePath);
 bool isDotaImageFolder(const QString &dir);
 

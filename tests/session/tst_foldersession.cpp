@@ -609,7 +609,8 @@ void TestFolderSession::markCheckedWritesAndTakesBack()
     if (dota) {
         image = m_tmp->path() + QStringLiteral("/DOTA/train/images/P0002.png");
         QVERIFY(Fixtures::makeImage(image, 200, 100));
-        QVERIFY(QDir().mkpath(m_tmp->path() + QStringLiteral("/DOTA/train/labelTxt")));
+        QVERIFY(Fixtures::writeBytes(m_tmp->path() + QStringLiteral("/DOTA/train/labelTxt/P0001.txt"),
+                                     "10 10 50 10 50 30 10 30 plane 0\n"));
     }
     FolderSession session;
     LiveStub live;

@@ -233,23 +233,27 @@ void TestDotaFile::roundTrips()
 void TestDotaFile::newFilesOfADotaFolder_data()
 {
     QTest::addColumn<QString>("image");       // relative to the temporary folder
-    QTest::addColumn<bool>("labelTxtBeside");
+    QTest::addColumn<QString>("labelTxt");    // what ../labelTxt holds: "-" no such folder
     QTest::addColumn<QString>("expected");    // relative; the file a new label goes to
-    QTest::newRow("images/ with labelTxt/ beside") << "ds/images/new.png" << true << "ds/labelTxt/new.txt";
-    QTest::newRow("images/ without labelTxt/") << "ds/images/new.png" << false << "ds/labels/new.txt";
-    QTest::newRow("another folder name") << "ds/photos/new.png" << true << "ds/photos/labels/new.txt";
+    QTest::newRow("images/ with labelTxt/ files beside") << "ds/images/new.png" << "old.txt" << "ds/labelTxt/new.txt";
+    QTest::newRow("images/ with an emptied labelTxt/") << "ds/images/new.png" << "" << "ds/labels/new.txt";
+    QTest::newRow("images/ without labelTxt/") << "ds/images/new.png" << "-" << "ds/labels/new.txt";
+    QTest::newRow("another folder name") << "ds/photos/new.png" << "old.txt" << "ds/photos/labels/new.txt";
 }
 
 // The folder's format for a new label file is DOTA when its labels are; the write stays inside.
 void TestDotaFile::newFilesOfADotaFolder()
 {
     QFETCH(QString, image);
-    QFETCH(bool, labelTxtBeside);
+    QFETCH(QString, labelTxt);
     QFETCH(QString, expected);
     const QString root = m_tmp->path();
     QVERIFY(Fixtures::makeImage(root + "/" + image, 200, 100));
-    if (labelTxtBeside)
-        QVERIFY(QDir().mkpath(QFileInfo(root + "/" + image).absolutePath() + "/../labelTxt"));
+    const QString folder = QFileInfo(root + "/" + image).absolutePath() + "/../labelTxt";
+    if (labelTxt != "-")
+        QVERIFY(QDir().mkpath(folder));
+    if (labelTxt != "-" && !labelTxt.isEmpty())
+        QVERIFY(Fixtures::writeBytes(folder + "/" + labelTxt, "10 10 50 10 50 30 10 30 plane 0\n"));
     const SaveTarget target = editSaveTarget(root + "/" + image, true);
     QCOMPARE(target.existing, false);
     QCOMPARE(target.file, root + "/" + expected);

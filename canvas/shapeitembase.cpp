@@ -2,6 +2,7 @@
 
 #include "canvas/annotationscene.h"
 #include "canvas/labelcolor.h"
+#include "shared/language.h"
 #include "shared/theme.h"
 
 #include <QCursor>
@@ -233,7 +234,7 @@ QString ShapeItemBase::tagText() const
 {
     if (!m_ann.difficult)
         return m_ann.label;
-    return m_ann.label + QStringLiteral(" · 困难");   // VOC flag marker; deliberately untranslated
+    return m_ann.label + QStringLiteral(" · ") + translateText("困难");
 }
 
 QRectF ShapeItemBase::tagRect(const QRectF &screenRect, bool elideToRect, const QFont &baseFont) const

@@ -27,6 +27,9 @@ public:
     Annotation annotation() const { return m_ann; }
     virtual void setAnnotation(const Annotation &annotation) = 0;
     virtual void setViewScale(double s) { storeViewScale(s); }
+    // The text of the tag at the shape's corner: its label, and the difficult mark in the
+    // interface's language.
+    QString tagText() const;
 
     // Screen-pixel constants shared by hit tests and painting.
     static constexpr double kTagFontPixels = 11;
@@ -111,7 +114,6 @@ private:
         qreal height = 0;
     };
     void layoutText(TextCache &cache, const QString &text, int maxWidth) const;
-    QString tagText() const;
     QRectF tagRect(const QRectF &screenRect, bool elideToRect, const QFont &baseFont) const;
     QRectF badgeRect(const QRectF &screenRect) const;
 

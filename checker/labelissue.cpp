@@ -45,6 +45,7 @@ QString readProblemText(const QString &name, const QString &at)
     case ReadProblem::UnusableLine: return translateText("第%1行不是 YOLO 标注行").arg(at);
     case ReadProblem::NoImageSize: return translateText("读不出图片尺寸，无法换算 YOLO 坐标");
     case ReadProblem::ClassNames: return translateText("类别文件无法读取，类别编号没有名称");
+    case ReadProblem::JsonError: return translateText("第%1行 JSON 格式错误，或不是 labelme 标注文件").arg(at);
     }
     return name;
 }

@@ -10,6 +10,8 @@ struct AutoLabelTask
 {
     QStringList paths;
     ServerConfig server;
+    // Further base URLs serving the same model, each taking server.concurrency requests.
+    QStringList replicas;
     QString prompt;            // replaces the default user text when not blank
     QStringList classes;
     double minScore = 0.4;

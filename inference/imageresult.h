@@ -20,6 +20,8 @@ struct ImageResult
     Outcome outcome = Outcome::Answered;
     QString error;   // in the interface language
     int unusable = 0;   // detections of the answer left out for a blank category
+    QString server;     // the base URL that answered or failed last; empty when none was asked
+    qint64 ms = 0;      // from the image's start to its report
 
     bool answered() const { return outcome == Outcome::Answered; }
     bool failed() const { return outcome == Outcome::Failed; }

@@ -15,6 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -33,6 +34,10 @@ VllmClient::VllmClient(QObject *parent)
     : QObject(parent)
     , m_preparer(new RequestPreparer(this))
 {
+    m_spread.restTimer = new QTimer(this);
+    m_spread.restTimer->setSingleShot(true);
+    connect(m_spread.restTimer, &QTimer::timeout, this, &VllmClient::sendWaiting);
+    m_spread.clock.start();
     registerAnnotationMetaTypes();
     qRegisterMetaType<ImageResult>("ImageResult");
     qRegisterMetaType<TaskSummary>("TaskSummary");
@@ -72,6 +77,11 @@ void VllmClient::startTask(const AutoLabelTask &task)
     m_confidenceSum = 0.0;
     m_paused = m_cancelled = false;
     m_inFlight.clear();
+    m_spread.waiting.clear();
+    m_spread.trace.clear();
+    m_spread.allDown = false;
+    m_spread.restTimer->stop();
+    m_spread.pool.reset(QStringList{task.server.baseUrl} + task.replicas, effectiveConcurrency(task.server));
     m_preparing.clear();
     m_ahead.clear();
     m_ready.clear();
@@ -127,6 +137,10 @@ void VllmClient::cancel()
         if (p.started)
             reportImage(p.path, ImageResult::Outcome::Cancelled);
     }
+    m_spread.restTimer->stop();
+    const QList<Waiting> waiting = std::exchange(m_spread.waiting, {});
+    for (const Waiting &w : waiting)
+        reportImage(w.preparation.path, ImageResult::Outcome::Cancelled);
     // Each abort finishes its reply at once, which reports the image as cancelled.
     QList<QPointer<QNetworkReply>> replies;
     for (QNetworkReply *reply : std::as_const(m_inFlight))
@@ -198,14 +212,19 @@ void VllmClient::pump()
     if (m_pumping)
         return;
     m_pumping = true;
-    while (!m_cancelled && !m_paused && m_running < effectiveConcurrency(m_server) && !m_queue.isEmpty()) {
+    while (!m_cancelled && !m_paused && (m_spread.allDown || m_running < taskSlots()) && !m_queue.isEmpty()) {
         const QString path = m_queue.takeFirst();
         const quint64 ticket = m_ahead.isEmpty() ? 0 : m_ahead.takeFirst();
         ++m_running;
+        m_spread.trace.insert(path, Trace{m_spread.clock.elapsed(), -1});
         emit progress(m_done, m_total, path);
         if (m_cancelled) {
             // Cancelled from a progress slot: the image started but will get no request.
             reportImage(path, ImageResult::Outcome::Cancelled);
+            continue;
+        }
+        if (m_spread.allDown) {
+            reportImage(path, ImageResult::Outcome::Failed, {}, translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
             continue;
         }
         if (ticket == 0) {
@@ -226,7 +245,7 @@ void VllmClient::buildAhead()
 {
     // Answers tend to come back together; with the next requests already built, every freed slot
     // is refilled at once instead of waiting for a decode.
-    const int depth = effectiveConcurrency(m_server);
+    const int depth = taskSlots();
     while (!m_cancelled && m_ahead.size() < qMin(qsizetype(depth), m_queue.size())) {
         const QString path = m_queue.at(m_ahead.size());
         if (!isReadableFile(path)) {
@@ -291,24 +310,72 @@ void VllmClient::dispatch(const PreparedRequest &prepared, const Preparation &p)
                     prepared.tooLarge ? translateText("图片过大") : translateText("图片解码失败"));
         return;
     }
-    QNetworkRequest request(QUrl(m_server.baseUrl + QStringLiteral("/chat/completions")));
+    if (m_spread.allDown) {
+        reportImage(p.path, ImageResult::Outcome::Failed, {},
+                    translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
+        return;
+    }
+    const int server = m_spread.pool.pick(m_spread.clock.elapsed());
+    if (server < 0) {
+        // Every server is busy or resting: sent when one frees a slot or wakes up.
+        m_spread.waiting.append(Waiting{prepared, p});
+        if (!m_spread.restTimer->isActive() && m_spread.pool.nextWakeIn(m_spread.clock.elapsed()) >= 0)
+            m_spread.restTimer->start(int(m_spread.pool.nextWakeIn(m_spread.clock.elapsed())) + 1);
+        return;
+    }
+    send(prepared, p, server);
+}
+
+void VllmClient::send(const PreparedRequest &prepared, const Preparation &p, int server)
+{
+    QNetworkRequest request(QUrl(m_spread.pool.baseUrl(server) + QStringLiteral("/chat/completions")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs(m_server));
     QNetworkReply *reply = networkForRequest()->post(request, prepared.body);
     new BoundedReply(reply, kMaxAnswerBytes, requestDeadlineMs(m_server));
     m_inFlight.insert(reply);
-    const QString path = p.path;
-    const QSize sourceSize = prepared.sourceSize;
-    const QSize sentSize = prepared.sentSize;
-    const int attempt = p.attempt;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, path, sourceSize, sentSize, attempt] {
-        handleReply(reply, path, sourceSize, sentSize, attempt);
+    m_spread.pool.sent(server);
+    m_spread.trace[p.path].server = server;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, prepared, p, server] {
+        handleReply(reply, prepared, p, server);
     });
+}
+
+void VllmClient::sendWaiting()
+{
+    while (!m_spread.waiting.isEmpty() && !m_cancelled) {
+        const int server = m_spread.pool.pick(m_spread.clock.elapsed());
+        if (server < 0)
+            break;
+        const Waiting w = m_spread.waiting.takeFirst();
+        send(w.prepared, w.preparation, server);
+    }
+    const qint64 wake = m_spread.pool.nextWakeIn(m_spread.clock.elapsed());
+    if (!m_spread.waiting.isEmpty() && wake >= 0)
+        m_spread.restTimer->start(int(wake) + 1);
+}
+
+void VllmClient::failWhenAllDown()
+{
+    // Once all were down that long, an image coming back from a server is not sent round again.
+    if (!m_spread.allDown && !m_spread.pool.allDownFor(transferTimeoutMs(m_server), m_spread.clock.elapsed()))
+        return;
+    m_spread.allDown = true;
+    m_spread.restTimer->stop();
+    const QList<Waiting> waiting = std::exchange(m_spread.waiting, {});
+    for (const Waiting &w : waiting)
+        reportImage(w.preparation.path, ImageResult::Outcome::Failed, {},
+                    translateText("请求在 %1 秒内未完成").arg(transferTimeoutMs(m_server) / 1000));
+}
+
+int VllmClient::taskSlots() const
+{
+    return effectiveConcurrency(m_server) * qMax(1, m_spread.pool.size());
 }
 
 QNetworkAccessManager *VllmClient::networkForRequest()
 {
-    const int wanted = (effectiveConcurrency(m_server) + kConnectionsPerManager - 1) / kConnectionsPerManager;
+    const int wanted = (taskSlots() + kConnectionsPerManager - 1) / kConnectionsPerManager;
     while (m_networks.size() < wanted)
         m_networks.append(new QNetworkAccessManager(this));
     // The least busy manager always has a free connection: no more than `concurrency` replies are open.
@@ -326,12 +393,18 @@ QNetworkAccessManager *VllmClient::networkForRequest()
     return best;
 }
 
-void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize,
-                             int attempt)
+void VllmClient::handleReply(QNetworkReply *reply, const PreparedRequest &prepared, const Preparation &p,
+                             int server)
 {
     reply->deleteLater();
     m_inFlight.remove(reply);
+    const QString &path = p.path;
+    const QSize sourceSize = prepared.sourceSize;
+    const QSize sentSize = prepared.sentSize;
+    const int attempt = p.attempt;
+    const qint64 now = m_spread.clock.elapsed();
     if (m_cancelled) {
+        m_spread.pool.finished(server, ServerPool::Outcome::Answered, now);
         reportImage(path, ImageResult::Outcome::Cancelled);
         return;
     }
@@ -340,6 +413,8 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
     const QByteArray body = bounded->takeBody();
     // A server that sends more than any answer can hold would do it again: no retry.
     if (bounded->stop() == BoundedReply::Stop::TooLarge) {
+        m_spread.pool.finished(server, ServerPool::Outcome::Refused, now);
+        sendWaiting();
         reportImage(path, ImageResult::Outcome::Failed, {}, translateText("回答超过 %1 MiB").arg(kMaxAnswerBytes >> 20));
         return;
     }
@@ -350,6 +425,19 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
         // A transfer time-out ends the reply as cancelled; our own cancel was handled above.
         const bool timedOut = pastDeadline || error == QNetworkReply::OperationCanceledError
             || error == QNetworkReply::TimeoutError;
+        const bool down = status == 0 || status >= 500 || timedOut;
+        m_spread.pool.finished(server, down ? ServerPool::Outcome::Down : ServerPool::Outcome::Refused, now);
+        // With several servers the image goes to another one. Once each has gone down under it
+        // while another answers, the image itself is the trouble: it takes the lone server's road.
+        if (down && m_spread.pool.size() > 1 && (p.hops < m_spread.pool.size() || m_spread.pool.allDownFor(0, now))) {
+            Preparation again = p;
+            ++again.hops;
+            m_spread.waiting.prepend(Waiting{prepared, again});
+            failWhenAllDown();
+            sendWaiting();
+            return;
+        }
+        sendWaiting();
         if (attempt == 0 && (status == 0 || status >= 500 || timedOut)) {
             sendRequest(path, attempt + 1, false);
             return;
@@ -367,6 +455,9 @@ void VllmClient::handleReply(QNetworkReply *reply, const QString &path, QSize so
     // A body that is no completion (an HTML page, an error object, a cut-off answer) is a failure,
     // retried once like a server error; only a completion without objects means "no objects".
     const ChatAnswer answer = readChatAnswer(body);
+    m_spread.pool.finished(server, answer.kind == ChatAnswer::Completion ? ServerPool::Outcome::Answered
+                                                                 : ServerPool::Outcome::Refused, now);
+    sendWaiting();
     if (answer.kind != ChatAnswer::Completion) {
         if (attempt == 0)
             sendRequest(path, attempt + 1, false);
@@ -405,7 +496,16 @@ void VllmClient::reportImage(const QString &path, ImageResult::Outcome outcome, 
     }
     if (outcome == ImageResult::Outcome::Answered)
         m_unusable += unusable;
-    emit imageFinished(ImageResult{path, anns, outcome, error, unusable});
+    ImageResult result;
+    result.path = path;
+    result.annotations = anns;
+    result.outcome = outcome;
+    result.error = error;
+    result.unusable = unusable;
+    const Trace trace = m_spread.trace.take(path);
+    result.server = trace.server >= 0 ? m_spread.pool.baseUrl(trace.server) : QString();
+    result.ms = m_spread.clock.elapsed() - trace.startedMs;
+    emit imageFinished(result);
     emit progress(m_done, m_total, path);
     pump();
     if (m_busy && m_running == 0 && (m_queue.isEmpty() || m_cancelled))

@@ -5,8 +5,10 @@
 #include "inference/preparedrequest.h"
 #include "inference/requestjob.h"
 #include "inference/serverconfig.h"
+#include "inference/serverpool.h"
 #include "storage/annotation.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -17,6 +19,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 class RequestPreparer;
 
 // Talks to an OpenAI-compatible vision server: probes it and runs tasks of images, at most
@@ -51,6 +54,8 @@ public:
     int probedHttpStatus() const { return m_probed.httpStatus; }
     // The ids of a "/models" answer ({"data":[{"id":...}, ...]}), at most 64.
     static QStringList modelIds(const QByteArray &json);
+    // Requests and failures of each server of the last task, the task's first server first.
+    QList<ServerPool::Count> serverCounts() const { return m_spread.pool.counts(); }
 
 signals:
     void statusChanged(bool online, const QString &detail);
@@ -69,6 +74,17 @@ private:
         QString path;
         int attempt = 0;
         bool started = true;   // false: built ahead for an image still in the queue
+        int hops = 0;          // servers that went down under this request
+    };
+    struct Waiting
+    {
+        PreparedRequest prepared;
+        Preparation preparation;
+    };
+    struct Trace
+    {
+        qint64 startedMs = 0;
+        int server = -1;
     };
 
     void buildAhead();
@@ -77,8 +93,12 @@ private:
     void sendRequest(const QString &path, int attempt, bool secondLook);
     void onPrepared(const PreparedRequest &request);
     void dispatch(const PreparedRequest &prepared, const Preparation &p);
+    void send(const PreparedRequest &prepared, const Preparation &p, int server);
+    void sendWaiting();
+    void failWhenAllDown();
+    int taskSlots() const;
     QNetworkAccessManager *networkForRequest();
-    void handleReply(QNetworkReply *reply, const QString &path, QSize sourceSize, QSize sentSize, int attempt);
+    void handleReply(QNetworkReply *reply, const PreparedRequest &prepared, const Preparation &p, int server);
     void reportImage(const QString &path, ImageResult::Outcome outcome, const QList<Annotation> &anns = {},
                      const QString &error = QString(), int unusable = 0);
     void endTask(bool cancelled);
@@ -93,6 +113,18 @@ private:
     ServerConfig m_server;
     QStringList m_queue;
     QSet<QNetworkReply *> m_inFlight;
+    // The task's servers: which one is free, built requests waiting for one, when each image
+    // started and where it went.
+    struct Spread
+    {
+        ServerPool pool;
+        QElapsedTimer clock;
+        QTimer *restTimer = nullptr;
+        QList<Waiting> waiting;
+        QHash<QString, Trace> trace;
+        bool allDown = false;   // every server down past the timeout: the rest of the task fails
+    };
+    Spread m_spread;
     QStringList m_classes;
     bool m_restrictToClasses = false;
     bool m_reviewMode = false;

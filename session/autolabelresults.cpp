@@ -115,10 +115,10 @@ bool hasConfirmed(const QList<Annotation> &annotations)
     return false;
 }
 
-bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, bool newFileYolo,
+bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat newFileFormat,
                            const QStringList &classNames, SaveReport *report)
 {
-    return saveEdit(imagePath, labelFileRecords(annotations), editSaveTarget(imagePath, newFileYolo), classNames,
+    return saveEdit(imagePath, labelFileRecords(annotations), editSaveTarget(imagePath, newFileFormat), classNames,
                     report);
 }
 
@@ -142,7 +142,7 @@ AnnotationCache loadPendingCache(const QString &imageDir, const QStringList &lis
 }
 
 CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath,
-                                const QList<Annotation> &results, bool newFileYolo, const QStringList &classNames)
+                                const QList<Annotation> &results, LabelFormat newFileFormat, const QStringList &classNames)
 {
     CacheMergeResult out;
     const auto entry = cache.constFind(imagePath);
@@ -157,8 +157,9 @@ CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath
         out.labelsUnreadable = labelsUnreadable(imagePath, existing);
         SaveReport report;
         out.labelsWritten = !out.labelsUnreadable
-            && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), newFileYolo, classNames, &report);
+            && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), newFileFormat, classNames, &report);
         out.unreadableNamesFile = report.unreadableNamesFile;
+        out.outsideImage = report.outsideImage;
         out.writeFailed = !out.labelsWritten;
         if (out.writeFailed) {
             for (Annotation &a : out.kept)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/annotation.h"
+#include "storage/annotationstore.h"
 #include "storage/pendingfile.h"
 
 struct SaveReport;
@@ -36,8 +37,8 @@ QList<Annotation> labelFileRecords(const QList<Annotation> &annotations);
 bool hasConfirmed(const QList<Annotation> &annotations);
 
 // Writes the label-file records of the image's list into its label file, in that file's format;
-// an image without one gets a new file in newFileYolo's format.
-bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, bool newFileYolo,
+// an image without one gets a new file in newFileFormat.
+bool writeConfirmedResults(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat newFileFormat,
                            const QStringList &classNames, SaveReport *report = nullptr);
 
 // A cache entry as the window builds it: the stored annotations, then the pending records.
@@ -57,10 +58,11 @@ struct CacheMergeResult
     bool writeFailed = false;
     bool labelsUnreadable = false;
     QString unreadableNamesFile;   // the class-names file that made the write refuse
+    int outsideImage = 0;          // stored shapes wholly outside the image, left out of the write
 };
 
 // Results of an image that is not on screen: filtered against its cache entry (loaded from disk
 // when it has none), appended to it, and, when any kept result is confirmed, the image's label
 // file is rewritten from the entry. The cache is left untouched when nothing is kept.
 CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath,
-                                const QList<Annotation> &results, bool newFileYolo, const QStringList &classNames);
+                                const QList<Annotation> &results, LabelFormat newFileFormat, const QStringList &classNames);

@@ -2,13 +2,16 @@
 
 #include "session/categoryhistory.h"
 #include "session/datasetcategories.h"
+#include "session/labelfilestamps.h"
 #include "session/liveannotations.h"
 #include "session/pendingresults.h"
 #include "session/timinglog.h"
 #include "shared/language.h"
+#include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
+#include "storage/dotafile.h"
 #include "storage/filestatescanner.h"
 #include "storage/classnames.h"
 #include "storage/labelfilereader.h"
@@ -46,7 +49,7 @@ bool anyPending(const QList<Annotation> &annotations)
 
 // Results for an image of a folder that is not open: merged straight into that folder's label and
 // pending files, as the session would have done with the folder open.
-CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, bool newFileYolo,
+CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation> &results, LabelFormat newFileFormat,
                                     const QStringList &classNames)
 {
     const QString dir = QFileInfo(path).absolutePath();
@@ -56,7 +59,7 @@ CacheMergeResult storeInFolderFiles(const QString &path, const QList<Annotation>
     const auto own = cache.constFind(path);
     if (own != cache.cend())
         cache.insert(path, cacheEntry(path, own.value()));
-    const CacheMergeResult merged = mergeIntoCache(cache, path, results, newFileYolo, classNames);
+    const CacheMergeResult merged = mergeIntoCache(cache, path, results, newFileFormat, classNames);
     // A file that exists but cannot be read may hold results: it is not overwritten. Another
     // program may write it meanwhile: the write merges.
     if (anyPending(merged.kept) && readable)
@@ -83,6 +86,7 @@ FolderSession::FolderSession(QObject *parent)
     , m_directoryLoader(new DirectoryLoader(this))
     , m_stateScanner(new FileStateScanner(this))
     , m_labelReader(new LabelFileReader(this))
+    , m_labelStamps(new LabelFileStamps(this))
     , m_stateTimer(new QTimer(this))
     , m_categories(new DatasetCategories(this))
     , m_pending(new PendingResults(&m_cache, this))
@@ -95,6 +99,10 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_stateScanner, &FileStateScanner::labelFormatFound, this, &FolderSession::onLabelFormatFound);
     connect(m_stateScanner, &QThread::finished, this, [] { logTiming(QStringLiteral("states done")); });
     connect(m_labelReader, &LabelFileReader::labelsRead, this, &FolderSession::onLabelsRead);
+    connect(m_labelStamps, &LabelFileStamps::currentChanged, this, [this] {
+        if (!m_currentImage.isEmpty() && !isReadingLabels(m_currentImage) && m_labelStamps->changed(m_currentImage))
+            emit currentLabelsChangedElsewhere();
+    });
     connect(m_pending, &PendingResults::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_pending, &PendingResults::currentResultsArrived, this, &FolderSession::currentResultsArrived);
     connect(m_pending, &PendingResults::notice, this, &FolderSession::notice);
@@ -132,55 +140,60 @@ QStringList FolderSession::classNames() const
 
 void FolderSession::setFallbackYolo(bool yolo)
 {
-    m_fallbackYolo = yolo;
+    m_fallbackFormat = yolo ? LabelFormat::Yolo : LabelFormat::Voc;
     if (m_dir.isEmpty())
-        m_folderYolo = yolo;
+        m_folderFormat = m_fallbackFormat;
 }
 
 void FolderSession::setUseYolo(bool yolo)
 {
-    m_formatDecided = !m_dir.isEmpty();
-    if (m_folderYolo == yolo)
-        return;
-    m_folderYolo = yolo;
-    emit folderFormatChanged(yolo);
+    setFolderFormat(yolo ? LabelFormat::Yolo : LabelFormat::Voc);
 }
 
-void FolderSession::onLabelFormatFound(const QString &path, bool yolo)
+void FolderSession::setFolderFormat(LabelFormat format)
 {
-    if (m_formatDecided || QFileInfo(path).absolutePath() != m_dir)
+    m_formatDecided = !m_dir.isEmpty();
+    if (format == LabelFormat::None || m_folderFormat == format)
+        return;
+    m_folderFormat = format;
+    emit folderFormatChanged(format);
+}
+
+void FolderSession::onLabelFormatFound(const QString &path, LabelFormat format)
+{
+    if (m_formatDecided || QFileInfo(path).absolutePath() != m_dir || format == LabelFormat::None)
         return;
     m_formatDecided = true;
-    if (m_folderYolo == yolo)
+    if (m_folderFormat == format)
         return;
-    m_folderYolo = yolo;
-    emit folderFormatChanged(yolo);
+    m_folderFormat = format;
+    emit folderFormatChanged(format);
 }
 
-bool FolderSession::newFileYolo()
+LabelFormat FolderSession::newFileFormat()
 {
     if (m_formatDecided || m_dir.isEmpty())
-        return m_folderYolo;
+        return m_folderFormat;
     // A save before the scan got that far: the same rule, on this thread.
     const LabelFormat found = firstLabelFormat(m_imagePaths);
     if (found != LabelFormat::None)
-        onLabelFormatFound(m_imagePaths.first(), found == LabelFormat::Yolo);
+        onLabelFormatFound(m_imagePaths.first(), found);
     else if (!m_listing)
         m_formatDecided = true;
-    return m_folderYolo;
+    return m_folderFormat;
 }
 
-bool FolderSession::newFileYoloIn(const QString &dir)
+LabelFormat FolderSession::newFileFormatIn(const QString &dir)
 {
     if (dir == m_dir)
-        return newFileYolo();
+        return newFileFormat();
     const auto known = m_folderFormats.constFind(dir);
     if (known != m_folderFormats.cend())
         return *known;
     const LabelFormat found = firstLabelFormat(DirectoryLoader::listImages(dir));
-    const bool yolo = found == LabelFormat::None ? m_fallbackYolo : found == LabelFormat::Yolo;
-    m_folderFormats.insert(dir, yolo);
-    return yolo;
+    const LabelFormat format = found == LabelFormat::None ? m_fallbackFormat : found;
+    m_folderFormats.insert(dir, format);
+    return format;
 }
 
 void FolderSession::preload(const QString &dir)
@@ -198,19 +211,27 @@ void FolderSession::checkPendingFile()
     m_pending->check();
 }
 
+void FolderSession::setWatchingLabelFiles(bool watching)
+{
+    m_labelStamps->setWatching(watching);
+}
+
 void FolderSession::resetFolder(const QString &dir)
 {
     if (!m_dir.isEmpty()) {
         flushPending();
         if (m_formatDecided)
-            m_folderFormats.insert(m_dir, m_folderYolo);   // for results that still arrive for it
+            m_folderFormats.insert(m_dir, m_folderFormat);   // for results that still arrive for it
     }
     m_dir = dir;
     m_categories->openFolder(dir);
-    m_formatDecided = false;
-    if (m_folderYolo != m_fallbackYolo) {
-        m_folderYolo = m_fallbackYolo;
-        emit folderFormatChanged(m_folderYolo);
+    // A DOTA folder's new label files are DOTA whatever was chosen.
+    const bool dota = isDotaImageFolder(dir);
+    m_formatDecided = dota;
+    const LabelFormat format = dota ? LabelFormat::Dota : m_fallbackFormat;
+    if (m_folderFormat != format) {
+        m_folderFormat = format;
+        emit folderFormatChanged(m_folderFormat);
     }
     m_folderFormats.remove(dir);
     m_listing = true;
@@ -220,7 +241,7 @@ void FolderSession::resetFolder(const QString &dir)
     m_imageStates.clear();
     m_damagedFiles.clear();
     m_unreadableNames.clear();
-    m_previousImage.clear();
+    m_labelStamps->clear();
     m_stateQueue.clear();
     m_indexHint = 0;
     leaveImage();
@@ -372,7 +393,56 @@ QList<Annotation> FolderSession::annotationsFor(const QString &path)
     const auto cached = m_cache.constFind(path);
     if (cached != m_cache.constEnd())
         return *cached;
+    // Stamped before reading: a change made while reading shows as one on the next look.
+    m_labelStamps->remember(path);
     return takeStored(path, readStoredAnnotations(path));
+}
+
+bool FolderSession::rereadIfChanged(const QString &path)
+{
+    if (!m_cache.contains(path) || !m_labelStamps->changed(path))
+        return false;
+    reread(path);
+    return true;
+}
+
+void FolderSession::reread(const QString &path)
+{
+    // The results still pending stay, unless the file holds them now (a run confirmed them).
+    QList<Annotation> pending;
+    const QList<Annotation> before = m_cache.take(path);
+    for (const Annotation &a : before) {
+        if (a.pending)
+            pending.append(a);
+    }
+    m_damagedFiles.remove(path);
+    m_unreadableNames.remove(path);
+    QList<Annotation> list = annotationsFor(path);
+    const OverlapFilterResult kept = filterOverlapping(list, pending);
+    list += kept.kept;
+    m_cache.insert(path, list);
+    if (kept.dropped > 0)
+        m_pending->markChanged();
+    refreshImageState(path);
+}
+
+bool FolderSession::labelFileChangedElsewhere(const QString &path) const
+{
+    return m_labelStamps->changed(path);
+}
+
+QList<Annotation> FolderSession::reloadImage()
+{
+    const QString path = m_currentImage;
+    if (path.isEmpty() || isReadingLabels(path))
+        return {};
+    // The editor's list, with the results it still holds pending, is what the file is read against.
+    m_pending->flush(true);
+    reread(path);
+    const QList<Annotation> annotations = m_cache.value(path);
+    m_pending->enterImage(path, annotations);
+    noticeDamage(path);
+    return annotations;
 }
 
 QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnnotations &stored)
@@ -392,19 +462,23 @@ QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnn
 
 QList<Annotation> FolderSession::enterImage(const QString &path)
 {
-    if (!m_currentImage.isEmpty())
-        m_previousImage = m_currentImage;
+    // While the image was away another program may have rewritten its labels.
+    rereadIfChanged(path);
     m_currentImage = path;
     m_labelReader->cancel();
+    m_labelStamps->watch(path);
     // The pending file learns of the image when its records are there: until then the editor's
     // empty list is no state of it.
     if (!m_cache.contains(path) && LabelFileReader::isLarge(path)) {
         m_imageStates[path].labelFile = true;
+        m_labelStamps->remember(path);
         m_labelReader->read(path);
         logTiming(QStringLiteral("labels read on the worker"));
         return {};
     }
     const QList<Annotation> annotations = annotationsFor(path);
+    m_enteredUnlabelled = labelFormatOf(path) == LabelFormat::None;
+    m_writtenForCurrent = CheckedMark();
     m_pending->enterImage(path, annotations);
     noticeDamage(path);
     return annotations;
@@ -440,9 +514,38 @@ void FolderSession::noticeDamage(const QString &path)
     }
 }
 
+QString FolderSession::previousInFolder(const QString &path) const
+{
+    const qsizetype i = indexOf(path);
+    return i > 0 ? m_imagePaths.at(i - 1) : QString();
+}
+
+FolderSession::CarriedShapes FolderSession::carryShapes(const QString &source, const QString &target)
+{
+    CarriedShapes carried;
+    if (source.isEmpty())
+        return carried;
+    const QList<Annotation> records = labelFileRecords(source == m_currentImage && m_live ? m_live->annotations()
+                                                                                        : annotationsFor(source));
+    if (records.isEmpty())
+        return carried;
+    // Pixel positions mean nothing on a picture of another size; its proportions do.
+    const QSizeF from(imageSize(source));
+    const QSizeF to(imageSize(target));
+    for (Annotation a : records) {
+        a.id = 0;
+        if (const std::optional<Annotation> inside = clippedToImage(scaledToImage(a, from, to), to))
+            carried.shapes.append(*inside);
+        else
+            ++carried.outside;
+    }
+    return carried;
+}
+
 void FolderSession::leaveImage()
 {
     m_labelReader->cancel();
+    m_labelStamps->watch(QString());
     m_currentImage.clear();
     m_pending->leaveImage();
 }
@@ -471,6 +574,11 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
     // Until its labels are read the image's records are not all on screen: a save would drop them.
     if (isReadingLabels(path))
         return false;
+    // Another program's labels are not overwritten with an edit of what it replaced.
+    if (m_labelStamps->changed(path)) {
+        r.changedElsewhere = true;
+        return false;
+    }
     // Records read with unknown class names hold numbers, not names: they are never written.
     const QString names = m_unreadableNames.value(path);
     if (!names.isEmpty()) {
@@ -478,21 +586,27 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
         return false;
     }
     // The file the image has decides format and place, taken before a damaged one is moved aside.
-    SaveTarget target = editSaveTarget(path, m_folderYolo);
+    SaveTarget target = editSaveTarget(path, m_folderFormat);
     if (!target.existing && kept.isEmpty()) {
         // A shape drawn and taken back, or results rejected, say nothing about the image.
+        m_pending->labelsWritten(path);
         refreshImageState(path);
         flushPending();
         return true;
     }
     if (!target.existing)
-        target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
+        target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
     if (!trashDamagedOriginal(path) || !saveEdit(path, kept, target, m_categories->rows(), &r))
         return false;
+    m_labelStamps->remember(path);
     noticeNamesFile(r.namesNotice);
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);
     m_imageStates[path].labelFile = true;
+    if (path == m_currentImage)
+        m_writtenForCurrent = {r.labelFile, FileStamp::of(r.labelFile)};
+    // Only now may the results decided on leave the pending file.
+    m_pending->labelsWritten(path);
     refreshImageState(path);
     flushPending();
     return true;
@@ -511,16 +625,33 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
         r.unreadableNamesFile = names;
         return mark;
     }
-    if (editSaveTarget(path, m_folderYolo).existing)
+    if (editSaveTarget(path, m_folderFormat).existing)
         return mark;
-    const SaveTarget target = editSaveTarget(path, newFileYoloIn(QFileInfo(path).absolutePath()));
+    const SaveTarget target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
     if (!saveEdit(path, {}, target, m_categories->rows(), &r))
         return mark;
     mark.file = r.labelFile;
     mark.stamp = FileStamp::of(mark.file);
+    m_labelStamps->remember(path);
     m_imageStates[path].labelFile = true;
     refreshImageState(path);
     return mark;
+}
+
+bool FolderSession::restoreUnlabelled(const QString &path, const QList<Annotation> &annotations)
+{
+    if (path != m_currentImage || !m_enteredUnlabelled || !labelFileRecords(annotations).isEmpty()
+        || !unmarkChecked(path, m_writtenForCurrent))
+        return false;
+    m_writtenForCurrent = CheckedMark();
+    m_pending->labelsWritten(path);
+    flushPending();
+    return true;
+}
+
+bool FolderSession::keepsDifficultFlag(const QString &path)
+{
+    return editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath())).format != LabelFormat::Yolo;
 }
 
 bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
@@ -532,6 +663,7 @@ bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
     if (!removalStaysInside(mark.file, root) || !QFile::remove(mark.file))
         return false;
     m_imageStates[path].labelFile = false;
+    m_labelStamps->remember(path);
     refreshImageState(path);
     return true;
 }
@@ -594,8 +726,8 @@ int FolderSession::holdUnknownCategories(const QString &path, bool inFolder, QLi
     if (!hasConfirmed(results))
         return 0;
     const SaveTarget target =
-        editSaveTarget(path, inFolder ? newFileYolo() : newFileYoloIn(QFileInfo(path).absolutePath()));
-    if (!target.yolo)
+        editSaveTarget(path, inFolder ? newFileFormat() : newFileFormatIn(QFileInfo(path).absolutePath()));
+    if (target.format != LabelFormat::Yolo)
         return 0;
     const ClassNames names = classNamesFor(path, target.file);
     if (names.source != NamesSource::OtherTool || names.names.isEmpty() || !names.ok)
@@ -627,21 +759,27 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     CacheMergeResult merged;
     if (inFolder) {
         m_imageStates[path].failed = false;
+        // A stale entry would be written back over another program's labels.
+        if (path != m_currentImage)
+            rereadIfChanged(path);
         annotationsFor(path);   // the cache entry, with the image's records from the pending file
-        merged = mergeIntoCache(m_cache, path, results, newFileYolo(), m_categories->rows());
+        merged = mergeIntoCache(m_cache, path, results, newFileFormat(), m_categories->rows());
     } else {
         // Another dataset's class list never starts from this one's categories.
-        merged = storeInFolderFiles(path, results, newFileYoloIn(QFileInfo(path).absolutePath()), QStringList());
+        merged = storeInFolderFiles(path, results, newFileFormatIn(QFileInfo(path).absolutePath()), QStringList());
     }
     out.kept = merged.kept;
     out.dropped = merged.dropped;
     out.saveFailed = merged.writeFailed;
     out.labelsUnreadable = merged.labelsUnreadable;
     out.unreadableNamesFile = merged.unreadableNamesFile;
+    out.outsideImage = merged.outsideImage;
     if (inFolder)
         m_categories->history()->rememberFound(labelsOf(merged.kept));
-    if (inFolder && merged.labelsWritten)
+    if (inFolder && merged.labelsWritten) {
         m_imageStates[path].labelFile = true;
+        m_labelStamps->remember(path);
+    }
     if (inFolder) {
         if (anyPending(merged.kept))
             m_pending->markChanged();
@@ -668,6 +806,7 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     m_imagePaths.removeAll(path);
     m_pending->forget(path);
     m_cache.remove(path);
+    m_labelStamps->forget(path);
     m_imageStates.remove(path);
     m_damagedFiles.remove(path);
     m_unreadableNames.remove(path);
@@ -677,11 +816,11 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     return removal;
 }
 
-FolderSession::ConversionSummary FolderSession::convertFolder(bool toYolo)
+FolderSession::ConversionSummary FolderSession::convertFolder(LabelFormat to)
 {
     ConversionSummary summary;
     for (const QString &path : std::as_const(m_imagePaths)) {
-        const LabelConversion done = convertLabelFile(path, toYolo, m_categories->rows());
+        const LabelConversion done = convertLabelFile(path, to, m_categories->rows());
         if (done.outcome == LabelConversion::Converted)
             ++summary.converted;
         else if (done.outcome == LabelConversion::NoLabels)
@@ -689,7 +828,33 @@ FolderSession::ConversionSummary FolderSession::convertFolder(bool toYolo)
         else
             summary.failed.append(path);
     }
-    setUseYolo(toYolo);
+    setFolderFormat(to);
+    return summary;
+}
+
+CocoImportSummary FolderSession::importCoco(const CocoDocument &document, bool merge)
+{
+    flushPending();
+    CocoImportOptions options;
+    options.merge = merge;
+    options.newFileFormat = newFileFormat();
+    const CocoImportSummary summary = importCocoInto(document, m_dir, m_imagePaths, options);
+    for (const QString &path : summary.written) {
+        const QList<Annotation> stored = readStoredAnnotations(path).annotations;
+        // A cached entry holds the old stored records: read again, keeping its pending results.
+        const auto cached = m_cache.constFind(path);
+        if (cached != m_cache.cend()) {
+            QList<Annotation> list = stored;
+            for (const Annotation &a : *cached) {
+                if (a.pending != 0)
+                    list.append(a);
+            }
+            m_cache.insert(path, list);
+        }
+        m_categories->history()->rememberFound(labelsOf(stored));
+        m_imageStates[path].labelFile = true;
+        refreshImageState(path);
+    }
     return summary;
 }
 

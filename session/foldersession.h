@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/autolabelresults.h"
+#include "session/cocoimport.h"
 #include "session/imagestate.h"
 #include "storage/annotation.h"
 #include "storage/filestamp.h"
@@ -15,6 +16,7 @@
 class DatasetCategories;
 class DirectoryLoader;
 class FileStateScanner;
+class LabelFileStamps;
 class LabelFileReader;
 class LiveAnnotations;
 class PendingResults;
@@ -52,7 +54,9 @@ public:
     void setFallbackYolo(bool yolo);
     // The user's choice for the open folder: it decides the format of its new label files.
     void setUseYolo(bool yolo);
-    bool useYolo() const { return m_folderYolo; }
+    void setFolderFormat(LabelFormat format);
+    bool useYolo() const { return m_folderFormat == LabelFormat::Yolo; }
+    LabelFormat folderFormat() const { return m_folderFormat; }
     // Whether confirmed model results of a category that another tool's class list (data.yaml,
     // obj.names) lacks may add it there; if not, they stay pending. Off by default.
     void setAddClassesToNamesFile(bool add) { m_addClasses = add; }
@@ -67,6 +71,9 @@ public:
     // wrote it: its new results join the cache (the image on screen through currentResultsArrived),
     // the results it decided leave it. In the background; nothing happens when the file is unchanged.
     void checkPendingFile();
+    // Watches the label files of the image on screen: when another program changes them,
+    // currentLabelsChangedElsewhere tells the owner, who reloads (reloadImage) or keeps the edits.
+    void setWatchingLabelFiles(bool watching);
     // Writes the old folder's pending file, then lists dir on worker threads: pathsListed for
     // each chunk, listingFinished at the end, imageWanted when an image can be shown first (the
     // preferred one when it is listed, else the first). Unsaved edits are the owner's to save.
@@ -85,22 +92,50 @@ public:
     qsizetype indexOf(const QString &path) const;
 
     // The image on screen. enterImage makes path the current image and returns its records: the
-    // cache entry, else its label file followed by its results from the pending file. A large
+    // cache entry (read again when another program changed the label file since it was read, with
+    // its unconfirmed results that the file does not hold now), else its label file followed by
+    // its results from the pending file. A large
     // label file is read on a worker instead: enterImage returns nothing, and the records come
     // by currentLabelsArrived; until then the image cannot be saved (saveImage fails).
     QList<Annotation> enterImage(const QString &path);
     // True while the labels of the image on screen are read on the worker.
     bool isReadingLabels(const QString &path) const;
     void leaveImage();
+    // The current image's records read again from its label file, with its unconfirmed results
+    // that the file does not hold now; the editor's records are replaced by them (its unsaved
+    // edits are dropped: the owner asks first).
+    QList<Annotation> reloadImage();
+    // True when another program changed the image's label file since this session read or wrote it.
+    bool labelFileChangedElsewhere(const QString &path) const;
     QString currentImage() const { return m_currentImage; }
-    QString previousImage() const { return m_previousImage; }
+    // The image before path in the folder's order, whatever the file list shows (the frame before
+    // in a video or a burst); empty for the first.
+    QString previousInFolder(const QString &path) const;
+
+    struct CarriedShapes
+    {
+        QList<Annotation> shapes;   // for the target image, ids 0
+        int outside = 0;            // shapes with nothing inside the target image: left out
+    };
+    // The confirmed, labelled shapes of source for target: at the same pixels when the two images
+    // have the same size, else in the same proportions; clipped to target.
+    CarriedShapes carryShapes(const QString &source, const QString &target);
 
     // Writes the confirmed, labelled records of an image to its label file (a damaged original
     // goes to the trash first), then the pending file. False, nothing changed, when it fails;
-    // report tells which file refused the save (a link, or class names that cannot be read).
+    // report tells which file refused the save (a link, or class names that cannot be read), or
+    // that another program rewrote the label file since it was read (changedElsewhere).
     // An image without a label file and nothing to write keeps having none: an empty file makes
     // it a background image, which only markChecked does.
     bool saveImage(const QString &path, const QList<Annotation> &annotations, SaveReport *report = nullptr);
+
+    // The image on screen is back as it was entered, without a label file (a paste saved and then
+    // undone): the file this session wrote for it is removed, when unchanged since, instead of
+    // being emptied, which would make the image a checked background. False when that does not
+    // apply (the caller saves as usual).
+    bool restoreUnlabelled(const QString &path, const QList<Annotation> &annotations);
+    // False when the label file the image's edits go to cannot keep the "difficult" flag (YOLO).
+    bool keepsDifficultFlag(const QString &path);
 
     // The empty label file that marks an image as checked and found empty (a background image).
     struct CheckedMark
@@ -137,6 +172,7 @@ public:
         bool labelsUnreadable = false;
         QString unreadableNamesFile;   // the class-names file that made the write refuse
         int unknownCategory = 0;       // confirmed results kept pending: the class list lacks them
+        int outsideImage = 0;          // shapes wholly outside the image, left out of the label file
     };
     // A model's results for an image that is not on screen (in this folder or another): filtered
     // against what it has, stored in the cache and, when confirmed, in its label file; the pending
@@ -160,7 +196,10 @@ public:
     };
     // Converts the label file of every image of the folder (the owner saves the one on screen
     // first); new label files of the folder then get that format too.
-    ConversionSummary convertFolder(bool toYolo);
+    ConversionSummary convertFolder(LabelFormat to);
+    // A COCO file's shapes into the label files of the folder's images (cocoimport.h). The owner
+    // saves and leaves the image on screen first; the images written are read again.
+    CocoImportSummary importCoco(const CocoDocument &document, bool merge);
 
     // Images without stored labels, in listing order (the auto-label scope).
     QStringList unlabelledImages() const;
@@ -177,12 +216,14 @@ signals:
     // The records of the image on screen whose label file was read on the worker; the owner
     // adds them to it (they are the image's stored records, not an edit).
     void currentLabelsArrived(const QList<Annotation> &records);
+    // Another program changed the label file of the image on screen.
+    void currentLabelsChangedElsewhere();
     // Something the user should be told (a damaged file, an unreadable pending file, ...).
     void notice(const QString &text);
     // A write of the pending file has ended.
     void pendingWritten(bool ok);
     // The format of the folder's new label files has been decided or chosen.
-    void folderFormatChanged(bool yolo);
+    void folderFormatChanged(LabelFormat format);
 
 private:
     void resetFolder(const QString &dir);
@@ -195,11 +236,13 @@ private:
     void refreshSomePendingStates();
     void wantFirstImage();
     void onStateReady(const QString &path, int confirmed, bool labelFile);
-    void onLabelFormatFound(const QString &path, bool yolo);
-    bool newFileYolo();
-    bool newFileYoloIn(const QString &dir);
+    void onLabelFormatFound(const QString &path, LabelFormat format);
+    LabelFormat newFileFormat();
+    LabelFormat newFileFormatIn(const QString &dir);
     QList<Annotation> annotationsFor(const QString &path);
     QList<Annotation> takeStored(const QString &path, const StoredAnnotations &stored);
+    bool rereadIfChanged(const QString &path);
+    void reread(const QString &path);
     void onLabelsRead(const QString &path, const StoredAnnotations &stored);
     void noticeDamage(const QString &path);
     bool trashDamagedOriginal(const QString &path);
@@ -209,14 +252,15 @@ private:
     DirectoryLoader *m_directoryLoader;
     FileStateScanner *m_stateScanner;
     LabelFileReader *m_labelReader;   // the big label file of the image on screen
+    LabelFileStamps *m_labelStamps;   // the label files as read or written by us
     QTimer *m_stateTimer;
     const LiveAnnotations *m_live = nullptr;
     DatasetCategories *m_categories;
-    bool m_fallbackYolo = false;
+    LabelFormat m_fallbackFormat = LabelFormat::Voc;
+    LabelFormat m_folderFormat = LabelFormat::Voc;
     bool m_addClasses = false;
-    bool m_folderYolo = false;
     bool m_formatDecided = false;
-    QHash<QString, bool> m_folderFormats;   // folders left during this session → their decided format
+    QHash<QString, LabelFormat> m_folderFormats;   // folders left during this session → their decided format
 
     QString m_dir;
     QStringList m_imagePaths;
@@ -234,5 +278,6 @@ private:
     QSet<QString> m_namesNoticesShown;        // other tools' names files the user was told about
 
     QString m_currentImage;
-    QString m_previousImage;
+    bool m_enteredUnlabelled = false;   // the current image had no label file when entered
+    CheckedMark m_writtenForCurrent;    // the label file this session last wrote for it
 };

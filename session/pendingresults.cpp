@@ -13,6 +13,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // A larger file does not hold the first image back: its results join the image on arrival.
@@ -169,12 +171,26 @@ void PendingResults::enterImage(const QString &path, const QList<Annotation> &an
 {
     m_currentImage = path;
     m_flushed = pendingRecords(annotations);
+    m_decided.clear();
 }
 
 void PendingResults::leaveImage()
 {
     m_currentImage.clear();
     m_flushed.clear();
+    m_decided.clear();
+}
+
+void PendingResults::labelsWritten(const QString &path)
+{
+    if (path != m_currentImage || !m_live)
+        return;
+    capture();   // the decisions the label file now holds
+    if (m_decided.isEmpty())
+        return;
+    m_flushed = pendingRecords(m_live->annotations());
+    m_decided.clear();
+    m_changed = true;
 }
 
 void PendingResults::dropUnlisted(const QStringList &listed)
@@ -213,6 +229,8 @@ AnnotationCache PendingResults::snapshot() const
     AnnotationCache all = m_fromFile;
     for (auto it = m_cache->cbegin(); it != m_cache->cend(); ++it)
         all.insert(it.key(), it.value());
+    if (!m_decided.isEmpty() && !m_currentImage.isEmpty())
+        all[m_currentImage] += m_decided;
     return all;
 }
 
@@ -222,9 +240,25 @@ void PendingResults::capture()
         return;
     const QList<Annotation> annotations = m_live->annotations();
     m_cache->insert(m_currentImage, annotations);
-    const QList<Annotation> pending = pendingRecords(annotations);
-    if (pending != m_flushed) {
-        m_flushed = pending;
+    // What the file held and the editor no longer has pending was decided since the last write
+    // of the label file: it stays filed, in its place, until that write.
+    QList<Annotation> onScreen = pendingRecords(annotations);
+    QList<Annotation> filed;
+    m_decided.clear();
+    for (const Annotation &r : std::as_const(m_flushed)) {
+        const auto same = std::find_if(onScreen.begin(), onScreen.end(),
+                                       [&r](const Annotation &a) { return stored(a) == stored(r); });
+        if (same != onScreen.end()) {
+            filed.append(*same);
+            onScreen.erase(same);
+        } else {
+            m_decided.append(stored(r));
+            filed.append(stored(r));
+        }
+    }
+    filed += onScreen;
+    if (filed != m_flushed) {
+        m_flushed = filed;
         m_changed = true;
     }
 }

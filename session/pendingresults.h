@@ -43,6 +43,9 @@ public:
     // The image on screen and its records as entered: what the next flush compares with.
     void enterImage(const QString &path, const QList<Annotation> &annotations);
     void leaveImage();
+    // The label file of the image on screen now holds what the user decided: the results decided
+    // since its last write may leave the file with the next flush.
+    void labelsWritten(const QString &path);
 
     // The records of path read from the file and not merged yet; they are merged now.
     QList<Annotation> take(const QString &path) { return m_fromFile.take(path); }
@@ -102,5 +105,9 @@ private:
     // one would merge against a base that is about to change.
     bool m_syncInFlight = false;
     bool m_syncWrites = false;    // the one in flight writes (else it only reads)
-    QList<Annotation> m_flushed;  // the current image's pending records at the last flush
+    QList<Annotation> m_flushed;  // the current image's records in the file at the last flush
+    // Results of the image on screen that the file holds and that the user has confirmed or
+    // rejected since its label file was last written. They stay in the file, as pending, until
+    // that write: a crash between the two must not lose a confirmed result.
+    QList<Annotation> m_decided;
 };

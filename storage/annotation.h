@@ -2,6 +2,7 @@
 
 #include "storage/keypoints.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QMetaType>
 #include <QPointF>
@@ -24,6 +25,9 @@ struct Annotation
     // A box of a pose dataset: its keypoints, kept as read and written back with it; empty for
     // every other shape (storage/keypoints.h).
     Keypoints keypoints;
+    // Fields of the shape in another tool's file that no edit touches (labelme's group_id,
+    // description, flags, unknown keys): written back as they were read.
+    QJsonObject foreignFields;
 
     // Writers treat a polygon with fewer than three points as a box (storedShapeKind).
     bool isPolygon() const { return kind == Polygon && points.size() >= 3; }
@@ -35,7 +39,7 @@ struct Annotation
     {
         return a.id == b.id && a.kind == b.kind && a.rect == b.rect && a.points == b.points
             && a.label == b.label && a.confidence == b.confidence && a.pending == b.pending
-            && a.difficult == b.difficult && a.keypoints == b.keypoints;
+            && a.difficult == b.difficult && a.keypoints == b.keypoints && a.foreignFields == b.foreignFields;
     }
     friend bool operator!=(const Annotation &a, const Annotation &b) { return !(a == b); }
 };

@@ -1,7 +1,10 @@
 #include "storage/annotationstore.h"
 
+#include "storage/annotationgeometry.h"
 #include "storage/datasetlayout.h"
 #include "storage/dotafile.h"
+#include "storage/filebytes.h"
+#include "storage/labelmefile.h"
 #include "storage/vocfile.h"
 #include "storage/writeguard.h"
 #include "storage/yolofile.h"
@@ -52,12 +55,30 @@ bool isOurYoloPlace(const QString &imagePath, const QString &file)
 // A conversion removes the image's files of the other format; an edit keeps them.
 enum class OtherFiles { Remove, Keep };
 
-bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
+// The records as a label file may hold them: clipped to the image, none wholly outside it.
+QList<Annotation> insideImage(const QString &imagePath, const QList<Annotation> &annotations, int *outside)
+{
+    const QSize size = imageSize(imagePath);
+    QList<Annotation> kept;
+    kept.reserve(annotations.size());
+    for (const Annotation &a : annotations) {
+        if (const std::optional<Annotation> clipped = clippedToImage(a, QSizeF(size)))
+            kept.append(*clipped);
+        else
+            ++*outside;
+    }
+    return kept;
+}
+
+bool saveInto(const QString &imagePath, const QList<Annotation> &given, LabelFormat format,
               const QString &target, const QStringList &classNames, SaveReport *report, OtherFiles other)
 {
-    const bool saveAsYolo = format == LabelFormat::Yolo;
     if (report)
         *report = SaveReport();
+    int outside = 0;
+    const QList<Annotation> annotations = insideImage(imagePath, given, &outside);
+    if (report)
+        report->outsideImage = outside;
     const auto refuse = [report](const QString &file) {
         if (report)
             report->refusedFile = file;
@@ -69,6 +90,7 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, La
         return false;
     };
     const bool convert = other == OtherFiles::Remove;
+    const bool saveAsYolo = format == LabelFormat::Yolo;
     const QString root = datasetRootOfImageFolder(QFileInfo(imagePath).absolutePath());
     const QStringList candidates = yoloLabelCandidates(imagePath);
     // Labels read with unknown class names are numbers; writing them would lose the names.
@@ -77,56 +99,49 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, La
         if (!unreadable.isEmpty())
             return namesUnreadable(unreadable);
     }
-    const QString xml = convert && format != LabelFormat::Voc ? findVocFile(imagePath) : QString();
-    const QString dota = convert && format != LabelFormat::Dota ? findDotaFile(imagePath) : QString();
+    const QString xml = convert ? findVocFile(imagePath) : QString();
+    const QString json = convert ? findLabelmeFile(imagePath) : QString();
+    const QString dota = convert ? findDotaFile(imagePath) : QString();
     // Refused before anything is written: a save either completes or changes nothing.
     if (!writeStaysInside(target, root))
         return refuse(target);
-    QStringList removed;
-    if (!dota.isEmpty())
-        removed.append(dota);
-    if (format == LabelFormat::Dota) {
-        if (convert)
-            removed += candidates;
-        if (!xml.isEmpty())
-            removed.append(xml);
-    } else if (saveAsYolo) {
-        for (const QString &candidate : candidates) {
-            // An edit replaces only an older copy in our own places, never another tool's file.
-            if (candidate != target && (convert || isOurYoloPlace(imagePath, candidate)))
-                removed.append(candidate);
-        }
-        if (!xml.isEmpty())
-            removed.append(xml);
-    } else if (convert) {
-        removed += candidates;
+    // Another tool's JSON of that name is not ours to replace.
+    if (format == LabelFormat::Labelme && QFileInfo::exists(target) && findLabelmeFile(imagePath) != target)
+        return false;
+    // Files of another format must go in a conversion: one that survived would be read instead of
+    // (or beside) the labels just written. Older copies of our own YOLO file go where they can.
+    QStringList otherFormats;
+    QStringList staleCopies;
+    for (const QString &candidate : candidates) {
+        if (candidate == target)
+            continue;
+        if (!saveAsYolo && convert)
+            otherFormats.append(candidate);
+        // An edit replaces only an older copy in our own places, never another tool's file.
+        else if (saveAsYolo && (convert || isOurYoloPlace(imagePath, candidate)))
+            staleCopies.append(candidate);
     }
-    for (const QString &file : std::as_const(removed)) {
+    if (!xml.isEmpty() && xml != target)
+        otherFormats.append(xml);
+    if (!json.isEmpty() && json != target)
+        otherFormats.append(json);
+    if (!dota.isEmpty() && dota != target)
+        otherFormats.append(dota);
+    for (const QString &file : otherFormats + staleCopies) {
         if (!removalStaysInside(file, root))
             return refuse(file);
     }
-
-    if (format == LabelFormat::Dota) {
-        for (const QString &file : std::as_const(removed)) {
-            if (!canRemove(file))
-                return false;
-        }
-        if (!writeDotaFile(target, annotations, root))
+    // Only YOLO rows have room for keypoints: writing such boxes elsewhere would lose them.
+    if (!saveAsYolo
+        && std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) { return !a.keypoints.isEmpty(); }))
+        return false;
+    // Asked before anything is written.
+    for (const QString &file : std::as_const(otherFormats)) {
+        if (!canRemove(file))
             return false;
-        if (report)
-            report->labelFile = target;
-        bool removedAll = true;
-        for (const QString &file : std::as_const(removed))
-            removedAll = QFile::remove(file) && removedAll;
-        return removedAll;
     }
+
     if (saveAsYolo) {
-        // A DOTA or VOC file that survives would be read instead of the labels just written.
-        if (!dota.isEmpty() && !canRemove(dota))
-            return false;
-        // A VOC file that survives would be read instead of the labels just written.
-        if (!xml.isEmpty() && !canRemove(xml))
-            return false;
         if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr)) {
             const QString labelsDir = QFileInfo(target).absolutePath();
             const ClassNames names = findClassNames(labelsDir);
@@ -137,31 +152,22 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &annotations, La
                 return refuse(classList);
             return false;
         }
-        if (report)
-            report->labelFile = target;
-        // A stale copy left behind is read no more (the file just written is newer); a VOC or
-        // DOTA file left behind would be.
-        for (const QString &file : std::as_const(removed)) {
-            if (file != xml && file != dota)
-                QFile::remove(file);
-        }
-        const bool dotaGone = dota.isEmpty() || QFile::remove(dota);
-        return (xml.isEmpty() || QFile::remove(xml)) && dotaGone;
-    }
-
-    // VOC has no place for keypoints: writing such boxes there would lose them.
-    if (std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) { return !a.keypoints.isEmpty(); }))
-        return false;
-    for (const QString &file : std::as_const(removed)) {
-        if (!canRemove(file))
+    } else if (format == LabelFormat::Labelme) {
+        if (!writeLabelmeFile(imagePath, annotations, target, root))
             return false;
-    }
-    if (!writeVocFile(imagePath, annotations, target))
+    } else if (format == LabelFormat::Dota) {
+        if (!writeDotaFile(target, annotations, root))
+            return false;
+    } else if (!writeVocFile(imagePath, annotations, target)) {
         return false;
+    }
     if (report)
         report->labelFile = target;
+    // A stale copy left behind is read no more (the file just written is newer).
+    for (const QString &file : std::as_const(staleCopies))
+        QFile::remove(file);
     bool removedAll = true;
-    for (const QString &file : std::as_const(removed))
+    for (const QString &file : std::as_const(otherFormats))
         removedAll = QFile::remove(file) && removedAll;
     return removedAll;
 }
@@ -172,7 +178,7 @@ LabelFormat formatOf(const FoundLabelFile &found)
         return LabelFormat::None;
     if (found.isDota)
         return LabelFormat::Dota;
-    return found.isVoc ? LabelFormat::Voc : LabelFormat::Yolo;
+    return found.isVoc ? LabelFormat::Voc : found.isLabelme ? LabelFormat::Labelme : LabelFormat::Yolo;
 }
 
 } // namespace
@@ -191,6 +197,13 @@ StoredAnnotations readStoredAnnotations(const QString &imagePath)
             stored.damagedFile = found.path;
     } else if (found.isDota) {
         stored.annotations = readDotaFile(found.path, &stored.problem);
+        if (!stored.problem.isNone())
+            stored.damagedFile = found.path;
+    } else if (found.isLabelme) {
+        const LabelmeShapes shapes = found.haveContent ? readLabelmeBytes(found.content, &stored.problem)
+                                                       : readLabelmeFile(found.path, &stored.problem);
+        stored.annotations = shapes.annotations;
+        stored.kept = shapes.kept;
         if (!stored.problem.isNone())
             stored.damagedFile = found.path;
     } else {
@@ -230,7 +243,10 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
         }
     } else if (format == LabelFormat::Yolo) {
         target = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
+    } else if (format == LabelFormat::Labelme) {
+        target = labelmeJsonPath(imagePath);
     } else {
+        format = LabelFormat::Voc;
         const QString xml = findVocFile(imagePath);
         target = xml.isEmpty() ? newVocFilePath(imagePath) : xml;
     }
@@ -239,17 +255,30 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 
 SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
 {
+    return editSaveTarget(imagePath, newFileYolo ? LabelFormat::Yolo : LabelFormat::Voc);
+}
+
+SaveTarget editSaveTarget(const QString &imagePath, LabelFormat newFileFormat)
+{
     const FoundLabelFile found = findLabelFile(imagePath);
     SaveTarget target;
     target.existing = !found.path.isEmpty();
-    target.dota = target.existing ? found.isDota : inDotaFolder(imagePath);
-    target.yolo = !target.dota && (target.existing ? !found.isVoc : newFileYolo);
-    if (found.isVoc || found.isDota)
+    if (target.existing)
+        target.format = formatOf(found);
+    else if (inDotaFolder(imagePath))
+        target.format = LabelFormat::Dota;
+    else
+        // DOTA files have a place only in a DOTA folder.
+        target.format = newFileFormat == LabelFormat::None || newFileFormat == LabelFormat::Dota ? LabelFormat::Voc
+                                                                                                  : newFileFormat;
+    if (found.isVoc || found.isLabelme || found.isDota)
         target.file = found.path;
-    else if (target.dota)
+    else if (target.format == LabelFormat::Dota)
         target.file = dotaLabelPath(imagePath);
-    else if (target.yolo)
+    else if (target.format == LabelFormat::Yolo)
         target.file = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
+    else if (target.format == LabelFormat::Labelme)
+        target.file = labelmeJsonPath(imagePath);
     else
         target.file = newVocFilePath(imagePath);
     return target;
@@ -258,8 +287,28 @@ SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo)
 bool saveEdit(const QString &imagePath, const QList<Annotation> &annotations, const SaveTarget &target,
               const QStringList &classNames, SaveReport *report)
 {
-    const LabelFormat format = target.dota ? LabelFormat::Dota : (target.yolo ? LabelFormat::Yolo : LabelFormat::Voc);
-    return saveInto(imagePath, annotations, format, target.file, classNames, report, OtherFiles::Keep);
+    return saveInto(imagePath, annotations, target.format, target.file, classNames, report, OtherFiles::Keep);
+}
+
+QString labelFormatName(LabelFormat format)
+{
+    switch (format) {
+    case LabelFormat::None: break;
+    case LabelFormat::Voc: return QStringLiteral("voc");
+    case LabelFormat::Yolo: return QStringLiteral("yolo");
+    case LabelFormat::Labelme: return QStringLiteral("labelme");
+    case LabelFormat::Dota: return QStringLiteral("dota");
+    }
+    return QString();
+}
+
+LabelFormat labelFormatNamed(const QString &name)
+{
+    for (const LabelFormat format : {LabelFormat::Voc, LabelFormat::Yolo, LabelFormat::Labelme, LabelFormat::Dota}) {
+        if (name == labelFormatName(format))
+            return format;
+    }
+    return LabelFormat::None;
 }
 
 LabelFormat labelFormatOf(const QString &imagePath)
@@ -287,6 +336,12 @@ int countAnnotations(const QString &imagePath, LabelFormat *format)
         return -1;
     if (found.isDota)
         return countDotaObjects(found.path);
+    if (found.isLabelme) {
+        QByteArray bytes = found.content;
+        if (!found.haveContent && readRegularFile(found.path, &bytes) != FileRead::Ok)
+            return -1;
+        return countLabelmeShapes(bytes);
+    }
     if (!found.isVoc)
         return countYoloLines(found.path);
     return found.haveContent ? countVocObjectsIn(found.content) : countVocObjects(found.path);

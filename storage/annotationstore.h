@@ -17,17 +17,24 @@ struct StoredAnnotations
     QString file;          // the label file read; empty when the image has none
     QString damagedFile;   // a file that could not be read to its end (label file or class list)
     ReadProblem problem;   // why damagedFile could not be read; None when the reading is complete
+    int kept = 0;          // shapes of a labelme file that are not editable here, kept as they are
 
     // Only a complete reading may replace the file it came from.
     bool complete() const { return damagedFile.isEmpty(); }
 };
 
-// The VOC file as found (even if unreadable), else the first YOLO file found, else nothing
-// (datasetlayout.h says where they are looked for).
+// The VOC file as found (even if unreadable), else the first YOLO file found, else the labelme
+// JSON beside the image, else nothing (datasetlayout.h says where they are looked for).
 StoredAnnotations readStoredAnnotations(const QString &imagePath);
 QList<Annotation> loadAnnotations(const QString &imagePath);
 
-enum class LabelFormat { None, Voc, Yolo, Dota };
+enum class LabelFormat { None, Voc, Yolo, Labelme, Dota };
+Q_DECLARE_METATYPE(LabelFormat)
+
+// "voc", "yolo", "labelme", "dota" (as the command line names them); empty for None.
+QString labelFormatName(LabelFormat format);
+// The format of such a name; None for any other text.
+LabelFormat labelFormatNamed(const QString &name);
 
 // The format of the image's label file as found (the file loadAnnotations reads).
 LabelFormat labelFormatOf(const QString &imagePath);
@@ -46,22 +53,31 @@ struct SaveReport
     // A class-names file (classes.txt, obj.names, data.yaml, ...) that exists but cannot be read:
     // the save refused, as labels written with unknown names would give indices another meaning.
     QString unreadableNamesFile;
+    // Shapes left out because no part of them lies inside the image (shapes partly outside are
+    // written clipped to it): no reader can use a box beside the picture.
+    int outsideImage = 0;
+    // Another program rewrote the image's label file since it was read: nothing was written, as
+    // the edit would have destroyed that program's labels.
+    bool changedElsewhere = false;
 };
 
-// A conversion (an edit is saveEdit below). Writes YOLO (saveAsYolo) or VOC into the file of that
-// format found for the image (else into our layout), then removes the image's files of the other format, wherever they were found, and any
+// Every save writes each shape clipped to the image and leaves out those wholly outside it
+// (SaveReport::outsideImage counts them).
+// A conversion (an edit is saveEdit below). Writes the format into the file of that format found
+// for the image (else into our layout; labelme's beside the image; DOTA's in the "labelTxt" folder
+// beside an "images" folder, and for an image elsewhere it fails, see dotafile.h), then removes the image's files
+// of the other formats, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns
 // false: a failed write, class names that exist but cannot be read (they are unknown), a file of
 // the other format that could not be removed afterwards, or a file that lies, through a link,
 // outside the dataset (the folder that holds the image and the file; see writeguard.h).
 // classNames start the class list when the labels folder has no names at all.
+bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
+                     const QStringList &classNames, SaveReport *report);
+// YOLO (saveAsYolo) or VOC.
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
                      const QStringList &classNames);
 bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, bool saveAsYolo,
-                     const QStringList &classNames, SaveReport *report);
-// The same into any format: DOTA goes into the image's DOTA file (dotafile.h), for an image in an
-// "images" folder only; the image's YOLO and VOC files are then removed.
-bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotations, LabelFormat format,
                      const QStringList &classNames, SaveReport *report);
 
 // Where an edit of an image is written: its label file's format and place (our YOLO file
@@ -71,10 +87,11 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
 struct SaveTarget
 {
     QString file;
-    bool yolo = false;
-    bool dota = false;       // a DOTA file (then yolo is false)
+    LabelFormat format = LabelFormat::Voc;
     bool existing = false;   // the image has a label file: file is in its format
 };
+SaveTarget editSaveTarget(const QString &imagePath, LabelFormat newFileFormat);
+// A new file in YOLO (newFileYolo) or VOC.
 SaveTarget editSaveTarget(const QString &imagePath, bool newFileYolo);
 
 // Writes an edit into target. Unlike a conversion it never removes or converts a file of the

@@ -5,6 +5,7 @@
 #include "storage/dotafile.h"
 #include "storage/filebytes.h"
 #include "storage/folderlisting.h"
+#include "storage/labelmefile.h"
 #include "storage/vocfile.h"
 #include "storage/writeguard.h"
 
@@ -210,7 +211,36 @@ QStringList yoloFilesOf(const ImageParts &p, const FolderListing &listing)
     return found;
 }
 
+struct LabelmeFile
+{
+    QString path;        // empty when none
+    QByteArray content;  // the whole file when the search read it
+    bool haveContent = false;
+};
+
+LabelmeFile labelmeFileOf(const ImageParts &p, const FolderListing &listing)
+{
+    LabelmeFile found;
+    const QString jsonName = p.base + QLatin1String(".json");
+    const QString beside = joinPath(p.dir, jsonName);
+    if (listing.mayContain(jsonName) && isLabelmeFile(beside, &found.content, &found.haveContent))
+        found.path = beside;
+    return found;
+}
+
 } // namespace
+
+QString labelmeJsonPath(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    return joinPath(p.dir, p.base + QLatin1String(".json"));
+}
+
+QString findLabelmeFile(const QString &imagePath)
+{
+    const ImageParts p = partsOf(imagePath);
+    return labelmeFileOf(p, FolderListing::of(p.dir)).path;
+}
 
 QString labelsDirFor(const QString &imagePath)
 {
@@ -294,8 +324,15 @@ FoundLabelFile findLabelFile(const QString &imagePath)
         return found;
     }
     const QStringList yolo = yoloFilesOf(p, listing);
-    if (!yolo.isEmpty())
+    if (!yolo.isEmpty()) {
         found.path = yolo.first();
+        return found;
+    }
+    LabelmeFile json = labelmeFileOf(p, listing);
+    found.path = json.path;
+    found.isLabelme = !json.path.isEmpty();
+    found.content = std::move(json.content);
+    found.haveContent = json.haveContent;
     return found;
 }
 
@@ -317,6 +354,9 @@ QStringList labelFilesOf(const QString &imagePath)
     const QString xml = findVocFile(imagePath);
     if (!xml.isEmpty())
         files.prepend(xml);
+    const QString json = findLabelmeFile(imagePath);
+    if (!json.isEmpty())
+        files.append(json);
     return files;
 }
 

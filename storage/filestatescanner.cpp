@@ -22,7 +22,7 @@ void FileStateScanner::scan(const QStringList &paths)
         emit stateReady(path, std::max(0, count), count >= 0);
         if (!formatFound && format != LabelFormat::None) {
             formatFound = true;
-            emit labelFormatFound(path, format == LabelFormat::Yolo);
+            emit labelFormatFound(path, format);
         }
     }
 }

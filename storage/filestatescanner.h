@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include "storage/annotationstore.h"
 #include "storage/restartableworker.h"
 
 // Counts the stored annotations of each image for the file list, on a worker thread.
@@ -23,7 +24,7 @@ signals:
     // labelFile: it has one; with 0 objects it is a background image (checked, nothing in it).
     void stateReady(const QString &path, int confirmed, bool labelFile);
     // Once per scan: the first image, in the given order, that has a label file, and its format.
-    void labelFormatFound(const QString &path, bool yolo);
+    void labelFormatFound(const QString &path, LabelFormat format);
 
 private:
     void scan(const QStringList &paths);

@@ -11,7 +11,7 @@ LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QS
     return convertLabelFile(imagePath, toYolo ? LabelFormat::Yolo : LabelFormat::Voc, classNames);
 }
 
-LabelConversion convertLabelFile(const QString &imagePath, LabelFormat format, const QStringList &classNames)
+LabelConversion convertLabelFile(const QString &imagePath, LabelFormat to, const QStringList &classNames)
 {
     LabelConversion result;
     const StoredAnnotations stored = readStoredAnnotations(imagePath);
@@ -24,13 +24,20 @@ LabelConversion convertLabelFile(const QString &imagePath, LabelFormat format, c
         result.problem = stored.problem;
         return result;
     }
+    // Circles, lines and points have no place in the other formats: converting would drop them.
+    if (stored.kept > 0 && to != LabelFormat::Labelme) {
+        result.outcome = LabelConversion::KeptShapes;
+        result.file = stored.file;
+        result.kept = stored.kept;
+        return result;
+    }
     // Without a size YOLO labels read as nothing: converting would delete them.
     if (imageSize(imagePath).isEmpty()) {
         result.outcome = LabelConversion::NoImageSize;
         return result;
     }
-    // A pose dataset's rows carry keypoints that VOC and DOTA have no place for.
-    if (format != LabelFormat::Yolo && stored.file.endsWith(QLatin1String(".txt"))) {
+    // A pose dataset's rows carry keypoints that VOC, labelme and DOTA have no place for.
+    if (to != LabelFormat::Yolo && stored.file.endsWith(QLatin1String(".txt"))) {
         const KeypointLayout pose = keypointLayoutFor(QFileInfo(stored.file).absolutePath());
         if (pose.isPose()) {
             result.outcome = LabelConversion::Keypoints;
@@ -39,7 +46,7 @@ LabelConversion convertLabelFile(const QString &imagePath, LabelFormat format, c
         }
     }
     SaveReport report;
-    if (!saveAnnotations(imagePath, stored.annotations, format, classNames, &report)) {
+    if (!saveAnnotations(imagePath, stored.annotations, to, classNames, &report)) {
         result.outcome = LabelConversion::Failed;
         result.refusedLink = !report.refusedFile.isEmpty();
         result.file = result.refusedLink ? report.refusedFile : report.unreadableNamesFile;
@@ -50,6 +57,7 @@ LabelConversion convertLabelFile(const QString &imagePath, LabelFormat format, c
         return result;
     }
     result.outcome = LabelConversion::Converted;
+    result.outsideImage = report.outsideImage;
     result.count = countAnnotations(imagePath);
     return result;
 }

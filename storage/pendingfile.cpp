@@ -6,7 +6,9 @@
 #include "storage/shapekinds.h"
 #include "storage/writeguard.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,7 +23,9 @@ namespace {
 // Writes take milliseconds; a holder that keeps the lock this long has hung on a remote disk.
 const int kStaleLockMs = 30000;
 // A killed holder's lock is taken over at once (its process is gone); a live one is waited for.
-const int kLockWaitMs = 10000;
+// A holder on another host cannot be asked whether it lives: its lock is waited for until it is
+// let go or has grown stale, never taken over because the host differs.
+const int kLockWaitMs = kStaleLockMs + 5000;
 
 QJsonObject recordToJson(const Annotation &a)
 {
@@ -315,6 +319,14 @@ bool takeLock(QLockFile &lock, const QString &imageDir)
     return lock.tryLock(kLockWaitMs);
 }
 
+// A holder shows it is alive by touching its lock between the steps of a long read-merge-write.
+void refreshLock(const QString &imageDir)
+{
+    QFile lock(pendingLockPath(imageDir));
+    if (lock.open(QIODevice::ReadWrite))
+        lock.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+}
+
 bool writeUnlocked(const QString &imageDir, const AnnotationCache &cache)
 {
     return writeFileAtomically(pendingFilePath(imageDir), serialize(imageDir, cache),
@@ -393,6 +405,7 @@ PendingSync syncPendingFile(const QString &imageDir, const PendingFileState &bas
     }
     // When the write fails, the merge still tells ours what the other program did; the file holds theirs.
     sync.state = theirs;
+    refreshLock(imageDir);
     if (!writeUnlocked(imageDir, merged))
         return sync;
     sync.ok = true;

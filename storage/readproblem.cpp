@@ -5,7 +5,7 @@
 
 namespace {
 
-const std::array<std::pair<ReadProblem::Kind, const char *>, 8> kNames{{
+const std::array<std::pair<ReadProblem::Kind, const char *>, 9> kNames{{
     {ReadProblem::Unreadable, "unreadable"},
     {ReadProblem::TooLarge, "too_large"},
     {ReadProblem::XmlError, "xml_error"},
@@ -14,6 +14,7 @@ const std::array<std::pair<ReadProblem::Kind, const char *>, 8> kNames{{
     {ReadProblem::UnusableLine, "unusable_line"},
     {ReadProblem::NoImageSize, "no_image_size"},
     {ReadProblem::ClassNames, "class_names"},
+    {ReadProblem::JsonError, "json_error"},
 }};
 
 } // namespace

@@ -17,6 +17,7 @@ struct ReadProblem
         UnusableLine,     // at: the first YOLO line, counted from 1, that is not a label line
         NoImageSize,      // YOLO numbers are fractions of an image size that cannot be read
         ClassNames,       // the class names that give the numbers their meaning cannot be read
+        JsonError,        // at: the line of the first JSON error, or 1 when the file is no labelme file
     };
 
     Kind kind = None;

@@ -28,18 +28,41 @@ double numberOrZero(const QString &text)
     return ok && std::isfinite(value) ? value : 0.0;
 }
 
-QString twoDecimals(double value)
+// Whole pixels, as the VOC devkit and most VOC files hold them: scripts read them with int().
+// A box in whole pixels that stays inside the image (when its size is known) and keeps at least
+// one pixel each way: rounding must not move an edge out or make the box empty.
+QRect wholePixelBox(const QRectF &box, const QSize &size)
 {
-    return QString::number(value, 'f', 2);
+    const QRectF b = box.normalized();
+    qint64 left = std::llround(b.left());
+    qint64 top = std::llround(b.top());
+    qint64 right = std::llround(b.right());
+    qint64 bottom = std::llround(b.bottom());
+    const auto fit = [](qint64 &lo, qint64 &hi, qint64 extent) {
+        if (extent > 0) {
+            lo = std::clamp<qint64>(lo, 0, extent);
+            hi = std::clamp<qint64>(hi, 0, extent);
+        }
+        if (hi > lo)
+            return;
+        if (extent <= 0 || lo < extent)
+            hi = lo + 1;
+        else
+            lo = hi - 1;
+    };
+    fit(left, right, size.isValid() ? size.width() : 0);
+    fit(top, bottom, size.isValid() ? size.height() : 0);
+    return QRect(QPoint(int(left), int(top)), QPoint(int(right) - 1, int(bottom) - 1));
 }
 
-void writeBox(QXmlStreamWriter &xml, const QRectF &box)
+void writeBox(QXmlStreamWriter &xml, const QRectF &box, const QSize &size)
 {
+    const QRect r = wholePixelBox(box, size);
     xml.writeStartElement(QStringLiteral("bndbox"));
-    xml.writeTextElement(QStringLiteral("xmin"), twoDecimals(box.left()));
-    xml.writeTextElement(QStringLiteral("ymin"), twoDecimals(box.top()));
-    xml.writeTextElement(QStringLiteral("xmax"), twoDecimals(box.left() + box.width()));
-    xml.writeTextElement(QStringLiteral("ymax"), twoDecimals(box.top() + box.height()));
+    xml.writeTextElement(QStringLiteral("xmin"), QString::number(r.left()));
+    xml.writeTextElement(QStringLiteral("ymin"), QString::number(r.top()));
+    xml.writeTextElement(QStringLiteral("xmax"), QString::number(r.left() + r.width()));
+    xml.writeTextElement(QStringLiteral("ymax"), QString::number(r.top() + r.height()));
     xml.writeEndElement();
 }
 
@@ -55,6 +78,12 @@ QRectF polygonBox(const QList<QPointF> &points, const QSize &size)
                      QPointF(qBound(0.0, box.right(), w), qBound(0.0, box.bottom(), h)));
     }
     return box;
+}
+
+QString pointPixel(double value, int extent)
+{
+    const qint64 v = std::llround(value);
+    return QString::number(extent > 0 ? std::clamp<qint64>(v, 0, extent) : v);
 }
 
 void writeObject(QXmlStreamWriter &xml, const Annotation &a, const QSize &size)
@@ -73,19 +102,21 @@ void writeObject(QXmlStreamWriter &xml, const Annotation &a, const QSize &size)
         for (const auto &[name, text] : children)
             xml.writeTextElement(name, text);
         xml.writeEndElement();
-        writeBox(xml, polygonBox(rules.outline(a), size));
+        writeBox(xml, polygonBox(rules.outline(a), size), size);
     } else if (!rules.vocElement.isEmpty()) {
         const QList<QPointF> outline = rules.outline(a);
+        const int w = size.isValid() ? size.width() : 0;
+        const int h = size.isValid() ? size.height() : 0;
         QStringList pairs;
         pairs.reserve(outline.size());
         for (const QPointF &p : outline)
-            pairs.append(twoDecimals(p.x()) + QLatin1Char(',') + twoDecimals(p.y()));
+            pairs.append(pointPixel(p.x(), w) + QLatin1Char(',') + pointPixel(p.y(), h));
         xml.writeStartElement(QString(rules.vocElement));
         xml.writeTextElement(QStringLiteral("points"), pairs.join(QLatin1Char(' ')));
         xml.writeEndElement();
-        writeBox(xml, polygonBox(outline, size));
+        writeBox(xml, polygonBox(outline, size), size);
     } else {
-        writeBox(xml, a.rect);
+        writeBox(xml, a.rect, size);
     }
     xml.writeEndElement();
 }

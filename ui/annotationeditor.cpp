@@ -328,6 +328,11 @@ void AnnotationEditor::deleteCategory(const QString &label, int annotationCount)
     m_undoStack->push(new CategoryHistoryCommand(m_categories, label, translateText("删除类别 %1").arg(label)));
 }
 
+bool AnnotationEditor::atOpenedState() const
+{
+    return m_undoStack->index() == 0;
+}
+
 AnnotationEditor::CopyOutcome AnnotationEditor::copyShapes(const QList<Annotation> &source)
 {
     CopyOutcome out;

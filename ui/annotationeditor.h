@@ -96,6 +96,8 @@ public:
     };
     // The confirmed shapes of another image, without those this one has already (one step).
     CopyOutcome copyShapes(const QList<Annotation> &source);
+    // Every step since the image was shown has been undone (or none was made).
+    bool atOpenedState() const;
     // A model's results for this image, without those that repeat a shape (one step).
     OverlapFilterResult insertResults(const QList<Annotation> &results);
 

@@ -26,6 +26,22 @@ QLabel *addLabel(QStatusBar *bar, const QString &text, int stretch = 0)
 
 } // namespace
 
+namespace {
+
+// The rows of the format box.
+// In formatAt's order.
+QStringList formatItems()
+{
+    return {QStringLiteral("VOC XML"), QStringLiteral("YOLO"), QStringLiteral("labelme JSON")};
+}
+
+LabelFormat formatAt(int index)
+{
+    return index == 2 ? LabelFormat::Labelme : index == 1 ? LabelFormat::Yolo : LabelFormat::Voc;
+}
+
+} // namespace
+
 MainStatusBar::MainStatusBar(QStatusBar *bar)
     : QObject(bar)
 {
@@ -60,11 +76,11 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_category->hide();
     m_pending = addLabel(bar, QString());
     m_format = new QComboBox(bar);
-    m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
+    m_format->addItems(formatItems());
     bar->addPermanentWidget(m_format);
     m_saved = addLabel(bar, QString());
     setAdjustment(ImageAdjustment());
-    connect(m_format, &QComboBox::currentIndexChanged, this, [this](int index) { emit formatChanged(index == 1); });
+    connect(m_format, &QComboBox::currentIndexChanged, this, [this](int index) { emit formatChanged(formatAt(index)); });
     retranslate();
 }
 
@@ -131,24 +147,21 @@ void MainStatusBar::setDirectory(const QString &nativePath)
     elideDirectory();
 }
 
-void MainStatusBar::setUseYolo(bool yolo)
+void MainStatusBar::setFormat(LabelFormat format)
 {
     const QSignalBlocker blocker(m_format);
-    if (m_format->count() == 2)
-        m_format->setCurrentIndex(yolo ? 1 : 0);
-}
-
-void MainStatusBar::setDotaFolder(bool dota)
-{
-    const QSignalBlocker blocker(m_format);
-    if (dota == (m_format->count() == 1))
-        return;
-    m_format->clear();
-    if (dota)
-        m_format->addItem(QStringLiteral("DOTA"));
-    else
-        m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO")});
-    m_format->setEnabled(!dota);
+    // The items change only between a DOTA folder and any other.
+    const bool dota = format == LabelFormat::Dota;
+    if (dota != (m_format->count() == 1)) {
+        m_format->clear();
+        if (dota)
+            m_format->addItem(QStringLiteral("DOTA"));
+        else
+            m_format->addItems(formatItems());
+        m_format->setEnabled(!dota);
+    }
+    if (!dota)
+        m_format->setCurrentIndex(format == LabelFormat::Labelme ? 2 : format == LabelFormat::Yolo ? 1 : 0);
 }
 
 void MainStatusBar::setDirty(bool dirty)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/annotationstore.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QSize>
@@ -33,9 +35,8 @@ public:
     void setCursorPixel(const QPoint &pixel, bool inside);
     // An empty directory shows "未打开目录". Elided in the middle to the label's width.
     void setDirectory(const QString &nativePath);
-    void setUseYolo(bool yolo);
-    // A DOTA folder's new label files are DOTA whatever is chosen: the box shows that, fixed.
-    void setDotaFolder(bool dota);
+    // A DOTA folder's new label files are DOTA whatever is chosen: the box then shows that, fixed.
+    void setFormat(LabelFormat format);
     void setDirty(bool dirty);
     // The category a drawn shape gets (or is offered); hidden while there is none. dontAsk: it is
     // given without asking.
@@ -57,7 +58,7 @@ public:
     QComboBox *formatCombo() const { return m_format; }
 
 signals:
-    void formatChanged(bool useYolo);
+    void formatChanged(LabelFormat format);
     void adjustmentClicked();
 
 protected:

@@ -12,7 +12,6 @@
 #include "session/timinglog.h"
 #include "shared/language.h"
 #include "storage/directoryloader.h"
-#include "storage/dotafile.h"
 #include "storage/folderlisting.h"
 #include "ui/adjustmentpopup.h"
 #include "ui/annotationeditor.h"
@@ -106,7 +105,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     });
 
     m_status->setModelChecking();
-    m_status->setUseYolo(m_session->useYolo());
+    m_status->setFormat(m_session->folderFormat());
     updateEmptyState();
     updateSavedIndicator();
     updateCategoryIndicator();
@@ -238,9 +237,15 @@ void MainWindow::connectSignals()
     // brindlemark-cli label may write results into the open folder: they show as they arrive, and
     // on coming back to the window where the file system tells nothing (a network disk).
     m_session->setWatchingPendingFile(true);
+    // Other programs may rewrite the label file on screen too (a script, brindlemark-cli label).
+    m_session->setWatchingLabelFiles(true);
+    connect(m_session, &FolderSession::currentLabelsChangedElsewhere, this, &MainWindow::onLabelsChangedElsewhere);
     connect(qApp, &QGuiApplication::applicationStateChanged, m_session, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive)
-            m_session->checkPendingFile();
+        if (state != Qt::ApplicationActive)
+            return;
+        m_session->checkPendingFile();
+        if (m_session->labelFileChangedElsewhere(currentImagePath()))
+            onLabelsChangedElsewhere();
     });
     connect(categories(), &CategoryHistory::changed, this, [this] {
         refreshCategories();
@@ -297,7 +302,7 @@ void MainWindow::connectSignals()
     connect(m_adjustmentPopup, &AdjustmentPopup::adjustmentChanged, this, &MainWindow::setAdjustment);
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
-    connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setUseYolo);
+    connect(m_status, &MainStatusBar::formatChanged, this, &MainWindow::setFolderFormat);
     connect(m_session, &FolderSession::folderFormatChanged, this, &MainWindow::showFolderFormat);
 
     // The model server
@@ -457,26 +462,33 @@ void MainWindow::refreshCategories()
     m_objectPanel->refreshCategories(rows, counts, categories()->lastLabel());
 }
 
-void MainWindow::setUseYolo(bool yolo)
+void MainWindow::setFolderFormat(LabelFormat format)
 {
-    m_lastChosenYolo = yolo;
-    m_session->setUseYolo(yolo);
-    if (!m_session->directory().isEmpty())
-        WindowSettings::saveFolderFormat(m_session->directory(), yolo);
-    showFolderFormat(yolo);
+    m_session->setFolderFormat(format);
+    // labelme and DOTA are a folder's own formats, found from its files; the choice kept for new
+    // folders stays YOLO or VOC.
+    if (format != LabelFormat::Labelme && format != LabelFormat::Dota) {
+        const bool yolo = format == LabelFormat::Yolo;
+        m_lastChosenYolo = yolo;
+        if (!m_session->directory().isEmpty())
+            WindowSettings::saveFolderFormat(m_session->directory(), yolo);
+    }
+    showFolderFormat(format);
     saveSettings();
 }
 
-void MainWindow::showFolderFormat(bool yolo)
+void MainWindow::showFolderFormat(LabelFormat format)
 {
-    const bool dota = isDotaImageFolder(m_session->directory());
-    m_status->setDotaFolder(dota);
-    m_status->setUseYolo(yolo);
+    m_status->setFormat(format);
     if (m_actions.formatYolo) {
-        m_actions.formatYolo->setChecked(yolo);
-        m_actions.formatVoc->setChecked(!yolo);
+        // A DOTA folder's new label files are DOTA: there is nothing to choose.
+        const bool dota = format == LabelFormat::Dota;
+        m_actions.formatYolo->setChecked(format == LabelFormat::Yolo);
+        m_actions.formatVoc->setChecked(format == LabelFormat::Voc);
+        m_actions.formatLabelme->setChecked(format == LabelFormat::Labelme);
         m_actions.formatYolo->setEnabled(!dota);
         m_actions.formatVoc->setEnabled(!dota);
+        m_actions.formatLabelme->setEnabled(!dota);
     }
 }
 

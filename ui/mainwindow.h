@@ -2,6 +2,7 @@
 
 #include "inference/serverconfig.h"
 #include "storage/annotation.h"
+#include "storage/annotationstore.h"
 #include "ui/imageadjustment.h"
 #include "ui/windowactions.h"
 
@@ -66,7 +67,8 @@ public:
     void markChecked();
     void deleteImage(const QString &path);
     // Converts every label file of the open folder, after asking.
-    void convertFolder(bool toYolo);
+    void convertFolder(LabelFormat to);
+    void importCoco();
     void switchLanguage(const QString &code);
     void showShortcuts();
     void startAutoLabel(bool settingsOnly, bool preferCurrent);
@@ -136,8 +138,8 @@ private:
     void refreshObjects();
     void refreshCategories();
     // The user's choice of format for the open folder's new label files (and the next new folder's).
-    void setUseYolo(bool yolo);
-    void showFolderFormat(bool yolo);
+    void setFolderFormat(LabelFormat format);
+    void showFolderFormat(LabelFormat format);
     void saveSettings();
 
     // mainwindow_menus.cpp
@@ -159,6 +161,10 @@ private:
     void onListingFinished();
     void onImageStateChanged(const QString &path, const ImageState &state);
     void toastSaveFailure(const SaveReport &report);
+    // Another program changed the label file on screen: reloaded when nothing is unsaved, else told.
+    void onLabelsChangedElsewhere();
+    // The image's records read again from its label file; unsaved edits are dropped.
+    void reloadCurrentLabels();
 
     // mainwindow_canvas.cpp
     void showWantedImage(const QString &path);

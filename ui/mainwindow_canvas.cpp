@@ -307,15 +307,27 @@ void MainWindow::copyPreviousShapes()
 {
     if (!m_editor->hasImage())
         return;
-    const QString previous = m_session->previousImage();
-    const AnnotationEditor::CopyOutcome copied =
-        m_editor->copyShapes(previous.isEmpty() ? QList<Annotation>() : m_session->cachedAnnotations(previous));
-    if (copied.nothingToCopy)
-        m_toast->showMessage(translateText("上一张图片没有可复制的标注"));
-    else if (copied.copied == 0)
-        m_toast->showMessage(translateText("上一张的标注都已在本图中"));
-    else
-        m_toast->showMessage(translateText("已复制 %1 个标注").arg(copied.copied));
+    const QString current = currentImagePath();
+    const QString previous = m_session->previousInFolder(current);
+    if (previous.isEmpty()) {
+        m_toast->showMessage(translateText("这是目录中的第一张图片，没有上一张"));
+        return;
+    }
+    const QString name = QFileInfo(previous).fileName();
+    const FolderSession::CarriedShapes carried = m_session->carryShapes(previous, current);
+    const AnnotationEditor::CopyOutcome copied = m_editor->copyShapes(carried.shapes);
+    if (copied.nothingToCopy && carried.outside == 0) {
+        m_toast->showMessage(translateText("上一张图片 %1 没有可复制的标注").arg(name));
+        return;
+    }
+    if (copied.copied == 0 && carried.outside == 0) {
+        m_toast->showMessage(translateText("%1 的标注都已在本图中").arg(name));
+        return;
+    }
+    QString text = translateText("已从 %1 复制 %2 个标注").arg(name, QString::number(copied.copied));
+    if (carried.outside > 0)
+        text += translateText("，%1 个落在本图之外，未复制").arg(carried.outside);
+    m_toast->showMessage(text);
 }
 
 void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
@@ -335,6 +347,12 @@ void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
         turn = menu.addAction(translateText("转为旋转框"));
     else if (current->kind == Annotation::Rotated)
         turn = menu.addAction(translateText("转为正框"));
+    // A flag the file cannot keep would be gone at the next opening without a word.
+    if (!m_session->keepsDifficultFlag(currentImagePath())) {
+        difficult->setEnabled(false);
+        difficult->setToolTip(translateText("YOLO 标注文件无法保存“困难”标记"));
+        menu.setToolTipsVisible(true);
+    }
     menu.addSeparator();
     QAction *remove = menu.addAction(translateText("删除"));
     QAction *chosen = menu.exec(globalPos);

@@ -74,7 +74,6 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     m_stepper->dropHeldImages();
     // Back in a folder, the user goes on where they left it.
     m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);
-    showFolderFormat(m_session->useYolo());
     forgetCurrentImage();
     m_editor->forgetHistories();
     m_fileList->setDirectory(QFileInfo(dir).fileName());
@@ -117,6 +116,12 @@ bool MainWindow::saveCurrent()
     const QString path = currentImagePath();
     if (path.isEmpty() || !m_editor->isDirty())
         return true;
+    // Undone back to an image that had no label file: it gets none, not an empty one.
+    if (m_editor->atOpenedState() && m_session->restoreUnlabelled(path, m_editor->annotations())) {
+        m_editor->markSaved();
+        updateSavedIndicator();
+        return true;
+    }
     SaveReport report;
     bool saved = m_session->saveImage(path, m_editor->annotations(), &report);
     // Confirmed model results (or copied shapes) of a category the dataset's names file lacks.
@@ -128,7 +133,9 @@ bool MainWindow::saveCurrent()
         saved = m_session->saveImage(path, m_editor->annotations(), &report);
     }
     if (!saved) {
-        if (m_session->isReadingLabels(path))
+        if (report.changedElsewhere)
+            m_toast->showMessage(translateText("未保存：另一个程序修改了此图的标注文件。按 F5 重新读取（会放弃你的修改）"));
+        else if (m_session->isReadingLabels(path))
             m_toast->showMessage(translateText("标注文件仍在读取，读完后才能保存"));
         else
             toastSaveFailure(report);
@@ -137,7 +144,36 @@ bool MainWindow::saveCurrent()
     m_editor->markSaved();
     updateSavedIndicator();
     updateClassList(true);   // a YOLO save may have started or grown the class list
+    if (report.outsideImage > 0)
+        m_toast->showMessage(translateText("%1 个标注完全在图片之外，未写入标注文件").arg(report.outsideImage));
     return true;
+}
+
+void MainWindow::onLabelsChangedElsewhere()
+{
+    if (currentImagePath().isEmpty() || m_editor->isLoading())
+        return;
+    if (m_editor->isDirty()) {
+        m_toast->showMessage(translateText("另一个程序修改了此图的标注文件。按 F5 重新读取（会放弃你的修改）"));
+        return;
+    }
+    reloadCurrentLabels();
+    m_toast->showMessage(translateText("另一个程序修改了此图的标注文件，已重新读取"));
+}
+
+void MainWindow::reloadCurrentLabels()
+{
+    const QString path = currentImagePath();
+    if (path.isEmpty() || m_editor->isLoading() || m_session->isReadingLabels(path))
+        return;
+    m_editor->setLoading(true);
+    m_editor->load(m_session->reloadImage());
+    m_editor->setLoading(false);
+    m_session->refreshImageState(path);
+    updateClassList(true);
+    updateSavedIndicator();
+    updateEmptyState();
+    refreshPanels();
 }
 
 void MainWindow::toastSaveFailure(const SaveReport &report)
@@ -224,7 +260,7 @@ void MainWindow::deleteImage(const QString &path)
     updateTitle();
 }
 
-void MainWindow::convertFolder(bool toYolo)
+void MainWindow::convertFolder(LabelFormat to)
 {
     const QStringList images = m_session->imagePaths();
     if (m_session->directory().isEmpty() || images.isEmpty())
@@ -233,7 +269,9 @@ void MainWindow::convertFolder(bool toYolo)
         m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
         return;
     }
-    const QString format = toYolo ? QStringLiteral("YOLO") : QStringLiteral("VOC XML");
+    const QString format = to == LabelFormat::Yolo      ? QStringLiteral("YOLO")
+                           : to == LabelFormat::Labelme ? QStringLiteral("labelme JSON")
+                                                        : QStringLiteral("VOC XML");
     QMessageBox box(QMessageBox::Question, translateText("转换目录格式"),
                     translateText("将此目录中 %1 张图片的标注文件全部转换为 %2？另一种格式的原文件会被删除，此操作无法撤销。")
                         .arg(images.size())
@@ -251,9 +289,9 @@ void MainWindow::convertFolder(bool toYolo)
         return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const FolderSession::ConversionSummary summary = m_session->convertFolder(toYolo);
+    const FolderSession::ConversionSummary summary = m_session->convertFolder(to);
     QApplication::restoreOverrideCursor();
-    setUseYolo(toYolo);
+    setFolderFormat(to);
 
     QString text = translateText("已将 %1 张图片的标注转换为 %2；%3 张图片没有标注文件，未改动。")
                        .arg(summary.converted)
@@ -271,6 +309,74 @@ void MainWindow::convertFolder(bool toYolo)
                   .arg(names.join(QStringLiteral(", ")));
     }
     QMessageBox report(QMessageBox::Information, translateText("转换目录格式"), text, QMessageBox::NoButton, this);
+    report.addButton(translateText("确定"), QMessageBox::AcceptRole);
+    report.exec();
+}
+
+void MainWindow::importCoco()
+{
+    if (m_session->directory().isEmpty() || m_session->imagePaths().isEmpty())
+        return;
+    if (m_session->isListing()) {
+        m_toast->showMessage(translateText("加载中…"));   // the whole folder, or nothing
+        return;
+    }
+    const QString file = QFileDialog::getOpenFileName(this, translateText("导入 COCO 标注"), m_session->directory(),
+                                                      QStringLiteral("COCO JSON (*.json)"));
+    if (file.isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const CocoDocument document = readCocoFile(file);
+    QApplication::restoreOverrideCursor();
+    if (!document.error.isEmpty()) {
+        QMessageBox::warning(this, translateText("导入 COCO 标注"),
+                             translateText("无法读取 COCO 文件：%1").arg(document.error));
+        return;
+    }
+    QMessageBox ask(QMessageBox::Question, translateText("导入 COCO 标注"),
+                    translateText("已有标注的图片：合并文件中的标注（去除重复），还是保持原样？"),
+                    QMessageBox::NoButton, this);
+    QPushButton *keep = ask.addButton(translateText("保持原样"), QMessageBox::AcceptRole);
+    QPushButton *merge = ask.addButton(translateText("合并"), QMessageBox::AcceptRole);
+    QPushButton *cancel = ask.addButton(translateText("取消"), QMessageBox::RejectRole);
+    ask.setEscapeButton(cancel);
+    ask.setDefaultButton(keep);
+    ask.exec();
+    if (ask.clickedButton() != keep && ask.clickedButton() != merge)
+        return;
+    // The image on screen is written by the import like the others, then shown again.
+    if (m_editor->isDirty() && !saveCurrent())
+        return;
+    const QString current = currentImagePath();
+    forgetCurrentImage();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const CocoImportSummary summary = m_session->importCoco(document, ask.clickedButton() == merge);
+    QApplication::restoreOverrideCursor();
+    if (!current.isEmpty())
+        showImage(current);
+    updateClassList(false);
+
+    QString text = translateText("已向 %1 张图片写入 %2 个标注；%3 张已有标注的图片保持原样，去除重复标注 %4 个；"
+                                 "%5 个 RLE 掩码未导入；文件中有 %6 张图片不在此目录，目录中有 %7 张图片不在文件中。")
+                       .arg(summary.written.size())
+                       .arg(summary.annotations)
+                       .arg(summary.labelled.size())
+                       .arg(summary.duplicates)
+                       .arg(summary.rleRefused)
+                       .arg(summary.missing.size())
+                       .arg(summary.unlisted.size());
+    if (!summary.failed.isEmpty()) {
+        QStringList names;
+        for (const QString &path : summary.failed.mid(0, 10))
+            names.append(QFileInfo(path).fileName());
+        if (summary.failed.size() > names.size())
+            names.append(QStringLiteral("…"));
+        text += QStringLiteral("\n\n")
+            + translateText("%1 张图片的标注无法完整读取或无法写入，保持原样：%2")
+                  .arg(summary.failed.size())
+                  .arg(names.join(QStringLiteral(", ")));
+    }
+    QMessageBox report(QMessageBox::Information, translateText("导入 COCO 标注"), text, QMessageBox::NoButton, this);
     report.addButton(translateText("确定"), QMessageBox::AcceptRole);
     report.exec();
 }

@@ -76,6 +76,11 @@ void MainWindow::buildActions()
     a.save = makeAction(QStringLiteral("save"), translateText("保存"));
     a.save->setShortcut(QKeySequence::Save);
     connect(a.save, &QAction::triggered, this, [this] { saveCurrent(); });
+    a.importCoco = makeAction(QString(), translateText("导入 COCO…"));
+    connect(a.importCoco, &QAction::triggered, this, &MainWindow::importCoco);
+    a.reloadLabels = makeAction(QString(), translateText("重新读取标注"));
+    a.reloadLabels->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(a.reloadLabels, &QAction::triggered, this, &MainWindow::reloadCurrentLabels);
     a.quit = makeAction(QString(), translateText("退出"));
     // Written out: Windows has no standard Quit key.
     a.quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
@@ -228,17 +233,23 @@ void MainWindow::buildActions()
     a.formatGroup->setExclusive(true);
     a.formatVoc = new QAction(QStringLiteral("Pascal VOC XML"), a.parent);
     a.formatYolo = new QAction(QStringLiteral("YOLO txt"), a.parent);
-    for (QAction *action : {a.formatVoc, a.formatYolo}) {
+    a.formatLabelme = new QAction(QStringLiteral("labelme JSON"), a.parent);
+    for (QAction *action : {a.formatVoc, a.formatYolo, a.formatLabelme}) {
         action->setCheckable(true);
         a.formatGroup->addAction(action);
     }
-    (m_session->useYolo() ? a.formatYolo : a.formatVoc)->setChecked(true);
-    connect(a.formatVoc, &QAction::triggered, this, [this] { setUseYolo(false); });
-    connect(a.formatYolo, &QAction::triggered, this, [this] { setUseYolo(true); });
+    const LabelFormat shown = m_session->folderFormat();
+    (shown == LabelFormat::Yolo ? a.formatYolo : shown == LabelFormat::Labelme ? a.formatLabelme : a.formatVoc)
+        ->setChecked(true);
+    connect(a.formatVoc, &QAction::triggered, this, [this] { setFolderFormat(LabelFormat::Voc); });
+    connect(a.formatYolo, &QAction::triggered, this, [this] { setFolderFormat(LabelFormat::Yolo); });
+    connect(a.formatLabelme, &QAction::triggered, this, [this] { setFolderFormat(LabelFormat::Labelme); });
     a.convertToVoc = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("VOC XML")));
     a.convertToYolo = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("YOLO")));
-    connect(a.convertToVoc, &QAction::triggered, this, [this] { convertFolder(false); });
-    connect(a.convertToYolo, &QAction::triggered, this, [this] { convertFolder(true); });
+    a.convertToLabelme = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("labelme JSON")));
+    connect(a.convertToVoc, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Voc); });
+    connect(a.convertToYolo, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Yolo); });
+    connect(a.convertToLabelme, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Labelme); });
 
     for (int i = 0; i < 9; ++i) {
         a.numberKeys[i] = new QAction(a.parent);
@@ -302,6 +313,8 @@ void MainWindow::buildMenus()
     a.recentMenu = file->addMenu(translateText("最近目录"));
     file->addSeparator();
     file->addAction(a.save);
+    file->addAction(a.importCoco);
+    file->addAction(a.reloadLabels);
     file->addSeparator();
     file->addAction(a.quit);
 
@@ -353,9 +366,11 @@ void MainWindow::buildMenus()
     QMenu *format = annotate->addMenu(translateText("导出格式"));
     format->addAction(a.formatVoc);
     format->addAction(a.formatYolo);
+    format->addAction(a.formatLabelme);
     format->addSeparator();
     format->addAction(a.convertToVoc);
     format->addAction(a.convertToYolo);
+    format->addAction(a.convertToLabelme);
 
     QMenu *model = bar->addMenu(translateText("模型"));
     model->addAction(a.autoLabel);

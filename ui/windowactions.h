@@ -17,6 +17,8 @@ struct WindowActions
     QAction *open = nullptr;
     QMenu *recentMenu = nullptr;
     QAction *save = nullptr;
+    QAction *importCoco = nullptr;
+    QAction *reloadLabels = nullptr;   // F5: the image's label file as another program left it
     QAction *quit = nullptr;
     // 编辑
     QAction *undo = nullptr;
@@ -57,8 +59,10 @@ struct WindowActions
     QActionGroup *formatGroup = nullptr;
     QAction *formatVoc = nullptr;
     QAction *formatYolo = nullptr;
+    QAction *formatLabelme = nullptr;
     QAction *convertToVoc = nullptr;
     QAction *convertToYolo = nullptr;
+    QAction *convertToLabelme = nullptr;
     QAction *numberKeys[9] = {};
     // 模型
     QAction *autoLabel = nullptr;

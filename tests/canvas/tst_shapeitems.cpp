@@ -2,8 +2,10 @@
 #include "canvas/labelcolor.h"
 #include "canvas/polygon/polyitem.h"
 #include "canvasfixture.h"
+#include "shared/language.h"
 #include "testmain.h"
 
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 
@@ -48,6 +50,8 @@ private slots:
     void detailedOutline_data();
     void detailedOutline();
     void paintDifficultTagWithEmptyLabel();
+    void difficultTagTranslated_data();
+    void difficultTagTranslated();
     void hoverCursor_data();
     void hoverCursor();
     void hoveredHandleIsAccent();
@@ -563,6 +567,30 @@ void TestShapeItems::paintDifficultTagWithEmptyLabel()
     a.difficult = true;
     f.scene->applyState(id, a);
     QVERIFY(nearColor(f.grab().pixelColor(probe), labelColor(QString()), 6));
+}
+
+void TestShapeItems::difficultTagTranslated_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<bool>("difficult");
+    QTest::addColumn<QString>("tag");
+    QTest::newRow("Chinese") << "zh_CN" << true << "cat · 困难";
+    QTest::newRow("English") << "en" << true << "cat · difficult";
+    QTest::newRow("German") << "de" << true << "cat · schwierig";
+    QTest::newRow("not difficult: the label alone") << "en" << false << "cat";
+}
+
+void TestShapeItems::difficultTagTranslated()
+{
+    QFETCH(QString, language);
+    QFETCH(bool, difficult);
+    QFETCH(QString, tag);
+    setLanguage(language);
+    const auto restore = qScopeGuard([] { setLanguage(QStringLiteral("zh_CN")); });
+    Annotation a = box(QStringLiteral("cat"), QRectF(100, 100, 150, 80));
+    a.difficult = difficult;
+    BoxItem item(a);
+    QCOMPARE(item.tagText(), tag);
 }
 
 void TestShapeItems::hoverCursor_data()

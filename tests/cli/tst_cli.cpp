@@ -27,6 +27,8 @@ private slots:
     void convertKeepsNumberCategories();
     void convertKeepsLabelsOfUnreadableImage_data();
     void convertKeepsLabelsOfUnreadableImage();
+    void convertLeavesOutBoxesBesideTheImage_data();
+    void convertLeavesOutBoxesBesideTheImage();
     void otherLayouts_data();
     void otherLayouts();
     void exportCoco_data();
@@ -168,7 +170,7 @@ void TestCli::convertRewritesFiles()
     QCOMPARE(result.lines[1], QString(R"({"count":1,"format":"voc","image":"%1/img2.png"})").arg(m_dir));
     QVERIFY(!QFile::exists(m_tmp->path() + "/ds/labels/img2.txt"));
     QVERIFY(!QFile::exists(m_dir + "/annotations/B1.xml"));
-    QVERIFY(Fixtures::readBytes(m_dir + "/annotations/img2.xml").contains("<xmin>50.00</xmin>"));
+    QVERIFY(Fixtures::readBytes(m_dir + "/annotations/img2.xml").contains("<xmin>50</xmin>"));
 
     result = runCli({"convert", "--to", "yolo", "--classes", "dog,cat", "img2.png"}, m_inDir);
     QCOMPARE(result.exitCode, 0);
@@ -260,11 +262,60 @@ void TestCli::convertKeepsLabelsOfUnreadableImage()
     QVERIFY(!QFile::exists(m_tmp->path() + "/ds/" + target));
 }
 
+void TestCli::convertLeavesOutBoxesBesideTheImage_data()
+{
+    // Another tool's file for the 200x100 img2.png: a box inside, one past the right and bottom
+    // edges, one wholly right of the picture.
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("source");   // relative to the dataset root
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QByteArray>("written");   // all of it, or a part
+    QTest::newRow("VOC to YOLO")
+        << "yolo" << "images/annotations/img2.xml"
+        << QByteArray("<annotation><object><name>cat</name><bndbox><xmin>50</xmin><ymin>25</ymin><xmax>150</xmax>"
+                      "<ymax>75</ymax></bndbox></object><object><name>cat</name><bndbox><xmin>150</xmin><ymin>50</ymin>"
+                      "<xmax>250</xmax><ymax>150</ymax></bndbox></object><object><name>cat</name><bndbox>"
+                      "<xmin>300</xmin><ymin>10</ymin><xmax>400</xmax><ymax>50</ymax></bndbox></object></annotation>\n")
+        << "labels/img2.txt"
+        << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n0 0.875000 0.750000 0.250000 0.500000\n");
+    QTest::newRow("YOLO to VOC") << "voc" << "labels/img2.txt"
+                                 << QByteArray("0 0.5 0.5 0.5 0.5\n0 0.875 0.75 0.75 1.0\n0 1.5 0.5 0.2 0.2\n")
+                                 << "images/annotations/img2.xml"
+                                 << QByteArray("<xmin>100</xmin>\n            <ymin>25</ymin>\n            "
+                                               "<xmax>200</xmax>\n            <ymax>100</ymax>");
+}
+
+// No reader can use a box beside the picture: it is left out of what is written, and said so.
+void TestCli::convertLeavesOutBoxesBesideTheImage()
+{
+    QFETCH(QString, to);
+    QFETCH(QString, source);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, target);
+    QFETCH(QByteArray, written);
+    QVERIFY(QFile::remove(m_tmp->path() + "/ds/labels/img2.txt"));
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/" + source, content));
+
+    const CliResult result = runCli({"convert", "--to", to, "img2.png"}, m_inDir);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.lines.size(), 1);
+    const QJsonObject line = QJsonDocument::fromJson(result.lines.first().toUtf8()).object();
+    QCOMPARE(line.value("count").toInt(), 2);
+    QCOMPARE(line.value("outside").toInt(), 1);
+    QVERIFY2(result.err.contains(QFile::encodeName(m_dir + "/img2.png") + ": 1 shape(s) wholly outside the image left out"),
+             result.err.constData());
+    const QByteArray file = Fixtures::readBytes(m_tmp->path() + "/ds/" + target);
+    QVERIFY2(to == u"yolo" ? file == written : file.contains(written), file.constData());
+    QVERIFY(!QFile::exists(m_tmp->path() + "/ds/" + source));
+}
+
 void TestCli::otherLayouts_data()
 {
     QTest::addColumn<QString>("layout");
     for (const char *name : {"voc devkit", "xml beside", "yolo 1.1", "ultralytics map with a gap", "label studio",
-                             "captions", "foreign xml beside"})
+                             "captions", "foreign xml beside", "labelme beside", "x-anylabeling beside",
+                             "foreign json beside"})
         QTest::newRow(name) << QString(name);
 }
 
@@ -513,6 +564,8 @@ void TestCli::exportUltralytics_data()
                                                   << QByteArray("which the class list");
     QTest::newRow("VOC labels refused") << "voc" << QStringList{} << 1 << "" << QStringList{} << QStringList{} << 0
                                         << QByteArray("VOC");
+    QTest::newRow("labelme labels refused") << "labelme" << QStringList{} << 1 << "" << QStringList{}
+                                            << QStringList{} << 0 << QByteArray("are labelme JSON");
     QTest::newRow("no class list refused") << "no class list" << QStringList{} << 1 << "" << QStringList{}
                                            << QStringList{} << 0 << QByteArray("no class list");
     QTest::newRow("unreadable class list refused") << "unreadable class list" << QStringList{} << 1 << ""
@@ -580,6 +633,10 @@ void TestCli::exportUltralytics()
         QVERIFY(Fixtures::writeBytes(dir + "/annotations/a.xml",
                                      "<annotation><object><name>cat</name><bndbox><xmin>1</xmin><ymin>1</ymin>"
                                      "<xmax>9</xmax><ymax>9</ymax></bndbox></object></annotation>"));
+    } else if (setup == "labelme") {
+        QVERIFY(Fixtures::writeBytes(dir + "/a.json",
+                                     R"({"shapes": [{"label": "cat", "points": [[1, 1], [9, 9]],
+                                        "shape_type": "rectangle"}], "imageData": null})"));
     } else {
         QVERIFY(Fixtures::writeBytes(labels + "/a.txt", "0 0.5 0.5 0.5 0.5\n"));
         QVERIFY(Fixtures::writeBytes(labels + "/b.txt", setup.startsWith("flat beside")

@@ -178,7 +178,7 @@ void TestAutoLabelResults::mergeIntoCache()
     // One result repeats the stored box, one the pending box (when there is one), one is new.
     const QList<Annotation> results{box("STORED", {10, 10, 100, 95}, pending), box("old", {200, 100, 100, 98}, pending),
                                     box("new", {300, 200, 50, 50}, pending)};
-    const CacheMergeResult out = ::mergeIntoCache(cache, m_image, results, useYolo, {"stored"});
+    const CacheMergeResult out = ::mergeIntoCache(cache, m_image, results, useYolo ? LabelFormat::Yolo : LabelFormat::Voc, {"stored"});
     QCOMPARE(out.dropped, cached ? 2 : 1);
     QCOMPARE(out.kept.size(), cached ? 1 : 2);
     QCOMPARE(out.labelsWritten, pending == 0);
@@ -221,7 +221,7 @@ void TestAutoLabelResults::confirmedWriteFailure()
 
     // Nothing is lost: the label file stays as it was and the results wait as pending ones.
     AnnotationCache cache;
-    const CacheMergeResult out = ::mergeIntoCache(cache, m_image, {box("cat", {200, 150, 50, 50})}, false, {});
+    const CacheMergeResult out = ::mergeIntoCache(cache, m_image, {box("cat", {200, 150, 50, 50})}, LabelFormat::Voc, {});
     QVERIFY(out.writeFailed);
     QVERIFY(!out.labelsWritten);
     QCOMPARE(out.labelsUnreadable, unreadable);
@@ -229,7 +229,7 @@ void TestAutoLabelResults::confirmedWriteFailure()
     QCOMPARE(labelsMarkingPending(out.kept), QStringList{"cat*"});
     QCOMPARE(labelsMarkingPending(cache.value(m_image)).last(), QStringLiteral("cat*"));
 
-    const CacheMergeResult again = ::mergeIntoCache(cache, m_image, {box("Cat", {200, 150, 50, 50})}, false, {});
+    const CacheMergeResult again = ::mergeIntoCache(cache, m_image, {box("Cat", {200, 150, 50, 50})}, LabelFormat::Voc, {});
     QCOMPARE(again.dropped, 1);
     QVERIFY(!again.writeFailed);
     QVERIFY(!again.labelsWritten);

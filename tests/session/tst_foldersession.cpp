@@ -3,6 +3,7 @@
 #include "session/foldersession.h"
 #include "session/liveannotations.h"
 #include "storage/annotationstore.h"
+#include "storage/cocoimport.h"
 #include "storage/datasetlayout.h"
 #include "storage/dotafile.h"
 #include "storage/pendingfile.h"
@@ -29,6 +30,7 @@ private slots:
     void pendingFileNotRewrittenWhenUnchanged();
     void largeLabelFileReadOnWorker_data();
     void largeLabelFileReadOnWorker();
+    void cocoImportRereadsCachedImages();
     void namesThatAreNotUtf8AreTold_data();
     void namesThatAreNotUtf8AreTold();
     void anotherProgramWritesMeanwhile_data();
@@ -44,10 +46,14 @@ private slots:
     void backgroundApartFromUnlabelled();
     void markCheckedWritesAndTakesBack_data();
     void markCheckedWritesAndTakesBack();
+    void decidedResultWaitsForItsLabelFile_data();
+    void decidedResultWaitsForItsLabelFile();
     void categoriesStayWithTheirDataset_data();
     void categoriesStayWithTheirDataset();
     void storedCategoriesStayWithTheirDataset_data();
     void storedCategoriesStayWithTheirDataset();
+    void labelsRewrittenElsewhere_data();
+    void labelsRewrittenElsewhere();
 
 private:
     QByteArray voc(const QStringList &labels) const;
@@ -117,9 +123,10 @@ void TestFolderSession::pendingResultsMerged()
     // Until the listing is done, results of images not listed yet may still be listed.
     QTRY_VERIFY(!session.isListing());
 
-    // Rejecting the pending result is a change: the next write drops the stale entry too.
+    // Rejecting the pending result is a change: saving the image writes it, and drops the stale
+    // entries too.
     live.list.removeIf([](const Annotation &a) { return a.pending != 0; });
-    session.flushPending();
+    QVERIFY(session.saveImage(m_images.at(0), live.list));
     session.leaveImage();
     const AnnotationCache written = readPendingFile(m_dir);
     QCOMPARE(written.keys(), QStringList{m_images.at(2)});
@@ -255,19 +262,22 @@ void TestFolderSession::namesThatAreNotUtf8AreTold()
 void TestFolderSession::anotherProgramWritesMeanwhile_data()
 {
     // The session holds img1 on screen; another program (brindlemark-cli label) rewrites the file;
-    // the user confirms the cat on screen and the session writes.
+    // the user confirms the cat on screen, a new result (an ant) arrives there and the session writes.
     QTest::addColumn<QString>("before");   // the file when the session opened the folder
     QTest::addColumn<QString>("theirs");   // the file the other program left
     QTest::addColumn<bool>("inBackground");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("expected");   // the file written; the confirmed cat waits for the label file
+    QTest::addColumn<QString>("saved");      // the file once img1's label file holds the cat
     const QString before = QStringLiteral("img1.png: cat dog; img2.png: bird");
     const QString added = QStringLiteral("img1.png: cat dog; img2.png: bird; img3.png: fox; img4.png: owl");
-    QTest::newRow("its new results survive a confirmation") << before << added << false
-                                                            << "img1.png: dog; img2.png: bird; img3.png: fox; img4.png: owl";
+    QTest::newRow("its new results survive a confirmation")
+        << before << added << false << "img1.png: dog ant cat; img2.png: bird; img3.png: fox; img4.png: owl"
+        << "img1.png: dog ant; img2.png: bird; img3.png: fox; img4.png: owl";
     QTest::newRow("its new results survive a write in the background")
-        << before << added << true << "img1.png: dog; img2.png: bird; img3.png: fox; img4.png: owl";
+        << before << added << true << "img1.png: dog ant cat; img2.png: bird; img3.png: fox; img4.png: owl"
+        << "img1.png: dog ant; img2.png: bird; img3.png: fox; img4.png: owl";
     QTest::newRow("what it decided is not brought back") << before << "img1.png: cat dog" << false
-                                                         << "img1.png: dog";
+                                                         << "img1.png: dog ant cat" << "img1.png: dog ant";
 }
 
 void TestFolderSession::anotherProgramWritesMeanwhile()
@@ -276,6 +286,7 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
     QFETCH(QString, theirs);
     QFETCH(bool, inBackground);
     QFETCH(QString, expected);
+    QFETCH(QString, saved);
     QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, before)));
     FolderSession session;
     LiveStub live;
@@ -286,6 +297,7 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
 
     QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, theirs)));
     live.list.first().pending = 0;   // the cat confirmed
+    live.list.append(box(QStringLiteral("ant"), QRectF(10, 10, 20, 20), 1));
     QSignalSpy written(&session, &FolderSession::pendingWritten);
     if (inBackground) {
         QVERIFY(session.flushPending(true));
@@ -300,10 +312,12 @@ void TestFolderSession::anotherProgramWritesMeanwhile()
     const AnnotationCache now = pendingOf(m_dir, expected);
     for (const QString &image : m_images.mid(1))
         QTRY_COMPARE(session.imageState(image).pending, int(now.value(image).size()));
-    // And stays: writing again changes nothing.
+    // Saving the image lets the confirmed cat go; writing again changes nothing.
+    QVERIFY(session.saveImage(m_images.at(0), live.list));
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), saved);
     session.leaveImage();
     QVERIFY(session.close());
-    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), expected);
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), saved);
 }
 
 void TestFolderSession::movedFolderKeepsResults_data()
@@ -387,9 +401,12 @@ void TestFolderSession::watchedFileTakenIn()
     QSignalSpy written(&session, &FolderSession::pendingWritten);
     QVERIFY(session.flushPending());
     QCOMPARE(written.size(), 0);
-    // The user rejects the cat: the write keeps the other program's results.
+    // The user rejects the cat: it stays filed until the image is saved, and that write keeps
+    // the other program's results.
     live.list.removeFirst();
     QVERIFY(session.flushPending());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: cat dog; img3.png: owl"));
+    QVERIFY(session.saveImage(m_images.at(0), live.list));
     QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: dog; img3.png: owl"));
     QVERIFY(Fixtures::readBytes(pendingFilePath(m_dir)) != file);
 }
@@ -399,13 +416,15 @@ void TestFolderSession::saveFollowsDataset_data()
     QTest::addColumn<QString>("layout");      // Layouts::build; empty: a folder of images without labels
     QTest::addColumn<bool>("fallbackYolo");   // the format the user last chose elsewhere
     QTest::addColumn<bool>("newImage");       // edit an image without a label file
-    QTest::addColumn<bool>("expectYolo");     // the folder's format and the format written
+    QTest::addColumn<QString>("expect");      // the folder's format and the format written
 
-    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << true;
-    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << false;
-    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << true;
-    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << false;
-    QTest::newRow("no labels yet: the last choice") << "" << true << true << true;
+    QTest::newRow("Ultralytics, last choice VOC: its txt edited in place") << "ultralytics list" << false << false << "yolo";
+    QTest::newRow("VOCdevkit, last choice YOLO: its xml edited in place") << "voc devkit" << true << false << "voc";
+    QTest::newRow("Ultralytics, last choice VOC: a new image gets YOLO") << "ultralytics list" << false << true << "yolo";
+    QTest::newRow("VOCdevkit, last choice YOLO: a new image gets VOC") << "voc devkit" << true << true << "voc";
+    QTest::newRow("labelme, last choice YOLO: its json edited in place") << "labelme beside" << true << false << "labelme";
+    QTest::newRow("labelme, last choice VOC: a new image gets labelme") << "labelme beside" << false << true << "labelme";
+    QTest::newRow("no labels yet: the last choice") << "" << true << true << "yolo";
 }
 
 // An edit is saved in the format of the image's label file, at its place; an image without one
@@ -415,7 +434,8 @@ void TestFolderSession::saveFollowsDataset()
     QFETCH(QString, layout);
     QFETCH(bool, fallbackYolo);
     QFETCH(bool, newImage);
-    QFETCH(bool, expectYolo);
+    QFETCH(QString, expect);
+    const bool expectYolo = expect == u"yolo";
     const QString root = m_tmp->path() + QStringLiteral("/other");
     Layouts::Layout l;
     if (layout.isEmpty()) {
@@ -448,7 +468,7 @@ void TestFolderSession::saveFollowsDataset()
     QSignalSpy finished(&session, &FolderSession::listingFinished);
     session.open(dir);
     QVERIFY(finished.wait());
-    QTRY_COMPARE(session.useYolo(), expectYolo);
+    QTRY_COMPARE(labelFormatName(session.folderFormat()), expect);
 
     live.list = session.enterImage(image);
     const bool hadDifficult = !live.list.isEmpty() && live.list.first().difficult;
@@ -464,7 +484,8 @@ void TestFolderSession::saveFollowsDataset()
     QString written = l.labelFile;
     if (newImage) {
         written = layout.isEmpty() ? yoloLabelPath(image)
-                                   : QFileInfo(l.labelFile).absolutePath() + (expectYolo ? "/zz-new.txt" : "/zz-new.xml");
+                                   : QFileInfo(l.labelFile).absolutePath() + "/zz-new."
+                                         + (expectYolo ? "txt" : expect == u"voc" ? "xml" : "json");
     }
     QCOMPARE(report.labelFile, written);
     QCOMPARE(readStoredAnnotations(image).file, written);
@@ -476,7 +497,8 @@ void TestFolderSession::saveFollowsDataset()
     for (auto it = untouched.cbegin(); it != untouched.cend(); ++it)
         QCOMPARE(Fixtures::readBytes(it.key()), it.value());
     // Nothing of the other format was made.
-    QCOMPARE(QFileInfo::exists(expectYolo ? vocXmlPath(image) : yoloLabelPath(image)), false);
+    QCOMPARE(QFileInfo::exists(vocXmlPath(image)), expect == u"voc" && written == vocXmlPath(image));
+    QCOMPARE(QFileInfo::exists(yoloLabelPath(image)), expectYolo && written == yoloLabelPath(image));
     // Their names file stays the one class list.
     if (!expectYolo || theirNames)
         QVERIFY(!QFileInfo::exists(labelsDirFor(image) + QStringLiteral("/classes.txt")));
@@ -590,6 +612,59 @@ void TestFolderSession::backgroundApartFromUnlabelled()
     session.refreshImageState(image);
     QCOMPARE(session.imageState(image).isBackground(), background);
     QCOMPARE(session.unlabelledImages().contains(image), unlabelled);
+}
+
+void TestFolderSession::decidedResultWaitsForItsLabelFile_data()
+{
+    // img1 has two results; the user decides on the cat, the pending file is written (another
+    // program's write or the throttle), and the program is killed before the image is saved.
+    QTest::addColumn<QString>("decision");
+    QTest::addColumn<QStringList>("afterKill");   // what a new session reads then
+    QTest::addColumn<QStringList>("afterSave");   // what it reads once the image was saved
+    QTest::newRow("confirmed") << "confirm" << QStringList{"cat*", "dog*"} << QStringList{"cat", "dog*"};
+    QTest::newRow("confirmed and moved") << "move" << QStringList{"cat*", "dog*"} << QStringList{"cat", "dog*"};
+    QTest::newRow("rejected") << "reject" << QStringList{"cat*", "dog*"} << QStringList{"dog*"};
+}
+
+void TestFolderSession::decidedResultWaitsForItsLabelFile()
+{
+    QFETCH(QString, decision);
+    QFETCH(QStringList, afterKill);
+    QFETCH(QStringList, afterSave);
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: cat dog"))));
+    const auto readAfresh = [this] {
+        FolderSession fresh;
+        fresh.openNow(m_dir);
+        return labelsMarkingPending(fresh.enterImage(m_images.at(0)));
+    };
+    {
+        FolderSession session;
+        LiveStub live;
+        session.setLiveAnnotations(&live);
+        session.openNow(m_dir);
+        live.list = session.enterImage(m_images.at(0));
+        QCOMPARE(labelsMarkingPending(live.list), (QStringList{"cat*", "dog*"}));
+        if (decision == u"reject") {
+            live.list.removeFirst();
+        } else {
+            live.list.first().pending = 0;
+            if (decision == u"move")
+                live.list.first().rect.translate(30, 5);
+        }
+        QVERIFY(session.flushPending());
+        // Killed here: the cat is still a result, not lost.
+        QCOMPARE(readAfresh(), afterKill);
+        QCOMPARE(labelFormatOf(m_images.at(0)), LabelFormat::None);
+
+        QVERIFY(session.saveImage(m_images.at(0), live.list));
+        QCOMPARE(readAfresh(), afterSave);
+        if (decision == u"move")
+            QCOMPARE(loadAnnotations(m_images.at(0)).first().rect, QRectF(40, 15, 20, 20));
+        QVERIFY(session.flushPending());
+        session.leaveImage();
+        QVERIFY(session.close());
+    }
+    QCOMPARE(readAfresh(), afterSave);
 }
 
 void TestFolderSession::markCheckedWritesAndTakesBack_data()
@@ -775,6 +850,126 @@ void TestFolderSession::storedCategoriesStayWithTheirDataset()
     // Back in the first dataset, its names come back from the settings.
     restarted.openFolder(m_dir);
     QCOMPARE(restarted.history()->labels(), QStringList({"cat", "zebra"}));
+}
+
+// An image visited before the import: its cached records are those of the file written, and its
+// pending results stay.
+void TestFolderSession::cocoImportRereadsCachedImages()
+{
+    QVERIFY(Fixtures::writeBytes(vocXmlPath(m_images.at(1)), voc({QStringLiteral("cat")})));
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    QSignalSpy finished(&session, &FolderSession::listingFinished);
+    session.open(m_dir);
+    QVERIFY(finished.wait());
+    live.list = session.enterImage(m_images.at(0));
+    live.list.append(box(QStringLiteral("dog"), QRectF(50, 20, 30, 30), 1));
+    QVERIFY(session.flushPending());
+    session.leaveImage();
+    QCOMPARE(session.cachedAnnotations(m_images.at(0)).size(), 1);
+
+    const CocoDocument document = readCocoBytes(R"({"categories": [{"id": 1, "name": "owl"}],
+        "images": [{"id": 1, "file_name": "img1.png"}, {"id": 2, "file_name": "img2.png"}],
+        "annotations": [{"id": 1, "image_id": 1, "category_id": 1, "bbox": [1, 2, 30, 40]},
+                        {"id": 2, "image_id": 2, "category_id": 1, "bbox": [100, 50, 20, 20]}]})");
+    QVERIFY(document.error.isEmpty());
+    const CocoImportSummary summary = session.importCoco(document, false);
+    QCOMPARE(summary.written, QStringList{m_images.at(0)});
+    QCOMPARE(summary.labelled, QStringList{m_images.at(1)});
+    QCOMPARE(labelsMarkingPending(session.cachedAnnotations(m_images.at(0))),
+             (QStringList{QStringLiteral("owl"), QStringLiteral("dog*")}));
+    // The folder's format: VOC, as its other file.
+    QCOMPARE(readStoredAnnotations(m_images.at(0)).file, vocXmlPath(m_images.at(0)));
+    QTRY_VERIFY(session.imageState(m_images.at(0)).labelFile);
+    QCOMPARE(loadAnnotations(m_images.at(1)).size(), 1);
+}
+
+void TestFolderSession::labelsRewrittenElsewhere_data()
+{
+    // img1 holds a cat and a pending bird; another program (brindlemark-cli label --confirmed, a
+    // script) rewrites its label file while the session has the folder open.
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<QStringList>("theirs");     // their file's objects; "-": they removed it
+    QTest::addColumn<QStringList>("shown");      // what the image shows then
+    QTest::addColumn<QStringList>("inFile");     // the label file at the end
+    const QStringList theirs{"dog", "fox"};
+    QTest::newRow("while away: coming back reads theirs") << "away" << theirs << QStringList{"dog", "fox", "bird?"}
+                                                          << theirs;
+    QTest::newRow("while away, removed: coming back shows none")
+        << "away" << QStringList{"-"} << QStringList{"bird?"} << QStringList();
+    QTest::newRow("while away, they confirmed the pending one: it is not shown twice")
+        << "away" << QStringList{"dog", "bird"} << QStringList{"dog", "bird"} << QStringList{"dog", "bird"};
+    QTest::newRow("while shown with unsaved edits: the save refuses, a reload shows theirs")
+        << "edited" << theirs << QStringList{"dog", "fox", "bird?"} << theirs;
+    QTest::newRow("while away, then a model's result: merged into theirs")
+        << "merge" << theirs << QStringList{"dog", "fox", "bird?", "owl"} << QStringList{"dog", "fox", "owl"};
+}
+
+void TestFolderSession::labelsRewrittenElsewhere()
+{
+    QFETCH(QString, when);
+    QFETCH(QStringList, theirs);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, inFile);
+    const QString image = m_images.at(0);
+    const QString file = vocXmlPath(image);
+    // Every object on the pending bird's box: the one they confirmed repeats it.
+    const auto writeVoc = [&](const QStringList &labels) {
+        QByteArray xml = "<annotation>";
+        for (const QString &label : labels)
+            xml += "<object><name>" + label.toUtf8() + "</name><bndbox><xmin>10</xmin><ymin>10</ymin>"
+                "<xmax>30</xmax><ymax>30</ymax></bndbox></object>";
+        return Fixtures::writeBytes(file, xml + "</annotation>");
+    };
+    const auto names = [](const QList<Annotation> &list) {
+        QStringList out;
+        for (const Annotation &a : list)
+            out.append(a.label + (a.pending ? QStringLiteral("?") : QString()));
+        return out;
+    };
+    QVERIFY(writeVoc({"cat"}));
+    QVERIFY(writePendingFile(m_dir, pendingOf(m_dir, QStringLiteral("img1.png: bird"))));
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    session.setWatchingLabelFiles(true);
+    session.openNow(m_dir);
+    live.list = session.enterImage(image);
+    QCOMPARE(names(live.list), QStringList({"cat", "bird?"}));
+    QSignalSpy told(&session, &FolderSession::currentLabelsChangedElsewhere);
+
+    const auto rewrite = [&] { return theirs == QStringList{"-"} ? QFile::remove(file) : writeVoc(theirs); };
+    if (when == QLatin1String("edited")) {
+        live.list.append(box("cow", 50, 50, 90, 90));
+        QVERIFY(rewrite());
+        QTRY_COMPARE(told.size(), 1);   // the watch on the image shown
+        QVERIFY(session.labelFileChangedElsewhere(image));
+        SaveReport report;
+        QVERIFY(!session.saveImage(image, live.list, &report));
+        QVERIFY(report.changedElsewhere);
+        QCOMPARE(names(readStoredAnnotations(image).annotations), theirs);
+        live.list = session.reloadImage();
+    } else {
+        live.list = session.enterImage(m_images.at(1));
+        QVERIFY(rewrite());
+        if (when == QLatin1String("merge")) {
+            const FolderSession::MergeOutcome merged = session.mergeResults(image, {box("owl", 100, 10, 150, 60)});
+            QVERIFY(!merged.saveFailed);
+        }
+        live.list = session.enterImage(image);
+        QTest::qWait(400);
+        QCOMPARE(told.size(), 0);   // not the image shown
+    }
+    QCOMPARE(names(live.list), shown);
+    QCOMPARE(session.imageState(image).confirmed, int(inFile.size()));
+    // What they wrote is now what the session saves over: nothing of theirs is lost.
+    QVERIFY(session.saveImage(image, live.list));
+    QCOMPARE(names(readStoredAnnotations(image).annotations), inFile);
+    session.leaveImage();
+    QVERIFY(session.close());
+    QCOMPARE(describePending(m_dir, readPendingFile(m_dir)),
+             shown.contains(QStringLiteral("bird?")) ? QStringLiteral("img1.png: bird") : QString());
 }
 
 BRINDLE_TEST_MAIN(TestFolderSession)

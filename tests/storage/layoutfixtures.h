@@ -49,7 +49,8 @@ inline bool write(const QString &path, const QByteArray &bytes)
 
 // Known names: "ours", "voc devkit", "voc devkit, lower-case folder", "xml beside", "yolo 1.1",
 // "yolo 1.1, names beside", "labelimg yolo", "ultralytics list", "ultralytics map with a gap",
-// "roboflow", "label studio", "captions", "foreign xml beside", "foreign xml in a devkit", "dota".
+// "roboflow", "label studio", "captions", "foreign xml beside", "foreign xml in a devkit",
+// "labelme beside", "x-anylabeling beside", "foreign json beside", "dota".
 inline Layout build(const QString &root, const QString &name)
 {
     Layout l;
@@ -124,6 +125,26 @@ inline Layout build(const QString &root, const QString &name)
         l.image = root + "/VOC/JPEGImages/j.jpg";
         ok = write(root + "/VOC/Annotations/j.xml", "<metadata><object/></metadata>\n");
         l.untouchable = QStringList{root + "/VOC/Annotations/j.xml"};
+    } else if (name == "labelme beside") {
+        l.image = root + "/lm/k.jpg";
+        l.labelFile = root + "/lm/k.json";
+        ok = write(l.labelFile, R"({"version": "5.2.1", "flags": {}, "shapes": [
+            {"label": "cat", "points": [[10, 10], [50, 40]], "group_id": null, "shape_type": "rectangle", "flags": {}},
+            {"label": "dog", "points": [[60, 10], [90, 10], [75, 40]], "group_id": 3, "shape_type": "polygon",
+             "flags": {}}], "imagePath": "k.jpg", "imageData": null, "imageHeight": 100, "imageWidth": 200})");
+        l.labels = QStringList{"cat", "dog"};
+    } else if (name == "x-anylabeling beside") {
+        l.image = root + "/xal/m.png";
+        l.labelFile = root + "/xal/m.json";
+        ok = write(l.labelFile, R"({"version": "2.4.4", "flags": {}, "shapes": [
+            {"label": "car", "score": null, "points": [[10, 10], [50, 10], [50, 40], [10, 40]], "group_id": null,
+             "description": "", "difficult": false, "shape_type": "rectangle", "flags": {}, "attributes": {}}],
+            "imagePath": "m.png", "imageData": null, "imageHeight": 100, "imageWidth": 200})");
+        l.labels = QStringList{"car"};
+    } else if (name == "foreign json beside") {
+        l.image = root + "/meta/n.png";
+        ok = write(root + "/meta/n.json", R"({"caption": "a dog", "exif": {"iso": 100}})");
+        l.untouchable = QStringList{root + "/meta/n.json"};
     } else if (name == "dota") {
         l.image = root + "/DOTA/train/images/P0001.png";
         l.labelFile = root + "/DOTA/train/labelTxt/P0001.txt";

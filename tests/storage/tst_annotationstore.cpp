@@ -145,7 +145,7 @@ void TestAnnotationStore::saveConvertsFormats()
     bool wroteYolo = toYolo;
     if (edit) {
         const SaveTarget target = editSaveTarget(m_image, toYolo);
-        wroteYolo = target.yolo;
+        wroteYolo = target.format == LabelFormat::Yolo;
         QVERIFY(saveEdit(m_image, stored, target, {}));
     } else {
         QVERIFY(saveAnnotations(m_image, stored, toYolo, {}));

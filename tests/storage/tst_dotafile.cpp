@@ -136,7 +136,7 @@ void TestDotaFile::editChangesOnlyItsLine()
     for (QPointF &p : read[1].points)
         p += QPointF(2, 1);
     const SaveTarget target = editSaveTarget(l.image, true);
-    QVERIFY(target.dota);
+    QCOMPARE(target.format, LabelFormat::Dota);
     QCOMPARE(target.file, l.labelFile);
     QVERIFY(saveEdit(l.image, read, target, {}));
     QList<QByteArray> lines = Layouts::dotaSample().split('\n');
@@ -259,7 +259,7 @@ void TestDotaFile::newFilesOfADotaFolder()
     QCOMPARE(target.file, root + "/" + expected);
     QVERIFY(saveEdit(root + "/" + image, {box("plane", QRectF(10, 10, 20, 10))}, target, {}));
     QCOMPARE(labelFilesOf(root + "/" + image), QStringList{root + "/" + expected});
-    QCOMPARE(labelFormatOf(root + "/" + image), target.dota ? LabelFormat::Dota : LabelFormat::Yolo);
+    QCOMPARE(labelFormatOf(root + "/" + image), target.format);
     QCOMPARE(loadAnnotations(root + "/" + image).size(), 1);
 }
 

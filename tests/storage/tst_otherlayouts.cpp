@@ -19,6 +19,16 @@
 // and deleted with the image; files that are not labels are never read or touched.
 namespace {
 
+// The format of a layout's label file; YOLO when it has none (our layout's).
+LabelFormat formatOf(const Layouts::Layout &l)
+{
+    if (l.labelFile.endsWith(".xml"))
+        return LabelFormat::Voc;
+    if (l.labelFile.contains("/labelTxt/"))
+        return LabelFormat::Dota;
+    return l.labelFile.endsWith(".json") ? LabelFormat::Labelme : LabelFormat::Yolo;
+}
+
 QStringList labelsOf(const QList<Annotation> &annotations)
 {
     QStringList labels;
@@ -45,7 +55,8 @@ void addLayoutRows()
     for (const char *name : {"ours", "voc devkit", "voc devkit, lower-case folder", "xml beside", "yolo 1.1",
                              "yolo 1.1, names beside", "labelimg yolo", "ultralytics list",
                              "ultralytics map with a gap", "roboflow", "label studio", "captions",
-                             "foreign xml beside", "foreign xml in a devkit"})
+                             "foreign xml beside", "foreign xml in a devkit", "labelme beside",
+                             "x-anylabeling beside", "foreign json beside"})
         QTest::newRow(name) << QString(name);
 }
 
@@ -101,12 +112,12 @@ void TestOtherLayouts::foundAndRead()
     // What deleting the image removes: exactly the label file found.
     QCOMPARE(labelFilesOf(l.image), l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
 
-    const bool voc = l.labelFile.endsWith(".xml");
-    const bool dota = l.labelFile.contains("/labelTxt/");
-    QCOMPARE(findVocFile(l.image), voc ? l.labelFile : QString());
-    QCOMPARE(findDotaFile(l.image), dota ? l.labelFile : QString());
+    const LabelFormat format = formatOf(l);
+    QCOMPARE(findVocFile(l.image), format == LabelFormat::Voc ? l.labelFile : QString());
+    QCOMPARE(findLabelmeFile(l.image), format == LabelFormat::Labelme ? l.labelFile : QString());
+    QCOMPARE(findDotaFile(l.image), format == LabelFormat::Dota ? l.labelFile : QString());
     QCOMPARE(yoloLabelCandidates(l.image),
-             voc || dota || l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
+             format != LabelFormat::Yolo || l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
 }
 
 void TestOtherLayouts::savedWhereFound_data()
@@ -123,11 +134,12 @@ void TestOtherLayouts::savedWhereFound()
     const Layouts::Layout l = Layouts::build(root, layout);
     QVERIFY(!l.image.isEmpty());
     const QMap<QString, QByteArray> before = snapshot(root);
-    const bool voc = l.labelFile.endsWith(".xml");
+    const LabelFormat format = formatOf(l);
+    const LabelFormat other = format == LabelFormat::Voc ? LabelFormat::Yolo : LabelFormat::Voc;
     const QList<Annotation> edited = {box(l.labels.value(0, "cat"), QRectF(20, 10, 40, 30))};
 
     SaveReport report;
-    QVERIFY(saveAnnotations(l.image, edited, !voc, {}, &report));
+    QVERIFY(saveAnnotations(l.image, edited, format, {}, &report));
     QVERIFY(report.namesNotice.isEmpty());
     const QMap<QString, QByteArray> after = snapshot(root);
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
@@ -150,8 +162,8 @@ void TestOtherLayouts::savedWhereFound()
     QCOMPARE(stored.annotations[0].rect, edited[0].rect);
 
     // Saving in the other format, and back: other tools' files still untouched.
-    QVERIFY(saveAnnotations(l.image, edited, voc, {}));
-    QVERIFY(saveAnnotations(l.image, edited, !voc, {}));
+    QVERIFY(saveAnnotations(l.image, edited, other, {}, nullptr));
+    QVERIFY(saveAnnotations(l.image, edited, format, {}, nullptr));
     for (const QString &file : l.untouchable)
         QCOMPARE(Fixtures::readBytes(file), before.value(file.mid(root.size() + 1)));
     QCOMPARE(loadAnnotations(l.image).size(), 1);

@@ -80,10 +80,10 @@ void TestVocFile::wholeDocument()
                                 "        <difficult>0</difficult>\n"
                                 "        <confidence>0.8700</confidence>\n"
                                 "        <bndbox>\n"
-                                "            <xmin>50.00</xmin>\n"
-                                "            <ymin>25.00</ymin>\n"
-                                "            <xmax>150.00</xmax>\n"
-                                "            <ymax>75.00</ymax>\n"
+                                "            <xmin>50</xmin>\n"
+                                "            <ymin>25</ymin>\n"
+                                "            <xmax>150</xmax>\n"
+                                "            <ymax>75</ymax>\n"
                                 "        </bndbox>\n"
                                 "    </object>\n"
                                 "</annotation>\n";
@@ -104,32 +104,42 @@ void TestVocFile::objectElements_data()
         << QByteArray("<polygon>");
     QTest::newRow("difficult") << box("cat", QRectF(1, 2, 3, 4), 0, -1, true) << QByteArray("<difficult>1</difficult>")
                                << QByteArray("<difficult>0");
-    QTest::newRow("two decimals, unclamped")
+    // Scripts read VOC coordinates with int(): whole pixels, the part inside the image.
+    QTest::newRow("whole pixels, clipped to the image")
         << box("cat", QRectF(-10.125, 0.5, 300, 20.004))
-        << QByteArray("<xmin>-10.13</xmin>\n            <ymin>0.50</ymin>\n            <xmax>289.88</xmax>\n"
-                      "            <ymax>20.50</ymax>")
-        << QByteArray("<polygon>");
+        << QByteArray("<xmin>0</xmin>\n            <ymin>1</ymin>\n            <xmax>200</xmax>\n"
+                      "            <ymax>21</ymax>")
+        << QByteArray(".00<");
+    QTest::newRow("a box thinner than a pixel keeps one")
+        << box("cat", QRectF(10.6, 20.6, 0.3, 0.3))
+        << QByteArray("<xmin>11</xmin>\n            <ymin>21</ymin>\n            <xmax>12</xmax>\n"
+                      "            <ymax>22</ymax>")
+        << QByteArray("<xmax>11<");
+    QTest::newRow("a sliver at the far edge stays inside")
+        << box("cat", QRectF(199.6, 99.6, 0.3, 0.3))
+        << QByteArray("<xmin>199</xmin>\n            <ymin>99</ymin>\n            <xmax>200</xmax>\n"
+                      "            <ymax>100</ymax>")
+        << QByteArray("<xmax>201<");
     // VOC readers take <bndbox> as required; some stop reading the file at an object without one.
     QTest::newRow("polygon with its bounds")
         << polygon("cat", {{10, 20.5}, {30, 40}, {25, 60.25}})
-        << QByteArray("        <polygon>\n            <points>10.00,20.50 30.00,40.00 25.00,60.25</points>\n"
-                      "        </polygon>\n        <bndbox>\n            <xmin>10.00</xmin>\n"
-                      "            <ymin>20.50</ymin>\n            <xmax>30.00</xmax>\n            <ymax>60.25</ymax>\n"
+        << QByteArray("        <polygon>\n            <points>10,21 30,40 25,60</points>\n"
+                      "        </polygon>\n        <bndbox>\n            <xmin>10</xmin>\n"
+                      "            <ymin>21</ymin>\n            <xmax>30</xmax>\n            <ymax>60</ymax>\n"
                       "        </bndbox>\n    </object>")
         << QByteArray("<depth>1");
-    QTest::newRow("polygon past the edge: points as held, bounds clamped")
+    QTest::newRow("polygon past the edge: points and bounds clipped")
         << polygon("cat", {{-5, 20}, {250, 40}, {100, 120}})
-        << QByteArray("<points>-5.00,20.00 250.00,40.00 100.00,120.00</points>\n        </polygon>\n        <bndbox>\n"
-                      "            <xmin>0.00</xmin>\n            <ymin>20.00</ymin>\n            <xmax>200.00</xmax>\n"
-                      "            <ymax>100.00</ymax>")
-        << QByteArray("<xmin>-5");
-    // As the oriented-box labellers write it: centre, sides, turn in radians; its bounds beside it.
+        << QByteArray("<points>0,20 200,40 100,100</points>\n        </polygon>\n        <bndbox>\n"
+                      "            <xmin>0</xmin>\n            <ymin>20</ymin>\n            <xmax>200</xmax>\n"
+                      "            <ymax>100</ymax>")
+        << QByteArray("-5");
     QTest::newRow("rotated box as robndbox with its bounds")
         << rotated("car", {{50, 20}, {90, 60}, {70, 80}, {30, 40}})
         << QByteArray("        <robndbox>\n            <cx>60.0000</cx>\n            <cy>50.0000</cy>\n"
                       "            <w>56.5685</w>\n            <h>28.2843</h>\n            <angle>0.78539816</angle>\n"
-                      "        </robndbox>\n        <bndbox>\n            <xmin>30.00</xmin>\n"
-                      "            <ymin>20.00</ymin>\n            <xmax>90.00</xmax>\n            <ymax>80.00</ymax>")
+                      "        </robndbox>\n        <bndbox>\n            <xmin>30</xmin>\n"
+                      "            <ymin>20</ymin>\n            <xmax>90</xmax>\n            <ymax>80</ymax>")
         << QByteArray("<points>");
     QTest::newRow("rotated box turned back: angle in [0, 2 pi)")
         << rotated("car", {{70, 80}, {30, 40}, {50, 20}, {90, 60}})
@@ -198,17 +208,19 @@ void TestVocFile::roundTrip_data()
     QTest::newRow("box with confidence") << QList<Annotation>{cat} << QList<Annotation>{cat};
     const Annotation hard = box("dog", QRectF(0, 0, 200, 100), 0, -1, true);
     QTest::newRow("difficult box") << QList<Annotation>{hard} << QList<Annotation>{hard};
-    const Annotation uni = box("猫 & Ñandú", QRectF(1.25, 2.5, 3, 4));
+    const Annotation uni = box("猫 & Ñandú", QRectF(1, 2, 3, 4));
     QTest::newRow("unicode label") << QList<Annotation>{uni} << QList<Annotation>{uni};
-    QTest::newRow("polygon to two decimals, rect from its bounds")
+    QTest::newRow("box to whole pixels")
+        << QList<Annotation>{box("c", QRectF(1.25, 2.5, 3, 4))} << QList<Annotation>{box("c", QRectF(1, 3, 3, 4))};
+    QTest::newRow("polygon to whole pixels, rect from its bounds")
         << QList<Annotation>{[] { Annotation a = polygon("p", {{10.004, 20}, {30, 40.5}, {25, 60.256}});
                                   a.rect = QRectF(1, 1, 5, 5); return a; }()}
-        << QList<Annotation>{[] { Annotation a = polygon("p", {{10, 20}, {30, 40.5}, {25, 60.26}});
-                                  a.rect = QRectF(QPointF(10, 20), QPointF(30, 60.26)); return a; }()};
+        << QList<Annotation>{[] { Annotation a = polygon("p", {{10, 20}, {30, 41}, {25, 60}});
+                                  a.rect = QRectF(QPointF(10, 20), QPointF(30, 60)); return a; }()};
     QTest::newRow("polygons and boxes mixed")
         << QList<Annotation>{polygon("a", {{-5, 20}, {250, 40}, {100, 120}}), cat,
                              polygon("b", {{0, 0}, {200, 0}, {200, 100}, {0, 100}})}
-        << QList<Annotation>{[] { Annotation a = polygon("a", {{-5, 20}, {250, 40}, {100, 120}});
+        << QList<Annotation>{[] { Annotation a = polygon("a", {{0, 20}, {200, 40}, {100, 100}});
                                   a.rect = QRectF(QPointF(0, 20), QPointF(200, 100)); return a; }(),
                              cat,
                              [] { Annotation a = polygon("b", {{0, 0}, {200, 0}, {200, 100}, {0, 100}});

@@ -60,9 +60,15 @@ void TestYoloFile::writeLines_data()
     const QRectF centre(50, 25, 100, 50);
     QTest::newRow("box at class 0") << QList<Annotation>{box("cat", centre)} << QByteArray() << QStringList{"cat"}
                                     << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n") << QByteArray("cat\n");
-    QTest::newRow("box past the edge is not clamped")
+    // Ultralytics drops or clips what lies past the edge; we write what lies inside.
+    QTest::newRow("box past the edge is clipped")
         << QList<Annotation>{box("cat", QRectF(-5, 0, 255, 100))} << QByteArray() << QStringList{"cat"}
-        << QByteArray("0 0.612500 0.500000 1.275000 1.000000\n") << QByteArray("cat\n");
+        << QByteArray("0 0.500000 0.500000 1.000000 1.000000\n") << QByteArray("cat\n");
+    QTest::newRow("shapes wholly outside are left out")
+        << QList<Annotation>{box("cat", QRectF(250, 0, 50, 50)), box("cat", centre),
+                             polygon("cat", {{-50, -50}, {-10, -50}, {-10, -10}}), box("cat", QRectF(200, 0, 10, 10))}
+        << QByteArray() << QStringList{"cat"} << QByteArray("0 0.500000 0.500000 0.500000 0.500000\n")
+        << QByteArray("cat\n");
     QTest::newRow("polygon clamped to the image")
         << QList<Annotation>{polygon("cat", {{-5, 0}, {250, 50}, {100, 100}})} << QByteArray() << QStringList{"cat"}
         << QByteArray("0 0.000000 0.000000 1.000000 0.500000 0.500000 1.000000\n") << QByteArray("cat\n");

@@ -200,7 +200,7 @@ void EditScript::step(MainWindow &window, const QString &step)
         drag(window, QPointF(number(1), number(2)), QPointF(number(3), number(4)));
         QTRY_VERIFY2(*boxWasChecked >= 0, "no label dialog with the don't-ask box came up");
         QCOMPARE(*boxWasChecked, dontAskBefore ? 1 : 0);
-        waitUntilAnswered(window, std::make_shared<Answered>(Answered{true, {}, {}, {}}));
+        waitUntilAnswered(window, std::make_shared<Answered>(Answered{true, {}, {}, {}, {}}));
     } else if (verb == QLatin1String("draw-direct") || verb == QLatin1String("close-direct")) {
         bool asked = false;
         QTimer watch;
@@ -234,7 +234,7 @@ void EditScript::step(MainWindow &window, const QString &step)
             {QStringLiteral("difficult"), QStringLiteral("设为困难样本")},
             {QStringLiteral("delete"), QStringLiteral("删除")},
             {QStringLiteral("rotate"), QStringLiteral("转为旋转框")},
-            {QStringLiteral("upright"), QStringLiteral("转为矩形框")},
+            {QStringLiteral("upright"), QStringLiteral("转为正框")},
         };
         const QString entry = entries.value(w.value(2));
         QVERIFY(!entry.isEmpty());

@@ -79,6 +79,8 @@ private slots:
     void switchWithEditsSavesSilently();
     void failingSaveKeepsImage_data();
     void failingSaveKeepsImage();
+    void labelsRewrittenWhileShown_data();
+    void labelsRewrittenWhileShown();
     void stepping_data();
     void stepping();
     void markCheckedKey_data();
@@ -208,6 +210,58 @@ void TestMainWindow::failingSaveKeepsImage()
     window->fileList()->selectPath(m_images.at(2), false);
     window->showImage(m_images.at(2));
     QCOMPARE(window->currentImagePath(), m_images.at(0));
+}
+
+void TestMainWindow::labelsRewrittenWhileShown_data()
+{
+    QTest::addColumn<bool>("edited");   // the user has unsaved edits when the other program writes
+    QTest::newRow("nothing unsaved: shown again as they left it") << false;
+    QTest::newRow("unsaved edits: the save refuses, F5 shows theirs") << true;
+}
+
+// Another program (a script, brindlemark-cli label --confirmed) rewrites the label file on screen.
+void TestMainWindow::labelsRewrittenWhileShown()
+{
+    QFETCH(bool, edited);
+    const QString image = m_images.at(0);
+    QVERIFY(writeVoc(image, {QStringLiteral("cat")}));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, image));
+    if (edited)
+        editFirstShape(*window);
+    QVERIFY(writeVoc(image, {QStringLiteral("dog"), QStringLiteral("fox")}));
+    const QByteArray theirs = readBytes(vocPath(image));
+    const auto shownLabels = [&] {
+        QStringList labels;
+        for (const Annotation &a : window->scene()->annotations())
+            labels.append(a.label);
+        labels.sort();
+        return labels;
+    };
+    if (edited) {
+        QTRY_COMPARE(window->toast()->text(),
+                     QStringLiteral("另一个程序修改了此图的标注文件。按 F5 重新读取（会放弃你的修改）"));
+        QCOMPARE(shownLabels(), QStringList{QStringLiteral("cat")});
+        QTest::keyClick(window.get(), Qt::Key_Right);
+        QCOMPARE(window->currentImagePath(), image);
+        QVERIFY(window->isDirty());
+        QCOMPARE(window->toast()->text(),
+                 QStringLiteral("未保存：另一个程序修改了此图的标注文件。按 F5 重新读取（会放弃你的修改）"));
+        QCOMPARE(readBytes(vocPath(image)), theirs);
+        QTest::keyClick(window.get(), Qt::Key_F5);
+    } else {
+        QTRY_COMPARE(window->toast()->text(), QStringLiteral("另一个程序修改了此图的标注文件，已重新读取"));
+    }
+    QCOMPARE(shownLabels(), QStringList({QStringLiteral("dog"), QStringLiteral("fox")}));
+    QVERIFY(!window->isDirty());
+    QCOMPARE(window->session()->imageState(image).confirmed, 2);
+    // An edit now is an edit of theirs.
+    editFirstShape(*window);
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QVERIFY(waitForImage(*window, m_images.at(1)));
+    QCOMPARE(loadAnnotations(image).size(), 2);
+    QVERIFY(readBytes(vocPath(image)) != theirs);
 }
 
 void TestMainWindow::stepping_data()

@@ -67,8 +67,6 @@ private slots:
     void panelsRefreshInPlace();
     void numberKeys_data();
     void numberKeys();
-    void copyPreviousShapes_data();
-    void copyPreviousShapes();
     void categoryUsedInFilesAsksFirst_data();
     void categoryUsedInFilesAsksFirst();
 };
@@ -722,12 +720,12 @@ void TestWindowEdits::numberKeys_data()
         << QStringList{} << "draw 700 550 780 620 fox; click 5; key Right; key 3"
         << kStart + "; 5 bird 701,550 80x70" << QStringList{"添加标注", "移动标注", "修改类别"} << "bird"
         << QStringList{"cat", "dog", "bird", "fox"} << "1 个标注 → bird（Ctrl+Z）";
-    // A shape selected as a side effect is not the user's choice: the digit is for the next shape.
+    // A shape selected as a side effect is not the user's choice: the digit is for the next shape (a polygon after P).
     QString difficult = kStart;
     difficult.replace(QStringLiteral("600,300 80x60"), QStringLiteral("600,300 80x60 difficult"));
     QTest::newRow("after a menu action and a mode key: the key is for the next shape")
         << QStringList{} << "menu 2 difficult; key P; key 1" << difficult << QStringList{"设为困难样本"} << "cat"
-        << history << "下一个框的类别：cat";
+        << history << "下一个多边形的类别：cat";
     QTest::newRow("after a relabel through the menu: the key is for the next shape")
         << QStringList{} << "menu 1 relabel bird; key 2"
         << QString(kStart).replace(QStringLiteral("1 cat"), QStringLiteral("1 bird")) << QStringList{"修改类别"}
@@ -785,78 +783,6 @@ void TestWindowEdits::numberKeys()
     if (!texts.isEmpty())
         QCOMPARE(describe(window->scene()->annotations()), kStart);
 }
-
-// ---- copying the previous image's shapes -----------------------------------------------------
-
-void TestWindowEdits::copyPreviousShapes_data()
-{
-    QTest::addColumn<QList<Annotation>>("present");   // the second image's own shapes
-    QTest::addColumn<QString>("copied");             // what the copy adds, without ids
-
-    QTest::newRow("into an empty image")
-        << QList<Annotation>{} << "cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60";
-    QTest::newRow("a box of the same label in another case at IoU 0.702 is left out")
-        << QList<Annotation>{box(QStringLiteral("CAT"), QRectF(414, 300, 80, 60))}
-        << "dog 600,300 80x60; cat 400,450 80x60";
-    QTest::newRow("the same place with another label is kept")
-        << QList<Annotation>{box(QStringLiteral("bird"), QRectF(400, 300, 80, 60))}
-        << "cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60";
-    QTest::newRow("the same label at IoU 0.684 is kept")
-        << QList<Annotation>{box(QStringLiteral("cat"), QRectF(415, 300, 80, 60))}
-        << "cat 400,300 80x60; dog 600,300 80x60; cat 400,450 80x60";
-}
-
-void TestWindowEdits::copyPreviousShapes()
-{
-    QFETCH(QList<Annotation>, present);
-    QFETCH(QString, copied);
-
-    // The dog was a model result, confirmed: its score belongs to the first image only.
-    QList<Annotation> first = kConfirmed;
-    first[1].confidence = 0.83;
-    writeFirstImage(first, kPending);
-    if (!present.isEmpty())
-        QVERIFY(saveAnnotations(m_images.at(1), present, false, {}));
-    auto window = openWindow(m_images.at(0));
-    QVERIFY(window);
-    run(*window, QStringLiteral("key Right"));
-    QTRY_COMPARE(window->currentImagePath(), m_images.at(1));
-    QUndoStack *stack = window->editor()->undoStack();
-    QCOMPARE(stack->count(), 0);
-
-    const QString before = describe(window->scene()->annotations(), false);
-    const QString expected = before.isEmpty() ? copied : before + QStringLiteral("; ") + copied;
-    run(*window, QStringLiteral("key Ctrl+Shift+V"));
-    QCOMPARE(describe(window->scene()->annotations(), false), expected);
-    QCOMPARE(undoTexts(stack), QStringList{"复制上一张的标注"});
-    QCOMPARE(window->toast()->text(), QStringLiteral("已复制 %1 个标注").arg(copied.count(QLatin1Char(';')) + 1));
-    for (const Annotation &a : window->scene()->annotations())
-        QCOMPARE(a.confidence, -1.0);
-
-    // The second copy finds everything there already.
-    run(*window, QStringLiteral("key Ctrl+Shift+V"));
-    QCOMPARE(describe(window->scene()->annotations(), false), expected);
-    QCOMPARE(stack->count(), 1);
-    QCOMPARE(window->toast()->text(), QStringLiteral("上一张的标注都已在本图中"));
-
-    run(*window, QStringLiteral("key Ctrl+Z"));
-    QCOMPARE(describe(window->scene()->annotations(), false), before);
-    run(*window, QStringLiteral("key Ctrl+Y"));
-    QCOMPARE(describe(window->scene()->annotations(), false), expected);
-
-    // Switching saves the copies; the new image starts with an empty history of its own, the
-    // copied image keeps its one.
-    run(*window, QStringLiteral("key Right"));
-    QTRY_COMPARE(window->currentImagePath(), m_images.at(2));
-    const QList<Annotation> saved = loadAnnotations(m_images.at(1));
-    QCOMPARE(describe(saved, false), expected);
-    QVERIFY(std::all_of(saved.cbegin(), saved.cend(), [](const Annotation &a) { return a.confidence < 0; }));
-    QCOMPARE(window->editor()->undoStack()->count(), 0);
-    QCOMPARE(undoTexts(stack), QStringList{"复制上一张的标注"});
-    run(*window, QStringLiteral("key Ctrl+Z"));
-    QCOMPARE(window->scene()->annotations().size(), 0);
-}
-
 
 // ---- a category used in saved label files is deleted only after asking ------------------------
 

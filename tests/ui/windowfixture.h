@@ -132,6 +132,7 @@ struct Answered
     QString title;        // the dialog's window title
     QString offered;      // the text in the label dialog's field when it came up
     QStringList entries;  // the menu's entries, separators left out
+    QStringList disabled; // the menu's disabled entries, each with its tooltip: "entry: tip"
 };
 
 // Polls every 10 ms for up to five seconds until `found` returns true.
@@ -190,10 +191,12 @@ inline std::shared_ptr<Answered> answerPopupMenu(const QString &entry)
             if (action->isSeparator())
                 continue;
             seen->entries.append(action->text());
+            if (!action->isEnabled())
+                seen->disabled.append(action->text() + QStringLiteral(": ") + action->toolTip());
             if (action->text() == entry)
                 chosen = action;
         }
-        if (chosen)
+        if (chosen && chosen->isEnabled())
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
         else
             menu->close();

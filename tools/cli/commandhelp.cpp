@@ -34,9 +34,9 @@ Help helpOf(const QString &command)
     if (command == u"pending")
         return {"pending DIR", translateText("列出目录中等待确认的模型结果"), {}};
     if (command == u"convert")
-        return {"convert --to yolo|voc|dota [--classes a,b,...] PATH...",
+        return {"convert --to yolo|voc|labelme|dota [--classes a,b,...] PATH...",
                 translateText("把图片的标注文件转换为 YOLO、VOC 或 DOTA 格式"),
-                {{"--to yolo|voc|dota", translateText("目标格式")},
+                {{"--to yolo|voc|labelme|dota", translateText("目标格式")},
                  {"--classes a,b,...", translateText("新建 YOLO 类别表时的类别名，按此顺序")}}};
     if (command == u"export")
         return {"export --to coco|ultralytics|dota [--val FRACTION] [--seed N] [--output FILE] DIR",
@@ -61,10 +61,13 @@ Help helpOf(const QString &command)
                  {"--server URL", translateText("模型服务器的地址，用于模型复核")},
                  model, concurrency, timeout}};
     if (command == u"label")
-        return {"label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
+        return {"label --server URL [--server URL2 ...] [--shard K/N] [--progress jsonl] [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
                 "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR",
                 translateText("用模型预标注目录中的图片"),
                 {{"--server URL", translateText("模型服务器的地址（必需）")},
+                 {"--server URL2 ...", translateText("更多运行同一模型的服务器；请求发往在途请求最少的一个")},
+                 {"--shard K/N", translateText("只处理 N 份中的第 K 份图片（按图片相对路径的哈希划分）")},
+                 {"--progress jsonl", translateText("每处理完一张图片，在标准输出打印一行 JSON")},
                  model, concurrency, timeout,
                  {"--prompt TEXT", translateText("用你自己的指令代替默认指令")},
                  {"--classes a,b,...", translateText("给模型的类别名；其他类别的检测被丢弃")},

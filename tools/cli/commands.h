@@ -11,3 +11,4 @@ int runConvertCommand(const QStringList &args);
 int runCheckCommand(const QStringList &args);
 int runLabelCommand(const QStringList &args);
 int runExportCommand(const QStringList &args);
+int runImportCommand(const QStringList &args);

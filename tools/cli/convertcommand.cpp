@@ -10,7 +10,7 @@
 
 namespace {
 
-const QString convertUsage = QStringLiteral("convert --to yolo|voc|dota [--classes a,b,...] PATH...");
+const QString convertUsage = QStringLiteral("convert --to yolo|voc|labelme|dota [--classes a,b,...] PATH...");
 
 } // namespace
 
@@ -34,10 +34,9 @@ int runConvertCommand(const QStringList &args)
         else
             classes = Cli::classList(a.value);
     }
-    if ((format != u"yolo" && format != u"voc" && format != u"dota") || paths.isEmpty())
+    const LabelFormat to = labelFormatNamed(format);
+    if (to == LabelFormat::None || paths.isEmpty())
         return Cli::usage(convertUsage);
-    const LabelFormat target =
-        format == u"yolo" ? LabelFormat::Yolo : (format == u"dota" ? LabelFormat::Dota : LabelFormat::Voc);
 
     int status = Cli::Ok;
     for (const QString &path : std::as_const(paths)) {
@@ -61,7 +60,7 @@ int runConvertCommand(const QStringList &args)
             continue;
         }
         for (const QString &image : std::as_const(images)) {
-            const LabelConversion done = convertLabelFile(image, target, classes);
+            const LabelConversion done = convertLabelFile(image, to, classes);
             switch (done.outcome) {
             case LabelConversion::NoLabels:
                 Cli::printJson(QJsonObject{
@@ -74,6 +73,13 @@ int runConvertCommand(const QStringList &args)
             case LabelConversion::Incomplete:
                 Cli::printError(QStringLiteral("cannot read %1 completely (%2); %3 left as it is")
                                     .arg(done.file, done.problem.name(), image));
+                break;
+            case LabelConversion::KeptShapes:
+                Cli::printError(QStringLiteral("%1 holds %2 shapes (circles, lines, points, ...) that %3 cannot hold; "
+                                               "%4 left as it is")
+                                    .arg(done.file)
+                                    .arg(done.kept)
+                                    .arg(format, image));
                 break;
             case LabelConversion::NoImageSize:
                 Cli::printError(QStringLiteral("cannot read image: ") + image);
@@ -90,11 +96,11 @@ int runConvertCommand(const QStringList &args)
                 else if (!done.file.isEmpty())
                     Cli::printError(QStringLiteral("cannot save %1 as %2: cannot read class names file %3")
                                         .arg(image, format, done.file));
-                else if (target == LabelFormat::Dota && dotaLabelPath(image).isEmpty())
+                else if (to == LabelFormat::Dota && dotaLabelPath(image).isEmpty())
                     Cli::printError(QStringLiteral("cannot save %1 as dota: DOTA labels go to ../labelTxt/ of an "
                                                    "images/ folder")
                                         .arg(image));
-                else if (target == LabelFormat::Dota)
+                else if (to == LabelFormat::Dota)
                     Cli::printError(QStringLiteral("cannot save %1 as dota: a category with spaces, an outline "
                                                    "of other than four points, or a failed write")
                                         .arg(image));
@@ -106,13 +112,22 @@ int runConvertCommand(const QStringList &args)
                                                "%2 cannot hold; left as it is")
                                     .arg(image, format, done.file));
                 break;
-            case LabelConversion::Converted:
-                Cli::printJson(QJsonObject{
+            case LabelConversion::Converted: {
+                QJsonObject line{
                     {QStringLiteral("image"), image},
                     {QStringLiteral("format"), format},
                     {QStringLiteral("count"), done.count},
-                });
+                };
+                if (done.outsideImage > 0) {
+                    // Another tool's boxes beside the picture: no reader could use them.
+                    line.insert(QStringLiteral("outside"), done.outsideImage);
+                    Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out")
+                                        .arg(image)
+                                        .arg(done.outsideImage));
+                }
+                Cli::printJson(line);
                 continue;
+            }
             }
             status = std::max<int>(status, Cli::ItemFailed);
         }

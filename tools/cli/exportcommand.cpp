@@ -205,9 +205,12 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
             }
             const StoredAnnotations stored = readStoredAnnotations(image);
             if (!stored.file.isEmpty() && !stored.file.endsWith(QLatin1String(".txt"))) {
-                Cli::printError(QStringLiteral("the labels of %1 are VOC XML, Ultralytics reads YOLO labels "
+                // Ultralytics finds only txt files where it looks: these would train as background images.
+                Cli::printError(QStringLiteral("the labels of %1 are %2, Ultralytics reads YOLO labels "
                                                "(convert them first: brindlemark-cli convert --to yolo DIR)")
-                                    .arg(image));
+                                    .arg(image, stored.file.endsWith(QLatin1String(".json"))
+                                                    ? QStringLiteral("labelme JSON")
+                                                    : QStringLiteral("VOC XML")));
                 return Cli::ItemFailed;
             }
             const QString expected = ultralyticsLabelPath(image);

@@ -8,6 +8,8 @@
 namespace {
 
 const int kMaxTimeoutSeconds = 24 * 3600;
+const int kMaxShards = 100000;
+const int kMaxServers = 64;
 
 bool parseInt(const QString &text, int low, int high, int &value)
 {
@@ -23,7 +25,7 @@ bool parseInt(const QString &text, int low, int high, int &value)
 
 QString LabelOptions::usage()
 {
-    return QStringLiteral("label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
+    return QStringLiteral("label --server URL [--server URL ...] [--shard K/N] [--progress jsonl] [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
                           "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed [--add-classes]] [--format voc|yolo] DIR");
 }
 
@@ -36,7 +38,8 @@ QString LabelOptions::parse(const QStringList &args)
         args,
         {QStringLiteral("--server"), QStringLiteral("--model"), QStringLiteral("--concurrency"),
          QStringLiteral("--timeout"), QStringLiteral("--prompt"), QStringLiteral("--classes"),
-         QStringLiteral("--min-score"), QStringLiteral("--format")},
+         QStringLiteral("--min-score"), QStringLiteral("--format"), QStringLiteral("--shard"),
+         QStringLiteral("--progress")},
         {QStringLiteral("--unlabelled"), QStringLiteral("--confirmed"), QStringLiteral("--add-classes")}, &error);
     if (!error.isEmpty())
         return error;
@@ -56,8 +59,22 @@ QString LabelOptions::parse(const QStringList &args)
             const QString base = Cli::serverBaseUrl(value);
             if (base.isEmpty())
                 return QStringLiteral("bad server URL: %1").arg(value);
-            server.baseUrl = base;
+            if (!haveServer)
+                server.baseUrl = base;
+            else if (base != server.baseUrl && !replicas.contains(base))
+                replicas.append(base);
+            if (replicas.size() >= kMaxServers)
+                return QStringLiteral("at most %1 servers").arg(kMaxServers);
             haveServer = true;
+        } else if (name == u"--shard") {
+            const QStringList parts = value.split(QLatin1Char('/'));
+            if (parts.size() != 2 || !parseInt(parts.at(1), 1, kMaxShards, shardCount)
+                || !parseInt(parts.at(0), 1, shardCount, shard))
+                return QStringLiteral("bad shard: %1 (K/N, 1 <= K <= N)").arg(value);
+        } else if (name == u"--progress") {
+            if (value != u"jsonl")
+                return QStringLiteral("bad progress: %1 (jsonl)").arg(value);
+            progressLines = true;
         } else if (name == u"--model") {
             if (value.trimmed().isEmpty())
                 return QStringLiteral("--model needs a name");

@@ -9,7 +9,12 @@
 struct LabelOptions
 {
     QString dir;
-    ServerConfig server;      // the model stays empty unless --model is given
+    ServerConfig server;      // the first --server; the model stays empty unless --model is given
+    QStringList replicas;     // the base URLs of further --server options, in their order
+    // --shard K/N: this process labels the images whose path below DIR hashes to K of N.
+    int shard = 1;
+    int shardCount = 1;
+    bool progressLines = false;   // --progress jsonl: one JSON line per finished image on stdout
     QString prompt;
     QStringList classes;
     double minScore = 0.4;

@@ -7,12 +7,28 @@
 #include "storage/pendingfile.h"
 #include "tools/cli/cliio.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtEndian>
 #include <QTimer>
 
 #include <cmath>
 
 namespace {
+
+// Each server's requests and failures, as a JSON array.
+QByteArray serverCountsJson(const QList<ServerPool::Count> &counts)
+{
+    QJsonArray servers;
+    for (const ServerPool::Count &c : counts)
+        servers.append(QJsonObject{{QStringLiteral("url"), c.baseUrl},
+                                   {QStringLiteral("requests"), c.requests},
+                                   {QStringLiteral("failed"), c.failed}});
+    return QJsonDocument(servers).toJson(QJsonDocument::Compact);
+}
 
 QString duration(qint64 seconds)
 {
@@ -60,15 +76,16 @@ void LabelRun::start()
     m_session->openNow(QDir(m_options.dir).absolutePath());
     if (m_options.formatGiven)
         m_session->setUseYolo(m_options.useYolo);
-    m_paths = m_options.unlabelledOnly ? m_session->unlabelledImages() : m_session->imagePaths();
+    m_paths = shardOf(m_options.unlabelledOnly ? unlabelledAndNotPending() : m_session->imagePaths());
     Cli::reportUnlistable(m_session->unlistableImages());
     if (m_paths.isEmpty()) {
         finish(false);
         return;
     }
-    AutoLabelTask task;
+    AutoLabelTask &task = m_task;
     task.paths = m_paths;
     task.server = m_options.server;
+    task.replicas = m_options.replicas;
     task.prompt = m_options.prompt.trimmed();
     task.classes = m_options.classes;
     task.minScore = m_options.minScore;
@@ -87,9 +104,20 @@ void LabelRun::onProbed(bool online, const QString &detail)
 {
     if (m_stage != Stage::Probing)
         return;
+    if (!online && m_serverTried < m_options.replicas.size()) {
+        // The model list comes from the first server that answers; the others serve the same model.
+        Cli::printError(translateText("无法连接服务器 %1：%2").arg(m_task.server.baseUrl, detail));
+        QStringList servers = QStringList{m_task.server.baseUrl} + m_task.replicas;
+        servers.append(servers.takeFirst());
+        m_task.server.baseUrl = servers.takeFirst();
+        m_task.replicas = servers;
+        ++m_serverTried;
+        m_run->start(m_task);
+        return;
+    }
     if (!online) {
         m_stage = Stage::Done;
-        Cli::printError(translateText("无法连接服务器 %1：%2").arg(m_options.server.baseUrl, detail));
+        Cli::printError(translateText("无法连接服务器 %1：%2").arg(m_task.server.baseUrl, detail));
         emit finished(Cli::ItemFailed);
         return;
     }
@@ -98,9 +126,51 @@ void LabelRun::onProbed(bool online, const QString &detail)
     m_progressTimer->start();
 }
 
+QStringList LabelRun::unlabelledAndNotPending() const
+{
+    // A run resumed with --unlabelled skips what an earlier run (of any shard) left unconfirmed.
+    const AnnotationCache pending = readPendingFile(m_session->directory());
+    QStringList paths;
+    const QStringList unlabelled = m_session->unlabelledImages();
+    for (const QString &path : unlabelled) {
+        if (!pending.contains(path))
+            paths.append(path);
+    }
+    return paths;
+}
+
+QStringList LabelRun::shardOf(const QStringList &paths) const
+{
+    if (m_options.shardCount <= 1)
+        return paths;
+    // Every machine agrees without talking: the path below the folder, wherever it is mounted.
+    const QDir folder(m_session->directory());
+    QStringList mine;
+    for (const QString &path : paths) {
+        const QByteArray digest =
+            QCryptographicHash::hash(folder.relativeFilePath(path).toUtf8(), QCryptographicHash::Sha1);
+        const quint64 h = qFromBigEndian<quint64>(digest.constData());
+        if (int(h % quint64(m_options.shardCount)) == m_options.shard - 1)
+            mine.append(path);
+    }
+    return mine;
+}
+
+void LabelRun::printImageLine(const ImageResult &result)
+{
+    QJsonObject line;
+    line.insert(QStringLiteral("path"), QDir(m_session->directory()).relativeFilePath(result.path));
+    line.insert(QStringLiteral("state"), result.failed() ? QStringLiteral("failed") : QStringLiteral("answered"));
+    line.insert(QStringLiteral("server"), result.server);
+    line.insert(QStringLiteral("ms"), result.ms);
+    Cli::printJson(line);
+}
+
 void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::MergeOutcome &merged)
 {
     ++m_done;
+    if (m_options.progressLines)
+        printImageLine(result);
     if (result.failed()) {
         ++m_failed;
         Cli::printError(result.path + QStringLiteral(": ") + result.error);
@@ -114,6 +184,11 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
             m_confidenceSum += a.confidence;
             ++m_confidenceCount;
         }
+    }
+    if (merged.outsideImage > 0) {
+        Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out of the label file")
+                            .arg(result.path)
+                            .arg(merged.outsideImage));
     }
     if (merged.saveFailed) {
         ++m_failed;
@@ -163,7 +238,7 @@ void LabelRun::finish(bool cancelled)
         + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12)
         + ",\"unusable\":" + QByteArray::number(m_unusable)
         + (m_options.confirmed ? ",\"unknown_category\":" + QByteArray::number(m_unknownCategory) : QByteArray())
-        + "}";
+        + ",\"servers\":" + serverCountsJson(m_client->serverCounts()) + "}";
     Cli::printLine(QString::fromLatin1(summary));
     const bool incomplete = m_failed > 0 || cancelled || m_pendingWriteFailed || !m_session->unlistableImages().isEmpty();
     emit finished(incomplete ? Cli::ItemFailed : Cli::Ok);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include "inference/autolabeltask.h"
 #include "session/foldersession.h"
 
 class AutoLabelRun;
@@ -37,6 +38,12 @@ private:
     void onProbed(bool online, const QString &detail);
     void onImageHandled(const ImageResult &result, const FolderSession::MergeOutcome &merged);
     void printProgress();
+    void printImageLine(const ImageResult &result);
+    // This process's share of the folder's images under --shard.
+    QStringList shardOf(const QStringList &paths) const;
+    QStringList unlabelledAndNotPending() const;
+    AutoLabelTask m_task;
+    int m_serverTried = 0;   // servers whose probe failed before one answered
     void finish(bool cancelled);
 
     LabelOptions m_options;

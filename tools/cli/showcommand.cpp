@@ -43,6 +43,9 @@ int runShowCommand(const QStringList &args)
             {QStringLiteral("annotations"), annotations},
             {QStringLiteral("complete"), stored.complete()},
         };
+        // Shapes of a labelme file that are kept as they are (circles, lines, points, ...).
+        if (stored.kept > 0)
+            line.insert(QStringLiteral("kept"), stored.kept);
         if (!stored.complete()) {
             line.insert(QStringLiteral("damaged"), stored.damagedFile);
             line.insert(QStringLiteral("reason"), stored.problem.name());

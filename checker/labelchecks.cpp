@@ -3,6 +3,7 @@
 #include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/shapekinds.h"
 
 #include <QRectF>
@@ -157,7 +158,7 @@ void checkImage(const QString &path, const QStringList &classes, const std::func
     if (haveXml && !yolo.isEmpty()) {
         report({path, LabelIssue::Kind::FormatConflict, {}});
     }
-    if (!haveXml && yolo.isEmpty())
+    if (!haveXml && yolo.isEmpty() && findDotaFile(path).isEmpty())
         return;
 
     // What could not be read is a finding of its own; the rules still look at what was read.

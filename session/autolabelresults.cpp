@@ -1,5 +1,6 @@
 #include "session/autolabelresults.h"
 
+#include "storage/dotafile.h"
 #include "storage/annotationgeometry.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
@@ -20,7 +21,8 @@ bool labelsUnreadable(const QString &imagePath, const QList<Annotation> &existin
     const int count = countAnnotations(imagePath);
     if (count >= 0)
         return count > stored;
-    return QFileInfo::exists(vocXmlPath(imagePath)) || !yoloLabelCandidates(imagePath).isEmpty();
+    return QFileInfo::exists(vocXmlPath(imagePath)) || !findDotaFile(imagePath).isEmpty()
+        || !yoloLabelCandidates(imagePath).isEmpty();
 }
 
 bool hasArea(const QRectF &box)

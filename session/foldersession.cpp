@@ -11,6 +11,7 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
+#include "storage/dotafile.h"
 #include "storage/filestatescanner.h"
 #include "storage/classnames.h"
 #include "storage/labelfilereader.h"
@@ -224,9 +225,12 @@ void FolderSession::resetFolder(const QString &dir)
     }
     m_dir = dir;
     m_categories->openFolder(dir);
-    m_formatDecided = false;
-    if (m_folderFormat != m_fallbackFormat) {
-        m_folderFormat = m_fallbackFormat;
+    // A DOTA folder's new label files are DOTA whatever was chosen.
+    const bool dota = isDotaImageFolder(dir);
+    m_formatDecided = dota;
+    const LabelFormat format = dota ? LabelFormat::Dota : m_fallbackFormat;
+    if (m_folderFormat != format) {
+        m_folderFormat = format;
         emit folderFormatChanged(m_folderFormat);
     }
     m_folderFormats.remove(dir);

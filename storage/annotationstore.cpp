@@ -2,6 +2,7 @@
 
 #include "storage/annotationgeometry.h"
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/filebytes.h"
 #include "storage/labelmefile.h"
 #include "storage/vocfile.h"
@@ -100,6 +101,7 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, LabelFor
     }
     const QString xml = convert ? findVocFile(imagePath) : QString();
     const QString json = convert ? findLabelmeFile(imagePath) : QString();
+    const QString dota = convert ? findDotaFile(imagePath) : QString();
     // Refused before anything is written: a save either completes or changes nothing.
     if (!writeStaysInside(target, root))
         return refuse(target);
@@ -123,6 +125,8 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, LabelFor
         otherFormats.append(xml);
     if (!json.isEmpty() && json != target)
         otherFormats.append(json);
+    if (!dota.isEmpty() && dota != target)
+        otherFormats.append(dota);
     for (const QString &file : otherFormats + staleCopies) {
         if (!removalStaysInside(file, root))
             return refuse(file);
@@ -151,6 +155,9 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, LabelFor
     } else if (format == LabelFormat::Labelme) {
         if (!writeLabelmeFile(imagePath, annotations, target, root))
             return false;
+    } else if (format == LabelFormat::Dota) {
+        if (!writeDotaFile(target, annotations, root))
+            return false;
     } else if (!writeVocFile(imagePath, annotations, target)) {
         return false;
     }
@@ -169,6 +176,8 @@ LabelFormat formatOf(const FoundLabelFile &found)
 {
     if (found.path.isEmpty())
         return LabelFormat::None;
+    if (found.isDota)
+        return LabelFormat::Dota;
     return found.isVoc ? LabelFormat::Voc : found.isLabelme ? LabelFormat::Labelme : LabelFormat::Yolo;
 }
 
@@ -184,6 +193,10 @@ StoredAnnotations readStoredAnnotations(const QString &imagePath)
     if (found.isVoc) {
         stored.annotations = found.haveContent ? readVocBytes(found.content, &stored.problem)
                                                : readVocFile(found.path, &stored.problem);
+        if (!stored.problem.isNone())
+            stored.damagedFile = found.path;
+    } else if (found.isDota) {
+        stored.annotations = readDotaFile(found.path, &stored.problem);
         if (!stored.problem.isNone())
             stored.damagedFile = found.path;
     } else if (found.isLabelme) {
@@ -221,7 +234,14 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
                      const QStringList &classNames, SaveReport *report)
 {
     QString target;
-    if (format == LabelFormat::Yolo) {
+    if (format == LabelFormat::Dota) {
+        target = dotaLabelPath(imagePath);
+        if (target.isEmpty()) {
+            if (report)
+                *report = SaveReport();
+            return false;
+        }
+    } else if (format == LabelFormat::Yolo) {
         target = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
     } else if (format == LabelFormat::Labelme) {
         target = labelmeJsonPath(imagePath);
@@ -244,11 +264,17 @@ SaveTarget editSaveTarget(const QString &imagePath, LabelFormat newFileFormat)
     SaveTarget target;
     target.existing = !found.path.isEmpty();
     if (target.existing)
-        target.format = found.isVoc ? LabelFormat::Voc : found.isLabelme ? LabelFormat::Labelme : LabelFormat::Yolo;
+        target.format = formatOf(found);
+    else if (inDotaFolder(imagePath))
+        target.format = LabelFormat::Dota;
     else
-        target.format = newFileFormat == LabelFormat::None ? LabelFormat::Voc : newFileFormat;
-    if (found.isVoc || found.isLabelme)
+        // DOTA files have a place only in a DOTA folder.
+        target.format = newFileFormat == LabelFormat::None || newFileFormat == LabelFormat::Dota ? LabelFormat::Voc
+                                                                                                  : newFileFormat;
+    if (found.isVoc || found.isLabelme || found.isDota)
         target.file = found.path;
+    else if (target.format == LabelFormat::Dota)
+        target.file = dotaLabelPath(imagePath);
     else if (target.format == LabelFormat::Yolo)
         target.file = yoloSaveTarget(imagePath, yoloLabelCandidates(imagePath));
     else if (target.format == LabelFormat::Labelme)
@@ -271,13 +297,14 @@ QString labelFormatName(LabelFormat format)
     case LabelFormat::Voc: return QStringLiteral("voc");
     case LabelFormat::Yolo: return QStringLiteral("yolo");
     case LabelFormat::Labelme: return QStringLiteral("labelme");
+    case LabelFormat::Dota: return QStringLiteral("dota");
     }
     return QString();
 }
 
 LabelFormat labelFormatNamed(const QString &name)
 {
-    for (const LabelFormat format : {LabelFormat::Voc, LabelFormat::Yolo, LabelFormat::Labelme}) {
+    for (const LabelFormat format : {LabelFormat::Voc, LabelFormat::Yolo, LabelFormat::Labelme, LabelFormat::Dota}) {
         if (name == labelFormatName(format))
             return format;
     }
@@ -307,6 +334,8 @@ int countAnnotations(const QString &imagePath, LabelFormat *format)
         *format = formatOf(found);
     if (found.path.isEmpty())
         return -1;
+    if (found.isDota)
+        return countDotaObjects(found.path);
     if (found.isLabelme) {
         QByteArray bytes = found.content;
         if (!found.haveContent && readRegularFile(found.path, &bytes) != FileRead::Ok)

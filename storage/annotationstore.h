@@ -28,10 +28,10 @@ struct StoredAnnotations
 StoredAnnotations readStoredAnnotations(const QString &imagePath);
 QList<Annotation> loadAnnotations(const QString &imagePath);
 
-enum class LabelFormat { None, Voc, Yolo, Labelme };
+enum class LabelFormat { None, Voc, Yolo, Labelme, Dota };
 Q_DECLARE_METATYPE(LabelFormat)
 
-// "voc", "yolo", "labelme" (as the command line names them); empty for None.
+// "voc", "yolo", "labelme", "dota" (as the command line names them); empty for None.
 QString labelFormatName(LabelFormat format);
 // The format of such a name; None for any other text.
 LabelFormat labelFormatNamed(const QString &name);
@@ -64,7 +64,8 @@ struct SaveReport
 // Every save writes each shape clipped to the image and leaves out those wholly outside it
 // (SaveReport::outsideImage counts them).
 // A conversion (an edit is saveEdit below). Writes the format into the file of that format found
-// for the image (else into our layout; labelme's beside the image), then removes the image's files
+// for the image (else into our layout; labelme's beside the image; DOTA's in the "labelTxt" folder
+// beside an "images" folder, and for an image elsewhere it fails, see dotafile.h), then removes the image's files
 // of the other formats, wherever they were found, and any
 // stale YOLO copy. A save that cannot complete leaves every existing file as it was and returns
 // false: a failed write, class names that exist but cannot be read (they are unknown), a file of
@@ -80,7 +81,8 @@ bool saveAnnotations(const QString &imagePath, const QList<Annotation> &annotati
                      const QStringList &classNames, SaveReport *report);
 
 // Where an edit of an image is written: its label file's format and place (our YOLO file
-// replaces an older copy of ours), else a new file in newFileYolo's format in our layout. Taken
+// replaces an older copy of ours), else a new DOTA file in a DOTA folder (an "images" folder with
+// a "labelTxt" folder of files beside it), else a new file in newFileYolo's format in our layout. Taken
 // before anything is moved aside, so that a damaged file is replaced where it was.
 struct SaveTarget
 {

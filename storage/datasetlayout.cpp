@@ -2,6 +2,7 @@
 
 #include "storage/atomicfile.h"
 #include "storage/classnames.h"
+#include "storage/dotafile.h"
 #include "storage/filebytes.h"
 #include "storage/folderlisting.h"
 #include "storage/labelmefile.h"
@@ -317,6 +318,11 @@ FoundLabelFile findLabelFile(const QString &imagePath)
         found.haveContent = xml.haveContent;
         return found;
     }
+    found.path = findDotaFile(imagePath);
+    if (!found.path.isEmpty()) {
+        found.isDota = true;
+        return found;
+    }
     const QStringList yolo = yoloFilesOf(p, listing);
     if (!yolo.isEmpty()) {
         found.path = yolo.first();
@@ -342,6 +348,9 @@ QString yoloSaveTarget(const QString &imagePath, const QStringList &candidates)
 QStringList labelFilesOf(const QString &imagePath)
 {
     QStringList files = yoloLabelCandidates(imagePath);
+    const QString dota = findDotaFile(imagePath);
+    if (!dota.isEmpty())
+        files.prepend(dota);
     const QString xml = findVocFile(imagePath);
     if (!xml.isEmpty())
         files.prepend(xml);

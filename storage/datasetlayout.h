@@ -42,12 +42,13 @@ QString labelmeJsonPath(const QString &imagePath);
 // That file when it is labelme's (labelmefile.h), even if damaged; empty otherwise.
 QString findLabelmeFile(const QString &imagePath);
 
-// The file an image's annotations are read from: its VOC file as found, else its first YOLO file,
-// else its labelme JSON.
+// The file an image's annotations are read from: its VOC file as found, else its DOTA file
+// (dotafile.h), else its first YOLO file, else its labelme JSON.
 struct FoundLabelFile
 {
     QString path;             // empty when the image has none
     bool isVoc = false;
+    bool isDota = false;
     bool isLabelme = false;
     QByteArray content;       // the whole file, when finding it meant reading it
     bool haveContent = false;
@@ -57,7 +58,8 @@ FoundLabelFile findLabelFile(const QString &imagePath);
 // The file a YOLO save writes: B.txt beside the image when that is the labels found, else ours.
 QString yoloSaveTarget(const QString &imagePath, const QStringList &candidates);
 
-// Every existing label file of the image as found above (VOC file, the YOLO files, the labelme JSON): what
+// Every existing label file of the image as found above (VOC file, DOTA file, the YOLO files, the
+// labelme JSON): what
 // goes when the image is deleted. Class lists and names files are shared and never listed.
 QStringList labelFilesOf(const QString &imagePath);
 

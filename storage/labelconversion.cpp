@@ -36,7 +36,7 @@ LabelConversion convertLabelFile(const QString &imagePath, LabelFormat to, const
         result.outcome = LabelConversion::NoImageSize;
         return result;
     }
-    // A pose dataset's rows carry keypoints that VOC and labelme have no place for.
+    // A pose dataset's rows carry keypoints that VOC, labelme and DOTA have no place for.
     if (to != LabelFormat::Yolo && stored.file.endsWith(QLatin1String(".txt"))) {
         const KeypointLayout pose = keypointLayoutFor(QFileInfo(stored.file).absolutePath());
         if (pose.isPose()) {

@@ -17,7 +17,7 @@ struct LabelConversion
         Incomplete,    // the label file (or its class names) could not be read to its end: untouched
         NoImageSize,   // the image cannot be read; YOLO coordinates would be lost: untouched
         Failed,        // the save failed; nothing changed
-        Keypoints,     // to VOC from a pose dataset: VOC cannot hold keypoints; untouched
+        Keypoints,     // to VOC, labelme or DOTA from a pose dataset: none can hold keypoints; untouched
         KeptShapes,    // the labelme file holds shapes the new format cannot hold: untouched
     };
     Outcome outcome = NoLabels;
@@ -34,6 +34,7 @@ struct LabelConversion
 
 // Reads the image's labels and writes them in the given format (classNames start a class list
 // where the labels folder has none). Only a complete reading replaces the file it came from.
+// To DOTA only for an image in an "images" folder (dotafile.h).
 LabelConversion convertLabelFile(const QString &imagePath, LabelFormat to, const QStringList &classNames);
 // To YOLO (toYolo) or VOC.
 LabelConversion convertLabelFile(const QString &imagePath, bool toYolo, const QStringList &classNames);

@@ -29,6 +29,12 @@ QLabel *addLabel(QStatusBar *bar, const QString &text, int stretch = 0)
 namespace {
 
 // The rows of the format box.
+// In formatAt's order.
+QStringList formatItems()
+{
+    return {QStringLiteral("VOC XML"), QStringLiteral("YOLO"), QStringLiteral("labelme JSON")};
+}
+
 LabelFormat formatAt(int index)
 {
     return index == 2 ? LabelFormat::Labelme : index == 1 ? LabelFormat::Yolo : LabelFormat::Voc;
@@ -70,7 +76,7 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_category->hide();
     m_pending = addLabel(bar, QString());
     m_format = new QComboBox(bar);
-    m_format->addItems({QStringLiteral("VOC XML"), QStringLiteral("YOLO"), QStringLiteral("labelme JSON")});
+    m_format->addItems(formatItems());
     bar->addPermanentWidget(m_format);
     m_saved = addLabel(bar, QString());
     setAdjustment(ImageAdjustment());
@@ -144,7 +150,18 @@ void MainStatusBar::setDirectory(const QString &nativePath)
 void MainStatusBar::setFormat(LabelFormat format)
 {
     const QSignalBlocker blocker(m_format);
-    m_format->setCurrentIndex(format == LabelFormat::Labelme ? 2 : format == LabelFormat::Yolo ? 1 : 0);
+    // The items change only between a DOTA folder and any other.
+    const bool dota = format == LabelFormat::Dota;
+    if (dota != (m_format->count() == 1)) {
+        m_format->clear();
+        if (dota)
+            m_format->addItem(QStringLiteral("DOTA"));
+        else
+            m_format->addItems(formatItems());
+        m_format->setEnabled(!dota);
+    }
+    if (!dota)
+        m_format->setCurrentIndex(format == LabelFormat::Labelme ? 2 : format == LabelFormat::Yolo ? 1 : 0);
 }
 
 void MainStatusBar::setDirty(bool dirty)

@@ -35,6 +35,7 @@ public:
     void setCursorPixel(const QPoint &pixel, bool inside);
     // An empty directory shows "未打开目录". Elided in the middle to the label's width.
     void setDirectory(const QString &nativePath);
+    // A DOTA folder's new label files are DOTA whatever is chosen: the box then shows that, fixed.
     void setFormat(LabelFormat format);
     void setDirty(bool dirty);
     // The category a drawn shape gets (or is offered); hidden while there is none. dontAsk: it is

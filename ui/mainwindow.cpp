@@ -465,9 +465,9 @@ void MainWindow::refreshCategories()
 void MainWindow::setFolderFormat(LabelFormat format)
 {
     m_session->setFolderFormat(format);
-    // labelme is a folder's own format, found from its files; the choice kept for new folders
-    // stays YOLO or VOC.
-    if (format != LabelFormat::Labelme) {
+    // labelme and DOTA are a folder's own formats, found from its files; the choice kept for new
+    // folders stays YOLO or VOC.
+    if (format != LabelFormat::Labelme && format != LabelFormat::Dota) {
         const bool yolo = format == LabelFormat::Yolo;
         m_lastChosenYolo = yolo;
         if (!m_session->directory().isEmpty())
@@ -481,9 +481,14 @@ void MainWindow::showFolderFormat(LabelFormat format)
 {
     m_status->setFormat(format);
     if (m_actions.formatYolo) {
+        // A DOTA folder's new label files are DOTA: there is nothing to choose.
+        const bool dota = format == LabelFormat::Dota;
         m_actions.formatYolo->setChecked(format == LabelFormat::Yolo);
         m_actions.formatVoc->setChecked(format == LabelFormat::Voc);
         m_actions.formatLabelme->setChecked(format == LabelFormat::Labelme);
+        m_actions.formatYolo->setEnabled(!dota);
+        m_actions.formatVoc->setEnabled(!dota);
+        m_actions.formatLabelme->setEnabled(!dota);
     }
 }
 

@@ -247,6 +247,29 @@ private Q_SLOTS:
         QCOMPARE(texts(checkImage(m_image, {}), m_image), expected);
     }
 
+    // A DOTA folder's files are checked as read: a corner outside the image is a finding, not clamped.
+    void dotaFiles_data()
+    {
+        QTest::addColumn<QByteArray>("dota");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("inside, with the header") << QByteArray("imagesource:GoogleEarth\ngsd:0.2\n"
+                                                               "10 10 50 10 50 30 10 30 car 0\n")
+                                                 << QStringList();
+        QTest::newRow("a corner slightly outside") << QByteArray("-4 20 36 60 16 80 -24 40 car 0\n")
+                                                   << QStringList{"越界框|第1个「car」(-24,20)-(36,80) 超出图像 100x50"};
+        QTest::newRow("a tiny quadrilateral") << QByteArray("10 10 11 10 11.5 30 10 31 car 1\n")
+                                              << QStringList{"过小框|第1个「car」尺寸 2x21"};
+    }
+    void dotaFiles()
+    {
+        QFETCH(QByteArray, dota);
+        QFETCH(QStringList, expected);
+        m_image = m_tmp->path() + QStringLiteral("/DOTA/images/P0001.png");
+        QVERIFY(Fixtures::makeImage(m_image, 100, 50));
+        QVERIFY(Fixtures::writeBytes(m_tmp->path() + QStringLiteral("/DOTA/labelTxt/P0001.txt"), dota));
+        QCOMPARE(texts(checkImage(m_image, {}), m_image), expected);
+    }
+
     // A FIFO where a file is expected would block its reader forever: it reads as unreadable.
     void specialFilesNeverBlock_data()
     {

@@ -5,6 +5,7 @@
 #include "storage/annotationstore.h"
 #include "storage/cocoimport.h"
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/pendingfile.h"
 #include "storage/layoutfixtures.h"
 #include "storage/storagefixtures.h"
@@ -581,21 +582,30 @@ void TestFolderSession::decidedResultWaitsForItsLabelFile()
 void TestFolderSession::markCheckedWritesAndTakesBack_data()
 {
     QTest::addColumn<bool>("yolo");   // the folder's format
-    QTest::newRow("VOC: an annotation with its size and no object") << false;
-    QTest::newRow("YOLO: an empty txt") << true;
+    QTest::addColumn<bool>("dota");   // a DOTA folder: images/ with labelTxt/ beside, whatever is chosen
+    QTest::newRow("VOC: an annotation with its size and no object") << false << false;
+    QTest::newRow("YOLO: an empty txt") << true << false;
+    QTest::newRow("DOTA: an empty labelTxt file") << true << true;
 }
 
 void TestFolderSession::markCheckedWritesAndTakesBack()
 {
     QFETCH(bool, yolo);
-    const QString image = m_images.at(1);
+    QFETCH(bool, dota);
+    QString image = m_images.at(1);
+    if (dota) {
+        image = m_tmp->path() + QStringLiteral("/DOTA/train/images/P0002.png");
+        QVERIFY(Fixtures::makeImage(image, 200, 100));
+        QVERIFY(Fixtures::writeBytes(m_tmp->path() + QStringLiteral("/DOTA/train/labelTxt/P0001.txt"),
+                                     "10 10 50 10 50 30 10 30 plane 0\n"));
+    }
     FolderSession session;
     LiveStub live;
     session.setLiveAnnotations(&live);
     session.setFallbackYolo(yolo);
-    session.openNow(m_dir);
+    session.openNow(QFileInfo(image).absolutePath());
     live.list = session.enterImage(image);
-    const QString expected = yolo ? yoloLabelPath(image) : vocXmlPath(image);
+    const QString expected = dota ? dotaLabelPath(image) : (yolo ? yoloLabelPath(image) : vocXmlPath(image));
 
     // A shape drawn and taken back again says nothing: no file.
     QVERIFY(session.saveImage(image, live.list));
@@ -611,7 +621,7 @@ void TestFolderSession::markCheckedWritesAndTakesBack()
     QVERIFY(stored.complete());
     QVERIFY(stored.annotations.isEmpty());
     QCOMPARE(countAnnotations(image), 0);
-    if (yolo) {
+    if (yolo || dota) {
         QCOMPARE(Fixtures::readBytes(expected), QByteArray());
     } else {
         const QByteArray xml = Fixtures::readBytes(expected);
@@ -632,9 +642,19 @@ void TestFolderSession::markCheckedWritesAndTakesBack()
     // A file somebody wrote over the mark meanwhile is theirs: it stays.
     const FolderSession::CheckedMark again = session.markChecked(image);
     QCOMPARE(again.file, expected);
-    QVERIFY(saveAnnotations(image, {box(QStringLiteral("cat"), QRectF(10, 10, 40, 30))}, yolo, {}));
+    const LabelFormat format = dota ? LabelFormat::Dota : (yolo ? LabelFormat::Yolo : LabelFormat::Voc);
+    QVERIFY(saveAnnotations(image, {box(QStringLiteral("cat"), QRectF(10, 10, 40, 30))}, format, {}, nullptr));
     QVERIFY(!session.unmarkChecked(image, again));
     QCOMPARE(countAnnotations(image), 1);
+    // A drawn shape of the image is saved into its own label file, in its format.
+    live.list = session.enterImage(image);
+    live.list.append(box(QStringLiteral("ship"), QRectF(100, 20, 30, 10)));
+    QVERIFY(session.saveImage(image, live.list));
+    const StoredAnnotations saved = readStoredAnnotations(image);
+    QCOMPARE(saved.file, expected);
+    QVERIFY(!saved.annotations.isEmpty());
+    QCOMPARE(saved.annotations.last().label, QStringLiteral("ship"));
+    QCOMPARE(saved.annotations.last().rect, QRectF(100, 20, 30, 10));
 }
 
 // A category added in one dataset is offered (panel rows, keys 1-9) in another only when that one's

@@ -31,6 +31,17 @@ inline QByteArray vocXml(const QStringList &names)
     return xml + "</annotation>\n";
 }
 
+// A DOTA v1.5 labelTxt file as shipped: the two header lines, a turned box, a quadrilateral that
+// is no rectangle and an upright box marked difficult, starting at its lower right corner.
+inline QByteArray dotaSample()
+{
+    return "imagesource:GoogleEarth\n"
+           "gsd:0.146343590398\n"
+           "60.0 10.0 90.0 40.0 60.0 70.0 30.0 40.0 plane 0\n"
+           "100.0 20.0 140.0 25.0 150.0 60.0 105.0 55.0 harbor 0\n"
+           "190.0 95.0 160.0 95.0 160.0 80.0 190.0 80.0 small-vehicle 1\n";
+}
+
 inline bool write(const QString &path, const QByteArray &bytes)
 {
     return Fixtures::writeBytes(path, bytes);
@@ -39,7 +50,7 @@ inline bool write(const QString &path, const QByteArray &bytes)
 // Known names: "ours", "voc devkit", "voc devkit, lower-case folder", "xml beside", "yolo 1.1",
 // "yolo 1.1, names beside", "labelimg yolo", "ultralytics list", "ultralytics map with a gap",
 // "roboflow", "label studio", "captions", "foreign xml beside", "foreign xml in a devkit",
-// "labelme beside", "x-anylabeling beside", "foreign json beside".
+// "labelme beside", "x-anylabeling beside", "foreign json beside", "dota".
 inline Layout build(const QString &root, const QString &name)
 {
     Layout l;
@@ -134,6 +145,11 @@ inline Layout build(const QString &root, const QString &name)
         l.image = root + "/meta/n.png";
         ok = write(root + "/meta/n.json", R"({"caption": "a dog", "exif": {"iso": 100}})");
         l.untouchable = QStringList{root + "/meta/n.json"};
+    } else if (name == "dota") {
+        l.image = root + "/DOTA/train/images/P0001.png";
+        l.labelFile = root + "/DOTA/train/labelTxt/P0001.txt";
+        ok = write(l.labelFile, dotaSample());
+        l.labels = QStringList{"plane", "harbor", "small-vehicle"};
     } else {
         ok = false;
     }

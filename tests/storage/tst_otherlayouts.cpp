@@ -1,5 +1,6 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/filestatescanner.h"
 #include "storage/classnames.h"
 #include "storage/namesfileappend.h"
@@ -23,6 +24,8 @@ LabelFormat formatOf(const Layouts::Layout &l)
 {
     if (l.labelFile.endsWith(".xml"))
         return LabelFormat::Voc;
+    if (l.labelFile.contains("/labelTxt/"))
+        return LabelFormat::Dota;
     return l.labelFile.endsWith(".json") ? LabelFormat::Labelme : LabelFormat::Yolo;
 }
 
@@ -92,6 +95,7 @@ void TestOtherLayouts::init()
 void TestOtherLayouts::foundAndRead_data()
 {
     addLayoutRows();
+    QTest::newRow("dota") << QStringLiteral("dota");
 }
 
 void TestOtherLayouts::foundAndRead()
@@ -111,6 +115,7 @@ void TestOtherLayouts::foundAndRead()
     const LabelFormat format = formatOf(l);
     QCOMPARE(findVocFile(l.image), format == LabelFormat::Voc ? l.labelFile : QString());
     QCOMPARE(findLabelmeFile(l.image), format == LabelFormat::Labelme ? l.labelFile : QString());
+    QCOMPARE(findDotaFile(l.image), format == LabelFormat::Dota ? l.labelFile : QString());
     QCOMPARE(yoloLabelCandidates(l.image),
              format != LabelFormat::Yolo || l.labelFile.isEmpty() ? QStringList() : QStringList{l.labelFile});
 }

@@ -57,6 +57,8 @@ void editFirstShape(MainWindow &window)
     QVERIFY(!shapes.isEmpty());
     Annotation moved = shapes.first();
     moved.rect.translate(5, 3);
+    for (QPointF &p : moved.points)
+        p += QPointF(5, 3);
     window.scene()->applyState(moved.id, moved);
     emit window.scene()->annotationEdited(moved.id, shapes.first(), moved);
 }
@@ -507,6 +509,8 @@ void TestMainWindow::formatFollowsDataset_data()
     QTest::newRow("Ultralytics images/train, labels/train, data.yaml; setting VOC")
         << "ultralytics list" << "voc" << true;
     QTest::newRow("VOCdevkit; setting YOLO") << "voc devkit" << "yolo" << false;
+    // Shown as DOTA, fixed: its new label files are DOTA whatever was chosen.
+    QTest::newRow("DOTA images/ and labelTxt/; setting YOLO") << "dota" << "yolo" << false;
 }
 
 // A nudge saved in the real window rewrites the image's own file in its format and place; the
@@ -534,7 +538,13 @@ void TestMainWindow::formatFollowsDataset()
     QVERIFY(window);
     QVERIFY(waitForImage(*window, l.image));
     QTRY_COMPARE(window->statusPanel()->formatCombo()->currentIndex(), folderYolo ? 1 : 0);
-    QCOMPARE(window->actions().formatYolo->isChecked(), folderYolo);
+    // A DOTA folder's choice is disabled: what it holds decides nothing.
+    const bool dota = layout == QStringLiteral("dota");
+    if (!dota)
+        QCOMPARE(window->actions().formatYolo->isChecked(), folderYolo);
+    QCOMPARE(window->statusPanel()->formatCombo()->currentText() == QStringLiteral("DOTA"), dota);
+    QCOMPARE(window->statusPanel()->formatCombo()->isEnabled(), !dota);
+    QCOMPARE(window->actions().formatYolo->isEnabled(), !dota);
     editFirstShape(*window);
     QVERIFY(window->saveCurrent());
 
@@ -542,8 +552,10 @@ void TestMainWindow::formatFollowsDataset()
     QCOMPARE(readStoredAnnotations(l.image).file, l.labelFile);
     const QList<Annotation> saved = loadAnnotations(l.image);
     QCOMPARE(saved.size(), l.labels.size());
+    if (dota)
+        QVERIFY(readBytes(l.labelFile).startsWith("imagesource:GoogleEarth\ngsd:0.146343590398\n"));
     if (!folderYolo) {
-        QVERIFY(saved.first().difficult);
+        QVERIFY(saved.last().difficult);
         QVERIFY(!QFileInfo::exists(yoloLabelPath(l.image)));
         QVERIFY(!QFileInfo::exists(labelsDirFor(l.image) + QStringLiteral("/classes.txt")));
     } else {

@@ -34,14 +34,14 @@ Help helpOf(const QString &command)
     if (command == u"pending")
         return {"pending DIR", translateText("列出目录中等待确认的模型结果"), {}};
     if (command == u"convert")
-        return {"convert --to yolo|voc [--classes a,b,...] PATH...",
-                translateText("把图片的标注文件转换为 YOLO 或 VOC 格式"),
-                {{"--to yolo|voc", translateText("目标格式")},
+        return {"convert --to yolo|voc|labelme|dota [--classes a,b,...] PATH...",
+                translateText("把图片的标注文件转换为 YOLO、VOC 或 DOTA 格式"),
+                {{"--to yolo|voc|labelme|dota", translateText("目标格式")},
                  {"--classes a,b,...", translateText("新建 YOLO 类别表时的类别名，按此顺序")}}};
     if (command == u"export")
-        return {"export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] DIR",
-                translateText("导出为 COCO 标注文件，或 Ultralytics 的 data.yaml 和图片列表"),
-                {{"--to coco|ultralytics", translateText("导出格式")},
+        return {"export --to coco|ultralytics|dota [--val FRACTION] [--seed N] [--output FILE] DIR",
+                translateText("导出为 COCO 标注文件、Ultralytics 的 data.yaml 和图片列表，或 DOTA 的 labelTxt 文件夹"),
+                {{"--to coco|ultralytics|dota", translateText("导出格式")},
                  {"--val FRACTION", translateText("划入验证集的已标注图片比例（默认 0.2）")},
                  {"--seed N", translateText("划分的随机种子，相同种子得到相同划分（默认 0）")},
                  {"--output FILE", translateText("写入此文件，而不是标准输出或数据集目录")}}};

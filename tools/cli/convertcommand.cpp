@@ -1,6 +1,7 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
+#include "storage/dotafile.h"
 #include "storage/labelconversion.h"
 
 #include <QFileInfo>
@@ -9,7 +10,7 @@
 
 namespace {
 
-const QString convertUsage = QStringLiteral("convert --to yolo|voc|labelme [--classes a,b,...] PATH...");
+const QString convertUsage = QStringLiteral("convert --to yolo|voc|labelme|dota [--classes a,b,...] PATH...");
 
 } // namespace
 
@@ -95,13 +96,21 @@ int runConvertCommand(const QStringList &args)
                 else if (!done.file.isEmpty())
                     Cli::printError(QStringLiteral("cannot save %1 as %2: cannot read class names file %3")
                                         .arg(image, format, done.file));
+                else if (to == LabelFormat::Dota && dotaLabelPath(image).isEmpty())
+                    Cli::printError(QStringLiteral("cannot save %1 as dota: DOTA labels go to ../labelTxt/ of an "
+                                                   "images/ folder")
+                                        .arg(image));
+                else if (to == LabelFormat::Dota)
+                    Cli::printError(QStringLiteral("cannot save %1 as dota: a category with spaces, an outline "
+                                                   "of other than four points, or a failed write")
+                                        .arg(image));
                 else
                     Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
                 break;
             case LabelConversion::Keypoints:
-                Cli::printError(QStringLiteral("cannot convert %1 to voc: %2 declares keypoints (kpt_shape), which "
-                                               "VOC cannot hold; left as it is")
-                                    .arg(image, done.file));
+                Cli::printError(QStringLiteral("cannot convert %1 to %2: %3 declares keypoints (kpt_shape), which "
+                                               "%2 cannot hold; left as it is")
+                                    .arg(image, format, done.file));
                 break;
             case LabelConversion::Converted: {
                 QJsonObject line{

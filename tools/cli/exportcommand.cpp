@@ -1,5 +1,6 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/exportdota.h"
 
 #include "storage/annotationstore.h"
 #include "storage/atomicfile.h"
@@ -25,7 +26,7 @@
 namespace {
 
 const QString exportUsage = QStringLiteral(
-    "export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] [--include-unlabelled] DIR");
+    "export --to coco|ultralytics|dota [--val FRACTION] [--seed N] [--output FILE] [--include-unlabelled] DIR");
 
 // The first line of every data.yaml we write: only such a file may be written over.
 const QByteArray yamlMarker = "# brindlemark-cli export --to ultralytics";
@@ -516,7 +517,8 @@ int runExportCommand(const QStringList &args)
         }
     }
     const bool ultralytics = format == u"ultralytics";
-    if ((format != u"coco" && !ultralytics) || (splitOptions && !ultralytics) || dirs.size() != 1)
+    const bool dota = format == u"dota";
+    if ((format != u"coco" && !ultralytics && !dota) || (splitOptions && !ultralytics) || dirs.size() != 1)
         return Cli::usage(exportUsage);
     if (!QFileInfo(dirs.first()).isDir()) {
         Cli::printError(QStringLiteral("not a directory: ") + dirs.first());
@@ -524,5 +526,7 @@ int runExportCommand(const QStringList &args)
     }
 
     const QString dir = QDir(dirs.first()).absolutePath();
+    if (dota)
+        return exportDotaFolder(dir, options.output, options.includeUnlabelled);
     return ultralytics ? exportUltralytics(dir, options) : exportCocoFile(dir, options.output, options.includeUnlabelled);
 }

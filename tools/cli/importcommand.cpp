@@ -39,7 +39,8 @@ int runImportCommand(const QStringList &args)
         return Cli::usage(importUsage);
     if (!format.isEmpty()) {
         options.newFileFormat = labelFormatNamed(format);
-        if (options.newFileFormat == LabelFormat::None)
+        // DOTA files only exist beside an "images" folder; an import is not limited to one.
+        if (options.newFileFormat == LabelFormat::None || options.newFileFormat == LabelFormat::Dota)
             return Cli::usage(importUsage);
     }
     const QString dir = Cli::absolutePath(words.at(1));

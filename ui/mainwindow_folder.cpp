@@ -35,6 +35,26 @@ QString MainWindow::startDirectory() const
     return {};
 }
 
+namespace {
+
+// The images a folder-wide act left as they were, the first ten by name.
+QString failedImagesText(const QStringList &failed)
+{
+    if (failed.isEmpty())
+        return QString();
+    QStringList names;
+    for (const QString &path : failed.mid(0, 10))
+        names.append(QFileInfo(path).fileName());
+    if (failed.size() > names.size())
+        names.append(QStringLiteral("…"));
+    return QStringLiteral("\n\n")
+        + translateText("%1 张图片的标注无法完整读取或无法写入，保持原样：%2")
+              .arg(failed.size())
+              .arg(names.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
 void MainWindow::openDirectory(const QString &path)
 {
     QString dir = path;
@@ -297,17 +317,7 @@ void MainWindow::convertFolder(LabelFormat to)
                        .arg(summary.converted)
                        .arg(format)
                        .arg(summary.withoutLabels);
-    if (!summary.failed.isEmpty()) {
-        QStringList names;
-        for (const QString &path : summary.failed.mid(0, 10))
-            names.append(QFileInfo(path).fileName());
-        if (summary.failed.size() > names.size())
-            names.append(QStringLiteral("…"));
-        text += QStringLiteral("\n\n")
-            + translateText("%1 张图片的标注无法完整读取或无法写入，保持原样：%2")
-                  .arg(summary.failed.size())
-                  .arg(names.join(QStringLiteral(", ")));
-    }
+    text += failedImagesText(summary.failed);
     QMessageBox report(QMessageBox::Information, translateText("转换目录格式"), text, QMessageBox::NoButton, this);
     report.addButton(translateText("确定"), QMessageBox::AcceptRole);
     report.exec();
@@ -365,17 +375,7 @@ void MainWindow::importCoco()
                        .arg(summary.rleRefused)
                        .arg(summary.missing.size())
                        .arg(summary.unlisted.size());
-    if (!summary.failed.isEmpty()) {
-        QStringList names;
-        for (const QString &path : summary.failed.mid(0, 10))
-            names.append(QFileInfo(path).fileName());
-        if (summary.failed.size() > names.size())
-            names.append(QStringLiteral("…"));
-        text += QStringLiteral("\n\n")
-            + translateText("%1 张图片的标注无法完整读取或无法写入，保持原样：%2")
-                  .arg(summary.failed.size())
-                  .arg(names.join(QStringLiteral(", ")));
-    }
+    text += failedImagesText(summary.failed);
     QMessageBox report(QMessageBox::Information, translateText("导入 COCO 标注"), text, QMessageBox::NoButton, this);
     report.addButton(translateText("确定"), QMessageBox::AcceptRole);
     report.exec();

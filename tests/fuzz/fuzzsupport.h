@@ -67,12 +67,15 @@ inline bool finite(double v)
 inline void checkStoredRecord(const Annotation &a)
 {
     FUZZ_CHECK(a.id == 0);
-    FUZZ_CHECK(a.kind == Annotation::Rect || a.kind == Annotation::Polygon);
+    FUZZ_CHECK(a.kind == Annotation::Rect || a.kind == Annotation::Polygon
+               || a.kind == Annotation::Rotated);
     FUZZ_CHECK(!a.label.isEmpty());
     FUZZ_CHECK(a.hasFiniteGeometry());
     FUZZ_CHECK(finite(a.confidence));
     if (a.kind == Annotation::Polygon)
         FUZZ_CHECK(a.points.size() >= 3);
+    if (a.kind == Annotation::Rotated)
+        FUZZ_CHECK(a.points.size() == 4);
 }
 
 } // namespace Fuzz

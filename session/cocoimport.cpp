@@ -1,6 +1,7 @@
 #include "session/cocoimport.h"
 
 #include "session/autolabelresults.h"
+#include "shared/language.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +17,21 @@ bool writeShapes(const QString &image, const QList<Annotation> &shapes, LabelFor
 }
 
 } // namespace
+
+QString describeCocoFailure(const CocoDocument &document)
+{
+    switch (document.failure) {
+    case CocoDocument::Failure::None:
+        break;
+    case CocoDocument::Failure::Unreadable:
+        return translateText("无法读取 %1").arg(document.failedPath);
+    case CocoDocument::Failure::NotJson:
+        return translateText("不是 JSON：%1（第 %2 字节）").arg(document.parserMessage).arg(document.parserOffset);
+    case CocoDocument::Failure::NotInstances:
+        return translateText("不是 COCO instances 文件：其中的 \"images\"、\"annotations\" 和 \"categories\" 应为列表");
+    }
+    return QString();
+}
 
 CocoImportSummary importCocoInto(const CocoDocument &document, const QString &dir, const QStringList &images,
                                  const CocoImportOptions &options)

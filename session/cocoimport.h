@@ -31,6 +31,9 @@ struct CocoImportSummary
     QStringList failed;      // images whose labels could not be read completely or written
 };
 
+// Why a COCO file cannot be imported, in the interface language.
+QString describeCocoFailure(const CocoDocument &document);
+
 // images: the folder's images (absolute paths under dir). A file name matches the image at that
 // path under dir, else the one image of that name.
 CocoImportSummary importCocoInto(const CocoDocument &document, const QString &dir, const QStringList &images,

@@ -1,5 +1,7 @@
 #include "shared/localinstance.h"
 
+#include "shared/language.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
@@ -53,10 +55,12 @@ QLocalServer *listenLocalServer(const QString &name, QObject *parent)
     const QString path = localServerPath(name);
     auto *server = new QLocalServer(parent);
     if (path.isEmpty()) {
-        std::fprintf(stderr, "%s: no private runtime folder (XDG_RUNTIME_DIR, or %s/brindlemark-%u owned by "
-                             "this user with mode 0700): starting without the single-instance hand-off\n",
-                     name.toLocal8Bit().constData(), QFile::encodeName(QDir::tempPath()).constData(),
-                     unsigned(::getuid()));
+        // A terminal line: the terminal's language, whatever the window was set to.
+        const QString message = translateTextIn(environmentLanguage(),
+                                                "%1：没有私有的运行时文件夹（XDG_RUNTIME_DIR，或属于本用户、权限 0700 的 "
+                                                "%2/brindlemark-%3），启动时不做单实例交接")
+                                    .arg(name, QDir::tempPath(), QString::number(::getuid()));
+        std::fputs(message.toLocal8Bit().append('\n').constData(), stderr);
         return server;
     }
     QLocalServer::removeServer(path);

@@ -146,14 +146,13 @@ CocoExport exportCoco(const QString &dir, const QStringList &images, bool includ
     for (const QString &image : images) {
         const QSize size = imageSize(image);
         if (!size.isValid()) {
-            result.problems.append(QStringLiteral("cannot read image: ") + image);
+            result.leftOut.append({image, QString()});
             continue;
         }
         const StoredAnnotations stored = readStoredAnnotations(image);
         if (!stored.complete()) {
             // Half of an image's shapes would teach a model that the rest is background.
-            result.problems.append(QStringLiteral("cannot read %1 completely; %2 left out")
-                                       .arg(stored.damagedFile, image));
+            result.leftOut.append({image, stored.damagedFile});
             continue;
         }
         if (stored.file.isEmpty() && !includeUnlabelled) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -9,7 +10,14 @@
 struct CocoExport
 {
     QJsonObject document;   // "info", "licenses", "images", "categories", "annotations"
-    QStringList problems;   // one message per image left out: it or its labels cannot be read
+    // An image left out because it (damagedFile empty) or its label file cannot be read; the
+    // callers word it in their own language.
+    struct LeftOut
+    {
+        QString image;
+        QString damagedFile;
+    };
+    QList<LeftOut> leftOut;
     QStringList unlabelled; // images without a label file, left out unless asked for
     int imageCount = 0;
     int annotationCount = 0;

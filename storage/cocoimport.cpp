@@ -55,7 +55,8 @@ CocoDocument readCocoFile(const QString &path)
     QByteArray bytes;
     if (readRegularFile(path, &bytes, kCocoFileLimit) != FileRead::Ok) {
         CocoDocument doc;
-        doc.error = QStringLiteral("cannot read ") + path;
+        doc.failure = CocoDocument::Failure::Unreadable;
+        doc.failedPath = path;
         return doc;
     }
     return readCocoBytes(bytes);
@@ -67,13 +68,15 @@ CocoDocument readCocoBytes(const QByteArray &bytes)
     QJsonParseError parseError;
     const QJsonDocument json = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        doc.error = QStringLiteral("not JSON: %1 at byte %2").arg(parseError.errorString()).arg(parseError.offset);
+        doc.failure = CocoDocument::Failure::NotJson;
+        doc.parserMessage = parseError.errorString();
+        doc.parserOffset = parseError.offset;
         return doc;
     }
     const QJsonObject top = json.object();
     if (!top.value(QLatin1String("images")).isArray() || !top.value(QLatin1String("annotations")).isArray()
         || !top.value(QLatin1String("categories")).isArray()) {
-        doc.error = QStringLiteral("no COCO instances file: \"images\", \"annotations\" and \"categories\" are lists there");
+        doc.failure = CocoDocument::Failure::NotInstances;
         return doc;
     }
 

@@ -22,7 +22,14 @@ struct CocoDocument
 {
     QStringList categories;   // names in the order of the file's "categories"
     QList<CocoImage> images;  // in the order of the file's "images"
-    QString error;            // why the file cannot be used at all; empty when it can
+    // Why the file cannot be used at all, worded by the caller (describeCocoFailure in
+    // session/cocoimport.h).
+    enum class Failure { None, Unreadable, NotJson, NotInstances };
+    Failure failure = Failure::None;
+    QString failedPath;       // Unreadable: the file
+    QString parserMessage;    // NotJson: what the parser said, at parserOffset
+    qint64 parserOffset = 0;
+    bool failed() const { return failure != Failure::None; }
 };
 
 // "bbox" gives a box; a polygon "segmentation" a polygon per part, except the box's own four

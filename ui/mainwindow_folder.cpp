@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "canvas/annotationscene.h"
+#include "session/cocoimport.h"
 #include "session/foldersession.h"
 #include "session/imagesubfolders.h"
 #include "shared/language.h"
@@ -338,9 +339,9 @@ void MainWindow::importCoco()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const CocoDocument document = readCocoFile(file);
     QApplication::restoreOverrideCursor();
-    if (!document.error.isEmpty()) {
+    if (document.failed()) {
         QMessageBox::warning(this, translateText("导入 COCO 标注"),
-                             translateText("无法读取 COCO 文件：%1").arg(document.error));
+                             translateText("无法读取 COCO 文件：%1").arg(describeCocoFailure(document)));
         return;
     }
     QMessageBox ask(QMessageBox::Question, translateText("导入 COCO 标注"),

@@ -149,7 +149,7 @@ void TestCheckCli::rules_data()
     QTest::newRow("background images: nothing to report")
         << QStringList{"%B"} << 0 << QStringList{R"j({"checked":2,"issueImages":0,"issues":0})j"} << QByteArray();
     // A folder it never read must not pass.
-    QTest::newRow("no images") << QStringList{"%E"} << 2 << QStringList() << QByteArray("no images in");
+    QTest::newRow("no images") << QStringList{"%E"} << 2 << QStringList() << QStringLiteral("中没有图片").toUtf8();
     QTest::newRow("a dataset root is checked through its image folders")
         << QStringList{"%R"} << 1
         << QStringList{R"j({"detail":"第1个「3」不在类别表中","image":"%R/images/train/u.png","kind":"unknown_category","problem":"未知类别"})j",
@@ -158,7 +158,7 @@ void TestCheckCli::rules_data()
     QTest::newRow("DIR does not exist")
         << QStringList{"%E/nothing"} << 1 << QStringList() << QByteArray("不是目录");
 
-    const QByteArray usage("usage: brindlemark-cli check");
+    const QByteArray usage = QStringLiteral("用法：brindlemark-cli check").toUtf8();
     QTest::newRow("no DIR") << QStringList() << 2 << QStringList() << usage;
     QTest::newRow("option without value") << QStringList{"%D", "--classes"} << 2 << QStringList() << usage;
     QTest::newRow("DIR taken as the value") << QStringList{"--classes", "%D"} << 2 << QStringList() << usage;

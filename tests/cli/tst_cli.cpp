@@ -41,13 +41,14 @@ private slots:
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
     QString m_dir;
-    CliOptions m_inDir;   // the tool runs in the image directory
+    CliOptions m_inDir;   // the tool runs in the image directory, speaking English as scripts have seen it
 };
 
 void TestCli::init()
 {
     m_tmp = std::make_unique<QTemporaryDir>();
     m_dir = m_tmp->path() + "/ds/images";
+    m_inDir = inEnglish();
     m_inDir.workingDirectory = m_dir;
     QVERIFY(Fixtures::makeImage(m_dir + "/img2.png", 200, 100));
     QVERIFY(Fixtures::makeImage(m_dir + "/img10.png", 200, 100));
@@ -697,7 +698,7 @@ void TestCli::exportUltralytics()
 
     for (int run = 0; run < 2; ++run) {
         const CliResult result =
-            runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{fromRoot ? root : dir});
+            runCli(QStringList{"export", "--to", "ultralytics"} + args + QStringList{fromRoot ? root : dir}, inEnglish());
         QCOMPARE(result.exitCode, exitCode);
         QByteArray otherErr;
         QStringList named;

@@ -145,7 +145,7 @@ void TestDotaCli::exportDota()
                                  "</annotation>\n"));
     const QString out = m_tmp->path() + "/out";
 
-    CliResult result = runCli(QStringList{"export", "--to", "dota", "--output", out} + extra + QStringList{ds});
+    CliResult result = runCli(QStringList{"export", "--to", "dota", "--output", out} + extra + QStringList{ds}, inEnglish());
     QCOMPARE(result.exitCode, exitCode);
     const QJsonObject summary = result.json();
     QCOMPARE(summary["images"].toInt(), images);
@@ -161,7 +161,7 @@ void TestDotaCli::exportDota()
     QCOMPARE(QFile::exists(out + "/labelTxt/d.txt"), unlabelled == 0);
     QCOMPARE(Fixtures::readBytes(ds + "/labels/a.txt"), yolo);
 
-    result = runCli({"export", "--to", "dota", "--output", out, ds});
+    result = runCli({"export", "--to", "dota", "--output", out, ds}, inEnglish());
     QCOMPARE(result.exitCode, 1);
     QVERIFY(result.err.contains("not empty"));
     QCOMPARE(runCli({"export", "--to", "dota", ds}).exitCode, 2);

@@ -97,7 +97,7 @@ void TestImportCli::importsIntoFolder()
 {
     QFETCH(QStringList, options);
     QFETCH(QString, fileOfA);
-    const CliResult result = runCli(QStringList{"import", "--from", "coco"} + options + QStringList{m_coco, m_dir});
+    const CliResult result = runCli(QStringList{"import", "--from", "coco"} + options + QStringList{m_coco, m_dir}, inEnglish());
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.lines.size(), 1);
     QCOMPARE(lineOf(result), (QJsonObject{{"images", 3}, {"annotations", 5}, {"duplicates", 0}, {"labelled", 0},
@@ -157,7 +157,7 @@ void TestImportCli::existingLabels()
     QStringList args{"import", "--from", "coco", m_coco, m_dir};
     if (merge)
         args.insert(3, "--merge");
-    const CliResult result = runCli(args);
+    const CliResult result = runCli(args, inEnglish());
     QCOMPARE(result.exitCode, 0);
     const QJsonObject line = lineOf(result);
     QCOMPARE(line["duplicates"].toInt(), duplicates);

@@ -83,7 +83,10 @@ private slots:
 
 private:
     QString addImage(const QString &name);
-    static CliResult runLabel(const QStringList &args) { return runCli(QStringList{QStringLiteral("label")} + args); }
+    static CliResult runLabel(const QStringList &args, const CliOptions &options = CliOptions())
+    {
+        return runCli(QStringList{QStringLiteral("label")} + args, options);
+    }
     QStringList serverArgs() const { return {QStringLiteral("--server"), m_server->baseUrl()}; }
 
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -126,7 +129,7 @@ void TestLabelCli::pendingRun()
     QVERIFY(saveAnnotations(stored, {catBox(0)}, false, {}));
     const QByteArray storedXml = Fixtures::readBytes(vocXmlPath(stored));
 
-    const CliResult r = runLabel(serverArgs() + QStringList{"--classes", "cat,dog", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--classes", "cat,dog", m_dir}, inEnglish());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out.count('\n'), 1);
     QCOMPARE(withoutServers(r.out), QByteArray(R"({"done":3,"total":3,"added":2,"failed":0,"cancelled":false,"avgConfidence":0.9,"unusable":0})"));
@@ -261,7 +264,7 @@ void TestLabelCli::datasetRootOrNoImages()
     QFETCH(QByteArray, told);
     addImage(QStringLiteral("p.png"));
     QVERIFY(QDir().mkpath(m_tmp->path() + QStringLiteral("/labels")));
-    const CliResult r = runLabel(serverArgs() + QStringList{m_tmp->path() + QLatin1Char('/') + folder});
+    const CliResult r = runLabel(serverArgs() + QStringList{m_tmp->path() + QLatin1Char('/') + folder}, inEnglish());
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.contains(told), r.err.constData());
     QVERIFY(r.out.isEmpty());
@@ -324,7 +327,7 @@ void TestLabelCli::unreadableLabelFileKept()
     if (!dataYaml.isEmpty())
         QVERIFY(Fixtures::writeBytes(yaml, dataYaml));
     QVERIFY(Fixtures::writeBytes(yoloLabelPath(image), labels));
-    const CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", m_dir});
+    const CliResult r = runLabel(serverArgs() + QStringList{"--confirmed", m_dir}, inEnglish());
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.json().value("failed").toInt(), 1);
     QVERIFY2(r.err.contains(told.replace(QStringLiteral("%Y"), yaml).toUtf8()), r.err.constData());
@@ -432,7 +435,7 @@ void TestLabelCli::usageErrors()
     QFETCH(int, exitCode);
     addImage(QStringLiteral("u.png"));
     args.replaceInStrings(QStringLiteral("DIR"), m_dir);
-    const CliResult r = runLabel(args);
+    const CliResult r = runLabel(args, inEnglish());
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.contains("usage: brindlemark-cli label --server URL"), exitCode == 2);
@@ -608,7 +611,7 @@ void TestLabelCli::linksLeavingTheDataset()
     QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
     QVERIFY(QFile::link(link.endsWith(QLatin1String(".xml")) ? outside + QStringLiteral(".new") : outside, linkPath));
 
-    const CliResult r = runLabel(serverArgs() + options + QStringList{m_dir});
+    const CliResult r = runLabel(serverArgs() + options + QStringList{m_dir}, inEnglish());
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains(named), r.err.constData());
     QCOMPARE(Fixtures::readBytes(outside), QByteArray("export PATH\n"));

@@ -46,7 +46,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QStringList, out);
 
-        CliOptions options;
+        CliOptions options = inEnglish();
         options.input = answer;
         const CliResult result = runCli(QStringList{"parse"} + args, options);
         QCOMPARE(result.exitCode, exitCode);   // -1 if it did not start, crashed or hung

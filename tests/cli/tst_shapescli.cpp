@@ -3,6 +3,7 @@
 #include "support/clirunner.h"
 #include "testmain.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// brindlemark-cli with the shapes beyond boxes and polygons (pose keypoints, rotated boxes), and
-// every command's --help.
+// brindlemark-cli with the shapes beyond boxes and polygons (pose keypoints, rotated boxes), every
+// command's --help, and its messages in the locale's language.
 class TestShapesCli : public QObject
 {
     Q_OBJECT
@@ -23,6 +24,8 @@ private slots:
     void rotatedBoxShownAndConverted();
     void helpOfEachCommand_data();
     void helpOfEachCommand();
+    void messagesInTheLocaleLanguage_data();
+    void messagesInTheLocaleLanguage();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -118,7 +121,7 @@ void TestShapesCli::poseDataset()
     QCOMPARE(annotations.first()["rect"].toArray(), (QJsonArray{50, 25, 100, 50}));
     QCOMPARE(annotations.first()["keypoints"].toArray().first().toArray().at(0).toDouble(), 200.0 / 64);
 
-    const CliResult toVoc = runCli({"convert", "--to", "voc", image});
+    const CliResult toVoc = runCli({"convert", "--to", "voc", image}, inEnglish());
     QCOMPARE(toVoc.exitCode, 1);
     QVERIFY2(toVoc.err.contains("keypoints") && toVoc.err.contains("data.yaml"), toVoc.err.constData());
     QCOMPARE(Fixtures::readBytes(labels), rows);
@@ -203,7 +206,9 @@ void TestShapesCli::helpOfEachCommand_data()
     QTest::newRow("convert --help") << QStringList{"convert", "--help"} << en << usage
                                     << QStringList{"--to", "--classes"};
     QTest::newRow("export -h") << QStringList{"export", "-h"} << en << usage
-                               << QStringList{"--to", "--val", "--seed", "--output"};
+                               << QStringList{"--to", "--val", "--seed", "--output", "--include-unlabelled"};
+    QTest::newRow("import --help") << QStringList{"import", "--help"} << en << usage
+                                   << QStringList{"--from", "--merge", "--format"};
     QTest::newRow("parse --help, other options ignored")
         << QStringList{"parse", "--source", "nonsense", "--help"} << en << usage
         << QStringList{"--source", "--sent", "--min-score", "--classes", "--restrict", "--pending"};
@@ -211,7 +216,8 @@ void TestShapesCli::helpOfEachCommand_data()
                                   << QStringList{"--classes", "--server", "--model", "--concurrency", "--timeout"};
     QTest::newRow("label --help") << QStringList{"label", "--help"} << en << usage
                                   << QStringList{"--server", "--model", "--concurrency", "--timeout", "--prompt",
-                                                 "--classes", "--min-score", "--unlabelled", "--confirmed", "--format"};
+                                                 "--classes", "--min-score", "--unlabelled", "--confirmed",
+                                                 "--add-classes", "--format"};
     QTest::newRow("label -h in German") << QStringList{"label", "-h"} << QByteArray("de_DE.UTF-8") << "Aufruf:"
                                         << QStringList{"--server", "--confirmed"};
     QTest::newRow("check --help in Chinese") << QStringList{"check", "--help"} << QByteArray("zh_CN.UTF-8")
@@ -241,6 +247,81 @@ void TestShapesCli::helpOfEachCommand()
     }
     // Not the sign of an option taken as an argument.
     QVERIFY(!out.contains("unknown option"));
+}
+
+// What people read follows LANG (English for C, unset or a language we lack); what scripts read
+// (option names, "kind", exit codes) stays. %E: a folder without images.
+void TestShapesCli::messagesInTheLocaleLanguage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("onStderr");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("kept");   // in every language
+    struct Message
+    {
+        const char *name;
+        QStringList args;
+        int exitCode;
+        bool onStderr;
+        QString english, german, chinese, kept;
+    };
+    const QList<Message> messages{
+        {"usage error", {"list"}, 2, true, "usage: brindlemark-cli list DIR", "Aufruf: brindlemark-cli list DIR",
+         QStringLiteral("用法：brindlemark-cli list DIR"), "brindlemark-cli list DIR"},
+        {"unknown option", {"convert", "--to", "voc", "--fast", "img2.png"}, 2, true, "unknown option: --fast",
+         "unbekannte Option: --fast", QStringLiteral("未知选项：--fast"), "--fast"},
+        {"per-image line", {"show", "img2.png", "gone.png"}, 1, true, "no such image: gone.png",
+         "Bild nicht gefunden: gone.png", QStringLiteral("没有这张图片：gone.png"), "\"count\":1"},
+        {"folder without images", {"list", "%E"}, 2, true, "no images in %E", "keine Bilder in %E",
+         QStringLiteral("%E 中没有图片"), "%E"},
+        {"--help", {"convert", "--help"}, 0, false, "show this help", "diese Hilfe anzeigen",
+         QStringLiteral("显示此帮助"), "--classes a,b,..."},
+        {"check finding", {"check", "--classes", "car,bus", "."}, 1, false, "\"problem\":\"Unknown category\"",
+         "\"problem\":\"Unbekannte Kategorie\"", QStringLiteral("\"problem\":\"未知类别\""),
+         "\"kind\":\"unknown_category\""},
+    };
+    for (const Message &m : messages) {
+        QTest::addRow("%s, C", m.name) << m.args << QByteArray("C") << m.exitCode << m.onStderr << m.english
+                                       << m.english << m.kept;
+        QTest::addRow("%s, unset", m.name) << m.args << QByteArray() << m.exitCode << m.onStderr << m.english
+                                           << m.english << m.kept;
+        QTest::addRow("%s, German", m.name) << m.args << QByteArray("de_DE.UTF-8") << m.exitCode << m.onStderr
+                                            << m.german << m.english << m.kept;
+        QTest::addRow("%s, Chinese", m.name) << m.args << QByteArray("zh_CN.UTF-8") << m.exitCode << m.onStderr
+                                             << m.chinese << m.english << m.kept;
+    }
+}
+
+void TestShapesCli::messagesInTheLocaleLanguage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, locale);
+    QFETCH(int, exitCode);
+    QFETCH(bool, onStderr);
+    QFETCH(QString, said);
+    QFETCH(QString, english);
+    QFETCH(QString, kept);
+    const QString empty = m_tmp->path() + "/empty";
+    QVERIFY(QDir().mkpath(empty));
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/labels/img2.txt", "0 0.5 0.5 0.2 0.2\n"));
+    args.replaceInStrings("%E", empty);
+    said.replace("%E", empty);
+    english.replace("%E", empty);
+    kept.replace("%E", empty);
+
+    CliOptions run = m_inDir;
+    run.locale = locale;
+    const CliResult result = runCli(args, run);
+    QCOMPARE(result.exitCode, exitCode);
+    const QString text = QString::fromUtf8(result.out + result.err);
+    const QString stream = QString::fromUtf8(onStderr ? result.err : result.out);
+    QVERIFY2(stream.contains(said), qPrintable(text));
+    QVERIFY2(text.contains(kept), qPrintable(text));
+    // Another language really replaces the English words.
+    QVERIFY2(said == english || !text.contains(english), qPrintable(text));
 }
 
 BRINDLE_TEST_MAIN(TestShapesCli)

@@ -46,9 +46,10 @@ QStringList placeholders(const QString &text)
 // Literal -> first place it is used, from every source file of the programs.
 QMap<QString, QString> literalsInSources()
 {
-    // A literal directly passed, possibly split into adjacent pieces: translateText("a" "b").
-    static const QRegularExpression call(
-        QStringLiteral(R"re(translateText\(\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\))re"));
+    // A literal directly passed, possibly split into adjacent pieces: translateText("a" "b"), or
+    // translateTextIn(environmentLanguage(), "a") for a terminal's line.
+    static const QRegularExpression call(QStringLiteral(
+        R"re(translateText(?:In\(\s*[\w:]+\(\)\s*,|\()\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\))re"));
     static const QRegularExpression piece(QStringLiteral(R"re("((?:[^"\\]|\\.)*)")re"));
     QMap<QString, QString> literals;
     const QString root = QStringLiteral(BRINDLE_SOURCE_DIR);
@@ -116,6 +117,11 @@ private Q_SLOTS:
         const auto literals = literalsInSources();
         QVERIFY2(literals.contains(QStringLiteral("暂无图片 — 打开图片目录开始标注")), "scan found no literals");
         QVERIFY(!literals.contains(QString()));
+        // and a terminal's line, translated into the locale's language whatever the window speaks.
+        const auto places = literals.values();
+        QVERIFY2(std::any_of(places.cbegin(), places.cend(),
+                             [](const QString &at) { return at.startsWith(QLatin1String("shared/localinstance.cpp")); }),
+                 "scan missed translateTextIn");
     }
 
     void literalUnescaping_data()

@@ -63,3 +63,9 @@ CliResult runCli(const QStringList &args, const CliOptions &options)
     startCli(process, args, options);
     return finishCli(process, options.timeoutMs);
 }
+
+CliOptions inEnglish(CliOptions options)
+{
+    options.locale = "C.UTF-8";
+    return options;
+}

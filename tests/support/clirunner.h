@@ -29,6 +29,9 @@ struct CliOptions
     QByteArray locale = "zh_CN.UTF-8";
 };
 
+// options speaking English (LANG=C.UTF-8): the messages as scripts have long read them.
+CliOptions inEnglish(CliOptions options = CliOptions());
+
 // The built brindlemark-cli.
 QString cliPath();
 

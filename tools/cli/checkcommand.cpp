@@ -58,7 +58,7 @@ int parseOptions(const QStringList &args, CheckOptions &o)
         const QString &value = a.value;
         if (a.isWord()) {
             if (!o.dir.isEmpty())
-                return usageError(QStringLiteral("only one DIR, got %1 and %2").arg(o.dir, value));
+                return usageError(translateText("只能给一个 DIR，却给了 %1 和 %2").arg(o.dir, value));
             o.dir = value;
         } else if (a.name == u"--classes") {
             o.haveClasses = true;
@@ -66,28 +66,28 @@ int parseOptions(const QStringList &args, CheckOptions &o)
         } else if (a.name == u"--server") {
             const QString base = Cli::serverBaseUrl(value);
             if (base.isEmpty())
-                return usageError(QStringLiteral("bad server URL: %1").arg(value));
+                return usageError(translateText("服务器地址无效：%1").arg(value));
             o.haveServer = true;
             o.server.baseUrl = base;
         } else if (a.name == u"--model") {
             if (value.trimmed().isEmpty())
-                return usageError(QStringLiteral("--model needs a name"));
+                return usageError(translateText("--model 需要一个名字"));
             o.server.model = value;
             serverOnly.append(a.name);
         } else if (a.name == u"--concurrency") {
             if (!parsePositive(value, o.server.concurrency))
-                return usageError(QStringLiteral("bad concurrency: %1").arg(value));
+                return usageError(translateText("并发数无效：%1").arg(value));
             serverOnly.append(a.name);
         } else {
             if (!parsePositive(value, o.server.timeout))
-                return usageError(QStringLiteral("bad timeout: %1").arg(value));
+                return usageError(translateText("超时无效：%1").arg(value));
             serverOnly.append(a.name);
         }
     }
     if (!serverOnly.isEmpty() && !o.haveServer)
-        return usageError(QStringLiteral("%1 needs --server").arg(serverOnly.first()));
+        return usageError(translateText("%1 需要 --server").arg(serverOnly.first()));
     if (o.dir.isEmpty())
-        return usageError(QStringLiteral("DIR is missing"));
+        return usageError(translateText("缺少 DIR"));
     return Cli::Ok;
 }
 

@@ -1,6 +1,7 @@
 #include "tools/cli/cliio.h"
 
 #include "session/imagesubfolders.h"
+#include "shared/language.h"
 #include "storage/directoryloader.h"
 
 #include <QDir>
@@ -43,7 +44,7 @@ void printError(const QString &message)
 
 int usage(const QString &usage)
 {
-    writeOut(stderr, "usage: brindlemark-cli " + usage.toUtf8() + '\n');
+    writeOut(stderr, translateText("用法：brindlemark-cli %1").arg(usage).toUtf8() + '\n');
     return UsageError;
 }
 
@@ -88,7 +89,7 @@ QList<Argument> splitArguments(const QStringList &args, const QStringList &value
         const QString name = eq > 0 ? arg.left(eq) : arg;
         if (flags.contains(name)) {
             if (eq > 0) {
-                *error = QStringLiteral("%1 takes no value").arg(name);
+                *error = translateText("%1 不接受值").arg(name);
                 return {};
             }
             out.append({name, QString()});
@@ -98,11 +99,11 @@ QList<Argument> splitArguments(const QStringList &args, const QStringList &value
             } else if (i + 1 < args.size()) {
                 out.append({name, args.at(++i)});
             } else {
-                *error = QStringLiteral("%1 needs a value").arg(name);
+                *error = translateText("%1 需要一个值").arg(name);
                 return {};
             }
         } else {
-            *error = QStringLiteral("unknown option: %1").arg(name);
+            *error = translateText("未知选项：%1").arg(name);
             return {};
         }
     }
@@ -147,7 +148,7 @@ void Cli::reportUnlistable(const QStringList &names)
 {
     // No path would open them: named with the bytes that are not UTF-8 escaped.
     for (const QString &name : names)
-        printError(name + QStringLiteral(": file name is not valid UTF-8, rename it"));
+        printError(translateText("%1：文件名不是有效的 UTF-8，请重命名").arg(name));
 }
 
 QList<Cli::ImageFolder> Cli::datasetImages(const QString &dir, bool *complete)
@@ -184,6 +185,6 @@ bool Cli::reportNoImages(const QList<ImageFolder> &folders, const QString &dir)
         if (!folder.images.isEmpty())
             return false;
     }
-    printError(QStringLiteral("no images in ") + dir);
+    printError(translateText("%1 中没有图片").arg(dir));
     return true;
 }

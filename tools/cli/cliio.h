@@ -14,7 +14,7 @@ enum ExitCode { Ok = 0, ItemFailed = 1, UsageError = 2 };
 void printLine(const QString &line);
 void printJson(const QJsonObject &object);
 void printError(const QString &message);
-// Prints "usage: brindlemark-cli <usage>" on stderr and returns UsageError.
+// Prints "usage: brindlemark-cli <usage>" (in the locale's language) on stderr and returns UsageError.
 int usage(const QString &usage);
 // All of standard input; false when it cannot be read (closed, a directory, an I/O error).
 bool readStandardInput(QByteArray *bytes);
@@ -37,7 +37,7 @@ struct ImageFolder
 };
 QList<ImageFolder> datasetImages(const QString &dir, bool *complete = nullptr);
 QStringList imagesOf(const QList<ImageFolder> &folders);
-// "no images in DIR" on standard error when folders hold no image: a command must not pass on a
+// "no images in DIR" (in the locale's language) on standard error when folders hold no image: a command must not pass on a
 // folder it never read. Returns true then (the caller exits with UsageError).
 bool reportNoImages(const QList<ImageFolder> &folders, const QString &dir);
 

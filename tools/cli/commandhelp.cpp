@@ -39,12 +39,19 @@ Help helpOf(const QString &command)
                 {{"--to yolo|voc|labelme|dota", translateText("目标格式")},
                  {"--classes a,b,...", translateText("新建 YOLO 类别表时的类别名，按此顺序")}}};
     if (command == u"export")
-        return {"export --to coco|ultralytics|dota [--val FRACTION] [--seed N] [--output FILE] DIR",
+        return {"export --to coco|ultralytics|dota [--val FRACTION] [--seed N] [--output FILE] [--include-unlabelled] DIR",
                 translateText("导出为 COCO 标注文件、Ultralytics 的 data.yaml 和图片列表，或 DOTA 的 labelTxt 文件夹"),
                 {{"--to coco|ultralytics|dota", translateText("导出格式")},
                  {"--val FRACTION", translateText("划入验证集的已标注图片比例（默认 0.2）")},
                  {"--seed N", translateText("划分的随机种子，相同种子得到相同划分（默认 0）")},
-                 {"--output FILE", translateText("写入此文件，而不是标准输出或数据集目录")}}};
+                 {"--output FILE", translateText("写入此文件，而不是标准输出或数据集目录")},
+                 {"--include-unlabelled", translateText("把没有标注文件的图片作为背景图片导出")}}};
+    if (command == u"import")
+        return {"import --from coco [--merge] [--format voc|yolo|labelme] FILE.json DIR",
+                translateText("把 COCO 标注文件中的形状写入目录中图片的标注文件"),
+                {{"--from coco", translateText("来源格式（目前只有 coco）")},
+                 {"--merge", translateText("已有标注的图片也加入文件中它缺少的形状")},
+                 {"--format voc|yolo|labelme", translateText("目录中还没有标注文件时新建标注文件的格式（默认 voc）")}}};
     if (command == u"parse")
         return {"parse --source WxH [--sent WxH] [--min-score S] [--classes a,b,...] [--restrict] [--pending] < ANSWER",
                 translateText("显示模型的回答（从标准输入读取）会变成哪些标注"),
@@ -62,7 +69,7 @@ Help helpOf(const QString &command)
                  model, concurrency, timeout}};
     if (command == u"label")
         return {"label --server URL [--server URL2 ...] [--shard K/N] [--progress jsonl] [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
-                "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed] [--format voc|yolo] DIR",
+                "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed [--add-classes]] [--format voc|yolo] DIR",
                 translateText("用模型预标注目录中的图片"),
                 {{"--server URL", translateText("模型服务器的地址（必需）")},
                  {"--server URL2 ...", translateText("更多运行同一模型的服务器；请求发往在途请求最少的一个")},
@@ -74,11 +81,18 @@ Help helpOf(const QString &command)
                  minScore,
                  {"--unlabelled", translateText("只处理没有标注文件的图片")},
                  {"--confirmed", translateText("结果直接写入标注文件，不再待确认")},
+                 {"--add-classes", translateText("把结果中的新类别追加到其他工具的类别文件（data.yaml、obj.names）")},
                  {"--format voc|yolo", translateText("--confirmed 新建标注文件的格式")}}};
     return {nullptr, QString(), {}};
 }
 
 } // namespace
+
+QString commandUsage(const QString &command)
+{
+    const Help help = helpOf(command);
+    return help.usage ? QLatin1String(help.usage) : QString();
+}
 
 QString commandHelp(const QString &command)
 {

@@ -1,6 +1,7 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
+#include "shared/language.h"
 #include "storage/dotafile.h"
 #include "storage/labelconversion.h"
 
@@ -55,7 +56,7 @@ int runConvertCommand(const QStringList &args)
         } else if (info.isFile()) {
             images.append(info.absoluteFilePath());
         } else {
-            Cli::printError(QStringLiteral("no such file or directory: ") + path);
+            Cli::printError(translateText("没有这个文件或目录：%1").arg(path));
             status = std::max<int>(status, Cli::ItemFailed);
             continue;
         }
@@ -71,45 +72,37 @@ int runConvertCommand(const QStringList &args)
                 });
                 continue;
             case LabelConversion::Incomplete:
-                Cli::printError(QStringLiteral("cannot read %1 completely (%2); %3 left as it is")
+                Cli::printError(translateText("无法完整读取 %1（%2）；%3 保持原样")
                                     .arg(done.file, done.problem.name(), image));
                 break;
             case LabelConversion::KeptShapes:
-                Cli::printError(QStringLiteral("%1 holds %2 shapes (circles, lines, points, ...) that %3 cannot hold; "
-                                               "%4 left as it is")
-                                    .arg(done.file)
-                                    .arg(done.kept)
-                                    .arg(format, image));
+                Cli::printError(translateText("%1 中有 %2 个 %3 容纳不了的形状（圆、线、点等）；%4 保持原样")
+                                    .arg(done.file, QString::number(done.kept), format, image));
                 break;
             case LabelConversion::NoImageSize:
-                Cli::printError(QStringLiteral("cannot read image: ") + image);
+                Cli::printError(translateText("无法读取图片：%1").arg(image));
                 break;
             case LabelConversion::Failed:
                 if (done.refusedLink)
-                    Cli::printError(QStringLiteral("cannot save %1 as %2: %3 is a link that leads out of the "
-                                                   "dataset or nowhere; not written through it")
+                    Cli::printError(translateText("无法把 %1 保存为 %2：%3 是指向数据集之外或不存在位置的链接，不经由它写入")
                                         .arg(image, format, done.file));
                 else if (!done.missingNames.isEmpty())
-                    Cli::printError(QStringLiteral("cannot save %1 as %2: the class list %3 lacks %4; add them "
-                                                   "there first")
+                    Cli::printError(translateText("无法把 %1 保存为 %2：类别表 %3 中没有 %4，请先把它们加进去")
                                         .arg(image, format, done.file, done.missingNames.join(QStringLiteral(", "))));
                 else if (!done.file.isEmpty())
-                    Cli::printError(QStringLiteral("cannot save %1 as %2: cannot read class names file %3")
+                    Cli::printError(translateText("无法把 %1 保存为 %2：无法读取类别名文件 %3")
                                         .arg(image, format, done.file));
                 else if (to == LabelFormat::Dota && dotaLabelPath(image).isEmpty())
-                    Cli::printError(QStringLiteral("cannot save %1 as dota: DOTA labels go to ../labelTxt/ of an "
-                                                   "images/ folder")
+                    Cli::printError(translateText("无法把 %1 保存为 dota：DOTA 标注只能放在 images/ 文件夹旁的 ../labelTxt/ 中")
                                         .arg(image));
                 else if (to == LabelFormat::Dota)
-                    Cli::printError(QStringLiteral("cannot save %1 as dota: a category with spaces, an outline "
-                                                   "of other than four points, or a failed write")
+                    Cli::printError(translateText("无法把 %1 保存为 dota：类别名含空格、轮廓不是四个点，或写入失败")
                                         .arg(image));
                 else
-                    Cli::printError(QStringLiteral("cannot save %1 as %2").arg(image, format));
+                    Cli::printError(translateText("无法把 %1 保存为 %2").arg(image, format));
                 break;
             case LabelConversion::Keypoints:
-                Cli::printError(QStringLiteral("cannot convert %1 to %2: %3 declares keypoints (kpt_shape), which "
-                                               "%2 cannot hold; left as it is")
+                Cli::printError(translateText("无法把 %1 转换为 %2：%3 声明了关键点（kpt_shape），%2 容纳不了；保持原样")
                                     .arg(image, format, done.file));
                 break;
             case LabelConversion::Converted: {
@@ -121,9 +114,8 @@ int runConvertCommand(const QStringList &args)
                 if (done.outsideImage > 0) {
                     // Another tool's boxes beside the picture: no reader could use them.
                     line.insert(QStringLiteral("outside"), done.outsideImage);
-                    Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out")
-                                        .arg(image)
-                                        .arg(done.outsideImage));
+                    Cli::printError(translateText("%1：略去了 %2 个完全在图片之外的标注")
+                                        .arg(image, QString::number(done.outsideImage)));
                 }
                 Cli::printJson(line);
                 continue;

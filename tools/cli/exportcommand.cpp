@@ -2,6 +2,7 @@
 #include "tools/cli/commands.h"
 #include "tools/cli/exportdota.h"
 
+#include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/atomicfile.h"
 #include "storage/classnames.h"
@@ -52,7 +53,7 @@ bool refuseLinkedOutput(const QString &path)
 {
     if (!QFileInfo(path).isSymLink() && writeStaysInside(path, QFileInfo(path).absolutePath()))
         return false;
-    Cli::printError(QStringLiteral("refusing to write through a link: ") + path);
+    Cli::printError(translateText("不经由链接写入：%1").arg(path));
     return true;
 }
 
@@ -60,8 +61,7 @@ bool refuseLinkedOutput(const QString &path)
 void reportUnlabelled(const QStringList &images)
 {
     for (const QString &image : images)
-        Cli::printError(QStringLiteral("%1 has no label file: left out as unlabelled (--include-unlabelled "
-                                       "adds it as background)")
+        Cli::printError(translateText("%1 没有标注文件：作为未标注图片略去（--include-unlabelled 会把它作为背景图片加入）")
                             .arg(image));
 }
 
@@ -72,8 +72,12 @@ int exportCocoFile(const QString &dir, const QString &output, bool includeUnlabe
     if (complete && Cli::reportNoImages(folders, dir))
         return Cli::UsageError;
     const CocoExport coco = exportCoco(dir, Cli::imagesOf(folders), includeUnlabelled);
-    for (const QString &problem : coco.problems)
-        Cli::printError(problem);
+    for (const CocoExport::LeftOut &out : coco.leftOut) {
+        if (out.damagedFile.isEmpty())
+            Cli::printError(translateText("无法读取图片：%1").arg(out.image));
+        else
+            Cli::printError(translateText("无法完整读取 %1；略去 %2").arg(out.damagedFile, out.image));
+    }
     reportUnlabelled(coco.unlabelled);
     const QByteArray json = QJsonDocument(coco.document).toJson(QJsonDocument::Compact) + '\n';
     if (output.isEmpty()) {
@@ -84,7 +88,7 @@ int exportCocoFile(const QString &dir, const QString &output, bool includeUnlabe
         if (refuseLinkedOutput(path))
             return Cli::ItemFailed;
         if (!writeFileAtomically(path, json, QFileInfo(path).absolutePath())) {
-            Cli::printError(QStringLiteral("cannot write ") + path);
+            Cli::printError(translateText("无法写入 %1").arg(path));
             return Cli::ItemFailed;
         }
         Cli::printJson(QJsonObject{
@@ -95,7 +99,7 @@ int exportCocoFile(const QString &dir, const QString &output, bool includeUnlabe
             {QStringLiteral("unlabelled"), int(coco.unlabelled.size())},
         });
     }
-    return coco.problems.isEmpty() && complete ? Cli::Ok : Cli::ItemFailed;
+    return coco.leftOut.isEmpty() && complete ? Cli::Ok : Cli::ItemFailed;
 }
 
 // Where Ultralytics looks for an image's labels: the last "/images/" of the path (case matters)
@@ -196,18 +200,17 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
         const Split split = fromRoot ? splitOfFolder(folder.dir) : Split::None;
         for (const QString &image : folder.images) {
             if (!imageSize(image).isValid()) {
-                problems.append(QStringLiteral("cannot read image: ") + image);
+                problems.append(translateText("无法读取图片：%1").arg(image));
                 continue;
             }
             if (breaksALine(image)) {
-                problems.append(QStringLiteral("a line break in the path cannot go into an image list: ") + image);
+                problems.append(translateText("路径中含换行，无法写入图片列表：%1").arg(image));
                 continue;
             }
             const StoredAnnotations stored = readStoredAnnotations(image);
             if (!stored.file.isEmpty() && !stored.file.endsWith(QLatin1String(".txt"))) {
                 // Ultralytics finds only txt files where it looks: these would train as background images.
-                Cli::printError(QStringLiteral("the labels of %1 are %2, Ultralytics reads YOLO labels "
-                                               "(convert them first: brindlemark-cli convert --to yolo DIR)")
+                Cli::printError(translateText("%1 的标注是 %2，Ultralytics 只读 YOLO 标注（请先转换：brindlemark-cli convert --to yolo DIR）")
                                     .arg(image, stored.file.endsWith(QLatin1String(".json"))
                                                     ? QStringLiteral("labelme JSON")
                                                     : QStringLiteral("VOC XML")));
@@ -218,7 +221,7 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
                 !stored.file.isEmpty() && QFileInfo(stored.file).absoluteFilePath() == expected;
             if (!foundThere && QFileInfo::exists(expected)) {
                 // A caption or a stale copy where Ultralytics looks would be read as the labels.
-                problems.append(QStringLiteral("Ultralytics would read %1 as the labels of %2; left out")
+                problems.append(translateText("Ultralytics 会把 %1 当作 %2 的标注来读；略去")
                                     .arg(expected, image));
                 continue;
             }
@@ -231,25 +234,24 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
             }
             const ClassNames found = classNamesFor(image, stored.file);
             if (!found.ok) {
-                Cli::printError(QStringLiteral("cannot read the class list ") + found.file);
+                Cli::printError(translateText("无法读取类别表 %1").arg(found.file));
                 return Cli::ItemFailed;
             }
             if (found.names.isEmpty()) {
-                Cli::printError(QStringLiteral("no class list for ") + stored.file
-                                + QStringLiteral(" (classes.txt, obj.names or a data.yaml with names)"));
+                Cli::printError(translateText("%1 没有类别表（classes.txt、obj.names 或带 names 的 data.yaml）").arg(stored.file));
                 return Cli::ItemFailed;
             }
             if (namesOf.isEmpty()) {
                 names = found;
                 namesOf = image;
             } else if (found.names != names.names) {
-                Cli::printError(QStringLiteral("%1 and %2 take their class names from different lists (%3, %4)")
+                Cli::printError(translateText("%1 和 %2 的类别名来自不同的类别表（%3、%4）")
                                     .arg(namesOf, image, names.file, found.file));
                 return Cli::ItemFailed;
             }
             if (!stored.complete()) {
                 problems.append(
-                    QStringLiteral("cannot read %1 completely; %2 left out").arg(stored.damagedFile, image));
+                    translateText("无法完整读取 %1；略去 %2").arg(stored.damagedFile, image));
                 continue;
             }
             if (stored.annotations.isEmpty()) {
@@ -258,22 +260,19 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
             }
             if (!foundThere) {
                 problems.append(
-                    QStringLiteral("Ultralytics looks for the labels of %1 in %2, they are in %3; left out")
+                    translateText("Ultralytics 在 %2 找 %1 的标注，它们却在 %3；略去")
                         .arg(image, expected, stored.file));
                 continue;
             }
             const YoloRowKinds rows = yoloRowKinds(stored.file);
             // The data.yaml written here declares no kpt_shape: a pose file would be read as outlines.
             if (rows.poses) {
-                problems.append(QStringLiteral("%1 holds keypoints (a pose dataset), which this export does not "
-                                               "declare; train with the dataset's own data.yaml; %2 left out")
+                problems.append(translateText("%1 含有关键点（姿态数据集），这次导出不声明关键点；请用数据集自己的 data.yaml 训练；略去 %2")
                                     .arg(stored.file, image));
                 continue;
             }
             if (rows.boxes && rows.polygons) {
-                problems.append(QStringLiteral("%1 has box rows beside polygon rows, which Ultralytics reads as "
-                                               "two-point polygons; save it again (brindlemark-cli convert --to "
-                                               "yolo IMAGE); %2 left out")
+                problems.append(translateText("%1 中框的行与多边形的行混在一起，Ultralytics 会把框读成两点的多边形；请重新保存（brindlemark-cli convert --to yolo IMAGE）；略去 %2")
                                     .arg(stored.file, image));
                 continue;
             }
@@ -285,7 +284,7 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
                     outside = a.label;
             }
             if (!outside.isEmpty()) {
-                problems.append(QStringLiteral("%1 uses class %2, which the class list %3 lacks; %4 left out")
+                problems.append(translateText("%1 用到类别 %2，类别表 %3 中没有它；略去 %4")
                                     .arg(stored.file, outside, names.file, image));
                 continue;
             }
@@ -323,17 +322,14 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
     }
     if (ownSplit) {
         if (labelledTrain < 1 || !listOf.contains(Split::Val)) {
-            Cli::printError(QStringLiteral("%1: the train split needs a labelled image and the val split an image "
-                                           "that Ultralytics can read (--val makes a new split)")
+            Cli::printError(translateText("%1：训练集需要一张已标注图片，验证集需要一张 Ultralytics 能读的图片（--val 会重新划分）")
                                 .arg(dir));
             return Cli::ItemFailed;
         }
     } else {
         if (labelledCount < 2) {
-            Cli::printError(QStringLiteral("labelled images that Ultralytics can read in %1: %2; at least 2 are "
-                                           "needed for a train and a val split")
-                                .arg(dir)
-                                .arg(labelledCount));
+            Cli::printError(translateText("%1 中 Ultralytics 能读的已标注图片：%2 张；划分训练集和验证集至少需要 2 张")
+                                .arg(dir, QString::number(labelledCount)));
             return Cli::ItemFailed;
         }
         // By image, at random but repeatable: the seed fixes the split. Background stays in train.
@@ -370,7 +366,7 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
     for (const QString &image : images) {
         const QString labels = ultralyticsLabelPath(image);
         if (outputs.mid(1).contains(labels)) {
-            Cli::printError(QStringLiteral("%1 is where the labels of %2 go; choose another folder with --output")
+            Cli::printError(translateText("%1 是 %2 的标注文件的位置；请用 --output 另选文件夹")
                                 .arg(labels, image));
             return Cli::ItemFailed;
         }
@@ -382,15 +378,13 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
         ours = readFileHead(yamlPath, &head, yamlMarker.size() + 2) == FileRead::Ok
             && (head.startsWith(yamlMarker + '\n') || head.startsWith(yamlMarker + "\r\n"));
         if (!ours) {
-            Cli::printError(yamlPath + QStringLiteral(" exists and was not written by brindlemark-cli; "
-                                                      "choose another file with --output"));
+            Cli::printError(translateText("%1 已存在且不是 brindlemark-cli 写的；请用 --output 另选文件").arg(yamlPath));
             return Cli::ItemFailed;
         }
     }
     for (const QString &list : outputs.mid(1)) {
         if (!ours && QFileInfo::exists(list)) {
-            Cli::printError(list + QStringLiteral(" exists and was not written by brindlemark-cli; "
-                                                  "choose another folder with --output"));
+            Cli::printError(translateText("%1 已存在且不是 brindlemark-cli 写的；请用 --output 另选文件夹").arg(list));
             return Cli::ItemFailed;
         }
     }
@@ -428,13 +422,13 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
     files.append({&yamlFile, &yaml});
     for (const auto &[file, content] : std::as_const(files)) {
         if (!file->prepare(*content)) {
-            Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
+            Cli::printError(translateText("无法在 %1 中写入").arg(listDir.absolutePath()));
             return Cli::ItemFailed;
         }
     }
     for (const auto &[file, content] : std::as_const(files)) {
         if (!file->commit()) {
-            Cli::printError(QStringLiteral("cannot write in ") + listDir.absolutePath());
+            Cli::printError(translateText("无法在 %1 中写入").arg(listDir.absolutePath()));
             return Cli::ItemFailed;
         }
     }
@@ -443,16 +437,13 @@ int exportUltralytics(const QString &dir, const ExportOptions &options)
     const qsizetype labelledFiles =
         std::count_if(kept.cbegin(), kept.cend(), [](const KeptImage &k) { return k.labelled; });
     if (rotatedFiles > 0 && rotatedFiles < labelledFiles)
-        Cli::printError(QStringLiteral("note: %1 label files hold rotated boxes and %2 hold none; `yolo obb train` "
-                                       "reads only rows of four corners: make their shapes rotated boxes")
+        Cli::printError(translateText("注意：%1 个标注文件含旋转框，%2 个不含；`yolo obb train` 只读四个角点的行：请把它们的形状改成旋转框")
                             .arg(rotatedFiles)
                             .arg(labelledFiles - rotatedFiles));
     // Ultralytics counts boxes and polygons over the whole dataset: for segmentation it keeps the
     // polygons only when every object has one. Detection training reads both.
     else if (boxFiles > 0 && polygonFiles > 0)
-        Cli::printError(QStringLiteral("note: %1 label files hold only boxes and %2 hold polygons; "
-                                       "`yolo detect train` reads them all, `yolo segment train` would drop "
-                                       "every polygon")
+        Cli::printError(translateText("注意：%1 个标注文件只含框，%2 个含多边形；`yolo detect train` 全都读，`yolo segment train` 会丢掉所有多边形")
                             .arg(boxFiles)
                             .arg(polygonFiles));
     const qsizetype background = std::count_if(kept.cbegin(), kept.cend(), [](const KeptImage &k) {
@@ -512,7 +503,7 @@ int runExportCommand(const QStringList &args)
             splitOptions = true;
         }
         if (!ok) {
-            Cli::printError(QStringLiteral("bad value for %1: %2").arg(a.name, a.value));
+            Cli::printError(translateText("%1 的值无效：%2").arg(a.name, a.value));
             return Cli::usage(exportUsage);
         }
     }
@@ -521,7 +512,7 @@ int runExportCommand(const QStringList &args)
     if ((format != u"coco" && !ultralytics && !dota) || (splitOptions && !ultralytics) || dirs.size() != 1)
         return Cli::usage(exportUsage);
     if (!QFileInfo(dirs.first()).isDir()) {
-        Cli::printError(QStringLiteral("not a directory: ") + dirs.first());
+        Cli::printError(translateText("不是目录：%1").arg(dirs.first()));
         return Cli::ItemFailed;
     }
 

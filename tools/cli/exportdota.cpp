@@ -2,6 +2,7 @@
 
 #include "tools/cli/cliio.h"
 
+#include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/dotafile.h"
 #include "storage/writeguard.h"
@@ -13,7 +14,7 @@
 int exportDotaFolder(const QString &dir, const QString &output, bool includeUnlabelled)
 {
     if (output.isEmpty()) {
-        Cli::printError(QStringLiteral("export --to dota needs --output FOLDER"));
+        Cli::printError(translateText("export --to dota 需要 --output FOLDER"));
         return Cli::UsageError;
     }
     const QString root = QDir(output).absolutePath();
@@ -21,7 +22,7 @@ int exportDotaFolder(const QString &dir, const QString &output, bool includeUnla
     // Never over another export or the user's own files: a new or empty folder only.
     if (QFileInfo(labelTxt).isSymLink()
         || (QFileInfo::exists(labelTxt) && !QDir(labelTxt).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))) {
-        Cli::printError(QStringLiteral("%1 exists and is not empty: choose a new folder").arg(labelTxt));
+        Cli::printError(translateText("%1 已存在且不是空的：请选一个新文件夹").arg(labelTxt));
         return Cli::ItemFailed;
     }
     bool complete = true;
@@ -29,7 +30,7 @@ int exportDotaFolder(const QString &dir, const QString &output, bool includeUnla
     if (complete && Cli::reportNoImages(folders, dir))
         return Cli::UsageError;
     if (!makeFolderInside(labelTxt, root)) {
-        Cli::printError(QStringLiteral("cannot create ") + labelTxt);
+        Cli::printError(translateText("无法创建 %1").arg(labelTxt));
         return Cli::ItemFailed;
     }
 
@@ -42,26 +43,24 @@ int exportDotaFolder(const QString &dir, const QString &output, bool includeUnla
         const StoredAnnotations stored = readStoredAnnotations(image);
         if (stored.file.isEmpty() && !includeUnlabelled) {
             ++unlabelled;
-            Cli::printError(QStringLiteral("%1 has no label file: left out as unlabelled (--include-unlabelled "
-                                           "adds it as background)")
+            Cli::printError(translateText("%1 没有标注文件：作为未标注图片略去（--include-unlabelled 会把它作为背景图片加入）")
                                 .arg(image));
             continue;
         }
         if (!stored.complete()) {
-            Cli::printError(QStringLiteral("cannot read %1 completely (%2); %3 left out")
+            Cli::printError(translateText("无法完整读取 %1（%2）；略去 %3")
                                 .arg(stored.damagedFile, stored.problem.name(), image));
             failed = true;
             continue;
         }
         const QString name = QFileInfo(image).completeBaseName() + QStringLiteral(".txt");
         if (names.contains(name)) {
-            Cli::printError(QStringLiteral("%1: another image already gave labelTxt/%2; left out").arg(image, name));
+            Cli::printError(translateText("%1：另一张图片已经写了 labelTxt/%2；略去").arg(image, name));
             failed = true;
             continue;
         }
         if (!writeDotaFile(labelTxt + QLatin1Char('/') + name, stored.annotations, root)) {
-            Cli::printError(QStringLiteral("cannot write %1 as dota (a category with spaces, keypoints, an outline "
-                                           "of other than four points, or a failed write); left out")
+            Cli::printError(translateText("无法把 %1 写成 dota（类别名含空格、带关键点、轮廓不是四个点，或写入失败）；略去")
                                 .arg(image));
             failed = true;
             continue;

@@ -2,6 +2,7 @@
 #include "tools/cli/commands.h"
 
 #include "session/cocoimport.h"
+#include "shared/language.h"
 
 #include <QFileInfo>
 
@@ -45,12 +46,12 @@ int runImportCommand(const QStringList &args)
     }
     const QString dir = Cli::absolutePath(words.at(1));
     if (!QFileInfo(dir).isDir()) {
-        Cli::printError(QStringLiteral("no such directory: ") + words.at(1));
+        Cli::printError(translateText("没有这个目录：%1").arg(words.at(1)));
         return Cli::ItemFailed;
     }
     const CocoDocument document = readCocoFile(words.at(0));
-    if (!document.error.isEmpty()) {
-        Cli::printError(words.at(0) + QStringLiteral(": ") + document.error);
+    if (document.failed()) {
+        Cli::printError(words.at(0) + QStringLiteral(": ") + describeCocoFailure(document));
         return Cli::ItemFailed;
     }
     bool complete = true;
@@ -58,13 +59,13 @@ int runImportCommand(const QStringList &args)
     const CocoImportSummary summary = importCocoInto(document, dir, images, options);
 
     for (const QString &name : summary.missing)
-        Cli::printError(QStringLiteral("not in the folder: ") + name);
+        Cli::printError(translateText("不在文件夹中：%1").arg(name));
     for (const QString &image : summary.unlisted)
-        Cli::printError(QStringLiteral("not in the file: ") + image);
+        Cli::printError(translateText("不在文件中：%1").arg(image));
     for (const QString &image : summary.labelled)
-        Cli::printError(QStringLiteral("already labelled, left as it is (--merge adds to it): ") + image);
+        Cli::printError(translateText("已有标注，保持原样（--merge 会加入其中）：%1").arg(image));
     for (const QString &image : summary.failed)
-        Cli::printError(QStringLiteral("cannot write the labels of ") + image);
+        Cli::printError(translateText("无法写入 %1 的标注").arg(image));
     Cli::printJson(QJsonObject{
         {QStringLiteral("images"), int(summary.written.size())},
         {QStringLiteral("annotations"), summary.annotations},

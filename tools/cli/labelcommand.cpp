@@ -4,6 +4,8 @@
 #include "tools/cli/labelrun.h"
 #include "tools/cli/signalwatcher.h"
 
+#include "shared/language.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -17,7 +19,7 @@ int runLabelCommand(const QStringList &args)
         return Cli::usage(LabelOptions::usage());
     }
     if (!QFileInfo(options.dir).isDir()) {
-        Cli::printError(QStringLiteral("not a directory: ") + options.dir);
+        Cli::printError(translateText("不是目录：%1").arg(options.dir));
         return Cli::ItemFailed;
     }
     // A dataset root is labelled one image folder at a time: each keeps its own pending file.
@@ -29,7 +31,7 @@ int runLabelCommand(const QStringList &args)
         QStringList names;
         for (const Cli::ImageFolder &folder : folders)
             names.append(folder.dir);
-        Cli::printError(QStringLiteral("%1 holds no images itself; label each image folder: %2")
+        Cli::printError(translateText("%1 本身没有图片；请逐个标注其中的图片文件夹：%2")
                             .arg(options.dir, names.join(QStringLiteral(", "))));
         return Cli::UsageError;
     }

@@ -1,6 +1,7 @@
 #include "tools/cli/labeloptions.h"
 
 #include "inference/requestbuilder.h"
+#include "shared/language.h"
 #include "tools/cli/cliio.h"
 
 #include <cmath>
@@ -58,33 +59,33 @@ QString LabelOptions::parse(const QStringList &args)
         } else if (name == u"--server") {
             const QString base = Cli::serverBaseUrl(value);
             if (base.isEmpty())
-                return QStringLiteral("bad server URL: %1").arg(value);
+                return translateText("服务器地址无效：%1").arg(value);
             if (!haveServer)
                 server.baseUrl = base;
             else if (base != server.baseUrl && !replicas.contains(base))
                 replicas.append(base);
             if (replicas.size() >= kMaxServers)
-                return QStringLiteral("at most %1 servers").arg(kMaxServers);
+                return translateText("最多 %1 个服务器").arg(kMaxServers);
             haveServer = true;
         } else if (name == u"--shard") {
             const QStringList parts = value.split(QLatin1Char('/'));
             if (parts.size() != 2 || !parseInt(parts.at(1), 1, kMaxShards, shardCount)
                 || !parseInt(parts.at(0), 1, shardCount, shard))
-                return QStringLiteral("bad shard: %1 (K/N, 1 <= K <= N)").arg(value);
+                return translateText("分片无效：%1（K/N，1 <= K <= N）").arg(value);
         } else if (name == u"--progress") {
             if (value != u"jsonl")
-                return QStringLiteral("bad progress: %1 (jsonl)").arg(value);
+                return translateText("进度格式无效：%1（jsonl）").arg(value);
             progressLines = true;
         } else if (name == u"--model") {
             if (value.trimmed().isEmpty())
-                return QStringLiteral("--model needs a name");
+                return translateText("--model 需要一个名字");
             server.model = value;
         } else if (name == u"--concurrency") {
             if (!parseInt(value, 1, kMaxConcurrency, server.concurrency))
-                return QStringLiteral("bad concurrency: %1 (1 to %2)").arg(value).arg(kMaxConcurrency);
+                return translateText("并发数无效：%1（1 到 %2）").arg(value).arg(kMaxConcurrency);
         } else if (name == u"--timeout") {
             if (!parseInt(value, 1, kMaxTimeoutSeconds, server.timeout))
-                return QStringLiteral("bad timeout: %1 (seconds, 1 to %2)").arg(value).arg(kMaxTimeoutSeconds);
+                return translateText("超时无效：%1（秒，1 到 %2）").arg(value).arg(kMaxTimeoutSeconds);
         } else if (name == u"--prompt") {
             prompt = value;
         } else if (name == u"--classes") {
@@ -93,20 +94,20 @@ QString LabelOptions::parse(const QStringList &args)
             bool ok = false;
             minScore = value.toDouble(&ok);
             if (!ok || !std::isfinite(minScore) || minScore < 0.0 || minScore > 1.0)
-                return QStringLiteral("bad score: %1 (0 to 1)").arg(value);
+                return translateText("置信度无效：%1（0 到 1）").arg(value);
         } else {
             if (value != u"voc" && value != u"yolo")
-                return QStringLiteral("bad format: %1 (voc or yolo)").arg(value);
+                return translateText("格式无效：%1（voc 或 yolo）").arg(value);
             useYolo = value == u"yolo";
             formatGiven = true;
         }
     }
     if (!haveServer)
-        return QStringLiteral("--server is required");
+        return translateText("必须给出 --server");
     if (addClasses && !confirmed)
-        return QStringLiteral("--add-classes needs --confirmed");
+        return translateText("--add-classes 需要 --confirmed");
     if (dirs.size() != 1)
-        return dirs.isEmpty() ? QStringLiteral("no directory given") : QStringLiteral("one directory only");
+        return dirs.isEmpty() ? translateText("没有给出目录") : translateText("只能给一个目录");
     dir = dirs.first();
     return QString();
 }

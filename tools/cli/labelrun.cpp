@@ -59,7 +59,7 @@ LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
     connect(m_progressTimer, &QTimer::timeout, this, &LabelRun::printProgress);
     connect(m_session, &FolderSession::pendingWritten, this, [this](bool ok) {
         if (!ok && !m_pendingWriteFailed)
-            Cli::printError(QStringLiteral("cannot write ") + pendingFilePath(m_session->directory()));
+            Cli::printError(translateText("无法写入 %1").arg(pendingFilePath(m_session->directory())));
         m_pendingWriteFailed = !ok;
     });
     connect(m_run, &AutoLabelRun::probed, this, &LabelRun::onProbed);
@@ -186,18 +186,18 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
         }
     }
     if (merged.outsideImage > 0) {
-        Cli::printError(QStringLiteral("%1: %2 shape(s) wholly outside the image left out of the label file")
-                            .arg(result.path)
-                            .arg(merged.outsideImage));
+        Cli::printError(translateText("%1：%2 个完全在图片之外的标注未写入标注文件")
+                            .arg(result.path, QString::number(merged.outsideImage)));
     }
     if (merged.saveFailed) {
         ++m_failed;
-        QString why = QStringLiteral(": cannot write the label file");
         if (merged.labelsUnreadable)
-            why = QStringLiteral(": the label file holds records that cannot be read; not rewritten");
+            Cli::printError(translateText("%1：标注文件中有无法读取的记录，未改写；结果保留为待确认").arg(result.path));
         else if (!merged.unreadableNamesFile.isEmpty())
-            why = QStringLiteral(": cannot read the class names file ") + merged.unreadableNamesFile;
-        Cli::printError(result.path + why + QStringLiteral(", results kept as unconfirmed"));
+            Cli::printError(translateText("%1：无法读取类别名文件 %2，结果保留为待确认")
+                                .arg(result.path, merged.unreadableNamesFile));
+        else
+            Cli::printError(translateText("%1：无法写入标注文件，结果保留为待确认").arg(result.path));
     }
 }
 
@@ -208,10 +208,13 @@ void LabelRun::printProgress()
     m_printedDone = m_done;
     const double seconds = m_clock.elapsed() / 1000.0;
     const double rate = seconds > 0 ? m_done / seconds : 0.0;
-    QString line = QStringLiteral("%1/%2 images, %3 images/s").arg(m_done).arg(m_paths.size()).arg(rate, 0, 'f', 1);
-    if (rate > 0 && m_done < m_paths.size())
-        line += QStringLiteral(", %1 left").arg(duration(qint64(std::ceil((m_paths.size() - m_done) / rate))));
-    Cli::printError(line);
+    const QString speed = QString::number(rate, 'f', 1);
+    if (rate > 0 && m_done < m_paths.size()) {
+        const QString left = duration(qint64(std::ceil((m_paths.size() - m_done) / rate)));
+        Cli::printError(translateText("%1/%2 张图片，每秒 %3 张，还需 %4").arg(m_done).arg(m_paths.size()).arg(speed, left));
+    } else {
+        Cli::printError(translateText("%1/%2 张图片，每秒 %3 张").arg(m_done).arg(m_paths.size()).arg(speed));
+    }
 }
 
 void LabelRun::finish(bool cancelled)
@@ -226,7 +229,7 @@ void LabelRun::finish(bool cancelled)
     // A pending file that exists but cannot be read is never overwritten: this run's results could
     // not be stored.
     if (!m_session->close() && !m_pendingWriteFailed) {
-        Cli::printError(QStringLiteral("cannot write ") + pendingFilePath(m_session->directory()));
+        Cli::printError(translateText("无法写入 %1").arg(pendingFilePath(m_session->directory())));
         m_pendingWriteFailed = true;
     }
 

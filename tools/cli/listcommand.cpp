@@ -1,6 +1,8 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
+#include "shared/language.h"
+
 #include <QFileInfo>
 
 int runListCommand(const QStringList &args)
@@ -9,7 +11,7 @@ int runListCommand(const QStringList &args)
         return Cli::usage(QStringLiteral("list DIR"));
     const QString dir = args.first();
     if (!QFileInfo(dir).isDir()) {
-        Cli::printError(QStringLiteral("not a directory: ") + dir);
+        Cli::printError(translateText("不是目录：%1").arg(dir));
         return Cli::ItemFailed;
     }
     bool complete = true;

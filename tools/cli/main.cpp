@@ -15,35 +15,30 @@ namespace {
 struct Command
 {
     const char *name;
-    const char *usage;
     int (*run)(const QStringList &args);
 };
 
 // The subcommands. To add one: write <name>command.cpp with int run<Name>Command(const QStringList &),
-// declare it in commands.h, list the file in CMakeLists.txt and add its row here, for example
-//     {"parse", "parse ...", runParseCommand},
+// declare it in commands.h, list the file in CMakeLists.txt, add its row here, for example
+//     {"parse", runParseCommand},
+// and its usage and options to commandhelp.cpp.
 const Command commands[] = {
-    {"list", "list DIR", runListCommand},
-    {"show", "show IMAGE...", runShowCommand},
-    {"pending", "pending DIR", runPendingCommand},
-    {"convert", "convert --to yolo|voc|labelme [--classes a,b,...] PATH...", runConvertCommand},
-    {"export", "export --to coco|ultralytics [--val FRACTION] [--seed N] [--output FILE] [--include-unlabelled] DIR", runExportCommand},
-    {"import", "import --from coco [--merge] [--format voc|yolo|labelme] FILE.json DIR", runImportCommand},
-    {"parse", "parse --source WxH [--sent WxH] [--min-score S] [--classes a,b,...] [--restrict] [--pending]",
-     runParseCommand},
-    {"check", "check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR",
-     runCheckCommand},
-    {"label",
-     "label --server URL [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] [--classes a,b,...] "
-     "[--min-score S] [--unlabelled] [--confirmed [--add-classes]] [--format voc|yolo] DIR",
-     runLabelCommand},
+    {"list", runListCommand},
+    {"show", runShowCommand},
+    {"pending", runPendingCommand},
+    {"convert", runConvertCommand},
+    {"export", runExportCommand},
+    {"import", runImportCommand},
+    {"parse", runParseCommand},
+    {"check", runCheckCommand},
+    {"label", runLabelCommand},
 };
 
 QString allUsages()
 {
     QStringList lines;
     for (const Command &command : commands)
-        lines.append(QLatin1String(command.usage));
+        lines.append(commandUsage(QLatin1String(command.name)));
     return lines.join(QLatin1String(" | "));
 }
 
@@ -64,7 +59,7 @@ int main(int argc, char *argv[])
     const QString name = args.takeFirst();
     if (name == u"-h" || name == u"--help" || name == u"help") {
         for (const Command &command : commands)
-            Cli::printLine(QStringLiteral("usage: brindlemark-cli ") + QLatin1String(command.usage));
+            Cli::printLine(translateText("用法：brindlemark-cli %1").arg(commandUsage(QLatin1String(command.name))));
         return Cli::Ok;
     }
     for (const Command &command : commands) {
@@ -76,6 +71,6 @@ int main(int argc, char *argv[])
         }
         return command.run(args);
     }
-    Cli::printError(QStringLiteral("unknown command: ") + name);
+    Cli::printError(translateText("未知命令：%1").arg(name));
     return Cli::usage(allUsages());
 }

@@ -1,6 +1,7 @@
 #include "tools/cli/parsecommand.h"
 
 #include "inference/detectionparser.h"
+#include "shared/language.h"
 #include "storage/annotationjson.h"
 #include "tools/cli/cliio.h"
 
@@ -50,18 +51,18 @@ int runParseCommand(const QStringList &args)
     for (const Cli::Argument &a : arguments) {
         const QString &value = a.value;
         if (a.isWord()) {
-            return usageError(QStringLiteral("unknown argument: %1").arg(value));
+            return usageError(translateText("未知参数：%1").arg(value));
         } else if (a.name == u"--source") {
             if (!parseSize(value, source))
-                return usageError(QStringLiteral("bad size: %1").arg(value));
+                return usageError(translateText("尺寸无效：%1").arg(value));
         } else if (a.name == u"--sent") {
             if (!parseSize(value, sent))
-                return usageError(QStringLiteral("bad size: %1").arg(value));
+                return usageError(translateText("尺寸无效：%1").arg(value));
         } else if (a.name == u"--min-score") {
             bool ok = false;
             minScore = value.toDouble(&ok);
             if (!ok || !std::isfinite(minScore))
-                return usageError(QStringLiteral("bad score: %1").arg(value));
+                return usageError(translateText("置信度无效：%1").arg(value));
         } else if (a.name == u"--classes") {
             classes = Cli::classList(value);
         } else if (a.name == u"--restrict") {
@@ -71,13 +72,13 @@ int runParseCommand(const QStringList &args)
         }
     }
     if (!source.isValid())
-        return usageError(QStringLiteral("--source is required"));
+        return usageError(translateText("必须给出 --source"));
     if (!sent.isValid())
         sent = source;
 
     QByteArray input;
     if (!Cli::readStandardInput(&input)) {
-        Cli::printError(QStringLiteral("cannot read standard input"));
+        Cli::printError(translateText("无法读取标准输入"));
         return Cli::ItemFailed;
     }
     const QString answer = QString::fromUtf8(input);

@@ -1,6 +1,7 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
+#include "shared/language.h"
 #include "storage/annotationjson.h"
 #include "storage/directoryloader.h"
 #include "storage/pendingfile.h"
@@ -13,7 +14,7 @@ int runPendingCommand(const QStringList &args)
     if (args.size() != 1 || args.first().startsWith(QLatin1Char('-')))
         return Cli::usage(QStringLiteral("pending DIR"));
     if (!QFileInfo(args.first()).isDir()) {
-        Cli::printError(QStringLiteral("not a directory: ") + args.first());
+        Cli::printError(translateText("不是目录：%1").arg(args.first()));
         return Cli::ItemFailed;
     }
     bool complete = true;
@@ -26,7 +27,7 @@ int runPendingCommand(const QStringList &args)
         bool readable = true;
         const AnnotationCache pending = readPendingFile(folder.dir, &readable);
         if (!readable) {
-            Cli::printError(QStringLiteral("cannot read ") + pendingFilePath(folder.dir));
+            Cli::printError(translateText("无法读取 %1").arg(pendingFilePath(folder.dir)));
             status = Cli::ItemFailed;
             continue;
         }

@@ -1,6 +1,7 @@
 #include "tools/cli/cliio.h"
 #include "tools/cli/commands.h"
 
+#include "shared/language.h"
 #include "storage/annotationjson.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
@@ -19,15 +20,15 @@ int runShowCommand(const QStringList &args)
         if (!QFileInfo(image).isFile()) {
             const QString undecodable = DirectoryLoader::undecodableEntry(image);
             if (undecodable.isEmpty())
-                Cli::printError(QStringLiteral("no such image: ") + arg);
+                Cli::printError(translateText("没有这张图片：%1").arg(arg));
             else
-                Cli::printError(undecodable + QStringLiteral(": file name is not valid UTF-8, rename it"));
+                Cli::printError(translateText("%1：文件名不是有效的 UTF-8，请重命名").arg(undecodable));
             status = Cli::ItemFailed;
             continue;
         }
         const QSize size = imageSize(image);
         if (!size.isValid()) {
-            Cli::printError(QStringLiteral("cannot read image: ") + arg);
+            Cli::printError(translateText("无法读取图片：%1").arg(arg));
             status = Cli::ItemFailed;
             continue;
         }

@@ -181,10 +181,14 @@ void TestImportCli::refusesWhatIsNoCocoFile_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("extra");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("a labelme file") << LabelmeSamples::labelme() << QStringList{} << 1;
-    QTest::newRow("cut short") << cocoFile.left(200) << QStringList{} << 1;
-    QTest::newRow("unknown source") << cocoFile << QStringList{"--from", "voc"} << 2;
-    QTest::newRow("unknown format") << cocoFile << QStringList{"--format", "csv"} << 2;
+    QTest::addColumn<QByteArray>("told");   // on standard error, in English
+    QTest::newRow("a labelme file") << LabelmeSamples::labelme() << QStringList{} << 1
+                                    << QByteArray(": no COCO instances file: \"images\", \"annotations\"");
+    QTest::newRow("cut short") << cocoFile.left(200) << QStringList{} << 1 << QByteArray(": not JSON: ");
+    QTest::newRow("unknown source") << cocoFile << QStringList{"--from", "voc"} << 2
+                                    << QByteArray("usage: brindlemark-cli import");
+    QTest::newRow("unknown format") << cocoFile << QStringList{"--format", "csv"} << 2
+                                    << QByteArray("usage: brindlemark-cli import");
 }
 
 void TestImportCli::refusesWhatIsNoCocoFile()
@@ -192,13 +196,14 @@ void TestImportCli::refusesWhatIsNoCocoFile()
     QFETCH(QByteArray, file);
     QFETCH(QStringList, extra);
     QFETCH(int, exitCode);
+    QFETCH(QByteArray, told);
     QVERIFY(Fixtures::writeBytes(m_coco, file));
     QStringList args{"import"};
     args += extra.contains("--from") ? extra : QStringList{"--from", "coco"} + extra;
-    const CliResult result = runCli(args + QStringList{m_coco, m_dir});
+    const CliResult result = runCli(args + QStringList{m_coco, m_dir}, inEnglish());
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY(result.lines.isEmpty());
-    QVERIFY(!result.err.isEmpty());
+    QVERIFY2(result.err.contains(told), result.err.constData());
     QVERIFY(!QFileInfo::exists(m_dir + "/annotations"));
     QVERIFY(!QFileInfo::exists(m_dir + "/a.json"));
 }

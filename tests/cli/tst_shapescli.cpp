@@ -282,6 +282,8 @@ void TestShapesCli::messagesInTheLocaleLanguage_data()
         {"check finding", {"check", "--classes", "car,bus", "."}, 1, false, "\"problem\":\"Unknown category\"",
          "\"problem\":\"Unbekannte Kategorie\"", QStringLiteral("\"problem\":\"未知类别\""),
          "\"kind\":\"unknown_category\""},
+        {"a file that cannot be read", {"import", "--from", "coco", "%E/cut.json", "%E"}, 1, true, ": not JSON: ",
+         ": kein JSON: ", QStringLiteral(": 不是 JSON："), "cut.json"},
     };
     for (const Message &m : messages) {
         QTest::addRow("%s, C", m.name) << m.args << QByteArray("C") << m.exitCode << m.onStderr << m.english
@@ -306,6 +308,7 @@ void TestShapesCli::messagesInTheLocaleLanguage()
     QFETCH(QString, kept);
     const QString empty = m_tmp->path() + "/empty";
     QVERIFY(QDir().mkpath(empty));
+    QVERIFY(Fixtures::writeBytes(empty + "/cut.json", "{\"images\": ["));
     QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/ds/labels/img2.txt", "0 0.5 0.5 0.2 0.2\n"));
     args.replaceInStrings("%E", empty);
     said.replace("%E", empty);

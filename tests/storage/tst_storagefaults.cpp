@@ -637,7 +637,7 @@ void TestStorageFaults::listingSkipsSpecialFiles()
 void TestStorageFaults::unreadableStandardInput()
 {
     // A directory opens but cannot be read.
-    CliOptions fromDirectory;
+    CliOptions fromDirectory = inEnglish();
     fromDirectory.inputFile = m_tmp->path();
     const CliResult result = runCli({QStringLiteral("parse"), QStringLiteral("--source"), QStringLiteral("10x10")},
                                     fromDirectory);

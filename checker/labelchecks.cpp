@@ -152,14 +152,23 @@ std::vector<qsizetype> earlierDuplicates(const QList<Annotation> &annotations, c
 
 void checkImage(const QString &path, const QStringList &classes, const std::function<void(const LabelIssue &)> &report)
 {
-    // The label files as found, in our layout or in another tool's.
-    const bool haveXml = !findVocFile(path).isEmpty();
-    const QStringList yolo = yoloLabelCandidates(path);
-    if (haveXml && !yolo.isEmpty()) {
-        report({path, LabelIssue::Kind::FormatConflict, {}});
-    }
-    if (!haveXml && yolo.isEmpty() && findDotaFile(path).isEmpty())
+    // The label files as found, in our layout or in another tool's, in the order they are read:
+    // only the first format counts, so a second one is a finding.
+    QStringList formats;
+    if (!findVocFile(path).isEmpty())
+        formats.append(QStringLiteral("VOC"));
+    if (!findDotaFile(path).isEmpty())
+        formats.append(QStringLiteral("DOTA"));
+    if (!yoloLabelCandidates(path).isEmpty())
+        formats.append(QStringLiteral("YOLO"));
+    if (formats.isEmpty())
         return;
+    if (!findLabelmeFile(path).isEmpty())
+        formats.append(QStringLiteral("labelme"));
+    if (formats == QStringList{QStringLiteral("VOC"), QStringLiteral("YOLO")})
+        report({path, LabelIssue::Kind::FormatConflict, {}});
+    else if (formats.size() > 1)
+        report({path, LabelIssue::Kind::FormatConflict, {formats.first(), formats.mid(1).join(QStringLiteral(", "))}});
 
     // What could not be read is a finding of its own; the rules still look at what was read.
     const StoredAnnotations stored = readStoredAnnotations(path);

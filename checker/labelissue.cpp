@@ -108,6 +108,8 @@ QString LabelIssue::detail() const
 {
     switch (kind) {
     case Kind::FormatConflict:
+        if (!args.isEmpty())
+            return fill(translateText("%1 与 %2 的标注文件同时存在，以 %1 为准"), args);
         return translateText("annotations/*.xml 与 labels/*.txt 同时存在,以 XML 为准");
     case Kind::OutsideImage:
         return fill(translateText("第%1个「%2」(%3,%4)-(%5,%6) 超出图像 %7x%8"), args);

@@ -9,7 +9,7 @@
 struct LabelIssue
 {
     enum class Kind {
-        FormatConflict,
+        FormatConflict,    // args: none (VOC and YOLO), or the format read and the others
         OutsideImage,
         TinyBox,
         UnknownCategory,

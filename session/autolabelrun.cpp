@@ -3,6 +3,8 @@
 #include "inference/imageresult.h"
 #include "inference/vllmclient.h"
 
+#include <QFileInfo>
+
 #include <utility>
 
 QString AutoLabelRun::modelToUse(const QString &name, ModelName kind, const QStringList &served)
@@ -126,18 +128,31 @@ void AutoLabelRun::onImageFinished(const ImageResult &result)
 {
     if (result.cancelled())
         return;   // no answer came: nothing to keep
+    FolderSession *session = sessionOf(result.path);
     if (result.failed())
-        m_session->setFailed(result.path, true);
+        session->setFailed(result.path, true);
     const int shownKept = m_shownImage ? m_shownImage(result) : -1;
     FolderSession::MergeOutcome merged;
     if (shownKept >= 0) {
         m_kept += shownKept;
     } else if (result.answered()) {
         // Another image of the folder, or of a folder the user has left meanwhile.
-        merged = m_session->mergeResults(result.path, result.annotations);
+        merged = session->mergeResults(result.path, result.annotations);
         m_kept += int(merged.kept.size());
     }
     emit imageHandled(result, merged, shownKept >= 0);
+}
+
+FolderSession *AutoLabelRun::sessionOf(const QString &path) const
+{
+    if (m_otherSessions.isEmpty())
+        return m_session;
+    const QString dir = QFileInfo(path).absolutePath();
+    for (FolderSession *session : m_otherSessions) {
+        if (session->directory() == dir)
+            return session;
+    }
+    return m_session;
 }
 
 void AutoLabelRun::onTaskFinished(const TaskSummary &summary)

@@ -42,6 +42,9 @@ public:
 
     void setShownImage(ShownImage shownImage) { m_shownImage = std::move(shownImage); }
     void setModelName(ModelName kind) { m_modelName = kind; }
+    // A run over a dataset root has one session per image folder (not owned): an image's results
+    // go to the session of its own folder, the first session's when none is.
+    void addFolderSession(FolderSession *session) { m_otherSessions.append(session); }
 
     // The run's one probe of server; probed follows. start() for the same address asks no more.
     void probe(const ServerConfig &server);
@@ -87,9 +90,11 @@ private:
     void onImageFinished(const ImageResult &result);
     void onTaskFinished(const TaskSummary &summary);
     void disconnectClient();
+    FolderSession *sessionOf(const QString &path) const;
 
     VllmClient *m_client;
     FolderSession *m_session;
+    QList<FolderSession *> m_otherSessions;
     ShownImage m_shownImage;
     ModelName m_modelName = ModelName::Remembered;
     Stage m_stage = Stage::Idle;

@@ -554,7 +554,8 @@ bool FolderSession::trashDamagedOriginal(const QString &path)
 {
     // Only the image's own label file: a class-names file that cannot be read makes the save refuse.
     const QString damaged = m_damagedFiles.value(path);
-    if (damaged.isEmpty() || !QFileInfo::exists(damaged))
+    if (damaged.isEmpty() || !QFileInfo::exists(damaged)
+        || (damaged == dotaLabelPath(path) && dotaRewriteKeepsAll(damaged)))
         return true;
     if (QFile::moveToTrash(damaged))
         return true;

@@ -159,36 +159,38 @@ QStringList ourCandidates(const QString &mapped, bool mappedMayExist, const QStr
     return {};
 }
 
-struct VocFile
+// A label file as found; when finding it meant reading it, its bytes come along.
+struct SeenFile
 {
     QString path;        // empty when none
     QByteArray content;  // the whole file when the search read it
     bool haveContent = false;
 };
 
-VocFile vocFileOf(const ImageParts &p, const FolderListing &listing)
+// Takes path when it may exist and test finds it is that format's file (reading it into found).
+bool takeIf(const QString &path, bool mayExist, bool (*test)(const QString &, QByteArray *, bool *), SeenFile *found)
 {
-    VocFile found;
+    if (!mayExist || !test(path, &found->content, &found->haveContent))
+        return false;
+    found->path = path;
+    return true;
+}
+
+SeenFile vocFileOf(const ImageParts &p, const FolderListing &listing)
+{
+    SeenFile found;
     const QString xmlName = p.base + QLatin1String(".xml");
     const QString ours = joinPath(p.dir, QLatin1String("annotations/") + xmlName);
     if (listing.mayContain(QStringLiteral("annotations")) && fileExists(ours)) {
         found.path = ours;
         return found;
     }
-    const QString beside = joinPath(p.dir, xmlName);
-    if (listing.mayContain(xmlName) && isVocAnnotationFile(beside, &found.content, &found.haveContent)) {
-        found.path = beside;
+    if (takeIf(joinPath(p.dir, xmlName), listing.mayContain(xmlName), isVocAnnotationFile, &found))
         return found;
-    }
-    if (folderName(p.dir).compare(QLatin1String("JPEGImages"), Qt::CaseInsensitive) == 0) {
-        const QString devkit =
-            joinPath(QFileInfo(p.dir).absolutePath(), QLatin1String("Annotations/") + xmlName);
-        if (isVocAnnotationFile(devkit, &found.content, &found.haveContent)) {
-            found.path = devkit;
-            return found;
-        }
-    }
-    return VocFile();
+    const QString devkit = labelFolderBeside(p.dir, QLatin1String("JPEGImages"), QLatin1String("Annotations"));
+    if (takeIf(joinPath(devkit, xmlName), !devkit.isEmpty(), isVocAnnotationFile, &found))
+        return found;
+    return SeenFile();
 }
 
 QStringList yoloFilesOf(const ImageParts &p, const FolderListing &listing)
@@ -211,20 +213,11 @@ QStringList yoloFilesOf(const ImageParts &p, const FolderListing &listing)
     return found;
 }
 
-struct LabelmeFile
+SeenFile labelmeFileOf(const ImageParts &p, const FolderListing &listing)
 {
-    QString path;        // empty when none
-    QByteArray content;  // the whole file when the search read it
-    bool haveContent = false;
-};
-
-LabelmeFile labelmeFileOf(const ImageParts &p, const FolderListing &listing)
-{
-    LabelmeFile found;
+    SeenFile found;
     const QString jsonName = p.base + QLatin1String(".json");
-    const QString beside = joinPath(p.dir, jsonName);
-    if (listing.mayContain(jsonName) && isLabelmeFile(beside, &found.content, &found.haveContent))
-        found.path = beside;
+    takeIf(joinPath(p.dir, jsonName), listing.mayContain(jsonName), isLabelmeFile, &found);
     return found;
 }
 
@@ -273,15 +266,21 @@ QString vocXmlPath(const QString &imagePath)
 QString newVocFilePath(const QString &imagePath)
 {
     const ImageParts p = partsOf(imagePath);
-    if (folderName(p.dir).compare(QLatin1String("JPEGImages"), Qt::CaseInsensitive) == 0
-        && !QFileInfo(joinPath(p.dir, QStringLiteral("annotations"))).isDir()) {
-        const QString devkit = joinPath(QFileInfo(p.dir).absolutePath(), QStringLiteral("Annotations"));
+    const QString devkit = labelFolderBeside(p.dir, QLatin1String("JPEGImages"), QLatin1String("Annotations"));
+    if (!devkit.isEmpty() && !QFileInfo(joinPath(p.dir, QStringLiteral("annotations"))).isDir()) {
         const QString file = joinPath(devkit, p.base + QLatin1String(".xml"));
         // Another tool's XML of that name is not ours to replace.
         if (QFileInfo(devkit).isDir() && !QFileInfo::exists(file))
             return file;
     }
     return vocXmlPath(imagePath);
+}
+
+QString labelFolderBeside(const QString &imageDir, QLatin1String imageFolder, QLatin1String labelFolder)
+{
+    if (folderName(imageDir).compare(imageFolder, Qt::CaseInsensitive) != 0)
+        return QString();
+    return joinPath(QFileInfo(imageDir).absolutePath(), labelFolder);
 }
 
 QString datasetRootOfImageFolder(const QString &imageDir)
@@ -310,7 +309,7 @@ FoundLabelFile findLabelFile(const QString &imagePath)
     const ImageParts p = partsOf(imagePath);
     const FolderListing listing = FolderListing::of(p.dir);
     FoundLabelFile found;
-    VocFile xml = vocFileOf(p, listing);
+    SeenFile xml = vocFileOf(p, listing);
     if (!xml.path.isEmpty()) {
         found.path = xml.path;
         found.isVoc = true;
@@ -328,7 +327,7 @@ FoundLabelFile findLabelFile(const QString &imagePath)
         found.path = yolo.first();
         return found;
     }
-    LabelmeFile json = labelmeFileOf(p, listing);
+    SeenFile json = labelmeFileOf(p, listing);
     found.path = json.path;
     found.isLabelme = !json.path.isEmpty();
     found.content = std::move(json.content);

@@ -21,6 +21,11 @@ QString vocXmlPath(const QString &imagePath);
 // else vocXmlPath.
 QString newVocFilePath(const QString &imagePath);
 
+// Another tool's label folder beside an image folder of a given name (any case): <parent>/labelFolder
+// for imageDir <parent>/imageFolder, as VOCdevkit keeps JPEGImages and Annotations and DOTA images
+// and labelTxt; empty for an image folder of another name.
+QString labelFolderBeside(const QString &imageDir, QLatin1String imageFolder, QLatin1String labelFolder);
+
 // The folder that holds an image folder and every place its label files are kept (the labels
 // folder an "/images/" path maps to, the parent of a "JPEGImages" folder): the dataset, for which
 // the program's own files may be written (writeguard.h).

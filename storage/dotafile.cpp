@@ -1,6 +1,7 @@
 #include "storage/dotafile.h"
 
 #include "storage/atomicfile.h"
+#include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
 #include "storage/rotatedbox.h"
 #include "storage/shapekinds.h"
@@ -67,6 +68,21 @@ QList<QPointF> cornersOf(const Annotation &a)
     return a.points.size() == 4 ? a.points : QList<QPointF>();
 }
 
+// An object as written on its line: the record that line was read into, unedited. Within the
+// thousandth of a pixel the writer keeps.
+bool sameObject(const Annotation &read, const Annotation &a)
+{
+    const QList<QPointF> corners = cornersOf(a);
+    if (a.label != read.label || a.difficult != read.difficult || corners.size() != read.points.size())
+        return false;
+    for (qsizetype i = 0; i < corners.size(); ++i) {
+        if (std::abs(corners.at(i).x() - read.points.at(i).x()) > 5e-4
+            || std::abs(corners.at(i).y() - read.points.at(i).y()) > 5e-4)
+            return false;
+    }
+    return true;
+}
+
 // A whole number among the corners written as "2753.0".
 bool writesPointZero(const QByteArray &line)
 {
@@ -104,11 +120,10 @@ QByteArray number(double v, NumberStyle style)
 QString dotaLabelPath(const QString &imagePath)
 {
     const QFileInfo info(imagePath);
-    const QString dir = info.absolutePath();
-    if (QFileInfo(dir).fileName().compare(QLatin1String("images"), Qt::CaseInsensitive) != 0)
+    const QString labelTxt = labelFolderBeside(info.absolutePath(), QLatin1String("images"), QLatin1String("labelTxt"));
+    if (labelTxt.isEmpty())
         return QString();
-    return QFileInfo(dir).absolutePath() + QLatin1String("/labelTxt/") + info.completeBaseName()
-        + QLatin1String(".txt");
+    return labelTxt + QLatin1Char('/') + info.completeBaseName() + QLatin1String(".txt");
 }
 
 QString findDotaFile(const QString &imagePath)
@@ -167,6 +182,13 @@ QList<Annotation> readDotaFile(const QString &path, ReadProblem *problem)
     return readDotaBytes(bytes, problem);
 }
 
+bool dotaRewriteKeepsAll(const QString &path)
+{
+    ReadProblem problem;
+    readDotaFile(path, &problem);
+    return problem.isNone() || problem.kind == ReadProblem::UnusableLine;
+}
+
 int countDotaObjects(const QString &path)
 {
     QByteArray bytes;
@@ -183,34 +205,71 @@ int countDotaObjects(const QString &path)
 bool writeDotaFile(const QString &path, const QList<Annotation> &annotations, const QString &insideRoot)
 {
     QByteArray old;
-    QByteArray header;
     QByteArray lineEnd = "\n";
     NumberStyle style;
+    QList<QByteArray> oldLines;
     if (readRegularFile(path, &old) == FileRead::Ok) {
         if (old.contains("\r\n"))
             lineEnd = "\r\n";
-        for (const QByteArray &line : splitLines(old)) {
+        oldLines = splitLines(old);
+        for (const QByteArray &line : std::as_const(oldLines)) {
             const QByteArray trimmed = line.trimmed();
-            if (isHeaderLine(trimmed))
-                header += trimmed + lineEnd;
-            else if (!trimmed.isEmpty() && !style.pointZero)
+            if (!trimmed.isEmpty() && !isHeaderLine(trimmed) && !style.pointZero)
                 style.pointZero = writesPointZero(trimmed);
         }
     }
-    QByteArray bytes = header;
+    QList<const Annotation *> objects;
     for (const Annotation &a : annotations) {
         if (!a.hasFiniteGeometry())
             continue;
         const QByteArray label = a.label.toUtf8();
         if (!a.keypoints.isEmpty() || label.isEmpty() || label.simplified() != label || label.contains(' '))
             return false;
-        const QList<QPointF> corners = cornersOf(a);
-        if (corners.isEmpty())
+        if (cornersOf(a).isEmpty())
             return false;
-        for (const QPointF &p : corners)
-            bytes += number(p.x(), style) + ' ' + number(p.y(), style) + ' ';
-        bytes += label + (a.difficult ? " 1" : " 0") + lineEnd;
+        objects.append(&a);
     }
+    const auto objectLine = [style](const Annotation &a) {
+        QByteArray line;
+        for (const QPointF &p : cornersOf(a))
+            line += number(p.x(), style) + ' ' + number(p.y(), style) + ' ';
+        return line + a.label.toUtf8() + (a.difficult ? " 1" : " 0");
+    };
+
+    // The old file's lines stay where they were: headers, blank lines, lines we cannot read (they
+    // are nobody's to drop) and every object that is still there as it was, byte for byte. Edited
+    // and new objects go before the next old object kept, the rest where the last old object stood.
+    QList<QByteArray> out;
+    qsizetype next = 0;           // the first object not written yet
+    qsizetype objectsEnd = -1;    // where objects not placed yet go
+    for (const QByteArray &line : std::as_const(oldLines)) {
+        Annotation was;
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty() || isHeaderLine(trimmed) || !readObject(trimmed, &was)) {
+            out.append(line);
+            continue;
+        }
+        qsizetype same = next;
+        while (same < objects.size() && !sameObject(was, *objects.at(same)))
+            ++same;
+        if (same == objects.size()) {
+            objectsEnd = out.size();   // deleted or edited: what follows it takes its place
+            continue;
+        }
+        while (next < same)
+            out.append(objectLine(*objects.at(next++)));
+        out.append(line);
+        ++next;
+        objectsEnd = out.size();
+    }
+    if (objectsEnd < 0)
+        objectsEnd = out.size();
+    for (; next < objects.size(); ++next)
+        out.insert(objectsEnd++, objectLine(*objects.at(next)));
+
+    QByteArray bytes;
+    for (const QByteArray &line : std::as_const(out))
+        bytes += line + lineEnd;
     if (!makeFolderInside(QFileInfo(path).absolutePath(), insideRoot))
         return false;
     return writeFileAtomically(path, bytes, insideRoot);

@@ -26,11 +26,16 @@ bool isDotaImageFolder(const QString &dir);
 // that is neither a header nor an object is skipped and problem (when given) names the first.
 QList<Annotation> readDotaBytes(const QByteArray &bytes, ReadProblem *problem = nullptr);
 QList<Annotation> readDotaFile(const QString &path, ReadProblem *problem = nullptr);
+// True when the file can be read and a rewrite keeps all it holds: lines that are no object it
+// can read are written back as they are (writeDotaFile), so there is no original to set aside.
+bool dotaRewriteKeepsAll(const QString &path);
 // Object lines of a DOTA file; -1 when it cannot be read.
 int countDotaObjects(const QString &path);
 
-// Writes the objects into path atomically, inside insideRoot, keeping the header lines, the line
-// ends and the number style of the file it replaces. Fails, touching nothing, for what DOTA cannot
-// hold as it is: keypoints, an outline of other than four points, a category that is empty or
-// holds white space (it would read back as other fields).
+// Writes the objects into path atomically, inside insideRoot, keeping the line ends and the number
+// style of the file it replaces and every line of it that is not an edited or deleted object: the
+// header lines, blank lines and lines it cannot read stay where they were, an unedited object's
+// line byte for byte. Fails, touching nothing, for what DOTA cannot hold as it is: keypoints, an
+// outline of other than four points, a category that is empty or holds white space (it would read
+// back as other fields).
 bool writeDotaFile(const QString &path, const QList<Annotation> &annotations, const QString &insideRoot);

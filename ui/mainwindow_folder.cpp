@@ -7,6 +7,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/directoryloader.h"
+#include "storage/dotafile.h"
 #include "ui/annotationeditor.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
@@ -95,6 +96,8 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     m_stepper->dropHeldImages();
     // Back in a folder, the user goes on where they left it.
     m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);
+    // DOTA files have a place only beside an images/ folder, in ../labelTxt/.
+    m_actions.convertToDota->setEnabled(!dotaLabelPath(QDir(dir).filePath(QStringLiteral("x.png"))).isEmpty());
     forgetCurrentImage();
     m_editor->forgetHistories();
     m_fileList->setDirectory(QFileInfo(dir).fileName());
@@ -292,6 +295,7 @@ void MainWindow::convertFolder(LabelFormat to)
     }
     const QString format = to == LabelFormat::Yolo      ? QStringLiteral("YOLO")
                            : to == LabelFormat::Labelme ? QStringLiteral("labelme JSON")
+                           : to == LabelFormat::Dota    ? QStringLiteral("DOTA")
                                                         : QStringLiteral("VOC XML");
     QMessageBox box(QMessageBox::Question, translateText("转换目录格式"),
                     translateText("将此目录中 %1 张图片的标注文件全部转换为 %2？另一种格式的原文件会被删除，此操作无法撤销。")

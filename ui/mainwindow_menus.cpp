@@ -249,7 +249,10 @@ void MainWindow::buildActions()
     a.convertToLabelme = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("labelme JSON")));
     connect(a.convertToVoc, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Voc); });
     connect(a.convertToYolo, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Yolo); });
+    a.convertToDota = makeAction(QString(), translateText("将整个目录转换为 %1…").arg(QStringLiteral("DOTA")));
+    a.convertToDota->setEnabled(false);
     connect(a.convertToLabelme, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Labelme); });
+    connect(a.convertToDota, &QAction::triggered, this, [this] { convertFolder(LabelFormat::Dota); });
 
     for (int i = 0; i < 9; ++i) {
         a.numberKeys[i] = new QAction(a.parent);
@@ -371,6 +374,7 @@ void MainWindow::buildMenus()
     format->addAction(a.convertToVoc);
     format->addAction(a.convertToYolo);
     format->addAction(a.convertToLabelme);
+    format->addAction(a.convertToDota);
 
     QMenu *model = bar->addMenu(translateText("模型"));
     model->addAction(a.autoLabel);

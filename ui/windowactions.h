@@ -63,6 +63,7 @@ struct WindowActions
     QAction *convertToVoc = nullptr;
     QAction *convertToYolo = nullptr;
     QAction *convertToLabelme = nullptr;
+    QAction *convertToDota = nullptr;   // only for an images/ folder: DOTA files go to ../labelTxt/
     QAction *numberKeys[9] = {};
     // 模型
     QAction *autoLabel = nullptr;

@@ -251,22 +251,37 @@ private Q_SLOTS:
     void dotaFiles_data()
     {
         QTest::addColumn<QByteArray>("dota");
+        QTest::addColumn<QString>("other");   // another format's file of the image: "", "yolo" or "voc"
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("inside, with the header") << QByteArray("imagesource:GoogleEarth\ngsd:0.2\n"
                                                                "10 10 50 10 50 30 10 30 car 0\n")
-                                                 << QStringList();
-        QTest::newRow("a corner slightly outside") << QByteArray("-4 20 36 60 16 80 -24 40 car 0\n")
+                                                 << QString() << QStringList();
+        QTest::newRow("a corner slightly outside") << QByteArray("-4 20 36 60 16 80 -24 40 car 0\n") << QString()
                                                    << QStringList{"越界框|第1个「car」(-24,20)-(36,80) 超出图像 100x50"};
-        QTest::newRow("a tiny quadrilateral") << QByteArray("10 10 11 10 11.5 30 10 31 car 1\n")
+        QTest::newRow("a tiny quadrilateral") << QByteArray("10 10 11 10 11.5 30 10 31 car 1\n") << QString()
                                               << QStringList{"过小框|第1个「car」尺寸 2x21"};
+        // The DOTA file is read; the YOLO file beside it is not, which the user must hear.
+        QTest::newRow("a YOLO file too: conflict, the DOTA objects checked")
+            << QByteArray("10 10 11 10 11.5 30 10 31 car 1\n") << "yolo"
+            << QStringList{"格式冲突|DOTA 与 YOLO 的标注文件同时存在，以 DOTA 为准", "过小框|第1个「car」尺寸 2x21"};
+        QTest::newRow("a VOC file too: conflict, the VOC objects checked")
+            << QByteArray("10 10 11 10 11.5 30 10 31 car 1\n") << "voc"
+            << QStringList{"格式冲突|VOC 与 DOTA 的标注文件同时存在，以 VOC 为准"};
     }
     void dotaFiles()
     {
         QFETCH(QByteArray, dota);
+        QFETCH(QString, other);
         QFETCH(QStringList, expected);
         m_image = m_tmp->path() + QStringLiteral("/DOTA/images/P0001.png");
         QVERIFY(Fixtures::makeImage(m_image, 100, 50));
         QVERIFY(Fixtures::writeBytes(m_tmp->path() + QStringLiteral("/DOTA/labelTxt/P0001.txt"), dota));
+        if (other == "yolo") {
+            QVERIFY(Fixtures::writeBytes(labelsDirFor(m_image) + "/classes.txt", "car\n"));
+            QVERIFY(Fixtures::writeBytes(yoloLabelPath(m_image), "0 0.5 0.5 0.5 0.5\n"));
+        } else if (other == "voc") {
+            QVERIFY(Fixtures::writeBytes(vocXmlPath(m_image), Fixtures::vocXml({{"car", 10, 10, 60, 40}})));
+        }
         QCOMPARE(texts(checkImage(m_image, {}), m_image), expected);
     }
 

@@ -12,6 +12,7 @@
 #include "testmain.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTcpServer>
 
@@ -59,6 +60,8 @@ private slots:
     void categoryTheDataYamlLacks();
     void datasetRootOrNoImages_data();
     void datasetRootOrNoImages();
+    void datasetRootSplits_data();
+    void datasetRootSplits();
     void confirmedRunKeepsKeypoints();
     void unreadableLabelFileKept_data();
     void unreadableLabelFileKept();
@@ -253,22 +256,104 @@ void TestLabelCli::categoryTheDataYamlLacks()
 void TestLabelCli::datasetRootOrNoImages_data()
 {
     QTest::addColumn<QString>("folder");   // relative to the temporary root
-    QTest::addColumn<QByteArray>("told");
-    QTest::newRow("a folder without images") << "labels" << QByteArray("no images in");
-    QTest::newRow("a dataset root names its image folders") << "." << QByteArray("label each image folder");
+    QTest::newRow("a folder without images") << "labels";
+    QTest::newRow("a dataset root whose splits hold no images") << "empty";
 }
 
 void TestLabelCli::datasetRootOrNoImages()
 {
     QFETCH(QString, folder);
-    QFETCH(QByteArray, told);
     addImage(QStringLiteral("p.png"));
     QVERIFY(QDir().mkpath(m_tmp->path() + QStringLiteral("/labels")));
+    QVERIFY(QDir().mkpath(m_tmp->path() + QStringLiteral("/empty/images/train")));
+    QVERIFY(QDir().mkpath(m_tmp->path() + QStringLiteral("/empty/labels/train")));
     const CliResult r = runLabel(serverArgs() + QStringList{m_tmp->path() + QLatin1Char('/') + folder}, inEnglish());
     QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.err.contains(told), r.err.constData());
+    QVERIFY2(r.err.contains("no images in"), r.err.constData());
     QVERIFY(r.out.isEmpty());
     QVERIFY(m_server->requestsFor(kChatPath).isEmpty());
+}
+
+void TestLabelCli::datasetRootSplits_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("shards");          // 2: run as shards 1/2 and 2/2, one after the other
+    QTest::addColumn<QStringList>("labelled");   // below the root: the images this run asks about
+    const QStringList all{"images/train/t1.png", "images/train/t2.png", "images/val/v1.png", "images/val/v2.png"};
+    QTest::newRow("pending, each split in its own file") << QStringList{} << 1 << all;
+    QTest::newRow("--confirmed into each split's label files")
+        << QStringList{"--confirmed", "--format", "yolo"} << 1 << all;
+    // t2 has a label file, v2 a pending result of an earlier run.
+    QTest::newRow("--unlabelled across splits")
+        << QStringList{"--unlabelled"} << 1 << QStringList{"images/train/t1.png", "images/val/v1.png"};
+    QTest::newRow("two shards share the root's images") << QStringList{} << 2 << all;
+}
+
+// An Ultralytics root: images/train and images/val beside labels/, labelled in one run.
+void TestLabelCli::datasetRootSplits()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, shards);
+    QFETCH(QStringList, labelled);
+    const QString root = m_tmp->path();
+    const QString train = root + QStringLiteral("/images/train");
+    const QString val = root + QStringLiteral("/images/val");
+    for (const char *name : {"images/train/t1.png", "images/train/t2.png", "images/val/v1.png", "images/val/v2.png"})
+        QVERIFY(Fixtures::makeImage(root + QLatin1Char('/') + QLatin1String(name), 200, 100));
+    const Annotation dog = box(QStringLiteral("dog"), QRectF(100, 10, 50, 50));
+    const QString t2 = train + QStringLiteral("/t2.png");
+    const QString v2 = val + QStringLiteral("/v2.png");
+    if (options.contains("--unlabelled")) {
+        QVERIFY(saveAnnotations(t2, {dog}, true, {QStringLiteral("dog")}));
+        QVERIFY(writePendingFile(val, {{v2, {box(QStringLiteral("dog"), QRectF(100, 10, 50, 50), 1)}}}));
+    }
+
+    QStringList reported;
+    int total = 0;
+    for (int k = 1; k <= shards; ++k) {
+        QStringList args = serverArgs() + options + QStringList{"--progress", "jsonl"};
+        if (shards > 1)
+            args += QStringList{"--shard", QStringLiteral("%1/%2").arg(k).arg(shards)};
+        const CliResult r = runLabel(args + QStringList{root});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY(!r.lines.isEmpty());
+        for (qsizetype i = 0; i + 1 < r.lines.size(); ++i)
+            reported.append(QJsonDocument::fromJson(r.lines.at(i).toUtf8()).object().value("path").toString());
+        const QJsonObject summary = QJsonDocument::fromJson(r.lines.last().toUtf8()).object();
+        QCOMPARE(summary.value("done").toInt(), summary.value("total").toInt());
+        QCOMPARE(summary.value("added").toInt(), summary.value("total").toInt());
+        total += summary.value("total").toInt();
+    }
+    // Each image asked about once, named below the root.
+    reported.sort();
+    QCOMPARE(reported, labelled);
+    QCOMPARE(total, labelled.size());
+    QCOMPARE(m_server->requestsFor(kChatPath).size(), labelled.size());
+
+    // Each result in its own split: its pending file or its label file, nowhere else.
+    const bool confirmed = options.contains("--confirmed");
+    const AnnotationCache pendingTrain = readPendingFile(train);
+    const AnnotationCache pendingVal = readPendingFile(val);
+    for (const QString &name : labelled) {
+        const QString image = root + QLatin1Char('/') + name;
+        const bool inTrain = name.startsWith("images/train/");
+        const AnnotationCache &own = inTrain ? pendingTrain : pendingVal;
+        const AnnotationCache &other = inTrain ? pendingVal : pendingTrain;
+        QVERIFY2(!other.contains(image), qPrintable(name));
+        if (confirmed) {
+            QVERIFY(!own.contains(image));
+            QCOMPARE(labelsMarkingPending(loadAnnotations(image)), QStringList{"cat"});
+            QVERIFY(QFileInfo::exists(yoloLabelPath(image)));
+        } else {
+            QCOMPARE(labelsMarkingPending(own.value(image)), QStringList{"cat*"});
+            QCOMPARE(countAnnotations(image), -1);
+        }
+    }
+    QVERIFY(!QFileInfo::exists(pendingFilePath(root)));
+    if (options.contains("--unlabelled")) {
+        QCOMPARE(labelsMarkingPending(loadAnnotations(t2)), QStringList{"dog"});
+        QCOMPARE(labelsMarkingPending(pendingVal.value(v2)), QStringList{"dog*"});
+    }
 }
 
 // In a pose dataset the stored keypoints stay as they were and a confirmed result is a box with

@@ -36,6 +36,7 @@ private slots:
     void movedFolderKeepsResults_data();
     void movedFolderKeepsResults();
     void watchedFileTakenIn();
+    void dotaLinesSurviveASave();
     void saveFollowsDataset_data();
     void saveFollowsDataset();
     void unreadableNamesFileRefusesSave_data();
@@ -321,6 +322,26 @@ void TestFolderSession::watchedFileTakenIn()
     QVERIFY(session.saveImage(m_images.at(0), live.list));
     QCOMPARE(describePending(m_dir, readPendingFile(m_dir)), QStringLiteral("img1.png: dog; img3.png: owl"));
     QVERIFY(Fixtures::readBytes(pendingFilePath(m_dir)) != file);
+}
+
+// A DOTA line that is no object it can read is kept where it was, not set aside with the file.
+void TestFolderSession::dotaLinesSurviveASave()
+{
+    const QString image = m_tmp->path() + QStringLiteral("/dota/images/P1.png");
+    const QString file = m_tmp->path() + QStringLiteral("/dota/labelTxt/P1.txt");
+    QVERIFY(Fixtures::makeImage(image, 200, 100));
+    const QByteArray head = "imagesource:GoogleEarth\ngsd:0.5\n\n10 10 50 10 50 30 10 30 plane 0\n";
+    const QByteArray tail = "10 10 50 10 50 30 10 30 plane 2\n# checked by A\n";
+    QVERIFY(Fixtures::writeBytes(file, head + tail));
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    session.openNow(QFileInfo(image).absolutePath());
+    live.list = session.enterImage(image);
+    QCOMPARE(live.list.size(), 1);
+    live.list.append(box(QStringLiteral("ship"), QRectF(100, 50, 20, 10)));
+    QVERIFY(session.saveImage(image, live.list));
+    QCOMPARE(Fixtures::readBytes(file), head + "100 50 120 50 120 60 100 60 ship 0\n" + tail);
 }
 
 void TestFolderSession::saveFollowsDataset_data()

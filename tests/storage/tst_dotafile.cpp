@@ -25,6 +25,8 @@ private slots:
     void savedBackUnchanged_data();
     void savedBackUnchanged();
     void editChangesOnlyItsLine();
+    void editsKeepOtherLines_data();
+    void editsKeepOtherLines();
     void writes_data();
     void writes();
     void roundTrips_data();
@@ -111,6 +113,9 @@ void TestDotaFile::savedBackUnchanged_data()
     QTest::newRow("windows line ends, no header") << QByteArray("1.5 2 11.5 2 11.5 9 1.5 9 ship 0\r\n");
     QTest::newRow("fractions and .0") << QByteArray("1.25 2.0 11.25 2.0 11.25 9.5 1.25 9.5 ship 0\n");
     QTest::newRow("only the header") << QByteArray("imagesource:GoogleEarth\ngsd:0.146343590398\n");
+    QTest::newRow("blank lines stay") << QByteArray("imagesource:GoogleEarth\n\ngsd:0.5\n\n1 2 11 2 11 9 1 9 ship 0\n\n");
+    QTest::newRow("each line's own number style") << QByteArray("1.50 2 11.5 2 11.5 9 1.5 9 ship 0\n"
+                                                                "1.0 2.0 11.0 2.0 11.0 9.0 1.0 9.0 ship 0\n");
 }
 
 void TestDotaFile::savedBackUnchanged()
@@ -144,6 +149,42 @@ void TestDotaFile::editChangesOnlyItsLine()
     QCOMPARE(Fixtures::readBytes(l.labelFile), lines.join('\n'));
     QCOMPARE(labelFilesOf(l.image), QStringList{l.labelFile});
     QVERIFY(!QFile::exists(yoloLabelPath(l.image)));
+}
+
+void TestDotaFile::editsKeepOtherLines_data()
+{
+    QTest::addColumn<QString>("edit");   // "delete", "move" (the second object) or "add"
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray head = "imagesource:GoogleEarth\ngsd:0.5\n\n";
+    const QByteArray plane = "10 10 50 10 50 30 10 30 plane 0\n";
+    const QByteArray ship = "60 10 90 40 60 70 30 40 ship 1\n";
+    // Lines no reader here understands: another tool's, or a flag that is neither 0 nor 1.
+    const QByteArray strange = "10 10 50 10 50 30 10 30 plane 2\n# checked by A\n";
+    QTest::newRow("delete") << "delete" << QByteArray(head + "\n" + ship + strange);
+    QTest::newRow("move") << "move" << QByteArray(head + plane + "\n61 10 91 40 61 70 31 40 ship 1\n" + strange);
+    QTest::newRow("add") << "add" << QByteArray(head + plane + "\n" + ship + "1 1 5 1 5 5 1 5 car 0\n" + strange);
+}
+
+void TestDotaFile::editsKeepOtherLines()
+{
+    QFETCH(QString, edit);
+    QFETCH(QByteArray, after);
+    const QString path = m_tmp->path() + "/labelTxt/P0003.txt";
+    QVERIFY(Fixtures::writeBytes(path, "imagesource:GoogleEarth\ngsd:0.5\n\n10 10 50 10 50 30 10 30 plane 0\n\n"
+                                       "60 10 90 40 60 70 30 40 ship 1\n10 10 50 10 50 30 10 30 plane 2\n# checked by A\n"));
+    ReadProblem problem;
+    QList<Annotation> read = readDotaFile(path, &problem);
+    QCOMPARE(read.size(), 2);
+    QCOMPARE(problem.at, 7);
+    QVERIFY(dotaRewriteKeepsAll(path));
+    if (edit == "delete")
+        read.removeFirst();
+    else if (edit == "move")
+        read[1].points = QPolygonF(read[1].points).translated(1, 0);
+    else
+        read.append(box("car", QRectF(1, 1, 4, 4)));
+    QVERIFY(writeDotaFile(path, read, m_tmp->path()));
+    QCOMPARE(Fixtures::readBytes(path), after);
 }
 
 void TestDotaFile::writes_data()

@@ -5,6 +5,7 @@
 #include "shared/language.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "storage/dotafile.h"
 #include "storage/directoryloader.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
@@ -97,6 +98,8 @@ private slots:
     void formatRememberedPerFolder();
     void unreadableNamesFileNeverTrashed();
     void convertFolderCommand();
+    void convertFolderToDota_data();
+    void convertFolderToDota();
     void stepBeforeTheRestIsListed();
     void dropUrls_data();
     void dropUrls();
@@ -663,6 +666,50 @@ void TestMainWindow::convertFolderCommand()
     QCOMPARE(loadAnnotations(m_images.at(0)).first().label, QStringLiteral("cat"));
     QVERIFY(!QFileInfo::exists(yoloLabelPath(m_images.at(2))));   // unlabelled images stay so
     QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 1);
+}
+
+void TestMainWindow::convertFolderToDota_data()
+{
+    QTest::addColumn<QString>("folder");   // below the temporary folder
+    QTest::addColumn<bool>("possible");
+    QTest::newRow("an images/ folder: into ../labelTxt/") << "dota/images" << true;
+    QTest::newRow("any other folder has no place for DOTA files") << "plain" << false;
+}
+
+void TestMainWindow::convertFolderToDota()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, possible);
+    const QString dir = m_tmp->path() + QLatin1Char('/') + folder;
+    const QStringList images = WindowFixture::makeImages(dir, 2);
+    QVERIFY(saveAnnotations(images.at(0), {box(QStringLiteral("dog"), QRectF(10, 10, 40, 30))}, true, {}));
+    auto window = openWindow(dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, images.at(0)));
+    QTRY_VERIFY(!window->session()->isListing());
+    QCOMPARE(window->actions().convertToDota->isEnabled(), possible);
+    if (!possible)
+        return;
+    QString question, report;
+    answerMessageBox(QStringLiteral("转换"), &question);
+    whenShown([&report] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->buttons().size() != 1)
+            return false;
+        report = box->text();
+        box->buttons().first()->click();
+        return true;
+    });
+    window->actions().convertToDota->trigger();
+    QVERIFY2(question.contains(QStringLiteral("DOTA")), qPrintable(question));
+    QVERIFY2(report.contains(QStringLiteral("DOTA")), qPrintable(report));
+    const QString dota =
+        m_tmp->path() + QStringLiteral("/dota/labelTxt/") + QFileInfo(images.at(0)).completeBaseName() + ".txt";
+    QCOMPARE(readStoredAnnotations(images.at(0)).file, dota);
+    QCOMPARE(loadAnnotations(images.at(0)).first().label, QStringLiteral("dog"));
+    QVERIFY(!QFileInfo::exists(yoloLabelPath(images.at(0))));
+    QVERIFY(!QFileInfo::exists(dotaLabelPath(images.at(1))));   // unlabelled images stay so
+    QCOMPARE(window->statusPanel()->formatCombo()->currentText(), QStringLiteral("DOTA"));
 }
 
 

@@ -22,22 +22,19 @@ int runLabelCommand(const QStringList &args)
         Cli::printError(translateText("不是目录：%1").arg(options.dir));
         return Cli::ItemFailed;
     }
-    // A dataset root is labelled one image folder at a time: each keeps its own pending file.
+    // A dataset root is labelled in each of its image folders, each with its own pending file.
     bool complete = true;
     const QList<Cli::ImageFolder> folders = Cli::datasetImages(options.dir, &complete);
     if (complete && Cli::reportNoImages(folders, options.dir))
         return Cli::UsageError;
-    if (folders.size() != 1 || folders.first().dir != QDir(options.dir).absolutePath()) {
-        QStringList names;
-        for (const Cli::ImageFolder &folder : folders)
-            names.append(folder.dir);
-        Cli::printError(translateText("%1 本身没有图片；请逐个标注其中的图片文件夹：%2")
-                            .arg(options.dir, names.join(QStringLiteral(", "))));
-        return Cli::UsageError;
-    }
+    QStringList dirs;
+    for (const Cli::ImageFolder &folder : folders)
+        dirs.append(folder.dir);
+    if (dirs.isEmpty())
+        dirs.append(QDir(options.dir).absolutePath());   // nothing listable: the run says so
 
     QEventLoop loop;
-    LabelRun run(options);
+    LabelRun run(options, dirs);
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::interrupted, &run, &LabelRun::interrupt);
     QObject::connect(&run, &LabelRun::finished, &loop, &QEventLoop::exit);

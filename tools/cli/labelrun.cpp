@@ -15,6 +15,7 @@
 #include <QtEndian>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -42,26 +43,36 @@ QString duration(qint64 seconds)
 
 } // namespace
 
-LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
+LabelRun::LabelRun(const LabelOptions &options, const QStringList &folders, QObject *parent)
     : QObject(parent)
     , m_options(options)
-    , m_session(new FolderSession(this))
+    , m_root(QDir(options.dir).absolutePath())
+    , m_folders(folders)
     , m_client(new VllmClient(this))
-    , m_run(new AutoLabelRun(m_client, m_session, this))
     , m_progressTimer(new QTimer(this))
 {
+    while (m_sessions.size() < folders.size()) {
+        auto *session = new FolderSession(this);
+        session->setFallbackYolo(options.useYolo);
+        session->setClassNames(options.classes);
+        session->setAddClassesToNamesFile(options.addClasses);
+        connect(session, &FolderSession::pendingWritten, this, [this, session](bool ok) {
+            if (!ok && !m_pendingUnwritten.contains(session))
+                Cli::printError(translateText("无法写入 %1").arg(pendingFilePath(session->directory())));
+            if (ok)
+                m_pendingUnwritten.remove(session);
+            else
+                m_pendingUnwritten.insert(session);
+        });
+        m_sessions.append(session);
+    }
+    m_run = new AutoLabelRun(m_client, m_sessions.first(), this);
+    for (FolderSession *session : std::as_const(m_sessions).mid(1))
+        m_run->addFolderSession(session);
     // --model names the model for this run; without it, the one the server lists.
     m_run->setModelName(AutoLabelRun::ModelName::Given);
-    m_session->setFallbackYolo(options.useYolo);
-    m_session->setClassNames(options.classes);
-    m_session->setAddClassesToNamesFile(options.addClasses);
     m_progressTimer->setInterval(1000);
     connect(m_progressTimer, &QTimer::timeout, this, &LabelRun::printProgress);
-    connect(m_session, &FolderSession::pendingWritten, this, [this](bool ok) {
-        if (!ok && !m_pendingWriteFailed)
-            Cli::printError(translateText("无法写入 %1").arg(pendingFilePath(m_session->directory())));
-        m_pendingWriteFailed = !ok;
-    });
     connect(m_run, &AutoLabelRun::probed, this, &LabelRun::onProbed);
     connect(m_run, &AutoLabelRun::imageHandled, this,
             [this](const ImageResult &result, const FolderSession::MergeOutcome &merged) {
@@ -72,12 +83,16 @@ LabelRun::LabelRun(const LabelOptions &options, QObject *parent)
 
 void LabelRun::start()
 {
-    // The folder as the window opens it, so that results merge the same way.
-    m_session->openNow(QDir(m_options.dir).absolutePath());
-    if (m_options.formatGiven)
-        m_session->setUseYolo(m_options.useYolo);
-    m_paths = shardOf(m_options.unlabelledOnly ? unlabelledAndNotPending() : m_session->imagePaths());
-    Cli::reportUnlistable(m_session->unlistableImages());
+    // Each folder as the window opens it, so that results merge the same way.
+    m_paths.clear();
+    for (qsizetype i = 0; i < m_sessions.size(); ++i) {
+        FolderSession *session = m_sessions.at(i);
+        session->openNow(m_folders.at(i));
+        if (m_options.formatGiven)
+            session->setUseYolo(m_options.useYolo);
+        m_paths += shardOf(m_options.unlabelledOnly ? unlabelledAndNotPending(session) : session->imagePaths());
+        Cli::reportUnlistable(session->unlistableImages());
+    }
     if (m_paths.isEmpty()) {
         finish(false);
         return;
@@ -126,12 +141,12 @@ void LabelRun::onProbed(bool online, const QString &detail)
     m_progressTimer->start();
 }
 
-QStringList LabelRun::unlabelledAndNotPending() const
+QStringList LabelRun::unlabelledAndNotPending(const FolderSession *session)
 {
     // A run resumed with --unlabelled skips what an earlier run (of any shard) left unconfirmed.
-    const AnnotationCache pending = readPendingFile(m_session->directory());
+    const AnnotationCache pending = readPendingFile(session->directory());
     QStringList paths;
-    const QStringList unlabelled = m_session->unlabelledImages();
+    const QStringList unlabelled = session->unlabelledImages();
     for (const QString &path : unlabelled) {
         if (!pending.contains(path))
             paths.append(path);
@@ -144,7 +159,7 @@ QStringList LabelRun::shardOf(const QStringList &paths) const
     if (m_options.shardCount <= 1)
         return paths;
     // Every machine agrees without talking: the path below the folder, wherever it is mounted.
-    const QDir folder(m_session->directory());
+    const QDir folder(m_root);
     QStringList mine;
     for (const QString &path : paths) {
         const QByteArray digest =
@@ -156,10 +171,16 @@ QStringList LabelRun::shardOf(const QStringList &paths) const
     return mine;
 }
 
+bool LabelRun::anyUnlistable() const
+{
+    return std::any_of(m_sessions.cbegin(), m_sessions.cend(),
+                       [](const FolderSession *session) { return !session->unlistableImages().isEmpty(); });
+}
+
 void LabelRun::printImageLine(const ImageResult &result)
 {
     QJsonObject line;
-    line.insert(QStringLiteral("path"), QDir(m_session->directory()).relativeFilePath(result.path));
+    line.insert(QStringLiteral("path"), QDir(m_root).relativeFilePath(result.path));
     line.insert(QStringLiteral("state"), result.failed() ? QStringLiteral("failed") : QStringLiteral("answered"));
     line.insert(QStringLiteral("server"), result.server);
     line.insert(QStringLiteral("ms"), result.ms);
@@ -228,9 +249,11 @@ void LabelRun::finish(bool cancelled)
         printProgress();
     // A pending file that exists but cannot be read is never overwritten: this run's results could
     // not be stored.
-    if (!m_session->close() && !m_pendingWriteFailed) {
-        Cli::printError(translateText("无法写入 %1").arg(pendingFilePath(m_session->directory())));
-        m_pendingWriteFailed = true;
+    for (FolderSession *session : std::as_const(m_sessions)) {
+        if (!session->close() && !m_pendingUnwritten.contains(session)) {
+            Cli::printError(translateText("无法写入 %1").arg(pendingFilePath(session->directory())));
+            m_pendingUnwritten.insert(session);
+        }
     }
 
     const double average = m_confidenceCount > 0 ? m_confidenceSum / m_confidenceCount : 0.0;
@@ -243,6 +266,6 @@ void LabelRun::finish(bool cancelled)
         + (m_options.confirmed ? ",\"unknown_category\":" + QByteArray::number(m_unknownCategory) : QByteArray())
         + ",\"servers\":" + serverCountsJson(m_client->serverCounts()) + "}";
     Cli::printLine(QString::fromLatin1(summary));
-    const bool incomplete = m_failed > 0 || cancelled || m_pendingWriteFailed || !m_session->unlistableImages().isEmpty();
+    const bool incomplete = m_failed > 0 || cancelled || !m_pendingUnwritten.isEmpty() || anyUnlistable();
     emit finished(incomplete ? Cli::ItemFailed : Cli::Ok);
 }

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include "inference/autolabeltask.h"
@@ -16,14 +17,16 @@ struct ImageResult;
 struct TaskSummary;
 
 // One headless auto-label run over a directory: the window's AutoLabelRun over the folder as the
-// window opens it, with progress on stderr and the summary line on stdout. Main thread only;
-// finished carries the exit code.
+// window opens it, with progress on stderr and the summary line on stdout. Over a dataset root,
+// one task over the images of every image folder, each folder open in a session of its own (its
+// own pending file) as the window would have it. Main thread only; finished carries the exit code.
 class LabelRun : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit LabelRun(const LabelOptions &options, QObject *parent = nullptr);
+    // folders: the image folders to label (absolute), options.dir itself when it holds images.
+    LabelRun(const LabelOptions &options, const QStringList &folders, QObject *parent = nullptr);
 
     void start();
     // Ctrl+C: stop sending, keep and write every result received, then finish as cancelled.
@@ -39,16 +42,19 @@ private:
     void onImageHandled(const ImageResult &result, const FolderSession::MergeOutcome &merged);
     void printProgress();
     void printImageLine(const ImageResult &result);
-    // This process's share of the folder's images under --shard.
+    // This process's share of the images under --shard.
     QStringList shardOf(const QStringList &paths) const;
-    QStringList unlabelledAndNotPending() const;
+    static QStringList unlabelledAndNotPending(const FolderSession *session);
+    bool anyUnlistable() const;
     AutoLabelTask m_task;
     int m_serverTried = 0;   // servers whose probe failed before one answered
     void finish(bool cancelled);
 
     LabelOptions m_options;
+    QString m_root;   // the folder given: paths are shown and sharded below it
     QStringList m_paths;
-    FolderSession *m_session;
+    QStringList m_folders;
+    QList<FolderSession *> m_sessions;   // one per folder of m_folders
     VllmClient *m_client;
     AutoLabelRun *m_run;
     QTimer *m_progressTimer;
@@ -62,5 +68,5 @@ private:
     int m_printedDone = -1;
     double m_confidenceSum = 0.0;
     int m_confidenceCount = 0;
-    bool m_pendingWriteFailed = false;
+    QSet<const FolderSession *> m_pendingUnwritten;   // their last pending-file write failed
 };

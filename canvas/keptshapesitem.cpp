@@ -113,8 +113,9 @@ void KeptShapesItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *, 
                 painter->drawEllipse(p, r, r);
         } else if (shape.type == u"line" || shape.type == u"linestrip") {
             painter->drawPolyline(QPolygonF(shape.points));
-        } else if (shape.type == u"mask" && shape.points.size() == 2) {
-            // The mask's pixels are the file's; its box shows where it lies.
+        } else if ((shape.type == u"mask" || shape.type == u"rectangle") && shape.points.size() == 2) {
+            // A mask's pixels are the file's; its box shows where it lies. A rectangle kept for
+            // want of a category is drawn as the box it is.
             const QRectF box = QRectF(shape.points.at(0), shape.points.at(1)).normalized();
             painter->drawRect(box);
             textAt = box.topLeft();

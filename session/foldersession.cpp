@@ -140,11 +140,6 @@ QStringList FolderSession::classNames() const
     return m_categories->rows();
 }
 
-void FolderSession::setFallbackYolo(bool yolo)
-{
-    setFallbackFormat(yolo ? LabelFormat::Yolo : LabelFormat::Voc);
-}
-
 void FolderSession::setFallbackFormat(LabelFormat format)
 {
     if (format != LabelFormat::Voc && format != LabelFormat::Yolo && format != LabelFormat::Labelme)
@@ -436,11 +431,6 @@ void FolderSession::reread(const QString &path)
     if (kept.dropped > 0)
         m_pending->markChanged();
     refreshImageState(path);
-}
-
-QList<KeptShape> FolderSession::keptShapes(const QString &path) const
-{
-    return m_fileNotes.value(path).keptShapes;
 }
 
 bool FolderSession::labelFileChangedElsewhere(const QString &path) const

@@ -51,7 +51,7 @@ public:
     // format and place): the format of the label files its images already have, decided once
     // when it is opened (the first the state scan meets, or a search when a save comes first),
     // else the fallback, which the owner sets before opening a folder.
-    void setFallbackYolo(bool yolo);
+    void setFallbackYolo(bool yolo) { setFallbackFormat(yolo ? LabelFormat::Yolo : LabelFormat::Voc); }
     // VOC, YOLO or labelme; any other format is ignored.
     void setFallbackFormat(LabelFormat format);
     // The user's choice for the open folder: it decides the format of its new label files.
@@ -163,7 +163,7 @@ public:
     void setFailed(const QString &path, bool failed);
     // The shapes of the image's labelme file that are kept as they are: shown, never edited. Known
     // once its records are (enterImage, currentLabelsArrived).
-    QList<KeptShape> keptShapes(const QString &path) const;
+    QList<KeptShape> keptShapes(const QString &path) const { return m_fileNotes.value(path).keptShapes; }
     QList<Annotation> cachedAnnotations(const QString &path) const { return m_cache.value(path); }
     bool hasCachedAnnotations(const QString &path) const { return m_cache.contains(path); }
 

@@ -230,6 +230,12 @@ void EditScript::step(MainWindow &window, const QString &step)
         // It promises a click: the hand and a tooltip that says what the click does.
         QCOMPARE(category->cursor().shape(), Qt::PointingHandCursor);
         QVERIFY(category->toolTip().contains(QStringLiteral("点击")));
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(category, &enter);
+        QVERIFY(category->font().underline());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(category, &leave);
+        QVERIFY(!category->font().underline());
         auto seen = std::make_shared<Answered>();
         whenShown([seen, name = w.value(1), tick = w.value(2) == QLatin1String("tick")] {
             auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());

@@ -1,5 +1,6 @@
 #include "canvas/annotationscene.h"
 
+#include "canvas/keptshapesitem.h"
 #include "canvas/shapeitembase.h"
 #include "canvas/shapekindregistry.h"
 #include "canvas/shapetool.h"
@@ -71,6 +72,8 @@ void AnnotationScene::setImage(const QImage &image, const QSize &logicalSize)
 void AnnotationScene::clear()
 {
     setAnnotations({});
+    delete m_keptItem;
+    m_keptItem = nullptr;
     delete m_pixmapItem;
     m_pixmapItem = nullptr;
     m_image = QImage();
@@ -96,6 +99,30 @@ void AnnotationScene::setAnnotations(const QList<Annotation> &annotations)
     m_batchUpdate = false;
     emit annotationsChanged();
     emit selectedIdChanged(0);
+}
+
+void AnnotationScene::setKeptShapes(const QList<KeptShape> &shapes)
+{
+    if (!m_keptItem) {
+        if (shapes.isEmpty())
+            return;
+        m_keptItem = new KeptShapesItem;
+        m_keptItem->setViewScale(viewScale());
+        addItem(m_keptItem);
+    }
+    m_keptItem->setShapes(shapes);
+    m_keptItem->setHiddenLabels(m_hiddenLabels);
+    m_keptItem->setVisible(!m_allHidden);
+}
+
+QList<KeptShape> AnnotationScene::keptShapes() const
+{
+    return m_keptItem ? m_keptItem->shapes() : QList<KeptShape>();
+}
+
+bool AnnotationScene::keptShapesShown() const
+{
+    return m_keptItem && m_keptItem->isVisible() && !m_keptItem->shapes().isEmpty();
 }
 
 void AnnotationScene::applyState(uint id, const std::optional<Annotation> &state)
@@ -326,6 +353,10 @@ void AnnotationScene::applyVisibility()
     // Hiding a shape also deselects it and ends a drag on it (the toolkit's rule for hidden items).
     for (ShapeItemBase *item : std::as_const(m_items))
         item->setVisible(!isHidden(item->annotation()));
+    if (m_keptItem) {
+        m_keptItem->setVisible(!m_allHidden);
+        m_keptItem->setHiddenLabels(m_hiddenLabels);
+    }
     emit visibilityChanged();
 }
 
@@ -416,6 +447,8 @@ void AnnotationScene::setViewScale(double s)
 {
     for (ShapeItemBase *item : std::as_const(m_items))
         item->setViewScale(s);
+    if (m_keptItem)
+        m_keptItem->setViewScale(s);
 }
 
 ShapeItemBase *AnnotationScene::shapeItemAt(const QPointF &scenePos) const

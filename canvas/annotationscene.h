@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/annotation.h"
+#include "storage/labelmefile.h"
 
 #include <QGraphicsScene>
 #include <QHash>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class KeptShapesItem;
 class QGraphicsPathItem;
 class QGraphicsPixmapItem;
 class QGraphicsRectItem;
@@ -39,6 +41,11 @@ public:
     void clear();
 
     void setAnnotations(const QList<Annotation> &annotations);
+    // Shapes of the image's file that are kept as they are: drawn for reference only, hidden with
+    // the others, never selected, moved or deleted (they are no annotations of the scene).
+    void setKeptShapes(const QList<KeptShape> &shapes);
+    QList<KeptShape> keptShapes() const;
+    bool keptShapesShown() const;
     // The single mutation entry point: no value removes the shape of id.
     void applyState(uint id, const std::optional<Annotation> &state);
     QList<Annotation> annotations() const;   // ascending id order
@@ -151,4 +158,5 @@ private:
     QList<uint> m_selectBase;
     QGraphicsRectItem *m_selectRectItem = nullptr;
     QGraphicsPathItem *m_namingItem = nullptr;
+    KeptShapesItem *m_keptItem = nullptr;
 };

@@ -5,10 +5,12 @@
 #include "session/categoryusagecounter.h"
 #include "storage/classnames.h"
 #include "storage/datasetlayout.h"
+#include "storage/labelmefile.h"
 #include "storage/namesfileappend.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 
 #include <algorithm>
@@ -118,11 +120,22 @@ bool DatasetCategories::showImage(const QString &imagePath, bool reread)
     m_classListImage = imagePath;
     const ClassNames found = dir.isEmpty() ? ClassNames() : findClassNames(dir);
     m_namesFile = found.source == NamesSource::OtherTool && found.ok && !found.names.isEmpty() ? found.file : QString();
-    const QStringList classes = datasetClassList(imagePath);
+    QStringList classes = datasetClassList(imagePath);
+    if (classes.isEmpty() && m_labelme && found.source == NamesSource::None && !imagePath.isEmpty())
+        classes = labelmeLabelList(QFileInfo(imagePath).absolutePath());
     if (classes == m_classList)
         return false;
     m_classList = classes;
     return true;
+}
+
+void DatasetCategories::setLabelmeFolder(bool labelme)
+{
+    if (m_labelme == labelme)
+        return;
+    m_labelme = labelme;
+    if (!m_classListImage.isEmpty() && showImage(m_classListImage, true))
+        emit classListChanged();
 }
 
 QStringList DatasetCategories::lackedByNamesFile(const QStringList &labels) const

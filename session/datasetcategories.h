@@ -40,6 +40,10 @@ public:
     // have started or grown it). True when the class list changed.
     bool showImage(const QString &imagePath, bool reread = false);
     QStringList classList() const { return m_classList; }
+    // A labelme folder without a class list takes labelme's own list beside it (labels.txt,
+    // flags.txt; read only). The session says so as the folder's format is known; the class
+    // list of the image shown is read again, classListChanged when it changed.
+    void setLabelmeFolder(bool labelme);
     // Of labels, those that another tool's names file holding the class list of the image shown
     // (data.yaml, dataset.yaml, obj.names) lacks; none when the list is ours (classes.txt grows
     // with a save) or there is none. namesFile() is that file.
@@ -62,6 +66,7 @@ public:
     void stopCounting();
 
 signals:
+    void classListChanged();
     void usageCounted(const QString &label, int files);
 
 private:
@@ -83,4 +88,5 @@ private:
     QString m_classListDir;    // the labels folder it was read for
     QString m_namesFile;       // another tool's file that holds it; empty for ours or none
     QString m_classListImage;  // the image it was read for
+    bool m_labelme = false;    // the open folder's labels are labelme's
 };

@@ -103,6 +103,8 @@ FolderSession::FolderSession(QObject *parent)
         if (!m_currentImage.isEmpty() && !isReadingLabels(m_currentImage) && m_labelStamps->changed(m_currentImage))
             emit currentLabelsChangedElsewhere();
     });
+    connect(this, &FolderSession::folderFormatChanged, m_categories,
+            [this](LabelFormat format) { m_categories->setLabelmeFolder(format == LabelFormat::Labelme); });
     connect(m_pending, &PendingResults::loaded, this, &FolderSession::onPendingLoaded);
     connect(m_pending, &PendingResults::currentResultsArrived, this, &FolderSession::currentResultsArrived);
     connect(m_pending, &PendingResults::notice, this, &FolderSession::notice);
@@ -138,11 +140,17 @@ QStringList FolderSession::classNames() const
     return m_categories->rows();
 }
 
-void FolderSession::setFallbackYolo(bool yolo)
+void FolderSession::setFallbackFormat(LabelFormat format)
 {
-    m_fallbackFormat = yolo ? LabelFormat::Yolo : LabelFormat::Voc;
-    if (m_dir.isEmpty())
+    if (format != LabelFormat::Voc && format != LabelFormat::Yolo && format != LabelFormat::Labelme)
+        return;
+    m_fallbackFormat = format;
+    // Before the first folder the fallback is the format; whoever shows it hears of it, as the
+    // folder opened next then changes nothing.
+    if (m_dir.isEmpty() && m_folderFormat != m_fallbackFormat) {
         m_folderFormat = m_fallbackFormat;
+        emit folderFormatChanged(m_folderFormat);
+    }
 }
 
 void FolderSession::setUseYolo(bool yolo)
@@ -229,6 +237,7 @@ void FolderSession::resetFolder(const QString &dir)
     const bool dota = isDotaImageFolder(dir);
     m_formatDecided = dota;
     const LabelFormat format = dota ? LabelFormat::Dota : m_fallbackFormat;
+    m_categories->setLabelmeFolder(format == LabelFormat::Labelme);
     if (m_folderFormat != format) {
         m_folderFormat = format;
         emit folderFormatChanged(m_folderFormat);
@@ -239,8 +248,7 @@ void FolderSession::resetFolder(const QString &dir)
     m_unlistable.clear();
     m_cache.clear();
     m_imageStates.clear();
-    m_damagedFiles.clear();
-    m_unreadableNames.clear();
+    m_fileNotes.clear();
     m_labelStamps->clear();
     m_stateQueue.clear();
     m_indexHint = 0;
@@ -415,8 +423,7 @@ void FolderSession::reread(const QString &path)
         if (a.pending)
             pending.append(a);
     }
-    m_damagedFiles.remove(path);
-    m_unreadableNames.remove(path);
+    m_fileNotes.remove(path);
     QList<Annotation> list = annotationsFor(path);
     const OverlapFilterResult kept = filterOverlapping(list, pending);
     list += kept.kept;
@@ -449,9 +456,11 @@ QList<Annotation> FolderSession::takeStored(const QString &path, const StoredAnn
 {
     // Only the label file itself may be moved aside; a names file is the whole dataset's.
     if (!stored.complete() && stored.damagedFile == stored.file)
-        m_damagedFiles.insert(path, stored.damagedFile);
+        m_fileNotes[path].damagedFile = stored.damagedFile;
     else if (!stored.complete())
-        m_unreadableNames.insert(path, stored.damagedFile);
+        m_fileNotes[path].unreadableNames = stored.damagedFile;
+    if (!stored.keptShapes.isEmpty() || m_fileNotes.contains(path))
+        m_fileNotes[path].keptShapes = stored.keptShapes;
     m_imageStates[path].labelFile = !stored.file.isEmpty();
     m_categories->history()->rememberFound(labelsOf(stored.annotations));
     QList<Annotation> list = stored.annotations;
@@ -503,8 +512,8 @@ void FolderSession::onLabelsRead(const QString &path, const StoredAnnotations &s
 
 void FolderSession::noticeDamage(const QString &path)
 {
-    const QString names = m_unreadableNames.value(path);
-    const QString damaged = m_damagedFiles.value(path);
+    const QString names = m_fileNotes.value(path).unreadableNames;
+    const QString damaged = m_fileNotes.value(path).damagedFile;
     if (!names.isEmpty()) {
         emit notice(translateText("无法读取类别文件，类别暂以编号显示，此图片不能保存：%1")
                         .arg(QDir::toNativeSeparators(names)));
@@ -553,7 +562,7 @@ void FolderSession::leaveImage()
 bool FolderSession::trashDamagedOriginal(const QString &path)
 {
     // Only the image's own label file: a class-names file that cannot be read makes the save refuse.
-    const QString damaged = m_damagedFiles.value(path);
+    const QString damaged = m_fileNotes.value(path).damagedFile;
     if (damaged.isEmpty() || !QFileInfo::exists(damaged)
         || (damaged == dotaLabelPath(path) && dotaRewriteKeepsAll(damaged)))
         return true;
@@ -581,7 +590,7 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
         return false;
     }
     // Records read with unknown class names hold numbers, not names: they are never written.
-    const QString names = m_unreadableNames.value(path);
+    const QString names = m_fileNotes.value(path).unreadableNames;
     if (!names.isEmpty()) {
         r.unreadableNamesFile = names;
         return false;
@@ -601,8 +610,11 @@ bool FolderSession::saveImage(const QString &path, const QList<Annotation> &anno
         return false;
     m_labelStamps->remember(path);
     noticeNamesFile(r.namesNotice);
-    m_damagedFiles.remove(path);
-    m_unreadableNames.remove(path);
+    // The shapes we keep as they are stay in the file written.
+    if (const auto notes = m_fileNotes.find(path); notes != m_fileNotes.end()) {
+        notes->damagedFile.clear();
+        notes->unreadableNames.clear();
+    }
     m_imageStates[path].labelFile = true;
     if (path == m_currentImage)
         m_writtenForCurrent = {r.labelFile, FileStamp::of(r.labelFile)};
@@ -621,7 +633,7 @@ FolderSession::CheckedMark FolderSession::markChecked(const QString &path, SaveR
     CheckedMark mark;
     if (isReadingLabels(path))
         return mark;
-    const QString names = m_unreadableNames.value(path);
+    const QString names = m_fileNotes.value(path).unreadableNames;
     if (!names.isEmpty()) {
         r.unreadableNamesFile = names;
         return mark;
@@ -809,8 +821,7 @@ FolderSession::Removal FolderSession::deleteImage(const QString &path)
     m_cache.remove(path);
     m_labelStamps->forget(path);
     m_imageStates.remove(path);
-    m_damagedFiles.remove(path);
-    m_unreadableNames.remove(path);
+    m_fileNotes.remove(path);
     if (removal.wasCurrent)
         leaveImage();
     flushPending();

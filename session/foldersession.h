@@ -51,7 +51,9 @@ public:
     // format and place): the format of the label files its images already have, decided once
     // when it is opened (the first the state scan meets, or a search when a save comes first),
     // else the fallback, which the owner sets before opening a folder.
-    void setFallbackYolo(bool yolo);
+    void setFallbackYolo(bool yolo) { setFallbackFormat(yolo ? LabelFormat::Yolo : LabelFormat::Voc); }
+    // VOC, YOLO or labelme; any other format is ignored.
+    void setFallbackFormat(LabelFormat format);
     // The user's choice for the open folder: it decides the format of its new label files.
     void setUseYolo(bool yolo);
     void setFolderFormat(LabelFormat format);
@@ -159,6 +161,9 @@ public:
     // Counts the image again (from the editor when on screen, else from the cache).
     void refreshImageState(const QString &path);
     void setFailed(const QString &path, bool failed);
+    // The shapes of the image's labelme file that are kept as they are: shown, never edited. Known
+    // once its records are (enterImage, currentLabelsArrived).
+    QList<KeptShape> keptShapes(const QString &path) const { return m_fileNotes.value(path).keptShapes; }
     QList<Annotation> cachedAnnotations(const QString &path) const { return m_cache.value(path); }
     bool hasCachedAnnotations(const QString &path) const { return m_cache.contains(path); }
 
@@ -273,8 +278,14 @@ private:
     AnnotationCache m_cache;
     PendingResults *m_pending;        // the pending file; adds to and removes from m_cache
     QHash<QString, ImageState> m_imageStates;
-    QHash<QString, QString> m_damagedFiles;   // image → label file that could not be read to its end
-    QHash<QString, QString> m_unreadableNames;   // image → class-names file that cannot be read
+    // What reading an image's label file left aside.
+    struct FileNotes
+    {
+        QString damagedFile;        // the label file, which could not be read to its end
+        QString unreadableNames;    // a class-names file that cannot be read
+        QList<KeptShape> keptShapes;   // a labelme file's shapes not edited here
+    };
+    QHash<QString, FileNotes> m_fileNotes;
     QSet<QString> m_namesNoticesShown;        // other tools' names files the user was told about
 
     QString m_currentImage;

@@ -204,6 +204,7 @@ StoredAnnotations readStoredAnnotations(const QString &imagePath)
                                                        : readLabelmeFile(found.path, &stored.problem);
         stored.annotations = shapes.annotations;
         stored.kept = shapes.kept;
+        stored.keptShapes = shapes.keptShapes;
         if (!stored.problem.isNone())
             stored.damagedFile = found.path;
     } else {

@@ -2,6 +2,7 @@
 
 #include "storage/annotation.h"
 #include "storage/classnames.h"
+#include "storage/labelmefile.h"
 #include "storage/readproblem.h"
 
 #include <QList>
@@ -18,6 +19,7 @@ struct StoredAnnotations
     QString damagedFile;   // a file that could not be read to its end (label file or class list)
     ReadProblem problem;   // why damagedFile could not be read; None when the reading is complete
     int kept = 0;          // shapes of a labelme file that are not editable here, kept as they are
+    QList<KeptShape> keptShapes;   // those shapes, to be shown as they are
 
     // Only a complete reading may replace the file it came from.
     bool complete() const { return damagedFile.isEmpty(); }

@@ -1,10 +1,12 @@
 #include "storage/labelmefile.h"
 
 #include "storage/atomicfile.h"
+#include "storage/classnames.h"
 #include "storage/datasetlayout.h"
 #include "storage/filebytes.h"
 #include "storage/writeguard.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -185,10 +187,18 @@ LabelmeShapes readLabelmeBytes(const QByteArray &bytes, ReadProblem *problem)
         return result;
     for (const QJsonValue &value : parsed.shapes) {
         Annotation a;
-        if (takeShape(value.toObject(), &a))
+        const QJsonObject shape = value.toObject();
+        if (takeShape(shape, &a)) {
             result.annotations.append(a);
-        else
-            ++result.kept;
+            continue;
+        }
+        ++result.kept;
+        KeptShape kept;
+        kept.type = shape.value(kShapeType).toString(QStringLiteral("polygon"));
+        kept.label = shape.value(kLabel).toString();
+        if (!readPoints(shape.value(kPoints), &kept.points))
+            kept.points.clear();
+        result.keptShapes.append(kept);
     }
     return result;
 }
@@ -264,6 +274,30 @@ bool writeLabelmeFile(const QString &imagePath, const QList<Annotation> &annotat
     if (!makeFolderInside(QFileInfo(jsonPath).absolutePath(), root))
         return false;
     return writeFileAtomically(jsonPath, QJsonDocument(top).toJson(QJsonDocument::Indented), root);
+}
+
+QStringList labelmeLabelList(const QString &imageDir, QString *file)
+{
+    if (file)
+        file->clear();
+    const QDir dir(imageDir);
+    for (const QString &folder : {dir.absolutePath(), QFileInfo(dir.absolutePath()).absolutePath()}) {
+        for (const QLatin1String name : {QLatin1String("labels.txt"), QLatin1String("flags.txt")}) {
+            const QString path = QDir(folder).filePath(name);
+            if (!QFileInfo(path).isFile())
+                continue;
+            QStringList names;
+            const QStringList lines = readNamesFile(path);
+            for (const QString &line : lines) {
+                if (line != u"__ignore__" && line != u"_background_" && !names.contains(line))
+                    names.append(line);
+            }
+            if (file)
+                *file = path;
+            return names;
+        }
+    }
+    return {};
 }
 
 int countLabelmeShapes(const QByteArray &bytes)

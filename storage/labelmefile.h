@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPointF>
 #include <QString>
 
 // labelme / X-AnyLabeling JSON: one "NAME.json" beside each image, points in image pixels.
@@ -12,10 +13,19 @@
 // other shape ("circle", "line", "point", "linestrip", "mask", "rotation", ...) and every key we
 // do not edit is written back as it was read. Reentrant; safe on worker threads.
 
+// A shape of the file kept as it is: shown as read, never edited, moved or deleted here.
+struct KeptShape
+{
+    QString type;            // labelme's "shape_type": "circle", "line", "point", "mask", ...
+    QString label;
+    QList<QPointF> points;   // as read; empty when they are not a list of [x, y]
+};
+
 struct LabelmeShapes
 {
     QList<Annotation> annotations;  // the editable shapes, in file order
     int kept = 0;                   // shapes kept as they are: not editable here
+    QList<KeptShape> keptShapes;    // those shapes, in file order
 };
 
 // A file that says it is labelme's: "shapes" appears in it. A damaged one still says so, and is
@@ -34,6 +44,12 @@ LabelmeShapes readLabelmeFile(const QString &jsonPath, ReadProblem *problem = nu
 // Rectangles are written with four corners when the file already held such, else two.
 bool writeLabelmeFile(const QString &imagePath, const QList<Annotation> &annotations, const QString &jsonPath,
                       const QString &root);
+
+// The category list labelme is given beside a folder (its --labels file, else its --flags file):
+// "labels.txt", else "flags.txt", in the image folder, else in the folder above it. labelme's
+// "__ignore__" and "_background_" lines name no category. Only ever read. file (when given)
+// receives the file read; empty when there is none.
+QStringList labelmeLabelList(const QString &imageDir, QString *file = nullptr);
 
 // Editable shapes of a file; -1 when it cannot be read.
 int countLabelmeShapes(const QByteArray &bytes);

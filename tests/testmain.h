@@ -11,7 +11,8 @@
 class TestEnvironment
 {
 public:
-    TestEnvironment()
+    // screen: the offscreen platform's one screen; invalid: its own (800x600).
+    explicit TestEnvironment(const QSize &screen = QSize())
     {
         const QString root = m_dir.path();
         const struct { const char *var; const char *sub; } dirs[] = {
@@ -25,13 +26,37 @@ public:
         }
         QFile::setPermissions(root + QStringLiteral("/runtime"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (!screen.isValid()) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            return;
+        }
+        QFile config(root + QStringLiteral("/screens.json"));
+        if (config.open(QIODevice::WriteOnly)) {
+            config.write(QStringLiteral(R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": %1, "height": %2,
+                                            "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                             .arg(screen.width())
+                             .arg(screen.height())
+                             .toUtf8());
+            config.close();
+        }
+        qputenv("QT_QPA_PLATFORM", QFile::encodeName(QStringLiteral("offscreen:configfile=") + config.fileName()));
     }
     QString root() const { return m_dir.path(); }
 
 private:
     QTemporaryDir m_dir;
 };
+
+// The main window's tests: a desktop's screen, where the window has its full size.
+#define BRINDLE_WINDOW_TEST_MAIN(TestObject)           \
+    int main(int argc, char *argv[])                   \
+    {                                                  \
+        TestEnvironment environment(QSize(1920, 1200)); \
+        QApplication app(argc, argv);                  \
+        TestObject tc;                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                     \
+        return QTest::qExec(&tc, argc, argv);          \
+    }
 
 #define BRINDLE_TEST_MAIN(TestObject)                  \
     int main(int argc, char *argv[])                   \

@@ -5,6 +5,8 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFont>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QStatusBar>
 #include <QToolButton>
@@ -73,6 +75,8 @@ MainStatusBar::MainStatusBar(QStatusBar *bar)
     m_message->hide();
     m_category = addLabel(bar, QString());
     m_category->setObjectName(QStringLiteral("statusCategory"));
+    m_category->setCursor(Qt::PointingHandCursor);
+    m_category->installEventFilter(this);
     m_category->hide();
     m_pending = addLabel(bar, QString());
     m_format = new QComboBox(bar);
@@ -181,10 +185,11 @@ void MainStatusBar::setCategory(const QString &label, bool dontAsk)
         return;
     }
     m_category->setText(dontAsk ? translateText("类别：%1 · 不询问").arg(label) : translateText("类别：%1").arg(label));
-    // Bright while shapes take it without asking, so the user does not forget it is on; not the
-    // accent blue, which would promise a link.
+    // Bright while shapes take it without asking, so the user does not forget it is on. A click
+    // opens the chooser: underlined under the mouse (eventFilter), as the hand cursor says.
     m_category->setStyleSheet(QLatin1String(dontAsk ? "color:#E6E9EF; font-weight:600;" : "color:#9AA3B2;"));
-    m_category->setToolTip(dontAsk ? translateText("不询问类别，直接使用当前类别") : QString());
+    const QString choose = translateText("点击选择新形状的类别");
+    m_category->setToolTip(dontAsk ? translateText("不询问类别，直接使用当前类别") + QLatin1Char('\n') + choose : choose);
     m_category->setVisible(m_message->isHidden());
 }
 
@@ -274,6 +279,17 @@ bool MainStatusBar::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_directory && event->type() == QEvent::Resize)
         elideDirectory();
+    if (watched == m_category && (event->type() == QEvent::Enter || event->type() == QEvent::Leave)) {
+        QFont font = m_category->font();
+        font.setUnderline(event->type() == QEvent::Enter);
+        m_category->setFont(font);
+    }
+    if (watched == m_category && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
+        && m_category->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
+        emit categoryClicked();
+        return true;
+    }
     return QObject::eventFilter(watched, event);
 }
 

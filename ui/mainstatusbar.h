@@ -39,7 +39,7 @@ public:
     void setFormat(LabelFormat format);
     void setDirty(bool dirty);
     // The category a drawn shape gets (or is offered); hidden while there is none. dontAsk: it is
-    // given without asking.
+    // given without asking. A click on it asks for the chooser (categoryClicked).
     void setCategory(const QString &label, bool dontAsk);
     // A hint of the canvas (while a polygon is drawn): shown in the directory's place, which
     // comes back when the text is empty. Every other widget is permanent, so the bar's own
@@ -54,12 +54,14 @@ public:
     QString directoryText() const;
     QString pendingText() const;
     QString categoryText() const;   // empty without a category
+    QLabel *categoryLabel() const { return m_category; }
     QString cursorText() const;
     QComboBox *formatCombo() const { return m_format; }
 
 signals:
     void formatChanged(LabelFormat format);
     void adjustmentClicked();
+    void categoryClicked();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -22,6 +22,7 @@
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
 #include "ui/toastwidget.h"
+#include "ui/windowfit.h"
 #include "ui/windowsettings.h"
 
 #include <QAction>
@@ -35,6 +36,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -59,7 +61,8 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     setPalette(pal);
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.ico")));
     setAcceptDrops(true);
-    setMinimumSize(1100, 700);
+    const WindowFit fit = fitWindowTo(screen()->availableGeometry().size());
+    setMinimumSize(fit.minimum);
 
     const WindowSettings::Values settings = WindowSettings::load();
     m_dontAskCategory = WindowSettings::dontAskCategory();
@@ -93,10 +96,12 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     connect(escape, &QAction::triggered, this, &MainWindow::escape);
 
     const QByteArray geometry = WindowSettings::geometry();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
-    else
-        resize(1280, 800);
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        // Unmaximized it still fits.
+        resize(fit.size);
+        if (fit.maximized)
+            setWindowState(windowState() | Qt::WindowMaximized);
+    }
 
     connectSignals();
     m_client->probeServer();
@@ -224,6 +229,7 @@ void MainWindow::connectSignals()
     // A big label file read on the worker: the image showed at once, its shapes join it now.
     connect(m_session, &FolderSession::currentLabelsArrived, this, [this](const QList<Annotation> &records) {
         m_editor->addLoaded(records);
+        showKeptShapes();
         updateClassList(false);
         updateEmptyState();
         refreshPanels();
@@ -277,6 +283,7 @@ void MainWindow::connectSignals()
     connect(m_objectPanel, &ObjectListPanel::categoryVisibilityRequested, m_scene, &AnnotationScene::setLabelHidden);
     connect(m_scene, &AnnotationScene::visibilityChanged, this, &MainWindow::showVisibility);
     connect(m_session->categories(), &DatasetCategories::usageCounted, this, &MainWindow::onCategoryUsageCounted);
+    connect(m_session->categories(), &DatasetCategories::classListChanged, this, &MainWindow::refreshCategories);
     connect(m_objectPanel, &ObjectListPanel::addCategoryClicked, this, &MainWindow::addCategory);
     connect(m_objectPanel, &ObjectListPanel::categoryChosen, categories(), &CategoryHistory::setLastLabel);
 
@@ -299,6 +306,8 @@ void MainWindow::connectSignals()
         m_adjustmentPopup->setAdjustment(m_stepper->adjustment());
         m_adjustmentPopup->popUpAbove(m_status->adjustmentButton());
     });
+    // Queued: the chooser runs its own event loop, not inside the label's mouse handler.
+    connect(m_status, &MainStatusBar::categoryClicked, this, &MainWindow::chooseCurrentCategory, Qt::QueuedConnection);
     connect(m_adjustmentPopup, &AdjustmentPopup::adjustmentChanged, this, &MainWindow::setAdjustment);
     connect(m_view, &CanvasView::cursorMoved, m_status, &MainStatusBar::setCursorPixel);
     connect(m_view, &CanvasView::viewScaleChanged, m_scene, &AnnotationScene::setViewScale);
@@ -427,6 +436,7 @@ void MainWindow::refreshPanels()
 void MainWindow::refreshObjects()
 {
     m_objectPanel->refreshObjects(m_scene->annotations(), m_scene->selectedIds(), m_editor->savedShapeNumbers());
+    m_objectPanel->setKeptCount(int(m_scene->keptShapes().size()));
 }
 
 CategoryHistory *MainWindow::categories() const
@@ -465,14 +475,12 @@ void MainWindow::refreshCategories()
 void MainWindow::setFolderFormat(LabelFormat format)
 {
     m_session->setFolderFormat(format);
-    // labelme and DOTA are a folder's own formats, found from its files; the choice kept for new
-    // folders stays YOLO or VOC.
-    if (format != LabelFormat::Labelme && format != LabelFormat::Dota) {
-        const bool yolo = format == LabelFormat::Yolo;
-        m_lastChosenYolo = yolo;
-        if (!m_session->directory().isEmpty())
-            WindowSettings::saveFolderFormat(m_session->directory(), yolo);
-    }
+    // The folder keeps any choice (labelme too: an unlabelled folder has no file to tell it);
+    // the choice kept for new folders stays YOLO or VOC. DOTA is no choice.
+    if (!m_session->directory().isEmpty())
+        WindowSettings::saveFolderFormat(m_session->directory(), format);
+    if (format == LabelFormat::Voc || format == LabelFormat::Yolo)
+        m_lastChosenYolo = format == LabelFormat::Yolo;
     showFolderFormat(format);
     saveSettings();
 }

@@ -170,6 +170,8 @@ private:
     void showWantedImage(const QString &path);
     void installImage(const QString &path, const DecodedImage &decoded);
     void forgetCurrentImage();
+    // The shapes of the image's file that are shown, not edited (labelme's circles, lines, ...).
+    void showKeptShapes();
     void adjustBy(int brightness, int contrast);
     void onEdited();
     void addDrafted(const Annotation &draft);
@@ -182,6 +184,8 @@ private:
     void deleteCategory(const QString &label, int annotationCount);
     void updateClassList(bool reread);
     void addCategory();
+    // The status bar's category was clicked: the chooser of the category new shapes get.
+    void chooseCurrentCategory();
     // New categories that the dataset's names file (data.yaml, obj.names) lacks join it once the
     // user agrees; false when they did not (or it could not be written): the categories are not used.
     bool acceptCategories(const QStringList &labels);

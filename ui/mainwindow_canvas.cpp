@@ -69,6 +69,7 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     const QList<Annotation> annotations = m_session->enterImage(path);
     m_stepper->install(decoded);
     m_editor->enter(previous, path, annotations);
+    showKeptShapes();
     m_editor->setLoading(false);
 
     m_fileList->selectPath(path, true);
@@ -87,6 +88,12 @@ void MainWindow::forgetCurrentImage()
     m_stepper->forget();
     m_editor->clear();
     m_editor->setLoading(false);
+}
+
+void MainWindow::showKeptShapes()
+{
+    const QString path = currentImagePath();
+    m_scene->setKeptShapes(path.isEmpty() ? QList<KeptShape>() : m_session->keptShapes(path));
 }
 
 void MainWindow::stepImage(int step)
@@ -184,6 +191,21 @@ void MainWindow::addDrafted(const Annotation &draft)
         return;   // cancelled: the drawn shape is dropped, nothing to undo
     m_editor->addShape(draft, label);
     setDontAskCategory(dontAsk);
+}
+
+void MainWindow::chooseCurrentCategory()
+{
+    // The dialog a drawn shape asks with, and its "don't ask" box.
+    bool dontAsk = m_dontAskCategory;
+    const QString label = LabelDialog::askLabel(this, offeredLabels(categories()->recentLabels(), categoryRows()),
+                                                categories()->lastLabel(), nullptr, translateText("当前类别"), &dontAsk);
+    if (label.isEmpty() || !acceptCategories({label}))
+        return;
+    categories()->remember(label);
+    categories()->setLastLabel(label);
+    setDontAskCategory(dontAsk);
+    refreshCategories();
+    updateCategoryIndicator();
 }
 
 void MainWindow::editCategory(uint id)

@@ -91,7 +91,8 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     rememberPlace();
     WindowSettings::rememberDirectory(dir);
     // New label files get the format of the folder's label files, else the one chosen for it.
-    m_session->setFallbackYolo(WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo));
+    m_session->setFallbackFormat(
+        WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo ? LabelFormat::Yolo : LabelFormat::Voc));
     rebuildRecentMenu();
     m_stepper->dropHeldImages();
     // Back in a folder, the user goes on where they left it.
@@ -192,6 +193,7 @@ void MainWindow::reloadCurrentLabels()
         return;
     m_editor->setLoading(true);
     m_editor->load(m_session->reloadImage());
+    showKeptShapes();
     m_editor->setLoading(false);
     m_session->refreshImageState(path);
     updateClassList(true);

@@ -77,6 +77,13 @@ ObjectListPanel::ObjectListPanel(QWidget *parent)
     m_emptyLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_emptyLabel->setGeometry(m_objects->viewport()->rect());
 
+    m_kept = new QLabel(this);
+    m_kept->setObjectName(QStringLiteral("keptShapes"));
+    m_kept->setStyleSheet(QStringLiteral("color:#9AA3B2;"));
+    m_kept->setWordWrap(true);
+    m_kept->setContentsMargins(12, 4, 12, 4);
+    m_kept->hide();
+
     m_categoryTitle = new QLabel(this);
     m_categoryTitle->setObjectName(QStringLiteral("panelTitle"));
     m_addButton = new QToolButton(this);
@@ -109,6 +116,7 @@ ObjectListPanel::ObjectListPanel(QWidget *parent)
     layout->addWidget(m_title);
     layout->addWidget(horizontalLine(this));
     layout->addWidget(m_objects, 3);
+    layout->addWidget(m_kept);
     layout->addWidget(horizontalLine(this));
     layout->addLayout(categoryHeader);
     layout->addWidget(horizontalLine(this));
@@ -383,8 +391,22 @@ bool ObjectListPanel::eventFilter(QObject *watched, QEvent *event)
     return QFrame::eventFilter(watched, event);
 }
 
+void ObjectListPanel::setKeptCount(int count)
+{
+    m_keptCount = count;
+    m_kept->setVisible(count > 0);
+    m_kept->setText(count > 0 ? translateText("另有 %1 个形状仅显示，不可编辑").arg(count) : QString());
+    m_kept->setToolTip(count > 0 ? translateText("圆、线、点、掩码等形状：在画布上以虚线显示，保存时原样保留") : QString());
+}
+
+QString ObjectListPanel::keptText() const
+{
+    return m_kept->isVisibleTo(this) ? m_kept->text() : QString();
+}
+
 void ObjectListPanel::retranslate()
 {
+    setKeptCount(m_keptCount);
     m_title->setText(translateText("标注对象"));
     m_categoryTitle->setText(translateText("类别"));
     m_addButton->setText(translateText("＋ 新增"));

@@ -38,6 +38,10 @@ public:
     // What the canvas hides: rows of hidden shapes are greyed and cannot be selected, category
     // rows show a closed eye.
     void setVisibility(bool allHidden, const QSet<QString> &hiddenLabels);
+    // Shapes of the image's file that are shown but not editable here (labelme's circles, lines,
+    // points, ...): a line under the objects says how many; none hides it.
+    void setKeptCount(int count);
+    QString keptText() const;   // empty while hidden
     void retranslate();
 
     // The category of a row as shown from the top (the number keys 1-9 pick rows 0-8);
@@ -71,6 +75,8 @@ private:
     QLabel *m_title = nullptr;
     QListWidget *m_objects = nullptr;
     QLabel *m_emptyLabel = nullptr;
+    QLabel *m_kept = nullptr;
+    int m_keptCount = 0;
     QLabel *m_categoryTitle = nullptr;
     QToolButton *m_addButton = nullptr;
     QListWidget *m_categories = nullptr;

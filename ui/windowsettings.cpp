@@ -107,17 +107,18 @@ void saveGeometry(const QByteArray &geometry)
     store().setValue(QStringLiteral("geometry"), geometry);
 }
 
-std::optional<bool> folderFormat(const QString &dir)
+std::optional<LabelFormat> folderFormat(const QString &dir)
 {
-    const QString value = store().value(folderKey(dir)).toString();
-    if (value != u"yolo" && value != u"voc")
+    const LabelFormat format = labelFormatNamed(store().value(folderKey(dir)).toString());
+    if (format != LabelFormat::Voc && format != LabelFormat::Yolo && format != LabelFormat::Labelme)
         return std::nullopt;
-    return value == u"yolo";
+    return format;
 }
 
-void saveFolderFormat(const QString &dir, bool yolo)
+void saveFolderFormat(const QString &dir, LabelFormat format)
 {
-    store().setValue(folderKey(dir), yolo ? QStringLiteral("yolo") : QStringLiteral("voc"));
+    if (format == LabelFormat::Voc || format == LabelFormat::Yolo || format == LabelFormat::Labelme)
+        store().setValue(folderKey(dir), labelFormatName(format));
 }
 
 QString lastImageIn(const QString &dir)

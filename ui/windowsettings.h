@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inference/serverconfig.h"
+#include "storage/annotationstore.h"
 
 #include <QByteArray>
 #include <QString>
@@ -45,9 +46,9 @@ void saveDontAskCategory(bool dontAsk);
 QByteArray geometry();
 void saveGeometry(const QByteArray &geometry);
 
-// The save format the user chose for a folder, when one was chosen there.
-std::optional<bool> folderFormat(const QString &dir);
-void saveFolderFormat(const QString &dir, bool yolo);
+// The save format the user chose for a folder (VOC, YOLO or labelme), when one was chosen there.
+std::optional<LabelFormat> folderFormat(const QString &dir);
+void saveFolderFormat(const QString &dir, LabelFormat format);
 
 // The image the user was on when they last left dir (an absolute path), empty when none is stored.
 QString lastImageIn(const QString &dir);

@@ -268,5 +268,5 @@ private Q_SLOTS:
     }
 };
 
-BRINDLE_TEST_MAIN(TestStartup)
+BRINDLE_WINDOW_TEST_MAIN(TestStartup)
 #include "tst_startup.moc"

@@ -15,6 +15,8 @@ class TestShapeItems : public QObject
 
 private slots:
     void initTestCase() { registerAnnotationMetaTypes(); }
+    void keptShapesAreOnlyShown_data();
+    void keptShapesAreOnlyShown();
 
     void labelColorRule_data();
     void labelColorRule();
@@ -703,6 +705,76 @@ void TestShapeItems::movingLeavesNoTraces()
     f.scene->selectId(0, false);
     QApplication::processEvents();
     QTRY_VERIFY(onScreenIsWhole());
+}
+
+void TestShapeItems::keptShapesAreOnlyShown_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("a click on one selects nothing") << "click";
+    QTest::newRow("a box drawn over one") << "draw";
+    QTest::newRow("a band over it takes only the editable shape") << "band";
+    QTest::newRow("hidden with every shape") << "hide all";
+    QTest::newRow("the delete key leaves them") << "delete";
+    QTest::newRow("gone with the image") << "clear";
+}
+
+// A labelme file's circle, line and point: drawn, never an annotation of the scene.
+void TestShapeItems::keptShapesAreOnlyShown()
+{
+    QFETCH(QString, how);
+    CanvasFixture f;
+    const uint cat = f.add(box("cat", QRectF(300, 200, 50, 50), 1));
+    const QList<KeptShape> kept{{QStringLiteral("circle"), QStringLiteral("ball"), {{100, 100}, {140, 100}}},
+                                {QStringLiteral("line"), QStringLiteral("wire"), {{10, 250}, {200, 280}}},
+                                {QStringLiteral("point"), QStringLiteral("nose"), {{220, 60}}}};
+    f.scene->setKeptShapes(kept);
+    QSignalSpy drafted(f.scene.get(), &AnnotationScene::shapeDrafted);
+    QSignalSpy edited(f.scene.get(), &AnnotationScene::annotationEdited);
+    const QList<Annotation> records = f.scene->annotations();
+    QVERIFY(f.scene->keptShapesShown());
+    QCOMPARE(f.scene->keptShapes().size(), 3);
+    QVERIFY(!f.scene->shapeItemAt(QPointF(100, 100)));
+
+    if (how == QLatin1String("click")) {
+        f.scene->setMode(AnnotationScene::SelectMode);
+        f.click(QPointF(100, 100));
+        f.click(QPointF(220, 60));
+        QVERIFY(f.scene->selectedIds().isEmpty());
+        f.drag(QPointF(100, 100), QPointF(150, 150));
+        QCOMPARE(edited.count(), 0);
+    } else if (how == QLatin1String("draw")) {
+        f.scene->setMode(AnnotationScene::RectMode);
+        f.drag(QPointF(90, 90), QPointF(150, 130));
+        QCOMPARE(drafted.count(), 1);
+        QCOMPARE(drafted.at(0).at(0).value<Annotation>().rect, QRectF(90, 90, 60, 40));
+    } else if (how == QLatin1String("band")) {
+        f.scene->setMode(AnnotationScene::SelectMode);
+        f.drag(QPointF(5, 5), QPointF(390, 290));
+        QCOMPARE(f.scene->selectedIds(), QList<uint>{cat});
+    } else if (how == QLatin1String("hide all")) {
+        const QImage shown = f.view->grab().toImage();
+        f.scene->setAllHidden(true);
+        QVERIFY(f.view->grab().toImage() != shown);   // they were drawn
+        QVERIFY(!f.scene->keptShapesShown());
+        f.scene->setAnnotations(records);   // the next image
+        f.scene->setKeptShapes(kept);
+        QVERIFY(!f.scene->keptShapesShown());
+        f.scene->setAllHidden(false);
+        QVERIFY(f.scene->keptShapesShown());
+    } else if (how == QLatin1String("delete")) {
+        f.scene->setMode(AnnotationScene::SelectMode);
+        f.click(QPointF(100, 100));
+        QTest::keyClick(f.viewport(), Qt::Key_Delete);
+        QCOMPARE(f.scene->keptShapes().size(), 3);
+    } else if (how == QLatin1String("clear")) {
+        f.scene->clear();
+        QVERIFY(f.scene->keptShapes().isEmpty());
+        QVERIFY(!f.scene->keptShapesShown());
+        QVERIFY(f.scene->items().isEmpty());
+        return;
+    }
+    QCOMPARE(f.scene->annotations(), records);
+    QCOMPARE(f.scene->keptShapes().size(), 3);
 }
 
 BRINDLE_TEST_MAIN(TestShapeItems)

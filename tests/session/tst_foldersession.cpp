@@ -10,6 +10,7 @@
 #include "storage/layoutfixtures.h"
 #include "storage/storagefixtures.h"
 #include "support/annotationbuilders.h"
+#include "support/labelmesamples.h"
 #include "support/livestub.h"
 #include "session/sessionfixture.h"
 #include "testmain.h"
@@ -680,25 +681,39 @@ void TestFolderSession::markCheckedWritesAndTakesBack()
 
 // A category added in one dataset is offered (panel rows, keys 1-9) in another only when that one's
 // class list names it; a dataset without one starts from its own labels' names. Both label checks
-// hold labels against the same answer.
+// hold labels against the same answer. A labelme folder's list may be labelme's own file beside it,
+// which is only ever read.
 void TestFolderSession::categoriesStayWithTheirDataset_data()
 {
     QTest::addColumn<QString>("namesFile");    // in the second dataset; empty: none
     QTest::addColumn<QByteArray>("names");
     QTest::addColumn<QStringList>("labels");   // the first image's label file there
+    QTest::addColumn<bool>("labelme");         // that file is labelme's (the sample: "person" editable)
     QTest::addColumn<QStringList>("rows");     // offered there
     QTest::addColumn<QStringList>("checked");  // what a check holds its labels against
 
     QTest::newRow("no class list: its own labels' names")
-        << "" << QByteArray() << QStringList{"dog"} << QStringList{"dog"} << QStringList{"dog"};
+        << "" << QByteArray() << QStringList{"dog"} << false << QStringList{"dog"} << QStringList{"dog"};
     QTest::newRow("no class list, no labels: nothing offered")
-        << "" << QByteArray() << QStringList() << QStringList() << QStringList();
+        << "" << QByteArray() << QStringList() << false << QStringList() << QStringList();
     QTest::newRow("its classes.txt names the category")
-        << "labels/classes.txt" << QByteArray("zebra\nhorse\n") << QStringList() << QStringList{"zebra", "horse"}
-        << QStringList{"zebra", "horse"};
+        << "labels/classes.txt" << QByteArray("zebra\nhorse\n") << QStringList() << false
+        << QStringList{"zebra", "horse"} << QStringList{"zebra", "horse"};
     QTest::newRow("data.yaml: its class list, then its labels")
-        << "data.yaml" << QByteArray("names: [horse]\n") << QStringList{"dog"} << QStringList{"horse", "dog"}
-        << QStringList{"horse"};
+        << "data.yaml" << QByteArray("names: [horse]\n") << QStringList{"dog"} << false
+        << QStringList{"horse", "dog"} << QStringList{"horse"};
+    QTest::newRow("labelme: labels.txt beside the images, then its labels")
+        << "labels.txt" << QByteArray("__ignore__\r\n_background_\r\nhorse\r\nzebra\r\n") << QStringList{"person"}
+        << true << QStringList{"horse", "zebra", "person"} << QStringList{"horse", "zebra"};
+    QTest::newRow("labelme: labels.txt in the folder above")
+        << "../labels.txt" << QByteArray("horse\n") << QStringList{"person"} << true
+        << QStringList{"horse", "person"} << QStringList{"horse"};
+    QTest::newRow("labelme: flags.txt without labels.txt")
+        << "flags.txt" << QByteArray("__ignore__\nzebra\n") << QStringList{"person"} << true
+        << QStringList{"zebra", "person"} << QStringList{"zebra"};
+    QTest::newRow("VOC folder: a labels.txt is no class list")
+        << "labels.txt" << QByteArray("horse\n") << QStringList{"dog"} << false << QStringList{"dog"}
+        << QStringList{"dog"};
 }
 
 void TestFolderSession::categoriesStayWithTheirDataset()
@@ -706,23 +721,30 @@ void TestFolderSession::categoriesStayWithTheirDataset()
     QFETCH(QString, namesFile);
     QFETCH(QByteArray, names);
     QFETCH(QStringList, labels);
+    QFETCH(bool, labelme);
     QFETCH(QStringList, rows);
     QFETCH(QStringList, checked);
 
-    const QString other = m_tmp->path() + QStringLiteral("/other");
+    const QString other = m_tmp->path() + QStringLiteral("/other/set");
     const QString otherImage = other + QStringLiteral("/a.png");
     QVERIFY(Fixtures::makeImage(otherImage, 200, 100));
+    const QString namesPath = QDir::cleanPath(other + QLatin1Char('/') + namesFile);
     if (!namesFile.isEmpty())
-        QVERIFY(Fixtures::writeBytes(other + QLatin1Char('/') + namesFile, names));
-    if (!labels.isEmpty())
+        QVERIFY(Fixtures::writeBytes(namesPath, names));
+    if (labelme)
+        QVERIFY(Fixtures::writeBytes(labelmeJsonPath(otherImage), LabelmeSamples::labelme()));
+    else if (!labels.isEmpty())
         QVERIFY(Fixtures::writeBytes(vocXmlPath(otherImage), SessionFixture::voc(labels)));
     QVERIFY(Fixtures::writeBytes(vocXmlPath(m_images.at(0)), SessionFixture::voc({QStringLiteral("cat")})));
 
     FolderSession session;
     DatasetCategories *categories = session.categories();
+    QList<Annotation> shown;
     const auto show = [&](const QString &dir, const QString &image) {
-        session.openNow(dir);
-        session.enterImage(image);
+        QSignalSpy finished(&session, &FolderSession::listingFinished);
+        session.open(dir);
+        QVERIFY(finished.wait());
+        shown = session.enterImage(image);
         categories->showImage(image);
     };
     show(m_dir, m_images.at(0));
@@ -731,9 +753,20 @@ void TestFolderSession::categoriesStayWithTheirDataset()
     QCOMPARE(categories->rows(), first);
 
     show(other, otherImage);
+    // The folder's format, as the state scan finds it.
+    QTRY_COMPARE(labelFormatName(session.folderFormat()), QString(labelme ? "labelme" : "voc"));
     QCOMPARE(categories->rows(), rows);
     QCOMPARE(session.classNames(), rows);   // what a save starts a class list from
     QCOMPARE(categories->checkedClasses(), checked);
+    if (labelme) {
+        // A category it lacks is saved and offered; labelme's file stays as it was.
+        shown.append(box(QStringLiteral("emu"), QRectF(10, 10, 30, 20)));
+        QVERIFY(session.saveImage(otherImage, shown));
+        QCOMPARE(loadAnnotations(otherImage).last().label, QStringLiteral("emu"));
+        QCOMPARE(Fixtures::readBytes(namesPath), names);
+        QVERIFY(!QFileInfo::exists(other + QStringLiteral("/labels/classes.txt")));
+        QVERIFY(!QFileInfo::exists(other + QStringLiteral("/classes.txt")));
+    }
 
     // Coming back finds the first dataset's categories as they were.
     show(m_dir, m_images.at(1));

@@ -54,6 +54,8 @@ private slots:
     void damagedFileIsNamedAndKept();
     void otherJsonBesideImageIsNotLabels();
     void newFileIsLabelmes();
+    void categoryListBesideTheFolder_data();
+    void categoryListBesideTheFolder();
     void conversion_data();
     void conversion();
 
@@ -75,43 +77,53 @@ void TestLabelmeFile::readsShapes_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QList<Annotation>>("expected");
-    QTest::addColumn<int>("kept");
+    QTest::addColumn<QStringList>("kept");   // shown, not edited: "type label points"
 
     QTest::newRow("labelme: box, polygon; circle, line, point kept")
         << LabelmeSamples::labelme()
         << QList<Annotation>{box("person", QRectF(QPointF(10.5, 20), QPointF(60, 80.25))),
                              polygon("person", {{20, 30}, {40, 30}, {30, 60}})}
-        << 3;
+        << QStringList{"circle ball 120,70 125,70", "line wire 1,1 50,50", "point nose 33,44"};
     QTest::newRow("X-AnyLabeling: four-corner boxes, difficult, score; rotation kept")
         << LabelmeSamples::xAnyLabeling()
         << QList<Annotation>{box("car", QRectF(100, 10, 50, 30), 0, -1.0, true),
                              box("sign", QRectF(10, 10, 20, 20), 0, 0.87)}
-        << 1;
+        << QStringList{"rotation boat 60,60 80,62 78,80 58,78"};
     QTest::newRow("corners given the wrong way round")
         << QByteArray(R"({"shapes": [{"label": "a", "points": [[60, 80], [10, 20]], "shape_type": "rectangle"}]})")
-        << QList<Annotation>{box("a", QRectF(10, 20, 50, 60))} << 0;
+        << QList<Annotation>{box("a", QRectF(10, 20, 50, 60))} << QStringList();
     QTest::newRow("shapes we cannot use are kept, not dropped")
         << QByteArray(R"({"shapes": [{"label": "", "points": [[1, 1], [5, 5]], "shape_type": "rectangle"},
                                      {"label": "a", "points": [[1, 1], [1, 9]], "shape_type": "rectangle"},
                                      {"label": "b", "points": [[1, 1], [2, 2]], "shape_type": "polygon"},
                                      {"label": "c", "points": [[1, "x"], [2, 2], [3, 3]], "shape_type": "polygon"},
                                      {"label": "d", "points": [[0, 0], [4, 0], [4, 4]], "shape_type": "mask"}]})")
-        << QList<Annotation>{} << 5;
+        << QList<Annotation>{}
+        << QStringList{"rectangle  1,1 5,5", "rectangle a 1,1 1,9", "polygon b 1,1 2,2", "polygon c",
+                       "mask d 0,0 4,0 4,4"};
     QTest::newRow("no shapes") << QByteArray(R"({"shapes": [], "imagePath": "pic.png"})") << QList<Annotation>{}
-                               << 0;
+                               << QStringList();
 }
 
 void TestLabelmeFile::readsShapes()
 {
     QFETCH(QByteArray, file);
     QFETCH(QList<Annotation>, expected);
-    QFETCH(int, kept);
+    QFETCH(QStringList, kept);
     QVERIFY(Fixtures::writeBytes(m_json, file));
 
     const StoredAnnotations stored = readStoredAnnotations(m_image);
     QCOMPARE(stored.file, m_json);
     QVERIFY(stored.complete());
-    QCOMPARE(stored.kept, kept);
+    QCOMPARE(stored.kept, int(kept.size()));
+    QStringList keptShapes;
+    for (const KeptShape &shape : stored.keptShapes) {
+        QStringList words{shape.type, shape.label};
+        for (const QPointF &p : shape.points)
+            words.append(QStringLiteral("%1,%2").arg(p.x()).arg(p.y()));
+        keptShapes.append(words.join(QLatin1Char(' ')));
+    }
+    QCOMPARE(keptShapes, kept);
     QCOMPARE(stored.annotations.size(), expected.size());
     for (qsizetype i = 0; i < expected.size(); ++i) {
         const Annotation &a = stored.annotations.at(i);
@@ -259,6 +271,48 @@ void TestLabelmeFile::newFileIsLabelmes()
     QCOMPARE(reread.size(), 2);
     QCOMPARE(reread.at(0).rect, shapes.at(0).rect);
     QCOMPARE(reread.at(1).points, shapes.at(1).points);
+}
+
+void TestLabelmeFile::categoryListBesideTheFolder_data()
+{
+    QTest::addColumn<QStringList>("files");    // "place=content", place below <tmp>
+    QTest::addColumn<QString>("found");        // the file read, below <tmp>; empty: none
+    QTest::addColumn<QStringList>("names");
+
+    QTest::newRow("labels.txt as labelme's examples write it")
+        << QStringList{"ds/labels.txt=__ignore__\r\n_background_\r\ncat\r\ndog\r\n"} << "ds/labels.txt"
+        << QStringList{"cat", "dog"};
+    QTest::newRow("labels.txt before flags.txt")
+        << QStringList{"ds/flags.txt=night\n", "ds/labels.txt=cat\n"} << "ds/labels.txt" << QStringList{"cat"};
+    QTest::newRow("flags.txt alone") << QStringList{"ds/flags.txt=night\n\nday\n"} << "ds/flags.txt"
+                                     << QStringList{"night", "day"};
+    QTest::newRow("the folder's own before the one above")
+        << QStringList{"labels.txt=horse\n", "ds/flags.txt=night\n"} << "ds/flags.txt" << QStringList{"night"};
+    QTest::newRow("the folder above, as labelme's --labels is often given")
+        << QStringList{"labels.txt=horse\nhorse\n cow \n"} << "labels.txt" << QStringList{"horse", "cow"};
+    QTest::newRow("none") << QStringList() << "" << QStringList();
+    QTest::newRow("a folder named labels.txt is no list")
+        << QStringList{"ds/labels.txt/x=cat\n"} << "" << QStringList();
+}
+
+// labelme's own category list is read, never written.
+void TestLabelmeFile::categoryListBesideTheFolder()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, found);
+    QFETCH(QStringList, names);
+    QHash<QString, QByteArray> written;
+    for (const QString &file : files) {
+        const QString path = m_tmp->path() + QLatin1Char('/') + file.section(QLatin1Char('='), 0, 0);
+        const QByteArray content = file.section(QLatin1Char('='), 1).toUtf8();
+        QVERIFY(Fixtures::writeBytes(path, content));
+        written.insert(path, content);
+    }
+    QString file;
+    QCOMPARE(labelmeLabelList(m_tmp->path() + "/ds", &file), names);
+    QCOMPARE(file, found.isEmpty() ? QString() : m_tmp->path() + QLatin1Char('/') + found);
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        QCOMPARE(Fixtures::readBytes(it.key()), it.value());
 }
 
 void TestLabelmeFile::conversion_data()

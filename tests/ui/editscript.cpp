@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -136,6 +137,8 @@ void EditScript::run(MainWindow &window, const QString &script)
 //   draw-direct x1 y1 x2 y2                    drag a box; no label dialog may come up
 //   close-direct                               Return closes the polygon drawn; no dialog either
 //   dont-ask                                   the Annotate menu's "don't ask for the category"
+//   status-category NAME [tick]                the status bar's category clicked, its chooser
+//                                              answered with NAME ("don't ask" clicked first)
 //   key SEQUENCE                               a key press on the widget that has the focus
 //   menu N relabel NAME|confirm|difficult|delete   the shape's context menu
 //   category-click NAME / category-dblclick NAME   the category panel's row
@@ -221,6 +224,41 @@ void EditScript::step(MainWindow &window, const QString &step)
         QVERIFY2(!asked, "the label dialog came up");
     } else if (verb == QLatin1String("dont-ask")) {
         window.actions().dontAskCategory->trigger();
+    } else if (verb == QLatin1String("status-category")) {
+        QLabel *category = window.statusPanel()->categoryLabel();
+        QVERIFY2(category->isVisible(), "no category in the status bar");
+        // It promises a click: the hand and a tooltip that says what the click does.
+        QCOMPARE(category->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(category->toolTip().contains(QStringLiteral("点击")));
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(category, &enter);
+        QVERIFY(category->font().underline());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(category, &leave);
+        QVERIFY(!category->font().underline());
+        auto seen = std::make_shared<Answered>();
+        whenShown([seen, name = w.value(1), tick = w.value(2) == QLatin1String("tick")] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            auto *combo = dialog ? dialog->findChild<QComboBox *>() : nullptr;
+            if (!combo || !combo->lineEdit())
+                return false;
+            seen->title = dialog->windowTitle();
+            seen->offered = combo->currentText();
+            auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("dontAsk"));
+            if (tick && box && box->isVisible())
+                QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+            QLineEdit *edit = combo->lineEdit();
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QTest::keyClicks(edit, name);
+            QTest::keyClick(edit, Qt::Key_Return);
+            seen->done = true;
+            return true;
+        });
+        const QString before = window.categories()->lastLabel();
+        QTest::mouseClick(category, Qt::LeftButton, {}, category->rect().center());
+        waitUntilAnswered(window, seen);
+        QCOMPARE(seen->title, QStringLiteral("当前类别"));
+        QCOMPARE(seen->offered, before);
     } else if (verb == QLatin1String("key")) {
         const QKeyCombination key = QKeySequence::fromString(w.value(1))[0];
         QWidget *target = QApplication::focusWidget();

@@ -95,6 +95,7 @@ private slots:
     void formatMenuAndComboAgree();
     void formatFollowsDataset_data();
     void formatFollowsDataset();
+    void formatRememberedPerFolder_data();
     void formatRememberedPerFolder();
     void unreadableNamesFileNeverTrashed();
     void convertFolderCommand();
@@ -573,32 +574,51 @@ void TestMainWindow::formatFollowsDataset()
              setting);
 }
 
-// A choice in the status bar holds for that folder; another folder without labels starts with
-// the last choice made anywhere.
+void TestMainWindow::formatRememberedPerFolder_data()
+{
+    QTest::addColumn<int>("chosen");   // the status bar's row: 1 YOLO, 2 labelme
+    QTest::newRow("YOLO") << 1;
+    // No file tells a folder without labels that it is labelme's: the choice itself is kept.
+    QTest::newRow("labelme") << 2;
+}
+
+// A choice in the status bar holds for that folder, also in the next window; another folder
+// without labels starts with the last choice made anywhere.
 void TestMainWindow::formatRememberedPerFolder()
 {
+    QFETCH(int, chosen);
     const QString other = m_tmp->path() + QStringLiteral("/other");
     const QStringList otherImages = makeImages(other, 1);
     auto window = openWindow(m_dir);
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(0)));
     QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 0);
-    window->statusPanel()->formatCombo()->setCurrentIndex(1);
+    window->statusPanel()->formatCombo()->setCurrentIndex(chosen);
 
     window->openDirectory(other);
     QVERIFY(waitForImage(*window, otherImages.at(0)));
-    QVERIFY(window->session()->useYolo());
+    // labelme is a folder's own: a new folder starts with the last YOLO or VOC choice.
+    QCOMPARE(window->session()->useYolo(), chosen == 1);
     window->actions().formatVoc->trigger();
 
     window->openDirectory(m_dir);
     QVERIFY(waitForImage(*window, m_images.at(0)));
     QTRY_VERIFY(!window->session()->isListing());
-    QVERIFY(window->session()->useYolo());
-    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), 1);
+    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), chosen);
+    QVERIFY(window->close());
+    window.reset();
+
+    window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_VERIFY(!window->session()->isListing());
+    QCOMPARE(window->statusPanel()->formatCombo()->currentIndex(), chosen);
     // A new label file of this folder follows it.
     QVERIFY(window->editor()->addShape(box(QString(), QRectF(10, 10, 40, 30)), QStringLiteral("cat")) != 0);
     QVERIFY(window->saveCurrent());
-    QVERIFY(QFileInfo::exists(yoloLabelPath(m_images.at(0))));
+    const QString expected = chosen == 1 ? yoloLabelPath(m_images.at(0)) : labelmeJsonPath(m_images.at(0));
+    QCOMPARE(readStoredAnnotations(m_images.at(0)).file, expected);
+    QCOMPARE(loadAnnotations(m_images.at(0)).size(), 1);
     QVERIFY(!QFileInfo::exists(vocXmlPath(m_images.at(0))));
 }
 
@@ -895,5 +915,5 @@ void TestMainWindow::datasetRootOffersSubfolders()
 }
 
 
-BRINDLE_TEST_MAIN(TestMainWindow)
+BRINDLE_WINDOW_TEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

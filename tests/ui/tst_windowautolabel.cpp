@@ -794,5 +794,5 @@ void TestWindowAutoLabel::backgroundImagesOnlyWithAllImages()
     QCOMPARE(m_server->requestsFor(kChat.toUtf8()).size(), sent);
 }
 
-BRINDLE_TEST_MAIN(TestWindowAutoLabel)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowAutoLabel)
 #include "tst_windowautolabel.moc"

@@ -501,5 +501,5 @@ void TestWindowCheck::cancelModelHalf()
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->progressCard()->isVisible(), 5000);
 }
 
-BRINDLE_TEST_MAIN(TestWindowCheck)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowCheck)
 #include "tst_windowcheck.moc"

@@ -293,5 +293,5 @@ void TestWindowCopy::difficultOnlyWhereKept()
     QCOMPARE(loadAnnotations(m_images.at(image)).first().difficult, kept);
 }
 
-BRINDLE_TEST_MAIN(TestWindowCopy)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowCopy)
 #include "tst_windowcopy.moc"

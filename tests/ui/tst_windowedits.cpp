@@ -271,6 +271,14 @@ void TestWindowEdits::drawWithoutAsking_data()
     QTest::newRow("unticked in the dialog: off again")
         << "dont-ask; draw-tick 700 550 780 620 fox; draw 700 700 780 760 cat"
         << "5 fox 700,550 80x70; 6 cat 700,700 80x60" << false << "类别：cat";
+    QTest::newRow("on: the category chosen in the status bar, no dialog")
+        << "key 3; status-category fox; dont-ask; draw-direct 700 550 780 620" << "5 fox 700,550 80x70" << true
+        << "类别：fox · 不询问";
+    QTest::newRow("off: the status bar's choice is offered in the dialog")
+        << "key 3; status-category dog; draw 700 550 780 620" << "5 dog 700,550 80x70" << false << "类别：dog";
+    QTest::newRow("ticked in the status bar's chooser: on from the next shape")
+        << "key 3; status-category cat tick; draw-direct 700 550 780 620" << "5 cat 700,550 80x70" << true
+        << "类别：cat · 不询问";
     QTest::newRow("off again from the menu: the dialog asks")
         << "dont-ask; key 3; draw-direct 700 550 780 620; dont-ask; draw 700 700 780 760 fox"
         << "5 bird 700,550 80x70; 6 fox 700,700 80x60" << false << "类别：fox";
@@ -849,5 +857,5 @@ void TestWindowEdits::categoryUsedInFilesAsksFirst()
 }
 
 
-BRINDLE_TEST_MAIN(TestWindowEdits)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowEdits)
 #include "tst_windowedits.moc"

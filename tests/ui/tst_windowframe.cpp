@@ -6,6 +6,7 @@
 #include "ui/mainstatusbar.h"
 #include "ui/toastwidget.h"
 #include "ui/windowactions.h"
+#include "ui/windowfit.h"
 #include "ui/windowsettings.h"
 
 #include "stylesheet.h"
@@ -37,6 +38,8 @@ private slots:
     void reopenedFolderStartsWhereLeft_data();
     void reopenedFolderStartsWhereLeft();
     void placesRememberedForBoundedFolders();
+    void windowFitsTheScreen_data();
+    void windowFitsTheScreen();
 };
 
 void TestWindowFrame::initTestCase()
@@ -192,5 +195,34 @@ void TestWindowFrame::placesRememberedForBoundedFolders()
     QCOMPARE(stored.size(), 2 * WindowSettings::kMaxFolderPlaces);
 }
 
-BRINDLE_TEST_MAIN(TestWindowFrame)
+void TestWindowFrame::windowFitsTheScreen_data()
+{
+    QTest::addColumn<QSize>("available");   // the screen's area for windows
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<bool>("maximized");
+    QTest::newRow("desktop 1920x1080") << QSize(1920, 1080) << QSize(1280, 800) << QSize(1100, 700) << false;
+    QTest::newRow("laptop 1280x800") << QSize(1280, 800) << QSize(1264, 760) << QSize(1100, 700) << true;
+    QTest::newRow("laptop 1366x768") << QSize(1366, 768) << QSize(1280, 728) << QSize(1100, 700) << true;
+    QTest::newRow("1366x768 with a 40-pixel panel") << QSize(1366, 728) << QSize(1280, 688) << QSize(1100, 688)
+                                                    << true;
+    QTest::newRow("small 1024x600") << QSize(1024, 600) << QSize(1008, 560) << QSize(1008, 560) << true;
+}
+
+// The window and its frame stay inside the screen: a 1280x800 window with a title bar above it
+// would push the status bar off a 1280x800 screen.
+void TestWindowFrame::windowFitsTheScreen()
+{
+    QFETCH(QSize, available);
+    QFETCH(QSize, size);
+    QFETCH(QSize, minimum);
+    QFETCH(bool, maximized);
+    const WindowFit fit = fitWindowTo(available);
+    QCOMPARE(fit.size, size);
+    QCOMPARE(fit.minimum, minimum);
+    QCOMPARE(fit.maximized, maximized);
+    QVERIFY(fit.minimum.width() <= fit.size.width() && fit.minimum.height() <= fit.size.height());
+}
+
+BRINDLE_WINDOW_TEST_MAIN(TestWindowFrame)
 #include "tst_windowframe.moc"

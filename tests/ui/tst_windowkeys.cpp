@@ -38,6 +38,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QShortcut>
+#include <QLayout>
 #include <QStatusBar>
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -475,7 +476,8 @@ void TestWindowKeys::everyShortcutOnceAndListed()
     QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("not in the F1 list: ") + missing.join(QLatin1String(", "))));
 }
 
-// In the smallest window and in every language, the canvas's texts are whole: the hint line and a
+// In the smallest window and in every language, the status bar is inside it and the canvas's texts
+// are whole: the hint line and a
 // long toast wrap inside the canvas, the toast stays above the progress card, and the status bar
 // shows the polygon hint in full.
 void TestWindowKeys::textsFitTheCanvas_data()
@@ -495,6 +497,13 @@ void TestWindowKeys::textsFitTheCanvas()
     QVERIFY(waitForImage(*window, m_images.at(0)));
     QTRY_COMPARE(window->size(), window->minimumSize());
     QWidget *canvas = window->view()->parentWidget();
+    // What the panels, toolbar and status bar need fits the smallest window: nothing is pushed off.
+    QVERIFY2(window->layout()->minimumSize().height() <= window->minimumHeight(),
+             qPrintable(QString::number(window->layout()->minimumSize().height())));
+    QVERIFY2(window->layout()->minimumSize().width() <= window->minimumWidth(),
+             qPrintable(QString::number(window->layout()->minimumSize().width())));
+    const QRect bar(window->statusBar()->mapTo(window.get(), QPoint()), window->statusBar()->size());
+    QVERIFY(window->rect().contains(bar));
 
     const auto whole = [canvas](const QLabel *label) {
         const QRect inCanvas(label->mapTo(canvas, QPoint()), label->size());
@@ -563,5 +572,5 @@ void TestWindowKeys::fileListWidthRemembered()
 }
 
 
-BRINDLE_TEST_MAIN(TestWindowKeys)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowKeys)
 #include "tst_windowkeys.moc"

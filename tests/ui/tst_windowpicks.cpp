@@ -308,5 +308,5 @@ void TestWindowPicks::newShapeShownBesideItsDialog()
     QVERIFY(window->scene()->namingRect().isNull());
 }
 
-BRINDLE_TEST_MAIN(TestWindowPicks)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowPicks)
 #include "tst_windowpicks.moc"

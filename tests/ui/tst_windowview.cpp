@@ -465,5 +465,5 @@ void TestWindowView::hideAndShow()
     QCOMPARE(describe(loadAnnotations(m_images.at(0)), false), confirmed);
 }
 
-BRINDLE_TEST_MAIN(TestWindowView)
+BRINDLE_WINDOW_TEST_MAIN(TestWindowView)
 #include "tst_windowview.moc"

@@ -1,0 +1,221 @@
+#include "ui/mainwindow.h"
+
+#include "canvas/annotationscene.h"
+#include "canvas/canvasview.h"
+#include "storage/annotationstore.h"
+#include "storage/datasetlayout.h"
+#include "ui/objectlistpanel.h"
+#include "ui/windowactions.h"
+
+#include "stylesheet.h"
+#include "support/labelmesamples.h"
+#include "testmain.h"
+#include "mainwindowfixture.h"
+#include "windowfixture.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
+
+using namespace WindowFixture;
+
+namespace {
+
+QStringList labelsOf(const QList<Annotation> &annotations)
+{
+    QStringList labels;
+    for (const Annotation &a : annotations)
+        labels.append(a.label);
+    return labels;
+}
+
+// An edit as the canvas makes it: the first shape moves by a few pixels.
+void editFirstShape(MainWindow &window)
+{
+    const QList<Annotation> shapes = window.scene()->annotations();
+    QVERIFY(!shapes.isEmpty());
+    Annotation moved = shapes.first();
+    moved.rect.translate(5, 3);
+    window.scene()->applyState(moved.id, moved);
+    emit window.scene()->annotationEdited(moved.id, shapes.first(), moved);
+}
+
+} // namespace
+
+// Other tools' files in the window: a labelme file's shapes we keep but do not edit, a COCO file
+// imported into the folder.
+class TestWindowFormats : public QObject, private MainWindowFixture
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void labelmeKeptShapesShownNotEdited_data();
+    void labelmeKeptShapesShownNotEdited();
+    void importCocoCommand_data();
+    void importCocoCommand();
+};
+
+void TestWindowFormats::initTestCase()
+{
+    QVERIFY(installSourceStyleSheet());
+    setLanguage(QStringLiteral("zh_CN"));
+}
+
+void TestWindowFormats::init()
+{
+    prepareDataset();
+}
+
+void TestWindowFormats::cleanup()
+{
+    m_tmp.reset();
+}
+
+void TestWindowFormats::labelmeKeptShapesShownNotEdited_data()
+{
+    QTest::addColumn<QString>("act");
+    QTest::newRow("shown and counted") << "";
+    QTest::newRow("Ctrl+H hides them with the others") << "hide";
+    QTest::newRow("a click on one selects nothing, Delete removes nothing") << "delete";
+    QTest::newRow("a save keeps them in the file, shown again after a step") << "save";
+}
+
+// A labelme file's circle, line and point are drawn for reference and counted under the objects;
+// nothing selects, moves or deletes them, and every save keeps them.
+void TestWindowFormats::labelmeKeptShapesShownNotEdited()
+{
+    QFETCH(QString, act);
+    const QString json = labelmeJsonPath(m_images.at(0));
+    QVERIFY(writeBytes(json, LabelmeSamples::labelme()));
+    auto window = openWindow(m_images.at(0));
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    AnnotationScene *scene = window->scene();
+    QCOMPARE(scene->annotations().size(), 2);
+    QCOMPARE(scene->keptShapes().size(), 3);
+    QVERIFY(scene->keptShapesShown());
+    QVERIFY2(window->objectPanel()->keptText().contains(QStringLiteral("3")),
+             qPrintable(window->objectPanel()->keptText()));
+    const QList<Annotation> records = scene->annotations();
+
+    if (act == QLatin1String("hide")) {
+        window->actions().hideShapes->trigger();
+        QVERIFY(!scene->keptShapesShown());
+        window->actions().hideShapes->trigger();
+        QVERIFY(scene->keptShapesShown());
+    } else if (act == QLatin1String("delete")) {
+        window->actions().editMode->trigger();
+        QWidget *viewport = window->view()->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, window->view()->mapFromScene(QPointF(122.5, 70)));
+        QVERIFY(scene->selectedIds().isEmpty());
+        // A band over the whole image takes the editable shapes only; Delete removes those.
+        const QPoint from = window->view()->mapFromScene(QPointF(1, 1));
+        const QPoint to = window->view()->mapFromScene(QPointF(199, 99));
+        QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+        QTest::mouseMove(viewport, (from + to) / 2);
+        QTest::mouseMove(viewport, to);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+        QCOMPARE(scene->selectedIds().size(), 2);
+        window->actions().deleteSelected->trigger();
+        QVERIFY(scene->annotations().isEmpty());
+        QCOMPARE(scene->keptShapes().size(), 3);
+        QVERIFY(window->saveCurrent());
+        const StoredAnnotations stored = readStoredAnnotations(m_images.at(0));
+        QCOMPARE(stored.kept, 3);
+        QVERIFY(stored.annotations.isEmpty());
+        return;
+    } else if (act == QLatin1String("save")) {
+        editFirstShape(*window);
+        QVERIFY(window->saveCurrent());
+        window->stepImage(1);
+        QVERIFY(waitForImage(*window, m_images.at(1)));
+        QVERIFY(scene->keptShapes().isEmpty());
+        QVERIFY(window->objectPanel()->keptText().isEmpty());
+        window->stepImage(-1);
+        QVERIFY(waitForImage(*window, m_images.at(0)));
+        QCOMPARE(scene->keptShapes().size(), 3);
+    }
+    const StoredAnnotations stored = readStoredAnnotations(m_images.at(0));
+    QCOMPARE(stored.kept, 3);
+    QCOMPARE(stored.keptShapes.at(0).label, QStringLiteral("ball"));
+    QCOMPARE(stored.annotations.size(), 2);
+}
+
+void TestWindowFormats::importCocoCommand_data()
+{
+    QTest::addColumn<QString>("answer");        // to "merge or keep" for images with labels
+    QTest::addColumn<QStringList>("onScreen");  // img1's shapes shown after the import
+    QTest::newRow("keep: the labelled image stays as it was") << "保持原样" << QStringList{"cat"};
+    QTest::newRow("merge: the image on screen shows both") << "合并" << QStringList{"cat", "owl"};
+}
+
+// File → Import COCO: the file picked, the question answered; the label files are written, the
+// image on screen shows what its file now holds, the next one its imported shapes.
+void TestWindowFormats::importCocoCommand()
+{
+    QFETCH(QString, answer);
+    QFETCH(QStringList, onScreen);
+    QVERIFY(writeVoc(m_images.at(0), {QStringLiteral("cat")}));
+    const QString coco = m_tmp->path() + QStringLiteral("/instances.json");
+    QVERIFY(writeBytes(coco, R"({"categories": [{"id": 3, "name": "owl"}, {"id": 5, "name": "fox"}],
+        "images": [{"id": 1, "file_name": "img1.png", "width": 200, "height": 100},
+                   {"id": 2, "file_name": "img2.png", "width": 200, "height": 100},
+                   {"id": 9, "file_name": "elsewhere.png", "width": 200, "height": 100}],
+        "annotations": [{"id": 1, "image_id": 1, "category_id": 3, "bbox": [100, 50, 40, 30]},
+                        {"id": 2, "image_id": 2, "category_id": 5, "bbox": [10, 20, 30, 40]},
+                        {"id": 3, "image_id": 2, "category_id": 3,
+                         "segmentation": [[120, 10, 180, 10, 150, 60]], "bbox": [120, 10, 60, 50]}]})"));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_VERIFY(!window->session()->isListing());
+
+    auto step = std::make_shared<int>(0);
+    auto report = std::make_shared<QString>();
+    whenShown([step, report, coco, answer] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *picker = qobject_cast<QFileDialog *>(modal); picker && *step == 0) {
+            picker->selectFile(coco);
+            static_cast<QDialog *>(picker)->accept();
+            *step = 1;
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal); box && *step == 1 && box->buttons().size() > 1) {
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == answer)
+                    button->click();
+            }
+            *step = 2;
+        } else if (box && *step == 2 && box->buttons().size() == 1) {
+            *report = box->text();
+            box->buttons().first()->click();
+            *step = 3;
+        }
+        return *step == 3;
+    });
+    window->actions().importCoco->trigger();
+    QTRY_COMPARE(*step, 3);
+    QVERIFY2(report->contains(QStringLiteral("写入")), qPrintable(*report));
+
+    // Written in the folder's format (VOC, as its other file), nowhere else.
+    QCOMPARE(readStoredAnnotations(m_images.at(1)).file, vocPath(m_images.at(1)));
+    QCOMPARE(labelsOf(loadAnnotations(m_images.at(1))), (QStringList{"fox", "owl"}));
+    QCOMPARE(labelsOf(loadAnnotations(m_images.at(0))), onScreen);
+    QVERIFY(!QFileInfo::exists(vocPath(m_images.at(2))));
+
+    QCOMPARE(window->currentImagePath(), m_images.at(0));
+    QCOMPARE(labelsOf(window->scene()->annotations()), onScreen);
+    QVERIFY(!window->isDirty());
+    window->stepImage(1);
+    QVERIFY(waitForImage(*window, m_images.at(1)));
+    const QList<Annotation> shown = window->scene()->annotations();
+    QCOMPARE(labelsOf(shown), (QStringList{"fox", "owl"}));
+    QCOMPARE(shown.at(0).rect, QRectF(10, 20, 30, 40));
+    QVERIFY(shown.at(1).isPolygon());
+    QVERIFY(window->categories()->labels().contains(QStringLiteral("fox")));
+}
+
+BRINDLE_WINDOW_TEST_MAIN(TestWindowFormats)
+#include "tst_windowformats.moc"

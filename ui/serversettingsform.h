@@ -13,8 +13,8 @@ class QTimer;
 class VllmClient;
 
 // The model server's settings (address, model name, concurrency, time-out), the connection test
-// and the words of the note about a model name the server does not serve. The client (may be null) is
-// borrowed for the test and must outlive the form.
+// and the words of the note about a model name the server does not serve. The client (may be
+// null) is borrowed for the test and must outlive the form.
 class ServerSettingsForm : public QWidget
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "session/labelfilestamps.h"
 
+#include "session/settlingwatcher.h"
 #include "storage/datasetlayout.h"
 
 #include <QFileInfo>
@@ -60,10 +61,7 @@ void LabelFileStamps::setWatching(bool watching)
         m_settle->stop();
         return;
     }
-    m_watcher = new QFileSystemWatcher(this);
-    // The folders see a file replaced or made; the files see writes in place.
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle, qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
+    m_watcher = newSettlingWatcher(this, m_settle);
     rewatch();
 }
 
@@ -79,22 +77,16 @@ void LabelFileStamps::rewatch()
 {
     if (!m_watcher)
         return;
-    const QStringList old = m_watcher->files() + m_watcher->directories();
-    if (!old.isEmpty())
-        m_watcher->removePaths(old);
-    if (m_watched.isEmpty())
-        return;
     QSet<QString> paths;
-    const QStringList files = labelFilesOf(m_watched);
-    for (const QString &file : files) {
-        paths.insert(file);
-        paths.insert(QFileInfo(file).absolutePath());
+    if (!m_watched.isEmpty()) {
+        const QStringList files = labelFilesOf(m_watched);
+        for (const QString &file : files) {
+            paths.insert(file);
+            paths.insert(QFileInfo(file).absolutePath());
+        }
+        // Where a first label file of the image would appear.
+        paths.insert(labelsDirFor(m_watched));
+        paths.insert(QFileInfo(m_watched).absolutePath());
     }
-    // Where a first label file of the image would appear.
-    paths.insert(labelsDirFor(m_watched));
-    paths.insert(QFileInfo(m_watched).absolutePath());
-    for (const QString &path : std::as_const(paths)) {
-        if (QFileInfo::exists(path))
-            m_watcher->addPath(path);
-    }
+    watchOnly(m_watcher, QStringList(paths.cbegin(), paths.cend()));
 }

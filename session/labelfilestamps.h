@@ -24,6 +24,9 @@ class LabelFileStamps : public QObject
 public:
     explicit LabelFileStamps(QObject *parent = nullptr);
 
+    // The image's label files as they are now, one stamp a file.
+    static QList<FileStamp> stampsOf(const QString &imagePath);
+
     // Taken just before the files are read, or just after we wrote them.
     void remember(const QString &imagePath);
     // True when the image's label files are not as remembered (changed, appeared or vanished).
@@ -40,7 +43,6 @@ signals:
     void currentChanged();
 
 private:
-    static QList<FileStamp> stampsOf(const QString &imagePath);
     void rewatch();
 
     QHash<QString, QList<FileStamp>> m_stamps;

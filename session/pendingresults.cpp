@@ -2,6 +2,7 @@
 
 #include "session/liveannotations.h"
 #include "session/pendingwritethrottle.h"
+#include "session/settlingwatcher.h"
 #include "session/timinglog.h"
 #include "shared/language.h"
 #include "storage/pendingfileloader.h"
@@ -117,10 +118,7 @@ void PendingResults::setWatching(bool watching)
         m_watcher = nullptr;
         return;
     }
-    m_watcher = new QFileSystemWatcher(this);
-    // The folder sees the file replaced (renamed over); the file itself sees writes in place.
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_checkTimer, qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_checkTimer, qOverload<>(&QTimer::start));
+    m_watcher = newSettlingWatcher(this, m_checkTimer);
     watchFolder();
 }
 
@@ -128,14 +126,7 @@ void PendingResults::watchFolder()
 {
     if (!m_watcher)
         return;
-    const QStringList watched = m_watcher->files() + m_watcher->directories();
-    if (!watched.isEmpty())
-        m_watcher->removePaths(watched);
-    if (m_dir.isEmpty())
-        return;
-    m_watcher->addPath(m_dir);
-    if (QFileInfo::exists(pendingFilePath(m_dir)))
-        m_watcher->addPath(pendingFilePath(m_dir));
+    watchOnly(m_watcher, m_dir.isEmpty() ? QStringList() : QStringList{m_dir, pendingFilePath(m_dir)});
 }
 
 void PendingResults::onLoaded(const QString &dir, const PendingFileState &state, bool readable)

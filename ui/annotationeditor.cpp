@@ -474,16 +474,21 @@ AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
     return out;
 }
 
-int AnnotationEditor::confirmAll()
+int AnnotationEditor::decideAll(bool (AnnotationEditor::*decideOne)(uint), const QString &text)
 {
     const QList<uint> ids = reviewOrder(false);
     if (ids.isEmpty())
         return 0;
-    m_undoStack->beginMacro(translateText("全部确认"));
+    m_undoStack->beginMacro(text);
     for (uint id : ids)
-        confirmOne(id);
+        (this->*decideOne)(id);
     m_undoStack->endMacro();
     return int(ids.size());
+}
+
+int AnnotationEditor::confirmAll()
+{
+    return decideAll(&AnnotationEditor::confirmOne, translateText("全部确认"));
 }
 
 bool AnnotationEditor::rejectOne(uint id)
@@ -499,14 +504,7 @@ bool AnnotationEditor::rejectOne(uint id)
 
 int AnnotationEditor::rejectAll()
 {
-    const QList<uint> ids = reviewOrder(false);
-    if (ids.isEmpty())
-        return 0;
-    m_undoStack->beginMacro(translateText("全部拒绝"));
-    for (uint id : ids)
-        rejectOne(id);
-    m_undoStack->endMacro();
-    return int(ids.size());
+    return decideAll(&AnnotationEditor::rejectOne, translateText("全部拒绝"));
 }
 
 bool AnnotationEditor::stepPending(int direction, bool pointed)

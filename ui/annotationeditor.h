@@ -145,6 +145,8 @@ private:
     // Selects the model result that followed the decided ones in order (taken before the
     // decision); false when none is left.
     bool selectNextPending(const QList<uint> &order, const QList<uint> &decided);
+    // Every model result of the image decided by decideOne, as one undo step named text.
+    int decideAll(bool (AnnotationEditor::*decideOne)(uint), const QString &text);
 
     AnnotationScene *m_scene;            // not owned
     CategoryHistory *m_categories;       // not owned

@@ -1,8 +1,7 @@
 #include "ui/autolabeldialog.h"
 
-#include "inference/vllmclient.h"
-#include "session/autolabelrun.h"
 #include "shared/language.h"
+#include "ui/serversettingsform.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -18,11 +17,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QStyleOption>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -30,7 +27,6 @@
 namespace {
 
 constexpr int kCardWidth = 460;
-constexpr int kDefaultTestTimeoutMs = 8000;
 
 QLabel *sectionLabel(QWidget *parent)
 {
@@ -39,44 +35,10 @@ QLabel *sectionLabel(QWidget *parent)
     return label;
 }
 
-// Error texts from the network layer can be long; the card has a fixed width, so the status
-// line is elided and the whole text goes to the tool tip.
-class ElidedLabel : public QLabel
-{
-public:
-    using QLabel::QLabel;
-
-    void setFullText(const QString &text)
-    {
-        m_full = text;
-        setToolTip(text);
-        refresh();
-    }
-    QString fullText() const { return m_full; }
-    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        refresh();
-    }
-
-private:
-    void refresh()
-    {
-        const int available = contentsRect().width();
-        setText(available > 0 ? fontMetrics().elidedText(m_full, Qt::ElideRight, available) : m_full);
-    }
-
-    QString m_full;
-};
-
 } // namespace
 
 AutoLabelDialog::AutoLabelDialog(VllmClient *client, QWidget *parent)
     : QDialog(parent)
-    , m_client(client)
 {
     setModal(true);
     // The backdrop is a child of the window it dims, drawn by that window: a translucent top-level
@@ -95,7 +57,7 @@ AutoLabelDialog::AutoLabelDialog(VllmClient *client, QWidget *parent)
 
     m_tabs = new QTabWidget(m_card);
     m_tabs->addTab(buildRunPage(), QString());
-    m_tabs->addTab(buildModelPage(), QString());
+    m_tabs->addTab(buildModelPage(client), QString());
 
     auto *cardLayout = new QVBoxLayout(m_card);
     cardLayout->setContentsMargins(1, 6, 1, 1);
@@ -106,19 +68,6 @@ AutoLabelDialog::AutoLabelDialog(VllmClient *client, QWidget *parent)
     layout->addStretch(1);
     layout->addWidget(m_card, 0, Qt::AlignHCenter);
     layout->addStretch(1);
-
-    m_testTimer = new QTimer(this);
-    m_testTimer->setSingleShot(true);
-    m_testTimer->setInterval(kDefaultTestTimeoutMs);
-    connect(m_testTimer, &QTimer::timeout, this, [this] {
-        m_testState = TestState::TimedOut;
-        m_testDetail.clear();
-        finishTest();
-    });
-
-    // Also shows the answers of probes the window starts by itself.
-    if (m_client)
-        connect(m_client, &VllmClient::statusChanged, this, &AutoLabelDialog::onStatusChanged, Qt::UniqueConnection);
 
     retranslate();
 }
@@ -211,44 +160,18 @@ QWidget *AutoLabelDialog::buildRunPage()
     return page;
 }
 
-QWidget *AutoLabelDialog::buildModelPage()
+QWidget *AutoLabelDialog::buildModelPage(VllmClient *client)
 {
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("tabPage"));
 
-    m_address = new QLineEdit(page);
-    m_address->setObjectName(QStringLiteral("serverAddress"));
-    m_model = new QLineEdit(page);
-    m_model->setObjectName(QStringLiteral("modelName"));
-    m_concurrency = new QSpinBox(page);
-    m_concurrency->setObjectName(QStringLiteral("concurrency"));
-    m_concurrency->setRange(1, 8);
-    m_concurrency->setValue(1);
-    m_timeout = new QSpinBox(page);
-    m_timeout->setObjectName(QStringLiteral("timeout"));
-    m_timeout->setRange(10, 900);
-    m_timeout->setValue(300);
-
-    m_addressLabel = new QLabel(page);
-    m_modelLabel = new QLabel(page);
-    m_concurrencyLabel = new QLabel(page);
-    m_timeoutLabel = new QLabel(page);
-    auto *form = new QFormLayout;
-    form->setContentsMargins(0, 0, 0, 0);
-    form->addRow(m_addressLabel, m_address);
-    form->addRow(m_modelLabel, m_model);
-    form->addRow(m_concurrencyLabel, m_concurrency);
-    form->addRow(m_timeoutLabel, m_timeout);
-
-    m_testButton = new QPushButton(page);
-    m_testButton->setObjectName(QStringLiteral("testConnection"));
-    m_testButton->setAutoDefault(false);
-    connect(m_testButton, &QPushButton::clicked, this, &AutoLabelDialog::testConnection);
-    m_testStatus = new ElidedLabel(page);
-    m_testStatus->setObjectName(QStringLiteral("dim"));
-    auto *testRow = new QHBoxLayout;
-    testRow->addWidget(m_testButton);
-    testRow->addWidget(m_testStatus, 1);
+    m_server = new ServerSettingsForm(client, page);
+    connect(m_server, &ServerSettingsForm::modelNoteChanged, this, &AutoLabelDialog::showModelNote);
+    // Only while shown: a closed dialog's fields are loaded afresh when it opens again.
+    connect(m_server, &ServerSettingsForm::serverListed, this, [this](const QStringList &served) {
+        if (isVisible())
+            m_server->setServedModels(served);
+    });
 
     m_modelNote = new QLabel(page);
     m_modelNote->setObjectName(QStringLiteral("modelNote"));
@@ -270,8 +193,7 @@ QWidget *AutoLabelDialog::buildModelPage()
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(18, 16, 18, 16);
     layout->setSpacing(10);
-    layout->addLayout(form);
-    layout->addLayout(testRow);
+    layout->addWidget(m_server);
     layout->addWidget(m_modelNote);
     layout->addWidget(m_hint);
     layout->addStretch(1);
@@ -297,14 +219,7 @@ void AutoLabelDialog::retranslate()
     m_start->setText(translateText("开始"));
     m_closeRun->setText(translateText("关闭"));
 
-    m_addressLabel->setText(translateText("服务地址"));
-    m_modelLabel->setText(translateText("模型名称"));
-    m_concurrencyLabel->setText(translateText("并发数"));
-    m_timeoutLabel->setText(translateText("推理超时"));
-    m_concurrency->setToolTip(translateText("本地单显卡建议 1；并发会摊薄单张推理速度、易触发超时"));
-    m_timeout->setSuffix(translateText(" 秒"));
-    m_testButton->setText(translateText("测试连接"));
-    showTestState();
+    m_server->retranslate();   // its model note comes back through showModelNote
     // File names and the command are never translated.
 #ifdef Q_OS_WIN
     const QString command = QStringLiteral("tools\\llama\\llama-server.exe -m model.gguf --mmproj mmproj.gguf "
@@ -315,7 +230,6 @@ void AutoLabelDialog::retranslate()
 #endif
     m_hint->setText(translateText("本地推理：由 Brindlehost 托盘程序自动拉起 llama-server（Qwen3.5-VL-2B INT4）。")
                     + QLatin1Char('\n') + translateText("手动方式：%1").arg(command));
-    showModelNote();
     m_closeModel->setText(translateText("关闭"));
 
     fixTabHeight();
@@ -323,23 +237,12 @@ void AutoLabelDialog::retranslate()
 
 void AutoLabelDialog::loadServer(const ServerConfig &config)
 {
-    m_address->setText(config.baseUrl);
-    m_model->setText(config.model);
-    // A new use: a note about an earlier replacement no longer holds.
-    m_replacedModel.clear();
-    showModelNote();
-    m_concurrency->setValue(std::max(1, int(config.concurrency)));
-    m_timeout->setValue(config.timeout);
+    m_server->loadServer(config);
 }
 
 ServerConfig AutoLabelDialog::serverConfig() const
 {
-    ServerConfig config;
-    config.baseUrl = m_address->text().trimmed();
-    config.model = m_model->text().trimmed();
-    config.concurrency = m_concurrency->value();
-    config.timeout = m_timeout->value();
-    return config;
+    return m_server->serverConfig();
 }
 
 void AutoLabelDialog::setCategoryHint(const QStringList &categories)
@@ -414,99 +317,36 @@ void AutoLabelDialog::showRunTab()
 
 void AutoLabelDialog::setServedModels(const QStringList &served)
 {
-    const QString configured = m_model->text().trimmed();
-    if (served.isEmpty())
-        return;   // nothing listed: the configured name is as good as any
-    const QString model = AutoLabelRun::modelToUse(configured, AutoLabelRun::ModelName::Remembered, served);
-    if (model == configured)
-        return;
-    m_replacedModel = configured;
-    m_model->setText(model);
-    showModelNote();
+    m_server->setServedModels(served);
 }
 
-void AutoLabelDialog::showModelNote()
+QString AutoLabelDialog::modelNote() const
 {
-    const QString model = m_model->text().trimmed();
-    m_modelNoteText = m_replacedModel.isEmpty() || m_replacedModel == model
-        ? QString()
-        : translateText("服务器没有模型 %1，改用它提供的 %2").arg(m_replacedModel, model);
+    return m_server->modelNote();
+}
+
+void AutoLabelDialog::showModelNote(const QString &text)
+{
     for (QLabel *label : {m_runModelNote, m_modelNote}) {
-        label->setText(m_modelNoteText);
-        label->setVisible(!m_modelNoteText.isEmpty());
+        label->setText(text);
+        label->setVisible(!text.isEmpty());
     }
     fixTabHeight();
 }
 
 void AutoLabelDialog::setConnectionTestTimeout(int ms)
 {
-    m_testTimer->setInterval(std::max(0, ms));
+    m_server->setConnectionTestTimeout(ms);
+}
+
+QLabel *AutoLabelDialog::testStatusLabel() const
+{
+    return m_server->testStatusLabel();
 }
 
 QString AutoLabelDialog::testStatusText() const
 {
-    return static_cast<ElidedLabel *>(m_testStatus)->fullText();
-}
-
-// The test does not spin a local event loop: the dialog stays responsive, and closing it or
-// the window during a test cannot return into a deleted dialog.
-void AutoLabelDialog::testConnection()
-{
-    if (!m_client)
-        return;
-    const ServerConfig config = serverConfig();
-    m_testState = TestState::Testing;
-    m_testDetail.clear();
-    showTestState();
-    m_testButton->setEnabled(false);
-    m_testTimer->start();
-    m_client->setServerConfig(config);
-    m_client->probeServer();
-}
-
-void AutoLabelDialog::onStatusChanged(bool online, const QString &detail)
-{
-    m_testState = online ? TestState::Online : TestState::Offline;
-    m_testDetail = detail;
-    finishTest();
-    // Only while shown: a closed dialog's fields are loaded afresh when it opens again.
-    if (online && m_client && isVisible())
-        setServedModels(m_client->servedModels());
-}
-
-void AutoLabelDialog::finishTest()
-{
-    m_testTimer->stop();
-    m_testButton->setEnabled(true);
-    showTestState();
-}
-
-void AutoLabelDialog::showTestState()
-{
-    QString text;
-    QString style;
-    switch (m_testState) {
-    case TestState::Untested:
-        text = translateText("未测试");
-        break;
-    case TestState::Testing:
-        text = translateText("测试中…");
-        break;
-    case TestState::Online:
-        text = translateText("● 在线 %1").arg(m_testDetail);
-        style = QStringLiteral("color:#3FB27F;");
-        break;
-    case TestState::Offline:
-        text = translateText("● 离线 %1").arg(m_testDetail);
-        style = QStringLiteral("color:#9AA3B2;");
-        break;
-    case TestState::TimedOut:
-        text = translateText("● 测试超时（服务无响应）");
-        style = QStringLiteral("color:#E2B93D;");
-        break;
-    }
-    static_cast<ElidedLabel *>(m_testStatus)->setFullText(text.trimmed());
-    m_testStatus->setStyleSheet(style);
+    return m_server->testStatusText();
 }
 
 // Both pages get the taller page's height, so switching tabs never resizes the card.
@@ -533,7 +373,7 @@ void AutoLabelDialog::showEvent(QShowEvent *event)
         // Delete deletes a shape) must not act behind it.
         qApp->installEventFilter(this);
         if (!isAncestorOf(QApplication::focusWidget()))
-            (m_tabs->currentIndex() == 0 ? m_prompt : m_address)->setFocus();
+            (m_tabs->currentIndex() == 0 ? m_prompt : m_server->firstField())->setFocus();
     }
     fixTabHeight();
     QDialog::showEvent(event);

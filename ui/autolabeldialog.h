@@ -11,9 +11,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QSpinBox;
 class QTabWidget;
-class QTimer;
+class ServerSettingsForm;
 class VllmClient;
 
 // The run and server settings, drawn as a card on a backdrop that dims the window it belongs to
@@ -43,7 +42,7 @@ public:
     // dialog says so. Called by the window's probe and by the connection test.
     void setServedModels(const QStringList &served);
     // The sentence about a replaced model name; empty when none was replaced.
-    QString modelNote() const { return m_modelNoteText; }
+    QString modelNote() const;
 
     // Re-sets every text after the interface language changed.
     void retranslate();
@@ -51,7 +50,7 @@ public:
     // How long the connection test waits for the client's answer (8000 ms).
     void setConnectionTestTimeout(int ms);
     // The status line of the connection test; its text may be elided, the whole text is here.
-    QLabel *testStatusLabel() const { return m_testStatus; }
+    QLabel *testStatusLabel() const;
     QString testStatusText() const;
 
 protected:
@@ -63,17 +62,11 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    enum class TestState { Untested, Testing, Online, Offline, TimedOut };
-
     QWidget *buildRunPage();
-    QWidget *buildModelPage();
-    void testConnection();
-    void onStatusChanged(bool online, const QString &detail);
-    void finishTest();
-    void showTestState();
+    QWidget *buildModelPage(VllmClient *client);
     void updatePlaceholder();
     void fixTabHeight();
-    void showModelNote();
+    void showModelNote(const QString &text);
 
     QRadioButton *m_scopeCurrent = nullptr;
     QRadioButton *m_scopeAll = nullptr;
@@ -82,34 +75,19 @@ private:
     QDoubleSpinBox *m_threshold = nullptr;
     QRadioButton *m_insertPending = nullptr;
     QRadioButton *m_insertConfirmed = nullptr;
-    QLineEdit *m_address = nullptr;
-    QLineEdit *m_model = nullptr;
-    QSpinBox *m_concurrency = nullptr;
-    QSpinBox *m_timeout = nullptr;
-    QLabel *m_testStatus = nullptr;
     QFrame *m_card = nullptr;
-    VllmClient *m_client = nullptr;
-
     QTabWidget *m_tabs = nullptr;
+    ServerSettingsForm *m_server = nullptr;   // the model tab's fields and connection test
+
     QLabel *m_scopeTitle = nullptr;
     QLabel *m_promptTitle = nullptr;
     QLabel *m_thresholdLabel = nullptr;
-    QLabel *m_addressLabel = nullptr;
-    QLabel *m_modelLabel = nullptr;
-    QLabel *m_concurrencyLabel = nullptr;
-    QLabel *m_timeoutLabel = nullptr;
+    QLabel *m_runModelNote = nullptr;     // the server form's model note, on the run tab
+    QLabel *m_modelNote = nullptr;        // and under the test row
     QLabel *m_hint = nullptr;
-    QLabel *m_runModelNote = nullptr;     // on the run tab
-    QLabel *m_modelNote = nullptr;        // under the test row
-    QString m_replacedModel;              // the name the field held before it was replaced
-    QString m_modelNoteText;
     QPushButton *m_start = nullptr;
     QPushButton *m_closeRun = nullptr;
     QPushButton *m_closeModel = nullptr;
-    QPushButton *m_testButton = nullptr;
-    QTimer *m_testTimer = nullptr;
 
     int m_categoryCount = -1;   // -1: no hint given yet
-    TestState m_testState = TestState::Untested;
-    QString m_testDetail;
 };

@@ -1,6 +1,6 @@
 #include "ui/imagehistories.h"
 
-#include "storage/datasetlayout.h"
+#include "session/labelfilestamps.h"
 
 #include <QUndoGroup>
 #include <QUndoStack>
@@ -39,15 +39,6 @@ ImageHistories::ImageHistories(QObject *parent)
     activate(new QUndoStack(this));
 }
 
-QList<FileStamp> ImageHistories::stampsOf(const QString &path)
-{
-    QList<FileStamp> stamps;
-    const QStringList files = labelFilesOf(path);
-    for (const QString &file : files)
-        stamps.append(FileStamp::of(file));
-    return stamps;
-}
-
 void ImageHistories::activate(QUndoStack *stack)
 {
     m_group->addStack(stack);
@@ -63,7 +54,7 @@ void ImageHistories::keep(const QString &path, const QList<Annotation> &shown)
     drop(path);
     // A history with nothing to undo or redo is not worth keeping.
     if (m_active->count() > 0) {
-        m_kept.insert(path, Kept{m_active, shown, stampsOf(path)});
+        m_kept.insert(path, Kept{m_active, shown, LabelFileStamps::stampsOf(path)});
         m_order.append(path);
         while (m_order.size() > kKeptImages)
             drop(m_order.first());
@@ -77,7 +68,7 @@ void ImageHistories::keep(const QString &path, const QList<Annotation> &shown)
 std::optional<QList<Annotation>> ImageHistories::resume(const QString &path, const QList<Annotation> &records)
 {
     const auto it = m_kept.constFind(path);
-    if (it == m_kept.constEnd() || it->stamps != stampsOf(path) || !sameRecords(it->shown, records)) {
+    if (it == m_kept.constEnd() || it->stamps != LabelFileStamps::stampsOf(path) || !sameRecords(it->shown, records)) {
         drop(path);
         if (m_active->count() > 0)
             dropActive();

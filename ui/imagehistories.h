@@ -54,7 +54,6 @@ private:
         QList<Annotation> shown;
         QList<FileStamp> stamps;
     };
-    static QList<FileStamp> stampsOf(const QString &path);
     void activate(QUndoStack *stack);
     void drop(const QString &path);
 

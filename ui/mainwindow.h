@@ -200,8 +200,10 @@ private:
 
     // mainwindow_runs.cpp
     AutoLabelDialog *autoLabelDialog();
-    // The run's probe of the server, waited for; error says why it is offline.
-    bool probeForRun(QString *error);
+    // The run's probe of the server, waited for; error says why it is offline. Busy: a task
+    // started while it waited (said in a toast), and the probe is forgotten.
+    enum class RunProbe { Online, Offline, Busy };
+    RunProbe probeForRun(QString *error);
     void runFromDialog(AutoLabelDialog *dialog);
     bool refusedWhileBusy();
     void applyDialogServer();

@@ -45,7 +45,7 @@ void MainWindow::setUpAutoLabelRun()
             });
 }
 
-bool MainWindow::probeForRun(QString *error)
+MainWindow::RunProbe MainWindow::probeForRun(QString *error)
 {
     // Waits in an event loop, where the user may start a check meanwhile.
     QEventLoop loop;
@@ -63,7 +63,11 @@ bool MainWindow::probeForRun(QString *error)
     if (m_autoLabel->probing())
         loop.exec();
     disconnect(waiting);
-    return online;
+    if (refusedWhileBusy()) {
+        m_autoLabel->forgetProbe();
+        return RunProbe::Busy;
+    }
+    return online ? RunProbe::Online : RunProbe::Offline;
 }
 
 AutoLabelDialog *MainWindow::autoLabelDialog()
@@ -107,12 +111,10 @@ void MainWindow::startAutoLabel(bool settingsOnly, bool preferCurrent)
 
     // The run's one probe: the dialog offers the models the server lists.
     QString error;
-    const bool online = probeForRun(&error);
-    if (refusedWhileBusy()) {
-        m_autoLabel->forgetProbe();
+    const RunProbe probe = probeForRun(&error);
+    if (probe == RunProbe::Busy)
         return;
-    }
-    if (!online) {
+    if (probe == RunProbe::Offline) {
         QMessageBox box(QMessageBox::Warning, translateText("推理服务未就绪"),
                         translateText("无法连接本地推理服务：%1\n%2\n\n请先启动 Brindlehost 托盘程序（它会自动拉起 "
                                       "llama-server），等服务在线后再点「⚡ 自动标注」。")
@@ -149,12 +151,10 @@ void MainWindow::runFromDialog(AutoLabelDialog *dialog)
     // Opened from the model settings, or another address typed: this run's probe is still to come.
     if (!m_autoLabel->isProbed(m_serverConfig.baseUrl)) {
         QString error;
-        const bool online = probeForRun(&error);
-        if (refusedWhileBusy()) {
-            m_autoLabel->forgetProbe();
+        const RunProbe probe = probeForRun(&error);
+        if (probe == RunProbe::Busy)
             return;
-        }
-        if (!online) {
+        if (probe == RunProbe::Offline) {
             m_toast->showMessage(translateText("推理服务未就绪：%1").arg(error));
             return;
         }

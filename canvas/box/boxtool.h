@@ -1,27 +1,16 @@
 #pragma once
 
-#include "canvas/shapetool.h"
-
-class QGraphicsRectItem;
+#include "canvas/dragboxtool.h"
 
 // Draws a box by dragging from one corner to the other.
-class BoxTool : public ShapeTool
+class BoxTool : public DragBoxTool
 {
 public:
-    explicit BoxTool(AnnotationScene *scene);
-    ~BoxTool() override;
+    using DragBoxTool::DragBoxTool;
 
-    bool pressDraws(Qt::KeyboardModifiers modifiers) const override;
-    bool press(const QPointF &pos, Qt::KeyboardModifiers modifiers) override;
-    bool move(const QPointF &pos) override;
-    bool release(const QPointF &pos) override;
-    void cancel() override;
     QString hint() const override;
     QString nextCategoryText() const override;
-    bool isDrawing() const override { return m_drawing; }
 
-private:
-    bool m_drawing = false;
-    QPointF m_start;
-    QGraphicsRectItem *m_band = nullptr;
+protected:
+    Annotation draftFor(const QRectF &rect) const override;
 };

@@ -359,17 +359,28 @@ void TestAutoLabelDialog::placeholderText()
 void TestAutoLabelDialog::cardSizeFixedAcrossTabs_data()
 {
     QTest::addColumn<QString>("language");
-    QTest::newRow("Chinese") << "zh_CN";
-    QTest::newRow("Russian") << "ru";
+    QTest::addColumn<QString>("servedModel");   // empty: no note about a replaced model
+    QTest::newRow("Chinese") << "zh_CN" << "";
+    QTest::newRow("Russian") << "ru" << "";
+    // The note grows the model page by two lines after the dialog was built.
+    QTest::newRow("Russian, model replaced") << "ru" << "fake-vl-7b-instruct-served-here";
 }
 
 void TestAutoLabelDialog::cardSizeFixedAcrossTabs()
 {
     QFETCH(QString, language);
+    QFETCH(QString, servedModel);
     setLanguage(language);
     applyLanguageFont();
 
     AutoLabelDialog dialog(nullptr);
+    if (!servedModel.isEmpty()) {
+        ServerConfig config;
+        config.model = QStringLiteral("qwen");
+        dialog.loadServer(config);
+        dialog.setServedModels({servedModel});
+        QVERIFY(!dialog.modelNote().isEmpty());
+    }
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     auto *card = dialog.findChild<QFrame *>("card");

@@ -27,8 +27,17 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
+
+// An image the listing of dir would take: directly in it, not hidden, a readable regular file.
+bool isListableImageIn(const QString &dir, const QString &path)
+{
+    const QFileInfo info(path);
+    return QDir::cleanPath(info.absolutePath()) == dir && isImageFile(path) && !info.fileName().startsWith(QLatin1Char('.'))
+        && info.isFile() && info.isReadable();
+}
 
 const unsigned long kWorkerStopWaitMs = 3000;
 // Rows whose pending count is reported per event-loop pass after the pending file arrives.
@@ -196,6 +205,11 @@ LabelFormat FolderSession::newFileFormatIn(const QString &dir)
     return format;
 }
 
+void FolderSession::holdLargePendingRead(bool hold)
+{
+    m_pending->holdLargeRead(hold);
+}
+
 void FolderSession::preload(const QString &dir)
 {
     m_pending->preload(dir);
@@ -254,6 +268,12 @@ void FolderSession::open(const QString &dir, const QString &preferredImage)
     m_preferredImage = preferredImage;
     m_directoryLoader->load(dir);
     m_pending->load(true);
+    // The image last shown here need not wait for the listing; queued, as the caller is not done.
+    if (!preferredImage.isEmpty())
+        QTimer::singleShot(0, this, [this, dir] {
+            if (dir == m_dir)
+                wantFirstImage();
+        });
 }
 
 void FolderSession::openNow(const QString &dir)
@@ -346,17 +366,20 @@ void FolderSession::refreshSomePendingStates()
 void FolderSession::wantFirstImage()
 {
     // The first image shows with its results from a small pending file at once.
-    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || m_pending->firstImageWaits())
+    if (!m_currentImage.isEmpty() || m_pending->firstImageWaits())
         return;
-    QString first = m_imagePaths.first();
     if (!m_preferredImage.isEmpty()) {
-        if (m_imagePaths.contains(m_preferredImage))
-            first = m_preferredImage;
-        else if (m_listing)
+        // Shown before its place in the folder is known; it takes it when listed.
+        if (m_imagePaths.contains(m_preferredImage) || (m_listing && isListableImageIn(m_dir, m_preferredImage))) {
+            emit imageWanted(std::exchange(m_preferredImage, QString()));
+            return;
+        }
+        if (m_listing)
             return;   // it may come with a later chunk
         m_preferredImage.clear();
     }
-    emit imageWanted(first);
+    if (!m_imagePaths.isEmpty())
+        emit imageWanted(m_imagePaths.first());
 }
 
 void FolderSession::onStateReady(const QString &path, int confirmed, bool labelFile)

@@ -62,6 +62,9 @@ public:
     void setAddClassesToNamesFile(bool add) { m_addClasses = add; }
 
     // Reads dir's pending file ahead, before the folder is opened (while the window is built).
+    // A pending file too large for the first image to wait for is read only once released
+    // (a window's launch); its results for the image on screen come by currentResultsArrived.
+    void holdLargePendingRead(bool hold);
     void preload(const QString &dir);
     // Another program (brindlemark-cli label, a second window) may write the pending file while
     // the folder is open: every write merges what it added or decided, and with watching on the

@@ -37,7 +37,8 @@ public:
     // before the others are sorted.
     static QStringList listImages(const QString &dir, QStringList *undecodable,
                                   const std::function<void(const QString &)> &firstKnown);
-    static constexpr int kEarlyFirstAbove = 20000;
+    // More than the first chunk: sorting them would hold the first image back.
+    static constexpr int kEarlyFirstAbove = ChunkSize;
     static void sortPaths(QStringList &paths);
     // For a path that does not exist because it was made of bytes that are not UTF-8 (a command
     // line argument): the escaped path of the entry it names, else empty.

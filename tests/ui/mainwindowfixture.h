@@ -37,7 +37,8 @@ protected:
 
     bool waitForImage(MainWindow &window, const QString &path)
     {
-        return QTest::qWaitFor([&] { return window.currentImagePath() == path; }, 5000);
+        // Shown, and the window launched: its file list filled, a key's step taken at once.
+        return QTest::qWaitFor([&] { return window.currentImagePath() == path && window.isLaunched(); }, 5000);
     }
 
     std::unique_ptr<QTemporaryDir> m_tmp;

@@ -6,6 +6,7 @@
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
 #include "storage/directoryloader.h"
+#include "storage/pendingfile.h"
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/mainstatusbar.h"
@@ -105,6 +106,8 @@ private slots:
     void damagedLabelFileTrashedOnFirstSave_data();
     void damagedLabelFileTrashedOnFirstSave();
     void largePhotoOpens();
+    void largePendingFileJoinsFirstImage_data();
+    void largePendingFileJoinsFirstImage();
     void datasetRootOffersSubfolders();
 };
 
@@ -151,6 +154,8 @@ void TestMainWindow::imagePathOpensItsFolderAtThatImage()
     QVERIFY(window);
     QVERIFY(waitForImage(*window, m_images.at(2)));
     QCOMPARE(window->currentDirectory(), m_dir);
+    // Its row, listed after it was shown, is the file list's current one.
+    QTRY_COMPARE(window->fileList()->currentPath(), m_images.at(2));
 }
 
 void TestMainWindow::switchWithEditsSavesSilently()
@@ -666,8 +671,8 @@ void TestMainWindow::convertFolderCommand()
 }
 
 
-// A large folder shows its first image before the others are sorted and listed: a step pressed
-// then is taken when the next image is listed, not lost.
+// A folder larger than the first chunk shows its first image before the others are sorted and
+// listed: a step pressed then is taken when the next image is listed, not lost.
 void TestMainWindow::stepBeforeTheRestIsListed()
 {
     QTemporaryDir big;
@@ -684,6 +689,8 @@ void TestMainWindow::stepBeforeTheRestIsListed()
     QVERIFY(window);
     QVERIFY(QTest::qWaitFor([&] { return !window->currentImagePath().isEmpty(); }, 20000));
     QCOMPARE(window->currentImagePath(), big.filePath(QStringLiteral("f00000.png")));
+    // Shown before the sort, it is placed first in the list once sorted.
+    QTRY_COMPARE(window->fileList()->currentPath(), big.filePath(QStringLiteral("f00000.png")));
     QTest::keyClick(window.get(), Qt::Key_Right);
     QVERIFY(QTest::qWaitFor([&] { return window->currentImagePath() == big.filePath(QStringLiteral("f00001.png")); },
                             20000));
@@ -803,6 +810,35 @@ void TestMainWindow::damagedLabelFileTrashedOnFirstSave()
     QCOMPARE(loadAnnotations(m_images.at(0)).size(), shown);
     const QString trashedCopy = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash/files/img1.xml");
     QCOMPARE(readBytes(trashedCopy), damaged);
+}
+
+void TestMainWindow::largePendingFileJoinsFirstImage_data()
+{
+    QTest::addColumn<int>("otherImages");   // padding entries of images not in the folder
+    QTest::newRow("small file: waited for") << 0;
+    QTest::newRow("large file: read after the first paint") << 6000;
+}
+
+// However large the pending file, the first image ends up with its results as ⚡ shapes.
+void TestMainWindow::largePendingFileJoinsFirstImage()
+{
+    QFETCH(int, otherImages);
+    AnnotationCache pending;
+    pending.insert(m_images.at(0), {box(QStringLiteral("cat"), QRectF(2, 2, 10, 8), 1, 0.9),
+                                    box(QStringLiteral("dog"), QRectF(14, 4, 8, 8), 1, 0.8)});
+    for (int i = 0; i < otherImages; ++i)
+        pending.insert(m_dir + QStringLiteral("/gone_%1.png").arg(i),
+                       {box(QStringLiteral("owl"), QRectF(1, 1, 5, 5), 1, 0.7),
+                        box(QStringLiteral("owl"), QRectF(8, 8, 5, 5), 1, 0.7)});
+    QVERIFY(writePendingFile(m_dir, pending));
+    const qint64 size = QFileInfo(pendingFilePath(m_dir)).size();
+    QVERIFY2(otherImages == 0 ? size < 512 * 1024 : size > 512 * 1024, qPrintable(QString::number(size)));
+    auto window = openWindow(m_dir);
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(0)));
+    QTRY_COMPARE(window->scene()->pendingCount(), 2);
+    QTRY_VERIFY(window->fileList()->isShown(m_images.at(0)));
+    QCOMPARE(window->fileList()->currentPath(), m_images.at(0));
 }
 
 void TestMainWindow::largePhotoOpens()

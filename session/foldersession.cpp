@@ -205,9 +205,14 @@ LabelFormat FolderSession::newFileFormatIn(const QString &dir)
     return format;
 }
 
-void FolderSession::holdLargePendingRead(bool hold)
+void FolderSession::holdBackgroundReads(bool hold)
 {
+    m_holdBackground = hold;
     m_pending->holdLargeRead(hold);
+    if (!hold && m_scanHeld) {
+        m_scanHeld = false;
+        m_stateScanner->restart(m_imagePaths);
+    }
 }
 
 void FolderSession::preload(const QString &dir)
@@ -249,6 +254,7 @@ void FolderSession::resetFolder(const QString &dir)
     }
     m_folderFormats.remove(dir);
     m_listing = true;
+    m_scanHeld = false;
     m_imagePaths.clear();
     m_unlistable.clear();
     m_cache.clear();
@@ -314,7 +320,10 @@ void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
     m_listing = false;
     m_imagePaths = paths;
     emit listingFinished(paths);
-    m_stateScanner->restart(paths);
+    if (m_holdBackground)
+        m_scanHeld = true;   // it would take a core from the first image
+    else
+        m_stateScanner->restart(paths);
     if (m_pending->isLoaded()) {
         dropUnlisted();
         schedulePendingStates();

@@ -79,8 +79,8 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_launch->whenDone([this] { m_session->categories()->holdDatasetStore(false); });
     // A small pending file is parsed while the window is built; a large one once it is shown.
     const QString startDir = startDirectory();
-    m_session->holdLargePendingRead(true);
-    m_launch->whenDone([this] { m_session->holdLargePendingRead(false); });
+    m_session->holdBackgroundReads(true);
+    m_launch->whenDone([this] { m_session->holdBackgroundReads(false); });
     if (!startDir.isEmpty())
         m_session->preload(startDir);
     buildCentralWidget();

@@ -34,6 +34,8 @@ std::optional<Launch> launchOnce(const QString &binDir, const QString &program, 
 
     QProcess app;
     app.setProcessEnvironment(env);
+    // The log comes on standard error: waiting for it wakes at its lines, not at a 50 ms poll.
+    app.setReadChannel(QProcess::StandardError);
     QElapsedTimer wall;
     wall.start();
     app.start(program, {argument});

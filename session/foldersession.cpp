@@ -102,6 +102,12 @@ FolderSession::FolderSession(QObject *parent)
 {
     registerAnnotationMetaTypes();
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
+    connect(m_directoryLoader, &DirectoryLoader::firstFound, this, [this](const QString &dir, const QString &path) {
+        if (dir != m_dir)
+            return;
+        m_firstFound = path;
+        wantFirstImage();
+    });
     connect(m_directoryLoader, &DirectoryLoader::done, this, &FolderSession::onListingDone);
     connect(m_directoryLoader, &DirectoryLoader::undecodableNames, this, &FolderSession::noticeUnlistable);
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
@@ -255,6 +261,7 @@ void FolderSession::resetFolder(const QString &dir)
     m_folderFormats.remove(dir);
     m_listing = true;
     m_scanHeld = false;
+    m_firstFound.clear();
     m_imagePaths.clear();
     m_unlistable.clear();
     m_cache.clear();
@@ -378,17 +385,18 @@ void FolderSession::wantFirstImage()
     if (!m_currentImage.isEmpty() || m_pending->firstImageWaits())
         return;
     if (!m_preferredImage.isEmpty()) {
-        // Shown before its place in the folder is known; it takes it when listed.
-        if (m_imagePaths.contains(m_preferredImage) || (m_listing && isListableImageIn(m_dir, m_preferredImage))) {
-            emit imageWanted(std::exchange(m_preferredImage, QString()));
+        // Shown before its place in the folder is known; it takes it when listed. Gone, the
+        // folder opens at its first image.
+        const QString preferred = std::exchange(m_preferredImage, QString());
+        if (m_imagePaths.contains(preferred) || (m_listing && isListableImageIn(m_dir, preferred))) {
+            emit imageWanted(preferred);
             return;
         }
-        if (m_listing)
-            return;   // it may come with a later chunk
-        m_preferredImage.clear();
     }
     if (!m_imagePaths.isEmpty())
         emit imageWanted(m_imagePaths.first());
+    else if (m_listing && !m_firstFound.isEmpty())
+        emit imageWanted(m_firstFound);   // the listing's first, ahead of its chunks
 }
 
 void FolderSession::onStateReady(const QString &path, int confirmed, bool labelFile)

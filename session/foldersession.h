@@ -272,6 +272,7 @@ private:
     bool m_listing = false;
     bool m_holdBackground = false;
     bool m_scanHeld = false;      // the listing ended while held: its scan starts on release
+    QString m_firstFound;         // the listing's image to show first, before its chunks
     QString m_preferredImage;
     mutable qsizetype m_indexHint = 0;
 

@@ -106,22 +106,30 @@ void MainWindow::forgetCurrentImage()
 
 void MainWindow::stepImage(int step)
 {
-    const QStringList &paths = m_session->imagePaths();
-    const qsizetype n = paths.size();
-    if (n == 0 || step == 0)
+    if (step == 0)
         return;
-    // The file list's rows, which the step follows, come once the first image is painted.
+    // The file list's rows, which the step follows, come once the first image is painted: the
+    // step is taken after every row that waited meanwhile is in.
     if (!m_launch->isDone()) {
-        m_launch->whenDone([this, step] { stepImage(step); });
+        m_launch->whenDone([this, step] { QTimer::singleShot(0, this, [this, step] { stepImage(step); }); });
         return;
     }
+    const QStringList &paths = m_session->imagePaths();
+    const qsizetype n = paths.size();
     const QString current = currentImagePath();
+    // A large folder shows an image before the rest is listed (the image last shown there, or
+    // the first one read): the step is taken once it and the next one are listed.
+    const bool unlisted = !current.isEmpty() && m_session->indexOf(current) < 0;
+    if (m_session->isListing() && unlisted) {
+        m_stepper->deferStep(step);
+        return;
+    }
+    if (n == 0)
+        return;
     m_stepper->noteDirection(step);
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
-    // A large folder shows its first image before the rest is listed (or the image last shown
-    // there before it is listed at all): the next one comes soon.
-    if (m_session->isListing() && ((step > 0 && c + 1 >= n) || (!current.isEmpty() && m_session->indexOf(current) < 0))) {
+    if (step > 0 && m_session->isListing() && c + 1 >= n) {
         m_stepper->deferStep(step);
         return;
     }

@@ -98,6 +98,7 @@ private slots:
     void formatRememberedPerFolder();
     void unreadableNamesFileNeverTrashed();
     void convertFolderCommand();
+    void stepBeforeTheRestIsListed_data();
     void stepBeforeTheRestIsListed();
     void dropUrls_data();
     void dropUrls();
@@ -671,10 +672,21 @@ void TestMainWindow::convertFolderCommand()
 }
 
 
-// A folder larger than the first chunk shows its first image before the others are sorted and
-// listed: a step pressed then is taken when the next image is listed, not lost.
+void TestMainWindow::stepBeforeTheRestIsListed_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("firstInOrder");   // else the first image read is shown first
+    QTest::newRow("more than the first chunk: the first in order, before the sort")
+        << DirectoryLoader::kEarlyFirstAbove + 1 << true;
+    QTest::newRow("very many: the first read, before the rest is read") << DirectoryLoader::kFirstFoundAbove + 1 << false;
+}
+
+// A large folder shows an image before the others are sorted and listed; it takes its place in
+// the list once sorted, and a step pressed meanwhile is taken then, not lost.
 void TestMainWindow::stepBeforeTheRestIsListed()
 {
+    QFETCH(int, count);
+    QFETCH(bool, firstInOrder);
     QTemporaryDir big;
     QImage image(40, 30, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
@@ -682,18 +694,22 @@ void TestMainWindow::stepBeforeTheRestIsListed()
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     QVERIFY(image.save(&buffer, "PNG"));
-    const int count = DirectoryLoader::kEarlyFirstAbove + 1;
     for (int i = count - 1; i >= 0; --i)
         QVERIFY(Fixtures::writeBytes(big.filePath(QStringLiteral("f%1.png").arg(i, 5, 10, QLatin1Char('0'))), png));
     auto window = openWindow(big.path());
     QVERIFY(window);
     QVERIFY(QTest::qWaitFor([&] { return !window->currentImagePath().isEmpty(); }, 20000));
-    QCOMPARE(window->currentImagePath(), big.filePath(QStringLiteral("f00000.png")));
-    // Shown before the sort, it is placed first in the list once sorted.
-    QTRY_COMPARE(window->fileList()->currentPath(), big.filePath(QStringLiteral("f00000.png")));
+    const QString first = window->currentImagePath();
+    if (firstInOrder)
+        QCOMPARE(first, big.filePath(QStringLiteral("f00000.png")));
     QTest::keyClick(window.get(), Qt::Key_Right);
-    QVERIFY(QTest::qWaitFor([&] { return window->currentImagePath() == big.filePath(QStringLiteral("f00001.png")); },
-                            20000));
+    const int at = first.mid(first.lastIndexOf(QLatin1Char('f')) + 1, 5).toInt();
+    const QString next = big.filePath(QStringLiteral("f%1.png").arg((at + 1) % count, 5, 10, QLatin1Char('0')));
+    QVERIFY2(QTest::qWaitFor([&] { return window->currentImagePath() == next; }, 20000),
+             qPrintable(first + QStringLiteral(" -> ") + window->currentImagePath()));
+    // Shown before the sort, the first image was placed where it belongs: the step went on from there.
+    QTRY_COMPARE(window->fileList()->currentPath(), next);
+    QCOMPARE(window->session()->indexOf(next), (at + 1) % count);
 }
 
 void TestMainWindow::dropUrls_data()

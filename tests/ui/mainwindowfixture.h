@@ -32,6 +32,9 @@ protected:
         window->activateWindow();
         if (!QTest::qWaitForWindowExposed(window.get()))
             return nullptr;
+        // Without a folder, the launch ends once the window is painted (with one, waitForImage waits).
+        if (path.isEmpty() && !QTest::qWaitFor([&] { return window->isLaunched(); }, 5000))
+            return nullptr;
         return window;
     }
 

@@ -66,14 +66,28 @@ DatasetCategories::~DatasetCategories()
 void DatasetCategories::restoreStored(const QStringList &labels, const QStringList &deleted)
 {
     m_stored = true;
-    m_history->setStoring(true);
+    // What was just read needs no writing back.
     m_history->reset(labels, deleted);
+    m_history->setStoring(true);
 }
 
 void DatasetCategories::storeDataset()
 {
-    if (m_stored)
+    if (!m_stored)
+        return;
+    if (m_holdDatasetStore)
+        m_datasetUnstored = true;
+    else
         store().setValue(kLabelsDataset, m_dataset);
+}
+
+void DatasetCategories::holdDatasetStore(bool hold)
+{
+    m_holdDatasetStore = hold;
+    if (!hold && m_datasetUnstored) {
+        m_datasetUnstored = false;
+        storeDataset();
+    }
 }
 
 void DatasetCategories::openFolder(const QString &imageDir)
@@ -90,7 +104,8 @@ void DatasetCategories::openFolder(const QString &imageDir)
         const QString owner = m_stored ? store().value(kLabelsDataset).toString() : QString();
         if (owner.isEmpty() || owner == dataset) {
             m_dataset = dataset;
-            storeDataset();
+            if (owner.isEmpty())
+                storeDataset();   // the settings file is written only for a change
             return;
         }
         m_dataset = owner;

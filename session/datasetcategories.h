@@ -29,6 +29,9 @@ public:
     // The names the settings hold and stores every change there: the categories of the dataset
     // last open (taken by the first dataset opened when the settings do not say which).
     void restoreStored(const QStringList &labels, const QStringList &deleted);
+    // While held (a window's launch), which dataset the names belong to is not written yet;
+    // released, it is.
+    void holdDatasetStore(bool hold);
 
     // The open dataset's names in first-use order, the one offered next, deletions.
     CategoryHistory *history() const { return m_history; }
@@ -82,6 +85,8 @@ private:
     QString m_countedLabel;    // asked for, waiting for its file count
     bool m_stored = false;
     bool m_claimed = false;    // a dataset has taken the names the settings held
+    bool m_holdDatasetStore = false;
+    bool m_datasetUnstored = false;
     QString m_dataset;
     QHash<QString, Names> m_left;   // datasets left during this session
     QStringList m_classList;

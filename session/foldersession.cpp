@@ -27,12 +27,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
-
-const unsigned long kWorkerStopWaitMs = 3000;
-// Rows whose pending count is reported per event-loop pass after the pending file arrives.
-const int kStatesPerPass = 400;
 
 QStringList labelsOf(const QList<Annotation> &annotations)
 {
@@ -93,6 +90,12 @@ FolderSession::FolderSession(QObject *parent)
 {
     registerAnnotationMetaTypes();
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
+    connect(m_directoryLoader, &DirectoryLoader::firstFound, this, [this](const QString &dir, const QString &path) {
+        if (dir != m_dir)
+            return;
+        m_firstFound = path;
+        wantFirstImage();
+    });
     connect(m_directoryLoader, &DirectoryLoader::done, this, &FolderSession::onListingDone);
     connect(m_directoryLoader, &DirectoryLoader::undecodableNames, this, &FolderSession::noticeUnlistable);
     connect(m_stateScanner, &FileStateScanner::stateReady, this, &FolderSession::onStateReady);
@@ -202,188 +205,6 @@ LabelFormat FolderSession::newFileFormatIn(const QString &dir)
     const LabelFormat format = found == LabelFormat::None ? m_fallbackFormat : found;
     m_folderFormats.insert(dir, format);
     return format;
-}
-
-void FolderSession::preload(const QString &dir)
-{
-    m_pending->preload(dir);
-}
-
-void FolderSession::setWatchingPendingFile(bool watching)
-{
-    m_pending->setWatching(watching);
-}
-
-void FolderSession::checkPendingFile()
-{
-    m_pending->check();
-}
-
-void FolderSession::setWatchingLabelFiles(bool watching)
-{
-    m_labelStamps->setWatching(watching);
-}
-
-void FolderSession::resetFolder(const QString &dir)
-{
-    if (!m_dir.isEmpty()) {
-        flushPending();
-        if (m_formatDecided)
-            m_folderFormats.insert(m_dir, m_folderFormat);   // for results that still arrive for it
-    }
-    m_dir = dir;
-    m_categories->openFolder(dir);
-    // A DOTA folder's new label files are DOTA whatever was chosen.
-    const bool dota = isDotaImageFolder(dir);
-    m_formatDecided = dota;
-    const LabelFormat format = dota ? LabelFormat::Dota : m_fallbackFormat;
-    m_categories->setLabelmeFolder(format == LabelFormat::Labelme);
-    if (m_folderFormat != format) {
-        m_folderFormat = format;
-        emit folderFormatChanged(m_folderFormat);
-    }
-    m_folderFormats.remove(dir);
-    m_listing = true;
-    m_imagePaths.clear();
-    m_unlistable.clear();
-    m_cache.clear();
-    m_imageStates.clear();
-    m_fileNotes.clear();
-    m_labelStamps->clear();
-    m_stateQueue.clear();
-    m_indexHint = 0;
-    leaveImage();
-    m_pending->reset(dir);
-}
-
-void FolderSession::open(const QString &dir, const QString &preferredImage)
-{
-    resetFolder(dir);
-    m_preferredImage = preferredImage;
-    m_directoryLoader->load(dir);
-    m_pending->load(true);
-}
-
-void FolderSession::openNow(const QString &dir)
-{
-    resetFolder(dir);
-    m_preferredImage.clear();
-    QStringList unlistable;
-    m_imagePaths = DirectoryLoader::listImages(dir, &unlistable);
-    m_listing = false;
-    noticeUnlistable(dir, unlistable);
-    m_pending->load(false);
-}
-
-bool FolderSession::close()
-{
-    m_directoryLoader->requestStop();
-    m_stateScanner->requestStop();
-    m_directoryLoader->wait(kWorkerStopWaitMs);
-    m_stateScanner->wait(kWorkerStopWaitMs);
-    m_pending->waitForLoader(kWorkerStopWaitMs);
-    return flushPending();
-}
-
-void FolderSession::onChunkReady(const QString &dir, const QStringList &paths)
-{
-    if (dir != m_dir)
-        return;   // a chunk of a folder the user has left
-    m_imagePaths += paths;
-    emit pathsListed(paths);
-    wantFirstImage();
-}
-
-void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
-{
-    if (dir != m_dir)
-        return;
-    logTiming(QStringLiteral("listing done %1 images").arg(paths.size()));
-    m_listing = false;
-    m_imagePaths = paths;
-    emit listingFinished(paths);
-    m_stateScanner->restart(paths);
-    if (m_pending->isLoaded()) {
-        dropUnlisted();
-        schedulePendingStates();
-    }
-    wantFirstImage();
-}
-
-void FolderSession::onPendingLoaded()
-{
-    if (!m_listing)
-        dropUnlisted();
-    wantFirstImage();
-    schedulePendingStates();
-}
-
-void FolderSession::noticeUnlistable(const QString &dir, const QStringList &names)
-{
-    // Qt cannot open a file whose name is not UTF-8: the user has to rename it.
-    if (dir != m_dir || names.isEmpty())
-        return;
-    m_unlistable = names;
-    QStringList shown;
-    for (const QString &name : names)
-        shown.append(QDir::toNativeSeparators(name));
-    emit notice(translateText("文件名不是有效的 UTF-8，无法打开，请重命名：%1").arg(shown.join(QStringLiteral(", "))));
-}
-
-void FolderSession::dropUnlisted()
-{
-    m_pending->dropUnlisted(m_imagePaths);
-}
-
-void FolderSession::schedulePendingStates()
-{
-    // Ten thousand rows updated at once would hold up the first image and the first steps.
-    m_stateQueue = m_pending->unmergedImages();
-    if (!m_stateQueue.isEmpty())
-        m_stateTimer->start();
-}
-
-void FolderSession::refreshSomePendingStates()
-{
-    for (int i = 0; i < kStatesPerPass && !m_stateQueue.isEmpty(); ++i)
-        refreshImageState(m_stateQueue.takeLast());
-    if (!m_stateQueue.isEmpty())
-        m_stateTimer->start();
-}
-
-void FolderSession::wantFirstImage()
-{
-    // The first image shows with its results from a small pending file at once.
-    if (!m_currentImage.isEmpty() || m_imagePaths.isEmpty() || m_pending->firstImageWaits())
-        return;
-    QString first = m_imagePaths.first();
-    if (!m_preferredImage.isEmpty()) {
-        if (m_imagePaths.contains(m_preferredImage))
-            first = m_preferredImage;
-        else if (m_listing)
-            return;   // it may come with a later chunk
-        m_preferredImage.clear();
-    }
-    emit imageWanted(first);
-}
-
-void FolderSession::onStateReady(const QString &path, int confirmed, bool labelFile)
-{
-    if (path == m_currentImage)
-        return;
-    const auto cached = m_cache.constFind(path);
-    // What this session read or wrote itself is newer than the scan.
-    if (cached == m_cache.constEnd())
-        m_imageStates[path].labelFile = labelFile;
-    if (cached != m_cache.constEnd() && !cached->isEmpty()) {
-        refreshImageState(path);
-        return;
-    }
-    ImageState &state = m_imageStates[path];
-    state.confirmed = confirmed;
-    state.pending = m_pending->unmergedCount(path);
-    state.known = true;
-    emit imageStateChanged(path, state);
 }
 
 qsizetype FolderSession::indexOf(const QString &path) const

@@ -64,6 +64,10 @@ public:
     void setAddClassesToNamesFile(bool add) { m_addClasses = add; }
 
     // Reads dir's pending file ahead, before the folder is opened (while the window is built).
+    // While held (a window's launch), the reads the first image does not need wait: the state
+    // scan, and a pending file too large for the first image to wait for (its results for the
+    // image on screen come by currentResultsArrived). Released, they start.
+    void holdBackgroundReads(bool hold);
     void preload(const QString &dir);
     // Another program (brindlemark-cli label, a second window) may write the pending file while
     // the folder is open: every write merges what it added or decided, and with watching on the
@@ -271,6 +275,9 @@ private:
     QStringList m_imagePaths;
     QStringList m_unlistable;
     bool m_listing = false;
+    bool m_holdBackground = false;
+    bool m_scanHeld = false;      // the listing ended while held: its scan starts on release
+    QString m_firstFound;         // the listing's image to show first, before its chunks
     QString m_preferredImage;
     mutable qsizetype m_indexHint = 0;
 

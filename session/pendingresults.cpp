@@ -74,7 +74,18 @@ PendingResults::PendingResults(AnnotationCache *cache, QObject *parent)
 
 void PendingResults::preload(const QString &dir)
 {
+    if (m_holdLargeRead && QFileInfo(pendingFilePath(dir)).size() > kWaitForFileBytes)
+        return;
     m_loader->preload(dir);
+}
+
+void PendingResults::holdLargeRead(bool hold)
+{
+    m_holdLargeRead = hold;
+    if (!hold && m_readHeld) {
+        m_readHeld = false;
+        m_loader->load(m_dir);
+    }
 }
 
 void PendingResults::reset(const QString &dir)
@@ -82,6 +93,7 @@ void PendingResults::reset(const QString &dir)
     m_dir = dir;
     m_fromFile.clear();
     m_loaded = false;
+    m_readHeld = false;
     m_writable = true;
     m_changed = false;
     m_base = PendingFileState();
@@ -96,6 +108,10 @@ void PendingResults::load(bool inBackground)
     if (inBackground) {
         // A small file is read before the listing's first chunk anyway.
         m_waitForFile = QFileInfo(pendingFilePath(m_dir)).size() <= kWaitForFileBytes;
+        if (!m_waitForFile && m_holdLargeRead) {
+            m_readHeld = true;
+            return;
+        }
         m_loader->load(m_dir);
         return;
     }

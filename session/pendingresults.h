@@ -28,6 +28,9 @@ public:
 
     void setLiveAnnotations(const LiveAnnotations *live) { m_live = live; }
     void preload(const QString &dir);
+    // While held (a window's launch), a file too large to wait for is not read yet: its parse
+    // would take a core from the first image. Released, it is read and its results join then.
+    void holdLargeRead(bool hold);
     // Forgets the old folder's results (the owner flushes first) and watches dir's file.
     void reset(const QString &dir);
     // Reads the file: in the background, or at once (loaded before it returns).
@@ -97,6 +100,8 @@ private:
     AnnotationCache m_fromFile;
     bool m_loaded = false;        // the file has been read; writing it before would lose results
     bool m_waitForFile = true;    // the first image waits for the file's results
+    bool m_holdLargeRead = false;
+    bool m_readHeld = false;      // load() was asked for while held
     bool m_writable = true;       // false when the file exists but cannot be read
     bool m_changed = false;       // something pending changed since the last write
     // The file as this session last read or wrote it; what differs is another program's.

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -15,7 +17,10 @@ struct LanguageService
 {
     QList<QPair<QString, QString>> languages;
     QHash<QString, int> indexByCode;
-    QList<QHash<QString, QString>> dictionaries;
+    // Read on first use: a start in one language parses one dictionary, not ten. Each slot is
+    // written once, under its flag, before any thread reads it.
+    std::vector<QHash<QString, QString>> dictionaries;
+    std::unique_ptr<std::once_flag[]> dictionaryRead;
     std::atomic<int> current{0};
     QString settingsOrganization;
     QString settingsApplication;
@@ -34,10 +39,10 @@ struct LanguageService
             {QStringLiteral("pl"), QStringLiteral("Polski")},
             {QStringLiteral("zh_CN"), QStringLiteral("简体中文")},
         };
-        for (int i = 0; i < languages.size(); ++i) {
+        for (int i = 0; i < languages.size(); ++i)
             indexByCode.insert(languages.at(i).first, i);
-            dictionaries.append(loadDictionary(languages.at(i).first));
-        }
+        dictionaries.resize(size_t(languages.size()));
+        dictionaryRead = std::make_unique<std::once_flag[]>(size_t(languages.size()));
         // Until initLanguage or setLanguage picks one, texts stay as written: the command-line
         // tool prints them so, whatever the user chose for the windows.
         current = indexOf(QStringLiteral("zh_CN"));
@@ -56,6 +61,13 @@ struct LanguageService
     }
 
     int indexOf(const QString &code) const { return indexByCode.value(code, 0); }
+
+    const QHash<QString, QString> &dictionary(int index)
+    {
+        std::call_once(dictionaryRead[size_t(index)],
+                       [this, index] { dictionaries[size_t(index)] = loadDictionary(languages.at(index).first); });
+        return dictionaries[size_t(index)];
+    }
 
     std::unique_ptr<QSettings> settings() const
     {
@@ -81,7 +93,7 @@ QString translateText(const char *source)
 QString translateText(const QString &source)
 {
     LanguageService &s = service();
-    const QHash<QString, QString> &dict = s.dictionaries.at(s.current.load(std::memory_order_relaxed));
+    const QHash<QString, QString> &dict = s.dictionary(s.current.load(std::memory_order_relaxed));
     const auto it = dict.constFind(source);
     return it != dict.constEnd() ? it.value() : source;
 }
@@ -133,7 +145,7 @@ void loadEnvironmentLanguage()
 QString translateTextIn(const QString &code, const QString &source)
 {
     LanguageService &s = service();
-    const QHash<QString, QString> &dict = s.dictionaries.at(s.indexOf(code));
+    const QHash<QString, QString> &dict = s.dictionary(s.indexOf(code));
     const auto it = dict.constFind(source);
     return it != dict.constEnd() ? it.value() : source;
 }

@@ -98,7 +98,8 @@ QString escapedName(const QByteArray &raw)
 // directory entries: a file-info object and fourteen wildcard patterns per entry cost ten times
 // more than the listing itself. A name whose bytes are not valid UTF-8 has no QString that opens
 // the file (Qt takes file names as UTF-8): it goes to undecodable, escaped, instead.
-QStringList imageNamesIn(const QString &root, QStringList *undecodable)
+QStringList imageNamesIn(const QString &root, QStringList *undecodable,
+                         const std::function<void(const QString &)> &manyFound = nullptr)
 {
     QStringList names;
 #ifdef Q_OS_UNIX
@@ -124,8 +125,11 @@ QStringList imageNamesIn(const QString &root, QStringList *undecodable)
             struct stat info;
             regular = ::fstatat(fd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
         }
-        if (regular && ::faccessat(fd, entry->d_name, R_OK, 0) == 0)
+        if (regular && ::faccessat(fd, entry->d_name, R_OK, 0) == 0) {
             names.append(name);
+            if (manyFound && names.size() == DirectoryLoader::kFirstFoundAbove + 1)
+                manyFound(names.first());
+        }
     }
     ::closedir(dir);
 #else
@@ -192,14 +196,19 @@ QStringList DirectoryLoader::listImages(const QString &dir, QStringList *undecod
     const QString root = QDir(dir).absolutePath();
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
     QStringList unnamed;
-    QStringList names = imageNamesIn(root, &unnamed);
+    bool found = false;
+    const auto manyFound = [&](const QString &name) {
+        found = true;
+        firstKnown(prefix + name);
+    };
+    QStringList names = imageNamesIn(root, &unnamed, firstKnown ? std::function<void(const QString &)>(manyFound) : nullptr);
     if (undecodable) {
         sortPaths(unnamed);
         for (const QString &name : std::as_const(unnamed))
             undecodable->append(prefix + name);
     }
     // Sorting a large folder takes a while; the first name is found in one pass before it.
-    if (firstKnown && names.size() > kEarlyFirstAbove) {
+    if (firstKnown && !found && names.size() > kEarlyFirstAbove) {
         const QCollator collator = listingCollator();
         const QString *first = &names.first();
         for (const QString &name : std::as_const(names)) {
@@ -240,23 +249,17 @@ void DirectoryLoader::sortPaths(QStringList &paths)
 void DirectoryLoader::list(const QString &dir)
 {
     QStringList undecodable;
-    QString early;
-    const QStringList paths = listImages(dir, &undecodable, [this, &dir, &early](const QString &first) {
-        early = first;
-        emit chunkReady(dir, {first});
+    const QStringList paths = listImages(dir, &undecodable, [this, &dir](const QString &first) {
+        emit firstFound(dir, first);
     });
     if (!undecodable.isEmpty())
         emit undecodableNames(dir, undecodable);
     QStringList all;
     all.reserve(paths.size());
-    // Handed over already: the sorted list starts with it.
-    const qsizetype start = !early.isEmpty() && !paths.isEmpty() && paths.first() == early ? 1 : 0;
-    if (start == 1)
-        all.append(early);
     // The first chunk is small so that the first image shows at once; later ones grow, so that
     // 100,000 images take a few dozen hand-overs rather than hundreds.
     qsizetype size = ChunkSize;
-    for (qsizetype offset = start;; offset += size, size = std::min<qsizetype>(size * 2, MaxChunkSize)) {
+    for (qsizetype offset = 0;; offset += size, size = std::min<qsizetype>(size * 2, MaxChunkSize)) {
         if (offset >= paths.size()) {
             emit done(dir, all);
             return;

@@ -34,16 +34,21 @@ public:
     // open: it is left out, and its path, each invalid byte written as \xNN, goes to undecodable.
     static QStringList listImages(const QString &dir, QStringList *undecodable = nullptr);
     // The same; in a folder of more than kEarlyFirstAbove images, firstKnown gets the first path
-    // before the others are sorted.
+    // before the others are sorted; past kFirstFoundAbove, the first one read, as soon as that
+    // many are read (ordering them all would take longer than showing one).
     static QStringList listImages(const QString &dir, QStringList *undecodable,
                                   const std::function<void(const QString &)> &firstKnown);
-    static constexpr int kEarlyFirstAbove = 20000;
+    // More than the first chunk: sorting them would hold the first image back.
+    static constexpr int kEarlyFirstAbove = ChunkSize;
+    static constexpr int kFirstFoundAbove = 20000;
     static void sortPaths(QStringList &paths);
     // For a path that does not exist because it was made of bytes that are not UTF-8 (a command
     // line argument): the escaped path of the entry it names, else empty.
     static QString undecodableEntry(const QString &path);
 
 signals:
+    // An image to show first, before the chunks (see listImages); it comes again in its chunk.
+    void firstFound(const QString &dir, const QString &path);
     void chunkReady(const QString &dir, const QStringList &paths);
     // Images of dir that cannot be listed under their name (see listImages); before done.
     void undecodableNames(const QString &dir, const QStringList &paths);

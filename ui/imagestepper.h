@@ -41,6 +41,8 @@ public:
     // After the window has shown the rest of the new image: its paint is timed, a coarse image
     // is made good once the user stops, and its neighbours are decoded.
     void settle(const QString &path);
+    // The images the next steps would show, decoded ahead (settle asks for them too).
+    void prefetchNeighbours();
     // No image on the canvas.
     void forget();
     const DecodedImage &current() const { return m_current; }
@@ -69,7 +71,6 @@ protected:
 
 private:
     QSize fitArea() const;
-    void prefetchNeighbours();
     void onFullResolution(const DecodedImage &image);
     void refineCoarseImage();
     // Logs milestone (and then "idle milestone") once the canvas has painted; timing log only.

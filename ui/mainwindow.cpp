@@ -18,6 +18,7 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imagestepper.h"
+#include "ui/launchgate.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/progressoverlay.h"
@@ -59,7 +60,9 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0x1E, 0x21, 0x28));
     setPalette(pal);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.ico")));
+    m_launch = new LaunchGate(this);
+    // Reading the icon loads an image plugin; the first frame has no use for it.
+    m_launch->whenDone([this] { setWindowIcon(QIcon(QStringLiteral(":/icons/app.ico"))); });
     setAcceptDrops(true);
     const WindowFit fit = fitWindowTo(screen()->availableGeometry().size());
     setMinimumSize(fit.minimum);
@@ -75,8 +78,12 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_lastChosenYolo = settings.useYolo;
     m_session->setFallbackYolo(settings.useYolo);
     m_session->categories()->restoreStored(settings.labels, WindowSettings::deletedLabels());
-    // The folder's pending results are parsed while the window is built.
+    m_session->categories()->holdDatasetStore(true);
+    m_launch->whenDone([this] { m_session->categories()->holdDatasetStore(false); });
+    // A small pending file is parsed while the window is built; a large one once it is shown.
     const QString startDir = startDirectory();
+    m_session->holdBackgroundReads(true);
+    m_launch->whenDone([this] { m_session->holdBackgroundReads(false); });
     if (!startDir.isEmpty())
         m_session->preload(startDir);
     buildCentralWidget();
@@ -104,7 +111,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     }
 
     connectSignals();
-    m_client->probeServer();
+    m_launch->whenDone([this] { m_client->probeServer(); });
     m_stepper->startTimingProbe(this, [this] {
         return QStringLiteral("sel=%1 undo=%2").arg(m_scene->selectedId()).arg(m_editor->undoStack()->index());
     });
@@ -123,7 +130,19 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
         // An image opens its folder and is shown first.
         const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
         openFolder(startDir, QFileInfo(start).isFile() ? QFileInfo(start).absoluteFilePath() : QString());
+    } else {
+        m_launch->endWhenIdle();
     }
+}
+
+void MainWindow::whenLaunched(std::function<void()> task)
+{
+    m_launch->whenDone(std::move(task));
+}
+
+bool MainWindow::isLaunched() const
+{
+    return m_launch->isDone();
 }
 
 MainWindow::~MainWindow() = default;
@@ -213,8 +232,25 @@ void MainWindow::buildCentralWidget()
 void MainWindow::connectSignals()
 {
     // The folder
-    connect(m_session, &FolderSession::pathsListed, m_fileList, &FileListPanel::appendPaths);
-    connect(m_session, &FolderSession::listingFinished, this, &MainWindow::onListingFinished);
+    // The first image does not wait for the file list's rows: they join it once it is painted.
+    connect(m_session, &FolderSession::pathsListed, this, [this](const QStringList &paths) {
+        m_launch->whenDone([this, paths, dir = m_session->directory()] {
+            if (dir != m_session->directory())
+                return;
+            m_fileList->appendPaths(paths);
+            // The image shown before its row was listed is selected in its place.
+            if (paths.contains(currentImagePath()))
+                m_fileList->selectPath(currentImagePath(), true);
+        });
+    });
+    connect(m_session, &FolderSession::listingFinished, this, [this] {
+        if (!m_launch->isDone() && m_session->imagePaths().isEmpty())
+            m_launch->endWhenIdle();   // no image to wait for
+        m_launch->whenDone([this, dir = m_session->directory()] {
+            if (dir == m_session->directory())
+                onListingFinished();
+        });
+    });
     // A step asked for before its image was listed is taken once the next images are there.
     const auto takeDeferredStep = [this] {
         const int step = m_stepper->takeDeferredStep();
@@ -224,7 +260,13 @@ void MainWindow::connectSignals()
     connect(m_session, &FolderSession::pathsListed, this, takeDeferredStep);
     connect(m_session, &FolderSession::listingFinished, this, takeDeferredStep);
     connect(m_session, &FolderSession::imageWanted, this, &MainWindow::showWantedImage);
-    connect(m_session, &FolderSession::imageStateChanged, this, &MainWindow::onImageStateChanged);
+    connect(m_session, &FolderSession::imageStateChanged, this, [this](const QString &path, const ImageState &state) {
+        // Its row may not be there yet.
+        m_launch->whenDone([this, path, state, dir = m_session->directory()] {
+            if (dir == m_session->directory())
+                onImageStateChanged(path, state);
+        });
+    });
     connect(m_session, &FolderSession::notice, m_toast, [this](const QString &text) { m_toast->showMessage(text); });
     // A big label file read on the worker: the image showed at once, its shapes join it now.
     connect(m_session, &FolderSession::currentLabelsArrived, this, [this](const QList<Annotation> &records) {
@@ -575,8 +617,6 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (m_firstShow) {
-        m_firstShow = false;
+    if (!m_launch->isDone() && !event->spontaneous())
         QTimer::singleShot(0, this, [] { logTiming(QStringLiteral("window shown")); });
-    }
 }

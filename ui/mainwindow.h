@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
+
 class AdjustmentPopup;
 class AnnotationEditor;
 class AnnotationScene;
@@ -22,6 +24,7 @@ class EmptyState;
 class FileListPanel;
 class FolderSession;
 class ImageStepper;
+class LaunchGate;
 class MainStatusBar;
 class ObjectListPanel;
 class ProgressOverlay;
@@ -50,6 +53,11 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(const QString &initialPath, QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Runs task once the first image is painted and the window idle (at once after that).
+    void whenLaunched(std::function<void()> task);
+    // The file list is filled and steps are taken: what waited for the first image has run.
+    bool isLaunched() const;
 
     void openDirectory(const QString &path);
     // A folder or an image handed over by a second start: saved and opened as a drop would be.
@@ -222,7 +230,7 @@ private:
     FolderSession *m_session = nullptr;
     AnnotationEditor *m_editor = nullptr;
     ImageStepper *m_stepper = nullptr;   // the pixels of the image shown: decode, prefetch, fit, step timing
-    bool m_firstShow = true;
+    LaunchGate *m_launch = nullptr;   // what waits until the first image is painted
     bool m_lastChosenYolo = false;   // the last format chosen anywhere: new folders start with it
     bool m_dontAskCategory = false;
 

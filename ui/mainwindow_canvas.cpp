@@ -13,6 +13,7 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imagestepper.h"
+#include "ui/launchgate.h"
 #include "ui/labeldialog.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
@@ -58,8 +59,14 @@ bool MainWindow::showImage(const QString &path)
 void MainWindow::showWantedImage(const QString &path)
 {
     // A folder whose first image cannot be decoded opens at the next one that can.
-    if (!showImage(path) && currentImagePath().isEmpty() && !m_editor->isDirty())
-        stepImage(1);
+    if (!showImage(path) && currentImagePath().isEmpty() && !m_editor->isDirty()) {
+        m_launch->endWhenIdle();   // no first image to wait for
+        // Wanted again as the listing goes on: one step once launched, not one per wish.
+        m_launch->whenDone([this] {
+            if (currentImagePath().isEmpty())
+                stepImage(1);
+        });
+    }
 }
 
 void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
@@ -79,6 +86,14 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     updateEmptyState();
     refreshPanels();
     m_stepper->settle(path);
+    if (!m_launch->isDone()) {
+        m_launch->endAfterPaintOf(m_view->viewport());
+        // The rows and the neighbours' decoding come after the first image's paint.
+        m_launch->whenDone([this] {
+            m_fileList->selectPath(currentImagePath(), true);
+            m_stepper->prefetchNeighbours();
+        });
+    }
 }
 
 void MainWindow::forgetCurrentImage()
@@ -98,15 +113,29 @@ void MainWindow::showKeptShapes()
 
 void MainWindow::stepImage(int step)
 {
+    if (step == 0)
+        return;
+    // The file list's rows, which the step follows, come once the first image is painted: the
+    // step is taken after every row that waited meanwhile is in.
+    if (!m_launch->isDone()) {
+        m_launch->whenDone([this, step] { QTimer::singleShot(0, this, [this, step] { stepImage(step); }); });
+        return;
+    }
     const QStringList &paths = m_session->imagePaths();
     const qsizetype n = paths.size();
-    if (n == 0 || step == 0)
-        return;
     const QString current = currentImagePath();
+    // A large folder shows an image before the rest is listed (the image last shown there, or
+    // the first one read): the step is taken once it and the next one are listed.
+    const bool unlisted = !current.isEmpty() && m_session->indexOf(current) < 0;
+    if (m_session->isListing() && unlisted) {
+        m_stepper->deferStep(step);
+        return;
+    }
+    if (n == 0)
+        return;
     m_stepper->noteDirection(step);
     // Without an image shown, a step forward starts at the first image.
     const qsizetype c = current.isEmpty() && step > 0 ? -1 : std::max<qsizetype>(0, m_session->indexOf(current));
-    // A large folder shows its first image before the rest is listed: the next one comes soon.
     if (step > 0 && m_session->isListing() && c + 1 >= n) {
         m_stepper->deferStep(step);
         return;

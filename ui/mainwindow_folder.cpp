@@ -89,11 +89,14 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     if (m_editor->isDirty() && !saveCurrent())
         return;
     rememberPlace();
-    WindowSettings::rememberDirectory(dir);
+    // Writing the settings file waits until the first image is painted.
+    whenLaunched([this, dir] {
+        WindowSettings::rememberDirectory(dir);
+        rebuildRecentMenu();
+    });
     // New label files get the format of the folder's label files, else the one chosen for it.
     m_session->setFallbackFormat(
         WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo ? LabelFormat::Yolo : LabelFormat::Voc));
-    rebuildRecentMenu();
     m_stepper->dropHeldImages();
     // Back in a folder, the user goes on where they left it.
     m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);

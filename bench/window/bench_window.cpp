@@ -13,9 +13,11 @@
 // The photo folder is made once by the shared generator (make_dataset.py, needs python3-pil) and
 // kept in the cache folder; --folder synthetic uses the older folder of small images.
 // Run: build/bin/bench_window [--images N] [--runs R] [--steps S] [--pause MS] [--folder camera|synthetic]
-//      [--adjusted]
+//      [--adjusted] [--launch]
+// --launch: only the launch, beside the floor's (bench/launch_floor), see launchcomparison.h.
 // Needs Xvfb and xdotool (scripts/packages.txt); starts its own Xvfb when DISPLAY is not set.
 #include "benchsupport.h"
+#include "launchcomparison.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>
@@ -130,18 +132,6 @@ bool writePending(const QString &dir, const QStringList &images)
         && file.write(QJsonDocument(QJsonObject{{QStringLiteral("pending"), pending}, {QStringLiteral("version"), 1}})
                           .toJson(QJsonDocument::Compact))
         > 0;
-}
-
-qint64 peakResidentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 // The camera-like folder: made once by the generator into dir (through dir.partial, so that an
@@ -486,6 +476,8 @@ int main(int argc, char *argv[])
          QStringLiteral("dir")},
         {QStringLiteral("check"), QStringLiteral("exit 1 unless every figure was measured (for the test)")},
         {QStringLiteral("adjusted"), QStringLiteral("also the back-to-back steps with brightness and contrast at +20%")},
+        {QStringLiteral("launch"), QStringLiteral("only the launch, beside the floor's (launch_floor: a bare Qt window "
+                                                  "showing the same first photo), in turns, with their ratio")},
     });
     parser.process(app);
     const bool camera = parser.value(QStringLiteral("folder")) != QStringLiteral("synthetic");
@@ -552,6 +544,31 @@ int main(int argc, char *argv[])
             .arg(camera ? QStringLiteral("camera-like photos") : QStringLiteral("synthetic, small")));
 
     bool complete = true;
+    if (parser.isSet(QStringLiteral("launch"))) {
+        LaunchComparison comparison;
+        comparison.binDir = options.binDir;
+        comparison.floorProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/launch_floor");
+        comparison.dataset = options.dataset;
+        comparison.firstImage = firstListedImage(images);
+        comparison.runs = runs;
+        for (const bool withPending : {false, true}) {
+            if (withPending && !parser.isSet(QStringLiteral("pending")))
+                break;
+            QFile::remove(options.dataset + QStringLiteral("/.brindle_pending.json"));
+            if (withPending && !writePending(options.dataset, images)) {
+                stopXvfb();
+                return 1;
+            }
+            const qint64 pendingBytes = QFileInfo(options.dataset + QStringLiteral("/.brindle_pending.json")).size();
+            comparison.label = QStringLiteral("%1 images").arg(images.size())
+                + (withPending ? QStringLiteral(", 3 pending results on every image (%1 KiB)").arg(pendingBytes / 1024)
+                               : QString());
+            complete = runLaunchComparison(comparison) && complete;
+        }
+        QFile::remove(options.dataset + QStringLiteral("/.brindle_pending.json"));
+        stopXvfb();
+        return check && !complete ? 1 : 0;
+    }
     for (const bool withPending : {false, true}) {
         if (withPending && !parser.isSet(QStringLiteral("pending")))
             break;

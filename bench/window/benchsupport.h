@@ -62,6 +62,19 @@ inline QProcessEnvironment programEnvironment(const QString &home)
     return env;
 }
 
+// The process's peak resident memory (VmHWM), or -1.
+inline qint64 peakResidentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
 // One line of the program's "brindlemark.timing" log: milliseconds since its start, then text.
 struct Milestone
 {

@@ -156,26 +156,38 @@ void TestStorageWorkers::chunks_data()
 {
     QTest::addColumn<int>("count");
     QTest::addColumn<QList<int>>("sizes");   // of the chunks, in order
-    QTest::newRow("1,000: small first, then doubling") << 1000 << QList<int>{400, 600};
-    QTest::newRow("3,000") << 3000 << QList<int>{400, 800, 1600, 200};
-    // A large folder hands its first image over before the sort.
-    QTest::newRow("20,001: the first alone, ahead of the sort")
-        << 20001 << QList<int>{1, 400, 800, 1600, 3200, 3200, 3200, 3200, 3200, 1200};
+    QTest::addColumn<QString>("first");      // handed over before the sort; "?": any, "": none
+    QTest::newRow("400: one chunk, nothing ahead of it") << 400 << QList<int>{400} << "";
+    // More than the first chunk: the first image is handed over before the sort.
+    QTest::newRow("1,000: small first, then doubling") << 1000 << QList<int>{400, 600} << "f0.jpg";
+    QTest::newRow("3,000") << 3000 << QList<int>{400, 800, 1600, 200} << "f0.jpg";
+    // So many that the first one read comes, as soon as that many are read.
+    QTest::newRow("20,001: the first read, ahead of the sort")
+        << 20001 << QList<int>{400, 800, 1600, 3200, 3200, 3200, 3200, 3200, 1201} << "?";
 }
 
 void TestStorageWorkers::chunks()
 {
     QFETCH(int, count);
     QFETCH(QList<int>, sizes);
+    QFETCH(QString, first);
     QTemporaryDir tmp;
     // Written in an order unlike the listing's.
     for (int i = count - 1; i >= 0; --i)
         QVERIFY(Fixtures::writeBytes(tmp.path() + QString("/f%1.jpg").arg(i), ""));
     DirectoryLoader loader;
     QSignalSpy chunks(&loader, &DirectoryLoader::chunkReady);
+    QSignalSpy found(&loader, &DirectoryLoader::firstFound);
     QSignalSpy done(&loader, &DirectoryLoader::done);
     loader.load(tmp.path());
     QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 60000);
+    QCOMPARE(found.size(), first.isEmpty() ? 0 : 1);
+    if (!first.isEmpty()) {
+        const QString path = found[0][1].toString();
+        QVERIFY(done[0][1].toStringList().contains(path));
+        if (first != u"?")
+            QCOMPARE(path, tmp.path() + QLatin1Char('/') + first);
+    }
     QList<int> got;
     QStringList joined;
     for (const QList<QVariant> &chunk : std::as_const(chunks)) {

@@ -59,7 +59,7 @@ std::unique_ptr<MainWindow> EditScript::openWindow(const QString &imagePath, boo
     window->activateWindow();
     if (!QTest::qWaitForWindowExposed(window.get()))
         return nullptr;
-    if (!QTest::qWaitFor([&] { return window->currentImagePath() == imagePath; }, 5000))
+    if (!QTest::qWaitFor([&] { return window->currentImagePath() == imagePath && window->isLaunched(); }, 5000))
         return nullptr;
     if (!fit) {
         QTest::keyClick(window.get(), Qt::Key_1, Qt::ControlModifier);

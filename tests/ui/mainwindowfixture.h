@@ -32,12 +32,16 @@ protected:
         window->activateWindow();
         if (!QTest::qWaitForWindowExposed(window.get()))
             return nullptr;
+        // Without a folder, the launch ends once the window is painted (with one, waitForImage waits).
+        if (path.isEmpty() && !QTest::qWaitFor([&] { return window->isLaunched(); }, 5000))
+            return nullptr;
         return window;
     }
 
     bool waitForImage(MainWindow &window, const QString &path)
     {
-        return QTest::qWaitFor([&] { return window.currentImagePath() == path; }, 5000);
+        // Shown, and the window launched: its file list filled, a key's step taken at once.
+        return QTest::qWaitFor([&] { return window.currentImagePath() == path && window.isLaunched(); }, 5000);
     }
 
     std::unique_ptr<QTemporaryDir> m_tmp;

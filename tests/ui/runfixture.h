@@ -108,7 +108,7 @@ inline std::unique_ptr<MainWindow> openWindow(const QString &dir, const QStringL
         return nullptr;
     const bool ready = QTest::qWaitFor(
         [&] {
-            if (window->currentImagePath() != images.value(0) || window->session()->isListing())
+            if (window->currentImagePath() != images.value(0) || window->session()->isListing() || !window->isLaunched())
                 return false;
             for (const QString &path : images) {
                 if (!window->session()->imageState(path).known)

@@ -320,6 +320,12 @@ bool FileListPanel::isShown(const QString &path) const
     return found != m_rowByPath.constEnd() && rowPasses(found.value());
 }
 
+bool FileListPanel::wouldShow(const QString &path) const
+{
+    const auto found = m_rowByPath.constFind(path);
+    return found != m_rowByPath.constEnd() ? rowPasses(found.value()) : passesFilter(m_filter, 0, 0);
+}
+
 void FileListPanel::requestThumbnails(const QStringList &paths)
 {
     // Thumbnails already held need no second decode.

@@ -40,6 +40,9 @@ public:
     void removePath(const QString &path);
     void selectPath(const QString &path, bool scrollTo);
     bool isShown(const QString &path) const;
+    // Also true for a path whose row has not come yet (at the launch) when a new row would pass
+    // the filter: what a step will show once the rows are in.
+    bool wouldShow(const QString &path) const;
     void requestThumbnails(const QStringList &paths);
     // From now until the next folder: thumbnails of the rows in view and a page around them,
     // again whenever the view moves. A folder of 100,000 images decodes only what is looked at.

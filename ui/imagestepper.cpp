@@ -59,7 +59,7 @@ void ImageStepper::install(const DecodedImage &decoded)
     m_view->setImage(m_current.shown(), m_current.fullSize);
 }
 
-void ImageStepper::settle(const QString &path)
+void ImageStepper::settle(const QString &path, bool afterPaint)
 {
     watchForPaint(QStringLiteral("image painted ") + path);
     m_prefetcher->insert(m_current);
@@ -68,8 +68,19 @@ void ImageStepper::settle(const QString &path)
         m_refineTimer->start();
     else
         m_refineTimer->stop();
+    m_prefetchOnPaint = afterPaint;
+    if (afterPaint) {
+        m_view->viewport()->update();
+        return;
+    }
     // After this image is painted: the decoding of its neighbours must not delay it.
     QTimer::singleShot(0, this, &ImageStepper::prefetchNeighbours);
+}
+
+void ImageStepper::neighboursListed()
+{
+    if (!m_prefetchOnPaint && !m_current.isNull())
+        prefetchNeighbours();
 }
 
 void ImageStepper::forget()
@@ -131,7 +142,7 @@ void ImageStepper::prefetchNeighbours()
     auto nextShown = [&](qsizetype from, int step) -> qsizetype {
         for (qsizetype i = 1; i < n; ++i) {
             const qsizetype index = ((from + i * step) % n + n) % n;
-            if (m_fileList->isShown(paths.at(index)))
+            if (m_fileList->wouldShow(paths.at(index)))
                 return index;
         }
         return -1;
@@ -163,6 +174,11 @@ void ImageStepper::watchForPaint(const QString &milestone)
 bool ImageStepper::eventFilter(QObject *watched, QEvent *event)
 {
     // Installed on the viewport alone; no call on the view here, which may be half destroyed.
+    if (event->type() == QEvent::Paint && m_prefetchOnPaint) {
+        m_prefetchOnPaint = false;
+        // Queued: started once the paint is done.
+        QTimer::singleShot(0, this, &ImageStepper::prefetchNeighbours);
+    }
     if (event->type() == QEvent::Paint && !m_paintWatch.isEmpty()) {
         // Logged once the paint is done and the events queued meanwhile have run.
         const QString milestone = m_paintWatch;

@@ -39,10 +39,15 @@ public:
     // decoded goes on the canvas (under the display adjustment).
     void install(const DecodedImage &decoded);
     // After the window has shown the rest of the new image: its paint is timed, a coarse image
-    // is made good once the user stops, and its neighbours are decoded.
-    void settle(const QString &path);
+    // is made good once the user stops, and its neighbours are decoded. At the launch
+    // (afterPaint) they wait for the canvas's paint: a step right after it finds them decoded,
+    // and the first frame keeps both cores.
+    void settle(const QString &path, bool afterPaint = false);
     // The images the next steps would show, decoded ahead (settle asks for them too).
     void prefetchNeighbours();
+    // More of the folder's order is known: at the launch, the neighbours of an image painted
+    // before they were listed are decoded now.
+    void neighboursListed();
     // No image on the canvas.
     void forget();
     const DecodedImage &current() const { return m_current; }
@@ -91,4 +96,5 @@ private:
     int m_deferredStep = 0;
     bool m_quickDecode = false;   // a step right after another: an image not decoded ahead comes coarse
     QString m_paintWatch;         // the milestone of the next canvas paint
+    bool m_prefetchOnPaint = false;   // the neighbours wait for the canvas's next paint
 };

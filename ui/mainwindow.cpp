@@ -234,6 +234,9 @@ void MainWindow::connectSignals()
     // The folder
     // The first image does not wait for the file list's rows: they join it once it is painted.
     connect(m_session, &FolderSession::pathsListed, this, [this](const QStringList &paths) {
+        // The image shown may have been painted before its neighbours were listed.
+        if (!m_launch->isDone())
+            m_stepper->neighboursListed();
         m_launch->whenDone([this, paths, dir = m_session->directory()] {
             if (dir != m_session->directory())
                 return;

@@ -85,10 +85,12 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     updateSavedIndicator();
     updateEmptyState();
     refreshPanels();
-    m_stepper->settle(path);
+    // At the launch the neighbours are decoded from the first image's paint on, not after the
+    // launch: the folder's order is known before the file list's rows are in.
+    m_stepper->settle(path, !m_launch->isDone());
     if (!m_launch->isDone()) {
         m_launch->endAfterPaintOf(m_view->viewport());
-        // The rows and the neighbours' decoding come after the first image's paint.
+        // The rows come after the first image's paint; with them, the filter is known.
         m_launch->whenDone([this] {
             m_fileList->selectPath(currentImagePath(), true);
             m_stepper->prefetchNeighbours();

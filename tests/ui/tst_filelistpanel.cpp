@@ -176,6 +176,10 @@ void TestFileListPanel::filterRules()
     for (int filter = 0; filter < FileListPanel::FilterCount; ++filter) {
         clickFilter(panel, filter);
         QCOMPARE(panel.isShown(QStringLiteral("/ds/a.jpg")), shown.at(filter));
+        QCOMPARE(panel.wouldShow(QStringLiteral("/ds/a.jpg")), shown.at(filter));
+        // A path whose row has not come yet: judged as a new row, with nothing known of it.
+        QVERIFY(!panel.isShown(QStringLiteral("/ds/c.jpg")));
+        QCOMPARE(panel.wouldShow(QStringLiteral("/ds/c.jpg")), filter <= 1);
         QCOMPARE(list->isRowHidden(0), !shown.at(filter));
         const int expectedCount = int(shown.at(filter)) + int(filter <= 1);   // b.jpg has no labels
         QCOMPARE(panel.shownCount(), expectedCount);

@@ -1,11 +1,10 @@
 #include "launchcomparison.h"
 
 #include "benchsupport.h"
+#include "storage/directoryloader.h"
 
-#include <QCollator>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLocale>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -73,19 +72,10 @@ double median(QList<double> values)
 
 QString firstListedImage(const QStringList &images)
 {
-    // The listing's order: numeric, case-insensitive, English rules in a C locale.
-    QLocale locale;
-    if (locale.language() == QLocale::C)
-        locale = QLocale(QLocale::English);
-    QCollator collator(locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    QString first;
-    for (const QString &path : images) {
-        if (first.isEmpty() || collator.compare(QFileInfo(path).fileName(), QFileInfo(first).fileName()) < 0)
-            first = path;
-    }
-    return first;
+    // The first image the window opens: the listing's own order.
+    QStringList sorted = images;
+    DirectoryLoader::sortPaths(sorted);
+    return sorted.value(0);
 }
 
 bool runLaunchComparison(const LaunchComparison &c)

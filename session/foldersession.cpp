@@ -89,6 +89,8 @@ FolderSession::FolderSession(QObject *parent)
     , m_pending(new PendingResults(&m_cache, this))
 {
     registerAnnotationMetaTypes();
+    // Directly, first: the receiver starts on the first image before the session hears of it.
+    connect(m_directoryLoader, &DirectoryLoader::firstFound, this, &FolderSession::firstImageListed, Qt::DirectConnection);
     connect(m_directoryLoader, &DirectoryLoader::chunkReady, this, &FolderSession::onChunkReady);
     connect(m_directoryLoader, &DirectoryLoader::firstFound, this, [this](const QString &dir, const QString &path) {
         if (dir != m_dir)

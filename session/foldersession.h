@@ -69,6 +69,9 @@ public:
     // image on screen come by currentResultsArrived). Released, they start.
     void holdBackgroundReads(bool hold);
     void preload(const QString &dir);
+    // Starts listing dir before it is opened (while the window is built); an open(dir) that
+    // follows takes that listing on instead of starting another.
+    void prelist(const QString &dir);
     // Another program (brindlemark-cli label, a second window) may write the pending file while
     // the folder is open: every write merges what it added or decided, and with watching on the
     // session also takes it in as soon as the file changes.
@@ -219,6 +222,10 @@ signals:
     void pathsListed(const QStringList &paths);
     void listingFinished(const QStringList &paths);
     void imageWanted(const QString &path);
+    // The first image of a listing, as soon as it is known: emitted on the listing's thread, for
+    // a directly connected receiver that only starts work of its own there (decoding it while the
+    // window is still being built). imageWanted follows on the session's thread as usual.
+    void firstImageListed(const QString &dir, const QString &path);
     void imageStateChanged(const QString &path, const ImageState &state);
     // Results from the pending file for the image already on screen; the owner adds them to it.
     void currentResultsArrived(const QList<Annotation> &records);
@@ -279,6 +286,7 @@ private:
     bool m_scanHeld = false;      // the listing ended while held: its scan starts on release
     QString m_firstFound;         // the listing's image to show first, before its chunks
     QString m_preferredImage;
+    QString m_prelisted;          // listed ahead of its open()
     mutable qsizetype m_indexHint = 0;
 
     QStringList m_stateQueue;         // images whose pending count still has to be reported

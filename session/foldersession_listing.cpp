@@ -48,6 +48,12 @@ void FolderSession::preload(const QString &dir)
     m_pending->preload(dir);
 }
 
+void FolderSession::prelist(const QString &dir)
+{
+    m_prelisted = dir;
+    m_directoryLoader->load(dir);
+}
+
 void FolderSession::setWatchingPendingFile(bool watching)
 {
     m_pending->setWatching(watching);
@@ -83,6 +89,7 @@ void FolderSession::resetFolder(const QString &dir)
     }
     m_folderFormats.remove(dir);
     m_listing = true;
+    m_prelisted.clear();
     m_scanHeld = false;
     m_firstFound.clear();
     m_imagePaths.clear();
@@ -99,9 +106,12 @@ void FolderSession::resetFolder(const QString &dir)
 
 void FolderSession::open(const QString &dir, const QString &preferredImage)
 {
+    // Its chunks wait in the event queue until now, unless one was handled (and dropped) before.
+    const bool prelisted = std::exchange(m_prelisted, QString()) == dir;
     resetFolder(dir);
     m_preferredImage = preferredImage;
-    m_directoryLoader->load(dir);
+    if (!prelisted)
+        m_directoryLoader->load(dir);
     m_pending->load(true);
     // The image last shown here need not wait for the listing; queued, as the caller is not done.
     if (!preferredImage.isEmpty())
@@ -134,8 +144,11 @@ bool FolderSession::close()
 
 void FolderSession::onChunkReady(const QString &dir, const QStringList &paths)
 {
-    if (dir != m_dir)
+    if (dir != m_dir) {
+        if (dir == m_prelisted)
+            m_prelisted.clear();   // came before its open(): that one lists again
         return;   // a chunk of a folder the user has left
+    }
     m_imagePaths += paths;
     emit pathsListed(paths);
     wantFirstImage();
@@ -143,8 +156,11 @@ void FolderSession::onChunkReady(const QString &dir, const QStringList &paths)
 
 void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
 {
-    if (dir != m_dir)
+    if (dir != m_dir) {
+        if (dir == m_prelisted)
+            m_prelisted.clear();
         return;
+    }
     logTiming(QStringLiteral("listing done %1 images").arg(paths.size()));
     m_listing = false;
     m_imagePaths = paths;

@@ -220,6 +220,8 @@ QStringList DirectoryLoader::listImages(const QString &dir, QStringList *undecod
     }
     // One folder: collating the names orders the paths, at a fraction of the cost.
     sortPaths(names);
+    if (firstKnown && !found && names.size() <= kEarlyFirstAbove && !names.isEmpty())
+        firstKnown(prefix + names.first());
     for (QString &name : names)
         name.prepend(prefix);
     return names;

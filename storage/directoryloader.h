@@ -33,9 +33,9 @@ public:
     // An image whose name is not valid UTF-8 (zip archives made on Windows) has no path Qt can
     // open: it is left out, and its path, each invalid byte written as \xNN, goes to undecodable.
     static QStringList listImages(const QString &dir, QStringList *undecodable = nullptr);
-    // The same; in a folder of more than kEarlyFirstAbove images, firstKnown gets the first path
-    // before the others are sorted; past kFirstFoundAbove, the first one read, as soon as that
-    // many are read (ordering them all would take longer than showing one).
+    // The same; firstKnown gets the first path as soon as it is known: in a folder of more than
+    // kEarlyFirstAbove images before the others are sorted; past kFirstFoundAbove, the first one
+    // read, as soon as that many are read (ordering them all would take longer than showing one).
     static QStringList listImages(const QString &dir, QStringList *undecodable,
                                   const std::function<void(const QString &)> &firstKnown);
     // More than the first chunk: sorting them would hold the first image back.
@@ -48,6 +48,7 @@ public:
 
 signals:
     // An image to show first, before the chunks (see listImages); it comes again in its chunk.
+    // Emitted once per listing of a folder that holds images.
     void firstFound(const QString &dir, const QString &path);
     void chunkReady(const QString &dir, const QStringList &paths);
     // Images of dir that cannot be listed under their name (see listImages); before done.

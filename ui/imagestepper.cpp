@@ -48,6 +48,11 @@ DecodedImage ImageStepper::decode(const QString &path) const
     return decodeImage(path, area, DecodeUse::Shown, m_quickDecode);
 }
 
+void ImageStepper::hold(const DecodedImage &decoded)
+{
+    m_prefetcher->insert(decoded);
+}
+
 void ImageStepper::install(const DecodedImage &decoded)
 {
     m_current = decoded;

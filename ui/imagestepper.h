@@ -36,6 +36,8 @@ public:
 
     // The pixels for path: held by the prefetcher, else decoded here (coarse during a step).
     DecodedImage decode(const QString &path) const;
+    // Pixels decoded elsewhere (the launch's first image), kept like a prefetched image.
+    void hold(const DecodedImage &decoded);
     // decoded goes on the canvas (under the display adjustment).
     void install(const DecodedImage &decoded);
     // After the window has shown the rest of the new image: its paint is timed, a coarse image

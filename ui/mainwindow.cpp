@@ -18,6 +18,7 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imagestepper.h"
+#include "ui/launchdecode.h"
 #include "ui/launchgate.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
@@ -75,6 +76,9 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     m_checkRun = new CheckRun(m_client, this);
 
     m_session = new FolderSession(this);
+    // After the session: its listing thread, which may call it, is gone before it.
+    m_launchDecode = new LaunchDecode(this);
+    m_launch->whenDone([this] { m_launchDecode->close(); });
     m_lastChosenYolo = settings.useYolo;
     m_session->setFallbackYolo(settings.useYolo);
     m_session->categories()->restoreStored(settings.labels, WindowSettings::deletedLabels());
@@ -84,8 +88,23 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     const QString startDir = startDirectory();
     m_session->holdBackgroundReads(true);
     m_launch->whenDone([this] { m_session->holdBackgroundReads(false); });
-    if (!startDir.isEmpty())
+    // Its size first: the first image is decoded for the canvas it makes, while the rest is built.
+    const QByteArray geometry = WindowSettings::geometry();
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        // Unmaximized it still fits.
+        resize(fit.size);
+        if (fit.maximized)
+            setWindowState(windowState() | Qt::WindowMaximized);
+    }
+    // An image opens its folder and is shown first; else the image last shown there.
+    const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
+    const QString firstImage = startDir.isEmpty()     ? QString()
+                               : QFileInfo(start).isFile() ? QFileInfo(start).absoluteFilePath()
+                                                           : WindowSettings::lastImageIn(startDir);
+    if (!startDir.isEmpty()) {
         m_session->preload(startDir);
+        beginLaunchDecode(startDir, firstImage);
+    }
     buildCentralWidget();
     m_stepper = new ImageStepper(m_view, m_session, m_fileList, this);
     m_editor = new AnnotationEditor(m_scene, categories(), this);
@@ -101,14 +120,6 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     escape->setShortcutContext(Qt::WindowShortcut);
     addAction(escape);
     connect(escape, &QAction::triggered, this, &MainWindow::escape);
-
-    const QByteArray geometry = WindowSettings::geometry();
-    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
-        // Unmaximized it still fits.
-        resize(fit.size);
-        if (fit.maximized)
-            setWindowState(windowState() | Qt::WindowMaximized);
-    }
 
     connectSignals();
     m_launch->whenDone([this] { m_client->probeServer(); });
@@ -127,9 +138,7 @@ MainWindow::MainWindow(const QString &initialPath, QWidget *parent)
     // The listing starts now, on its threads, while the window is still being shown: the first
     // chunk is ready when the event loop starts.
     if (!startDir.isEmpty()) {
-        // An image opens its folder and is shown first.
-        const QString start = m_initialPath.isEmpty() ? WindowSettings::lastDirectory() : m_initialPath;
-        openFolder(startDir, QFileInfo(start).isFile() ? QFileInfo(start).absoluteFilePath() : QString());
+        openFolder(startDir, firstImage);
     } else {
         m_launch->endWhenIdle();
     }

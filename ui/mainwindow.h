@@ -24,6 +24,7 @@ class EmptyState;
 class FileListPanel;
 class FolderSession;
 class ImageStepper;
+class LaunchDecode;
 class LaunchGate;
 class MainStatusBar;
 class ObjectListPanel;
@@ -176,6 +177,9 @@ private:
 
     // mainwindow_canvas.cpp
     void showWantedImage(const QString &path);
+    // Decodes the launch's first image on a thread of its own while the window is built: the
+    // preferred one at once, else the listing's first as its thread finds it.
+    void beginLaunchDecode(const QString &dir, const QString &preferredImage);
     void installImage(const QString &path, const DecodedImage &decoded);
     void forgetCurrentImage();
     // The shapes of the image's file that are shown, not edited (labelme's circles, lines, ...).
@@ -231,6 +235,7 @@ private:
     AnnotationEditor *m_editor = nullptr;
     ImageStepper *m_stepper = nullptr;   // the pixels of the image shown: decode, prefetch, fit, step timing
     LaunchGate *m_launch = nullptr;   // what waits until the first image is painted
+    LaunchDecode *m_launchDecode = nullptr;   // the first image's pixels, decoded while the window is built
     bool m_lastChosenYolo = false;   // the last format chosen anywhere: new folders start with it
     bool m_dontAskCategory = false;
 

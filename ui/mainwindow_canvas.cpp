@@ -13,16 +13,20 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imagestepper.h"
+#include "ui/launchdecode.h"
 #include "ui/launchgate.h"
 #include "ui/labeldialog.h"
 #include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
 #include "ui/toastwidget.h"
+#include "ui/windowfit.h"
+#include "ui/windowsettings.h"
 
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -56,8 +60,31 @@ bool MainWindow::showImage(const QString &path)
     return true;
 }
 
+void MainWindow::beginLaunchDecode(const QString &dir, const QString &preferredImage)
+{
+    const QSize window = isMaximized() ? screen()->availableGeometry().size() : size();
+    const QSize area = expectedFitArea(window, WindowSettings::fileListWidth()) * screen()->devicePixelRatio();
+    if (!preferredImage.isEmpty())
+        m_launchDecode->begin(preferredImage, area);
+    // On the listing's thread, as soon as it knows its first image.
+    connect(m_session, &FolderSession::firstImageListed, m_launchDecode,
+            [decode = m_launchDecode, area](const QString &, const QString &path) { decode->begin(path, area); },
+            Qt::DirectConnection);
+    connect(m_launchDecode, &LaunchDecode::arrived, this, [this](const DecodedImage &image, const QString &wanted) {
+        m_stepper->hold(image);
+        if (!wanted.isEmpty() && currentImagePath().isEmpty())
+            showWantedImage(wanted);
+    });
+    m_session->prelist(dir);
+}
+
 void MainWindow::showWantedImage(const QString &path)
 {
+    // The launch's first image is on its way from its own thread: shown when it arrives.
+    if (m_launchDecode->isUnderWay()) {
+        m_launchDecode->showWhenArrived(path);
+        return;
+    }
     // A folder whose first image cannot be decoded opens at the next one that can.
     if (!showImage(path) && currentImagePath().isEmpty() && !m_editor->isDirty()) {
         m_launch->endWhenIdle();   // no first image to wait for
@@ -80,7 +107,11 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     m_editor->setLoading(false);
 
     m_fileList->selectPath(path, true);
-    updateClassList(false);
+    // Finding the dataset's class list may read a folder of 100,000 names: not before the first paint.
+    if (m_launch->isDone())
+        updateClassList(false);
+    else
+        m_launch->whenDone([this] { updateClassList(false); });
     updateTitle();
     updateSavedIndicator();
     updateEmptyState();

@@ -12,6 +12,7 @@
 #include "ui/emptystate.h"
 #include "ui/filelistpanel.h"
 #include "ui/imagestepper.h"
+#include "ui/launchdecode.h"
 #include "ui/markcheckedcommand.h"
 #include "ui/toastwidget.h"
 #include "ui/windowsettings.h"
@@ -98,6 +99,7 @@ void MainWindow::openFolder(const QString &path, const QString &preferredImage)
     m_session->setFallbackFormat(
         WindowSettings::folderFormat(dir).value_or(m_lastChosenYolo ? LabelFormat::Yolo : LabelFormat::Voc));
     m_stepper->dropHeldImages();
+    m_launchDecode->forgetWanted();
     // Back in a folder, the user goes on where they left it.
     m_session->open(dir, preferredImage.isEmpty() ? WindowSettings::lastImageIn(dir) : preferredImage);
     // DOTA files have a place only beside an images/ folder, in ../labelTxt/.

@@ -10,3 +10,11 @@ WindowFit fitWindowTo(const QSize &available)
     fit.maximized = fit.size != wanted;
     return fit;
 }
+
+QSize expectedFitArea(const QSize &window, int fileListWidth)
+{
+    // The object panel (270) and the splitter's handles beside the canvas; above and below it the
+    // menu bar, the toolbar and the status bar; then the view's margin of 40 on each side.
+    const QSize chrome(fileListWidth + 270 + 18 + 80, 155 + 80);
+    return (window - chrome).expandedTo(QSize(100, 100));
+}

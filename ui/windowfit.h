@@ -16,3 +16,9 @@ struct WindowFit
 inline constexpr QSize kWindowFrameAllowance(16, 40);
 
 WindowFit fitWindowTo(const QSize &available);
+
+// The canvas's fit area (the view less its margin) in a window of that size, before the window
+// is laid out: the file list, the object panel and the bars around the canvas taken off. A guess
+// for decoding the first image while the window is built; the area laid out decides whether those
+// pixels serve.
+QSize expectedFitArea(const QSize &window, int fileListWidth);

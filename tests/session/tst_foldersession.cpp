@@ -30,6 +30,8 @@ private slots:
     void pendingResultsMerged_data();
     void pendingResultsMerged();
     void pendingFileNotRewrittenWhenUnchanged();
+    void prelistedFolderListedOnce_data();
+    void prelistedFolderListedOnce();
     void namesThatAreNotUtf8AreTold_data();
     void namesThatAreNotUtf8AreTold();
     void anotherProgramWritesMeanwhile_data();
@@ -65,6 +67,45 @@ void TestFolderSession::init()
     m_dir = m_tmp->path() + QStringLiteral("/ds");
     m_images = SessionFixture::makeImages(m_dir);
     QCOMPARE(m_images.size(), 4);
+}
+
+void TestFolderSession::prelistedFolderListedOnce_data()
+{
+    QTest::addColumn<QString>("prelisted");   // "ds" or "other"
+    QTest::addColumn<bool>("eventsBetween");  // its listing handled before the open
+    QTest::newRow("prelisted, then opened") << "ds" << false;
+    QTest::newRow("its listing handled before the open: listed again") << "ds" << true;
+    QTest::newRow("another folder prelisted") << "other" << false;
+}
+
+// A window lists its folder while it is built: the open that follows takes that listing on,
+// every image once, whatever came before it.
+void TestFolderSession::prelistedFolderListedOnce()
+{
+    QFETCH(QString, prelisted);
+    QFETCH(bool, eventsBetween);
+    const QString other = m_tmp->path() + QStringLiteral("/other");
+    QCOMPARE(SessionFixture::makeImages(other).size(), 4);
+    QVERIFY(QFile::remove(other + QStringLiteral("/img1.png")));
+    FolderSession session;
+    QStringList firstListed;   // on the listing's thread, read here once it has ended
+    connect(&session, &FolderSession::firstImageListed, this,
+            [&firstListed](const QString &, const QString &path) { firstListed.append(path); }, Qt::DirectConnection);
+    QSignalSpy finished(&session, &FolderSession::listingFinished);
+    QSignalSpy wanted(&session, &FolderSession::imageWanted);
+    session.prelist(prelisted == u"ds" ? m_dir : other);
+    if (eventsBetween)
+        QTest::qWait(300);
+    session.open(m_dir);
+    QTRY_COMPARE(finished.size(), 1);
+    QTRY_VERIFY(!session.isListing());
+    QCOMPARE(session.imagePaths(), m_images);
+    QCOMPARE(finished.first().first().toStringList(), m_images);
+    QVERIFY(!wanted.isEmpty());
+    QCOMPARE(wanted.first().first().toString(), m_images.at(0));
+    QVERIFY(firstListed.contains(m_images.at(0)));
+    QTest::qWait(100);
+    QCOMPARE(finished.size(), 1);
 }
 
 void TestFolderSession::pendingResultsMerged_data()

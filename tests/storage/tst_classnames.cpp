@@ -81,6 +81,10 @@ void TestClassNames::search_data()
         << Files{{"r/data.yaml", "train: images\n"}, {"r/dataset.yaml", "- a list\n"}, {"r/b.yaml", "names: [b]\n"},
                  {"r/c.yaml", "names: [c]\n"}}
         << "r/labels" << QStringList{"b"} << "r/b.yaml" << other << true;
+    // Read by name alone: a hidden file is not the dataset's, the suffix's case does not matter.
+    QTest::newRow("hidden YAML skipped, upper-case suffix taken")
+        << Files{{"h/.a.yaml", "names: [hidden]\n"}, {"h/B.YAML", "names: [upper]\n"}, {"h/labels/x.txt", ""}}
+        << "h/labels" << QStringList{"upper"} << "h/B.YAML" << other << true;
     QTest::newRow("YAML three folders up") << Files{{"a/data.yaml", yaml}} << "a/b/c/d" << QStringList{"p", "q"}
                                            << "a/data.yaml" << other << true;
     QTest::newRow("YAML four folders up is too far") << Files{{"a/data.yaml", yaml}} << "a/b/c/d/e" << QStringList()

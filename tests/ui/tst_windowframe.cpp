@@ -40,6 +40,8 @@ private slots:
     void placesRememberedForBoundedFolders();
     void windowFitsTheScreen_data();
     void windowFitsTheScreen();
+    void expectedCanvasFitsTheLayout_data();
+    void expectedCanvasFitsTheLayout();
 };
 
 void TestWindowFrame::initTestCase()
@@ -222,6 +224,36 @@ void TestWindowFrame::windowFitsTheScreen()
     QCOMPARE(fit.minimum, minimum);
     QCOMPARE(fit.maximized, maximized);
     QVERIFY(fit.minimum.width() <= fit.size.width() && fit.minimum.height() <= fit.size.height());
+}
+
+void TestWindowFrame::expectedCanvasFitsTheLayout_data()
+{
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<int>("fileListWidth");
+    QTest::newRow("1280x800") << QSize(1280, 800) << 220;
+    QTest::newRow("1920x1080, a wide file list") << QSize(1920, 1080) << 360;
+    QTest::newRow("1366x728") << QSize(1366, 728) << 220;
+}
+
+// The first image is decoded for the canvas expected before the window is laid out: a guess that
+// falls short of the laid-out canvas has it decoded again, one far over it decodes too much.
+void TestWindowFrame::expectedCanvasFitsTheLayout()
+{
+    QFETCH(QSize, window);
+    QFETCH(int, fileListWidth);
+    WindowSettings::saveFileListWidth(fileListWidth);
+    auto shown = std::make_unique<MainWindow>(QString());
+    shown->setMinimumSize(QSize(1, 1));
+    shown->resize(window);
+    shown->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+    QTRY_COMPARE(shown->size(), window);
+    const QSize laidOut = shown->view()->size() - QSize(80, 80);
+    const QSize expected = expectedFitArea(window, fileListWidth);
+    const QString sizes = QStringLiteral("expected %1x%2, laid out %3x%4")
+                              .arg(expected.width()).arg(expected.height()).arg(laidOut.width()).arg(laidOut.height());
+    QVERIFY2(expected.width() * 10 >= laidOut.width() * 9 && expected.height() * 10 >= laidOut.height() * 9, qPrintable(sizes));
+    QVERIFY2(expected.width() * 10 <= laidOut.width() * 11 && expected.height() * 10 <= laidOut.height() * 11, qPrintable(sizes));
 }
 
 BRINDLE_WINDOW_TEST_MAIN(TestWindowFrame)

@@ -6,6 +6,7 @@
 #include "storage/directoryloader.h"
 #include "storage/pendingfile.h"
 #include "ui/filelistpanel.h"
+#include "ui/windowsettings.h"
 
 #include "../storage/storagefixtures.h"
 #include "stylesheet.h"
@@ -15,6 +16,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QLoggingCategory>
 
 // The window's launch: what waits until the first image is painted still happens, in its place.
 class TestWindowLaunch : public QObject, private MainWindowFixture
@@ -29,7 +31,38 @@ private Q_SLOTS:
     void stepBeforeTheRestIsListed();
     void largePendingFileJoinsFirstImage_data();
     void largePendingFileJoinsFirstImage();
+    void firstImageDecodedWhileBuilt_data();
+    void firstImageDecodedWhileBuilt();
 };
+
+namespace {
+
+// The timing log's lines while alive.
+class TimingCapture
+{
+public:
+    TimingCapture()
+    {
+        s_lines.clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("brindlemark.timing.debug=true"));
+        m_previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+            if (context.category && QByteArray(context.category) == "brindlemark.timing")
+                s_lines.append(text);
+        });
+    }
+    ~TimingCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    static int count(const QString &line) { return int(s_lines.filter(line).size()); }
+
+private:
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+} // namespace
 
 void TestWindowLaunch::initTestCase()
 {
@@ -114,6 +147,38 @@ void TestWindowLaunch::largePendingFileJoinsFirstImage()
     QTRY_COMPARE(window->scene()->pendingCount(), 2);
     QTRY_VERIFY(window->fileList()->isShown(m_images.at(0)));
     QCOMPARE(window->fileList()->currentPath(), m_images.at(0));
+}
+
+void TestWindowLaunch::firstImageDecodedWhileBuilt_data()
+{
+    QTest::addColumn<QString>("how");   // how the first image is known
+    QTest::addColumn<int>("shown");
+    QTest::newRow("the listing's first, told by its thread") << "listing" << 0;
+    QTest::newRow("the image last shown there") << "remembered" << 2;
+    QTest::newRow("an image given") << "given" << 3;
+}
+
+// The first image's pixels come from the decode started while the window was built: one decode,
+// not a second one on the GUI thread once the window is shown.
+void TestWindowLaunch::firstImageDecodedWhileBuilt()
+{
+    QFETCH(QString, how);
+    QFETCH(int, shown);
+    if (how == u"remembered")
+        WindowSettings::saveLastImage(m_dir, m_images.at(shown));
+    const QString expected = m_images.at(shown);
+    TimingCapture log;
+    auto window = openWindow(how == u"given" ? expected : m_dir);
+    QVERIFY(window);
+    QVERIFY2(waitForImage(*window, expected), qPrintable(window->currentImagePath()));
+    QCOMPARE(log.count(QStringLiteral("image decoded at launch ") + expected), 1);
+    QCOMPARE(log.count(QStringLiteral("image decoded here ")), 0);
+    // Only the launch's first image: a folder opened later decodes as any step does.
+    const QStringList other = WindowFixture::makeImages(m_tmp->path() + QStringLiteral("/other"), 2);
+    window->openDirectory(QFileInfo(other.at(0)).absolutePath());
+    QVERIFY(waitForImage(*window, other.at(0)));
+    QCOMPARE(log.count(QStringLiteral("image decoded at launch ")), 1);
+    QCOMPARE(log.count(QStringLiteral("image decoded here ") + other.at(0)), 1);
 }
 
 BRINDLE_TEST_MAIN(TestWindowLaunch)

@@ -25,7 +25,7 @@ Help helpOf(const QString &command)
 {
     const Option servers{"--server URL2 ...", translateText("更多运行同一模型的服务器；请求发往在途请求最少的一个")};
     const Option model{"--model NAME", translateText("请求中的模型名（默认：服务器列出的第一个）")};
-    const Option concurrency{"--concurrency N", translateText("同时发送的图片数，1–64（默认 1）")};
+    const Option concurrency{"--concurrency N", translateText("每个服务器同时发送的图片数，1–64（默认 1）")};
     const Option timeout{"--timeout S", translateText("多少秒没有数据后放弃请求（默认 300）")};
     const Option minScore{"--min-score S", translateText("丢弃置信度低于此值的检测，0–1（默认 0.4）")};
     if (command == u"list")

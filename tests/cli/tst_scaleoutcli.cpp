@@ -350,7 +350,8 @@ void TestScaleOutCli::checkOverSeveralServers()
     QStringList args{"check"};
     for (const QString &url : std::as_const(urls))
         args << "--server" << url;
-    const CliResult r = runCli(args + QStringList{"--concurrency", "2", "--timeout", "1"} + extra + QStringList{m_dir});
+    args << "--concurrency" << "2" << "--timeout" << "1";
+    const CliResult r = runCli(args + extra + QStringList{m_dir});
     QVERIFY2(r.exitCode == exitCode, r.err.constData());
     if (exitCode == 2) {
         // The usage names several servers; nothing was asked of any.

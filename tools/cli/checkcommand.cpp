@@ -119,7 +119,8 @@ int runCheckCommand(const QStringList &args)
             QString reason;
             if (serverAnswers(client, reason))
                 break;
-            Cli::printError(QStringLiteral("check: ") + translateText("%1 没有推理服务应答：%2").arg(server.baseUrl, reason));
+            Cli::printError(QStringLiteral("check: ")
+                            + translateText("%1 没有推理服务应答：%2").arg(server.baseUrl, reason));
             if (tried == replicas.size())
                 return Cli::ItemFailed;
             Cli::nextServerFirst(server, replicas);

@@ -27,7 +27,7 @@ CheckRun::~CheckRun()
 }
 
 bool CheckRun::start(const QStringList &paths, const QStringList &classes, const QStringList &review,
-                     const ServerConfig &server)
+                     const ServerConfig &server, const QStringList &replicas)
 {
     if (isRunning())
         return false;
@@ -54,6 +54,7 @@ bool CheckRun::start(const QStringList &paths, const QStringList &classes, const
     AutoLabelTask task;
     task.paths = review;
     task.server = server;
+    task.replicas = replicas;
     task.classes = classes;
     task.minScore = kReviewMinScore;
     task.markPending = true;

@@ -43,9 +43,10 @@ public:
     ~CheckRun() override;   // stops the rule half
 
     // Checks paths against classes (empty: no category check) and, when `review` is not empty,
-    // sends those images to the server. False, nothing started, while a check runs.
+    // sends those images to the server and its replicas (further base URLs of the same model,
+    // shared through the client's ServerPool). False, nothing started, while a check runs.
     bool start(const QStringList &paths, const QStringList &classes, const QStringList &review,
-               const ServerConfig &server);
+               const ServerConfig &server, const QStringList &replicas = {});
     bool isRunning() const { return m_rulesRunning || m_reviewing; }
     bool isReviewing() const { return m_reviewing; }
     // Ends the rule half (waiting up to 3 s); the model half ends with the client's cancel.

@@ -226,6 +226,7 @@ void TestCheckCli::withServer_data()
     QTest::addColumn<QList<FakeOpenAiServer::Answer>>("answers");   // after the probe
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("out");
+    QTest::addColumn<int>("failedRequests");   // in the summary's "servers"
 
     using S = FakeOpenAiServer;
     QTest::newRow("findings of both halves, rules first")
@@ -242,19 +243,21 @@ void TestCheckCli::withServer_data()
                R"j({"detail":"模型发现目标「car」(700,700)-(900,900) (置信度 0.80) 但标注中没有对应框","image":"%D/a.png","kind":"model_unlabelled","problem":"疑似漏标"})j",
                "FAILED %D/b.png",
                R"j({"detail":"第1个「truck」与模型框 IoU=0.47,建议核对位置","image":"%D/c.png","kind":"model_offset","problem":"位置偏差"})j",
-               R"j({"checked":4,"issueImages":3,"issues":6,"reviewed":3})j"};
+               R"j({"checked":4,"issueImages":3,"issues":6,"reviewed":3})j"}
+        << 1;
     QTest::newRow("model agrees") << "%C" << QList<S::Answer>{S::chat(R"([{"label":"car","bbox_2d":[250,250,750,750]}])")}
-                                  << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":1})j"};
+                                  << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":1})j"} << 0;
     QTest::newRow("model sees nothing, after one retry")
         << "%C" << QList<S::Answer>{S::chat(""), S::chat("")} << 1
         << QStringList{
                R"j({"detail":"第1个「car」(250,250)-(750,750) 在模型结果中无对应目标(可能漏标或难例,请人工复核)","image":"%C/x.png","kind":"model_missed","problem":"模型未检出"})j",
-               R"j({"checked":1,"issueImages":1,"issues":1,"reviewed":1})j"};
+               R"j({"checked":1,"issueImages":1,"issues":1,"reviewed":1})j"}
+        << 0;
     QTest::newRow("nothing labelled: the probe only")
-        << "%P" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":0})j"};
+        << "%P" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":1,"issueImages":0,"issues":0,"reviewed":0})j"} << 0;
     // A background image is not sent: the model's view of it would read as unlabelled objects.
     QTest::newRow("background images: the probe only")
-        << "%B" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":2,"issueImages":0,"issues":0,"reviewed":0})j"};
+        << "%B" << QList<S::Answer>() << 0 << QStringList{R"j({"checked":2,"issueImages":0,"issues":0,"reviewed":0})j"} << 0;
 }
 
 void TestCheckCli::withServer()
@@ -263,6 +266,7 @@ void TestCheckCli::withServer()
     QFETCH(QList<FakeOpenAiServer::Answer>, answers);
     QFETCH(int, exitCode);
     QFETCH(QStringList, out);
+    QFETCH(int, failedRequests);
 
     FakeOpenAiServer server;
     QVERIFY(server.listen());
@@ -277,7 +281,15 @@ void TestCheckCli::withServer()
     QCOMPARE(result.lines.size(), out.size());
     for (int i = 0; i < out.size(); ++i) {
         const QString expected = expand(out.at(i));
-        if (expected.startsWith("FAILED ")) {
+        if (i == out.size() - 1) {
+            // The summary ends with what the server was asked: "servers" after the fields above.
+            QCOMPARE(result.lines.at(i),
+                     expected.chopped(1)
+                         + QStringLiteral(R"j(,"servers":[{"failed":%1,"requests":%2,"url":"%3"}]})j")
+                               .arg(failedRequests)
+                               .arg(server.requestsFor("/v1/chat/completions").size())
+                               .arg(m_serverUrl));
+        } else if (expected.startsWith("FAILED ")) {
             const QJsonObject line = QJsonDocument::fromJson(result.lines.at(i).toUtf8()).object();
             QCOMPARE(line.value("image").toString(), expected.mid(7));
             QCOMPARE(line.value("kind").toString(), QStringLiteral("inference_failed"));

@@ -38,7 +38,8 @@ QList<QJsonObject> imageLines(const CliResult &r)
 
 } // namespace
 
-// brindlemark-cli label spread over several model servers and several processes on one folder.
+// brindlemark-cli label (and check's model half) spread over several model servers, and label over
+// several processes on one folder.
 class TestScaleOutCli : public QObject
 {
     Q_OBJECT
@@ -53,6 +54,8 @@ private slots:
     void lockOfAnotherHost();
     void shardUsage_data();
     void shardUsage();
+    void checkOverSeveralServers_data();
+    void checkOverSeveralServers();
 
 private:
     FakeOpenAiServer *addServer(const FakeOpenAiServer::Answer &chat);
@@ -293,6 +296,113 @@ void TestScaleOutCli::shardUsage()
     QCOMPARE(r.exitCode, exitCode);
     if (exitCode == 0)
         QCOMPARE(r.json().value("done").toInt(), 1);
+}
+
+void TestScaleOutCli::checkOverSeveralServers_data()
+{
+    QTest::addColumn<QStringList>("servers");   // "answers", "refused" or "ftp" (not a server address)
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("two servers share the review") << QStringList{"answers", "answers"} << QStringList() << 0;
+    QTest::newRow("a server refusing connections costs no image")
+        << QStringList{"answers", "refused"} << QStringList() << 0;
+    QTest::newRow("the first server down at the probe: the next one gives the model list")
+        << QStringList{"refused", "answers"} << QStringList() << 0;
+    QTest::newRow("every server down: nothing checked") << QStringList{"refused", "refused"} << QStringList() << 1;
+    QTest::newRow("a bad second address") << QStringList{"answers", "ftp"} << QStringList() << 2;
+    QTest::newRow("concurrency past label's limit")
+        << QStringList{"answers", "answers"} << QStringList{"--concurrency", "65"} << 2;
+}
+
+void TestScaleOutCli::checkOverSeveralServers()
+{
+    QFETCH(QStringList, servers);
+    QFETCH(QStringList, extra);
+    QFETCH(int, exitCode);
+    // Labelled images the model agrees with: only the servers' failures could make findings.
+    const int images = 8;
+    for (int i = 0; i < images; ++i) {
+        QVERIFY(Fixtures::makeImage(m_dir + QStringLiteral("/img%1.png").arg(i), 1000, 1000));
+        QVERIFY(Fixtures::writeBytes(m_tmp->path() + QStringLiteral("/labels/img%1.txt").arg(i), "0 0.5 0.5 0.5 0.5\n"));
+    }
+    QVERIFY(Fixtures::writeBytes(m_tmp->path() + "/labels/classes.txt", "cat\n"));
+    const FakeOpenAiServer::Answer agrees =
+        FakeOpenAiServer::chat(R"([{"label":"cat","bbox_2d":[250,250,750,750],"score":0.9}])", 200);
+
+    QStringList urls;
+    QList<FakeOpenAiServer *> fakes;   // per url; null for one that is not listening
+    for (const QString &kind : std::as_const(servers)) {
+        FakeOpenAiServer *fake = nullptr;
+        if (kind == u"answers") {
+            fake = addServer(agrees);
+            QVERIFY(fake);
+            urls.append(fake->baseUrl());
+        } else if (kind == u"refused") {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+            urls.append(QStringLiteral("http://127.0.0.1:%1/v1").arg(closed.serverPort()));
+        } else {
+            urls.append(QStringLiteral("ftp://127.0.0.1/v1"));
+        }
+        fakes.append(fake);
+    }
+    QStringList args{"check"};
+    for (const QString &url : std::as_const(urls))
+        args << "--server" << url;
+    args << "--concurrency" << "2" << "--timeout" << "1";
+    const CliResult r = runCli(args + extra + QStringList{m_dir});
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    if (exitCode == 2) {
+        // The usage names several servers; nothing was asked of any.
+        QVERIFY2(r.err.contains("check [--classes a,b,...] [--server URL [--server URL2 ...]"), r.err.constData());
+        QVERIFY(r.lines.isEmpty());
+        for (const FakeOpenAiServer *fake : std::as_const(fakes))
+            QVERIFY(!fake || fake->requests().isEmpty());
+        return;
+    }
+    // A server down at the probe is named; the next one is probed.
+    for (int i = 0; i < urls.size(); ++i) {
+        if (!fakes.at(i) && (i == 0 || exitCode == 1))
+            QVERIFY2(r.err.contains(urls.at(i).toUtf8()), r.err.constData());
+    }
+    if (exitCode == 1) {
+        QVERIFY(r.lines.isEmpty());
+        return;
+    }
+
+    // One summary line, "servers" last, the servers in the order they were tried.
+    QCOMPARE(r.lines.size(), 1);
+    QVERIFY2(r.lines.first().startsWith(R"({"checked":8,"issueImages":0,"issues":0,"reviewed":8,"servers":[)"),
+             qPrintable(r.lines.first()));
+    const QJsonArray counts = r.json().value("servers").toArray();
+    QCOMPARE(counts.size(), urls.size());
+    const int firstUp = fakes.at(0) ? 0 : 1;
+    QCOMPARE(counts.at(0).toObject().value("url").toString(), urls.at(firstUp));
+    QCOMPARE(fakes.at(firstUp)->requestsFor("/v1/models").size(), 1);
+    int asked = 0;
+    for (const QJsonValue &value : counts) {
+        const QJsonObject count = value.toObject();
+        const int i = int(urls.indexOf(count.value("url").toString()));
+        QVERIFY2(i >= 0, qPrintable(count.value("url").toString()));
+        if (!fakes.at(i)) {
+            // It was sent its share until it rested: every such request failed.
+            QVERIFY(count.value("failed").toInt() >= 1);
+            QCOMPARE(count.value("failed").toInt(), count.value("requests").toInt());
+            continue;
+        }
+        const QList<FakeOpenAiServer::Request> chats = fakes.at(i)->requestsFor(kChatPath);
+        QCOMPARE(count.value("requests").toInt(), int(chats.size()));
+        QCOMPARE(count.value("failed").toInt(), 0);
+        asked += int(chats.size());
+        // The model is the one the first server that answered lists.
+        for (const FakeOpenAiServer::Request &chat : chats)
+            QCOMPARE(chat.json().value("model").toString(), QStringLiteral("served-model"));
+        if (!fakes.contains(nullptr))
+            QVERIFY2(chats.size() >= 2, "a server took no share of the review");
+    }
+    // Every image asked once, at a server that answered.
+    QCOMPARE(asked, images);
 }
 
 BRINDLE_TEST_MAIN(TestScaleOutCli)

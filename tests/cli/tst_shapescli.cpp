@@ -213,7 +213,8 @@ void TestShapesCli::helpOfEachCommand_data()
         << QStringList{"parse", "--source", "nonsense", "--help"} << en << usage
         << QStringList{"--source", "--sent", "--min-score", "--classes", "--restrict", "--pending"};
     QTest::newRow("check --help") << QStringList{"check", "--help"} << en << usage
-                                  << QStringList{"--classes", "--server", "--model", "--concurrency", "--timeout"};
+                                  << QStringList{"--classes", "--server", "--server URL2", "--model", "--concurrency",
+                                                 "--timeout"};
     QTest::newRow("label --help") << QStringList{"label", "--help"} << en << usage
                                   << QStringList{"--server", "--model", "--concurrency", "--timeout", "--prompt",
                                                  "--classes", "--min-score", "--unlabelled", "--confirmed",

@@ -1,7 +1,10 @@
 #include "tools/cli/cliio.h"
+#include "tools/cli/commandhelp.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/serveroptions.h"
 
 #include "inference/vllmclient.h"
+#include "session/autolabelrun.h"
 #include "session/checkrun.h"
 #include "session/datasetcategories.h"
 #include "shared/language.h"
@@ -11,46 +14,32 @@
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
-
-const char kUsage[] = "check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR";
 
 struct CheckOptions
 {
     QString dir;
     bool haveClasses = false;
     QStringList classes;
-    bool haveServer = false;
-    ServerConfig server;
+    ServerOptions servers;   // --server, once per replica of one model, and its options
 };
 
 int usageError(const QString &problem)
 {
     Cli::printError(QStringLiteral("check: ") + problem);
-    return Cli::usage(QLatin1String(kUsage));
-}
-
-bool parsePositive(const QString &text, qint32 &out)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok || value < 1)
-        return false;
-    out = value;
-    return true;
+    return Cli::usage(commandUsage(QStringLiteral("check")));
 }
 
 // Returns Cli::Ok, or the exit code of a usage error already reported.
 int parseOptions(const QStringList &args, CheckOptions &o)
 {
     QString error;
-    const QList<Cli::Argument> arguments = Cli::splitArguments(
-        args,
-        {QStringLiteral("--classes"), QStringLiteral("--server"), QStringLiteral("--model"),
-         QStringLiteral("--concurrency"), QStringLiteral("--timeout")},
-        {}, &error);
+    const QStringList serverOptions = ServerOptions::names();
+    const QList<Cli::Argument> arguments =
+        Cli::splitArguments(args, QStringList{QStringLiteral("--classes")} + serverOptions, {}, &error);
     if (!error.isEmpty())
         return usageError(error);
     QStringList serverOnly;
@@ -63,28 +52,14 @@ int parseOptions(const QStringList &args, CheckOptions &o)
         } else if (a.name == u"--classes") {
             o.haveClasses = true;
             o.classes = Cli::classList(value);
-        } else if (a.name == u"--server") {
-            const QString base = Cli::serverBaseUrl(value);
-            if (base.isEmpty())
-                return usageError(translateText("服务器地址无效：%1").arg(value));
-            o.haveServer = true;
-            o.server.baseUrl = base;
-        } else if (a.name == u"--model") {
-            if (value.trimmed().isEmpty())
-                return usageError(translateText("--model 需要一个名字"));
-            o.server.model = value;
-            serverOnly.append(a.name);
-        } else if (a.name == u"--concurrency") {
-            if (!parsePositive(value, o.server.concurrency))
-                return usageError(translateText("并发数无效：%1").arg(value));
-            serverOnly.append(a.name);
         } else {
-            if (!parsePositive(value, o.server.timeout))
-                return usageError(translateText("超时无效：%1").arg(value));
-            serverOnly.append(a.name);
+            if (const QString problem = o.servers.take(a.name, value); !problem.isEmpty())
+                return usageError(problem);
+            if (a.name != u"--server")
+                serverOnly.append(a.name);
         }
     }
-    if (!serverOnly.isEmpty() && !o.haveServer)
+    if (!serverOnly.isEmpty() && !o.servers.given)
         return usageError(translateText("%1 需要 --server").arg(serverOnly.first()));
     if (o.dir.isEmpty())
         return usageError(translateText("缺少 DIR"));
@@ -134,14 +109,23 @@ int runCheckCommand(const QStringList &args)
 
     VllmClient client;
     QStringList labelled;
-    if (o.haveServer) {
-        client.setServerConfig(o.server);
-        QString reason;
-        if (!serverAnswers(client, reason)) {
+    ServerConfig server = o.servers.server;
+    QStringList replicas = o.servers.replicas;
+    if (o.servers.given) {
+        // The model list comes from the first server that answers; the others serve the same model
+        // and are still sent to (they rest while they fail).
+        for (int tried = 0;; ++tried) {
+            client.setServerConfig(server);
+            QString reason;
+            if (serverAnswers(client, reason))
+                break;
             Cli::printError(QStringLiteral("check: ")
-                            + translateText("%1 没有推理服务应答：%2").arg(o.server.baseUrl, reason));
-            return Cli::ItemFailed;
+                            + translateText("%1 没有推理服务应答：%2").arg(server.baseUrl, reason));
+            if (tried == replicas.size())
+                return Cli::ItemFailed;
+            Cli::nextServerFirst(server, replicas);
         }
+        server.model = AutoLabelRun::modelToUse(server.model, AutoLabelRun::ModelName::Given, client.servedModels());
         for (const QString &path : images) {
             if (countAnnotations(path) > 0)
                 labelled.append(path);
@@ -175,14 +159,26 @@ int runCheckCommand(const QStringList &args)
         result = summary;
         loop.quit();
     });
-    run.start(images, classes, labelled, o.server);
+    run.start(images, classes, labelled, server, replicas);
     loop.exec();
 
     QJsonObject summary{{QStringLiteral("checked"), result.checkedImages},
                         {QStringLiteral("issues"), result.issues()},
                         {QStringLiteral("issueImages"), result.issueImages}};
-    if (o.haveServer)
+    if (!o.servers.given) {
+        Cli::printJson(summary);
+    } else {
         summary.insert(QStringLiteral("reviewed"), result.reviewedImages);
-    Cli::printJson(summary);
+        // "servers" comes last, after the fields scripts already read.
+        QList<ServerPool::Count> counts = client.serverCounts();
+        if (labelled.isEmpty()) {
+            counts.clear();   // no review was sent: every server with nothing asked of it
+            for (const QString &url : QStringList{server.baseUrl} + replicas)
+                counts.append({url, 0, 0});
+        }
+        QByteArray line = QJsonDocument(summary).toJson(QJsonDocument::Compact);
+        line.chop(1);
+        Cli::printLine(QString::fromUtf8(line + ",\"servers\":" + Cli::serverCountsJson(counts) + '}'));
+    }
     return result.issues() > 0 || !complete ? Cli::ItemFailed : Cli::Ok;
 }

@@ -23,8 +23,9 @@ struct Help
 // Written out per command, so that the dictionary test sees every literal.
 Help helpOf(const QString &command)
 {
+    const Option servers{"--server URL2 ...", translateText("更多运行同一模型的服务器；请求发往在途请求最少的一个")};
     const Option model{"--model NAME", translateText("请求中的模型名（默认：服务器列出的第一个）")};
-    const Option concurrency{"--concurrency N", translateText("同时发送的图片数，1–64（默认 1）")};
+    const Option concurrency{"--concurrency N", translateText("每个服务器同时发送的图片数，1–64（默认 1）")};
     const Option timeout{"--timeout S", translateText("多少秒没有数据后放弃请求（默认 300）")};
     const Option minScore{"--min-score S", translateText("丢弃置信度低于此值的检测，0–1（默认 0.4）")};
     if (command == u"list")
@@ -62,17 +63,17 @@ Help helpOf(const QString &command)
                  {"--restrict", translateText("只保留 --classes 中的类别")},
                  {"--pending", translateText("把结果标为待确认")}}};
     if (command == u"check")
-        return {"check [--classes a,b,...] [--server URL [--model NAME] [--concurrency N] [--timeout S]] DIR",
+        return {"check [--classes a,b,...] [--server URL [--server URL2 ...] [--model NAME] [--concurrency N] [--timeout S]] DIR",
                 translateText("检查目录中的标注；给出服务器时也让模型复核"),
                 {{"--classes a,b,...", translateText("类别表（默认：标注目录中的 classes.txt）")},
                  {"--server URL", translateText("模型服务器的地址，用于模型复核")},
-                 model, concurrency, timeout}};
+                 servers, model, concurrency, timeout}};
     if (command == u"label")
         return {"label --server URL [--server URL2 ...] [--shard K/N] [--progress jsonl] [--model NAME] [--concurrency N] [--timeout S] [--prompt TEXT] "
                 "[--classes a,b,...] [--min-score S] [--unlabelled] [--confirmed [--add-classes]] [--format voc|yolo] DIR",
                 translateText("用模型预标注目录中的图片"),
                 {{"--server URL", translateText("模型服务器的地址（必需）")},
-                 {"--server URL2 ...", translateText("更多运行同一模型的服务器；请求发往在途请求最少的一个")},
+                 servers,
                  {"--shard K/N", translateText("只处理 N 份中的第 K 份图片（按图片相对路径的哈希划分）")},
                  {"--progress jsonl", translateText("每处理完一张图片，在标准输出打印一行 JSON")},
                  model, concurrency, timeout,

@@ -1,6 +1,5 @@
 #include "tools/cli/labeloptions.h"
 
-#include "inference/requestbuilder.h"
 #include "shared/language.h"
 #include "tools/cli/cliio.h"
 
@@ -8,9 +7,7 @@
 
 namespace {
 
-const int kMaxTimeoutSeconds = 24 * 3600;
 const int kMaxShards = 100000;
-const int kMaxServers = 64;
 
 bool parseInt(const QString &text, int low, int high, int &value)
 {
@@ -32,15 +29,13 @@ QString LabelOptions::usage()
 
 QString LabelOptions::parse(const QStringList &args)
 {
-    server.model.clear();
-    bool haveServer = false;
     QString error;
+    const QStringList serverOptions = ServerOptions::names();
     const QList<Cli::Argument> arguments = Cli::splitArguments(
         args,
-        {QStringLiteral("--server"), QStringLiteral("--model"), QStringLiteral("--concurrency"),
-         QStringLiteral("--timeout"), QStringLiteral("--prompt"), QStringLiteral("--classes"),
-         QStringLiteral("--min-score"), QStringLiteral("--format"), QStringLiteral("--shard"),
-         QStringLiteral("--progress")},
+        serverOptions
+            + QStringList{QStringLiteral("--prompt"), QStringLiteral("--classes"), QStringLiteral("--min-score"),
+                          QStringLiteral("--format"), QStringLiteral("--shard"), QStringLiteral("--progress")},
         {QStringLiteral("--unlabelled"), QStringLiteral("--confirmed"), QStringLiteral("--add-classes")}, &error);
     if (!error.isEmpty())
         return error;
@@ -56,17 +51,9 @@ QString LabelOptions::parse(const QStringList &args)
             confirmed = true;
         } else if (name == u"--add-classes") {
             addClasses = true;
-        } else if (name == u"--server") {
-            const QString base = Cli::serverBaseUrl(value);
-            if (base.isEmpty())
-                return translateText("服务器地址无效：%1").arg(value);
-            if (!haveServer)
-                server.baseUrl = base;
-            else if (base != server.baseUrl && !replicas.contains(base))
-                replicas.append(base);
-            if (replicas.size() >= kMaxServers)
-                return translateText("最多 %1 个服务器").arg(kMaxServers);
-            haveServer = true;
+        } else if (serverOptions.contains(name)) {
+            if (const QString problem = servers.take(name, value); !problem.isEmpty())
+                return problem;
         } else if (name == u"--shard") {
             const QStringList parts = value.split(QLatin1Char('/'));
             if (parts.size() != 2 || !parseInt(parts.at(1), 1, kMaxShards, shardCount)
@@ -76,16 +63,6 @@ QString LabelOptions::parse(const QStringList &args)
             if (value != u"jsonl")
                 return translateText("进度格式无效：%1（jsonl）").arg(value);
             progressLines = true;
-        } else if (name == u"--model") {
-            if (value.trimmed().isEmpty())
-                return translateText("--model 需要一个名字");
-            server.model = value;
-        } else if (name == u"--concurrency") {
-            if (!parseInt(value, 1, kMaxConcurrency, server.concurrency))
-                return translateText("并发数无效：%1（1 到 %2）").arg(value).arg(kMaxConcurrency);
-        } else if (name == u"--timeout") {
-            if (!parseInt(value, 1, kMaxTimeoutSeconds, server.timeout))
-                return translateText("超时无效：%1（秒，1 到 %2）").arg(value).arg(kMaxTimeoutSeconds);
         } else if (name == u"--prompt") {
             prompt = value;
         } else if (name == u"--classes") {
@@ -102,7 +79,7 @@ QString LabelOptions::parse(const QStringList &args)
             formatGiven = true;
         }
     }
-    if (!haveServer)
+    if (!servers.given)
         return translateText("必须给出 --server");
     if (addClasses && !confirmed)
         return translateText("--add-classes 需要 --confirmed");

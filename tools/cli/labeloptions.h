@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inference/serverconfig.h"
+#include "tools/cli/serveroptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,8 +9,7 @@
 struct LabelOptions
 {
     QString dir;
-    ServerConfig server;      // the first --server; the model stays empty unless --model is given
-    QStringList replicas;     // the base URLs of further --server options, in their order
+    ServerOptions servers;    // --server (required, once per replica), --model, --concurrency, --timeout
     // --shard K/N: this process labels the images whose path below DIR hashes to K of N.
     int shard = 1;
     int shardCount = 1;

@@ -9,8 +9,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
 #include <QTimer>
@@ -19,17 +17,6 @@
 #include <cmath>
 
 namespace {
-
-// Each server's requests and failures, as a JSON array.
-QByteArray serverCountsJson(const QList<ServerPool::Count> &counts)
-{
-    QJsonArray servers;
-    for (const ServerPool::Count &c : counts)
-        servers.append(QJsonObject{{QStringLiteral("url"), c.baseUrl},
-                                   {QStringLiteral("requests"), c.requests},
-                                   {QStringLiteral("failed"), c.failed}});
-    return QJsonDocument(servers).toJson(QJsonDocument::Compact);
-}
 
 QString duration(qint64 seconds)
 {
@@ -99,8 +86,8 @@ void LabelRun::start()
     }
     AutoLabelTask &task = m_task;
     task.paths = m_paths;
-    task.server = m_options.server;
-    task.replicas = m_options.replicas;
+    task.server = m_options.servers.server;
+    task.replicas = m_options.servers.replicas;
     task.prompt = m_options.prompt.trimmed();
     task.classes = m_options.classes;
     task.minScore = m_options.minScore;
@@ -119,13 +106,10 @@ void LabelRun::onProbed(bool online, const QString &detail)
 {
     if (m_stage != Stage::Probing)
         return;
-    if (!online && m_serverTried < m_options.replicas.size()) {
+    if (!online && m_serverTried < m_options.servers.replicas.size()) {
         // The model list comes from the first server that answers; the others serve the same model.
         Cli::printError(translateText("无法连接服务器 %1：%2").arg(m_task.server.baseUrl, detail));
-        QStringList servers = QStringList{m_task.server.baseUrl} + m_task.replicas;
-        servers.append(servers.takeFirst());
-        m_task.server.baseUrl = servers.takeFirst();
-        m_task.replicas = servers;
+        Cli::nextServerFirst(m_task.server, m_task.replicas);
         ++m_serverTried;
         m_run->start(m_task);
         return;
@@ -264,7 +248,7 @@ void LabelRun::finish(bool cancelled)
         + ",\"avgConfidence\":" + QByteArray::number(std::round(average * 100.0) / 100.0, 'g', 12)
         + ",\"unusable\":" + QByteArray::number(m_unusable)
         + (m_options.confirmed ? ",\"unknown_category\":" + QByteArray::number(m_unknownCategory) : QByteArray())
-        + ",\"servers\":" + serverCountsJson(m_client->serverCounts()) + "}";
+        + ",\"servers\":" + Cli::serverCountsJson(m_client->serverCounts()) + "}";
     Cli::printLine(QString::fromLatin1(summary));
     const bool incomplete = m_failed > 0 || cancelled || !m_pendingUnwritten.isEmpty() || anyUnlistable();
     emit finished(incomplete ? Cli::ItemFailed : Cli::Ok);

@@ -153,9 +153,13 @@ void AnnotationEditor::pushState(uint id, const std::optional<Annotation> &befor
 {
     std::optional<Annotation> state = after;
     // A model result confirmed in any way (Enter, a category, a drag, a nudge) is a label now: the
-    // model's score no longer describes it.
-    if (state && before && before->pending == 1 && state->pending == 0)
-        state->confidence = -1;
+    // model's score no longer describes it. An outline the label file cannot hold stays a result.
+    if (state && before && before->pending == 1 && state->pending == 0) {
+        if (refusesOutline(*state))
+            state->pending = 1;
+        else
+            state->confidence = -1;
+    }
     m_undoStack->push(new AnnStateCommand(m_scene, id, before, state, mergeable, text));
 }
 

@@ -44,6 +44,8 @@ private slots:
     void saveFollowsDataset();
     void unreadableNamesFileRefusesSave_data();
     void unreadableNamesFileRefusesSave();
+    void poseDatasetHoldsBoxesOnly_data();
+    void poseDatasetHoldsBoxesOnly();
     void backgroundApartFromUnlabelled_data();
     void backgroundApartFromUnlabelled();
     void markCheckedWritesAndTakesBack_data();
@@ -535,6 +537,64 @@ void TestFolderSession::unreadableNamesFileRefusesSave()
     QCOMPARE(Fixtures::readBytes(l.labelFile), labelsBefore);
     QCOMPARE(QDir(trash).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), trashBefore);
     QVERIFY(!QFileInfo::exists(labelsDirFor(l.image) + QStringLiteral("/classes.txt")) || namesFile.endsWith("classes.txt"));
+}
+
+void TestFolderSession::poseDatasetHoldsBoxesOnly_data()
+{
+    QTest::addColumn<QByteArray>("yaml");    // ds/data.yaml
+    QTest::addColumn<QString>("labels");     // the image's label file beforehand: yolo, voc or none
+    QTest::addColumn<bool>("refused");       // outlines refused there, the data.yaml named
+    const QByteArray pose("names: [person]\nkpt_shape: [3, 3]\n");
+    const QByteArray plain("names: [person]\n");
+    QTest::newRow("pose dataset, its YOLO rows") << pose << "yolo" << true;
+    QTest::newRow("pose dataset, an image without labels gets YOLO rows") << pose << "none" << true;
+    QTest::newRow("pose dataset, an image with a VOC file holds outlines") << pose << "voc" << false;
+    QTest::newRow("plain Ultralytics dataset") << plain << "yolo" << false;
+}
+
+// A pose dataset's rows are boxes with keypoints: the session says so before anything is drawn,
+// and a save holding a polygon changes nothing and names the data.yaml that declares them.
+void TestFolderSession::poseDatasetHoldsBoxesOnly()
+{
+    QFETCH(QByteArray, yaml);
+    QFETCH(QString, labels);
+    QFETCH(bool, refused);
+    const QString yamlPath = m_dir + QStringLiteral("/data.yaml");
+    QVERIFY(Fixtures::writeBytes(yamlPath, yaml));
+    const QString image = m_images.first();
+    const bool pose = yaml.contains("kpt_shape");
+    QString file;
+    if (labels == u"yolo") {
+        file = yoloLabelPath(image);
+        QVERIFY(Fixtures::writeBytes(file, pose ? poseRow(0, 3, 3) : QByteArray("0 0.5 0.5 0.2 0.4\n")));
+    } else if (labels == u"voc") {
+        file = vocXmlPath(image);
+        QVERIFY(Fixtures::writeBytes(file, SessionFixture::voc({QStringLiteral("person")})));
+    }
+    const QByteArray before = file.isEmpty() ? QByteArray() : Fixtures::readBytes(file);
+
+    FolderSession session;
+    LiveStub live;
+    session.setLiveAnnotations(&live);
+    session.setFallbackYolo(true);
+    session.openNow(m_dir);
+    live.list = session.enterImage(image);
+    QCOMPARE(session.keypointRowsFile(image), refused ? yamlPath : QString());
+
+    live.list.append(polygon(QStringLiteral("person"), {{120, 10}, {180, 10}, {150, 60}}));
+    SaveReport report;
+    QCOMPARE(session.saveImage(image, live.list, &report), !refused);
+    QCOMPARE(report.keypointRowsFile, refused ? yamlPath : QString());
+    if (refused) {
+        if (file.isEmpty())
+            QVERIFY(!QFileInfo::exists(yoloLabelPath(image)));
+        else
+            QCOMPARE(Fixtures::readBytes(file), before);
+    } else {
+        const QList<Annotation> stored = loadAnnotations(image);
+        QCOMPARE(stored.size(), 2);
+        QVERIFY(stored.last().isPolygon());
+    }
 }
 
 void TestFolderSession::backgroundApartFromUnlabelled_data()

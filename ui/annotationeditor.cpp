@@ -187,6 +187,11 @@ AnnotationEditor::CategoryKey AnnotationEditor::applyCategoryKey(const QString &
         out.nextShape = true;
         return out;
     }
+    const QList<uint> selected = m_scene->selectedIds();
+    for (const Annotation &a : m_scene->annotations()) {
+        if (selected.contains(a.id) && a.label != label && a.pending == 1 && refusesOutline(a))
+            ++out.outlinesKept;
+    }
     out.relabelled = applyCategory(label);
     return out;
 }

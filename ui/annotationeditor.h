@@ -72,6 +72,7 @@ public:
     {
         int relabelled = 0;       // the selected shapes that got the category
         bool nextShape = false;   // nothing the user selected: the category is for the next shape
+        int outlinesKept = 0;     // model outlines named but left pending (setOutlinesRefused)
     };
     // Keys 1-9 with the category of that row: only a selection the user pointed at is relabelled.
     CategoryKey applyCategoryKey(const QString &label);

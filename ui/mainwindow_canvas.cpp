@@ -149,6 +149,11 @@ QString outlinesRefusedHint()
     return translateText("此数据集的每行只能是带关键点的框，不能画多边形或旋转框");
 }
 
+QString outlinesKeptText(int kept)
+{
+    return translateText("%1 个多边形或旋转框仍待确认：此数据集的每行只能是带关键点的框").arg(kept);
+}
+
 } // namespace
 
 void MainWindow::updateOutlineModes()
@@ -312,7 +317,8 @@ void MainWindow::editCategory(uint id)
                                                 current->label, nullptr, translateText("修改类别"));
     if (!label.isEmpty() && !acceptCategories({label}))
         return;
-    m_editor->relabel(id, label);
+    if (m_editor->relabel(id, label) && current->pending == 1 && m_editor->annotation(id)->pending == 1)
+        m_toast->showMessage(outlinesKeptText(1));
 }
 
 void MainWindow::applyNumberKey(int number)
@@ -323,6 +329,9 @@ void MainWindow::applyNumberKey(int number)
     const AnnotationEditor::CategoryKey done = m_editor->applyCategoryKey(label);
     if (done.nextShape)
         m_toast->showMessage(m_scene->nextCategoryText().arg(label));
+    else if (done.relabelled > 0 && done.outlinesKept > 0)
+        m_toast->showMessage(translateText("%1 个标注 → %2（Ctrl+Z）").arg(done.relabelled).arg(label) + QLatin1Char('\n')
+                             + outlinesKeptText(done.outlinesKept));
     else if (done.relabelled > 0)
         m_toast->showMessage(translateText("%1 个标注 → %2（Ctrl+Z）").arg(done.relabelled).arg(label));
 }
@@ -568,7 +577,7 @@ void MainWindow::confirmAll()
 
 void MainWindow::toastOutlinesKept(int confirmed, int kept)
 {
-    QString text = translateText("%1 个多边形或旋转框仍待确认：此数据集的每行只能是带关键点的框").arg(kept);
+    QString text = outlinesKeptText(kept);
     if (confirmed > 0)
         text = translateText("已确认 %1 个标注").arg(confirmed) + QLatin1Char('\n') + text;
     m_toast->showMessage(text);

@@ -234,6 +234,7 @@ void TestWindowFormats::poseDatasetHoldsBoxesOnly_data()
     QTest::newRow("pose dataset: the previous image's polygon is not copied, the reason told") << "copy" << true;
     QTest::newRow("plain dataset: Enter confirms a model polygon") << "confirm" << false;
     QTest::newRow("pose dataset: Enter leaves a model polygon pending, the reason told") << "confirm" << true;
+    QTest::newRow("pose dataset: key 1 names a model polygon but leaves it pending, the reason told") << "key" << true;
     QTest::newRow("pose dataset: a box does not turn into a rotated box") << "turn" << true;
     QTest::newRow("kpt_shape declared after a polygon was drawn: the save names data.yaml") << "save" << false;
 }
@@ -296,6 +297,20 @@ void TestWindowFormats::poseDatasetHoldsBoxesOnly()
         QCOMPARE(scene->pendingCount(), pose ? 1 : 0);
         if (pose)
             QCOMPARE(window->toast()->text(), QStringLiteral("1 个多边形或旋转框仍待确认：") + reason);
+        QVERIFY(window->saveCurrent());
+    } else if (act == QLatin1String("key")) {
+        Annotation result = triangle;
+        result.label = QStringLiteral("dog");
+        result.pending = 1;
+        result.confidence = 0.9;
+        QCOMPARE(window->editor()->insertResults({result}).kept.size(), 1);
+        actions.nextPending->trigger();
+        actions.numberKeys[0]->trigger();
+        const QList<Annotation> shapes = scene->annotations();
+        QCOMPARE(shapes.last().label, QStringLiteral("person"));
+        QCOMPARE(shapes.last().pending, 1);
+        QCOMPARE(window->toast()->text(),
+                 QStringLiteral("1 个标注 → person（Ctrl+Z）\n1 个多边形或旋转框仍待确认：") + reason);
         QVERIFY(window->saveCurrent());
     } else if (act == QLatin1String("turn")) {
         const QList<Annotation> shapes = scene->annotations();

@@ -229,7 +229,8 @@ void TestWindowFormats::poseDatasetHoldsBoxesOnly_data()
     QTest::addColumn<bool>("pose");   // data.yaml declares kpt_shape when the window opens
     QTest::newRow("plain dataset: polygon and rotated-box modes enabled") << "modes" << false;
     QTest::newRow("pose dataset: both greyed, the reason in their tooltips and the status bar") << "modes" << true;
-    QTest::newRow("pose dataset: a step to an image with a VOC file enables them again") << "step" << true;
+    QTest::newRow("pose dataset: a step to an image with a VOC file enables them, a step back greys them")
+        << "step" << true;
     QTest::newRow("plain dataset: the previous image's polygon is copied") << "copy" << false;
     QTest::newRow("pose dataset: the previous image's polygon is not copied, the reason told") << "copy" << true;
     QTest::newRow("plain dataset: Enter confirms a model polygon") << "confirm" << false;
@@ -278,6 +279,14 @@ void TestWindowFormats::poseDatasetHoldsBoxesOnly()
         QVERIFY(actions.rotatedMode->isEnabled());
         QVERIFY(!actions.polyMode->toolTip().contains(reason));
         QVERIFY(!window->statusPanel()->message().contains(reason));
+        // Drawing a polygon there, then back: the pose image is drawn on in box mode.
+        actions.polyMode->trigger();
+        QCOMPARE(scene->mode(), int(AnnotationScene::PolygonMode));
+        window->stepImage(1);
+        QVERIFY(waitForImage(*window, m_images.at(1)));
+        QVERIFY(!actions.polyMode->isEnabled());
+        QCOMPARE(scene->mode(), int(AnnotationScene::RectMode));
+        QVERIFY(actions.rectMode->isChecked());
     } else if (act == QLatin1String("copy")) {
         actions.copyPrevious->trigger();
         const QList<Annotation> shapes = scene->annotations();

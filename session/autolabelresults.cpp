@@ -159,6 +159,7 @@ CacheMergeResult mergeIntoCache(AnnotationCache &cache, const QString &imagePath
         out.labelsWritten = !out.labelsUnreadable
             && writeConfirmedResults(imagePath, mergeResults(existing, out.kept), newFileFormat, classNames, &report);
         out.unreadableNamesFile = report.unreadableNamesFile;
+        out.keypointRowsFile = report.keypointRowsFile;
         out.outsideImage = report.outsideImage;
         out.writeFailed = !out.labelsWritten;
         if (out.writeFailed) {

@@ -58,6 +58,7 @@ struct CacheMergeResult
     bool writeFailed = false;
     bool labelsUnreadable = false;
     QString unreadableNamesFile;   // the class-names file that made the write refuse
+    QString keypointRowsFile;      // the pose dataset's file: its rows hold no outline
     int outsideImage = 0;          // stored shapes wholly outside the image, left out of the write
 };
 

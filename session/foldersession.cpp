@@ -13,6 +13,7 @@
 #include "storage/directoryloader.h"
 #include "storage/dotafile.h"
 #include "storage/filestatescanner.h"
+#include "storage/keypoints.h"
 #include "storage/classnames.h"
 #include "storage/labelfilereader.h"
 #include "storage/labelconversion.h"
@@ -490,6 +491,15 @@ bool FolderSession::keepsDifficultFlag(const QString &path)
     return editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath())).format != LabelFormat::Yolo;
 }
 
+QString FolderSession::keypointRowsFile(const QString &path)
+{
+    const SaveTarget target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
+    if (target.format != LabelFormat::Yolo)
+        return QString();
+    const KeypointLayout pose = keypointLayoutFor(QFileInfo(target.file).absolutePath());
+    return pose.isPose() ? pose.file : QString();
+}
+
 bool FolderSession::unmarkChecked(const QString &path, const CheckedMark &mark)
 {
     // Only our own empty file, as we left it: anything written since is somebody's labels.
@@ -609,6 +619,7 @@ FolderSession::MergeOutcome FolderSession::mergeResults(const QString &path, con
     out.saveFailed = merged.writeFailed;
     out.labelsUnreadable = merged.labelsUnreadable;
     out.unreadableNamesFile = merged.unreadableNamesFile;
+    out.keypointRowsFile = merged.keypointRowsFile;
     out.outsideImage = merged.outsideImage;
     if (inFolder)
         m_categories->history()->rememberFound(labelsOf(merged.kept));

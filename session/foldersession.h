@@ -145,6 +145,10 @@ public:
     bool restoreUnlabelled(const QString &path, const QList<Annotation> &annotations);
     // False when the label file the image's edits go to cannot keep the "difficult" flag (YOLO).
     bool keepsDifficultFlag(const QString &path);
+    // The dataset file (data.yaml) whose `kpt_shape` makes every row of the image's label file a
+    // box with keypoints: no polygon or rotated box can be saved for it. Empty when its edits go
+    // to a file that holds outlines.
+    QString keypointRowsFile(const QString &path);
 
     // The empty label file that marks an image as checked and found empty (a background image).
     struct CheckedMark
@@ -183,6 +187,7 @@ public:
         bool saveFailed = false;
         bool labelsUnreadable = false;
         QString unreadableNamesFile;   // the class-names file that made the write refuse
+        QString keypointRowsFile;      // a pose dataset's file: a confirmed outline has no row there
         int unknownCategory = 0;       // confirmed results kept pending: the class list lacks them
         int outsideImage = 0;          // shapes wholly outside the image, left out of the label file
     };

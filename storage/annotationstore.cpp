@@ -4,7 +4,9 @@
 #include "storage/datasetlayout.h"
 #include "storage/dotafile.h"
 #include "storage/filebytes.h"
+#include "storage/keypoints.h"
 #include "storage/labelmefile.h"
+#include "storage/shapekinds.h"
 #include "storage/vocfile.h"
 #include "storage/writeguard.h"
 #include "storage/yolofile.h"
@@ -142,6 +144,14 @@ bool saveInto(const QString &imagePath, const QList<Annotation> &given, LabelFor
     }
 
     if (saveAsYolo) {
+        const KeypointLayout pose = keypointLayoutFor(QFileInfo(target).absolutePath());
+        if (pose.isPose() && std::any_of(annotations.cbegin(), annotations.cend(), [](const Annotation &a) {
+                return storedShapeKind(a).hasOutline() && !classListEntry(a.label).isEmpty();
+            })) {
+            if (report)
+                report->keypointRowsFile = pose.file;
+            return false;
+        }
         if (!writeYoloFile(imagePath, annotations, classNames, target, report ? &report->namesNotice : nullptr)) {
             const QString labelsDir = QFileInfo(target).absolutePath();
             const ClassNames names = findClassNames(labelsDir);

@@ -61,6 +61,9 @@ struct SaveReport
     // Another program rewrote the image's label file since it was read: nothing was written, as
     // the edit would have destroyed that program's labels.
     bool changedElsewhere = false;
+    // The dataset file (data.yaml) whose `kpt_shape` makes every row a box with keypoints: the
+    // save was refused for a polygon or rotated box, which no row there can hold.
+    QString keypointRowsFile;
 };
 
 // Every save writes each shape clipped to the image and leaves out those wholly outside it

@@ -50,6 +50,11 @@ LabelConversion convertLabelFile(const QString &imagePath, LabelFormat to, const
         result.outcome = LabelConversion::Failed;
         result.refusedLink = !report.refusedFile.isEmpty();
         result.file = result.refusedLink ? report.refusedFile : report.unreadableNamesFile;
+        if (!report.keypointRowsFile.isEmpty()) {
+            result.keypointRows = true;
+            result.file = report.keypointRowsFile;
+            return result;
+        }
         if (!result.refusedLink && result.file.isEmpty() && report.namesNotice.classListFile.isEmpty()) {
             result.file = report.namesNotice.namesFile;
             result.missingNames = report.namesNotice.missingNames;

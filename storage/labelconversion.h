@@ -27,6 +27,7 @@ struct LabelConversion
     QString file;
     bool refusedLink = false;    // Failed: file is a link that leads out of the dataset or nowhere
     QStringList missingNames;    // Failed: categories that file (another tool's names file) lacks
+    bool keypointRows = false;   // Failed: file is a pose dataset's, whose rows hold no outline
     int kept = 0;                // KeptShapes: how many
     ReadProblem problem;         // Incomplete: why
     int outsideImage = 0;        // Converted: shapes wholly outside the image, left out

@@ -1,11 +1,10 @@
 #include "ui/annotationeditor.h"
 
-#include "storage/rotatedbox.h"
-
 #include "canvas/annotationscene.h"
 #include "session/categoryhistory.h"
 #include "shared/language.h"
 #include "storage/rotatedbox.h"
+#include "storage/shapekinds.h"
 #include "ui/annstatecommand.h"
 #include "ui/categoryhistorycommand.h"
 #include "ui/imagehistories.h"
@@ -154,9 +153,13 @@ void AnnotationEditor::pushState(uint id, const std::optional<Annotation> &befor
 {
     std::optional<Annotation> state = after;
     // A model result confirmed in any way (Enter, a category, a drag, a nudge) is a label now: the
-    // model's score no longer describes it.
-    if (state && before && before->pending == 1 && state->pending == 0)
-        state->confidence = -1;
+    // model's score no longer describes it. An outline the label file cannot hold stays a result.
+    if (state && before && before->pending == 1 && state->pending == 0) {
+        if (refusesOutline(*state))
+            state->pending = 1;
+        else
+            state->confidence = -1;
+    }
     m_undoStack->push(new AnnStateCommand(m_scene, id, before, state, mergeable, text));
 }
 
@@ -183,6 +186,11 @@ AnnotationEditor::CategoryKey AnnotationEditor::applyCategoryKey(const QString &
         m_categories->setLastLabel(label);
         out.nextShape = true;
         return out;
+    }
+    const QList<uint> selected = m_scene->selectedIds();
+    for (const Annotation &a : m_scene->annotations()) {
+        if (selected.contains(a.id) && a.label != label && a.pending == 1 && refusesOutline(a))
+            ++out.outlinesKept;
     }
     out.relabelled = applyCategory(label);
     return out;
@@ -219,7 +227,9 @@ bool AnnotationEditor::relabel(uint id, const QString &label)
         return false;
     Annotation relabelled = *current;
     relabelled.label = label;
-    relabelled.pending = 0;   // giving a model result a category confirms it
+    // Giving a model result a category confirms it, unless the label file cannot hold it.
+    if (!refusesOutline(*current))
+        relabelled.pending = 0;
     m_categories->remember(label);
     m_scene->revealLabel(label);   // a shape just named does not vanish
     pushState(id, current, relabelled, translateText("修改类别"));
@@ -230,6 +240,8 @@ bool AnnotationEditor::toggleRotated(uint id)
 {
     const std::optional<Annotation> current = annotation(id);
     if (!current || (current->kind != Annotation::Rect && current->kind != Annotation::Rotated))
+        return false;
+    if (current->kind == Annotation::Rect && m_outlinesRefused)
         return false;
     Annotation changed = *current;
     changed.pending = 0;
@@ -338,11 +350,15 @@ AnnotationEditor::CopyOutcome AnnotationEditor::copyShapes(const QList<Annotatio
     CopyOutcome out;
     QList<Annotation> confirmed;
     for (const Annotation &a : source) {
-        if (a.pending == 0 && !a.label.isEmpty())
+        if (a.pending != 0 || a.label.isEmpty())
+            continue;
+        if (refusesOutline(a))
+            ++out.outlinesRefused;
+        else
             confirmed.append(a);
     }
     if (confirmed.isEmpty()) {
-        out.nothingToCopy = true;
+        out.nothingToCopy = out.outlinesRefused == 0;
         return out;
     }
     // The rule that keeps model results from doubling existing shapes keeps copies from it too.
@@ -377,7 +393,7 @@ bool AnnotationEditor::confirmOne(uint id)
     if (id == 0)
         return false;
     const std::optional<Annotation> current = annotation(id);
-    if (!current || current->pending != 1)
+    if (!current || current->pending != 1 || refusesOutline(*current))
         return false;
     Annotation confirmed = *current;
     confirmed.pending = 0;
@@ -438,12 +454,20 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
             pendingSelected.append(a.id);
     }
     if (pendingSelected.size() >= 2) {
-        m_undoStack->beginMacro(translateText("确认 %1 个标注").arg(pendingSelected.size()));
-        for (uint id : std::as_const(pendingSelected))
+        QList<uint> decided;
+        for (uint id : std::as_const(pendingSelected)) {
+            if (const std::optional<Annotation> a = annotation(id); a && !refusesOutline(*a))
+                decided.append(id);
+        }
+        out.outlinesKept = int(pendingSelected.size() - decided.size());
+        if (decided.isEmpty())
+            return out;
+        m_undoStack->beginMacro(translateText("确认 %1 个标注").arg(decided.size()));
+        for (uint id : std::as_const(decided))
             confirmOne(id);
         m_undoStack->endMacro();
-        out.confirmed = int(pendingSelected.size());
-        out.noneLeft = !selectNextPending(order, pendingSelected);
+        out.confirmed = int(decided.size());
+        out.noneLeft = !selectNextPending(order, decided);
         return out;
     }
     uint target = m_scene->selectedId();
@@ -454,6 +478,10 @@ AnnotationEditor::Review AnnotationEditor::confirmCurrent()
     const std::optional<Annotation> current = annotation(target);
     if (current && current->pending != 1) {
         out.alreadyConfirmed = true;
+        return out;
+    }
+    if (current && refusesOutline(*current)) {
+        out.outlinesKept = 1;
         return out;
     }
     if (!confirmOne(target))
@@ -467,8 +495,11 @@ AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
 {
     Review out;
     const QList<uint> order = reviewOrder(true);
-    if (!confirmOne(id))
+    if (!confirmOne(id)) {
+        const std::optional<Annotation> current = annotation(id);
+        out.outlinesKept = current && current->pending == 1 && refusesOutline(*current) ? 1 : 0;
         return out;
+    }
     out.confirmed = 1;
     out.noneLeft = !selectNextPending(order, {id});
     return out;
@@ -476,19 +507,36 @@ AnnotationEditor::Review AnnotationEditor::confirmAndAdvance(uint id)
 
 int AnnotationEditor::decideAll(bool (AnnotationEditor::*decideOne)(uint), const QString &text)
 {
-    const QList<uint> ids = reviewOrder(false);
+    QList<uint> ids = reviewOrder(false);
+    // An outline that cannot be confirmed here is no step of a confirmation.
+    if (decideOne == &AnnotationEditor::confirmOne) {
+        ids.removeIf([this](uint id) {
+            const std::optional<Annotation> a = annotation(id);
+            return a && refusesOutline(*a);
+        });
+    }
     if (ids.isEmpty())
         return 0;
+    int decided = 0;
     m_undoStack->beginMacro(text);
     for (uint id : ids)
-        (this->*decideOne)(id);
+        decided += (this->*decideOne)(id) ? 1 : 0;
     m_undoStack->endMacro();
-    return int(ids.size());
+    return decided;
 }
 
-int AnnotationEditor::confirmAll()
+bool AnnotationEditor::refusesOutline(const Annotation &a) const
 {
-    return decideAll(&AnnotationEditor::confirmOne, translateText("全部确认"));
+    return m_outlinesRefused && storedShapeKind(a).hasOutline();
+}
+
+int AnnotationEditor::confirmAll(int *outlinesKept)
+{
+    const int before = m_scene->pendingCount();
+    const int confirmed = decideAll(&AnnotationEditor::confirmOne, translateText("全部确认"));
+    if (outlinesKept)
+        *outlinesKept = before - confirmed;
+    return confirmed;
 }
 
 bool AnnotationEditor::rejectOne(uint id)

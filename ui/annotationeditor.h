@@ -53,6 +53,10 @@ public:
     bool hasImage() const { return m_hasImage; }
     bool isDirty() const;
     void markSaved();
+    // The image's label file holds boxes only (a pose dataset's rows: boxes with keypoints): no
+    // polygon or rotated box is copied, turned to or confirmed into it, as none could be saved.
+    void setOutlinesRefused(bool refused) { m_outlinesRefused = refused; }
+    bool outlinesRefused() const { return m_outlinesRefused; }
 
     QList<Annotation> annotations() const override;
     int confirmedCount() const override;
@@ -68,6 +72,7 @@ public:
     {
         int relabelled = 0;       // the selected shapes that got the category
         bool nextShape = false;   // nothing the user selected: the category is for the next shape
+        int outlinesKept = 0;     // model outlines named but left pending (setOutlinesRefused)
     };
     // Keys 1-9 with the category of that row: only a selection the user pointed at is relabelled.
     CategoryKey applyCategoryKey(const QString &label);
@@ -93,6 +98,7 @@ public:
     {
         int copied = 0;
         bool nothingToCopy = false;   // the source has no confirmed, labelled shape
+        int outlinesRefused = 0;      // polygons and rotated boxes left out (setOutlinesRefused)
     };
     // The confirmed shapes of another image, without those this one has already (one step).
     CopyOutcome copyShapes(const QList<Annotation> &source);
@@ -101,7 +107,8 @@ public:
     // A model's results for this image, without those that repeat a shape (one step).
     OverlapFilterResult insertResults(const QList<Annotation> &results);
 
-    // A confirmed result is a label: it keeps no confidence.
+    // A confirmed result is a label: it keeps no confidence. False for an outline the image's
+    // label file cannot hold (setOutlinesRefused): it stays a model result.
     bool confirmOne(uint id);
     // After each decision below the next model result of the image in the object panel's order
     // (the shapes' ids) is selected (the first again after the last), so that a review needs no
@@ -114,6 +121,7 @@ public:
         bool finishedDrawing = false;    // Enter closed the polygon being drawn instead
         bool cancelledDrawing = false;   // Esc ended a drawing instead
         bool noneLeft = false;           // a decision took the image's last model result
+        int outlinesKept = 0;            // model outlines left pending (setOutlinesRefused)
     };
     // The model results in the object panel's order; shownOnly: without hidden ones.
     QList<uint> reviewOrder(bool shownOnly = true) const;
@@ -121,7 +129,8 @@ public:
     Review confirmCurrent();
     // A double-click, the panel's or the context menu's confirmation of one model result.
     Review confirmAndAdvance(uint id);
-    int confirmAll();
+    // The model results confirmed; outlinesKept (when given) counts those left pending.
+    int confirmAll(int *outlinesKept = nullptr);
     bool rejectOne(uint id);
     int rejectAll();
     // A / D: selects the previous or next model result in review order; pointed: the user's own
@@ -145,7 +154,10 @@ private:
     // Selects the model result that followed the decided ones in order (taken before the
     // decision); false when none is left.
     bool selectNextPending(const QList<uint> &order, const QList<uint> &decided);
-    // Every model result of the image decided by decideOne, as one undo step named text.
+    // A polygon or rotated box where the label file holds boxes only.
+    bool refusesOutline(const Annotation &a) const;
+    // Every model result of the image decided by decideOne, as one undo step named text; returns
+    // how many decideOne took.
     int decideAll(bool (AnnotationEditor::*decideOne)(uint), const QString &text);
 
     AnnotationScene *m_scene;            // not owned
@@ -155,4 +167,5 @@ private:
     bool m_loading = false;
     bool m_hasImage = false;
     bool m_editedWithoutStep = false;
+    bool m_outlinesRefused = false;
 };

@@ -137,6 +137,10 @@ private:
     void updateEmptyState();
     // A selected box of a pose dataset: its keypoints are shown and kept, not edited here.
     void showKeypointHint();
+    // A pose dataset's image: the polygon and rotated-box modes are greyed, with the reason.
+    void updateOutlineModes();
+    // Model outlines a confirmation left pending: the label file holds boxes with keypoints only.
+    void toastOutlinesKept(int confirmed, int kept);
     void refreshStatus();
     void updateSavedIndicator();
     void updateModelIndicator();

@@ -103,8 +103,10 @@ void MainWindow::installImage(const QString &path, const DecodedImage &decoded)
     const QList<Annotation> annotations = m_session->enterImage(path);
     m_stepper->install(decoded);
     m_editor->enter(previous, path, annotations);
+    m_editor->setOutlinesRefused(!m_session->keypointRowsFile(path).isEmpty());
     showKeptShapes();
     m_editor->setLoading(false);
+    updateOutlineModes();
 
     m_fileList->selectPath(path, true);
     // Finding the dataset's class list may read a folder of 100,000 names: not before the first paint.
@@ -135,7 +137,43 @@ void MainWindow::forgetCurrentImage()
     m_session->leaveImage();
     m_stepper->forget();
     m_editor->clear();
+    m_editor->setOutlinesRefused(false);
     m_editor->setLoading(false);
+    updateOutlineModes();
+}
+
+namespace {
+
+QString outlinesRefusedHint()
+{
+    return translateText("此数据集的每行只能是带关键点的框，不能画多边形或旋转框");
+}
+
+QString outlinesKeptText(int kept)
+{
+    return translateText("%1 个多边形或旋转框仍待确认：此数据集的每行只能是带关键点的框").arg(kept);
+}
+
+} // namespace
+
+void MainWindow::updateOutlineModes()
+{
+    const bool refused = m_editor->outlinesRefused();
+    for (QAction *action : {m_actions.polyMode, m_actions.rotatedMode}) {
+        if (!action)
+            continue;
+        action->setEnabled(!refused);
+        action->setToolTip(refused ? outlinesRefusedHint()
+                                   : QStringLiteral("%1 (%2)").arg(action->text(), action->shortcut().toString()));
+        action->setStatusTip(refused ? outlinesRefusedHint() : QString());
+    }
+    if (refused && m_actions.rectMode
+        && (m_scene->mode() == AnnotationScene::PolygonMode || m_scene->mode() == AnnotationScene::RotatedMode))
+        m_actions.rectMode->setChecked(true);
+    if (refused)
+        m_status->setMessage(outlinesRefusedHint());
+    else if (m_status->message() == outlinesRefusedHint())
+        m_status->setMessage(QString());
 }
 
 void MainWindow::showKeptShapes()
@@ -279,7 +317,8 @@ void MainWindow::editCategory(uint id)
                                                 current->label, nullptr, translateText("修改类别"));
     if (!label.isEmpty() && !acceptCategories({label}))
         return;
-    m_editor->relabel(id, label);
+    if (m_editor->relabel(id, label) && current->pending == 1 && m_editor->annotation(id)->pending == 1)
+        m_toast->showMessage(outlinesKeptText(1));
 }
 
 void MainWindow::applyNumberKey(int number)
@@ -290,6 +329,9 @@ void MainWindow::applyNumberKey(int number)
     const AnnotationEditor::CategoryKey done = m_editor->applyCategoryKey(label);
     if (done.nextShape)
         m_toast->showMessage(m_scene->nextCategoryText().arg(label));
+    else if (done.relabelled > 0 && done.outlinesKept > 0)
+        m_toast->showMessage(translateText("%1 个标注 → %2（Ctrl+Z）").arg(done.relabelled).arg(label) + QLatin1Char('\n')
+                             + outlinesKeptText(done.outlinesKept));
     else if (done.relabelled > 0)
         m_toast->showMessage(translateText("%1 个标注 → %2（Ctrl+Z）").arg(done.relabelled).arg(label));
 }
@@ -400,6 +442,12 @@ void MainWindow::copyPreviousShapes()
     const QString name = QFileInfo(previous).fileName();
     const FolderSession::CarriedShapes carried = m_session->carryShapes(previous, current);
     const AnnotationEditor::CopyOutcome copied = m_editor->copyShapes(carried.shapes);
+    const QString refusedText =
+        translateText("%1 个多边形或旋转框未复制：此数据集的每行只能是带关键点的框").arg(copied.outlinesRefused);
+    if (copied.copied == 0 && copied.outlinesRefused > 0 && carried.outside == 0) {
+        m_toast->showMessage(refusedText);
+        return;
+    }
     if (copied.nothingToCopy && carried.outside == 0) {
         m_toast->showMessage(translateText("上一张图片 %1 没有可复制的标注").arg(name));
         return;
@@ -411,6 +459,8 @@ void MainWindow::copyPreviousShapes()
     QString text = translateText("已从 %1 复制 %2 个标注").arg(name, QString::number(copied.copied));
     if (carried.outside > 0)
         text += translateText("，%1 个落在本图之外，未复制").arg(carried.outside);
+    if (copied.outlinesRefused > 0)
+        text += QLatin1Char('\n') + refusedText;
     m_toast->showMessage(text);
 }
 
@@ -427,10 +477,16 @@ void MainWindow::showAnnotationMenu(uint id, const QPoint &globalPos)
     difficult->setCheckable(true);
     difficult->setChecked(current->difficult);
     QAction *turn = nullptr;
-    if (current->kind == Annotation::Rect)
+    if (current->kind == Annotation::Rect) {
         turn = menu.addAction(translateText("转为旋转框"));
-    else if (current->kind == Annotation::Rotated)
+        if (m_editor->outlinesRefused()) {
+            turn->setEnabled(false);
+            turn->setToolTip(outlinesRefusedHint());
+            menu.setToolTipsVisible(true);
+        }
+    } else if (current->kind == Annotation::Rotated) {
         turn = menu.addAction(translateText("转为正框"));
+    }
     // A flag the file cannot keep would be gone at the next opening without a word.
     if (!m_session->keepsDifficultFlag(currentImagePath())) {
         difficult->setEnabled(false);
@@ -459,6 +515,8 @@ void MainWindow::confirmCurrent()
     const AnnotationEditor::Review done = m_editor->confirmCurrent();
     if (done.alreadyConfirmed)
         m_toast->showMessage(translateText("该框已是已确认状态"));
+    else if (done.outlinesKept > 0)
+        toastOutlinesKept(done.confirmed, done.outlinesKept);
     else if (done.confirmed >= 2)
         m_toast->showMessage(translateText("已确认 %1 个标注").arg(done.confirmed));
     if (done.confirmed > 0)
@@ -468,6 +526,8 @@ void MainWindow::confirmCurrent()
 void MainWindow::confirmOne(uint id)
 {
     const AnnotationEditor::Review done = m_editor->confirmAndAdvance(id);
+    if (done.outlinesKept > 0)
+        toastOutlinesKept(done.confirmed, done.outlinesKept);
     afterReview(done.noneLeft, false);
 }
 
@@ -507,9 +567,20 @@ bool MainWindow::reviewNextImage(bool pointed)
 
 void MainWindow::confirmAll()
 {
-    const int confirmed = m_editor->confirmAll();
-    if (confirmed > 0)
+    int outlinesKept = 0;
+    const int confirmed = m_editor->confirmAll(&outlinesKept);
+    if (outlinesKept > 0)
+        toastOutlinesKept(confirmed, outlinesKept);
+    else if (confirmed > 0)
         m_toast->showMessage(translateText("已确认 %1 个标注").arg(confirmed));
+}
+
+void MainWindow::toastOutlinesKept(int confirmed, int kept)
+{
+    QString text = outlinesKeptText(kept);
+    if (confirmed > 0)
+        text = translateText("已确认 %1 个标注").arg(confirmed) + QLatin1Char('\n') + text;
+    m_toast->showMessage(text);
 }
 
 void MainWindow::rejectAll()
@@ -538,5 +609,5 @@ void MainWindow::showKeypointHint()
         part = QRegularExpression::escape(part);
     const QRegularExpression ours(QLatin1Char('^') + parts.join(QLatin1String("\\d+")) + QLatin1Char('$'));
     if (ours.match(m_status->message()).hasMatch())
-        m_status->setMessage(QString());
+        m_status->setMessage(m_editor->outlinesRefused() ? outlinesRefusedHint() : QString());
 }

@@ -209,7 +209,11 @@ void MainWindow::reloadCurrentLabels()
 
 void MainWindow::toastSaveFailure(const SaveReport &report)
 {
-    if (!report.refusedFile.isEmpty())
+    if (!report.keypointRowsFile.isEmpty())
+        m_toast->showMessage(
+            translateText("保存失败：%1 声明了关键点（kpt_shape），每行只能是带关键点的框，容纳不了多边形或旋转框")
+                .arg(QDir::toNativeSeparators(report.keypointRowsFile)));
+    else if (!report.refusedFile.isEmpty())
         m_toast->showMessage(translateText("保存失败：%1 是指向数据集之外或不存在之处的链接")
                                  .arg(QDir::toNativeSeparators(report.refusedFile)));
     else if (!report.unreadableNamesFile.isEmpty())

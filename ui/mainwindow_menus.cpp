@@ -490,6 +490,7 @@ void MainWindow::switchLanguage(const QString &code)
         delete toolbar;
 
     buildActions();
+    updateOutlineModes();
 
     retranslateWidgets();
     m_status->retranslate();

@@ -37,7 +37,11 @@ void MainWindow::setUpAutoLabelRun()
             [this](const ImageResult &result, const FolderSession::MergeOutcome &merged, bool shown) {
                 if (shown || !result.answered())
                     return;
-                if (!merged.unreadableNamesFile.isEmpty())
+                if (!merged.keypointRowsFile.isEmpty())
+                    m_toast->showMessage(
+                        translateText("%1：%2 声明了关键点（kpt_shape），每行只能是带关键点的框，容纳不了多边形或旋转框；结果保留为待确认")
+                            .arg(QFileInfo(result.path).fileName(), QDir::toNativeSeparators(merged.keypointRowsFile)));
+                else if (!merged.unreadableNamesFile.isEmpty())
                     m_toast->showMessage(translateText("保存失败：无法读取类别文件 %1")
                                              .arg(QDir::toNativeSeparators(merged.unreadableNamesFile)));
                 else if (merged.saveFailed || merged.labelsUnreadable)

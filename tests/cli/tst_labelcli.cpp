@@ -393,13 +393,20 @@ void TestLabelCli::unreadableLabelFileKept_data()
     QTest::addColumn<QByteArray>("labels");
     QTest::addColumn<QByteArray>("dataYaml");   // beside images/ and labels/; empty: none
     QTest::addColumn<QString>("told");          // on stderr; %Y: the data.yaml
+    QTest::addColumn<QString>("answer");        // the model's
     // A label file with a line that does not parse would lose that line if rewritten.
     QTest::newRow("a YOLO line that does not parse") << QByteArray("0 0.5 0.5 0.1 0.1\n0 0.5 oops\n") << QByteArray()
-                                                      << "u.png: the label file holds records that cannot be read";
+                                                      << "u.png: the label file holds records that cannot be read" << kCat;
     // Class names that cannot be read: labels written with numbers would name other classes.
     QTest::newRow("a data.yaml whose names cannot be parsed")
         << QByteArray("0 0.5 0.5 0.1 0.1\n") << QByteArray("train: images\nnames: [cat, dog\n")
-        << "u.png: cannot read the class names file %Y";
+        << "u.png: cannot read the class names file %Y" << kCat;
+    // A pose dataset's rows are boxes with keypoints: a polygon has no row there.
+    QTest::newRow("a polygon in a pose dataset")
+        << poseRow(0, 3, 3) << QByteArray("train: images\nnames: [cat]\nkpt_shape: [3, 3]\n")
+        << "u.png: %Y declares keypoints (kpt_shape), so every row is a box with keypoints and cannot hold a "
+           "polygon or rotated box; results kept as unconfirmed"
+        << QStringLiteral("[{\"label\":\"cat\",\"bbox_2d\":[100,200,300,400],\"polygon\":[[100,200],[300,200],[300,400]],\"score\":0.9}]");
 }
 
 void TestLabelCli::unreadableLabelFileKept()
@@ -407,6 +414,8 @@ void TestLabelCli::unreadableLabelFileKept()
     QFETCH(QByteArray, labels);
     QFETCH(QByteArray, dataYaml);
     QFETCH(QString, told);
+    QFETCH(QString, answer);
+    m_server->setDefaultAnswer(FakeOpenAiServer::chat(answer));
     const QString image = addImage(QStringLiteral("u.png"));
     const QString yaml = m_tmp->path() + QStringLiteral("/data.yaml");
     if (!dataYaml.isEmpty())

@@ -1,3 +1,4 @@
+#include "storage/annotationstore.h"
 #include "storage/storagefixtures.h"
 #include "support/annotationbuilders.h"
 #include "support/clirunner.h"
@@ -148,6 +149,21 @@ void TestShapesCli::poseDataset()
     QCOMPARE(keypoints.at(2).toInt(), 2);
     QCOMPARE(keypoints.last().toInt(), 0);
     QCOMPARE(first.value("bbox").toArray(), (QJsonArray{50, 25, 100, 50}));
+
+    // Another tool's VOC polygon there: no row of the dataset can hold it, and the message says so.
+    const QString outlined = ds + "/images/train/q.png";
+    QVERIFY(Fixtures::makeImage(outlined, 200, 100));
+    QVERIFY(saveAnnotations(outlined, {polygon("dog", {{120, 10}, {180, 10}, {150, 60}})}, LabelFormat::Voc, {},
+                            nullptr));
+    const QString xml = readStoredAnnotations(outlined).file;
+    const QByteArray xmlBefore = Fixtures::readBytes(xml);
+    const CliResult outlineToYolo = runCli({"convert", "--to", "yolo", outlined}, inEnglish());
+    QCOMPARE(outlineToYolo.exitCode, 1);
+    QVERIFY2(outlineToYolo.err.contains((ds + "/data.yaml declares keypoints (kpt_shape), so every row is a box with "
+                                              "keypoints and cannot hold a polygon or rotated box").toUtf8()),
+             outlineToYolo.err.constData());
+    QCOMPARE(Fixtures::readBytes(xml), xmlBefore);
+    QVERIFY(!QFileInfo::exists(ds + "/labels/train/q.txt"));
 }
 
 void TestShapesCli::rotatedBoxShownAndConverted_data()

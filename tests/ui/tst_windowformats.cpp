@@ -4,10 +4,14 @@
 #include "canvas/canvasview.h"
 #include "storage/annotationstore.h"
 #include "storage/datasetlayout.h"
+#include "ui/annotationeditor.h"
+#include "ui/mainstatusbar.h"
 #include "ui/objectlistpanel.h"
+#include "ui/toastwidget.h"
 #include "ui/windowactions.h"
 
 #include "stylesheet.h"
+#include "support/annotationbuilders.h"
 #include "support/labelmesamples.h"
 #include "testmain.h"
 #include "mainwindowfixture.h"
@@ -57,6 +61,8 @@ private slots:
     void labelmeKeptShapesShownNotEdited();
     void importCocoCommand_data();
     void importCocoCommand();
+    void poseDatasetHoldsBoxesOnly_data();
+    void poseDatasetHoldsBoxesOnly();
 };
 
 void TestWindowFormats::initTestCase()
@@ -215,6 +221,126 @@ void TestWindowFormats::importCocoCommand()
     QCOMPARE(shown.at(0).rect, QRectF(10, 20, 30, 40));
     QVERIFY(shown.at(1).isPolygon());
     QVERIFY(window->categories()->labels().contains(QStringLiteral("fox")));
+}
+
+void TestWindowFormats::poseDatasetHoldsBoxesOnly_data()
+{
+    QTest::addColumn<QString>("act");
+    QTest::addColumn<bool>("pose");   // data.yaml declares kpt_shape when the window opens
+    QTest::newRow("plain dataset: polygon and rotated-box modes enabled") << "modes" << false;
+    QTest::newRow("pose dataset: both greyed, the reason in their tooltips and the status bar") << "modes" << true;
+    QTest::newRow("pose dataset: a step to an image with a VOC file enables them, a step back greys them")
+        << "step" << true;
+    QTest::newRow("plain dataset: the previous image's polygon is copied") << "copy" << false;
+    QTest::newRow("pose dataset: the previous image's polygon is not copied, the reason told") << "copy" << true;
+    QTest::newRow("plain dataset: Enter confirms a model polygon") << "confirm" << false;
+    QTest::newRow("pose dataset: Enter leaves a model polygon pending, the reason told") << "confirm" << true;
+    QTest::newRow("pose dataset: key 1 names a model polygon but leaves it pending, the reason told") << "key" << true;
+    QTest::newRow("pose dataset: a box does not turn into a rotated box") << "turn" << true;
+    QTest::newRow("kpt_shape declared after a polygon was drawn: the save names data.yaml") << "save" << false;
+}
+
+// A pose dataset's rows are boxes with keypoints: the window offers no outline there, copies and
+// confirms none, and a save that still holds one names the data.yaml that declares the keypoints.
+void TestWindowFormats::poseDatasetHoldsBoxesOnly()
+{
+    QFETCH(QString, act);
+    QFETCH(bool, pose);
+    const QString reason = QStringLiteral("此数据集的每行只能是带关键点的框");
+    const QString yaml = m_dir + QStringLiteral("/data.yaml");
+    const QByteArray names("names: [person]\n");
+    const QByteArray keypoints("kpt_shape: [3, 3]\n");
+    QVERIFY(writeBytes(yaml, pose ? names + keypoints : names));
+    const Annotation triangle = polygon(QStringLiteral("person"), {{120, 10}, {180, 10}, {150, 60}});
+    // img1: a VOC file, which holds outlines; img2: the dataset's YOLO rows.
+    QVERIFY(saveAnnotations(m_images.at(0), {box(QStringLiteral("person"), QRectF(10, 10, 30, 30)), triangle},
+                            LabelFormat::Voc, {}, nullptr));
+    const QString rows = yoloLabelPath(m_images.at(1));
+    QVERIFY(writeBytes(rows, pose ? poseRow(0, 3, 3) : QByteArray("0 0.5 0.5 0.5 0.5\n")));
+    const QByteArray rowsBefore = readBytes(rows);
+
+    auto window = openWindow(m_images.at(1));
+    QVERIFY(window);
+    QVERIFY(waitForImage(*window, m_images.at(1)));
+    AnnotationScene *scene = window->scene();
+    const WindowActions &actions = window->actions();
+    QCOMPARE(actions.polyMode->isEnabled(), !pose);
+    QCOMPARE(actions.rotatedMode->isEnabled(), !pose);
+    QCOMPARE(actions.polyMode->toolTip().contains(reason), pose);
+    QCOMPARE(window->statusPanel()->message().contains(reason), pose);
+
+    if (act == QLatin1String("modes")) {
+        QVERIFY(actions.rectMode->isEnabled());
+        QCOMPARE(actions.rotatedMode->toolTip().contains(reason), pose);
+    } else if (act == QLatin1String("step")) {
+        window->stepImage(-1);
+        QVERIFY(waitForImage(*window, m_images.at(0)));
+        QVERIFY(actions.polyMode->isEnabled());
+        QVERIFY(actions.rotatedMode->isEnabled());
+        QVERIFY(!actions.polyMode->toolTip().contains(reason));
+        QVERIFY(!window->statusPanel()->message().contains(reason));
+        // Drawing a polygon there, then back: the pose image is drawn on in box mode.
+        actions.polyMode->trigger();
+        QCOMPARE(scene->mode(), int(AnnotationScene::PolygonMode));
+        window->stepImage(1);
+        QVERIFY(waitForImage(*window, m_images.at(1)));
+        QVERIFY(!actions.polyMode->isEnabled());
+        QCOMPARE(scene->mode(), int(AnnotationScene::RectMode));
+        QVERIFY(actions.rectMode->isChecked());
+    } else if (act == QLatin1String("copy")) {
+        actions.copyPrevious->trigger();
+        const QList<Annotation> shapes = scene->annotations();
+        const qsizetype outlines =
+            std::count_if(shapes.cbegin(), shapes.cend(), [](const Annotation &a) { return a.isPolygon(); });
+        QCOMPARE(outlines, pose ? 0 : 1);
+        QCOMPARE(window->toast()->text(),
+                 pose ? QStringLiteral("已从 img1.png 复制 1 个标注\n1 个多边形或旋转框未复制：") + reason
+                      : QStringLiteral("已从 img1.png 复制 2 个标注"));
+        QVERIFY(window->saveCurrent());
+    } else if (act == QLatin1String("confirm")) {
+        Annotation result = triangle;
+        result.pending = 1;
+        result.confidence = 0.9;
+        QCOMPARE(window->editor()->insertResults({result}).kept.size(), 1);
+        actions.confirmCurrent->trigger();
+        QCOMPARE(scene->pendingCount(), pose ? 1 : 0);
+        if (pose)
+            QCOMPARE(window->toast()->text(), QStringLiteral("1 个多边形或旋转框仍待确认：") + reason);
+        QVERIFY(window->saveCurrent());
+    } else if (act == QLatin1String("key")) {
+        Annotation result = triangle;
+        result.label = QStringLiteral("dog");
+        result.pending = 1;
+        result.confidence = 0.9;
+        QCOMPARE(window->editor()->insertResults({result}).kept.size(), 1);
+        actions.nextPending->trigger();
+        actions.numberKeys[0]->trigger();
+        const QList<Annotation> shapes = scene->annotations();
+        QCOMPARE(shapes.last().label, QStringLiteral("person"));
+        QCOMPARE(shapes.last().pending, 1);
+        QCOMPARE(window->toast()->text(),
+                 QStringLiteral("1 个标注 → person（Ctrl+Z）\n1 个多边形或旋转框仍待确认：") + reason);
+        QVERIFY(window->saveCurrent());
+    } else if (act == QLatin1String("turn")) {
+        const QList<Annotation> shapes = scene->annotations();
+        QCOMPARE(shapes.size(), 1);
+        QVERIFY(!window->editor()->toggleRotated(shapes.first().id));
+        QCOMPARE(scene->annotations().first().kind, Annotation::Rect);
+    } else if (act == QLatin1String("save")) {
+        window->editor()->addShape(triangle, QStringLiteral("person"));
+        QVERIFY(writeBytes(yaml, names + keypoints));
+        QVERIFY(!window->saveCurrent());
+        QCOMPARE(window->toast()->text(),
+                 QStringLiteral("保存失败：%1 声明了关键点（kpt_shape），每行只能是带关键点的框，容纳不了多边形或旋转框")
+                     .arg(QDir::toNativeSeparators(yaml)));
+        QVERIFY(window->isDirty());
+        QCOMPARE(window->currentImagePath(), m_images.at(1));
+    }
+    // Whatever was refused, the dataset's rows are as their readers expect them.
+    if (pose || act == QLatin1String("save"))
+        QCOMPARE(readBytes(rows).split('\n').first().split(' ').size(), act == QLatin1String("save") ? 5 : 14);
+    if (act == QLatin1String("save") || act == QLatin1String("turn") || act == QLatin1String("modes"))
+        QCOMPARE(readBytes(rows), rowsBefore);
 }
 
 BRINDLE_WINDOW_TEST_MAIN(TestWindowFormats)

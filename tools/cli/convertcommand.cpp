@@ -83,7 +83,10 @@ int runConvertCommand(const QStringList &args)
                 Cli::printError(translateText("无法读取图片：%1").arg(image));
                 break;
             case LabelConversion::Failed:
-                if (done.refusedLink)
+                if (done.keypointRows)
+                    Cli::printError(translateText("无法把 %1 保存为 %2：%3 声明了关键点（kpt_shape），每行只能是带关键点的框，容纳不了多边形或旋转框")
+                                        .arg(image, format, done.file));
+                else if (done.refusedLink)
                     Cli::printError(translateText("无法把 %1 保存为 %2：%3 是指向数据集之外或不存在位置的链接，不经由它写入")
                                         .arg(image, format, done.file));
                 else if (!done.missingNames.isEmpty())

@@ -198,6 +198,10 @@ void LabelRun::onImageHandled(const ImageResult &result, const FolderSession::Me
         ++m_failed;
         if (merged.labelsUnreadable)
             Cli::printError(translateText("%1：标注文件中有无法读取的记录，未改写；结果保留为待确认").arg(result.path));
+        else if (!merged.keypointRowsFile.isEmpty())
+            Cli::printError(
+                translateText("%1：%2 声明了关键点（kpt_shape），每行只能是带关键点的框，容纳不了多边形或旋转框；结果保留为待确认")
+                    .arg(result.path, merged.keypointRowsFile));
         else if (!merged.unreadableNamesFile.isEmpty())
             Cli::printError(translateText("%1：无法读取类别名文件 %2，结果保留为待确认")
                                 .arg(result.path, merged.unreadableNamesFile));

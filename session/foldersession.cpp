@@ -493,6 +493,10 @@ bool FolderSession::keepsDifficultFlag(const QString &path)
 
 QString FolderSession::keypointRowsFile(const QString &path)
 {
+    // Asked for every image shown: most datasets declare no keypoints, which takes a few stats,
+    // while the format of a new file may take a look at every image's labels.
+    if (!keypointLayoutFor(labelsDirFor(path)).isPose())
+        return QString();
     const SaveTarget target = editSaveTarget(path, newFileFormatIn(QFileInfo(path).absolutePath()));
     if (target.format != LabelFormat::Yolo)
         return QString();

@@ -96,7 +96,7 @@ FolderSession::FolderSession(QObject *parent)
     connect(m_directoryLoader, &DirectoryLoader::firstFound, this, [this](const QString &dir, const QString &path) {
         if (dir != m_dir)
             return;
-        m_firstFound = path;
+        m_opening.firstFound = path;
         wantFirstImage();
     });
     connect(m_directoryLoader, &DirectoryLoader::done, this, &FolderSession::onListingDone);

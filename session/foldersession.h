@@ -289,9 +289,14 @@ private:
     bool m_listing = false;
     bool m_holdBackground = false;
     bool m_scanHeld = false;      // the listing ended while held: its scan starts on release
-    QString m_firstFound;         // the listing's image to show first, before its chunks
-    QString m_preferredImage;
-    QString m_prelisted;          // listed ahead of its open()
+    // What opening the folder knows before its listing is in.
+    struct Opening
+    {
+        QString firstFound;   // the listing's image to show first, before its chunks
+        QString preferred;    // shown first once it is listed
+        QString prelisted;    // a folder listed ahead of its open()
+    };
+    Opening m_opening;
     mutable qsizetype m_indexHint = 0;
 
     QStringList m_stateQueue;         // images whose pending count still has to be reported

@@ -50,7 +50,7 @@ void FolderSession::preload(const QString &dir)
 
 void FolderSession::prelist(const QString &dir)
 {
-    m_prelisted = dir;
+    m_opening.prelisted = dir;
     m_directoryLoader->load(dir);
 }
 
@@ -89,9 +89,9 @@ void FolderSession::resetFolder(const QString &dir)
     }
     m_folderFormats.remove(dir);
     m_listing = true;
-    m_prelisted.clear();
+    m_opening.prelisted.clear();
     m_scanHeld = false;
-    m_firstFound.clear();
+    m_opening.firstFound.clear();
     m_imagePaths.clear();
     m_unlistable.clear();
     m_cache.clear();
@@ -107,9 +107,9 @@ void FolderSession::resetFolder(const QString &dir)
 void FolderSession::open(const QString &dir, const QString &preferredImage)
 {
     // Its chunks wait in the event queue until now, unless one was handled (and dropped) before.
-    const bool prelisted = std::exchange(m_prelisted, QString()) == dir;
+    const bool prelisted = std::exchange(m_opening.prelisted, QString()) == dir;
     resetFolder(dir);
-    m_preferredImage = preferredImage;
+    m_opening.preferred = preferredImage;
     if (!prelisted)
         m_directoryLoader->load(dir);
     m_pending->load(true);
@@ -124,7 +124,7 @@ void FolderSession::open(const QString &dir, const QString &preferredImage)
 void FolderSession::openNow(const QString &dir)
 {
     resetFolder(dir);
-    m_preferredImage.clear();
+    m_opening.preferred.clear();
     QStringList unlistable;
     m_imagePaths = DirectoryLoader::listImages(dir, &unlistable);
     m_listing = false;
@@ -145,8 +145,8 @@ bool FolderSession::close()
 void FolderSession::onChunkReady(const QString &dir, const QStringList &paths)
 {
     if (dir != m_dir) {
-        if (dir == m_prelisted)
-            m_prelisted.clear();   // came before its open(): that one lists again
+        if (dir == m_opening.prelisted)
+            m_opening.prelisted.clear();   // came before its open(): that one lists again
         return;   // a chunk of a folder the user has left
     }
     m_imagePaths += paths;
@@ -157,8 +157,8 @@ void FolderSession::onChunkReady(const QString &dir, const QStringList &paths)
 void FolderSession::onListingDone(const QString &dir, const QStringList &paths)
 {
     if (dir != m_dir) {
-        if (dir == m_prelisted)
-            m_prelisted.clear();
+        if (dir == m_opening.prelisted)
+            m_opening.prelisted.clear();
         return;
     }
     logTiming(QStringLiteral("listing done %1 images").arg(paths.size()));
@@ -222,10 +222,10 @@ void FolderSession::wantFirstImage()
     // The first image shows with its results from a small pending file at once.
     if (!m_currentImage.isEmpty() || m_pending->firstImageWaits())
         return;
-    if (!m_preferredImage.isEmpty()) {
+    if (!m_opening.preferred.isEmpty()) {
         // Shown before its place in the folder is known; it takes it when listed. Gone, the
         // folder opens at its first image.
-        const QString preferred = std::exchange(m_preferredImage, QString());
+        const QString preferred = std::exchange(m_opening.preferred, QString());
         if (m_imagePaths.contains(preferred) || (m_listing && isListableImageIn(m_dir, preferred))) {
             emit imageWanted(preferred);
             return;
@@ -233,8 +233,8 @@ void FolderSession::wantFirstImage()
     }
     if (!m_imagePaths.isEmpty())
         emit imageWanted(m_imagePaths.first());
-    else if (m_listing && !m_firstFound.isEmpty())
-        emit imageWanted(m_firstFound);   // the listing's first, ahead of its chunks
+    else if (m_listing && !m_opening.firstFound.isEmpty())
+        emit imageWanted(m_opening.firstFound);   // the listing's first, ahead of its chunks
 }
 
 void FolderSession::onStateReady(const QString &path, int confirmed, bool labelFile)

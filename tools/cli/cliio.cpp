@@ -132,6 +132,16 @@ QString serverBaseUrl(const QString &value)
     return base;
 }
 
+bool parseInt(const QString &text, int low, int high, int &value)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < low || v > high)
+        return false;
+    value = v;
+    return true;
+}
+
 } // namespace Cli
 
 QStringList Cli::listImages(const QString &dir, bool *complete)

@@ -59,5 +59,7 @@ QList<Argument> splitArguments(const QStringList &args, const QStringList &value
 QStringList classList(const QString &value);
 // The http(s) base URL of a server without trailing slashes; empty when value is not one.
 QString serverBaseUrl(const QString &value);
+// An integer option's value within [low, high]; value untouched and false otherwise.
+bool parseInt(const QString &text, int low, int high, int &value);
 
 } // namespace Cli

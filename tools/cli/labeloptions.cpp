@@ -9,16 +9,6 @@ namespace {
 
 const int kMaxShards = 100000;
 
-bool parseInt(const QString &text, int low, int high, int &value)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok || v < low || v > high)
-        return false;
-    value = v;
-    return true;
-}
-
 } // namespace
 
 QString LabelOptions::usage()
@@ -56,8 +46,8 @@ QString LabelOptions::parse(const QStringList &args)
                 return problem;
         } else if (name == u"--shard") {
             const QStringList parts = value.split(QLatin1Char('/'));
-            if (parts.size() != 2 || !parseInt(parts.at(1), 1, kMaxShards, shardCount)
-                || !parseInt(parts.at(0), 1, shardCount, shard))
+            if (parts.size() != 2 || !Cli::parseInt(parts.at(1), 1, kMaxShards, shardCount)
+                || !Cli::parseInt(parts.at(0), 1, shardCount, shard))
                 return translateText("分片无效：%1（K/N，1 <= K <= N）").arg(value);
         } else if (name == u"--progress") {
             if (value != u"jsonl")

@@ -13,16 +13,6 @@ namespace {
 const int kMaxTimeoutSeconds = 24 * 3600;
 const int kMaxServers = 64;
 
-bool parseInt(const QString &text, int low, int high, int &value)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok || v < low || v > high)
-        return false;
-    value = v;
-    return true;
-}
-
 } // namespace
 
 QStringList ServerOptions::names()
@@ -49,10 +39,10 @@ QString ServerOptions::take(const QString &name, const QString &value)
             return translateText("--model 需要一个名字");
         server.model = value;
     } else if (name == u"--concurrency") {
-        if (!parseInt(value, 1, kMaxConcurrency, server.concurrency))
+        if (!Cli::parseInt(value, 1, kMaxConcurrency, server.concurrency))
             return translateText("并发数无效：%1（1 到 %2）").arg(value).arg(kMaxConcurrency);
     } else if (name == u"--timeout") {
-        if (!parseInt(value, 1, kMaxTimeoutSeconds, server.timeout))
+        if (!Cli::parseInt(value, 1, kMaxTimeoutSeconds, server.timeout))
             return translateText("超时无效：%1（秒，1 到 %2）").arg(value).arg(kMaxTimeoutSeconds);
     }
     return QString();

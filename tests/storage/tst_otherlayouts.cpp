@@ -29,14 +29,6 @@ LabelFormat formatOf(const Layouts::Layout &l)
     return l.labelFile.endsWith(".json") ? LabelFormat::Labelme : LabelFormat::Yolo;
 }
 
-QStringList labelsOf(const QList<Annotation> &annotations)
-{
-    QStringList labels;
-    for (const Annotation &a : annotations)
-        labels.append(a.label);
-    return labels;
-}
-
 // Every file under root with its content, to see what a save touched.
 QMap<QString, QByteArray> snapshot(const QString &root)
 {

@@ -117,6 +117,14 @@ QString describePending(const QString &dir, const QHash<QString, QList<Annotatio
     return entries.join(QStringLiteral("; "));
 }
 
+QStringList labelsOf(const QList<Annotation> &annotations)
+{
+    QStringList labels;
+    for (const Annotation &a : annotations)
+        labels.append(a.label);
+    return labels;
+}
+
 QStringList labelsMarkingPending(const QList<Annotation> &annotations)
 {
     QStringList out;

@@ -41,5 +41,7 @@ QList<QPointF> wavyRing(qsizetype count, const QPointF &centre, double r, int st
 QHash<QString, QList<Annotation>> pendingOf(const QString &dir, const QString &text);
 // The same line for a cache: images relative to dir, sorted; each image's pending labels in order.
 QString describePending(const QString &dir, const QHash<QString, QList<Annotation>> &cache);
+// The labels in order.
+QStringList labelsOf(const QList<Annotation> &annotations);
 // The labels in order, an unconfirmed one marked "*": "cat", "dog*".
 QStringList labelsMarkingPending(const QList<Annotation> &annotations);

@@ -35,14 +35,6 @@ namespace {
 
 const QString kChat = QStringLiteral("/v1/chat/completions");
 
-QStringList labelsOf(const QList<Annotation> &annotations)
-{
-    QStringList out;
-    for (const Annotation &a : annotations)
-        out.append(a.label);
-    return out;
-}
-
 bool hasLabelFiles(const QString &imagePath)
 {
     const QFileInfo info(imagePath);

@@ -26,14 +26,6 @@ using namespace WindowFixture;
 
 namespace {
 
-QStringList labelsOf(const QList<Annotation> &annotations)
-{
-    QStringList labels;
-    for (const Annotation &a : annotations)
-        labels.append(a.label);
-    return labels;
-}
-
 // An edit as the canvas makes it: the first shape moves by a few pixels.
 void editFirstShape(MainWindow &window)
 {

@@ -3,12 +3,27 @@
 // A dataset of four small images and the real main window opened on it, for the main window tests.
 
 #include "ui/mainwindow.h"
+#include "canvas/annotationscene.h"
 #include "windowfixture.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <memory>
+
+// An edit as the canvas makes it: the first shape moves by a few pixels and the scene reports the
+// gesture, which the editor makes an undo step.
+inline void editFirstShape(MainWindow &window)
+{
+    const QList<Annotation> shapes = window.scene()->annotations();
+    QVERIFY(!shapes.isEmpty());
+    Annotation moved = shapes.first();
+    moved.rect.translate(5, 3);
+    for (QPointF &p : moved.points)
+        p += QPointF(5, 3);
+    window.scene()->applyState(moved.id, moved);
+    emit window.scene()->annotationEdited(moved.id, shapes.first(), moved);
+}
 
 class MainWindowFixture
 {

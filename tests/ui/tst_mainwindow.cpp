@@ -48,24 +48,6 @@
 
 using namespace WindowFixture;
 
-namespace {
-
-// An edit as the canvas makes it: the first shape moves by a few pixels and the scene reports the
-// gesture, which the editor makes an undo step.
-void editFirstShape(MainWindow &window)
-{
-    const QList<Annotation> shapes = window.scene()->annotations();
-    QVERIFY(!shapes.isEmpty());
-    Annotation moved = shapes.first();
-    moved.rect.translate(5, 3);
-    for (QPointF &p : moved.points)
-        p += QPointF(5, 3);
-    window.scene()->applyState(moved.id, moved);
-    emit window.scene()->annotationEdited(moved.id, shapes.first(), moved);
-}
-
-} // namespace
-
 // Opening folders and images, stepping, saving, deleting, closing; the label formats of a folder.
 class TestMainWindow : public QObject, private MainWindowFixture
 {

@@ -24,21 +24,6 @@
 
 using namespace WindowFixture;
 
-namespace {
-
-// An edit as the canvas makes it: the first shape moves by a few pixels.
-void editFirstShape(MainWindow &window)
-{
-    const QList<Annotation> shapes = window.scene()->annotations();
-    QVERIFY(!shapes.isEmpty());
-    Annotation moved = shapes.first();
-    moved.rect.translate(5, 3);
-    window.scene()->applyState(moved.id, moved);
-    emit window.scene()->annotationEdited(moved.id, shapes.first(), moved);
-}
-
-} // namespace
-
 // Other tools' files in the window: a labelme file's shapes we keep but do not edit, a COCO file
 // imported into the folder.
 class TestWindowFormats : public QObject, private MainWindowFixture
